@@ -1,0 +1,108 @@
+#include "text/Text.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+#include <memory>
+
+namespace quillant::text {
+
+namespace {
+icu::UnicodeString fromUTF8(std::string_view s) {
+    return icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), int32_t(s.size())));
+}
+std::string toStd(const icu::UnicodeString& u) {
+    std::string out;
+    u.toUTF8String(out);
+    return out;
+}
+}  // namespace
+
+std::size_t graphemeCount(std::string_view utf8) {
+    if (utf8.empty()) return 0;
+    // Fast path: ASCII without CR has one cluster per byte (CR LF is one cluster).
+    bool simple = true;
+    for (unsigned char c : utf8) {
+        if (c >= 0x80 || c == '\r') {
+            simple = false;
+            break;
+        }
+    }
+    if (simple) return utf8.size();
+
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    icu::UnicodeString u = fromUTF8(utf8);
+    if (U_FAILURE(status) || !it) return std::size_t(u.countChar32());
+    it->setText(u);
+    std::size_t count = 0;
+    for (int32_t p = it->next(); p != icu::BreakIterator::DONE; p = it->next()) ++count;
+    return count;
+}
+
+bool canonicallyEqual(std::string_view a, std::string_view b) {
+    if (a == b) return true;
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+    if (U_FAILURE(status)) return false;
+    icu::UnicodeString na = nfd->normalize(fromUTF8(a), status);
+    icu::UnicodeString nb = nfd->normalize(fromUTF8(b), status);
+    if (U_FAILURE(status)) return false;
+    return na == nb;
+}
+
+std::string trimmed(std::string_view utf8) {
+    auto isSpace = [](UChar32 c) { return u_hasBinaryProperty(c, UCHAR_WHITE_SPACE) != 0; };
+    int32_t length = int32_t(utf8.size());
+    const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
+    int32_t start = 0;
+    while (start < length) {
+        int32_t i = start;
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        if (c < 0 || !isSpace(c)) break;
+        start = i;
+    }
+    int32_t end = length;
+    while (end > start) {
+        int32_t i = end;
+        UChar32 c;
+        U8_PREV(s, start, i, c);
+        if (c < 0 || !isSpace(c)) break;
+        end = i;
+    }
+    return std::string(utf8.substr(std::size_t(start), std::size_t(end - start)));
+}
+
+std::string lowercased(std::string_view utf8) {
+    icu::UnicodeString u = fromUTF8(utf8);
+    u.toLower(icu::Locale::getRoot());
+    return toStd(u);
+}
+
+std::u16string toUTF16(std::string_view utf8) {
+    icu::UnicodeString u = fromUTF8(utf8);
+    return std::u16string(u.getBuffer(), std::size_t(u.length()));
+}
+
+std::string toUTF8(std::u16string_view utf16) {
+    icu::UnicodeString u(utf16.data(), int32_t(utf16.size()));
+    return toStd(u);
+}
+
+bool isValidUTF8(std::string_view bytes) {
+    const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+    int32_t length = int32_t(bytes.size());
+    int32_t i = 0;
+    while (i < length) {
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+}  // namespace quillant::text
