@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "clipboard/Bytes.h"
+
+namespace quillant::clipboard {
+
+// One clipboard item to be written: its types in the order they were set.
+// Setting a type again replaces its bytes in place.
+struct PasteboardItemData {
+    std::vector<std::pair<std::string, Bytes>> entries;
+
+    void set(const std::string& type, Bytes bytes) {
+        for (auto& [t, b] : entries)
+            if (t == type) {
+                b = std::move(bytes);
+                return;
+            }
+        entries.emplace_back(type, std::move(bytes));
+    }
+    const Bytes* find(const std::string& type) const {
+        for (auto& [t, b] : entries)
+            if (t == type) return &b;
+        return nullptr;
+    }
+    bool operator==(const PasteboardItemData&) const = default;
+};
+
+// The system clipboard as the broker needs it. Realised by the X11 clipboard
+// on Linux and by a scriptable substitute in tests. Main thread only.
+class Pasteboard {
+public:
+    virtual ~Pasteboard() = default;
+
+    // Moves whenever anyone (this process included) writes to or clears the clipboard.
+    virtual std::int64_t changeCount() = 0;
+
+    // The clipboard's items in order (may be empty).
+    virtual std::size_t itemCount() = 0;
+    // One item's type names, in the order the item lists them.
+    virtual std::vector<std::string> types(std::size_t item) = 0;
+    // The bytes one item holds for a type, or nothing when they cannot be read.
+    virtual std::optional<Bytes> data(std::size_t item, const std::string& type) = 0;
+
+    // The bytes of the first item that holds the type, or nothing.
+    virtual std::optional<Bytes> dataForType(const std::string& type) = 0;
+    // The plain text under the given plain-text type, or nothing.
+    virtual std::optional<std::string> stringForType(const std::string& type) = 0;
+
+    virtual void clearContents() = 0;
+    // Places the items on the clipboard in one step.
+    virtual void writeItems(const std::vector<PasteboardItemData>& items) = 0;
+};
+
+}  // namespace quillant::clipboard
