@@ -1,0 +1,25 @@
+#include "clipboard/KeyEventSynth.h"
+
+namespace quillant::clipboard {
+
+void KeyEventSynth::sendCommand(std::uint16_t key) const {
+    const bool withSource = poster_->createEventSource();
+    const bool down = poster_->canCreateEvent(key, true);
+    const bool up = poster_->canCreateEvent(key, false);
+    if (down) poster_->post(KeyEvent{key, true, kCommandFlag, withSource});
+    if (up) poster_->post(KeyEvent{key, false, kCommandFlag, withSource});
+    if (withSource) poster_->releaseEventSource();
+}
+
+Task<bool> KeyEventSynth::awaitKeysReleased(Duration bound) const {
+    using namespace std::chrono_literals;
+    Executor& executor = co_await currentExecutor();
+    const TimePoint deadline = executor.now() + bound;
+    while (poster_->keysHeld()) {
+        if (executor.now() >= deadline) co_return false;
+        if (!co_await sleepFor(5ms)) co_return !poster_->keysHeld();
+    }
+    co_return true;
+}
+
+}  // namespace quillant::clipboard

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "clipboard/Bytes.h"
+#include "clipboard/KeyEventSynth.h"
+#include "clipboard/Pasteboard.h"
+#include "clipboard/PasteboardProfile.h"
+#include "clipboard/SlackDelta.h"
+#include "runtime/Task.h"
+
+namespace quillant::clipboard {
+
+// The clipboard's contents at one moment: one entry per item that yielded at
+// least one type's bytes, in the clipboard's item order.
+struct PasteboardSnapshot {
+    std::vector<PasteboardItemData> items;
+    bool operator==(const PasteboardSnapshot&) const = default;
+};
+
+// What a successful copy yields.
+struct CapturedSelection {
+    std::string text;
+    std::optional<SlackDelta> slackDelta;
+};
+
+class PasteboardError : public std::exception {
+public:
+    enum class Kind { copyTimedOut, noStringOnPasteboard };
+    explicit PasteboardError(Kind kind) : kind_(kind) {}
+    Kind kind() const { return kind_; }
+    // The case name, as written in log lines.
+    const char* what() const noexcept override {
+        return kind_ == Kind::copyTimedOut ? "copyTimedOut" : "noStringOnPasteboard";
+    }
+    bool operator==(const PasteboardError& other) const { return kind_ == other.kind_; }
+
+private:
+    Kind kind_;
+};
+
+// The only code that touches the clipboard. Holds nothing between calls: a
+// snapshot is a value the caller keeps and hands back as often as it likes.
+class PasteboardBroker {
+public:
+    PasteboardBroker(Pasteboard& pasteboard, KeyEventSynth synth, PasteboardProfile profile)
+        : pasteboard_(&pasteboard), synth_(synth), profile_(std::move(profile)) {}
+
+    PasteboardSnapshot snapshot() const;
+
+    // Sends the copy chord and waits (polling every 10 ms, at most timeoutMs)
+    // for the clipboard to change. Throws PasteboardError.
+    Task<CapturedSelection> copySelection(std::int64_t timeoutMs) const;
+
+    // Replaces the clipboard with one item: the text, the markers and, for a
+    // Slack result, the Chromium container holding the text and Slack's JSON.
+    void writeTransient(const std::string& text, const std::optional<SlackDelta>& slackDelta) const;
+
+    void restore(const PasteboardSnapshot& snapshot) const;
+
+    std::optional<SlackDelta> readSlackDelta() const;
+
+    const PasteboardProfile& profile() const { return profile_; }
+
+    // How long the copy waits for the user to let go of the hotkey's keys
+    // before sending the chord.
+    static constexpr Duration kKeyReleaseBound = std::chrono::milliseconds(600);
+
+private:
+    Pasteboard* pasteboard_;
+    KeyEventSynth synth_;
+    PasteboardProfile profile_;
+};
+
+}  // namespace quillant::clipboard

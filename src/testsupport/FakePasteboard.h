@@ -1,0 +1,98 @@
+#pragma once
+
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "clipboard/Pasteboard.h"
+#include "runtime/Executor.h"
+
+namespace quillant::testing {
+
+// An in-memory clipboard. Items keep their types in order; the change count
+// moves on every clear and write, by us or by "another application".
+class FakePasteboard final : public clipboard::Pasteboard {
+public:
+    using Item = clipboard::PasteboardItemData;
+
+    std::int64_t changeCount() override {
+        ++changeCountReads;
+        return changeCount_;
+    }
+    std::size_t itemCount() override { return items_.size(); }
+    std::vector<std::string> types(std::size_t item) override {
+        std::vector<std::string> out;
+        if (item >= items_.size()) return out;
+        for (auto& [type, bytes] : items_[item].entries) out.push_back(type);
+        for (auto& extra : listedOnly_[item]) out.push_back(extra);
+        return out;
+    }
+    std::optional<clipboard::Bytes> data(std::size_t item, const std::string& type) override {
+        if (item >= items_.size() || unreadable_.count(type)) return std::nullopt;
+        if (auto* b = items_[item].find(type)) return *b;
+        return std::nullopt;
+    }
+    std::optional<clipboard::Bytes> dataForType(const std::string& type) override {
+        for (std::size_t i = 0; i < items_.size(); ++i)
+            if (auto b = data(i, type)) return b;
+        return std::nullopt;
+    }
+    std::optional<std::string> stringForType(const std::string& type) override {
+        auto b = dataForType(type);
+        if (!b) return std::nullopt;
+        return b->str();
+    }
+    void clearContents() override {
+        items_.clear();
+        listedOnly_.clear();
+        ++changeCount_;
+        ++clears;
+    }
+    void writeItems(const std::vector<Item>& items) override {
+        for (auto& i : items) {
+            items_.push_back(i);
+            listedOnly_.emplace_back();
+        }
+        ++changeCount_;
+        ++writes;
+    }
+
+    // --- test controls ---
+
+    // What another application does: clear and write, moving the count.
+    void setItems(std::vector<Item> items) {
+        clearContents();
+        writeItems(items);
+    }
+    void setString(const std::string& type, const std::string& text) {
+        Item item;
+        item.set(type, clipboard::Bytes(text));
+        setItems({item});
+    }
+    // A type the item lists but whose bytes can never be read.
+    void addUnreadableType(std::size_t item, const std::string& type) {
+        if (item < listedOnly_.size()) listedOnly_[item].push_back(type);
+    }
+    // A type whose bytes cannot be read from any item.
+    void makeUnreadable(const std::string& type) { unreadable_.insert(type); }
+    // Another application writes after a delay on the executor's clock.
+    void writeLater(Executor& executor, Duration delay, std::vector<Item> items) {
+        executor.schedule(delay, [this, items = std::move(items)] { setItems(items); });
+    }
+
+    const std::vector<Item>& items() const { return items_; }
+
+    int clears = 0;
+    int writes = 0;
+    int changeCountReads = 0;
+
+private:
+    std::vector<Item> items_;
+    std::vector<std::vector<std::string>> listedOnly_;
+    std::set<std::string> unreadable_;
+    std::int64_t changeCount_ = 1;
+};
+
+}  // namespace quillant::testing

@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include "clipboard/ChromiumPickle.h"
+#include "clipboard/PasteboardBroker.h"
+#include "runtime/VirtualExecutor.h"
+#include "testsupport/FakeKeyEventPoster.h"
+#include "testsupport/FakePasteboard.h"
+
+using namespace quillant;
+using namespace quillant::clipboard;
+using namespace std::chrono_literals;
+using quillant::testing::FakeKeyEventPoster;
+using quillant::testing::FakePasteboard;
+
+namespace {
+
+PasteboardItemData item(std::vector<std::pair<std::string, std::string>> entries) {
+    PasteboardItemData out;
+    for (auto& [t, b] : entries) out.set(t, Bytes(b));
+    return out;
+}
+
+const std::string kSlackJSON =
+    R"({"ops":[{"insert":"hi "},{"insert":{"slackmention":{"id":"U1","label":"@Ann"}}},{"insert":" there\n"}]})";
+
+struct Fixture {
+    VirtualExecutor ex;
+    FakePasteboard board;
+    FakeKeyEventPoster poster;
+    PasteboardBroker broker{board, KeyEventSynth(poster), PasteboardProfile::macOS()};
+
+    // The frontmost application answers the copy chord after `delay` with `items`.
+    void appCopiesAfter(Duration delay, std::vector<PasteboardItemData> items) {
+        poster.onPost = [this, delay, items](const KeyEvent& e) {
+            if (e.keyCode == kKeyCodeC && e.keyDown) board.writeLater(ex, delay, items);
+        };
+    }
+
+    struct Outcome {
+        std::optional<CapturedSelection> selection;
+        std::optional<PasteboardError> error;
+        Duration elapsed{};
+    };
+    Outcome copy(std::int64_t timeoutMs) {
+        Outcome out;
+        bool done = false;
+        spawn(ex, [&]() -> Task<void> {
+            try {
+                out.selection = co_await broker.copySelection(timeoutMs);
+            } catch (const PasteboardError& e) {
+                out.error = e;
+            }
+            out.elapsed = ex.elapsed();
+            done = true;
+        });
+        ex.runUntil([&] { return done; });
+        EXPECT_TRUE(done);
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST(PasteboardBroker, SnapshotKeepsReadableTypesAndDropsEmptyItems) {
+    Fixture f;
+    f.board.setItems({item({{"public.utf8-plain-text", "a"}, {"public.html", "<b>a</b>"}}),
+                      item({{"com.example.only-unreadable", "x"}}), item({{"public.png", std::string("\0\1", 2)}})});
+    f.board.makeUnreadable("com.example.only-unreadable");
+    f.board.addUnreadableType(0, "com.example.promised");
+    auto snap = f.broker.snapshot();
+    ASSERT_EQ(snap.items.size(), 2u);
+    EXPECT_EQ(snap.items[0], item({{"public.utf8-plain-text", "a"}, {"public.html", "<b>a</b>"}}));
+    EXPECT_EQ(snap.items[1], item({{"public.png", std::string("\0\1", 2)}}));
+}
+
+TEST(PasteboardBroker, RestoringTwiceGivesTheSameContents) {
+    Fixture f;
+    auto original = std::vector{item({{"public.utf8-plain-text", "one"}, {"public.rtf", "{\\rtf1}"}}),
+                                item({{"public.utf8-plain-text", "two"}})};
+    f.board.setItems(original);
+    auto snap = f.broker.snapshot();
+    f.board.setString("public.utf8-plain-text", "something else");
+    f.broker.restore(snap);
+    EXPECT_EQ(f.board.items(), original);
+    f.board.setString("public.utf8-plain-text", "again");
+    f.broker.restore(snap);
+    EXPECT_EQ(f.board.items(), original);
+}
+
+TEST(PasteboardBroker, EmptySnapshotRestoreClearsAndWritesNothing) {
+    Fixture f;
+    auto snap = f.broker.snapshot();
+    EXPECT_TRUE(snap.items.empty());
+    f.board.setString("public.utf8-plain-text", "x");
+    int writesBefore = f.board.writes;
+    f.broker.restore(snap);
+    EXPECT_TRUE(f.board.items().empty());
+    EXPECT_EQ(f.board.writes, writesBefore);
+}
+
+struct PollCase {
+    const char* name;
+    std::int64_t timeoutMs;
+    int expectedPolls;
+};
+
+class CopyTimesOut : public ::testing::TestWithParam<PollCase> {};
+
+TEST_P(CopyTimesOut, SendsTheChordAndPollsExactly) {
+    Fixture f;
+    auto out = f.copy(GetParam().timeoutMs);
+    ASSERT_TRUE(out.error);
+    EXPECT_EQ(out.error->kind(), PasteboardError::Kind::copyTimedOut);
+    EXPECT_STREQ(out.error->what(), "copyTimedOut");
+    ASSERT_EQ(f.poster.events.size(), 2u);
+    EXPECT_EQ(f.poster.events[0], (KeyEvent{8, true, 0x100000, true}));
+    // One read remembers the count, then one per poll.
+    EXPECT_EQ(f.board.changeCountReads - 1, GetParam().expectedPolls);
+    EXPECT_EQ(out.elapsed, std::chrono::milliseconds(10 * GetParam().expectedPolls));
+}
+
+INSTANTIATE_TEST_SUITE_P(PasteboardBroker, CopyTimesOut,
+                         ::testing::Values(PollCase{"zero", 0, 0}, PollCase{"nine", 9, 0}, PollCase{"ten", 10, 1},
+                                           PollCase{"nineteen", 19, 1}, PollCase{"four_hundred", 400, 40}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PasteboardBroker, CopyReturnsTheTextOfTheFirstChange) {
+    Fixture f;
+    f.appCopiesAfter(25ms, {item({{"public.utf8-plain-text", "selected text"}})});
+    auto out = f.copy(400);
+    ASSERT_TRUE(out.selection);
+    EXPECT_EQ(out.selection->text, "selected text");
+    EXPECT_FALSE(out.selection->slackDelta);
+    EXPECT_EQ(out.elapsed, 30ms);
+}
+
+TEST(PasteboardBroker, CopyOfAnEmptyStringIsNotAnError) {
+    Fixture f;
+    f.appCopiesAfter(5ms, {item({{"public.utf8-plain-text", ""}})});
+    auto out = f.copy(400);
+    ASSERT_TRUE(out.selection);
+    EXPECT_EQ(out.selection->text, "");
+}
+
+TEST(PasteboardBroker, CopyWithoutPlainTextFails) {
+    Fixture f;
+    f.appCopiesAfter(5ms, {item({{"public.png", "PNG"}})});
+    auto out = f.copy(400);
+    ASSERT_TRUE(out.error);
+    EXPECT_EQ(out.error->kind(), PasteboardError::Kind::noStringOnPasteboard);
+}
+
+TEST(PasteboardBroker, CopyWaitsForTheHotkeyToBeReleasedFirst) {
+    Fixture f;
+    f.poster.heldFor = 4;
+    f.appCopiesAfter(5ms, {item({{"public.utf8-plain-text", "x"}})});
+    auto out = f.copy(400);
+    ASSERT_TRUE(out.selection);
+    EXPECT_EQ(out.elapsed, 20ms + 10ms);
+}
+
+struct SlackCase {
+    const char* name;
+    std::optional<std::map<std::string, std::string>> container;  // none: no container type at all
+    std::string rawContainer;                                      // used when container is none and non-empty
+    bool expectDelta;
+};
+
+class CopyReadsSlack : public ::testing::TestWithParam<SlackCase> {};
+
+TEST_P(CopyReadsSlack, ReadsTheSlackPayloadOrSilentlyGoesWithout) {
+    Fixture f;
+    auto copied = item({{"public.utf8-plain-text", "hi @Ann there"}});
+    if (GetParam().container)
+        copied.set("org.chromium.web-custom-data", Bytes(ChromiumPickle::encode(*GetParam().container)));
+    else if (!GetParam().rawContainer.empty())
+        copied.set("org.chromium.web-custom-data", Bytes(GetParam().rawContainer));
+    f.appCopiesAfter(10ms, {copied});
+    auto out = f.copy(400);
+    ASSERT_TRUE(out.selection);
+    EXPECT_EQ(out.selection->text, "hi @Ann there");
+    EXPECT_EQ(out.selection->slackDelta.has_value(), GetParam().expectDelta);
+    if (GetParam().expectDelta) EXPECT_EQ(out.selection->slackDelta->mentionOps().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PasteboardBroker, CopyReadsSlack,
+    ::testing::Values(
+        SlackCase{"slack_payload", std::map<std::string, std::string>{{"slack/texty", kSlackJSON}}, "", true},
+        SlackCase{"container_without_slack", std::map<std::string, std::string>{{"text/x-other", "1"}}, "", false},
+        SlackCase{"unparsable_json", std::map<std::string, std::string>{{"slack/texty", "{not json"}}, "", false},
+        SlackCase{"garbage_container", std::nullopt, "\x01\x02", false},
+        SlackCase{"no_container", std::nullopt, "", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PasteboardBroker, WriteTransientPlainTextWritesExactlyThreeTypes) {
+    Fixture f;
+    f.broker.writeTransient("fixed", std::nullopt);
+    ASSERT_EQ(f.board.items().size(), 1u);
+    EXPECT_EQ(f.board.items()[0], item({{"public.utf8-plain-text", "fixed"},
+                                        {"org.nspasteboard.ConcealedType", ""},
+                                        {"org.nspasteboard.TransientType", ""}}));
+}
+
+TEST(PasteboardBroker, WriteTransientWithSlackAddsTheContainer) {
+    Fixture f;
+    auto delta = SlackDelta::decode(kSlackJSON);
+    ASSERT_TRUE(delta);
+    f.broker.writeTransient("hi @Ann there", delta);
+    ASSERT_EQ(f.board.items().size(), 1u);
+    const auto& written = f.board.items()[0];
+    ASSERT_EQ(written.entries.size(), 4u);
+    EXPECT_EQ(written.entries[3].first, "org.chromium.web-custom-data");
+    auto map = ChromiumPickle::decode(written.entries[3].second.view());
+    ASSERT_TRUE(map);
+    EXPECT_EQ(map->size(), 2u);
+    EXPECT_EQ(map->at("public.utf8-plain-text"), "hi @Ann there");
+    EXPECT_EQ(SlackDelta::decode(map->at("slack/texty")), delta);
+}
+
+TEST(PasteboardBroker, LinuxProfileUsesItsOwnNamesAndMarkerBytes) {
+    VirtualExecutor ex;
+    FakePasteboard board;
+    FakeKeyEventPoster poster;
+    PasteboardBroker broker(board, KeyEventSynth(poster), PasteboardProfile::linuxX11());
+    broker.writeTransient("fixed", SlackDelta::decode(kSlackJSON));
+    const auto& written = board.items().at(0);
+    std::vector<std::string> types;
+    for (auto& [t, b] : written.entries) types.push_back(t);
+    EXPECT_EQ(types, (std::vector<std::string>{"text/plain;charset=utf-8", "UTF8_STRING", "text/plain",
+                                               "x-kde-passwordManagerHint", "chromium/x-web-custom-data"}));
+    EXPECT_EQ(written.find("x-kde-passwordManagerHint")->str(), "secret");
+    auto map = ChromiumPickle::decode(written.find("chromium/x-web-custom-data")->view());
+    ASSERT_TRUE(map);
+    EXPECT_EQ(map->at("text/plain"), "fixed");
+}
