@@ -21,7 +21,7 @@ PasteboardItemData item(std::vector<std::pair<std::string, std::string>> entries
 }
 
 const std::string kSlackJSON =
-    R"({"ops":[{"insert":"hi "},{"insert":{"slackmention":{"id":"U1","label":"@Ann"}}},{"insert":" there\n"}]})";
+    R"({"ops":[{"insert":"hi "},{"insert":"@Ann","attributes":{"slackmention":{"id":"U1","label":"@Ann"}}},{"insert":" there\n"}]})";
 
 struct Fixture {
     VirtualExecutor ex;
