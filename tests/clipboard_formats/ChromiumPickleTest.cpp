@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"count_truncated", hexBytes({4, 0, 0, 0, 0, 0, 0}), std::nullopt},
         DecodeCase{"zero_count", PickleBuilder().u32(0).sized(), Map{}},
         DecodeCase{"zero_count_size_field_wrong", PickleBuilder().u32(0).sizedAs(0xFFFFFFFF), Map{}},
-        DecodeCase{"spec_example", hexBytes({0x14, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0x61, 0, 0x62, 0, 1, 0, 0, 0, 0x78, 0, 0, 0}),
+        DecodeCase{"one_entry_vector", hexBytes({0x14, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0x61, 0, 0x62, 0, 1, 0, 0, 0, 0x78, 0, 0, 0}),
                    Map{{"ab", "x"}}},
         DecodeCase{"size_field_too_small", PickleBuilder().u32(1).str(u"ab").str(u"x").sizedAs(0), Map{{"ab", "x"}}},
         DecodeCase{"size_field_too_large", PickleBuilder().u32(1).str(u"ab").str(u"x").sizedAs(9999), Map{{"ab", "x"}}},
@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
     Vectors, PickleEncode,
     ::testing::Values(
         EncodeCase{"empty_map", {}, hexBytes({4, 0, 0, 0, 0, 0, 0, 0})},
-        EncodeCase{"spec_example", {{"ab", "x"}},
+        EncodeCase{"one_entry_vector", {{"ab", "x"}},
                    hexBytes({0x14, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0x61, 0, 0x62, 0, 1, 0, 0, 0, 0x78, 0, 0, 0})},
         EncodeCase{"empty_strings_take_four_bytes", {{"", ""}}, hexBytes({12, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
         // Lengths count UTF-16 code units: an emoji is 2 units (no padding), é is 1.
