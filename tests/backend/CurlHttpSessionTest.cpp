@@ -101,23 +101,6 @@ TEST_F(CurlSessionTest, SendsExactlyWhatWasAskedAndReturnsTheAnswer) {
     EXPECT_EQ(got[0].body, *r.body);
 }
 
-TEST_F(CurlSessionTest, BodyWithoutContentTypeGetsNoInventedOne) {
-    server.enqueue(ScriptedReply::json(200, "{}"));
-    server.enqueue(ScriptedReply::json(200, "{}"));
-    auto put = request("/thing", "PUT");
-    put.body = "raw";
-    run(put);
-    run(request("/v1/version"));
-    auto got = server.received();
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].method, "PUT");
-    EXPECT_EQ(got[0].indexOf("Content-Type"), -1);
-    EXPECT_EQ(got[0].body, "raw");
-    EXPECT_EQ(got[1].method, "GET");
-    EXPECT_EQ(got[1].indexOf("Content-Type"), -1);
-    EXPECT_EQ(got[1].indexOf("Authorization"), -1);
-}
-
 TEST_F(CurlSessionTest, ReusesOneConnectionForSuccessiveRequests) {
     for (int i = 0; i < 3; ++i) server.enqueue(ScriptedReply::json(200, "{}"));
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(std::holds_alternative<HttpResponse>(run(request("/v1/validate"))));
