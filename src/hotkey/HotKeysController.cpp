@@ -55,6 +55,7 @@ std::int32_t HotKeysController::handleCarbonEvent(const HotKeyEvent& event) {
     const std::shared_ptr<HotKey> target = hotKey(event.hotKeyID.id);
     if (!target) return eventNotHandledErr;
 
+    // A copy: the handler may replace or clear itself while it runs.
     HotKey::Handler handler;
     switch (event.kind) {
         case kEventHotKeyPressed:
@@ -67,7 +68,6 @@ std::int32_t HotKeysController::handleCarbonEvent(const HotKeyEvent& event) {
             return eventNotHandledErr;
     }
     if (target->isPaused() || !handler) return eventNotHandledErr;
-    // A copy: the handler may replace itself while it runs.
     handler();
     return noErr;
 }

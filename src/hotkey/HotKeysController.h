@@ -56,7 +56,7 @@ public:
     // with a handler, or the failed parameter read's own status.
     std::int32_t handleCarbonEvent(const HotKeyEvent& event);
 
-    // Introspection for the panel's diagnostics and for tests.
+    // Read-only views, for diagnostics and tests.
     const std::map<std::uint32_t, HotKeyBox>& hotKeys() const noexcept { return hotKeys_; }
     std::uint32_t hotKeysCount() const noexcept { return hotKeysCount_; }
     bool isEventHandlerInstalled() const noexcept { return eventHandler_.has_value(); }
