@@ -23,7 +23,9 @@ TEST(SelectionPolicy, PlainTextFallsBackThroughTheTextTargets) {
 }
 
 TEST(SelectionPolicy, Latin1BecomesUTF8) {
-    EXPECT_EQ(latin1ToUTF8("Gr\xFC\xDF" "e \xA0\xFF"), "Grüße \u00A0ÿ");
+    EXPECT_EQ(latin1ToUTF8("Gr\xFC\xDF"
+                           "e \xA0\xFF"),
+              "Grüße \u00A0ÿ");
     EXPECT_EQ(latin1ToUTF8(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 

@@ -185,7 +185,8 @@ protected:
         if (std::filesystem::exists(dir / "multiple.txt")) {
             out.multiple = readFile(dir / "multiple.txt");
             for (auto& entry : std::filesystem::directory_iterator(dir / "multiple"))
-                if (entry.path().extension() == ".bin") out.multipleData[entry.path().stem().string()] = readFile(entry);
+                if (entry.path().extension() == ".bin")
+                    out.multipleData[entry.path().stem().string()] = readFile(entry);
         }
         return out;
     }

@@ -26,7 +26,9 @@ std::string u32s(std::initializer_list<std::uint32_t> values) {
 }
 
 const std::string kUTF8 = "Grüße — naïve café ✓";
-const std::string kLatin1 = "Gr\xFC\xDF" "e na\xEFve caf\xE9";
+const std::string kLatin1 =
+    "Gr\xFC\xDF"
+    "e na\xEFve caf\xE9";
 
 // What a rich foreign owner offers: text in three encodings, UTF-16 markup,
 // a Mozilla URL with its title line, a large image, binary with NULs, and a
@@ -97,8 +99,8 @@ TEST_F(X11Clipboard, ForeignOwnerSnapshotAndRestoreAreByteExact) {
 
     // xclip reads the large image incrementally, too.
     auto out = fresh("xclip-out");
-    auto reader = Process::start({"sh", "-c", "xclip -o -selection clipboard -t image/png > " + out.string()},
-                                 xvfb.env());
+    auto reader =
+        Process::start({"sh", "-c", "xclip -o -selection clipboard -t image/png > " + out.string()}, xvfb.env());
     ASSERT_EQ(pumpUntilExit(reader), 0);
     EXPECT_TRUE(readFile(out) == offered[5].bytes);
 }
@@ -174,12 +176,12 @@ TEST_F(X11Clipboard, APartlyHungOwnerGivesWhatItCouldWithinThePassBound) {
     limits.readPassTimeout = 2500ms;
     reopen(limits);
     std::vector<OfferedTarget> offered{
-        {"UTF8_STRING", "UTF8_STRING", 8, kUTF8},       {"x-test/hang1", "x-test/hang1", 8, "1"},
-        {"text/html", "text/html", 8, "<b>bold</b>"},   {"x-test/hang2", "x-test/hang2", 8, "2"},
-        {"x-test/hang3", "x-test/hang3", 8, "3"},       {"x-test/late", "x-test/late", 8, "late"},
+        {"UTF8_STRING", "UTF8_STRING", 8, kUTF8},     {"x-test/hang1", "x-test/hang1", 8, "1"},
+        {"text/html", "text/html", 8, "<b>bold</b>"}, {"x-test/hang2", "x-test/hang2", 8, "2"},
+        {"x-test/hang3", "x-test/hang3", 8, "3"},     {"x-test/late", "x-test/late", 8, "late"},
     };
-    auto owner = startOwner(offered, {"--hang-target", "x-test/hang1", "--hang-target", "x-test/hang2",
-                                      "--hang-target", "x-test/hang3"});
+    auto owner = startOwner(
+        offered, {"--hang-target", "x-test/hang1", "--hang-target", "x-test/hang2", "--hang-target", "x-test/hang3"});
     auto t0 = SteadyClock::now();
     auto snapshot = snapshotOf(*clip);
     double took = secondsSince(t0);
@@ -300,6 +302,8 @@ struct PlainTextCase {
     std::optional<std::string> expected;
 };
 
+void PrintTo(const PlainTextCase& c, std::ostream* os) { *os << c.label; }
+
 class X11ClipboardPlainText : public X11ClipboardFixture, public ::testing::WithParamInterface<PlainTextCase> {};
 
 TEST_P(X11ClipboardPlainText, PlainTextComesFromWhateverTextTargetTheOwnerOffers) {
@@ -309,17 +313,16 @@ TEST_P(X11ClipboardPlainText, PlainTextComesFromWhateverTextTargetTheOwnerOffers
 
 INSTANTIATE_TEST_SUITE_P(
     Owners, X11ClipboardPlainText,
-    ::testing::Values(
-        PlainTextCase{"PreferredName",
-                      {{"UTF8_STRING", "UTF8_STRING", 8, "other"},
-                       {"text/plain;charset=utf-8", "text/plain;charset=utf-8", 8, kUTF8}},
-                      kUTF8},
-        PlainTextCase{"OnlyUTF8String", {{"UTF8_STRING", "UTF8_STRING", 8, kUTF8}}, kUTF8},
-        PlainTextCase{"OnlyLatin1String", {{"STRING", "STRING", 8, kLatin1}}, "Grüße naïve café"},
-        PlainTextCase{"InvalidUTF8FallsBackToLatin1",
-                      {{"UTF8_STRING", "UTF8_STRING", 8, "\xff\xfe"}, {"STRING", "STRING", 8, "ok"}},
-                      "ok"},
-        PlainTextCase{"NoText", {{"image/png", "image/png", 8, "png"}}, std::nullopt}),
+    ::testing::Values(PlainTextCase{"PreferredName",
+                                    {{"UTF8_STRING", "UTF8_STRING", 8, "other"},
+                                     {"text/plain;charset=utf-8", "text/plain;charset=utf-8", 8, kUTF8}},
+                                    kUTF8},
+                      PlainTextCase{"OnlyUTF8String", {{"UTF8_STRING", "UTF8_STRING", 8, kUTF8}}, kUTF8},
+                      PlainTextCase{"OnlyLatin1String", {{"STRING", "STRING", 8, kLatin1}}, "Grüße naïve café"},
+                      PlainTextCase{"InvalidUTF8FallsBackToLatin1",
+                                    {{"UTF8_STRING", "UTF8_STRING", 8, "\xff\xfe"}, {"STRING", "STRING", 8, "ok"}},
+                                    "ok"},
+                      PlainTextCase{"NoText", {{"image/png", "image/png", 8, "png"}}, std::nullopt}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(X11Clipboard, QuitHandsTheClipboardToAClipboardManager) {

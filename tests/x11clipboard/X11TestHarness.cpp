@@ -33,7 +33,8 @@ int pollFor(int fd, Clock::time_point deadline) {
 
 }  // namespace
 
-Process Process::start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv, bool quiet) {
+Process Process::start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv, bool quiet,
+                       bool ownGroup) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
     posix_spawn_file_actions_t actions;
@@ -57,8 +58,16 @@ Process Process::start(const std::vector<std::string>& argv, const std::vector<s
     for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
 
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    if (ownGroup) {
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attr, 0);
+    }
     Process p;
-    int rc = posix_spawnp(&p.pid_, args[0], &actions, nullptr, args.data(), envp.data());
+    p.ownGroup_ = ownGroup;
+    int rc = posix_spawnp(&p.pid_, args[0], &actions, &attr, args.data(), envp.data());
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     if (rc != 0) {
@@ -77,6 +86,7 @@ Process& Process::operator=(Process&& other) noexcept {
         std::swap(pid_, other.pid_);
         std::swap(out_, other.out_);
         std::swap(pidFd_, other.pidFd_);
+        std::swap(ownGroup_, other.ownGroup_);
         std::swap(buffer_, other.buffer_);
         std::swap(status_, other.status_);
     }
@@ -154,21 +164,23 @@ int Process::wait(std::chrono::milliseconds bound) {
 
 void Process::terminate() {
     if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 200 && !exitStatus(); ++i) usleep(10000);
+    pid_t target = ownGroup_ ? -pid_ : pid_;
+    kill(target, SIGTERM);
+    for (int i = 0; i < 300 && !exitStatus(); ++i) usleep(10000);
     if (pid_ > 0) {
-        kill(pid_, SIGKILL);
+        kill(target, SIGKILL);
         int status;
         waitpid(pid_, &status, 0);
         status_ = -1;
         pid_ = -1;
     }
+    if (ownGroup_) kill(target, SIGKILL);  // children that outlived the leader
 }
 
 Xvfb::Xvfb() {
     // -displayfd lets the server pick a free display and report it on our pipe (its stdout).
-    server_ = Process::start({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x800x24", "-noreset"}, {},
-                             true);
+    server_ = Process::start({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x800x24", "-noreset"},
+                             {}, true);
     auto number = server_->readLine(std::chrono::seconds(20));
     if (!number || number->empty()) throw std::runtime_error("Xvfb did not start");
     display_ = ":" + *number;

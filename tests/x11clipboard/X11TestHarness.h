@@ -14,8 +14,10 @@ namespace quillant::testing {
 // that a peer's complaints show in the test log. Terminated when destroyed.
 class Process {
 public:
+    // `quiet` discards stderr; `ownGroup` puts the process and its children in
+    // a process group of their own that terminate() ends as a whole.
     static Process start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {},
-                         bool quiet = false);
+                         bool quiet = false, bool ownGroup = false);
     Process(Process&& other) noexcept;
     Process& operator=(Process&& other) noexcept;
     ~Process();
@@ -41,6 +43,7 @@ private:
     pid_t pid_ = -1;
     int out_ = -1;
     int pidFd_ = -1;
+    bool ownGroup_ = false;
     std::string buffer_;
     std::optional<int> status_;
 };

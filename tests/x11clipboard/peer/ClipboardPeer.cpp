@@ -129,7 +129,8 @@ struct Peer {
     Time serverTime() {
         XChangeProperty(d, w, probe, XA_INTEGER, 8, PropModeAppend, nullptr, 0);
         XEvent ev;
-        if (!waitEvent(&ev, [&](XEvent& e) { return e.type == PropertyNotify && e.xproperty.atom == probe; }, 5000))
+        if (!waitEvent(
+                &ev, [&](XEvent& e) { return e.type == PropertyNotify && e.xproperty.atom == probe; }, 5000))
             fail("no server time");
         return ev.xproperty.time;
     }
@@ -187,12 +188,13 @@ struct Peer {
         bool first = true;
         for (;;) {
             XEvent ev;
-            if (!waitEvent(&ev,
-                           [&](XEvent& e) {
-                               return e.type == PropertyNotify && e.xproperty.window == w &&
-                                      e.xproperty.atom == prop && e.xproperty.state == PropertyNewValue;
-                           },
-                           timeoutMs))
+            if (!waitEvent(
+                    &ev,
+                    [&](XEvent& e) {
+                        return e.type == PropertyNotify && e.xproperty.window == w && e.xproperty.atom == prop &&
+                               e.xproperty.state == PropertyNewValue;
+                    },
+                    timeoutMs))
                 fail("incremental transfer stalled after " + std::to_string(out.bytes.size()) + " bytes");
             auto chunk = getProperty(w, prop, true);
             if (!chunk) continue;
@@ -215,12 +217,13 @@ struct Peer {
         XDeleteProperty(d, w, readProp);
         XConvertSelection(d, selection, target, readProp, w, CurrentTime);
         XEvent ev;
-        if (!waitEvent(&ev,
-                       [&](XEvent& e) {
-                           return e.type == SelectionNotify && e.xselection.selection == selection &&
-                                  e.xselection.target == target;
-                       },
-                       timeoutMs))
+        if (!waitEvent(
+                &ev,
+                [&](XEvent& e) {
+                    return e.type == SelectionNotify && e.xselection.selection == selection &&
+                           e.xselection.target == target;
+                },
+                timeoutMs))
             fail("no answer for " + name(target));
         if (ev.xselection.property == None) return std::nullopt;
         return receive(ev.xselection.property, timeoutMs, pauseMs);
@@ -280,8 +283,8 @@ struct Owner {
                 std::memcpy(&x, bytes.data() + 4 * i, 4);
                 longs[i] = long(x);
             }
-            XChangeProperty(p.d, win, prop, type, 32, PropModeReplace,
-                            reinterpret_cast<unsigned char*>(longs.data()), int(longs.size()));
+            XChangeProperty(p.d, win, prop, type, 32, PropModeReplace, reinterpret_cast<unsigned char*>(longs.data()),
+                            int(longs.size()));
         } else {
             XChangeProperty(p.d, win, prop, type, format, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(bytes.data()), int(bytes.size() / (format / 8)));
@@ -353,12 +356,18 @@ int runOwn(int argc, char** argv) {
     std::string spec;
     for (int i = 0; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--spec" && i + 1 < argc) spec = argv[++i];
-        else if (a == "--chunk" && i + 1 < argc) owner.chunk = std::stoul(argv[++i]);
-        else if (a == "--hang") hang = true;
-        else if (a == "--stay") stay = true;
-        else if (a == "--hang-target" && i + 1 < argc) owner.hangTargets.push_back(p.atom(argv[++i]));
-        else fail("unknown option " + a);
+        if (a == "--spec" && i + 1 < argc)
+            spec = argv[++i];
+        else if (a == "--chunk" && i + 1 < argc)
+            owner.chunk = std::stoul(argv[++i]);
+        else if (a == "--hang")
+            hang = true;
+        else if (a == "--stay")
+            stay = true;
+        else if (a == "--hang-target" && i + 1 < argc)
+            owner.hangTargets.push_back(p.atom(argv[++i]));
+        else
+            fail("unknown option " + a);
     }
     std::ifstream in(spec);
     std::string line;
@@ -396,13 +405,20 @@ int runRead(int argc, char** argv) {
     int repeat = 1, timeoutMs = 5000, pauseMs = 0;
     for (int i = 0; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--out" && i + 1 < argc) out = argv[++i];
-        else if (a == "--repeat-targets" && i + 1 < argc) repeat = std::stoi(argv[++i]);
-        else if (a == "--only" && i + 1 < argc) only = argv[++i];
-        else if (a == "--multiple" && i + 1 < argc) multipleList = argv[++i];
-        else if (a == "--timeout-ms" && i + 1 < argc) timeoutMs = std::stoi(argv[++i]);
-        else if (a == "--pause-after-first-chunk-ms" && i + 1 < argc) pauseMs = std::stoi(argv[++i]);
-        else fail("unknown option " + a);
+        if (a == "--out" && i + 1 < argc)
+            out = argv[++i];
+        else if (a == "--repeat-targets" && i + 1 < argc)
+            repeat = std::stoi(argv[++i]);
+        else if (a == "--only" && i + 1 < argc)
+            only = argv[++i];
+        else if (a == "--multiple" && i + 1 < argc)
+            multipleList = argv[++i];
+        else if (a == "--timeout-ms" && i + 1 < argc)
+            timeoutMs = std::stoi(argv[++i]);
+        else if (a == "--pause-after-first-chunk-ms" && i + 1 < argc)
+            pauseMs = std::stoi(argv[++i]);
+        else
+            fail("unknown option " + a);
     }
     if (out.empty()) fail("--out is required");
     mkdir(out.c_str(), 0700);
@@ -445,8 +461,9 @@ int runRead(int argc, char** argv) {
                         reinterpret_cast<unsigned char*>(pairs.data()), int(pairs.size()));
         XConvertSelection(p.d, p.clipboard, p.multiple, listProp, p.w, CurrentTime);
         XEvent ev;
-        if (!p.waitEvent(&ev, [&](XEvent& e) { return e.type == SelectionNotify && e.xselection.target == p.multiple; },
-                         timeoutMs))
+        if (!p.waitEvent(
+                &ev, [&](XEvent& e) { return e.type == SelectionNotify && e.xselection.target == p.multiple; },
+                timeoutMs))
             fail("no answer for MULTIPLE");
         if (ev.xselection.property == None) fail("MULTIPLE refused");
         auto answer = p.getProperty(p.w, listProp, true);
@@ -475,8 +492,10 @@ int runManager(int argc, char** argv) {
     bool hang = false;
     for (int i = 0; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--hang") hang = true;
-        else fail("unknown option " + a);
+        if (a == "--hang")
+            hang = true;
+        else
+            fail("unknown option " + a);
     }
     Time t = p.serverTime();
     XSetSelectionOwner(p.d, p.clipboardManager, p.w, t);

@@ -5,8 +5,8 @@
 #include <exception>
 #include <string>
 
-#include "platform/linux/x11/X11Clipboard.h"
 #include "platform/linux/x11/SelectionPolicy.h"
+#include "platform/linux/x11/X11Clipboard.h"
 
 namespace {
 

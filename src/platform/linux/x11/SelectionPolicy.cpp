@@ -15,8 +15,7 @@ bool isContentTarget(std::string_view name) {
 }
 
 std::vector<std::string> plainTextFallbacks(std::string_view type) {
-    if (type == "text/plain;charset=utf-8")
-        return {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain", "STRING"};
+    if (type == "text/plain;charset=utf-8") return {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain", "STRING"};
     if (type == "UTF8_STRING") return {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "STRING"};
     return {};
 }

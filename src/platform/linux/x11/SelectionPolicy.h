@@ -50,8 +50,7 @@ std::string latin1ToUTF8(std::string_view latin1);
 // while a later snapshot starts with a fresh budget.
 class ReadPass {
 public:
-    ReadPass(Duration timeout, std::size_t maxBytes,
-             Duration pauseThatEndsPass = std::chrono::milliseconds(250));
+    ReadPass(Duration timeout, std::size_t maxBytes, Duration pauseThatEndsPass = std::chrono::milliseconds(250));
 
     // Marks the start and the end of one read call.
     void begin(TimePoint now);

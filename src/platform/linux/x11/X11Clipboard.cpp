@@ -27,6 +27,8 @@ using EventPtr = XcbPtr<xcb_generic_event_t>;
 constexpr std::string_view kPlainTextType = "text/plain;charset=utf-8";
 constexpr std::size_t kOwnAcquisitionsKept = 16;
 constexpr std::uint32_t kWholeProperty = 0x1fffffff;  // in 32-bit units, as GetProperty counts
+// Real owners offer a few dozen targets; more is junk we do not look up.
+constexpr std::size_t kMaxTargets = 1024;
 
 std::uint8_t eventType(const xcb_generic_event_t* ev) { return ev->response_type & 0x7f; }
 
@@ -85,8 +87,8 @@ struct X11Clipboard::Impl {
     bool broken = false;
 
     struct {
-        xcb_atom_t clipboard, targets, multiple, timestamp, saveTargets, clipboardManager, incr, atomPair, utf8String,
-            timeProbe, saveList;
+        xcb_atom_t clipboard, targets, multiple, timestamp, saveTargets, clipboardManager, incr, utf8String, timeProbe,
+            saveList;
     } atom{};
     std::unordered_map<std::string, xcb_atom_t> atomByName;
     std::unordered_map<xcb_atom_t, std::string> nameByAtom;
@@ -107,9 +109,7 @@ struct X11Clipboard::Impl {
     std::unordered_map<std::string, WireType> wireTypes;
 
     Impl(Logger& logger, const std::string& display, X11ClipboardLimits l)
-        : log(logger, std::string(kLogSubsystem), "clipboard"),
-          limits(l),
-          pass(l.readPassTimeout, l.maxPassBytes) {
+        : log(logger, std::string(kLogSubsystem), "clipboard"), limits(l), pass(l.readPassTimeout, l.maxPassBytes) {
         int screenNumber = 0;
         conn = xcb_connect(display.empty() ? nullptr : display.c_str(), &screenNumber);
         if (!conn || xcb_connection_has_error(conn)) {
@@ -137,13 +137,13 @@ struct X11Clipboard::Impl {
         static constexpr char kClass[] = "quillant\0Quillant";
         xcb_change_property(conn, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
                             std::uint32_t(kName.size()), kName.data());
-        xcb_change_property(conn, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
-                            sizeof kClass, kClass);
+        xcb_change_property(conn, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof kClass,
+                            kClass);
 
         auto a = intern({"CLIPBOARD", "TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS", "CLIPBOARD_MANAGER", "INCR",
-                         "ATOM_PAIR", "UTF8_STRING", "QUILLANT_TIME", "QUILLANT_SAVE_TARGETS", "QUILLANT_SELECTION"});
-        atom = {a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10]};
-        readSlot = a[11];
+                         "UTF8_STRING", "QUILLANT_TIME", "QUILLANT_SAVE_TARGETS", "QUILLANT_SELECTION"});
+        atom = {a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]};
+        readSlot = a[10];
 
         xcb_xfixes_select_selection_input(conn, window, atom.clipboard,
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
@@ -332,8 +332,8 @@ struct X11Clipboard::Impl {
         for (std::size_t i = 0; i + 1 < pairs.size(); i += 2)
             if (pairs[i + 1] == XCB_NONE || !convertInto(requestor, pairs[i], pairs[i + 1], false))
                 pairs[i + 1] = XCB_NONE;
-        xcb_change_property(conn, XCB_PROP_MODE_REPLACE, requestor, property, r->type, 32,
-                            std::uint32_t(pairs.size()), pairs.data());
+        xcb_change_property(conn, XCB_PROP_MODE_REPLACE, requestor, property, r->type, 32, std::uint32_t(pairs.size()),
+                            pairs.data());
         return true;
     }
 
@@ -450,15 +450,22 @@ struct X11Clipboard::Impl {
 
     // ---- reading a foreign owner
 
+    // Replies we waited for may have brought events along that xcb keeps
+    // queued without the descriptor becoming readable again; every public
+    // call handles them before it returns.
+    struct Settle {
+        explicit Settle(Impl& i) : impl(i) {}
+        ~Settle() { impl.drain(); }
+        Impl& impl;
+    };
+
     struct PassScope {
         explicit PassScope(ReadPass& p) : pass(p) { pass.begin(now()); }
         ~PassScope() { pass.end(now()); }
         ReadPass& pass;
     };
 
-    void retireReadSlot() {
-        readSlot = intern("QUILLANT_SELECTION_" + std::to_string(++retiredSlots));
-    }
+    void retireReadSlot() { readSlot = intern("QUILLANT_SELECTION_" + std::to_string(++retiredSlots)); }
 
     std::optional<Received> convertForeign(xcb_atom_t target, const std::string& name) {
         if (broken) return std::nullopt;
@@ -479,8 +486,7 @@ struct X11Clipboard::Impl {
             pass.waitDeadline(now(), limits.requestTimeout));
         if (!ev) {
             retireReadSlot();
-            log.error("the clipboard owner did not answer for " + name + " within " +
-                      msText(limits.requestTimeout));
+            log.error("the clipboard owner did not answer for " + name + " within " + msText(limits.requestTimeout));
             return std::nullopt;
         }
         if (reinterpret_cast<const xcb_selection_notify_event_t*>(ev.get())->property == XCB_NONE)
@@ -511,8 +517,8 @@ struct X11Clipboard::Impl {
     }
 
     std::optional<Received> readIncremental(xcb_atom_t slot, const std::string& name) {
-        XcbPtr<xcb_get_property_reply_t> announce(xcb_get_property_reply(
-            conn, xcb_get_property(conn, 0, window, slot, atom.incr, 0, 1), nullptr));
+        XcbPtr<xcb_get_property_reply_t> announce(
+            xcb_get_property_reply(conn, xcb_get_property(conn, 0, window, slot, atom.incr, 0, 1), nullptr));
         std::size_t announced = 0;
         if (announce && announce->format == 32 && announce->value_len == 1)
             announced = *static_cast<const std::uint32_t*>(xcb_get_property_value(announce.get()));
@@ -574,7 +580,7 @@ struct X11Clipboard::Impl {
     std::vector<std::string> foreignTargets() {
         auto r = convertForeign(atom.targets, "TARGETS");
         if (!r || r->format != 32) return {};
-        std::vector<xcb_atom_t> atoms(r->bytes.size() / 4);
+        std::vector<xcb_atom_t> atoms(std::min(r->bytes.size() / 4, kMaxTargets));
         std::memcpy(atoms.data(), r->bytes.data(), atoms.size() * 4);
         return atomNames(atoms);
     }
@@ -634,8 +640,8 @@ struct X11Clipboard::Impl {
             if (atoms[i] == XCB_NONE) continue;
             Entry e{names[i], atoms[i], atoms[i], 8, *bytes[i]};
             auto wt = wireTypes.find(names[i]);
-            if (wt != wireTypes.end() && (wt->second.format == 8 || wt->second.format == 16 ||
-                                          wt->second.format == 32)) {
+            if (wt != wireTypes.end() &&
+                (wt->second.format == 8 || wt->second.format == 16 || wt->second.format == 32)) {
                 std::size_t unit = wt->second.format / 8;
                 xcb_atom_t type = wt->second.type.empty() ? XCB_NONE : intern(wt->second.type);
                 if (type != XCB_NONE && e.bytes.size() % unit == 0) {
@@ -645,7 +651,8 @@ struct X11Clipboard::Impl {
             }
             entries.push_back(std::move(e));
         }
-        bool hasUTF8String = std::any_of(entries.begin(), entries.end(), [](auto& e) { return e.name == "UTF8_STRING"; });
+        bool hasUTF8String =
+            std::any_of(entries.begin(), entries.end(), [](auto& e) { return e.name == "UTF8_STRING"; });
         auto plain = std::find_if(entries.begin(), entries.end(), [](auto& e) { return e.name == kPlainTextType; });
         if (!hasUTF8String && plain != entries.end()) {
             auto b = plain->bytes;
@@ -671,21 +678,30 @@ std::int64_t X11Clipboard::changeCount() {
     return impl_->changeCount;
 }
 
-std::size_t X11Clipboard::itemCount() { return impl_->contentTypes().empty() ? 0 : 1; }
+std::size_t X11Clipboard::itemCount() {
+    Impl::Settle settle(*impl_);
+    return impl_->contentTypes().empty() ? 0 : 1;
+}
 
 std::vector<std::string> X11Clipboard::types(std::size_t item) {
+    Impl::Settle settle(*impl_);
     if (item != 0) return {};
     return impl_->contentTypes();
 }
 
 std::optional<clipboard::Bytes> X11Clipboard::data(std::size_t item, const std::string& type) {
+    Impl::Settle settle(*impl_);
     if (item != 0) return std::nullopt;
     return impl_->content(type);
 }
 
-std::optional<clipboard::Bytes> X11Clipboard::dataForType(const std::string& type) { return impl_->content(type); }
+std::optional<clipboard::Bytes> X11Clipboard::dataForType(const std::string& type) {
+    Impl::Settle settle(*impl_);
+    return impl_->content(type);
+}
 
 std::optional<std::string> X11Clipboard::stringForType(const std::string& type) {
+    Impl::Settle settle(*impl_);
     auto candidates = plainTextFallbacks(type);
     if (candidates.empty()) {
         auto b = impl_->content(type);
@@ -705,17 +721,25 @@ std::optional<std::string> X11Clipboard::stringForType(const std::string& type) 
     return std::nullopt;
 }
 
-void X11Clipboard::clearContents() { impl_->takeOwnership({}); }
+void X11Clipboard::clearContents() {
+    Impl::Settle settle(*impl_);
+    impl_->takeOwnership({});
+}
 
 void X11Clipboard::writeItems(const std::vector<clipboard::PasteboardItemData>& items) {
+    Impl::Settle settle(*impl_);
     if (impl_->broken) return;
     // One selection holds one item's targets; further items have no place on X11.
     impl_->takeOwnership(items.empty() ? std::vector<Impl::Entry>{} : impl_->entriesFor(items.front()));
 }
 
-bool X11Clipboard::ownsClipboard() { return impl_->weOwn(); }
+bool X11Clipboard::ownsClipboard() {
+    Impl::Settle settle(*impl_);
+    return impl_->weOwn();
+}
 
 std::vector<std::string> X11Clipboard::ownerTargets() {
+    Impl::Settle settle(*impl_);
     auto& i = *impl_;
     if (i.weOwn()) {
         std::vector<std::string> out{"TARGETS", "TIMESTAMP", "MULTIPLE"};
@@ -728,6 +752,7 @@ std::vector<std::string> X11Clipboard::ownerTargets() {
 }
 
 std::optional<SelectionData> X11Clipboard::fetch(const std::string& target) {
+    Impl::Settle settle(*impl_);
     auto& i = *impl_;
     if (i.weOwn()) {
         auto* e = i.ownEntry(target);
@@ -740,6 +765,7 @@ std::optional<SelectionData> X11Clipboard::fetch(const std::string& target) {
 }
 
 bool X11Clipboard::handOverToClipboardManager(std::chrono::milliseconds bound) {
+    Impl::Settle settle(*impl_);
     auto& i = *impl_;
     if (!i.weOwn() || i.owned->entries.empty()) return false;
     if (i.currentOwner(i.atom.clipboardManager) == XCB_NONE) {
@@ -769,7 +795,6 @@ bool X11Clipboard::handOverToClipboardManager(std::chrono::milliseconds bound) {
         i.log.info("handed the clipboard to the clipboard manager");
     else
         i.log.error("the clipboard manager refused to take the clipboard");
-    i.drain();
     return saved;
 }
 

@@ -27,7 +27,9 @@ struct SelectionData {
 //
 // It has its own connection. The host watches fd() and calls
 // processPendingEvents() when it is readable; serving other programs
-// (TARGETS, TIMESTAMP, MULTIPLE, incremental transfers) happens there.
+// (TARGETS, TIMESTAMP, MULTIPLE, incremental transfers) happens there. Every
+// call handles the events it has read before it returns, so watching fd()
+// is enough.
 // Reading a foreign owner waits synchronously, within the bounds of
 // X11ClipboardLimits, and keeps serving requests addressed to us meanwhile.
 //
