@@ -99,6 +99,10 @@ struct Peer {
         readProp = atom("PEER_READ");
     }
 
+    ~Peer() { XCloseDisplay(d); }
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+
     Atom atom(const std::string& name) { return XInternAtom(d, name.c_str(), False); }
     std::string name(Atom a) {
         if (a == None) return "None";

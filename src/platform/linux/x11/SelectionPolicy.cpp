@@ -37,9 +37,10 @@ std::string latin1ToUTF8(std::string_view latin1) {
 ReadPass::ReadPass(Duration timeout, std::size_t maxBytes, Duration pauseThatEndsPass)
     : timeout_(timeout), maxBytes_(maxBytes), pause_(pauseThatEndsPass) {}
 
-void ReadPass::begin(TimePoint now) {
+void ReadPass::begin(TimePoint now, std::int64_t owner) {
     if (depth_++ > 0) return;
-    if (!lastEnd_ || now - *lastEnd_ >= pause_) {
+    if (!lastEnd_ || now - *lastEnd_ >= pause_ || owner != owner_) {
+        owner_ = owner;
         deadline_ = now + timeout_;
         used_ = 0;
     }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,16 +45,17 @@ std::vector<std::string> plainTextFallbacks(std::string_view type);
 // Latin-1 (ICCCM STRING) to UTF-8.
 std::string latin1ToUTF8(std::string_view latin1);
 
-// The time and byte budget of one read pass. Reads that follow each other
-// with pauses shorter than `pauseThatEndsPass` belong to one pass, so a
-// snapshot of a hung owner with many targets waits at most `timeout` in all,
-// while a later snapshot starts with a fresh budget.
+// The time and byte budget of one read pass. Reads of one owner that follow
+// each other with pauses shorter than `pauseThatEndsPass` belong to one pass,
+// so a snapshot of a hung owner with many targets waits at most `timeout` in
+// all, while a later snapshot, or a read of the next owner, starts afresh.
 class ReadPass {
 public:
     ReadPass(Duration timeout, std::size_t maxBytes, Duration pauseThatEndsPass = std::chrono::milliseconds(250));
 
-    // Marks the start and the end of one read call.
-    void begin(TimePoint now);
+    // Marks the start and the end of one read call; `owner` changes with
+    // every change of the clipboard's owner.
+    void begin(TimePoint now, std::int64_t owner);
     void end(TimePoint now);
 
     // The deadline of the next wait: the request bound, cut by the pass bound.
@@ -70,6 +72,7 @@ private:
     Duration pause_;
     TimePoint deadline_{};
     std::optional<TimePoint> lastEnd_;
+    std::int64_t owner_ = 0;
     std::size_t used_ = 0;
     int depth_ = 0;
 };

@@ -460,7 +460,10 @@ struct X11Clipboard::Impl {
     };
 
     struct PassScope {
-        explicit PassScope(ReadPass& p) : pass(p) { pass.begin(now()); }
+        explicit PassScope(Impl& i) : pass(i.pass) {
+            i.drain();  // so that a new owner is known before the pass begins
+            pass.begin(now(), i.changeCount);
+        }
         ~PassScope() { pass.end(now()); }
         ReadPass& pass;
     };
@@ -610,7 +613,7 @@ struct X11Clipboard::Impl {
             return e ? std::optional(e->bytes) : std::nullopt;
         }
         if (currentOwner(atom.clipboard) == XCB_NONE) return std::nullopt;
-        PassScope scope(pass);
+        PassScope scope(*this);
         auto d = fetchForeign(name);
         return d ? std::optional(d->bytes) : std::nullopt;
     }
@@ -622,7 +625,7 @@ struct X11Clipboard::Impl {
             return out;
         }
         if (broken || currentOwner(atom.clipboard) == XCB_NONE) return {};
-        PassScope scope(pass);
+        PassScope scope(*this);
         return contentOnly(foreignTargets());
     }
 
@@ -708,7 +711,7 @@ std::optional<std::string> X11Clipboard::stringForType(const std::string& type) 
         if (!b || !text::isValidUTF8(b->view())) return std::nullopt;
         return b->str();
     }
-    Impl::PassScope scope(impl_->pass);
+    Impl::PassScope scope(*impl_);
     auto offered = impl_->contentTypes();
     if (offered.empty()) offered = {type};  // an owner that does not list its targets may still convert
     for (auto& name : candidates) {
@@ -747,7 +750,7 @@ std::vector<std::string> X11Clipboard::ownerTargets() {
         return out;
     }
     if (i.broken || i.currentOwner(i.atom.clipboard) == XCB_NONE) return {};
-    Impl::PassScope scope(i.pass);
+    Impl::PassScope scope(i);
     return i.foreignTargets();
 }
 
@@ -760,7 +763,7 @@ std::optional<SelectionData> X11Clipboard::fetch(const std::string& target) {
         return SelectionData{i.atomName(e->type), e->format, e->bytes};
     }
     if (i.broken || i.currentOwner(i.atom.clipboard) == XCB_NONE) return std::nullopt;
-    Impl::PassScope scope(i.pass);
+    Impl::PassScope scope(i);
     return i.fetchForeign(target);
 }
 
