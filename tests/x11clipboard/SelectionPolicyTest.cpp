@@ -38,13 +38,16 @@ TEST(ReadPass, CallsWithoutAPauseShareOneTimeBudget) {
     pass.begin(at(1000ms), 1);
     EXPECT_EQ(pass.waitDeadline(at(1000ms), 1000ms), at(2000ms));
     pass.end(at(2000ms));
+    auto generation = pass.generation();
     pass.begin(at(2100ms), 1);  // 100 ms later: the same pass
+    EXPECT_EQ(pass.generation(), generation);
     EXPECT_EQ(pass.waitDeadline(at(4500ms), 1000ms), at(5000ms)) << "cut to the pass deadline";
     EXPECT_FALSE(pass.expired(at(4999ms)));
     EXPECT_TRUE(pass.expired(at(5000ms)));
     pass.end(at(5000ms));
 
     pass.begin(at(5300ms), 1);  // after a pause: a fresh pass
+    EXPECT_NE(pass.generation(), generation);
     EXPECT_FALSE(pass.expired(at(9000ms)));
     EXPECT_TRUE(pass.expired(at(9300ms)));
     pass.end(at(5400ms));

@@ -41,6 +41,7 @@ void ReadPass::begin(TimePoint now, std::int64_t owner) {
     if (depth_++ > 0) return;
     if (!lastEnd_ || now - *lastEnd_ >= pause_ || owner != owner_) {
         owner_ = owner;
+        ++generation_;
         deadline_ = now + timeout_;
         used_ = 0;
     }

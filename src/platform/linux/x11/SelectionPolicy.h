@@ -57,6 +57,8 @@ public:
     // every change of the clipboard's owner.
     void begin(TimePoint now, std::int64_t owner);
     void end(TimePoint now);
+    // Changes whenever a new pass begins.
+    std::uint64_t generation() const { return generation_; }
 
     // The deadline of the next wait: the request bound, cut by the pass bound.
     TimePoint waitDeadline(TimePoint now, Duration requestTimeout) const;
@@ -73,6 +75,7 @@ private:
     TimePoint deadline_{};
     std::optional<TimePoint> lastEnd_;
     std::int64_t owner_ = 0;
+    std::uint64_t generation_ = 0;
     std::size_t used_ = 0;
     int depth_ = 0;
 };

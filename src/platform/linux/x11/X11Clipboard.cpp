@@ -104,6 +104,7 @@ struct X11Clipboard::Impl {
     xcb_atom_t readSlot = XCB_NONE;
     unsigned retiredSlots = 0;
     ReadPass pass;
+    std::optional<std::pair<std::uint64_t, std::vector<std::string>>> targetsCache;
     // The property type and format that each target name last arrived in, so
     // that a restore serves them the way the owner did.
     std::unordered_map<std::string, WireType> wireTypes;
@@ -282,7 +283,7 @@ struct X11Clipboard::Impl {
     void serve(const xcb_selection_request_event_t& req) {
         xcb_atom_t answered = XCB_NONE;
         if (req.selection == atom.clipboard && owned &&
-            (req.time == XCB_CURRENT_TIME || notBefore(req.time, owned->time))) {
+            (req.time == XCB_CURRENT_TIME || owned->time == XCB_CURRENT_TIME || notBefore(req.time, owned->time))) {
             // Obsolete requestors leave the property out and mean the target's name.
             xcb_atom_t property = req.property == XCB_NONE ? req.target : req.property;
             if (convertInto(req.requestor, req.target, property, true)) answered = property;
@@ -579,13 +580,19 @@ struct X11Clipboard::Impl {
                   sizeText(allowance));
     }
 
-    // The owner's TARGETS answer, as names.
+    // The owner's TARGETS answer, as names; asked once per read pass, so that
+    // itemCount() and types() of a hung owner wait only once.
     std::vector<std::string> foreignTargets() {
+        if (targetsCache && targetsCache->first == pass.generation()) return targetsCache->second;
+        std::vector<std::string> names;
         auto r = convertForeign(atom.targets, "TARGETS");
-        if (!r || r->format != 32) return {};
-        std::vector<xcb_atom_t> atoms(std::min(r->bytes.size() / 4, kMaxTargets));
-        std::memcpy(atoms.data(), r->bytes.data(), atoms.size() * 4);
-        return atomNames(atoms);
+        if (r && r->format == 32) {
+            std::vector<xcb_atom_t> atoms(std::min(r->bytes.size() / 4, kMaxTargets));
+            std::memcpy(atoms.data(), r->bytes.data(), atoms.size() * 4);
+            names = atomNames(atoms);
+        }
+        targetsCache.emplace(pass.generation(), names);
+        return names;
     }
 
     static std::vector<std::string> contentOnly(const std::vector<std::string>& names) {
