@@ -119,15 +119,15 @@ protected:
     }
 
     Process startOwner(const std::vector<OfferedTarget>& targets, std::vector<std::string> extra = {}) {
-        auto spec = fresh("spec");
+        auto list = fresh("targets");
         std::string lines;
         for (auto& t : targets) {
             auto file = fresh("data");
             writeFile(file, t.bytes);
             lines += t.name + "\t" + t.type + "\t" + std::to_string(t.format) + "\t" + file.string() + "\n";
         }
-        writeFile(spec, lines);
-        std::vector<std::string> args{"own", "--spec", spec.string()};
+        writeFile(list, lines);
+        std::vector<std::string> args{"own", "--targets", list.string()};
         args.insert(args.end(), extra.begin(), extra.end());
         auto p = peer(args);
         EXPECT_EQ(p.readLine(std::chrono::seconds(10)), "ready");

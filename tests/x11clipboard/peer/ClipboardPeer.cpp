@@ -1,7 +1,7 @@
 // A peer program for the X11 clipboard tests, written against Xlib so that it
 // shares no code with what it tests.
 //
-//   x11clip_test_peer own --spec FILE [--chunk N] [--hang] [--hang-target NAME]... [--stay]
+//   x11clip_test_peer own --targets FILE [--chunk N] [--hang] [--hang-target NAME]... [--stay]
 //       Takes CLIPBOARD and serves the targets listed in FILE (lines of
 //       NAME<TAB>TYPE<TAB>FORMAT<TAB>PATH), incrementally above N bytes.
 //       --hang answers nothing; --hang-target leaves one target unanswered.
@@ -357,11 +357,11 @@ int runOwn(int argc, char** argv) {
     Peer p;
     Owner owner(p);
     bool hang = false, stay = false;
-    std::string spec;
+    std::string targetsFile;
     for (int i = 0; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--spec" && i + 1 < argc)
-            spec = argv[++i];
+        if (a == "--targets" && i + 1 < argc)
+            targetsFile = argv[++i];
         else if (a == "--chunk" && i + 1 < argc)
             owner.chunk = std::stoul(argv[++i]);
         else if (a == "--hang")
@@ -373,7 +373,7 @@ int runOwn(int argc, char** argv) {
         else
             fail("unknown option " + a);
     }
-    std::ifstream in(spec);
+    std::ifstream in(targetsFile);
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
