@@ -180,7 +180,9 @@ TEST_P(CopyReadsSlack, ReadsTheSlackPayloadOrSilentlyGoesWithout) {
     ASSERT_TRUE(out.selection);
     EXPECT_EQ(out.selection->text, "hi @Ann there");
     EXPECT_EQ(out.selection->slackDelta.has_value(), GetParam().expectDelta);
-    if (GetParam().expectDelta) EXPECT_EQ(out.selection->slackDelta->mentionOps().size(), 1u);
+    if (GetParam().expectDelta) {
+        EXPECT_EQ(out.selection->slackDelta->mentionOps().size(), 1u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
