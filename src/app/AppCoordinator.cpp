@@ -114,7 +114,7 @@ AppCoordinator::AppCoordinator(CoordinatorServices services)
 AppCoordinator::~AppCoordinator() = default;
 
 BackendClient AppCoordinator::makeClient(const std::string& token) const {
-    return BackendClient(services_.baseURL, token, kRequestTimeoutSeconds, services_.session);
+    return BackendClient{services_.baseURL, token, kRequestTimeoutSeconds, services_.session};
 }
 
 std::string AppCoordinator::runningVersion() const {
@@ -305,7 +305,7 @@ void AppCoordinator::revalidateToken() {
         const ValidationOutcome outcome = co_await client.validateToken();
         if (co_await isCancelled()) co_return;
         // A late answer for an older key never overwrites a newer key's state.
-        if (!transformer_ || transformer_->token() != client.token()) co_return;
+        if (!transformer_ || transformer_->token != client.token) co_return;
         switch (outcome) {
             case ValidationOutcome::valid:
                 backendStatus = BackendStatus::connected;
@@ -387,7 +387,7 @@ Task<void> AppCoordinator::performUpdate(std::string url) {
         request.method = "GET";
         request.timeout = std::chrono::seconds(600);
         auto result = co_await backend::performDownload(*services_.session, request, downloaded);
-        if (!result.ok()) throw std::runtime_error(result.errorDescription());
+        if (auto* error = std::get_if<backend::TransportError>(&result)) throw std::runtime_error(error->description);
 
         const fs::path archive = work / "quillant.zip";
         fs::rename(downloaded, archive);
