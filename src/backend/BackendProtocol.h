@@ -1,0 +1,60 @@
+#pragma once
+
+// The text-fixing service's wire contract as pure functions, so that answers
+// can be checked (and fuzzed) without a network.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "backend/BackendError.h"
+
+namespace quillant::backend {
+
+// Larger answers are not read; a body past this counts as undecodable.
+inline constexpr std::size_t kMaxResponseBodyBytes = 1 << 20;
+
+enum class ValidationOutcome { valid, invalid, unreachable };
+
+struct VersionInfo {
+    std::string version;      // as the service sent it
+    std::string downloadURL;  // an absolute http(s) URL
+
+    bool operator==(const VersionInfo&) const = default;
+};
+
+struct ErrorEnvelope {
+    std::string error;
+    std::string message;
+    std::optional<std::string> requestId;
+    std::optional<std::string> resetAt;
+};
+
+// The body of a POST to /v1/fix. Throws nlohmann::json::type_error when the
+// text is not valid UTF-8.
+std::string encodeFixRequest(std::string_view text);
+
+std::optional<std::string> decodeFixResponse(std::string_view body);
+std::optional<bool> decodeValidateResponse(std::string_view body);
+std::optional<ErrorEnvelope> decodeErrorEnvelope(std::string_view body);
+ErrorEnvelope fallbackEnvelope(int status);
+
+// One /v1/fix answer: the corrected text, or the error to throw.
+std::variant<std::string, BackendError> interpretFixResponse(int status, std::string_view body);
+ValidationOutcome interpretValidateResponse(int status, std::string_view body);
+// The status is not examined: a well-formed body is the answer.
+std::optional<VersionInfo> interpretVersionResponse(std::string_view body);
+
+// Whether a failed fix attempt is worth one more try.
+bool isRetryable(const BackendError& error);
+
+// `path` appended to the base URL's path as one component; a path in the
+// base stays in front, and a query or fragment stays behind.
+std::string joinURL(std::string_view baseURL, std::string_view path);
+
+// An absolute https URL with a host, or http to a loopback host.
+bool isAcceptableDownloadURL(std::string_view url);
+
+}  // namespace quillant::backend

@@ -1,0 +1,113 @@
+#include "credentials/TokenStore.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "text/Text.h"
+
+namespace quillant::credentials {
+
+namespace {
+
+// Far beyond any real key; a larger file is not a token file.
+constexpr std::size_t kMaxTokenFileBytes = 64 * 1024;
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Makes the rename itself durable; failure here loses nothing already written.
+void syncDirectory(const std::filesystem::path& dir) {
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+std::filesystem::path TokenStore::path() const { return home_ / ".config" / "quillant" / "token"; }
+
+std::optional<std::string> TokenStore::load() const {
+    // Non-blocking so that a FIFO in the file's place cannot hang start-up.
+    int fd = ::open(path().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    std::string contents;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    while (ok) {
+        char buffer[4096];
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        contents.append(buffer, static_cast<std::size_t>(n));
+        if (contents.size() > kMaxTokenFileBytes) ok = false;
+    }
+    ::close(fd);
+    if (!ok || !text::isValidUTF8(contents)) return std::nullopt;
+    std::string key = text::trimmed(contents);
+    if (key.empty()) return std::nullopt;
+    return key;
+}
+
+bool TokenStore::save(std::string_view token) const {
+    std::string key = text::trimmed(token);
+    if (key.empty()) return false;
+
+    std::filesystem::path file = path();
+    std::filesystem::path dir = file.parent_path();
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) return false;
+
+    // Written aside and renamed into place. mkostemp creates the file 0600, so
+    // the key is private from its first byte on.
+    std::string pattern = (dir / ".token.XXXXXX").string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, key) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(name.data(), file.c_str()) != 0) {
+        ::unlink(name.data());
+        return false;
+    }
+    syncDirectory(dir);
+    return ::chmod(file.c_str(), 0600) == 0;
+}
+
+bool TokenStore::clear() const {
+    if (::unlink(path().c_str()) == 0) return true;
+    return errno == ENOENT;
+}
+
+std::optional<std::filesystem::path> userHomeDirectory(const char* homeVariable) {
+    if (homeVariable && homeVariable[0] == '/') return std::filesystem::path(homeVariable);
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    struct passwd entry {};
+    struct passwd* result = nullptr;
+    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) == ERANGE &&
+           buffer.size() < (std::size_t{1} << 20))
+        buffer.resize(buffer.size() * 2);
+    if (!result || !result->pw_dir || result->pw_dir[0] != '/') return std::nullopt;
+    return std::filesystem::path(result->pw_dir);
+}
+
+}  // namespace quillant::credentials

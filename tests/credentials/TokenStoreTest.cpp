@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "credentials/TokenStore.h"
+
+using quillant::credentials::TokenStore;
+using quillant::credentials::userHomeDirectory;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeFile(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+unsigned modeOf(const fs::path& p) {
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0) return 0;
+    return st.st_mode & 07777;
+}
+
+// A fresh home directory, also set as $HOME, for each test.
+class TokenStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "quillant-home-XXXXXX").string();
+        ASSERT_TRUE(::mkdtemp(pattern.data()));
+        home = pattern;
+        const char* old = std::getenv("HOME");
+        if (old) oldHome = old;
+        ::setenv("HOME", home.c_str(), 1);
+        oldUmask = ::umask(022);
+    }
+    void TearDown() override {
+        ::umask(oldUmask);
+        if (oldHome) ::setenv("HOME", oldHome->c_str(), 1);
+        std::error_code ignored;
+        fs::permissions(home, fs::perms::owner_all, ignored);
+        fs::remove_all(home, ignored);
+    }
+
+    TokenStore store() const { return TokenStore(*userHomeDirectory(std::getenv("HOME"))); }
+    fs::path tokenPath() const { return home / ".config" / "quillant" / "token"; }
+    std::vector<fs::path> filesInConfigDir() const {
+        std::vector<fs::path> out;
+        for (const auto& entry : fs::directory_iterator(home / ".config" / "quillant")) out.push_back(entry.path());
+        return out;
+    }
+
+    fs::path home;
+    std::optional<std::string> oldHome;
+    mode_t oldUmask = 022;
+};
+
+TEST_F(TokenStoreTest, SaveStoresTheTrimmedKeyPrivately) {
+    struct Row {
+        std::string given;
+        std::string stored;
+    };
+    const Row rows[] = {
+        {"  sk-abc\n", "sk-abc"},
+        {"\t key with inner space \r\n", "key with inner space"},
+        {"\u00a0sk-nbsp\u2003", "sk-nbsp"},  // Unicode blanks count too
+        {"\u043a\u043b\u044e\u0447", "\u043a\u043b\u044e\u0447"},
+    };
+    for (const auto& row : rows) {
+        ASSERT_TRUE(store().save(row.given));
+        EXPECT_EQ(readFile(tokenPath()), row.stored);
+        EXPECT_EQ(modeOf(tokenPath()), 0600u);
+        EXPECT_EQ(store().load(), row.stored);
+    }
+    EXPECT_EQ(filesInConfigDir(), std::vector<fs::path>{tokenPath()});  // no temporary files left
+}
+
+TEST_F(TokenStoreTest, SaveCreatesTheMissingDirectories) {
+    ASSERT_FALSE(fs::exists(home / ".config"));
+    ASSERT_TRUE(store().save("k"));
+    EXPECT_TRUE(fs::is_directory(home / ".config" / "quillant"));
+}
+
+TEST_F(TokenStoreTest, BlankKeyIsRefusedAndTheOldFileKept) {
+    writeFile(tokenPath(), "old-key\n");
+    ::chmod(tokenPath().c_str(), 0600);
+    for (const char* blank : {"", "   ", "\n\t\r\n", "\u2028"}) {
+        EXPECT_FALSE(store().save(blank));
+        EXPECT_EQ(readFile(tokenPath()), "old-key\n");
+    }
+    EXPECT_FALSE(TokenStore(home / "elsewhere").save(" "));
+    EXPECT_FALSE(fs::exists(home / "elsewhere"));  // the disk is not touched at all
+}
+
+TEST_F(TokenStoreTest, ReplacingALooserFileLeavesItPrivate) {
+    ::umask(0);
+    writeFile(tokenPath(), "old");
+    ::chmod(tokenPath().c_str(), 0666);
+    ASSERT_TRUE(store().save("new"));
+    EXPECT_EQ(modeOf(tokenPath()), 0600u);
+    EXPECT_EQ(readFile(tokenPath()), "new");
+}
+
+// Watches the directory while saving: every file the key passes through must
+// already be private when anyone could first see it.
+TEST_F(TokenStoreTest, KeyIsNeverInAFileMorePermissiveThan0600) {
+    ::umask(0);  // so that a file made with default permissions would be world-readable
+    fs::create_directories(home / ".config" / "quillant");
+    fs::path dir = home / ".config" / "quillant";
+    int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_GE(::inotify_add_watch(fd, dir.c_str(), IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_ATTRIB), 0);
+    std::atomic<bool> stop{false};
+    std::vector<unsigned> badModes;
+    int observations = 0;
+    std::thread watcher([&] {
+        alignas(inotify_event) char buffer[4096];
+        for (bool last = false;;) {
+            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                // Events are queued before save() returns: once stopped, drain once more and end.
+                if (last) break;
+                last = stop;
+                std::this_thread::yield();
+                continue;
+            }
+            for (char* p = buffer; p < buffer + n;) {
+                auto* event = reinterpret_cast<inotify_event*>(p);
+                if (event->len > 0) {
+                    unsigned mode = modeOf(dir / event->name);
+                    ++observations;
+                    if (mode != 0 && (mode & 0177) != 0) badModes.push_back(mode);
+                }
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+    });
+    for (int i = 0; i < 50; ++i) ASSERT_TRUE(store().save("sk-" + std::to_string(i)));
+    stop = true;
+    watcher.join();
+    ::close(fd);
+    EXPECT_GT(observations, 0);
+    EXPECT_TRUE(badModes.empty()) << "saw mode " << std::oct << badModes.front();
+}
+
+TEST_F(TokenStoreTest, FailingRenameLeavesNothingBehind) {
+    // A non-empty directory where the token file belongs: the rename must fail.
+    fs::create_directories(tokenPath() / "occupied");
+    EXPECT_FALSE(store().save("sk-secret"));
+    EXPECT_EQ(filesInConfigDir(), std::vector<fs::path>{tokenPath()});
+    EXPECT_TRUE(fs::is_directory(tokenPath() / "occupied"));
+    EXPECT_FALSE(store().load());
+    EXPECT_FALSE(store().clear());  // not a file we may remove
+}
+
+TEST_F(TokenStoreTest, UnwritablePlacesFail) {
+    writeFile(home / ".config", "a file where a directory belongs");
+    EXPECT_FALSE(store().save("k"));
+
+    fs::remove(home / ".config");
+    fs::create_directories(home / ".config" / "quillant");
+    ::chmod((home / ".config" / "quillant").c_str(), 0500);
+    if (::geteuid() != 0) {
+        EXPECT_FALSE(store().save("k"));  // root writes anyway
+    }
+    ::chmod((home / ".config" / "quillant").c_str(), 0700);
+}
+
+TEST_F(TokenStoreTest, LoadTrimsAndRejectsWhatIsNoKey) {
+    struct Row {
+        std::string bytes;
+        std::optional<std::string> key;
+    };
+    const Row rows[] = {
+        {"sk-abc\n", "sk-abc"},
+        {"  sk-abc  \r\n\n", "sk-abc"},
+        {"\n", std::nullopt},
+        {"", std::nullopt},
+        {"sk-\xff", std::nullopt},                          // not UTF-8
+        {std::string(64 * 1024 + 1, 'k'), std::nullopt},  // no key is this large
+    };
+    for (const auto& row : rows) {
+        writeFile(tokenPath(), row.bytes);
+        EXPECT_EQ(store().load(), row.key) << row.bytes.substr(0, 20);
+    }
+}
+
+TEST_F(TokenStoreTest, LoadOfMissingOrStrangeFilesIsNone) {
+    EXPECT_FALSE(store().load());
+    fs::create_directories(tokenPath().parent_path());
+    ASSERT_EQ(::mkfifo(tokenPath().c_str(), 0600), 0);
+    EXPECT_FALSE(store().load());  // and does not hang on the pipe
+    fs::remove(tokenPath());
+    fs::create_directories(tokenPath());
+    EXPECT_FALSE(store().load());
+}
+
+TEST_F(TokenStoreTest, ClearIsIdempotent) {
+    EXPECT_TRUE(store().clear());
+    ASSERT_TRUE(store().save("k"));
+    EXPECT_TRUE(store().clear());
+    EXPECT_FALSE(fs::exists(tokenPath()));
+    EXPECT_FALSE(store().load());
+    EXPECT_TRUE(store().clear());
+}
+
+TEST(UserHomeDirectory, PrefersAnAbsoluteHomeVariable) {
+    EXPECT_EQ(userHomeDirectory("/home/someone"), fs::path("/home/someone"));
+    const passwd* entry = ::getpwuid(::getuid());
+    ASSERT_NE(entry, nullptr);
+    for (const char* fallback : {static_cast<const char*>(nullptr), "", "relative/home"})
+        EXPECT_EQ(userHomeDirectory(fallback), fs::path(entry->pw_dir));
+}
+
+}  // namespace
