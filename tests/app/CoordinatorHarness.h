@@ -81,7 +81,9 @@ struct CoordinatorHarness {
     }
 
     void start(std::optional<std::string> storedKey = "ql_test_key") {
-        if (storedKey) EXPECT_TRUE(tokens.save(*storedKey));
+        if (storedKey) {
+            EXPECT_TRUE(tokens.save(*storedKey));
+        }
         coordinator = std::make_unique<app::AppCoordinator>(app::CoordinatorServices{
             ex, logs, accessibility, broker, synth, tokens, preferences, hotKeys, http, "https://fix.example",
             runner, update, runningVersion});

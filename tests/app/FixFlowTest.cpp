@@ -47,7 +47,7 @@ std::vector<Row> rows() {
          [](auto& h) {
              h.validateReply = FakeHttpSession::answer(200, R"({"valid":false})");
              h.start();
-             h.ex.runUntilIdle();
+             h.ex.advance(0ms);
          },
          "API key invalid — re-enter token", error("hotkey fired with known-invalid token; skipping fix"),
          {{S::warn, 0ms}, {S::idle, 1500ms}}, false, 0, BackendStatus::invalid},
@@ -137,13 +137,15 @@ std::vector<Row> rows() {
     };
 }
 
+}  // namespace
+
 class FixFlowOutcome : public ::testing::TestWithParam<Row> {};
 
 TEST_P(FixFlowOutcome, StatusLogGlyphAndClipboard) {
     const Row& row = GetParam();
     CoordinatorHarness h;
     row.setup(h);
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.board.setItems(h.userClipboard());
     const int clearsBefore = h.board.clears;
     const std::size_t logsBefore = h.logs.records().size();
@@ -168,10 +170,14 @@ TEST_P(FixFlowOutcome, StatusLogGlyphAndClipboard) {
     EXPECT_EQ(glyph.changes, expected);
     // Whatever happened, the user's clipboard is what it was before the press.
     EXPECT_EQ(h.board.items(), h.userClipboard());
-    if (!row.clipboardTouched) EXPECT_EQ(h.board.clears, clearsBefore);
+    if (!row.clipboardTouched) {
+        EXPECT_EQ(h.board.clears, clearsBefore);
+    }
     EXPECT_EQ(int(h.pastes().size()), row.pastes);
     EXPECT_FALSE(h.c().isRunning.get());
-    if (row.backendAfter) EXPECT_EQ(h.c().backendStatus.get(), *row.backendAfter);
+    if (row.backendAfter) {
+        EXPECT_EQ(h.c().backendStatus.get(), *row.backendAfter);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(AppCoordinator, FixFlowOutcome, ::testing::ValuesIn(rows()),
@@ -180,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(AppCoordinator, FixFlowOutcome, ::testing::ValuesIn(row
 TEST(FixFlow, SuccessfulRunLogsInOrderAndPastesTheCorrection) {
     CoordinatorHarness h;
     h.start();
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.board.setItems(h.userClipboard());
     h.appCopies("teh cat");
     h.fixReplies.push_back(FakeHttpSession::answer(200, R"({"corrected":"the cat"})"));
@@ -198,8 +204,9 @@ TEST(FixFlow, SuccessfulRunLogsInOrderAndPastesTheCorrection) {
                                                            "paste committed; clipboard restored"}));
     EXPECT_EQ(atPaste, (std::vector<std::string>{"public.utf8-plain-text=the cat", "org.nspasteboard.ConcealedType=",
                                                  "org.nspasteboard.TransientType="}));
-    ASSERT_EQ(h.http->requests().size(), 2u);  // validation at start-up, then the fix
-    EXPECT_EQ(h.http->requests()[1].request.body, std::optional<std::string>(R"({"text":"teh cat"})"));
+    ASSERT_EQ(h.http->requests().size(), 3u);  // validation and release query at start-up, then the fix
+    EXPECT_TRUE(h.http->requests()[2].request.url.ends_with("/v1/fix"));
+    EXPECT_EQ(h.http->requests()[2].request.body, std::optional<std::string>(R"({"text":"teh cat"})"));
     EXPECT_EQ(h.c().lastStatus.get(), "Replaced (7 → 7 chars)");
 }
 
@@ -225,7 +232,7 @@ TEST_P(FixFlowSlack, SplicesMentionsOrFallsBackToPlainText) {
     const auto& row = GetParam();
     CoordinatorHarness h;
     h.start();
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.board.setItems(h.userClipboard());
     h.appCopies("hi @Ann, how r u", 20ms, {{"org.chromium.web-custom-data", slackContainer(row.json)}});
     h.fixReplies.push_back(FakeHttpSession::answer(200, "{\"corrected\":\"" + row.corrected + "\"}"));
@@ -278,7 +285,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FixFlow, PressDuringAPendingCallIsDroppedAndChangesNothing) {
     CoordinatorHarness h;
     h.start();
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.appCopies("teh");
     h.fixReplies.push_back(FakeHttpSession::answer(200, R"({"corrected":"the"})", 3s));
     h.press();
@@ -289,7 +296,7 @@ TEST(FixFlow, PressDuringAPendingCallIsDroppedAndChangesNothing) {
     const auto clears = h.board.clears;
     h.logs.clear();
     h.press();
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     EXPECT_EQ(h.logs.messages(), std::vector<std::string>{"fix flow already in progress; ignoring re-trigger"});
     EXPECT_EQ(h.c().lastStatus.get(), status);
     EXPECT_EQ(h.c().menuBarState.get(), glyph);
@@ -302,7 +309,7 @@ TEST(FixFlow, PressDuringAPendingCallIsDroppedAndChangesNothing) {
 TEST(FixFlow, AnOldFlashCannotEndANewRunsLoadingGlyph) {
     CoordinatorHarness h;
     h.start(std::nullopt);
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     GlyphRecorder glyph(h.c(), h.ex);
     const Duration t0 = h.ex.elapsed();
     h.press();  // no key: warn for 1.5 s
@@ -318,7 +325,7 @@ TEST(FixFlow, AnOldFlashCannotEndANewRunsLoadingGlyph) {
 TEST(FixFlow, ANewerFlashReplacesTheOlderOne) {
     CoordinatorHarness h;
     h.start(std::nullopt);
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     GlyphRecorder glyph(h.c(), h.ex);
     const Duration t0 = h.ex.elapsed();
     h.press();  // warn, 1.5 s
@@ -332,7 +339,7 @@ TEST(FixFlow, ANewerFlashReplacesTheOlderOne) {
 TEST(FixFlow, ARunKeepsItsOwnClientWhenTheKeyChangesMeanwhile) {
     CoordinatorHarness h;
     h.start("ql_old");
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.appCopies("teh");
     // The first attempt fails in passing; the retry 2 s later must carry the old key.
     h.fixReplies.push_back(FakeHttpSession::answer(502, "<html>bad gateway</html>"));
@@ -353,7 +360,7 @@ TEST(FixFlow, ARunKeepsItsOwnClientWhenTheKeyChangesMeanwhile) {
 TEST(FixFlow, ClearingTheKeyDuringARunDoesNotStopIt) {
     CoordinatorHarness h;
     h.start();
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.appCopies("teh");
     h.fixReplies.push_back(FakeHttpSession::answer(200, R"({"corrected":"the"})", 1s));
     h.press();
@@ -370,14 +377,14 @@ TEST(FixFlow, TheKeyNeverAppearsInAnyLogLine) {
     CoordinatorHarness h;
     h.validateReply = FakeHttpSession::answer(403, "");
     h.start(key);
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.c().saveBackendToken("  " + key + "\n");
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.c().clearBackendToken();
     h.c().saveBackendToken(key);
     h.appCopies("x");
     h.fixReplies.push_back(FakeHttpSession::answer(401, ""));
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.pressAndSettle();
     for (auto& line : h.logs.messages()) EXPECT_EQ(line.find("SECRET"), std::string::npos) << line;
 }

@@ -29,12 +29,12 @@ std::string authorization(const backend::HttpRequest& r) {
 TEST(StartUp, WithoutAStoredKey) {
     CoordinatorHarness h;
     h.start(std::nullopt);
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     EXPECT_EQ(h.c().backendStatus.get(), BackendStatus::absent);
     EXPECT_EQ(h.c().lastStatus.get(), "Enter API key to start");
     EXPECT_EQ(countRequests(h, "/v1/validate"), 0u);
     EXPECT_EQ(h.logs.messages().front(), "quillant started; hotkey ⌥⇧G armed; status=absent");
-    EXPECT_EQ(h.hotKeyService.liveRegistrations(), 1u);
+    EXPECT_EQ(h.hotKeyService.active.size(), 1u);
     EXPECT_EQ(h.accessibility.calls, std::vector<bool>{true});
 }
 
@@ -42,7 +42,7 @@ TEST(StartUp, WithAStoredKey) {
     CoordinatorHarness h;
     h.validateReply = FakeHttpSession::hanging();
     h.start("ql_stored");
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     EXPECT_EQ(h.c().backendStatus.get(), BackendStatus::checking);
     EXPECT_EQ(h.c().lastStatus.get(), "Checking key…");
     EXPECT_EQ(countRequests(h, "/v1/validate"), 1u);
@@ -66,7 +66,7 @@ TEST_P(Validation, AnswerBecomesTheKeyState) {
     CoordinatorHarness h;
     h.validateReply = GetParam().reply;
     h.start();
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     EXPECT_EQ(h.c().backendStatus.get(), GetParam().status);
     EXPECT_EQ(h.c().lastStatus.get(), GetParam().text);
     EXPECT_EQ(h.logs.records().back(), GetParam().line);
@@ -97,12 +97,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(KeyLifecycle, SaveTrimsStoresAndSendsTheKey) {
     CoordinatorHarness h;
     h.start(std::nullopt);
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.logs.clear();
     EXPECT_TRUE(h.c().saveBackendToken("  ql_abc\n"));
     EXPECT_EQ(h.c().backendStatus.get(), BackendStatus::checking);
     EXPECT_EQ(h.c().lastStatus.get(), "Checking key…");
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     std::ifstream file(h.home.path / ".config/quillant/token", std::ios::binary);
     std::string stored((std::istreambuf_iterator<char>(file)), {});
     EXPECT_EQ(stored, "ql_abc");
@@ -114,7 +114,7 @@ TEST(KeyLifecycle, SaveTrimsStoresAndSendsTheKey) {
 TEST(KeyLifecycle, BlankKeyIsRefusedSilently) {
     CoordinatorHarness h;
     h.start(std::nullopt);
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.logs.clear();
     EXPECT_FALSE(h.c().saveBackendToken(" \n\t\u00a0"));
     EXPECT_EQ(h.c().lastStatus.get(), "Enter API key to start");
@@ -124,7 +124,7 @@ TEST(KeyLifecycle, BlankKeyIsRefusedSilently) {
 TEST(KeyLifecycle, FailedSaveKeepsThePreviousKey) {
     CoordinatorHarness h;
     h.start("ql_old");
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     // A directory where the token file should be makes every save fail.
     std::filesystem::remove(h.home.path / ".config/quillant/token");
     std::filesystem::create_directories(h.home.path / ".config/quillant/token");
@@ -138,7 +138,7 @@ TEST(KeyLifecycle, FailedSaveKeepsThePreviousKey) {
 TEST(KeyLifecycle, OnlyTheNewestKeysAnswerCounts) {
     CoordinatorHarness h;
     h.start(std::nullopt);
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.http->setResponder([](const backend::HttpRequest& r) {
         // The first key's answer arrives late and says "invalid".
         if (authorization(r) == "Bearer ql_first") return FakeHttpSession::answer(200, R"({"valid":false})", 5s);
@@ -155,7 +155,7 @@ TEST(KeyLifecycle, OnlyTheNewestKeysAnswerCounts) {
 TEST(KeyLifecycle, ClearWhileValidatingStaysAbsent) {
     CoordinatorHarness h;
     h.start(std::nullopt);
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.validateReply = FakeHttpSession::answer(200, R"({"valid":true})", 2s);
     h.c().saveBackendToken("ql_key");
     h.ex.advance(500ms);
@@ -176,7 +176,7 @@ TEST(KeyLifecycle, AnswerForTheSameKeyAfterARefusedFixStillApplies) {
     h.start();
     h.appCopies("x");
     h.fixReplies.push_back(FakeHttpSession::answer(401, ""));
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.pressAndSettle();
     EXPECT_EQ(h.c().backendStatus.get(), BackendStatus::invalid);
     h.ex.advance(5s);
@@ -186,18 +186,18 @@ TEST(KeyLifecycle, AnswerForTheSameKeyAfterARefusedFixStillApplies) {
 TEST(Hotkey, ResumeAndApplyReArmAndPersist) {
     CoordinatorHarness h;
     h.start(std::nullopt);
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.c().hotkey()->unregister();
-    EXPECT_EQ(h.hotKeyService.liveRegistrations(), 0u);
+    EXPECT_EQ(h.hotKeyService.active.size(), 0u);
     h.c().resumeHotkey();
     h.c().resumeHotkey();
-    EXPECT_EQ(h.hotKeyService.liveRegistrations(), 1u);
+    EXPECT_EQ(h.hotKeyService.active.size(), 1u);
     EXPECT_EQ(h.logs.messages().back(), "hotkey re-armed: ⌥⇧G");
 
     hotkey::KeyCombo combo(40, 6912);  // ⌃⌥⇧⌘K
     h.c().applyNewHotkey(combo);
     EXPECT_EQ(h.logs.messages().back(), "hotkey updated to ⌃⌥⇧⌘K");
-    EXPECT_EQ(h.hotKeyService.liveRegistrations(), 1u);
+    EXPECT_EQ(h.hotKeyService.active.size(), 1u);
     // A restart arms the new combination.
     h.coordinator.reset();
     hotkey::Preferences reloaded(h.defaults);
@@ -207,10 +207,10 @@ TEST(Hotkey, ResumeAndApplyReArmAndPersist) {
 TEST(Hotkey, APressStartsTheFixFlow) {
     CoordinatorHarness h;
     h.start();
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     h.appCopies("teh");
     h.fixReplies.push_back(FakeHttpSession::answer(200, R"({"corrected":"the"})"));
-    h.hotKeyService.pressLastRegistered();
+    EXPECT_EQ(h.hotKeyService.press(5, 2560), std::optional<std::int32_t>(0));
     h.ex.advance(2s);
     EXPECT_EQ(h.c().lastStatus.get(), "Replaced (3 → 3 chars)");
 }
@@ -230,7 +230,7 @@ TEST_P(VersionCheck, AnnouncesOnlyANewerTrustedRelease) {
     h.runningVersion = GetParam().running;
     h.versionReply = GetParam().reply;
     h.start(std::nullopt);
-    h.ex.runUntilIdle();
+    h.ex.advance(0ms);
     EXPECT_EQ(h.c().updateAvailable.get(), GetParam().offered);
     if (GetParam().offered) {
         EXPECT_EQ(h.c().updateVersion.get(), GetParam().version);
