@@ -80,6 +80,11 @@ struct CoordinatorHarness {
         });
     }
 
+    ~CoordinatorHarness() {
+        coordinator.reset();
+        http->abandonPending();
+    }
+
     void start(std::optional<std::string> storedKey = "ql_test_key") {
         if (storedKey) {
             EXPECT_TRUE(tokens.save(*storedKey));
