@@ -100,11 +100,30 @@ public:
     void set(T value) {
         owner_->notifyWillChange();
         value_ = std::move(value);
+        if (!didSet_) return;
+        auto snapshot = *didSet_;
+        for (auto& [id, fn] : snapshot)
+            if (didSet_->count(id)) (*fn)(value_);
+    }
+
+    // Called after each assignment with the new value (the owner's observers
+    // heard before it).
+    [[nodiscard]] Subscription onDidSet(std::function<void(const T&)> observer) const {
+        if (!didSet_) didSet_ = std::make_shared<Observers>();
+        auto id = nextId_++;
+        (*didSet_)[id] = std::make_shared<std::function<void(const T&)>>(std::move(observer));
+        std::weak_ptr<Observers> weak = didSet_;
+        return Subscription([weak, id] {
+            if (auto map = weak.lock()) map->erase(id);
+        });
     }
 
 private:
+    using Observers = std::map<std::uint64_t, std::shared_ptr<std::function<void(const T&)>>>;
     ObservableObject* owner_;
     T value_;
+    mutable std::shared_ptr<Observers> didSet_;
+    mutable std::uint64_t nextId_ = 1;
 };
 
 }  // namespace quillant

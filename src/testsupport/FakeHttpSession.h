@@ -53,6 +53,21 @@ public:
     void setResponder(Responder responder) { responder_ = std::move(responder); }
 
     const std::vector<Recorded>& requests() const { return requests_; }
+
+    // Drops every transfer that has not answered, without answering it. A
+    // waiting task holds its transfer and the transfer its completion, so a
+    // request that never answers would otherwise keep that task alive forever.
+    void abandonPending() {
+        auto pending = std::move(pending_);
+        pending_.clear();
+        for (auto& weak : pending) {
+            if (auto p = weak.lock(); p && !p->done) {
+                p->done = true;
+                p->timer.cancel();
+                auto completion = std::move(p->completion);
+            }
+        }
+    }
     std::size_t cancelledCount() const { return *cancelled_; }
 
     backend::TransferHandle send(backend::HttpRequest request, Completion completion) override {
@@ -65,6 +80,9 @@ public:
     }
 
 private:
+    struct Pending;
+    std::vector<std::weak_ptr<Pending>> pending_;
+
     struct Pending {
         Completion completion;
         TimerHandle timer;
@@ -96,6 +114,7 @@ private:
         requests_.push_back(Recorded{request, executor_.now(), destination});
         auto pending = std::make_shared<Pending>();
         pending->completion = std::move(completion);
+        pending_.push_back(pending);
 
         if (auto* response = std::get_if<backend::HttpResponse>(&reply.result); response && destination) {
             std::ofstream(*destination, std::ios::binary | std::ios::trunc) << response->body;

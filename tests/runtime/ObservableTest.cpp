@@ -41,3 +41,13 @@ TEST(Observable, ObserverMayUnsubscribeAnotherDuringEmission) {
     m.count = 1;
     EXPECT_EQ(second, 0);
 }
+
+TEST(Observable, DidSetObserversSeeEveryNewValueInOrder) {
+    Model m;
+    std::vector<int> seen;
+    auto sub = m.count.onDidSet([&](int v) { seen.push_back(v); });
+    m.count = 3;
+    m.count = 3;
+    m.count = 4;
+    EXPECT_EQ(seen, (std::vector<int>{3, 3, 4}));
+}

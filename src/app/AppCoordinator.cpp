@@ -1,0 +1,425 @@
+#include "app/AppCoordinator.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <system_error>
+
+#include "app/UrlPolicy.h"
+#include "app/VersionCompare.h"
+#include "clipboard/MentionSplicer.h"
+#include "text/Text.h"
+
+namespace quillant::app {
+
+using namespace std::chrono_literals;
+using backend::BackendClient;
+using backend::BackendError;
+using backend::ValidationOutcome;
+
+namespace {
+
+constexpr Duration kWarnFlash = 1500ms;
+constexpr Duration kOkFlash = 900ms;
+constexpr Duration kPasteSettle = 250ms;
+constexpr std::int64_t kCopyTimeoutMs = 400;
+constexpr double kRequestTimeoutSeconds = 10.0;
+
+std::string uuidString() {
+    std::random_device rd;
+    std::uniform_int_distribution<int> byte(0, 255);
+    unsigned char b[16];
+    for (auto& x : b) x = static_cast<unsigned char>(byte(rd));
+    b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);  // version 4
+    b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    char out[37];
+    std::snprintf(out, sizeof out, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0], b[1],
+                  b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+    return out;
+}
+
+// Inside double quotes bash still expands $, ` and \ and ends at "; escaping
+// exactly those keeps any path one literal argument.
+std::string shellQuotedPath(const std::filesystem::path& p) {
+    std::string out;
+    for (char c : p.string()) {
+        if (c == '"' || c == '$' || c == '`' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// Written aside at 0644, flushed, then renamed into place.
+void writeFileAtomically(const std::filesystem::path& path, const std::string& text) {
+    auto tmp = path;
+    tmp += ".tmp";
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "write " + tmp.string());
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int e = errno;
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            throw std::system_error(e, std::generic_category(), "write " + tmp.string());
+        }
+        done += std::size_t(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        int e = errno;
+        ::unlink(tmp.c_str());
+        throw std::system_error(e, std::generic_category(), "write " + tmp.string());
+    }
+    std::filesystem::rename(tmp, path);
+}
+
+}  // namespace
+
+AppCoordinator::AppCoordinator(CoordinatorServices services)
+    : services_(std::move(services)), log_(services_.logSink, std::string(kLogSubsystem), "coordinator") {
+    // The answer is not needed here; asking makes the platform explain how to allow it.
+    services_.accessibility.isProcessTrusted(true);
+
+    if (auto key = services_.tokenStore.load()) {
+        transformer_ = makeClient(*key);
+        backendStatus = BackendStatus::checking;
+        lastStatus = "Checking key…";
+    } else {
+        backendStatus = BackendStatus::absent;
+        lastStatus = "Enter API key to start";
+    }
+
+    Executor& executor = services_.executor;
+    const Lifetime& lifetime = lifetime_;
+    hotkey_ = std::make_unique<hotkey::HotkeyManager>(services_.hotKeys, [this, &executor, &lifetime] {
+        // Every press starts its own run; the flow's guard drops presses during a run.
+        spawn(executor, lifetime, [this] { return runFixFlow(); });
+    });
+    hotkey_->registerCombo(services_.preferences.hotkeyCombo);
+
+    log_.info("quillant started; hotkey " + services_.preferences.hotkeyDisplay() + " armed; status=" +
+              std::string(caseName(backendStatus)));
+
+    if (backendStatus == BackendStatus::checking) revalidateToken();
+
+    spawn(services_.executor, lifetime_, [this] { return checkForUpdate(); });
+}
+
+AppCoordinator::~AppCoordinator() = default;
+
+BackendClient AppCoordinator::makeClient(const std::string& token) const {
+    return BackendClient{services_.baseURL, token, kRequestTimeoutSeconds, services_.session};
+}
+
+std::string AppCoordinator::runningVersion() const {
+    return services_.runningVersion.empty() ? std::string("0.0.0") : services_.runningVersion;
+}
+
+void AppCoordinator::flashState(MenuBarState state, Duration duration) {
+    iconRevertTask_.cancel();
+    menuBarState = state;
+    iconRevertTask_ = spawn(services_.executor, lifetime_, [this, duration]() -> Task<void> {
+        bool slept = co_await sleepFor(duration);
+        if (!slept || co_await isCancelled()) co_return;
+        menuBarState = MenuBarState::idle;
+    });
+}
+
+void AppCoordinator::resumeHotkey() {
+    if (hotkey_) hotkey_->registerCombo(services_.preferences.hotkeyCombo);
+    log_.info("hotkey re-armed: " + services_.preferences.hotkeyDisplay());
+}
+
+void AppCoordinator::applyNewHotkey(const hotkey::KeyCombo& combo) {
+    services_.preferences.setHotkey(combo);
+    if (hotkey_) hotkey_->registerCombo(combo);
+    log_.info("hotkey updated to " + services_.preferences.hotkeyDisplay());
+}
+
+Task<void> AppCoordinator::runFixFlow() {
+    if (isRunning) {
+        log_.info("fix flow already in progress; ignoring re-trigger");
+        co_return;
+    }
+    if (!transformer_) {
+        lastStatus = "Enter API key to start";
+        log_.error("hotkey fired but no API key is set");
+        flashState(MenuBarState::warn, kWarnFlash);
+        co_return;
+    }
+    if (backendStatus == BackendStatus::invalid) {
+        lastStatus = "API key invalid — re-enter token";
+        log_.error("hotkey fired with known-invalid token; skipping fix");
+        flashState(MenuBarState::warn, kWarnFlash);
+        co_return;
+    }
+
+    isRunning = true;
+    menuBarState = MenuBarState::loading;
+    iconRevertTask_.cancel();
+    log_.info("hotkey fired");
+    lastStatus = "Working…";
+    // The run keeps its own client: a key saved or cleared meanwhile does not affect it.
+    const BackendClient client = *transformer_;
+
+    // Every exit from here on closes the run.
+    struct Closer {
+        AppCoordinator* self;
+        std::weak_ptr<const void> alive;
+        ~Closer() {
+            if (alive.expired()) return;  // the run was dropped with its coordinator
+            self->isRunning = false;
+            if (self->menuBarState == MenuBarState::loading) self->menuBarState = MenuBarState::idle;
+        }
+    } closer{this, lifetime_.weak()};
+
+    if (!services_.accessibility.isProcessTrusted(false)) {
+        lastStatus = "Need Accessibility permission";
+        log_.error("Accessibility not granted");
+        services_.accessibility.isProcessTrusted(true);
+        co_return;
+    }
+
+    auto& broker = services_.pasteboard;
+    const clipboard::PasteboardSnapshot snapshot = broker.snapshot();
+    clipboard::CapturedSelection selection;
+    std::string copyError;
+    try {
+        selection = co_await broker.copySelection(kCopyTimeoutMs);
+    } catch (const std::exception& e) {
+        copyError = e.what();
+    }
+    if (!copyError.empty()) {
+        log_.error("copy failed: " + copyError);
+        broker.restore(snapshot);
+        lastStatus = "Couldn't read selection";
+        flashState(MenuBarState::warn, kWarnFlash);
+        co_return;
+    }
+
+    if (selection.text.empty()) {
+        broker.restore(snapshot);
+        lastStatus = "Empty selection";
+        co_return;
+    }
+
+    const std::size_t length = text::graphemeCount(selection.text);
+    if (length > maxSelectionChars) {
+        broker.restore(snapshot);
+        lastStatus = "Selection too long (" + std::to_string(length) + " / " + std::to_string(maxSelectionChars) + ")";
+        log_.error("selection rejected: " + std::to_string(length) + " chars exceeds cap " +
+                   std::to_string(maxSelectionChars));
+        flashState(MenuBarState::warn, kWarnFlash);
+        co_return;
+    }
+
+    const std::size_t mentions = selection.slackDelta ? selection.slackDelta->mentionOps().size() : 0;
+    log_.info("captured selection (" + std::to_string(length) + " chars, " + std::to_string(mentions) +
+              " Slack mentions)");
+    // The user's clipboard is back before the network call, whatever it does.
+    broker.restore(snapshot);
+    lastStatus = "Fixing…";
+
+    std::string corrected;
+    std::optional<std::string> failure;  // the status text when the call failed
+    bool keyRejected = false;
+    try {
+        corrected = co_await client.transform(selection.text);
+    } catch (const BackendError& e) {
+        log_.error("transform failed: " + e.userMessage());
+        keyRejected = e.kind() == BackendError::Kind::invalidKey;
+        failure = e.userMessage();
+    } catch (const std::exception& e) {
+        log_.error(std::string("transform failed: ") + e.what());
+        failure = "Fix failed";
+    }
+    if (failure) {
+        if (keyRejected) backendStatus = BackendStatus::invalid;
+        lastStatus = *failure;
+        flashState(MenuBarState::warn, kWarnFlash);
+        co_return;
+    }
+
+    if (text::canonicallyEqual(corrected, selection.text)) {
+        lastStatus = "No changes";
+        log_.info("no change after transform; aborting paste");
+        flashState(MenuBarState::ok, kOkFlash);
+        co_return;
+    }
+
+    std::optional<clipboard::SlackDelta> payload;
+    if (selection.slackDelta && mentions > 0) {
+        payload = clipboard::MentionSplicer::splice(*selection.slackDelta, corrected);
+        if (payload)
+            log_.info("spliced " + std::to_string(mentions) + " mentions into corrected text");
+        else
+            log_.info("mention splice failed; falling back to plain-text paste");
+    }
+
+    broker.writeTransient(corrected, payload);
+    services_.keystrokes.sendCommand(clipboard::kKeyCodeV);
+    co_await sleepFor(kPasteSettle);  // cut short or not, the run goes on
+
+    broker.restore(snapshot);
+    lastStatus = "Replaced (" + std::to_string(length) + " → " + std::to_string(text::graphemeCount(corrected)) +
+                 " chars)";
+    log_.info("paste committed; clipboard restored");
+}
+
+bool AppCoordinator::saveBackendToken(const std::string& token) {
+    const std::string key = text::trimmed(token);
+    if (key.empty()) return false;
+    if (!services_.tokenStore.save(key)) {
+        log_.error("saving API key failed");
+        lastStatus = "Failed to save key";
+        return false;
+    }
+    transformer_ = makeClient(key);
+    backendStatus = BackendStatus::checking;
+    lastStatus = "Checking key…";
+    log_.info("API key saved; validating with backend");
+    revalidateToken();
+    return true;
+}
+
+void AppCoordinator::clearBackendToken() {
+    validationTask_.cancel();
+    validationTask_ = TaskHandle();
+    services_.tokenStore.clear();
+    transformer_.reset();
+    backendStatus = BackendStatus::absent;
+    lastStatus = "Enter API key to start";
+    log_.info("API key cleared");
+}
+
+void AppCoordinator::revalidateToken() {
+    validationTask_.cancel();
+    if (!transformer_) return;
+    validationTask_ = spawn(services_.executor, lifetime_, [this, client = *transformer_]() -> Task<void> {
+        const ValidationOutcome outcome = co_await client.validateToken();
+        if (co_await isCancelled()) co_return;
+        // A late answer for an older key never overwrites a newer key's state.
+        if (!transformer_ || transformer_->token != client.token) co_return;
+        switch (outcome) {
+            case ValidationOutcome::valid:
+                backendStatus = BackendStatus::connected;
+                lastStatus = "Ready";
+                log_.info("token validated");
+                break;
+            case ValidationOutcome::invalid:
+                backendStatus = BackendStatus::invalid;
+                lastStatus = "API key invalid — re-enter token";
+                log_.error("backend reported token invalid");
+                break;
+            case ValidationOutcome::unreachable:
+                backendStatus = BackendStatus::offline;
+                lastStatus = "Backend unreachable — key not verified";
+                log_.error("token validation failed: network error");
+                break;
+        }
+    });
+}
+
+Task<void> AppCoordinator::checkForUpdate() {
+    auto latest = co_await BackendClient::fetchLatestVersion(services_.baseURL, services_.session);
+    if (!latest) co_return;
+    // Code is fetched only from where nobody on the way can swap it.
+    if (!isTrustedURL(latest->downloadURL)) co_return;
+    const std::string current = runningVersion();
+    if (!isNewer(latest->version, current)) co_return;
+    updateAvailable = true;
+    updateVersion = latest->version;
+    updateDownloadURL = latest->downloadURL;
+    log_.info("update available: " + latest->version + " (current: " + current + ")");
+}
+
+void AppCoordinator::installUpdate() {
+    if (!updateDownloadURL.get()) return;
+    spawn(services_.executor, lifetime_, [this, url = *updateDownloadURL.get()] { return performUpdate(url); });
+}
+
+std::string AppCoordinator::installerScript(long pid, const std::filesystem::path& bundle,
+                                            const std::filesystem::path& newApp, const std::filesystem::path& work) {
+    const std::string b = shellQuotedPath(bundle);
+    std::string s;
+    s += "#!/bin/bash\nwhile kill -0 ";
+    s += std::to_string(pid);
+    s += " 2>/dev/null; do sleep 0.3; done\nrm -rf \"";
+    s += b;
+    s += "\"\ncp -R \"";
+    s += shellQuotedPath(newApp);
+    s += "\" \"";
+    s += b;
+    s += "\"\nsetsid \"";
+    s += b;
+    s += "/bin/quillant\" >/dev/null 2>&1 </dev/null &\nrm -rf \"";
+    s += shellQuotedPath(work);
+    s += "\"";
+    return s;
+}
+
+Task<void> AppCoordinator::performUpdate(std::string url) {
+    namespace fs = std::filesystem;
+    lastStatus = "Downloading update…";
+    fs::path work;
+    std::string failure;
+    try {
+        if (!isTrustedURL(url)) throw std::runtime_error("refusing to download from an untrusted URL");
+        const fs::path bundle = services_.update.bundlePath();
+        // The hand-over deletes the bundle before copying the new one in; only
+        // ever do that to an installation folder of our own.
+        if (bundle.empty() || !bundle.is_absolute() || !fs::exists(bundle / kBundleMarker))
+            throw std::runtime_error("not a self-contained installation (" + bundle.string() +
+                                     " has no " + kBundleMarker + ")");
+
+        work = services_.update.temporaryDirectory() / ("quillant-update-" + uuidString());
+        fs::create_directories(work);
+
+        const fs::path downloaded = work / ".download";
+        backend::HttpRequest request;
+        request.url = url;
+        request.method = "GET";
+        request.timeout = std::chrono::seconds(600);
+        auto result = co_await backend::performDownload(*services_.session, request, downloaded);
+        if (auto* error = std::get_if<backend::TransportError>(&result)) throw std::runtime_error(error->description);
+
+        const fs::path archive = work / "quillant.zip";
+        fs::rename(downloaded, archive);
+        lastStatus = "Installing update…";
+
+        UpdateEnvironment& env = services_.update;
+        const fs::path newApp = co_await runInBackground(services_.workRunner, [&env, archive, work]() -> fs::path {
+            int status = env.runAndWait("/usr/bin/unzip", {"-q", archive.string(), "-d", work.string()});
+            if (status != 0) throw UpdateError(UpdateError::Kind::unzipFailed);
+            fs::path app = work / "quillant.app";
+            std::error_code ec;
+            if (!fs::exists(app, ec)) throw UpdateError(UpdateError::Kind::appNotFound);
+            return app;
+        });
+
+        const long pid = services_.update.processIdentifier();
+        const fs::path script = work / "update.sh";
+        writeFileAtomically(script, installerScript(pid, bundle, newApp, work));
+        fs::permissions(script, fs::perms(0755), fs::perm_options::replace);
+        services_.update.launchDetached("/bin/bash", {script.string()});
+        log_.info("update installer launched; quitting for replacement");
+        services_.update.terminate();
+        co_return;
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    lastStatus = "Update failed — try again";
+    log_.error("update failed: " + failure);
+    if (!work.empty()) {
+        std::error_code ec;
+        fs::remove_all(work, ec);
+    }
+}
+
+}  // namespace quillant::app

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/AccessibilityGate.h"
+#include "app/AppState.h"
+#include "app/UpdateEnvironment.h"
+#include "backend/BackendClient.h"
+#include "backend/HttpSession.h"
+#include "clipboard/KeyEventSynth.h"
+#include "clipboard/PasteboardBroker.h"
+#include "credentials/TokenStore.h"
+#include "hotkey/HotkeyManager.h"
+#include "hotkey/Preferences.h"
+#include "runtime/Executor.h"
+#include "runtime/Logger.h"
+#include "runtime/Observable.h"
+#include "runtime/Task.h"
+
+namespace quillant::app {
+
+// Everything the coordinator works with, supplied by the program's entry
+// (or by a test). References must outlive the coordinator.
+struct CoordinatorServices {
+    Executor& executor;
+    Logger& logSink;
+    AccessibilityGate& accessibility;
+    clipboard::PasteboardBroker& pasteboard;
+    clipboard::KeyEventSynth& keystrokes;
+    credentials::TokenStore& tokenStore;
+    hotkey::Preferences& preferences;
+    hotkey::HotKeysController& hotKeys;
+    std::shared_ptr<backend::HttpSession> session;
+    std::string baseURL;
+    WorkRunner& workRunner;
+    UpdateEnvironment& update;
+    std::string runningVersion;  // empty: unknown
+};
+
+// The single controller: observable state, start-up, the fix flow, the API
+// key's lifecycle and the self-update. Main thread only.
+class AppCoordinator : public ObservableObject {
+public:
+    explicit AppCoordinator(CoordinatorServices services);
+    ~AppCoordinator();
+    AppCoordinator(const AppCoordinator&) = delete;
+    AppCoordinator& operator=(const AppCoordinator&) = delete;
+
+    Published<BackendStatus> backendStatus{*this, BackendStatus::absent};
+    Published<std::string> lastStatus{*this, std::string()};
+    Published<bool> isRunning{*this, false};
+    Published<MenuBarState> menuBarState{*this, MenuBarState::idle};
+    Published<bool> updateAvailable{*this, false};
+    Published<std::string> updateVersion{*this, std::string()};
+    Published<std::optional<std::string>> updateDownloadURL{*this, std::nullopt};
+
+    static constexpr std::size_t maxSelectionChars = 1500;
+
+    Task<void> runFixFlow();
+    bool saveBackendToken(const std::string& token);
+    void clearBackendToken();
+    void resumeHotkey();
+    void applyNewHotkey(const hotkey::KeyCombo& combo);
+    void installUpdate();
+
+    // The armed hotkey's holder; the panel drops the hotkey while recording.
+    hotkey::HotkeyManager* hotkey() { return hotkey_.get(); }
+    hotkey::Preferences& preferences() { return services_.preferences; }
+    const std::optional<backend::BackendClient>& transformer() const { return transformer_; }
+
+    // The text the updater writes as its hand-over script.
+    static std::string installerScript(long pid, const std::filesystem::path& bundle,
+                                       const std::filesystem::path& newApp, const std::filesystem::path& work);
+    // The file our install step puts in a self-contained installation folder;
+    // the updater replaces only folders that carry it.
+    static constexpr const char* kBundleMarker = ".quillant-bundle";
+
+private:
+    void flashState(MenuBarState state, Duration duration);
+    void revalidateToken();
+    Task<void> checkForUpdate();
+    Task<void> performUpdate(std::string url);
+    backend::BackendClient makeClient(const std::string& token) const;
+    std::string runningVersion() const;
+
+    CoordinatorServices services_;
+    CategoryLogger log_;
+    std::unique_ptr<hotkey::HotkeyManager> hotkey_;
+    std::optional<backend::BackendClient> transformer_;
+    TaskHandle validationTask_;
+    TaskHandle iconRevertTask_;
+    Lifetime lifetime_;  // tasks hold the coordinator through this, weakly
+};
+
+// The updater's failures of its own.
+class UpdateError : public std::exception {
+public:
+    enum class Kind { unzipFailed, appNotFound };
+    explicit UpdateError(Kind kind) : kind_(kind) {}
+    Kind kind() const { return kind_; }
+    const char* what() const noexcept override { return kind_ == Kind::unzipFailed ? "unzipFailed" : "appNotFound"; }
+
+private:
+    Kind kind_;
+};
+
+}  // namespace quillant::app

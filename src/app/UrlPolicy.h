@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string_view>
+
+namespace quillant::app {
+
+// Whether a URL may be trusted to reach the service or to fetch code from:
+// https anywhere, plain http only to a loopback host.
+bool isTrustedURL(std::string_view url);
+
+}  // namespace quillant::app

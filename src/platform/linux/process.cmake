@@ -1,0 +1,1 @@
+target_sources(quillant_platform_linux PRIVATE ${CMAKE_CURRENT_LIST_DIR}/PosixProcess.cpp)
