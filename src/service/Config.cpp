@@ -138,12 +138,17 @@ std::vector<Setting> readConfigFile(const std::string& path) {
     return settings;
 }
 
+template <typename T>
+T& orEmplace(std::optional<T>& value) {
+    return value ? *value : value.emplace();
+}
+
 void apply(ServiceConfig& config, const Setting& s) {
     const std::string& n = s.name;
     if (n == "host") config.host = s.value;
     else if (n == "port") config.port = int(parseCount(s, 0, 65535));
-    else if (n == "tls-cert") (config.tls ? config.tls : config.tls.emplace())->certificate = s.value;
-    else if (n == "tls-key") (config.tls ? config.tls : config.tls.emplace())->privateKey = s.value;
+    else if (n == "tls-cert") orEmplace(config.tls).certificate = s.value;
+    else if (n == "tls-key") orEmplace(config.tls).privateKey = s.value;
     else if (n == "keys-file") config.keysFile = s.value;
     else if (n == "max-chars") config.maxChars = parseCount(s, 1, 1'000'000);
     else if (n == "quota") config.quota.limit = parseCount(s, 0, UINT32_MAX);
@@ -157,8 +162,8 @@ void apply(ServiceConfig& config, const Setting& s) {
     else if (n == "upstream-model") config.upstream.model = s.value;
     else if (n == "upstream-key-file") config.upstream.apiKey = readSecretFile(s);
     else if (n == "upstream-timeout") config.upstream.timeout = parseSeconds(s);
-    else if (n == "release-version") (config.release ? config.release : config.release.emplace())->version = s.value;
-    else if (n == "release-url") (config.release ? config.release : config.release.emplace())->downloadURL = s.value;
+    else if (n == "release-version") orEmplace(config.release).version = s.value;
+    else if (n == "release-url") orEmplace(config.release).downloadURL = s.value;
     else if (n == "threads") config.threads = parseCount(s, 1, 256);
     else if (n == "io-timeout") config.ioTimeout = std::chrono::seconds(parseCount(s, 1, 600));
     else if (n == "log-text") config.logText = parseBool(s);

@@ -112,7 +112,10 @@ Service::Service(const ServiceConfig& config, KeyStore& keys, QuotaTracker& quot
     installRoutes();
 }
 
-Service::~Service() { stop(); }
+Service::~Service() {
+    stopping_ = true;
+    server_->stop();
+}
 
 void Service::installRoutes() {
     auto& s = *server_;
@@ -131,6 +134,12 @@ void Service::installRoutes() {
         });
     };
     s.set_default_headers({{"Cache-Control", "no-store"}});
+    // The library's default adds SO_REUSEPORT, which would let a second
+    // service share the port unnoticed; refuse that.
+    s.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
 
     s.set_pre_routing_handler([this](const httplib::Request&, httplib::Response& res) {
         requestId(res);

@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <memory>
 
 namespace quillant::service {
@@ -36,8 +37,9 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 std::string seconds(std::chrono::milliseconds d) {
-    auto ms = d.count();
-    return ms % 1000 == 0 ? std::to_string(ms / 1000) : std::to_string(double(ms) / 1000.0);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%g", double(d.count()) / 1000.0);
+    return buffer;
 }
 
 }  // namespace
