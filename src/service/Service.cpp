@@ -126,7 +126,7 @@ void Service::installRoutes() {
     s.set_payload_max_length(config_.maxBodyBytes());
     // The accept loop wakes up now and then, so a stop() that came before it
     // started is not lost.
-    s.set_idle_interval(std::chrono::milliseconds(100));
+    s.set_idle_interval(std::chrono::milliseconds(500));
     std::size_t threads = config_.threads;
     s.new_task_queue = [this, threads] {
         return new BoundedPool(threads, threads * 8, [this] {

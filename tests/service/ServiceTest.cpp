@@ -283,6 +283,15 @@ TEST_F(ServiceTest, TextsAreLoggedWhenAsked) {
     for (const auto& line : log.messages()) EXPECT_EQ(line.find(kKey), std::string::npos) << line;
 }
 
+TEST_F(ServiceTest, DeeplyNestedJsonIsRefusedWithoutHarm) {
+    start();
+    std::string nested = std::string(95'000, '[') + std::string(95'000, ']');
+    Answer answer = toAnswer(client().Post("/v1/fix", {{"Authorization", kBearer}}, nested, "application/json"));
+    EXPECT_EQ(answer.status, 400);
+    expectEnvelope(answer, "invalid_request");
+    EXPECT_EQ(fix("still here").status, 200);
+}
+
 TEST_F(ServiceTest, RequestIdsDifferBetweenAnswers) {
     start();
     std::set<std::string> ids;
