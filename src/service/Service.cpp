@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <openssl/ssl.h>
 
+#include <algorithm>
+#include <cctype>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -190,7 +192,10 @@ void Service::installRoutes() {
         sendError(res, 500, "internal_error", "The service failed to handle the request");
     });
     s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-        std::string path = req.path.size() > 100 ? req.path.substr(0, 100) + "…" : req.path;
+        // The path arrives percent-decoded: keep control bytes out of the log.
+        std::string path = req.path.substr(0, 100);
+        for (char& c : path)
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
         log_.info(req.method + " " + path + " " + std::to_string(res.status) + " " + res.get_header_value("X-Request-Id"));
     });
 }
@@ -302,9 +307,9 @@ int Service::bind() {
     return port_;
 }
 
-void Service::run() {
+bool Service::run() {
     if (port_ < 0) throw std::logic_error("Service::run() before bind()");
-    if (!stopping_) server_->listen_after_bind();
+    return stopping_ || server_->listen_after_bind();
 }
 
 void Service::stop() {

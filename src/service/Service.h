@@ -33,8 +33,8 @@ public:
 
     // Opens the listening socket and returns its port. Throws std::runtime_error.
     int bind();
-    // Serves until stop(); needs bind() first.
-    void run();
+    // Serves until stop(); needs bind() first. False when accepting failed.
+    bool run();
     // From any thread, also before run() has started.
     void stop();
 

@@ -56,10 +56,14 @@ int serve(const ServiceConfig& config) {
             if (received == SIGINT || received == SIGTERM) log.info("stopping");
             service.stop();
         });
-        service.run();
+        bool clean = service.run();
         // When the service ended by itself, wake the waiter.
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
         signalWaiter.join();
+        if (!clean) {
+            log.error("stopped: accepting connections failed");
+            return EXIT_FAILURE;
+        }
         log.info("stopped");
         return EXIT_SUCCESS;
     } catch (const std::exception& e) {

@@ -65,18 +65,6 @@ TEST(KeyStore, ReadsOneKeyPerLineSkippingCommentsAndBlankLines) {
     for (const auto& line : log.messages()) EXPECT_EQ(line.find("qk_"), std::string::npos) << line;
 }
 
-TEST(KeyStore, IdentityIsStableAndNotTheKey) {
-    TempDir dir;
-    writeFile(dir / "keys", "qk_one\nqk_two\n");
-    RecordingLogger log;
-    KeyStore keys(dir / "keys", log);
-    auto one = keys.identify("qk_one");
-    ASSERT_TRUE(one);
-    EXPECT_EQ(one, keys.identify("qk_one"));
-    EXPECT_NE(one, keys.identify("qk_two"));
-    EXPECT_EQ(one->find("qk_one"), std::string::npos);
-}
-
 TEST(KeyStore, WarnsWhenOthersCanReadTheFile) {
     TempDir dir;
     writeFile(dir / "keys", "qk_one\n");

@@ -14,8 +14,6 @@
 
 #include <regex>
 
-extern char** environ;
-
 using namespace quillant::service::testing;
 using ::testing::HasSubstr;
 
