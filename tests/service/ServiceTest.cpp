@@ -265,6 +265,7 @@ TEST_F(ServiceTest, NeitherKeysNorTextsAreLogged) {
     fix("secret words here");
     fix("secret words here", "qk_wrong_key_value");
     toAnswer(client().Get("/v1/validate", {{"Authorization", kBearer}}));
+    running->stop();  // access lines are written after the answer; stopping waits for them
     ASSERT_FALSE(log.messages().empty());
     for (const auto& line : log.messages()) {
         EXPECT_EQ(line.find("secret"), std::string::npos) << line;
@@ -279,6 +280,7 @@ TEST_F(ServiceTest, AccessLogLinesStayOnOneLine) {
     auto c = client();
     c.set_url_encode(false);
     EXPECT_EQ(toAnswer(c.Get("/v1/x%0aforged%20line")).status, 404);
+    running->stop();
     EXPECT_TRUE(log.contains("GET /v1/x?forged line 404 req_")) << ::testing::PrintToString(log.messages());
 }
 
@@ -286,6 +288,7 @@ TEST_F(ServiceTest, TextsAreLoggedWhenAsked) {
     config.logText = true;
     start();
     fix("secret words here");
+    running->stop();
     EXPECT_TRUE(log.contains("text: secret words here"));
     EXPECT_TRUE(log.contains("corrected: Secret words here"));
     for (const auto& line : log.messages()) EXPECT_EQ(line.find(kKey), std::string::npos) << line;
