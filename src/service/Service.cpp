@@ -255,7 +255,8 @@ void Service::fix(const httplib::Request& req, httplib::Response& res) {
     if (!ticket.granted) {
         res.set_header("Retry-After", std::to_string(std::max<std::int64_t>(1, ticket.untilReset.count())));
         sendError(res, 429, "quota_exceeded",
-                  "The quota of " + std::to_string(quota_.policy().limit) + " fixes per " +
+                  "The quota of " + std::to_string(quota_.policy().limit) +
+                      (quota_.policy().limit == 1 ? " fix per " : " fixes per ") +
                       describeWindow(quota_.policy().window) + " is used up",
                   formatUtc(ticket.resetAt));
         return;
