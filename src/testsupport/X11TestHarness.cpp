@@ -1,4 +1,4 @@
-#include "X11TestHarness.h"
+#include "testsupport/X11TestHarness.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -187,7 +187,7 @@ Xvfb::Xvfb() {
 }
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillant-x11clip-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillant-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
     path_ = pattern;
 }
