@@ -177,10 +177,11 @@ void Process::terminate() {
     if (ownGroup_) kill(target, SIGKILL);  // children that outlived the leader
 }
 
-Xvfb::Xvfb() {
+Xvfb::Xvfb(const std::vector<std::string>& extraArgs) {
     // -displayfd lets the server pick a free display and report it on our pipe (its stdout).
-    server_ = Process::start({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x800x24", "-noreset"},
-                             {}, true);
+    std::vector<std::string> argv{"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x800x24", "-noreset"};
+    argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
+    server_ = Process::start(argv, {}, true);
     auto number = server_->readLine(std::chrono::seconds(20));
     if (!number || number->empty()) throw std::runtime_error("Xvfb did not start");
     display_ = ":" + *number;
