@@ -140,12 +140,12 @@ bool QtKeyDownMonitor::deliver(const QKeyEvent& event) {
     const auto flags = flagsOf(event);
     // Handlers may add or remove monitors while they run.
     std::vector<std::pair<std::uint64_t, std::shared_ptr<Handler>>> snapshot(handlers_.begin(), handlers_.end());
-    bool pass = true;
+    // Like a chain of filters: once one swallows the press, later ones do not see it.
     for (const auto& [token, handler] : snapshot) {
         if (!handlers_.contains(token)) continue;
-        if (!(*handler)(keyCode, flags)) pass = false;
+        if (!(*handler)(keyCode, flags)) return false;
     }
-    return pass;
+    return true;
 }
 
 }  // namespace quillant::linux_platform
