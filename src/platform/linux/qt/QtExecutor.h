@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 
 #include "runtime/Executor.h"
 
