@@ -64,5 +64,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (auto& [key, value] : map)
         wellFormed = wellFormed && quillant::text::isValidUTF8(key) && quillant::text::isValidUTF8(value);
     if (wellFormed) FUZZ_CHECK(*decoded == map);
+
+    // The string writer's fast paths agree with a plain conversion, including
+    // how ill-formed UTF-8 is replaced.
+    std::string written;
+    ChromiumPickle::appendUTF16(written, bytes);
+    const std::u16string units = quillant::text::toUTF16(bytes);
+    std::string expected;
+    for (int shift = 0; shift < 32; shift += 8) expected.push_back(char((units.size() >> shift) & 0xFF));
+    for (char16_t unit : units) {
+        expected.push_back(char(unit & 0xFF));
+        expected.push_back(char(unit >> 8));
+    }
+    if (units.size() % 2 != 0) expected.append(2, '\0');
+    FUZZ_CHECK(written == expected);
     return 0;
 }
