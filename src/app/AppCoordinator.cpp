@@ -393,15 +393,19 @@ Task<void> AppCoordinator::performUpdate(std::string url) {
         fs::rename(downloaded, archive);
         lastStatus = "Installing update…";
 
+        // The child processes are waited for off the main thread. (The job and
+        // its task are named: GCC 12 mishandles closure temporaries inside co_await.)
         UpdateEnvironment& env = services_.update;
-        const fs::path newApp = co_await runInBackground(services_.workRunner, [&env, archive, work]() -> fs::path {
+        auto unpack = [&env, archive, work]() -> fs::path {
             int status = env.runAndWait("/usr/bin/unzip", {"-q", archive.string(), "-d", work.string()});
             if (status != 0) throw UpdateError(UpdateError::Kind::unzipFailed);
             fs::path app = work / "quillant.app";
             std::error_code ec;
             if (!fs::exists(app, ec)) throw UpdateError(UpdateError::Kind::appNotFound);
             return app;
-        });
+        };
+        auto unpacking = runInBackground(services_.workRunner, std::move(unpack));
+        const fs::path newApp = co_await unpacking;
 
         const long pid = services_.update.processIdentifier();
         const fs::path script = work / "update.sh";

@@ -1,36 +1,53 @@
+// The program's entry: reads the command line, gathers the process's
+// environment once, and hands over to the command (or the desktop agent).
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/BuildConfig.h"
+#include "app/DesktopApp.h"
+#include "app/cli/Commands.h"
+#include "credentials/TokenStore.h"
 
-namespace {
-
-constexpr const char* kUsage =
-    "usage: quillant [--version | --help]\n"
-    "\n"
-    "Replaces the selected text with a corrected version from the text-fixing service.\n"
-    "\n"
-    "options:\n"
-    "  --version   print the version and exit\n"
-    "  --help      print this help and exit\n";
-
-}  // namespace
+using namespace quillant::app;
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    auto is = [&](std::initializer_list<std::string_view> words) {
+        return args.size() == words.size() && std::equal(words.begin(), words.end(), args.begin());
+    };
+
+    if (is({"--version"})) {
         std::printf("quillant %s\n", quillant::build::kVersion);
-        return 0;
+        return cli::kExitOK;
     }
-    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
-        std::fputs(kUsage, stdout);
-        return 0;
+    if (is({"--help"}) || is({"-h"}) || is({"help"})) {
+        std::fputs(cli::usageText(), stdout);
+        return cli::kExitOK;
     }
-    if (argc == 1) {
-        std::fputs(kUsage, stdout);
-        return 0;
+
+    cli::ProgramContext context;
+    std::string error;
+    auto url = cli::resolveServiceURL(std::getenv("QUILLANT_SERVICE_URL"), error);
+    if (!url) {
+        std::fprintf(stderr, "quillant: %s\n", error.c_str());
+        return cli::kExitUsage;
     }
-    std::fprintf(stderr, "quillant: unknown argument '%s'\n", argv[1]);
-    std::fputs(kUsage, stderr);
-    return 2;
+    context.serviceURL = *url;
+    context.home = quillant::credentials::userHomeDirectory(std::getenv("HOME"));
+
+    if (args.empty()) return runDesktop(context, argc, argv);
+    if (is({"key", "set"})) return cli::keySet(context);
+    if (is({"key", "clear"})) return cli::keyClear(context);
+    if (is({"key", "status"})) return cli::keyStatus(context);
+    if (is({"fix"})) return cli::fix(context);
+    if (is({"inspect"})) return cli::inspect(context);
+
+    std::string given;
+    for (auto a : args) given += (given.empty() ? "" : " ") + std::string(a);
+    std::fprintf(stderr, "quillant: unknown command '%s'\n\n", given.c_str());
+    std::fputs(cli::usageText(), stderr);
+    return cli::kExitUsage;
 }

@@ -69,7 +69,7 @@ public:
 
     // How long the copy waits for the user to let go of the hotkey's keys
     // before sending the chord.
-    static constexpr Duration kKeyReleaseBound = std::chrono::milliseconds(600);
+    static constexpr Duration kKeyReleaseBound = std::chrono::milliseconds(1500);
 
 private:
     Pasteboard* pasteboard_;

@@ -48,7 +48,7 @@ public:
         });
     }
 
-    void emit() const {
+    void notify() const {
         auto snapshot = *observers_;
         for (auto& [id, fn] : snapshot)
             if (observers_->count(id)) (*fn)();
@@ -73,7 +73,7 @@ public:
 protected:
     ObservableObject() = default;
     ~ObservableObject() = default;
-    void notifyWillChange() const { willChange_.emit(); }
+    void notifyWillChange() const { willChange_.notify(); }
 
 private:
     template <class T>

@@ -403,23 +403,28 @@ struct Outcome {
 // the executor with its result (or its exception).
 template <class F, class R = std::invoke_result_t<F&>>
 Task<R> runInBackground(WorkRunner& runner, F fn) {
-    auto outcome = co_await awaitCallback<detail::Outcome<R>>(
-        [&runner, fn = std::move(fn)](std::function<void(detail::Outcome<R>)> resume) mutable {
-            runner.run([fn = std::move(fn), resume = std::move(resume)]() mutable {
+    // Built outside the co_await expression: GCC 12 destroys closure
+    // temporaries of a co_await full-expression twice.
+    auto job = std::make_shared<F>(std::move(fn));
+    std::function<void(std::function<void(detail::Outcome<R>)>)> start =
+        [&runner, job](std::function<void(detail::Outcome<R>)> resume) {
+            runner.run([job, resume = std::move(resume)] {
                 detail::Outcome<R> out;
                 try {
                     if constexpr (std::is_void_v<R>) {
-                        fn();
+                        (*job)();
                         out.value.emplace();
                     } else {
-                        out.value.emplace(fn());
+                        out.value.emplace((*job)());
                     }
                 } catch (...) {
                     out.error = std::current_exception();
                 }
                 resume(std::move(out));
             });
-        });
+        };
+    CallbackAwaiter<detail::Outcome<R>> awaiter(std::move(start));
+    auto outcome = co_await awaiter;
     if (outcome.error) std::rethrow_exception(outcome.error);
     if constexpr (!std::is_void_v<R>) co_return std::move(*outcome.value);
 }

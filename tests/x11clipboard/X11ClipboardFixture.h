@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "X11TestHarness.h"
+#include "testsupport/X11TestHarness.h"
 #include "clipboard/Pasteboard.h"
 #include "platform/linux/RunLoop.h"
 #include "platform/linux/x11/X11Clipboard.h"

@@ -51,7 +51,8 @@ private:
 // An Xvfb server on a display of its own choosing, stopped when destroyed.
 class Xvfb {
 public:
-    Xvfb();
+    // `extraArgs` go to the server, e.g. {"-extension", "XTEST"} to leave one out.
+    explicit Xvfb(const std::vector<std::string>& extraArgs = {});
     const std::string& display() const { return display_; }
     std::vector<std::string> env() const { return {"DISPLAY=" + display_}; }
 

@@ -1,4 +1,4 @@
-#include "X11TestHarness.h"
+#include "testsupport/X11TestHarness.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -177,17 +177,18 @@ void Process::terminate() {
     if (ownGroup_) kill(target, SIGKILL);  // children that outlived the leader
 }
 
-Xvfb::Xvfb() {
+Xvfb::Xvfb(const std::vector<std::string>& extraArgs) {
     // -displayfd lets the server pick a free display and report it on our pipe (its stdout).
-    server_ = Process::start({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x800x24", "-noreset"},
-                             {}, true);
+    std::vector<std::string> argv{"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x800x24", "-noreset"};
+    argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
+    server_ = Process::start(argv, {}, true);
     auto number = server_->readLine(std::chrono::seconds(20));
     if (!number || number->empty()) throw std::runtime_error("Xvfb did not start");
     display_ = ":" + *number;
 }
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillant-x11clip-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillant-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
     path_ = pattern;
 }

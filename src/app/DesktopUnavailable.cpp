@@ -1,0 +1,13 @@
+#include <cstdio>
+
+#include "app/DesktopApp.h"
+
+namespace quillant::app {
+
+int runDesktop(cli::ProgramContext& context, int, char**) {
+    std::fputs("quillant: this build has no desktop support (configure with QUILLANT_BUILD_DESKTOP=ON)\n",
+               context.err);
+    return cli::kExitFailure;
+}
+
+}  // namespace quillant::app

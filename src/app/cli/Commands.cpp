@@ -1,0 +1,219 @@
+#include "app/cli/Commands.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "app/AppCoordinator.h"
+#include "app/UrlPolicy.h"
+#include "app/BuildConfig.h"
+#include "backend/BackendClient.h"
+#include "credentials/TokenStore.h"
+#include "platform/linux/CurlHttpSession.h"
+#include "platform/linux/RunLoop.h"
+#include "text/Text.h"
+
+namespace quillant::app::cli {
+
+namespace {
+
+constexpr std::size_t kMaxStdinBytes = 1 << 20;
+
+void say(std::FILE* f, const std::string& line) {
+    std::fputs(line.c_str(), f);
+    std::fputc('\n', f);
+    std::fflush(f);
+}
+
+// Reads one line with the terminal's echo off, so the key is not shown.
+std::optional<std::string> readSecretLine(ProgramContext& c) {
+    int fd = fileno(c.in);
+    termios old{};
+    bool restore = tcgetattr(fd, &old) == 0;
+    if (restore) {
+        termios quiet = old;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(fd, TCSAFLUSH, &quiet);
+    }
+    std::fputs("API key: ", c.err);
+    std::fflush(c.err);
+    std::string line;
+    int ch;
+    while ((ch = std::fgetc(c.in)) != EOF && ch != '\n') {
+        line.push_back(char(ch));
+        if (line.size() > kMaxStdinBytes) break;
+    }
+    if (restore) tcsetattr(fd, TCSAFLUSH, &old);
+    std::fputc('\n', c.err);
+    if (line.size() > kMaxStdinBytes) return std::nullopt;
+    return line;
+}
+
+std::optional<credentials::TokenStore> tokenStore(ProgramContext& c) {
+    if (!c.home) {
+        say(c.err, "quillant: cannot find your home directory (set HOME)");
+        return std::nullopt;
+    }
+    return credentials::TokenStore(*c.home);
+}
+
+// Runs one task to its end on a run loop of our own.
+template <class Body>
+void runToEnd(linux_platform::RunLoop& loop, Body body) {
+    bool done = false;
+    spawn(loop, [&]() -> Task<void> {
+        co_await body();
+        done = true;
+        loop.quit();
+    });
+    if (!done) loop.run();
+}
+
+}  // namespace
+
+const char* usageText() {
+    return "usage: quillant [command]\n"
+           "\n"
+           "Fixes the text you have selected: select text in any application and press Alt+Shift+G;\n"
+           "the selection is replaced by the text-fixing service's correction and your clipboard is\n"
+           "put back afterwards.\n"
+           "\n"
+           "commands:\n"
+           "  (none)        run on the desktop (needs an X11 display) until interrupted\n"
+           "  key set       store the API key, read from standard input (never from the command line)\n"
+           "  key clear     forget the stored API key\n"
+           "  key status    check the stored key with the service: connected, invalid, offline or absent\n"
+           "  fix           correct standard input and write the result to standard output\n"
+           "  inspect       show what a fix would capture from the clipboard (types, Slack mentions)\n"
+           "  --version     print the version\n"
+           "  --help        print this help\n"
+           "\n"
+           "exit status: 0 on success, 1 on failure (for key status: the key is not connected),\n"
+           "2 on a usage error.\n"
+           "\n"
+           "files: the API key is kept in ~/.config/quillant/token (mode 0600), the hotkey in\n"
+           "$XDG_CONFIG_HOME/quillant/settings.json.\n";
+}
+
+std::optional<std::string> resolveServiceURL(const char* overrideValue, std::string& error) {
+    if (!overrideValue || !*overrideValue) return std::string(build::kServiceURL);
+    if (!isTrustedURL(overrideValue)) {
+        error = std::string("QUILLANT_SERVICE_URL must be an https URL (or http to this computer): ") + overrideValue;
+        return std::nullopt;
+    }
+    return std::string(overrideValue);
+}
+
+std::optional<std::string> readAll(std::FILE* in, std::size_t limit) {
+    std::string data;
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+        data.append(buffer, n);
+        if (data.size() > limit) return std::nullopt;
+    }
+    return data;
+}
+
+int keySet(ProgramContext& c) {
+    auto store = tokenStore(c);
+    if (!store) return kExitFailure;
+    std::optional<std::string> input = isatty(fileno(c.in)) ? readSecretLine(c) : readAll(c.in, kMaxStdinBytes);
+    if (!input) {
+        say(c.err, "quillant: that is far too long for an API key");
+        return kExitFailure;
+    }
+    const std::string key = text::trimmed(*input);
+    if (key.empty()) {
+        say(c.err, "quillant: no API key given (pipe it in: quillant key set < file)");
+        return kExitFailure;
+    }
+    if (!store->save(key)) {
+        say(c.err, "quillant: Failed to save key (" + store->path().string() + ")");
+        return kExitFailure;
+    }
+    say(c.err, "API key saved to " + store->path().string());
+    return kExitOK;
+}
+
+int keyClear(ProgramContext& c) {
+    auto store = tokenStore(c);
+    if (!store) return kExitFailure;
+    if (!store->clear()) {
+        say(c.err, "quillant: could not remove " + store->path().string());
+        return kExitFailure;
+    }
+    say(c.err, "API key cleared");
+    return kExitOK;
+}
+
+int keyStatus(ProgramContext& c) {
+    auto store = tokenStore(c);
+    if (!store) return kExitFailure;
+    auto key = store->load();
+    if (!key) {
+        say(c.out, "absent");
+        return kExitFailure;
+    }
+    linux_platform::RunLoop loop;
+    auto session = std::make_shared<linux_platform::CurlHttpSession>(loop);
+    const backend::BackendClient client{c.serviceURL, *key, 10.0, session};
+    backend::ValidationOutcome outcome = backend::ValidationOutcome::unreachable;
+    runToEnd(loop, [&]() -> Task<void> { outcome = co_await client.validateToken(); });
+    switch (outcome) {
+        case backend::ValidationOutcome::valid: say(c.out, "connected"); return kExitOK;
+        case backend::ValidationOutcome::invalid: say(c.out, "invalid"); return kExitFailure;
+        case backend::ValidationOutcome::unreachable: say(c.out, "offline"); return kExitFailure;
+    }
+    return kExitFailure;
+}
+
+int fix(ProgramContext& c) {
+    auto store = tokenStore(c);
+    if (!store) return kExitFailure;
+    auto key = store->load();
+    if (!key) {
+        say(c.err, "Enter API key to start (quillant key set)");
+        return kExitFailure;
+    }
+    auto input = readAll(c.in, kMaxStdinBytes);
+    const std::size_t cap = AppCoordinator::maxSelectionChars;
+    if (!input) {
+        say(c.err, "Selection too long (more than " + std::to_string(kMaxStdinBytes) + " bytes / " +
+                       std::to_string(cap) + ")");
+        return kExitFailure;
+    }
+    if (input->empty()) {
+        say(c.err, "Empty selection");
+        return kExitFailure;
+    }
+    const std::size_t length = text::graphemeCount(*input);
+    if (length > cap) {
+        say(c.err, "Selection too long (" + std::to_string(length) + " / " + std::to_string(cap) + ")");
+        return kExitFailure;
+    }
+    linux_platform::RunLoop loop;
+    auto session = std::make_shared<linux_platform::CurlHttpSession>(loop);
+    const backend::BackendClient client{c.serviceURL, *key, 10.0, session};
+    std::optional<std::string> corrected;
+    std::string failure;
+    runToEnd(loop, [&]() -> Task<void> {
+        try {
+            corrected = co_await client.transform(*input);
+        } catch (const backend::BackendError& e) {
+            failure = e.userMessage();
+        } catch (const std::exception& e) {
+            failure = std::string("Fix failed: ") + e.what();
+        }
+    });
+    if (!corrected) {
+        say(c.err, failure);
+        return kExitFailure;
+    }
+    std::fwrite(corrected->data(), 1, corrected->size(), c.out);
+    std::fflush(c.out);
+    return kExitOK;
+}
+
+}  // namespace quillant::app::cli

@@ -1,0 +1,106 @@
+#include "platform/linux/x11/XTestKeyEventPoster.h"
+
+#include <X11/keysym.h>
+#include <xcb/xtest.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "hotkey/Key.h"
+
+namespace quillant::linux_platform {
+
+XTestKeyEventPoster::XTestKeyEventPoster(Logger& logger, const std::string& display)
+    : log_(logger, std::string(kLogSubsystem), "keystrokes") {
+    int screenNumber = 0;
+    connection_ = xcb_connect(display.empty() ? nullptr : display.c_str(), &screenNumber);
+    if (xcb_connection_has_error(connection_)) {
+        xcb_disconnect(connection_);
+        throw std::runtime_error("cannot open the X display");
+    }
+    auto it = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+    for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
+    root_ = it.data->root;
+    const xcb_query_extension_reply_t* ext = xcb_get_extension_data(connection_, &xcb_test_id);
+    xtest_ = ext && ext->present;
+    keyboard_ = std::make_unique<XKeyboardMap>(connection_);
+    controlKeycode_ = keyboard_->keycodeFor(XK_Control_L);
+}
+
+XTestKeyEventPoster::~XTestKeyEventPoster() { xcb_disconnect(connection_); }
+
+void XTestKeyEventPoster::setGrabBreaker(std::function<void()> breaker) {
+    std::lock_guard lock(mutex_);
+    grabBreaker_ = std::move(breaker);
+}
+
+bool XTestKeyEventPoster::createEventSource() {
+    std::lock_guard lock(mutex_);
+    // Layouts change while we run; read the mapping afresh for every chord.
+    keyboard_->reload();
+    controlKeycode_ = keyboard_->keycodeFor(XK_Control_L);
+    return xtest_;
+}
+
+void XTestKeyEventPoster::releaseEventSource() {}
+
+bool XTestKeyEventPoster::canCreateEvent(std::uint16_t keyCode, bool) {
+    std::lock_guard lock(mutex_);
+    const auto key = hotkey::Key::fromCarbonKeyCode(keyCode);
+    return xtest_ && key && keyboard_->keycodeFor(*key);
+}
+
+void XTestKeyEventPoster::post(const clipboard::KeyEvent& event) {
+    std::lock_guard lock(mutex_);
+    const auto key = hotkey::Key::fromCarbonKeyCode(event.keyCode);
+    const auto keycode = key ? keyboard_->keycodeFor(*key) : std::nullopt;
+    if (!xtest_ || !keycode) return;
+    const bool command = (event.flags & clipboard::kCommandFlag) != 0;
+    if (event.keyDown) {
+        releaseHeldKeys();
+        if (command && controlKeycode_) fake(XCB_KEY_PRESS, *controlKeycode_);
+        fake(XCB_KEY_PRESS, *keycode);
+    } else {
+        fake(XCB_KEY_RELEASE, *keycode);
+        if (command && controlKeycode_) fake(XCB_KEY_RELEASE, *controlKeycode_);
+    }
+    sync();
+}
+
+bool XTestKeyEventPoster::keysHeld() {
+    std::lock_guard lock(mutex_);
+    return !heldKeycodes().empty();
+}
+
+std::vector<xcb_keycode_t> XTestKeyEventPoster::heldKeycodes() {
+    std::vector<xcb_keycode_t> held;
+    auto* reply = xcb_query_keymap_reply(connection_, xcb_query_keymap(connection_), nullptr);
+    if (!reply) return held;
+    for (int byte = 0; byte < 32; ++byte)
+        for (int bit = 0; bit < 8; ++bit)
+            if (reply->keys[byte] & (1u << bit)) held.push_back(xcb_keycode_t(byte * 8 + bit));
+    std::free(reply);
+    return held;
+}
+
+void XTestKeyEventPoster::releaseHeldKeys() {
+    // Every held key, not only modifiers: a hotkey key left down would keep
+    // our grab active or auto-repeat into the application once it ends.
+    const auto held = heldKeycodes();
+    if (held.empty()) return;
+    for (auto keycode : held) fake(XCB_KEY_RELEASE, keycode);
+    sync();
+    if (grabBreaker_) grabBreaker_();
+    log_.info("Released " + std::to_string(held.size()) + " held key(s) before the chord");
+}
+
+void XTestKeyEventPoster::fake(std::uint8_t type, xcb_keycode_t keycode) {
+    xcb_test_fake_input(connection_, type, keycode, XCB_CURRENT_TIME, root_, 0, 0, 0);
+}
+
+void XTestKeyEventPoster::sync() {
+    // A round trip: the server has handled every event once it answers.
+    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+}
+
+}  // namespace quillant::linux_platform

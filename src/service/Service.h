@@ -1,0 +1,66 @@
+#pragma once
+
+#include "runtime/Logger.h"
+#include "service/Config.h"
+#include "service/Corrector.h"
+#include "service/KeyStore.h"
+#include "service/QuotaTracker.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace quillant::service {
+
+// The HTTP(S) front: /v1/fix, /v1/validate and /v1/version with the error
+// envelope {"error", "message", "request_id", "reset_at"}. Every answer
+// carries an X-Request-Id header.
+class Service {
+public:
+    // Throws std::runtime_error when the TLS certificate or key cannot be used.
+    Service(const ServiceConfig& config, KeyStore& keys, QuotaTracker& quota, Corrector& corrector, Logger& log);
+    ~Service();
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    // Opens the listening socket and returns its port. Throws std::runtime_error.
+    int bind();
+    // Serves until stop(); needs bind() first. False when accepting failed.
+    bool run();
+    // From any thread, also before run() has started.
+    void stop();
+
+    // "http://127.0.0.1:8787" or "https://…", with the bound port.
+    std::string baseURL() const;
+
+private:
+    void installRoutes();
+    void fix(const httplib::Request& req, httplib::Response& res);
+    void validate(const httplib::Request& req, httplib::Response& res);
+    void version(const httplib::Request& req, httplib::Response& res);
+    std::optional<std::string> authenticate(const httplib::Request& req, httplib::Response& res);
+    std::string requestId(httplib::Response& res);
+    void sendError(httplib::Response& res, int status, const std::string& code, const std::string& message,
+                   const std::optional<std::string>& resetAt = std::nullopt);
+
+    ServiceConfig config_;
+    KeyStore& keys_;
+    QuotaTracker& quota_;
+    Corrector& corrector_;
+    CategoryLogger log_;
+    std::unique_ptr<httplib::Server> server_;
+    std::atomic<bool> stopping_{false};
+    int port_ = -1;
+    std::mutex randomMutex_;
+    std::mt19937_64 random_;
+};
+
+}  // namespace quillant::service

@@ -1,0 +1,112 @@
+// quillant-service: a reference text-fixing service for quillant.
+#include "runtime/Logger.h"
+#include "service/Config.h"
+#include "service/KeyStore.h"
+#include "service/RuleCorrector.h"
+#include "service/Service.h"
+#include "service/UpstreamCorrector.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+using namespace quillant;
+using namespace quillant::service;
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+int serve(const ServiceConfig& config) {
+    // Signals are taken by one thread with sigwait; every other thread
+    // inherits the blocked mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    StderrLogger logger;
+    CategoryLogger log(logger, std::string(kLogSubsystem), "service");
+    try {
+        KeyStore keys(config.keysFile, logger);
+        QuotaTracker quota(config.quota, [] { return WallClock::now(); });
+        RuleCorrector rules;
+        std::unique_ptr<UpstreamCorrector> upstream;
+        if (config.corrector == CorrectorKind::upstream)
+            upstream = std::make_unique<UpstreamCorrector>(config.upstream, rules, logger);
+        Corrector& corrector = upstream ? static_cast<Corrector&>(*upstream) : rules;
+
+        Service service(config, keys, quota, corrector, logger);
+        service.bind();
+        std::string corrector_name = upstream ? "upstream corrector (model " + config.upstream.model + ")" : "rule corrector";
+        log.info("listening on " + service.baseURL() + " with the " + corrector_name + ", " +
+                 std::to_string(keys.count()) + (keys.count() == 1 ? " key from " : " keys from ") + config.keysFile.string());
+
+        std::thread signalWaiter([&] {
+            int received = 0;
+            sigwait(&signals, &received);
+            if (received == SIGINT || received == SIGTERM) log.info("stopping");
+            service.stop();
+        });
+        bool clean = service.run();
+        // When the service ended by itself, wake the waiter.
+        pthread_kill(signalWaiter.native_handle(), SIGTERM);
+        signalWaiter.join();
+        if (!clean) {
+            log.error("stopped: accepting connections failed");
+            return EXIT_FAILURE;
+        }
+        log.info("stopped");
+        return EXIT_SUCCESS;
+    } catch (const std::exception& e) {
+        log.error(e.what());
+        return EXIT_FAILURE;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    Invocation invocation;
+    try {
+        invocation = parseCommandLine(args, [](const std::string& name) -> std::optional<std::string> {
+            const char* value = std::getenv(name.c_str());
+            if (!value) return std::nullopt;
+            return std::string(value);
+        });
+    } catch (const ConfigError& e) {
+        std::cerr << "quillant-service: " << e.what() << "\nTry 'quillant-service --help'.\n";
+        return kUsageError;
+    }
+
+    switch (invocation.action) {
+        case Action::help:
+            std::cout << usageText();
+            return EXIT_SUCCESS;
+        case Action::version:
+            std::cout << "quillant-service " << QUILLANT_SERVICE_VERSION << "\n";
+            return EXIT_SUCCESS;
+        case Action::addKey:
+            try {
+                std::string key = KeyStore::addNewKey(invocation.config.keysFile);
+                std::cout << key << "\n";
+                std::cerr << "quillant-service: added a key to " << invocation.config.keysFile.string() << "\n";
+                return EXIT_SUCCESS;
+            } catch (const std::exception& e) {
+                std::cerr << "quillant-service: " << e.what() << "\n";
+                return EXIT_FAILURE;
+            }
+        case Action::serve:
+            break;
+    }
+    return serve(invocation.config);
+}

@@ -1,0 +1,303 @@
+// The upstream corrector against a local OpenAI-compatible stub, through the service.
+#include "ServiceTestSupport.h"
+
+#include "service/RuleCorrector.h"
+#include "service/UpstreamCorrector.h"
+#include "testsupport/RecordingLogger.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <csignal>
+
+using namespace quillant::service;
+using namespace quillant::service::testing;
+using quillant::testing::RecordingLogger;
+using nlohmann::json;
+
+namespace {
+
+constexpr const char* kKey = "qk_upstream_test";
+
+// Speaks just enough of the chat-completions API.
+class StubModel {
+public:
+    using Reply = std::function<void(const json& request, httplib::Response& res)>;
+
+    StubModel() {
+        server_.Post("/v1/chat/completions", [this](const httplib::Request& req, httplib::Response& res) {
+            Reply reply;
+            json request = json::parse(req.body, nullptr, false);
+            {
+                std::lock_guard lock(mutex_);
+                requests_.push_back(request);
+                authorizations_.push_back(req.get_header_value("Authorization"));
+                reply = reply_;
+            }
+            reply(request, res);
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~StubModel() {
+        release();
+        server_.stop();
+        thread_.join();
+    }
+
+    void replyWith(Reply reply) {
+        std::lock_guard lock(mutex_);
+        reply_ = std::move(reply);
+    }
+    void replyContent(const std::string& content) {
+        replyWith([content](const json&, httplib::Response& res) {
+            json body = {{"id", "chatcmpl-1"},
+                         {"object", "chat.completion"},
+                         {"choices", {{{"index", 0}, {"message", {{"role", "assistant"}, {"content", content}}},
+                                       {"finish_reason", "stop"}}}}};
+            res.set_content(body.dump(), "application/json");
+        });
+    }
+    // Holds every answer back until release() (or five seconds).
+    void hang() {
+        replyWith([this](const json&, httplib::Response& res) {
+            std::unique_lock lock(mutex_);
+            released_.wait_for(lock, std::chrono::seconds(5), [&] { return isReleased_; });
+            res.set_content("{}", "application/json");
+        });
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        isReleased_ = true;
+        released_.notify_all();
+    }
+
+    std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port_) + "/v1"; }
+    std::vector<json> requests() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+    std::vector<std::string> authorizations() {
+        std::lock_guard lock(mutex_);
+        return authorizations_;
+    }
+
+private:
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool isReleased_ = false;
+    Reply reply_ = [](const json&, httplib::Response& res) { res.status = 500; };
+    std::vector<json> requests_;
+    std::vector<std::string> authorizations_;
+};
+
+class UpstreamTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { std::signal(SIGPIPE, SIG_IGN); }
+
+    UpstreamTest() {
+        writeFile(dir / "keys", std::string(kKey) + "\n");
+        config.port = 0;
+        config.keysFile = dir / "keys";
+        config.corrector = CorrectorKind::upstream;
+        config.upstream = {model.baseURL(), "tiny-model", "up-secret", std::chrono::milliseconds(3000)};
+    }
+
+    void start() {
+        keys = std::make_unique<KeyStore>(config.keysFile, log);
+        quota = std::make_unique<QuotaTracker>(config.quota, clock.source());
+        upstream = std::make_unique<UpstreamCorrector>(config.upstream, rules, log);
+        running = std::make_unique<RunningService>(config, *keys, *quota, *upstream, log);
+    }
+
+    Answer fix(const std::string& text) {
+        httplib::Client client("127.0.0.1", running->port());
+        client.set_read_timeout(std::chrono::seconds(20));
+        return toAnswer(client.Post("/v1/fix", {{"Authorization", std::string("Bearer ") + kKey}}, fixBody(text),
+                                    "application/json"));
+    }
+
+    TempDir dir;
+    StubModel model;
+    ServiceConfig config;
+    RecordingLogger log;
+    ManualClock clock{sampleTime()};
+    RuleCorrector rules;
+    std::unique_ptr<KeyStore> keys;
+    std::unique_ptr<QuotaTracker> quota;
+    std::unique_ptr<UpstreamCorrector> upstream;
+    std::unique_ptr<RunningService> running;
+};
+
+TEST_F(UpstreamTest, AsksTheModelForTheCorrectedTextOnly) {
+    model.replyContent("She doesn't like it.");
+    start();
+    Answer answer = fix("she dont like it");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.json()["corrected"], "She doesn't like it.");
+
+    ASSERT_EQ(model.requests().size(), 1u);
+    json request = model.requests()[0];
+    EXPECT_EQ(request["model"], "tiny-model");
+    EXPECT_EQ(request["stream"], false);
+    EXPECT_EQ(request["temperature"], 0);
+    ASSERT_EQ(request["messages"].size(), 2u);
+    EXPECT_EQ(request["messages"][0]["role"], "system");
+    EXPECT_EQ(request["messages"][0]["content"], UpstreamCorrector::instructions());
+    EXPECT_EQ(request["messages"][1], json({{"role", "user"}, {"content", "she dont like it"}}));
+    EXPECT_EQ(model.authorizations()[0], "Bearer up-secret");
+    for (const auto& line : log.messages()) EXPECT_EQ(line.find("up-secret"), std::string::npos) << line;
+}
+
+TEST_F(UpstreamTest, SendsNoAuthorizationWithoutAnUpstreamKey) {
+    config.upstream.apiKey.clear();
+    model.replyContent("Fine.");
+    start();
+    EXPECT_EQ(fix("fine").status, 200);
+    EXPECT_EQ(model.authorizations()[0], "");
+}
+
+TEST_F(UpstreamTest, BlankTextIsNotSentToTheModel) {
+    start();
+    Answer answer = fix(" \n ");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.json()["corrected"], " \n ");
+    EXPECT_TRUE(model.requests().empty());
+}
+
+TEST_F(UpstreamTest, AnAnswerThatLosesAMentionFallsBackToTheRules) {
+    model.replyContent("@Jane, please check teh doc.");  // "@jane" became "@Jane"
+    start();
+    Answer answer = fix("@jane please check teh doc");
+    ASSERT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.json()["corrected"], "@jane please check the doc");
+    EXPECT_TRUE(log.contains("changed an @mention"));
+}
+
+TEST_F(UpstreamTest, AnAnswerThatKeepsTheMentionsIsUsed) {
+    model.replyContent("@jane, please check the doc with @Bob Smith.");
+    start();
+    EXPECT_EQ(fix("@jane please check teh doc with @Bob Smith").json()["corrected"],
+              "@jane, please check the doc with @Bob Smith.");
+}
+
+struct FailureCase {
+    const char* name;
+    StubModel::Reply reply;
+    int status;
+    std::string code;
+};
+
+class UpstreamFailure : public UpstreamTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(UpstreamFailure, BecomesAServerError) {
+    model.replyWith(GetParam().reply);
+    start();
+    Answer answer = fix("some text");
+    EXPECT_EQ(answer.status, GetParam().status) << answer.body;
+    json body = answer.json();
+    EXPECT_EQ(body["error"], GetParam().code);
+    EXPECT_TRUE(body["message"].is_string());
+    EXPECT_EQ(body["request_id"], answer.header("X-Request-Id"));
+    EXPECT_EQ(body["message"].get<std::string>().find("some text"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Upstream, UpstreamFailure,
+    ::testing::Values(
+        FailureCase{"status_500", [](const json&, httplib::Response& r) { r.status = 500; }, 502, "upstream_error"},
+        FailureCase{"status_401_bad_upstream_key",
+                    [](const json&, httplib::Response& r) {
+                        r.status = 401;
+                        r.set_content(R"({"error":{"message":"bad key"}})", "application/json");
+                    },
+                    502, "upstream_error"},
+        FailureCase{"not_json", [](const json&, httplib::Response& r) { r.set_content("<html>", "text/html"); }, 502,
+                    "upstream_bad_answer"},
+        FailureCase{"no_choices", [](const json&, httplib::Response& r) { r.set_content(R"({"choices":[]})", "application/json"); },
+                    502, "upstream_bad_answer"},
+        FailureCase{"content_not_string",
+                    [](const json&, httplib::Response& r) {
+                        r.set_content(R"({"choices":[{"message":{"content":null}}]})", "application/json");
+                    },
+                    502, "upstream_bad_answer"},
+        FailureCase{"empty_content",
+                    [](const json&, httplib::Response& r) {
+                        r.set_content(R"({"choices":[{"message":{"content":"  "}}]})", "application/json");
+                    },
+                    502, "upstream_bad_answer"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpstreamTest, AnUnreachableModelIsABadGateway) {
+    // A port that was free a moment ago and has no listener.
+    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ::close(probe);
+    int closedPort = ntohs(address.sin_port);
+    config.upstream.baseURL = "http://127.0.0.1:" + std::to_string(closedPort) + "/v1";
+    start();
+    Answer answer = fix("some text");
+    EXPECT_EQ(answer.status, 502);
+    EXPECT_EQ(answer.json()["error"], "upstream_unreachable");
+}
+
+TEST_F(UpstreamTest, ASlowModelTimesOutAsGatewayTimeout) {
+    config.upstream.timeout = std::chrono::milliseconds(300);
+    model.hang();
+    start();
+    auto begin = std::chrono::steady_clock::now();
+    Answer answer = fix("some text");
+    EXPECT_EQ(answer.status, 504);
+    EXPECT_EQ(answer.json()["error"], "upstream_timeout");
+    EXPECT_EQ(answer.json()["message"], "The correction model did not answer within 0.3 s");
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
+}
+
+TEST_F(UpstreamTest, StoppingTheServiceEndsAWaitForTheModel) {
+    config.upstream.timeout = std::chrono::seconds(30);
+    model.hang();
+    start();
+    Answer answer;
+    std::thread caller([&] { answer = fix("some text"); });
+    while (model.requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    auto begin = std::chrono::steady_clock::now();
+    running->stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(4));
+    caller.join();
+    EXPECT_EQ(answer.status, 503);
+}
+
+struct TidyCase {
+    const char* name;
+    std::string answer;
+    std::string original;
+    std::string expected;
+};
+
+class Tidy : public ::testing::TestWithParam<TidyCase> {};
+
+TEST_P(Tidy, CleansTheModelsAnswer) {
+    EXPECT_EQ(tidyModelAnswer(GetParam().answer, GetParam().original), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Upstream, Tidy,
+    ::testing::Values(TidyCase{"plain", "Fixed.", "fixd", "Fixed."},
+                      TidyCase{"keeps_outer_whitespace", "\nFixed.\n", "  fixd \n", "  Fixed. \n"},
+                      TidyCase{"drops_think_block", "<think>hmm</think>\nFixed.", "fixd", "Fixed."},
+                      TidyCase{"drops_fence", "```text\nFixed.\n```", "fixd", "Fixed."},
+                      TidyCase{"keeps_fence_that_was_there", "```\nx = 1\n```", "```\nx=1\n```", "```\nx = 1\n```"},
+                      TidyCase{"inner_lines_kept", "Line one.\n\nLine two.", "line one\n\nline two",
+                               "Line one.\n\nLine two."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
