@@ -23,9 +23,11 @@ std::optional<std::string> requiredString(const Json& object, const char* key) {
 // Outer optional: readable or not. Inner optional: present or not.
 std::optional<std::optional<bool>> optionalBool(const Json& object, const char* key) {
     auto it = object.find(key);
-    if (it == object.end() || it->is_null()) return std::optional<bool>();
+    // Built in place: copying a disengaged optional<bool> reads its unset
+    // payload, which GCC's optimiser reports as maybe-uninitialized.
+    if (it == object.end() || it->is_null()) return std::optional<std::optional<bool>>(std::in_place);
     if (!it->is_boolean()) return std::nullopt;
-    return std::optional<bool>(it->get<bool>());
+    return std::optional<std::optional<bool>>(std::in_place, it->get<bool>());
 }
 
 std::optional<SlackDelta::SlackMention> readMention(const Json& json) {

@@ -145,8 +145,9 @@ std::optional<hotkey::DefaultsValue> toValue(const json& value) {
 
 json toJSON(const hotkey::DefaultsDictionary& dictionary) {
     json object = json::object();
-    for (const auto& [name, value] : dictionary)
-        std::visit([&](const auto& v) { object[name] = v; }, value);
+    // Not a structured binding: clang 14 cannot capture those in a lambda.
+    for (const auto& entry : dictionary)
+        std::visit([&object, &name = entry.first](const auto& v) { object[name] = v; }, entry.second);
     return object;
 }
 
