@@ -16,10 +16,8 @@ void VirtualExecutor::post(std::function<void()> work) {
 
 TimerHandle VirtualExecutor::schedule(Duration delay, std::function<void()> work) {
     if (delay < Duration::zero()) delay = Duration::zero();
-    auto state = std::make_shared<detail::TimerState>();
     std::lock_guard lock(mutex_);
-    timers_.emplace(std::make_pair(now_ + delay, sequence_++), Timer{state, std::move(work)});
-    return TimerHandle(state);
+    return timers_.add(now_ + delay, std::move(work));
 }
 
 TimePoint VirtualExecutor::now() const {
@@ -45,23 +43,23 @@ std::size_t VirtualExecutor::runUntilIdle() {
     return count;
 }
 
-bool VirtualExecutor::advanceToNextTimer() {
-    runUntilIdle();
-    Timer timer;
+bool VirtualExecutor::fireNextTimer(std::optional<TimePoint> limit) {
+    std::function<void()> work;
     {
         std::lock_guard lock(mutex_);
-        // Cancelled timers are dropped without moving time.
-        while (!timers_.empty() && timers_.begin()->second.state->cancelled) timers_.erase(timers_.begin());
-        if (timers_.empty()) return false;
-        auto it = timers_.begin();
-        if (it->first.first > now_) now_ = it->first.first;
-        timer = std::move(it->second);
-        timers_.erase(it);
+        auto next = timers_.nextDeadline();
+        if (!next || (limit && *next > *limit)) return false;
+        if (*next > now_) now_ = *next;
+        work = std::move(*timers_.popDue(now_));
     }
-    timer.state->fired = true;
-    timer.work();
+    work();
     runUntilIdle();
     return true;
+}
+
+bool VirtualExecutor::advanceToNextTimer() {
+    runUntilIdle();
+    return fireNextTimer(std::nullopt);
 }
 
 void VirtualExecutor::advance(Duration by) {
@@ -71,23 +69,11 @@ void VirtualExecutor::advance(Duration by) {
         target = now_ + by;
     }
     runUntilIdle();
-    for (;;) {
-        Timer timer;
-        {
-            std::lock_guard lock(mutex_);
-            while (!timers_.empty() && timers_.begin()->second.state->cancelled) timers_.erase(timers_.begin());
-            if (timers_.empty() || timers_.begin()->first.first > target) {
-                now_ = target;
-                break;
-            }
-            auto it = timers_.begin();
-            if (it->first.first > now_) now_ = it->first.first;
-            timer = std::move(it->second);
-            timers_.erase(it);
-        }
-        timer.state->fired = true;
-        timer.work();
-        runUntilIdle();
+    while (fireNextTimer(target)) {
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (target > now_) now_ = target;
     }
     runUntilIdle();
 }
@@ -99,10 +85,7 @@ bool VirtualExecutor::waitForPost(std::chrono::milliseconds limit) {
 
 std::size_t VirtualExecutor::pendingTimers() const {
     std::lock_guard lock(mutex_);
-    std::size_t n = 0;
-    for (const auto& [key, timer] : timers_)
-        if (!timer.state->cancelled) ++n;
-    return n;
+    return timers_.pending();
 }
 
 }  // namespace quillant

@@ -3,10 +3,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <map>
+#include <optional>
 #include <mutex>
 
 #include "runtime/Executor.h"
+#include "runtime/TimerQueue.h"
 
 namespace quillant {
 
@@ -49,18 +50,14 @@ public:
     Duration elapsed() const { return now_ - start_; }
 
 private:
-    struct Timer {
-        std::shared_ptr<detail::TimerState> state;
-        std::function<void()> work;
-    };
-
     bool popPosted(std::function<void()>& out);
+    // Fires the earliest timer due by `limit` at its own deadline; false if none.
+    bool fireNextTimer(std::optional<TimePoint> limit);
 
     mutable std::mutex mutex_;
     std::condition_variable posted_cv_;
     std::deque<std::function<void()>> posted_;
-    std::multimap<std::pair<TimePoint, std::uint64_t>, Timer> timers_;
-    std::uint64_t sequence_ = 0;
+    TimerQueue timers_;
     TimePoint start_;
     TimePoint now_;
 };

@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,13 +13,11 @@ namespace quillant::linux_platform {
 
 RunLoop::RunLoop() {
     eventFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    timerFd_ = timerfd_create(CLOCK_BOOTTIME, TFD_CLOEXEC | TFD_NONBLOCK);
-    if (eventFd_ < 0 || timerFd_ < 0) throw std::system_error(errno, std::generic_category(), "run loop");
+    if (eventFd_ < 0) throw std::system_error(errno, std::generic_category(), "run loop");
 }
 
 RunLoop::~RunLoop() {
     close(eventFd_);
-    close(timerFd_);
 }
 
 void RunLoop::post(std::function<void()> work) {
@@ -34,28 +31,20 @@ void RunLoop::post(std::function<void()> work) {
 
 TimerHandle RunLoop::schedule(Duration delay, std::function<void()> work) {
     if (delay < Duration::zero()) delay = Duration::zero();
-    auto state = std::make_shared<detail::TimerState>();
+    TimerHandle handle;
     {
         std::lock_guard lock(mutex_);
-        timers_.emplace(std::make_pair(now() + delay, sequence_++), Timer{state, std::move(work)});
+        handle = timers_.add(now() + delay, std::move(work));
     }
     armTimerFd();
-    return TimerHandle(state);
+    return handle;
 }
 
 TimePoint RunLoop::now() const { return ContinuousClock::now(); }
 
 void RunLoop::armTimerFd() {
     std::lock_guard lock(mutex_);
-    while (!timers_.empty() && timers_.begin()->second.state->cancelled) timers_.erase(timers_.begin());
-    itimerspec spec{};
-    if (!timers_.empty()) {
-        auto ns = timers_.begin()->first.first.time_since_epoch().count();
-        if (ns <= 0) ns = 1;
-        spec.it_value.tv_sec = ns / 1'000'000'000;
-        spec.it_value.tv_nsec = ns % 1'000'000'000;
-    }
-    timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    timerFd_.arm(timers_.nextDeadline());
 }
 
 void RunLoop::runPosted() {
@@ -74,25 +63,21 @@ void RunLoop::runPosted() {
 }
 
 void RunLoop::runDueTimers() {
-    std::uint64_t expirations;
-    [[maybe_unused]] auto n = ::read(timerFd_, &expirations, sizeof expirations);
+    timerFd_.drain();
     for (;;) {
-        Timer timer;
+        std::optional<std::function<void()>> work;
         {
             std::lock_guard lock(mutex_);
-            while (!timers_.empty() && timers_.begin()->second.state->cancelled) timers_.erase(timers_.begin());
-            if (timers_.empty() || timers_.begin()->first.first > now()) break;
-            timer = std::move(timers_.begin()->second);
-            timers_.erase(timers_.begin());
+            work = timers_.popDue(now());
         }
-        timer.state->fired = true;
-        timer.work();
+        if (!work) break;
+        (*work)();
     }
     armTimerFd();
 }
 
 void RunLoop::runOnce(int timeoutMs) {
-    std::vector<pollfd> fds{{eventFd_, POLLIN, 0}, {timerFd_, POLLIN, 0}};
+    std::vector<pollfd> fds{{eventFd_, POLLIN, 0}, {timerFd_.fd(), POLLIN, 0}};
     std::vector<int> watchedFds;
     for (auto& [fd, fn] : watched_) {
         fds.push_back({fd, POLLIN, 0});

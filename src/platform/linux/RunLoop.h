@@ -6,7 +6,9 @@
 #include <map>
 #include <mutex>
 
+#include "platform/linux/BoottimeTimerFd.h"
 #include "runtime/Executor.h"
+#include "runtime/TimerQueue.h"
 
 namespace quillant::linux_platform {
 
@@ -36,21 +38,16 @@ public:
     void unwatch(int fd);
 
 private:
-    struct Timer {
-        std::shared_ptr<detail::TimerState> state;
-        std::function<void()> work;
-    };
     void runOnce(int timeoutMs);
     void armTimerFd();
     void runPosted();
     void runDueTimers();
 
     int eventFd_ = -1;
-    int timerFd_ = -1;
+    BoottimeTimerFd timerFd_;
     std::mutex mutex_;
     std::deque<std::function<void()>> posted_;
-    std::multimap<std::pair<TimePoint, std::uint64_t>, Timer> timers_;
-    std::uint64_t sequence_ = 0;
+    TimerQueue timers_;
     std::map<int, std::function<void()>> watched_;
     std::atomic<bool> quit_{false};
 };

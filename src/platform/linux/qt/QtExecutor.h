@@ -4,7 +4,9 @@
 #include <map>
 #include <memory>
 
+#include "platform/linux/BoottimeTimerFd.h"
 #include "runtime/Executor.h"
+#include "runtime/TimerQueue.h"
 
 class QObject;
 class QSocketNotifier;
@@ -33,18 +35,13 @@ public:
     void unwatch(int fd);
 
 private:
-    struct Timer {
-        std::shared_ptr<detail::TimerState> state;
-        std::function<void()> work;
-    };
     void armTimerFd();
     void runDueTimers();
 
     std::unique_ptr<QObject> context_;
-    int timerFd_ = -1;
+    BoottimeTimerFd timerFd_;
     std::unique_ptr<QSocketNotifier> timerNotifier_;
-    std::multimap<std::pair<TimePoint, std::uint64_t>, Timer> timers_;
-    std::uint64_t sequence_ = 0;
+    TimerQueue timers_;
     std::map<int, std::unique_ptr<QSocketNotifier>> watched_;
 };
 
