@@ -25,7 +25,6 @@ namespace {
 
 constexpr Duration kWarnFlash = 1500ms;
 constexpr Duration kOkFlash = 900ms;
-constexpr Duration kPasteSettle = 250ms;
 constexpr std::int64_t kCopyTimeoutMs = 400;
 constexpr double kRequestTimeoutSeconds = 10.0;
 
@@ -263,8 +262,11 @@ Task<void> AppCoordinator::runFixFlow() {
     }
 
     broker.writeTransient(corrected, payload);
+    const auto readsBefore = broker.contentReadCount();
     services_.keystrokes.sendCommand(clipboard::kKeyCodeV);
-    co_await sleepFor(kPasteSettle);  // cut short or not, the run goes on
+    // 250 ms; on X11 also until the application has fetched the text. Cut
+    // short or not, the run goes on.
+    co_await broker.settleAfterPaste(readsBefore);
 
     broker.restore(snapshot);
     lastStatus = "Replaced (" + std::to_string(length) + " → " + std::to_string(text::graphemeCount(corrected)) +

@@ -53,6 +53,11 @@ public:
     // The plain text under the given plain-text type, or nothing.
     virtual std::optional<std::string> stringForType(const std::string& type) = 0;
 
+    // How often other programs have read our own content (not merely its list
+    // of types) so far; nothing where the platform cannot tell. On X11 a paste
+    // reads the clipboard some time after the paste keystroke.
+    virtual std::optional<std::int64_t> contentReadCount() { return std::nullopt; }
+
     virtual void clearContents() = 0;
     // Places the items on the clipboard in one step.
     virtual void writeItems(const std::vector<PasteboardItemData>& items) = 0;

@@ -68,6 +68,16 @@ void PasteboardBroker::writeTransient(const std::string& text, const std::option
     pasteboard_->writeItems({std::move(item)});
 }
 
+Task<void> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsBefore) const {
+    using namespace std::chrono_literals;
+    Executor& executor = co_await currentExecutor();
+    const TimePoint deadline = executor.now() + kPasteReadBound;
+    if (!co_await sleepFor(kPasteSettle) || !readsBefore) co_return;
+    while (pasteboard_->contentReadCount() == readsBefore && executor.now() < deadline) {
+        if (!co_await sleepFor(10ms)) co_return;
+    }
+}
+
 void PasteboardBroker::restore(const PasteboardSnapshot& snapshot) const {
     pasteboard_->clearContents();
     std::vector<PasteboardItemData> items;

@@ -63,6 +63,17 @@ public:
 
     void restore(const PasteboardSnapshot& snapshot) const;
 
+    // How often our own content has been read so far (see Pasteboard).
+    std::optional<std::int64_t> contentReadCount() const { return pasteboard_->contentReadCount(); }
+
+    // The pause after the paste keystroke: 250 ms, and where the platform
+    // tells reads apart (X11, where the application fetches the text after the
+    // keystroke), until the content was read after `readsBefore`, at most
+    // kPasteReadBound in all. A cancelled pause ends at once.
+    Task<void> settleAfterPaste(std::optional<std::int64_t> readsBefore) const;
+    static constexpr Duration kPasteSettle = std::chrono::milliseconds(250);
+    static constexpr Duration kPasteReadBound = std::chrono::milliseconds(2000);
+
     std::optional<SlackDelta> readSlackDelta() const;
 
     const PasteboardProfile& profile() const { return profile_; }

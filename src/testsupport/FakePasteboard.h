@@ -44,6 +44,7 @@ public:
         if (!b) return std::nullopt;
         return b->str();
     }
+    std::optional<std::int64_t> contentReadCount() override { return reads; }
     void clearContents() override {
         items_.clear();
         listedOnly_.clear();
@@ -84,6 +85,8 @@ public:
 
     const std::vector<Item>& items() const { return items_; }
 
+    // What contentReadCount() answers: nothing (the platform cannot tell) by default.
+    std::optional<std::int64_t> reads;
     int clears = 0;
     int writes = 0;
     int changeCountReads = 0;

@@ -388,3 +388,32 @@ TEST(FixFlow, TheKeyNeverAppearsInAnyLogLine) {
     h.pressAndSettle();
     for (auto& line : h.logs.messages()) EXPECT_EQ(line.find("SECRET"), std::string::npos) << line;
 }
+
+TEST(FixFlow, OnX11TheClipboardIsRestoredOnlyOnceTheApplicationReadTheCorrection) {
+    // A slow application fetches the pasted text 600 ms after the keystroke;
+    // restoring at 250 ms would paste the user's old clipboard instead.
+    CoordinatorHarness h;
+    h.start();
+    h.ex.advance(0ms);
+    h.board.setItems(h.userClipboard());
+    h.board.reads = 0;
+    h.appCopies("teh");
+    h.fixReplies.push_back(FakeHttpSession::answer(200, R"({"corrected":"the"})"));
+    std::optional<std::string> pastedText;
+    auto copyHandler = h.poster.onPost;
+    h.poster.onPost = [&](const clipboard::KeyEvent& e) {
+        copyHandler(e);
+        if (e.keyCode == clipboard::kKeyCodeV && e.keyDown) {
+            h.ex.schedule(600ms, [&] {
+                pastedText = h.board.stringForType("public.utf8-plain-text");
+                h.board.reads = *h.board.reads + 1;
+            });
+        }
+    };
+    GlyphRecorder glyph(h.c(), h.ex);
+    const Duration t0 = h.ex.elapsed();
+    h.pressAndSettle();
+    EXPECT_EQ(pastedText, std::optional<std::string>("the"));
+    EXPECT_EQ(h.board.items(), h.userClipboard());
+    EXPECT_EQ(glyph.changes, (std::vector<Glyph>{{S::loading, t0}, {S::idle, t0 + 20ms + 600ms}}));
+}

@@ -236,3 +236,34 @@ TEST(PasteboardBroker, LinuxProfileUsesItsOwnNamesAndMarkerBytes) {
     ASSERT_TRUE(map);
     EXPECT_EQ(map->at("text/plain"), "fixed");
 }
+
+struct SettleCase {
+    const char* name;
+    std::optional<std::int64_t> reads;    // the count before the paste; none: the platform cannot tell
+    std::optional<Duration> readAt;       // when the application reads the pasted text
+    Duration settled;
+};
+
+class SettleAfterPaste : public ::testing::TestWithParam<SettleCase> {};
+
+TEST_P(SettleAfterPaste, WaitsTheSettleAndForTheApplicationToRead) {
+    Fixture f;
+    f.board.reads = GetParam().reads;
+    if (GetParam().readAt) f.ex.schedule(*GetParam().readAt, [&] { f.board.reads = *f.board.reads + 1; });
+    std::optional<Duration> done;
+    spawn(f.ex, [&]() -> Task<void> {
+        co_await f.broker.settleAfterPaste(f.broker.contentReadCount());
+        done = f.ex.elapsed();
+    });
+    f.ex.runUntil([&] { return done.has_value(); });
+    ASSERT_TRUE(done);
+    EXPECT_EQ(*done, GetParam().settled);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PasteboardBroker, SettleAfterPaste,
+    ::testing::Values(SettleCase{"platform_cannot_tell", std::nullopt, std::nullopt, 250ms},
+                      SettleCase{"read_within_the_settle", 0, 100ms, 250ms},
+                      SettleCase{"read_late", 0, 600ms, 600ms},
+                      SettleCase{"never_read", 3, std::nullopt, 2000ms}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -394,3 +394,20 @@ TEST(X11ClipboardOpen, AMissingDisplayIsAClearError) {
         EXPECT_STREQ(e.what(), "cannot open the X display :987654");
     }
 }
+
+TEST_F(X11Clipboard, CountsReadsOfOurContentButNotOfItsTypeList) {
+    clipboard::PasteboardItemData item;
+    item.set("UTF8_STRING", clipboard::Bytes("pasted text"));
+    clip->writeItems({item});
+    const auto before = clip->contentReadCount();
+    ASSERT_TRUE(before.has_value());
+
+    // Asking only for the list of types is not a read of the content.
+    auto targets = Process::start({"xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"}, xvfb.env(), true);
+    ASSERT_EQ(pumpUntilExit(targets), 0);
+    EXPECT_EQ(clip->contentReadCount(), before);
+
+    auto paste = Process::start({"xclip", "-o", "-selection", "clipboard", "-t", "UTF8_STRING"}, xvfb.env(), true);
+    ASSERT_EQ(pumpUntilExit(paste), 0);
+    EXPECT_EQ(clip->contentReadCount(), *before + 1);
+}

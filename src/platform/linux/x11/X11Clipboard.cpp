@@ -94,6 +94,7 @@ struct X11Clipboard::Impl {
     std::unordered_map<xcb_atom_t, std::string> nameByAtom;
 
     std::int64_t changeCount = 0;
+    std::int64_t contentReads = 0;  // our own content served to another program
     // Our own acquisitions, counted when made; their XFixes echo is not counted again.
     std::deque<xcb_timestamp_t> ownAcquisitions;
     std::optional<Owned> owned;
@@ -316,6 +317,7 @@ struct X11Clipboard::Impl {
         for (auto& e : owned->entries)
             if (e.atom == target) {
                 sendData(requestor, property, e.type, e.format, e.bytes);
+                ++contentReads;
                 return true;
             }
         return false;
@@ -682,6 +684,11 @@ int X11Clipboard::fd() const { return xcb_get_file_descriptor(impl_->conn); }
 bool X11Clipboard::connected() const { return !impl_->broken && !xcb_connection_has_error(impl_->conn); }
 
 void X11Clipboard::processPendingEvents() { impl_->drain(); }
+
+std::optional<std::int64_t> X11Clipboard::contentReadCount() {
+    impl_->drain();
+    return impl_->contentReads;
+}
 
 std::int64_t X11Clipboard::changeCount() {
     impl_->drain();

@@ -53,6 +53,7 @@ public:
 
     // clipboard::Pasteboard
     std::int64_t changeCount() override;
+    std::optional<std::int64_t> contentReadCount() override;
     std::size_t itemCount() override;
     std::vector<std::string> types(std::size_t item) override;
     std::optional<clipboard::Bytes> data(std::size_t item, const std::string& type) override;
