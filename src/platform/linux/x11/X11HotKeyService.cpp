@@ -1,3 +1,4 @@
+#include "platform/linux/x11/XcbConnect.h"
 #include "platform/linux/x11/X11HotKeyService.h"
 
 #include <cstdlib>
@@ -28,15 +29,9 @@ std::uint16_t xMaskFor(std::uint32_t carbon) {
 
 X11HotKeyService::X11HotKeyService(Logger& logger, const std::string& display)
     : log_(logger, std::string(kLogSubsystem), "hotkeys") {
-    int screenNumber = 0;
-    connection_ = xcb_connect(display.empty() ? nullptr : display.c_str(), &screenNumber);
-    if (xcb_connection_has_error(connection_)) {
-        xcb_disconnect(connection_);
-        throw std::runtime_error("cannot open the X display");
-    }
-    auto it = xcb_setup_roots_iterator(xcb_get_setup(connection_));
-    for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
-    root_ = it.data->root;
+    const XcbDisplay x = connectToDisplay(display);
+    connection_ = x.connection;
+    root_ = x.root;
     keyboard_ = std::make_unique<XKeyboardMap>(connection_);
 }
 

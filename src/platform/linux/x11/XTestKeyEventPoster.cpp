@@ -1,3 +1,4 @@
+#include "platform/linux/x11/XcbConnect.h"
 #include "platform/linux/x11/XTestKeyEventPoster.h"
 
 #include <X11/keysym.h>
@@ -12,15 +13,9 @@ namespace quillant::linux_platform {
 
 XTestKeyEventPoster::XTestKeyEventPoster(Logger& logger, const std::string& display)
     : log_(logger, std::string(kLogSubsystem), "keystrokes") {
-    int screenNumber = 0;
-    connection_ = xcb_connect(display.empty() ? nullptr : display.c_str(), &screenNumber);
-    if (xcb_connection_has_error(connection_)) {
-        xcb_disconnect(connection_);
-        throw std::runtime_error("cannot open the X display");
-    }
-    auto it = xcb_setup_roots_iterator(xcb_get_setup(connection_));
-    for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
-    root_ = it.data->root;
+    const XcbDisplay x = connectToDisplay(display);
+    connection_ = x.connection;
+    root_ = x.root;
     const xcb_query_extension_reply_t* ext = xcb_get_extension_data(connection_, &xcb_test_id);
     xtest_ = ext && ext->present;
     keyboard_ = std::make_unique<XKeyboardMap>(connection_);
