@@ -25,6 +25,7 @@
 #include "platform/linux/SettingsFileStore.h"
 #include "platform/linux/qt/QtExecutor.h"
 #include "platform/linux/x11/X11Clipboard.h"
+#include "platform/linux/x11/X11FocusInspector.h"
 #include "platform/linux/x11/X11HotKeyService.h"
 #include "platform/linux/x11/XTestAccessibilityGate.h"
 #include "platform/linux/x11/XTestKeyEventPoster.h"
@@ -85,12 +86,14 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
         return cli::kExitFailure;
     }
 
-    // SIGINT and SIGTERM are taken through a signalfd on the event loop, so the
-    // shutdown below always runs; blocked before any thread starts.
+    // SIGINT, SIGTERM and SIGHUP (the session or the terminal going away) are
+    // taken through a signalfd on the event loop, so the shutdown below always
+    // runs; blocked before any thread starts.
     sigset_t quitSignals;
     sigemptyset(&quitSignals);
     sigaddset(&quitSignals, SIGINT);
     sigaddset(&quitSignals, SIGTERM);
+    sigaddset(&quitSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
     const int signalFd = signalfd(-1, &quitSignals, SFD_CLOEXEC | SFD_NONBLOCK);
 
@@ -105,10 +108,12 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     std::unique_ptr<linux_platform::X11Clipboard> clipboard;
     std::unique_ptr<linux_platform::X11HotKeyService> hotKeyService;
     std::unique_ptr<linux_platform::XTestKeyEventPoster> poster;
+    std::unique_ptr<linux_platform::X11FocusInspector> focus;
     try {
         clipboard = std::make_unique<linux_platform::X11Clipboard>(logger);
         hotKeyService = std::make_unique<linux_platform::X11HotKeyService>(logger);
         poster = std::make_unique<linux_platform::XTestKeyEventPoster>(logger);
+        focus = std::make_unique<linux_platform::X11FocusInspector>();
     } catch (const std::exception& e) {
         std::fprintf(context.err, "quillant: cannot use the X11 display %s: %s\n", display, e.what());
         return cli::kExitFailure;
@@ -146,12 +151,13 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
 
     auto coordinator = std::make_unique<AppCoordinator>(CoordinatorServices{
         executor, logger, accessibility, broker, synth, tokens, preferences, *hotKeys, session, context.serviceURL,
-        workRunner, update, build::kVersion});
+        workRunner, update, build::kVersion, focus.get(), &settings});
 
     const int status = application.exec();
 
-    // The hotkey is given back with the coordinator; what we hold on the
-    // clipboard (the user's own content, restored) goes to a clipboard manager.
+    // The hotkey is given back with the coordinator, which first puts the
+    // user's content back if a fix was under way; what we hold on the
+    // clipboard then goes to a clipboard manager.
     coordinator.reset();
     hotKeys.reset();
     if (clipboard->ownsClipboard()) clipboard->handOverToClipboardManager();

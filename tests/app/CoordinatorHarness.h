@@ -18,6 +18,7 @@
 #include "runtime/VirtualExecutor.h"
 #include "testsupport/FakeAccessibilityGate.h"
 #include "testsupport/FakeDefaultsStore.h"
+#include "testsupport/FakeFocusInspector.h"
 #include "testsupport/FakeHotKeyService.h"
 #include "testsupport/FakeHttpSession.h"
 #include "testsupport/FakeKeyEventPoster.h"
@@ -48,6 +49,7 @@ struct CoordinatorHarness {
     FakeAccessibilityGate accessibility;
     FakePasteboard board;
     FakeKeyEventPoster poster;
+    FakeFocusInspector focus;
     clipboard::KeyEventSynth synth{poster};
     clipboard::PasteboardBroker broker{board, synth, clipboard::PasteboardProfile::macOS()};
     TempDir home;
@@ -91,7 +93,7 @@ struct CoordinatorHarness {
         }
         coordinator = std::make_unique<app::AppCoordinator>(app::CoordinatorServices{
             ex, logs, accessibility, broker, synth, tokens, preferences, hotKeys, http, "https://fix.example",
-            runner, update, runningVersion});
+            runner, update, runningVersion, &focus, &defaults});
     }
 
     app::AppCoordinator& c() { return *coordinator; }

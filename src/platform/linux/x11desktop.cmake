@@ -8,6 +8,7 @@ add_library(quillant_x11_desktop STATIC
   ${CMAKE_CURRENT_LIST_DIR}/x11/XTestKeyEventPoster.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11/X11HotKeyService.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11/XTestAccessibilityGate.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/x11/X11FocusInspector.cpp
 )
 target_include_directories(quillant_x11_desktop PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(quillant_x11_desktop PUBLIC quillant_clipboard quillant_hotkey quillant_runtime

@@ -51,12 +51,21 @@ void XTestKeyEventPoster::post(const clipboard::KeyEvent& event) {
     const auto keycode = key ? keyboard_->keycodeFor(*key) : std::nullopt;
     if (!xtest_ || !keycode) return;
     const bool command = (event.flags & clipboard::kCommandFlag) != 0;
+    const bool shift = (event.flags & clipboard::kShiftFlag) != 0;
+    // Without Shift, Ctrl+C is an interrupt to a terminal: then nothing goes out.
+    const auto shiftKeycode = shift ? keyboard_->keycodeFor(XK_Shift_L) : std::nullopt;
+    if (shift && !shiftKeycode) {
+        log_.error("no Shift key on this keyboard map; chord not sent");
+        return;
+    }
     if (event.keyDown) {
         releaseHeldKeys();
         if (command && controlKeycode_) fake(XCB_KEY_PRESS, *controlKeycode_);
+        if (shiftKeycode) fake(XCB_KEY_PRESS, *shiftKeycode);
         fake(XCB_KEY_PRESS, *keycode);
     } else {
         fake(XCB_KEY_RELEASE, *keycode);
+        if (shiftKeycode) fake(XCB_KEY_RELEASE, *shiftKeycode);
         if (command && controlKeycode_) fake(XCB_KEY_RELEASE, *controlKeycode_);
     }
     sync();
