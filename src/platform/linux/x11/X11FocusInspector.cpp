@@ -79,7 +79,7 @@ std::optional<xcb_window_t> X11FocusInspector::clientBelow(xcb_window_t window, 
 xcb_window_t X11FocusInspector::activeWindow() {
     if (netActiveWindow_ == XCB_NONE) return XCB_NONE;
     Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(
-        connection_, xcb_get_property(connection_, 0, root_, netActiveWindow_, XCB_ATOM_WINDOW, 0, 1), nullptr));
+        connection_, xcb_get_property(connection_, 0, root_, netActiveWindow_, XCB_GET_PROPERTY_TYPE_ANY, 0, 1), nullptr));
     if (!r || r->format != 32 || xcb_get_property_value_length(r.get()) < 4) return XCB_NONE;
     xcb_window_t window;
     std::memcpy(&window, xcb_get_property_value(r.get()), sizeof window);
