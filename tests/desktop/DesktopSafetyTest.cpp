@@ -244,6 +244,56 @@ INSTANTIATE_TEST_SUITE_P(
                                    "Xfce4-terminal"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(DesktopSafety, AnOptedInTerminalGetsCtrlShiftAndItsJobRunsOn) {
+    writeSettings(R"({"applicationChords": {"xfce4-terminal": "ctrl+shift"}})");
+    auto quillant = startQuillant();
+    auto clipOwner = ownUserClipboard();
+    // The job shows a line and takes every key it is sent, unbuffered, into a file.
+    const fs::path pidFile = home.path() / "job.pid";
+    const fs::path typed = home.path() / "typed";
+    auto term = Process::start({"dbus-run-session", "--", "xfce4-terminal", "--disable-server", "--hide-menubar",
+                                "--hide-toolbar", "--hide-scrollbar", "--geometry", "60x10", "-x", "/bin/sh", "-c",
+                                "stty -icanon -echo; echo \"$$\" > '" + pidFile.string() +
+                                    "'; echo 'teh cat sat'; exec dd bs=1 of='" + typed.string() + "' 2>/dev/null"},
+                               env, true, true);
+    auto job = readPid(pidFile, 30s);
+    ASSERT_TRUE(job);
+    std::string window;
+    for (int i = 0; i < 100 && window.empty(); ++i) {
+        auto search = Process::start({"xdotool", "search", "--onlyvisible", "--class", "Xfce4-terminal"}, env, true);
+        window = search.readAll(5s);
+        search.wait(5s);
+        if (auto nl = window.find('\n'); nl != std::string::npos) window.resize(nl);
+        if (window.empty()) std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_FALSE(window.empty());
+    focus(window);
+    std::this_thread::sleep_for(300ms);
+    // A double click selects the first word the job printed. (A whole line
+    // would end in a newline, and the terminal asks before pasting that.)
+    ASSERT_EQ(run({"xdotool", "mousemove", "--window", window, "8", "8", "click", "--repeat", "2", "--delay", "80",
+                   "1"}),
+              0);
+    std::this_thread::sleep_for(300ms);
+
+    pressHotkey();
+    std::vector<std::string> lines;
+    ASSERT_TRUE(waitForLine(quillant, "paste committed; clipboard restored", 20s, &lines))
+        << ::testing::PrintToString(lines);
+    std::string got;
+    for (int i = 0; i < 50 && got.find("the") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(100ms);
+        std::ifstream in(typed, std::ios::binary);
+        got.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_EQ(got, "the")
+        << "the job was sent: " << ::testing::PrintToString(got) << " log: " << ::testing::PrintToString(lines);
+    EXPECT_EQ(got.find('\x03'), std::string::npos) << "an interrupt reached the job";
+    EXPECT_TRUE(jobRunning(*job));
+    EXPECT_EQ(clipboardText(), kUserClipboard);
+    term.terminate();
+}
+
 TEST_F(DesktopSafety, WithCopyQRunningASlowApplicationPastesTheCorrectionAndTheClipboardComesBack) {
     // CopyQ reads every new clipboard at once; the editor reads 600 ms after the paste keystroke.
     auto copyq = Process::start({"dbus-run-session", "--", "copyq"}, [&] {
