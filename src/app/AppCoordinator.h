@@ -85,10 +85,9 @@ public:
     // the updater replaces only folders that carry it.
     static constexpr const char* kBundleMarker = ".quillant-bundle";
 
+private:
     // The chord table in force: the built-in entries and the user's.
     clipboard::ApplicationChords applicationChords() const;
-
-private:
     void flashState(MenuBarState state, Duration duration);
     std::optional<clipboard::FocusedApplication> focusedApplication() const;
     void refuseChord(const clipboard::FocusedApplication& application, const clipboard::ChordDecision& decision);

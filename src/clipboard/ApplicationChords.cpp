@@ -55,20 +55,14 @@ std::string_view ApplicationChords::choiceName(ChordChoice choice) {
 }
 
 bool ApplicationChords::addUserEntry(std::string_view application, std::string_view choice) {
-    const std::string name = lowered(application);
-    if (name.find_first_not_of(" \t") == std::string::npos) return false;
+    std::string name = lowered(application);
+    name.erase(0, name.find_first_not_of(" \t"));
+    name.erase(name.find_last_not_of(" \t") + 1);
+    if (name.empty()) return false;
     auto parsed = parseChoice(choice);
     if (!parsed) return false;
     user_[name] = *parsed;
     return true;
-}
-
-std::optional<ChordDecision> ApplicationChords::find(const std::string& name) const {
-    if (name.empty()) return std::nullopt;
-    if (auto it = user_.find(name); it != user_.end()) return ChordDecision{it->second, ChordDecision::Source::userEntry};
-    if (auto it = builtIn_.find(name); it != builtIn_.end())
-        return ChordDecision{it->second, ChordDecision::Source::builtIn};
-    return std::nullopt;
 }
 
 ChordDecision ApplicationChords::decide(const std::optional<FocusedApplication>& application) const {
@@ -76,11 +70,10 @@ ChordDecision ApplicationChords::decide(const std::optional<FocusedApplication>&
     const std::string instance = lowered(application->instanceName);
     const std::string klass = lowered(application->className);
     // A user's entry under either name beats a built-in one under the other.
-    for (const auto* name : {&instance, &klass})
-        if (auto it = user_.find(*name); !name->empty() && it != user_.end())
-            return {it->second, ChordDecision::Source::userEntry};
-    for (const auto* name : {&instance, &klass})
-        if (auto found = find(*name)) return *found;
+    for (const auto* table : {&user_, &builtIn_})
+        for (const auto* name : {&instance, &klass})
+            if (auto it = table->find(*name); !name->empty() && it != table->end())
+                return {it->second, table == &user_ ? ChordDecision::Source::userEntry : ChordDecision::Source::builtIn};
     return {};
 }
 

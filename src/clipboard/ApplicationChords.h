@@ -50,8 +50,6 @@ public:
     std::size_t builtInCount() const { return builtIn_.size(); }
 
 private:
-    std::optional<ChordDecision> find(const std::string& lowered) const;
-
     std::map<std::string, ChordChoice, std::less<>> builtIn_;
     std::map<std::string, ChordChoice, std::less<>> user_;
 };

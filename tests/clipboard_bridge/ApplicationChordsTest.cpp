@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
              {shift, Src::userEntry}},
         Case{"user_refuses_an_application", app("gimp-2.10", "Gimp-2.10"), {{"gimp-2.10", "refuse"}},
              {refuse, Src::userEntry}},
-        Case{"user_gives_a_terminal_plain_ctrl", app("kitty", "kitty"), {{"kitty", "ctrl"}}, {ctrl, Src::userEntry}},
+        Case{"user_gives_a_terminal_plain_ctrl", app("kitty", "kitty"), {{" kitty ", "ctrl"}}, {ctrl, Src::userEntry}},
         Case{"misspelt_entry_is_ignored", app("kitty", "kitty"), {{"kitty", "ctrl-shift"}}, {refuse, Src::builtIn}},
         Case{"empty_name_is_ignored", app("", "XTerm"), {{"", "ctrl+shift"}}, {refuse, Src::builtIn}}),
     [](const auto& info) { return std::string(info.param.name); });
