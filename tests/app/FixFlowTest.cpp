@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "CoordinatorHarness.h"
+#include "testsupport/CoordinatorHarness.h"
 #include "clipboard/ChromiumPickle.h"
 
 using namespace quillant;

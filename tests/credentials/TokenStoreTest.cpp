@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "credentials/TokenStore.h"
+#include "testsupport/TempDir.h"
 
 using quillant::credentials::TokenStore;
 using quillant::credentials::userHomeDirectory;
@@ -38,9 +39,7 @@ unsigned modeOf(const fs::path& p) {
 class TokenStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "quillant-home-XXXXXX").string();
-        ASSERT_TRUE(::mkdtemp(pattern.data()));
-        home = pattern;
+        home = tmp.path();
         const char* old = std::getenv("HOME");
         if (old) oldHome = old;
         ::setenv("HOME", home.c_str(), 1);
@@ -51,7 +50,6 @@ protected:
         if (oldHome) ::setenv("HOME", oldHome->c_str(), 1);
         std::error_code ignored;
         fs::permissions(home, fs::perms::owner_all, ignored);
-        fs::remove_all(home, ignored);
     }
 
     TokenStore store() const { return TokenStore(*userHomeDirectory(std::getenv("HOME"))); }
@@ -62,6 +60,7 @@ protected:
         return out;
     }
 
+    quillant::testing::TempDir tmp;
     fs::path home;
     std::optional<std::string> oldHome;
     mode_t oldUmask = 022;
