@@ -1,9 +1,5 @@
 #include "app/AppCoordinator.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -12,6 +8,7 @@
 #include "app/UrlPolicy.h"
 #include "app/VersionCompare.h"
 #include "clipboard/MentionSplicer.h"
+#include "runtime/AtomicFile.h"
 #include "text/Text.h"
 
 namespace quillant::app {
@@ -52,30 +49,10 @@ std::string shellQuotedPath(const std::filesystem::path& p) {
     return out;
 }
 
-// Written aside at 0644, flushed, then renamed into place.
-void writeFileAtomically(const std::filesystem::path& path, const std::string& text) {
-    auto tmp = path;
-    tmp += ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw std::system_error(errno, std::generic_category(), "write " + tmp.string());
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int e = errno;
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            throw std::system_error(e, std::generic_category(), "write " + tmp.string());
-        }
-        done += std::size_t(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        int e = errno;
-        ::unlink(tmp.c_str());
-        throw std::system_error(e, std::generic_category(), "write " + tmp.string());
-    }
-    std::filesystem::rename(tmp, path);
+// Written aside, flushed, then renamed into place, runnable by its owner only.
+void writeScript(const std::filesystem::path& path, const std::string& text) {
+    if (int error = replaceFileAtomically(path, text, 0755))
+        throw std::system_error(error, std::generic_category(), "write " + path.string());
 }
 
 }  // namespace
@@ -411,8 +388,7 @@ Task<void> AppCoordinator::performUpdate(std::string url) {
 
         const long pid = services_.update.processIdentifier();
         const fs::path script = work / "update.sh";
-        writeFileAtomically(script, installerScript(pid, bundle, newApp, work));
-        fs::permissions(script, fs::perms(0755), fs::perm_options::replace);
+        writeScript(script, installerScript(pid, bundle, newApp, work));
         services_.update.launchDetached("/bin/bash", {script.string()});
         log_.info("update installer launched; quitting for replacement");
         services_.update.terminate();

@@ -29,7 +29,7 @@ namespace {
     throw std::runtime_error("test server: " + what + ": " + buffer);
 }
 
-bool writeAll(SSL* ssl, std::string_view data) {
+bool sendAll(SSL* ssl, std::string_view data) {
     while (!data.empty()) {
         int n = SSL_write(ssl, data.data(), static_cast<int>(std::min<std::size_t>(data.size(), 1 << 16)));
         if (n <= 0) return false;
@@ -258,10 +258,10 @@ void TestHttpsServer::serve(int fd, int connection) {
         for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
         head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n\r\n";
         if (reply.action == ScriptedReply::Action::closeMidBody) {
-            writeAll(ssl, head + reply.body.substr(0, reply.body.size() / 2));
+            sendAll(ssl, head + reply.body.substr(0, reply.body.size() / 2));
             break;
         }
-        if (!writeAll(ssl, head + reply.body)) break;
+        if (!sendAll(ssl, head + reply.body)) break;
         if (auto c = request.header("Connection"); c && strcasecmp(c->c_str(), "close") == 0) break;
     }
     SSL_free(ssl);
