@@ -43,7 +43,7 @@ std::string zipOf(const fs::path& folder) {
 void makeBundle(const fs::path& bundle, const std::string& version, const fs::path& relaunchRecord, bool marker = true) {
     placeFile(bundle / "VERSION", version);
     placeFile(bundle / "bin/quillant", "#!/bin/sh\necho \"$0\" > '" + relaunchRecord.string() + "'\n", fs::perms(0755));
-    if (marker) placeFile(bundle / AppCoordinator::kBundleMarker, "");
+    if (marker) placeFile(bundle / Updater::kBundleMarker, "");
 }
 
 struct LocalServer {
@@ -228,7 +228,7 @@ TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
         ASSERT_EQ(status, 0);
         gone = std::stoi(readFile(root.path() / "pid"));
     }
-    const std::string script = AppCoordinator::installerScript(gone, bundle, work / "quillant.app", work);
+    const std::string script = Updater::installerScript(gone, bundle, work / "quillant.app", work);
     placeFile(root.path() / "update.sh", script, fs::perms(0755));
     ASSERT_EQ(linux_platform::runAndWait("/bin/bash", {(root.path() / "update.sh").string()}), 0);
 
@@ -243,7 +243,7 @@ TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
 }
 
 TEST(UpdaterScript, PlainPathsGiveTheScriptByteForByte) {
-    EXPECT_EQ(AppCoordinator::installerScript(123, "/opt/quillant", "/tmp/w/quillant.app", "/tmp/w"),
+    EXPECT_EQ(Updater::installerScript(123, "/opt/quillant", "/tmp/w/quillant.app", "/tmp/w"),
               "#!/bin/bash\nwhile kill -0 123 2>/dev/null; do sleep 0.3; done\nrm -rf \"/opt/quillant\"\ncp -R "
               "\"/tmp/w/quillant.app\" \"/opt/quillant\"\nsetsid \"/opt/quillant/bin/quillant\" >/dev/null 2>&1 "
               "</dev/null &\nrm -rf \"/tmp/w\"");
