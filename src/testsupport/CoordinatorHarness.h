@@ -31,13 +31,29 @@ namespace quillant::testing {
 // The coordinator on substitutes, in virtual time. The token store is real,
 // in a temporary home directory.
 struct CoordinatorHarness {
+    explicit CoordinatorHarness(clipboard::PasteboardProfile names = clipboard::PasteboardProfile::macOS())
+        : profile(std::move(names)) {
+        http->setResponder([this](const backend::HttpRequest& r) {
+            if (r.url.ends_with("/v1/validate")) return validateReply;
+            if (r.url.ends_with("/v1/version")) return versionReply;
+            if (r.url.ends_with("/v1/fix") && !fixReplies.empty()) {
+                auto reply = fixReplies.front();
+                fixReplies.erase(fixReplies.begin());
+                return reply;
+            }
+            return FakeHttpSession::failure(backend::TransportError::Kind::cannotConnect, "Could not connect");
+        });
+    }
+
+    // The platform's clipboard names the broker works with.
+    clipboard::PasteboardProfile profile;
     VirtualExecutor ex;
     RecordingLogger logs;
     FakeAccessibilityGate accessibility;
     FakePasteboard board;
     FakeKeyEventPoster poster;
     clipboard::KeyEventSynth synth{poster};
-    clipboard::PasteboardBroker broker{board, synth, clipboard::PasteboardProfile::macOS()};
+    clipboard::PasteboardBroker broker{board, synth, profile};
     TempDir home;
     credentials::TokenStore tokens{home.path()};
     FakeDefaultsStore defaults;
@@ -54,19 +70,6 @@ struct CoordinatorHarness {
     FakeHttpSession::Reply validateReply = FakeHttpSession::answer(200, R"({"valid":true})");
     FakeHttpSession::Reply versionReply = FakeHttpSession::answer(404, "not found");
     std::vector<FakeHttpSession::Reply> fixReplies;
-
-    CoordinatorHarness() {
-        http->setResponder([this](const backend::HttpRequest& r) {
-            if (r.url.ends_with("/v1/validate")) return validateReply;
-            if (r.url.ends_with("/v1/version")) return versionReply;
-            if (r.url.ends_with("/v1/fix") && !fixReplies.empty()) {
-                auto reply = fixReplies.front();
-                fixReplies.erase(fixReplies.begin());
-                return reply;
-            }
-            return FakeHttpSession::failure(backend::TransportError::Kind::cannotConnect, "Could not connect");
-        });
-    }
 
     ~CoordinatorHarness() {
         coordinator.reset();
@@ -91,7 +94,7 @@ struct CoordinatorHarness {
         poster.onPost = [this, text, delay, extra](const clipboard::KeyEvent& e) {
             if (e.keyCode != clipboard::kKeyCodeC || !e.keyDown) return;
             clipboard::PasteboardItemData item;
-            item.set("public.utf8-plain-text", clipboard::Bytes(text));
+            item.set(profile.plainText, clipboard::Bytes(text));
             for (auto& [t, b] : extra) item.set(t, clipboard::Bytes(b));
             board.writeLater(ex, delay, {item});
         };
@@ -99,7 +102,7 @@ struct CoordinatorHarness {
 
     std::vector<clipboard::PasteboardItemData> userClipboard() {
         clipboard::PasteboardItemData a;
-        a.set("public.utf8-plain-text", clipboard::Bytes("the user's own clipboard"));
+        a.set(profile.plainText, clipboard::Bytes("the user's own clipboard"));
         a.set("public.rtf", clipboard::Bytes("{\\rtf1 own}"));
         clipboard::PasteboardItemData b;
         b.set("public.png", clipboard::Bytes(std::string("\x89PNG\0\1", 6)));
