@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "CoordinatorHarness.h"
+#include "testsupport/CoordinatorHarness.h"
 
 using namespace quillant;
 using namespace quillant::app;
