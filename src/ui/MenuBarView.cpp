@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -343,8 +344,17 @@ void MenuBarView::refresh() {
     case StatusWord::orange: setTextColour(keyStatus_, colours::orange()); break;
     }
 
-    if (layout()) layout()->activate();
-    adjustSize();
+    // As tall as what shows now, at once: a hidden row otherwise counts until
+    // its section's layout request comes round.
+    ensurePolished();
+    const QList<QLayout*> nested = findChildren<QLayout*>();
+    for (QLayout* l : nested) l->invalidate();
+    for (auto l = nested.rbegin(); l != nested.rend(); ++l) (*l)->activate();  // innermost first
+    layout()->invalidate();
+    layout()->activate();
+    const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(kWidth)
+                                                     : layout()->totalSizeHint().height();
+    resize(kWidth, height);
 }
 
 void MenuBarView::setTokenInput(const QString& text) {
@@ -444,6 +454,19 @@ void MenuBarView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+}  // namespace quillant::ui
+
+namespace quillant::ui {
+
+void MenuBarView::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    // Without a window manager's frame the panel needs an edge of its own,
+    // on light and dark desktops alike.
+    QPainter painter(this);
+    painter.setPen(colours::secondaryText(*this));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 }  // namespace quillant::ui

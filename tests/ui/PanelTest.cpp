@@ -338,3 +338,23 @@ TEST(Panel, InstallCallsTheUpdater) {
     // The substitute's bundle is no installation of ours, so the updater stops there.
     EXPECT_TRUE(h.logs.contains("update failed: not a self-contained installation"));
 }
+
+TEST(Panel, IsExactlyAsTallAsWhatItShows) {
+    PanelHarness h;
+    h.start("ql_stored");
+    const int connected = h.panel->height();
+    h.find<QPushButton>("changeButton")->click();
+    h.find<QPushButton>("changeButton")->click();
+    EXPECT_EQ(h.panel->height(), connected) << "a row that was never shown took room";
+
+    QTest::keyClicks(h.find<ui::SecretField>("replaceField"), "ql_next");
+    std::filesystem::remove(h.home.path / ".config" / "quillant" / "token");
+    std::filesystem::remove(h.home.path / ".config" / "quillant");
+    std::ofstream(h.home.path / ".config" / "quillant") << "in the way";
+    h.find<QPushButton>("keySaveButton")->click();
+    ASSERT_TRUE(h.shown("keyFeedback"));
+    EXPECT_GT(h.panel->height(), connected);
+    h.open();
+    h.panel->hide();
+    EXPECT_EQ(h.panel->height(), connected);
+}
