@@ -113,15 +113,16 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
         std::fprintf(context.err, "quillant: %s\n", runtimeFolder.error.c_str());
         return cli::kExitFailure;
     }
+    const std::string instanceName = linux_platform::instanceName(display);
     std::string claimError;
-    auto instance = linux_platform::InstanceServer::claim(*runtimeFolder.path, claimError);
+    auto instance = linux_platform::InstanceServer::claim(*runtimeFolder.path, instanceName, claimError);
     if (!instance) {
         if (!claimError.empty()) {
             std::fprintf(context.err, "quillant: %s\n", claimError.c_str());
             return cli::kExitFailure;
         }
         std::string error;
-        if (auto answer = linux_platform::sendToInstance(*runtimeFolder.path, "show-panel", std::nullopt,
+        if (auto answer = linux_platform::sendToInstance(*runtimeFolder.path, instanceName, "show-panel", std::nullopt,
                                                          std::chrono::seconds(5), error);
             answer && *answer == "ok") {
             std::fputs("quillant is already running; its panel is open\n", context.err);

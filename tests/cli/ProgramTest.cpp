@@ -56,9 +56,13 @@ Result run(const std::vector<std::string>& argv, const std::vector<std::string>&
     std::vector<std::string> envStrings;
     for (char** e = environ; *e; ++e) {
         std::string s(*e);
-        if (s.rfind("HOME=", 0) == 0 || s.rfind("QUILLANT_", 0) == 0 || s.rfind("DISPLAY=", 0) == 0) continue;
+        if (s.rfind("HOME=", 0) == 0 || s.rfind("QUILLANT_", 0) == 0 || s.rfind("DISPLAY=", 0) == 0 ||
+            s.rfind("XDG_RUNTIME_DIR=", 0) == 0)
+            continue;
         envStrings.push_back(s);
     }
+    // A runtime folder of its own: a quillant running on this machine is not ours to talk to.
+    envStrings.push_back("XDG_RUNTIME_DIR=" + scratch.string());
     envStrings.insert(envStrings.end(), env.begin(), env.end());
     std::vector<char*> envp, args;
     for (auto& s : envStrings) envp.push_back(s.data());

@@ -102,33 +102,52 @@ TEST(RuntimeFolder, WithoutARuntimeDirectoryFallsBackToAPerUserFolder) {
 TEST(InstanceChannel, OneInstanceHoldsTheFolderUntilItEnds) {
     TempDir folder;
     std::string error;
-    auto first = InstanceServer::claim(folder.path(), error);
+    auto first = InstanceServer::claim(folder.path(), "agent-0", error);
     ASSERT_TRUE(first) << error;
     EXPECT_EQ(modeOf(first->socketPath()) & 0777, 0600u);
-    EXPECT_TRUE(instanceRunning(folder.path()));
-    EXPECT_FALSE(InstanceServer::claim(folder.path(), error));
+    EXPECT_TRUE(instanceRunning(folder.path(), "agent-0"));
+    EXPECT_FALSE(InstanceServer::claim(folder.path(), "agent-0", error));
     EXPECT_TRUE(error.empty()) << "a running instance is no failure: " << error;
     first.reset();
-    EXPECT_FALSE(instanceRunning(folder.path()));
-    EXPECT_FALSE(fs::exists(folder.path() / InstanceServer::kSocketName));
+    EXPECT_FALSE(instanceRunning(folder.path(), "agent-0"));
+    EXPECT_FALSE(fs::exists(socketPath(folder.path(), "agent-0")));
 
     // A socket file a crashed instance left behind does not stop the next one.
-    std::FILE* stale = std::fopen((folder.path() / InstanceServer::kSocketName).c_str(), "w");
+    std::FILE* stale = std::fopen((socketPath(folder.path(), "agent-0")).c_str(), "w");
     std::fclose(stale);
-    auto next = InstanceServer::claim(folder.path(), error);
+    auto next = InstanceServer::claim(folder.path(), "agent-0", error);
     ASSERT_TRUE(next) << error;
     std::atomic<bool> stop{false};
     std::thread serving([&] { serveUntil(*next, stop, [](auto&, auto&) { return std::string("ok"); }); });
-    auto answer = sendToInstance(folder.path(), "ping", std::nullopt, 5s, error);
+    auto answer = sendToInstance(folder.path(), "agent-0", "ping", std::nullopt, 5s, error);
     stop = true;
     serving.join();
     EXPECT_EQ(answer, "ok");
 }
 
+TEST(InstanceChannel, EachDisplayHasItsOwnInstance) {
+    struct Case {
+        const char* display;
+        const char* name;
+    };
+    const Case cases[] = {{":0", "agent-0"}, {":99.0", "agent-99.0"}, {"host:1", "agent-host_1"},
+                          {"/tmp/launch-x/org.x:0", "agent-_tmp_launch-x_org.x_0"}, {"", "agent"}};
+    for (const auto& c : cases) EXPECT_EQ(instanceName(c.display), c.name) << c.display;
+
+    TempDir folder;
+    std::string error;
+    auto zero = InstanceServer::claim(folder.path(), "agent-0", error);
+    auto one = InstanceServer::claim(folder.path(), "agent-1", error);
+    ASSERT_TRUE(zero && one) << error;
+    EXPECT_EQ(runningInstances(folder.path()), (std::vector<std::string>{"agent-0", "agent-1"}));
+    one.reset();
+    EXPECT_EQ(runningInstances(folder.path()), (std::vector<std::string>{"agent-0"}));
+}
+
 TEST(InstanceChannel, CarriesCommandsAndArgumentsOfAnyBytes) {
     TempDir folder;
     std::string error;
-    auto server = InstanceServer::claim(folder.path(), error);
+    auto server = InstanceServer::claim(folder.path(), "agent-0", error);
     ASSERT_TRUE(server) << error;
     std::vector<std::pair<std::string, std::string>> seen;
     std::atomic<bool> stop{false};
@@ -139,10 +158,10 @@ TEST(InstanceChannel, CarriesCommandsAndArgumentsOfAnyBytes) {
         });
     });
     const std::string awkward = std::string("ql_ key with spaces %41 and\nnewline\r") + '\0' + "é";
-    EXPECT_EQ(sendToInstance(folder.path(), "key-set", awkward, 5s, error), "ok") << error;
-    EXPECT_EQ(sendToInstance(folder.path(), "show-panel", std::nullopt, 5s, error), "ok");
+    EXPECT_EQ(sendToInstance(folder.path(), "agent-0", "key-set", awkward, 5s, error), "ok") << error;
+    EXPECT_EQ(sendToInstance(folder.path(), "agent-0", "show-panel", std::nullopt, 5s, error), "ok");
     // Answers stay one line.
-    EXPECT_EQ(sendToInstance(folder.path(), "frobnicate", std::nullopt, 5s, error),
+    EXPECT_EQ(sendToInstance(folder.path(), "agent-0", "frobnicate", std::nullopt, 5s, error),
               "error unknown request second line");
     stop = true;
     serving.join();
@@ -155,7 +174,7 @@ TEST(InstanceChannel, SendingWithoutAnInstanceFailsWithinItsBound) {
     TempDir folder;
     std::string error;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(sendToInstance(folder.path(), "show-panel", std::nullopt, 300ms, error));
+    EXPECT_FALSE(sendToInstance(folder.path(), "agent-0", "show-panel", std::nullopt, 300ms, error));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     EXPECT_NE(error.find("cannot reach"), std::string::npos) << error;
 }
@@ -165,7 +184,7 @@ TEST(InstanceChannel, APeerOfAnotherUserIsRefused) {
     TempDir folder;
     ::chmod(folder.path().c_str(), 0755);
     std::string error;
-    auto server = InstanceServer::claim(folder.path(), error);
+    auto server = InstanceServer::claim(folder.path(), "agent-0", error);
     ASSERT_TRUE(server) << error;
     // Opened up on purpose, so that only the peer check stands in the way.
     ::chmod(server->socketPath().c_str(), 0666);

@@ -115,5 +115,5 @@ TEST_F(SingleInstance, ARuntimeFolderOthersMayEnterIsRefused) {
     struct stat info{};
     ::stat(folder.c_str(), &info);
     EXPECT_EQ(info.st_mode & 0777, 0755u) << "left as the user made it";
-    EXPECT_FALSE(fs::exists(folder / "agent.sock"));
+    for (const auto& entry : fs::directory_iterator(folder)) EXPECT_NE(entry.path().extension(), ".sock");
 }

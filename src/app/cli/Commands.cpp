@@ -80,19 +80,24 @@ std::optional<int> throughRunningAgent(ProgramContext& c, const std::string& com
         say(c.err, "quillant: " + folder.error + " (a running quillant is not told)");
         return std::nullopt;
     }
-    if (!linux_platform::instanceRunning(*folder.path)) return std::nullopt;
-    std::string error;
-    const auto answer = linux_platform::sendToInstance(*folder.path, command, argument, std::chrono::seconds(5), error);
-    if (!answer) {
-        say(c.err, "quillant: " + error);
-        return kExitFailure;
+    // One agent per display the user runs quillant on; each is told.
+    const auto agents = linux_platform::runningInstances(*folder.path);
+    if (agents.empty()) return std::nullopt;
+    int status = kExitOK;
+    for (const auto& agent : agents) {
+        std::string error;
+        const auto answer =
+            linux_platform::sendToInstance(*folder.path, agent, command, argument, std::chrono::seconds(5), error);
+        if (!answer) {
+            say(c.err, "quillant: " + error);
+            status = kExitFailure;
+        } else if (*answer != "ok" && !answer->starts_with("ok ")) {
+            say(c.err, "quillant: " + (answer->starts_with("error ") ? answer->substr(6) : *answer));
+            status = kExitFailure;
+        }
     }
-    if (*answer == "ok" || answer->starts_with("ok ")) {
-        say(c.err, done);
-        return kExitOK;
-    }
-    say(c.err, "quillant: " + (answer->starts_with("error ") ? answer->substr(6) : *answer));
-    return kExitFailure;
+    if (status == kExitOK) say(c.err, done);
+    return status;
 }
 
 }  // namespace

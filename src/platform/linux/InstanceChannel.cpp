@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -145,23 +146,38 @@ std::string decodeArgument(const std::string& encoded) {
     return out;
 }
 
-std::unique_ptr<InstanceServer> InstanceServer::claim(const fs::path& folder, std::string& error) {
+std::string instanceName(const std::string& display) {
+    if (display.empty()) return "agent";
+    std::string name = "agent-";
+    for (char c : display.starts_with(":") ? display.substr(1) : display) {
+        const bool plain = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' ||
+                           c == '-';
+        name += plain ? c : '_';
+    }
+    return name;
+}
+
+fs::path lockPath(const fs::path& folder, const std::string& name) { return folder / (name + ".lock"); }
+fs::path socketPath(const fs::path& folder, const std::string& name) { return folder / (name + ".sock"); }
+
+std::unique_ptr<InstanceServer> InstanceServer::claim(const fs::path& folder, const std::string& name,
+                                                      std::string& error) {
     error.clear();
-    const fs::path lockPath = folder / kLockName;
-    const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const fs::path lock = lockPath(folder, name);
+    const int lockFd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (lockFd < 0) {
-        error = "cannot open " + lockPath.string() + ": " + std::strerror(errno);
+        error = "cannot open " + lock.string() + ": " + std::strerror(errno);
         return nullptr;
     }
     if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
         const int reason = errno;
         ::close(lockFd);
-        if (reason != EWOULDBLOCK) error = "cannot lock " + lockPath.string() + ": " + std::strerror(reason);
+        if (reason != EWOULDBLOCK) error = "cannot lock " + lock.string() + ": " + std::strerror(reason);
         return nullptr;
     }
 
     // We hold the lock, so a socket file left here is a dead instance's.
-    const fs::path socketPath = folder / kSocketName;
+    const fs::path socketPath = linux_platform::socketPath(folder, name);
     sockaddr_un address;
     if (!fillAddress(socketPath, address)) {
         error = "the socket path " + socketPath.string() + " is too long";
@@ -222,21 +238,33 @@ void InstanceServer::serve(int connection, const Handler& handler) {
     writeAll(connection, answer + "\n", deadline);
 }
 
-bool instanceRunning(const fs::path& folder) {
-    const fs::path lockPath = folder / InstanceServer::kLockName;
-    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+bool instanceRunning(const fs::path& folder, const std::string& name) {
+    const int fd = ::open(lockPath(folder, name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
     const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     ::close(fd);  // also gives back the shared lock we may just have taken
     return held;
 }
 
-std::optional<std::string> sendToInstance(const fs::path& folder, const std::string& command,
+std::vector<std::string> runningInstances(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const std::string file = entry.path().filename().string();
+        if (!file.starts_with("agent") || !file.ends_with(".lock")) continue;
+        const std::string name = file.substr(0, file.size() - 5);
+        if (instanceRunning(folder, name)) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::optional<std::string> sendToInstance(const fs::path& folder, const std::string& name, const std::string& command,
                                           const std::optional<std::string>& argument,
                                           std::chrono::milliseconds bound, std::string& error) {
     const auto deadline = Clock::now() + bound;
     sockaddr_un address;
-    if (!fillAddress(folder / InstanceServer::kSocketName, address)) {
+    if (!fillAddress(socketPath(folder, name), address)) {
         error = "the socket path is too long";
         return std::nullopt;
     }

@@ -6,12 +6,15 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quillant::linux_platform {
 
-// One quillant per user session. The running instance holds a lock in a
-// private runtime folder and listens there on a local socket; a later start,
-// or a command-line operation, hands its request to it over a line protocol:
+// One quillant per user session, that is per X display of the user: the
+// hotkey and the clipboard belong to a display. The running instance holds a
+// lock in a private runtime folder and listens there on a local socket (both
+// named after its display); a later start on that display, or a command-line
+// operation, hands its request to it over a line protocol:
 //
 //   request:  COMMAND [ARGUMENT]\n    e.g. "show-panel", "key-set <key>", "key-clear"
 //   answer:   "ok" [TEXT]\n  or  "error" TEXT\n
@@ -38,12 +41,10 @@ public:
     // answer line without its newline ("ok", "error …").
     using Handler = std::function<std::string(const std::string& command, const std::string& argument)>;
 
-    static constexpr const char* kSocketName = "agent.sock";
-    static constexpr const char* kLockName = "agent.lock";
-
-    // Tries to become the session's instance in `folder`: none when another
+    // Tries to become the instance `name` in `folder`: none when another
     // instance holds the lock (`error` stays empty) or on failure (`error` says why).
-    static std::unique_ptr<InstanceServer> claim(const std::filesystem::path& folder, std::string& error);
+    static std::unique_ptr<InstanceServer> claim(const std::filesystem::path& folder, const std::string& name,
+                                                 std::string& error);
     ~InstanceServer();
     InstanceServer(const InstanceServer&) = delete;
     InstanceServer& operator=(const InstanceServer&) = delete;
@@ -65,14 +66,23 @@ private:
     std::filesystem::path socketPath_;
 };
 
-// Whether an instance holds the lock in `folder` right now.
-bool instanceRunning(const std::filesystem::path& folder);
+// The instance's name for an X display: "agent-0" for ":0", "agent-host_1.0"
+// for "host:1.0"; "agent" without one.
+std::string instanceName(const std::string& display);
+std::filesystem::path lockPath(const std::filesystem::path& folder, const std::string& name);
+std::filesystem::path socketPath(const std::filesystem::path& folder, const std::string& name);
+
+// Whether the instance `name` holds its lock in `folder` right now.
+bool instanceRunning(const std::filesystem::path& folder, const std::string& name);
+// The names of every instance running in `folder`, sorted.
+std::vector<std::string> runningInstances(const std::filesystem::path& folder);
 
 // Sends one request to the running instance and waits (at most `bound`) for
 // its answer line. Retries the connection within the bound, since an
 // instance that has just taken the lock may not listen yet. None on failure,
 // with the reason in `error`.
-std::optional<std::string> sendToInstance(const std::filesystem::path& folder, const std::string& command,
+std::optional<std::string> sendToInstance(const std::filesystem::path& folder, const std::string& name,
+                                          const std::string& command,
                                           const std::optional<std::string>& argument,
                                           std::chrono::milliseconds bound, std::string& error);
 
