@@ -117,3 +117,50 @@ TEST_F(SingleInstance, ARuntimeFolderOthersMayEnterIsRefused) {
     EXPECT_EQ(info.st_mode & 0777, 0755u) << "left as the user made it";
     for (const auto& entry : fs::directory_iterator(folder)) EXPECT_NE(entry.path().extension(), ".sock");
 }
+
+TEST_F(SingleInstance, TheHotkeyIsChangedInThePanelWithRealKeys) {
+    Process set = run("echo ql_some_key | \"$0\" key set");
+    const std::string said = set.readAll(30s);
+    ASSERT_EQ(set.wait(30s), 0) << said;
+    Process agent = startAgent();
+    ASSERT_TRUE(waitForLine(agent, "quillant started; hotkey Alt+Shift+G armed", 30s));
+    ASSERT_TRUE(waitForLine(agent, "token validation failed", 30s));  // the key section shows, unverified
+    Process second = run("\"$0\"");
+    ASSERT_EQ(second.wait(30s), 0);
+    std::string geometry;
+    for (int i = 0; i < 50 && geometry.empty(); ++i) {
+        auto tree = Process::start({"xwininfo", "-root", "-tree"}, env, true);
+        const std::string text = tree.readAll(5s);
+        tree.wait(5s);
+        const auto at = text.find(": (\"quillant\" \"quillant\")  300x");
+        if (at != std::string::npos) {
+            const auto start = text.find("300x", at);
+            geometry = text.substr(start, text.find(' ', start) - start);
+        }
+        if (geometry.empty()) std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_FALSE(geometry.empty());
+    int w = 0, h = 0, x = 0, y = 0;
+    ASSERT_EQ(std::sscanf(geometry.c_str(), "%dx%d+%d+%d", &w, &h, &x, &y), 4) << geometry;
+    auto xdotool = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "xdotool");
+        auto p = Process::start(args, env, true);
+        return p.wait(20s);
+    };
+    // Change sits at the right end of the hotkey row, the panel's first.
+    const std::string changeX = std::to_string(x + 246), changeY = std::to_string(y + 20);
+
+    ASSERT_EQ(xdotool({"mousemove", changeX, changeY, "click", "1"}), 0);
+    ASSERT_EQ(xdotool({"key", "Escape"}), 0);
+    EXPECT_TRUE(waitForLine(agent, "hotkey re-armed: Alt+Shift+G", 10s));
+
+    ASSERT_EQ(xdotool({"mousemove", changeX, changeY, "click", "1"}), 0);
+    // Ctrl first, on its own, as a person presses it; then the rest.
+    ASSERT_EQ(xdotool({"keydown", "ctrl", "sleep", "0.1", "keydown", "alt", "key", "k", "keyup", "alt", "keyup", "ctrl"}),
+              0);
+    EXPECT_TRUE(waitForLine(agent, "hotkey updated to Ctrl+Alt+K", 10s));
+    const std::string settings = contents(home.path() / "config" / "quillant" / "settings.json");
+    EXPECT_NE(settings.find("6144"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("40"), std::string::npos) << settings;
+    agent.terminate();
+}
