@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "PanelHarness.h"
+#include "testsupport/TempDir.h"
 #include "ui/AccessibilityHelp.h"
 
 using namespace quillant;
@@ -37,10 +37,10 @@ TEST(AccessibilityHelp, SaysWhatLinuxNeedsAndWhatThisSessionHas) {
 }
 
 TEST(AccessibilityHelp, IsWrittenPrivatelyAndReplacedEachTime) {
-    PanelTempDir folder;
-    auto first = ui::writeAccessibilityHelp(folder.path, {":0", "", "x11", false, "Alt+Shift+G", true});
+    TempDir folder;
+    auto first = ui::writeAccessibilityHelp(folder.path(), {":0", "", "x11", false, "Alt+Shift+G", true});
     ASSERT_TRUE(first);
-    auto second = ui::writeAccessibilityHelp(folder.path, {":0", "", "x11", true, "Alt+Shift+G", true});
+    auto second = ui::writeAccessibilityHelp(folder.path(), {":0", "", "x11", true, "Alt+Shift+G", true});
     ASSERT_EQ(first, second);
     struct stat info{};
     ASSERT_EQ(::stat(second->c_str(), &info), 0);
@@ -48,6 +48,6 @@ TEST(AccessibilityHelp, IsWrittenPrivatelyAndReplacedEachTime) {
     std::stringstream text;
     text << std::ifstream(*second).rdbuf();
     EXPECT_NE(text.str().find("offers XTEST: quillant can send"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(folder.path / "desktop-help.html.partial"));
-    EXPECT_FALSE(ui::writeAccessibilityHelp(folder.path / "missing", {}));
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "desktop-help.html.partial"));
+    EXPECT_FALSE(ui::writeAccessibilityHelp(folder.path() / "missing", {}));
 }

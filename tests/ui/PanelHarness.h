@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -13,22 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/AppCoordinator.h"
-#include "clipboard/KeyEventSynth.h"
-#include "clipboard/PasteboardBroker.h"
-#include "credentials/TokenStore.h"
-#include "hotkey/HotKeysController.h"
-#include "hotkey/Preferences.h"
 #include "platform/linux/qt/QtKeyDownMonitor.h"
-#include "runtime/VirtualExecutor.h"
-#include "testsupport/FakeAccessibilityGate.h"
-#include "testsupport/FakeDefaultsStore.h"
-#include "testsupport/FakeHotKeyService.h"
-#include "testsupport/FakeHttpSession.h"
-#include "testsupport/FakeKeyEventPoster.h"
-#include "testsupport/FakePasteboard.h"
-#include "testsupport/FakeUpdateEnvironment.h"
-#include "testsupport/RecordingLogger.h"
+#include "testsupport/CoordinatorHarness.h"
 #include "ui/MenuBarView.h"
 #include "ui/MenuItemButtonStyle.h"
 
@@ -63,71 +48,37 @@ inline QApplication& widgetApp() {
     return WidgetAppEnvironment::app();
 }
 
-// A private temporary directory, removed again.
-struct PanelTempDir {
-    std::filesystem::path path;
-    PanelTempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quillant-panel-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~PanelTempDir() {
-        std::error_code ec;
-        std::filesystem::permissions(path, std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(path, ec);
-    }
-};
-
-// The panel over the real coordinator on substitutes, in virtual time, with
-// the real Qt key-down monitor; the token store is real, in a temporary home.
+// The panel over the real coordinator on substitutes (in virtual time, the
+// token store in a temporary home), with the real Qt key-down monitor and
+// shortcuts written the Linux way.
 struct PanelHarness {
     QApplication& qt = widgetApp();
-    VirtualExecutor ex;
-    RecordingLogger logs;
-    FakeAccessibilityGate accessibility;
-    FakePasteboard board;
-    FakeKeyEventPoster poster;
-    clipboard::KeyEventSynth synth{poster};
-    clipboard::PasteboardBroker broker{board, synth, clipboard::PasteboardProfile::linuxX11()};
-    PanelTempDir home;
-    credentials::TokenStore tokens{home.path};
-    FakeDefaultsStore defaults;
-    hotkey::Preferences preferences{defaults, hotkey::ShortcutStyle::linuxWords};
-    FakeHotKeyService hotKeyService;
-    hotkey::HotKeysController hotKeys{hotKeyService};
-    std::shared_ptr<FakeHttpSession> http = std::make_shared<FakeHttpSession>(ex);
-    InlineWorkRunner runner;
-    FakeUpdateEnvironment update;
+    CoordinatorHarness core{clipboard::PasteboardProfile::linuxX11(), hotkey::ShortcutStyle::linuxWords};
+    VirtualExecutor& ex = core.ex;
+    RecordingLogger& logs = core.logs;
+    credentials::TokenStore& tokens = core.tokens;
+    hotkey::Preferences& preferences = core.preferences;
+    FakeHotKeyService& hotKeyService = core.hotKeyService;
     linux_platform::QtKeyDownMonitor keyDownMonitor;
-    std::unique_ptr<app::AppCoordinator> coordinator;
     std::unique_ptr<ui::MenuBarView> panel;
-
-    FakeHttpSession::Reply validateReply = FakeHttpSession::answer(200, R"({"valid":true})");
-    FakeHttpSession::Reply versionReply = FakeHttpSession::answer(404, "not found");
 
     std::vector<QUrl> opened;
     int quits = 0;
     std::optional<std::string> version = "1.4.0";
 
-    PanelHarness() {
-        http->setResponder([this](const backend::HttpRequest& r) {
-            if (r.url.ends_with("/v1/validate")) return validateReply;
-            if (r.url.ends_with("/v1/version")) return versionReply;
-            return FakeHttpSession::failure(backend::TransportError::Kind::cannotConnect, "Could not connect");
-        });
-    }
-    ~PanelHarness() {
-        panel.reset();
-        coordinator.reset();
-        http->abandonPending();
-    }
+    PanelHarness() { core.runningVersion = "1.4.0"; }
+    ~PanelHarness() { panel.reset(); }
+
+    const std::filesystem::path& home() const { return core.home.path(); }
+    app::AppCoordinator* coordinator() { return core.coordinator.get(); }
+    void setValidation(FakeHttpSession::Reply reply) { core.validateReply = std::move(reply); }
+    void setVersion(FakeHttpSession::Reply reply) { core.versionReply = std::move(reply); }
+    FakeHttpSession& http() { return *core.http; }
 
     void start(std::optional<std::string> storedKey = std::nullopt) {
-        if (storedKey) { EXPECT_TRUE(tokens.save(*storedKey)); }
-        coordinator = std::make_unique<app::AppCoordinator>(app::CoordinatorServices{
-            ex, logs, accessibility, broker, synth, tokens, preferences, hotKeys, http, "https://fix.example",
-            runner, update, "1.4.0"});
+        core.start(storedKey);
         panel = std::make_unique<ui::MenuBarView>(
-            *coordinator, preferences,
+            *core.coordinator, preferences,
             ui::MenuBarViewServices{keyDownMonitor, ex, [this](const QUrl& url) { opened.push_back(url); },
                                     [this] { ++quits; }, version, "feedback@example.org",
                                     [] { return std::optional<QUrl>(QUrl("file:///run/help.html")); }});
@@ -157,7 +108,7 @@ struct PanelHarness {
     // The combinations armed with the hot-key service now.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> armed() const {
         std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
-        for (const auto& [handle, r] : hotKeyService.active) out.emplace_back(r.keyCode, r.modifiers);
+        for (const auto& [handle, r] : core.hotKeyService.active) out.emplace_back(r.keyCode, r.modifiers);
         return out;
     }
 };

@@ -56,12 +56,12 @@ TEST(Panel, ShowsTheRowsOfEachKeyStateAndUpdateState) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(app::caseName(c.status)) + (c.update ? " with update" : ""));
         PanelHarness h;
-        h.validateReply = validation(c.status);
+        h.setValidation(validation(c.status));
         if (c.update)
-            h.versionReply = FakeHttpSession::answer(
-                200, R"({"version":"2.0.1","download_url":"https://fix.example/quillant-2.0.1.zip"})");
+            h.setVersion(FakeHttpSession::answer(
+                200, R"({"version":"2.0.1","download_url":"https://fix.example/quillant-2.0.1.zip"})"));
         h.start(c.status == BackendStatus::absent ? std::nullopt : std::optional<std::string>("ql_stored"));
-        ASSERT_EQ(h.coordinator->backendStatus.get(), c.status);
+        ASSERT_EQ(h.coordinator()->backendStatus.get(), c.status);
 
         EXPECT_EQ(h.shown("updateBanner"), c.update);
         if (c.update) { EXPECT_EQ(h.text("updateText"), "Update available (2.0.1)"); }
@@ -91,7 +91,7 @@ TEST(Panel, FollowsTheKeyStateAsItChanges) {
     PanelHarness h;
     h.start();
     EXPECT_TRUE(h.shown("keyPrompt"));
-    h.validateReply = FakeHttpSession::answer(401, R"({"error":"invalid_key"})");
+    h.setValidation(FakeHttpSession::answer(401, R"({"error":"invalid_key"})"));
     auto* field = h.find<ui::SecretField>("promptField");
     QTest::keyClicks(field, "ql_wrong");
     QTest::keyClick(field, Qt::Key_Return);
@@ -128,8 +128,8 @@ TEST(Panel, SavesOnlyANonBlankKeyAndSaysWhenSavingFailed) {
         h.open();
         if (c.unwritableHome) {
             // The token's folder cannot be made: a file stands in its way.
-            std::filesystem::create_directories(h.home.path / ".config");
-            std::ofstream(h.home.path / ".config" / "quillant") << "in the way";
+            std::filesystem::create_directories(h.home() / ".config");
+            std::ofstream(h.home() / ".config" / "quillant") << "in the way";
         }
         auto* field = h.find<ui::SecretField>("promptField");
         auto* save = h.find<QPushButton>("promptSaveButton");
@@ -158,13 +158,13 @@ TEST(Panel, ClearForgetsTheKeyFromEitherSection) {
     for (BackendStatus status : {BackendStatus::connected, BackendStatus::invalid}) {
         SCOPED_TRACE(std::string(app::caseName(status)));
         PanelHarness h;
-        h.validateReply = validation(status);
+        h.setValidation(validation(status));
         h.start("ql_stored");
-        ASSERT_EQ(h.coordinator->backendStatus.get(), status);
+        ASSERT_EQ(h.coordinator()->backendStatus.get(), status);
         QTest::keyClicks(h.find<ui::SecretField>(status == BackendStatus::invalid ? "promptField" : "replaceField"),
                          "half typed");
         h.find<QPushButton>(status == BackendStatus::invalid ? "clearSavedKeyButton" : "keyClearButton")->click();
-        EXPECT_EQ(h.coordinator->backendStatus.get(), BackendStatus::absent);
+        EXPECT_EQ(h.coordinator()->backendStatus.get(), BackendStatus::absent);
         EXPECT_EQ(h.tokens.load(), std::nullopt);
         EXPECT_TRUE(h.panel->tokenInput().empty());
         EXPECT_TRUE(h.shown("keyPrompt"));
@@ -329,8 +329,7 @@ TEST(Panel, VersionReadsQuestionMarkWhenUnknown) {
 
 TEST(Panel, InstallCallsTheUpdater) {
     PanelHarness h;
-    h.versionReply =
-        FakeHttpSession::answer(200, R"({"version":"2.0.1","download_url":"https://fix.example/q.zip"})");
+    h.setVersion(FakeHttpSession::answer(200, R"({"version":"2.0.1","download_url":"https://fix.example/q.zip"})"));
     h.start("ql_stored");
     ASSERT_TRUE(h.shown("updateBanner"));
     h.find<QPushButton>("installButton")->click();
@@ -348,9 +347,9 @@ TEST(Panel, IsExactlyAsTallAsWhatItShows) {
     EXPECT_EQ(h.panel->height(), connected) << "a row that was never shown took room";
 
     QTest::keyClicks(h.find<ui::SecretField>("replaceField"), "ql_next");
-    std::filesystem::remove(h.home.path / ".config" / "quillant" / "token");
-    std::filesystem::remove(h.home.path / ".config" / "quillant");
-    std::ofstream(h.home.path / ".config" / "quillant") << "in the way";
+    std::filesystem::remove(h.home() / ".config" / "quillant" / "token");
+    std::filesystem::remove(h.home() / ".config" / "quillant");
+    std::ofstream(h.home() / ".config" / "quillant") << "in the way";
     h.find<QPushButton>("keySaveButton")->click();
     ASSERT_TRUE(h.shown("keyFeedback"));
     EXPECT_GT(h.panel->height(), connected);
