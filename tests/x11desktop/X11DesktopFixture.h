@@ -34,7 +34,9 @@ protected:
 // The focused window of the key-log peer.
 class KeyLog {
 public:
-    explicit KeyLog(const Xvfb& xvfb) : process_(Process::start({QUILLANT_KEYLOG}, xvfb.env())) {
+    // `args`: {"--shortcut"} logs the key a toolkit matches shortcuts by.
+    explicit KeyLog(const Xvfb& xvfb, const std::vector<std::string>& args = {})
+        : process_(Process::start(withProgram(args), xvfb.env())) {
         auto ready = process_.readLine(20s);
         if (!ready || *ready != "ready") throw std::runtime_error("key log did not start");
     }
@@ -53,6 +55,10 @@ public:
     std::vector<std::string> seen;
 
 private:
+    static std::vector<std::string> withProgram(std::vector<std::string> args) {
+        args.insert(args.begin(), QUILLANT_KEYLOG);
+        return args;
+    }
     Process process_;
 };
 
