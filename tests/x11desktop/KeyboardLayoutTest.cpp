@@ -292,6 +292,18 @@ INSTANTIATE_TEST_SUITE_P(Layouts, ChordInEveryGroupTest,
                                            ChordCase{{"il,us", ""}, 0}, ChordCase{{"de", ""}, 0},
                                            ChordCase{{"fr", ""}, 0}, ChordCase{{"us,us", ",dvorak"}, 1}));
 
+// Qt's own decision, for a toolkit that matches shortcuts itself.
+TEST_P(ChordInEveryGroupTest, QtReadsThemAsItsCopyAndPasteShortcuts) {
+    load(GetParam().layout);
+    group.lock(GetParam().group);
+    KeyLog qt(xvfb, {}, QUILLANT_QTSHORTCUTS);
+    synth.sendCommand(clipboard::kKeyCodeC);
+    EXPECT_EQ(qt.next(""), "copy");
+    synth.sendCommand(clipboard::kKeyCodeV);
+    EXPECT_EQ(qt.next(""), "paste");
+    EXPECT_EQ(group.active(), GetParam().group);
+}
+
 struct NoControlCase {
     std::string name;
     std::vector<std::string> xmodmap;

@@ -35,8 +35,9 @@ protected:
 class KeyLog {
 public:
     // `args`: {"--shortcut"} logs the key a toolkit matches shortcuts by.
-    explicit KeyLog(const Xvfb& xvfb, const std::vector<std::string>& args = {})
-        : process_(Process::start(withProgram(args), xvfb.env())) {
+    // `program`: another peer with the same "ready" handshake.
+    explicit KeyLog(const Xvfb& xvfb, const std::vector<std::string>& args = {}, const char* program = QUILLANT_KEYLOG)
+        : process_(Process::start(withProgram(program, args), xvfb.env())) {
         auto ready = process_.readLine(20s);
         if (!ready || *ready != "ready") throw std::runtime_error("key log did not start");
     }
@@ -55,8 +56,8 @@ public:
     std::vector<std::string> seen;
 
 private:
-    static std::vector<std::string> withProgram(std::vector<std::string> args) {
-        args.insert(args.begin(), QUILLANT_KEYLOG);
+    static std::vector<std::string> withProgram(const char* program, std::vector<std::string> args) {
+        args.insert(args.begin(), program);
         return args;
     }
     Process process_;
