@@ -1,6 +1,7 @@
 #include "platform/linux/x11/XcbConnect.h"
 #include "platform/linux/x11/XTestKeyEventPoster.h"
 
+#include <X11/keysym.h>
 #include <xcb/xtest.h>
 
 #include <cstdlib>
@@ -31,7 +32,9 @@ void XTestKeyEventPoster::setGrabBreaker(std::function<void()> breaker) {
 bool XTestKeyEventPoster::createEventSource() {
     std::lock_guard lock(mutex_);
     // Layouts and the selected group change while we run; read the map afresh
-    // for every chord.
+    // for every chord. The change notices the server sends every client
+    // would pile up unread on this connection otherwise.
+    while (auto* event = xcb_poll_for_event(connection_)) std::free(event);
     keyboard_->reload();
     controlKeycode_ = keyboard_->controlKeycode();
     return xtest_;
@@ -60,8 +63,9 @@ void XTestKeyEventPoster::post(const clipboard::KeyEvent& event) {
     std::lock_guard lock(mutex_);
     const auto key = hotkey::Key::fromCarbonKeyCode(event.keyCode);
     const auto keycode = key ? keyboard_->keycodeFor(*key) : std::nullopt;
+    if ((event.flags & clipboard::kCommandFlag) && !controlKeycode_) return;  // never a bare letter
+    if (!xtest_ || !keycode) return;
     const bool command = (event.flags & clipboard::kCommandFlag) != 0;
-    if (!xtest_ || !keycode || (command && !controlKeycode_)) return;
     if (event.keyDown) {
         releaseHeldKeys();
         if (command && controlKeycode_) fake(XCB_KEY_PRESS, *controlKeycode_);
