@@ -190,28 +190,42 @@ TEST_F(HotkeyLayoutTest, WithALatinLayoutThatMovesLettersTheSelectedLayoutsKeyFi
 // ---------------------------------------------------------------------------
 // Lock modifiers and keyboard changes while armed
 
-class NumLockMovedTest : public HotkeyLayoutTest, public ::testing::WithParamInterface<bool> {};
+struct LockCase {
+    std::string name;
+    std::vector<std::string> xmodmap;
+    std::string lockKey;
+    unsigned lockBit;
+    bool changedWhileArmed;
+};
 
-TEST_P(NumLockMovedTest, NumLockOnAnotherModifierBitStillFires) {
-    const bool movedWhileArmed = GetParam();
-    const std::vector<std::string> move{"remove mod2 = Num_Lock", "add mod3 = Num_Lock"};
-    if (movedWhileArmed) {
+class LockModifierTest : public HotkeyLayoutTest, public ::testing::WithParamInterface<LockCase> {};
+
+TEST_P(LockModifierTest, ALockOnTheBitTheModifierMapGivesItStillFires) {
+    const auto& c = GetParam();
+    if (c.changedWhileArmed) {
         arm();
-        xmodmap(move);
+        xmodmap(c.xmodmap);
         ASSERT_TRUE(regrabbed());
     } else {
-        xmodmap(move);
+        xmodmap(c.xmodmap);
         arm();
     }
-    ASSERT_EQ(xdotool({"key", "Num_Lock"}), 0);
-    ASSERT_EQ(group.modifiers() & (XCB_MOD_MASK_2 | XCB_MOD_MASK_3), unsigned(XCB_MOD_MASK_3)) << "NumLock is on Mod3";
+    ASSERT_EQ(xdotool({"key", c.lockKey}), 0);
+    ASSERT_EQ(group.modifiers() & c.lockBit, c.lockBit) << c.lockKey << " is on";
     EXPECT_TRUE(firesOn(kKeycodeG));
     ASSERT_EQ(xdotool({"key", "Caps_Lock"}), 0);
-    EXPECT_TRUE(firesOn(kKeycodeG)) << "with NumLock and CapsLock";
+    EXPECT_TRUE(firesOn(kKeycodeG)) << "with CapsLock too";
 }
 
-INSTANTIATE_TEST_SUITE_P(Order, NumLockMovedTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "MovedWhileArmed" : "MovedBeforeArming"; });
+const std::vector<std::string> kNumLockToMod3{"remove mod2 = Num_Lock", "add mod3 = Num_Lock"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Maps, LockModifierTest,
+    ::testing::Values(LockCase{"NumLockOnMod3BeforeArming", kNumLockToMod3, "Num_Lock", XCB_MOD_MASK_3, false},
+                      LockCase{"NumLockOnMod3WhileArmed", kNumLockToMod3, "Num_Lock", XCB_MOD_MASK_3, true},
+                      LockCase{"ScrollLockOnMod5WhileArmed", {"add mod5 = Scroll_Lock"}, "Scroll_Lock",
+                               XCB_MOD_MASK_5, true}),
+    [](const auto& info) { return info.param.name; });
 
 // Another client's raw grab of one keycode with one modifier state.
 bool anotherClientCanGrab(const Xvfb& xvfb, int keycode, std::uint16_t mask) {
