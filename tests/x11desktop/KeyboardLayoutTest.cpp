@@ -166,6 +166,10 @@ TEST_P(HotkeyInEveryGroupTest, FiresInTheFirstAndTheSecondGroupAcrossSwitchesWhi
     pumpUntil([] { return false; }, 200ms);
     EXPECT_TRUE(firesOn(GetParam().keycodeInSecondGroup)) << "second group";
     EXPECT_EQ(group.active(), 1u);
+    // Where the second layout moves the letter (Dvorak), the first layout's key is no hotkey there.
+    if (GetParam().keycodeInSecondGroup != kKeycodeG) {
+        EXPECT_TRUE(staysQuietOn(kKeycodeG));
+    }
 
     group.lock(0);
     pumpUntil([] { return false; }, 200ms);
@@ -176,16 +180,6 @@ INSTANTIATE_TEST_SUITE_P(Layouts, HotkeyInEveryGroupTest,
                          ::testing::Values(GroupCase{{"ru,us", ""}, kKeycodeG}, GroupCase{{"gr,us", ""}, kKeycodeG},
                                            GroupCase{{"de,us", ""}, kKeycodeG},
                                            GroupCase{{"us,us", ",dvorak"}, kDvorakKeycodeG}));
-
-TEST_F(HotkeyLayoutTest, WithALatinLayoutThatMovesLettersTheSelectedLayoutsKeyFires) {
-    load({"us,us", ",dvorak"});
-    arm();
-    group.lock(1);
-    pumpUntil([] { return false; }, 200ms);
-    // The key that reads i in Dvorak is no hotkey there.
-    EXPECT_TRUE(staysQuietOn(kKeycodeG));
-    EXPECT_TRUE(firesOn(kDvorakKeycodeG));
-}
 
 // ---------------------------------------------------------------------------
 // Lock modifiers and keyboard changes while armed
