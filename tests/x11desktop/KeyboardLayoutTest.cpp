@@ -7,6 +7,7 @@
 #include <xcb/xtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <memory>
 
@@ -38,6 +39,13 @@ struct Layout {
     std::string layouts;
     std::string variants;
 };
+
+// "ru,us" with ",dvorak" → "ru_us_dvorak", for test names.
+std::string nameOf(const Layout& layout) {
+    std::string name;
+    for (char c : layout.layouts + layout.variants) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+}
 
 class KeyboardLayoutTest : public X11DesktopTest {
 protected:
@@ -76,6 +84,7 @@ struct MapCase {
     Layout layout;
     bool latinInSecondGroupOnly;
 };
+void PrintTo(const MapCase& c, std::ostream* os) { *os << nameOf(c.layout); }
 
 class LayoutKeysTest : public KeyboardLayoutTest, public ::testing::WithParamInterface<MapCase> {};
 
@@ -107,7 +116,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, LayoutKeysTest,
                          ::testing::Values(MapCase{{"us", ""}, false}, MapCase{{"ru,us", ""}, true},
                                            MapCase{{"gr,us", ""}, true}, MapCase{{"il,us", ""}, true},
                                            MapCase{{"ua,us", ""}, true}, MapCase{{"de", ""}, false},
-                                           MapCase{{"fr", ""}, false}));
+                                           MapCase{{"fr", ""}, false}),
+                         [](const auto& info) { return nameOf(info.param.layout); });
 
 // ---------------------------------------------------------------------------
 // The hotkey in every group
@@ -152,6 +162,7 @@ struct GroupCase {
     Layout layout;
     int keycodeInSecondGroup;
 };
+void PrintTo(const GroupCase& c, std::ostream* os) { *os << nameOf(c.layout); }
 
 class HotkeyInEveryGroupTest : public HotkeyLayoutTest, public ::testing::WithParamInterface<GroupCase> {};
 
@@ -179,7 +190,8 @@ TEST_P(HotkeyInEveryGroupTest, FiresInTheFirstAndTheSecondGroupAcrossSwitchesWhi
 INSTANTIATE_TEST_SUITE_P(Layouts, HotkeyInEveryGroupTest,
                          ::testing::Values(GroupCase{{"ru,us", ""}, kKeycodeG}, GroupCase{{"gr,us", ""}, kKeycodeG},
                                            GroupCase{{"de,us", ""}, kKeycodeG},
-                                           GroupCase{{"us,us", ",dvorak"}, kDvorakKeycodeG}));
+                                           GroupCase{{"us,us", ",dvorak"}, kDvorakKeycodeG}),
+                         [](const auto& info) { return nameOf(info.param.layout); });
 
 // ---------------------------------------------------------------------------
 // Lock modifiers and keyboard changes while armed
@@ -191,6 +203,7 @@ struct LockCase {
     unsigned lockBit;
     bool changedWhileArmed;
 };
+void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
 
 class LockModifierTest : public HotkeyLayoutTest, public ::testing::WithParamInterface<LockCase> {};
 
@@ -238,6 +251,7 @@ struct ChangeCase {
     std::vector<std::string> command;
     int newKeycode;
 };
+void PrintTo(const ChangeCase& c, std::ostream* os) { *os << c.name; }
 
 class KeyboardChangeTest : public HotkeyLayoutTest, public ::testing::WithParamInterface<ChangeCase> {};
 
@@ -275,6 +289,7 @@ struct ChordCase {
     Layout layout;
     unsigned group;
 };
+void PrintTo(const ChordCase& c, std::ostream* os) { *os << nameOf(c.layout) << " group " << c.group + 1; }
 
 class ChordInEveryGroupTest : public ChordLayoutTest, public ::testing::WithParamInterface<ChordCase> {};
 
@@ -298,7 +313,10 @@ TEST_P(ChordInEveryGroupTest, ReadsAsControlCAndControlV) {
 INSTANTIATE_TEST_SUITE_P(Layouts, ChordInEveryGroupTest,
                          ::testing::Values(ChordCase{{"ru,us", ""}, 0}, ChordCase{{"ru,us", ""}, 1},
                                            ChordCase{{"il,us", ""}, 0}, ChordCase{{"de", ""}, 0},
-                                           ChordCase{{"fr", ""}, 0}, ChordCase{{"us,us", ",dvorak"}, 1}));
+                                           ChordCase{{"fr", ""}, 0}, ChordCase{{"us,us", ",dvorak"}, 1}),
+                         [](const auto& info) {
+                             return nameOf(info.param.layout) + "_group" + std::to_string(info.param.group + 1);
+                         });
 
 // Qt's own decision, for a toolkit that matches shortcuts itself.
 TEST_P(ChordInEveryGroupTest, QtReadsThemAsItsCopyAndPasteShortcuts) {
@@ -316,6 +334,7 @@ struct NoControlCase {
     std::string name;
     std::vector<std::string> xmodmap;
 };
+void PrintTo(const NoControlCase& c, std::ostream* os) { *os << c.name; }
 
 class NoControlTest : public ChordLayoutTest, public ::testing::WithParamInterface<NoControlCase> {};
 

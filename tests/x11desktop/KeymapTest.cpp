@@ -70,6 +70,7 @@ struct KeycodeCase {
     std::uint32_t keysym;
     std::optional<std::uint8_t> expected;
 };
+void PrintTo(const KeycodeCase& c, std::ostream* os) { *os << c.name; }
 
 class KeycodeChoice : public ::testing::TestWithParam<KeycodeCase> {};
 
@@ -107,6 +108,7 @@ struct ControlCase {
     Keymap keymap;
     std::optional<std::uint8_t> expected;
 };
+void PrintTo(const ControlCase& c, std::ostream* os) { *os << c.name; }
 
 class ControlChoice : public ::testing::TestWithParam<ControlCase> {};
 
@@ -149,6 +151,7 @@ struct LockCase {
     Keymap keymap;
     LockModifiers expected;
 };
+void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
 
 class LockBits : public ::testing::TestWithParam<LockCase> {};
 
@@ -184,6 +187,7 @@ struct VariantCase {
     std::uint16_t mask;
     std::set<std::uint16_t> expected;
 };
+void PrintTo(const VariantCase& c, std::ostream* os) { *os << c.name; }
 
 class GrabVariants : public ::testing::TestWithParam<VariantCase> {};
 
