@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <fstream>
 #include <random>
 #include <system_error>
@@ -76,6 +79,81 @@ void writeFileAtomically(const std::filesystem::path& path, const std::string& t
         throw std::system_error(e, std::generic_category(), "write " + tmp.string());
     }
     std::filesystem::rename(tmp, path);
+}
+
+
+// The update's work folder: private from the moment it exists, and removed
+// with everything in it when the last holder lets go (the run, or an unpacking
+// still going on after the run was dropped because the application quit),
+// unless it was handed over to the installer script.
+class WorkFolder {
+public:
+    explicit WorkFolder(std::filesystem::path path) : path_(std::move(path)) {}
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    ~WorkFolder() { remove(); }
+    const std::filesystem::path& path() const { return path_; }
+    void handOver() { done_ = true; }
+    // At once, not when the last holder lets go (a worker thread may hold it a moment longer).
+    void remove() {
+        if (done_.exchange(true)) return;
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+
+    // Creates "quillant-update-" + a fresh UUID in `parent`, mode 0700, failing
+    // rather than reusing anything that is already there.
+    static std::shared_ptr<WorkFolder> create(const std::filesystem::path& parent) {
+        std::filesystem::create_directories(parent);
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            auto path = parent / ("quillant-update-" + uuidString());
+            if (::mkdir(path.c_str(), 0700) == 0) {
+                auto folder = std::make_shared<WorkFolder>(path);
+                // The umask may have taken bits away; never added any.
+                std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::replace);
+                return folder;
+            }
+            if (errno != EEXIST) throw std::system_error(errno, std::generic_category(), "create " + path.string());
+        }
+        throw std::runtime_error("cannot create a fresh work folder in " + parent.string());
+    }
+
+private:
+    std::filesystem::path path_;
+    std::atomic<bool> done_{false};
+};
+
+// The hand-over deletes the installation and copies the new one into its
+// place; both need write access to the folder, every folder in it, and the
+// folder around it. Checked before anything is downloaded.
+void requireReplaceable(const std::filesystem::path& bundle) {
+    namespace fs = std::filesystem;
+    auto writable = [](const fs::path& dir) { return ::access(dir.c_str(), W_OK | X_OK) == 0; };
+    if (!writable(bundle.parent_path()) || !writable(bundle))
+        throw std::runtime_error("the installation folder " + bundle.string() + " cannot be replaced (not writable)");
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(bundle, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec) && !writable(it->path()))
+            throw std::runtime_error("the installation folder " + bundle.string() + " cannot be replaced (" +
+                                     it->path().string() + " is not writable)");
+    }
+    if (ec) throw std::runtime_error("the installation folder " + bundle.string() + " cannot be read: " + ec.message());
+}
+
+// What the hand-over will put in place must be an installation that starts.
+void requireInstallable(const std::filesystem::path& app) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // A link would be copied as a link, to wherever it points.
+    if (fs::symlink_status(app, ec).type() != fs::file_type::directory)
+        throw UpdateError(UpdateError::Kind::appNotFound);
+    const auto program = fs::symlink_status(app / "bin/quillant", ec);
+    if (program.type() != fs::file_type::regular || (program.permissions() & fs::perms::owner_exec) == fs::perms::none)
+        throw std::runtime_error("the update's quillant.app has no executable bin/quillant");
+    if (fs::symlink_status(app / AppCoordinator::kBundleMarker, ec).type() != fs::file_type::regular)
+        throw std::runtime_error(std::string("the update's quillant.app has no ") + AppCoordinator::kBundleMarker);
 }
 
 }  // namespace
@@ -369,7 +447,7 @@ std::string AppCoordinator::installerScript(long pid, const std::filesystem::pat
 Task<void> AppCoordinator::performUpdate(std::string url) {
     namespace fs = std::filesystem;
     lastStatus = "Downloading update…";
-    fs::path work;
+    std::shared_ptr<WorkFolder> workFolder;
     std::string failure;
     try {
         if (!isTrustedURL(url)) throw std::runtime_error("refusing to download from an untrusted URL");
@@ -379,9 +457,11 @@ Task<void> AppCoordinator::performUpdate(std::string url) {
         if (bundle.empty() || !bundle.is_absolute() || !fs::exists(bundle / kBundleMarker))
             throw std::runtime_error("not a self-contained installation (" + bundle.string() +
                                      " has no " + kBundleMarker + ")");
+        requireReplaceable(bundle);
 
-        work = services_.update.temporaryDirectory() / ("quillant-update-" + uuidString());
-        fs::create_directories(work);
+        // Absolute, so that no path given to a child can be read as an option.
+        workFolder = WorkFolder::create(fs::absolute(services_.update.temporaryDirectory()));
+        const fs::path work = workFolder->path();
 
         const fs::path downloaded = work / ".download";
         backend::HttpRequest request;
@@ -398,12 +478,14 @@ Task<void> AppCoordinator::performUpdate(std::string url) {
         // The child processes are waited for off the main thread. (The job and
         // its task are named: GCC 12 mishandles closure temporaries inside co_await.)
         UpdateEnvironment& env = services_.update;
-        auto unpack = [&env, archive, work]() -> fs::path {
+        auto unpack = [&env, archive, workFolder]() -> fs::path {
+            const fs::path& work = workFolder->path();
             int status = env.runAndWait("/usr/bin/unzip", {"-q", archive.string(), "-d", work.string()});
             if (status != 0) throw UpdateError(UpdateError::Kind::unzipFailed);
             fs::path app = work / "quillant.app";
             std::error_code ec;
-            if (!fs::exists(app, ec)) throw UpdateError(UpdateError::Kind::appNotFound);
+            if (!fs::exists(fs::symlink_status(app, ec))) throw UpdateError(UpdateError::Kind::appNotFound);
+            requireInstallable(app);
             return app;
         };
         auto unpacking = runInBackground(services_.workRunner, std::move(unpack));
@@ -414,6 +496,7 @@ Task<void> AppCoordinator::performUpdate(std::string url) {
         writeFileAtomically(script, installerScript(pid, bundle, newApp, work));
         fs::permissions(script, fs::perms(0755), fs::perm_options::replace);
         services_.update.launchDetached("/bin/bash", {script.string()});
+        workFolder->handOver();  // the script removes it once it is done
         log_.info("update installer launched; quitting for replacement");
         services_.update.terminate();
         co_return;
@@ -422,10 +505,7 @@ Task<void> AppCoordinator::performUpdate(std::string url) {
     }
     lastStatus = "Update failed — try again";
     log_.error("update failed: " + failure);
-    if (!work.empty()) {
-        std::error_code ec;
-        fs::remove_all(work, ec);
-    }
+    if (workFolder) workFolder->remove();
 }
 
 }  // namespace quillant::app
