@@ -12,7 +12,7 @@
 #include <regex>
 #include <thread>
 
-#include "CoordinatorHarness.h"
+#include "testsupport/CoordinatorHarness.h"
 #include "platform/linux/CurlHttpSession.h"
 #include "platform/linux/PosixProcess.h"
 #include "platform/linux/RunLoop.h"
@@ -26,15 +26,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void writeFile(const fs::path& p, const std::string& text, fs::perms mode = fs::perms(0644)) {
+// A file with its folders, at `mode`.
+void placeFile(const fs::path& p, const std::string& text, fs::perms mode = fs::perms(0644)) {
     fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
+    writeFile(p, text);
     fs::permissions(p, mode);
-}
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
 // A zip of `folder` (its own name at the archive's top level). With
@@ -50,9 +46,9 @@ std::string zipOf(const fs::path& folder, bool keepLinks = false) {
 
 // An installation folder: bin/quillant that records its relaunch, and the marker.
 void makeBundle(const fs::path& bundle, const std::string& version, const fs::path& relaunchRecord, bool marker = true) {
-    writeFile(bundle / "VERSION", version);
-    writeFile(bundle / "bin/quillant", "#!/bin/sh\necho \"$0\" > '" + relaunchRecord.string() + "'\n", fs::perms(0755));
-    if (marker) writeFile(bundle / AppCoordinator::kBundleMarker, "");
+    placeFile(bundle / "VERSION", version);
+    placeFile(bundle / "bin/quillant", "#!/bin/sh\necho \"$0\" > '" + relaunchRecord.string() + "'\n", fs::perms(0755));
+    if (marker) placeFile(bundle / Updater::kBundleMarker, "");
 }
 
 // A release archive of a bundle staged by `makeBundle` and then changed by `spoil`.
@@ -124,7 +120,7 @@ struct UpdaterHarness {
     FakeKeyEventPoster poster;
     clipboard::KeyEventSynth synth{poster};
     clipboard::PasteboardBroker broker{board, synth, clipboard::PasteboardProfile::linuxX11()};
-    credentials::TokenStore tokens{root.path / "home"};
+    credentials::TokenStore tokens{root.path() / "home"};
     FakeDefaultsStore defaults;
     hotkey::Preferences preferences{defaults};
     FakeHotKeyService hotKeyService;
@@ -136,8 +132,8 @@ struct UpdaterHarness {
     std::vector<fs::path> mounts;
 
     UpdaterHarness() {
-        update.tempDir = root.path / "tmp";
-        update.bundle = root.path / "apps" / "quillant";
+        update.tempDir = root.path() / "tmp";
+        update.bundle = root.path() / "apps" / "quillant";
         fs::create_directories(update.tempDir);
     }
     ~UpdaterHarness() {
@@ -178,11 +174,11 @@ struct UpdaterHarness {
 };
 
 void offerArchive(UpdaterHarness& h, const std::function<void(const fs::path& app)>& spoil) {
-    makeBundle(h.update.bundle, "1.0.0", h.root.path / "r");
-    const fs::path app = h.root.path / "staging/quillant.app";
-    makeBundle(app, "2.0.0", h.root.path / "r");
+    makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
+    const fs::path app = h.root.path() / "staging/quillant.app";
+    makeBundle(app, "2.0.0", h.root.path() / "r");
     spoil(app);
-    h.server.files["/q.zip"] = {200, zipOf(h.root.path / "staging/quillant.app", /*keepLinks=*/true)};
+    h.server.files["/q.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app", /*keepLinks=*/true)};
     h.offer("/q.zip");
 }
 
@@ -190,9 +186,9 @@ void offerArchive(UpdaterHarness& h, const std::function<void(const fs::path& ap
 
 TEST(UpdaterIntegration, AGoodArchiveEndsInTheHandOverScript) {
     UpdaterHarness h;
-    makeBundle(h.update.bundle, "1.0.0", h.root.path / "relaunched");
-    makeBundle(h.root.path / "staging/quillant.app", "2.0.0", h.root.path / "relaunched");
-    h.server.files["/q.zip"] = {200, zipOf(h.root.path / "staging/quillant.app")};
+    makeBundle(h.update.bundle, "1.0.0", h.root.path() / "relaunched");
+    makeBundle(h.root.path() / "staging/quillant.app", "2.0.0", h.root.path() / "relaunched");
+    h.server.files["/q.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app")};
     h.offer("/q.zip");
     h.install();
 
@@ -251,23 +247,23 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureRow{"error_page_is_not_an_archive",
                    [](UpdaterHarness& h) {
-                       makeBundle(h.update.bundle, "1.0.0", h.root.path / "r");
+                       makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
                        h.offer("/missing.zip");
                    },
                    "unzipFailed"},
         FailureRow{"bundle_wrapped_in_a_folder",
                    [](UpdaterHarness& h) {
-                       makeBundle(h.update.bundle, "1.0.0", h.root.path / "r");
-                       makeBundle(h.root.path / "staging/wrapper/quillant.app", "2.0.0", h.root.path / "r");
-                       h.server.files["/w.zip"] = {200, zipOf(h.root.path / "staging/wrapper")};
+                       makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
+                       makeBundle(h.root.path() / "staging/wrapper/quillant.app", "2.0.0", h.root.path() / "r");
+                       h.server.files["/w.zip"] = {200, zipOf(h.root.path() / "staging/wrapper")};
                        h.offer("/w.zip");
                    },
                    "appNotFound"},
         FailureRow{"not_a_self_contained_installation",
                    [](UpdaterHarness& h) {
-                       makeBundle(h.update.bundle, "1.0.0", h.root.path / "r", /*marker=*/false);
-                       makeBundle(h.root.path / "staging/quillant.app", "2.0.0", h.root.path / "r");
-                       h.server.files["/q.zip"] = {200, zipOf(h.root.path / "staging/quillant.app")};
+                       makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r", /*marker=*/false);
+                       makeBundle(h.root.path() / "staging/quillant.app", "2.0.0", h.root.path() / "r");
+                       h.server.files["/q.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app")};
                        h.offer("/q.zip");
                    },
                    "not a self-contained installation"},
@@ -292,27 +288,27 @@ INSTANTIATE_TEST_SUITE_P(
                    "the update's quillant.app has no executable bin/quillant"},
         FailureRow{"no_marker_in_the_update",
                    [](UpdaterHarness& h) {
-                       offerArchive(h, [](const fs::path& app) { fs::remove(app / AppCoordinator::kBundleMarker); });
+                       offerArchive(h, [](const fs::path& app) { fs::remove(app / Updater::kBundleMarker); });
                    },
                    "the update's quillant.app has no .quillant-bundle"},
         FailureRow{"update_is_a_link_to_elsewhere",
                    [](UpdaterHarness& h) {
-                       makeBundle(h.update.bundle, "1.0.0", h.root.path / "r");
-                       makeBundle(h.root.path / "staging/elsewhere", "2.0.0", h.root.path / "r");
-                       fs::create_symlink(h.root.path / "staging/elsewhere", h.root.path / "staging/quillant.app");
-                       h.server.files["/l.zip"] = {200, zipOf(h.root.path / "staging/quillant.app", true)};
+                       makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
+                       makeBundle(h.root.path() / "staging/elsewhere", "2.0.0", h.root.path() / "r");
+                       fs::create_symlink(h.root.path() / "staging/elsewhere", h.root.path() / "staging/quillant.app");
+                       h.server.files["/l.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app", true)};
                        h.offer("/l.zip");
                    },
                    "appNotFound"},
         FailureRow{"installation_not_writable",
                    [](UpdaterHarness& h) {
-                       h.update.bundle = h.root.path / "readonly" / "quillant";
-                       bool ok = makeReadOnly(h.root.path / "readonly", h.mounts, [&] {
-                           makeBundle(h.update.bundle, "1.0.0", h.root.path / "r");
+                       h.update.bundle = h.root.path() / "readonly" / "quillant";
+                       bool ok = makeReadOnly(h.root.path() / "readonly", h.mounts, [&] {
+                           makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
                        });
                        if (!ok) GTEST_SKIP() << "cannot make a read-only folder here";
-                       makeBundle(h.root.path / "staging/quillant.app", "2.0.0", h.root.path / "r");
-                       h.server.files["/q.zip"] = {200, zipOf(h.root.path / "staging/quillant.app")};
+                       makeBundle(h.root.path() / "staging/quillant.app", "2.0.0", h.root.path() / "r");
+                       h.server.files["/q.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app")};
                        h.offer("/q.zip");
                    },
                    "the installation folder"}),
@@ -321,25 +317,25 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
     TempDir root;
     // Every character bash still treats specially inside double quotes.
-    const fs::path odd = root.path / "we\"ird $HOME `touch pwned` \\ dir";
+    const fs::path odd = root.path() / "we\"ird $HOME `touch pwned` \\ dir";
     const fs::path bundle = odd / "quillant";
     const fs::path work = odd / "quillant-update-TEST";
-    const fs::path record = root.path / "relaunched";
+    const fs::path record = root.path() / "relaunched";
     makeBundle(bundle, "1.0.0", record);
     makeBundle(work / "quillant.app", "2.0.0", record);
-    writeFile(work / "quillant.zip", "zip");
+    placeFile(work / "quillant.zip", "zip");
 
     // A process identifier that no longer runs.
     pid_t gone = 0;
     {
         std::string out;
-        int status = linux_platform::runAndWait("/bin/sh", {"-c", "echo $$ > '" + (root.path / "pid").string() + "'"});
+        int status = linux_platform::runAndWait("/bin/sh", {"-c", "echo $$ > '" + (root.path() / "pid").string() + "'"});
         ASSERT_EQ(status, 0);
-        gone = std::stoi(readFile(root.path / "pid"));
+        gone = std::stoi(readFile(root.path() / "pid"));
     }
-    const std::string script = AppCoordinator::installerScript(gone, bundle, work / "quillant.app", work);
-    writeFile(root.path / "update.sh", script, fs::perms(0755));
-    ASSERT_EQ(linux_platform::runAndWait("/bin/bash", {(root.path / "update.sh").string()}), 0);
+    const std::string script = Updater::installerScript(gone, bundle, work / "quillant.app", work);
+    placeFile(root.path() / "update.sh", script, fs::perms(0755));
+    ASSERT_EQ(linux_platform::runAndWait("/bin/bash", {(root.path() / "update.sh").string()}), 0);
 
     EXPECT_EQ(readFile(bundle / "VERSION"), "2.0.0");
     EXPECT_FALSE(fs::exists(work));
@@ -352,7 +348,7 @@ TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
 }
 
 TEST(UpdaterScript, PlainPathsGiveTheScriptByteForByte) {
-    EXPECT_EQ(AppCoordinator::installerScript(123, "/opt/quillant", "/tmp/w/quillant.app", "/tmp/w"),
+    EXPECT_EQ(Updater::installerScript(123, "/opt/quillant", "/tmp/w/quillant.app", "/tmp/w"),
               "#!/bin/bash\nwhile kill -0 123 2>/dev/null; do sleep 0.3; done\nrm -rf \"/opt/quillant\"\ncp -R "
               "\"/tmp/w/quillant.app\" \"/opt/quillant\"\nsetsid \"/opt/quillant/bin/quillant\" >/dev/null 2>&1 "
               "</dev/null &\nrm -rf \"/tmp/w\"");
@@ -362,23 +358,23 @@ TEST(UpdaterScript, PlainPathsGiveTheScriptByteForByte) {
 TEST(UpdaterIntegration, ATemporaryFolderNamedLikeAnOptionIsStillAPath) {
     UpdaterHarness h;
     const fs::path before = fs::current_path();
-    fs::current_path(h.root.path);
+    fs::current_path(h.root.path());
     h.update.tempDir = "-d";  // relative, below the current folder
-    fs::create_directories(h.root.path / "-d");
-    makeBundle(h.update.bundle, "1.0.0", h.root.path / "r");
-    makeBundle(h.root.path / "staging/quillant.app", "2.0.0", h.root.path / "r");
-    h.server.files["/q.zip"] = {200, zipOf(h.root.path / "staging/quillant.app")};
+    fs::create_directories(h.root.path() / "-d");
+    makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
+    makeBundle(h.root.path() / "staging/quillant.app", "2.0.0", h.root.path() / "r");
+    h.server.files["/q.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app")};
     h.offer("/q.zip");
     h.install();
     fs::current_path(before);
     EXPECT_EQ(h.update.terminations, 1) << h.logs.messages().back();
     ASSERT_EQ(h.update.launched.size(), 1u);
-    EXPECT_EQ(h.update.launched[0].second[0].rfind((h.root.path / "-d").string() + "/quillant-update-", 0), 0u);
+    EXPECT_EQ(h.update.launched[0].second[0].rfind((h.root.path() / "-d").string() + "/quillant-update-", 0), 0u);
 }
 
 TEST(UpdaterIntegration, QuittingDuringTheDownloadRemovesTheWorkFolder) {
     UpdaterHarness h;
-    makeBundle(h.update.bundle, "1.0.0", h.root.path / "r");
+    makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
     h.offer("/slow.zip");
     h.pressInstall();
     ASSERT_TRUE(h.loop.runUntil([&] { return h.server.slowStarted.load() && h.workDirectories().size() == 1; }, 20s));
@@ -393,13 +389,13 @@ TEST(UpdaterIntegration, QuittingDuringTheDownloadRemovesTheWorkFolder) {
 TEST(ChildProcesses, ReadNothingOfOurs) {
     TempDir t;
     // Our own standard input is something a child could read.
-    writeFile(t.path / "ours", "secret");
+    writeFile(t.path() / "ours", "secret");
     const int savedIn = ::dup(0);
-    const int ours = ::open((t.path / "ours").c_str(), O_RDONLY);
+    const int ours = ::open((t.path() / "ours").c_str(), O_RDONLY);
     ASSERT_GE(ours, 0);
     ::dup2(ours, 0);
     ::close(ours);
-    const fs::path waited = t.path / "waited", detached = t.path / "detached";
+    const fs::path waited = t.path() / "waited", detached = t.path() / "detached";
     ASSERT_EQ(linux_platform::runAndWait("/bin/sh", {"-c", "readlink /proc/self/fd/0 > \"$1\"", "sh", waited.string()}), 0);
     linux_platform::launchDetached("/bin/sh", {"-c", "readlink /proc/self/fd/0 > \"$1.tmp\" && mv \"$1.tmp\" \"$1\"",
                                                "sh", detached.string()});

@@ -14,34 +14,19 @@
 
 #include "app/cli/Commands.h"
 #include "platform/linux/PosixProcess.h"
+#include "testsupport/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using quillant::linux_platform::runAndWait;
+using quillant::testing::readFile;
+using quillant::testing::TempDir;
 
 namespace {
 
 const fs::path kSource = QUILLANT_SOURCE_DIR;
 const fs::path kBinary = QUILLANT_EXE;
 constexpr const char* kId = "com.vostel.quillant";
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-struct TempDir {
-    fs::path path;
-    explicit TempDir(const std::string& suffix = "") {
-        std::string pattern = (fs::temp_directory_path() / "quillant-bundle-XXXXXX").string();
-        path = fs::path(::mkdtemp(pattern.data())) / ("t" + suffix);
-        fs::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path.parent_path(), ec);
-    }
-};
 
 struct Run {
     int status;
@@ -51,7 +36,8 @@ struct Run {
 // Runs a bash snippet with HOME (and nothing of ours from the caller's
 // environment); positional parameters are passed as they are.
 Run bash(const fs::path& home, const std::string& script, const std::vector<std::string>& args = {}) {
-    const fs::path out = home.parent_path() / "output";
+    const TempDir scratch;
+    const fs::path out = scratch / "output";
     std::vector<std::string> argv{"-c",
                                   "unset XDG_DATA_HOME XDG_CONFIG_HOME DISPLAY; export HOME=\"$1\"; "
                                   "out=\"$2\"; shift 2; { " + script + "\n} >\"$out\" 2>&1 </dev/null",
@@ -97,10 +83,10 @@ struct Archive {
     TempDir dir;
     fs::path zip;
     Archive() {
-        auto r = bash(dir.path, "SOURCE_DATE_EPOCH=1700000000 \"$1\"/scripts/make-bundle --zip \"$2\" \"$3\"",
-                      {kSource.string(), kBinary.string(), (dir.path / "out").string()});
+        auto r = bash(dir.path(), "SOURCE_DATE_EPOCH=1700000000 \"$1\"/scripts/make-bundle --zip \"$2\" \"$3\"",
+                      {kSource.string(), kBinary.string(), (dir.path() / "out").string()});
         EXPECT_EQ(r.status, 0) << r.out;
-        for (auto& e : fs::directory_iterator(dir.path / "out"))
+        for (auto& e : fs::directory_iterator(dir.path() / "out"))
             if (e.path().extension() == ".zip") zip = e.path();
     }
 };
@@ -126,7 +112,7 @@ TEST(ReleaseArchive, HoldsTheBundleAtItsTopLevelAndVerifies) {
     EXPECT_TRUE(a.zip.filename().string().ends_with("-linux-x86_64.zip"));
 
     TempDir t;
-    auto r = bash(t.path, "cd \"$1\" && sha256sum -c -- \"$2\".sha256 && unzip -Z1 -- \"$2\"",
+    auto r = bash(t.path(), "cd \"$1\" && sha256sum -c -- \"$2\".sha256 && unzip -Z1 -- \"$2\"",
                   {a.zip.parent_path().string(), a.zip.filename().string()});
     ASSERT_EQ(r.status, 0) << r.out;
     std::istringstream names(r.out.substr(r.out.find('\n') + 1));
@@ -142,22 +128,22 @@ TEST(ReleaseArchive, HoldsTheBundleAtItsTopLevelAndVerifies) {
                                "share/quillant/debian-packages"})
         EXPECT_TRUE(entries.count("quillant.app/" + needed)) << needed;
 
-    const fs::path app = unpack(t.path / "x");
+    const fs::path app = unpack(t.path() / "x");
     EXPECT_EQ(fs::status(app / "bin/quillant").permissions(), fs::perms(0755));
     EXPECT_EQ(fs::status(app / "install.sh").permissions(), fs::perms(0755));
     EXPECT_EQ(readFile(app / "bin/quillant"), readFile(kBinary));
-    r = bash(t.path, "desktop-file-validate \"$1\"", {(app / "share/applications" / (std::string(kId) + ".desktop")).string()});
+    r = bash(t.path(), "desktop-file-validate \"$1\"", {(app / "share/applications" / (std::string(kId) + ".desktop")).string()});
     EXPECT_EQ(r.status, 0) << r.out;
 }
 
 TEST(ReleaseArchive, TheSameInputsGiveTheSameBytes) {
     TempDir t;
-    // Another checkout time, another umask: neither may show in the archive.
-    auto r = bash(t.path, "umask 077; touch \"$1\"/README.md.x 2>/dev/null; rm -f \"$1\"/README.md.x; "
+    // Another umask, another moment: neither may show in the archive.
+    auto r = bash(t.path(), "umask 077; "
                           "SOURCE_DATE_EPOCH=1700000000 \"$1\"/scripts/make-bundle --zip \"$2\" \"$3\" >/dev/null",
-                  {kSource.string(), kBinary.string(), (t.path / "again").string()});
+                  {kSource.string(), kBinary.string(), (t.path() / "again").string()});
     ASSERT_EQ(r.status, 0) << r.out;
-    const fs::path again = t.path / "again" / archive().zip.filename();
+    const fs::path again = t.path() / "again" / archive().zip.filename();
     EXPECT_EQ(readFile(again), readFile(archive().zip));
     EXPECT_EQ(readFile(again.string() + ".sha256"), readFile(archive().zip.string() + ".sha256"));
 }
@@ -165,7 +151,7 @@ TEST(ReleaseArchive, TheSameInputsGiveTheSameBytes) {
 // A missing library on a user's machine would only show when quillant fails to start.
 TEST(ReleaseArchive, NamesThePackageOfEveryLibraryTheProgramLinks) {
     TempDir t;
-    auto r = bash(t.path,
+    auto r = bash(t.path(),
                   "objdump -p \"$1\" | awk '/NEEDED/{print $2}' | while read -r lib; do "
                   "  path=$(ldd \"$1\" | awk -v l=\"$lib\" '$1==l{print $3}'); "
                   "  dpkg -S \"$(realpath \"$path\")\" 2>/dev/null || dpkg -S \"$path\"; "
@@ -178,7 +164,7 @@ TEST(ReleaseArchive, NamesThePackageOfEveryLibraryTheProgramLinks) {
     // What the listed packages bring along themselves is covered too.
     std::string listArgs;
     for (const auto& p : listed) listArgs += " " + p;
-    auto deps = bash(t.path, "dpkg-query -W -f='${Depends}\\n'" + listArgs + " | tr ',|' '\\n\\n' | "
+    auto deps = bash(t.path(), "dpkg-query -W -f='${Depends}\\n'" + listArgs + " | tr ',|' '\\n\\n' | "
                              "sed 's/^ *//; s/[ :].*//' | sort -u");
     ASSERT_EQ(deps.status, 0) << deps.out;
     std::set<std::string> broughtAlong;
@@ -209,12 +195,12 @@ class Installer : public ::testing::TestWithParam<HomeRow> {};
 
 TEST_P(Installer, InstallsLaunchesAndUninstallsExactlyWhatItMade) {
     TempDir t;
-    const fs::path home = t.path / GetParam().homeName;
+    const fs::path home = t.path() / GetParam().homeName;
     // What was there before, including another application's launcher.
     fs::create_directories(home / ".local/share/applications");
     std::ofstream(home / ".local/share/applications/other.desktop") << "[Desktop Entry]\n";
     const auto before = tree(home);
-    const fs::path app = unpack(t.path / "download");
+    const fs::path app = unpack(t.path() / "download");
 
     auto r = bash(home, "\"$1\"/install.sh --autostart", {app.string()});
     ASSERT_EQ(r.status, 0) << r.out;
@@ -238,8 +224,8 @@ TEST_P(Installer, InstallsLaunchesAndUninstallsExactlyWhatItMade) {
     EXPECT_TRUE(fs::exists(login));
 
     // The entries start the installed program, as a GLib desktop would.
-    EXPECT_EQ(launchedPath(launcher, dest / "bin/quillant", t.path), (dest / "bin/quillant").string());
-    EXPECT_EQ(launchedPath(login, dest / "bin/quillant", t.path), (dest / "bin/quillant").string());
+    EXPECT_EQ(launchedPath(launcher, dest / "bin/quillant", t.path()), (dest / "bin/quillant").string());
+    EXPECT_EQ(launchedPath(login, dest / "bin/quillant", t.path()), (dest / "bin/quillant").string());
 
     r = bash(home, "\"$1\"/install.sh --uninstall", {dest.string()});
     ASSERT_EQ(r.status, 0) << r.out;
@@ -253,10 +239,10 @@ INSTANTIATE_TEST_SUITE_P(Homes, Installer,
 
 TEST(Installer, RefusesFoldersThatAreNotItsOwn) {
     TempDir t;
-    const fs::path home = t.path / "home";
+    const fs::path home = t.path() / "home";
     fs::create_directories(home / "Documents");
     std::ofstream(home / "Documents/thesis.txt") << "years of work";
-    const fs::path app = unpack(t.path / "download");
+    const fs::path app = unpack(t.path() / "download");
     for (std::string dest : {home.string(), (home / "Documents").string(), std::string("/usr")}) {
         auto r = bash(home, "\"$1\"/install.sh \"$2\"", {app.string(), dest});
         EXPECT_EQ(r.status, 2) << dest << ": " << r.out;
@@ -272,8 +258,8 @@ TEST(AutostartCommand, WritesAnEntryThatStartsThisVeryProgram) {
     for (std::string folder : {"plain", "a blank", "q\"uote", "dol$lar", "back`tick", "back\\slash", "'single'"}) {
         SCOPED_TRACE(folder);
         TempDir t;
-        const fs::path home = t.path / "home";
-        const fs::path program = t.path / folder / "quillant";
+        const fs::path home = t.path() / "home";
+        const fs::path program = t.path() / folder / "quillant";
         fs::create_directories(program.parent_path());
         fs::copy_file(kBinary, program);
         auto r = bash(home, "\"$1\" autostart status; \"$1\" autostart on && \"$1\" autostart status", {program.string()});
@@ -282,7 +268,7 @@ TEST(AutostartCommand, WritesAnEntryThatStartsThisVeryProgram) {
         const fs::path entry = home / ".config/autostart" / quillant::app::cli::kAutostartFileName;
         r = bash(home, "desktop-file-validate \"$1\"", {entry.string()});
         EXPECT_EQ(r.status, 0) << r.out;
-        EXPECT_EQ(launchedPath(entry, program, t.path), program.string());
+        EXPECT_EQ(launchedPath(entry, program, t.path()), program.string());
 
         // A desktop's own switch turns it off without removing it.
         std::ofstream(entry, std::ios::app) << "Hidden=true\n";

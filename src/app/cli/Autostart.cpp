@@ -1,9 +1,5 @@
 // `quillant autostart on|off|status`: the XDG autostart entry that starts
 // quillant at login.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -11,6 +7,7 @@
 
 #include "app/cli/Commands.h"
 #include "platform/linux/SettingsFileStore.h"
+#include "runtime/AtomicFile.h"
 
 namespace quillant::app::cli {
 
@@ -22,31 +19,6 @@ void say(std::FILE* f, const std::string& line) {
     std::fputs(line.c_str(), f);
     std::fputc('\n', f);
     std::fflush(f);
-}
-
-// Written aside, flushed, then renamed over: a login never reads half an entry.
-void writeAtomically(const fs::path& path, const std::string& text) {
-    fs::path tmp = path;
-    tmp += ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw std::system_error(errno, std::generic_category(), tmp.string());
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int e = errno;
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            throw std::system_error(e, std::generic_category(), tmp.string());
-        }
-        done += std::size_t(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) {
-        int e = errno;
-        ::unlink(tmp.c_str());
-        throw std::system_error(e, std::generic_category(), path.string());
-    }
 }
 
 // Desktops switch an entry off without removing it.
@@ -135,7 +107,9 @@ int autostart(ProgramContext& c, std::string_view verb) {
     }
     try {
         fs::create_directories(folder);
-        writeAtomically(entry, *text);
+        // A login never reads half an entry.
+        if (int error = replaceFileAtomically(entry, *text, 0644))
+            throw std::system_error(error, std::generic_category(), entry.string());
     } catch (const std::exception& e) {
         say(c.err, std::string("quillant: could not write the login entry: ") + e.what());
         return kExitFailure;
