@@ -136,21 +136,21 @@ Updater::Updater(std::shared_ptr<backend::HttpSession> session, WorkRunner& work
 
 std::string Updater::installerScript(long pid, const std::filesystem::path& bundle, const std::filesystem::path& newApp,
                                      const std::filesystem::path& work) {
+    // The new folder is copied beside the old one first and swapped in by two
+    // renames, so that a failed copy (a full disk) leaves the installation as
+    // it was, and it is the old one that starts again.
     const std::string b = shellQuotedPath(bundle);
+    const std::string fresh = b + ".update-new", old = b + ".update-old";
     std::string s;
     s += "#!/bin/bash\nwhile kill -0 ";
     s += std::to_string(pid);
-    s += " 2>/dev/null; do sleep 0.3; done\nrm -rf \"";
-    s += b;
-    s += "\"\ncp -R \"";
-    s += shellQuotedPath(newApp);
-    s += "\" \"";
-    s += b;
-    s += "\"\nsetsid \"";
-    s += b;
-    s += "/bin/quillant\" >/dev/null 2>&1 </dev/null &\nrm -rf \"";
-    s += shellQuotedPath(work);
-    s += "\"";
+    s += " 2>/dev/null; do sleep 0.3; done\n";
+    s += "rm -rf \"" + fresh + "\" \"" + old + "\"\n";
+    s += "if cp -R \"" + shellQuotedPath(newApp) + "\" \"" + fresh + "\" && mv \"" + b + "\" \"" + old + "\"; then mv \"" +
+         fresh + "\" \"" + b + "\" || mv \"" + old + "\" \"" + b + "\"; fi\n";
+    s += "rm -rf \"" + fresh + "\" \"" + old + "\"\n";
+    s += "setsid \"" + b + "/bin/quillant\" >/dev/null 2>&1 </dev/null &\n";
+    s += "rm -rf \"" + shellQuotedPath(work) + "\"";
     return s;
 }
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "testsupport/CoordinatorHarness.h"
@@ -204,11 +205,7 @@ TEST(UpdaterIntegration, AGoodArchiveEndsInTheHandOverScript) {
     ASSERT_EQ(::stat(work[0].c_str(), &folder), 0);
     EXPECT_EQ(folder.st_mode & 07777, 0700u);  // private from the start
     const fs::path script = work[0] / "update.sh";
-    EXPECT_EQ(readFile(script),
-              "#!/bin/bash\nwhile kill -0 4242 2>/dev/null; do sleep 0.3; done\nrm -rf \"" + h.update.bundle.string() +
-                  "\"\ncp -R \"" + (work[0] / "quillant.app").string() + "\" \"" + h.update.bundle.string() +
-                  "\"\nsetsid \"" + h.update.bundle.string() + "/bin/quillant\" >/dev/null 2>&1 </dev/null &\nrm -rf \"" +
-                  work[0].string() + "\"");
+    EXPECT_EQ(readFile(script), Updater::installerScript(4242, h.update.bundle, work[0] / "quillant.app", work[0]));
     struct stat st {};
     ASSERT_EQ(::stat(script.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
@@ -340,6 +337,9 @@ TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
     EXPECT_EQ(readFile(bundle / "VERSION"), "2.0.0");
     EXPECT_FALSE(fs::exists(work));
     EXPECT_TRUE(fs::exists(odd));  // only the bundle and the work folder were touched
+    std::set<std::string> left;
+    for (auto& e : fs::directory_iterator(odd)) left.insert(e.path().filename().string());
+    EXPECT_EQ(left, std::set<std::string>{"quillant"});
     EXPECT_FALSE(fs::exists("pwned"));
     EXPECT_FALSE(fs::exists(odd / "pwned"));
     // The relaunch is detached; give it a generous moment.
@@ -349,9 +349,37 @@ TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
 
 TEST(UpdaterScript, PlainPathsGiveTheScriptByteForByte) {
     EXPECT_EQ(Updater::installerScript(123, "/opt/quillant", "/tmp/w/quillant.app", "/tmp/w"),
-              "#!/bin/bash\nwhile kill -0 123 2>/dev/null; do sleep 0.3; done\nrm -rf \"/opt/quillant\"\ncp -R "
-              "\"/tmp/w/quillant.app\" \"/opt/quillant\"\nsetsid \"/opt/quillant/bin/quillant\" >/dev/null 2>&1 "
-              "</dev/null &\nrm -rf \"/tmp/w\"");
+              "#!/bin/bash\n"
+              "while kill -0 123 2>/dev/null; do sleep 0.3; done\n"
+              "rm -rf \"/opt/quillant.update-new\" \"/opt/quillant.update-old\"\n"
+              "if cp -R \"/tmp/w/quillant.app\" \"/opt/quillant.update-new\" && mv \"/opt/quillant\" "
+              "\"/opt/quillant.update-old\"; then mv \"/opt/quillant.update-new\" \"/opt/quillant\" || mv "
+              "\"/opt/quillant.update-old\" \"/opt/quillant\"; fi\n"
+              "rm -rf \"/opt/quillant.update-new\" \"/opt/quillant.update-old\"\n"
+              "setsid \"/opt/quillant/bin/quillant\" >/dev/null 2>&1 </dev/null &\n"
+              "rm -rf \"/tmp/w\"");
+}
+
+// Run by bash for real: a copy that fails (here: the new folder is gone)
+// leaves the installation as it was, and the old one starts again.
+TEST(UpdaterScript, AFailedCopyKeepsTheInstallationAndStartsItAgain) {
+    TempDir root;
+    const fs::path bundle = root.path() / "opt/quillant";
+    const fs::path work = root.path() / "quillant-update-TEST";
+    const fs::path record = root.path() / "relaunched";
+    makeBundle(bundle, "1.0.0", record);
+    fs::create_directories(work);
+    const std::string script = Updater::installerScript(999999999, bundle, work / "quillant.app", work);
+    placeFile(root.path() / "update.sh", script, fs::perms(0755));
+    ASSERT_EQ(linux_platform::runAndWait("/bin/bash", {(root.path() / "update.sh").string()}), 0);
+    EXPECT_EQ(readFile(bundle / "VERSION"), "1.0.0");
+    EXPECT_EQ(fs::status(bundle / "bin/quillant").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+    EXPECT_FALSE(fs::exists(work));
+    std::set<std::string> left;
+    for (auto& e : fs::directory_iterator(root.path() / "opt")) left.insert(e.path().filename().string());
+    EXPECT_EQ(left, std::set<std::string>{"quillant"});
+    for (int i = 0; i < 200 && !fs::exists(record); ++i) std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(readFile(record), (bundle / "bin/quillant").string() + "\n");
 }
 
 // unzip reads anything that begins with "-" as options, wherever it stands.
