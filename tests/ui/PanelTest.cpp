@@ -186,15 +186,23 @@ TEST(Panel, ReplacingAKeyInTheKeySectionSavesIt) {
 }
 
 TEST(Panel, ClosingForgetsTheTypedKey) {
-    PanelHarness h;
-    h.start();
-    h.open();
-    auto* field = h.find<ui::SecretField>("promptField");
-    QTest::keyClicks(field, "ql_unsaved");
-    h.panel->hide();
-    EXPECT_TRUE(h.panel->tokenInput().empty());
-    EXPECT_TRUE(field->text().isEmpty());
-    EXPECT_FALSE(h.find<QPushButton>("promptSaveButton")->isEnabled());
+    for (bool escape : {false, true}) {
+        SCOPED_TRACE(escape ? "Escape" : "clicked elsewhere");
+        PanelHarness h;
+        h.start();
+        h.open();
+        auto* field = h.find<ui::SecretField>("promptField");
+        QTest::keyClicks(field, "ql_unsaved");
+        if (escape)
+            QTest::keyClick(field, Qt::Key_Escape);
+        else
+            h.panel->hide();
+        EXPECT_FALSE(h.panel->isVisible());
+        EXPECT_TRUE(h.panel->tokenInput().empty());
+        EXPECT_TRUE(field->text().isEmpty());
+        EXPECT_FALSE(h.find<QPushButton>("promptSaveButton")->isEnabled());
+        EXPECT_EQ(h.tokens.load(), std::nullopt);
+    }
 }
 
 // --- the hotkey row ---
