@@ -152,10 +152,10 @@ TEST_P(ProgramSignal, ServesUntilSignalledAndStopsCleanly) {
     int port = std::stoi(match[1]);
 
     httplib::Client client("127.0.0.1", port);
-    Answer answer = toAnswer(client.Post("/v1/fix", {{"Authorization", "Bearer " + key}}, fixBody("hello  world"),
+    Answer answer = toAnswer(client.Post("/v1/fix", {{"Authorization", "Bearer " + key}}, fixBody("hello  world. i think teh report is redy."),
                                          "application/json"));
     EXPECT_EQ(answer.status, 200);
-    EXPECT_EQ(answer.json()["corrected"], "Hello world");
+    EXPECT_EQ(answer.json()["corrected"], "Hello world. I think the report is ready.");  // with the dictionary
 
     child.signal(GetParam());
     EXPECT_EQ(child.wait(), 0) << child.err();
