@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <map>
 #include <set>
 
 namespace quillant::service {
@@ -168,11 +167,15 @@ Speller::Speller(const std::string& language, const SpellerPaths& paths) : langu
         if (line.rfind("TRY", 0) != 0) continue;
         std::string letters = encoding_ == "UTF-8" ? line.substr(3) : convert(line.substr(3), "UTF-8", encoding_.c_str());
         std::set<char32_t> seen;
+        // English words with accents are few and listed as such: trying only
+        // a-z there makes a third fewer look-ups.
         for (char32_t c : toUtf32(letters))
-            if ((u_islower(UChar32(c)) || c == '\'') && seen.insert(c).second) alphabet_.push_back(c);
+            if ((u_islower(UChar32(c)) || c == '\'') && (!isEnglish() || c < 0x80) && seen.insert(c).second)
+                alphabet_.push_back(c);
         break;
     }
     if (alphabet_.empty()) alphabet_ = U"abcdefghijklmnopqrstuvwxyz";
+    for (char32_t c : alphabet_) alphabetPieces_.push_back(toUtf8(std::u32string_view(&c, 1)));
 
     if (isEnglish()) {
         for (const char* word : kTechnicalWords) hunspell_->add(word);
@@ -200,11 +203,17 @@ void Speller::loadRanks(const fs::path& dir) {
                              [](std::uint64_t a, std::uint64_t b) { return (a & ~0xFull) == (b & ~0xFull); }),
                  ranks_.end());
     ranks_.shrink_to_fit();
+    filter_.assign(kFilterBits / 64, 0);
+    for (std::uint64_t entry : ranks_)
+        for (std::uint64_t bit : {(entry >> 4) & (kFilterBits - 1), (entry >> 40) & (kFilterBits - 1)})
+            filter_[bit / 64] |= std::uint64_t(1) << (bit % 64);
 }
 
 int Speller::rankOf(std::string_view word) const {
     if (ranks_.empty()) return -1;
     std::uint64_t key = hashOf(word);
+    for (std::uint64_t bit : {(key >> 4) & (kFilterBits - 1), (key >> 40) & (kFilterBits - 1)})
+        if (!(filter_[bit / 64] >> (bit % 64) & 1)) return kUnranked;
     auto it = std::lower_bound(ranks_.begin(), ranks_.end(), key);
     if (it != ranks_.end() && (*it & ~0xFull) == key) return int(*it & 0xF);
     return kUnranked;
@@ -235,50 +244,73 @@ bool Speller::accepts(std::string_view word) const { return spell(normalisedApos
 
 std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) const {
     std::u32string typed = toUtf32(normalisedApostrophes(lowerWord));
-    std::map<std::u32string, double> costs;  // ordered, so that ties break the same way every time
-    auto consider = [&](std::u32string word, double cost) {
-        auto [it, inserted] = costs.try_emplace(std::move(word), cost);
-        if (!inserted) it->second = std::min(it->second, cost);
+    std::vector<std::string> pieces;  // the typed word's code points, in UTF-8
+    for (char32_t c : typed) pieces.push_back(toUtf8(std::u32string_view(&c, 1)));
+    const bool lists = !ranks_.empty();
+
+    // Every word one edit away is built in one buffer; with frequency lists,
+    // only listed words are kept (a list look-up costs nanoseconds, a
+    // dictionary look-up microseconds) and the dictionary confirms them after.
+    std::vector<SpellingCandidate> found;
+    std::string word;
+    auto consider = [&](double cost) {
+        if (word.empty()) return;
+        if (lists) {
+            int rank = rankOf(word);
+            if (rank != kUnranked) found.push_back({word, cost + kRarityCost[rank]});
+        } else if (spell(word)) {
+            found.push_back({word, cost + kNoListRarityCost});
+        }
     };
-    for (std::size_t i = 0; i < typed.size(); ++i) {
-        std::u32string w = typed;
-        w.erase(i, 1);
-        consider(std::move(w), droppedCost(typed, i));
+    auto build = [&](std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to; ++k) word += pieces[k];
+    };
+    const std::size_t n = typed.size();
+    for (std::size_t i = 0; i < n; ++i) {  // a letter too many
+        word.clear();
+        build(0, i);
+        build(i + 1, n);
+        consider(droppedCost(typed, i));
     }
-    for (std::size_t i = 0; i + 1 < typed.size(); ++i) {
+    for (std::size_t i = 0; i + 1 < n; ++i) {  // two letters swapped
         if (typed[i] == typed[i + 1]) continue;
-        std::u32string w = typed;
-        std::swap(w[i], w[i + 1]);
-        consider(std::move(w), 0.5 + (i == 0 ? kFirstLetterCost : 0.0));
+        word.clear();
+        build(0, i);
+        word += pieces[i + 1];
+        word += pieces[i];
+        build(i + 2, n);
+        consider(0.5 + (i == 0 ? kFirstLetterCost : 0.0));
     }
-    for (std::size_t i = 0; i < typed.size(); ++i) {
-        for (char32_t c : alphabet_) {
+    for (std::size_t i = 0; i < n; ++i) {  // a wrong letter
+        for (std::size_t a = 0; a < alphabet_.size(); ++a) {
+            char32_t c = alphabet_[a];
             if (c == typed[i] || c == '\'') continue;
-            std::u32string w = typed;
-            w[i] = c;
-            consider(std::move(w), replacedCost(typed[i], c) + (i == 0 ? kFirstLetterCost : 0.0));
+            word.clear();
+            build(0, i);
+            word += alphabetPieces_[a];
+            build(i + 1, n);
+            consider(replacedCost(typed[i], c) + (i == 0 ? kFirstLetterCost : 0.0));
         }
     }
-    for (std::size_t i = 0; i <= typed.size(); ++i) {
-        for (char32_t c : alphabet_) {
-            if (c == '\'' && (i == 0 || i == typed.size())) continue;
-            std::u32string w = typed;
-            w.insert(i, 1, c);
-            consider(std::move(w), addedCost(typed, i, c));
+    for (std::size_t i = 0; i <= n; ++i) {  // a letter missing
+        for (std::size_t a = 0; a < alphabet_.size(); ++a) {
+            char32_t c = alphabet_[a];
+            if (c == '\'' && (i == 0 || i == n)) continue;
+            word.clear();
+            build(0, i);
+            word += alphabetPieces_[a];
+            build(i, n);
+            consider(addedCost(typed, i, c));
         }
     }
 
-    std::vector<SpellingCandidate> found;
-    for (const auto& [word, cost] : costs) {
-        if (word.empty()) continue;
-        std::string utf8 = toUtf8(word);
-        int rank = rankOf(utf8);
-        // With frequency lists, only listed words are looked up: a dictionary
-        // look-up costs microseconds, a list look-up a few dozen nanoseconds.
-        if (rank == kUnranked || !spell(utf8)) continue;
-        found.push_back({utf8, cost + (rank < 0 ? kNoListRarityCost : kRarityCost[rank])});
-    }
-    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.score < b.score; });
+    // One entry per word, at its cheapest; then the dictionary's word.
+    std::sort(found.begin(), found.end(),
+              [](const auto& x, const auto& y) { return x.word != y.word ? x.word < y.word : x.score < y.score; });
+    found.erase(std::unique(found.begin(), found.end(), [](const auto& x, const auto& y) { return x.word == y.word; }),
+                found.end());
+    if (lists) std::erase_if(found, [&](const SpellingCandidate& c) { return !spell(c.word); });
+    std::stable_sort(found.begin(), found.end(), [](const auto& x, const auto& y) { return x.score < y.score; });
     return found;
 }
 

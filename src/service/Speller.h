@@ -83,7 +83,12 @@ private:
     std::unique_ptr<Hunspell> hunspell_;
     std::string encoding_;          // the dictionary's own; words are converted when not UTF-8
     std::u32string alphabet_;       // lower-case letters tried in candidates
+    std::vector<std::string> alphabetPieces_;  // the same, in UTF-8
     std::vector<std::uint64_t> ranks_;  // sorted: word hash with the rank class in the low 4 bits
+    // A Bloom filter over ranks_ (two bits a word): most strings one edit
+    // away are not words, and this tells so without searching ranks_.
+    static constexpr std::uint64_t kFilterBits = std::uint64_t(1) << 22;
+    std::vector<std::uint64_t> filter_;
     mutable std::mutex mutex_;      // Hunspell is not safe to share between threads
 };
 

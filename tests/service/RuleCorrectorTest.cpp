@@ -164,6 +164,22 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"letter_lists", "Take x, y and i as inputs, then i know.", "Take x, y and i as inputs, then I know."}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Requests are served by several threads at once, all with one dictionary.
+TEST(RuleCorrectorThreads, OneDictionaryServesConcurrentRequests) {
+    RuleCorrector corrector(spellers::americanSpeller());
+    const std::string text = "i think teh report is redy. the goverment's documemt is finaly here, probaly.";
+    const std::string expected = corrector.correct(text);
+    ASSERT_EQ(expected, "I think the report is ready. The government's document is finally here, probably.");
+    std::vector<std::string> results(4);
+    std::vector<std::thread> threads;
+    for (auto& result : results)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 30; ++i) result = corrector.correct(text);
+        });
+    for (auto& t : threads) t.join();
+    for (const auto& result : results) EXPECT_EQ(result, expected);
+}
+
 TEST(TextScan, TokensJoinBackToTheInput) {
     for (std::string text : {std::string("a, b  c\r\nd\te@f.g `h` ```i``` @j.k. http://l/m)."),
                              std::string("bad \xff\xfe utf8 \xc3"), std::string("\u2028x\u2029y\u0085"),
