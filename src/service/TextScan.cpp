@@ -65,10 +65,25 @@ bool isAsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= '
 bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // "example.com", "docs.python.org/3/", "main.cpp", "Node.js": dotted labels
-// whose last one has two letters or more. Not "e.g" nor "3.5".
+// whose last one has two letters or more (not "e.g" nor "3.5"); a host with
+// a port; an IPv4 address.
 bool isDomainOrFileName(std::string_view run) {
     std::size_t end = run.find_first_of("/:?#");
     std::string_view host = run.substr(0, end);
+    // "localhost:8080", "127.0.0.1:3000/x", "10.0.0.2".
+    auto digitsFrom = [&](std::size_t i) {
+        std::size_t j = i;
+        while (j < run.size() && run[j] >= '0' && run[j] <= '9') ++j;
+        return j > i && (j == run.size() || run[j] == '/') ? j : 0;
+    };
+    bool hostName = !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+        return isAsciiAlnum(c) || c == '.' || c == '-';
+    });
+    if (hostName && end != std::string_view::npos && run[end] == ':' && digitsFrom(end + 1)) return true;
+    if (std::count(host.begin(), host.end(), '.') == 3 &&
+        std::all_of(host.begin(), host.end(), [](char c) { return c == '.' || (c >= '0' && c <= '9'); }) &&
+        host.find("..") == std::string_view::npos && host.front() != '.' && host.back() != '.')
+        return true;
     if (host.empty() || host.front() == '.' || host.back() == '.') return false;
     std::size_t dots = 0;
     for (char c : host) {

@@ -137,6 +137,17 @@ TEST_F(ProgramTest, AMissingKeysFileIsReported) {
     EXPECT_THAT(child.err(), HasSubstr("cannot read the keys file"));
 }
 
+TEST_F(ProgramTest, AMissingDictionaryIsReported) {
+    {
+        Child add({"--add-key"}, env());
+        ASSERT_EQ(add.wait(), 0);
+    }
+    Child child({"--port", "0", "--language", "xx_YY"}, env());
+    EXPECT_EQ(child.wait(), 1);
+    EXPECT_THAT(child.err(), HasSubstr("no dictionary for the language \"xx_YY\"; installed:"));
+    EXPECT_THAT(child.err(), HasSubstr("en_US"));
+}
+
 class ProgramSignal : public ProgramTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ProgramSignal, ServesUntilSignalledAndStopsCleanly) {

@@ -44,9 +44,7 @@ TEST_P(Rules, WithoutADictionaryNothingElseChanges) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RuleCorrector, Rules,
-    ::testing::Values(
+const std::vector<RuleCase> kRuleCases = {
         // Repeated words.
         RuleCase{"repeated_word", "We met the the team.", "We met the team."},
         RuleCase{"repeated_word_thrice", "It is a a a test.", "It is a test."},
@@ -125,6 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"channel_at_start", "#general is where teh team talks.", "#general is where the team talks."},
         RuleCase{"channel_mid_text", "post it in #teh-channel , thanks.", "Post it in #teh-channel, thanks."},
         RuleCase{"url_without_scheme", "see example.com/teh-docs and docs.pyton.org.", "See example.com/teh-docs and docs.pyton.org."},
+        RuleCase{"hosts_and_addresses", "try localhost:8080/teh or 127.0.0.1:3000/redy or 10.0.0.2 , teh end",
+                 "try localhost:8080/teh or 127.0.0.1:3000/redy or 10.0.0.2, the end"},
         RuleCase{"file_names", "edit teh.txt and Recieve.cpp now", "edit teh.txt and Recieve.cpp now"},
         RuleCase{"paths", "open /home/alice/teh-notes or ~/teh/notes and C:\\Users\\teh",
                  "open /home/alice/teh-notes or ~/teh/notes and C:\\Users\\teh"},
@@ -161,8 +161,33 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"list_of_marks", "Use ! , ; or ? to end.", "Use ! , ; or ? to end."},
         RuleCase{"imaginary_unit", "The imaginary unit i is a root, so z = 3 + i and i squared is -1.",
                  "The imaginary unit i is a root, so z = 3 + i and i squared is -1."},
-        RuleCase{"letter_lists", "Take x, y and i as inputs, then i know.", "Take x, y and i as inputs, then I know."}),
-    [](const auto& info) { return std::string(info.param.name); });
+        RuleCase{"letter_lists", "Take x, y and i as inputs, then i know.", "Take x, y and i as inputs, then I know."},
+};
+
+INSTANTIATE_TEST_SUITE_P(RuleCorrector, Rules, ::testing::ValuesIn(kRuleCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Rules meet each other across sentences and lines: any two fixtures joined
+// still correct to a text that a second pass leaves as it is.
+TEST(RuleCorrectorIdempotence, HoldsForJoinedFixtures) {
+    RuleCorrector corrector(spellers::americanSpeller());
+    for (std::size_t i = 0; i < kRuleCases.size(); ++i) {
+        const std::string& a = kRuleCases[i].input;
+        const std::string& b = kRuleCases[(i * 7 + 3) % kRuleCases.size()].input;
+        for (const std::string& joined : {a + " " + b, a + ". " + b, a + "\n\n" + b, b + " , " + a}) {
+            std::string once = corrector.correct(joined);
+            EXPECT_EQ(corrector.correct(once), once) << "from: " << joined;
+        }
+    }
+}
+
+// The dictionary decides which spellings are right.
+TEST(RuleCorrectorLanguages, BritishKeepsBritishSpellings) {
+    const std::string text = "the colour and flavour of teh organisation.";
+    EXPECT_EQ(RuleCorrector(spellers::britishSpeller()).correct(text), "The colour and flavour of the organisation.");
+    EXPECT_EQ(RuleCorrector(spellers::americanSpeller()).correct(text), "The color and flavor of the organization.");
+    EXPECT_EQ(RuleCorrector(spellers::britishSpeller()).correct("the goverment's color"), "the government's colour");
+}
 
 // Requests are served by several threads at once, all with one dictionary.
 TEST(RuleCorrectorThreads, OneDictionaryServesConcurrentRequests) {
