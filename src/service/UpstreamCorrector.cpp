@@ -128,7 +128,8 @@ std::string UpstreamCorrector::correct(std::string_view text) {
     std::string corrected = tidyModelAnswer(ask(text), text);
     if (text::trimmed(corrected).empty())
         throw CorrectionError(502, "upstream_bad_answer", "The correction model gave an empty answer");
-    if (const ProtectedSpan* altered = firstAlteredSpan(protectedSpans(text), corrected)) {
+    const std::vector<ProtectedSpan> kept = protectedSpans(text);
+    if (const ProtectedSpan* altered = firstAlteredSpan(kept, corrected)) {
         log_.error(std::string("the model's answer changed ") + altered->what + "; using the rule corrector for this text");
         return fallback_.correct(text);
     }
