@@ -64,6 +64,17 @@ void BM_CorrectWord(benchmark::State& state) {
 }
 BENCHMARK(BM_CorrectWord)->Unit(benchmark::kMicrosecond);
 
+// Without frequency lists (other languages) every candidate goes to Hunspell.
+void BM_CorrectWordWithoutLists(benchmark::State& state) {
+    SpellerPaths noLists;
+    noLists.wordListDir = "/nonexistent";
+    const Speller speller("en_US", noLists);
+    const std::vector<std::string> words = {"goverment", "redy", "documemt", "finaly", "kubectl", "xqzvbnm"};
+    std::size_t i = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(speller.correction(words[i++ % words.size()]));
+}
+BENCHMARK(BM_CorrectWordWithoutLists)->Unit(benchmark::kMicrosecond);
+
 // Heap held by one loaded dictionary with its frequency lists.
 void BM_LoadDictionary(benchmark::State& state) {
     const char* language = state.range(0) == 0 ? "en_US" : "en_GB";

@@ -3,6 +3,7 @@
 #include <hunspell/hunspell.hxx>
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
+#include <unicode/unorm2.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -99,7 +100,18 @@ double addedCost(const std::u32string& typed, std::size_t i, char32_t missing) {
     return first + 0.8;
 }
 
+// The letter without its accents: 'e' for 'é'.
+char32_t baseLetter(char32_t c) {
+    if (c < 0x80) return c;
+    UErrorCode status = U_ZERO_ERROR;
+    const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
+    UChar decomposed[8];
+    int32_t length = U_SUCCESS(status) ? unorm2_getDecomposition(nfd, UChar32(c), decomposed, 8, &status) : 0;
+    return U_SUCCESS(status) && length > 0 && decomposed[0] < 0x80 ? char32_t(decomposed[0]) : c;
+}
+
 double replacedCost(char32_t typed, char32_t intended) {
+    if (baseLetter(typed) == baseLetter(intended)) return 0.4;  // an accent left out or wrong: "cafe"
     if (adjacentKeys(typed, intended)) return 0.6;
     if (isVowel(typed) && isVowel(intended)) return 0.7;  // "seperate"
     return 1.0;

@@ -163,10 +163,10 @@ namespace {
 
 bool isLineBreak(UChar32 c) { return c == '\n' || c == '\r' || c == 0x85 || c == 0x2028 || c == 0x2029; }
 
-// The end of a short quotation opened at pos, or npos. The closing mark is on
+// The end of a short quotation whose opening mark ends at afterOpen, or npos. The closing mark is on
 // the same line, follows a non-blank, and (for an apostrophe-like mark) is
 // not followed by a letter, so "don't" closes nothing.
-std::size_t quotationEnd(std::string_view text, std::size_t pos, std::size_t afterOpen, UChar32 open) {
+std::size_t quotationEnd(std::string_view text, std::size_t afterOpen, UChar32 open) {
     UChar32 close = open == 0x201C ? 0x201D : open == 0x2018 ? 0x2019 : open;
     bool apostrophe = close == '\'' || close == 0x2019;
     std::size_t next = 0;
@@ -188,7 +188,6 @@ std::size_t quotationEnd(std::string_view text, std::size_t pos, std::size_t aft
         if (words > kMaxQuotedWords) return std::string_view::npos;
         at = next;
     }
-    (void)pos;
     return std::string_view::npos;
 }
 
@@ -277,7 +276,7 @@ std::vector<Token> tokenize(std::string_view text) {
             }
         }
         if ((c == '"' || c == '\'' || c == 0x201C || c == 0x2018) && !isWordChar(before)) {
-            if (std::size_t end = quotationEnd(text, pos, next, c); end != std::string_view::npos) {
+            if (std::size_t end = quotationEnd(text, next, c); end != std::string_view::npos) {
                 emit(TokenKind::quoted, pos, end);
                 pos = end;
                 continue;

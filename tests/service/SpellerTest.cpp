@@ -1,4 +1,6 @@
+#include "ServiceTestSupport.h"
 #include "SpellerFixture.h"
+#include "service/RuleCorrector.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -93,6 +95,29 @@ TEST(Speller, AMissingDictionaryIsAClearError) {
     } catch (const SpellerError& e) {
         EXPECT_THAT(e.what(), HasSubstr("none is installed"));
     }
+}
+
+// A dictionary of another language in its own 8-bit encoding, as older
+// dictionaries are: words go to Hunspell converted, and come back as UTF-8.
+TEST(Speller, ConvertsToTheDictionarysEncoding) {
+    quillant::service::testing::TempDir dir;
+    quillant::service::testing::writeFile(dir.path() / "xx_LATIN.aff", "SET ISO8859-1\nTRY aeiouc\xe7\xe9lnrst\n");
+    quillant::service::testing::writeFile(dir.path() / "xx_LATIN.dic", "3\ncaf\xe9\nfa\xe7" "ade\nlune\n");
+    SpellerPaths paths;
+    paths.dictionaryDirs = {dir.path()};
+    Speller speller("xx_LATIN", paths);
+    EXPECT_FALSE(speller.isEnglish());
+    EXPECT_EQ(speller.rankedWordCount(), 0u);
+    EXPECT_TRUE(speller.accepts("caf\u00E9"));
+    EXPECT_TRUE(speller.accepts("fa\u00E7ade"));
+    EXPECT_FALSE(speller.accepts("cafe"));
+    EXPECT_EQ(speller.correction("cafe").value_or(""), "caf\u00E9");
+    EXPECT_EQ(speller.correction("facade").value_or(""), "fa\u00E7ade");
+    EXPECT_EQ(speller.correction("lnue").value_or(""), "lune");
+    EXPECT_EQ(Speller::installedLanguages(paths), std::vector<std::string>{"xx_LATIN"});
+
+    // The English list and the English "i" stay out of another language.
+    EXPECT_EQ(RuleCorrector(speller).correct("we think teh cafe is nice, i guess"), "we think teh caf\u00E9 is nice, i guess");
 }
 
 TEST(Speller, WorksWithoutFrequencyLists) {
