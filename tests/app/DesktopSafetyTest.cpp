@@ -109,7 +109,7 @@ protected:
 
     Process startQuillant() {
         auto p = Process::start({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, env, false, true);
-        EXPECT_TRUE(waitForLine(p, "quillant started; hotkey ⌥⇧G armed", 30s));
+        EXPECT_TRUE(waitForLine(p, "quillant started; hotkey Alt+Shift+G armed", 30s));
         return p;
     }
 
