@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
     Program, ProgramFix,
     ::testing::Values(
         FixRow{"corrected", true, "teh  cat sat .", 0, "The cat sat.", ""},
-        FixRow{"mentions_kept", true, "thanks @Ann for teh notes", 0, "Thanks @Ann for the notes", ""},
+        FixRow{"mentions_kept", true, "Thanks @Ann for teh notes.", 0, "Thanks @Ann for the notes.", ""},
         FixRow{"no_key", false, "text", 1, "", "Enter API key to start"},
         FixRow{"empty", true, "", 1, "", "Empty selection"},
         FixRow{"over_the_cap", true, std::string(1501, 'a'), 1, "", "Selection too long (1501 / 1500)"}),
