@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMenu>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -29,6 +30,7 @@
 #include "platform/linux/x11/XTestAccessibilityGate.h"
 #include "platform/linux/x11/XTestKeyEventPoster.h"
 #include "runtime/ThreadWorkRunner.h"
+#include "ui/TrayIcon.h"
 
 namespace quillant::app {
 
@@ -148,10 +150,19 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
         executor, logger, accessibility, broker, synth, tokens, preferences, *hotKeys, session, context.serviceURL,
         workRunner, update, build::kVersion});
 
+    auto tray = std::make_unique<ui::TrayIcon>(executor, *coordinator, logger);
+    // A stand-in for the panel: a click offers Quit.
+    QMenu trayMenu;
+    trayMenu.addAction(QStringLiteral("Quit quillant"), [] { QApplication::quit(); });
+    QObject::connect(tray.get(), &ui::TrayIcon::activated, &trayMenu, [&trayMenu](QRect icon, QPoint pointer) {
+        trayMenu.popup(icon.isEmpty() ? pointer : icon.bottomLeft());
+    });
+
     const int status = application.exec();
 
     // The hotkey is given back with the coordinator; what we hold on the
     // clipboard (the user's own content, restored) goes to a clipboard manager.
+    tray.reset();
     coordinator.reset();
     hotKeys.reset();
     if (clipboard->ownsClipboard()) clipboard->handOverToClipboardManager();
