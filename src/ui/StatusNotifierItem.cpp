@@ -206,7 +206,6 @@ void StatusNotifierItem::update(bool registered, bool hostRegistered) {
     settled_ = true;
     if (shown != shown_) {
         shown_ = shown;
-        if (shown_) emit object_->NewIcon();  // a host that came back reads the current picture
         emit shownChanged(shown_);
     }
     if (!wasSettled) emit settledChanged();
