@@ -1,6 +1,7 @@
 // The tray icon against real tray hosts on a private X server and a private
 // session bus: trayer (XEmbed) and a StatusNotifierWatcher with a host.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include <QApplication>
@@ -326,4 +327,37 @@ TEST_F(TrayHosts, WithBothKindsOfHostOnlyTheStatusNotifierItemShows) {
     auto tree = Process::start({"xwininfo", "-root", "-tree"}, world.env(), true);
     const std::string windows = tree.readAll(10s);
     EXPECT_EQ(windows.find("22x22"), std::string::npos) << "an XEmbed icon docked as well:\n" << windows;
+}
+
+TEST_F(TrayHosts, TheProgramShowsItsIconOnTheHostAndWarnsOfAHotkeyWithoutAKey) {
+    Watcher watcher;
+    TempDir home;
+    auto env = world.env();
+    env.push_back("HOME=" + home.path().string());
+    env.push_back("XDG_CONFIG_HOME=" + (home.path() / "config").string());
+    env.push_back("QUILLANT_LOG=stderr");
+    env.push_back("QUILLANT_SERVICE_URL=http://127.0.0.1:9");
+    auto program = Process::start({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, env, false, true);
+    std::string log;
+    auto sawLine = [&](const std::string& needle) {
+        while (auto line = program.readLine(0ms)) log += *line + "\n";
+        return log.find(needle) != std::string::npos;
+    };
+    ASSERT_TRUE(watcher.waitFor([&] { return sawLine("quillant started") && !watcher.icons().empty(); }, 20s)) << log;
+    ASSERT_TRUE(watcher.waitFor([&] { return sawLine("tray icon shown on the StatusNotifierItem host"); }, 5s)) << log;
+    const IconLine first = watcher.icons().front();
+    EXPECT_FALSE(isAmber(first.r, first.g, first.b) || isGreen(first.r, first.g, first.b));
+
+    ASSERT_EQ(run({"xdotool", "key", "alt+shift+g"}), 0);
+    EXPECT_TRUE(watcher.waitFor([&] {
+        auto& i = watcher.icons();
+        return sawLine("no API key is set") && isAmber(i.back().r, i.back().g, i.back().b);
+    }, 10s)) << log;
+    // Back to the still glyph when the flash is over.
+    EXPECT_TRUE(watcher.waitFor([&] {
+        auto& i = watcher.icons();
+        return std::abs(i.back().alpha - first.alpha) < 0.001 && !isAmber(i.back().r, i.back().g, i.back().b);
+    }, 5s));
+    ::kill(program.pid(), SIGTERM);
+    EXPECT_EQ(program.wait(10s), 0);
 }
