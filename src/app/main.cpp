@@ -44,6 +44,8 @@ int main(int argc, char** argv) {
     if (is({"key", "status"})) return cli::keyStatus(context);
     if (is({"fix"})) return cli::fix(context);
     if (is({"inspect"})) return cli::inspect(context);
+    for (std::string_view verb : {"on", "off", "status"})
+        if (is({"autostart", verb})) return cli::autostart(context, verb);
 
     std::string given;
     for (auto a : args) given += (given.empty() ? "" : " ") + std::string(a);

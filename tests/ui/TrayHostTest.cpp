@@ -17,6 +17,8 @@
 
 #include "platform/linux/qt/QtExecutor.h"
 #include "testsupport/RecordingLogger.h"
+#include "testsupport/Process.h"
+#include "testsupport/TempDir.h"
 #include "testsupport/X11TestHarness.h"
 #include "ui/TrayIcon.h"
 

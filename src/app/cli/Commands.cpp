@@ -86,6 +86,8 @@ const char* usageText() {
            "  key status    check the stored key with the service: connected, invalid, offline or absent\n"
            "  fix           correct standard input and write the result to standard output\n"
            "  inspect       show what a fix would capture from the clipboard (types, Slack mentions)\n"
+           "  autostart on|off|status\n"
+           "                start quillant at login (or not), or tell whether it does\n"
            "  --version     print the version\n"
            "  --help        print this help\n"
            "\n"
