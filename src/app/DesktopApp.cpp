@@ -7,7 +7,8 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QMenu>
+#include <QCursor>
+#include <QDesktopServices>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -20,16 +21,21 @@
 #include "hotkey/HotKeysController.h"
 #include "hotkey/KeyCombo.h"
 #include "hotkey/Preferences.h"
+#include "hotkey/ShortcutStyle.h"
+#include "platform/linux/InstanceChannel.h"
 #include "platform/linux/CurlHttpSession.h"
 #include "platform/linux/JournalLogger.h"
 #include "platform/linux/PosixProcess.h"
 #include "platform/linux/SettingsFileStore.h"
 #include "platform/linux/qt/QtExecutor.h"
+#include "platform/linux/qt/QtKeyDownMonitor.h"
 #include "platform/linux/x11/X11Clipboard.h"
 #include "platform/linux/x11/X11HotKeyService.h"
 #include "platform/linux/x11/XTestAccessibilityGate.h"
 #include "platform/linux/x11/XTestKeyEventPoster.h"
 #include "runtime/ThreadWorkRunner.h"
+#include "ui/AccessibilityHelp.h"
+#include "ui/MenuBarView.h"
 #include "ui/TrayIcon.h"
 
 namespace quillant::app {
@@ -47,25 +53,46 @@ public:
                                                    hotkey::EventHotKeyID id) override {
         auto result = inner_.registerEventHotKey(keyCode, modifiers, id);
         if (result.status != hotkey::noErr || !result.handle) {
-            const std::string combo = hotkey::KeyCombo(keyCode, modifiers).description();
+            const std::string combo =
+                hotkey::describeCombo(hotkey::KeyCombo(keyCode, modifiers), hotkey::ShortcutStyle::linuxWords, "?");
             const std::string line = "hotkey " + combo + " could not be armed: another program holds it (status " +
                                      std::to_string(result.status) + ")";
             log_.error(line);
             std::fprintf(err_, "quillant: %s\n", line.c_str());
             std::fflush(err_);
         }
+        refused_ = result.status != hotkey::noErr || !result.handle;
         return result;
     }
     void unregisterEventHotKey(hotkey::EventHotKeyRef handle) override { inner_.unregisterEventHotKey(handle); }
     std::optional<hotkey::EventHandlerRef> installEventHandler(EventCallback callback) override {
         return inner_.installEventHandler(std::move(callback));
     }
+    bool lastRefused() const { return refused_; }
 
 private:
     hotkey::HotKeyService& inner_;
     CategoryLogger log_;
     std::FILE* err_;
+    bool refused_ = false;
 };
+
+// What a later start or the command line asks of the running agent.
+std::string answerRequest(const std::string& command, const std::string& argument, AppCoordinator& coordinator,
+                          ui::MenuBarView& panel, CategoryLogger& log) {
+    if (command == "show-panel") {
+        panel.popUpAt({}, QCursor::pos());
+        log.info("panel opened for another start of quillant");
+        return "ok";
+    }
+    if (command == "key-set") return coordinator.saveBackendToken(argument) ? "ok" : "error Failed to save key";
+    if (command == "key-clear") {
+        coordinator.clearBackendToken();
+        return "ok";
+    }
+    if (command == "ping") return std::string("ok quillant ") + build::kVersion;
+    return "error unknown request: " + command;
+}
 
 }  // namespace
 
@@ -81,6 +108,32 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
         std::fputs("quillant: cannot find your home directory (set HOME)\n", context.err);
         return cli::kExitFailure;
     }
+    // One agent per session: a later start opens the running one's panel.
+    const auto runtimeFolder = linux_platform::privateRuntimeFolder(context.xdgRuntimeDir);
+    if (!runtimeFolder.path) {
+        std::fprintf(context.err, "quillant: %s\n", runtimeFolder.error.c_str());
+        return cli::kExitFailure;
+    }
+    const std::string instanceName = linux_platform::instanceName(display);
+    std::string claimError;
+    auto instance = linux_platform::InstanceServer::claim(*runtimeFolder.path, instanceName, claimError);
+    if (!instance) {
+        if (!claimError.empty()) {
+            std::fprintf(context.err, "quillant: %s\n", claimError.c_str());
+            return cli::kExitFailure;
+        }
+        std::string error;
+        if (auto answer = linux_platform::sendToInstance(*runtimeFolder.path, instanceName, "show-panel", std::nullopt,
+                                                         std::chrono::seconds(5), error);
+            answer && *answer == "ok") {
+            std::fputs("quillant is already running; its panel is open\n", context.err);
+            return cli::kExitOK;
+        }
+        std::fprintf(context.err, "quillant is already running but does not answer: %s\n",
+                     error.empty() ? "it refused the request" : error.c_str());
+        return cli::kExitFailure;
+    }
+
     auto configDirectory = linux_platform::defaultConfigDirectory();
     if (!configDirectory) {
         std::fputs("quillant: cannot find a configuration directory (set HOME or XDG_CONFIG_HOME)\n", context.err);
@@ -139,7 +192,7 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     clipboard::PasteboardBroker broker(*clipboard, synth, clipboard::PasteboardProfile::linuxX11());
     credentials::TokenStore tokens(*context.home);
     linux_platform::SettingsFileStore settings(*configDirectory, logger);
-    hotkey::Preferences preferences(settings);
+    hotkey::Preferences preferences(settings, hotkey::ShortcutStyle::linuxWords);
     ReportingHotKeyService reportingHotKeys(*hotKeyService, logger, context.err);
     auto hotKeys = std::make_unique<hotkey::HotKeysController>(reportingHotKeys);
     ThreadWorkRunner workRunner(1);
@@ -150,19 +203,44 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
         executor, logger, accessibility, broker, synth, tokens, preferences, *hotKeys, session, context.serviceURL,
         workRunner, update, build::kVersion});
 
-    auto tray = std::make_unique<ui::TrayIcon>(executor, *coordinator, logger);
-    // A stand-in for the panel: a click offers Quit.
-    QMenu trayMenu;
-    trayMenu.addAction(QStringLiteral("Quit quillant"), [] { QApplication::quit(); });
-    QObject::connect(tray.get(), &ui::TrayIcon::activated, &trayMenu, [&trayMenu](QRect icon, QPoint pointer) {
-        trayMenu.popup(icon.isEmpty() ? pointer : icon.bottomLeft());
+    linux_platform::QtKeyDownMonitor keyDownMonitor;
+    auto panel = std::make_unique<ui::MenuBarView>(
+        *coordinator, preferences,
+        ui::MenuBarViewServices{
+            keyDownMonitor, executor, [](const QUrl& url) { QDesktopServices::openUrl(url); },
+            [] { QApplication::quit(); }, std::string(build::kVersion), build::kFeedbackEmail,
+            [&, folder = *runtimeFolder.path]() -> std::optional<QUrl> {
+                const ui::SessionFindings findings{display, wayland ? wayland : "",
+                                                   std::getenv("XDG_SESSION_TYPE") ? std::getenv("XDG_SESSION_TYPE") : "",
+                                                   accessibility.isProcessTrusted(false), preferences.hotkeyDisplay(),
+                                                   !reportingHotKeys.lastRefused() && coordinator->hotkey() &&
+                                                       coordinator->hotkey()->armedCombo()};
+                auto page = ui::writeAccessibilityHelp(folder, findings);
+                if (!page) return std::nullopt;
+                return QUrl::fromLocalFile(QString::fromStdString(page->string()));
+            }});
+    CategoryLogger agentLog(logger, std::string(kLogSubsystem), "agent");
+    executor.watchReadable(instance->fd(), [&] {
+        instance->processPending([&](const std::string& command, const std::string& argument) {
+            return answerRequest(command, argument, *coordinator, *panel, agentLog);
+        });
     });
+
+    // The glyph in the tray; a click opens the panel at the icon, or at the
+    // pointer where the tray does not tell where the icon is.
+    auto tray = std::make_unique<ui::TrayIcon>(executor, *coordinator, logger);
+    QObject::connect(tray.get(), &ui::TrayIcon::activated, panel.get(),
+                     [&panel](QRect iconGeometry, QPoint pointer) { panel->popUpAt(iconGeometry, pointer); });
 
     const int status = application.exec();
 
+    tray.reset();
+    executor.unwatch(instance->fd());
+    panel.reset();
+    instance.reset();
+
     // The hotkey is given back with the coordinator; what we hold on the
     // clipboard (the user's own content, restored) goes to a clipboard manager.
-    tray.reset();
     coordinator.reset();
     hotKeys.reset();
     if (clipboard->ownsClipboard()) clipboard->handOverToClipboardManager();

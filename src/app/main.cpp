@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     }
     context.serviceURL = *url;
     context.home = quillant::credentials::userHomeDirectory(std::getenv("HOME"));
+    context.xdgRuntimeDir = std::getenv("XDG_RUNTIME_DIR");
 
     if (args.empty()) return runDesktop(context, argc, argv);
     if (is({"key", "set"})) return cli::keySet(context);

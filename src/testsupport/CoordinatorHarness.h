@@ -31,8 +31,9 @@ namespace quillant::testing {
 // The coordinator on substitutes, in virtual time. The token store is real,
 // in a temporary home directory.
 struct CoordinatorHarness {
-    explicit CoordinatorHarness(clipboard::PasteboardProfile names = clipboard::PasteboardProfile::macOS())
-        : profile(std::move(names)) {
+    explicit CoordinatorHarness(clipboard::PasteboardProfile names = clipboard::PasteboardProfile::macOS(),
+                                hotkey::ShortcutStyle style = hotkey::ShortcutStyle::macGlyphs)
+        : profile(std::move(names)), shortcutStyle(style) {
         http->setResponder([this](const backend::HttpRequest& r) {
             if (r.url.ends_with("/v1/validate")) return validateReply;
             if (r.url.ends_with("/v1/version")) return versionReply;
@@ -47,6 +48,8 @@ struct CoordinatorHarness {
 
     // The platform's clipboard names the broker works with.
     clipboard::PasteboardProfile profile;
+    // How the hotkey is written in log lines and the panel.
+    hotkey::ShortcutStyle shortcutStyle;
     VirtualExecutor ex;
     RecordingLogger logs;
     FakeAccessibilityGate accessibility;
@@ -57,7 +60,7 @@ struct CoordinatorHarness {
     TempDir home;
     credentials::TokenStore tokens{home.path()};
     FakeDefaultsStore defaults;
-    hotkey::Preferences preferences{defaults};
+    hotkey::Preferences preferences{defaults, shortcutStyle};
     FakeHotKeyService hotKeyService;
     hotkey::HotKeysController hotKeys{hotKeyService};
     std::shared_ptr<FakeHttpSession> http = std::make_shared<FakeHttpSession>(ex);

@@ -47,6 +47,7 @@ class DesktopEndToEnd : public ::testing::Test {
 protected:
     Xvfb xvfb;
     TempDir home;
+    TempDir runtime;
     std::optional<Process> service;
     std::optional<Process> windowManager;
     std::string url;
@@ -64,6 +65,7 @@ protected:
         env.push_back("XDG_CONFIG_HOME=" + (home.path() / "config").string());
         env.push_back("QUILLANT_SERVICE_URL=" + url);
         env.push_back("QUILLANT_LOG=stderr");
+        env.push_back("XDG_RUNTIME_DIR=" + runtime.path().string());
         // Chromium takes typing and pastes only in a window that a window
         // manager made active.
         windowManager = Process::start({"openbox", "--sm-disable"}, env, true, true);
@@ -172,7 +174,7 @@ TEST_F(DesktopEndToEnd, TheHotkeyFixesTheSelectionAndLeavesTheClipboardAsItWas) 
     ASSERT_FALSE(chromium.empty()) << "chromium is not installed (scripts/bootstrap installs it)";
 
     auto quillant = startQuillant();
-    ASSERT_TRUE(waitForLine(quillant, "quillant started; hotkey ⌥⇧G armed", 30s));
+    ASSERT_TRUE(waitForLine(quillant, "quillant started; hotkey Alt+Shift+G armed", 30s));
 
     // The user's own clipboard, owned by another program.
     writeFile(home.path() / "clip.txt", "the user's own clipboard");
@@ -232,10 +234,22 @@ TEST_F(DesktopEndToEnd, TheHotkeyFixesTheSelectionAndLeavesTheClipboardAsItWas) 
     ASSERT_EQ(::stat((home.path() / ".config/quillant/token").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-    // A second instance cannot take the hotkey, and says so.
+    // A second start in the same session opens the running one's panel and ends.
+    auto second_start = startQuillant();
+    EXPECT_EQ(second_start.wait(30s), 0);
+    EXPECT_TRUE(waitForLine(quillant, "panel opened for another start", 10s));
+
+    // A quillant of another session on the same display cannot take the
+    // hotkey, and says so.
+    TempDir otherRuntime;
+    ::chmod(otherRuntime.path().c_str(), 0700);
+    for (auto& e : env)
+        if (e.starts_with("XDG_RUNTIME_DIR=")) e = "XDG_RUNTIME_DIR=" + otherRuntime.path().string();
     auto second_instance = startQuillant();
     EXPECT_TRUE(waitForLine(second_instance, "could not be armed: another program holds it", 30s));
     second_instance.terminate();
+    for (auto& e : env)
+        if (e.starts_with("XDG_RUNTIME_DIR=")) e = "XDG_RUNTIME_DIR=" + runtime.path().string();
 
     // SIGTERM ends the first cleanly and gives the hotkey back.
     ::kill(quillant.pid(), SIGTERM);
@@ -263,7 +277,7 @@ TEST_F(DesktopEndToEnd, WithACyrillicLayoutFirstAndAfterLayoutChangesTheFixWorks
     XkbGroup group(xvfb.display());
 
     auto quillant = startQuillant();
-    ASSERT_TRUE(waitForLine(quillant, "quillant started; hotkey ⌥⇧G armed", 30s));
+    ASSERT_TRUE(waitForLine(quillant, "quillant started; hotkey Alt+Shift+G armed", 30s));
     writeFile(home.path() / "clip.txt", "the user's own clipboard");
     auto owner = Process::start(
         {"xclip", "-quiet", "-selection", "clipboard", "-i", (home.path() / "clip.txt").string()}, env, true);

@@ -18,6 +18,7 @@ inline constexpr int kExitUsage = 2;
 struct ProgramContext {
     std::string serviceURL;                  // the text-fixing service
     std::optional<std::filesystem::path> home;
+    const char* xdgRuntimeDir = nullptr;     // where the running agent listens
     std::FILE* in = stdin;
     std::FILE* out = stdout;
     std::FILE* err = stderr;

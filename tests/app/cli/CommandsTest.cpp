@@ -27,7 +27,7 @@ using Result = quillant::testing::ProgramResult;
 Result run(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& input) {
     ProcessOptions options;
     options.env = env;
-    options.dropFromEnvironment = {"HOME=", "QUILLANT_", "DISPLAY="};
+    options.dropFromEnvironment = {"HOME=", "QUILLANT_", "DISPLAY=", "XDG_RUNTIME_DIR="};
     options.input = input;
     return quillant::testing::runProgram(argv, options);
 }
@@ -64,7 +64,10 @@ struct Program {
     TempDir home;
     Result operator()(std::vector<std::string> args, const std::string& input = "") {
         args.insert(args.begin(), QUILLANT_EXE);
-        return run(args, {"HOME=" + home.path().string(), "QUILLANT_SERVICE_URL=" + service.url}, input);
+        // A runtime folder of its own: a quillant running on this machine is not ours to talk to.
+        return run(args, {"HOME=" + home.path().string(), "XDG_RUNTIME_DIR=" + home.path().string(),
+                          "QUILLANT_SERVICE_URL=" + service.url},
+                   input);
     }
     fs::path tokenFile() const { return home / ".config/quillant/token"; }
 };
