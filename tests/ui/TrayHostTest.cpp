@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QPixmap>
 #include <QScreen>
+#include <cstdio>
 #include <sstream>
 #include <thread>
 
@@ -361,5 +362,87 @@ TEST_F(TrayHosts, TheProgramShowsItsIconOnTheHostAndWarnsOfAHotkeyWithoutAKey) {
         return std::abs(i.back().alpha - first.alpha) < 0.001 && !isAmber(i.back().r, i.back().g, i.back().b);
     }, 5s));
     ::kill(program.pid(), SIGTERM);
+    EXPECT_EQ(program.wait(10s), 0);
+}
+
+TEST_F(TrayHosts, TheProgramsIconOnTrayerOpensThePanelUnderItAndQuitEndsIt) {
+    startTrayer();
+    TempDir home;
+    auto env = world.env();
+    env.push_back("HOME=" + home.path().string());
+    env.push_back("XDG_CONFIG_HOME=" + (home.path() / "config").string());
+    env.push_back("XDG_RUNTIME_DIR=" + home.path().string());
+    env.push_back("QUILLANT_LOG=stderr");
+    env.push_back("QUILLANT_SERVICE_URL=http://127.0.0.1:9");
+    auto program = Process::start({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, env, false, true);
+    // The first window of `size` ("22x22", "300x"), on the screen; the icon is named quillant.
+    auto windows = [&](const std::string& size) -> std::optional<QRect> {
+        auto tree = Process::start({"xwininfo", "-root", "-tree"}, env, true);
+        std::istringstream in(tree.readAll(10s));
+        tree.wait(5s);
+        for (std::string line; std::getline(in, line);) {
+            if (size == "22x22" && line.find("quillant") == std::string::npos) continue;
+            auto at = line.find(" " + size);
+            if (at == std::string::npos) continue;
+            int w, h, x, y, ax, ay;
+            if (std::sscanf(line.c_str() + at, " %dx%d+%d+%d +%d+%d", &w, &h, &x, &y, &ax, &ay) == 6)
+                return QRect(ax, ay, w, h);
+        }
+        return std::nullopt;
+    };
+    std::optional<QRect> icon;
+    ASSERT_TRUE(pumpUntil([&] { return (icon = windows("22x22")).has_value(); }, 20s)) << "the icon never docked";
+    pumpFor(300ms);
+    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(icon->center().x()), std::to_string(icon->center().y()),
+                   "click", "1"}),
+              0);
+    std::optional<QRect> panel;
+    ASSERT_TRUE(pumpUntil([&] { return (panel = windows("300x")).has_value(); }, 10s)) << "no panel after the click";
+    EXPECT_GE(panel->top(), icon->bottom()) << "the panel opens under the icon";
+    EXPECT_LE(panel->top() - icon->bottom(), 20);
+    EXPECT_LE(std::abs(panel->center().x() - icon->center().x()), 300);
+
+    ASSERT_EQ(run({"xdotool", "key", "ctrl+q"}), 0);
+    EXPECT_EQ(program.wait(10s), 0) << program.readAll(1s);
+}
+
+TEST_F(TrayHosts, TheProgramsItemOnAStatusNotifierHostOpensThePanelAtThePointer) {
+    Watcher watcher;
+    TempDir home;
+    auto env = world.env();
+    env.push_back("HOME=" + home.path().string());
+    env.push_back("XDG_CONFIG_HOME=" + (home.path() / "config").string());
+    env.push_back("XDG_RUNTIME_DIR=" + home.path().string());
+    env.push_back("QUILLANT_SERVICE_URL=http://127.0.0.1:9");
+    auto program = Process::start({QUILLANT_EXE}, env, true);
+    ASSERT_TRUE(watcher.waitFor([&] { return watcher.registrations() == 1 && !watcher.icons().empty(); }, 20s));
+    ASSERT_EQ(run({"xdotool", "mousemove", "600", "400"}), 0);
+
+    auto tester = QDBusConnection::connectToBus(QString::fromStdString(world.busAddress()), "program-tester");
+    auto call = QDBusMessage::createMethodCall(QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(program.pid()),
+                                               "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate");
+    call << 0 << 0;  // what Qt-based hosts often send; the pointer decides
+    QDBusPendingCall pending = tester.asyncCall(call);
+    ASSERT_TRUE(pumpUntil([&] { return pending.isFinished(); }, 5s));
+    EXPECT_FALSE(pending.isError()) << pending.error().message().toStdString();
+    std::optional<QRect> panel;
+    ASSERT_TRUE(pumpUntil([&] {
+        auto tree = Process::start({"xwininfo", "-root", "-tree"}, env, true);
+        std::istringstream in(tree.readAll(10s));
+        tree.wait(5s);
+        for (std::string line; std::getline(in, line);) {
+            auto at = line.find(" 300x");
+            int w, h, x, y, ax, ay;
+            if (at != std::string::npos &&
+                std::sscanf(line.c_str() + at, " %dx%d+%d+%d +%d+%d", &w, &h, &x, &y, &ax, &ay) == 6)
+                panel = QRect(ax, ay, w, h);
+        }
+        return panel.has_value();
+    }, 10s)) << "no panel after Activate";
+    EXPECT_LE(std::abs(panel->center().x() - 600), 200) << "the panel opens at the pointer, not in a corner";
+    EXPECT_LE(std::min(std::abs(panel->top() - 400), std::abs(panel->bottom() - 400)), 40);
+    QDBusConnection::disconnectFromBus("program-tester");
+
+    ASSERT_EQ(run({"xdotool", "key", "ctrl+q"}), 0);
     EXPECT_EQ(program.wait(10s), 0);
 }
