@@ -166,6 +166,16 @@ TEST_F(ProgramTest, KeyLifecycleFromTheCommandLine) {
     EXPECT_EQ(readFile(quillant.tokenFile()), "ql_not_a_key_the_service_knows");  // left as it was
 }
 
+TEST_F(ProgramTest, AKeyThatCannotBeStoredIsReportedAsSuch) {
+    Program quillant{*service_};
+    quillant({"key", "set"}, service_->key);
+    auto r = quillant({"key", "set"}, "ql_\xff\xfe_latin1_paste\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quillant: the API key can't be saved: it is not valid UTF-8 text\n");
+    EXPECT_EQ(readFile(quillant.tokenFile()), service_->key);  // the previous key stays
+    EXPECT_EQ(quillant({"key", "status"}).out, "connected\n");
+}
+
 struct FixRow {
     const char* name;
     bool withKey;

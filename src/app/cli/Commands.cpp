@@ -129,6 +129,10 @@ int keySet(ProgramContext& c) {
         say(c.err, "quillant: no API key given (pipe it in: quillant key set < file)");
         return kExitFailure;
     }
+    if (auto why = credentials::TokenStore::refusal(key)) {
+        say(c.err, "quillant: the API key can't be saved: " + *why);
+        return kExitFailure;
+    }
     if (!store->save(key)) {
         say(c.err, "quillant: Failed to save key (" + store->path().string() + ")");
         return kExitFailure;
