@@ -1,5 +1,7 @@
 #include "service/Config.h"
 
+#include "platform/linux/PrivateRuntimeDir.h"
+
 #include <arpa/inet.h>
 
 #include <charconv>
@@ -27,6 +29,7 @@ struct OptionSpec {
 constexpr OptionSpec kOptions[] = {
     {"config", true, true},           {"help", false, true},
     {"version", false, true},         {"add-key", false, true},
+    {"socket", true, false},
     {"host", true, false},            {"port", true, false},
     {"tls-cert", true, false},        {"tls-key", true, false},
     {"keys-file", true, false},       {"max-chars", true, false},
@@ -145,7 +148,11 @@ T& orEmplace(std::optional<T>& value) {
 
 void apply(ServiceConfig& config, const Setting& s) {
     const std::string& n = s.name;
-    if (n == "host") config.host = s.value;
+    if (n == "socket") {
+        if (s.value.empty()) throw ConfigError(s.origin + ": the socket needs a path");
+        config.socketPath = std::filesystem::absolute(s.value);
+    }
+    else if (n == "host") config.host = s.value;
     else if (n == "port") config.port = int(parseCount(s, 0, 65535));
     else if (n == "tls-cert") orEmplace(config.tls).certificate = s.value;
     else if (n == "tls-key") orEmplace(config.tls).privateKey = s.value;
@@ -251,9 +258,17 @@ Invocation parseCommandLine(const std::vector<std::string>& args, const Environm
     ServiceConfig& config = invocation.config;
     config.keysFile = defaultKeysFile(env);
     if (auto key = env("QUILLANT_UPSTREAM_KEY")) config.upstream.apiKey = trim(*key);
+    bool tcp = false;
     for (const auto& s : settings) {
         if (s.name == "allow-insecure-upstream") allowInsecureUpstream = parseBool(s);
         else apply(config, s);
+        if (s.name == "host" || s.name == "port" || s.name == "tls-cert" || s.name == "tls-key") tcp = true;
+    }
+    if (tcp && config.socketPath) throw ConfigError("--socket cannot be combined with --host, --port or TLS");
+    // Unless a TCP address is asked for, the service is its user's alone.
+    if (!tcp && !config.socketPath) {
+        auto runtime = env("XDG_RUNTIME_DIR");
+        config.socketPath = linux_platform::localServiceSocket(runtime ? runtime->c_str() : nullptr);
     }
     if (invocation.action == Action::version) return invocation;
     if (invocation.action == Action::addKey) {
@@ -270,9 +285,12 @@ A text-fixing service for quillant: POST /v1/fix, GET /v1/validate, GET /v1/vers
 
   --config FILE            read settings from FILE: "name = value" lines with the
                            option names below; command-line options win
-  --host ADDRESS           address to listen on (default 127.0.0.1); plain HTTP
-                           is served on loopback addresses only
-  --port N                 port (default 8787; 0 picks a free one)
+  --socket PATH            listen on this Unix socket; its folder must be yours
+                           alone (default: $XDG_RUNTIME_DIR/quillant/service.sock,
+                           unless --host, --port or TLS ask for TCP)
+  --host ADDRESS           listen on TCP at this address (127.0.0.1 when only
+                           --port is given); plain HTTP on loopback addresses only
+  --port N                 TCP port (8787 when only --host is given; 0 picks a free one)
   --tls-cert FILE          serve HTTPS with this PEM certificate (chain)
   --tls-key FILE           ... and this PEM private key
   --keys-file FILE         accepted API keys, one per line, "#" comments

@@ -36,6 +36,9 @@ struct Release {
 enum class CorrectorKind { rules, upstream };
 
 struct ServiceConfig {
+    // Set: serve on this Unix socket only (host, port and TLS unused). The
+    // command line's default, in the user's private runtime folder.
+    std::optional<std::filesystem::path> socketPath;
     std::string host = "127.0.0.1";
     int port = 8787;  // 0: any free port
     std::optional<TlsFiles> tls;

@@ -2,6 +2,9 @@
 // service, a real temporary home directory.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -9,10 +12,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <thread>
+
+#include "PlainHttpServer.h"
 
 extern char** environ;
 
@@ -56,7 +62,9 @@ Result run(const std::vector<std::string>& argv, const std::vector<std::string>&
     std::vector<std::string> envStrings;
     for (char** e = environ; *e; ++e) {
         std::string s(*e);
-        if (s.rfind("HOME=", 0) == 0 || s.rfind("QUILLANT_", 0) == 0 || s.rfind("DISPLAY=", 0) == 0) continue;
+        if (s.rfind("HOME=", 0) == 0 || s.rfind("QUILLANT_", 0) == 0 || s.rfind("DISPLAY=", 0) == 0 ||
+            s.rfind("XDG_RUNTIME_DIR=", 0) == 0)
+            continue;
         envStrings.push_back(s);
     }
     envStrings.insert(envStrings.end(), env.begin(), env.end());
@@ -242,3 +250,146 @@ TEST_F(ProgramTest, AnUntrustedServiceURLIsRefused) {
                  "", home.path);
     EXPECT_EQ(r.status, 2);
 }
+
+namespace {
+
+// quillant's default: the user's own service on its private socket. The
+// service runs as a child with its runtime folder in a temporary directory.
+struct SocketService {
+    TempDir dir;
+    fs::path runtime = dir.path / "runtime";
+    pid_t pid = -1;
+    std::string key;
+
+    void start() {
+        auto added = run({QUILLANT_SERVICE_EXE, "--keys-file", (dir.path / "keys").string(), "--add-key"}, {}, "",
+                         dir.path);
+        key = added.out.substr(0, added.out.find('\n'));
+        fs::path log = dir.path / "service.log";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        std::vector<std::string> argv{QUILLANT_SERVICE_EXE, "--keys-file", (dir.path / "keys").string()};
+        std::vector<std::string> envs{"XDG_RUNTIME_DIR=" + runtime.string(), "PATH=/usr/bin:/bin"};
+        std::vector<char*> args, envp;
+        for (auto& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        for (auto& e : envs) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        EXPECT_EQ(posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        for (int i = 0; i < 200 && readFile(log).find("listening on " + socket().string()) == std::string::npos; ++i)
+            std::this_thread::sleep_for(50ms);
+        EXPECT_NE(readFile(log).find("listening on " + socket().string()), std::string::npos) << readFile(log);
+    }
+    fs::path socket() const { return runtime / "quillant" / "service.sock"; }
+    ~SocketService() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+// quillant with no service chosen, in a fresh home, with `runtime` as its runtime directory.
+struct DefaultProgram {
+    fs::path runtime;
+    TempDir home;
+    Result operator()(std::vector<std::string> args, const std::string& input = "") {
+        args.insert(args.begin(), QUILLANT_EXE);
+        return run(args, {"HOME=" + home.path.string(), "XDG_RUNTIME_DIR=" + runtime.string()}, input, home.path);
+    }
+};
+
+// A Unix-socket listener that records whether anyone connected.
+struct SocketSquatter {
+    int fd = -1;
+    explicit SocketSquatter(const fs::path& path) {
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        EXPECT_EQ(::listen(fd, 8), 0);
+    }
+    bool wasContacted() const {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0;  // a pending connection
+    }
+    ~SocketSquatter() { ::close(fd); }
+};
+
+}  // namespace
+
+TEST(DefaultService, IsTheUsersOwnServiceOnItsPrivateSocket) {
+    SocketService service;
+    service.start();
+    DefaultProgram quillant{service.runtime};
+    auto set = quillant({"key", "set"}, service.key);
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(quillant({"key", "status"}).out, "connected\n");
+    auto fixed = quillant({"fix"}, "teh cat");
+    EXPECT_EQ(fixed.status, 0) << fixed.err;
+    EXPECT_EQ(fixed.out, "The cat");
+}
+
+// The old default address was a loopback port that any local user could take
+// while our service was down. Now a squatter there hears nothing.
+TEST(DefaultService, ASquatterOnTheOldLoopbackAddressGetsNeitherKeyNorText) {
+    std::unique_ptr<quillant::testing::PlainHttpServer> squatter;
+    try {
+        squatter = std::make_unique<quillant::testing::PlainHttpServer>("127.0.0.1", 8787);
+    } catch (const std::exception& e) {
+        GTEST_SKIP() << "127.0.0.1:8787 is taken on this machine: " << e.what();
+    }
+    TempDir runtime;
+    DefaultProgram quillant{runtime.path};
+    ASSERT_EQ(quillant({"key", "set"}, "ql_secret_key_4711").status, 0);
+    auto fixed = quillant({"fix"}, "my private text");
+    EXPECT_EQ(fixed.status, 1);
+    const std::string socket = (runtime.path / "quillant" / "service.sock").string();
+    EXPECT_EQ(fixed.err, "Network error: Could not reach the local service at " + socket +
+                             " (is quillant-service running?)\n");
+    EXPECT_EQ(quillant({"key", "status"}).out, "offline\n");
+    EXPECT_EQ(squatter->connectionCount(), 0);
+    EXPECT_EQ(squatter->allBytes().find("ql_secret_key_4711"), std::string::npos);
+    EXPECT_EQ(squatter->allBytes().find("my private text"), std::string::npos);
+}
+
+struct UnprivateRow {
+    const char* name;
+    unsigned mode;
+    bool otherOwner;
+    std::string complaint;
+};
+
+class DefaultServiceFolder : public ::testing::TestWithParam<UnprivateRow> {};
+
+// A listener in a runtime folder that others could have written to is never
+// trusted with the key or the text.
+TEST_P(DefaultServiceFolder, ThatIsNotPrivateIsNeverContacted) {
+    if (GetParam().otherOwner && ::geteuid() != 0) GTEST_SKIP() << "needs root to give the folder to another user";
+    TempDir runtime;
+    fs::path folder = runtime.path / "quillant";
+    fs::create_directory(folder);
+    SocketSquatter squatter(folder / "service.sock");
+    ::chmod(folder.c_str(), GetParam().mode);
+    if (GetParam().otherOwner) {
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+    }
+    DefaultProgram quillant{runtime.path};
+    ASSERT_EQ(quillant({"key", "set"}, "ql_secret").status, 0);
+    auto fixed = quillant({"fix"}, "my private text");
+    EXPECT_EQ(fixed.status, 1);
+    EXPECT_EQ(fixed.err, "Network error: Refusing the service at " + (folder / "service.sock").string() + ": " +
+                             folder.string() + " " + GetParam().complaint + "\n");
+    EXPECT_EQ(quillant({"key", "status"}).out, "offline\n");
+    EXPECT_FALSE(squatter.wasContacted());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DefaultServiceFolder,
+    ::testing::Values(UnprivateRow{"open_to_others", 0755, false, "is open to other users (mode 0755)"},
+                      UnprivateRow{"group_writable", 0770, false, "is open to other users (mode 0770)"},
+                      UnprivateRow{"other_owner", 0700, true, "belongs to another user"}),
+    [](const auto& info) { return std::string(info.param.name); });

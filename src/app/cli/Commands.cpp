@@ -11,6 +11,7 @@
 #include "backend/BackendClient.h"
 #include "credentials/TokenStore.h"
 #include "platform/linux/CurlHttpSession.h"
+#include "platform/linux/PrivateRuntimeDir.h"
 #include "platform/linux/RunLoop.h"
 #include "text/Text.h"
 
@@ -96,13 +97,14 @@ const char* usageText() {
            "$XDG_CONFIG_HOME/quillant/settings.json.\n";
 }
 
-std::optional<std::string> resolveServiceURL(const char* overrideValue, std::string& error) {
-    if (!overrideValue || !*overrideValue) return std::string(build::kServiceURL);
-    if (!isTrustedURL(overrideValue)) {
-        error = std::string("QUILLANT_SERVICE_URL must be an https URL (or http to this computer): ") + overrideValue;
+std::optional<std::string> resolveServiceURL(const char* overrideValue, const char* xdgRuntimeDir, std::string& error) {
+    const std::string chosen = overrideValue && *overrideValue ? overrideValue : build::kServiceURL;
+    if (chosen == "local") return backend::localSocketURL(linux_platform::localServiceSocket(xdgRuntimeDir).string());
+    if (!isTrustedURL(chosen)) {
+        error = "QUILLANT_SERVICE_URL must be \"local\", an https URL (or http to this computer): " + chosen;
         return std::nullopt;
     }
-    return std::string(overrideValue);
+    return chosen;
 }
 
 std::optional<std::string> readAll(std::FILE* in, std::size_t limit) {

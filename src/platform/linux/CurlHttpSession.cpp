@@ -1,9 +1,10 @@
 #include "platform/linux/CurlHttpSession.h"
 
+#include "platform/linux/PrivateRuntimeDir.h"
+
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <pthread.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -177,18 +178,6 @@ Kind kindOf(CURLcode code) {
 
 TransportError cancelledError() { return TransportError{Kind::cancelled, "Request cancelled"}; }
 
-// A socket is only as private as its folder: nobody but us may be able to
-// put a listener there. Why it is not, or nothing.
-std::optional<std::string> unprivateSocketFolder(const std::string& socketPath) {
-    std::filesystem::path folder = std::filesystem::path(socketPath).parent_path();
-    struct stat st {};
-    if (::lstat(folder.c_str(), &st) != 0) return std::nullopt;  // connecting will fail and say so
-    if (!S_ISDIR(st.st_mode)) return folder.string() + " is not a folder";
-    if (st.st_uid != ::geteuid()) return folder.string() + " belongs to another user";
-    if (st.st_mode & 077) return folder.string() + " is open to other users";
-    return std::nullopt;
-}
-
 }  // namespace
 
 struct CurlHttpSession::Core {
@@ -241,7 +230,8 @@ struct CurlHttpSession::Core {
 
         t->url = r.url;
         if (auto local = backend::parseLocalSocketURL(r.url)) {
-            if (auto why = unprivateSocketFolder(local->socketPath))
+            // A socket is only as private as its folder: nobody else may have been able to listen there.
+            if (auto why = whyNotPrivate(std::filesystem::path(local->socketPath).parent_path()))
                 return fail(std::move(t), {Kind::cannotConnect, "Refusing the service at " + local->socketPath + ": " + *why});
             t->socketPath = local->socketPath;
             t->url = "http://localhost" + local->pathAndQuery;
