@@ -83,12 +83,10 @@ bool parseBool(const Setting& s) {
     throw ConfigError(s.origin + ": expected true or false, got \"" + s.value + "\"");
 }
 
-std::string readSecretFile(const Setting& s) {
-    std::ifstream in(s.value, std::ios::binary);
-    if (!in) throw ConfigError(s.origin + ": cannot read " + s.value);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    std::string secret = trim(buffer.str());
+std::string readSecretFile(const Setting& s, const FileReader& read) {
+    auto contents = read(s.value);
+    if (!contents) throw ConfigError(s.origin + ": cannot read " + s.value);
+    std::string secret = trim(*contents);
     if (secret.empty()) throw ConfigError(s.origin + ": " + s.value + " is empty");
     return secret;
 }
@@ -119,9 +117,10 @@ std::optional<std::string> httpHost(std::string_view url, bool& secure) {
     return std::string(host);
 }
 
-std::vector<Setting> readConfigFile(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw ConfigError("cannot read the config file " + path);
+std::vector<Setting> readConfigFile(const std::string& path, const FileReader& read) {
+    auto contents = read(path);
+    if (!contents) throw ConfigError("cannot read the config file " + path);
+    std::istringstream in(*contents);
     std::vector<Setting> settings;
     std::string line;
     int number = 0;
@@ -146,7 +145,7 @@ T& orEmplace(std::optional<T>& value) {
     return value ? *value : value.emplace();
 }
 
-void apply(ServiceConfig& config, const Setting& s) {
+void apply(ServiceConfig& config, const Setting& s, const FileReader& read) {
     const std::string& n = s.name;
     if (n == "socket") {
         if (s.value.empty()) throw ConfigError(s.origin + ": the socket needs a path");
@@ -167,7 +166,7 @@ void apply(ServiceConfig& config, const Setting& s) {
     }
     else if (n == "upstream-url") config.upstream.baseURL = s.value;
     else if (n == "upstream-model") config.upstream.model = s.value;
-    else if (n == "upstream-key-file") config.upstream.apiKey = readSecretFile(s);
+    else if (n == "upstream-key-file") config.upstream.apiKey = readSecretFile(s, read);
     else if (n == "upstream-timeout") config.upstream.timeout = parseSeconds(s);
     else if (n == "release-version") orEmplace(config.release).version = s.value;
     else if (n == "release-url") orEmplace(config.release).downloadURL = s.value;
@@ -223,7 +222,16 @@ bool isLoopbackHost(std::string_view host) {
     return false;
 }
 
-Invocation parseCommandLine(const std::vector<std::string>& args, const EnvironmentLookup& env) {
+std::optional<std::string> readWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) return std::nullopt;
+    return buffer.str();
+}
+
+Invocation parseCommandLine(const std::vector<std::string>& args, const EnvironmentLookup& env, const FileReader& read) {
     Invocation invocation;
     std::vector<Setting> flags;
     std::string configFile;
@@ -252,7 +260,7 @@ Invocation parseCommandLine(const std::vector<std::string>& args, const Environm
     }
 
     std::vector<Setting> settings;
-    if (!configFile.empty()) settings = readConfigFile(configFile);
+    if (!configFile.empty()) settings = readConfigFile(configFile, read);
     settings.insert(settings.end(), flags.begin(), flags.end());
 
     ServiceConfig& config = invocation.config;
@@ -261,7 +269,7 @@ Invocation parseCommandLine(const std::vector<std::string>& args, const Environm
     bool tcp = false;
     for (const auto& s : settings) {
         if (s.name == "allow-insecure-upstream") allowInsecureUpstream = parseBool(s);
-        else apply(config, s);
+        else apply(config, s, read);
         if (s.name == "host" || s.name == "port" || s.name == "tls-cert" || s.name == "tls-key") tcp = true;
     }
     if (tcp && config.socketPath) throw ConfigError("--socket cannot be combined with --host, --port or TLS");

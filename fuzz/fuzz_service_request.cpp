@@ -1,0 +1,77 @@
+// Raw bytes as they arrive on a connection to quillant-service: request line,
+// headers and body, one request or several in a row, all through the
+// service's own request handling (parsing, routing, authentication, the
+// JSON body, the corrector).
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "FuzzCheck.h"
+#include "runtime/Logger.h"
+#include "service/Config.h"
+#include "service/KeyStore.h"
+#include "service/QuotaTracker.h"
+#include "service/RuleCorrector.h"
+#include "service/Service.h"
+
+using namespace quillant;
+using namespace quillant::service;
+
+namespace {
+
+// The key the seed corpus uses; an answer must never repeat it.
+constexpr std::string_view kKey = "qk_fuzz_0123456789abcdef";
+
+struct World {
+    NullLogger log;
+    std::filesystem::path dir;
+    ServiceConfig config;
+    std::unique_ptr<KeyStore> keys;
+    std::unique_ptr<QuotaTracker> quota;
+    RuleCorrector rules;
+    std::unique_ptr<Service> service;
+
+    World() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quillant-fuzz-XXXXXX").string();
+        dir = ::mkdtemp(pattern.data());
+        std::ofstream(dir / "keys") << kKey << "\n";
+        config.keysFile = dir / "keys";
+        config.quota.limit = 0;  // no limit: every run sees the same service
+        config.release = Release{"1.2.3", "https://example.com/q.zip"};
+        keys = std::make_unique<KeyStore>(config.keysFile, log);
+        quota = std::make_unique<QuotaTracker>(config.quota, [] { return WallClock::now(); });
+        service = std::make_unique<Service>(config, *keys, *quota, rules, log);
+    }
+    ~World() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+};
+
+World& world() {
+    static World w;
+    return w;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view request(reinterpret_cast<const char*>(data), size);
+    std::string answer = world().service->handleRaw(request);
+    if (!answer.empty()) FUZZ_CHECK(answer.starts_with("HTTP/1.1 "));
+    // Every answer carries its request id, and none ever shows the key.
+    for (std::size_t at = answer.find("HTTP/1.1 "); at != std::string::npos; at = answer.find("\r\nHTTP/1.1 ", at + 1)) {
+        std::size_t headEnd = answer.find("\r\n\r\n", at);
+        FUZZ_CHECK(headEnd != std::string::npos);
+        FUZZ_CHECK(answer.substr(at, headEnd - at).find("X-Request-Id: req_") != std::string::npos);
+    }
+    FUZZ_CHECK(answer.find(kKey) == std::string::npos);
+    return 0;
+}
