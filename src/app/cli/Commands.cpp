@@ -94,7 +94,11 @@ const char* usageText() {
            "2 on a usage error.\n"
            "\n"
            "files: the API key is kept in ~/.config/quillant/token (mode 0600), the hotkey in\n"
-           "$XDG_CONFIG_HOME/quillant/settings.json.\n";
+           "$XDG_CONFIG_HOME/quillant/settings.json.\n"
+           "\n"
+           "service: your own quillant-service on its private socket\n"
+           "$XDG_RUNTIME_DIR/quillant/service.sock, unless QUILLANT_SERVICE_URL names another\n"
+           "(https, or http on this computer).\n";
 }
 
 std::optional<std::string> resolveServiceURL(const char* overrideValue, const char* xdgRuntimeDir, std::string& error) {
