@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "BenchText.h"
-#include "CoordinatorHarness.h"
+#include "testsupport/CoordinatorHarness.h"
 #include "clipboard/ChromiumPickle.h"
 
 using namespace quillant;

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "Drive.h"
-#include "TestHttpsServer.h"
+#include "testsupport/Drive.h"
+#include "testsupport/TestHttpsServer.h"
 #include "backend/BackendClient.h"
 #include "platform/linux/CurlHttpSession.h"
 #include "runtime/VirtualExecutor.h"

@@ -1,14 +1,5 @@
 #include "app/AppCoordinator.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
-#include <random>
-#include <system_error>
-
 #include "app/UrlPolicy.h"
 #include "app/VersionCompare.h"
 #include "clipboard/MentionSplicer.h"
@@ -28,60 +19,13 @@ constexpr Duration kOkFlash = 900ms;
 constexpr std::int64_t kCopyTimeoutMs = 400;
 constexpr double kRequestTimeoutSeconds = 10.0;
 
-std::string uuidString() {
-    std::random_device rd;
-    std::uniform_int_distribution<int> byte(0, 255);
-    unsigned char b[16];
-    for (auto& x : b) x = static_cast<unsigned char>(byte(rd));
-    b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);  // version 4
-    b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
-    char out[37];
-    std::snprintf(out, sizeof out, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0], b[1],
-                  b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
-    return out;
-}
-
-// Inside double quotes bash still expands $, ` and \ and ends at "; escaping
-// exactly those keeps any path one literal argument.
-std::string shellQuotedPath(const std::filesystem::path& p) {
-    std::string out;
-    for (char c : p.string()) {
-        if (c == '"' || c == '$' || c == '`' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out;
-}
-
-// Written aside at 0644, flushed, then renamed into place.
-void writeFileAtomically(const std::filesystem::path& path, const std::string& text) {
-    auto tmp = path;
-    tmp += ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw std::system_error(errno, std::generic_category(), "write " + tmp.string());
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int e = errno;
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            throw std::system_error(e, std::generic_category(), "write " + tmp.string());
-        }
-        done += std::size_t(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        int e = errno;
-        ::unlink(tmp.c_str());
-        throw std::system_error(e, std::generic_category(), "write " + tmp.string());
-    }
-    std::filesystem::rename(tmp, path);
-}
-
 }  // namespace
 
 AppCoordinator::AppCoordinator(CoordinatorServices services)
-    : services_(std::move(services)), log_(services_.logSink, std::string(kLogSubsystem), "coordinator") {
+    : services_(std::move(services)),
+      log_(services_.logSink, std::string(kLogSubsystem), "coordinator"),
+      updater_(services_.session, services_.workRunner, services_.update, log_,
+               [this](const std::string& status) { lastStatus = status; }) {
     // The answer is not needed here; asking makes the platform explain how to allow it.
     services_.accessibility.isProcessTrusted(true);
 
@@ -345,89 +289,7 @@ Task<void> AppCoordinator::checkForUpdate() {
 
 void AppCoordinator::installUpdate() {
     if (!updateDownloadURL.get()) return;
-    spawn(services_.executor, lifetime_, [this, url = *updateDownloadURL.get()] { return performUpdate(url); });
-}
-
-std::string AppCoordinator::installerScript(long pid, const std::filesystem::path& bundle,
-                                            const std::filesystem::path& newApp, const std::filesystem::path& work) {
-    const std::string b = shellQuotedPath(bundle);
-    std::string s;
-    s += "#!/bin/bash\nwhile kill -0 ";
-    s += std::to_string(pid);
-    s += " 2>/dev/null; do sleep 0.3; done\nrm -rf \"";
-    s += b;
-    s += "\"\ncp -R \"";
-    s += shellQuotedPath(newApp);
-    s += "\" \"";
-    s += b;
-    s += "\"\nsetsid \"";
-    s += b;
-    s += "/bin/quillant\" >/dev/null 2>&1 </dev/null &\nrm -rf \"";
-    s += shellQuotedPath(work);
-    s += "\"";
-    return s;
-}
-
-Task<void> AppCoordinator::performUpdate(std::string url) {
-    namespace fs = std::filesystem;
-    lastStatus = "Downloading update…";
-    fs::path work;
-    std::string failure;
-    try {
-        if (!isTrustedURL(url)) throw std::runtime_error("refusing to download from an untrusted URL");
-        const fs::path bundle = services_.update.bundlePath();
-        // The hand-over deletes the bundle before copying the new one in; only
-        // ever do that to an installation folder of our own.
-        if (bundle.empty() || !bundle.is_absolute() || !fs::exists(bundle / kBundleMarker))
-            throw std::runtime_error("not a self-contained installation (" + bundle.string() +
-                                     " has no " + kBundleMarker + ")");
-
-        work = services_.update.temporaryDirectory() / ("quillant-update-" + uuidString());
-        fs::create_directories(work);
-
-        const fs::path downloaded = work / ".download";
-        backend::HttpRequest request;
-        request.url = url;
-        request.method = "GET";
-        request.timeout = std::chrono::seconds(600);
-        auto result = co_await backend::performDownload(*services_.session, request, downloaded);
-        if (auto* error = std::get_if<backend::TransportError>(&result)) throw std::runtime_error(error->description);
-
-        const fs::path archive = work / "quillant.zip";
-        fs::rename(downloaded, archive);
-        lastStatus = "Installing update…";
-
-        // The child processes are waited for off the main thread. (The job and
-        // its task are named: GCC 12 mishandles closure temporaries inside co_await.)
-        UpdateEnvironment& env = services_.update;
-        auto unpack = [&env, archive, work]() -> fs::path {
-            int status = env.runAndWait("/usr/bin/unzip", {"-q", archive.string(), "-d", work.string()});
-            if (status != 0) throw UpdateError(UpdateError::Kind::unzipFailed);
-            fs::path app = work / "quillant.app";
-            std::error_code ec;
-            if (!fs::exists(app, ec)) throw UpdateError(UpdateError::Kind::appNotFound);
-            return app;
-        };
-        auto unpacking = runInBackground(services_.workRunner, std::move(unpack));
-        const fs::path newApp = co_await unpacking;
-
-        const long pid = services_.update.processIdentifier();
-        const fs::path script = work / "update.sh";
-        writeFileAtomically(script, installerScript(pid, bundle, newApp, work));
-        fs::permissions(script, fs::perms(0755), fs::perm_options::replace);
-        services_.update.launchDetached("/bin/bash", {script.string()});
-        log_.info("update installer launched; quitting for replacement");
-        services_.update.terminate();
-        co_return;
-    } catch (const std::exception& e) {
-        failure = e.what();
-    }
-    lastStatus = "Update failed — try again";
-    log_.error("update failed: " + failure);
-    if (!work.empty()) {
-        std::error_code ec;
-        fs::remove_all(work, ec);
-    }
+    spawn(services_.executor, lifetime_, [this, url = *updateDownloadURL.get()] { return updater_.run(url); });
 }
 
 }  // namespace quillant::app

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,6 +7,7 @@
 #include "app/AccessibilityGate.h"
 #include "app/AppState.h"
 #include "app/UpdateEnvironment.h"
+#include "app/Updater.h"
 #include "backend/BackendClient.h"
 #include "backend/HttpSession.h"
 #include "clipboard/KeyEventSynth.h"
@@ -41,7 +41,7 @@ struct CoordinatorServices {
 };
 
 // The single controller: observable state, start-up, the fix flow, the API
-// key's lifecycle and the self-update. Main thread only.
+// key's lifecycle, and the entry to the self-update (the Updater does it). Main thread only.
 class AppCoordinator : public ObservableObject {
 public:
     explicit AppCoordinator(CoordinatorServices services);
@@ -71,40 +71,21 @@ public:
     hotkey::Preferences& preferences() { return services_.preferences; }
     const std::optional<backend::BackendClient>& transformer() const { return transformer_; }
 
-    // The text the updater writes as its hand-over script.
-    static std::string installerScript(long pid, const std::filesystem::path& bundle,
-                                       const std::filesystem::path& newApp, const std::filesystem::path& work);
-    // The file our install step puts in a self-contained installation folder;
-    // the updater replaces only folders that carry it.
-    static constexpr const char* kBundleMarker = ".quillant-bundle";
-
 private:
     void flashState(MenuBarState state, Duration duration);
     void revalidateToken();
     Task<void> checkForUpdate();
-    Task<void> performUpdate(std::string url);
     backend::BackendClient makeClient(const std::string& token) const;
     std::string runningVersion() const;
 
     CoordinatorServices services_;
     CategoryLogger log_;
+    Updater updater_;
     std::unique_ptr<hotkey::HotkeyManager> hotkey_;
     std::optional<backend::BackendClient> transformer_;
     TaskHandle validationTask_;
     TaskHandle iconRevertTask_;
     Lifetime lifetime_;  // tasks hold the coordinator through this, weakly
-};
-
-// The updater's failures of its own.
-class UpdateError : public std::exception {
-public:
-    enum class Kind { unzipFailed, appNotFound };
-    explicit UpdateError(Kind kind) : kind_(kind) {}
-    Kind kind() const { return kind_; }
-    const char* what() const noexcept override { return kind_ == Kind::unzipFailed ? "unzipFailed" : "appNotFound"; }
-
-private:
-    Kind kind_;
 };
 
 }  // namespace quillant::app

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "runtime/AtomicFile.h"
 #include "text/Text.h"
 
 namespace quillant::credentials {
@@ -17,26 +18,6 @@ namespace {
 
 // Far beyond any real key; a larger file is not a token file.
 constexpr std::size_t kMaxTokenFileBytes = 64 * 1024;
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Makes the rename itself durable; failure here loses nothing already written.
-void syncDirectory(const std::filesystem::path& dir) {
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
 
 }  // namespace
 
@@ -87,21 +68,8 @@ bool TokenStore::save(std::string_view token) const {
     std::filesystem::create_directories(dir, ec);
     if (ec) return false;
 
-    // Written aside and renamed into place. mkostemp creates the file 0600, so
-    // the key is private from its first byte on.
-    std::string pattern = (dir / ".token.XXXXXX").string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, key) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(name.data(), file.c_str()) != 0) {
-        ::unlink(name.data());
-        return false;
-    }
-    syncDirectory(dir);
-    return ::chmod(file.c_str(), 0600) == 0;
+    // Written aside and renamed into place, private from its first byte on.
+    return replaceFileAtomically(file, key, 0600) == 0;
 }
 
 bool TokenStore::clear() const {

@@ -12,6 +12,8 @@
 #include <sstream>
 #include <vector>
 
+#include "runtime/AtomicFile.h"
+
 namespace quillant::service {
 
 namespace {
@@ -133,33 +135,33 @@ std::string KeyStore::addNewKey(const std::filesystem::path& file) {
     for (auto it = missing.rbegin(); it != missing.rend(); ++it)
         if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) throw KeyFileError(describeErrno("cannot create", *it));
 
-    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) throw KeyFileError(describeErrno("cannot open the keys file", file));
-    auto fail = [&](const std::string& what) {
-        KeyFileError error(describeErrno(what, file));
-        ::close(fd);
-        return error;
-    };
-    if (::fchmod(fd, 0600) != 0) throw fail("cannot make private");
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) throw fail("cannot read");
+    // The keys so far (a link in the file's place is refused), then all of them
+    // written aside and renamed over the file, private from the first byte on.
     std::string content;
-    if (st.st_size > 0) {
-        char last = '\n';
-        if (::pread(fd, &last, 1, st.st_size - 1) != 1) throw fail("cannot read");
-        if (last != '\n') content += '\n';
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd >= 0) {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                KeyFileError error(describeErrno("cannot read", file));
+                ::close(fd);
+                throw error;
+            }
+            content.append(buffer, std::size_t(n));
+        }
+        ::close(fd);
+    } else if (errno != ENOENT) {
+        throw KeyFileError(describeErrno("cannot open the keys file", file));
     }
+    if (!content.empty() && content.back() != '\n') content += '\n';
     std::string key = generateKey();
     content += key + "\n";
-    std::size_t written = 0;
-    while (written < content.size()) {
-        ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw fail("cannot write");
-        written += std::size_t(n);
+    if (int error = replaceFileAtomically(file, content, 0600)) {
+        errno = error;
+        throw KeyFileError(describeErrno("cannot write", file));
     }
-    if (::fsync(fd) != 0) throw fail("cannot write");
-    ::close(fd);
     return key;
 }
 

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
-#include "CoordinatorHarness.h"
 #include "clipboard/ChromiumPickle.h"
+#include "testsupport/CoordinatorHarness.h"
+#include "testsupport/Profiles.h"
 
 using namespace quillant;
 using namespace quillant::app;
@@ -139,11 +141,12 @@ std::vector<Row> rows() {
 
 }  // namespace
 
-class FixFlowOutcome : public ::testing::TestWithParam<Row> {};
+// Every outcome on each platform's clipboard names.
+class FixFlowOutcome : public ::testing::TestWithParam<std::tuple<Row, NamedProfile>> {};
 
 TEST_P(FixFlowOutcome, StatusLogGlyphAndClipboard) {
-    const Row& row = GetParam();
-    CoordinatorHarness h;
+    const auto& [row, named] = GetParam();
+    CoordinatorHarness h(named.profile);
     row.setup(h);
     h.ex.advance(0ms);
     h.board.setItems(h.userClipboard());
@@ -180,11 +183,32 @@ TEST_P(FixFlowOutcome, StatusLogGlyphAndClipboard) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AppCoordinator, FixFlowOutcome, ::testing::ValuesIn(rows()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(AppCoordinator, FixFlowOutcome,
+                         ::testing::Combine(::testing::ValuesIn(rows()), ::testing::ValuesIn(everyProfile())),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+                         });
 
-TEST(FixFlow, SuccessfulRunLogsInOrderAndPastesTheCorrection) {
-    CoordinatorHarness h;
+namespace {
+
+// What is on the clipboard when the paste chord goes out: the correction under
+// the plain-text names, and the markers that keep clipboard managers away.
+std::vector<std::string> atPasteFor(const NamedProfile& named) {
+    if (named.name == "macOS")
+        return {"public.utf8-plain-text=the cat", "org.nspasteboard.ConcealedType=", "org.nspasteboard.TransientType="};
+    return {"text/plain;charset=utf-8=the cat", "UTF8_STRING=the cat", "text/plain=the cat",
+            "x-kde-passwordManagerHint=secret"};
+}
+
+class FixFlowOnEachProfile : public ::testing::TestWithParam<NamedProfile> {};
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(AppCoordinator, FixFlowOnEachProfile, ::testing::ValuesIn(everyProfile()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_P(FixFlowOnEachProfile, SuccessfulRunLogsInOrderAndPastesTheCorrection) {
+    CoordinatorHarness h(GetParam().profile);
     h.start();
     h.ex.advance(0ms);
     h.board.setItems(h.userClipboard());
@@ -202,8 +226,7 @@ TEST(FixFlow, SuccessfulRunLogsInOrderAndPastesTheCorrection) {
     h.pressAndSettle();
     EXPECT_EQ(h.logs.messages(), (std::vector<std::string>{"hotkey fired", "captured selection (7 chars, 0 Slack mentions)",
                                                            "paste committed; clipboard restored"}));
-    EXPECT_EQ(atPaste, (std::vector<std::string>{"public.utf8-plain-text=the cat", "org.nspasteboard.ConcealedType=",
-                                                 "org.nspasteboard.TransientType="}));
+    EXPECT_EQ(atPaste, atPasteFor(GetParam()));
     ASSERT_EQ(h.http->requests().size(), 3u);  // validation and release query at start-up, then the fix
     EXPECT_TRUE(h.http->requests()[2].request.url.ends_with("/v1/fix"));
     EXPECT_EQ(h.http->requests()[2].request.body, std::optional<std::string>(R"({"text":"teh cat"})"));
@@ -212,8 +235,8 @@ TEST(FixFlow, SuccessfulRunLogsInOrderAndPastesTheCorrection) {
 
 namespace {
 
-std::string slackContainer(const std::string& json) {
-    return clipboard::ChromiumPickle::encode({{"slack/texty", json}, {"public.utf8-plain-text", "x"}});
+std::string slackContainer(const std::string& json, const clipboard::PasteboardProfile& profile) {
+    return clipboard::ChromiumPickle::encode({{"slack/texty", json}, {profile.chromiumPlainTextKey, "x"}});
 }
 
 struct SlackRow {
@@ -224,17 +247,17 @@ struct SlackRow {
     bool pastedWithContainer;
 };
 
-class FixFlowSlack : public ::testing::TestWithParam<SlackRow> {};
+class FixFlowSlack : public ::testing::TestWithParam<std::tuple<SlackRow, NamedProfile>> {};
 
 }  // namespace
 
 TEST_P(FixFlowSlack, SplicesMentionsOrFallsBackToPlainText) {
-    const auto& row = GetParam();
-    CoordinatorHarness h;
+    const auto& [row, named] = GetParam();
+    CoordinatorHarness h(named.profile);
     h.start();
     h.ex.advance(0ms);
     h.board.setItems(h.userClipboard());
-    h.appCopies("hi @Ann, how r u", 20ms, {{"org.chromium.web-custom-data", slackContainer(row.json)}});
+    h.appCopies("hi @Ann, how r u", 20ms, {{h.profile.chromiumCustom, slackContainer(row.json, h.profile)}});
     h.fixReplies.push_back(FakeHttpSession::answer(200, "{\"corrected\":\"" + row.corrected + "\"}"));
     std::optional<clipboard::PasteboardItemData> pasted;
     auto copyHandler = h.poster.onPost;
@@ -255,7 +278,7 @@ TEST_P(FixFlowSlack, SplicesMentionsOrFallsBackToPlainText) {
         EXPECT_EQ(lines[2], "paste committed; clipboard restored");
     }
     ASSERT_TRUE(pasted);
-    const auto* container = pasted->find("org.chromium.web-custom-data");
+    const auto* container = pasted->find(h.profile.chromiumCustom);
     EXPECT_EQ(container != nullptr, row.pastedWithContainer);
     if (container) {
         auto map = clipboard::ChromiumPickle::decode(container->view());
@@ -264,14 +287,14 @@ TEST_P(FixFlowSlack, SplicesMentionsOrFallsBackToPlainText) {
         ASSERT_TRUE(delta);
         ASSERT_EQ(delta->ops.size(), 3u);
         EXPECT_EQ(delta->ops[1].attributes->slackmention->id, "U42");
-        EXPECT_EQ(map->at("public.utf8-plain-text"), row.corrected);
+        EXPECT_EQ(map->at(h.profile.chromiumPlainTextKey), row.corrected);
     }
     EXPECT_EQ(h.board.items(), h.userClipboard());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     AppCoordinator, FixFlowSlack,
-    ::testing::Values(
+    ::testing::Combine(::testing::Values(
         SlackRow{"mention_spliced",
                  R"({"ops":[{"insert":"hi "},{"insert":"@Ann","attributes":{"slackmention":{"id":"U42","label":"@Ann"}}},{"insert":", how r u\n"}]})",
                  "Hi @Ann, how are you?", "spliced 1 mentions into corrected text", true},
@@ -279,8 +302,8 @@ INSTANTIATE_TEST_SUITE_P(
                  R"({"ops":[{"insert":"hi "},{"insert":"@Ann","attributes":{"slackmention":{"id":"U42","label":"@Ann"}}}]})",
                  "Hi Ann, how are you?", "mention splice failed; falling back to plain-text paste", false},
         SlackRow{"payload_without_mentions", R"({"ops":[{"insert":"hi @Ann, how r u"}]})", "Hi @Ann, how are you?",
-                 std::nullopt, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+                 std::nullopt, false}), ::testing::ValuesIn(everyProfile())),
+    [](const auto& info) { return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name; });
 
 TEST(FixFlow, PressDuringAPendingCallIsDroppedAndChangesNothing) {
     CoordinatorHarness h;
@@ -392,7 +415,7 @@ TEST(FixFlow, TheKeyNeverAppearsInAnyLogLine) {
 TEST(FixFlow, OnX11TheClipboardIsRestoredOnlyOnceTheApplicationReadTheCorrection) {
     // A slow application fetches the pasted text 600 ms after the keystroke;
     // restoring at 250 ms would paste the user's old clipboard instead.
-    CoordinatorHarness h;
+    CoordinatorHarness h(clipboard::PasteboardProfile::linuxX11());
     h.start();
     h.ex.advance(0ms);
     h.board.setItems(h.userClipboard());
@@ -405,7 +428,7 @@ TEST(FixFlow, OnX11TheClipboardIsRestoredOnlyOnceTheApplicationReadTheCorrection
         copyHandler(e);
         if (e.keyCode == clipboard::kKeyCodeV && e.keyDown) {
             h.ex.schedule(600ms, [&] {
-                pastedText = h.board.stringForType("public.utf8-plain-text");
+                pastedText = h.board.stringForType(h.profile.plainText);
                 h.board.reads = *h.board.reads + 1;
             });
         }

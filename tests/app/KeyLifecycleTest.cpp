@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "CoordinatorHarness.h"
+#include "testsupport/CoordinatorHarness.h"
 
 using namespace quillant;
 using namespace quillant::app;
@@ -103,7 +103,7 @@ TEST(KeyLifecycle, SaveTrimsStoresAndSendsTheKey) {
     EXPECT_EQ(h.c().backendStatus.get(), BackendStatus::checking);
     EXPECT_EQ(h.c().lastStatus.get(), "Checking key…");
     h.ex.advance(0ms);
-    std::ifstream file(h.home.path / ".config/quillant/token", std::ios::binary);
+    std::ifstream file(h.home.path() / ".config/quillant/token", std::ios::binary);
     std::string stored((std::istreambuf_iterator<char>(file)), {});
     EXPECT_EQ(stored, "ql_abc");
     EXPECT_EQ(authorization(h.http->requests().back().request), "Bearer ql_abc");
@@ -126,8 +126,8 @@ TEST(KeyLifecycle, FailedSaveKeepsThePreviousKey) {
     h.start("ql_old");
     h.ex.advance(0ms);
     // A directory where the token file should be makes every save fail.
-    std::filesystem::remove(h.home.path / ".config/quillant/token");
-    std::filesystem::create_directories(h.home.path / ".config/quillant/token");
+    std::filesystem::remove(h.home.path() / ".config/quillant/token");
+    std::filesystem::create_directories(h.home.path() / ".config/quillant/token");
     EXPECT_FALSE(h.c().saveBackendToken("ql_new"));
     EXPECT_EQ(h.c().lastStatus.get(), "Failed to save key");
     EXPECT_EQ(h.logs.records().back().level, LogLevel::error);

@@ -8,7 +8,7 @@
 #include <regex>
 #include <thread>
 
-#include "CoordinatorHarness.h"
+#include "testsupport/CoordinatorHarness.h"
 #include "platform/linux/CurlHttpSession.h"
 #include "platform/linux/PosixProcess.h"
 #include "platform/linux/RunLoop.h"
@@ -22,15 +22,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void writeFile(const fs::path& p, const std::string& text, fs::perms mode = fs::perms(0644)) {
+// A file with its folders, at `mode`.
+void placeFile(const fs::path& p, const std::string& text, fs::perms mode = fs::perms(0644)) {
     fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
+    writeFile(p, text);
     fs::permissions(p, mode);
-}
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
 // A zip of `folder` (its own name at the archive's top level).
@@ -45,9 +41,9 @@ std::string zipOf(const fs::path& folder) {
 
 // An installation folder: bin/quillant that records its relaunch, and the marker.
 void makeBundle(const fs::path& bundle, const std::string& version, const fs::path& relaunchRecord, bool marker = true) {
-    writeFile(bundle / "VERSION", version);
-    writeFile(bundle / "bin/quillant", "#!/bin/sh\necho \"$0\" > '" + relaunchRecord.string() + "'\n", fs::perms(0755));
-    if (marker) writeFile(bundle / AppCoordinator::kBundleMarker, "");
+    placeFile(bundle / "VERSION", version);
+    placeFile(bundle / "bin/quillant", "#!/bin/sh\necho \"$0\" > '" + relaunchRecord.string() + "'\n", fs::perms(0755));
+    if (marker) placeFile(bundle / Updater::kBundleMarker, "");
 }
 
 struct LocalServer {
@@ -88,7 +84,7 @@ struct UpdaterHarness {
     FakeKeyEventPoster poster;
     clipboard::KeyEventSynth synth{poster};
     clipboard::PasteboardBroker broker{board, synth, clipboard::PasteboardProfile::linuxX11()};
-    credentials::TokenStore tokens{root.path / "home"};
+    credentials::TokenStore tokens{root.path() / "home"};
     FakeDefaultsStore defaults;
     hotkey::Preferences preferences{defaults};
     FakeHotKeyService hotKeyService;
@@ -98,8 +94,8 @@ struct UpdaterHarness {
     std::unique_ptr<AppCoordinator> coordinator;
 
     UpdaterHarness() {
-        update.tempDir = root.path / "tmp";
-        update.bundle = root.path / "apps" / "quillant";
+        update.tempDir = root.path() / "tmp";
+        update.bundle = root.path() / "apps" / "quillant";
         fs::create_directories(update.tempDir);
     }
     ~UpdaterHarness() { coordinator.reset(); }
@@ -135,9 +131,9 @@ struct UpdaterHarness {
 
 TEST(UpdaterIntegration, AGoodArchiveEndsInTheHandOverScript) {
     UpdaterHarness h;
-    makeBundle(h.update.bundle, "1.0.0", h.root.path / "relaunched");
-    makeBundle(h.root.path / "staging/quillant.app", "2.0.0", h.root.path / "relaunched");
-    h.server.files["/q.zip"] = {200, zipOf(h.root.path / "staging/quillant.app")};
+    makeBundle(h.update.bundle, "1.0.0", h.root.path() / "relaunched");
+    makeBundle(h.root.path() / "staging/quillant.app", "2.0.0", h.root.path() / "relaunched");
+    h.server.files["/q.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app")};
     h.offer("/q.zip");
     h.install();
 
@@ -191,23 +187,23 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureRow{"error_page_is_not_an_archive",
                    [](UpdaterHarness& h) {
-                       makeBundle(h.update.bundle, "1.0.0", h.root.path / "r");
+                       makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
                        h.offer("/missing.zip");
                    },
                    "unzipFailed"},
         FailureRow{"bundle_wrapped_in_a_folder",
                    [](UpdaterHarness& h) {
-                       makeBundle(h.update.bundle, "1.0.0", h.root.path / "r");
-                       makeBundle(h.root.path / "staging/wrapper/quillant.app", "2.0.0", h.root.path / "r");
-                       h.server.files["/w.zip"] = {200, zipOf(h.root.path / "staging/wrapper")};
+                       makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
+                       makeBundle(h.root.path() / "staging/wrapper/quillant.app", "2.0.0", h.root.path() / "r");
+                       h.server.files["/w.zip"] = {200, zipOf(h.root.path() / "staging/wrapper")};
                        h.offer("/w.zip");
                    },
                    "appNotFound"},
         FailureRow{"not_a_self_contained_installation",
                    [](UpdaterHarness& h) {
-                       makeBundle(h.update.bundle, "1.0.0", h.root.path / "r", /*marker=*/false);
-                       makeBundle(h.root.path / "staging/quillant.app", "2.0.0", h.root.path / "r");
-                       h.server.files["/q.zip"] = {200, zipOf(h.root.path / "staging/quillant.app")};
+                       makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r", /*marker=*/false);
+                       makeBundle(h.root.path() / "staging/quillant.app", "2.0.0", h.root.path() / "r");
+                       h.server.files["/q.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app")};
                        h.offer("/q.zip");
                    },
                    "not a self-contained installation"}),
@@ -216,25 +212,25 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
     TempDir root;
     // Every character bash still treats specially inside double quotes.
-    const fs::path odd = root.path / "we\"ird $HOME `touch pwned` \\ dir";
+    const fs::path odd = root.path() / "we\"ird $HOME `touch pwned` \\ dir";
     const fs::path bundle = odd / "quillant";
     const fs::path work = odd / "quillant-update-TEST";
-    const fs::path record = root.path / "relaunched";
+    const fs::path record = root.path() / "relaunched";
     makeBundle(bundle, "1.0.0", record);
     makeBundle(work / "quillant.app", "2.0.0", record);
-    writeFile(work / "quillant.zip", "zip");
+    placeFile(work / "quillant.zip", "zip");
 
     // A process identifier that no longer runs.
     pid_t gone = 0;
     {
         std::string out;
-        int status = linux_platform::runAndWait("/bin/sh", {"-c", "echo $$ > '" + (root.path / "pid").string() + "'"});
+        int status = linux_platform::runAndWait("/bin/sh", {"-c", "echo $$ > '" + (root.path() / "pid").string() + "'"});
         ASSERT_EQ(status, 0);
-        gone = std::stoi(readFile(root.path / "pid"));
+        gone = std::stoi(readFile(root.path() / "pid"));
     }
-    const std::string script = AppCoordinator::installerScript(gone, bundle, work / "quillant.app", work);
-    writeFile(root.path / "update.sh", script, fs::perms(0755));
-    ASSERT_EQ(linux_platform::runAndWait("/bin/bash", {(root.path / "update.sh").string()}), 0);
+    const std::string script = Updater::installerScript(gone, bundle, work / "quillant.app", work);
+    placeFile(root.path() / "update.sh", script, fs::perms(0755));
+    ASSERT_EQ(linux_platform::runAndWait("/bin/bash", {(root.path() / "update.sh").string()}), 0);
 
     EXPECT_EQ(readFile(bundle / "VERSION"), "2.0.0");
     EXPECT_FALSE(fs::exists(work));
@@ -247,7 +243,7 @@ TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
 }
 
 TEST(UpdaterScript, PlainPathsGiveTheScriptByteForByte) {
-    EXPECT_EQ(AppCoordinator::installerScript(123, "/opt/quillant", "/tmp/w/quillant.app", "/tmp/w"),
+    EXPECT_EQ(Updater::installerScript(123, "/opt/quillant", "/tmp/w/quillant.app", "/tmp/w"),
               "#!/bin/bash\nwhile kill -0 123 2>/dev/null; do sleep 0.3; done\nrm -rf \"/opt/quillant\"\ncp -R "
               "\"/tmp/w/quillant.app\" \"/opt/quillant\"\nsetsid \"/opt/quillant/bin/quillant\" >/dev/null 2>&1 "
               "</dev/null &\nrm -rf \"/tmp/w\"");

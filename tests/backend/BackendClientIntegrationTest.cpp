@@ -2,8 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Drive.h"
-#include "TestHttpsServer.h"
+#include "testsupport/Drive.h"
+#include "testsupport/TestHttpsServer.h"
 #include "backend/BackendClient.h"
 #include "platform/linux/CurlHttpSession.h"
 #include "platform/linux/RunLoop.h"

@@ -1,19 +1,19 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 #include "credentials/TokenStore.h"
+#include "testsupport/FolderModeWatcher.h"
+#include "testsupport/TempDir.h"
 
 using quillant::credentials::TokenStore;
 using quillant::credentials::userHomeDirectory;
+using quillant::testing::FolderModeWatcher;
 namespace fs = std::filesystem;
 
 namespace {
@@ -38,9 +38,7 @@ unsigned modeOf(const fs::path& p) {
 class TokenStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "quillant-home-XXXXXX").string();
-        ASSERT_TRUE(::mkdtemp(pattern.data()));
-        home = pattern;
+        home = tmp.path();
         const char* old = std::getenv("HOME");
         if (old) oldHome = old;
         ::setenv("HOME", home.c_str(), 1);
@@ -51,7 +49,6 @@ protected:
         if (oldHome) ::setenv("HOME", oldHome->c_str(), 1);
         std::error_code ignored;
         fs::permissions(home, fs::perms::owner_all, ignored);
-        fs::remove_all(home, ignored);
     }
 
     TokenStore store() const { return TokenStore(*userHomeDirectory(std::getenv("HOME"))); }
@@ -62,6 +59,7 @@ protected:
         return out;
     }
 
+    quillant::testing::TempDir tmp;
     fs::path home;
     std::optional<std::string> oldHome;
     mode_t oldUmask = 022;
@@ -147,39 +145,16 @@ TEST_F(TokenStoreTest, KeyIsNeverInAFileMorePermissiveThan0600) {
     ::umask(0);  // so that a file made with default permissions would be world-readable
     fs::create_directories(home / ".config" / "quillant");
     fs::path dir = home / ".config" / "quillant";
-    int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    ASSERT_GE(::inotify_add_watch(fd, dir.c_str(), IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_ATTRIB), 0);
-    std::atomic<bool> stop{false};
+    std::vector<unsigned> modes;
+    {
+        FolderModeWatcher watcher(dir);
+        for (int i = 0; i < 50; ++i) EXPECT_TRUE(store().save("sk-" + std::to_string(i)));
+        modes = watcher.stop();
+    }
     std::vector<unsigned> badModes;
-    int observations = 0;
-    std::thread watcher([&] {
-        alignas(inotify_event) char buffer[4096];
-        for (bool last = false;;) {
-            ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                // Events are queued before save() returns: once stopped, drain once more and end.
-                if (last) break;
-                last = stop;
-                std::this_thread::yield();
-                continue;
-            }
-            for (char* p = buffer; p < buffer + n;) {
-                auto* event = reinterpret_cast<inotify_event*>(p);
-                if (event->len > 0) {
-                    unsigned mode = modeOf(dir / event->name);
-                    ++observations;
-                    if (mode != 0 && (mode & 0177) != 0) badModes.push_back(mode);
-                }
-                p += sizeof(inotify_event) + event->len;
-            }
-        }
-    });
-    for (int i = 0; i < 50; ++i) ASSERT_TRUE(store().save("sk-" + std::to_string(i)));
-    stop = true;
-    watcher.join();
-    ::close(fd);
-    EXPECT_GT(observations, 0);
+    for (unsigned mode : modes)
+        if (mode != 0 && (mode & 0177) != 0) badModes.push_back(mode);
+    EXPECT_GT(modes.size(), 0u);
     EXPECT_TRUE(badModes.empty()) << "saw mode " << std::oct << badModes.front();
 }
 

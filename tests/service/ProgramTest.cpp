@@ -4,98 +4,56 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <regex>
 
+#include "testsupport/Process.h"
+
 using namespace quillant::service::testing;
+using quillant::testing::Process;
+using quillant::testing::ProcessOptions;
 using ::testing::HasSubstr;
 
 namespace {
 
-// A child with its standard output and error captured.
+// The service program with exactly the given environment, its output and errors captured.
 class Child {
 public:
-    Child(std::vector<std::string> args, std::vector<std::string> env) {
-        int out[2], err[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        args.insert(args.begin(), QUILLANT_SERVICE_EXE);
-        std::vector<char*> argv, envp;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid_, QUILLANT_SERVICE_EXE, &actions, nullptr, argv.data(), envp.data()) != 0)
-            throw std::runtime_error("spawn");
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(out_);
-        ::close(err_);
-    }
+    Child(std::vector<std::string> args, std::vector<std::string> env) : process_(start(std::move(args), std::move(env))) {}
 
     // Reads standard error until it holds `pattern` or ten seconds pass.
     std::smatch waitForError(const std::regex& pattern) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         std::smatch match;
-        while (!std::regex_search(stderr_, match, pattern) && std::chrono::steady_clock::now() < deadline)
-            if (!readSome(err_, stderr_, 100)) break;
+        process_.waitForErrors([&](const std::string& errors) { return std::regex_search(errors, match, pattern); },
+                               std::chrono::seconds(10));
         return match;
     }
 
     // Waits up to ten seconds for the exit; returns the exit status or -1.
     int wait() {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                while (readSome(out_, stdout_, 0)) {}
-                while (readSome(err_, stderr_, 0)) {}
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            readSome(err_, stderr_, 10);
-            readSome(out_, stdout_, 10);
-        }
-        return -1;
+        int status = process_.finish(std::chrono::seconds(10));
+        stdout_ += process_.readAll(std::chrono::milliseconds(0));
+        return status;
     }
 
-    void signal(int sig) { ::kill(pid_, sig); }
+    void signal(int sig) { process_.signal(sig); }
     const std::string& out() const { return stdout_; }
-    const std::string& err() const { return stderr_; }
+    const std::string& err() const { return process_.errors(); }
 
 private:
-    static bool readSome(int fd, std::string& into, int timeoutMs) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0) return timeoutMs > 0;
-        char buffer[4096];
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0) return false;
-        into.append(buffer, std::size_t(n));
-        return true;
+    static Process start(std::vector<std::string> args, std::vector<std::string> env) {
+        args.insert(args.begin(), QUILLANT_SERVICE_EXE);
+        ProcessOptions options;
+        options.env = std::move(env);
+        options.inheritEnvironment = false;
+        options.errors = ProcessOptions::Errors::capture;
+        return Process::startWith(args, options);
     }
 
-    pid_t pid_ = -1;
-    int out_ = -1, err_ = -1;
-    std::string stdout_, stderr_;
+    Process process_;
+    std::string stdout_;
 };
 
 class ProgramTest : public ::testing::Test {

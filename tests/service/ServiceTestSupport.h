@@ -1,6 +1,8 @@
 #pragma once
 
 #include "service/Service.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/TestCertificate.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -8,28 +10,15 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 
 namespace quillant::service::testing {
 
-// A fresh directory under $TMPDIR, removed afterwards.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
-
-void writeFile(const std::filesystem::path& file, const std::string& content);
-std::string readFile(const std::filesystem::path& file);
+using quillant::testing::readFile;
+using quillant::testing::TempDir;
+using quillant::testing::writeFile;
+using quillant::testing::writeSelfSignedCertificate;
 
 // A wall clock the test sets by hand.
 class ManualClock {
@@ -63,9 +52,6 @@ private:
     std::thread thread_;
     bool stopped_ = false;
 };
-
-// A self-signed P-256 certificate for 127.0.0.1 and localhost, valid for a day.
-void writeSelfSignedCertificate(const std::filesystem::path& certificate, const std::filesystem::path& privateKey);
 
 // An answer as the client sees it.
 struct Answer {

@@ -3,6 +3,7 @@
 
 #include "service/RuleCorrector.h"
 #include "service/UpstreamCorrector.h"
+#include "testsupport/Ports.h"
 #include "testsupport/RecordingLogger.h"
 
 #include <gtest/gtest.h>
@@ -234,15 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(UpstreamTest, AnUnreachableModelIsABadGateway) {
     // A port that was free a moment ago and has no listener.
-    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    ::close(probe);
-    int closedPort = ntohs(address.sin_port);
+    int closedPort = quillant::testing::unusedLoopbackPort();
     config.upstream.baseURL = "http://127.0.0.1:" + std::to_string(closedPort) + "/v1";
     start();
     Answer answer = fix("some text");

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/AtomicFile.h"
+
 namespace quillant::linux_platform {
 
 namespace fs = std::filesystem;
@@ -59,18 +61,6 @@ FileContents readFile(const fs::path& path) {
     return contents;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(std::size_t(n));
-    }
-    return true;
-}
-
 // Creates the directory (and its parents) when missing; ours is private
 // because it also holds the API key file.
 bool ensureDirectory(const fs::path& directory, int& error) {
@@ -86,40 +76,12 @@ bool ensureDirectory(const fs::path& directory, int& error) {
     return false;
 }
 
-// Writes to a temporary file beside the target, flushes it to disk and renames
-// it over the target, so that readers see the old file or the new one, never
-// a mixture. Returns 0 or the errno of the step that failed.
-int replaceFileAtomically(const fs::path& target, std::string_view bytes) {
+// Readers see the old file or the new one, never a mixture. Returns 0 or the
+// errno of the step that failed.
+int replaceSettingsFile(const fs::path& target, std::string_view bytes) {
     int error = 0;
     if (!ensureDirectory(target.parent_path(), error)) return error;
-
-    std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return errno;
-
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    if (!ok) error = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(name.data(), target.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(name.data());
-        return error;
-    }
-    // Make the rename itself durable; a failure here leaves a correct file.
-    int dirfd = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirfd >= 0) {
-        ::fsync(dirfd);
-        ::close(dirfd);
-    }
-    return 0;
+    return replaceFileAtomically(target, bytes, 0600);
 }
 
 std::optional<hotkey::DefaultsValue> toValue(const json& value) {
@@ -227,7 +189,7 @@ void SettingsFileStore::setObject(const hotkey::DefaultsDictionary& value, const
         auto resolved = fs::weakly_canonical(path_, ec);
         if (!ec) target = resolved;
     }
-    if (int error = replaceFileAtomically(target, text))
+    if (int error = replaceSettingsFile(target, text))
         log_.error("could not save settings to " + target.string() + ": " + errnoText(error));
 }
 

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/UpdateEnvironment.h"
+#include "backend/HttpSession.h"
+#include "runtime/Logger.h"
+#include "runtime/Task.h"
+
+namespace quillant::app {
+
+// The updater's failures of its own.
+class UpdateError : public std::exception {
+public:
+    enum class Kind { unzipFailed, appNotFound };
+    explicit UpdateError(Kind kind) : kind_(kind) {}
+    Kind kind() const { return kind_; }
+    const char* what() const noexcept override { return kind_ == Kind::unzipFailed ? "unzipFailed" : "appNotFound"; }
+
+private:
+    Kind kind_;
+};
+
+// Replaces the running self-contained installation with a release: downloads
+// its archive into a fresh work folder, unpacks it off the main thread, writes
+// the hand-over script, starts it and ends the program so that the script can
+// swap the folders and start the new one. On failure it says so, cleans the
+// work folder up and leaves the installation as it was. Main thread only.
+class Updater {
+public:
+    // Receives the texts the user sees while an update runs.
+    using StatusSink = std::function<void(const std::string&)>;
+
+    Updater(std::shared_ptr<backend::HttpSession> session, WorkRunner& workRunner, UpdateEnvironment& environment,
+            const CategoryLogger& log, StatusSink status);
+
+    // One attempt, from the archive at `url`.
+    Task<void> run(std::string url);
+
+    // The text the updater writes as its hand-over script.
+    static std::string installerScript(long pid, const std::filesystem::path& bundle,
+                                       const std::filesystem::path& newApp, const std::filesystem::path& work);
+    // The file our install step puts in a self-contained installation folder;
+    // the updater replaces only folders that carry it.
+    static constexpr const char* kBundleMarker = ".quillant-bundle";
+
+private:
+    std::shared_ptr<backend::HttpSession> session_;
+    WorkRunner& workRunner_;
+    UpdateEnvironment& environment_;
+    const CategoryLogger& log_;
+    StatusSink status_;
+};
+
+}  // namespace quillant::app

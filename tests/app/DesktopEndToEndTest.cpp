@@ -1,0 +1,225 @@
+// quillant as a user meets it: a selection in a real application (Chromium),
+// the hotkey pressed with xdotool, a real local service, the user's clipboard
+// owned by xclip.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "platform/linux/x11/XTestKeyEventPoster.h"
+#include "runtime/Logger.h"
+#include "testsupport/Ports.h"
+#include "testsupport/X11TestHarness.h"
+
+using namespace quillant;
+using namespace quillant::testing;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kPage = R"(<!doctype html>
+<title>loading</title>
+<textarea id="t" style="width:90%;height:200px"></textarea>
+<script>
+const t = document.getElementById('t');
+t.addEventListener('input', () => { document.title = 'v:' + t.value; });
+window.onload = () => {
+  t.value = 'teh cat sat .';
+  t.focus();
+  t.select();
+  document.title = 'ready';
+};
+</script>
+)";
+
+std::string chromiumPath() {
+    for (auto p : {"/usr/bin/chromium", "/usr/bin/chromium-browser"})
+        if (fs::exists(p)) return p;
+    return {};
+}
+
+class DesktopEndToEnd : public ::testing::Test {
+protected:
+    Xvfb xvfb;
+    TempDir home;
+    std::optional<Process> service;
+    std::optional<Process> windowManager;
+    std::string url;
+    std::vector<std::string> env;
+
+    void SetUp() override {
+        const std::string keys = (home.path() / "keys").string();
+        auto add = Process::start({QUILLANT_SERVICE_EXE, "--keys-file", keys, "--add-key"}, {}, true);
+        add.wait(20s);
+        const int port = unusedLoopbackPort();
+        url = "http://127.0.0.1:" + std::to_string(port);
+        service = Process::start({QUILLANT_SERVICE_EXE, "--keys-file", keys, "--port", std::to_string(port)}, {}, true);
+        env = xvfb.env();
+        env.push_back("HOME=" + home.path().string());
+        env.push_back("XDG_CONFIG_HOME=" + (home.path() / "config").string());
+        env.push_back("QUILLANT_SERVICE_URL=" + url);
+        env.push_back("QUILLANT_LOG=stderr");
+        // Chromium takes typing and pastes only in a window that a window
+        // manager made active.
+        windowManager = Process::start({"openbox", "--sm-disable"}, env, true, true);
+        bool managed = false;
+        for (int i = 0; i < 100 && !managed; ++i) {
+            auto probe = Process::start({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, env, true);
+            managed = probe.readAll(5s).find("window id") != std::string::npos;
+            probe.wait(5s);
+            if (!managed) std::this_thread::sleep_for(100ms);
+        }
+        ASSERT_TRUE(managed) << "openbox did not start";
+        // The key goes in through standard input, never the command line.
+        auto set = Process::start({"/bin/sh", "-c", "tail -n 1 \"$0\" | \"$1\" key set", keys, QUILLANT_EXE}, env, true);
+        ASSERT_EQ(set.wait(20s), 0);
+        for (int i = 0; i < 100; ++i) {
+            auto status = Process::start({QUILLANT_EXE, "key", "status"}, env, true);
+            if (status.wait(20s) == 0) break;
+            std::this_thread::sleep_for(100ms);
+        }
+    }
+
+    // quillant with its log on standard output.
+    Process startQuillant() {
+        return Process::start({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, env, false, true);
+    }
+
+    static bool waitForLine(Process& p, const std::string& needle, std::chrono::seconds bound,
+                            std::vector<std::string>* seen = nullptr) {
+        auto deadline = std::chrono::steady_clock::now() + bound;
+        while (std::chrono::steady_clock::now() < deadline) {
+            auto line = p.readLine(500ms);
+            if (!line) {
+                if (!p.running()) return false;
+                continue;
+            }
+            if (seen) seen->push_back(*line);
+            if (line->find(needle) != std::string::npos) return true;
+        }
+        return false;
+    }
+
+    bool windowTitled(const std::string& title, std::chrono::seconds bound) {
+        auto deadline = std::chrono::steady_clock::now() + bound;
+        while (std::chrono::steady_clock::now() < deadline) {
+            auto search = Process::start({"xdotool", "search", "--name", "^" + title + "( - Chromium)?$"}, env, true);
+            if (search.wait(10s) == 0) return true;
+            std::this_thread::sleep_for(150ms);
+        }
+        return false;
+    }
+
+    int xdotool(std::vector<std::string> args) {
+        args.insert(args.begin(), "xdotool");
+        auto p = Process::start(args, env, true);
+        return p.wait(20s);
+    }
+
+    std::string clipboardText() {
+        auto p = Process::start({"xclip", "-o", "-selection", "clipboard"}, env, true);
+        std::string out = p.readAll(10s);
+        p.wait(10s);
+        return out;
+    }
+
+    std::string currentTitle() {
+        auto p = Process::start({"xdotool", "search", "--name", "^(v:|ready).*", "getwindowname"}, env, true);
+        std::string out = p.readAll(10s);
+        p.wait(10s);
+        return out;
+    }
+
+    std::string expectedFix(const std::string& text) {
+        auto p = Process::start({"/bin/sh", "-c", "printf %s \"$0\" | \"$1\" fix", text, QUILLANT_EXE}, env, true);
+        std::string out = p.readAll(20s);
+        p.wait(20s);
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(DesktopEndToEnd, TheHotkeyFixesTheSelectionAndLeavesTheClipboardAsItWas) {
+    const auto chromium = chromiumPath();
+    ASSERT_FALSE(chromium.empty()) << "chromium is not installed (scripts/bootstrap installs it)";
+
+    auto quillant = startQuillant();
+    ASSERT_TRUE(waitForLine(quillant, "quillant started; hotkey ⌥⇧G armed", 30s));
+
+    // The user's own clipboard, owned by another program.
+    writeFile(home.path() / "clip.txt", "the user's own clipboard");
+    auto owner = Process::start(
+        {"xclip", "-quiet", "-selection", "clipboard", "-i", (home.path() / "clip.txt").string()}, env, true);
+    for (int i = 0; i < 50 && clipboardText() != "the user's own clipboard"; ++i) std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(clipboardText(), "the user's own clipboard");
+
+    writeFile(home.path() / "page.html", kPage);
+    auto browser = Process::start({chromium, "--no-sandbox", "--disable-gpu", "--no-first-run",
+                                   "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                                   "--disable-breakpad", "--user-data-dir=" + (home.path() / "profile").string(),
+                                   "--window-position=0,0", "--window-size=1024,700",
+                                   "file://" + (home.path() / "page.html").string()},
+                                  env, true, true);
+    ASSERT_TRUE(windowTitled("ready", 60s)) << "the page did not load";
+    ASSERT_EQ(xdotool({"key", "ctrl+a"}), 0);  // the page focused its text area
+
+    // Alt+Shift+G pressed and held for 150 ms: our own grab holds the keyboard
+    // until G is up, so the copy must wait for it.
+    ASSERT_EQ(xdotool({"keydown", "alt", "keydown", "shift", "keydown", "g", "sleep", "0.15", "keyup", "g", "keyup",
+                       "shift", "keyup", "alt"}),
+              0);
+    std::vector<std::string> lines;
+    ASSERT_TRUE(waitForLine(quillant, "paste committed; clipboard restored", 30s, &lines))
+        << "log: " << ::testing::PrintToString(lines);
+    EXPECT_TRUE(windowTitled("v:The cat sat\\.", 20s)) << "the correction was not pasted; title: " << currentTitle();
+    EXPECT_EQ(clipboardText(), "the user's own clipboard");
+
+    // Alt+Shift held well past the wait's bound: the chord still carries only Control.
+    const std::string second = "i think teh  plan works .";
+    ASSERT_EQ(xdotool({"key", "ctrl+a", "type", "--delay", "5", second}), 0);
+    ASSERT_EQ(xdotool({"key", "ctrl+a"}), 0);
+    const std::string expected = expectedFix(second);
+    ASSERT_FALSE(expected.empty());
+    ASSERT_EQ(xdotool({"keydown", "alt", "keydown", "shift", "keydown", "g", "sleep", "0.1", "keyup", "g", "sleep",
+                       "2.5", "keyup", "shift", "keyup", "alt"}),
+              0);
+    lines.clear();
+    ASSERT_TRUE(waitForLine(quillant, "paste committed; clipboard restored", 30s, &lines))
+        << "log: " << ::testing::PrintToString(lines);
+    std::string escaped;
+    for (char c : expected) {
+        if (std::string("\\.^$|()[]{}*+?").find(c) != std::string::npos) escaped += '\\';
+        escaped += c;
+    }
+    EXPECT_TRUE(windowTitled("v:" + escaped, 20s)) << "expected " << expected;
+    EXPECT_EQ(clipboardText(), "the user's own clipboard");
+
+    // Nothing is left held down.
+    NullLogger quiet;
+    linux_platform::XTestKeyEventPoster keyboard(quiet, xvfb.display());
+    EXPECT_FALSE(keyboard.keysHeld());
+
+    // The key file is where it belongs, private.
+    struct stat st {};
+    ASSERT_EQ(::stat((home.path() / ".config/quillant/token").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A second instance cannot take the hotkey, and says so.
+    auto second_instance = startQuillant();
+    EXPECT_TRUE(waitForLine(second_instance, "could not be armed: another program holds it", 30s));
+    second_instance.terminate();
+
+    // SIGTERM ends the first cleanly and gives the hotkey back.
+    ::kill(quillant.pid(), SIGTERM);
+    EXPECT_EQ(quillant.wait(20s), 0);
+    auto third = startQuillant();
+    std::vector<std::string> thirdLines;
+    ASSERT_TRUE(waitForLine(third, "quillant started", 30s, &thirdLines));
+    for (auto& l : thirdLines) EXPECT_EQ(l.find("could not be armed"), std::string::npos) << l;
+    third.terminate();
+}

@@ -1,0 +1,308 @@
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "clipboard/ChromiumPickle.h"
+#include "clipboard/PasteboardBroker.h"
+#include "runtime/VirtualExecutor.h"
+#include "testsupport/FakeKeyEventPoster.h"
+#include "testsupport/FakePasteboard.h"
+#include "testsupport/Profiles.h"
+
+using namespace quillant;
+using namespace quillant::clipboard;
+using namespace std::chrono_literals;
+using quillant::testing::everyProfile;
+using quillant::testing::FakeKeyEventPoster;
+using quillant::testing::FakePasteboard;
+using quillant::testing::NamedProfile;
+
+namespace {
+
+PasteboardItemData item(std::vector<std::pair<std::string, std::string>> entries) {
+    PasteboardItemData out;
+    for (auto& [t, b] : entries) out.set(t, Bytes(b));
+    return out;
+}
+
+const std::string kSlackJSON =
+    R"({"ops":[{"insert":"hi "},{"insert":"@Ann","attributes":{"slackmention":{"id":"U1","label":"@Ann"}}},{"insert":" there\n"}]})";
+
+struct Fixture {
+    explicit Fixture(PasteboardProfile p) : profile(std::move(p)) {}
+
+    PasteboardProfile profile;
+    VirtualExecutor ex;
+    FakePasteboard board;
+    FakeKeyEventPoster poster;
+    PasteboardBroker broker{board, KeyEventSynth(poster), profile};
+
+    // The frontmost application answers the copy chord after `delay` with `items`.
+    void appCopiesAfter(Duration delay, std::vector<PasteboardItemData> items) {
+        poster.onPost = [this, delay, items](const KeyEvent& e) {
+            if (e.keyCode == kKeyCodeC && e.keyDown) board.writeLater(ex, delay, items);
+        };
+    }
+
+    struct Outcome {
+        std::optional<CapturedSelection> selection;
+        std::optional<PasteboardError> error;
+        Duration elapsed{};
+    };
+    Outcome copy(std::int64_t timeoutMs) {
+        Outcome out;
+        bool done = false;
+        spawn(ex, [&]() -> Task<void> {
+            try {
+                out.selection = co_await broker.copySelection(timeoutMs);
+            } catch (const PasteboardError& e) {
+                out.error = e;
+            }
+            out.elapsed = ex.elapsed();
+            done = true;
+        });
+        ex.runUntil([&] { return done; });
+        EXPECT_TRUE(done);
+        return out;
+    }
+};
+
+std::string profileName(const NamedProfile& p) { return p.name; }
+
+class BrokerOnEachProfile : public ::testing::TestWithParam<NamedProfile> {
+protected:
+    Fixture f{GetParam().profile};
+    const PasteboardProfile& p = f.profile;
+};
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(PasteboardBroker, BrokerOnEachProfile, ::testing::ValuesIn(everyProfile()),
+                         [](const auto& info) { return profileName(info.param); });
+
+TEST_P(BrokerOnEachProfile, SnapshotKeepsReadableTypesAndDropsEmptyItems) {
+    f.board.setItems({item({{p.plainText, "a"}, {"public.html", "<b>a</b>"}}),
+                      item({{"com.example.only-unreadable", "x"}}), item({{"public.png", std::string("\0\1", 2)}})});
+    f.board.makeUnreadable("com.example.only-unreadable");
+    f.board.addUnreadableType(0, "com.example.promised");
+    auto snap = f.broker.snapshot();
+    ASSERT_EQ(snap.items.size(), 2u);
+    EXPECT_EQ(snap.items[0], item({{p.plainText, "a"}, {"public.html", "<b>a</b>"}}));
+    EXPECT_EQ(snap.items[1], item({{"public.png", std::string("\0\1", 2)}}));
+}
+
+TEST_P(BrokerOnEachProfile, RestoringTwiceGivesTheSameContents) {
+    auto original = std::vector{item({{p.plainText, "one"}, {"public.rtf", "{\\rtf1}"}}), item({{p.plainText, "two"}})};
+    f.board.setItems(original);
+    auto snap = f.broker.snapshot();
+    f.board.setString(p.plainText, "something else");
+    f.broker.restore(snap);
+    EXPECT_EQ(f.board.items(), original);
+    f.board.setString(p.plainText, "again");
+    f.broker.restore(snap);
+    EXPECT_EQ(f.board.items(), original);
+}
+
+TEST_P(BrokerOnEachProfile, EmptySnapshotRestoreClearsAndWritesNothing) {
+    auto snap = f.broker.snapshot();
+    EXPECT_TRUE(snap.items.empty());
+    f.board.setString(p.plainText, "x");
+    int writesBefore = f.board.writes;
+    f.broker.restore(snap);
+    EXPECT_TRUE(f.board.items().empty());
+    EXPECT_EQ(f.board.writes, writesBefore);
+}
+
+struct PollCase {
+    const char* name;
+    std::int64_t timeoutMs;
+    int expectedPolls;
+};
+
+class CopyTimesOut : public ::testing::TestWithParam<std::tuple<PollCase, NamedProfile>> {};
+
+TEST_P(CopyTimesOut, SendsTheChordAndPollsExactly) {
+    const auto& [c, named] = GetParam();
+    Fixture f(named.profile);
+    auto out = f.copy(c.timeoutMs);
+    ASSERT_TRUE(out.error);
+    EXPECT_EQ(out.error->kind(), PasteboardError::Kind::copyTimedOut);
+    EXPECT_STREQ(out.error->what(), "copyTimedOut");
+    ASSERT_EQ(f.poster.events.size(), 2u);
+    EXPECT_EQ(f.poster.events[0], (KeyEvent{8, true, 0x100000, true}));
+    // One read remembers the count, then one per poll.
+    EXPECT_EQ(f.board.changeCountReads - 1, c.expectedPolls);
+    EXPECT_EQ(out.elapsed, std::chrono::milliseconds(10 * c.expectedPolls));
+}
+
+INSTANTIATE_TEST_SUITE_P(PasteboardBroker, CopyTimesOut,
+                         ::testing::Combine(::testing::Values(PollCase{"zero", 0, 0}, PollCase{"nine", 9, 0},
+                                                              PollCase{"ten", 10, 1}, PollCase{"nineteen", 19, 1},
+                                                              PollCase{"four_hundred", 400, 40}),
+                                            ::testing::ValuesIn(everyProfile())),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" + profileName(std::get<1>(info.param));
+                         });
+
+TEST_P(BrokerOnEachProfile, CopyReturnsTheTextOfTheFirstChange) {
+    f.appCopiesAfter(25ms, {item({{p.plainText, "selected text"}})});
+    auto out = f.copy(400);
+    ASSERT_TRUE(out.selection);
+    EXPECT_EQ(out.selection->text, "selected text");
+    EXPECT_FALSE(out.selection->slackDelta);
+    EXPECT_EQ(out.elapsed, 30ms);
+}
+
+TEST_P(BrokerOnEachProfile, CopyOfAnEmptyStringIsNotAnError) {
+    f.appCopiesAfter(5ms, {item({{p.plainText, ""}})});
+    auto out = f.copy(400);
+    ASSERT_TRUE(out.selection);
+    EXPECT_EQ(out.selection->text, "");
+}
+
+TEST_P(BrokerOnEachProfile, CopyWithoutPlainTextFails) {
+    f.appCopiesAfter(5ms, {item({{"public.png", "PNG"}})});
+    auto out = f.copy(400);
+    ASSERT_TRUE(out.error);
+    EXPECT_EQ(out.error->kind(), PasteboardError::Kind::noStringOnPasteboard);
+}
+
+TEST_P(BrokerOnEachProfile, CopyWaitsForTheHotkeyToBeReleasedFirst) {
+    f.poster.heldFor = 4;
+    f.appCopiesAfter(5ms, {item({{p.plainText, "x"}})});
+    auto out = f.copy(400);
+    ASSERT_TRUE(out.selection);
+    EXPECT_EQ(out.elapsed, 20ms + 10ms);
+}
+
+struct SlackCase {
+    const char* name;
+    std::optional<std::map<std::string, std::string>> container;  // none: no container type at all
+    std::string rawContainer;                                      // used when container is none and non-empty
+    bool expectDelta;
+};
+
+class CopyReadsSlack : public ::testing::TestWithParam<std::tuple<SlackCase, NamedProfile>> {};
+
+TEST_P(CopyReadsSlack, ReadsTheSlackPayloadOrSilentlyGoesWithout) {
+    const auto& [c, named] = GetParam();
+    Fixture f(named.profile);
+    auto copied = item({{f.profile.plainText, "hi @Ann there"}});
+    if (c.container)
+        copied.set(f.profile.chromiumCustom, Bytes(ChromiumPickle::encode(*c.container)));
+    else if (!c.rawContainer.empty())
+        copied.set(f.profile.chromiumCustom, Bytes(c.rawContainer));
+    f.appCopiesAfter(10ms, {copied});
+    auto out = f.copy(400);
+    ASSERT_TRUE(out.selection);
+    EXPECT_EQ(out.selection->text, "hi @Ann there");
+    EXPECT_EQ(out.selection->slackDelta.has_value(), c.expectDelta);
+    if (c.expectDelta) {
+        EXPECT_EQ(out.selection->slackDelta->mentionOps().size(), 1u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PasteboardBroker, CopyReadsSlack,
+    ::testing::Combine(
+        ::testing::Values(
+            SlackCase{"slack_payload", std::map<std::string, std::string>{{"slack/texty", kSlackJSON}}, "", true},
+            SlackCase{"container_without_slack", std::map<std::string, std::string>{{"text/x-other", "1"}}, "", false},
+            SlackCase{"unparsable_json", std::map<std::string, std::string>{{"slack/texty", "{not json"}}, "", false},
+            SlackCase{"garbage_container", std::nullopt, "\x01\x02", false},
+            SlackCase{"no_container", std::nullopt, "", false}),
+        ::testing::ValuesIn(everyProfile())),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + "_" + profileName(std::get<1>(info.param));
+    });
+
+// What the broker writes for our own text on each platform, besides the text:
+// the same text under the plain-text aliases, then the markers.
+std::vector<std::pair<std::string, std::string>> writtenForText(const NamedProfile& named, const std::string& text) {
+    if (named.name == "macOS")
+        return {{"public.utf8-plain-text", text},
+                {"org.nspasteboard.ConcealedType", ""},
+                {"org.nspasteboard.TransientType", ""}};
+    return {{"text/plain;charset=utf-8", text},
+            {"UTF8_STRING", text},
+            {"text/plain", text},
+            {"x-kde-passwordManagerHint", "secret"}};
+}
+
+TEST_P(BrokerOnEachProfile, WriteTransientPlainTextWritesTheTextAndTheMarkersOnly) {
+    f.broker.writeTransient("fixed", std::nullopt);
+    ASSERT_EQ(f.board.items().size(), 1u);
+    EXPECT_EQ(f.board.items()[0], item(writtenForText(GetParam(), "fixed")));
+}
+
+TEST_P(BrokerOnEachProfile, WriteTransientWithSlackAddsTheContainer) {
+    auto delta = SlackDelta::decode(kSlackJSON);
+    ASSERT_TRUE(delta);
+    f.broker.writeTransient("hi @Ann there", delta);
+    ASSERT_EQ(f.board.items().size(), 1u);
+    const auto& written = f.board.items()[0];
+    const auto expected = writtenForText(GetParam(), "hi @Ann there");
+    ASSERT_EQ(written.entries.size(), expected.size() + 1);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(written.entries[i].first, expected[i].first);
+        EXPECT_EQ(written.entries[i].second.str(), expected[i].second);
+    }
+    EXPECT_EQ(written.entries.back().first, p.chromiumCustom);
+    auto map = ChromiumPickle::decode(written.entries.back().second.view());
+    ASSERT_TRUE(map);
+    EXPECT_EQ(map->size(), 2u);
+    EXPECT_EQ(map->at(p.chromiumPlainTextKey), "hi @Ann there");
+    EXPECT_EQ(SlackDelta::decode(map->at("slack/texty")), delta);
+}
+
+TEST(PasteboardBroker, LinuxProfileUsesItsOwnNamesAndMarkerBytes) {
+    VirtualExecutor ex;
+    FakePasteboard board;
+    FakeKeyEventPoster poster;
+    PasteboardBroker broker(board, KeyEventSynth(poster), PasteboardProfile::linuxX11());
+    broker.writeTransient("fixed", SlackDelta::decode(kSlackJSON));
+    const auto& written = board.items().at(0);
+    std::vector<std::string> types;
+    for (auto& [t, b] : written.entries) types.push_back(t);
+    EXPECT_EQ(types, (std::vector<std::string>{"text/plain;charset=utf-8", "UTF8_STRING", "text/plain",
+                                               "x-kde-passwordManagerHint", "chromium/x-web-custom-data"}));
+    EXPECT_EQ(written.find("x-kde-passwordManagerHint")->str(), "secret");
+    auto map = ChromiumPickle::decode(written.find("chromium/x-web-custom-data")->view());
+    ASSERT_TRUE(map);
+    EXPECT_EQ(map->at("text/plain"), "fixed");
+}
+
+struct SettleCase {
+    const char* name;
+    std::optional<std::int64_t> reads;    // the count before the paste; none: the platform cannot tell
+    std::optional<Duration> readAt;       // when the application reads the pasted text
+    Duration settled;
+};
+
+class SettleAfterPaste : public ::testing::TestWithParam<std::tuple<SettleCase, NamedProfile>> {};
+
+TEST_P(SettleAfterPaste, WaitsTheSettleAndForTheApplicationToRead) {
+    const auto& [c, named] = GetParam();
+    Fixture f(named.profile);
+    f.board.reads = c.reads;
+    if (c.readAt) f.ex.schedule(*c.readAt, [&] { f.board.reads = *f.board.reads + 1; });
+    std::optional<Duration> done;
+    spawn(f.ex, [&]() -> Task<void> {
+        co_await f.broker.settleAfterPaste(f.broker.contentReadCount());
+        done = f.ex.elapsed();
+    });
+    f.ex.runUntil([&] { return done.has_value(); });
+    ASSERT_TRUE(done);
+    EXPECT_EQ(*done, c.settled);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PasteboardBroker, SettleAfterPaste,
+    ::testing::Combine(::testing::Values(SettleCase{"platform_cannot_tell", std::nullopt, std::nullopt, 250ms},
+                                         SettleCase{"read_within_the_settle", 0, 100ms, 250ms},
+                                         SettleCase{"read_late", 0, 600ms, 600ms},
+                                         SettleCase{"never_read", 3, std::nullopt, 2000ms}),
+                       ::testing::ValuesIn(everyProfile())),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + "_" + profileName(std::get<1>(info.param));
+    });
