@@ -52,9 +52,9 @@ std::optional<std::string> TokenStore::refusal(std::string_view token) {
     // load() would refuse these, and the key would be gone after a restart.
     if (key.size() > kMaxTokenFileBytes) return "it is longer than " + std::to_string(kMaxTokenFileBytes) + " bytes";
     if (!text::isValidUTF8(key)) return "it is not valid UTF-8 text";
-    // No request could carry these in its Authorization field.
+    // No request could carry these in its Authorization field (a tab it can).
     for (unsigned char c : key)
-        if (c < 0x20 || c == 0x7f) return "it contains control characters";
+        if ((c < 0x20 && c != '\t') || c == 0x7f) return "it contains control characters";
     return std::nullopt;
 }
 

@@ -75,6 +75,7 @@ TEST_F(TokenStoreTest, SaveStoresTheTrimmedKeyPrivately) {
         {"\t key with inner space \r\n", "key with inner space"},
         {"\u00a0sk-nbsp\u2003", "sk-nbsp"},  // Unicode blanks count too
         {"\u043a\u043b\u044e\u0447", "\u043a\u043b\u044e\u0447"},
+        {"sk-a\tb", "sk-a\tb"},  // a tab inside can go out in a header field
     };
     for (const auto& row : rows) {
         ASSERT_TRUE(store().save(row.given));
