@@ -85,6 +85,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(next <= answer.size());
         at = next;
     }
-    FUZZ_CHECK(answer.find(kKey) == std::string::npos);
+    // A text may hold the key and comes back corrected; beyond that, no answer repeats it.
+    auto count = [](std::string_view hay, std::string_view needle) {
+        std::size_t n = 0;
+        for (std::size_t at = hay.find(needle); at != std::string_view::npos; at = hay.find(needle, at + 1)) ++n;
+        return n;
+    };
+    const std::string bearer = "Bearer " + std::string(kKey);
+    FUZZ_CHECK(count(answer, kKey) <= count(request, kKey) - count(request, bearer));
     return 0;
 }

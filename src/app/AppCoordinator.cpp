@@ -54,7 +54,48 @@ AppCoordinator::AppCoordinator(CoordinatorServices services)
     spawn(services_.executor, lifetime_, [this] { return checkForUpdate(); });
 }
 
-AppCoordinator::~AppCoordinator() = default;
+AppCoordinator::~AppCoordinator() { restoreInterruptedRun(); }
+
+void AppCoordinator::restoreInterruptedRun() {
+    if (!pendingRestore_) return;
+    // Quitting in the middle of a fix: the user's content goes back first, so
+    // that whatever takes the clipboard over (a clipboard manager) keeps theirs.
+    services_.pasteboard.restore(*pendingRestore_);
+    pendingRestore_.reset();
+    log_.info("quit during a fix; clipboard restored");
+}
+
+std::optional<clipboard::FocusedApplication> AppCoordinator::focusedApplication() const {
+    if (!services_.focus) return std::nullopt;
+    return services_.focus->focusedApplication();
+}
+
+clipboard::ApplicationChords AppCoordinator::applicationChords() const {
+    auto table = clipboard::ApplicationChords::builtIn();
+    if (!services_.settings) return table;
+    auto entries = services_.settings->dictionaryForKey(std::string(clipboard::ApplicationChords::settingsKey));
+    if (!entries) return table;
+    for (const auto& [name, value] : *entries) {
+        const auto* word = std::get_if<std::string>(&value);
+        if (!word || !table.addUserEntry(name, *word))
+            log_.error("ignoring settings entry " + std::string(clipboard::ApplicationChords::settingsKey) + "." +
+                       name + ": expected \"ctrl\", \"ctrl+shift\" or \"refuse\"");
+    }
+    return table;
+}
+
+void AppCoordinator::refuseChord(const clipboard::FocusedApplication& application,
+                                 const clipboard::ChordDecision& decision) {
+    const std::string name = application.displayName();
+    if (decision.source == clipboard::ChordDecision::Source::userEntry) {
+        lastStatus = "Not fixed — turned off for " + name + " in settings";
+        log_.error("fix refused for " + name + ": turned off in settings");
+    } else {
+        lastStatus = "Not fixed — " + name + " is a terminal; its selection can't be replaced";
+        log_.error("fix refused for " + name + ": terminals are refused unless opted in");
+    }
+    flashState(MenuBarState::warn, kWarnFlash);
+}
 
 BackendClient AppCoordinator::makeClient(const std::string& token) const {
     return BackendClient{services_.baseURL, token, kRequestTimeoutSeconds, services_.session};
@@ -130,31 +171,65 @@ Task<void> AppCoordinator::runFixFlow() {
     }
 
     auto& broker = services_.pasteboard;
+    // Every chord waits until the user has let go of the hotkey's keys; only
+    // then is it known where it would land.
+    co_await services_.keystrokes.awaitKeysReleased(clipboard::PasteboardBroker::kKeyReleaseBound);
+    const clipboard::ApplicationChords chords = applicationChords();
+    std::optional<clipboard::FocusedApplication> focus = focusedApplication();
+    clipboard::ChordDecision chord = chords.decide(focus);
+    if (chord.choice == clipboard::ChordChoice::refuse) {
+        refuseChord(*focus, chord);
+        co_return;
+    }
+
     const clipboard::PasteboardSnapshot snapshot = broker.snapshot();
+    if (!snapshot.complete) {
+        // Restoring a partial copy would wipe what the owner could not deliver.
+        lastStatus = "Not fixed — the clipboard's owner didn't answer in time";
+        log_.error("clipboard snapshot incomplete: its owner did not answer in time; fix refused");
+        flashState(MenuBarState::warn, kWarnFlash);
+        co_return;
+    }
+    // A slow owner may have kept the snapshot busy; the chord goes where the focus is now.
+    if (auto now = focusedApplication(); now != focus) {
+        focus = std::move(now);
+        chord = chords.decide(focus);
+        if (chord.choice == clipboard::ChordChoice::refuse) {
+            refuseChord(*focus, chord);
+            co_return;
+        }
+    }
+    const bool withShift = chord.choice == clipboard::ChordChoice::controlShift;
+    auto restoreSnapshot = [this, &broker, &snapshot] {
+        broker.restore(snapshot);
+        pendingRestore_.reset();
+    };
+
+    pendingRestore_ = snapshot;
     clipboard::CapturedSelection selection;
     std::string copyError;
     try {
-        selection = co_await broker.copySelection(kCopyTimeoutMs);
+        selection = co_await broker.copySelection(kCopyTimeoutMs, {withShift, /*awaitRelease=*/false});
     } catch (const std::exception& e) {
         copyError = e.what();
     }
     if (!copyError.empty()) {
         log_.error("copy failed: " + copyError);
-        broker.restore(snapshot);
+        restoreSnapshot();
         lastStatus = "Couldn't read selection";
         flashState(MenuBarState::warn, kWarnFlash);
         co_return;
     }
 
     if (selection.text.empty()) {
-        broker.restore(snapshot);
+        restoreSnapshot();
         lastStatus = "Empty selection";
         co_return;
     }
 
     const std::size_t length = text::graphemeCount(selection.text);
     if (length > maxSelectionChars) {
-        broker.restore(snapshot);
+        restoreSnapshot();
         lastStatus = "Selection too long (" + std::to_string(length) + " / " + std::to_string(maxSelectionChars) + ")";
         log_.error("selection rejected: " + std::to_string(length) + " chars exceeds cap " +
                    std::to_string(maxSelectionChars));
@@ -166,7 +241,7 @@ Task<void> AppCoordinator::runFixFlow() {
     log_.info("captured selection (" + std::to_string(length) + " chars, " + std::to_string(mentions) +
               " Slack mentions)");
     // The user's clipboard is back before the network call, whatever it does.
-    broker.restore(snapshot);
+    restoreSnapshot();
     lastStatus = "Fixing…";
 
     std::string corrected;
@@ -198,6 +273,18 @@ Task<void> AppCoordinator::runFixFlow() {
         co_return;
     }
 
+    // The answer may come seconds later; a paste into whatever window has the
+    // focus by then would put the correction into another document.
+    if (focus) {
+        const auto now = focusedApplication();
+        if (!now || now->window != focus->window) {
+            lastStatus = "Not pasted — focus moved to another window";
+            log_.error("focus moved away from " + focus->displayName() + " during the fix; correction not pasted");
+            flashState(MenuBarState::warn, kWarnFlash);
+            co_return;
+        }
+    }
+
     std::optional<clipboard::SlackDelta> payload;
     if (selection.slackDelta && mentions > 0) {
         payload = clipboard::MentionSplicer::splice(*selection.slackDelta, corrected);
@@ -207,14 +294,17 @@ Task<void> AppCoordinator::runFixFlow() {
             log_.info("mention splice failed; falling back to plain-text paste");
     }
 
+    pendingRestore_ = snapshot;
     broker.writeTransient(corrected, payload);
-    const auto readsBefore = broker.contentReadCount();
-    services_.keystrokes.sendCommand(clipboard::kKeyCodeV);
-    // 250 ms; on X11 also until the application has fetched the text. Cut
-    // short or not, the run goes on.
-    co_await broker.settleAfterPaste(readsBefore);
+    const std::optional<clipboard::WindowId> pastingWindow =
+        focus ? std::optional<clipboard::WindowId>(focus->window) : std::nullopt;
+    const auto readsBefore = broker.textReadsBy(pastingWindow);
+    services_.keystrokes.sendCommand(clipboard::kKeyCodeV, withShift);
+    // 250 ms; on X11 also until the pasting application has fetched the text
+    // and gone quiet. Cut short or not, the run goes on.
+    co_await broker.settleAfterPaste(readsBefore, pastingWindow);
 
-    broker.restore(snapshot);
+    restoreSnapshot();
     lastStatus = "Replaced (" + std::to_string(length) + " → " + std::to_string(text::graphemeCount(corrected)) +
                  " chars)";
     log_.info("paste committed; clipboard restored");

@@ -10,6 +10,8 @@
 #include "app/Updater.h"
 #include "backend/BackendClient.h"
 #include "backend/HttpSession.h"
+#include "clipboard/ApplicationChords.h"
+#include "clipboard/FocusInspector.h"
 #include "clipboard/KeyEventSynth.h"
 #include "clipboard/PasteboardBroker.h"
 #include "credentials/TokenStore.h"
@@ -38,6 +40,11 @@ struct CoordinatorServices {
     WorkRunner& workRunner;
     UpdateEnvironment& update;
     std::string runningVersion;  // empty: unknown
+    // Which application has the focus; none: unknown, every application
+    // gets Ctrl+C/V and the focus is not checked before the paste.
+    clipboard::FocusInspector* focus = nullptr;
+    // Where the user's per-application chords live (ApplicationChords::settingsKey); none: built-ins only.
+    hotkey::DefaultsStore* settings = nullptr;
 };
 
 // The single controller: observable state, start-up, the fix flow, the API
@@ -72,7 +79,12 @@ public:
     const std::optional<backend::BackendClient>& transformer() const { return transformer_; }
 
 private:
+    // The chord table in force: the built-in entries and the user's.
+    clipboard::ApplicationChords applicationChords() const;
     void flashState(MenuBarState state, Duration duration);
+    std::optional<clipboard::FocusedApplication> focusedApplication() const;
+    void refuseChord(const clipboard::FocusedApplication& application, const clipboard::ChordDecision& decision);
+    void restoreInterruptedRun();
     void revalidateToken();
     Task<void> checkForUpdate();
     backend::BackendClient makeClient(const std::string& token) const;
@@ -85,6 +97,10 @@ private:
     std::optional<backend::BackendClient> transformer_;
     TaskHandle validationTask_;
     TaskHandle iconRevertTask_;
+    // What a run in progress must put back on the clipboard if it is cut
+    // short (the program quits): set while the clipboard holds the copied
+    // selection or the correction.
+    std::optional<clipboard::PasteboardSnapshot> pendingRestore_;
     Lifetime lifetime_;  // tasks hold the coordinator through this, weakly
 };
 

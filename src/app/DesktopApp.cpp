@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -19,16 +21,22 @@
 #include "hotkey/HotKeysController.h"
 #include "hotkey/KeyCombo.h"
 #include "hotkey/Preferences.h"
+#include "hotkey/ShortcutStyle.h"
+#include "platform/linux/InstanceChannel.h"
 #include "platform/linux/CurlHttpSession.h"
 #include "platform/linux/JournalLogger.h"
 #include "platform/linux/PosixProcess.h"
 #include "platform/linux/SettingsFileStore.h"
 #include "platform/linux/qt/QtExecutor.h"
+#include "platform/linux/qt/QtKeyDownMonitor.h"
 #include "platform/linux/x11/X11Clipboard.h"
+#include "platform/linux/x11/X11FocusInspector.h"
 #include "platform/linux/x11/X11HotKeyService.h"
 #include "platform/linux/x11/XTestAccessibilityGate.h"
 #include "platform/linux/x11/XTestKeyEventPoster.h"
 #include "runtime/ThreadWorkRunner.h"
+#include "ui/AccessibilityHelp.h"
+#include "ui/MenuBarView.h"
 
 namespace quillant::app {
 
@@ -45,25 +53,46 @@ public:
                                                    hotkey::EventHotKeyID id) override {
         auto result = inner_.registerEventHotKey(keyCode, modifiers, id);
         if (result.status != hotkey::noErr || !result.handle) {
-            const std::string combo = hotkey::KeyCombo(keyCode, modifiers).description();
+            const std::string combo =
+                hotkey::describeCombo(hotkey::KeyCombo(keyCode, modifiers), hotkey::ShortcutStyle::linuxWords, "?");
             const std::string line = "hotkey " + combo + " could not be armed: another program holds it (status " +
                                      std::to_string(result.status) + ")";
             log_.error(line);
             std::fprintf(err_, "quillant: %s\n", line.c_str());
             std::fflush(err_);
         }
+        refused_ = result.status != hotkey::noErr || !result.handle;
         return result;
     }
     void unregisterEventHotKey(hotkey::EventHotKeyRef handle) override { inner_.unregisterEventHotKey(handle); }
     std::optional<hotkey::EventHandlerRef> installEventHandler(EventCallback callback) override {
         return inner_.installEventHandler(std::move(callback));
     }
+    bool lastRefused() const { return refused_; }
 
 private:
     hotkey::HotKeyService& inner_;
     CategoryLogger log_;
     std::FILE* err_;
+    bool refused_ = false;
 };
+
+// What a later start or the command line asks of the running agent.
+std::string answerRequest(const std::string& command, const std::string& argument, AppCoordinator& coordinator,
+                          ui::MenuBarView& panel, CategoryLogger& log) {
+    if (command == "show-panel") {
+        panel.popUpAt({}, QCursor::pos());
+        log.info("panel opened for another start of quillant");
+        return "ok";
+    }
+    if (command == "key-set") return coordinator.saveBackendToken(argument) ? "ok" : "error Failed to save key";
+    if (command == "key-clear") {
+        coordinator.clearBackendToken();
+        return "ok";
+    }
+    if (command == "ping") return std::string("ok quillant ") + build::kVersion;
+    return "error unknown request: " + command;
+}
 
 }  // namespace
 
@@ -79,18 +108,46 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
         std::fputs("quillant: cannot find your home directory (set HOME)\n", context.err);
         return cli::kExitFailure;
     }
+    // One agent per session: a later start opens the running one's panel.
+    const auto runtimeFolder = linux_platform::privateRuntimeFolder(context.xdgRuntimeDir);
+    if (!runtimeFolder.path) {
+        std::fprintf(context.err, "quillant: %s\n", runtimeFolder.error.c_str());
+        return cli::kExitFailure;
+    }
+    const std::string instanceName = linux_platform::instanceName(display);
+    std::string claimError;
+    auto instance = linux_platform::InstanceServer::claim(*runtimeFolder.path, instanceName, claimError);
+    if (!instance) {
+        if (!claimError.empty()) {
+            std::fprintf(context.err, "quillant: %s\n", claimError.c_str());
+            return cli::kExitFailure;
+        }
+        std::string error;
+        if (auto answer = linux_platform::sendToInstance(*runtimeFolder.path, instanceName, "show-panel", std::nullopt,
+                                                         std::chrono::seconds(5), error);
+            answer && *answer == "ok") {
+            std::fputs("quillant is already running; its panel is open\n", context.err);
+            return cli::kExitOK;
+        }
+        std::fprintf(context.err, "quillant is already running but does not answer: %s\n",
+                     error.empty() ? "it refused the request" : error.c_str());
+        return cli::kExitFailure;
+    }
+
     auto configDirectory = linux_platform::defaultConfigDirectory();
     if (!configDirectory) {
         std::fputs("quillant: cannot find a configuration directory (set HOME or XDG_CONFIG_HOME)\n", context.err);
         return cli::kExitFailure;
     }
 
-    // SIGINT and SIGTERM are taken through a signalfd on the event loop, so the
-    // shutdown below always runs; blocked before any thread starts.
+    // SIGINT, SIGTERM and SIGHUP (the session or the terminal going away) are
+    // taken through a signalfd on the event loop, so the shutdown below always
+    // runs; blocked before any thread starts.
     sigset_t quitSignals;
     sigemptyset(&quitSignals);
     sigaddset(&quitSignals, SIGINT);
     sigaddset(&quitSignals, SIGTERM);
+    sigaddset(&quitSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
     const int signalFd = signalfd(-1, &quitSignals, SFD_CLOEXEC | SFD_NONBLOCK);
 
@@ -105,10 +162,12 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     std::unique_ptr<linux_platform::X11Clipboard> clipboard;
     std::unique_ptr<linux_platform::X11HotKeyService> hotKeyService;
     std::unique_ptr<linux_platform::XTestKeyEventPoster> poster;
+    std::unique_ptr<linux_platform::X11FocusInspector> focus;
     try {
         clipboard = std::make_unique<linux_platform::X11Clipboard>(logger);
         hotKeyService = std::make_unique<linux_platform::X11HotKeyService>(logger);
         poster = std::make_unique<linux_platform::XTestKeyEventPoster>(logger);
+        focus = std::make_unique<linux_platform::X11FocusInspector>();
     } catch (const std::exception& e) {
         std::fprintf(context.err, "quillant: cannot use the X11 display %s: %s\n", display, e.what());
         return cli::kExitFailure;
@@ -137,7 +196,7 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     clipboard::PasteboardBroker broker(*clipboard, synth, clipboard::PasteboardProfile::linuxX11());
     credentials::TokenStore tokens(*context.home);
     linux_platform::SettingsFileStore settings(*configDirectory, logger);
-    hotkey::Preferences preferences(settings);
+    hotkey::Preferences preferences(settings, hotkey::ShortcutStyle::linuxWords);
     ReportingHotKeyService reportingHotKeys(*hotKeyService, logger, context.err);
     auto hotKeys = std::make_unique<hotkey::HotKeysController>(reportingHotKeys);
     ThreadWorkRunner workRunner(1);
@@ -146,12 +205,40 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
 
     auto coordinator = std::make_unique<AppCoordinator>(CoordinatorServices{
         executor, logger, accessibility, broker, synth, tokens, preferences, *hotKeys, session, context.serviceURL,
-        workRunner, update, build::kVersion});
+        workRunner, update, build::kVersion, focus.get(), &settings});
+
+    linux_platform::QtKeyDownMonitor keyDownMonitor;
+    auto panel = std::make_unique<ui::MenuBarView>(
+        *coordinator, preferences,
+        ui::MenuBarViewServices{
+            keyDownMonitor, executor, [](const QUrl& url) { QDesktopServices::openUrl(url); },
+            [] { QApplication::quit(); }, std::string(build::kVersion), build::kFeedbackEmail,
+            [&, folder = *runtimeFolder.path]() -> std::optional<QUrl> {
+                const ui::SessionFindings findings{display, wayland ? wayland : "",
+                                                   std::getenv("XDG_SESSION_TYPE") ? std::getenv("XDG_SESSION_TYPE") : "",
+                                                   accessibility.isProcessTrusted(false), preferences.hotkeyDisplay(),
+                                                   !reportingHotKeys.lastRefused() && coordinator->hotkey() &&
+                                                       coordinator->hotkey()->armedCombo()};
+                auto page = ui::writeAccessibilityHelp(folder, findings);
+                if (!page) return std::nullopt;
+                return QUrl::fromLocalFile(QString::fromStdString(page->string()));
+            }});
+    CategoryLogger agentLog(logger, std::string(kLogSubsystem), "agent");
+    executor.watchReadable(instance->fd(), [&] {
+        instance->processPending([&](const std::string& command, const std::string& argument) {
+            return answerRequest(command, argument, *coordinator, *panel, agentLog);
+        });
+    });
 
     const int status = application.exec();
 
-    // The hotkey is given back with the coordinator; what we hold on the
-    // clipboard (the user's own content, restored) goes to a clipboard manager.
+    executor.unwatch(instance->fd());
+    panel.reset();
+    instance.reset();
+
+    // The hotkey is given back with the coordinator, which first puts the
+    // user's content back if a fix was under way; what we hold on the
+    // clipboard then goes to a clipboard manager.
     coordinator.reset();
     hotKeys.reset();
     if (clipboard->ownsClipboard()) clipboard->handOverToClipboardManager();

@@ -1,6 +1,12 @@
 #include "app/Updater.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <system_error>
@@ -43,6 +49,81 @@ void writeScript(const std::filesystem::path& path, const std::string& text) {
         throw std::system_error(error, std::generic_category(), "write " + path.string());
 }
 
+
+// The update's work folder: private from the moment it exists, and removed
+// with everything in it when the last holder lets go (the run, or an unpacking
+// still going on after the run was dropped because the application quit),
+// unless it was handed over to the installer script.
+class WorkFolder {
+public:
+    explicit WorkFolder(std::filesystem::path path) : path_(std::move(path)) {}
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    ~WorkFolder() { remove(); }
+    const std::filesystem::path& path() const { return path_; }
+    void handOver() { done_ = true; }
+    // At once, not when the last holder lets go (a worker thread may hold it a moment longer).
+    void remove() {
+        if (done_.exchange(true)) return;
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+
+    // Creates "quillant-update-" + a fresh UUID in `parent`, mode 0700, failing
+    // rather than reusing anything that is already there.
+    static std::shared_ptr<WorkFolder> create(const std::filesystem::path& parent) {
+        std::filesystem::create_directories(parent);
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            auto path = parent / ("quillant-update-" + uuidString());
+            if (::mkdir(path.c_str(), 0700) == 0) {
+                auto folder = std::make_shared<WorkFolder>(path);
+                // The umask may have taken bits away; never added any.
+                std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::replace);
+                return folder;
+            }
+            if (errno != EEXIST) throw std::system_error(errno, std::generic_category(), "create " + path.string());
+        }
+        throw std::runtime_error("cannot create a fresh work folder in " + parent.string());
+    }
+
+private:
+    std::filesystem::path path_;
+    std::atomic<bool> done_{false};
+};
+
+// The hand-over deletes the installation and copies the new one into its
+// place; both need write access to the folder, every folder in it, and the
+// folder around it. Checked before anything is downloaded.
+void requireReplaceable(const std::filesystem::path& bundle) {
+    namespace fs = std::filesystem;
+    auto writable = [](const fs::path& dir) { return ::access(dir.c_str(), W_OK | X_OK) == 0; };
+    if (!writable(bundle.parent_path()) || !writable(bundle))
+        throw std::runtime_error("the installation folder " + bundle.string() + " cannot be replaced (not writable)");
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(bundle, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec) && !writable(it->path()))
+            throw std::runtime_error("the installation folder " + bundle.string() + " cannot be replaced (" +
+                                     it->path().string() + " is not writable)");
+    }
+    if (ec) throw std::runtime_error("the installation folder " + bundle.string() + " cannot be read: " + ec.message());
+}
+
+// What the hand-over will put in place must be an installation that starts.
+void requireInstallable(const std::filesystem::path& app) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // A link would be copied as a link, to wherever it points.
+    if (fs::symlink_status(app, ec).type() != fs::file_type::directory)
+        throw UpdateError(UpdateError::Kind::appNotFound);
+    const auto program = fs::symlink_status(app / "bin/quillant", ec);
+    if (program.type() != fs::file_type::regular || (program.permissions() & fs::perms::owner_exec) == fs::perms::none)
+        throw std::runtime_error("the update's quillant.app has no executable bin/quillant");
+    if (fs::symlink_status(app / Updater::kBundleMarker, ec).type() != fs::file_type::regular)
+        throw std::runtime_error(std::string("the update's quillant.app has no ") + Updater::kBundleMarker);
+}
+
 }  // namespace
 
 Updater::Updater(std::shared_ptr<backend::HttpSession> session, WorkRunner& workRunner, UpdateEnvironment& environment,
@@ -55,28 +136,28 @@ Updater::Updater(std::shared_ptr<backend::HttpSession> session, WorkRunner& work
 
 std::string Updater::installerScript(long pid, const std::filesystem::path& bundle, const std::filesystem::path& newApp,
                                      const std::filesystem::path& work) {
+    // The new folder is copied beside the old one first and swapped in by two
+    // renames, so that a failed copy (a full disk) leaves the installation as
+    // it was, and it is the old one that starts again.
     const std::string b = shellQuotedPath(bundle);
+    const std::string fresh = b + ".update-new", old = b + ".update-old";
     std::string s;
     s += "#!/bin/bash\nwhile kill -0 ";
     s += std::to_string(pid);
-    s += " 2>/dev/null; do sleep 0.3; done\nrm -rf \"";
-    s += b;
-    s += "\"\ncp -R \"";
-    s += shellQuotedPath(newApp);
-    s += "\" \"";
-    s += b;
-    s += "\"\nsetsid \"";
-    s += b;
-    s += "/bin/quillant\" >/dev/null 2>&1 </dev/null &\nrm -rf \"";
-    s += shellQuotedPath(work);
-    s += "\"";
+    s += " 2>/dev/null; do sleep 0.3; done\n";
+    s += "rm -rf \"" + fresh + "\" \"" + old + "\"\n";
+    s += "if cp -R \"" + shellQuotedPath(newApp) + "\" \"" + fresh + "\" && mv \"" + b + "\" \"" + old + "\"; then mv \"" +
+         fresh + "\" \"" + b + "\" || mv \"" + old + "\" \"" + b + "\"; fi\n";
+    s += "rm -rf \"" + fresh + "\" \"" + old + "\"\n";
+    s += "setsid \"" + b + "/bin/quillant\" >/dev/null 2>&1 </dev/null &\n";
+    s += "rm -rf \"" + shellQuotedPath(work) + "\"";
     return s;
 }
 
 Task<void> Updater::run(std::string url) {
     namespace fs = std::filesystem;
     status_("Downloading update…");
-    fs::path work;
+    std::shared_ptr<WorkFolder> workFolder;
     std::string failure;
     try {
         if (!isTrustedURL(url)) throw std::runtime_error("refusing to download from an untrusted URL");
@@ -86,9 +167,11 @@ Task<void> Updater::run(std::string url) {
         if (bundle.empty() || !bundle.is_absolute() || !fs::exists(bundle / kBundleMarker))
             throw std::runtime_error("not a self-contained installation (" + bundle.string() +
                                      " has no " + kBundleMarker + ")");
+        requireReplaceable(bundle);
 
-        work = environment_.temporaryDirectory() / ("quillant-update-" + uuidString());
-        fs::create_directories(work);
+        // Absolute, so that no path given to a child can be read as an option.
+        workFolder = WorkFolder::create(fs::absolute(environment_.temporaryDirectory()));
+        const fs::path work = workFolder->path();
 
         const fs::path downloaded = work / ".download";
         backend::HttpRequest request;
@@ -105,12 +188,14 @@ Task<void> Updater::run(std::string url) {
         // The child processes are waited for off the main thread. (The job and
         // its task are named: GCC 12 mishandles closure temporaries inside co_await.)
         UpdateEnvironment& env = environment_;
-        auto unpack = [&env, archive, work]() -> fs::path {
+        auto unpack = [&env, archive, workFolder]() -> fs::path {
+            const fs::path& work = workFolder->path();
             int status = env.runAndWait("/usr/bin/unzip", {"-q", archive.string(), "-d", work.string()});
             if (status != 0) throw UpdateError(UpdateError::Kind::unzipFailed);
             fs::path app = work / "quillant.app";
             std::error_code ec;
-            if (!fs::exists(app, ec)) throw UpdateError(UpdateError::Kind::appNotFound);
+            if (!fs::exists(fs::symlink_status(app, ec))) throw UpdateError(UpdateError::Kind::appNotFound);
+            requireInstallable(app);
             return app;
         };
         auto unpacking = runInBackground(workRunner_, std::move(unpack));
@@ -120,6 +205,7 @@ Task<void> Updater::run(std::string url) {
         const fs::path script = work / "update.sh";
         writeScript(script, installerScript(pid, bundle, newApp, work));
         environment_.launchDetached("/bin/bash", {script.string()});
+        workFolder->handOver();  // the script removes it once it is done
         log_.info("update installer launched; quitting for replacement");
         environment_.terminate();
         co_return;
@@ -128,10 +214,7 @@ Task<void> Updater::run(std::string url) {
     }
     status_("Update failed — try again");
     log_.error("update failed: " + failure);
-    if (!work.empty()) {
-        std::error_code ec;
-        fs::remove_all(work, ec);
-    }
+    if (workFolder) workFolder->remove();
 }
 
 }  // namespace quillant::app

@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     }
     context.serviceURL = *url;
     context.home = quillant::credentials::userHomeDirectory(std::getenv("HOME"));
+    context.xdgRuntimeDir = std::getenv("XDG_RUNTIME_DIR");
 
     if (args.empty()) return runDesktop(context, argc, argv);
     if (is({"key", "set"})) return cli::keySet(context);
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
     if (is({"key", "status"})) return cli::keyStatus(context);
     if (is({"fix"})) return cli::fix(context);
     if (is({"inspect"})) return cli::inspect(context);
+    for (std::string_view verb : {"on", "off", "status"})
+        if (is({"autostart", verb})) return cli::autostart(context, verb);
 
     std::string given;
     for (auto a : args) given += (given.empty() ? "" : " ") + std::string(a);

@@ -8,6 +8,8 @@ namespace quillant::clipboard {
 inline constexpr std::uint16_t kKeyCodeC = 8;
 inline constexpr std::uint16_t kKeyCodeV = 9;
 inline constexpr std::uint64_t kCommandFlag = 0x100000;
+// Shift, for the applications that copy and paste with Shift added (terminals).
+inline constexpr std::uint64_t kShiftFlag = 0x20000;
 
 struct KeyEvent {
     std::uint16_t keyCode = 0;
@@ -32,7 +34,10 @@ public:
     // Whether an event for this key can be created; false means it is not posted.
     virtual bool canCreateEvent(std::uint16_t keyCode, bool keyDown) = 0;
 
-    // Delivers one event as if it came from the keyboard, with exactly `flags`.
+    // Delivers one event as if it came from the keyboard, with exactly `flags`
+    // (the Command flag, with or without the Shift flag). An event whose
+    // modifiers cannot all be produced is not delivered at all: the key
+    // without them would type over the selection or interrupt a terminal.
     virtual void post(const KeyEvent& event) = 0;
 
     // Whether the user still physically holds a key that would reach the

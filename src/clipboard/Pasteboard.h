@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "clipboard/Bytes.h"
+#include "clipboard/FocusInspector.h"
 
 namespace quillant::clipboard {
 
@@ -57,6 +58,21 @@ public:
     // of types) so far; nothing where the platform cannot tell. On X11 a paste
     // reads the clipboard some time after the paste keystroke.
     virtual std::optional<std::int64_t> contentReadCount() { return std::nullopt; }
+
+    // How often the application that owns `window` has read our own text (the
+    // plain text, or a container that holds it) so far; with no window, reads
+    // by anyone. Nothing where the platform cannot tell. A clipboard manager
+    // reads every new clipboard at once; only the pasting application's reads
+    // say that the paste has happened.
+    virtual std::optional<std::int64_t> textReadsBy(std::optional<WindowId> window) {
+        (void)window;
+        return contentReadCount();
+    }
+
+    // How many reads of another program's clipboard have failed so far because
+    // the owner did not answer in time. A snapshot taken while this moved is
+    // missing what the owner could not deliver.
+    virtual std::int64_t readFailures() { return 0; }
 
     virtual void clearContents() = 0;
     // Places the items on the clipboard in one step.

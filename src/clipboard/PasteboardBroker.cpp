@@ -6,6 +6,7 @@ namespace quillant::clipboard {
 
 PasteboardSnapshot PasteboardBroker::snapshot() const {
     PasteboardSnapshot snapshot;
+    const std::int64_t failuresBefore = pasteboard_->readFailures();
     const std::size_t count = pasteboard_->itemCount();
     for (std::size_t i = 0; i < count; ++i) {
         PasteboardItemData item;
@@ -14,17 +15,18 @@ PasteboardSnapshot PasteboardBroker::snapshot() const {
         }
         if (!item.entries.empty()) snapshot.items.push_back(std::move(item));
     }
+    snapshot.complete = pasteboard_->readFailures() == failuresBefore;
     return snapshot;
 }
 
-Task<CapturedSelection> PasteboardBroker::copySelection(std::int64_t timeoutMs) const {
+Task<CapturedSelection> PasteboardBroker::copySelection(std::int64_t timeoutMs, CopyPasteChord chord) const {
     using namespace std::chrono_literals;
     // While the hotkey's keys are down they would ride along with the chord
     // (or our own key grab would swallow it); give the user a moment to let go.
-    co_await synth_.awaitKeysReleased(kKeyReleaseBound);
+    if (chord.awaitRelease) co_await synth_.awaitKeysReleased(kKeyReleaseBound);
 
     const std::int64_t before = pasteboard_->changeCount();
-    synth_.sendCommand(kKeyCodeC);
+    synth_.sendCommand(kKeyCodeC, chord.withShift);
 
     const std::int64_t polls = timeoutMs / 10;
     if (polls <= 0) throw PasteboardError(PasteboardError::Kind::copyTimedOut);
@@ -68,12 +70,31 @@ void PasteboardBroker::writeTransient(const std::string& text, const std::option
     pasteboard_->writeItems({std::move(item)});
 }
 
-Task<void> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsBefore) const {
+Task<void> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsBefore,
+                                              std::optional<WindowId> window) const {
     using namespace std::chrono_literals;
     Executor& executor = co_await currentExecutor();
-    const TimePoint deadline = executor.now() + kPasteReadBound;
-    if (!co_await sleepFor(kPasteSettle) || !readsBefore) co_return;
-    while (pasteboard_->contentReadCount() == readsBefore && executor.now() < deadline) {
+    const TimePoint start = executor.now();
+    const TimePoint deadline = start + kPasteReadBound;
+    if (!readsBefore) {
+        co_await sleepFor(kPasteSettle);
+        co_return;
+    }
+    // An application may read in several rounds (Chromium asks for the text
+    // and then for its container); restoring between them would hand it the
+    // old clipboard. So the pause ends only once it has been quiet a while.
+    std::optional<std::int64_t> last = readsBefore;
+    TimePoint lastRead = start;
+    for (;;) {
+        const TimePoint now = executor.now();
+        const auto reads = pasteboard_->textReadsBy(window);
+        if (reads != last) {
+            last = reads;
+            lastRead = now;
+        }
+        const bool pasted = last != readsBefore;
+        if (now >= deadline) co_return;
+        if (pasted && now - start >= kPasteSettle && now - lastRead >= kPasteQuiet) co_return;
         if (!co_await sleepFor(10ms)) co_return;
     }
 }

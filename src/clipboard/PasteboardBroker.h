@@ -20,7 +20,16 @@ namespace quillant::clipboard {
 // least one type's bytes, in the clipboard's item order.
 struct PasteboardSnapshot {
     std::vector<PasteboardItemData> items;
+    // False when the owner did not deliver everything it offers in time: such a
+    // snapshot cannot put the clipboard back as it was.
+    bool complete = true;
     bool operator==(const PasteboardSnapshot&) const = default;
+};
+
+// The chord that makes the focused application copy or paste.
+struct CopyPasteChord {
+    bool withShift = false;      // Ctrl+Shift+C/V (terminals that opted in)
+    bool awaitRelease = true;    // first wait (bounded) until the user let go of the hotkey's keys
 };
 
 // What a successful copy yields.
@@ -55,7 +64,7 @@ public:
 
     // Sends the copy chord and waits (polling every 10 ms, at most timeoutMs)
     // for the clipboard to change. Throws PasteboardError.
-    Task<CapturedSelection> copySelection(std::int64_t timeoutMs) const;
+    Task<CapturedSelection> copySelection(std::int64_t timeoutMs, CopyPasteChord chord = {}) const;
 
     // Replaces the clipboard with one item: the text, the markers and, for a
     // Slack result, the Chromium container holding the text and Slack's JSON.
@@ -65,13 +74,21 @@ public:
 
     // How often our own content has been read so far (see Pasteboard).
     std::optional<std::int64_t> contentReadCount() const { return pasteboard_->contentReadCount(); }
+    // How often the application owning `window` has read our text (see Pasteboard).
+    std::optional<std::int64_t> textReadsBy(std::optional<WindowId> window) const {
+        return pasteboard_->textReadsBy(window);
+    }
 
     // The pause after the paste keystroke: 250 ms, and where the platform
     // tells reads apart (X11, where the application fetches the text after the
-    // keystroke), until the content was read after `readsBefore`, at most
-    // kPasteReadBound in all. A cancelled pause ends at once.
-    Task<void> settleAfterPaste(std::optional<std::int64_t> readsBefore) const;
+    // keystroke), until the pasting application (the owner of `window`; with
+    // no window, anyone) has read our text after `readsBefore` and then been
+    // quiet for kPasteQuiet; at most kPasteReadBound in all. A cancelled
+    // pause ends at once.
+    Task<void> settleAfterPaste(std::optional<std::int64_t> readsBefore,
+                                std::optional<WindowId> window = std::nullopt) const;
     static constexpr Duration kPasteSettle = std::chrono::milliseconds(250);
+    static constexpr Duration kPasteQuiet = std::chrono::milliseconds(150);
     static constexpr Duration kPasteReadBound = std::chrono::milliseconds(2000);
 
     std::optional<SlackDelta> readSlackDelta() const;

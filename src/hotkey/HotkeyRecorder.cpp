@@ -8,8 +8,8 @@ namespace {
 constexpr ModifierFlags qualifyingModifiers{0xFFFD0000};
 }  // namespace
 
-HotkeyRecorder::HotkeyRecorder(KeyDownMonitor& monitor, Executor& executor)
-    : keyDownMonitor_(monitor), executor_(executor) {}
+HotkeyRecorder::HotkeyRecorder(KeyDownMonitor& monitor, Executor& executor, ShortcutStyle style)
+    : keyDownMonitor_(monitor), executor_(executor), style_(style) {}
 
 HotkeyRecorder::~HotkeyRecorder() {
     // An owner that forgot to stop must not leave its handler installed.
@@ -45,6 +45,10 @@ bool HotkeyRecorder::handleKeyDown(std::uint16_t keyCode, ModifierFlags modifier
         executor_.post([this, alive, session] {
             if (!alive.expired() && session == session_) stop();
         });
+    } else if (!Key::fromCarbonKeyCode(keyCode)) {
+        executor_.post([this, alive, session] {
+            if (!alive.expired() && session == session_) lastError_ = std::string(unusableKeyMessage);
+        });
     } else if (modifierFlags.intersects(qualifyingModifiers)) {
         const KeyCombo combo(keyCode, (modifierFlags & ModifierFlags::deviceIndependentFlagsMask).carbonFlags());
         executor_.post([this, alive, session, combo] {
@@ -52,7 +56,7 @@ bool HotkeyRecorder::handleKeyDown(std::uint16_t keyCode, ModifierFlags modifier
         });
     } else {
         executor_.post([this, alive, session] {
-            if (!alive.expired() && session == session_) lastError_ = std::string(modifierRequiredMessage);
+            if (!alive.expired() && session == session_) lastError_ = hotkey::modifierRequiredMessage(style_);
         });
     }
     return false;  // nothing reaches the panel while recording

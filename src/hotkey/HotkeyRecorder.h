@@ -9,6 +9,7 @@
 
 #include "hotkey/KeyCombo.h"
 #include "hotkey/KeyDownMonitor.h"
+#include "hotkey/ShortcutStyle.h"
 #include "runtime/Executor.h"
 #include "runtime/Observable.h"
 #include "runtime/Task.h"
@@ -24,9 +25,12 @@ public:
     using CaptureHandler = std::function<void(KeyCombo)>;
 
     static constexpr std::string_view modifierRequiredMessage = "Add ⌘, ⌥, or ⌃ — Shift alone isn't enough.";
+    // A key outside the key table: the hotkey service could never arm it.
+    static constexpr std::string_view unusableKeyMessage = "That key can't be part of a hotkey — try another.";
     static constexpr std::uint16_t escapeKeyCode = 53;
 
-    HotkeyRecorder(KeyDownMonitor& monitor, Executor& executor);
+    // `style` writes the refusal message the way the desktop writes shortcuts.
+    HotkeyRecorder(KeyDownMonitor& monitor, Executor& executor, ShortcutStyle style = ShortcutStyle::macGlyphs);
     HotkeyRecorder(const HotkeyRecorder&) = delete;
     HotkeyRecorder& operator=(const HotkeyRecorder&) = delete;
     ~HotkeyRecorder();
@@ -34,6 +38,7 @@ public:
 private:
     KeyDownMonitor& keyDownMonitor_;
     Executor& executor_;
+    ShortcutStyle style_;
     Published<bool> isRecording_{*this, false};
     Published<std::optional<std::string>> lastError_{*this, std::nullopt};
     std::optional<KeyDownMonitorToken> monitor_;

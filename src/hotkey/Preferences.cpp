@@ -10,17 +10,10 @@ KeyCombo storedOrDefault(DefaultsStore& defaults) {
 }
 }  // namespace
 
-Preferences::Preferences(DefaultsStore& defaults) : defaults_(defaults), hotkeyCombo_(*this, storedOrDefault(defaults)) {}
+Preferences::Preferences(DefaultsStore& defaults, ShortcutStyle style)
+    : defaults_(defaults), style_(style), hotkeyCombo_(*this, storedOrDefault(defaults)) {}
 
-std::string Preferences::hotkeyDisplay() const {
-    const KeyCombo& combo = hotkeyCombo_;
-    std::string text = combo.modifiers().description();
-    if (auto key = combo.key())
-        text += key->description();
-    else
-        text += "?";
-    return text;
-}
+std::string Preferences::hotkeyDisplay() const { return describeCombo(hotkeyCombo_, style_, "?"); }
 
 void Preferences::setHotkey(KeyCombo combo) {
     hotkeyCombo_ = combo;

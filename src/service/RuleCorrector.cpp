@@ -45,15 +45,39 @@ constexpr std::pair<std::string_view, std::string_view> kMisspellings[] = {
     {"accross", "across"},
 };
 
-// Words whose doubling is often meant ("had had", "that that", "bye bye").
-constexpr std::string_view kDoublingAllowed[] = {
-    "bye", "da", "ha", "had", "haha", "is", "knock", "la", "no", "now",
-    "really", "so", "that", "there", "tsk", "tut", "very", "well", "yes", "blah"};
+// Function words whose doubling is a slip ("the the"). Other words may be
+// doubled on purpose ("had had", "that that", "bye bye") or be names
+// ("Bora Bora"), so they are kept.
+constexpr std::string_view kDoubledSlips[] = {
+    "a", "about", "am", "an", "and", "are", "as", "at", "be", "but", "by", "can", "could", "did", "do", "does",
+    "for", "from", "has", "have", "he", "her", "his", "i", "if", "in", "into", "it", "its", "me", "my", "not",
+    "of", "on", "onto", "or", "our", "she", "should", "than", "the", "their", "they", "this", "to", "was", "we",
+    "were", "will", "with", "would", "you", "your"};
 
 // Abbreviations whose full stop does not end a sentence.
 constexpr std::string_view kAbbreviations[] = {
-    "approx", "ca", "cf", "dr", "eg", "esp", "etc", "fig", "ie", "incl",
-    "jr", "mr", "mrs", "ms", "prof", "sr", "st", "vs"};
+    "al", "apr", "approx", "aug", "ave", "ca", "capt", "cf", "co", "col", "corp", "dec", "dept", "dr", "eds", "eg",
+    "esp", "est", "etc", "feb", "fig", "figs", "gen", "hon", "ibid", "ie", "inc", "incl", "jan", "jr", "jul", "jun",
+    "lt", "ltd", "mr", "mrs", "ms", "mt", "nov", "oct", "pp", "prof", "rev", "sen", "sep", "sept", "sgt", "sr",
+    "st", "viz", "vol", "vols", "vs"};
+
+// Words that start a fragment cut out of a longer sentence, never a sentence
+// of their own in a selection: "and then we left".
+constexpr std::string_view kContinuationWords[] = {
+    "and", "because", "but", "nor", "of", "or", "than", "then", "whereas", "which", "whom", "whose", "yet"};
+
+// Words right before a mark that is named rather than used: "the ! operator".
+constexpr std::string_view kSymbolDeterminers[] = {"a", "an", "each", "every", "the"};
+// Words right after such a mark.
+constexpr std::string_view kSymbolNouns[] = {
+    "button", "char", "character", "characters", "delimiter", "delimiters", "key", "keys", "mark", "marks",
+    "operator", "operators", "prefix", "separator", "separators", "sign", "signs", "suffix", "symbol", "symbols",
+    "token", "tokens"};
+
+// Where a lone "i" is a letter of maths or a list, not the pronoun: "i is the
+// imaginary unit", "i squared", "x, y and i".
+constexpr std::string_view kMathsAfterI[] = {"equals", "is", "minus", "plus", "squared", "times"};
+constexpr std::string_view kMathsSymbols = "=+-*/^<>\u00D7\u00B7\u2212\u00B2";
 
 template <std::size_t N>
 bool contains(const std::string_view (&list)[N], std::string_view word) {
@@ -73,13 +97,57 @@ bool isPunct(const Tokens& tokens, std::size_t i, std::string_view set) {
 bool isEndOrWhitespace(const Tokens& tokens, std::size_t i) {
     return i >= tokens.size() || tokens[i].kind == TokenKind::space || tokens[i].kind == TokenKind::lineBreak;
 }
+bool hasDigit(std::string_view word) {
+    return std::any_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The nearest token before / after i that is not a blank on the same line; npos if none.
+std::size_t previousSolid(const Tokens& tokens, std::size_t i) {
+    while (i > 0) {
+        --i;
+        if (tokens[i].kind == TokenKind::lineBreak) return std::string::npos;
+        if (tokens[i].kind != TokenKind::space) return i;
+    }
+    return std::string::npos;
+}
+std::size_t nextSolid(const Tokens& tokens, std::size_t i) {
+    for (++i; i < tokens.size(); ++i) {
+        if (tokens[i].kind == TokenKind::lineBreak) return std::string::npos;
+        if (tokens[i].kind != TokenKind::space) return i;
+    }
+    return std::string::npos;
+}
+bool wordIn(const Tokens& tokens, std::size_t i, auto const& list) {
+    return i != std::string::npos && tokens[i].kind == TokenKind::word && contains(list, text::lowercased(tokens[i].text));
+}
 
 // Closing quotes and brackets that may stand between a full stop and the next sentence.
 constexpr std::string_view kClosers = ")]\"'\u201D\u2019\u00BB";
 
+// A mark with blanks on both sides: "Hello , world", "The ! operator".
+bool isLoneMark(const Tokens& tokens, std::size_t i) {
+    return isPunct(tokens, i, ",.;:!?") && i > 0 && tokens[i - 1].kind == TokenKind::space && isEndOrWhitespace(tokens, i + 1);
+}
+
+// A lone mark that is talked about rather than used: after "the", before
+// "operator", or in a list of marks ("use ! , and ?").
+bool isNamedMark(const Tokens& tokens, std::size_t i) {
+    if (wordIn(tokens, previousSolid(tokens, i), kSymbolDeterminers) || wordIn(tokens, nextSolid(tokens, i), kSymbolNouns))
+        return true;
+    auto listNeighbour = [&](std::size_t j, bool forward) {
+        while (j != std::string::npos && tokens[j].kind == TokenKind::word &&
+               (text::lowercased(tokens[j].text) == "and" || text::lowercased(tokens[j].text) == "or"))
+            j = forward ? nextSolid(tokens, j) : previousSolid(tokens, j);
+        return j != std::string::npos && isLoneMark(tokens, j);
+    };
+    return listNeighbour(previousSolid(tokens, i), false) || listNeighbour(nextSolid(tokens, i), true);
+}
+
 // Whether the full stop, question or exclamation mark at i ends a sentence.
-bool endsSentence(const Tokens& tokens, std::size_t i) {
+// `atTextEnd`: whether a mark that ends the text counts.
+bool endsSentence(const Tokens& tokens, std::size_t i, bool atTextEnd) {
     const std::string& mark = tokens[i].text;
+    if (i > 0 && tokens[i - 1].kind == TokenKind::space) return false;  // a mark named, not used
     if (mark == ".") {
         if (isPunct(tokens, i + 1, ".") || (i > 0 && isPunct(tokens, i - 1, "."))) return false;  // "..."
         if (i > 0 && tokens[i - 1].kind == TokenKind::word) {
@@ -93,7 +161,81 @@ bool endsSentence(const Tokens& tokens, std::size_t i) {
     while (j < tokens.size() && tokens[j].kind == TokenKind::punct &&
            (kClosers.find(tokens[j].text) != std::string_view::npos || tokens[j].text == "!" || tokens[j].text == "?"))
         ++j;
-    return j < tokens.size() && isEndOrWhitespace(tokens, j);
+    return j < tokens.size() ? isEndOrWhitespace(tokens, j) : atTextEnd;
+}
+
+// A quotation that ends its sentence: "fine." followed by a blank.
+bool quotationEndsSentence(const Tokens& tokens, std::size_t i, bool atTextEnd) {
+    const std::string& q = tokens[i].text;
+    std::size_t close = q.size();  // where the closing mark starts
+    do --close;
+    while (close > 0 && (static_cast<unsigned char>(q[close]) & 0xC0) == 0x80);
+    if (close < 2 || std::string_view(".!?").find(q[close - 1]) == std::string_view::npos) return false;
+    return i + 1 < tokens.size() ? isEndOrWhitespace(tokens, i + 1) : atTextEnd;
+}
+
+bool isSentenceEnd(const Tokens& tokens, std::size_t i, bool atTextEnd) {
+    if (tokens[i].kind == TokenKind::punct && (tokens[i].text == "." || tokens[i].text == "!" || tokens[i].text == "?"))
+        return endsSentence(tokens, i, atTextEnd);
+    return tokens[i].kind == TokenKind::quoted && quotationEndsSentence(tokens, i, atTextEnd);
+}
+
+// Whether the break at i is followed by a blank line's second break: a new paragraph.
+bool startsParagraph(const Tokens& tokens, std::size_t i) {
+    if (!is(tokens, i, TokenKind::lineBreak)) return false;
+    std::size_t j = i + 1;
+    while (is(tokens, j, TokenKind::space)) ++j;
+    return is(tokens, j, TokenKind::lineBreak);
+}
+
+enum class Start { none, afterMark, block };
+
+// For every token: whether it is the first solid token of a sentence, and
+// whether that sentence starts after a mark or starts the text or a paragraph.
+std::vector<Start> sentenceStarts(const Tokens& tokens) {
+    std::vector<Start> starts(tokens.size(), Start::none);
+    Start pending = Start::block;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const Token& t = tokens[i];
+        if (t.kind == TokenKind::space || t.kind == TokenKind::lineBreak) {
+            if (startsParagraph(tokens, i)) pending = Start::block;
+            continue;
+        }
+        if (pending != Start::none && t.kind != TokenKind::punct) {  // "(see", an emoji: the word after
+            starts[i] = pending;
+            pending = Start::none;
+        }
+        if (isSentenceEnd(tokens, i, false)) pending = Start::afterMark;
+    }
+    return starts;
+}
+
+// Whether the block (text or paragraph) starting at the word i opens with a
+// whole sentence: its first sentence ends inside the block, and its first
+// word is not one that continues a sentence cut off before the selection.
+bool opensWithWholeSentence(const Tokens& tokens, std::size_t i) {
+    if (contains(kContinuationWords, text::lowercased(tokens[i].text))) return false;
+    for (std::size_t j = i; j < tokens.size(); ++j) {
+        if (startsParagraph(tokens, j)) return false;
+        if (isSentenceEnd(tokens, j, true)) return true;
+    }
+    return false;
+}
+
+enum class CasePattern { lower, capitalized, upper, mixed };
+
+CasePattern casePattern(std::string_view word) {
+    if (text::graphemeCount(word) > 1 && isAllUppercase(word)) return CasePattern::upper;
+    if (hasUppercaseAfterFirst(word)) return CasePattern::mixed;
+    return startsLowercase(word) ? CasePattern::lower : CasePattern::capitalized;
+}
+
+std::string withCase(std::string_view word, CasePattern pattern) {
+    switch (pattern) {
+        case CasePattern::upper: return uppercased(word);
+        case CasePattern::capitalized: return capitalizedFirst(word);
+        default: return std::string(word);
+    }
 }
 
 }  // namespace
@@ -102,21 +244,26 @@ std::string RuleCorrector::correct(std::string_view text) {
     Tokens tokens = tokenize(text);
     removeSpaceBeforePunctuation(tokens);
     collapseDoubledSpaces(tokens);
-    fixMisspellings(tokens);
+    if (english()) fixMisspellings(tokens);
+    if (speller_) fixSpelling(tokens);
     removeRepeatedWords(tokens);
-    capitalizeLoneI(tokens);
+    if (english()) capitalizeLoneI(tokens);
     capitalizeSentenceStarts(tokens);
     return join(tokens);
 }
 
 // "word ," → "word,". The mark must be followed by white space, the end or
-// another mark, so ":)" and ".5" keep their space.
+// another mark, so ":)" and ".5" keep their space; and it must be used, not
+// named ("the ! operator").
 void RuleCorrector::removeSpaceBeforePunctuation(Tokens& tokens) {
+    std::vector<bool> named(tokens.size(), false);
+    for (std::size_t i = 0; i < tokens.size(); ++i) named[i] = isLoneMark(tokens, i) && isNamedMark(tokens, i);
     Tokens out;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         bool drop = tokens[i].kind == TokenKind::space && !out.empty() &&
-                    (out.back().kind == TokenKind::word || out.back().kind == TokenKind::verbatim) &&
-                    isPunct(tokens, i + 1, ",.;:!?") &&
+                    (out.back().kind == TokenKind::word || out.back().kind == TokenKind::verbatim ||
+                     out.back().kind == TokenKind::quoted) &&
+                    isPunct(tokens, i + 1, ",.;:!?") && !named[i + 1] &&
                     (isEndOrWhitespace(tokens, i + 2) || isPunct(tokens, i + 2, ".!?") ||
                      (isPunct(tokens, i + 1, ".!?") && isPunct(tokens, i + 2, kClosers)));
         if (!drop) out.push_back(std::move(tokens[i]));
@@ -141,16 +288,51 @@ void RuleCorrector::fixMisspellings(Tokens& tokens) {
         if (t.kind != TokenKind::word || !isPlainWord(t.text)) continue;
         std::string_view right = lookUpMisspelling(text::lowercased(t.text));
         if (right.empty()) continue;
-        if (text::graphemeCount(t.text) > 1 && isAllUppercase(t.text))
-            t.text = uppercased(right);
-        else if (!startsLowercase(t.text) && !hasUppercaseAfterFirst(t.text))
-            t.text = capitalizedFirst(right);
-        else if (startsLowercase(t.text) && !hasUppercaseAfterFirst(t.text))
-            t.text = std::string(right);
+        CasePattern pattern = casePattern(t.text);
+        if (pattern != CasePattern::mixed) t.text = withCase(right, pattern);
     }
 }
 
-// "the the" → "the": the same word twice, separated only by blanks on one line.
+// A word the dictionary rejects gets the one correction that stands out,
+// keeping its case pattern and a possessive "'s". Left alone: words with
+// digits, '_' or inner capitals, ALL-CAPS words, capitalised words inside a
+// sentence (names), lower-case words the dictionary knows capitalised
+// ("linux"), short words, and a unit after a number ("5 kbps").
+void RuleCorrector::fixSpelling(Tokens& tokens) const {
+    std::vector<Start> starts = sentenceStarts(tokens);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        Token& t = tokens[i];
+        if (t.kind != TokenKind::word || !isPlainWord(t.text)) continue;
+        CasePattern pattern = casePattern(t.text);
+        if (pattern == CasePattern::upper || pattern == CasePattern::mixed) continue;
+        if (pattern == CasePattern::capitalized && starts[i] == Start::none) continue;
+        if (std::size_t before = previousSolid(tokens, i);
+            before != std::string::npos && tokens[before].kind == TokenKind::word && hasDigit(tokens[before].text) &&
+            text::graphemeCount(t.text) <= 5)
+            continue;
+        if (isPunct(tokens, i + 1, "(")) continue;  // a function: "printf("
+
+        std::string_view core = t.text;
+        std::string_view possessive;
+        for (std::string_view s : {std::string_view("'s"), std::string_view("\u2019s")}) {
+            if (core.size() > s.size() && core.substr(core.size() - s.size()) == s) {
+                possessive = core.substr(core.size() - s.size());
+                core.remove_suffix(s.size());
+                break;
+            }
+        }
+        if (text::graphemeCount(core) < kMinSpelledLetters) continue;
+        if (speller_->accepts(t.text) || speller_->accepts(core)) continue;
+        std::string lower = text::lowercased(core);
+        if (pattern == CasePattern::lower && speller_->accepts(capitalizedFirst(core))) continue;
+        auto fixed = speller_->correction(lower);
+        if (!fixed) continue;
+        t.text = withCase(*fixed, pattern) + std::string(possessive);
+    }
+}
+
+// "the the" → "the": a function word twice, separated only by blanks on one
+// line, the second in lower case ("The The" may be a name).
 void RuleCorrector::removeRepeatedWords(Tokens& tokens) {
     Tokens out;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
@@ -158,17 +340,33 @@ void RuleCorrector::removeRepeatedWords(Tokens& tokens) {
         const Token& word = out.back();
         if (word.kind != TokenKind::word || !isPlainWord(word.text)) continue;
         std::string lower = text::lowercased(word.text);
-        if (contains(kDoublingAllowed, lower)) continue;
-        while (is(tokens, i + 1, TokenKind::space) && is(tokens, i + 2, TokenKind::word) &&
-               text::lowercased(tokens[i + 2].text) == lower)
+        if (!contains(kDoubledSlips, lower)) continue;
+        while (is(tokens, i + 1, TokenKind::space) && is(tokens, i + 2, TokenKind::word) && tokens[i + 2].text == lower)
             i += 2;
     }
     tokens = std::move(out);
 }
 
-// "i" → "I", also in "i'm", "i've", "i'll", "i'd". Not in "i.e." or a list
-// marker "i)".
+// "i" → "I", also in "i'm", "i've", "i'll", "i'd". Not in "i.e.", a list
+// marker "i)", maths ("i = √-1", "i is the imaginary unit", "3 + i") or a
+// list of letters ("x, y and i").
 void RuleCorrector::capitalizeLoneI(Tokens& tokens) {
+    auto isMaths = [&](std::size_t j) {
+        if (j == std::string::npos) return false;
+        const Token& t = tokens[j];
+        if (t.kind == TokenKind::punct) return kMathsSymbols.find(t.text) != std::string_view::npos;
+        return t.kind == TokenKind::word && hasDigit(t.text);
+    };
+    auto letterNeighbour = [&](std::size_t j, bool forward) {
+        while (j != std::string::npos &&
+               ((tokens[j].kind == TokenKind::punct && tokens[j].text == ",") ||
+                (tokens[j].kind == TokenKind::word &&
+                 (text::lowercased(tokens[j].text) == "and" || text::lowercased(tokens[j].text) == "or"))))
+            j = forward ? nextSolid(tokens, j) : previousSolid(tokens, j);
+        if (j == std::string::npos || tokens[j].kind != TokenKind::word) return false;
+        const std::string& w = tokens[j].text;
+        return text::graphemeCount(w) == 1 && w != "a" && w != "A" && w != "I" && w != "i" && isPlainWord(w);
+    };
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         auto& t = tokens[i];
         if (t.kind != TokenKind::word || t.text.empty() || t.text[0] != 'i') continue;
@@ -176,39 +374,27 @@ void RuleCorrector::capitalizeLoneI(Tokens& tokens) {
         bool lone = rest.empty() || rest == "'m" || rest == "'ve" || rest == "'ll" || rest == "'d" ||
                     rest == "\u2019m" || rest == "\u2019ve" || rest == "\u2019ll" || rest == "\u2019d";
         if (!lone) continue;
-        if (rest.empty() && (isPunct(tokens, i + 1, ")") || (isPunct(tokens, i + 1, ".") && is(tokens, i + 2, TokenKind::word))))
-            continue;
+        if (rest.empty()) {
+            if (isPunct(tokens, i + 1, ")") || (isPunct(tokens, i + 1, ".") && is(tokens, i + 2, TokenKind::word))) continue;
+            std::size_t before = previousSolid(tokens, i), after = nextSolid(tokens, i);
+            if (isMaths(before) || isMaths(after) || wordIn(tokens, after, kMathsAfterI)) continue;
+            if (letterNeighbour(before, false) || letterNeighbour(after, true)) continue;
+        }
         t.text[0] = 'I';
     }
 }
 
-// The first word of the text, of a paragraph and after a sentence's end gets
-// a capital. Words with digits, '_' or capitals inside ("iPhone") are left alone.
+// A word gets a capital where a sentence starts: after ". ", "! ", "? ",
+// and at the start of the text or of a paragraph when that opens with a whole
+// sentence. Words with digits, '_' or capitals inside ("iPhone") are left alone.
 void RuleCorrector::capitalizeSentenceStarts(Tokens& tokens) {
-    bool atStart = true;
-    bool afterBreak = false;
+    std::vector<Start> starts = sentenceStarts(tokens);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         auto& t = tokens[i];
-        switch (t.kind) {
-            case TokenKind::word:
-                if (atStart && isPlainWord(t.text) && startsLowercase(t.text) && !hasUppercaseAfterFirst(t.text))
-                    t.text = capitalizedFirst(t.text);
-                atStart = false;
-                break;
-            case TokenKind::verbatim:
-                atStart = false;
-                break;
-            case TokenKind::lineBreak:
-                if (afterBreak) atStart = true;  // a blank line starts a paragraph
-                break;
-            case TokenKind::punct:
-                if ((t.text == "." || t.text == "!" || t.text == "?") && endsSentence(tokens, i)) atStart = true;
-                break;
-            case TokenKind::space:
-                break;
-        }
-        if (t.kind == TokenKind::lineBreak) afterBreak = true;
-        else if (t.kind != TokenKind::space) afterBreak = false;
+        if (starts[i] == Start::none || t.kind != TokenKind::word) continue;
+        if (!isPlainWord(t.text) || !startsLowercase(t.text) || hasUppercaseAfterFirst(t.text)) continue;
+        if (starts[i] == Start::block && !opensWithWholeSentence(tokens, i)) continue;
+        t.text = capitalizedFirst(t.text);
     }
 }
 

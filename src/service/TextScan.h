@@ -13,7 +13,8 @@ enum class TokenKind {
     space,      // a run of U+0020 and tab
     lineBreak,  // one line break (LF, CR LF, CR, U+2028, U+2029)
     punct,      // any other single code point
-    verbatim,   // an @mention, URL, e-mail address or code span: never edited
+    verbatim,   // an @mention, #channel, URL, e-mail address, path, flag or code: never edited
+    quoted,     // a short quotation, with its quote marks: never edited
 };
 
 struct Token {
@@ -31,6 +32,24 @@ std::vector<std::string> mentionHandles(std::string_view text);
 
 // Whether every handle occurs in the text, each after the previous one.
 bool containsInOrder(std::string_view text, const std::vector<std::string>& handles);
+
+// What no corrector may change, in order: the handles of @mentions, and
+// every other verbatim or quoted piece and code-like word.
+struct ProtectedSpan {
+    std::string text;
+    const char* what;  // "an @mention", "a URL", …, for the log
+};
+std::vector<ProtectedSpan> protectedSpans(std::string_view text);
+
+// The first protected span of `original` that `corrected` lost or altered, if any.
+const ProtectedSpan* firstAlteredSpan(const std::vector<ProtectedSpan>& spans, std::string_view corrected);
+
+// A word written like code: with '_', with letters and digits, or with a
+// capital after a lower-case letter (camelCase).
+bool isCodeLikeWord(std::string_view word);
+
+// The most words a quotation may have and still be kept as it is.
+inline constexpr int kMaxQuotedWords = 4;
 
 // Word classes used by the rules.
 bool isPlainWord(std::string_view word);  // only letters, marks and inner apostrophes

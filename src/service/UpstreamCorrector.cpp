@@ -57,7 +57,8 @@ const char* UpstreamCorrector::instructions() {
     return "You correct the grammar, spelling and punctuation of the user's text. "
            "Reply with the corrected text only: no preamble, no explanation, no quotation marks around it, "
            "no code fences. Keep the text's language, meaning, tone, line breaks and formatting. "
-           "Leave every @mention (such as @Name or @Jane Doe), URL, e-mail address and code exactly as written. "
+           "Leave every @mention (such as @Name or @Jane Doe), #channel, URL, e-mail address, file path, "
+           "command-line flag, code and quoted word exactly as written. "
            "If the text needs no change, reply with it unchanged.";
 }
 
@@ -127,8 +128,9 @@ std::string UpstreamCorrector::correct(std::string_view text) {
     std::string corrected = tidyModelAnswer(ask(text), text);
     if (text::trimmed(corrected).empty())
         throw CorrectionError(502, "upstream_bad_answer", "The correction model gave an empty answer");
-    if (!containsInOrder(corrected, mentionHandles(text))) {
-        log_.error("the model's answer changed an @mention; using the rule corrector for this text");
+    const std::vector<ProtectedSpan> kept = protectedSpans(text);
+    if (const ProtectedSpan* altered = firstAlteredSpan(kept, corrected)) {
+        log_.error(std::string("the model's answer changed ") + altered->what + "; using the rule corrector for this text");
         return fallback_.correct(text);
     }
     return corrected;

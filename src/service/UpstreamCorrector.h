@@ -10,7 +10,9 @@ namespace quillant::service {
 
 // Asks an OpenAI-compatible chat-completions endpoint (Ollama, llama.cpp's
 // server, a hosted API) for the corrected text. When the model's answer loses
-// or alters an @mention, the fallback corrector's answer is used instead.
+// or alters what no corrector may touch (an @mention, #channel, URL, e-mail
+// address, path, flag, code or short quotation), the fallback corrector's
+// answer is used instead.
 class UpstreamCorrector final : public Corrector {
 public:
     UpstreamCorrector(UpstreamOptions options, Corrector& fallback, Logger& log);

@@ -4,6 +4,7 @@
 #include "service/KeyStore.h"
 #include "service/RuleCorrector.h"
 #include "service/Service.h"
+#include "service/Speller.h"
 #include "service/UpstreamCorrector.h"
 
 #include <pthread.h>
@@ -38,7 +39,8 @@ int serve(const ServiceConfig& config) {
     try {
         KeyStore keys(config.keysFile, logger);
         QuotaTracker quota(config.quota, [] { return WallClock::now(); });
-        RuleCorrector rules;
+        Speller speller(config.language);
+        RuleCorrector rules(speller);
         std::unique_ptr<UpstreamCorrector> upstream;
         if (config.corrector == CorrectorKind::upstream)
             upstream = std::make_unique<UpstreamCorrector>(config.upstream, rules, logger);
@@ -46,7 +48,8 @@ int serve(const ServiceConfig& config) {
 
         Service service(config, keys, quota, corrector, logger);
         service.bind();
-        std::string corrector_name = upstream ? "upstream corrector (model " + config.upstream.model + ")" : "rule corrector";
+        std::string corrector_name = upstream ? "upstream corrector (model " + config.upstream.model + ")"
+                                              : "rule corrector (dictionary " + speller.dictionaryFile().string() + ")";
         log.info("listening on " + service.baseURL() + " with the " + corrector_name + ", " +
                  std::to_string(keys.count()) + (keys.count() == 1 ? " key from " : " keys from ") + config.keysFile.string());
 

@@ -18,6 +18,7 @@
 #include "runtime/VirtualExecutor.h"
 #include "testsupport/FakeAccessibilityGate.h"
 #include "testsupport/FakeDefaultsStore.h"
+#include "testsupport/FakeFocusInspector.h"
 #include "testsupport/FakeHotKeyService.h"
 #include "testsupport/FakeHttpSession.h"
 #include "testsupport/FakeKeyEventPoster.h"
@@ -31,8 +32,9 @@ namespace quillant::testing {
 // The coordinator on substitutes, in virtual time. The token store is real,
 // in a temporary home directory.
 struct CoordinatorHarness {
-    explicit CoordinatorHarness(clipboard::PasteboardProfile names = clipboard::PasteboardProfile::macOS())
-        : profile(std::move(names)) {
+    explicit CoordinatorHarness(clipboard::PasteboardProfile names = clipboard::PasteboardProfile::macOS(),
+                                hotkey::ShortcutStyle style = hotkey::ShortcutStyle::macGlyphs)
+        : profile(std::move(names)), shortcutStyle(style) {
         http->setResponder([this](const backend::HttpRequest& r) {
             if (r.url.ends_with("/v1/validate")) return validateReply;
             if (r.url.ends_with("/v1/version")) return versionReply;
@@ -47,17 +49,20 @@ struct CoordinatorHarness {
 
     // The platform's clipboard names the broker works with.
     clipboard::PasteboardProfile profile;
+    // How the hotkey is written in log lines and the panel.
+    hotkey::ShortcutStyle shortcutStyle;
     VirtualExecutor ex;
     RecordingLogger logs;
     FakeAccessibilityGate accessibility;
     FakePasteboard board;
     FakeKeyEventPoster poster;
+    FakeFocusInspector focus;
     clipboard::KeyEventSynth synth{poster};
     clipboard::PasteboardBroker broker{board, synth, profile};
     TempDir home;
     credentials::TokenStore tokens{home.path()};
     FakeDefaultsStore defaults;
-    hotkey::Preferences preferences{defaults};
+    hotkey::Preferences preferences{defaults, shortcutStyle};
     FakeHotKeyService hotKeyService;
     hotkey::HotKeysController hotKeys{hotKeyService};
     std::shared_ptr<FakeHttpSession> http = std::make_shared<FakeHttpSession>(ex);
@@ -82,7 +87,7 @@ struct CoordinatorHarness {
         }
         coordinator = std::make_unique<app::AppCoordinator>(app::CoordinatorServices{
             ex, logs, accessibility, broker, synth, tokens, preferences, hotKeys, http, "https://fix.example",
-            runner, update, runningVersion});
+            runner, update, runningVersion, &focus, &defaults});
     }
 
     app::AppCoordinator& c() { return *coordinator; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -21,7 +22,13 @@ public:
         ++changeCountReads;
         return changeCount_;
     }
-    std::size_t itemCount() override { return items_.size(); }
+    std::size_t itemCount() override {
+        if (targetsTimeOut_) {
+            ++readFailures_;
+            return 0;
+        }
+        return items_.size();
+    }
     std::vector<std::string> types(std::size_t item) override {
         std::vector<std::string> out;
         if (item >= items_.size()) return out;
@@ -31,6 +38,10 @@ public:
     }
     std::optional<clipboard::Bytes> data(std::size_t item, const std::string& type) override {
         if (item >= items_.size() || unreadable_.count(type)) return std::nullopt;
+        if (timingOut_.count(type)) {
+            ++readFailures_;
+            return std::nullopt;
+        }
         if (auto* b = items_[item].find(type)) return *b;
         return std::nullopt;
     }
@@ -45,6 +56,12 @@ public:
         return b->str();
     }
     std::optional<std::int64_t> contentReadCount() override { return reads; }
+    std::optional<std::int64_t> textReadsBy(std::optional<clipboard::WindowId> window) override {
+        if (!reads || !window) return reads;
+        auto it = readsByWindow.find(*window);
+        return it == readsByWindow.end() ? 0 : it->second;
+    }
+    std::int64_t readFailures() override { return readFailures_; }
     void clearContents() override {
         items_.clear();
         listedOnly_.clear();
@@ -78,6 +95,17 @@ public:
     }
     // A type whose bytes cannot be read from any item.
     void makeUnreadable(const std::string& type) { unreadable_.insert(type); }
+    // A type whose owner does not answer in time: reading it fails and counts
+    // as a read failure.
+    void makeTimeOut(const std::string& type) { timingOut_.insert(type); }
+    // The owner does not even say what it offers: the clipboard looks empty
+    // and the attempt counts as a read failure.
+    void makeTargetsTimeOut() { targetsTimeOut_ = true; }
+    // The application owning `window` reads our text (also counted in `reads`).
+    void readBy(clipboard::WindowId window) {
+        reads = reads.value_or(0) + 1;
+        ++readsByWindow[window];
+    }
     // Another application writes after a delay on the executor's clock.
     void writeLater(Executor& executor, Duration delay, std::vector<Item> items) {
         executor.schedule(delay, [this, items = std::move(items)] { setItems(items); });
@@ -87,6 +115,7 @@ public:
 
     // What contentReadCount() answers: nothing (the platform cannot tell) by default.
     std::optional<std::int64_t> reads;
+    std::map<clipboard::WindowId, std::int64_t> readsByWindow;
     int clears = 0;
     int writes = 0;
     int changeCountReads = 0;
@@ -95,6 +124,9 @@ private:
     std::vector<Item> items_;
     std::vector<std::vector<std::string>> listedOnly_;
     std::set<std::string> unreadable_;
+    std::set<std::string> timingOut_;
+    bool targetsTimeOut_ = false;
+    std::int64_t readFailures_ = 0;
     std::int64_t changeCount_ = 1;
 };
 

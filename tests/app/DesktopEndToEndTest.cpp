@@ -13,6 +13,7 @@
 #include "runtime/Logger.h"
 #include "testsupport/Ports.h"
 #include "testsupport/X11TestHarness.h"
+#include "testsupport/XkbGroup.h"
 
 using namespace quillant;
 using namespace quillant::testing;
@@ -46,6 +47,7 @@ class DesktopEndToEnd : public ::testing::Test {
 protected:
     Xvfb xvfb;
     TempDir home;
+    TempDir runtime;
     std::optional<Process> service;
     std::optional<Process> windowManager;
     std::string url;
@@ -63,6 +65,7 @@ protected:
         env.push_back("XDG_CONFIG_HOME=" + (home.path() / "config").string());
         env.push_back("QUILLANT_SERVICE_URL=" + url);
         env.push_back("QUILLANT_LOG=stderr");
+        env.push_back("XDG_RUNTIME_DIR=" + runtime.path().string());
         // Chromium takes typing and pastes only in a window that a window
         // manager made active.
         windowManager = Process::start({"openbox", "--sm-disable"}, env, true, true);
@@ -134,6 +137,28 @@ protected:
         return out;
     }
 
+    // A keyboard's presses and releases by keycode ("down:64", "up:64",
+    // "sleep:0.15"), so that no tool selects another layout group to type.
+    int keyboard(const std::vector<std::string>& steps) {
+        std::vector<std::string> args;
+        for (const auto& step : steps) {
+            const auto colon = step.find(':');
+            const std::string verb = step.substr(0, colon), what = step.substr(colon + 1);
+            args.push_back(verb == "down" ? "keydown" : verb == "up" ? "keyup" : "sleep");
+            args.push_back(what);
+        }
+        return xdotool(args);
+    }
+
+    static std::string regexQuoted(const std::string& text) {
+        std::string quoted;
+        for (char c : text) {
+            if (std::string("\\.^$|()[]{}*+?").find(c) != std::string::npos) quoted += '\\';
+            quoted += c;
+        }
+        return quoted;
+    }
+
     std::string expectedFix(const std::string& text) {
         auto p = Process::start({"/bin/sh", "-c", "printf %s \"$0\" | \"$1\" fix", text, QUILLANT_EXE}, env, true);
         std::string out = p.readAll(20s);
@@ -149,7 +174,7 @@ TEST_F(DesktopEndToEnd, TheHotkeyFixesTheSelectionAndLeavesTheClipboardAsItWas) 
     ASSERT_FALSE(chromium.empty()) << "chromium is not installed (scripts/bootstrap installs it)";
 
     auto quillant = startQuillant();
-    ASSERT_TRUE(waitForLine(quillant, "quillant started; hotkey ⌥⇧G armed", 30s));
+    ASSERT_TRUE(waitForLine(quillant, "quillant started; hotkey Alt+Shift+G armed", 30s));
 
     // The user's own clipboard, owned by another program.
     writeFile(home.path() / "clip.txt", "the user's own clipboard");
@@ -209,10 +234,22 @@ TEST_F(DesktopEndToEnd, TheHotkeyFixesTheSelectionAndLeavesTheClipboardAsItWas) 
     ASSERT_EQ(::stat((home.path() / ".config/quillant/token").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-    // A second instance cannot take the hotkey, and says so.
+    // A second start in the same session opens the running one's panel and ends.
+    auto second_start = startQuillant();
+    EXPECT_EQ(second_start.wait(30s), 0);
+    EXPECT_TRUE(waitForLine(quillant, "panel opened for another start", 10s));
+
+    // A quillant of another session on the same display cannot take the
+    // hotkey, and says so.
+    TempDir otherRuntime;
+    ::chmod(otherRuntime.path().c_str(), 0700);
+    for (auto& e : env)
+        if (e.starts_with("XDG_RUNTIME_DIR=")) e = "XDG_RUNTIME_DIR=" + otherRuntime.path().string();
     auto second_instance = startQuillant();
     EXPECT_TRUE(waitForLine(second_instance, "could not be armed: another program holds it", 30s));
     second_instance.terminate();
+    for (auto& e : env)
+        if (e.starts_with("XDG_RUNTIME_DIR=")) e = "XDG_RUNTIME_DIR=" + runtime.path().string();
 
     // SIGTERM ends the first cleanly and gives the hotkey back.
     ::kill(quillant.pid(), SIGTERM);
@@ -222,4 +259,95 @@ TEST_F(DesktopEndToEnd, TheHotkeyFixesTheSelectionAndLeavesTheClipboardAsItWas) 
     ASSERT_TRUE(waitForLine(third, "quillant started", 30s, &thirdLines));
     for (auto& l : thirdLines) EXPECT_EQ(l.find("could not be armed"), std::string::npos) << l;
     third.terminate();
+}
+
+// Physical keys (evdev keycodes): Control, Alt, Shift, and the keys of A, G, End, Home.
+namespace keycode {
+constexpr const char* control = "37";
+constexpr const char* alt = "64";
+constexpr const char* shift = "50";
+constexpr const char* a = "38";
+constexpr const char* g = "42";
+}  // namespace keycode
+
+TEST_F(DesktopEndToEnd, WithACyrillicLayoutFirstAndAfterLayoutChangesTheFixWorksAndFailsClosedWithoutControl) {
+    const auto chromium = chromiumPath();
+    ASSERT_FALSE(chromium.empty()) << "chromium is not installed (scripts/bootstrap installs it)";
+    ASSERT_EQ(Process::start({"setxkbmap", "-layout", "ru,us"}, env, true).wait(20s), 0);
+    XkbGroup group(xvfb.display());
+
+    auto quillant = startQuillant();
+    ASSERT_TRUE(waitForLine(quillant, "quillant started; hotkey Alt+Shift+G armed", 30s));
+    writeFile(home.path() / "clip.txt", "the user's own clipboard");
+    auto owner = Process::start(
+        {"xclip", "-quiet", "-selection", "clipboard", "-i", (home.path() / "clip.txt").string()}, env, true);
+    for (int i = 0; i < 50 && clipboardText() != "the user's own clipboard"; ++i) std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(clipboardText(), "the user's own clipboard");
+
+    writeFile(home.path() / "page.html", kPage);
+    auto browser = Process::start({chromium, "--no-sandbox", "--disable-gpu", "--no-first-run",
+                                   "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                                   "--disable-breakpad", "--user-data-dir=" + (home.path() / "profile").string(),
+                                   "--window-position=0,0", "--window-size=1024,700",
+                                   "file://" + (home.path() / "page.html").string()},
+                                  env, true, true);
+    ASSERT_TRUE(windowTitled("ready", 60s)) << "the page did not load";
+
+    const std::vector<std::string> selectAll{std::string("down:") + keycode::control, std::string("down:") + keycode::a,
+                                             std::string("up:") + keycode::a, std::string("up:") + keycode::control};
+    const std::vector<std::string> hotkey{std::string("down:") + keycode::alt,   std::string("down:") + keycode::shift,
+                                          std::string("down:") + keycode::g,     "sleep:0.15",
+                                          std::string("up:") + keycode::g,       std::string("up:") + keycode::shift,
+                                          std::string("up:") + keycode::alt};
+    auto fixReaches = [&](const std::string& text, const std::string& expectedTitle) {
+        std::vector<std::string> lines;
+        EXPECT_EQ(keyboard(hotkey), 0);
+        EXPECT_TRUE(waitForLine(quillant, "paste committed; clipboard restored", 30s, &lines))
+            << "log: " << ::testing::PrintToString(lines);
+        EXPECT_TRUE(windowTitled(expectedTitle, 20s)) << text << " was not fixed; title: " << currentTitle();
+        EXPECT_EQ(clipboardText(), "the user's own clipboard");
+    };
+
+    // Russian selected: Ctrl+ф selects all, the hotkey is Alt+Shift+п, the
+    // chords are Control with the keys of с and м.
+    group.lock(0);
+    ASSERT_EQ(keyboard(selectAll), 0);
+    fixReaches("teh cat sat .", "v:The cat sat\\.");
+    EXPECT_EQ(group.active(), 0u);
+
+    // The second layout selected while quillant runs.
+    const std::string second = "The cat sat. teh";
+    group.lock(1);
+    ASSERT_EQ(xdotool({"type", "--delay", "5", " teh"}), 0);
+    group.lock(1);
+    ASSERT_EQ(keyboard(selectAll), 0);
+    const std::string secondFixed = expectedFix(second);
+    ASSERT_FALSE(secondFixed.empty());
+    fixReaches(second, "v:" + regexQuoted(secondFixed));
+    EXPECT_EQ(group.active(), 1u);
+
+    // Another keyboard map loaded while it runs (a Latin layout other than us).
+    ASSERT_EQ(Process::start({"setxkbmap", "-layout", "de"}, env, true).wait(20s), 0);
+    ASSERT_EQ(keyboard({"down:115", "up:115"}), 0);  // End
+    ASSERT_EQ(xdotool({"type", "--delay", "5", " teh"}), 0);
+    ASSERT_EQ(keyboard(selectAll), 0);
+    const std::string third = secondFixed + " teh";
+    fixReaches(third, "v:" + regexQuoted(expectedFix(third)));
+
+    // A map without Control: nothing is typed over the selection, the
+    // clipboard stays the user's, and the log says why.
+    ASSERT_EQ(Process::start({"xmodmap", "-e", "clear control"}, env, true).wait(20s), 0);
+    ASSERT_EQ(keyboard({"down:115", "up:115", std::string("down:") + keycode::shift, "down:110", "up:110",
+                        std::string("up:") + keycode::shift}),
+              0);  // End, Shift+Home: the line selected without Control
+    const std::string selected = currentTitle();
+    std::vector<std::string> lines;
+    ASSERT_EQ(keyboard(hotkey), 0);
+    EXPECT_TRUE(waitForLine(quillant, "copy failed", 30s, &lines)) << "log: " << ::testing::PrintToString(lines);
+    bool refused = false;
+    for (const auto& line : lines) refused |= line.find("Chord not sent: the keyboard map has no Control key") != std::string::npos;
+    EXPECT_TRUE(refused) << "log: " << ::testing::PrintToString(lines);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(currentTitle(), selected) << "something was typed over the selection";
+    EXPECT_EQ(clipboardText(), "the user's own clipboard");
 }

@@ -438,7 +438,9 @@ TEST(FixFlow, OnX11TheClipboardIsRestoredOnlyOnceTheApplicationReadTheCorrection
     h.pressAndSettle();
     EXPECT_EQ(pastedText, std::optional<std::string>("the"));
     EXPECT_EQ(h.board.items(), h.userClipboard());
-    EXPECT_EQ(glyph.changes, (std::vector<Glyph>{{S::loading, t0}, {S::idle, t0 + 20ms + 600ms}}));
+    // Restored once the application has been quiet for a while after its read.
+    EXPECT_EQ(glyph.changes, (std::vector<Glyph>{{S::loading, t0},
+                                                 {S::idle, t0 + 20ms + 600ms + clipboard::PasteboardBroker::kPasteQuiet}}));
 }
 
 // The service refuses the run's key only after the user acted on the key.

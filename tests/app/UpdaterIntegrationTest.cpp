@@ -4,8 +4,13 @@
 #include <httplib.h>
 #include <sys/stat.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "testsupport/CoordinatorHarness.h"
@@ -29,12 +34,13 @@ void placeFile(const fs::path& p, const std::string& text, fs::perms mode = fs::
     fs::permissions(p, mode);
 }
 
-// A zip of `folder` (its own name at the archive's top level).
-std::string zipOf(const fs::path& folder) {
+// A zip of `folder` (its own name at the archive's top level). With
+// `keepLinks`, links are stored as links, as a crafted archive would have them.
+std::string zipOf(const fs::path& folder, bool keepLinks = false) {
     fs::path archive = folder.parent_path() / (folder.filename().string() + ".zip");
     int status = linux_platform::runAndWait(
-        "/bin/sh", {"-c", "cd \"$1\" && zip -qr \"$2\" \"$3\"", "sh", folder.parent_path().string(), archive.string(),
-                    folder.filename().string()});
+        "/bin/sh", {"-c", std::string("cd \"$1\" && zip -qr") + (keepLinks ? "y" : "") + " \"$2\" \"$3\"", "sh",
+                    folder.parent_path().string(), archive.string(), folder.filename().string()});
     EXPECT_EQ(status, 0);
     return readFile(archive);
 }
@@ -46,13 +52,43 @@ void makeBundle(const fs::path& bundle, const std::string& version, const fs::pa
     if (marker) placeFile(bundle / Updater::kBundleMarker, "");
 }
 
+// A release archive of a bundle staged by `makeBundle` and then changed by `spoil`.
+void offerArchive(struct UpdaterHarness& h, const std::function<void(const fs::path& app)>& spoil);
+
+// A folder that even root cannot write to: a read-only file system when we are
+// root (tmpfs, remounted read-only once filled), else plain permissions.
+bool makeReadOnly(const fs::path& dir, std::vector<fs::path>& mounts, const std::function<void()>& fill) {
+    fs::create_directories(dir);
+    if (::geteuid() != 0) {
+        fill();
+        fs::permissions(dir, fs::perms(0555), fs::perm_options::replace);
+        return true;
+    }
+    if (linux_platform::runAndWait("/bin/mount", {"-t", "tmpfs", "-o", "size=4m", "none", dir.string()}) != 0)
+        return false;
+    mounts.push_back(dir);
+    fill();
+    return linux_platform::runAndWait("/bin/mount", {"-o", "remount,ro", dir.string()}) == 0;
+}
+
 struct LocalServer {
     httplib::Server server;
     int port = 0;
     std::thread thread;
     std::map<std::string, std::pair<int, std::string>> files;  // path -> status, body
+    std::atomic<bool> slowStarted{false}, slowReleased{false};
 
     LocalServer() {
+        // A download that sends a little and then stalls until released.
+        server.Get("/slow.zip", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("application/zip", [this](size_t, httplib::DataSink& sink) {
+                sink.write("PK\x03\x04", 4);
+                slowStarted = true;
+                for (int i = 0; i < 2000 && !slowReleased; ++i) std::this_thread::sleep_for(10ms);
+                sink.done();
+                return true;
+            });
+        });
         server.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
             auto it = files.find(req.path);
             if (it == files.end()) {
@@ -67,6 +103,7 @@ struct LocalServer {
         thread = std::thread([this] { server.listen_after_bind(); });
     }
     ~LocalServer() {
+        slowReleased = true;
         server.stop();
         thread.join();
     }
@@ -93,12 +130,26 @@ struct UpdaterHarness {
     FakeUpdateEnvironment update;
     std::unique_ptr<AppCoordinator> coordinator;
 
+    std::vector<fs::path> mounts;
+
     UpdaterHarness() {
         update.tempDir = root.path() / "tmp";
         update.bundle = root.path() / "apps" / "quillant";
         fs::create_directories(update.tempDir);
     }
-    ~UpdaterHarness() { coordinator.reset(); }
+    ~UpdaterHarness() {
+        coordinator.reset();
+        for (auto& m : mounts) linux_platform::runAndWait("/bin/umount", {m.string()});
+    }
+
+    // Starts the coordinator, waits for the offer and presses "Install".
+    void pressInstall() {
+        coordinator = std::make_unique<AppCoordinator>(CoordinatorServices{
+            loop, logs, accessibility, broker, synth, tokens, preferences, hotKeys, http, server.url(""), runner,
+            update, "1.0.0"});
+        ASSERT_TRUE(loop.runUntil([&] { return coordinator->updateAvailable.get(); }, 20s));
+        coordinator->installUpdate();
+    }
 
     void offer(const std::string& downloadPath) {
         server.files["/v1/version"] = {
@@ -107,11 +158,7 @@ struct UpdaterHarness {
 
     // Starts the coordinator, waits for the offer, presses "Install" and waits for the outcome.
     void install() {
-        coordinator = std::make_unique<AppCoordinator>(CoordinatorServices{
-            loop, logs, accessibility, broker, synth, tokens, preferences, hotKeys, http, server.url(""), runner,
-            update, "1.0.0"});
-        ASSERT_TRUE(loop.runUntil([&] { return coordinator->updateAvailable.get(); }, 20s));
-        coordinator->installUpdate();
+        pressInstall();
         ASSERT_TRUE(loop.runUntil(
             [&] {
                 return update.terminations > 0 || coordinator->lastStatus.get() == "Update failed — try again";
@@ -126,6 +173,15 @@ struct UpdaterHarness {
         return out;
     }
 };
+
+void offerArchive(UpdaterHarness& h, const std::function<void(const fs::path& app)>& spoil) {
+    makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
+    const fs::path app = h.root.path() / "staging/quillant.app";
+    makeBundle(app, "2.0.0", h.root.path() / "r");
+    spoil(app);
+    h.server.files["/q.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app", /*keepLinks=*/true)};
+    h.offer("/q.zip");
+}
 
 }  // namespace
 
@@ -145,12 +201,11 @@ TEST(UpdaterIntegration, AGoodArchiveEndsInTheHandOverScript) {
     const std::string name = work[0].filename().string();
     EXPECT_TRUE(std::regex_match(name, std::regex("quillant-update-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")))
         << name;
+    struct stat folder {};
+    ASSERT_EQ(::stat(work[0].c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 07777, 0700u);  // private from the start
     const fs::path script = work[0] / "update.sh";
-    EXPECT_EQ(readFile(script),
-              "#!/bin/bash\nwhile kill -0 4242 2>/dev/null; do sleep 0.3; done\nrm -rf \"" + h.update.bundle.string() +
-                  "\"\ncp -R \"" + (work[0] / "quillant.app").string() + "\" \"" + h.update.bundle.string() +
-                  "\"\nsetsid \"" + h.update.bundle.string() + "/bin/quillant\" >/dev/null 2>&1 </dev/null &\nrm -rf \"" +
-                  work[0].string() + "\"");
+    EXPECT_EQ(readFile(script), Updater::installerScript(4242, h.update.bundle, work[0] / "quillant.app", work[0]));
     struct stat st {};
     ASSERT_EQ(::stat(script.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
@@ -165,12 +220,14 @@ struct FailureRow {
     std::function<void(UpdaterHarness&)> setup;
     std::string logged;
 };
+void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
 
 class UpdaterFailure : public ::testing::TestWithParam<FailureRow> {};
 
 TEST_P(UpdaterFailure, EndsInTheFailurePathAndLeavesNothingBehind) {
     UpdaterHarness h;
     GetParam().setup(h);
+    if (::testing::Test::IsSkipped()) return;
     h.install();
     EXPECT_EQ(h.coordinator->lastStatus.get(), "Update failed — try again");
     EXPECT_EQ(h.logs.records().back().level, LogLevel::error);
@@ -206,7 +263,52 @@ INSTANTIATE_TEST_SUITE_P(
                        h.server.files["/q.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app")};
                        h.offer("/q.zip");
                    },
-                   "not a self-contained installation"}),
+                   "not a self-contained installation"},
+        // What would be copied into place must be an installation that starts again.
+        FailureRow{"no_program_in_the_update",
+                   [](UpdaterHarness& h) { offerArchive(h, [](const fs::path& app) { fs::remove(app / "bin/quillant"); }); },
+                   "the update's quillant.app has no executable bin/quillant"},
+        FailureRow{"program_not_executable",
+                   [](UpdaterHarness& h) {
+                       offerArchive(h, [](const fs::path& app) {
+                           fs::permissions(app / "bin/quillant", fs::perms(0644), fs::perm_options::replace);
+                       });
+                   },
+                   "the update's quillant.app has no executable bin/quillant"},
+        FailureRow{"program_is_a_link_out",
+                   [](UpdaterHarness& h) {
+                       offerArchive(h, [](const fs::path& app) {
+                           fs::remove(app / "bin/quillant");
+                           fs::create_symlink("/bin/sh", app / "bin/quillant");
+                       });
+                   },
+                   "the update's quillant.app has no executable bin/quillant"},
+        FailureRow{"no_marker_in_the_update",
+                   [](UpdaterHarness& h) {
+                       offerArchive(h, [](const fs::path& app) { fs::remove(app / Updater::kBundleMarker); });
+                   },
+                   "the update's quillant.app has no .quillant-bundle"},
+        FailureRow{"update_is_a_link_to_elsewhere",
+                   [](UpdaterHarness& h) {
+                       makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
+                       makeBundle(h.root.path() / "staging/elsewhere", "2.0.0", h.root.path() / "r");
+                       fs::create_symlink(h.root.path() / "staging/elsewhere", h.root.path() / "staging/quillant.app");
+                       h.server.files["/l.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app", true)};
+                       h.offer("/l.zip");
+                   },
+                   "appNotFound"},
+        FailureRow{"installation_not_writable",
+                   [](UpdaterHarness& h) {
+                       h.update.bundle = h.root.path() / "readonly" / "quillant";
+                       bool ok = makeReadOnly(h.root.path() / "readonly", h.mounts, [&] {
+                           makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
+                       });
+                       if (!ok) GTEST_SKIP() << "cannot make a read-only folder here";
+                       makeBundle(h.root.path() / "staging/quillant.app", "2.0.0", h.root.path() / "r");
+                       h.server.files["/q.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app")};
+                       h.offer("/q.zip");
+                   },
+                   "the installation folder"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
@@ -235,6 +337,9 @@ TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
     EXPECT_EQ(readFile(bundle / "VERSION"), "2.0.0");
     EXPECT_FALSE(fs::exists(work));
     EXPECT_TRUE(fs::exists(odd));  // only the bundle and the work folder were touched
+    std::set<std::string> left;
+    for (auto& e : fs::directory_iterator(odd)) left.insert(e.path().filename().string());
+    EXPECT_EQ(left, std::set<std::string>{"quillant"});
     EXPECT_FALSE(fs::exists("pwned"));
     EXPECT_FALSE(fs::exists(odd / "pwned"));
     // The relaunch is detached; give it a generous moment.
@@ -244,7 +349,104 @@ TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
 
 TEST(UpdaterScript, PlainPathsGiveTheScriptByteForByte) {
     EXPECT_EQ(Updater::installerScript(123, "/opt/quillant", "/tmp/w/quillant.app", "/tmp/w"),
-              "#!/bin/bash\nwhile kill -0 123 2>/dev/null; do sleep 0.3; done\nrm -rf \"/opt/quillant\"\ncp -R "
-              "\"/tmp/w/quillant.app\" \"/opt/quillant\"\nsetsid \"/opt/quillant/bin/quillant\" >/dev/null 2>&1 "
-              "</dev/null &\nrm -rf \"/tmp/w\"");
+              "#!/bin/bash\n"
+              "while kill -0 123 2>/dev/null; do sleep 0.3; done\n"
+              "rm -rf \"/opt/quillant.update-new\" \"/opt/quillant.update-old\"\n"
+              "if cp -R \"/tmp/w/quillant.app\" \"/opt/quillant.update-new\" && mv \"/opt/quillant\" "
+              "\"/opt/quillant.update-old\"; then mv \"/opt/quillant.update-new\" \"/opt/quillant\" || mv "
+              "\"/opt/quillant.update-old\" \"/opt/quillant\"; fi\n"
+              "rm -rf \"/opt/quillant.update-new\" \"/opt/quillant.update-old\"\n"
+              "setsid \"/opt/quillant/bin/quillant\" >/dev/null 2>&1 </dev/null &\n"
+              "rm -rf \"/tmp/w\"");
+}
+
+// Run by bash for real: a copy that fails (here: the new folder is gone)
+// leaves the installation as it was, and the old one starts again.
+TEST(UpdaterScript, AFailedCopyKeepsTheInstallationAndStartsItAgain) {
+    TempDir root;
+    const fs::path bundle = root.path() / "opt/quillant";
+    const fs::path work = root.path() / "quillant-update-TEST";
+    const fs::path record = root.path() / "relaunched";
+    makeBundle(bundle, "1.0.0", record);
+    fs::create_directories(work);
+    const std::string script = Updater::installerScript(999999999, bundle, work / "quillant.app", work);
+    placeFile(root.path() / "update.sh", script, fs::perms(0755));
+    ASSERT_EQ(linux_platform::runAndWait("/bin/bash", {(root.path() / "update.sh").string()}), 0);
+    EXPECT_EQ(readFile(bundle / "VERSION"), "1.0.0");
+    EXPECT_EQ(fs::status(bundle / "bin/quillant").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+    EXPECT_FALSE(fs::exists(work));
+    std::set<std::string> left;
+    for (auto& e : fs::directory_iterator(root.path() / "opt")) left.insert(e.path().filename().string());
+    EXPECT_EQ(left, std::set<std::string>{"quillant"});
+    for (int i = 0; i < 200 && !fs::exists(record); ++i) std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(readFile(record), (bundle / "bin/quillant").string() + "\n");
+}
+
+// unzip reads anything that begins with "-" as options, wherever it stands.
+TEST(UpdaterIntegration, ATemporaryFolderNamedLikeAnOptionIsStillAPath) {
+    UpdaterHarness h;
+    const fs::path before = fs::current_path();
+    fs::current_path(h.root.path());
+    h.update.tempDir = "-d";  // relative, below the current folder
+    fs::create_directories(h.root.path() / "-d");
+    makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
+    makeBundle(h.root.path() / "staging/quillant.app", "2.0.0", h.root.path() / "r");
+    h.server.files["/q.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app")};
+    h.offer("/q.zip");
+    h.install();
+    fs::current_path(before);
+    EXPECT_EQ(h.update.terminations, 1) << h.logs.messages().back();
+    ASSERT_EQ(h.update.launched.size(), 1u);
+    EXPECT_EQ(h.update.launched[0].second[0].rfind((h.root.path() / "-d").string() + "/quillant-update-", 0), 0u);
+}
+
+TEST(UpdaterIntegration, QuittingDuringTheDownloadRemovesTheWorkFolder) {
+    UpdaterHarness h;
+    makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
+    h.offer("/slow.zip");
+    h.pressInstall();
+    ASSERT_TRUE(h.loop.runUntil([&] { return h.server.slowStarted.load() && h.workDirectories().size() == 1; }, 20s));
+    EXPECT_EQ(h.coordinator->lastStatus.get(), "Downloading update…");
+    // The desktop program's shutdown order: the coordinator, then the HTTP session.
+    h.coordinator.reset();
+    h.http.reset();
+    EXPECT_TRUE(h.loop.runUntil([&] { return h.workDirectories().empty(); }, 10s));
+    EXPECT_EQ(readFile(h.update.bundle / "VERSION"), "1.0.0");
+}
+
+TEST(ChildProcesses, ReadNothingOfOurs) {
+    TempDir t;
+    // Our own standard input is something a child could read.
+    writeFile(t.path() / "ours", "secret");
+    const int savedIn = ::dup(0);
+    const int ours = ::open((t.path() / "ours").c_str(), O_RDONLY);
+    ASSERT_GE(ours, 0);
+    ::dup2(ours, 0);
+    ::close(ours);
+    const fs::path waited = t.path() / "waited", detached = t.path() / "detached";
+    ASSERT_EQ(linux_platform::runAndWait("/bin/sh", {"-c", "readlink /proc/self/fd/0 > \"$1\"", "sh", waited.string()}), 0);
+    linux_platform::launchDetached("/bin/sh", {"-c", "readlink /proc/self/fd/0 > \"$1.tmp\" && mv \"$1.tmp\" \"$1\"",
+                                               "sh", detached.string()});
+    for (int i = 0; i < 200 && !fs::exists(detached); ++i) std::this_thread::sleep_for(25ms);
+    ::dup2(savedIn, 0);
+    ::close(savedIn);
+    EXPECT_EQ(readFile(waited), "/dev/null\n");
+    EXPECT_EQ(readFile(detached), "/dev/null\n");
+}
+
+TEST(ChildProcesses, TheTemporaryFolderIsAlwaysAnAbsolutePath) {
+    struct Row {
+        const char* tmpdir;  // nullptr: unset
+        const char* expected;
+    };
+    const char* saved = std::getenv("TMPDIR");
+    const std::string keep = saved ? saved : "";
+    for (Row row : {Row{"/var/tmp/q", "/var/tmp/q"}, Row{"", "/tmp"}, Row{nullptr, "/tmp"}, Row{"-rf", "/tmp"},
+                    Row{"relative/dir", "/tmp"}}) {
+        if (row.tmpdir) ::setenv("TMPDIR", row.tmpdir, 1);
+        else ::unsetenv("TMPDIR");
+        EXPECT_EQ(linux_platform::temporaryDirectory(), fs::path(row.expected)) << (row.tmpdir ? row.tmpdir : "(unset)");
+    }
+    if (saved) ::setenv("TMPDIR", keep.c_str(), 1);
+    else ::unsetenv("TMPDIR");
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <tuple>
 
 #include "clipboard/ChromiumPickle.h"
@@ -300,9 +301,76 @@ INSTANTIATE_TEST_SUITE_P(
     PasteboardBroker, SettleAfterPaste,
     ::testing::Combine(::testing::Values(SettleCase{"platform_cannot_tell", std::nullopt, std::nullopt, 250ms},
                                          SettleCase{"read_within_the_settle", 0, 100ms, 250ms},
-                                         SettleCase{"read_late", 0, 600ms, 600ms},
+                                         SettleCase{"read_late", 0, 600ms, 750ms},
                                          SettleCase{"never_read", 3, std::nullopt, 2000ms}),
                        ::testing::ValuesIn(everyProfile())),
     [](const auto& info) {
         return std::string(std::get<0>(info.param).name) + "_" + profileName(std::get<1>(info.param));
     });
+
+namespace {
+
+constexpr WindowId kPaster = 0x1400007;
+constexpr WindowId kManager = 0x3000001;
+
+struct TwoReadersCase {
+    const char* name;
+    std::vector<std::pair<Duration, WindowId>> reads;  // after the paste keystroke, by whom
+    Duration settled;
+};
+
+class SettleWithTwoReaders : public ::testing::TestWithParam<TwoReadersCase> {};
+
+}  // namespace
+
+TEST_P(SettleWithTwoReaders, OnlyThePastingApplicationsReadsEndTheWait) {
+    Fixture f(PasteboardProfile::linuxX11());
+    f.board.reads = 0;
+    for (auto [at, who] : GetParam().reads) f.ex.schedule(at, [&f, who = who] { f.board.readBy(who); });
+    std::optional<Duration> done;
+    spawn(f.ex, [&]() -> Task<void> {
+        co_await f.broker.settleAfterPaste(f.broker.textReadsBy(kPaster), kPaster);
+        done = f.ex.elapsed();
+    });
+    f.ex.runUntil([&] { return done.has_value(); });
+    ASSERT_TRUE(done);
+    EXPECT_EQ(*done, GetParam().settled);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PasteboardBroker, SettleWithTwoReaders,
+    ::testing::Values(
+        TwoReadersCase{"only_the_manager_reads", {{0ms, kManager}, {30ms, kManager}}, 2000ms},
+        TwoReadersCase{"manager_first_paster_late", {{5ms, kManager}, {600ms, kPaster}}, 750ms},
+        TwoReadersCase{"paster_reads_in_rounds", {{400ms, kPaster}, {520ms, kPaster}, {640ms, kPaster}}, 790ms},
+        TwoReadersCase{"manager_keeps_reading_after_the_paster", {{100ms, kPaster}, {200ms, kManager},
+                                                                  {240ms, kManager}}, 250ms},
+        TwoReadersCase{"paster_never_quiet_within_the_bound",
+                       {{1800ms, kPaster}, {1900ms, kPaster}, {1990ms, kPaster}}, 2000ms}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct SnapshotCase {
+    const char* name;
+    std::function<void(FakePasteboard&)> owner;
+    bool complete;
+};
+
+class SnapshotCompleteness : public ::testing::TestWithParam<SnapshotCase> {};
+
+TEST_P(SnapshotCompleteness, SaysWhetherTheOwnerDeliveredEverything) {
+    Fixture f(PasteboardProfile::linuxX11());
+    f.board.setItems({item({{"public.utf8-plain-text", "mine"}, {"public.rtf", "{\\rtf1}"}})});
+    GetParam().owner(f.board);
+    EXPECT_EQ(f.broker.snapshot().complete, GetParam().complete);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PasteboardBroker, SnapshotCompleteness,
+    ::testing::Values(SnapshotCase{"everything_read", [](FakePasteboard&) {}, true},
+                      SnapshotCase{"a_type_the_owner_refuses", [](FakePasteboard& b) { b.makeUnreadable("public.rtf"); },
+                                   true},
+                      SnapshotCase{"a_type_that_times_out", [](FakePasteboard& b) { b.makeTimeOut("public.rtf"); },
+                                   false},
+                      SnapshotCase{"the_type_list_times_out", [](FakePasteboard& b) { b.makeTargetsTimeOut(); },
+                                   false}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -79,6 +79,15 @@ TEST_F(ConfigTest, ThePrivateSocketUnlessTcpIsAskedFor) {
     EXPECT_THAT(errorOf({"--socket", ""}), HasSubstr("needs a path"));
 }
 
+TEST_F(ConfigTest, LanguageNamesADictionary) {
+    EXPECT_EQ(parse({}).config.language, "en_US");
+    EXPECT_EQ(parse({"--language", "en_GB"}).config.language, "en_GB");
+    writeFile(dir / "service.conf", "language = de_DE_frami\n");
+    EXPECT_EQ(parse({"--config", (dir / "service.conf").string()}).config.language, "de_DE_frami");
+    for (std::string bad : {"", "../en_US", "en US", "/usr/share/hunspell/en_US"})
+        EXPECT_THAT(errorOf({"--language", bad}), HasSubstr("expected a dictionary name such as en_US")) << bad;
+}
+
 TEST_F(ConfigTest, KeysFileFollowsXdgConfigHome) {
     env["XDG_CONFIG_HOME"] = "/cfg";
     EXPECT_EQ(parse({}).config.keysFile, "/cfg/quillant/service-keys");

@@ -95,6 +95,17 @@ TEST_F(ProgramTest, AMissingKeysFileIsReported) {
     EXPECT_THAT(child.err(), HasSubstr("cannot read the keys file"));
 }
 
+TEST_F(ProgramTest, AMissingDictionaryIsReported) {
+    {
+        Child add({"--add-key"}, env());
+        ASSERT_EQ(add.wait(), 0);
+    }
+    Child child({"--port", "0", "--language", "xx_YY"}, env());
+    EXPECT_EQ(child.wait(), 1);
+    EXPECT_THAT(child.err(), HasSubstr("no dictionary for the language \"xx_YY\"; installed:"));
+    EXPECT_THAT(child.err(), HasSubstr("en_US"));
+}
+
 class ProgramSignal : public ProgramTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ProgramSignal, ServesUntilSignalledAndStopsCleanly) {
@@ -110,10 +121,10 @@ TEST_P(ProgramSignal, ServesUntilSignalledAndStopsCleanly) {
     int port = std::stoi(match[1]);
 
     httplib::Client client("127.0.0.1", port);
-    Answer answer = toAnswer(client.Post("/v1/fix", {{"Authorization", "Bearer " + key}}, fixBody("hello  world"),
+    Answer answer = toAnswer(client.Post("/v1/fix", {{"Authorization", "Bearer " + key}}, fixBody("hello  world. i think teh report is redy."),
                                          "application/json"));
     EXPECT_EQ(answer.status, 200);
-    EXPECT_EQ(answer.json()["corrected"], "Hello world");
+    EXPECT_EQ(answer.json()["corrected"], "Hello world. I think the report is ready.");  // with the dictionary
 
     child.signal(GetParam());
     EXPECT_EQ(child.wait(), 0) << child.err();

@@ -287,10 +287,10 @@ TEST_F(ServiceTest, AccessLogLinesStayOnOneLine) {
 TEST_F(ServiceTest, TextsAreLoggedWhenAsked) {
     config.logText = true;
     start();
-    fix("secret words here");
+    fix("secret words here.");
     running->stop();
-    EXPECT_TRUE(log.contains("text: secret words here"));
-    EXPECT_TRUE(log.contains("corrected: Secret words here"));
+    EXPECT_TRUE(log.contains("text: secret words here."));
+    EXPECT_TRUE(log.contains("corrected: Secret words here."));
     for (const auto& line : log.messages()) EXPECT_EQ(line.find(kKey), std::string::npos) << line;
 }
 
@@ -372,9 +372,9 @@ TEST_F(TlsServiceTest, ServesTheContractOverHttps) {
     auto& service = start();
     EXPECT_EQ(service.baseURL().rfind("https://127.0.0.1:", 0), 0u);
     auto c = tlsClient();
-    Answer fixed = toAnswer(c->Post("/v1/fix", {{"Authorization", kBearer}}, fixBody("hello world"), "application/json"));
+    Answer fixed = toAnswer(c->Post("/v1/fix", {{"Authorization", kBearer}}, fixBody("hello world."), "application/json"));
     EXPECT_EQ(fixed.status, 200);
-    EXPECT_EQ(fixed.json()["corrected"], "Hello world");
+    EXPECT_EQ(fixed.json()["corrected"], "Hello world.");
     Answer refused = toAnswer(c->Get("/v1/validate", {{"Authorization", "Bearer qk_nope"}}));
     EXPECT_EQ(refused.status, 403);
     expectEnvelope(refused, "invalid_key");

@@ -186,6 +186,50 @@ TEST_F(UpstreamTest, AnAnswerThatKeepsTheMentionsIsUsed) {
               "@jane, please check the doc with @Bob Smith.");
 }
 
+struct RewriteCase {
+    const char* name;
+    std::string text;
+    std::string reply;     // the model's answer
+    std::string expected;  // the reply, or the rule corrector's result
+    const char* logged;    // what the log names, or nullptr when the reply is used
+};
+
+class UpstreamRewrite : public UpstreamTest, public ::testing::WithParamInterface<RewriteCase> {};
+
+TEST_P(UpstreamRewrite, AnAnswerThatAltersWhatMustStayFallsBackToTheRules) {
+    model.replyContent(GetParam().reply);
+    start();
+    Answer answer = fix(GetParam().text);
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.json()["corrected"], GetParam().expected);
+    if (GetParam().logged) {
+        EXPECT_TRUE(log.contains(GetParam().logged)) << ::testing::PrintToString(log.messages());
+    } else {
+        EXPECT_FALSE(log.contains("using the rule corrector"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Upstream, UpstreamRewrite,
+    ::testing::Values(
+        RewriteCase{"url", "see exmaple.com/teh-docs for teh rest", "See example.com/the-docs for the rest.",
+                    "see exmaple.com/teh-docs for the rest", "changed a link, path, flag or code"},
+        RewriteCase{"path", "open /home/alice/teh-notes", "Open /home/alice/the-notes.", "open /home/alice/teh-notes",
+                    "changed a link, path, flag or code"},
+        RewriteCase{"flag", "use --seperate-output", "Use --separate-output.", "use --seperate-output",
+                    "changed a link, path, flag or code"},
+        RewriteCase{"backticks", "run `git statsu` now", "Run `git status` now.", "run `git statsu` now", "changed code"},
+        RewriteCase{"identifier", "set max_retrys to 3", "Set max_retries to 3.", "set max_retrys to 3", "changed code"},
+        RewriteCase{"channel", "ask in #teh-team", "Ask in #the-team.", "ask in #teh-team", "changed a #channel"},
+        RewriteCase{"email", "mail teh.team@example.com", "Mail the.team@example.com.", "mail teh.team@example.com",
+                    "changed an e-mail address"},
+        RewriteCase{"quotation", "they serve \"teh tarik\"", "They serve \"the tarik\".", "they serve \"teh tarik\"",
+                    "changed a quotation"},
+        RewriteCase{"kept_everything", "see example.com and `make` in #dev, teh end",
+                    "See example.com and `make` in #dev, the end.", "See example.com and `make` in #dev, the end.",
+                    nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct FailureCase {
     const char* name;
     StubModel::Reply reply;

@@ -12,6 +12,7 @@
 #include "credentials/TokenStore.h"
 #include "platform/linux/CurlHttpSession.h"
 #include "platform/linux/PrivateRuntimeDir.h"
+#include "platform/linux/InstanceChannel.h"
 #include "platform/linux/RunLoop.h"
 #include "text/Text.h"
 
@@ -71,6 +72,35 @@ void runToEnd(linux_platform::RunLoop& loop, Body body) {
     if (!done) loop.run();
 }
 
+// Hands a key operation to the running agent, so that it never works with a
+// stale key. None when no agent runs (the command then does the work itself).
+std::optional<int> throughRunningAgent(ProgramContext& c, const std::string& command,
+                                       const std::optional<std::string>& argument, const std::string& done) {
+    const auto folder = linux_platform::privateRuntimeFolder(c.xdgRuntimeDir);
+    if (!folder.path) {
+        say(c.err, "quillant: " + folder.error + " (a running quillant is not told)");
+        return std::nullopt;
+    }
+    // One agent per display the user runs quillant on; each is told.
+    const auto agents = linux_platform::runningInstances(*folder.path);
+    if (agents.empty()) return std::nullopt;
+    int status = kExitOK;
+    for (const auto& agent : agents) {
+        std::string error;
+        const auto answer =
+            linux_platform::sendToInstance(*folder.path, agent, command, argument, std::chrono::seconds(5), error);
+        if (!answer) {
+            say(c.err, "quillant: " + error);
+            status = kExitFailure;
+        } else if (*answer != "ok" && !answer->starts_with("ok ")) {
+            say(c.err, "quillant: " + (answer->starts_with("error ") ? answer->substr(6) : *answer));
+            status = kExitFailure;
+        }
+    }
+    if (status == kExitOK) say(c.err, done);
+    return status;
+}
+
 }  // namespace
 
 const char* usageText() {
@@ -81,12 +111,15 @@ const char* usageText() {
            "put back afterwards.\n"
            "\n"
            "commands:\n"
-           "  (none)        run on the desktop (needs an X11 display) until interrupted\n"
+           "  (none)        run on the desktop (needs an X11 display) until you quit it; when quillant\n"
+           "                already runs, open its panel instead\n"
            "  key set       store the API key, read from standard input (never from the command line)\n"
            "  key clear     forget the stored API key\n"
            "  key status    check the stored key with the service: connected, invalid, offline or absent\n"
            "  fix           correct standard input and write the result to standard output\n"
            "  inspect       show what a fix would capture from the clipboard (types, Slack mentions)\n"
+           "  autostart on|off|status\n"
+           "                start quillant at login (or not), or tell whether it does\n"
            "  --version     print the version\n"
            "  --help        print this help\n"
            "\n"
@@ -94,7 +127,8 @@ const char* usageText() {
            "2 on a usage error.\n"
            "\n"
            "files: the API key is kept in ~/.config/quillant/token (mode 0600), the hotkey in\n"
-           "$XDG_CONFIG_HOME/quillant/settings.json.\n"
+           "$XDG_CONFIG_HOME/quillant/settings.json. While quillant runs, key set and key clear go\n"
+           "through it (its socket is in $XDG_RUNTIME_DIR/quillant/).\n"
            "\n"
            "service: your own quillant-service on its private socket\n"
            "$XDG_RUNTIME_DIR/quillant/service.sock, unless QUILLANT_SERVICE_URL names another\n"
@@ -139,6 +173,8 @@ int keySet(ProgramContext& c) {
         say(c.err, "quillant: the API key can't be saved: " + *why);
         return kExitFailure;
     }
+    if (auto status = throughRunningAgent(c, "key-set", key, "API key handed to the running quillant, which saved it"))
+        return *status;
     if (!store->save(key)) {
         say(c.err, "quillant: Failed to save key (" + store->path().string() + ")");
         return kExitFailure;
@@ -150,6 +186,8 @@ int keySet(ProgramContext& c) {
 int keyClear(ProgramContext& c) {
     auto store = tokenStore(c);
     if (!store) return kExitFailure;
+    if (auto status = throughRunningAgent(c, "key-clear", std::nullopt, "API key cleared (in the running quillant too)"))
+        return *status;
     if (!store->clear()) {
         say(c.err, "quillant: could not remove " + store->path().string());
         return kExitFailure;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillant::app::cli {
@@ -17,6 +18,7 @@ inline constexpr int kExitUsage = 2;
 struct ProgramContext {
     std::string serviceURL;                  // the text-fixing service
     std::optional<std::filesystem::path> home;
+    const char* xdgRuntimeDir = nullptr;     // where the running agent listens
     std::FILE* in = stdin;
     std::FILE* out = stdout;
     std::FILE* err = stderr;
@@ -34,6 +36,16 @@ int keyClear(ProgramContext& context);
 int keyStatus(ProgramContext& context);
 int fix(ProgramContext& context);
 int inspect(ProgramContext& context);
+// `verb` is "on", "off" or "status".
+int autostart(ProgramContext& context, std::string_view verb);
+
+// The login entry's file name: the application's reverse-DNS id.
+inline constexpr const char* kAutostartFileName = "com.vostel.quillant.desktop";
+// One argument of a desktop entry's Exec key naming `path`; none when the path
+// holds control characters, which the key cannot carry.
+std::optional<std::string> desktopExecArgument(const std::filesystem::path& path);
+// The XDG autostart entry that starts `executable` at login.
+std::optional<std::string> autostartEntry(const std::filesystem::path& executable);
 
 // Reads all of a stream, refusing more than `limit` bytes (nothing then).
 std::optional<std::string> readAll(std::FILE* in, std::size_t limit);

@@ -1,5 +1,6 @@
 #include "platform/linux/PosixProcess.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,8 +34,15 @@ pid_t spawnProcess(const std::filesystem::path& program, const std::vector<std::
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &all);
 
+    // Nothing of ours is read by a child: standard input is /dev/null, so a
+    // tool that would ask a question (unzip on a clash) gets an end of file.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
+    int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) throw std::system_error(rc, std::generic_category(), "cannot start " + program.string());
     return pid;
@@ -59,8 +67,10 @@ void launchDetached(const std::filesystem::path& program, const std::vector<std:
 }
 
 std::filesystem::path temporaryDirectory() {
+    // A relative TMPDIR is not one: it would name a folder below wherever we
+    // were started, and could begin with "-".
     const char* tmp = std::getenv("TMPDIR");
-    if (tmp && *tmp) return tmp;
+    if (tmp && tmp[0] == '/') return tmp;
     return "/tmp";
 }
 

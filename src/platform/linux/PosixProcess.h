@@ -10,13 +10,14 @@
 namespace quillant::linux_platform {
 
 // Runs a program and waits for it; returns its exit status (128 + signal when
-// killed). Throws std::system_error when it cannot be started.
+// killed). Throws std::system_error when it cannot be started. Children get
+// /dev/null as standard input.
 int runAndWait(const std::filesystem::path& program, const std::vector<std::string>& args);
 
 // Starts a program in its own session, not waited for: it outlives us.
 void launchDetached(const std::filesystem::path& program, const std::vector<std::string>& args);
 
-// $TMPDIR, or /tmp.
+// $TMPDIR when it is an absolute path, else /tmp.
 std::filesystem::path temporaryDirectory();
 
 // The installation folder: the parent of the folder holding our executable.

@@ -15,15 +15,32 @@ using hotkey::Key;
 using hotkey::KeyCase;
 using hotkey::ModifierFlags;
 
+namespace {
+bool isModifierPress(const QKeyEvent& event);
+}  // namespace
+
 class QtKeyDownMonitor::Filter final : public QObject {
 public:
     explicit Filter(QtKeyDownMonitor& owner) : owner_(owner) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress && !owner_.deliver(static_cast<const QKeyEvent&>(*event)))
+        switch (event->type()) {
+        case QEvent::ShortcutOverride:
+            // Accepted, a shortcut does not fire and the press comes back as
+            // an ordinary key press, which the handlers then judge.
+            event->accept();
             return true;
-        return QObject::eventFilter(watched, event);
+        case QEvent::KeyPress: {
+            const auto& key = static_cast<const QKeyEvent&>(*event);
+            // A modifier pressed alone is not a key-down: only the key it
+            // qualifies is. Held back all the same, like every other event.
+            if (isModifierPress(key)) return true;
+            return !owner_.deliver(key);
+        }
+        case QEvent::KeyRelease: return true;
+        default: return QObject::eventFilter(watched, event);
+        }
     }
 
 private:
@@ -90,6 +107,41 @@ bool isFunctionKey(KeyCase value) {
     if (v >= static_cast<int>(KeyCase::f1) && v <= static_cast<int>(KeyCase::f20)) return true;
     if (v >= static_cast<int>(KeyCase::pageUp) && v <= static_cast<int>(KeyCase::leftArrow)) return true;
     return value == KeyCase::forwardDelete || value == KeyCase::help || value == KeyCase::function;
+}
+
+bool isModifierPress(const QKeyEvent& event) {
+    switch (event.key()) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Meta:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+    case Qt::Key_Hyper_L:
+    case Qt::Key_Hyper_R:
+    case Qt::Key_CapsLock:
+    case Qt::Key_NumLock:
+    case Qt::Key_ScrollLock: return true;
+    default: break;
+    }
+    const auto code = QtKeyDownMonitor::keyCodeOf(event);
+    if (auto key = Key::fromCarbonKeyCode(code)) {
+        switch (key->value()) {
+        case KeyCase::command:
+        case KeyCase::rightCommand:
+        case KeyCase::option:
+        case KeyCase::rightOption:
+        case KeyCase::control:
+        case KeyCase::rightControl:
+        case KeyCase::shift:
+        case KeyCase::rightShift:
+        case KeyCase::function:
+        case KeyCase::capsLock: return true;
+        default: break;
+        }
+    }
+    return false;
 }
 
 }  // namespace

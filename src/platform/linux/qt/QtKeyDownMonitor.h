@@ -16,6 +16,10 @@ namespace quillant::linux_platform {
 // event filter on the application object before any widget handles them.
 // The key comes from the event's keysym (what Qt on X11 reports as the
 // native virtual key), or from Qt's key where there is none.
+// While any handler is installed, the application's own key handling is held
+// off: shortcuts do not fire (their presses reach the handlers as key-downs),
+// releases and presses of a modifier alone are swallowed without being
+// reported, and only presses a handler lets through reach the widgets.
 class QtKeyDownMonitor final : public hotkey::KeyDownMonitor {
 public:
     // A key code no key has, for presses of keys outside our key table.

@@ -2,6 +2,11 @@
 
 #include <X11/XF86keysym.h>
 #include <X11/keysym.h>
+#include <xkbcommon/xkbcommon-x11.h>
+// A member of xcb/xkb.h is named after a C++ keyword.
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
 
 #include <algorithm>
 #include <array>
@@ -95,45 +100,141 @@ std::optional<Key> keyForKeysym(std::uint32_t keysym) noexcept {
     return std::nullopt;
 }
 
-XKeyboardMap::XKeyboardMap(xcb_connection_t* connection) : connection_(connection) { reload(); }
+XKeyboardMap::XKeyboardMap(xcb_connection_t* connection) : connection_(connection) {
+    std::uint8_t base = 0;
+    xkb_ = xkb_x11_setup_xkb_extension(connection_, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                                       XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, &base, nullptr) == 1;
+    if (xkb_) {
+        xkbEventBase_ = base;
+        device_ = xkb_x11_get_core_keyboard_device_id(connection_);
+        context_ = xkb_context_new(
+            xkb_context_flags(XKB_CONTEXT_NO_DEFAULT_INCLUDES | XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
+        xkb_ = device_ >= 0 && context_ != nullptr;
+    }
+    reload();
+}
+
+XKeyboardMap::~XKeyboardMap() {
+    if (context_) xkb_context_unref(context_);
+}
 
 void XKeyboardMap::reload() {
-    const xcb_setup_t* setup = xcb_get_setup(connection_);
-    minKeycode_ = setup->min_keycode;
-    const int count = setup->max_keycode - setup->min_keycode + 1;
-    auto mappingCookie = xcb_get_keyboard_mapping(connection_, setup->min_keycode, std::uint8_t(count));
     auto modifierCookie = xcb_get_modifier_mapping(connection_);
-    keysyms_.clear();
-    modifierKeycodes_.clear();
-    perKeycode_ = 0;
-    if (auto* reply = xcb_get_keyboard_mapping_reply(connection_, mappingCookie, nullptr)) {
-        perKeycode_ = reply->keysyms_per_keycode;
-        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
-        keysyms_.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(reply));
-        std::free(reply);
+    Keymap next;
+    xkb_keymap* keymap =
+        xkb_ ? xkb_x11_keymap_new_from_device(context_, connection_, device_, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
+    if (keymap) {
+        for (xkb_keycode_t code = xkb_keymap_min_keycode(keymap); code <= xkb_keymap_max_keycode(keymap) && code < 256;
+             ++code) {
+            Keymap::Key key{std::uint8_t(code), {}};
+            const xkb_layout_index_t groups = xkb_keymap_num_layouts_for_key(keymap, code);
+            for (xkb_layout_index_t group = 0; group < groups; ++group) {
+                auto& levels = key.groups.emplace_back();
+                const xkb_level_index_t count = xkb_keymap_num_levels_for_key(keymap, code, group);
+                for (xkb_level_index_t level = 0; level < count; ++level) {
+                    const xkb_keysym_t* syms = nullptr;
+                    const int n = xkb_keymap_key_get_syms_by_level(keymap, code, group, level, &syms);
+                    levels.emplace_back(syms, syms + std::max(n, 0));
+                }
+            }
+            if (!key.groups.empty()) next.keys.push_back(std::move(key));
+        }
+        if (xkb_state* state = xkb_x11_state_new_from_device(keymap, connection_, device_)) {
+            next.activeGroup = xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_EFFECTIVE);
+            xkb_state_unref(state);
+        }
+        xkb_keymap_unref(keymap);
+    } else {
+        readCoreMap(next);
     }
     if (auto* reply = xcb_get_modifier_mapping_reply(connection_, modifierCookie, nullptr)) {
         const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(reply);
-        for (int i = 0; i < xcb_get_modifier_mapping_keycodes_length(reply); ++i)
-            if (codes[i] != 0) modifierKeycodes_.push_back(codes[i]);
+        const int perRow = reply->keycodes_per_modifier;
+        for (std::size_t row = 0; row < kModifierRows; ++row)
+            for (int i = 0; i < perRow; ++i)
+                if (auto code = codes[row * perRow + i]; code != 0) next.modifiers[row].push_back(code);
         std::free(reply);
     }
+    keymap_ = std::move(next);
+}
+
+void XKeyboardMap::readCoreMap(Keymap& next) {
+    // No XKB: one group per key, its columns as levels.
+    const xcb_setup_t* setup = xcb_get_setup(connection_);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    auto cookie = xcb_get_keyboard_mapping(connection_, setup->min_keycode, std::uint8_t(count));
+    auto* reply = xcb_get_keyboard_mapping_reply(connection_, cookie, nullptr);
+    if (!reply) return;
+    const std::size_t per = reply->keysyms_per_keycode;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
+    const std::size_t total = std::size_t(xcb_get_keyboard_mapping_keysyms_length(reply));
+    for (std::size_t k = 0; per != 0 && (k + 1) * per <= total; ++k) {
+        Keymap::Key key{std::uint8_t(setup->min_keycode + k), {{}}};
+        for (std::size_t column = 0; column < per; ++column)
+            key.groups[0].push_back(syms[k * per + column] ? std::vector<std::uint32_t>{syms[k * per + column]}
+                                                           : std::vector<std::uint32_t>{});
+        next.keys.push_back(std::move(key));
+    }
+    std::free(reply);
 }
 
 std::optional<xcb_keycode_t> XKeyboardMap::keycodeFor(std::uint32_t keysym) const {
-    if (perKeycode_ == 0 || keysym == 0) return std::nullopt;
-    // Group 1 only (columns 0 and 1), like XKeysymToKeycode, so that a key is
-    // found at the position it has on the active layout.
-    const std::size_t columns = std::min<std::size_t>(perKeycode_, 2);
-    const std::size_t keys = keysyms_.size() / perKeycode_;
-    for (std::size_t column = 0; column < columns; ++column)
-        for (std::size_t k = 0; k < keys; ++k)
-            if (keysyms_[k * perKeycode_ + column] == keysym) return xcb_keycode_t(minKeycode_ + k);
-    return std::nullopt;
+    return linux_platform::keycodeFor(keymap_, keysym);
 }
 
 bool XKeyboardMap::isModifier(xcb_keycode_t keycode) const {
-    return std::find(modifierKeycodes_.begin(), modifierKeycodes_.end(), keycode) != modifierKeycodes_.end();
+    for (const auto& row : keymap_.modifiers)
+        if (std::find(row.begin(), row.end(), keycode) != row.end()) return true;
+    return false;
+}
+
+std::optional<xcb_keycode_t> XKeyboardMap::controlKeycode() const { return linux_platform::controlKeycode(keymap_); }
+
+LockModifiers XKeyboardMap::lockModifiers() const { return linux_platform::lockModifiers(keymap_); }
+
+void XKeyboardMap::watchChanges() {
+    if (!xkb_) return;  // the core MappingNotify still comes
+    constexpr std::uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY |
+                                     XCB_XKB_EVENT_TYPE_STATE_NOTIFY;
+    constexpr std::uint16_t mapParts = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
+                                       XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_EXPLICIT_COMPONENTS |
+                                       XCB_XKB_MAP_PART_KEY_ACTIONS | XCB_XKB_MAP_PART_VIRTUAL_MODS |
+                                       XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
+    xcb_xkb_select_events_details_t details{};
+    details.affectNewKeyboard = XCB_XKB_NKN_DETAIL_KEYCODES;
+    details.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
+    details.affectState = XCB_XKB_STATE_PART_GROUP_STATE;
+    details.stateDetails = XCB_XKB_STATE_PART_GROUP_STATE;
+    xcb_xkb_select_events_aux(connection_, xcb_xkb_device_spec_t(device_), events, 0, 0, mapParts, mapParts,
+                              &details);
+    xcb_flush(connection_);
+}
+
+XKeyboardMap::Change XKeyboardMap::handle(const xcb_generic_event_t* event) {
+    const std::uint8_t type = event->response_type & 0x7f;
+    if (type == XCB_MAPPING_NOTIFY) {
+        if (reinterpret_cast<const xcb_mapping_notify_event_t*>(event)->request == XCB_MAPPING_POINTER)
+            return Change::none;
+        reload();
+        return Change::map;
+    }
+    if (!xkb_ || type != xkbEventBase_) return Change::none;
+    // Every XKB event carries its own kind in the second byte.
+    switch (reinterpret_cast<const std::uint8_t*>(event)[1]) {
+        case XCB_XKB_NEW_KEYBOARD_NOTIFY:
+        case XCB_XKB_MAP_NOTIFY:
+            reload();
+            return Change::map;
+        case XCB_XKB_STATE_NOTIFY: {
+            const auto* state = reinterpret_cast<const xcb_xkb_state_notify_event_t*>(event);
+            if (!(state->changed & XCB_XKB_STATE_PART_GROUP_STATE) || state->group == keymap_.activeGroup)
+                return Change::none;
+            keymap_.activeGroup = state->group;
+            return Change::group;
+        }
+        default:
+            return Change::none;
+    }
 }
 
 }  // namespace quillant::linux_platform

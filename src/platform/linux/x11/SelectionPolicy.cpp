@@ -20,6 +20,11 @@ std::vector<std::string> plainTextFallbacks(std::string_view type) {
     return {};
 }
 
+bool carriesText(std::string_view name) {
+    return name == "UTF8_STRING" || name == "STRING" || name == "TEXT" || name == "COMPOUND_TEXT" ||
+           name.starts_with("text/plain") || name == "chromium/x-web-custom-data";
+}
+
 std::string latin1ToUTF8(std::string_view latin1) {
     std::string out;
     out.reserve(latin1.size());

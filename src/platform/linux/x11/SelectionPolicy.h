@@ -42,6 +42,11 @@ bool isContentTarget(std::string_view name);
 // them when asked for `type`. Empty when `type` is not a plain-text name.
 std::vector<std::string> plainTextFallbacks(std::string_view type);
 
+// Whether a target hands over text itself: the plain-text names, and
+// Chromium's custom-data container, which holds the text beside Slack's
+// document. A paste reads one of these; the markers and TARGETS do not count.
+bool carriesText(std::string_view name);
+
 // Latin-1 (ICCCM STRING) to UTF-8.
 std::string latin1ToUTF8(std::string_view latin1);
 

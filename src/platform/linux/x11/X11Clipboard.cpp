@@ -95,6 +95,10 @@ struct X11Clipboard::Impl {
 
     std::int64_t changeCount = 0;
     std::int64_t contentReads = 0;  // our own content served to another program
+    std::int64_t textReads = 0;     // of which text, by anyone
+    std::unordered_map<std::uint32_t, std::int64_t> textReadsByClient;
+    std::uint32_t clientBits = 0;   // the bits of a resource id that name its client
+    std::int64_t readFailures = 0;  // foreign owners that did not answer in time
     // Our own acquisitions, counted when made; their XFixes echo is not counted again.
     std::deque<xcb_timestamp_t> ownAcquisitions;
     std::optional<Owned> owned;
@@ -126,6 +130,7 @@ struct X11Clipboard::Impl {
             throw std::runtime_error("the X server lacks the XFIXES extension");
         }
         xfixesFirstEvent = ext->first_event;
+        clientBits = ~xcb_get_setup(conn)->resource_id_mask;
         XcbPtr<xcb_xfixes_query_version_reply_t> version(
             xcb_xfixes_query_version_reply(conn, xcb_xfixes_query_version(conn, 5, 0), nullptr));
 
@@ -318,6 +323,10 @@ struct X11Clipboard::Impl {
             if (e.atom == target) {
                 sendData(requestor, property, e.type, e.format, e.bytes);
                 ++contentReads;
+                if (carriesText(e.name)) {
+                    ++textReads;
+                    ++textReadsByClient[requestor & clientBits];
+                }
                 return true;
             }
         return false;
@@ -476,6 +485,7 @@ struct X11Clipboard::Impl {
     std::optional<Received> convertForeign(xcb_atom_t target, const std::string& name) {
         if (broken) return std::nullopt;
         if (pass.expired(now())) {
+            ++readFailures;
             log.error("left " + name + " out of the clipboard copy: its owner used up the time for reading");
             return std::nullopt;
         }
@@ -492,6 +502,7 @@ struct X11Clipboard::Impl {
             pass.waitDeadline(now(), limits.requestTimeout));
         if (!ev) {
             retireReadSlot();
+            ++readFailures;
             log.error("the clipboard owner did not answer for " + name + " within " + msText(limits.requestTimeout));
             return std::nullopt;
         }
@@ -550,6 +561,7 @@ struct X11Clipboard::Impl {
                 pass.waitDeadline(now(), limits.requestTimeout));
             if (!ev) {
                 retireReadSlot();
+                ++readFailures;
                 log.error("the clipboard owner stopped sending " + name + " after " + sizeText(out.bytes.size()));
                 return std::nullopt;
             }
@@ -688,6 +700,18 @@ void X11Clipboard::processPendingEvents() { impl_->drain(); }
 std::optional<std::int64_t> X11Clipboard::contentReadCount() {
     impl_->drain();
     return impl_->contentReads;
+}
+
+std::optional<std::int64_t> X11Clipboard::textReadsBy(std::optional<clipboard::WindowId> window) {
+    impl_->drain();
+    if (!window) return impl_->textReads;
+    auto it = impl_->textReadsByClient.find(std::uint32_t(*window) & impl_->clientBits);
+    return it == impl_->textReadsByClient.end() ? 0 : it->second;
+}
+
+std::int64_t X11Clipboard::readFailures() {
+    impl_->drain();
+    return impl_->readFailures;
 }
 
 std::int64_t X11Clipboard::changeCount() {

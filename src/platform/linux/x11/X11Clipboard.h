@@ -54,6 +54,12 @@ public:
     // clipboard::Pasteboard
     std::int64_t changeCount() override;
     std::optional<std::int64_t> contentReadCount() override;
+    // Reads of our text by the X client that created `window`: X gives each
+    // client its own range of resource ids, so a request's requestor window
+    // tells which client asked. A clipboard manager is another client.
+    std::optional<std::int64_t> textReadsBy(std::optional<clipboard::WindowId> window) override;
+    // Requests to a foreign owner that got no answer within the bounds.
+    std::int64_t readFailures() override;
     std::size_t itemCount() override;
     std::vector<std::string> types(std::size_t item) override;
     std::optional<clipboard::Bytes> data(std::size_t item, const std::string& type) override;

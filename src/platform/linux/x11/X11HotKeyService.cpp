@@ -11,10 +11,8 @@ namespace quillant::linux_platform {
 
 namespace {
 
-constexpr std::uint16_t kNumLockMask = XCB_MOD_MASK_2;
-constexpr std::uint16_t kLockVariants[] = {0, XCB_MOD_MASK_LOCK, kNumLockMask, XCB_MOD_MASK_LOCK | kNumLockMask};
-constexpr std::uint16_t kRelevantMask =
-    XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4;
+// Shift, Lock, Control, Mod1–Mod5; the group and button bits above never count.
+constexpr std::uint16_t kModifierBits = 0xff;
 
 std::uint16_t xMaskFor(std::uint32_t carbon) {
     std::uint16_t mask = 0;
@@ -33,10 +31,12 @@ X11HotKeyService::X11HotKeyService(Logger& logger, const std::string& display)
     connection_ = x.connection;
     root_ = x.root;
     keyboard_ = std::make_unique<XKeyboardMap>(connection_);
+    keyboard_->watchChanges();
+    locks_ = keyboard_->lockModifiers();
 }
 
 X11HotKeyService::~X11HotKeyService() {
-    for (const auto& [handle, grab] : grabs_) ungrabVariants(grab.keycode, grab.mask, 4);
+    for (auto& [handle, grab] : grabs_) ungrab(grab);
     xcb_flush(connection_);
     for (auto* event : pending_) std::free(event);
     xcb_disconnect(connection_);
@@ -54,7 +54,10 @@ void X11HotKeyService::endActiveGrab() {
 hotkey::HotKeyRegistration X11HotKeyService::registerEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
                                                                  hotkey::EventHotKeyID hotKeyID) {
     const auto key = hotkey::Key::fromCarbonKeyCode(keyCode);
-    if (key) keyboard_->reload();
+    if (key) {
+        keyboard_->reload();
+        locks_ = keyboard_->lockModifiers();
+    }
     const auto keycode = key ? keyboard_->keycodeFor(*key) : std::nullopt;
     if (!keycode) {
         log_.error("No key on this keyboard layout for key code " + std::to_string(keyCode));
@@ -64,33 +67,66 @@ hotkey::HotKeyRegistration X11HotKeyService::registerEventHotKey(std::uint32_t k
     // X lets a client grab its own combination twice; the second would share
     // (and on unregister drop) the first one's grab.
     for (const auto& [handle, grab] : grabs_)
-        if (grab.keycode == *keycode && grab.mask == mask) return {hotkey::eventHotKeyExistsErr, std::nullopt};
-
-    int grabbed = 0;
-    for (auto variant : kLockVariants) {
-        auto cookie = xcb_grab_key_checked(connection_, 1, root_, mask | variant, *keycode, XCB_GRAB_MODE_ASYNC,
-                                           XCB_GRAB_MODE_ASYNC);
-        if (auto* error = xcb_request_check(connection_, cookie)) {
-            std::free(error);
-            ungrabVariants(*keycode, mask, grabbed);
-            xcb_flush(connection_);
+        if ((grab.key == *key || grab.keycode == *keycode) && grab.mask == mask)
             return {hotkey::eventHotKeyExistsErr, std::nullopt};
-        }
-        ++grabbed;
-    }
+
+    Grab grab{*key, mask, hotKeyID};
+    if (!grabVariants(grab, *keycode)) return {hotkey::eventHotKeyExistsErr, std::nullopt};
     const std::uint64_t handle = nextHandle_++;
-    grabs_[handle] = Grab{*keycode, mask, hotKeyID, false};
+    grabs_.emplace(handle, std::move(grab));
     return {hotkey::noErr, static_cast<hotkey::EventHotKeyRef>(handle)};
 }
 
-void X11HotKeyService::ungrabVariants(xcb_keycode_t keycode, std::uint16_t mask, int count) {
-    for (int i = 0; i < count; ++i) xcb_ungrab_key(connection_, keycode, root_, mask | kLockVariants[i]);
+bool X11HotKeyService::grabVariants(Grab& grab, xcb_keycode_t keycode) {
+    std::vector<std::uint16_t> held;
+    for (auto variant : lockVariants(locks_, grab.mask)) {
+        auto cookie = xcb_grab_key_checked(connection_, 1, root_, grab.mask | variant, keycode, XCB_GRAB_MODE_ASYNC,
+                                           XCB_GRAB_MODE_ASYNC);
+        if (auto* error = xcb_request_check(connection_, cookie)) {
+            std::free(error);
+            for (auto done : held) xcb_ungrab_key(connection_, keycode, root_, grab.mask | done);
+            xcb_flush(connection_);
+            return false;
+        }
+        held.push_back(variant);
+    }
+    grab.keycode = keycode;
+    grab.variants = std::move(held);
+    return true;
+}
+
+void X11HotKeyService::ungrab(Grab& grab) {
+    for (auto variant : grab.variants) xcb_ungrab_key(connection_, grab.keycode, root_, grab.mask | variant);
+    grab.variants.clear();
+    grab.down = false;
+}
+
+void X11HotKeyService::grabAgain() {
+    // The lock bits or the key's keycode may have moved (setxkbmap, xmodmap,
+    // another selected layout): grabs on the old ones no longer fire.
+    locks_ = keyboard_->lockModifiers();
+    int regrabbed = 0;
+    for (auto& [handle, grab] : grabs_) {
+        const auto keycode = keyboard_->keycodeFor(grab.key);
+        if (!grab.variants.empty() && keycode == grab.keycode && lockVariants(locks_, grab.mask) == grab.variants)
+            continue;
+        ungrab(grab);
+        if (!keycode) {
+            log_.error("Hotkey lost: no key produces " + std::string(grab.key.caseName()) + " in the new keyboard map");
+        } else if (!grabVariants(grab, *keycode)) {
+            log_.error("Hotkey lost after a keyboard change: another program holds it");
+        } else {
+            ++regrabbed;
+        }
+    }
+    xcb_flush(connection_);
+    if (regrabbed > 0) log_.info("Keyboard changed; " + std::to_string(regrabbed) + " hotkey(s) grabbed again");
 }
 
 void X11HotKeyService::unregisterEventHotKey(hotkey::EventHotKeyRef handle) {
     auto it = grabs_.find(static_cast<std::uint64_t>(handle));
     if (it == grabs_.end()) return;
-    ungrabVariants(it->second.keycode, it->second.mask, 4);
+    ungrab(it->second);
     grabs_.erase(it);
     // A round trip, so that another client may take the combination at once.
     std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
@@ -102,23 +138,28 @@ std::optional<hotkey::EventHandlerRef> X11HotKeyService::installEventHandler(Eve
 }
 
 void X11HotKeyService::processPendingEvents() {
-    while (auto* event = xcb_poll_for_event(connection_)) pending_.push_back(event);
-    while (!pending_.empty()) {
-        xcb_generic_event_t* event = pending_.front();
-        pending_.pop_front();
-        // Without detectable auto-repeat the server sends a release and a
-        // press with the same time for every repeat: look one event ahead.
-        if (pending_.empty() && (event->response_type & 0x7f) == XCB_KEY_RELEASE)
-            if (auto* next = xcb_poll_for_event(connection_)) pending_.push_back(next);
-        handle(event, pending_.empty() ? nullptr : pending_.front());
-        std::free(event);
+    // The round trips of a re-grab can pull events into xcb's queue, where
+    // the descriptor no longer shows them: read until nothing is left.
+    for (;;) {
+        while (auto* event = xcb_poll_for_event(connection_)) pending_.push_back(event);
+        if (pending_.empty()) return;
+        while (!pending_.empty()) {
+            xcb_generic_event_t* event = pending_.front();
+            pending_.pop_front();
+            // Without detectable auto-repeat the server sends a release and a
+            // press with the same time for every repeat: look one event ahead.
+            if (pending_.empty() && (event->response_type & 0x7f) == XCB_KEY_RELEASE)
+                if (auto* next = xcb_poll_for_event(connection_)) pending_.push_back(next);
+            handle(event, pending_.empty() ? nullptr : pending_.front());
+            std::free(event);
+        }
     }
 }
 
 void X11HotKeyService::handle(xcb_generic_event_t* event, xcb_generic_event_t* next) {
     const std::uint8_t type = event->response_type & 0x7f;
-    if (type == XCB_MAPPING_NOTIFY) {
-        keyboard_->reload();
+    if (keyboard_->handle(event) != XKeyboardMap::Change::none) {
+        grabAgain();
         return;
     }
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE) return;
@@ -131,9 +172,10 @@ void X11HotKeyService::handle(xcb_generic_event_t* event, xcb_generic_event_t* n
         }
     }
     for (auto& [handle, grab] : grabs_) {
-        if (grab.keycode != key->detail) continue;
+        if (grab.variants.empty() || grab.keycode != key->detail) continue;
         if (type == XCB_KEY_PRESS) {
-            if (grab.down || (key->state & kRelevantMask) != grab.mask) continue;
+            const std::uint16_t relevant = kModifierBits & ~(locks_.all() & ~grab.mask);
+            if (grab.down || (key->state & relevant) != grab.mask) continue;
             grab.down = true;
             dispatch(hotkey::kEventHotKeyPressed, grab);
             return;

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <xcb/xcb.h>
 
@@ -15,9 +16,13 @@
 namespace quillant::linux_platform {
 
 // Global hotkeys as passive key grabs on the root window, on a connection of
-// its own. Each combination is grabbed four times, with and without CapsLock
-// and NumLock, so that it fires whatever the lock state. A grab another
-// client holds is refused synchronously (checked request).
+// its own. Each combination is grabbed once for every combination of the lock
+// modifiers (Lock, and the bits the modifier map gives Num_Lock and
+// Scroll_Lock), so that it fires whatever the lock state. The key is the one
+// that produces the hotkey's keysym in the selected group, or else in any
+// group (the Latin group of ru,us). When the keyboard map or the selected
+// group changes, the grabs move with it. A grab another client holds is
+// refused synchronously (checked request).
 //
 // The host watches fd() and calls processPendingEvents() when it is
 // readable; the callback runs there. Auto-repeat is filtered: one pressed
@@ -53,12 +58,17 @@ public:
 
 private:
     struct Grab {
-        xcb_keycode_t keycode = 0;
+        hotkey::Key key;
         std::uint16_t mask = 0;
         hotkey::EventHotKeyID id{};
+        xcb_keycode_t keycode = 0;
+        std::vector<std::uint16_t> variants;  // the lock states grabbed; none while the grab is lost
         bool down = false;
     };
-    void ungrabVariants(xcb_keycode_t keycode, std::uint16_t mask, int count);
+    // Grabs `keycode` with every lock variant, or none of them.
+    bool grabVariants(Grab& grab, xcb_keycode_t keycode);
+    void ungrab(Grab& grab);
+    void grabAgain();
     void handle(xcb_generic_event_t* event, xcb_generic_event_t* next);
     void dispatch(std::uint32_t kind, const Grab& grab);
 
@@ -66,6 +76,7 @@ private:
     xcb_connection_t* connection_ = nullptr;
     xcb_window_t root_ = 0;
     std::unique_ptr<XKeyboardMap> keyboard_;
+    LockModifiers locks_;
     std::map<std::uint64_t, Grab> grabs_;
     std::uint64_t nextHandle_ = 1;
     EventCallback callback_;

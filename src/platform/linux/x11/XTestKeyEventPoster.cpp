@@ -19,7 +19,7 @@ XTestKeyEventPoster::XTestKeyEventPoster(Logger& logger, const std::string& disp
     const xcb_query_extension_reply_t* ext = xcb_get_extension_data(connection_, &xcb_test_id);
     xtest_ = ext && ext->present;
     keyboard_ = std::make_unique<XKeyboardMap>(connection_);
-    controlKeycode_ = keyboard_->keycodeFor(XK_Control_L);
+    controlKeycode_ = keyboard_->controlKeycode();
 }
 
 XTestKeyEventPoster::~XTestKeyEventPoster() { xcb_disconnect(connection_); }
@@ -31,32 +31,56 @@ void XTestKeyEventPoster::setGrabBreaker(std::function<void()> breaker) {
 
 bool XTestKeyEventPoster::createEventSource() {
     std::lock_guard lock(mutex_);
-    // Layouts change while we run; read the mapping afresh for every chord.
+    // Layouts and the selected group change while we run; read the map afresh
+    // for every chord. The change notices the server sends every client
+    // would pile up unread on this connection otherwise.
+    while (auto* event = xcb_poll_for_event(connection_)) std::free(event);
     keyboard_->reload();
-    controlKeycode_ = keyboard_->keycodeFor(XK_Control_L);
+    controlKeycode_ = keyboard_->controlKeycode();
     return xtest_;
 }
 
 void XTestKeyEventPoster::releaseEventSource() {}
 
-bool XTestKeyEventPoster::canCreateEvent(std::uint16_t keyCode, bool) {
+bool XTestKeyEventPoster::canCreateEvent(std::uint16_t keyCode, bool keyDown) {
     std::lock_guard lock(mutex_);
     const auto key = hotkey::Key::fromCarbonKeyCode(keyCode);
-    return xtest_ && key && keyboard_->keycodeFor(*key);
+    if (!xtest_ || !key) return false;
+    // Without Control the chord would type a bare letter over the selection:
+    // send nothing, and let the copy fail.
+    if (!controlKeycode_) {
+        if (keyDown) log_.error("Chord not sent: the keyboard map has no Control key");
+        return false;
+    }
+    if (!keyboard_->keycodeFor(*key)) {
+        if (keyDown) log_.error("Chord not sent: no key produces " + std::string(key->caseName()) + " in the keyboard map");
+        return false;
+    }
+    return true;
 }
 
 void XTestKeyEventPoster::post(const clipboard::KeyEvent& event) {
     std::lock_guard lock(mutex_);
     const auto key = hotkey::Key::fromCarbonKeyCode(event.keyCode);
     const auto keycode = key ? keyboard_->keycodeFor(*key) : std::nullopt;
+    if ((event.flags & clipboard::kCommandFlag) && !controlKeycode_) return;  // never a bare letter
     if (!xtest_ || !keycode) return;
     const bool command = (event.flags & clipboard::kCommandFlag) != 0;
+    const bool shift = (event.flags & clipboard::kShiftFlag) != 0;
+    // Without Shift, Ctrl+C is an interrupt to a terminal: then nothing goes out.
+    const auto shiftKeycode = shift ? keyboard_->keycodeFor(XK_Shift_L) : std::nullopt;
+    if (shift && !shiftKeycode) {
+        log_.error("no Shift key on this keyboard map; chord not sent");
+        return;
+    }
     if (event.keyDown) {
         releaseHeldKeys();
         if (command && controlKeycode_) fake(XCB_KEY_PRESS, *controlKeycode_);
+        if (shiftKeycode) fake(XCB_KEY_PRESS, *shiftKeycode);
         fake(XCB_KEY_PRESS, *keycode);
     } else {
         fake(XCB_KEY_RELEASE, *keycode);
+        if (shiftKeycode) fake(XCB_KEY_RELEASE, *shiftKeycode);
         if (command && controlKeycode_) fake(XCB_KEY_RELEASE, *controlKeycode_);
     }
     sync();

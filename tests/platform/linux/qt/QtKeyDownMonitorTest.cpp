@@ -3,6 +3,7 @@
 
 #include <QKeyEvent>
 #include <QObject>
+#include <optional>
 
 #include "QtApp.h"
 #include "hotkey/Key.h"
@@ -103,6 +104,64 @@ TEST(QtKeyDownMonitor, AHandlerSwallowsAPressAndRemovedHandlersAreNotCalled) {
     EXPECT_EQ(target.presses, 2);
     EXPECT_EQ(firstCalls, 2);
     EXPECT_EQ(secondCalls, 2);
+}
+
+// A window stand-in that counts every key event that reaches it.
+class AnyKeyTarget final : public QObject {
+public:
+    int events = 0;
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease ||
+            event->type() == QEvent::ShortcutOverride)
+            ++events;
+        return QObject::event(event);
+    }
+};
+
+TEST(QtKeyDownMonitor, WhileInstalledHoldsOffShortcutsReleasesAndLoneModifiers) {
+    qtApp();
+    struct Case {
+        const char* name;
+        QEvent::Type type;
+        int qtKey;
+        Qt::KeyboardModifiers modifiers;
+        std::uint32_t keysym;
+        bool reported;  // reaches the handler as a key-down
+    };
+    const Case cases[] = {
+        {"control alone", QEvent::KeyPress, Qt::Key_Control, Qt::ControlModifier, XK_Control_L, false},
+        {"shift alone", QEvent::KeyPress, Qt::Key_Shift, Qt::ShiftModifier, XK_Shift_R, false},
+        {"alt alone", QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier, XK_Alt_L, false},
+        {"super alone", QEvent::KeyPress, Qt::Key_Super_L, Qt::MetaModifier, XK_Super_L, false},
+        {"meta alone", QEvent::KeyPress, Qt::Key_Meta, Qt::MetaModifier, XK_Meta_L, false},
+        {"AltGr alone", QEvent::KeyPress, Qt::Key_AltGr, Qt::NoModifier, XK_ISO_Level3_Shift, false},
+        {"caps lock", QEvent::KeyPress, Qt::Key_CapsLock, Qt::NoModifier, XK_Caps_Lock, false},
+        {"ctrl+K", QEvent::KeyPress, Qt::Key_K, Qt::ControlModifier, XK_k, true},
+        {"a release", QEvent::KeyRelease, Qt::Key_K, Qt::ControlModifier, XK_k, false},
+        {"a shortcut's override", QEvent::ShortcutOverride, Qt::Key_Q, Qt::ControlModifier, XK_q, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (bool installed : {true, false}) {
+            QtKeyDownMonitor monitor;
+            int reported = 0;
+            std::optional<hotkey::KeyDownMonitorToken> token;
+            if (installed)
+                token = monitor.addLocalMonitor([&](std::uint16_t, ModifierFlags) {
+                    ++reported;
+                    return false;
+                });
+            AnyKeyTarget target;
+            QKeyEvent event(c.type, c.qtKey, c.modifiers, 0, c.keysym, 0);
+            if (c.type == QEvent::ShortcutOverride) event.ignore();  // as Qt sends it
+            QCoreApplication::sendEvent(&target, &event);
+            EXPECT_EQ(reported, installed && c.reported ? 1 : 0);
+            // Nothing reaches the application's own handling while installed.
+            EXPECT_EQ(target.events, installed ? 0 : 1);
+            // An accepted override is what keeps a shortcut from firing.
+            if (c.type == QEvent::ShortcutOverride) { EXPECT_EQ(event.isAccepted(), installed); }
+        }
+    }
 }
 
 }  // namespace

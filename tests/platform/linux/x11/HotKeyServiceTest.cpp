@@ -98,28 +98,6 @@ TEST_F(HotKeyServiceTest, AGrabHeldByAnotherClientIsRefusedUntilItIsGivenBack) {
     EXPECT_TRUE(waitForEvents(1));
 }
 
-// Another client's raw grab of one combination with one exact modifier state.
-class RawGrabber {
-public:
-    explicit RawGrabber(const Xvfb& xvfb) : connection_(xcb_connect(xvfb.display().c_str(), nullptr)) {
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-        linux_platform::XKeyboardMap map(connection_);
-        g_ = *map.keycodeFor(hotkey::Key(hotkey::KeyCase::g));
-    }
-    ~RawGrabber() { xcb_disconnect(connection_); }
-    bool grab(std::uint16_t mask) {
-        auto cookie = xcb_grab_key_checked(connection_, 1, root_, mask, g_, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-        auto* error = xcb_request_check(connection_, cookie);
-        std::free(error);
-        return error == nullptr;
-    }
-
-private:
-    xcb_connection_t* connection_;
-    xcb_window_t root_ = 0;
-    xcb_keycode_t g_ = 0;
-};
-
 TEST_F(HotKeyServiceTest, ARefusedRegistrationKeepsNoneOfItsLockVariants) {
     constexpr std::uint16_t altShift = XCB_MOD_MASK_1 | XCB_MOD_MASK_SHIFT;
     // The other client holds only the NumLock variant: ours fails part-way.

@@ -35,6 +35,19 @@ TEST_F(KeystrokeTest, TheCopyChordArrivesAsControlC) {
     EXPECT_FALSE(poster.keysHeld());
 }
 
+TEST_F(KeystrokeTest, TheTerminalChordArrivesAsControlShiftC) {
+    KeyLog log(xvfb);
+    ASSERT_TRUE(poster.createEventSource());
+    synth.sendCommand(kKeyCodeC, /*withShift=*/true);
+    EXPECT_EQ(log.next("press"), "press Control_L 0");
+    EXPECT_EQ(log.next("press"), "press Shift_L 4");
+    EXPECT_EQ(log.next("press"), "press c 5");  // ControlMask | ShiftMask
+    EXPECT_EQ(log.next("release"), "release c 5");
+    EXPECT_EQ(log.next("release"), "release Shift_L 5");
+    EXPECT_EQ(log.next("release"), "release Control_L 4");
+    EXPECT_FALSE(poster.keysHeld());
+}
+
 TEST_F(KeystrokeTest, HeldModifiersAreReleasedNotCarriedAndNeverLeftStuck) {
     KeyLog log(xvfb);
     ASSERT_EQ(xdotool({"keydown", "alt", "shift"}), 0);

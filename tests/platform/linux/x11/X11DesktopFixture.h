@@ -4,11 +4,13 @@
 #include <poll.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/linux/x11/KeysymTable.h"
 #include "testsupport/RecordingLogger.h"
 #include "testsupport/X11TestHarness.h"
 
@@ -34,7 +36,10 @@ protected:
 // The focused window of the key-log peer.
 class KeyLog {
 public:
-    explicit KeyLog(const Xvfb& xvfb) : process_(Process::start({QUILLANT_KEYLOG}, xvfb.env())) {
+    // `args`: {"--shortcut"} logs the key a toolkit matches shortcuts by.
+    // `program`: another peer with the same "ready" handshake.
+    explicit KeyLog(const Xvfb& xvfb, const std::vector<std::string>& args = {}, const char* program = QUILLANT_KEYLOG)
+        : process_(Process::start(withProgram(program, args), xvfb.env())) {
         auto ready = process_.readLine(20s);
         if (!ready || *ready != "ready") throw std::runtime_error("key log did not start");
     }
@@ -53,7 +58,41 @@ public:
     std::vector<std::string> seen;
 
 private:
+    static std::vector<std::string> withProgram(const char* program, std::vector<std::string> args) {
+        args.insert(args.begin(), program);
+        return args;
+    }
     Process process_;
+};
+
+// Another client's raw grab of one key with one exact modifier state: the
+// key of g on the current layout unless told another keycode.
+class RawGrabber {
+public:
+    explicit RawGrabber(const Xvfb& xvfb, std::optional<xcb_keycode_t> keycode = std::nullopt)
+        : connection_(xcb_connect(xvfb.display().c_str(), nullptr)) {
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+        if (keycode) {
+            key_ = *keycode;
+        } else {
+            linux_platform::XKeyboardMap map(connection_);
+            key_ = *map.keycodeFor(hotkey::Key(hotkey::KeyCase::g));
+        }
+    }
+    ~RawGrabber() { xcb_disconnect(connection_); }
+    RawGrabber(const RawGrabber&) = delete;
+    RawGrabber& operator=(const RawGrabber&) = delete;
+    bool grab(std::uint16_t mask) {
+        auto cookie = xcb_grab_key_checked(connection_, 1, root_, mask, key_, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        auto* error = xcb_request_check(connection_, cookie);
+        std::free(error);
+        return error == nullptr;
+    }
+
+private:
+    xcb_connection_t* connection_;
+    xcb_window_t root_ = 0;
+    xcb_keycode_t key_ = 0;
 };
 
 // Calls `pump` whenever `fd` is readable until `done` holds or the bound passes.

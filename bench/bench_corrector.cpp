@@ -1,0 +1,96 @@
+// The local service's offline corrector: a 1500-character text must be
+// corrected within 1 ms on one core. Also what loading a dictionary costs
+// in time and memory.
+#include <benchmark/benchmark.h>
+
+#include <malloc.h>
+
+#include <string>
+#include <vector>
+
+#include "service/RuleCorrector.h"
+#include "service/Speller.h"
+
+using namespace quillant::service;
+
+namespace {
+
+const Speller& american() {
+    static const Speller speller("en_US");
+    return speller;
+}
+
+// Chat-like prose with typos, code, links, mentions and quotations, cut at
+// `chars` characters on a word boundary.
+std::string text(std::size_t chars, bool typos) {
+    const std::vector<std::string> sentences = {
+        typos ? "i think teh report is redy, but the goverment's numbers are probaly late." :
+                "I think the report is ready, but the government's numbers are probably late.",
+        "@jane can you check https://example.com/q3/plan and docs.example.org before Friday?",
+        typos ? "We recieved the documemt from Acme Inc. and it looks finaly complete." :
+                "We received the document from Acme Inc. and it looks finally complete.",
+        "Run `make check` with --verbose, then open ~/notes/q3.md and set max_retries to 3.",
+        typos ? "The enviroment variables are seperate, so the the build stays clean." :
+                "The environment variables are separate, so the build stays clean.",
+        "They serve \"teh tarik\" downstairs; ask in #general if you want some at 10am.",
+        typos ? "Arguements aside, we should definately ship it untill the end of the month." :
+                "Arguments aside, we should definitely ship it until the end of the month.",
+    };
+    std::string out;
+    for (std::size_t i = 0;; ++i) {
+        const std::string& s = sentences[i % sentences.size()];
+        if (out.size() + s.size() + 1 > chars) break;
+        if (!out.empty()) out += ' ';
+        out += s;
+    }
+    return out;
+}
+
+void BM_CorrectText(benchmark::State& state) {
+    RuleCorrector corrector(american());
+    const std::string input = text(std::size_t(state.range(0)), state.range(1) != 0);
+    for (auto _ : state) benchmark::DoNotOptimize(corrector.correct(input));
+    state.SetLabel(state.range(1) ? "with typos" : "clean");
+    state.counters["chars"] = double(input.size());
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
+}
+BENCHMARK(BM_CorrectText)->Args({1500, 1})->Args({1500, 0})->Args({150, 1})->Unit(benchmark::kMicrosecond);
+
+void BM_CorrectWord(benchmark::State& state) {
+    const Speller& speller = american();
+    const std::vector<std::string> words = {"goverment", "redy", "documemt", "finaly", "kubectl", "xqzvbnm"};
+    std::size_t i = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(speller.correction(words[i++ % words.size()]));
+}
+BENCHMARK(BM_CorrectWord)->Unit(benchmark::kMicrosecond);
+
+// Without frequency lists (other languages) every candidate goes to Hunspell.
+void BM_CorrectWordWithoutLists(benchmark::State& state) {
+    SpellerPaths noLists;
+    noLists.wordListDir = "/nonexistent";
+    const Speller speller("en_US", noLists);
+    const std::vector<std::string> words = {"goverment", "redy", "documemt", "finaly", "kubectl", "xqzvbnm"};
+    std::size_t i = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(speller.correction(words[i++ % words.size()]));
+}
+BENCHMARK(BM_CorrectWordWithoutLists)->Unit(benchmark::kMicrosecond);
+
+// Heap held by one loaded dictionary with its frequency lists.
+void BM_LoadDictionary(benchmark::State& state) {
+    const char* language = state.range(0) == 0 ? "en_US" : "en_GB";
+    double heldMiB = 0;
+    for (auto _ : state) {
+        struct mallinfo2 before = mallinfo2();
+        Speller speller(language);
+        struct mallinfo2 after = mallinfo2();
+        heldMiB = double((after.uordblks + after.hblkhd) - (before.uordblks + before.hblkhd)) / (1024.0 * 1024.0);
+        benchmark::DoNotOptimize(speller.rankedWordCount());
+    }
+    state.SetLabel(language);
+    state.counters["held_MiB"] = heldMiB;
+}
+BENCHMARK(BM_LoadDictionary)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,344 @@
+#include "service/Speller.h"
+
+#include <hunspell/hunspell.hxx>
+#include <unicode/uchar.h>
+#include <unicode/ucnv.h>
+#include <unicode/unorm2.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+
+namespace quillant::service {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::u32string toUtf32(std::string_view s) {
+    std::u32string out;
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    for (int32_t i = 0, n = int32_t(s.size()); i < n;) {
+        UChar32 c;
+        U8_NEXT(p, i, n, c);
+        out.push_back(c < 0 ? U'\uFFFD' : char32_t(c));
+    }
+    return out;
+}
+
+std::string toUtf8(std::u32string_view s) {
+    std::string out;
+    for (char32_t c : s) {
+        char buffer[U8_MAX_LENGTH];
+        int32_t length = 0;
+        U8_APPEND_UNSAFE(buffer, length, UChar32(c));
+        out.append(buffer, std::size_t(length));
+    }
+    return out;
+}
+
+std::uint64_t hashOf(std::string_view s) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return h & ~std::uint64_t(0xF);
+}
+
+// SCOWL size classes, most common first.
+constexpr int kSizeClasses[] = {10, 20, 35, 40, 50, 55, 60, 70};
+constexpr int kUnranked = 8;
+// What rarity adds to a candidate's cost, by rank.
+constexpr double kRarityCost[] = {0.0, 0.05, 0.15, 0.25, 0.45, 0.5, 0.55, 0.65, 0.8};
+constexpr double kNoListRarityCost = 0.3;
+
+// Writers seldom mistype a word's first letter: an edit there costs this much more.
+constexpr double kFirstLetterCost = 0.3;
+
+// Words of the trade that the dictionaries lack and that sit one edit away
+// from an ordinary word ("async" from "sync"): known, so never corrected.
+constexpr const char* kTechnicalWords[] = {
+    "api", "apis", "async", "auth", "backend", "backends", "boolean", "booleans", "cli", "config", "configs",
+    "cron", "css", "dev", "devops", "distro", "distros", "dns", "dotfiles", "enum", "enums", "frontend",
+    "github", "gitlab", "golang", "grep", "hostname", "html", "http", "https", "init", "ip", "json", "jsx",
+    "kotlin", "kubectl", "kubernetes", "linter", "localhost", "lookup", "lookups", "macos", "middleware",
+    "mutex", "namespace", "namespaces", "nginx", "npm", "oauth", "params", "pdf", "postgres", "printf",
+    "redis", "regex", "repo", "repos", "rustc", "scanf", "sql", "ssh", "stderr", "stdin", "stdout", "sudo",
+    "svg", "tcp", "tls", "toml", "tsx", "udp", "uri", "url", "urls", "utf", "webhook", "webhooks", "wifi",
+    "yaml", "yml",
+};
+
+bool isVowel(char32_t c) { return c == 'a' || c == 'e' || c == 'i' || c == 'o' || c == 'u'; }
+
+// Neighbouring keys on a QWERTY keyboard.
+bool adjacentKeys(char32_t a, char32_t b) {
+    static constexpr std::string_view kNeighbours[26] = {
+        "qwsz", "vghn", "xdfv", "serfcx", "wrsd", "drtgvc", "ftyhbv", "gyujnb", "uojk", "huikmn", "jiolm", "kop",
+        "njk", "bhjm", "ipkl", "ol", "wa", "etdf", "awedxz", "ryfg", "yihj", "cfgb", "qeas", "zsdc", "tugh", "asx"};
+    if (a < 'a' || a > 'z' || b < 'a' || b > 'z') return false;
+    return kNeighbours[a - 'a'].find(char(b)) != std::string_view::npos;
+}
+
+// The typed word has `extra` at position i that the intended word lacks.
+double droppedCost(const std::u32string& typed, std::size_t i) {
+    char32_t extra = typed[i];
+    char32_t before = i > 0 ? typed[i - 1] : 0;
+    char32_t after = i + 1 < typed.size() ? typed[i + 1] : 0;
+    double first = i == 0 ? kFirstLetterCost : 0.0;
+    if (extra == before || extra == after) return first + 0.5;  // "untill"
+    if (adjacentKeys(extra, before) || adjacentKeys(extra, after)) return first + 0.7;
+    return first + 1.0;
+}
+
+// The typed word lacks `missing` before position i.
+double addedCost(const std::u32string& typed, std::size_t i, char32_t missing) {
+    char32_t before = i > 0 ? typed[i - 1] : 0;
+    char32_t after = i < typed.size() ? typed[i] : 0;
+    double first = i == 0 ? kFirstLetterCost : 0.0;
+    if (missing == before || missing == after) return first + 0.5;  // "adress"
+    if (missing == '\'') return 0.5;                                // "cant"
+    if (isVowel(missing)) return first + 0.7;
+    return first + 0.8;
+}
+
+// The letter without its accents: 'e' for 'é'.
+char32_t baseLetter(char32_t c) {
+    if (c < 0x80) return c;
+    UErrorCode status = U_ZERO_ERROR;
+    const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
+    UChar decomposed[8];
+    int32_t length = U_SUCCESS(status) ? unorm2_getDecomposition(nfd, UChar32(c), decomposed, 8, &status) : 0;
+    return U_SUCCESS(status) && length > 0 && decomposed[0] < 0x80 ? char32_t(decomposed[0]) : c;
+}
+
+double replacedCost(char32_t typed, char32_t intended) {
+    if (baseLetter(typed) == baseLetter(intended)) return 0.4;  // an accent left out or wrong: "cafe"
+    if (adjacentKeys(typed, intended)) return 0.6;
+    if (isVowel(typed) && isVowel(intended)) return 0.7;  // "seperate"
+    return 1.0;
+}
+
+std::string convert(std::string_view text, const char* to, const char* from) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::string out(text.size() * 4 + 4, '\0');
+    int32_t length = ucnv_convert(to, from, out.data(), int32_t(out.size()), text.data(), int32_t(text.size()), &status);
+    if (U_FAILURE(status)) return {};
+    out.resize(std::size_t(length));
+    return out;
+}
+
+std::string normalisedApostrophes(std::string_view word) {
+    std::string out;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (word.substr(i, 3) == "\u2019") {
+            out += '\'';
+            i += 2;
+        } else {
+            out += word[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+Speller::Speller(const std::string& language, const SpellerPaths& paths) : language_(language) {
+    bool safeName = !language.empty() && std::all_of(language.begin(), language.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+    });
+    fs::path aff;
+    if (safeName) {
+        for (const auto& dir : paths.dictionaryDirs) {
+            std::error_code ec;
+            if (fs::is_regular_file(dir / (language + ".aff"), ec) && fs::is_regular_file(dir / (language + ".dic"), ec)) {
+                aff = dir / (language + ".aff");
+                dictionaryFile_ = dir / (language + ".dic");
+                break;
+            }
+        }
+    }
+    if (dictionaryFile_.empty()) {
+        std::string message = "no dictionary for the language \"" + language + "\"";
+        auto installed = installedLanguages(paths);
+        if (installed.empty()) {
+            message += "; none is installed (on Debian: apt install hunspell-en-us)";
+        } else {
+            message += "; installed:";
+            for (const auto& l : installed) message += " " + l;
+            message += " (on Debian, more come with the hunspell-LANGUAGE packages)";
+        }
+        throw SpellerError(message);
+    }
+    hunspell_ = std::make_unique<Hunspell>(aff.c_str(), dictionaryFile_.c_str());
+    encoding_ = hunspell_->get_dict_encoding();
+    if (encoding_ != "UTF-8" && convert("a", encoding_.c_str(), "UTF-8").empty())
+        throw SpellerError("the dictionary " + dictionaryFile_.string() + " uses the unsupported encoding " + encoding_);
+
+    // The letters to try come from the dictionary's own TRY line.
+    std::ifstream affix(aff);
+    for (std::string line; std::getline(affix, line);) {
+        if (line.rfind("TRY", 0) != 0) continue;
+        std::string letters = encoding_ == "UTF-8" ? line.substr(3) : convert(line.substr(3), "UTF-8", encoding_.c_str());
+        std::set<char32_t> seen;
+        // English words with accents are few and listed as such: trying only
+        // a-z there makes a third fewer look-ups.
+        for (char32_t c : toUtf32(letters))
+            if ((u_islower(UChar32(c)) || c == '\'') && (!isEnglish() || c < 0x80) && seen.insert(c).second)
+                alphabet_.push_back(c);
+        break;
+    }
+    if (alphabet_.empty()) alphabet_ = U"abcdefghijklmnopqrstuvwxyz";
+    for (char32_t c : alphabet_) alphabetPieces_.push_back(toUtf8(std::u32string_view(&c, 1)));
+
+    if (isEnglish()) {
+        for (const char* word : kTechnicalWords) hunspell_->add(word);
+        loadRanks(paths.wordListDir);
+    }
+}
+
+Speller::~Speller() = default;
+
+void Speller::loadRanks(const fs::path& dir) {
+    std::string region = "american";
+    if (language_.find("GB") != std::string::npos) region = "british";
+    else if (language_.find("CA") != std::string::npos) region = "canadian";
+    else if (language_.find("AU") != std::string::npos) region = "australian";
+    for (int rank = 0; rank < int(std::size(kSizeClasses)); ++rank) {
+        for (const std::string& list : {std::string("english-words"), std::string("english-contractions"), region + "-words"}) {
+            std::ifstream in(dir / (list + "." + std::to_string(kSizeClasses[rank])));
+            for (std::string word; std::getline(in, word);)
+                if (!word.empty()) ranks_.push_back(hashOf(word) | std::uint64_t(rank));
+        }
+    }
+    std::sort(ranks_.begin(), ranks_.end());
+    // Keep each word once, at its most common rank.
+    ranks_.erase(std::unique(ranks_.begin(), ranks_.end(),
+                             [](std::uint64_t a, std::uint64_t b) { return (a & ~0xFull) == (b & ~0xFull); }),
+                 ranks_.end());
+    ranks_.shrink_to_fit();
+    filter_.assign(kFilterBits / 64, 0);
+    for (std::uint64_t entry : ranks_)
+        for (std::uint64_t bit : {(entry >> 4) & (kFilterBits - 1), (entry >> 40) & (kFilterBits - 1)})
+            filter_[bit / 64] |= std::uint64_t(1) << (bit % 64);
+}
+
+int Speller::rankOf(std::string_view word) const {
+    if (ranks_.empty()) return -1;
+    std::uint64_t key = hashOf(word);
+    for (std::uint64_t bit : {(key >> 4) & (kFilterBits - 1), (key >> 40) & (kFilterBits - 1)})
+        if (!(filter_[bit / 64] >> (bit % 64) & 1)) return kUnranked;
+    auto it = std::lower_bound(ranks_.begin(), ranks_.end(), key);
+    if (it != ranks_.end() && (*it & ~0xFull) == key) return int(*it & 0xF);
+    return kUnranked;
+}
+
+std::vector<std::string> Speller::installedLanguages(const SpellerPaths& paths) {
+    std::set<std::string> found;
+    for (const auto& dir : paths.dictionaryDirs) {
+        std::error_code ec;
+        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+            if (it->path().extension() != ".dic") continue;
+            fs::path aff = it->path();
+            aff.replace_extension(".aff");
+            if (fs::is_regular_file(aff, ec)) found.insert(it->path().stem().string());
+        }
+    }
+    return {found.begin(), found.end()};
+}
+
+bool Speller::spell(const std::string& utf8) const {
+    std::string word = encoding_ == "UTF-8" ? utf8 : convert(utf8, encoding_.c_str(), "UTF-8");
+    if (word.empty()) return false;
+    std::lock_guard lock(mutex_);
+    return hunspell_->spell(word);
+}
+
+bool Speller::accepts(std::string_view word) const { return spell(normalisedApostrophes(word)); }
+
+std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) const {
+    std::u32string typed = toUtf32(normalisedApostrophes(lowerWord));
+    std::vector<std::string> pieces;  // the typed word's code points, in UTF-8
+    for (char32_t c : typed) pieces.push_back(toUtf8(std::u32string_view(&c, 1)));
+    const bool lists = !ranks_.empty();
+
+    // Every word one edit away is built in one buffer; with frequency lists,
+    // only listed words are kept (a list look-up costs nanoseconds, a
+    // dictionary look-up microseconds) and the dictionary confirms them after.
+    std::vector<SpellingCandidate> found;
+    std::string word;
+    auto consider = [&](double cost) {
+        if (word.empty()) return;
+        if (lists) {
+            int rank = rankOf(word);
+            if (rank != kUnranked) found.push_back({word, cost + kRarityCost[rank]});
+        } else if (spell(word)) {
+            found.push_back({word, cost + kNoListRarityCost});
+        }
+    };
+    auto build = [&](std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to; ++k) word += pieces[k];
+    };
+    const std::size_t n = typed.size();
+    for (std::size_t i = 0; i < n; ++i) {  // a letter too many
+        word.clear();
+        build(0, i);
+        build(i + 1, n);
+        consider(droppedCost(typed, i));
+    }
+    for (std::size_t i = 0; i + 1 < n; ++i) {  // two letters swapped
+        if (typed[i] == typed[i + 1]) continue;
+        word.clear();
+        build(0, i);
+        word += pieces[i + 1];
+        word += pieces[i];
+        build(i + 2, n);
+        consider(0.5 + (i == 0 ? kFirstLetterCost : 0.0));
+    }
+    for (std::size_t i = 0; i < n; ++i) {  // a wrong letter
+        for (std::size_t a = 0; a < alphabet_.size(); ++a) {
+            char32_t c = alphabet_[a];
+            if (c == typed[i] || c == '\'') continue;
+            word.clear();
+            build(0, i);
+            word += alphabetPieces_[a];
+            build(i + 1, n);
+            consider(replacedCost(typed[i], c) + (i == 0 ? kFirstLetterCost : 0.0));
+        }
+    }
+    for (std::size_t i = 0; i <= n; ++i) {  // a letter missing
+        for (std::size_t a = 0; a < alphabet_.size(); ++a) {
+            char32_t c = alphabet_[a];
+            if (c == '\'' && (i == 0 || i == n)) continue;
+            word.clear();
+            build(0, i);
+            word += alphabetPieces_[a];
+            build(i, n);
+            consider(addedCost(typed, i, c));
+        }
+    }
+
+    // One entry per word, at its cheapest; then the dictionary's word.
+    std::sort(found.begin(), found.end(),
+              [](const auto& x, const auto& y) { return x.word != y.word ? x.word < y.word : x.score < y.score; });
+    found.erase(std::unique(found.begin(), found.end(), [](const auto& x, const auto& y) { return x.word == y.word; }),
+                found.end());
+    if (lists) std::erase_if(found, [&](const SpellingCandidate& c) { return !spell(c.word); });
+    std::stable_sort(found.begin(), found.end(), [](const auto& x, const auto& y) { return x.score < y.score; });
+    return found;
+}
+
+std::optional<std::string> Speller::correction(std::string_view lowerWord) const {
+    if (accepts(lowerWord)) return std::nullopt;
+    auto found = candidates(lowerWord);
+    if (found.empty() || found[0].score > kMaxScore) return std::nullopt;
+    if (found.size() > 1 && found[1].score - found[0].score < kMinLead) return std::nullopt;
+    std::string word = found[0].word;
+    // Keep a typographic apostrophe as the writer typed it.
+    if (lowerWord.find("\u2019") != std::string_view::npos) {
+        std::string typographic;
+        for (char c : word) typographic += c == '\'' ? std::string("\u2019") : std::string(1, c);
+        word = typographic;
+    }
+    return word;
+}
+
+}  // namespace quillant::service

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class Hunspell;
+
+namespace quillant::service {
+
+class SpellerError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Where dictionaries and word-frequency lists are looked for.
+struct SpellerPaths {
+    std::vector<std::filesystem::path> dictionaryDirs{"/usr/share/hunspell", "/usr/share/myspell/dicts"};
+    // SCOWL's lists, whose size classes (10 = most common … 95) rank English words.
+    std::filesystem::path wordListDir{"/usr/share/dict/scowl"};
+};
+
+// One candidate correction and what it cost.
+struct SpellingCandidate {
+    std::string word;
+    double score;  // edit cost plus rarity; lower is likelier
+};
+
+// A Hunspell dictionary, loaded once, and the rule that picks a correction
+// for a word the dictionary rejects. Safe to use from several threads.
+//
+// Candidates are the words one edit away (a letter dropped, added, replaced,
+// or two neighbours swapped) that the dictionary accepts. Each costs by how
+// likely the slip is: a swap or a doubled letter is cheap, a key next to the
+// intended one or a vowel for a vowel is cheaper than an arbitrary letter. A
+// word's rarity adds to its cost. The best candidate wins only when it is
+// cheap enough and clearly cheaper than the next one.
+class Speller {
+public:
+    // Loads LANGUAGE.aff and LANGUAGE.dic (e.g. "en_US"). Throws SpellerError
+    // naming the installed languages when there is none.
+    explicit Speller(const std::string& language, const SpellerPaths& paths = {});
+    ~Speller();
+    Speller(const Speller&) = delete;
+    Speller& operator=(const Speller&) = delete;
+
+    const std::string& language() const { return language_; }
+    bool isEnglish() const { return language_.rfind("en", 0) == 0; }
+    std::filesystem::path dictionaryFile() const { return dictionaryFile_; }
+    std::size_t rankedWordCount() const { return ranks_.size(); }
+
+    // Whether the dictionary knows the word, as written.
+    bool accepts(std::string_view word) const;
+
+    // The correction of a lower-case word, when the dictionary rejects it and
+    // one candidate clearly stands out.
+    std::optional<std::string> correction(std::string_view lowerWord) const;
+
+    // Every candidate, best first (for tests and tuning).
+    std::vector<SpellingCandidate> candidates(std::string_view lowerWord) const;
+
+    // Languages with both files in the given folders, sorted.
+    static std::vector<std::string> installedLanguages(const SpellerPaths& paths = {});
+
+    // The most a winner may cost, and how far ahead of the runner-up it must be.
+    static constexpr double kMaxScore = 1.1;
+    static constexpr double kMinLead = 0.2;
+
+private:
+    bool spell(const std::string& utf8) const;
+    // 0 (most common) … 8 (rarer than every list); -1 when there are no lists.
+    int rankOf(std::string_view word) const;
+    void loadRanks(const std::filesystem::path& dir);
+
+    std::string language_;
+    std::filesystem::path dictionaryFile_;
+    std::unique_ptr<Hunspell> hunspell_;
+    std::string encoding_;          // the dictionary's own; words are converted when not UTF-8
+    std::u32string alphabet_;       // lower-case letters tried in candidates
+    std::vector<std::string> alphabetPieces_;  // the same, in UTF-8
+    std::vector<std::uint64_t> ranks_;  // sorted: word hash with the rank class in the low 4 bits
+    // A Bloom filter over ranks_ (two bits a word): most strings one edit
+    // away are not words, and this tells so without searching ranks_.
+    static constexpr std::uint64_t kFilterBits = std::uint64_t(1) << 22;
+    std::vector<std::uint64_t> filter_;
+    mutable std::mutex mutex_;      // Hunspell is not safe to share between threads
+};
+
+}  // namespace quillant::service

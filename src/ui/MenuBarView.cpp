@@ -1,0 +1,472 @@
+#include "ui/MenuBarView.h"
+
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/AppCoordinator.h"
+#include "hotkey/Preferences.h"
+#include "text/Text.h"
+#include "ui/MenuItemButtonStyle.h"
+#include "ui/SecretField.h"
+
+namespace quillant::ui {
+
+using app::BackendStatus;
+
+namespace {
+
+constexpr int kCaptionPixels = 10;
+
+QString qs(const std::string& text) { return QString::fromStdString(text); }
+
+void setTextColour(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    widget->setPalette(palette);
+}
+
+QFont sized(const QWidget& widget, int pixels, QFont::Weight weight = QFont::Normal) {
+    QFont font = widget.font();
+    font.setPixelSize(pixels);
+    font.setWeight(weight);
+    return font;
+}
+
+QLabel* makeLabel(const QString& text, int pixels, QWidget* parent, const char* name,
+                  QFont::Weight weight = QFont::Normal) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setFont(sized(*label, pixels, weight));
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+// A button as small as its label: the style's minimum width would squeeze the key field.
+class SmallButton final : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+    QSize sizeHint() const override {
+        const QSize standard = QPushButton::sizeHint();
+        return {fontMetrics().horizontalAdvance(text()) + 20, standard.height()};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
+QPushButton* makeSmallButton(const QString& text, QWidget* parent, const char* name) {
+    auto* button = new SmallButton(text, parent);
+    button->setObjectName(name);
+    button->setFont(sized(*button, 11));
+    button->setAutoDefault(false);
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return button;
+}
+
+QFrame* makeDivider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1 + 2 * 2);  // the line and 2 px above and below
+    setTextColour(line, colours::secondaryText(*parent));
+    return line;
+}
+
+struct StatusWord {
+    const char* text;
+    enum { secondary, green, red, orange } colour;
+};
+
+StatusWord statusWord(BackendStatus status) {
+    switch (status) {
+    case BackendStatus::absent: return {"", StatusWord::secondary};
+    case BackendStatus::checking: return {"Checking…", StatusWord::secondary};
+    case BackendStatus::connected: return {"Connected", StatusWord::green};
+    case BackendStatus::invalid: return {"Invalid", StatusWord::red};
+    case BackendStatus::offline: return {"Offline", StatusWord::orange};
+    }
+    return {"", StatusWord::secondary};
+}
+
+}  // namespace
+
+QRect panelGeometry(QSize size, QRect icon, QPoint pointer, QRect screen) {
+    int x, y;
+    if (icon.isValid() && !icon.isEmpty()) {
+        x = icon.center().x() - size.width() / 2;
+        y = icon.bottom() + 1;
+        if (y + size.height() > screen.bottom() + 1) y = icon.top() - size.height();  // a panel at the bottom
+    } else {
+        x = pointer.x() - size.width() / 2;
+        y = pointer.y() + 1;
+        if (y + size.height() > screen.bottom() + 1) y = pointer.y() - size.height();
+    }
+    x = std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - size.width()));
+    y = std::clamp(y, screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
+    return {QPoint(x, y), size};
+}
+
+MenuBarView::MenuBarView(app::AppCoordinator& coordinator, hotkey::Preferences& preferences,
+                         MenuBarViewServices services, QWidget* parent)
+    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint),
+      coordinator_(coordinator),
+      preferences_(preferences),
+      services_(std::move(services)),
+      recorder_(services_.keyDownMonitor, services_.executor, preferences.style()) {
+    setObjectName("menuBarView");
+    setFixedWidth(kWidth);
+    build();
+
+    auto refreshOnChange = [this](const auto&) { refresh(); };
+    subscriptions_.push_back(coordinator_.backendStatus.onDidSet(refreshOnChange));
+    subscriptions_.push_back(coordinator_.updateAvailable.onDidSet(refreshOnChange));
+    subscriptions_.push_back(coordinator_.updateVersion.onDidSet(refreshOnChange));
+    subscriptions_.push_back(preferences_.hotkeyCombo.onDidSet(refreshOnChange));
+    subscriptions_.push_back(recorder_.lastError.onDidSet(refreshOnChange));
+    subscriptions_.push_back(recorder_.isRecording.onDidSet([this](bool recording) {
+        if (!recording) recordingEnded();
+        refresh();
+    }));
+    refresh();
+}
+
+MenuBarView::~MenuBarView() {
+    subscriptions_.clear();
+    if (recorder_.isRecording.get()) {
+        recorder_.stop();
+        coordinator_.resumeHotkey();
+    }
+}
+
+void MenuBarView::build() {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(6, 6, 6, 6);
+    column->setSpacing(2);
+
+    // The update banner.
+    updateBanner_ = new QWidget(this);
+    updateBanner_->setObjectName("updateBanner");
+    auto* banner = new QHBoxLayout(updateBanner_);
+    banner->setContentsMargins(8, 4, 8, 4);
+    updateText_ = makeLabel({}, 12, updateBanner_, "updateText");
+    auto* install = makeSmallButton("Install", updateBanner_, "installButton");
+    connect(install, &QPushButton::clicked, this, [this] { coordinator_.installUpdate(); });
+    banner->addWidget(updateText_);
+    banner->addStretch(1);
+    banner->addWidget(install);
+    column->addWidget(updateBanner_);
+    updateDivider_ = makeDivider(this);
+    column->addWidget(updateDivider_);
+
+    // The key prompt: no key, or a rejected one.
+    prompt_ = new QWidget(this);
+    prompt_->setObjectName("keyPrompt");
+    auto* promptColumn = new QVBoxLayout(prompt_);
+    promptColumn->setContentsMargins(8, 6, 8, 6);
+    promptColumn->setSpacing(4);
+    promptTitle_ = makeLabel({}, 13, prompt_, "promptTitle", QFont::DemiBold);
+    promptMessage_ = makeLabel({}, 11, prompt_, "promptMessage");
+    promptMessage_->setWordWrap(true);
+    auto* promptRow = new QHBoxLayout;
+    promptRow->setSpacing(6);
+    promptField_ = new SecretField(prompt_);
+    promptField_->setObjectName("promptField");
+    promptField_->setPlaceholderText("ql_…");
+    promptSave_ = makeSmallButton("Save", prompt_, "promptSaveButton");
+    promptSave_->setDefault(true);
+    promptRow->addWidget(promptField_, 1);
+    promptRow->addWidget(promptSave_);
+    clearSavedKey_ = makeSmallButton("Clear saved key", prompt_, "clearSavedKeyButton");
+    promptFeedback_ = makeLabel({}, kCaptionPixels, prompt_, "promptFeedback");
+    setTextColour(promptFeedback_, colours::orange());
+    promptColumn->addWidget(promptTitle_);
+    promptColumn->addWidget(promptMessage_);
+    promptColumn->addLayout(promptRow);
+    promptColumn->addWidget(clearSavedKey_, 0, Qt::AlignLeft);
+    promptColumn->addWidget(promptFeedback_);
+    column->addWidget(prompt_);
+
+    // With a key: the hotkey row, the key section and the accessibility row.
+    keyed_ = new QWidget(this);
+    keyed_->setObjectName("keyedSection");
+    auto* keyedColumn = new QVBoxLayout(keyed_);
+    keyedColumn->setContentsMargins(0, 0, 0, 0);
+    keyedColumn->setSpacing(2);
+
+    auto* hotkeyRow = new QWidget(keyed_);
+    auto* hotkeyLine = new QHBoxLayout(hotkeyRow);
+    hotkeyLine->setContentsMargins(8, 4, 8, 4);
+    auto* hotkeyTitle = makeLabel("Hotkey", 12, hotkeyRow, "hotkeyTitle");
+    setTextColour(hotkeyTitle, colours::secondaryText(*this));
+    hotkeyText_ = makeLabel({}, 12, hotkeyRow, "hotkeyText", QFont::Medium);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPixelSize(12);
+    mono.setWeight(QFont::Medium);
+    hotkeyText_->setFont(mono);
+    changeButton_ = makeSmallButton("Change", hotkeyRow, "changeButton");
+    connect(changeButton_, &QPushButton::clicked, this, [this] { toggleRecording(); });
+    hotkeyLine->addWidget(hotkeyTitle, 0, Qt::AlignBaseline);
+    hotkeyLine->addStretch(1);
+    hotkeyLine->addWidget(hotkeyText_, 0, Qt::AlignBaseline);
+    hotkeyLine->addWidget(changeButton_, 0, Qt::AlignBaseline);
+    keyedColumn->addWidget(hotkeyRow);
+
+    recorderError_ = makeLabel({}, kCaptionPixels, keyed_, "recorderError");
+    recorderError_->setContentsMargins(8, 0, 8, 0);
+    recorderError_->setWordWrap(true);
+    setTextColour(recorderError_, colours::orange());
+    keyedColumn->addWidget(recorderError_);
+    keyedColumn->addWidget(makeDivider(keyed_));
+
+    auto* keySection = new QWidget(keyed_);
+    auto* keyColumn = new QVBoxLayout(keySection);
+    keyColumn->setContentsMargins(8, 4, 8, 4);
+    keyColumn->setSpacing(4);
+    auto* keyLine = new QHBoxLayout;
+    auto* keyTitle = makeLabel("API key", 12, keySection, "keyTitle");
+    setTextColour(keyTitle, colours::secondaryText(*this));
+    keyStatus_ = makeLabel({}, 11, keySection, "keyStatus");
+    keyLine->addWidget(keyTitle, 0, Qt::AlignBaseline);
+    keyLine->addStretch(1);
+    keyLine->addWidget(keyStatus_, 0, Qt::AlignBaseline);
+    auto* keyRow = new QHBoxLayout;
+    keyRow->setSpacing(6);
+    replaceField_ = new SecretField(keySection);
+    replaceField_->setObjectName("replaceField");
+    replaceField_->setPlaceholderText("Replace key…");
+    keySave_ = makeSmallButton("Save", keySection, "keySaveButton");
+    keyClear_ = makeSmallButton("Clear", keySection, "keyClearButton");
+    keyRow->addWidget(replaceField_, 1);
+    keyRow->addWidget(keySave_);
+    keyRow->addWidget(keyClear_);
+    keyFeedback_ = makeLabel({}, kCaptionPixels, keySection, "keyFeedback");
+    setTextColour(keyFeedback_, colours::secondaryText(*this));
+    keyColumn->addLayout(keyLine);
+    keyColumn->addLayout(keyRow);
+    keyColumn->addWidget(keyFeedback_);
+    keyedColumn->addWidget(keySection);
+    keyedColumn->addWidget(makeDivider(keyed_));
+
+    accessibilityRow_ = MenuItemButtonStyle::makeRow("Open Accessibility Settings", keyed_);
+    accessibilityRow_->setObjectName("accessibilityRow");
+    connect(accessibilityRow_, &QAbstractButton::clicked, this, [this] { openAccessibilityHelp(); });
+    keyedColumn->addWidget(accessibilityRow_);
+    column->addWidget(keyed_);
+
+    // The footer.
+    column->addWidget(makeDivider(this));
+    auto* footer = new QHBoxLayout;
+    footer->setContentsMargins(0, 0, 0, 0);
+    quitRow_ = MenuItemButtonStyle::makeRow("Quit quillant", this);
+    quitRow_->setObjectName("quitRow");
+    quitRow_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    quitRow_->setToolTip("Ctrl+Q");
+    connect(quitRow_, &QAbstractButton::clicked, this, [this] { services_.quit(); });
+    auto* quitShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    connect(quitShortcut, &QShortcut::activated, this, [this] { services_.quit(); });
+    feedbackRow_ = MenuItemButtonStyle::makeRow("Feedback", this);
+    feedbackRow_->setObjectName("feedbackRow");
+    feedbackRow_->setSecondary(true);
+    feedbackRow_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    connect(feedbackRow_, &QAbstractButton::clicked, this, [this] { openFeedback(); });
+    const bool known = services_.version && !services_.version->empty();
+    versionText_ = makeLabel("v" + (known ? qs(*services_.version) : QString("?")), 11, this, "versionText");
+    versionText_->setContentsMargins(0, 0, 8, 0);
+    setTextColour(versionText_, colours::secondaryText(*this));
+    footer->addWidget(quitRow_, 0, Qt::AlignVCenter);
+    footer->addStretch(1);
+    footer->addWidget(feedbackRow_, 0, Qt::AlignVCenter);
+    footer->addWidget(versionText_, 0, Qt::AlignVCenter);
+    column->addLayout(footer);
+
+    // Both key fields edit the one typed key.
+    for (SecretField* field : {promptField_, replaceField_}) {
+        connect(field, &QLineEdit::textChanged, this, [this](const QString& text) { setTokenInput(text); });
+        connect(field, &QLineEdit::returnPressed, this, [this] { save(); });
+    }
+    connect(promptSave_, &QPushButton::clicked, this, [this] { save(); });
+    connect(keySave_, &QPushButton::clicked, this, [this] { save(); });
+    connect(clearSavedKey_, &QPushButton::clicked, this, [this] { clear(); });
+    connect(keyClear_, &QPushButton::clicked, this, [this] { clear(); });
+}
+
+void MenuBarView::refresh() {
+    const bool update = coordinator_.updateAvailable.get();
+    updateBanner_->setVisible(update);
+    updateDivider_->setVisible(update);
+    updateText_->setText("Update available (" + qs(coordinator_.updateVersion.get()) + ")");
+
+    const BackendStatus status = coordinator_.backendStatus.get();
+    const bool invalid = status == BackendStatus::invalid;
+    const bool asking = status == BackendStatus::absent || invalid;
+    prompt_->setVisible(asking);
+    keyed_->setVisible(!asking);
+
+    promptTitle_->setText(invalid ? "API key rejected" : "Enter your API key");
+    promptMessage_->setText(invalid ? "The saved key was rejected by the backend. Paste a new key below."
+                                    : "quillant needs an API key to fix text. Paste yours below.");
+    setTextColour(promptMessage_, invalid ? colours::red() : colours::secondaryText(*this));
+    clearSavedKey_->setVisible(invalid);
+
+    const bool blank = text::trimmed(tokenInput_).empty();
+    promptSave_->setEnabled(!blank);
+    keySave_->setEnabled(!blank);
+    const QString feedback = tokenFeedback_ ? qs(*tokenFeedback_) : QString();
+    promptFeedback_->setText(feedback);
+    promptFeedback_->setVisible(tokenFeedback_.has_value());
+    keyFeedback_->setText(feedback);
+    keyFeedback_->setVisible(tokenFeedback_.has_value());
+
+    const bool recording = recorder_.isRecording.get();
+    hotkeyText_->setText(recording ? "Press combo… (Esc)" : qs(preferences_.hotkeyDisplay()));
+    setTextColour(hotkeyText_, recording ? colours::accent(*this) : colours::primaryText(*this));
+    changeButton_->setText(recording ? "Cancel" : "Change");
+    const auto& error = recorder_.lastError.get();
+    recorderError_->setText(error ? qs(*error) : QString());
+    recorderError_->setVisible(error.has_value());
+
+    const StatusWord word = statusWord(status);
+    keyStatus_->setText(word.text);
+    switch (word.colour) {
+    case StatusWord::secondary: setTextColour(keyStatus_, colours::secondaryText(*this)); break;
+    case StatusWord::green: setTextColour(keyStatus_, colours::green()); break;
+    case StatusWord::red: setTextColour(keyStatus_, colours::red()); break;
+    case StatusWord::orange: setTextColour(keyStatus_, colours::orange()); break;
+    }
+
+    // As tall as what shows now, at once: a hidden row otherwise counts until
+    // its section's layout request comes round.
+    ensurePolished();
+    const QList<QLayout*> nested = findChildren<QLayout*>();
+    for (QLayout* l : nested) l->invalidate();
+    for (auto l = nested.rbegin(); l != nested.rend(); ++l) (*l)->activate();  // innermost first
+    layout()->invalidate();
+    layout()->activate();
+    const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(kWidth)
+                                                     : layout()->totalSizeHint().height();
+    resize(kWidth, height);
+}
+
+void MenuBarView::setTokenInput(const QString& text) {
+    tokenInput_ = text.toStdString();
+    for (SecretField* field : {promptField_, replaceField_}) {
+        if (field->text() == text) continue;
+        const QSignalBlocker quiet(field);
+        field->setText(text);
+    }
+    refresh();
+}
+
+void MenuBarView::save() {
+    const std::string key = text::trimmed(tokenInput_);
+    if (key.empty()) return;
+    if (coordinator_.saveBackendToken(key)) {
+        tokenFeedback_.reset();
+        setTokenInput({});
+    } else {
+        tokenFeedback_ = "Failed to save key";
+        refresh();
+    }
+}
+
+void MenuBarView::clear() {
+    coordinator_.clearBackendToken();
+    tokenFeedback_.reset();
+    setTokenInput({});
+}
+
+void MenuBarView::toggleRecording() {
+    if (recorder_.isRecording.get()) {
+        stoppingRecorder_ = true;
+        recorder_.stop();
+        stoppingRecorder_ = false;
+        coordinator_.resumeHotkey();
+        return;
+    }
+    // The old combination must not fire while a new one is pressed.
+    if (auto* hotkey = coordinator_.hotkey()) hotkey->unregister();
+    captureDelivered_ = false;
+    recorder_.start([this](hotkey::KeyCombo combo) {
+        captureDelivered_ = true;
+        coordinator_.applyNewHotkey(combo);
+    });
+}
+
+void MenuBarView::recordingEnded() {
+    // Ended by itself without a capture (Escape): arm the saved hotkey again,
+    // exactly as Cancel does.
+    if (!stoppingRecorder_ && !captureDelivered_) coordinator_.resumeHotkey();
+}
+
+void MenuBarView::openFeedback() {
+    if (services_.feedbackAddress.empty() || !services_.openUrl) return;
+    const QString version = services_.version && !services_.version->empty() ? qs(*services_.version) : "?";
+    QUrl url("mailto:" + qs(services_.feedbackAddress));
+    url.setQuery("subject=" + QString::fromUtf8(QUrl::toPercentEncoding("quillant v" + version)));
+    services_.openUrl(url);
+}
+
+void MenuBarView::openAccessibilityHelp() {
+    if (!services_.accessibilityHelp || !services_.openUrl) return;
+    if (auto page = services_.accessibilityHelp()) services_.openUrl(*page);
+}
+
+void MenuBarView::popUpAt(QRect iconGeometry, QPoint pointer) {
+    refresh();
+    const QPoint probe = iconGeometry.isEmpty() ? pointer : iconGeometry.center();
+    QScreen* screen = QGuiApplication::screenAt(probe);
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    setGeometry(panelGeometry(size(), iconGeometry, pointer, area));
+    show();
+    raise();
+    activateWindow();
+    if (prompt_->isVisible()) promptField_->setFocus(Qt::PopupFocusReason);
+}
+
+void MenuBarView::hideEvent(QHideEvent* event) {
+    // Closing abandons a capture (the saved hotkey works again) and forgets
+    // whatever was typed.
+    if (recorder_.isRecording.get()) {
+        stoppingRecorder_ = true;
+        recorder_.stop();
+        stoppingRecorder_ = false;
+        coordinator_.resumeHotkey();
+    }
+    tokenFeedback_.reset();
+    setTokenInput({});
+    QWidget::hideEvent(event);
+}
+
+void MenuBarView::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && prompt_->isVisible()) {
+        save();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+}  // namespace quillant::ui
+
+namespace quillant::ui {
+
+void MenuBarView::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    // Without a window manager's frame the panel needs an edge of its own,
+    // on light and dark desktops alike.
+    QPainter painter(this);
+    painter.setPen(colours::secondaryText(*this));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+}  // namespace quillant::ui

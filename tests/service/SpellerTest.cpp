@@ -1,0 +1,130 @@
+#include "ServiceTestSupport.h"
+#include "SpellerFixture.h"
+#include "service/RuleCorrector.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using namespace quillant::service;
+using ::testing::HasSubstr;
+
+namespace {
+
+struct SpellingCase {
+    const char* typed;
+    const char* expected;  // "" when the word must be left alone
+};
+
+const SpellingCase kSpellingCases[] = {
+    // A letter left out.
+    SpellingCase{"redy", "ready"}, SpellingCase{"goverment", "government"}, SpellingCase{"enviroment", "environment"},
+    SpellingCase{"adress", "address"}, SpellingCase{"occured", "occurred"},
+    SpellingCase{"accomodate", "accommodate"}, SpellingCase{"probaly", "probably"},
+    SpellingCase{"finaly", "finally"}, SpellingCase{"tommorrow", "tomorrow"},
+    // A letter too many.
+    SpellingCase{"untill", "until"}, SpellingCase{"arguement", "argument"}, SpellingCase{"truely", "truly"},
+    SpellingCase{"reportt", "report"},
+    // Two letters swapped.
+    SpellingCase{"recieve", "receive"}, SpellingCase{"becuase", "because"},
+    SpellingCase{"freind", "friend"}, SpellingCase{"beleive", "believe"},
+    SpellingCase{"porblem", "problem"},
+    // A wrong letter: a neighbouring key, a vowel for a vowel.
+    SpellingCase{"definately", "definitely"}, SpellingCase{"seperate", "separate"},
+    SpellingCase{"meetimg", "meeting"}, SpellingCase{"documemt", "document"}, SpellingCase{"existance", "existence"},
+    // Possessives and contractions are words the dictionary knows.
+    SpellingCase{"doesnt", "doesn't"},
+    // Nothing stands out, or nothing is close: left alone.
+    SpellingCase{"xqzvbn", ""}, SpellingCase{"kubectl", ""}, SpellingCase{"nginx", ""},
+    SpellingCase{"thw", "the"},
+    // Two likely words: left to the misspelling list, or to the writer.
+    SpellingCase{"wich", ""}, SpellingCase{"wierd", ""}, SpellingCase{"thier", ""}, SpellingCase{"redis", ""},
+    SpellingCase{"async", ""}, SpellingCase{"json", ""}, SpellingCase{"printf", ""}, SpellingCase{"sudo", ""},
+    SpellingCase{"tarik", ""}, SpellingCase{"distro", ""}, SpellingCase{"blog", ""},
+};
+
+TEST(Speller, OneCandidateStandsOutOrNone) {
+    const Speller& speller = spellers::americanSpeller();
+    for (const auto& c : kSpellingCases) {
+        auto correction = speller.correction(c.typed);
+        std::string listed;
+        for (const auto& candidate : speller.candidates(c.typed))
+            listed += candidate.word + "=" + std::to_string(candidate.score) + " ";
+        EXPECT_EQ(correction.value_or(""), c.expected) << c.typed << "; candidates: " << listed;
+        if (correction) {
+            EXPECT_TRUE(speller.accepts(*correction)) << c.typed;
+        }
+    }
+}
+
+TEST(Speller, KnowsWordsAndTheirForms) {
+    const Speller& speller = spellers::americanSpeller();
+    for (const char* word : {"the", "government's", "running", "unbelievably", "doesn't", "doesn\u2019t", "Linux", "async", "json"})
+        EXPECT_TRUE(speller.accepts(word)) << word;
+    for (const char* word : {"teh", "goverment's", "recieve", "colour", "linux"}) EXPECT_FALSE(speller.accepts(word)) << word;
+}
+
+TEST(Speller, KeepsATypographicApostrophe) {
+    EXPECT_EQ(spellers::americanSpeller().correction("doesnt").value_or(""), "doesn't");
+    EXPECT_EQ(spellers::americanSpeller().correction("does\u2019nt").value_or(""), "doesn\u2019t");
+}
+
+TEST(Speller, BritishDictionaryKeepsBritishSpellings) {
+    const Speller& british = spellers::britishSpeller();
+    EXPECT_TRUE(british.accepts("colour"));
+    EXPECT_TRUE(british.accepts("organise"));
+    EXPECT_FALSE(spellers::americanSpeller().accepts("colour"));
+    EXPECT_EQ(british.correction("colur").value_or(""), "colour");
+}
+
+TEST(Speller, AMissingDictionaryIsAClearError) {
+    try {
+        Speller speller("xx_YY");
+        FAIL() << "loaded a dictionary that is not installed";
+    } catch (const SpellerError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("xx_YY"));
+        EXPECT_THAT(e.what(), HasSubstr("en_US"));  // the installed ones are listed
+    }
+    EXPECT_THROW(Speller("../en_US"), SpellerError);
+    SpellerPaths nowhere;
+    nowhere.dictionaryDirs = {"/nonexistent"};
+    try {
+        Speller speller("en_US", nowhere);
+        FAIL();
+    } catch (const SpellerError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("none is installed"));
+    }
+}
+
+// A dictionary of another language in its own 8-bit encoding, as older
+// dictionaries are: words go to Hunspell converted, and come back as UTF-8.
+TEST(Speller, ConvertsToTheDictionarysEncoding) {
+    quillant::service::testing::TempDir dir;
+    quillant::service::testing::writeFile(dir.path() / "xx_LATIN.aff", "SET ISO8859-1\nTRY aeiouc\xe7\xe9lnrst\n");
+    quillant::service::testing::writeFile(dir.path() / "xx_LATIN.dic", "3\ncaf\xe9\nfa\xe7" "ade\nlune\n");
+    SpellerPaths paths;
+    paths.dictionaryDirs = {dir.path()};
+    Speller speller("xx_LATIN", paths);
+    EXPECT_FALSE(speller.isEnglish());
+    EXPECT_EQ(speller.rankedWordCount(), 0u);
+    EXPECT_TRUE(speller.accepts("caf\u00E9"));
+    EXPECT_TRUE(speller.accepts("fa\u00E7ade"));
+    EXPECT_FALSE(speller.accepts("cafe"));
+    EXPECT_EQ(speller.correction("cafe").value_or(""), "caf\u00E9");
+    EXPECT_EQ(speller.correction("facade").value_or(""), "fa\u00E7ade");
+    EXPECT_EQ(speller.correction("lnue").value_or(""), "lune");
+    EXPECT_EQ(Speller::installedLanguages(paths), std::vector<std::string>{"xx_LATIN"});
+
+    // The English list and the English "i" stay out of another language.
+    EXPECT_EQ(RuleCorrector(speller).correct("we think teh cafe is nice, i guess"), "we think teh caf\u00E9 is nice, i guess");
+}
+
+TEST(Speller, WorksWithoutFrequencyLists) {
+    SpellerPaths noLists;
+    noLists.wordListDir = "/nonexistent";
+    Speller speller("en_US", noLists);
+    EXPECT_EQ(speller.rankedWordCount(), 0u);
+    EXPECT_EQ(speller.correction("goverment").value_or(""), "government");
+    EXPECT_EQ(speller.correction("xqzvbn").value_or(""), "");
+}
+
+}  // namespace

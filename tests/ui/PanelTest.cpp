@@ -1,0 +1,367 @@
+// The panel on the coordinator's substitutes: which rows show with which
+// texts and colours, the key field's save and clear, and the hotkey recorder
+// driven through the Qt key-down monitor with real key events.
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "PanelHarness.h"
+#include "ui/SecretField.h"
+
+using namespace quillant;
+using namespace quillant::testing;
+using app::BackendStatus;
+
+namespace {
+
+const QColor kGreen = ui::colours::green();
+const QColor kRed = ui::colours::red();
+const QColor kOrange = ui::colours::orange();
+
+FakeHttpSession::Reply validation(BackendStatus wanted) {
+    switch (wanted) {
+    case BackendStatus::connected: return FakeHttpSession::answer(200, R"({"valid":true})");
+    case BackendStatus::invalid: return FakeHttpSession::answer(401, R"({"error":"invalid_key"})");
+    case BackendStatus::offline:
+        return FakeHttpSession::failure(backend::TransportError::Kind::cannotConnect, "Could not connect");
+    default: return FakeHttpSession::hanging();
+    }
+}
+
+}  // namespace
+
+TEST(Panel, ShowsTheRowsOfEachKeyStateAndUpdateState) {
+    struct Case {
+        BackendStatus status;
+        bool update;
+        bool prompt;
+        const char* title;    // prompt only
+        const char* message;  // prompt only
+        bool redMessage;
+        bool clearSavedKey;
+        const char* word;  // key section only
+        std::optional<QColor> wordColour;
+    };
+    const Case cases[] = {
+        {BackendStatus::absent, false, true, "Enter your API key",
+         "quillant needs an API key to fix text. Paste yours below.", false, false, "", {}},
+        {BackendStatus::absent, true, true, "Enter your API key",
+         "quillant needs an API key to fix text. Paste yours below.", false, false, "", {}},
+        {BackendStatus::invalid, false, true, "API key rejected",
+         "The saved key was rejected by the backend. Paste a new key below.", true, true, "", {}},
+        {BackendStatus::checking, false, false, "", "", false, false, "Checking…", {}},
+        {BackendStatus::connected, true, false, "", "", false, false, "Connected", kGreen},
+        {BackendStatus::offline, false, false, "", "", false, false, "Offline", kOrange},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(app::caseName(c.status)) + (c.update ? " with update" : ""));
+        PanelHarness h;
+        h.setValidation(validation(c.status));
+        if (c.update)
+            h.setVersion(FakeHttpSession::answer(
+                200, R"({"version":"2.0.1","download_url":"https://fix.example/quillant-2.0.1.zip"})"));
+        h.start(c.status == BackendStatus::absent ? std::nullopt : std::optional<std::string>("ql_stored"));
+        ASSERT_EQ(h.coordinator()->backendStatus.get(), c.status);
+
+        EXPECT_EQ(h.shown("updateBanner"), c.update);
+        if (c.update) { EXPECT_EQ(h.text("updateText"), "Update available (2.0.1)"); }
+        EXPECT_EQ(h.shown("keyPrompt"), c.prompt);
+        // With no usable key: no hotkey row, no key section, no accessibility row.
+        EXPECT_EQ(h.shown("keyedSection"), !c.prompt);
+        EXPECT_EQ(h.shown("quitRow"), true);
+        EXPECT_EQ(h.shown("feedbackRow"), true);
+        if (c.prompt) {
+            EXPECT_EQ(h.text("promptTitle"), c.title);
+            EXPECT_EQ(h.text("promptMessage"), c.message);
+            EXPECT_EQ(h.colour("promptMessage") == kRed, c.redMessage);
+            EXPECT_EQ(h.shown("clearSavedKeyButton"), c.clearSavedKey);
+            EXPECT_EQ(h.find<ui::SecretField>("promptField")->placeholderText(), "ql_…");
+        } else {
+            EXPECT_EQ(h.text("hotkeyText"), "Alt+Shift+G");
+            EXPECT_EQ(h.text("keyStatus"), c.word);
+            if (c.wordColour) { EXPECT_EQ(h.colour("keyStatus"), *c.wordColour); }
+            EXPECT_EQ(h.find<ui::SecretField>("replaceField")->placeholderText(), "Replace key…");
+            EXPECT_TRUE(h.shown("accessibilityRow"));
+        }
+        EXPECT_EQ(h.panel->width(), ui::MenuBarView::kWidth);
+    }
+}
+
+TEST(Panel, FollowsTheKeyStateAsItChanges) {
+    PanelHarness h;
+    h.start();
+    EXPECT_TRUE(h.shown("keyPrompt"));
+    h.setValidation(FakeHttpSession::answer(401, R"({"error":"invalid_key"})"));
+    auto* field = h.find<ui::SecretField>("promptField");
+    QTest::keyClicks(field, "ql_wrong");
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_TRUE(h.shown("keyedSection"));
+    EXPECT_EQ(h.text("keyStatus"), "Checking…");
+    h.settle();
+    // The rejected key brings the prompt back, red, with its clear button.
+    EXPECT_TRUE(h.shown("keyPrompt"));
+    EXPECT_EQ(h.text("promptTitle"), "API key rejected");
+    EXPECT_TRUE(h.shown("clearSavedKeyButton"));
+}
+
+TEST(Panel, SavesOnlyANonBlankKeyAndSaysWhenSavingFailed) {
+    struct Case {
+        const char* name;
+        const char* typed;
+        bool viaReturn;
+        bool unwritableHome;
+        bool saveEnabled;
+        std::optional<std::string> stored;
+        std::optional<std::string> feedback;
+        bool inputKept;
+    };
+    const Case cases[] = {
+        {"key with spaces, Save", "  ql_abc \t", false, false, true, "ql_abc", std::nullopt, false},
+        {"key, Return", "ql_def", true, false, true, "ql_def", std::nullopt, false},
+        {"only blanks, Return", "  \t ", true, false, false, std::nullopt, std::nullopt, true},
+        {"store fails", "ql_ghi", false, true, true, std::nullopt, "Failed to save key", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PanelHarness h;
+        h.start();
+        h.open();
+        if (c.unwritableHome) {
+            // The token's folder cannot be made: a file stands in its way.
+            std::filesystem::create_directories(h.home() / ".config");
+            std::ofstream(h.home() / ".config" / "quillant") << "in the way";
+        }
+        auto* field = h.find<ui::SecretField>("promptField");
+        auto* save = h.find<QPushButton>("promptSaveButton");
+        EXPECT_FALSE(save->isEnabled());
+        QTest::keyClicks(field, c.typed);
+        EXPECT_EQ(save->isEnabled(), c.saveEnabled);
+        if (c.viaReturn)
+            QTest::keyClick(field, Qt::Key_Return);
+        else
+            save->click();
+        EXPECT_EQ(h.tokens.load(), c.stored);
+        EXPECT_EQ(h.panel->tokenFeedback(), c.feedback);
+        EXPECT_EQ(!h.panel->tokenInput().empty(), c.inputKept);
+        if (c.feedback) {
+            EXPECT_TRUE(h.shown("promptFeedback"));
+            EXPECT_EQ(h.text("promptFeedback"), QString::fromStdString(*c.feedback));
+            EXPECT_EQ(h.colour("promptFeedback"), kOrange);
+        } else {
+            EXPECT_FALSE(h.shown("promptFeedback"));
+        }
+        if (!c.inputKept) { EXPECT_TRUE(field->text().isEmpty()); }
+    }
+}
+
+TEST(Panel, ClearForgetsTheKeyFromEitherSection) {
+    for (BackendStatus status : {BackendStatus::connected, BackendStatus::invalid}) {
+        SCOPED_TRACE(std::string(app::caseName(status)));
+        PanelHarness h;
+        h.setValidation(validation(status));
+        h.start("ql_stored");
+        ASSERT_EQ(h.coordinator()->backendStatus.get(), status);
+        QTest::keyClicks(h.find<ui::SecretField>(status == BackendStatus::invalid ? "promptField" : "replaceField"),
+                         "half typed");
+        h.find<QPushButton>(status == BackendStatus::invalid ? "clearSavedKeyButton" : "keyClearButton")->click();
+        EXPECT_EQ(h.coordinator()->backendStatus.get(), BackendStatus::absent);
+        EXPECT_EQ(h.tokens.load(), std::nullopt);
+        EXPECT_TRUE(h.panel->tokenInput().empty());
+        EXPECT_TRUE(h.shown("keyPrompt"));
+        EXPECT_EQ(h.text("promptTitle"), "Enter your API key");
+    }
+}
+
+TEST(Panel, ReplacingAKeyInTheKeySectionSavesIt) {
+    PanelHarness h;
+    h.start("ql_old");
+    auto* field = h.find<ui::SecretField>("replaceField");
+    EXPECT_FALSE(h.find<QPushButton>("keySaveButton")->isEnabled());
+    QTest::keyClicks(field, "ql_new");
+    h.find<QPushButton>("keySaveButton")->click();
+    EXPECT_EQ(h.tokens.load(), "ql_new");
+    EXPECT_EQ(h.text("keyStatus"), "Checking…");
+    h.settle();
+    EXPECT_EQ(h.text("keyStatus"), "Connected");
+}
+
+TEST(Panel, ClosingForgetsTheTypedKey) {
+    for (bool escape : {false, true}) {
+        SCOPED_TRACE(escape ? "Escape" : "clicked elsewhere");
+        PanelHarness h;
+        h.start();
+        h.open();
+        auto* field = h.find<ui::SecretField>("promptField");
+        QTest::keyClicks(field, "ql_unsaved");
+        if (escape)
+            QTest::keyClick(field, Qt::Key_Escape);
+        else
+            h.panel->hide();
+        EXPECT_FALSE(h.panel->isVisible());
+        EXPECT_TRUE(h.panel->tokenInput().empty());
+        EXPECT_TRUE(field->text().isEmpty());
+        EXPECT_FALSE(h.find<QPushButton>("promptSaveButton")->isEnabled());
+        EXPECT_EQ(h.tokens.load(), std::nullopt);
+    }
+}
+
+// --- the hotkey row ---
+
+namespace {
+
+struct Key {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+};
+
+}  // namespace
+
+TEST(PanelRecorder, ChangeRecordsThroughTheKeyDownMonitor) {
+    const auto alt = Qt::AltModifier, ctrl = Qt::ControlModifier, shift = Qt::ShiftModifier;
+    struct Case {
+        const char* name;
+        std::vector<Key> keys;
+        bool stillRecording;
+        std::optional<std::pair<std::uint32_t, std::uint32_t>> newHotkey;  // key code, mask
+        const char* display;
+        std::optional<std::string> error;
+        int quits = 0;
+    };
+    const std::string linuxMessage = "Add Ctrl, Alt or Super — Shift alone isn't enough.";
+    const std::string unusable(hotkey::HotkeyRecorder::unusableKeyMessage);
+    const Case cases[] = {
+        {"ctrl alt K", {{Qt::Key_K, ctrl | alt}}, false, std::pair{40u, 6144u}, "Ctrl+Alt+K", {}},
+        // Ctrl goes down first, as a person presses it: it is no key of its own.
+        {"ctrl first, then ctrl alt K",
+         {{Qt::Key_Control, ctrl}, {Qt::Key_Alt, ctrl | alt}, {Qt::Key_K, ctrl | alt}},
+         false, std::pair{40u, 6144u}, "Ctrl+Alt+K", {}},
+        {"a modifier alone", {{Qt::Key_Control, ctrl}, {Qt::Key_Shift, ctrl | shift}}, true, {}, "Press combo… (Esc)",
+         {}},
+        // The panel's own shortcut does not fire while recording: it is recorded.
+        {"ctrl Q is recorded, not obeyed", {{Qt::Key_Q, ctrl}}, false, std::pair{12u, 4096u}, "Ctrl+Q", {}, 0},
+        {"K alone", {{Qt::Key_K, Qt::NoModifier}}, true, {}, "Press combo… (Esc)", linuxMessage},
+        {"shift K, then super K", {{Qt::Key_K, shift}, {Qt::Key_K, Qt::MetaModifier}}, false, std::pair{40u, 256u},
+         "Super+K", linuxMessage},
+        {"a key outside the key table", {{Qt::Key_Adiaeresis, ctrl}}, true, {}, "Press combo… (Esc)", unusable},
+        {"escape", {{Qt::Key_Escape, Qt::NoModifier}}, false, {}, "Alt+Shift+G", {}},
+        {"tab does not move the focus away", {{Qt::Key_Tab, ctrl}}, false, std::pair{48u, 4096u}, "Ctrl+Tab", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PanelHarness h;
+        h.start("ql_stored");
+        h.open();
+        ASSERT_EQ(h.armed(), (decltype(h.armed()){{5u, 2560u}}));
+        auto* change = h.find<QPushButton>("changeButton");
+        change->click();
+        // Recording: the old hotkey is dropped so that it cannot fire.
+        EXPECT_TRUE(h.armed().empty());
+        EXPECT_EQ(h.text("hotkeyText"), "Press combo… (Esc)");
+        EXPECT_EQ(h.colour("hotkeyText"), ui::colours::accent(*h.panel));
+        EXPECT_EQ(change->text(), "Cancel");
+
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : h.panel.get();
+        for (const auto& k : c.keys) QTest::keyClick(target, k.key, k.modifiers);
+        h.settle();
+
+        EXPECT_EQ(h.panel->recorder().isRecording.get(), c.stillRecording);
+        EXPECT_EQ(h.text("hotkeyText"), c.display);
+        EXPECT_EQ(h.panel->recorder().lastError.get(), c.error);
+        EXPECT_EQ(h.shown("recorderError"), c.error.has_value());
+        EXPECT_EQ(h.quits, c.quits);
+        EXPECT_TRUE(h.panel->isVisible()) << "the panel stays open";
+        if (c.stillRecording) {
+            EXPECT_TRUE(h.armed().empty());
+        } else if (c.newHotkey) {
+            EXPECT_EQ(h.armed(), (decltype(h.armed()){*c.newHotkey}));
+            EXPECT_EQ(h.preferences.hotkeyCombo.get(), hotkey::KeyCombo(c.newHotkey->first, c.newHotkey->second));
+            EXPECT_TRUE(h.logs.contains("hotkey updated to " + std::string(c.display)));
+        } else {
+            // Ended by Escape: the saved hotkey is armed again.
+            EXPECT_EQ(h.armed(), (decltype(h.armed()){{5u, 2560u}}));
+            EXPECT_TRUE(h.logs.contains("hotkey re-armed: Alt+Shift+G"));
+        }
+    }
+}
+
+TEST(PanelRecorder, CancelAndClosingStopTheCaptureAndReArmTheSavedHotkey) {
+    for (bool close : {false, true}) {
+        SCOPED_TRACE(close ? "panel closed" : "Cancel");
+        PanelHarness h;
+        h.start("ql_stored");
+        h.open();
+        h.find<QPushButton>("changeButton")->click();
+        ASSERT_TRUE(h.panel->recorder().isRecording.get());
+        if (close)
+            h.panel->hide();
+        else
+            h.find<QPushButton>("changeButton")->click();
+        EXPECT_FALSE(h.panel->recorder().isRecording.get());
+        EXPECT_EQ(h.armed(), (decltype(h.armed()){{5u, 2560u}}));
+        EXPECT_EQ(h.text("hotkeyText"), "Alt+Shift+G");
+        EXPECT_EQ(h.find<QPushButton>("changeButton")->text(), "Change");
+        // Keys are the application's own again.
+        auto* field = h.find<ui::SecretField>("replaceField");
+        QTest::keyClicks(field, "abc");
+        EXPECT_EQ(field->text(), close ? "abc" : "abc");
+        EXPECT_EQ(h.preferences.hotkeyCombo.get(), hotkey::Preferences::defaultHotkey());
+    }
+}
+
+TEST(Panel, FooterActions) {
+    PanelHarness h;
+    h.start("ql_stored");
+    h.open();
+    EXPECT_EQ(h.text("versionText"), "v1.4.0");
+    h.find<ui::MenuItemRow>("feedbackRow")->click();
+    ASSERT_EQ(h.opened.size(), 1u);
+    EXPECT_EQ(h.opened[0].scheme(), "mailto");
+    EXPECT_EQ(h.opened[0].path(), "feedback@example.org");
+    h.find<ui::MenuItemRow>("accessibilityRow")->click();
+    ASSERT_EQ(h.opened.size(), 2u);
+    EXPECT_EQ(h.opened[1], QUrl("file:///run/help.html"));
+    h.find<ui::MenuItemRow>("quitRow")->click();
+    EXPECT_EQ(h.quits, 1);
+    QTest::keyClick(h.find<ui::SecretField>("replaceField"), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(h.quits, 2);
+}
+
+TEST(Panel, VersionReadsQuestionMarkWhenUnknown) {
+    for (std::optional<std::string> version : {std::optional<std::string>(), std::optional<std::string>("")}) {
+        PanelHarness h;
+        h.version = version;
+        h.start();
+        EXPECT_EQ(h.text("versionText"), "v?");
+    }
+}
+
+TEST(Panel, InstallCallsTheUpdater) {
+    PanelHarness h;
+    h.setVersion(FakeHttpSession::answer(200, R"({"version":"2.0.1","download_url":"https://fix.example/q.zip"})"));
+    h.start("ql_stored");
+    ASSERT_TRUE(h.shown("updateBanner"));
+    h.find<QPushButton>("installButton")->click();
+    h.settle();
+    // The substitute's bundle is no installation of ours, so the updater stops there.
+    EXPECT_TRUE(h.logs.contains("update failed: not a self-contained installation"));
+}
+
+TEST(Panel, IsExactlyAsTallAsWhatItShows) {
+    PanelHarness h;
+    h.start("ql_stored");
+    const int connected = h.panel->height();
+    h.find<QPushButton>("changeButton")->click();
+    h.find<QPushButton>("changeButton")->click();
+    EXPECT_EQ(h.panel->height(), connected) << "a row that was never shown took room";
+
+    QTest::keyClicks(h.find<ui::SecretField>("replaceField"), "ql_next");
+    std::filesystem::remove(h.home() / ".config" / "quillant" / "token");
+    std::filesystem::remove(h.home() / ".config" / "quillant");
+    std::ofstream(h.home() / ".config" / "quillant") << "in the way";
+    h.find<QPushButton>("keySaveButton")->click();
+    ASSERT_TRUE(h.shown("keyFeedback"));
+    EXPECT_GT(h.panel->height(), connected);
+    h.open();
+    h.panel->hide();
+    EXPECT_EQ(h.panel->height(), connected);
+}
