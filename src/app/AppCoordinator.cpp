@@ -258,7 +258,9 @@ Task<void> AppCoordinator::runFixFlow() {
         failure = "Fix failed";
     }
     if (failure) {
-        if (keyRejected) backendStatus = BackendStatus::invalid;
+        // Only a verdict on the key still in use counts: a key saved or cleared
+        // while this run waited is not the one the service refused.
+        if (keyRejected && transformer_ && transformer_->token == client.token) backendStatus = BackendStatus::invalid;
         lastStatus = *failure;
         flashState(MenuBarState::warn, kWarnFlash);
         co_return;

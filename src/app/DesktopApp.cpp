@@ -37,6 +37,7 @@
 #include "runtime/ThreadWorkRunner.h"
 #include "ui/AccessibilityHelp.h"
 #include "ui/MenuBarView.h"
+#include "ui/TrayIcon.h"
 
 namespace quillant::app {
 
@@ -230,8 +231,15 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
         });
     });
 
+    // The glyph in the tray; a click opens the panel at the icon, or at the
+    // pointer where the tray does not tell where the icon is.
+    auto tray = std::make_unique<ui::TrayIcon>(executor, *coordinator, logger);
+    QObject::connect(tray.get(), &ui::TrayIcon::activated, panel.get(),
+                     [&panel](QRect iconGeometry, QPoint pointer) { panel->popUpAt(iconGeometry, pointer); });
+
     const int status = application.exec();
 
+    tray.reset();
     executor.unwatch(instance->fd());
     panel.reset();
     instance.reset();

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <string>
 
+#include "backend/BackendProtocol.h"
+
 namespace quillant::app {
 
 namespace {
@@ -39,6 +41,8 @@ bool isTrustedURL(std::string_view url) {
     std::string s = lower(url);
     std::string_view rest;
     bool https = false;
+    // A socket of our own; whether its folder is private is checked on connecting.
+    if (s.rfind("http+unix://", 0) == 0) return backend::parseLocalSocketURL(url).has_value();
     if (s.rfind("https://", 0) == 0) {
         https = true;
         rest = std::string_view(url).substr(8);

@@ -5,7 +5,8 @@
 namespace quillant::app {
 
 // Whether a URL may be trusted to reach the service or to fetch code from:
-// https anywhere, plain http only to a loopback host.
+// https anywhere, plain http only to a loopback host, or a local socket
+// ("http+unix://" and its percent-encoded absolute path).
 bool isTrustedURL(std::string_view url);
 
 }  // namespace quillant::app

@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
 
     cli::ProgramContext context;
     std::string error;
-    auto url = cli::resolveServiceURL(std::getenv("QUILLANT_SERVICE_URL"), error);
+    auto url = cli::resolveServiceURL(std::getenv("QUILLANT_SERVICE_URL"), std::getenv("XDG_RUNTIME_DIR"), error);
     if (!url) {
         std::fprintf(stderr, "quillant: %s\n", error.c_str());
         return cli::kExitUsage;

@@ -175,28 +175,41 @@ std::string joinURL(std::string_view baseURL, std::string_view path) {
     return url;
 }
 
-bool isAcceptableDownloadURL(std::string_view url) {
+namespace {
+
+struct Origin {
+    std::string scheme;  // lower case: "https", "http" or "http+unix"
+    std::string host;    // lower case; for "http+unix" the encoded socket path
+};
+
+// The scheme and host of an absolute URL we could fetch, or none.
+std::optional<Origin> originOf(std::string_view url) {
     // Printable ASCII only: no blanks, controls or raw non-ASCII bytes.
     for (unsigned char c : url)
         if (c <= 0x20 || c >= 0x7f || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' || c == '`' ||
             c == '{' || c == '|' || c == '}')
-            return false;
+            return std::nullopt;
     std::size_t schemeEnd = url.find("://");
-    if (schemeEnd == std::string_view::npos) return false;
+    if (schemeEnd == std::string_view::npos) return std::nullopt;
     std::string scheme = lowercase(url.substr(0, schemeEnd));
-    if (scheme != "https" && scheme != "http") return false;
+    if (scheme != "https" && scheme != "http" && scheme != "http+unix") return std::nullopt;
     std::string_view rest = url.substr(schemeEnd + 3);
     std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    if (scheme == "http+unix") {
+        auto target = parseLocalSocketURL(url);
+        if (!target) return std::nullopt;
+        return Origin{scheme, std::string(authority)};
+    }
     if (auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
     std::string_view host;
     std::string_view port;
     if (!authority.empty() && authority.front() == '[') {
         std::size_t close = authority.find(']');
-        if (close == std::string_view::npos) return false;
+        if (close == std::string_view::npos) return std::nullopt;
         host = authority.substr(0, close + 1);
         std::string_view after = authority.substr(close + 1);
         if (!after.empty()) {
-            if (after.front() != ':') return false;
+            if (after.front() != ':') return std::nullopt;
             port = after.substr(1);
         }
     } else {
@@ -204,10 +217,79 @@ bool isAcceptableDownloadURL(std::string_view url) {
         host = authority.substr(0, colon);
         if (colon != std::string_view::npos) port = authority.substr(colon + 1);
     }
-    if (host.empty() || host == "[]") return false;
-    if (!std::all_of(port.begin(), port.end(), ::isdigit) || port.size() > 5) return false;
+    if (host.empty() || host == "[]") return std::nullopt;
+    if (!std::all_of(port.begin(), port.end(), ::isdigit) || port.size() > 5) return std::nullopt;
+    return Origin{scheme, lowercase(host)};
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool isAcceptableDownloadURL(std::string_view url) {
+    auto origin = originOf(url);
+    if (!origin) return false;
     // A plain-http update would let anyone on the path swap the program.
-    return scheme == "https" || isLoopbackHost(host);
+    return origin->scheme != "http" || isLoopbackHost(origin->host);
+}
+
+bool isAllowedRedirect(std::string_view from, std::string_view to) {
+    auto a = originOf(from);
+    auto b = originOf(to);
+    if (!a || !b || !isAcceptableDownloadURL(from) || !isAcceptableDownloadURL(to)) return false;
+    if (a->scheme == "https") return b->scheme == "https";
+    // From a local origin: the same host or socket only (any port, either of http and https).
+    if (a->scheme == "http+unix") return b->scheme == "http+unix" && b->host == a->host;
+    return (b->scheme == "http" || b->scheme == "https") && b->host == a->host;
+}
+
+std::string localSocketURL(std::string_view socketPath) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string url = "http+unix://";
+    for (unsigned char c : socketPath) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            url += static_cast<char>(c);
+        } else {
+            url += '%';
+            url += hex[c >> 4];
+            url += hex[c & 15];
+        }
+    }
+    return url;
+}
+
+std::optional<LocalSocketTarget> parseLocalSocketURL(std::string_view url) {
+    constexpr std::string_view prefix = "http+unix://";
+    if (url.size() < prefix.size() || lowercase(url.substr(0, prefix.size())) != prefix) return std::nullopt;
+    std::string_view rest = url.substr(prefix.size());
+    std::size_t end = rest.find_first_of("/?#");
+    std::string_view authority = rest.substr(0, end);
+    LocalSocketTarget target;
+    for (std::size_t i = 0; i < authority.size(); ++i) {
+        char c = authority[i];
+        if (c == '%') {
+            if (i + 2 >= authority.size()) return std::nullopt;
+            int hi = hexValue(authority[i + 1]);
+            int lo = hexValue(authority[i + 2]);
+            if (hi < 0 || lo < 0) return std::nullopt;
+            char decoded = static_cast<char>(hi * 16 + lo);
+            if (decoded == '\0') return std::nullopt;
+            target.socketPath += decoded;
+            i += 2;
+        } else {
+            target.socketPath += c;
+        }
+    }
+    if (target.socketPath.empty() || target.socketPath.front() != '/') return std::nullopt;
+    std::string_view tail = end == std::string_view::npos ? std::string_view{} : rest.substr(end);
+    tail = tail.substr(0, tail.find('#'));
+    target.pathAndQuery = tail.empty() || tail.front() != '/' ? "/" + std::string(tail) : std::string(tail);
+    return target;
 }
 
 }  // namespace quillant::backend

@@ -54,7 +54,26 @@ bool isRetryable(const BackendError& error);
 // base stays in front, and a query or fragment stays behind.
 std::string joinURL(std::string_view baseURL, std::string_view path);
 
-// An absolute https URL with a host, or http to a loopback host.
+// An absolute https URL with a host, or http to a loopback host, or a path on
+// a local socket (see localSocketURL).
 bool isAcceptableDownloadURL(std::string_view url);
+
+// Whether a download at `from` may follow a redirect to `to` (absolute):
+// https only to https; http on a loopback host, or a local socket, only to the
+// same host or socket. API requests never follow redirects at all.
+bool isAllowedRedirect(std::string_view from, std::string_view to);
+inline constexpr int kMaxDownloadRedirects = 5;
+
+// Base URLs of a service behind a Unix domain socket: "http+unix://" and the
+// socket's path percent-encoded as the authority, so that paths append as
+// usual ("http+unix://%2Frun%2Fuser%2F1000%2Fquillant%2Fservice.sock/v1/fix").
+std::string localSocketURL(std::string_view socketPath);
+// The socket's path and the request's path (with query), or none when the
+// URL is not of that form.
+struct LocalSocketTarget {
+    std::string socketPath;
+    std::string pathAndQuery;
+};
+std::optional<LocalSocketTarget> parseLocalSocketURL(std::string_view url);
 
 }  // namespace quillant::backend

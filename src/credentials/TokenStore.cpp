@@ -46,9 +46,21 @@ std::optional<std::string> TokenStore::load() const {
     return key;
 }
 
-bool TokenStore::save(std::string_view token) const {
+std::optional<std::string> TokenStore::refusal(std::string_view token) {
     std::string key = text::trimmed(token);
-    if (key.empty()) return false;
+    if (key.empty()) return "it is blank";
+    // load() would refuse these, and the key would be gone after a restart.
+    if (key.size() > kMaxTokenFileBytes) return "it is longer than " + std::to_string(kMaxTokenFileBytes) + " bytes";
+    if (!text::isValidUTF8(key)) return "it is not valid UTF-8 text";
+    // No request could carry these in its Authorization field (a tab it can).
+    for (unsigned char c : key)
+        if ((c < 0x20 && c != '\t') || c == 0x7f) return "it contains control characters";
+    return std::nullopt;
+}
+
+bool TokenStore::save(std::string_view token) const {
+    if (refusal(token)) return false;
+    std::string key = text::trimmed(token);
 
     std::filesystem::path file = path();
     std::filesystem::path dir = file.parent_path();

@@ -21,7 +21,12 @@ public:
     // UTF-8, blank, or implausibly large for a key.
     std::optional<std::string> load() const;
 
-    // Stores the trimmed key. A blank key is refused before the disk is
+    // Why a key cannot be stored so that load() gives it back and it can go
+    // out as a bearer token: none when it can. Looks at the trimmed key.
+    static std::optional<std::string> refusal(std::string_view token);
+
+    // Stores the trimmed key. A key refused by refusal() (blank, not UTF-8,
+    // control characters, too large) is refused before the disk is
     // touched. The file is replaced atomically and is never readable by
     // anyone but the owner, not even for a moment.
     bool save(std::string_view token) const;

@@ -1,5 +1,7 @@
 #include "service/Config.h"
 
+#include "platform/linux/PrivateRuntimeDir.h"
+
 #include <arpa/inet.h>
 
 #include <charconv>
@@ -27,6 +29,7 @@ struct OptionSpec {
 constexpr OptionSpec kOptions[] = {
     {"config", true, true},           {"help", false, true},
     {"version", false, true},         {"add-key", false, true},
+    {"socket", true, false},
     {"host", true, false},            {"port", true, false},
     {"tls-cert", true, false},        {"tls-key", true, false},
     {"keys-file", true, false},       {"max-chars", true, false},
@@ -80,12 +83,10 @@ bool parseBool(const Setting& s) {
     throw ConfigError(s.origin + ": expected true or false, got \"" + s.value + "\"");
 }
 
-std::string readSecretFile(const Setting& s) {
-    std::ifstream in(s.value, std::ios::binary);
-    if (!in) throw ConfigError(s.origin + ": cannot read " + s.value);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    std::string secret = trim(buffer.str());
+std::string readSecretFile(const Setting& s, const FileReader& read) {
+    auto contents = read(s.value);
+    if (!contents) throw ConfigError(s.origin + ": cannot read " + s.value);
+    std::string secret = trim(*contents);
     if (secret.empty()) throw ConfigError(s.origin + ": " + s.value + " is empty");
     return secret;
 }
@@ -116,9 +117,10 @@ std::optional<std::string> httpHost(std::string_view url, bool& secure) {
     return std::string(host);
 }
 
-std::vector<Setting> readConfigFile(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw ConfigError("cannot read the config file " + path);
+std::vector<Setting> readConfigFile(const std::string& path, const FileReader& read) {
+    auto contents = read(path);
+    if (!contents) throw ConfigError("cannot read the config file " + path);
+    std::istringstream in(*contents);
     std::vector<Setting> settings;
     std::string line;
     int number = 0;
@@ -143,9 +145,13 @@ T& orEmplace(std::optional<T>& value) {
     return value ? *value : value.emplace();
 }
 
-void apply(ServiceConfig& config, const Setting& s) {
+void apply(ServiceConfig& config, const Setting& s, const FileReader& read) {
     const std::string& n = s.name;
-    if (n == "host") config.host = s.value;
+    if (n == "socket") {
+        if (s.value.empty()) throw ConfigError(s.origin + ": the socket needs a path");
+        config.socketPath = std::filesystem::absolute(s.value);
+    }
+    else if (n == "host") config.host = s.value;
     else if (n == "port") config.port = int(parseCount(s, 0, 65535));
     else if (n == "tls-cert") orEmplace(config.tls).certificate = s.value;
     else if (n == "tls-key") orEmplace(config.tls).privateKey = s.value;
@@ -166,7 +172,7 @@ void apply(ServiceConfig& config, const Setting& s) {
     }
     else if (n == "upstream-url") config.upstream.baseURL = s.value;
     else if (n == "upstream-model") config.upstream.model = s.value;
-    else if (n == "upstream-key-file") config.upstream.apiKey = readSecretFile(s);
+    else if (n == "upstream-key-file") config.upstream.apiKey = readSecretFile(s, read);
     else if (n == "upstream-timeout") config.upstream.timeout = parseSeconds(s);
     else if (n == "release-version") orEmplace(config.release).version = s.value;
     else if (n == "release-url") orEmplace(config.release).downloadURL = s.value;
@@ -222,7 +228,16 @@ bool isLoopbackHost(std::string_view host) {
     return false;
 }
 
-Invocation parseCommandLine(const std::vector<std::string>& args, const EnvironmentLookup& env) {
+std::optional<std::string> readWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) return std::nullopt;
+    return buffer.str();
+}
+
+Invocation parseCommandLine(const std::vector<std::string>& args, const EnvironmentLookup& env, const FileReader& read) {
     Invocation invocation;
     std::vector<Setting> flags;
     std::string configFile;
@@ -251,15 +266,23 @@ Invocation parseCommandLine(const std::vector<std::string>& args, const Environm
     }
 
     std::vector<Setting> settings;
-    if (!configFile.empty()) settings = readConfigFile(configFile);
+    if (!configFile.empty()) settings = readConfigFile(configFile, read);
     settings.insert(settings.end(), flags.begin(), flags.end());
 
     ServiceConfig& config = invocation.config;
     config.keysFile = defaultKeysFile(env);
     if (auto key = env("QUILLANT_UPSTREAM_KEY")) config.upstream.apiKey = trim(*key);
+    bool tcp = false;
     for (const auto& s : settings) {
         if (s.name == "allow-insecure-upstream") allowInsecureUpstream = parseBool(s);
-        else apply(config, s);
+        else apply(config, s, read);
+        if (s.name == "host" || s.name == "port" || s.name == "tls-cert" || s.name == "tls-key") tcp = true;
+    }
+    if (tcp && config.socketPath) throw ConfigError("--socket cannot be combined with --host, --port or TLS");
+    // Unless a TCP address is asked for, the service is its user's alone.
+    if (!tcp && !config.socketPath) {
+        auto runtime = env("XDG_RUNTIME_DIR");
+        config.socketPath = linux_platform::localServiceSocket(runtime ? runtime->c_str() : nullptr);
     }
     if (invocation.action == Action::version) return invocation;
     if (invocation.action == Action::addKey) {
@@ -276,9 +299,12 @@ A text-fixing service for quillant: POST /v1/fix, GET /v1/validate, GET /v1/vers
 
   --config FILE            read settings from FILE: "name = value" lines with the
                            option names below; command-line options win
-  --host ADDRESS           address to listen on (default 127.0.0.1); plain HTTP
-                           is served on loopback addresses only
-  --port N                 port (default 8787; 0 picks a free one)
+  --socket PATH            listen on this Unix socket; its folder must be yours
+                           alone (default: $XDG_RUNTIME_DIR/quillant/service.sock,
+                           unless --host, --port or TLS ask for TCP)
+  --host ADDRESS           listen on TCP at this address (127.0.0.1 when only
+                           --port is given); plain HTTP on loopback addresses only
+  --port N                 TCP port (8787 when only --host is given; 0 picks a free one)
   --tls-cert FILE          serve HTTPS with this PEM certificate (chain)
   --tls-key FILE           ... and this PEM private key
   --keys-file FILE         accepted API keys, one per line, "#" comments

@@ -36,6 +36,9 @@ struct Release {
 enum class CorrectorKind { rules, upstream };
 
 struct ServiceConfig {
+    // Set: serve on this Unix socket only (host, port and TLS unused). The
+    // command line's default, in the user's private runtime folder.
+    std::optional<std::filesystem::path> socketPath;
     std::string host = "127.0.0.1";
     int port = 8787;  // 0: any free port
     std::optional<TlsFiles> tls;
@@ -68,11 +71,16 @@ public:
 };
 
 using EnvironmentLookup = std::function<std::optional<std::string>(const std::string& name)>;
+// A whole file's bytes, or none when it cannot be read.
+using FileReader = std::function<std::optional<std::string>(const std::string& path)>;
+std::optional<std::string> readWholeFile(const std::string& path);
 
 // Reads the flags (without the program name), and the config file that
-// --config names; flags given on the command line win over the file.
+// --config names; flags given on the command line win over the file. Files
+// (the config file, the upstream key file) are read through `read`.
 // Throws ConfigError with a message meant for the user.
-Invocation parseCommandLine(const std::vector<std::string>& args, const EnvironmentLookup& env);
+Invocation parseCommandLine(const std::vector<std::string>& args, const EnvironmentLookup& env,
+                            const FileReader& read = readWholeFile);
 
 std::string usageText();
 

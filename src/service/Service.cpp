@@ -1,5 +1,7 @@
 #include "service/Service.h"
 
+#include "platform/linux/PrivateRuntimeDir.h"
+#include "service/SocketFront.h"
 #include "text/Text.h"
 
 #include <httplib.h>
@@ -109,7 +111,9 @@ Service::Service(const ServiceConfig& config, KeyStore& keys, QuotaTracker& quot
         SSL_CTX_set_min_proto_version(server->ssl_context(), TLS1_2_VERSION);
         server_ = std::move(server);
     } else {
-        server_ = std::make_unique<httplib::Server>();
+        auto front = std::make_unique<SocketFront>();
+        front_ = front.get();
+        server_ = std::move(front);
     }
     installRoutes();
 }
@@ -117,6 +121,7 @@ Service::Service(const ServiceConfig& config, KeyStore& keys, QuotaTracker& quot
 Service::~Service() {
     stopping_ = true;
     server_->stop();
+    if (front_) front_->stopUnix();
 }
 
 void Service::installRoutes() {
@@ -296,6 +301,13 @@ void Service::version(const httplib::Request&, httplib::Response& res) {
 }
 
 int Service::bind() {
+    if (config_.socketPath) {
+        if (!front_) throw std::runtime_error("TLS is served on TCP only");
+        linux_platform::ensurePrivateFolder(config_.socketPath->parent_path());
+        front_->bindUnix(*config_.socketPath);
+        port_ = 0;
+        return port_;
+    }
     errno = 0;
     if (config_.port == 0) {
         port_ = server_->bind_to_any_port(config_.host);
@@ -310,6 +322,7 @@ int Service::bind() {
 
 bool Service::run() {
     if (port_ < 0) throw std::logic_error("Service::run() before bind()");
+    if (config_.socketPath) return stopping_ || front_->runUnix();
     return stopping_ || server_->listen_after_bind();
 }
 
@@ -317,9 +330,16 @@ void Service::stop() {
     stopping_ = true;
     corrector_.shutdown();
     server_->stop();
+    if (front_) front_->stopUnix();
+}
+
+std::string Service::handleRaw(std::string_view request) {
+    if (!front_) throw std::logic_error("Service::handleRaw() with TLS");
+    return front_->handleRaw(request);
 }
 
 std::string Service::baseURL() const {
+    if (config_.socketPath) return config_.socketPath->string();
     std::string host = config_.host.find(':') != std::string::npos ? "[" + config_.host + "]" : config_.host;
     return std::string(config_.tls ? "https" : "http") + "://" + host + ":" + std::to_string(port_);
 }

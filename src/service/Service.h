@@ -11,6 +11,7 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <string_view>
 
 namespace httplib {
 class Server;
@@ -19,6 +20,8 @@ struct Response;
 }  // namespace httplib
 
 namespace quillant::service {
+
+class SocketFront;
 
 // The HTTP(S) front: /v1/fix, /v1/validate and /v1/version with the error
 // envelope {"error", "message", "request_id", "reset_at"}. Every answer
@@ -31,15 +34,21 @@ public:
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
 
-    // Opens the listening socket and returns its port. Throws std::runtime_error.
+    // Opens the listening socket and returns its port (0 on a Unix socket,
+    // whose private folder is made or checked first). Throws std::runtime_error.
     int bind();
     // Serves until stop(); needs bind() first. False when accepting failed.
     bool run();
     // From any thread, also before run() has started.
     void stop();
 
-    // "http://127.0.0.1:8787" or "https://…", with the bound port.
+    // "http://127.0.0.1:8787" or "https://…", with the bound port; the
+    // socket's path when serving on a Unix socket.
     std::string baseURL() const;
+
+    // The answer to raw request bytes, as it would go out on a connection
+    // (not with TLS). For tests and fuzzing.
+    std::string handleRaw(std::string_view request);
 
 private:
     void installRoutes();
@@ -57,6 +66,7 @@ private:
     Corrector& corrector_;
     CategoryLogger log_;
     std::unique_ptr<httplib::Server> server_;
+    SocketFront* front_ = nullptr;  // server_ when it is not a TLS server
     std::atomic<bool> stopping_{false};
     int port_ = -1;
     std::mutex randomMutex_;

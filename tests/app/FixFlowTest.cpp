@@ -442,3 +442,37 @@ TEST(FixFlow, OnX11TheClipboardIsRestoredOnlyOnceTheApplicationReadTheCorrection
     EXPECT_EQ(glyph.changes, (std::vector<Glyph>{{S::loading, t0},
                                                  {S::idle, t0 + 20ms + 600ms + clipboard::PasteboardBroker::kPasteQuiet}}));
 }
+
+// The service refuses the run's key only after the user acted on the key.
+struct StaleVerdictRow {
+    const char* name;
+    std::function<void(AppCoordinator&)> meanwhile;
+    BackendStatus expected;
+};
+
+class FixFlowStaleVerdict : public ::testing::TestWithParam<StaleVerdictRow> {};
+
+TEST_P(FixFlowStaleVerdict, ARefusedKeyIsMarkedInvalidOnlyWhileItIsStillTheKey) {
+    CoordinatorHarness h;
+    h.start("ql_a");
+    h.ex.advance(0ms);
+    h.appCopies("teh");
+    h.fixReplies.push_back(FakeHttpSession::answer(401, "", 2s));
+    h.press();
+    h.ex.advance(500ms);
+    GetParam().meanwhile(h.c());
+    h.ex.advance(5s);
+    EXPECT_EQ(h.c().lastStatus.get(), "API key invalid — re-enter token");
+    EXPECT_EQ(h.c().backendStatus.get(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AppCoordinator, FixFlowStaleVerdict,
+    ::testing::Values(StaleVerdictRow{"KeyUnchanged", [](AppCoordinator&) {}, BackendStatus::invalid},
+                      StaleVerdictRow{"OtherKeySaved", [](AppCoordinator& c) { c.saveBackendToken("ql_b"); },
+                                      BackendStatus::connected},
+                      StaleVerdictRow{"KeyCleared", [](AppCoordinator& c) { c.clearBackendToken(); },
+                                      BackendStatus::absent},
+                      StaleVerdictRow{"SameKeySavedAgain", [](AppCoordinator& c) { c.saveBackendToken(" ql_a\n"); },
+                                      BackendStatus::invalid}),
+    [](const auto& info) { return std::string(info.param.name); });

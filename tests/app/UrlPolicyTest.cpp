@@ -21,4 +21,6 @@ INSTANTIATE_TEST_SUITE_P(
                       UrlCase{"http://dl.example/q.zip", false}, UrlCase{"http://127.0.0.1.evil.example/x", false},
                       UrlCase{"http://127.0.0.256/x", false}, UrlCase{"http://user@127.0.0.1/x", false},
                       UrlCase{"file:///etc/passwd", false}, UrlCase{"ftp://dl.example/q.zip", false},
-                      UrlCase{"https://", false}, UrlCase{"", false}, UrlCase{"https://a b/x", false}));
+                      UrlCase{"https://", false}, UrlCase{"", false}, UrlCase{"https://a b/x", false},
+                      UrlCase{"http+unix://%2Frun%2Fuser%2F1000%2Fquillant%2Fservice.sock/q.zip", true},
+                      UrlCase{"http+unix://relative.sock/q.zip", false}, UrlCase{"http+unix://", false}));

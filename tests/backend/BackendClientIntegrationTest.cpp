@@ -123,6 +123,16 @@ INSTANTIATE_TEST_SUITE_P(
         StatusRow{"quota", {json(429, R"({"error":"q","message":"m","reset_at":"tomorrow"})")}, {},
                   "Quota reached, resets tomorrow", 1},
         StatusRow{"unavailable_not_retried", {json(503, "")}, {}, "Backend error 503: HTTP 503", 1},
+        // A redirect is the answer: the target's "correction" is never pasted.
+        StatusRow{"redirect_302_not_followed",
+                  {ScriptedReply{302, {{"Location", "/v1/other"}, {"Content-Type", "application/json"}},
+                                 R"({"error":"moved","message":"Moved","request_id":"r-9"})", Action::respond},
+                   json(200, R"({"corrected":"from elsewhere"})")},
+                  {}, "Backend error 302: Moved", 1},
+        StatusRow{"redirect_307_without_body",
+                  {ScriptedReply{307, {{"Location", "/v1/other"}}, "", Action::respond},
+                   json(200, R"({"corrected":"from elsewhere"})")},
+                  {}, "Backend error 307: HTTP 307", 1},
         StatusRow{"html_502_then_ok",
                   {ScriptedReply{502, {{"Content-Type", "text/html"}}, "<html>bad gateway</html>", Action::respond},
                    json(200, R"({"corrected":"fixed"})")},
@@ -175,6 +185,21 @@ TEST_F(ClientAgainstServer, ValidationOverTheWire) {
     EXPECT_EQ(got[0].header("Authorization"), "Bearer sk-test-42");
     EXPECT_EQ(got[0].indexOf("Content-Type"), -1);
     EXPECT_TRUE(got[0].body.empty());
+}
+
+TEST_F(ClientAgainstServer, RedirectedFixCarriesTheEnvelopeAndValidationIsNotFollowed) {
+    server.enqueue(ScriptedReply{307, {{"Location", "/v1/fix2"}, {"Content-Type", "application/json"}},
+                                 R"({"error":"moved","message":"Moved","request_id":"r-9"})", Action::respond});
+    auto out = transform();
+    ASSERT_TRUE(out.error);
+    EXPECT_EQ(out.error->kind(), BackendError::Kind::serverError);
+    EXPECT_EQ(out.error->status(), 307);
+    EXPECT_EQ(out.error->code(), "moved");
+    EXPECT_EQ(out.error->requestId(), "r-9");
+    server.enqueue(ScriptedReply{302, {{"Location", "/v1/validate2"}}, "", Action::respond});
+    server.enqueue(json(200, R"({"valid":true})"));
+    EXPECT_EQ(validate(), ValidationOutcome::unreachable);
+    EXPECT_EQ(server.requestCount(), 2u);
 }
 
 TEST_F(ClientAgainstServer, VersionCheckIgnoresStatusAndSendsNoCredentials) {

@@ -199,4 +199,56 @@ TEST(JoinURL, AppendsOnePathComponent) {
     for (const auto& row : rows) EXPECT_EQ(joinURL(row.base, "/v1/fix"), row.expected) << row.base;
 }
 
+TEST(DownloadRedirect, Policy) {
+    struct Row {
+        std::string from;
+        std::string to;
+        bool allowed;
+    };
+    const std::string sock = localSocketURL("/run/user/1000/quillant/service.sock");
+    const std::string otherSock = localSocketURL("/run/user/1001/quillant/service.sock");
+    const Row rows[] = {
+        {"https://dl.example.com/q.zip", "https://cdn.example.net/q.zip", true},
+        {"https://dl.example.com/q.zip", "HTTPS://cdn.example.net:8443/q.zip?sig=1", true},
+        {"https://dl.example.com/q.zip", "http://cdn.example.net/q.zip", false},
+        {"https://dl.example.com/q.zip", "http://127.0.0.1/q.zip", false},
+        {"https://dl.example.com/q.zip", "file:///tmp/q.zip", false},
+        {"https://dl.example.com/q.zip", "ftp://dl.example.com/q.zip", false},
+        {"https://dl.example.com/q.zip", "https://", false},
+        {"http://127.0.0.1:8787/q.zip", "http://127.0.0.1:8787/files/q.zip", true},
+        {"http://127.0.0.1:8787/q.zip", "http://127.0.0.1:9000/q.zip", true},
+        {"http://127.0.0.1:8787/q.zip", "https://127.0.0.1:8443/q.zip", true},
+        {"http://127.0.0.1:8787/q.zip", "http://127.0.0.2:8787/q.zip", false},
+        {"http://127.0.0.1:8787/q.zip", "http://localhost:8787/q.zip", false},
+        {"http://127.0.0.1:8787/q.zip", "https://dl.example.com/q.zip", false},
+        {"http://127.0.0.1:8787/q.zip", "http://example.com/q.zip", false},
+        {"http://localhost/q.zip", "http://LOCALHOST/other.zip", true},
+        {"http://[::1]:9/q.zip", "http://[::1]:10/q.zip", true},
+        {"http://example.com/q.zip", "http://example.com/q2.zip", false},  // never a plain-http origin
+        {sock + "/q.zip", sock + "/files/q.zip", true},
+        {sock + "/q.zip", otherSock + "/q.zip", false},
+        {sock + "/q.zip", "http://127.0.0.1:8787/q.zip", false},
+        {sock + "/q.zip", "https://dl.example.com/q.zip", false},
+        {"https://dl.example.com/q.zip", sock + "/q.zip", false},
+    };
+    for (const auto& row : rows) EXPECT_EQ(isAllowedRedirect(row.from, row.to), row.allowed) << row.from << " -> " << row.to;
+}
+
+TEST(LocalSocketURL, RoundTripsAndJoins) {
+    const std::string path = "/run/user/1000/quillant dir/service.sock";
+    const std::string base = localSocketURL(path);
+    EXPECT_EQ(base, "http+unix://%2Frun%2Fuser%2F1000%2Fquillant%20dir%2Fservice.sock");
+    auto target = parseLocalSocketURL(joinURL(base, "/v1/fix"));
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->socketPath, path);
+    EXPECT_EQ(target->pathAndQuery, "/v1/fix");
+    auto bare = parseLocalSocketURL(base + "?a=b#frag");
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->pathAndQuery, "/?a=b");
+    EXPECT_TRUE(isAcceptableDownloadURL(joinURL(base, "/q.zip")));
+    for (const char* bad : {"http+unix://", "http+unix://relative.sock/v1", "http+unix://%2Fa%2", "http+unix://%2Fa%zz",
+                            "http+unix://%2Fa%00b/v1", "https://example.com"})
+        EXPECT_FALSE(parseLocalSocketURL(bad)) << bad;
+}
+
 }  // namespace

@@ -75,6 +75,7 @@ TEST_F(TokenStoreTest, SaveStoresTheTrimmedKeyPrivately) {
         {"\t key with inner space \r\n", "key with inner space"},
         {"\u00a0sk-nbsp\u2003", "sk-nbsp"},  // Unicode blanks count too
         {"\u043a\u043b\u044e\u0447", "\u043a\u043b\u044e\u0447"},
+        {"sk-a\tb", "sk-a\tb"},  // a tab inside can go out in a header field
     };
     for (const auto& row : rows) {
         ASSERT_TRUE(store().save(row.given));
@@ -100,6 +101,34 @@ TEST_F(TokenStoreTest, BlankKeyIsRefusedAndTheOldFileKept) {
     }
     EXPECT_FALSE(TokenStore(home / "elsewhere").save(" "));
     EXPECT_FALSE(fs::exists(home / "elsewhere"));  // the disk is not touched at all
+}
+
+TEST_F(TokenStoreTest, KeysThatCouldNotBeReadBackOrSentAreRefusedBeforeTheDisk) {
+    writeFile(tokenPath(), "old-key");
+    ::chmod(tokenPath().c_str(), 0600);
+    const std::string unsavable[] = {
+        "sk-\xff\xfe",            // not UTF-8 at all
+        "sk-\x80" "abc",           // a stray continuation byte
+        "sk-\xc0\xaf",            // an overlong encoding of '/'
+        "sk-\xed\xa0\x80",       // a UTF-16 surrogate
+        "sk-\xe2\x82",            // cut off in the middle of a character
+        "sk-a\nb",                 // a line break inside
+        std::string("sk-a\0b", 6), // a NUL inside
+        "sk-\x7f",
+        std::string(64 * 1024 + 1, 'k'),
+    };
+    for (const auto& key : unsavable) {
+        SCOPED_TRACE(key.substr(0, 16));
+        EXPECT_TRUE(TokenStore::refusal(key));
+        EXPECT_FALSE(store().save(key));
+        EXPECT_EQ(readFile(tokenPath()), "old-key");
+    }
+    EXPECT_EQ(filesInConfigDir(), std::vector<fs::path>{tokenPath()});
+    // The largest key that fits is stored and read back.
+    const std::string largest(64 * 1024, 'k');
+    EXPECT_FALSE(TokenStore::refusal(largest));
+    ASSERT_TRUE(store().save(largest));
+    EXPECT_EQ(store().load(), largest);
 }
 
 TEST_F(TokenStoreTest, ReplacingALooserFileLeavesItPrivate) {

@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <map>
 
 using namespace quillant::service;
@@ -35,8 +37,8 @@ protected:
     std::map<std::string, std::string> env{{"HOME", "/home/ann"}};
 };
 
-TEST_F(ConfigTest, DefaultsServeRulesOnLoopback8787) {
-    auto inv = parse({});
+TEST_F(ConfigTest, DefaultsServeRulesOnLoopback8787WhenTcpIsChosen) {
+    auto inv = parse({"--host", "127.0.0.1"});
     EXPECT_EQ(inv.action, Action::serve);
     EXPECT_EQ(inv.config.host, "127.0.0.1");
     EXPECT_EQ(inv.config.port, 8787);
@@ -48,6 +50,33 @@ TEST_F(ConfigTest, DefaultsServeRulesOnLoopback8787) {
     EXPECT_EQ(inv.config.quota.window, std::chrono::hours(24));
     EXPECT_FALSE(inv.config.release);
     EXPECT_FALSE(inv.config.logText);
+}
+
+TEST_F(ConfigTest, ThePrivateSocketUnlessTcpIsAskedFor) {
+    struct Row {
+        std::vector<std::string> args;
+        std::optional<std::string> runtimeDir;
+        std::optional<std::string> socket;  // none: TCP
+    };
+    const std::string uidFolder = "/run/user/" + std::to_string(::geteuid()) + "/quillant/service.sock";
+    const Row rows[] = {
+        {{}, "/run/user/1000", "/run/user/1000/quillant/service.sock"},
+        {{}, std::nullopt, uidFolder},
+        {{}, "relative/dir", uidFolder},  // only an absolute runtime directory counts
+        {{"--socket", "/srv/q/s.sock"}, "/run/user/1000", "/srv/q/s.sock"},
+        {{"--port", "0"}, "/run/user/1000", std::nullopt},
+        {{"--host", "127.0.0.2"}, "/run/user/1000", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        env.erase("XDG_RUNTIME_DIR");
+        if (row.runtimeDir) env["XDG_RUNTIME_DIR"] = *row.runtimeDir;
+        auto config = parse(row.args).config;
+        EXPECT_EQ(config.socketPath ? std::optional<std::string>(config.socketPath->string()) : std::nullopt, row.socket)
+            << (row.args.empty() ? "(no args)" : row.args[0]);
+    }
+    writeFile(dir / "s.conf", "socket = /srv/q/s.sock\nport = 9000\n");
+    EXPECT_THAT(errorOf({"--config", (dir / "s.conf").string()}), HasSubstr("--socket cannot be combined"));
+    EXPECT_THAT(errorOf({"--socket", ""}), HasSubstr("needs a path"));
 }
 
 TEST_F(ConfigTest, LanguageNamesADictionary) {

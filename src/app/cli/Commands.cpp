@@ -11,6 +11,7 @@
 #include "backend/BackendClient.h"
 #include "credentials/TokenStore.h"
 #include "platform/linux/CurlHttpSession.h"
+#include "platform/linux/PrivateRuntimeDir.h"
 #include "platform/linux/InstanceChannel.h"
 #include "platform/linux/RunLoop.h"
 #include "text/Text.h"
@@ -127,16 +128,21 @@ const char* usageText() {
            "\n"
            "files: the API key is kept in ~/.config/quillant/token (mode 0600), the hotkey in\n"
            "$XDG_CONFIG_HOME/quillant/settings.json. While quillant runs, key set and key clear go\n"
-           "through it (its socket is in $XDG_RUNTIME_DIR/quillant/).\n";
+           "through it (its socket is in $XDG_RUNTIME_DIR/quillant/).\n"
+           "\n"
+           "service: your own quillant-service on its private socket\n"
+           "$XDG_RUNTIME_DIR/quillant/service.sock, unless QUILLANT_SERVICE_URL names another\n"
+           "(https, or http on this computer).\n";
 }
 
-std::optional<std::string> resolveServiceURL(const char* overrideValue, std::string& error) {
-    if (!overrideValue || !*overrideValue) return std::string(build::kServiceURL);
-    if (!isTrustedURL(overrideValue)) {
-        error = std::string("QUILLANT_SERVICE_URL must be an https URL (or http to this computer): ") + overrideValue;
+std::optional<std::string> resolveServiceURL(const char* overrideValue, const char* xdgRuntimeDir, std::string& error) {
+    const std::string chosen = overrideValue && *overrideValue ? overrideValue : build::kServiceURL;
+    if (chosen == "local") return backend::localSocketURL(linux_platform::localServiceSocket(xdgRuntimeDir).string());
+    if (!isTrustedURL(chosen)) {
+        error = "QUILLANT_SERVICE_URL must be \"local\", an https URL (or http to this computer): " + chosen;
         return std::nullopt;
     }
-    return std::string(overrideValue);
+    return chosen;
 }
 
 std::optional<std::string> readAll(std::FILE* in, std::size_t limit) {
@@ -161,6 +167,10 @@ int keySet(ProgramContext& c) {
     const std::string key = text::trimmed(*input);
     if (key.empty()) {
         say(c.err, "quillant: no API key given (pipe it in: quillant key set < file)");
+        return kExitFailure;
+    }
+    if (auto why = credentials::TokenStore::refusal(key)) {
+        say(c.err, "quillant: the API key can't be saved: " + *why);
         return kExitFailure;
     }
     if (auto status = throughRunningAgent(c, "key-set", key, "API key handed to the running quillant, which saved it"))

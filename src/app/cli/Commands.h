@@ -26,9 +26,10 @@ struct ProgramContext {
 
 const char* usageText();
 
-// The service's base URL: the built-in one, or QUILLANT_SERVICE_URL (for a
-// local service on another port) when it is a URL we may trust. Nothing on error.
-std::optional<std::string> resolveServiceURL(const char* overrideValue, std::string& error);
+// The service's base URL: the built-in one, or QUILLANT_SERVICE_URL when it
+// is a URL we may trust. "local" is the user's own service on its socket in
+// the private runtime folder (from `xdgRuntimeDir`). Nothing on error.
+std::optional<std::string> resolveServiceURL(const char* overrideValue, const char* xdgRuntimeDir, std::string& error);
 
 int keySet(ProgramContext& context);
 int keyClear(ProgramContext& context);

@@ -1,13 +1,17 @@
 #include "platform/linux/CurlHttpSession.h"
 
+#include "platform/linux/PrivateRuntimeDir.h"
+
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -50,6 +54,9 @@ struct Transfer {
     std::uint64_t written = 0;
     int writeErrno = 0;
     char errorBuffer[CURL_ERROR_SIZE] = {};
+    std::string url;         // where the current hop goes (curl's spelling)
+    std::string socketPath;  // a local service's socket, or empty
+    int redirects = 0;       // hops followed so far (downloads only)
 
     ~Transfer() {
         if (easy) curl_easy_cleanup(easy);
@@ -180,6 +187,7 @@ struct CurlHttpSession::Core {
     const Options options;
 
     std::mutex mutex;  // guards the four fields below
+    std::condition_variable changed;  // the worker waits on it while no transfer runs
     std::deque<std::shared_ptr<Transfer>> incoming;
     std::vector<std::uint64_t> cancelRequests;
     bool closed = false;
@@ -189,8 +197,10 @@ struct CurlHttpSession::Core {
     std::map<std::uint64_t, std::shared_ptr<Transfer>> active;  // worker only
     std::atomic<std::uint64_t> nextId{1};
 
+    // Called with the mutex held.
     void wake() {
         if (multi) curl_multi_wakeup(multi);
+        changed.notify_one();
     }
 
     void deliver(std::shared_ptr<Transfer> t, HttpResult result) {
@@ -218,19 +228,27 @@ struct CurlHttpSession::Core {
             if (!isSafeField(field))
                 return fail(std::move(t), {Kind::invalidRequest, "Invalid header field " + field.first});
 
+        t->url = r.url;
+        if (auto local = backend::parseLocalSocketURL(r.url)) {
+            // A socket is only as private as its folder: nobody else may have been able to listen there.
+            if (auto why = whyNotPrivate(std::filesystem::path(local->socketPath).parent_path()))
+                return fail(std::move(t), {Kind::cannotConnect, "Refusing the service at " + local->socketPath + ": " + *why});
+            t->socketPath = local->socketPath;
+            t->url = "http://localhost" + local->pathAndQuery;
+        }
+
         t->easy = curl_easy_init();
         if (!t->easy) return fail(std::move(t), {Kind::other, "Could not start a transfer"});
         CURL* e = t->easy;
-        bool https = r.url.size() >= 8 && equalsIgnoringCase(std::string_view(r.url).substr(0, 8), "https://");
 
         curl_easy_setopt(e, CURLOPT_PRIVATE, t.get());
         curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t->errorBuffer);
-        curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
+        curl_easy_setopt(e, CURLOPT_URL, t->url.c_str());
+        if (!t->socketPath.empty()) curl_easy_setopt(e, CURLOPT_UNIX_SOCKET_PATH, t->socketPath.c_str());
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-        // Never follow a redirect from https down to plain http.
-        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https");
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
+        // Redirects are never followed by curl: an API answer of 3xx is the
+        // answer, and downloads follow them here, hop by hop, under our policy.
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(e, CURLOPT_SHARE, share);
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -311,6 +329,10 @@ struct CurlHttpSession::Core {
         long status = 0;
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
 
+        if (t->destination && code == CURLE_OK && !t->bodyOverflow && !t->writeErrno && !t->headerOverflow &&
+            (status == 301 || status == 302 || status == 303 || status == 307 || status == 308))
+            return redirect(std::move(t));
+
         if (t->destination) {
             if (t->bodyOverflow || code == CURLE_FILESIZE_EXCEEDED)
                 return fail(std::move(t), {Kind::tooLarge, "Download exceeds " + std::to_string(t->maxDownload) + " bytes"});
@@ -325,6 +347,9 @@ struct CurlHttpSession::Core {
         if (t->headerOverflow) return fail(std::move(t), {Kind::other, "Response headers too large"});
         if (code != CURLE_OK) {
             std::string text = t->errorBuffer[0] ? t->errorBuffer : curl_easy_strerror(code);
+            // curl would speak of "localhost port 80": name the socket instead.
+            if (!t->socketPath.empty() && code == CURLE_COULDNT_CONNECT)
+                text = "Could not reach the local service at " + t->socketPath + " (is quillant-service running?)";
             return fail(std::move(t), {kindOf(code), std::move(text)});
         }
         if (status <= 0) return fail(std::move(t), {Kind::other, "No HTTP response"});
@@ -343,13 +368,56 @@ struct CurlHttpSession::Core {
         deliver(std::move(t), std::move(response));
     }
 
+    // One more hop of a download, if the policy allows it; else the download fails.
+    void redirect(std::shared_ptr<Transfer> t) {
+        char* location = nullptr;
+        curl_easy_getinfo(t->easy, CURLINFO_REDIRECT_URL, &location);
+        if (!location) return fail(std::move(t), {Kind::other, "Redirect without a usable Location"});
+        // Policy speaks our URLs; curl's "http://localhost/…" stands for the socket.
+        std::string from = t->request.url;
+        std::string to = location;
+        if (!t->socketPath.empty() && to.starts_with("http://localhost/"))
+            to = backend::localSocketURL(t->socketPath) + to.substr(std::string_view("http://localhost").size());
+        if (t->redirects >= backend::kMaxDownloadRedirects)
+            return fail(std::move(t), {Kind::other, "Too many redirects (more than " +
+                                                        std::to_string(backend::kMaxDownloadRedirects) + ")"});
+        if (!backend::isAllowedRedirect(from, to))
+            return fail(std::move(t), {Kind::other, "Refused a redirect from " + from + " to " + to});
+        ++t->redirects;
+        // The redirect's own body is not the download.
+        if (::ftruncate(t->fd, 0) != 0 || ::lseek(t->fd, 0, SEEK_SET) != 0)
+            return fail(std::move(t), {Kind::other, "Cannot write " + t->destination->string()});
+        t->written = 0;
+        t->headers.clear();
+        t->headerBytes = 0;
+        t->errorBuffer[0] = '\0';
+        t->request.url = to;
+        t->url = to;
+        t->socketPath.clear();
+        if (auto local = backend::parseLocalSocketURL(to)) {
+            t->socketPath = local->socketPath;
+            t->url = "http://localhost" + local->pathAndQuery;
+        }
+        curl_easy_setopt(t->easy, CURLOPT_URL, t->url.c_str());
+        curl_easy_setopt(t->easy, CURLOPT_UNIX_SOCKET_PATH, t->socketPath.empty() ? nullptr : t->socketPath.c_str());
+        curl_easy_setopt(t->easy, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(t->easy, CURLOPT_POSTFIELDS, nullptr);
+        if (curl_multi_add_handle(multi, t->easy) != CURLM_OK)
+            return fail(std::move(t), {Kind::other, "Could not start a transfer"});
+        active.emplace(t->id, std::move(t));
+    }
+
     void run() {
+        pthread_setname_np(pthread_self(), "quillant-http");
         for (;;) {
             std::deque<std::shared_ptr<Transfer>> adopted;
             std::vector<std::uint64_t> cancels;
             bool stop = false;
             {
-                std::lock_guard lock(mutex);
+                std::unique_lock lock(mutex);
+                // Nothing in flight: sleep without a timer until there is work.
+                if (active.empty())
+                    changed.wait(lock, [&] { return closed || !incoming.empty() || !cancelRequests.empty(); });
                 adopted.swap(incoming);
                 cancels.swap(cancelRequests);
                 stop = closed;
@@ -366,7 +434,7 @@ struct CurlHttpSession::Core {
             int queued = 0;
             while (CURLMsg* msg = curl_multi_info_read(multi, &queued))
                 if (msg->msg == CURLMSG_DONE) finish(msg->easy_handle, msg->data.result);
-            curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+            if (!active.empty()) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
         }
         while (!active.empty()) cancel(active.begin()->first);
     }

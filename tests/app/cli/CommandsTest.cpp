@@ -1,14 +1,20 @@
 // The program's commands, run as a user would: the real binary, a real local
 // service, a real temporary home directory.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <regex>
 #include <thread>
 
+#include "testsupport/PlainHttpServer.h"
 #include "testsupport/Process.h"
 #include "testsupport/TempDir.h"
 
@@ -115,6 +121,16 @@ TEST_F(ProgramTest, KeyLifecycleFromTheCommandLine) {
     EXPECT_EQ(readFile(quillant.tokenFile()), "ql_not_a_key_the_service_knows");  // left as it was
 }
 
+TEST_F(ProgramTest, AKeyThatCannotBeStoredIsReportedAsSuch) {
+    Program quillant{*service_};
+    quillant({"key", "set"}, service_->key);
+    auto r = quillant({"key", "set"}, "ql_\xff\xfe_latin1_paste\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quillant: the API key can't be saved: it is not valid UTF-8 text\n");
+    EXPECT_EQ(readFile(quillant.tokenFile()), service_->key);  // the previous key stays
+    EXPECT_EQ(quillant({"key", "status"}).out, "connected\n");
+}
+
 struct FixRow {
     const char* name;
     bool withKey;
@@ -139,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
     Program, ProgramFix,
     ::testing::Values(
         FixRow{"corrected", true, "teh  cat sat .", 0, "The cat sat.", ""},
-        FixRow{"mentions_kept", true, "thanks @Ann for teh notes", 0, "Thanks @Ann for the notes", ""},
+        FixRow{"mentions_kept", true, "Thanks @Ann for teh notes.", 0, "Thanks @Ann for the notes.", ""},
         FixRow{"no_key", false, "text", 1, "", "Enter API key to start"},
         FixRow{"empty", true, "", 1, "", "Empty selection"},
         FixRow{"over_the_cap", true, std::string(1501, 'a'), 1, "", "Selection too long (1501 / 1500)"}),
@@ -181,3 +197,136 @@ TEST_F(ProgramTest, AnUntrustedServiceURLIsRefused) {
                  "");
     EXPECT_EQ(r.status, 2);
 }
+
+namespace {
+
+// quillant's default: the user's own service on its private socket. The
+// service runs as a child with its runtime folder in a temporary directory.
+struct SocketService {
+    TempDir dir;
+    fs::path runtime = dir / "runtime";
+    std::optional<quillant::testing::Process> process;
+    std::string key;
+
+    void start() {
+        auto added = run({QUILLANT_SERVICE_EXE, "--keys-file", (dir / "keys").string(), "--add-key"}, {}, "");
+        key = added.out.substr(0, added.out.find('\n'));
+        const fs::path log = dir / "service.log";
+        ProcessOptions options;
+        options.errors = ProcessOptions::Errors::toFile;
+        options.errorsFile = log.string();
+        options.env = {"XDG_RUNTIME_DIR=" + runtime.string()};
+        options.dropFromEnvironment = {"HOME=", "QUILLANT_"};
+        process = quillant::testing::Process::startWith({QUILLANT_SERVICE_EXE, "--keys-file", (dir / "keys").string()},
+                                                        options);
+        const std::string listening = "listening on " + socket().string();
+        auto logText = [&] { return fs::exists(log) ? readFile(log) : std::string(); };
+        for (int i = 0; i < 200 && logText().find(listening) == std::string::npos; ++i)
+            std::this_thread::sleep_for(50ms);
+        EXPECT_NE(logText().find(listening), std::string::npos) << logText();
+    }
+    fs::path socket() const { return runtime / "quillant" / "service.sock"; }
+};
+
+// quillant with no service chosen, in a fresh home, with `runtime` as its runtime directory.
+struct DefaultProgram {
+    fs::path runtime;
+    TempDir home;
+    Result operator()(std::vector<std::string> args, const std::string& input = "") {
+        args.insert(args.begin(), QUILLANT_EXE);
+        return run(args, {"HOME=" + home.path().string(), "XDG_RUNTIME_DIR=" + runtime.string()}, input);
+    }
+};
+
+// A Unix-socket listener that records whether anyone connected.
+struct SocketSquatter {
+    int fd = -1;
+    explicit SocketSquatter(const fs::path& path) {
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        EXPECT_EQ(::listen(fd, 8), 0);
+    }
+    bool wasContacted() const {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0;  // a pending connection
+    }
+    ~SocketSquatter() { ::close(fd); }
+};
+
+}  // namespace
+
+TEST(DefaultService, IsTheUsersOwnServiceOnItsPrivateSocket) {
+    SocketService service;
+    service.start();
+    DefaultProgram quillant{service.runtime};
+    auto set = quillant({"key", "set"}, service.key);
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(quillant({"key", "status"}).out, "connected\n");
+    auto fixed = quillant({"fix"}, "teh cat");
+    EXPECT_EQ(fixed.status, 0) << fixed.err;
+    EXPECT_EQ(fixed.out.substr(1), "he cat");  // corrected, whatever the capital
+}
+
+// The old default address was a loopback port that any local user could take
+// while our service was down. Now a squatter there hears nothing.
+TEST(DefaultService, ASquatterOnTheOldLoopbackAddressGetsNeitherKeyNorText) {
+    std::unique_ptr<quillant::testing::PlainHttpServer> squatter;
+    try {
+        squatter = std::make_unique<quillant::testing::PlainHttpServer>("127.0.0.1", 8787);
+    } catch (const std::exception& e) {
+        GTEST_SKIP() << "127.0.0.1:8787 is taken on this machine: " << e.what();
+    }
+    TempDir runtime;
+    DefaultProgram quillant{runtime.path()};
+    ASSERT_EQ(quillant({"key", "set"}, "ql_secret_key_4711").status, 0);
+    auto fixed = quillant({"fix"}, "my private text");
+    EXPECT_EQ(fixed.status, 1);
+    const std::string socket = (runtime / "quillant" / "service.sock").string();
+    EXPECT_EQ(fixed.err, "Network error: Could not reach the local service at " + socket +
+                             " (is quillant-service running?)\n");
+    EXPECT_EQ(quillant({"key", "status"}).out, "offline\n");
+    EXPECT_EQ(squatter->connectionCount(), 0);
+    EXPECT_EQ(squatter->allBytes().find("ql_secret_key_4711"), std::string::npos);
+    EXPECT_EQ(squatter->allBytes().find("my private text"), std::string::npos);
+}
+
+struct UnprivateRow {
+    const char* name;
+    unsigned mode;
+    bool otherOwner;
+    std::string complaint;
+};
+
+class DefaultServiceFolder : public ::testing::TestWithParam<UnprivateRow> {};
+
+// A listener in a runtime folder that others could have written to is never
+// trusted with the key or the text.
+TEST_P(DefaultServiceFolder, ThatIsNotPrivateIsNeverContacted) {
+    if (GetParam().otherOwner && ::geteuid() != 0) GTEST_SKIP() << "needs root to give the folder to another user";
+    TempDir runtime;
+    fs::path folder = runtime / "quillant";
+    fs::create_directory(folder);
+    SocketSquatter squatter(folder / "service.sock");
+    ::chmod(folder.c_str(), GetParam().mode);
+    if (GetParam().otherOwner) {
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+    }
+    DefaultProgram quillant{runtime.path()};
+    ASSERT_EQ(quillant({"key", "set"}, "ql_secret").status, 0);
+    auto fixed = quillant({"fix"}, "my private text");
+    EXPECT_EQ(fixed.status, 1);
+    EXPECT_EQ(fixed.err, "Network error: Refusing the service at " + (folder / "service.sock").string() + ": " +
+                             folder.string() + " " + GetParam().complaint + "\n");
+    EXPECT_EQ(quillant({"key", "status"}).out, "offline\n");
+    EXPECT_FALSE(squatter.wasContacted());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DefaultServiceFolder,
+    ::testing::Values(UnprivateRow{"open_to_others", 0755, false, "is open to other users (mode 0755)"},
+                      UnprivateRow{"group_writable", 0770, false, "is open to other users (mode 0770)"},
+                      UnprivateRow{"other_owner", 0700, true, "belongs to another user"}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <dirent.h>
+
 #include <fstream>
 #include <iterator>
 #include <thread>
 
+#include "testsupport/PlainHttpServer.h"
 #include "testsupport/TestHttpsServer.h"
 #include "platform/linux/CurlHttpSession.h"
 #include "platform/linux/RunLoop.h"
@@ -13,6 +16,7 @@ using namespace quillant;
 using namespace quillant::backend;
 using namespace std::chrono_literals;
 using quillant::linux_platform::CurlHttpSession;
+using quillant::testing::PlainHttpServer;
 using quillant::testing::ScriptedReply;
 using quillant::testing::TestHttpsServer;
 using Action = ScriptedReply::Action;
@@ -256,6 +260,134 @@ TEST_F(CurlSessionTest, FailedDownloadsLeaveNoFile) {
     ASSERT_TRUE(std::holds_alternative<TransportError>(big));
     EXPECT_EQ(std::get<TransportError>(big).kind, TKind::tooLarge);
     EXPECT_FALSE(std::filesystem::exists(dest));
+}
+
+class ApiRedirect : public CurlSessionTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ApiRedirect, IsTheAnswerAndIsNeverFollowed) {
+    server.enqueue(ScriptedReply{GetParam(), {{"Location", "/elsewhere"}}, "moved", Action::respond});
+    server.enqueue(ScriptedReply::json(200, R"({"corrected":"from the redirect's target"})"));
+    auto r = request("/v1/fix", "POST");
+    r.body = "{}";
+    auto result = run(r);
+    ASSERT_TRUE(std::holds_alternative<HttpResponse>(result));
+    EXPECT_EQ(std::get<HttpResponse>(result).status, GetParam());
+    EXPECT_EQ(std::get<HttpResponse>(result).header("Location"), "/elsewhere");
+    EXPECT_EQ(server.requestCount(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, ApiRedirect, ::testing::Values(301, 302, 303, 307, 308));
+
+// Downloads: where each redirect may lead. `hops` same-origin redirects come
+// first, then one to `finalTarget` (on the plain server, another loopback
+// host, or the HTTPS server itself).
+enum class Leg { httpsToHttps, httpsToPlainLoopback, plainToSameHost, plainToOtherLoopbackHost };
+
+struct DownloadRedirectRow {
+    const char* name;
+    Leg leg;
+    int hops;
+    bool succeeds;
+    std::string errorContains;
+};
+
+class DownloadRedirect : public CurlSessionTest, public ::testing::WithParamInterface<DownloadRedirectRow> {};
+
+TEST_P(DownloadRedirect, FollowsOnlyWhatThePolicyAllows) {
+    const auto& row = GetParam();
+    const std::string payload = binaryBody(5000);
+    PlainHttpServer other("127.0.0.2", 0, [&](const std::string&) { return PlainHttpServer::reply(200, "", payload); });
+    std::string otherURL = other.baseURL() + "/q.zip";
+    std::unique_ptr<PlainHttpServer> plain;
+    HttpRequest r = request("/start");
+    switch (row.leg) {
+        case Leg::httpsToHttps:
+        case Leg::httpsToPlainLoopback: {
+            for (int i = 0; i < row.hops; ++i)
+                server.enqueue(ScriptedReply{302, {{"Location", "/hop" + std::to_string(i)}}, "", Action::respond});
+            plain = std::make_unique<PlainHttpServer>("127.0.0.1", 0, [&](const std::string&) {
+                return PlainHttpServer::reply(200, "", payload);
+            });
+            if (row.leg == Leg::httpsToPlainLoopback)
+                server.enqueue(ScriptedReply{307, {{"Location", plain->baseURL() + "/q.zip"}}, "", Action::respond});
+            else
+                server.enqueue(ScriptedReply{200, {}, payload, Action::respond});
+            break;
+        }
+        case Leg::plainToSameHost:
+        case Leg::plainToOtherLoopbackHost: {
+            plain = std::make_unique<PlainHttpServer>("127.0.0.1", 0, [&, row, otherURL](const std::string& target) {
+                if (target == "/start")
+                    return PlainHttpServer::reply(
+                        301, "Location: " + (row.leg == Leg::plainToSameHost ? std::string("/q.zip") : otherURL) + "\r\n",
+                        "moved");
+                return PlainHttpServer::reply(200, "", payload);
+            });
+            r.url = plain->baseURL() + "/start";
+            break;
+        }
+    }
+    auto dest = server.scratchDir() / "redirected.zip";
+    auto result = fetch(r, dest);
+    if (row.succeeds) {
+        ASSERT_TRUE(std::holds_alternative<HttpResponse>(result)) << std::get<TransportError>(result).description;
+        EXPECT_EQ(std::get<HttpResponse>(result).status, 200);
+        EXPECT_EQ(readFile(dest), payload);  // only the last hop's body
+    } else {
+        ASSERT_TRUE(std::holds_alternative<TransportError>(result));
+        EXPECT_NE(std::get<TransportError>(result).description.find(row.errorContains), std::string::npos)
+            << std::get<TransportError>(result).description;
+        EXPECT_FALSE(std::filesystem::exists(dest));
+    }
+    if (row.leg == Leg::httpsToPlainLoopback) {
+        EXPECT_EQ(plain->connectionCount(), 0);
+    }
+    if (row.leg == Leg::plainToOtherLoopbackHost) {
+        EXPECT_EQ(other.connectionCount(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DownloadRedirect,
+    ::testing::Values(DownloadRedirectRow{"https_five_hops", Leg::httpsToHttps, 5, true, ""},
+                      DownloadRedirectRow{"https_six_hops", Leg::httpsToHttps, 6, false, "Too many redirects"},
+                      DownloadRedirectRow{"https_down_to_http", Leg::httpsToPlainLoopback, 0, false, "Refused a redirect"},
+                      DownloadRedirectRow{"loopback_same_host", Leg::plainToSameHost, 0, true, ""},
+                      DownloadRedirectRow{"loopback_to_other_host", Leg::plainToOtherLoopbackHost, 0, false,
+                                          "Refused a redirect"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The voluntary context switches of the session's worker thread so far.
+std::optional<long> workerWakeUps() {
+    DIR* dir = ::opendir("/proc/self/task");
+    if (!dir) return std::nullopt;
+    std::optional<long> found;
+    while (dirent* entry = ::readdir(dir)) {
+        std::string task = std::string("/proc/self/task/") + entry->d_name;
+        std::string comm = readFile(task + "/comm");
+        if (comm != "quillant-http\n") continue;
+        std::string status = readFile(task + "/status");
+        auto at = status.find("voluntary_ctxt_switches:");
+        if (at != std::string::npos) found = std::stol(status.substr(at + 24));
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// Real time, with a generous bound: an idle session must not run a timer.
+TEST_F(CurlSessionTest, AnIdleWorkerSleepsWithoutWakingUp) {
+    server.enqueue(ScriptedReply::json(200, "{}"));
+    ASSERT_TRUE(std::holds_alternative<HttpResponse>(run(request("/v1/validate"))));  // a connection is kept
+    std::this_thread::sleep_for(200ms);
+    auto before = workerWakeUps();
+    ASSERT_TRUE(before);
+    std::this_thread::sleep_for(3s);
+    auto after = workerWakeUps();
+    ASSERT_TRUE(after);
+    EXPECT_LE(*after - *before, 1) << "the worker woke up " << (*after - *before) << " times in 3 s";
+    // And it still wakes for work.
+    server.enqueue(ScriptedReply::json(200, "{}"));
+    EXPECT_TRUE(std::holds_alternative<HttpResponse>(run(request("/v1/validate"))));
 }
 
 }  // namespace

@@ -138,16 +138,21 @@ std::optional<hotkey::EventHandlerRef> X11HotKeyService::installEventHandler(Eve
 }
 
 void X11HotKeyService::processPendingEvents() {
-    while (auto* event = xcb_poll_for_event(connection_)) pending_.push_back(event);
-    while (!pending_.empty()) {
-        xcb_generic_event_t* event = pending_.front();
-        pending_.pop_front();
-        // Without detectable auto-repeat the server sends a release and a
-        // press with the same time for every repeat: look one event ahead.
-        if (pending_.empty() && (event->response_type & 0x7f) == XCB_KEY_RELEASE)
-            if (auto* next = xcb_poll_for_event(connection_)) pending_.push_back(next);
-        handle(event, pending_.empty() ? nullptr : pending_.front());
-        std::free(event);
+    // The round trips of a re-grab can pull events into xcb's queue, where
+    // the descriptor no longer shows them: read until nothing is left.
+    for (;;) {
+        while (auto* event = xcb_poll_for_event(connection_)) pending_.push_back(event);
+        if (pending_.empty()) return;
+        while (!pending_.empty()) {
+            xcb_generic_event_t* event = pending_.front();
+            pending_.pop_front();
+            // Without detectable auto-repeat the server sends a release and a
+            // press with the same time for every repeat: look one event ahead.
+            if (pending_.empty() && (event->response_type & 0x7f) == XCB_KEY_RELEASE)
+                if (auto* next = xcb_poll_for_event(connection_)) pending_.push_back(next);
+            handle(event, pending_.empty() ? nullptr : pending_.front());
+            std::free(event);
+        }
     }
 }
 
