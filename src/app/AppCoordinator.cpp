@@ -299,7 +299,14 @@ Task<void> AppCoordinator::runFixFlow() {
     const std::optional<clipboard::WindowId> pastingWindow =
         focus ? std::optional<clipboard::WindowId>(focus->window) : std::nullopt;
     const auto readsBefore = broker.textReadsBy(pastingWindow);
-    services_.keystrokes.sendCommand(clipboard::kKeyCodeV, withShift);
+    if (!services_.keystrokes.sendCommand(clipboard::kKeyCodeV, withShift)) {
+        // Nothing was pasted: the correction must not be reported as done.
+        restoreSnapshot();
+        lastStatus = "Not pasted — the paste keystroke could not be sent";
+        log_.error("paste keystroke could not be sent; correction not pasted");
+        flashState(MenuBarState::warn, kWarnFlash);
+        co_return;
+    }
     // 250 ms; on X11 also until the pasting application has fetched the text
     // and gone quiet. Cut short or not, the run goes on.
     co_await broker.settleAfterPaste(readsBefore, pastingWindow);

@@ -38,7 +38,8 @@ public:
     // (the Command flag, with or without the Shift flag). An event whose
     // modifiers cannot all be produced is not delivered at all: the key
     // without them would type over the selection or interrupt a terminal.
-    virtual void post(const KeyEvent& event) = 0;
+    // True when the event went out.
+    virtual bool post(const KeyEvent& event) = 0;
 
     // Whether the user still physically holds a key that would reach the
     // application along with a synthetic chord (a modifier, or the hotkey's own key).

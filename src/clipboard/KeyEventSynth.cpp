@@ -2,14 +2,15 @@
 
 namespace quillant::clipboard {
 
-void KeyEventSynth::sendCommand(std::uint16_t key, bool withShift) const {
+bool KeyEventSynth::sendCommand(std::uint16_t key, bool withShift) const {
     const std::uint64_t flags = kCommandFlag | (withShift ? kShiftFlag : 0);
     const bool withSource = poster_->createEventSource();
     const bool down = poster_->canCreateEvent(key, true);
     const bool up = poster_->canCreateEvent(key, false);
-    if (down) poster_->post(KeyEvent{key, true, flags, withSource});
+    const bool sent = down && poster_->post(KeyEvent{key, true, flags, withSource});
     if (up) poster_->post(KeyEvent{key, false, flags, withSource});
     if (withSource) poster_->releaseEventSource();
+    return sent;
 }
 
 Task<bool> KeyEventSynth::awaitKeysReleased(Duration bound) const {

@@ -14,8 +14,9 @@ public:
     explicit KeyEventSynth(KeyEventPoster& poster) : poster_(&poster) {}
 
     // Posts key-down then key-up of `key`, each carrying exactly the Command
-    // flag, and the Shift flag too when `withShift`.
-    void sendCommand(std::uint16_t key, bool withShift = false) const;
+    // flag, and the Shift flag too when `withShift`. True when the key-down
+    // went out: that is what the application acts on.
+    bool sendCommand(std::uint16_t key, bool withShift = false) const;
 
     // Waits, polling every 5 ms for at most `bound`, until the user has let go of
     // every key that would spoil a chord. True when they did; false when the

@@ -22,9 +22,11 @@ public:
     bool canCreateEvent(std::uint16_t keyCode, bool keyDown) override {
         return !refused.count({keyCode, keyDown});
     }
-    void post(const clipboard::KeyEvent& event) override {
+    bool post(const clipboard::KeyEvent& event) override {
+        if (undeliverable.count(event.keyCode)) return false;
         events.push_back(event);
         if (onPost) onPost(event);
+        return true;
     }
     bool keysHeld() override {
         ++keysHeldQueries;
@@ -36,6 +38,7 @@ public:
     }
 
     bool failSource = false;
+    std::set<std::uint16_t> undeliverable;  // post() drops these keys, as a poster without Control does
     std::set<std::pair<std::uint16_t, bool>> refused;
     int heldFor = 0;  // keysHeld() answers true this many more times
     int keysHeldQueries = 0;

@@ -108,6 +108,13 @@ std::vector<Row> rows() {
          },
          "Not pasted — focus moved to another window",
          "focus moved away from Gedit during the fix; correction not pasted", {"C"}, true},
+        {"paste_keystroke_cannot_be_sent",
+         [](auto& h) {
+             inEditor(h);
+             h.poster.undeliverable.insert(clipboard::kKeyCodeV);
+         },
+         "Not pasted — the paste keystroke could not be sent",
+         "paste keystroke could not be sent; correction not pasted", {"C"}, true},
         {"owner_too_slow_to_list_its_types",
          [](auto& h) {
              inEditor(h);

@@ -59,19 +59,19 @@ bool XTestKeyEventPoster::canCreateEvent(std::uint16_t keyCode, bool keyDown) {
     return true;
 }
 
-void XTestKeyEventPoster::post(const clipboard::KeyEvent& event) {
+bool XTestKeyEventPoster::post(const clipboard::KeyEvent& event) {
     std::lock_guard lock(mutex_);
     const auto key = hotkey::Key::fromCarbonKeyCode(event.keyCode);
     const auto keycode = key ? keyboard_->keycodeFor(*key) : std::nullopt;
-    if ((event.flags & clipboard::kCommandFlag) && !controlKeycode_) return;  // never a bare letter
-    if (!xtest_ || !keycode) return;
+    if ((event.flags & clipboard::kCommandFlag) && !controlKeycode_) return false;  // never a bare letter
+    if (!xtest_ || !keycode) return false;
     const bool command = (event.flags & clipboard::kCommandFlag) != 0;
     const bool shift = (event.flags & clipboard::kShiftFlag) != 0;
     // Without Shift, Ctrl+C is an interrupt to a terminal: then nothing goes out.
     const auto shiftKeycode = shift ? keyboard_->keycodeFor(XK_Shift_L) : std::nullopt;
     if (shift && !shiftKeycode) {
         log_.error("no Shift key on this keyboard map; chord not sent");
-        return;
+        return false;
     }
     if (event.keyDown) {
         releaseHeldKeys();
@@ -84,6 +84,7 @@ void XTestKeyEventPoster::post(const clipboard::KeyEvent& event) {
         if (command && controlKeycode_) fake(XCB_KEY_RELEASE, *controlKeycode_);
     }
     sync();
+    return true;
 }
 
 bool XTestKeyEventPoster::keysHeld() {

@@ -44,7 +44,7 @@ public:
     bool createEventSource() override;
     void releaseEventSource() override;
     bool canCreateEvent(std::uint16_t keyCode, bool keyDown) override;
-    void post(const clipboard::KeyEvent& event) override;
+    bool post(const clipboard::KeyEvent& event) override;
     bool keysHeld() override;
 
 private:
