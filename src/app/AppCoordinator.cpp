@@ -38,12 +38,7 @@ AppCoordinator::AppCoordinator(CoordinatorServices services)
         lastStatus = "Enter API key to start";
     }
 
-    Executor& executor = services_.executor;
-    const Lifetime& lifetime = lifetime_;
-    hotkey_ = std::make_unique<hotkey::HotkeyManager>(services_.hotKeys, [this, &executor, &lifetime] {
-        // Every press starts its own run; the flow's guard drops presses during a run.
-        spawn(executor, lifetime, [this] { return runFixFlow(); });
-    });
+    hotkey_ = std::make_unique<hotkey::HotkeyManager>(services_.hotKeys, [this] { hotkeyPressed(); });
     hotkey_->registerCombo(services_.preferences.hotkeyCombo);
 
     log_.info("quillant started; hotkey " + services_.preferences.hotkeyDisplay() + " armed; status=" +
@@ -55,6 +50,11 @@ AppCoordinator::AppCoordinator(CoordinatorServices services)
 }
 
 AppCoordinator::~AppCoordinator() { restoreInterruptedRun(); }
+
+void AppCoordinator::hotkeyPressed() {
+    // Every press starts its own run; the flow's guard drops presses during a run.
+    spawn(services_.executor, lifetime_, [this] { return runFixFlow(); });
+}
 
 void AppCoordinator::restoreInterruptedRun() {
     if (!pendingRestore_) return;

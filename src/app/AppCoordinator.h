@@ -67,6 +67,9 @@ public:
     static constexpr std::size_t maxSelectionChars = 1500;
 
     Task<void> runFixFlow();
+    // A press of the hotkey, from the key grab or handed over by the command
+    // line (`quillant trigger`): starts a fix run.
+    void hotkeyPressed();
     bool saveBackendToken(const std::string& token);
     void clearBackendToken();
     void resumeHotkey();

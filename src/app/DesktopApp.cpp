@@ -91,6 +91,12 @@ std::string answerRequest(const std::string& command, const std::string& argumen
         coordinator.clearBackendToken();
         return "ok";
     }
+    if (command == "trigger") {
+        // Exactly what a press of the hotkey does.
+        log.info("hotkey press handed over by quillant trigger");
+        coordinator.hotkeyPressed();
+        return "ok";
+    }
     if (command == "ping") return std::string("ok quillant ") + build::kVersion;
     return "error unknown request: " + command;
 }
@@ -115,7 +121,7 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
         std::fprintf(context.err, "quillant: %s\n", runtimeFolder.error.c_str());
         return cli::kExitFailure;
     }
-    const std::string instanceName = linux_platform::instanceName(display);
+    const std::string instanceName = linux_platform::sessionInstanceName(display, wayland ? wayland : "");
     std::string claimError;
     auto instance = linux_platform::InstanceServer::claim(*runtimeFolder.path, instanceName, claimError);
     if (!instance) {

@@ -38,6 +38,8 @@ int main(int argc, char** argv) {
     context.serviceURL = *url;
     context.home = quillant::credentials::userHomeDirectory(std::getenv("HOME"));
     context.xdgRuntimeDir = std::getenv("XDG_RUNTIME_DIR");
+    context.x11Display = std::getenv("DISPLAY");
+    context.waylandDisplay = std::getenv("WAYLAND_DISPLAY");
 
     if (args.empty()) return runDesktop(context, argc, argv);
     if (is({"key", "set"})) return cli::keySet(context);
@@ -45,6 +47,7 @@ int main(int argc, char** argv) {
     if (is({"key", "status"})) return cli::keyStatus(context);
     if (is({"fix"})) return cli::fix(context);
     if (is({"inspect"})) return cli::inspect(context);
+    if (is({"trigger"})) return cli::trigger(context);
     for (std::string_view verb : {"on", "off", "status"})
         if (is({"autostart", verb})) return cli::autostart(context, verb);
 

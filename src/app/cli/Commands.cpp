@@ -3,6 +3,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "app/AppCoordinator.h"
@@ -103,6 +104,42 @@ std::optional<int> throughRunningAgent(ProgramContext& c, const std::string& com
 
 }  // namespace
 
+int trigger(ProgramContext& c) {
+    const auto folder = linux_platform::privateRuntimeFolder(c.xdgRuntimeDir);
+    if (!folder.path) {
+        say(c.err, "quillant: " + folder.error);
+        return kExitFailure;
+    }
+    const auto agents = linux_platform::runningInstances(*folder.path);
+    // This session's agent; else the only one there is (a desktop shortcut
+    // may start us with a thinner environment than the session's).
+    const std::string own = linux_platform::sessionInstanceName(c.x11Display ? c.x11Display : "",
+                                                                c.waylandDisplay ? c.waylandDisplay : "");
+    std::optional<std::string> agent;
+    if (std::find(agents.begin(), agents.end(), own) != agents.end())
+        agent = own;
+    else if (agents.size() == 1)
+        agent = agents.front();
+    if (!agent) {
+        say(c.err, agents.empty() ? "quillant: quillant is not running; start it first (run quillant), then trigger again"
+                                  : "quillant: several quillant instances run and none belongs to this session "
+                                    "(DISPLAY / WAYLAND_DISPLAY); nothing was triggered");
+        return kExitFailure;
+    }
+    std::string error;
+    const auto answer =
+        linux_platform::sendToInstance(*folder.path, *agent, "trigger", std::nullopt, std::chrono::seconds(5), error);
+    if (!answer) {
+        say(c.err, "quillant: the running quillant does not answer: " + error);
+        return kExitFailure;
+    }
+    if (*answer != "ok") {
+        say(c.err, "quillant: " + (answer->starts_with("error ") ? answer->substr(6) : *answer));
+        return kExitFailure;
+    }
+    return kExitOK;
+}
+
 const char* usageText() {
     return "usage: quillant [command]\n"
            "\n"
@@ -118,6 +155,9 @@ const char* usageText() {
            "  key status    check the stored key with the service: connected, invalid, offline or absent\n"
            "  fix           correct standard input and write the result to standard output\n"
            "  inspect       show what a fix would capture from the clipboard (types, Slack mentions)\n"
+           "  trigger       fix the selection now, as the hotkey does, in the running quillant; bind it to\n"
+           "                a shortcut where quillant cannot arm its hotkey (e.g. sway:\n"
+           "                bindsym Mod1+Shift+g exec quillant trigger)\n"
            "  autostart on|off|status\n"
            "                start quillant at login (or not), or tell whether it does\n"
            "  --version     print the version\n"

@@ -19,6 +19,8 @@ struct ProgramContext {
     std::string serviceURL;                  // the text-fixing service
     std::optional<std::filesystem::path> home;
     const char* xdgRuntimeDir = nullptr;     // where the running agent listens
+    const char* x11Display = nullptr;        // $DISPLAY
+    const char* waylandDisplay = nullptr;    // $WAYLAND_DISPLAY
     std::FILE* in = stdin;
     std::FILE* out = stdout;
     std::FILE* err = stderr;
@@ -36,6 +38,9 @@ int keyClear(ProgramContext& context);
 int keyStatus(ProgramContext& context);
 int fix(ProgramContext& context);
 int inspect(ProgramContext& context);
+// Hands a hotkey press to the running agent of this session.
+int trigger(ProgramContext& context);
+
 // `verb` is "on", "off" or "status".
 int autostart(ProgramContext& context, std::string_view verb);
 

@@ -157,6 +157,13 @@ std::string instanceName(const std::string& display) {
     return name;
 }
 
+std::string sessionInstanceName(const std::string& x11Display, const std::string& waylandDisplay) {
+    if (!x11Display.empty() || waylandDisplay.empty()) return instanceName(x11Display);
+    // "agent-wayland-" cannot come from an X display name, which always holds a ':'.
+    std::string name = instanceName(waylandDisplay);
+    return "agent-wayland-" + name.substr(std::string("agent-").size());
+}
+
 fs::path lockPath(const fs::path& folder, const std::string& name) { return folder / (name + ".lock"); }
 fs::path socketPath(const fs::path& folder, const std::string& name) { return folder / (name + ".sock"); }
 

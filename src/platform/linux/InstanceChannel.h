@@ -16,7 +16,7 @@ namespace quillant::linux_platform {
 // named after its display); a later start on that display, or a command-line
 // operation, hands its request to it over a line protocol:
 //
-//   request:  COMMAND [ARGUMENT]\n    e.g. "show-panel", "key-set <key>", "key-clear"
+//   request:  COMMAND [ARGUMENT]\n    e.g. "show-panel", "key-set <key>", "key-clear", "trigger"
 //   answer:   "ok" [TEXT]\n  or  "error" TEXT\n
 //
 // The argument is percent-encoded ('%', CR, LF and NUL), so any key travels on one line.
@@ -69,6 +69,10 @@ private:
 // The instance's name for an X display: "agent-0" for ":0", "agent-host_1.0"
 // for "host:1.0"; "agent" without one.
 std::string instanceName(const std::string& display);
+// The instance's name for a session: after its X display when it has one
+// (XWayland included, so the X11 name stays as it was), else after its Wayland
+// display: "agent-wayland-wayland-1" for "wayland-1".
+std::string sessionInstanceName(const std::string& x11Display, const std::string& waylandDisplay);
 std::filesystem::path lockPath(const std::filesystem::path& folder, const std::string& name);
 std::filesystem::path socketPath(const std::filesystem::path& folder, const std::string& name);
 

@@ -146,6 +146,20 @@ TEST(InstanceChannel, EachDisplayHasItsOwnInstance) {
     EXPECT_EQ(runningInstances(folder.path()), (std::vector<std::string>{"agent-0"}));
 }
 
+TEST(InstanceChannel, ASessionIsNamedAfterItsXDisplayElseItsWaylandDisplay) {
+    struct Case {
+        const char* x11;
+        const char* wayland;
+        const char* name;
+    };
+    const Case cases[] = {{":0", "", "agent-0"},
+                          {":0", "wayland-1", "agent-0"},  // XWayland: the X11 agent's name, unchanged
+                          {"", "wayland-1", "agent-wayland-wayland-1"},
+                          {"", "/run/user/1000/wl 0", "agent-wayland-_run_user_1000_wl_0"},
+                          {"", "", "agent"}};
+    for (const auto& c : cases) EXPECT_EQ(sessionInstanceName(c.x11, c.wayland), c.name) << c.x11 << " " << c.wayland;
+}
+
 TEST(InstanceChannel, CarriesCommandsAndArgumentsOfAnyBytes) {
     TempDir folder;
     std::string error;
