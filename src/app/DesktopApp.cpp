@@ -29,6 +29,9 @@
 #include "platform/linux/SettingsFileStore.h"
 #include "platform/linux/qt/QtExecutor.h"
 #include "platform/linux/qt/QtKeyDownMonitor.h"
+#include "platform/linux/wayland/WaylandClipboard.h"
+#include "platform/linux/wayland/WaylandConnection.h"
+#include "platform/linux/wayland/WaylandKeyEventPoster.h"
 #include "platform/linux/x11/X11Clipboard.h"
 #include "platform/linux/x11/X11FocusInspector.h"
 #include "platform/linux/x11/X11HotKeyService.h"
@@ -78,6 +81,42 @@ private:
     bool refused_ = false;
 };
 
+// Where no key grab is possible (a Wayland session without an X display) the
+// hotkey comes from the desktop's own shortcut running `quillant trigger`:
+// registrations succeed and never fire.
+class TriggerOnlyHotKeyService final : public hotkey::HotKeyService {
+public:
+    hotkey::HotKeyRegistration registerEventHotKey(std::uint32_t, std::uint32_t, hotkey::EventHotKeyID) override {
+        return {hotkey::noErr, hotkey::EventHotKeyRef(++next_)};
+    }
+    void unregisterEventHotKey(hotkey::EventHotKeyRef) override {}
+    std::optional<hotkey::EventHandlerRef> installEventHandler(EventCallback) override {
+        return hotkey::EventHandlerRef(1);
+    }
+
+private:
+    std::uint64_t next_ = 0;
+};
+
+// Keystrokes through the compositor's virtual keyboard need no permission;
+// they are possible while the connection holds.
+class VirtualKeyboardGate final : public app::AccessibilityGate {
+public:
+    VirtualKeyboardGate(linux_platform::WaylandKeyEventPoster& poster, Logger& logger)
+        : poster_(poster), log_(logger, std::string(kLogSubsystem), "accessibility") {}
+    bool isProcessTrusted(bool prompt) override {
+        const bool ok = poster_.createEventSource();
+        if (!ok && prompt)
+            log_.error("The compositor's virtual keyboard is gone or has no keyboard map with Control, C and V; "
+                       "restart quillant");
+        return ok;
+    }
+
+private:
+    linux_platform::WaylandKeyEventPoster& poster_;
+    CategoryLogger log_;
+};
+
 // What a later start or the command line asks of the running agent.
 std::string answerRequest(const std::string& command, const std::string& argument, AppCoordinator& coordinator,
                           ui::MenuBarView& panel, CategoryLogger& log) {
@@ -104,11 +143,14 @@ std::string answerRequest(const std::string& command, const std::string& argumen
 }  // namespace
 
 int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
-    const char* display = std::getenv("DISPLAY");
+    const char* displayVariable = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if (!display || !*display) {
-        std::fprintf(context.err, "quillant: no X11 display to work on (DISPLAY is not set)%s\n",
-                     wayland && *wayland ? "; on Wayland, quillant needs XWayland" : "; run it inside your desktop session");
+    const std::string display = displayVariable ? displayVariable : "";
+    const bool waylandSession = wayland && *wayland;
+    if (display.empty() && !waylandSession) {
+        std::fputs("quillant: no display to work on (neither DISPLAY nor WAYLAND_DISPLAY is set); run it inside your "
+                   "desktop session\n",
+                   context.err);
         return cli::kExitFailure;
     }
     if (!context.home) {
@@ -166,28 +208,99 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     else
         loggerOwner = std::make_unique<linux_platform::JournalLogger>();
     Logger& logger = *loggerOwner;
-    std::unique_ptr<linux_platform::X11Clipboard> clipboard;
+    CategoryLogger sessionLog(logger, std::string(kLogSubsystem), "session");
+
+    // On Wayland each concern takes the compositor's protocol where it is
+    // offered, and the X11 way (through XWayland) where it is not.
+    linux_platform::WaylandOffer offer;
+    if (waylandSession) {
+        std::string error;
+        if (auto globals = linux_platform::probeWaylandGlobals(wayland, error))
+            offer = linux_platform::waylandOffer(*globals);
+        else
+            sessionLog.error("cannot reach the Wayland compositor " + std::string(wayland) + ": " + error);
+    }
+    std::unique_ptr<linux_platform::WaylandClipboard> waylandClipboard;
+    std::unique_ptr<linux_platform::WaylandKeyEventPoster> waylandPoster;
+    std::unique_ptr<linux_platform::X11Clipboard> x11Clipboard;
     std::unique_ptr<linux_platform::X11HotKeyService> hotKeyService;
-    std::unique_ptr<linux_platform::XTestKeyEventPoster> poster;
+    std::unique_ptr<linux_platform::XTestKeyEventPoster> x11Poster;
     std::unique_ptr<linux_platform::X11FocusInspector> focus;
-    try {
-        clipboard = std::make_unique<linux_platform::X11Clipboard>(logger);
-        hotKeyService = std::make_unique<linux_platform::X11HotKeyService>(logger);
-        poster = std::make_unique<linux_platform::XTestKeyEventPoster>(logger);
-        focus = std::make_unique<linux_platform::X11FocusInspector>();
-    } catch (const std::exception& e) {
-        std::fprintf(context.err, "quillant: cannot use the X11 display %s: %s\n", display, e.what());
+    if (waylandSession && offer.seat && !offer.dataControl.empty()) {
+        try {
+            waylandClipboard = std::make_unique<linux_platform::WaylandClipboard>(logger, wayland);
+            sessionLog.info("clipboard: Wayland " + waylandClipboard->protocol());
+        } catch (const std::exception& e) {
+            sessionLog.error(std::string("cannot use the Wayland clipboard: ") + e.what());
+        }
+    }
+    if (waylandSession && offer.seat && offer.virtualKeyboard) {
+        try {
+            waylandPoster = std::make_unique<linux_platform::WaylandKeyEventPoster>(logger, wayland);
+            sessionLog.info("keystrokes: Wayland virtual keyboard");
+            // Wayland tells no client which window has the focus.
+            sessionLog.info("the focused application is unknown on Wayland: terminals cannot be told apart, every "
+                            "application gets Ctrl+C and Ctrl+V");
+        } catch (const std::exception& e) {
+            sessionLog.error(std::string("cannot use the Wayland virtual keyboard: ") + e.what());
+        }
+    }
+    if (waylandSession && !waylandClipboard)
+        sessionLog.info("the compositor offers no data-control clipboard (ext-data-control-v1 or "
+                        "wlr-data-control); using the X11 clipboard through XWayland");
+    if (waylandSession && !waylandPoster)
+        sessionLog.info("the compositor offers no virtual keyboard; sending keys through XWayland (XTest), which "
+                        "reach X11 applications only");
+    const bool needX11 = !waylandClipboard || !waylandPoster;
+    if (needX11 && display.empty()) {
+        std::fprintf(context.err,
+                     "quillant: this Wayland compositor offers no %s, and there is no X display (XWayland) to use "
+                     "instead; see quillant doctor\n",
+                     !waylandClipboard ? "data-control clipboard" : "virtual keyboard");
         return cli::kExitFailure;
     }
+    try {
+        if (!waylandClipboard) x11Clipboard = std::make_unique<linux_platform::X11Clipboard>(logger);
+        if (!display.empty()) hotKeyService = std::make_unique<linux_platform::X11HotKeyService>(logger);
+        if (!waylandPoster) {
+            x11Poster = std::make_unique<linux_platform::XTestKeyEventPoster>(logger);
+            focus = std::make_unique<linux_platform::X11FocusInspector>();
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(context.err, "quillant: cannot use the X11 display %s: %s\n", display.c_str(), e.what());
+        return cli::kExitFailure;
+    }
+    if (!hotKeyService)
+        sessionLog.info("no global hotkey on this session: bind quillant trigger to a shortcut in your desktop's "
+                        "settings (sway: bindsym Mod1+Shift+g exec quillant trigger)");
+    clipboard::Pasteboard& pasteboard =
+        waylandClipboard ? static_cast<clipboard::Pasteboard&>(*waylandClipboard) : *x11Clipboard;
+    clipboard::KeyEventPoster& poster =
+        waylandPoster ? static_cast<clipboard::KeyEventPoster&>(*waylandPoster) : *x11Poster;
+    TriggerOnlyHotKeyService triggerOnly;
+    hotkey::HotKeyService& hotKeyBase =
+        hotKeyService ? static_cast<hotkey::HotKeyService&>(*hotKeyService) : triggerOnly;
 
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     linux_platform::QtExecutor executor;
-    executor.watchReadable(clipboard->fd(), [&] {
-        clipboard->processPendingEvents();
-        if (!clipboard->connected()) QApplication::quit();  // the X session is gone
-    });
-    executor.watchReadable(hotKeyService->fd(), [&] { hotKeyService->processPendingEvents(); });
+    std::vector<int> watched;
+    auto watch = [&](int fd, std::function<void()> handler) {
+        executor.watchReadable(fd, std::move(handler));
+        watched.push_back(fd);
+    };
+    if (x11Clipboard)
+        watch(x11Clipboard->fd(), [&] {
+            x11Clipboard->processPendingEvents();
+            if (!x11Clipboard->connected()) QApplication::quit();  // the X session is gone
+        });
+    if (waylandClipboard)
+        watch(waylandClipboard->fd(), [&] {
+            waylandClipboard->processPendingEvents();
+            if (!waylandClipboard->connected()) QApplication::quit();  // the compositor is gone
+        });
+    if (waylandPoster) watch(waylandPoster->fd(), [&] { waylandPoster->processPendingEvents(); });
+    if (hotKeyService) watch(hotKeyService->fd(), [&] { hotKeyService->processPendingEvents(); });
     if (signalFd >= 0) {
         executor.watchReadable(signalFd, [&] {
             signalfd_siginfo info;
@@ -196,15 +309,23 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
             QApplication::quit();
         });
     }
-    poster->setGrabBreaker([service = hotKeyService.get()] { service->endActiveGrab(); });
+    if (x11Poster && hotKeyService)
+        x11Poster->setGrabBreaker([service = hotKeyService.get()] { service->endActiveGrab(); });
 
-    linux_platform::XTestAccessibilityGate accessibility(logger, display, wayland ? wayland : "");
-    clipboard::KeyEventSynth synth(*poster);
-    clipboard::PasteboardBroker broker(*clipboard, synth, clipboard::PasteboardProfile::linuxX11());
+    std::unique_ptr<app::AccessibilityGate> accessibilityOwner;
+    if (waylandPoster)
+        accessibilityOwner = std::make_unique<VirtualKeyboardGate>(*waylandPoster, logger);
+    else
+        accessibilityOwner = std::make_unique<linux_platform::XTestAccessibilityGate>(logger, display,
+                                                                                    wayland ? wayland : "");
+    app::AccessibilityGate& accessibility = *accessibilityOwner;
+    clipboard::KeyEventSynth synth(poster);
+    // The same names and markers on Wayland: its programs use the X11 ones.
+    clipboard::PasteboardBroker broker(pasteboard, synth, clipboard::PasteboardProfile::linuxX11());
     credentials::TokenStore tokens(*context.home);
     linux_platform::SettingsFileStore settings(*configDirectory, logger);
     hotkey::Preferences preferences(settings, hotkey::ShortcutStyle::linuxWords);
-    ReportingHotKeyService reportingHotKeys(*hotKeyService, logger, context.err);
+    ReportingHotKeyService reportingHotKeys(hotKeyBase, logger, context.err);
     auto hotKeys = std::make_unique<hotkey::HotKeysController>(reportingHotKeys);
     ThreadWorkRunner workRunner(1);
     auto session = std::make_shared<linux_platform::CurlHttpSession>(executor);
@@ -255,13 +376,12 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     // clipboard then goes to a clipboard manager.
     coordinator.reset();
     hotKeys.reset();
-    if (clipboard->ownsClipboard()) clipboard->handOverToClipboardManager();
+    if (x11Clipboard && x11Clipboard->ownsClipboard()) x11Clipboard->handOverToClipboardManager();
     if (signalFd >= 0) {
         executor.unwatch(signalFd);
         ::close(signalFd);
     }
-    executor.unwatch(hotKeyService->fd());
-    executor.unwatch(clipboard->fd());
+    for (int fd : watched) executor.unwatch(fd);
     return status;
 }
 

@@ -1,0 +1,170 @@
+// quillant as a user of a wlroots desktop meets it: a headless sway with
+// Alt+Shift+G bound to `quillant trigger`, Chromium as a native Wayland
+// client holding a selection, the user's clipboard set with wl-copy, the key
+// pressed through a virtual keyboard (wtype) so that sway's binding fires, the
+// local service as the backend. The keystrokes go through quillant's virtual
+// keyboard and the clipboard through data-control.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "testsupport/Ports.h"
+#include "testsupport/SwayTestHarness.h"
+
+using namespace quillant::testing;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kPage = R"(<!doctype html>
+<title>loading</title>
+<textarea id="t" style="width:90%;height:200px"></textarea>
+<script>
+const t = document.getElementById('t');
+t.addEventListener('input', () => { document.title = 'v:' + t.value; });
+window.onload = () => {
+  t.value = 'teh cat sat .';
+  t.focus();
+  t.select();
+  document.title = 'ready';
+};
+window.onfocus = () => { t.focus(); t.select(); };
+</script>
+)";
+
+// Non-ASCII text, so that a restore that re-encodes it would show.
+constexpr const char* kUserClipboard = "the user's own clipboard: grüße, 東京, 🙂\n\ttabs and a trailing newline\n";
+
+std::string chromiumPath() {
+    for (auto p : {"/usr/bin/chromium", "/usr/bin/chromium-browser"})
+        if (fs::exists(p)) return p;
+    return {};
+}
+
+bool waitForLine(Process& p, const std::string& needle, std::chrono::seconds bound, std::vector<std::string>* seen) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (std::chrono::steady_clock::now() < deadline) {
+        auto line = p.readLine(500ms);
+        if (!line) {
+            if (!p.running()) return false;
+            continue;
+        }
+        if (seen) seen->push_back(*line);
+        if (line->find(needle) != std::string::npos) return true;
+    }
+    return false;
+}
+
+class SwayEndToEnd : public ::testing::Test {
+protected:
+    std::unique_ptr<HeadlessSway> sway;
+    TempDir serviceDir;
+    std::optional<Process> service;
+    std::string url;
+
+    void SetUp() override {
+        if (chromiumPath().empty()) GTEST_SKIP() << "chromium is not installed";
+        sway = std::make_unique<HeadlessSway>("bindsym Mod1+Shift+g exec " + std::string(QUILLANT_EXE) + " trigger\n");
+        ASSERT_TRUE(sway->ready()) << sway->failure();
+
+        const std::string keys = (serviceDir / "keys").string();
+        auto add = Process::start({QUILLANT_SERVICE_EXE, "--keys-file", keys, "--add-key"}, {}, true);
+        add.wait(20s);
+        const int port = unusedLoopbackPort();
+        url = "http://127.0.0.1:" + std::to_string(port);
+        service = Process::start({QUILLANT_SERVICE_EXE, "--keys-file", keys, "--port", std::to_string(port)}, {}, true);
+        fs::copy_file(keys, sway->home() / "keys");
+        sway->giveToUser(sway->home() / "keys");
+    }
+
+    std::vector<std::string> quillantEnv() const {
+        return {"QUILLANT_SERVICE_URL=" + url, "QUILLANT_LOG=stderr",
+                "XDG_CONFIG_HOME=" + (sway->home() / "config").string(),
+                // No session bus: the tray and portals are not what this test is about.
+                "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (sway->home() / "no-bus").string()};
+    }
+
+    // The user's clipboard as wl-paste sees it: every type with its bytes.
+    std::vector<std::pair<std::string, std::string>> clipboardContents() const {
+        std::vector<std::pair<std::string, std::string>> out;
+        const auto list = sway->runClient({"wl-paste", "--list-types"});
+        if (list.status != 0) return out;
+        std::istringstream types(list.out);
+        for (std::string type; std::getline(types, type);) {
+            const auto bytes = sway->runClient({"wl-paste", "--no-newline", "--type", type});
+            out.emplace_back(type, bytes.status == 0 ? bytes.out : "<unreadable>");
+        }
+        return out;
+    }
+};
+
+TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndPutsTheClipboardBack) {
+    // The key goes in through standard input, as the user does it.
+    const auto set = sway->runClient({"/bin/sh", "-c", "tail -n 1 \"$0\" | \"$1\" key set",
+                                      (sway->home() / "keys").string(), QUILLANT_EXE},
+                                     quillantEnv());
+    ASSERT_EQ(set.status, 0) << set.err;
+    // The service answers (and knows the key) before the agent starts checking it.
+    bool connected = false;
+    for (int i = 0; i < 100 && !connected; ++i) {
+        connected = sway->runClient({QUILLANT_EXE, "key", "status"}, quillantEnv()).status == 0;
+        if (!connected) std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(connected) << "the local service did not come up";
+
+    Process quillant = sway->startClient({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, quillantEnv());
+    std::vector<std::string> lines;
+    ASSERT_TRUE(waitForLine(quillant, "quillant started", 60s, &lines)) << ::testing::PrintToString(lines);
+    const auto said = [&](const std::string& needle) {
+        return std::any_of(lines.begin(), lines.end(), [&](auto& l) { return l.find(needle) != std::string::npos; });
+    };
+    EXPECT_TRUE(said("clipboard: Wayland zwlr_data_control_manager_v1")) << ::testing::PrintToString(lines);
+    EXPECT_TRUE(said("keystrokes: Wayland virtual keyboard")) << ::testing::PrintToString(lines);
+    ASSERT_TRUE(waitForLine(quillant, "token validated", 60s, &lines)) << ::testing::PrintToString(lines);
+
+    // The user's clipboard, owned by wl-copy (which offers text under several types).
+    const fs::path clip = sway->home() / "clip.txt";
+    writeFile(clip, kUserClipboard);
+    sway->giveToUser(clip);
+    Process owner = sway->startClient(
+        {"/bin/sh", "-c", "exec wl-copy --foreground --type 'text/plain;charset=utf-8' < \"$0\"", clip.string()});
+    std::vector<std::pair<std::string, std::string>> before;
+    for (int i = 0; i < 100; ++i) {
+        before = clipboardContents();
+        if (!before.empty()) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_FALSE(before.empty()) << "wl-copy did not take the clipboard";
+
+    fs::path page = sway->home() / "page.html";
+    writeFile(page, kPage);
+    sway->giveToUser(page);
+    Process browser = sway->startClient(
+        {chromiumPath(), "--ozone-platform=wayland", "--no-sandbox", "--disable-gpu", "--no-first-run",
+         "--disable-background-networking", "--disable-component-update", "--disable-sync", "--disable-breakpad",
+         "--password-store=basic", "--user-data-dir=" + (sway->home() / "profile").string(), "file://" + page.string()},
+        {});
+    ASSERT_TRUE(sway->waitForTitle("^ready", 90s)) << "the page did not load: "
+                                                  << ::testing::PrintToString(sway->windows());
+
+    // Alt+Shift+G from a virtual keyboard: sway's binding runs quillant trigger.
+    const auto press = sway->runClient({"wtype", "-M", "alt", "-M", "shift", "g", "-m", "shift", "-m", "alt"});
+    ASSERT_EQ(press.status, 0) << press.err;
+    ASSERT_TRUE(waitForLine(quillant, "hotkey press handed over by quillant trigger", 30s, &lines))
+        << ::testing::PrintToString(lines);
+    ASSERT_TRUE(waitForLine(quillant, "paste committed; clipboard restored", 60s, &lines))
+        << ::testing::PrintToString(lines);
+    EXPECT_TRUE(sway->waitForTitle("^v:The cat sat\\.( - Chromium)?$", 20s))
+        << "the correction was not pasted: " << ::testing::PrintToString(sway->windows());
+
+    // Every type back, byte for byte.
+    EXPECT_EQ(clipboardContents(), before);
+    EXPECT_TRUE(quillant.running());
+    quillant.terminate();
+}
+
+}  // namespace
