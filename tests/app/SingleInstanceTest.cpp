@@ -95,14 +95,14 @@ TEST_F(SingleInstance, KeySetAndClearGoThroughTheRunningAgent) {
 
 TEST_F(SingleInstance, TriggerActsInTheRunningAgentAsTheHotkeyDoes) {
     Process agent = startAgent();
-    ASSERT_TRUE(waitForLine(agent, "status=absent", 30s));
+    ASSERT_TRUE(agent.waitForLine("status=absent", 30s));
     // A desktop shortcut may run it with a thinner environment: the only agent is still found.
     for (const char* script : {"\"$0\" trigger", "env -u DISPLAY \"$0\" trigger"}) {
         Process trigger = run(script);
         EXPECT_EQ(trigger.wait(30s), 0) << script << ": " << trigger.readAll(5s);
-        EXPECT_TRUE(waitForLine(agent, "hotkey press handed over by quillant trigger", 10s)) << script;
+        EXPECT_TRUE(agent.waitForLine("hotkey press handed over by quillant trigger", 10s)) << script;
         // The fix flow itself ran, and stopped where a hotkey press without a key stops.
-        EXPECT_TRUE(waitForLine(agent, "hotkey fired but no API key is set", 10s)) << script;
+        EXPECT_TRUE(agent.waitForLine("hotkey fired but no API key is set", 10s)) << script;
     }
     agent.terminate();
     agent.wait(30s);

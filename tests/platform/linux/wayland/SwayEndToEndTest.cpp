@@ -45,20 +45,6 @@ std::string chromiumPath() {
     return {};
 }
 
-bool waitForLine(Process& p, const std::string& needle, std::chrono::seconds bound, std::vector<std::string>* seen) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (std::chrono::steady_clock::now() < deadline) {
-        auto line = p.readLine(500ms);
-        if (!line) {
-            if (!p.running()) return false;
-            continue;
-        }
-        if (seen) seen->push_back(*line);
-        if (line->find(needle) != std::string::npos) return true;
-    }
-    return false;
-}
-
 class SwayEndToEnd : public ::testing::Test {
 protected:
     std::unique_ptr<HeadlessSway> sway;
@@ -118,13 +104,13 @@ TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndP
 
     Process quillant = sway->startClient({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, quillantEnv());
     std::vector<std::string> lines;
-    ASSERT_TRUE(waitForLine(quillant, "quillant started", 60s, &lines)) << ::testing::PrintToString(lines);
+    ASSERT_TRUE(quillant.waitForLine("quillant started", 60s, &lines)) << ::testing::PrintToString(lines);
     const auto said = [&](const std::string& needle) {
         return std::any_of(lines.begin(), lines.end(), [&](auto& l) { return l.find(needle) != std::string::npos; });
     };
     EXPECT_TRUE(said("clipboard: Wayland zwlr_data_control_manager_v1")) << ::testing::PrintToString(lines);
     EXPECT_TRUE(said("keystrokes: Wayland virtual keyboard")) << ::testing::PrintToString(lines);
-    ASSERT_TRUE(waitForLine(quillant, "token validated", 60s, &lines)) << ::testing::PrintToString(lines);
+    ASSERT_TRUE(quillant.waitForLine("token validated", 60s, &lines)) << ::testing::PrintToString(lines);
 
     // The user's clipboard, owned by wl-copy (which offers text under several types).
     const fs::path clip = sway->home() / "clip.txt";
@@ -154,9 +140,9 @@ TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndP
     // Alt+Shift+G from a virtual keyboard: sway's binding runs quillant trigger.
     const auto press = sway->runClient({"wtype", "-M", "alt", "-M", "shift", "g", "-m", "shift", "-m", "alt"});
     ASSERT_EQ(press.status, 0) << press.err;
-    ASSERT_TRUE(waitForLine(quillant, "hotkey press handed over by quillant trigger", 30s, &lines))
+    ASSERT_TRUE(quillant.waitForLine("hotkey press handed over by quillant trigger", 30s, &lines))
         << ::testing::PrintToString(lines);
-    ASSERT_TRUE(waitForLine(quillant, "paste committed; clipboard restored", 60s, &lines))
+    ASSERT_TRUE(quillant.waitForLine("paste committed; clipboard restored", 60s, &lines))
         << ::testing::PrintToString(lines);
     EXPECT_TRUE(sway->waitForTitle("^v:The cat sat\\.( - Chromium)?$", 20s))
         << "the correction was not pasted: " << ::testing::PrintToString(sway->windows());
