@@ -26,6 +26,7 @@
 #include "platform/linux/CurlHttpSession.h"
 #include "platform/linux/JournalLogger.h"
 #include "platform/linux/PosixProcess.h"
+#include "platform/linux/SessionPlan.h"
 #include "platform/linux/SettingsFileStore.h"
 #include "platform/linux/qt/QtExecutor.h"
 #include "platform/linux/qt/QtKeyDownMonitor.h"
@@ -212,21 +213,30 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
 
     // On Wayland each concern takes the compositor's protocol where it is
     // offered, and the X11 way (through XWayland) where it is not.
-    linux_platform::WaylandOffer offer;
+    // quillant doctor reports the same plan.
+    linux_platform::SessionFacts facts;
+    facts.x11 = !display.empty();
+    facts.xtest = facts.x11;  // the accessibility gate tells the user when it is missing
     if (waylandSession) {
         std::string error;
-        if (auto globals = linux_platform::probeWaylandGlobals(wayland, error))
-            offer = linux_platform::waylandOffer(*globals);
-        else
+        if (auto globals = linux_platform::probeWaylandGlobals(wayland, error)) {
+            const linux_platform::WaylandOffer offer = linux_platform::waylandOffer(*globals);
+            facts.wayland = true;
+            facts.seat = offer.seat;
+            facts.dataControl = offer.dataControl;
+            facts.virtualKeyboard = offer.virtualKeyboard;
+        } else {
             sessionLog.error("cannot reach the Wayland compositor " + std::string(wayland) + ": " + error);
+        }
     }
+    const linux_platform::SessionPlan plan = linux_platform::planSession(facts);
     std::unique_ptr<linux_platform::WaylandClipboard> waylandClipboard;
     std::unique_ptr<linux_platform::WaylandKeyEventPoster> waylandPoster;
     std::unique_ptr<linux_platform::X11Clipboard> x11Clipboard;
     std::unique_ptr<linux_platform::X11HotKeyService> hotKeyService;
     std::unique_ptr<linux_platform::XTestKeyEventPoster> x11Poster;
     std::unique_ptr<linux_platform::X11FocusInspector> focus;
-    if (waylandSession && offer.seat && !offer.dataControl.empty()) {
+    if (plan.clipboard == linux_platform::SessionPlan::Clipboard::dataControl) {
         try {
             waylandClipboard = std::make_unique<linux_platform::WaylandClipboard>(logger, wayland);
             sessionLog.info("clipboard: Wayland " + waylandClipboard->protocol());
@@ -234,7 +244,7 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
             sessionLog.error(std::string("cannot use the Wayland clipboard: ") + e.what());
         }
     }
-    if (waylandSession && offer.seat && offer.virtualKeyboard) {
+    if (plan.keystrokes == linux_platform::SessionPlan::Keystrokes::virtualKeyboard) {
         try {
             waylandPoster = std::make_unique<linux_platform::WaylandKeyEventPoster>(logger, wayland);
             sessionLog.info("keystrokes: Wayland virtual keyboard");

@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
     if (is({"fix"})) return cli::fix(context);
     if (is({"inspect"})) return cli::inspect(context);
     if (is({"trigger"})) return cli::trigger(context);
+    if (is({"doctor"})) return cli::doctor(context);
     for (std::string_view verb : {"on", "off", "status"})
         if (is({"autostart", verb})) return cli::autostart(context, verb);
 

@@ -40,6 +40,9 @@ int fix(ProgramContext& context);
 int inspect(ProgramContext& context);
 // Hands a hotkey press to the running agent of this session.
 int trigger(ProgramContext& context);
+// Prints what this session offers (displays, Wayland globals, portals) and
+// what quillant uses there; fails when it could not fix anything here.
+int doctor(ProgramContext& context);
 
 // `verb` is "on", "off" or "status".
 int autostart(ProgramContext& context, std::string_view verb);

@@ -1,0 +1,58 @@
+#include "platform/linux/SessionPlan.h"
+
+namespace quillant::linux_platform {
+
+SessionPlan planSession(const SessionFacts& facts) {
+    SessionPlan plan;
+    const bool wayland = facts.wayland && facts.seat;
+    plan.hotkey = facts.x11 ? SessionPlan::Hotkey::x11Grab : SessionPlan::Hotkey::triggerOnly;
+    if (wayland && facts.virtualKeyboard)
+        plan.keystrokes = SessionPlan::Keystrokes::virtualKeyboard;
+    else if (facts.x11 && facts.xtest)
+        plan.keystrokes = SessionPlan::Keystrokes::xtest;
+    if (wayland && !facts.dataControl.empty())
+        plan.clipboard = SessionPlan::Clipboard::dataControl;
+    else if (facts.x11)
+        plan.clipboard = SessionPlan::Clipboard::x11;
+    // X11's input focus says nothing about native Wayland windows.
+    plan.focusKnown = plan.keystrokes == SessionPlan::Keystrokes::xtest;
+    return plan;
+}
+
+std::string describeHotkey(const SessionPlan& plan, const SessionFacts& facts) {
+    if (plan.hotkey == SessionPlan::Hotkey::x11Grab && !facts.wayland) return "Alt+Shift+G, grabbed on the X display";
+    if (plan.hotkey == SessionPlan::Hotkey::x11Grab)
+        return "Alt+Shift+G, grabbed on XWayland: it fires only while an X11 window has the focus; bind quillant "
+               "trigger to Alt+Shift+G in the desktop's shortcut settings for the others";
+    return "none of its own: bind quillant trigger to Alt+Shift+G in the desktop's shortcut settings "
+           "(sway: bindsym Mod1+Shift+g exec quillant trigger)";
+}
+
+std::string describeKeystrokes(const SessionPlan& plan) {
+    switch (plan.keystrokes) {
+        case SessionPlan::Keystrokes::virtualKeyboard: return "the compositor's virtual keyboard";
+        case SessionPlan::Keystrokes::xtest: return "XTest on the X display";
+        case SessionPlan::Keystrokes::none: break;
+    }
+    return "none: this session offers neither a virtual keyboard nor an X display with XTest";
+}
+
+std::string describeClipboard(const SessionPlan& plan, const SessionFacts& facts) {
+    switch (plan.clipboard) {
+        case SessionPlan::Clipboard::dataControl: return "Wayland data-control (" + facts.dataControl + ")";
+        case SessionPlan::Clipboard::x11:
+            return facts.wayland ? "the X11 clipboard through XWayland (the compositor offers no data-control)"
+                                 : "the X11 clipboard";
+        case SessionPlan::Clipboard::none: break;
+    }
+    return "none: this session offers neither data-control nor an X display";
+}
+
+std::string describeFocus(const SessionPlan& plan) {
+    if (plan.focusKnown) return "known (X11): terminals get their own chords or are refused";
+    if (plan.keystrokes == SessionPlan::Keystrokes::virtualKeyboard)
+        return "unknown on Wayland: terminals cannot be told apart; every application gets Ctrl+C and Ctrl+V";
+    return "unknown";
+}
+
+}  // namespace quillant::linux_platform

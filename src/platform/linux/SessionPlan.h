@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+namespace quillant::linux_platform {
+
+// What a desktop session offers quillant, as found out by probing it.
+struct SessionFacts {
+    bool x11 = false;            // an X display (Xorg or XWayland) answers
+    bool xtest = false;          // it offers XTEST
+    bool wayland = false;        // a Wayland compositor answers
+    bool seat = false;           // it has a seat
+    std::string dataControl;     // the data-control global it offers (empty: none)
+    bool virtualKeyboard = false;
+};
+
+// How quillant serves each concern in such a session. Each concern takes the
+// compositor's own protocol where it is offered and the X11 way (through
+// XWayland on a Wayland session) where it is not.
+struct SessionPlan {
+    enum class Hotkey { x11Grab, triggerOnly };
+    enum class Keystrokes { virtualKeyboard, xtest, none };
+    enum class Clipboard { dataControl, x11, none };
+    Hotkey hotkey = Hotkey::triggerOnly;
+    Keystrokes keystrokes = Keystrokes::none;
+    Clipboard clipboard = Clipboard::none;
+    // Whether the focused application is known (X11's focus); on Wayland it is not.
+    bool focusKnown = false;
+    bool usable() const { return keystrokes != Keystrokes::none && clipboard != Clipboard::none; }
+};
+
+SessionPlan planSession(const SessionFacts& facts);
+
+// One line for each concern, as `quillant doctor` prints them.
+std::string describeHotkey(const SessionPlan& plan, const SessionFacts& facts);
+std::string describeKeystrokes(const SessionPlan& plan);
+std::string describeClipboard(const SessionPlan& plan, const SessionFacts& facts);
+std::string describeFocus(const SessionPlan& plan);
+
+}  // namespace quillant::linux_platform
