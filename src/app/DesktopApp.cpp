@@ -30,6 +30,7 @@
 #include "platform/linux/SettingsFileStore.h"
 #include "platform/linux/qt/QtExecutor.h"
 #include "platform/linux/qt/QtKeyDownMonitor.h"
+#include "platform/linux/wayland/SwayFocusInspector.h"
 #include "platform/linux/wayland/WaylandClipboard.h"
 #include "platform/linux/wayland/WaylandConnection.h"
 #include "platform/linux/wayland/WaylandKeyEventPoster.h"
@@ -217,6 +218,8 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     linux_platform::SessionFacts facts;
     facts.x11 = !display.empty();
     facts.xtest = facts.x11;  // the accessibility gate tells the user when it is missing
+    if (const char* sway = std::getenv("SWAYSOCK"); sway && *sway)
+        facts.swayIpc = linux_platform::SwayFocusInspector::reachable(sway);
     if (waylandSession) {
         std::string error;
         if (auto globals = linux_platform::probeWaylandGlobals(wayland, error)) {
@@ -235,7 +238,7 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     std::unique_ptr<linux_platform::X11Clipboard> x11Clipboard;
     std::unique_ptr<linux_platform::X11HotKeyService> hotKeyService;
     std::unique_ptr<linux_platform::XTestKeyEventPoster> x11Poster;
-    std::unique_ptr<linux_platform::X11FocusInspector> focus;
+    std::unique_ptr<clipboard::FocusInspector> focus;
     if (plan.clipboard == linux_platform::SessionPlan::Clipboard::dataControl) {
         try {
             waylandClipboard = std::make_unique<linux_platform::WaylandClipboard>(logger, wayland);
@@ -248,9 +251,14 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
         try {
             waylandPoster = std::make_unique<linux_platform::WaylandKeyEventPoster>(logger, wayland);
             sessionLog.info("keystrokes: Wayland virtual keyboard");
-            // Wayland tells no client which window has the focus.
-            sessionLog.info("the focused application is unknown on Wayland: terminals cannot be told apart, every "
-                            "application gets Ctrl+C and Ctrl+V");
+            // Wayland tells no client which window has the focus; sway's tree does.
+            if (plan.focus == linux_platform::SessionPlan::Focus::sway) {
+                focus = std::make_unique<linux_platform::SwayFocusInspector>(std::getenv("SWAYSOCK"));
+                sessionLog.info("the focused application: from sway's IPC");
+            } else {
+                sessionLog.info("the focused application is unknown on Wayland: terminals cannot be told apart, every "
+                                "application gets Ctrl+C and Ctrl+V");
+            }
         } catch (const std::exception& e) {
             sessionLog.error(std::string("cannot use the Wayland virtual keyboard: ") + e.what());
         }

@@ -34,6 +34,8 @@ public:
     const std::string& waylandDisplay() const { return display_; }
     const std::filesystem::path& runtimeDir() const { return runtime_; }
     const std::filesystem::path& home() const { return home_; }
+    // sway's IPC socket ($SWAYSOCK).
+    const std::filesystem::path& ipcSocket() const { return swaysock_; }
     // A folder the user may write in, for pages, profiles and logs.
     std::filesystem::path scratch() const { return home_; }
 

@@ -8,6 +8,7 @@
 #include "app/cli/Commands.h"
 #include "platform/linux/PortalProbe.h"
 #include "platform/linux/SessionPlan.h"
+#include "platform/linux/wayland/SwayFocusInspector.h"
 #include "platform/linux/wayland/WaylandConnection.h"
 
 namespace quillant::app::cli {
@@ -57,6 +58,11 @@ int doctor(ProgramContext& c) {
         } else {
             line(out, "  Wayland compositor", "does not answer: " + error);
         }
+    }
+
+    if (const std::string sway = variable("SWAYSOCK"); !sway.empty()) {
+        facts.swayIpc = SwayFocusInspector::reachable(sway);
+        line(out, "  sway IPC", facts.swayIpc ? "answers" : "does not answer");
     }
 
     if (!display.empty()) {

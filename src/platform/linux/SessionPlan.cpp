@@ -15,7 +15,10 @@ SessionPlan planSession(const SessionFacts& facts) {
     else if (facts.x11)
         plan.clipboard = SessionPlan::Clipboard::x11;
     // X11's input focus says nothing about native Wayland windows.
-    plan.focusKnown = plan.keystrokes == SessionPlan::Keystrokes::xtest;
+    if (plan.keystrokes == SessionPlan::Keystrokes::xtest)
+        plan.focus = SessionPlan::Focus::x11;
+    else if (plan.keystrokes == SessionPlan::Keystrokes::virtualKeyboard && facts.swayIpc)
+        plan.focus = SessionPlan::Focus::sway;
     return plan;
 }
 
@@ -49,7 +52,9 @@ std::string describeClipboard(const SessionPlan& plan, const SessionFacts& facts
 }
 
 std::string describeFocus(const SessionPlan& plan) {
-    if (plan.focusKnown) return "known (X11): terminals get their own chords or are refused";
+    if (plan.focus == SessionPlan::Focus::x11) return "known (X11): terminals get their own chords or are refused";
+    if (plan.focus == SessionPlan::Focus::sway)
+        return "known (sway's IPC): terminals get their own chords or are refused";
     if (plan.keystrokes == SessionPlan::Keystrokes::virtualKeyboard)
         return "unknown on Wayland: terminals cannot be told apart; every application gets Ctrl+C and Ctrl+V";
     return "unknown";

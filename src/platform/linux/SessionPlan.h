@@ -12,6 +12,7 @@ struct SessionFacts {
     bool seat = false;           // it has a seat
     std::string dataControl;     // the data-control global it offers (empty: none)
     bool virtualKeyboard = false;
+    bool swayIpc = false;        // sway's IPC answers ($SWAYSOCK)
 };
 
 // How quillant serves each concern in such a session. Each concern takes the
@@ -24,8 +25,10 @@ struct SessionPlan {
     Hotkey hotkey = Hotkey::triggerOnly;
     Keystrokes keystrokes = Keystrokes::none;
     Clipboard clipboard = Clipboard::none;
-    // Whether the focused application is known (X11's focus); on Wayland it is not.
-    bool focusKnown = false;
+    // Where the focused application is found out: X11's input focus, sway's
+    // tree, or nowhere (Wayland tells clients nothing).
+    enum class Focus { x11, sway, unknown };
+    Focus focus = Focus::unknown;
     bool usable() const { return keystrokes != Keystrokes::none && clipboard != Clipboard::none; }
 };
 

@@ -1,8 +1,10 @@
 # The Wayland clients (wlroots path): virtual-keyboard keystrokes with keys
-# from the compositor's keymap (xkbcommon) and the data-control clipboard.
+# from the compositor's keymap (xkbcommon) and the data-control clipboard;
+# and the focused window from sway's IPC.
 # Debian ships none of these protocols' XML; ours are in wayland/protocols/.
 pkg_check_modules(WAYLAND_CLIENT REQUIRED IMPORTED_TARGET wayland-client xkbcommon)
 find_program(WAYLAND_SCANNER wayland-scanner REQUIRED)
+find_package(nlohmann_json 3.10 REQUIRED)
 
 set(QUILLANT_WAYLAND_PROTOCOLS
   virtual-keyboard-unstable-v1
@@ -30,7 +32,8 @@ add_library(quillant_wayland STATIC
   ${CMAKE_CURRENT_LIST_DIR}/wayland/WaylandConnection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wayland/WaylandKeyEventPoster.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wayland/WaylandClipboard.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wayland/SwayFocusInspector.cpp
 )
 target_include_directories(quillant_wayland PUBLIC ${PROJECT_SOURCE_DIR}/src PRIVATE ${QUILLANT_WAYLAND_GENERATED})
 target_link_libraries(quillant_wayland PUBLIC quillant_clipboard quillant_hotkey quillant_runtime quillant_text
-  quillant_x11_clipboard PkgConfig::WAYLAND_CLIENT)
+  quillant_x11_clipboard PkgConfig::WAYLAND_CLIENT PRIVATE nlohmann_json::nlohmann_json)

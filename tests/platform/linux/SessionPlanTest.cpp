@@ -9,6 +9,7 @@ namespace {
 using Hotkey = SessionPlan::Hotkey;
 using Keys = SessionPlan::Keystrokes;
 using Clip = SessionPlan::Clipboard;
+using Focus = SessionPlan::Focus;
 
 struct Case {
     const char* name;
@@ -16,7 +17,7 @@ struct Case {
     Hotkey hotkey;
     Keys keys;
     Clip clipboard;
-    bool focusKnown;
+    SessionPlan::Focus focus;
 };
 
 class SessionPlanTest : public ::testing::TestWithParam<Case> {};
@@ -26,33 +27,36 @@ TEST_P(SessionPlanTest, EachConcernTakesTheCompositorsProtocolElseX11) {
     EXPECT_EQ(plan.hotkey, GetParam().hotkey);
     EXPECT_EQ(plan.keystrokes, GetParam().keys);
     EXPECT_EQ(plan.clipboard, GetParam().clipboard);
-    EXPECT_EQ(plan.focusKnown, GetParam().focusKnown);
+    EXPECT_EQ(plan.focus, GetParam().focus);
     EXPECT_EQ(plan.usable(), GetParam().keys != Keys::none && GetParam().clipboard != Clip::none);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sessions, SessionPlanTest,
     ::testing::Values(
-        Case{"x11", {true, true, false, false, "", false}, Hotkey::x11Grab, Keys::xtest, Clip::x11, true},
+        Case{"x11", {true, true, false, false, "", false}, Hotkey::x11Grab, Keys::xtest, Clip::x11, Focus::x11},
         Case{"x11_without_xtest", {true, false, false, false, "", false}, Hotkey::x11Grab, Keys::none, Clip::x11,
-             false},
+             Focus::unknown},
         // sway without XWayland: everything through the compositor, the hotkey from its binding.
         Case{"sway", {false, false, true, true, "zwlr_data_control_manager_v1", true}, Hotkey::triggerOnly,
-             Keys::virtualKeyboard, Clip::dataControl, false},
+             Keys::virtualKeyboard, Clip::dataControl, Focus::unknown},
+        // sway and its IPC: the focused window is known after all.
+        Case{"sway_ipc", {false, false, true, true, "zwlr_data_control_manager_v1", true, true}, Hotkey::triggerOnly,
+             Keys::virtualKeyboard, Clip::dataControl, Focus::sway},
         // sway with XWayland: the compositor's protocols still win; the grab covers X11 windows.
         Case{"sway_xwayland", {true, true, true, true, "ext_data_control_manager_v1", true}, Hotkey::x11Grab,
-             Keys::virtualKeyboard, Clip::dataControl, false},
+             Keys::virtualKeyboard, Clip::dataControl, Focus::unknown},
         // KWin: data-control but no virtual keyboard for ordinary clients.
         Case{"kwin_xwayland", {true, true, true, true, "ext_data_control_manager_v1", false}, Hotkey::x11Grab,
-             Keys::xtest, Clip::dataControl, true},
+             Keys::xtest, Clip::dataControl, Focus::x11},
         // GNOME: neither; everything through XWayland.
-        Case{"gnome_xwayland", {true, true, true, true, "", false}, Hotkey::x11Grab, Keys::xtest, Clip::x11, true},
+        Case{"gnome_xwayland", {true, true, true, true, "", false}, Hotkey::x11Grab, Keys::xtest, Clip::x11, Focus::x11},
         Case{"gnome_without_xwayland", {false, false, true, true, "", false}, Hotkey::triggerOnly, Keys::none,
-             Clip::none, false},
+             Clip::none, Focus::unknown},
         // A compositor without a seat cannot be typed into.
         Case{"no_seat", {false, false, true, false, "zwlr_data_control_manager_v1", true}, Hotkey::triggerOnly,
-             Keys::none, Clip::none, false},
-        Case{"nothing", {}, Hotkey::triggerOnly, Keys::none, Clip::none, false}),
+             Keys::none, Clip::none, Focus::unknown},
+        Case{"nothing", {}, Hotkey::triggerOnly, Keys::none, Clip::none, Focus::unknown}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -110,6 +110,7 @@ TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndP
     };
     EXPECT_TRUE(said("clipboard: Wayland zwlr_data_control_manager_v1")) << ::testing::PrintToString(lines);
     EXPECT_TRUE(said("keystrokes: Wayland virtual keyboard")) << ::testing::PrintToString(lines);
+    EXPECT_TRUE(said("the focused application: from sway's IPC")) << ::testing::PrintToString(lines);
     ASSERT_TRUE(quillant.waitForLine("token validated", 60s, &lines)) << ::testing::PrintToString(lines);
 
     // The user's clipboard, owned by wl-copy (which offers text under several types).
