@@ -30,6 +30,7 @@
 #include "platform/linux/SettingsFileStore.h"
 #include "platform/linux/qt/QtExecutor.h"
 #include "platform/linux/qt/QtKeyDownMonitor.h"
+#include "platform/linux/wayland/ClipboardKeeper.h"
 #include "platform/linux/wayland/SwayFocusInspector.h"
 #include "platform/linux/wayland/WaylandClipboard.h"
 #include "platform/linux/wayland/WaylandConnection.h"
@@ -395,6 +396,17 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     coordinator.reset();
     hotKeys.reset();
     if (x11Clipboard && x11Clipboard->ownsClipboard()) x11Clipboard->handOverToClipboardManager();
+    if (waylandClipboard && waylandClipboard->ownsClipboard()) {
+        // What we hold would go with us: a keeper of ours serves it on.
+        const auto entries = waylandClipboard->ownedEntries();
+        std::string error;
+        if (!entries.empty()) {
+            if (linux_platform::handOverToClipboardKeeper("/proc/self/exe", entries, std::chrono::seconds(3), error))
+                sessionLog.info("handed the clipboard to quillant's clipboard keeper");
+            else
+                sessionLog.error("the clipboard empties as quillant quits: " + error);
+        }
+    }
     if (signalFd >= 0) {
         executor.unwatch(signalFd);
         ::close(signalFd);

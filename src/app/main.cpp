@@ -10,6 +10,8 @@
 #include "app/DesktopApp.h"
 #include "app/cli/Commands.h"
 #include "credentials/TokenStore.h"
+#include "platform/linux/wayland/ClipboardKeeper.h"
+#include "runtime/Logger.h"
 
 using namespace quillant::app;
 
@@ -26,6 +28,12 @@ int main(int argc, char** argv) {
     if (is({"--help"}) || is({"-h"}) || is({"help"})) {
         std::fputs(cli::usageText(), stdout);
         return cli::kExitOK;
+    }
+
+    // Started by the agent as it quits on Wayland, to serve what it held on the clipboard.
+    if (is({"clipboard-keeper"})) {
+        quillant::StderrLogger logger;
+        return quillant::linux_platform::runClipboardKeeper(logger, stdin, stdout);
     }
 
     cli::ProgramContext context;

@@ -425,6 +425,13 @@ void WaylandClipboard::writeItems(const std::vector<clipboard::PasteboardItemDat
 
 bool WaylandClipboard::ownsClipboard() { return impl_->weOwn(); }
 
+std::vector<std::pair<std::string, clipboard::Bytes>> WaylandClipboard::ownedEntries() {
+    std::vector<std::pair<std::string, clipboard::Bytes>> out;
+    if (!impl_->weOwn()) return out;
+    for (auto& [type, bytes] : impl_->owned->entries) out.emplace_back(type, *bytes);
+    return out;
+}
+
 std::optional<std::int64_t> WaylandClipboard::contentReadCount() {
     impl_->drain();
     return impl_->served;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "clipboard/Pasteboard.h"
@@ -67,6 +68,8 @@ public:
     void writeItems(const std::vector<clipboard::PasteboardItemData>& items) override;
 
     bool ownsClipboard();
+    // What we offer while we own the clipboard, type by type.
+    std::vector<std::pair<std::string, clipboard::Bytes>> ownedEntries();
 
 private:
     struct Impl;

@@ -6,7 +6,10 @@
 // keyboard and the clipboard through data-control.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -72,6 +75,21 @@ protected:
                 "XDG_CONFIG_HOME=" + (sway->home() / "config").string(),
                 // No session bus: the tray and portals are not what this test is about.
                 "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (sway->home() / "no-bus").string()};
+    }
+
+    // quillant's clipboard keepers serving this sway.
+    int keepers() const {
+        int found = 0;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+            std::ifstream cmdline(entry.path() / "cmdline"), environ(entry.path() / "environ");
+            std::string command((std::istreambuf_iterator<char>(cmdline)), {});
+            std::string environment((std::istreambuf_iterator<char>(environ)), {});
+            if (command.find("clipboard-keeper") != std::string::npos &&
+                environment.find("XDG_RUNTIME_DIR=" + sway->runtimeDir().string()) != std::string::npos)
+                ++found;
+        }
+        return found;
     }
 
     // The user's clipboard as wl-paste sees it: every type with its bytes.
@@ -151,7 +169,28 @@ TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndP
     // Every type back, byte for byte.
     EXPECT_EQ(clipboardContents(), before);
     EXPECT_TRUE(quillant.running());
-    quillant.terminate();
+
+    // Quitting hands what quillant holds to its keeper: the clipboard stays.
+    quillant.signal(SIGTERM);
+    EXPECT_TRUE(quillant.waitForLine("handed the clipboard to quillant's clipboard keeper", 30s, &lines))
+        << ::testing::PrintToString(lines);
+    EXPECT_EQ(quillant.wait(30s), 0);
+    EXPECT_EQ(clipboardContents(), before);
+    // The keeper holds no lock of the agent's: the next start runs.
+    Process next = sway->startClient({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, quillantEnv());
+    EXPECT_TRUE(next.waitForLine("quillant started", 60s));
+    next.terminate();
+    // The next copy replaces the kept clipboard, and the keeper ends.
+    // (wl-copy stays behind to serve; it lets go of our pipes so that we need not wait for it.)
+    const auto copied = sway->runClient({"/bin/sh", "-c", "wl-copy replaced </dev/null >/dev/null 2>&1"});
+    EXPECT_EQ(copied.status, 0);
+    bool keeperGone = false;
+    for (int i = 0; i < 100 && !keeperGone; ++i) {
+        keeperGone = keepers() == 0;
+        if (!keeperGone) std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(keeperGone);
+    EXPECT_EQ(sway->runClient({"wl-paste", "--no-newline"}).out, "replaced");
 }
 
 }  // namespace
