@@ -120,6 +120,27 @@ private:
     CategoryLogger log_;
 };
 
+// Keys through the compositor while the hotkey is grabbed on XWayland: a
+// grab fired by a held hotkey key turns active and would take our synthetic
+// keys as XWayland delivers them, so it is ended before every chord.
+class GrabEndingKeyEventPoster final : public clipboard::KeyEventPoster {
+public:
+    GrabEndingKeyEventPoster(clipboard::KeyEventPoster& inner, linux_platform::X11HotKeyService& grabs)
+        : inner_(inner), grabs_(grabs) {}
+    bool createEventSource() override { return inner_.createEventSource(); }
+    void releaseEventSource() override { inner_.releaseEventSource(); }
+    bool canCreateEvent(std::uint16_t keyCode, bool keyDown) override { return inner_.canCreateEvent(keyCode, keyDown); }
+    bool post(const clipboard::KeyEvent& event) override {
+        if (event.keyDown) grabs_.endActiveGrab();
+        return inner_.post(event);
+    }
+    bool keysHeld() override { return inner_.keysHeld(); }
+
+private:
+    clipboard::KeyEventPoster& inner_;
+    linux_platform::X11HotKeyService& grabs_;
+};
+
 // What a later start or the command line asks of the running agent.
 std::string answerRequest(const std::string& command, const std::string& argument, AppCoordinator& coordinator,
                           ui::MenuBarView& panel, CategoryLogger& log) {
@@ -294,8 +315,11 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
                         "settings (sway: bindsym Mod1+Shift+g exec quillant trigger)");
     clipboard::Pasteboard& pasteboard =
         waylandClipboard ? static_cast<clipboard::Pasteboard&>(*waylandClipboard) : *x11Clipboard;
-    clipboard::KeyEventPoster& poster =
-        waylandPoster ? static_cast<clipboard::KeyEventPoster&>(*waylandPoster) : *x11Poster;
+    std::optional<GrabEndingKeyEventPoster> grabEnding;
+    if (waylandPoster && hotKeyService) grabEnding.emplace(*waylandPoster, *hotKeyService);
+    clipboard::KeyEventPoster& poster = grabEnding        ? static_cast<clipboard::KeyEventPoster&>(*grabEnding)
+                                        : waylandPoster ? static_cast<clipboard::KeyEventPoster&>(*waylandPoster)
+                                                        : *x11Poster;
     TriggerOnlyHotKeyService triggerOnly;
     hotkey::HotKeyService& hotKeyBase =
         hotKeyService ? static_cast<hotkey::HotKeyService&>(*hotKeyService) : triggerOnly;
