@@ -170,6 +170,22 @@ TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndP
     EXPECT_EQ(clipboardContents(), before);
     EXPECT_TRUE(quillant.running());
 
+    // Alt and Shift held on well after the press: sway keeps each keyboard's
+    // modifiers apart, so our Ctrl+C and Ctrl+V still carry only Control.
+    ASSERT_EQ(sway->runClient({"wtype", "-M", "ctrl", "a", "-m", "ctrl", "teh dog sat .", "-M", "ctrl", "a", "-m",
+                               "ctrl"})
+                  .status,
+              0);
+    ASSERT_TRUE(sway->waitForTitle("^v:teh dog sat \\.", 20s)) << ::testing::PrintToString(sway->windows());
+    const auto held = sway->runClient(
+        {"wtype", "-M", "alt", "-M", "shift", "g", "-s", "1500", "-m", "shift", "-m", "alt"});
+    ASSERT_EQ(held.status, 0) << held.err;
+    ASSERT_TRUE(quillant.waitForLine("paste committed; clipboard restored", 60s, &lines))
+        << ::testing::PrintToString(lines);
+    EXPECT_TRUE(sway->waitForTitle("^v:The dog sat\\.( - Chromium)?$", 20s))
+        << "the correction was not pasted: " << ::testing::PrintToString(sway->windows());
+    EXPECT_EQ(clipboardContents(), before);
+
     // Quitting hands what quillant holds to its keeper: the clipboard stays.
     quillant.signal(SIGTERM);
     EXPECT_TRUE(quillant.waitForLine("handed the clipboard to quillant's clipboard keeper", 30s, &lines))
