@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -106,8 +107,19 @@ void HeadlessSway::giveToUser(const fs::path& path) const {
 }
 
 std::vector<std::string> HeadlessSway::env() const {
-    return {searchPath(), "HOME=" + home_.string(), "XDG_RUNTIME_DIR=" + runtime_.string(),
-            "WAYLAND_DISPLAY=" + display_, "SWAYSOCK=" + swaysock_.string(), "XDG_SESSION_TYPE=wayland"};
+    std::vector<std::string> env{searchPath(),
+                                 "HOME=" + home_.string(),
+                                 "XDG_RUNTIME_DIR=" + runtime_.string(),
+                                 "WAYLAND_DISPLAY=" + display_,
+                                 "SWAYSOCK=" + swaysock_.string(),
+                                 "XDG_SESSION_TYPE=wayland"};
+    // The sanitizers' settings (suppressions) reach our programs under test.
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+        if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
+    // libwayland has no frame pointers: the fast unwinder stops in it, and a
+    // suppression naming the library that called it (Qt's) would never match.
+    if (std::getenv("LSAN_OPTIONS") && !std::getenv("ASAN_OPTIONS")) env.push_back("ASAN_OPTIONS=fast_unwind_on_malloc=0");
+    return env;
 }
 
 std::vector<std::string> HeadlessSway::asUser(std::vector<std::string> argv) const {

@@ -190,7 +190,8 @@ TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndP
     quillant.signal(SIGTERM);
     EXPECT_TRUE(quillant.waitForLine("handed the clipboard to quillant's clipboard keeper", 30s, &lines))
         << ::testing::PrintToString(lines);
-    EXPECT_EQ(quillant.wait(30s), 0);
+    const int status = quillant.wait(30s);
+    EXPECT_EQ(status, 0) << quillant.readAll(5s);
     EXPECT_EQ(clipboardContents(), before);
     // The keeper holds no lock of the agent's: the next start runs.
     Process next = sway->startClient({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, quillantEnv());
