@@ -8,10 +8,13 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
 #include <QDesktopServices>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "app/AppCoordinator.h"
 #include "app/BuildConfig.h"
@@ -29,6 +32,7 @@
 #include "platform/linux/SettingsFileStore.h"
 #include "platform/linux/qt/QtExecutor.h"
 #include "platform/linux/qt/QtKeyDownMonitor.h"
+#include "platform/linux/portal/PortalDesktop.h"
 #include "platform/linux/x11/X11Clipboard.h"
 #include "platform/linux/x11/X11FocusInspector.h"
 #include "platform/linux/x11/X11HotKeyService.h"
@@ -93,6 +97,25 @@ std::string answerRequest(const std::string& command, const std::string& argumen
     }
     if (command == "ping") return std::string("ok quillant ") + build::kVersion;
     return "error unknown request: " + command;
+}
+
+// On a Wayland session, the desktop portal's hotkey and keyboard where it
+// offers them (X11 windows keep working through XWayland either way). The
+// portal gets a bus connection of its own: our application id must be its
+// first portal call, and Qt's shared connection may have made others.
+linux_platform::PortalServices portalServicesFor(Executor& executor, Logger& logger,
+                                                 const std::filesystem::path& configDirectory, const char* wayland) {
+    const char* sessionType = std::getenv("XDG_SESSION_TYPE");
+    linux_platform::PortalSessionFacts facts;
+    facts.waylandSession = linux_platform::isWaylandSession(sessionType ? sessionType : "", wayland ? wayland : "");
+    if (!facts.waylandSession) return {};
+    // The wlroots virtual keyboard, where the compositor has one, goes before
+    // the portal's: set from that keyboard's own probe.
+    facts.virtualKeyboard = false;
+    facts.configDirectory = configDirectory;
+    return linux_platform::selectPortalServices(
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("quillant-portal")), executor, logger,
+        facts);
 }
 
 }  // namespace
@@ -192,13 +215,26 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     }
     poster->setGrabBreaker([service = hotKeyService.get()] { service->endActiveGrab(); });
 
+    auto portals = portalServicesFor(executor, logger, *configDirectory, wayland);
+    std::optional<linux_platform::PreferredKeyEventPoster> portalPoster;
+    if (portals.keyboard) {
+        if (!portals.hotkeys) portals.keyboard->setHeldProbe([x11 = poster.get()] { return x11->keysHeld(); });
+        // Asked now rather than at the first fix: the dialog would take the focus from the selection.
+        portals.keyboard->start();
+        portalPoster.emplace(*portals.keyboard, poster.get());
+    }
+    clipboard::KeyEventPoster& keystrokes = portalPoster ? static_cast<clipboard::KeyEventPoster&>(*portalPoster)
+                                                         : static_cast<clipboard::KeyEventPoster&>(*poster);
+    hotkey::HotKeyService& globalHotKeys = portals.hotkeys ? static_cast<hotkey::HotKeyService&>(*portals.hotkeys)
+                                                           : static_cast<hotkey::HotKeyService&>(*hotKeyService);
+
     linux_platform::XTestAccessibilityGate accessibility(logger, display, wayland ? wayland : "");
-    clipboard::KeyEventSynth synth(*poster);
+    clipboard::KeyEventSynth synth(keystrokes);
     clipboard::PasteboardBroker broker(*clipboard, synth, clipboard::PasteboardProfile::linuxX11());
     credentials::TokenStore tokens(*context.home);
     linux_platform::SettingsFileStore settings(*configDirectory, logger);
     hotkey::Preferences preferences(settings, hotkey::ShortcutStyle::linuxWords);
-    ReportingHotKeyService reportingHotKeys(*hotKeyService, logger, context.err);
+    ReportingHotKeyService reportingHotKeys(globalHotKeys, logger, context.err);
     auto hotKeys = std::make_unique<hotkey::HotKeysController>(reportingHotKeys);
     ThreadWorkRunner workRunner(1);
     auto session = std::make_shared<linux_platform::CurlHttpSession>(executor);
