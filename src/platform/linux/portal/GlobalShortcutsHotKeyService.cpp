@@ -169,6 +169,10 @@ std::optional<hotkey::EventHandlerRef> GlobalShortcutsHotKeyService::installEven
     return static_cast<hotkey::EventHandlerRef>(++handlerCount_);
 }
 
+bool GlobalShortcutsHotKeyService::held() const {
+    return held_ || (releasedAt_ && portal_.executor().now() < *releasedAt_ + kLetGoGrace);
+}
+
 void GlobalShortcutsHotKeyService::setState(State state) {
     state_ = state;
     if (onChange_) onChange_();
@@ -245,6 +249,10 @@ void GlobalShortcutsHotKeyService::activated(const QString& session, const QStri
     if (!session_ || session != session_->handle() || shortcut != QLatin1String(kShortcutId) || !current_) return;
     if (pressed == held_) return;  // a repeat, or a release we never saw pressed
     held_ = pressed;
+    if (pressed)
+        releasedAt_.reset();
+    else
+        releasedAt_ = portal_.executor().now();
     if (!callback_) return;
     const auto id = *current_;
     callback_(hotkey::HotKeyEvent{pressed ? hotkey::kEventHotKeyPressed : hotkey::kEventHotKeyReleased, hotkey::noErr, id});

@@ -46,8 +46,12 @@ public:
     const std::string& triggerDescription() const { return trigger_; }
     // Called whenever state() or triggerDescription() changes.
     void setOnChange(std::function<void()> callback) { onChange_ = std::move(callback); }
-    // Whether the shortcut is down (activated and not yet deactivated).
-    bool held() const { return held_; }
+    // Whether the user may still hold the shortcut's keys: from its
+    // activation until kLetGoGrace after its deactivation. The portal tells
+    // when the trigger ends, not when the last modifier goes up, and a
+    // synthetic chord would carry a modifier still held.
+    static constexpr Duration kLetGoGrace = std::chrono::milliseconds(200);
+    bool held() const;
 
     // hotkey::HotKeyService
     hotkey::HotKeyRegistration registerEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
@@ -79,6 +83,7 @@ private:
     std::function<void()> onChange_;
     std::uint64_t handlerCount_ = 0;
     bool held_ = false;
+    std::optional<TimePoint> releasedAt_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

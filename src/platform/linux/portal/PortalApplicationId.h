@@ -21,8 +21,9 @@ enum class ApplicationIdOutcome {
 // without an id; older ones have no registry and take the id from the
 // process's systemd unit or cgroup (a desktop launch of our .desktop file
 // gives "app-com.vostel.quillant-….scope"), and leave it empty otherwise.
-// Must be the connection's first portal call; blocks for at most `boundMs`.
+// Must be the connection's first portal call; blocks for at most `boundMs` (this first call
+// may be what starts the portal).
 ApplicationIdOutcome registerApplicationId(QDBusConnection& bus, const QString& appId, Logger& logger,
-                                           int boundMs = 2000);
+                                           int boundMs = 5000);
 
 }  // namespace quillant::linux_platform
