@@ -164,6 +164,21 @@ Process::~Process() {
     if (pidFd_ >= 0) close(pidFd_);
 }
 
+bool Process::waitForLine(const std::string& needle, std::chrono::milliseconds bound,
+                          std::vector<std::string>* seen) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (std::chrono::steady_clock::now() < deadline) {
+        auto line = readLine(std::chrono::milliseconds(200));
+        if (!line) {
+            if (!running()) return false;
+            continue;
+        }
+        if (seen) seen->push_back(*line);
+        if (line->find(needle) != std::string::npos) return true;
+    }
+    return false;
+}
+
 std::optional<std::string> Process::readLine(std::chrono::milliseconds bound) {
     auto deadline = Clock::now() + bound;
     for (;;) {

@@ -47,6 +47,10 @@ public:
     int outFd() const { return out_; }
     // The next line of standard output, without its newline; nothing at EOF or after `bound`.
     std::optional<std::string> readLine(std::chrono::milliseconds bound);
+    // Reads lines until one contains `needle`; false when `bound` passes or the
+    // process ends first. Every line read goes to `seen` when given.
+    bool waitForLine(const std::string& needle, std::chrono::milliseconds bound,
+                     std::vector<std::string>* seen = nullptr);
     // Everything left on standard output until EOF (or `bound`).
     std::string readAll(std::chrono::milliseconds bound);
     // With Errors::capture: what the child wrote to standard error so far. `waitForErrors`

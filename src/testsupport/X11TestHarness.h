@@ -22,4 +22,9 @@ private:
     std::string display_;
 };
 
+// openbox on the display named in `env`, once it manages windows: Chromium
+// takes typing and pastes only in a window that a window manager made active.
+// Throws when it does not come up.
+Process startWindowManager(const std::vector<std::string>& env);
+
 }  // namespace quillant::testing

@@ -66,17 +66,7 @@ protected:
         env.push_back("QUILLANT_SERVICE_URL=" + url);
         env.push_back("QUILLANT_LOG=stderr");
         env.push_back("XDG_RUNTIME_DIR=" + runtime.path().string());
-        // Chromium takes typing and pastes only in a window that a window
-        // manager made active.
-        windowManager = Process::start({"openbox", "--sm-disable"}, env, true, true);
-        bool managed = false;
-        for (int i = 0; i < 100 && !managed; ++i) {
-            auto probe = Process::start({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, env, true);
-            managed = probe.readAll(5s).find("window id") != std::string::npos;
-            probe.wait(5s);
-            if (!managed) std::this_thread::sleep_for(100ms);
-        }
-        ASSERT_TRUE(managed) << "openbox did not start";
+        windowManager = startWindowManager(env);
         // The key goes in through standard input, never the command line.
         auto set = Process::start({"/bin/sh", "-c", "tail -n 1 \"$0\" | \"$1\" key set", keys, QUILLANT_EXE}, env, true);
         ASSERT_EQ(set.wait(20s), 0);
@@ -87,25 +77,32 @@ protected:
         }
     }
 
+    // The user's clipboard, owned by xclip, once it can be read back.
+    Process ownClipboard() {
+        writeFile(home.path() / "clip.txt", "the user's own clipboard");
+        auto owner = Process::start(
+            {"xclip", "-quiet", "-selection", "clipboard", "-i", (home.path() / "clip.txt").string()}, env, true);
+        for (int i = 0; i < 50 && clipboardText() != "the user's own clipboard"; ++i)
+            std::this_thread::sleep_for(100ms);
+        return owner;
+    }
+
+    // Chromium showing the text area page; its title says "ready" once loaded.
+    Process openPage(const std::string& chromium) {
+        writeFile(home.path() / "page.html", kPage);
+        return Process::start({chromium, "--no-sandbox", "--disable-gpu", "--no-first-run",
+                               "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                               "--disable-breakpad", "--user-data-dir=" + (home.path() / "profile").string(),
+                               "--window-position=0,0", "--window-size=1024,700",
+                               "file://" + (home.path() / "page.html").string()},
+                              env, true, true);
+    }
+
     // quillant with its log on standard output.
     Process startQuillant() {
         return Process::start({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, env, false, true);
     }
 
-    static bool waitForLine(Process& p, const std::string& needle, std::chrono::seconds bound,
-                            std::vector<std::string>* seen = nullptr) {
-        auto deadline = std::chrono::steady_clock::now() + bound;
-        while (std::chrono::steady_clock::now() < deadline) {
-            auto line = p.readLine(500ms);
-            if (!line) {
-                if (!p.running()) return false;
-                continue;
-            }
-            if (seen) seen->push_back(*line);
-            if (line->find(needle) != std::string::npos) return true;
-        }
-        return false;
-    }
 
     bool windowTitled(const std::string& title, std::chrono::seconds bound) {
         auto deadline = std::chrono::steady_clock::now() + bound;
@@ -174,22 +171,13 @@ TEST_F(DesktopEndToEnd, TheHotkeyFixesTheSelectionAndLeavesTheClipboardAsItWas) 
     ASSERT_FALSE(chromium.empty()) << "chromium is not installed (scripts/bootstrap installs it)";
 
     auto quillant = startQuillant();
-    ASSERT_TRUE(waitForLine(quillant, "quillant started; hotkey Alt+Shift+G armed", 30s));
+    ASSERT_TRUE(quillant.waitForLine("quillant started; hotkey Alt+Shift+G armed", 30s));
 
     // The user's own clipboard, owned by another program.
-    writeFile(home.path() / "clip.txt", "the user's own clipboard");
-    auto owner = Process::start(
-        {"xclip", "-quiet", "-selection", "clipboard", "-i", (home.path() / "clip.txt").string()}, env, true);
-    for (int i = 0; i < 50 && clipboardText() != "the user's own clipboard"; ++i) std::this_thread::sleep_for(100ms);
+    auto owner = ownClipboard();
     ASSERT_EQ(clipboardText(), "the user's own clipboard");
 
-    writeFile(home.path() / "page.html", kPage);
-    auto browser = Process::start({chromium, "--no-sandbox", "--disable-gpu", "--no-first-run",
-                                   "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                                   "--disable-breakpad", "--user-data-dir=" + (home.path() / "profile").string(),
-                                   "--window-position=0,0", "--window-size=1024,700",
-                                   "file://" + (home.path() / "page.html").string()},
-                                  env, true, true);
+    auto browser = openPage(chromium);
     ASSERT_TRUE(windowTitled("ready", 60s)) << "the page did not load";
     ASSERT_EQ(xdotool({"key", "ctrl+a"}), 0);  // the page focused its text area
 
@@ -199,7 +187,7 @@ TEST_F(DesktopEndToEnd, TheHotkeyFixesTheSelectionAndLeavesTheClipboardAsItWas) 
                        "shift", "keyup", "alt"}),
               0);
     std::vector<std::string> lines;
-    ASSERT_TRUE(waitForLine(quillant, "paste committed; clipboard restored", 30s, &lines))
+    ASSERT_TRUE(quillant.waitForLine("paste committed; clipboard restored", 30s, &lines))
         << "log: " << ::testing::PrintToString(lines);
     EXPECT_TRUE(windowTitled("v:The cat sat\\.", 20s)) << "the correction was not pasted; title: " << currentTitle();
     EXPECT_EQ(clipboardText(), "the user's own clipboard");
@@ -214,7 +202,7 @@ TEST_F(DesktopEndToEnd, TheHotkeyFixesTheSelectionAndLeavesTheClipboardAsItWas) 
                        "2.5", "keyup", "shift", "keyup", "alt"}),
               0);
     lines.clear();
-    ASSERT_TRUE(waitForLine(quillant, "paste committed; clipboard restored", 30s, &lines))
+    ASSERT_TRUE(quillant.waitForLine("paste committed; clipboard restored", 30s, &lines))
         << "log: " << ::testing::PrintToString(lines);
     std::string escaped;
     for (char c : expected) {
@@ -237,7 +225,7 @@ TEST_F(DesktopEndToEnd, TheHotkeyFixesTheSelectionAndLeavesTheClipboardAsItWas) 
     // A second start in the same session opens the running one's panel and ends.
     auto second_start = startQuillant();
     EXPECT_EQ(second_start.wait(30s), 0);
-    EXPECT_TRUE(waitForLine(quillant, "panel opened for another start", 10s));
+    EXPECT_TRUE(quillant.waitForLine("panel opened for another start", 10s));
 
     // A quillant of another session on the same display cannot take the
     // hotkey, and says so.
@@ -246,7 +234,7 @@ TEST_F(DesktopEndToEnd, TheHotkeyFixesTheSelectionAndLeavesTheClipboardAsItWas) 
     for (auto& e : env)
         if (e.starts_with("XDG_RUNTIME_DIR=")) e = "XDG_RUNTIME_DIR=" + otherRuntime.path().string();
     auto second_instance = startQuillant();
-    EXPECT_TRUE(waitForLine(second_instance, "could not be armed: another program holds it", 30s));
+    EXPECT_TRUE(second_instance.waitForLine("could not be armed: another program holds it", 30s));
     second_instance.terminate();
     for (auto& e : env)
         if (e.starts_with("XDG_RUNTIME_DIR=")) e = "XDG_RUNTIME_DIR=" + runtime.path().string();
@@ -256,7 +244,7 @@ TEST_F(DesktopEndToEnd, TheHotkeyFixesTheSelectionAndLeavesTheClipboardAsItWas) 
     EXPECT_EQ(quillant.wait(20s), 0);
     auto third = startQuillant();
     std::vector<std::string> thirdLines;
-    ASSERT_TRUE(waitForLine(third, "quillant started", 30s, &thirdLines));
+    ASSERT_TRUE(third.waitForLine("quillant started", 30s, &thirdLines));
     for (auto& l : thirdLines) EXPECT_EQ(l.find("could not be armed"), std::string::npos) << l;
     third.terminate();
 }
@@ -277,20 +265,11 @@ TEST_F(DesktopEndToEnd, WithACyrillicLayoutFirstAndAfterLayoutChangesTheFixWorks
     XkbGroup group(xvfb.display());
 
     auto quillant = startQuillant();
-    ASSERT_TRUE(waitForLine(quillant, "quillant started; hotkey Alt+Shift+G armed", 30s));
-    writeFile(home.path() / "clip.txt", "the user's own clipboard");
-    auto owner = Process::start(
-        {"xclip", "-quiet", "-selection", "clipboard", "-i", (home.path() / "clip.txt").string()}, env, true);
-    for (int i = 0; i < 50 && clipboardText() != "the user's own clipboard"; ++i) std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(quillant.waitForLine("quillant started; hotkey Alt+Shift+G armed", 30s));
+    auto owner = ownClipboard();
     ASSERT_EQ(clipboardText(), "the user's own clipboard");
 
-    writeFile(home.path() / "page.html", kPage);
-    auto browser = Process::start({chromium, "--no-sandbox", "--disable-gpu", "--no-first-run",
-                                   "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                                   "--disable-breakpad", "--user-data-dir=" + (home.path() / "profile").string(),
-                                   "--window-position=0,0", "--window-size=1024,700",
-                                   "file://" + (home.path() / "page.html").string()},
-                                  env, true, true);
+    auto browser = openPage(chromium);
     ASSERT_TRUE(windowTitled("ready", 60s)) << "the page did not load";
 
     const std::vector<std::string> selectAll{std::string("down:") + keycode::control, std::string("down:") + keycode::a,
@@ -302,7 +281,7 @@ TEST_F(DesktopEndToEnd, WithACyrillicLayoutFirstAndAfterLayoutChangesTheFixWorks
     auto fixReaches = [&](const std::string& text, const std::string& expectedTitle) {
         std::vector<std::string> lines;
         EXPECT_EQ(keyboard(hotkey), 0);
-        EXPECT_TRUE(waitForLine(quillant, "paste committed; clipboard restored", 30s, &lines))
+        EXPECT_TRUE(quillant.waitForLine("paste committed; clipboard restored", 30s, &lines))
             << "log: " << ::testing::PrintToString(lines);
         EXPECT_TRUE(windowTitled(expectedTitle, 20s)) << text << " was not fixed; title: " << currentTitle();
         EXPECT_EQ(clipboardText(), "the user's own clipboard");
@@ -343,7 +322,7 @@ TEST_F(DesktopEndToEnd, WithACyrillicLayoutFirstAndAfterLayoutChangesTheFixWorks
     const std::string selected = currentTitle();
     std::vector<std::string> lines;
     ASSERT_EQ(keyboard(hotkey), 0);
-    EXPECT_TRUE(waitForLine(quillant, "copy failed", 30s, &lines)) << "log: " << ::testing::PrintToString(lines);
+    EXPECT_TRUE(quillant.waitForLine("copy failed", 30s, &lines)) << "log: " << ::testing::PrintToString(lines);
     bool refused = false;
     for (const auto& line : lines) refused |= line.find("Chord not sent: the keyboard map has no Control key") != std::string::npos;
     EXPECT_TRUE(refused) << "log: " << ::testing::PrintToString(lines);

@@ -89,15 +89,7 @@ protected:
         env.push_back("XDG_RUNTIME_DIR=" + home.path().string());
         env.push_back("QUILLANT_SERVICE_URL=http://127.0.0.1:" + std::to_string(service.port));
         env.push_back("QUILLANT_LOG=stderr");
-        windowManager = Process::start({"openbox", "--sm-disable"}, env, true, true);
-        bool managed = false;
-        for (int i = 0; i < 100 && !managed; ++i) {
-            auto probe = Process::start({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, env, true);
-            managed = probe.readAll(5s).find("window id") != std::string::npos;
-            probe.wait(5s);
-            if (!managed) std::this_thread::sleep_for(100ms);
-        }
-        ASSERT_TRUE(managed) << "openbox did not start";
+        windowManager = startWindowManager(env);
         auto set = Process::start({"/bin/sh", "-c", "echo ql_desktop_test | \"$0\" key set", QUILLANT_EXE}, env, true);
         ASSERT_EQ(set.wait(20s), 0);
     }
@@ -109,24 +101,10 @@ protected:
 
     Process startQuillant() {
         auto p = Process::start({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, env, false, true);
-        EXPECT_TRUE(waitForLine(p, "quillant started; hotkey Alt+Shift+G armed", 30s));
+        EXPECT_TRUE(p.waitForLine("quillant started; hotkey Alt+Shift+G armed", 30s));
         return p;
     }
 
-    static bool waitForLine(Process& p, const std::string& needle, std::chrono::milliseconds bound,
-                            std::vector<std::string>* seen = nullptr) {
-        auto deadline = std::chrono::steady_clock::now() + bound;
-        while (std::chrono::steady_clock::now() < deadline) {
-            auto line = p.readLine(200ms);
-            if (!line) {
-                if (!p.running()) return false;
-                continue;
-            }
-            if (seen) seen->push_back(*line);
-            if (line->find(needle) != std::string::npos) return true;
-        }
-        return false;
-    }
 
     Editor startEditor(const std::string& instance, const std::string& text, std::vector<std::string> extra = {}) {
         std::vector<std::string> argv{QUILLANT_TEST_EDITOR, "editor", "--instance", instance, "--class",
@@ -227,7 +205,7 @@ TEST_P(Terminals, TheHotkeyInATerminalIsRefusedAndItsJobRunsOn) {
 
     pressHotkey();
     std::vector<std::string> lines;
-    EXPECT_TRUE(waitForLine(quillant, "terminals are refused unless opted in", 20s, &lines))
+    EXPECT_TRUE(quillant.waitForLine("terminals are refused unless opted in", 20s, &lines))
         << ::testing::PrintToString(lines);
     std::this_thread::sleep_for(500ms);  // an interrupt would have ended the job by now
     EXPECT_TRUE(jobRunning(*job)) << "the terminal's foreground job ended";
@@ -278,7 +256,7 @@ TEST_F(DesktopSafety, AnOptedInTerminalGetsCtrlShiftAndItsJobRunsOn) {
 
     pressHotkey();
     std::vector<std::string> lines;
-    ASSERT_TRUE(waitForLine(quillant, "paste committed; clipboard restored", 20s, &lines))
+    ASSERT_TRUE(quillant.waitForLine("paste committed; clipboard restored", 20s, &lines))
         << ::testing::PrintToString(lines);
     std::string got;
     for (int i = 0; i < 50 && got.find("the") == std::string::npos; ++i) {
@@ -315,7 +293,7 @@ TEST_F(DesktopSafety, WithCopyQRunningASlowApplicationPastesTheCorrectionAndTheC
     ASSERT_TRUE(editor.waitFor("copied", 10s));
     std::vector<std::string> lines;
     ASSERT_TRUE(editor.waitFor("pasted ", 20s)) << ::testing::PrintToString(editor.lines);
-    ASSERT_TRUE(waitForLine(quillant, "paste committed; clipboard restored", 20s, &lines))
+    ASSERT_TRUE(quillant.waitForLine("paste committed; clipboard restored", 20s, &lines))
         << ::testing::PrintToString(lines);
     EXPECT_EQ(editor.lines.back(), "pasted the cat sat");
     EXPECT_EQ(clipboardText(), kUserClipboard);
@@ -332,7 +310,7 @@ TEST_F(DesktopSafety, AnOwnerTooSlowToListItsTypesLeavesTheClipboardAlone) {
 
     pressHotkey();
     std::vector<std::string> lines;
-    EXPECT_TRUE(waitForLine(quillant, "clipboard snapshot incomplete: its owner did not answer in time; fix refused",
+    EXPECT_TRUE(quillant.waitForLine("clipboard snapshot incomplete: its owner did not answer in time; fix refused",
                             20s, &lines))
         << ::testing::PrintToString(lines);
     EXPECT_FALSE(editor.saw("copied", 500ms)) << "the copy chord went out";
@@ -351,9 +329,9 @@ TEST_F(DesktopSafety, WhenTheFocusMovesWhileTheServiceAnswersNothingIsPasted) {
     pressHotkey();
     ASSERT_TRUE(doc.waitFor("copied", 10s));
     std::vector<std::string> lines;
-    ASSERT_TRUE(waitForLine(quillant, "captured selection", 10s, &lines)) << ::testing::PrintToString(lines);
+    ASSERT_TRUE(quillant.waitForLine("captured selection", 10s, &lines)) << ::testing::PrintToString(lines);
     focus(chat.window);
-    EXPECT_TRUE(waitForLine(quillant, "focus moved away from Editor-doc during the fix; correction not pasted", 20s,
+    EXPECT_TRUE(quillant.waitForLine("focus moved away from Editor-doc during the fix; correction not pasted", 20s,
                             &lines))
         << ::testing::PrintToString(lines);
     EXPECT_FALSE(chat.saw("paste-key", 500ms));
@@ -375,7 +353,7 @@ TEST_F(DesktopSafety, SighupInTheMiddleOfAFixPutsTheClipboardBackAndHandsItToThe
     ASSERT_TRUE(editor.waitFor("paste-key", 20s));
     ::kill(quillant.pid(), SIGHUP);
     std::vector<std::string> lines;
-    EXPECT_TRUE(waitForLine(quillant, "quit during a fix; clipboard restored", 10s, &lines))
+    EXPECT_TRUE(quillant.waitForLine("quit during a fix; clipboard restored", 10s, &lines))
         << ::testing::PrintToString(lines);
     EXPECT_EQ(quillant.wait(20s), 0);
     EXPECT_EQ(clipboardText(), kUserClipboard);

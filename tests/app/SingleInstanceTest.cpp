@@ -41,15 +41,6 @@ protected:
         return Process::start({"/bin/sh", "-c", script + " 2>&1", QUILLANT_EXE}, env, false);
     }
 
-    static bool waitForLine(Process& p, const std::string& needle, std::chrono::seconds bound) {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        while (std::chrono::steady_clock::now() < deadline) {
-            auto line = p.readLine(500ms);
-            if (line && line->find(needle) != std::string::npos) return true;
-            if (!line && !p.running()) return false;
-        }
-        return false;
-    }
 
     fs::path tokenFile() const { return home.path() / ".config" / "quillant" / "token"; }
 };
@@ -59,10 +50,10 @@ protected:
 
 TEST_F(SingleInstance, ASecondStartOpensTheRunningPanelAndEnds) {
     Process agent = startAgent();
-    ASSERT_TRUE(waitForLine(agent, "quillant started; hotkey Alt+Shift+G armed", 30s));
+    ASSERT_TRUE(agent.waitForLine("quillant started; hotkey Alt+Shift+G armed", 30s));
     Process second = run("\"$0\"");
     EXPECT_EQ(second.wait(30s), 0);
-    EXPECT_TRUE(waitForLine(agent, "panel opened for another start", 10s));
+    EXPECT_TRUE(agent.waitForLine("panel opened for another start", 10s));
     EXPECT_TRUE(agent.running());
     // The panel is on the screen: a 300-pixel-wide window of the agent's.
     bool mapped = false;
@@ -78,13 +69,13 @@ TEST_F(SingleInstance, ASecondStartOpensTheRunningPanelAndEnds) {
 
 TEST_F(SingleInstance, KeySetAndClearGoThroughTheRunningAgent) {
     Process agent = startAgent();
-    ASSERT_TRUE(waitForLine(agent, "status=absent", 30s));
+    ASSERT_TRUE(agent.waitForLine("status=absent", 30s));
 
     Process set = run("echo '  ql_through_the_agent ' | \"$0\" key set");
     EXPECT_EQ(set.wait(30s), 0);
     EXPECT_NE(set.readAll(5s).find("handed to the running quillant"), std::string::npos);
     // The agent saved it itself and started checking it: no stale key state.
-    EXPECT_TRUE(waitForLine(agent, "API key saved; validating with backend", 10s));
+    EXPECT_TRUE(agent.waitForLine("API key saved; validating with backend", 10s));
     EXPECT_EQ(readFile(tokenFile()), "ql_through_the_agent");
     struct stat info{};
     ASSERT_EQ(::stat(tokenFile().c_str(), &info), 0);
@@ -92,7 +83,7 @@ TEST_F(SingleInstance, KeySetAndClearGoThroughTheRunningAgent) {
 
     Process clear = run("\"$0\" key clear");
     EXPECT_EQ(clear.wait(30s), 0);
-    EXPECT_TRUE(waitForLine(agent, "API key cleared", 10s));
+    EXPECT_TRUE(agent.waitForLine("API key cleared", 10s));
     EXPECT_FALSE(fs::exists(tokenFile()));
     agent.terminate();
 
@@ -120,8 +111,8 @@ TEST_F(SingleInstance, TheHotkeyIsChangedInThePanelWithRealKeys) {
     const std::string said = set.readAll(30s);
     ASSERT_EQ(set.wait(30s), 0) << said;
     Process agent = startAgent();
-    ASSERT_TRUE(waitForLine(agent, "quillant started; hotkey Alt+Shift+G armed", 30s));
-    ASSERT_TRUE(waitForLine(agent, "token validation failed", 30s));  // the key section shows, unverified
+    ASSERT_TRUE(agent.waitForLine("quillant started; hotkey Alt+Shift+G armed", 30s));
+    ASSERT_TRUE(agent.waitForLine("token validation failed", 30s));  // the key section shows, unverified
     Process second = run("\"$0\"");
     ASSERT_EQ(second.wait(30s), 0);
     std::string geometry;
@@ -149,13 +140,13 @@ TEST_F(SingleInstance, TheHotkeyIsChangedInThePanelWithRealKeys) {
 
     ASSERT_EQ(xdotool({"mousemove", changeX, changeY, "click", "1"}), 0);
     ASSERT_EQ(xdotool({"key", "Escape"}), 0);
-    EXPECT_TRUE(waitForLine(agent, "hotkey re-armed: Alt+Shift+G", 10s));
+    EXPECT_TRUE(agent.waitForLine("hotkey re-armed: Alt+Shift+G", 10s));
 
     ASSERT_EQ(xdotool({"mousemove", changeX, changeY, "click", "1"}), 0);
     // Ctrl first, on its own, as a person presses it; then the rest.
     ASSERT_EQ(xdotool({"keydown", "ctrl", "sleep", "0.1", "keydown", "alt", "key", "k", "keyup", "alt", "keyup", "ctrl"}),
               0);
-    EXPECT_TRUE(waitForLine(agent, "hotkey updated to Ctrl+Alt+K", 10s));
+    EXPECT_TRUE(agent.waitForLine("hotkey updated to Ctrl+Alt+K", 10s));
     const std::string settings = readFile(home.path() / "config" / "quillant" / "settings.json");
     EXPECT_NE(settings.find("6144"), std::string::npos) << settings;
     EXPECT_NE(settings.find("40"), std::string::npos) << settings;

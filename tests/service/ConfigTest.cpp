@@ -1,5 +1,6 @@
 #include "ServiceTestSupport.h"
 
+#include "platform/linux/PrivateRuntimeDir.h"
 #include "service/Config.h"
 
 #include <gmock/gmock.h>
@@ -58,7 +59,7 @@ TEST_F(ConfigTest, ThePrivateSocketUnlessTcpIsAskedFor) {
         std::optional<std::string> runtimeDir;
         std::optional<std::string> socket;  // none: TCP
     };
-    const std::string uidFolder = "/run/user/" + std::to_string(::geteuid()) + "/quillant/service.sock";
+    const std::string uidFolder = (quillant::linux_platform::runtimeFolder(nullptr) / "service.sock").string();
     const Row rows[] = {
         {{}, "/run/user/1000", "/run/user/1000/quillant/service.sock"},
         {{}, std::nullopt, uidFolder},

@@ -1,5 +1,7 @@
 #include "platform/linux/InstanceChannel.h"
 
+#include "platform/linux/PrivateRuntimeDir.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -23,12 +25,6 @@ namespace {
 
 constexpr std::size_t kMaxLine = 64 * 1024;
 constexpr int kPeerTimeoutMs = 1000;
-
-std::string octal(mode_t mode) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04o", unsigned(mode & 07777));
-    return text;
-}
 
 bool fillAddress(const fs::path& path, sockaddr_un& address) {
     address = {};
@@ -93,25 +89,13 @@ int hexValue(char c) {
 }  // namespace
 
 RuntimeFolder privateRuntimeFolder(const char* xdgRuntimeDir) {
-    fs::path folder;
-    if (xdgRuntimeDir && *xdgRuntimeDir == '/')
-        folder = fs::path(xdgRuntimeDir) / "quillant";
-    else
-        folder = fs::path("/tmp") / ("quillant-" + std::to_string(::geteuid()));
-
+    const fs::path folder = runtimeFolder(xdgRuntimeDir);
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         return {std::nullopt, "cannot create " + folder.string() + ": " + std::strerror(errno)};
     struct stat info{};
     if (::lstat(folder.c_str(), &info) != 0)
         return {std::nullopt, "cannot examine " + folder.string() + ": " + std::strerror(errno)};
-    if (!S_ISDIR(info.st_mode))
-        return {std::nullopt, "refusing to use " + folder.string() + ": it is not a directory of its own"};
-    if (info.st_uid != ::geteuid())
-        return {std::nullopt, "refusing to use " + folder.string() + ": it belongs to user " +
-                                  std::to_string(info.st_uid) + ", not to you; remove it"};
-    if ((info.st_mode & 077) != 0)
-        return {std::nullopt, "refusing to use " + folder.string() + ": others may enter it (mode " +
-                                  octal(info.st_mode) + "); run chmod 700 on it"};
+    if (auto why = whyNotPrivate(folder)) return {std::nullopt, "refusing to use " + folder.string() + ": " + *why};
     return {folder, {}};
 }
 

@@ -21,8 +21,8 @@ namespace quillant::linux_platform {
 //
 // The argument is percent-encoded ('%', CR, LF and NUL), so any key travels on one line.
 
-// Our private runtime folder: $XDG_RUNTIME_DIR/quillant, or /tmp/quillant-UID
-// when the session has no runtime directory. Created 0700 when missing; an
+// Our private runtime folder, the one `runtimeFolder` names (PrivateRuntimeDir.h),
+// shared with the local service's socket. Created 0700 when missing; an
 // existing one is used only when it is a real directory (no symlink) owned by
 // us and closed to everyone else. It is never loosened (nor tightened: a
 // folder someone else opened up is reported, not silently repaired).

@@ -13,7 +13,11 @@ namespace quillant::linux_platform {
 std::filesystem::path runtimeFolder(const char* xdgRuntimeDir) {
     // Only an absolute value counts, as the XDG directory rules say.
     if (xdgRuntimeDir && xdgRuntimeDir[0] == '/') return std::filesystem::path(xdgRuntimeDir) / "quillant";
-    return std::filesystem::path("/run/user") / std::to_string(::geteuid()) / "quillant";
+    const std::string uid = std::to_string(::geteuid());
+    const std::filesystem::path loginRuntime = std::filesystem::path("/run/user") / uid;
+    struct stat st {};
+    if (::lstat(loginRuntime.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return loginRuntime / "quillant";
+    return std::filesystem::path("/tmp") / ("quillant-" + uid);
 }
 
 std::filesystem::path localServiceSocket(const char* xdgRuntimeDir) {
@@ -23,20 +27,21 @@ std::filesystem::path localServiceSocket(const char* xdgRuntimeDir) {
 std::optional<std::string> whyNotPrivate(const std::filesystem::path& folder) {
     struct stat st {};
     if (::lstat(folder.c_str(), &st) != 0) return std::nullopt;
-    if (S_ISLNK(st.st_mode)) return folder.string() + " is a symbolic link";
-    if (!S_ISDIR(st.st_mode)) return folder.string() + " is not a folder";
-    if (st.st_uid != ::geteuid()) return folder.string() + " belongs to another user";
+    if (S_ISLNK(st.st_mode)) return folder.string() + " is a symbolic link, not a folder of its own; remove it";
+    if (!S_ISDIR(st.st_mode)) return folder.string() + " is not a folder; remove it";
+    if (st.st_uid != ::geteuid())
+        return folder.string() + " belongs to another user (uid " + std::to_string(st.st_uid) + "); remove it";
     if (st.st_mode & 077) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-        return folder.string() + " is open to other users (mode " + mode + ")";
+        return folder.string() + " is open to other users (mode " + mode + "); run chmod 700 on it";
     }
     return std::nullopt;
 }
 
 void ensurePrivateFolder(const std::filesystem::path& folder) {
     std::filesystem::path parent = folder.parent_path();
-    // A missing runtime directory (no login session) is made as private as it would be.
+    // A missing runtime directory is made as private as it would be.
     if (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST)
         throw std::runtime_error("cannot create " + parent.string() + ": " + std::strerror(errno));
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)

@@ -108,18 +108,19 @@ int runEditor(Peer& p, const std::string& instance, const std::string& klass, in
     std::snprintf(ready, sizeof ready, "ready 0x%lx", p.window);
     say(ready);
 
-    std::optional<Clock::time_point> readAt;
+    bool readPending = false;  // the pasting read is due at readAt
+    Clock::time_point readAt{};
     for (;;) {
         if (!XPending(p.display)) {
             int wait = -1;
-            if (readAt) {
-                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*readAt - Clock::now()).count();
+            if (readPending) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(readAt - Clock::now()).count();
                 wait = int(std::max<long long>(0, left));
             }
             pollfd fd{ConnectionNumber(p.display), POLLIN, 0};
             ::poll(&fd, 1, wait);
-            if (readAt && Clock::now() >= *readAt) {
-                readAt.reset();
+            if (readPending && Clock::now() >= readAt) {
+                readPending = false;
                 XDeleteProperty(p.display, p.window, p.property);
                 XConvertSelection(p.display, p.clipboard, p.utf8, p.property, p.window, CurrentTime);
                 XFlush(p.display);
@@ -143,7 +144,10 @@ int runEditor(Peer& p, const std::string& instance, const std::string& klass, in
                 say("copied");
             } else if (sym == XK_v && state == ControlMask) {
                 say("paste-key");
-                if (pasteRead) readAt = Clock::now() + std::chrono::milliseconds(pasteDelayMs);
+                if (pasteRead) {
+                    readPending = true;
+                    readAt = Clock::now() + std::chrono::milliseconds(pasteDelayMs);
+                }
             }
         } else if (ev.type == SelectionNotify && ev.xselection.requestor == p.window) {
             if (ev.xselection.property == None) {

@@ -326,7 +326,8 @@ TEST_P(DefaultServiceFolder, ThatIsNotPrivateIsNeverContacted) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, DefaultServiceFolder,
-    ::testing::Values(UnprivateRow{"open_to_others", 0755, false, "is open to other users (mode 0755)"},
-                      UnprivateRow{"group_writable", 0770, false, "is open to other users (mode 0770)"},
-                      UnprivateRow{"other_owner", 0700, true, "belongs to another user"}),
+    ::testing::Values(
+        UnprivateRow{"open_to_others", 0755, false, "is open to other users (mode 0755); run chmod 700 on it"},
+        UnprivateRow{"group_writable", 0770, false, "is open to other users (mode 0770); run chmod 700 on it"},
+        UnprivateRow{"other_owner", 0700, true, "belongs to another user (uid 65534); remove it"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/linux/InstanceChannel.h"
+#include "platform/linux/PrivateRuntimeDir.h"
 #include "testsupport/Process.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/X11TestHarness.h"
@@ -59,9 +60,9 @@ TEST(RuntimeFolder, IsCreatedPrivateAndUsedOnlyWhenPrivate) {
              ::chmod((f.string() + "-real").c_str(), 0700);
              fs::create_directory_symlink(f.string() + "-real", f);
          },
-         false, "not a directory of its own"},
+         false, "is a symbolic link"},
         {"a file", [](const fs::path& f) { std::FILE* file = std::fopen(f.c_str(), "w"); std::fclose(file); }, false,
-         "not a directory of its own"},
+         "is not a folder"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -90,14 +91,21 @@ TEST(RuntimeFolder, AFolderOfAnotherUserIsRefused) {
     ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
     const RuntimeFolder got = privateRuntimeFolder(runtime.path().c_str());
     EXPECT_FALSE(got.path);
-    EXPECT_NE(got.error.find("belongs to user 65534"), std::string::npos) << got.error;
+    EXPECT_NE(got.error.find("belongs to another user (uid 65534)"), std::string::npos) << got.error;
 }
 
 TEST(RuntimeFolder, WithoutARuntimeDirectoryFallsBackToAPerUserFolder) {
+    // The login manager's runtime directory where it exists, else one in /tmp:
+    // the instance channel and the local service's socket agree either way.
+    const std::string uid = std::to_string(::geteuid());
+    const fs::path expected = fs::is_directory(fs::symlink_status("/run/user/" + uid))
+                                  ? fs::path("/run/user") / uid / "quillant"
+                                  : fs::path("/tmp") / ("quillant-" + uid);
     for (const char* value : {static_cast<const char*>(nullptr), "", "relative/dir"}) {
         const RuntimeFolder got = privateRuntimeFolder(value);
         ASSERT_TRUE(got.path) << got.error;
-        EXPECT_EQ(*got.path, fs::path("/tmp") / ("quillant-" + std::to_string(::geteuid())));
+        EXPECT_EQ(*got.path, expected);
+        EXPECT_EQ(localServiceSocket(value), expected / "service.sock");
     }
 }
 

@@ -67,21 +67,28 @@ bool XTestKeyEventPoster::post(const clipboard::KeyEvent& event) {
     if (!xtest_ || !keycode) return false;
     const bool command = (event.flags & clipboard::kCommandFlag) != 0;
     const bool shift = (event.flags & clipboard::kShiftFlag) != 0;
-    // Without Shift, Ctrl+C is an interrupt to a terminal: then nothing goes out.
-    const auto shiftKeycode = shift ? keyboard_->keycodeFor(XK_Shift_L) : std::nullopt;
-    if (shift && !shiftKeycode) {
-        log_.error("no Shift key on this keyboard map; chord not sent");
-        return false;
+    const xcb_keycode_t code = *keycode;
+    // Keycode 0 is no key in X11: it stands for "none" below.
+    const xcb_keycode_t control = command ? controlKeycode_.value_or(0) : 0;
+    xcb_keycode_t shiftCode = 0;
+    if (shift) {
+        // Without Shift, Ctrl+C is an interrupt to a terminal: then nothing goes out.
+        const auto found = keyboard_->keycodeFor(XK_Shift_L);
+        if (!found) {
+            log_.error("no Shift key on this keyboard map; chord not sent");
+            return false;
+        }
+        shiftCode = *found;
     }
     if (event.keyDown) {
         releaseHeldKeys();
-        if (command && controlKeycode_) fake(XCB_KEY_PRESS, *controlKeycode_);
-        if (shiftKeycode) fake(XCB_KEY_PRESS, *shiftKeycode);
-        fake(XCB_KEY_PRESS, *keycode);
+        if (control) fake(XCB_KEY_PRESS, control);
+        if (shiftCode) fake(XCB_KEY_PRESS, shiftCode);
+        fake(XCB_KEY_PRESS, code);
     } else {
-        fake(XCB_KEY_RELEASE, *keycode);
-        if (shiftKeycode) fake(XCB_KEY_RELEASE, *shiftKeycode);
-        if (command && controlKeycode_) fake(XCB_KEY_RELEASE, *controlKeycode_);
+        fake(XCB_KEY_RELEASE, code);
+        if (shiftCode) fake(XCB_KEY_RELEASE, shiftCode);
+        if (control) fake(XCB_KEY_RELEASE, control);
     }
     sync();
     return true;
