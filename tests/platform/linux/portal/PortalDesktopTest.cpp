@@ -45,18 +45,11 @@ protected:
     // Whether the agent has written `needle` (at any time since it started).
     bool waitForLine(Process& p, const std::string& needle, std::chrono::seconds bound = 20s) {
         auto& seen = transcripts[p.pid()];
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        while (seen.find(needle) == std::string::npos) {
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-            auto line = p.readLine(200ms);
-            if (line)
-                seen += *line + "\n";
-            else if (!p.running())
-                return false;
-        }
-        return true;
+        if (std::any_of(seen.begin(), seen.end(), [&](const auto& l) { return l.find(needle) != std::string::npos; }))
+            return true;
+        return p.waitForLine(needle, bound, &seen);
     }
-    std::map<pid_t, std::string> transcripts;
+    std::map<pid_t, std::vector<std::string>> transcripts;
 
     Xvfb xvfb;
     TempDir home;
