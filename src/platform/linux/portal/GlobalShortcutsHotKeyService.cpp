@@ -227,10 +227,25 @@ void GlobalShortcutsHotKeyService::bind() {
                             return;
                         }
                         readShortcuts(result.results.value(QStringLiteral("shortcuts")));
+                        setState(State::bound);
+                        // Some desktops answer the bind without the triggers; then ask for them.
+                        if (trigger_.empty())
+                            listShortcuts();
+                        else
+                            log_.info("Hotkey bound by the desktop's shortcut portal: " + trigger_);
+                    });
+}
+
+void GlobalShortcutsHotKeyService::listShortcuts() {
+    const QVariantList arguments{QVariant::fromValue(QDBusObjectPath(session_->handle()))};
+    portal_.request(kInterface, QStringLiteral("ListShortcuts"), arguments, {}, kQuickBound,
+                    [this, alive = alive_](PortalResult result) {
+                        if (!*alive) return;
+                        if (result.outcome == PortalOutcome::success)
+                            readShortcuts(result.results.value(QStringLiteral("shortcuts")));
                         log_.info("Hotkey bound by the desktop's shortcut portal: " +
                                   (trigger_.empty() ? std::string("no trigger yet (set one in the desktop's shortcut settings)")
                                                     : trigger_));
-                        setState(State::bound);
                     });
 }
 
@@ -240,7 +255,7 @@ void GlobalShortcutsHotKeyService::readShortcuts(const QVariant& list) {
         const std::string shown = shortcut.properties.value(QStringLiteral("trigger_description")).toString().toStdString();
         if (shown == trigger_) return;
         trigger_ = shown;
-        if (state_ == State::bound) log_.info("The desktop's trigger for the hotkey is now " + trigger_);
+        if (state_ == State::bound && !trigger_.empty()) log_.info("The desktop's trigger for the hotkey is now " + trigger_);
         if (onChange_) onChange_();
     }
 }

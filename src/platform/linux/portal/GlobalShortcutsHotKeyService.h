@@ -63,6 +63,7 @@ private:
     class Signals;
     void startSession();
     void bind();
+    void listShortcuts();
     void setState(State state);
     void readShortcuts(const QVariant& list);
     void activated(const QString& session, const QString& shortcut, bool pressed);

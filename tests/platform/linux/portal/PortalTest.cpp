@@ -209,6 +209,16 @@ TEST_F(PortalTest, TheHotkeyIsBoundAndItsActivationReachesTheHotkeysHandler) {
     EXPECT_EQ(presses, 1);
 }
 
+TEST_F(PortalTest, ABindAnsweredWithoutTriggersIsFollowedByAskingForThem) {
+    mock.start(R"({"bind_answers_empty": true})");
+    connect();
+    hotkeys = std::make_unique<GlobalShortcutsHotKeyService>(*portal, logs, "Fix the selected text");
+    hotkeys->registerEventHotKey(5, 2048 | 512, {1, 1});
+    ASSERT_TRUE(processUntil([&] { return hotkeys->triggerDescription() == "Alt+Shift+G"; }));
+    EXPECT_TRUE(mock.saw("ListShortcuts"));
+    EXPECT_TRUE(processUntil([&] { return logs.contains("Hotkey bound by the desktop's shortcut portal: Alt+Shift+G"); }));
+}
+
 TEST_F(PortalTest, TheDesktopsTriggerIsWhatIsShownAndTheSessionIsClosedAtTheEnd) {
     mock.start();
     connect();
@@ -223,6 +233,29 @@ TEST_F(PortalTest, TheDesktopsTriggerIsWhatIsShownAndTheSessionIsClosedAtTheEnd)
     EXPECT_GT(changes, 0);
     hotkeys.reset();
     EXPECT_TRUE(mock.waitFor("Session.Close shortcuts"));
+}
+
+TEST_F(PortalTest, ARebindProposesTheNewTriggerInTheSameSessionAndTheOldOneFallsSilent) {
+    mock.start();
+    connect();
+    hotkeys = std::make_unique<GlobalShortcutsHotKeyService>(*portal, logs, "Fix the selected text");
+    std::vector<std::uint32_t> pressedIds;
+    hotkeys->installEventHandler([&](const hotkey::HotKeyEvent& e) {
+        if (e.kind == hotkey::kEventHotKeyPressed) pressedIds.push_back(e.hotKeyID.id);
+        return hotkey::noErr;
+    });
+    const auto first = hotkeys->registerEventHotKey(5, 2048 | 512, {1, 1});
+    ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::bound; }));
+    // The recorder: the old combination is given back and the new one registered (Ctrl+Alt+K).
+    hotkeys->unregisterEventHotKey(*first.handle);
+    hotkeys->registerEventHotKey(40, 4096 | 2048, {1, 2});
+    ASSERT_TRUE(mock.waitFor("preferred_trigger=CTRL+ALT+k"));
+    ASSERT_TRUE(processUntil([&] { return hotkeys->triggerDescription() == "Ctrl+Alt+K"; }));
+    const auto log = mock.log();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const auto& l) { return l.starts_with("GlobalShortcuts.CreateSession"); }), 1);
+    mock.control(QStringLiteral("EmitShortcut"), {QStringLiteral("fix-selection"), true});
+    ASSERT_TRUE(processUntil([&] { return !pressedIds.empty(); }));
+    EXPECT_EQ(pressedIds, std::vector<std::uint32_t>{2});
 }
 
 TEST_F(PortalTest, ARefusedOrCancelledBindLeavesTheHotkeyOffWithAClearLine) {

@@ -8,7 +8,8 @@ as xdg-desktop-portal does. The test steers it and reads what it saw through
 the control interface below.
 
 Parameters (JSON): registry (bool), globalshortcuts (bool, default true),
-remotedesktop (bool, default true).
+remotedesktop (bool, default true), bind_answers_empty (bool: BindShortcuts
+answers without the shortcuts, as some desktops do).
 '''
 
 import dbus
@@ -98,6 +99,7 @@ def load(mock, parameters):
     if parameters.get('remotedesktop', True):
         mock.AddProperties(REMOTE, {'version': dbus.UInt32(2), 'AvailableDeviceTypes': dbus.UInt32(7)})
     state['registry'] = bool(parameters.get('registry', False))
+    state['bind_answers_empty'] = bool(parameters.get('bind_answers_empty', False))
     state['globalshortcuts'] = bool(parameters.get('globalshortcuts', True))
     state['remotedesktop'] = bool(parameters.get('remotedesktop', True))
 
@@ -155,6 +157,8 @@ def BindShortcuts(self, session_handle, shortcuts, parent_window, options, sende
     def results():
         if session is not None:
             session['shortcuts'] = bound
+        if state['bind_answers_empty']:
+            return {}
         return {'shortcuts': shortcut_list({'shortcuts': bound})}
 
     return request(self, sender, options, 'GlobalShortcuts.BindShortcuts', results)
@@ -162,6 +166,7 @@ def BindShortcuts(self, session_handle, shortcuts, parent_window, options, sende
 
 @dbus.service.method(SHORTCUTS, in_signature='oa{sv}', out_signature='o', sender_keyword='sender')
 def ListShortcuts(self, session_handle, options, sender=None):
+    log('ListShortcuts')
     session = state['sessions'].get(str(session_handle), {'shortcuts': []})
     return request(self, sender, options, 'GlobalShortcuts.ListShortcuts',
                    lambda: {'shortcuts': shortcut_list(session)})
