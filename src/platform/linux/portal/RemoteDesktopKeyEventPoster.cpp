@@ -261,6 +261,14 @@ bool RemoteDesktopKeyEventPoster::send(const PortalKey& key, bool down) {
     if (reply.type() == QDBusMessage::ReplyMessage) return true;
     log_.error(std::string("Key ") + (down ? "press" : "release") + " not taken by the desktop's remote-desktop portal: " +
                reply.errorName().toStdString() + " " + reply.errorMessage().toStdString());
+    // The portal is gone (it crashed or was restarted) and our session with it.
+    if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+        reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
+        if (state_ == State::ready)
+            log_.error("The desktop portal went away; keystrokes go through XWayland only until quillant starts again");
+        state_ = State::closed;
+        sessionHandle_.clear();
+    }
     return false;
 }
 
@@ -275,11 +283,12 @@ void RemoteDesktopKeyEventPoster::releaseAll() {
         pressed_.clear();
         return;
     }
-    while (!pressed_.empty()) {
+    while (!pressed_.empty() && !sessionHandle_.isEmpty()) {
         const PortalKey key = pressed_.back();
         pressed_.pop_back();
         send(key, false);
     }
+    pressed_.clear();
 }
 
 bool RemoteDesktopKeyEventPoster::post(const clipboard::KeyEvent& event) {

@@ -412,6 +412,20 @@ TEST_F(PortalTest, AfterTheDesktopEndsTheKeyboardSessionNothingIsSent) {
     EXPECT_TRUE(mock.keys().empty());
 }
 
+TEST_F(PortalTest, WhenThePortalGoesAwayTheChordFailsOnceAndTheKeyboardCountsAsClosed) {
+    mock.start();
+    connect();
+    makeKeyboard();
+    ASSERT_EQ(startKeyboard(), RemoteDesktopKeyEventPoster::State::ready);
+    mock.stop();
+    clipboard::KeyEventSynth synth(*keyboard);
+    EXPECT_FALSE(synth.sendCommand(clipboard::kKeyCodeC));
+    EXPECT_EQ(keyboard->state(), RemoteDesktopKeyEventPoster::State::closed);
+    EXPECT_TRUE(logs.contains("The desktop portal went away"));
+    // The next chord takes the other way at once.
+    EXPECT_FALSE(keyboard->createEventSource());
+}
+
 TEST_F(PortalTest, KeysCountAsHeldFromTheShortcutsActivationUntilAMomentAfterItEnds) {
     mock.start();
     connect();
