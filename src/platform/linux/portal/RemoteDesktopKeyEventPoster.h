@@ -26,8 +26,9 @@ namespace quillant::linux_platform {
 // when a press in the chord fails, before the next chord, and when the
 // session closes.
 //
-// post() makes short blocking calls and may run on any thread; start() and
-// the rest run on the main thread.
+// post() makes short blocking calls (at most 500 ms each; the portal answers
+// a key event at once or not at all) under a lock; start() and stop() run on
+// the main thread.
 class RemoteDesktopKeyEventPoster final : public clipboard::KeyEventPoster {
 public:
     enum class State { idle, starting, ready, refused, failed, closed };
