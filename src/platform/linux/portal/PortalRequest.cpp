@@ -98,10 +98,15 @@ PortalConnection::PortalConnection(QDBusConnection bus, Executor& executor, Logg
 PortalConnection::~PortalConnection() { requests_.clear(); }
 
 std::optional<std::uint32_t> PortalConnection::interfaceVersion(const QString& interface, int boundMs) {
+    return uintProperty(interface, QStringLiteral("version"), boundMs);
+}
+
+std::optional<std::uint32_t> PortalConnection::uintProperty(const QString& interface, const QString& name,
+                                                            int boundMs) {
     if (!bus_.isConnected()) return std::nullopt;
     auto message = QDBusMessage::createMethodCall(kPortalService, kPortalPath,
                                                   QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    message << interface << QStringLiteral("version");
+    message << interface << name;
     const QDBusMessage reply = bus_.call(message, QDBus::Block, boundMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return std::nullopt;
     bool ok = false;

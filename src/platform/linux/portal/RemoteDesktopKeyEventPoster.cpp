@@ -65,7 +65,10 @@ RemoteDesktopKeyEventPoster::~RemoteDesktopKeyEventPoster() {
 }
 
 bool RemoteDesktopKeyEventPoster::offered(PortalConnection& portal) {
-    return portal.interfaceVersion(kInterface).has_value();
+    if (!portal.interfaceVersion(kInterface)) return false;
+    // A backend that offers no keyboard (only a pointer, or a screen) is no use to us.
+    const auto devices = portal.uintProperty(kInterface, QStringLiteral("AvailableDeviceTypes"));
+    return !devices || (*devices & kKeyboard);
 }
 
 RemoteDesktopKeyEventPoster::State RemoteDesktopKeyEventPoster::state() const {

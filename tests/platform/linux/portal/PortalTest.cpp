@@ -502,6 +502,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ChoiceCase{"WlrootsWithShortcutPortal", R"({"registry": true})", true, true, true, false},
                       ChoiceCase{"OlderGnomeWithoutShortcuts", R"({"registry": true, "globalshortcuts": false})", true,
                                  false, false, true},
+                      ChoiceCase{"RemoteDesktopWithoutAKeyboard", R"({"registry": true, "device_types": 2})", true,
+                                 false, true, false},
                       ChoiceCase{"X11SessionLeavesThePortalAlone", R"({"registry": true})", false, false, false, false},
                       ChoiceCase{"NoPortal", nullptr, true, false, false, false}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -8,7 +8,8 @@ as xdg-desktop-portal does. The test steers it and reads what it saw through
 the control interface below.
 
 Parameters (JSON): registry (bool), globalshortcuts (bool, default true),
-remotedesktop (bool, default true), bind_answers_empty (bool: BindShortcuts
+remotedesktop (bool, default true), device_types (the RemoteDesktop
+devices offered, default 7: keyboard, pointer, touch), bind_answers_empty (bool: BindShortcuts
 answers without the shortcuts, as some desktops do).
 '''
 
@@ -97,7 +98,8 @@ def load(mock, parameters):
     if parameters.get('globalshortcuts', True):
         mock.AddProperties(SHORTCUTS, {'version': dbus.UInt32(1)})
     if parameters.get('remotedesktop', True):
-        mock.AddProperties(REMOTE, {'version': dbus.UInt32(2), 'AvailableDeviceTypes': dbus.UInt32(7)})
+        mock.AddProperties(REMOTE, {'version': dbus.UInt32(2),
+                                    'AvailableDeviceTypes': dbus.UInt32(parameters.get('device_types', 7))})
     state['registry'] = bool(parameters.get('registry', False))
     state['bind_answers_empty'] = bool(parameters.get('bind_answers_empty', False))
     state['globalshortcuts'] = bool(parameters.get('globalshortcuts', True))
