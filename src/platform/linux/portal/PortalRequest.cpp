@@ -101,6 +101,13 @@ std::optional<std::uint32_t> PortalConnection::interfaceVersion(const QString& i
     return uintProperty(interface, QStringLiteral("version"), boundMs);
 }
 
+bool PortalConnection::reachable(int boundMs) {
+    if (!bus_.isConnected()) return false;
+    const auto message = QDBusMessage::createMethodCall(kPortalService, kPortalPath, QStringLiteral("org.freedesktop.DBus.Peer"),
+                                                        QStringLiteral("Ping"));
+    return bus_.call(message, QDBus::Block, boundMs).type() == QDBusMessage::ReplyMessage;
+}
+
 std::optional<std::uint32_t> PortalConnection::uintProperty(const QString& interface, const QString& name,
                                                             int boundMs) {
     if (!bus_.isConnected()) return std::nullopt;

@@ -61,6 +61,8 @@ public:
     // The portal interface's version, or nothing when the portal or the
     // interface is absent. Blocks for at most `bound`.
     std::optional<std::uint32_t> interfaceVersion(const QString& interface, int boundMs = 2000);
+    // Whether a portal answers on the bus (starting it if the bus can). Bounded.
+    bool reachable(int boundMs = 2000);
     // A u property of a portal interface (e.g. AvailableDeviceTypes); nothing when unreadable.
     std::optional<std::uint32_t> uintProperty(const QString& interface, const QString& name, int boundMs = 2000);
 
