@@ -8,10 +8,13 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
 #include <QDesktopServices>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "app/AppCoordinator.h"
 #include "app/BuildConfig.h"
@@ -30,6 +33,7 @@
 #include "platform/linux/SettingsFileStore.h"
 #include "platform/linux/qt/QtExecutor.h"
 #include "platform/linux/qt/QtKeyDownMonitor.h"
+#include "platform/linux/portal/PortalDesktop.h"
 #include "platform/linux/wayland/ClipboardKeeper.h"
 #include "platform/linux/wayland/SwayFocusInspector.h"
 #include "platform/linux/wayland/WaylandClipboard.h"
@@ -164,6 +168,25 @@ std::string answerRequest(const std::string& command, const std::string& argumen
     return "error unknown request: " + command;
 }
 
+// On a Wayland session, the desktop portal's hotkey and keyboard where it
+// offers them (X11 windows keep working through XWayland either way). The
+// portal gets a bus connection of its own: our application id must be its
+// first portal call, and Qt's shared connection may have made others.
+linux_platform::PortalServices portalServicesFor(Executor& executor, Logger& logger,
+                                                 const std::filesystem::path& configDirectory, const char* wayland,
+                                                 bool virtualKeyboard) {
+    const char* sessionType = std::getenv("XDG_SESSION_TYPE");
+    linux_platform::PortalSessionFacts facts;
+    facts.waylandSession = linux_platform::isWaylandSession(sessionType ? sessionType : "", wayland ? wayland : "");
+    if (!facts.waylandSession) return {};
+    // The wlroots virtual keyboard, where the compositor has one, goes before the portal's.
+    facts.virtualKeyboard = virtualKeyboard;
+    facts.configDirectory = configDirectory;
+    return linux_platform::selectPortalServices(
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("quillant-portal")), executor, logger,
+        facts);
+}
+
 }  // namespace
 
 int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
@@ -291,18 +314,16 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     if (waylandSession && !waylandPoster)
         sessionLog.info("the compositor offers no virtual keyboard; sending keys through XWayland (XTest), which "
                         "reach X11 applications only");
-    const bool needX11 = !waylandClipboard || !waylandPoster;
-    if (needX11 && display.empty()) {
-        std::fprintf(context.err,
-                     "quillant: this Wayland compositor offers no %s, and there is no X display (XWayland) to use "
-                     "instead; see quillant doctor\n",
-                     !waylandClipboard ? "data-control clipboard" : "virtual keyboard");
+    if (!waylandClipboard && display.empty()) {
+        std::fputs("quillant: this Wayland compositor offers no data-control clipboard, and there is no X display "
+                   "(XWayland) to use instead; see quillant doctor\n",
+                   context.err);
         return cli::kExitFailure;
     }
     try {
         if (!waylandClipboard) x11Clipboard = std::make_unique<linux_platform::X11Clipboard>(logger);
         if (!display.empty()) hotKeyService = std::make_unique<linux_platform::X11HotKeyService>(logger);
-        if (!waylandPoster) {
+        if (!waylandPoster && !display.empty()) {
             x11Poster = std::make_unique<linux_platform::XTestKeyEventPoster>(logger);
             focus = std::make_unique<linux_platform::X11FocusInspector>();
         }
@@ -310,19 +331,10 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
         std::fprintf(context.err, "quillant: cannot use the X11 display %s: %s\n", display.c_str(), e.what());
         return cli::kExitFailure;
     }
-    if (!hotKeyService)
-        sessionLog.info("no global hotkey on this session: bind quillant trigger to a shortcut in your desktop's "
-                        "settings (sway: bindsym Mod1+Shift+g exec quillant trigger)");
     clipboard::Pasteboard& pasteboard =
         waylandClipboard ? static_cast<clipboard::Pasteboard&>(*waylandClipboard) : *x11Clipboard;
     std::optional<GrabEndingKeyEventPoster> grabEnding;
     if (waylandPoster && hotKeyService) grabEnding.emplace(*waylandPoster, *hotKeyService);
-    clipboard::KeyEventPoster& poster = grabEnding        ? static_cast<clipboard::KeyEventPoster&>(*grabEnding)
-                                        : waylandPoster ? static_cast<clipboard::KeyEventPoster&>(*waylandPoster)
-                                                        : *x11Poster;
-    TriggerOnlyHotKeyService triggerOnly;
-    hotkey::HotKeyService& hotKeyBase =
-        hotKeyService ? static_cast<hotkey::HotKeyService&>(*hotKeyService) : triggerOnly;
 
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
@@ -355,20 +367,54 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     if (x11Poster && hotKeyService)
         x11Poster->setGrabBreaker([service = hotKeyService.get()] { service->endActiveGrab(); });
 
+    // The desktop portal (GNOME, KDE) for what the compositor does not offer itself.
+    auto portals = portalServicesFor(executor, logger, *configDirectory, wayland, waylandPoster != nullptr);
+    std::optional<linux_platform::PreferredKeyEventPoster> portalPoster;
+    if (portals.keyboard) {
+        if (!portals.hotkeys && x11Poster)
+            portals.keyboard->setHeldProbe([x11 = x11Poster.get()] { return x11->keysHeld(); });
+        // Asked now rather than at the first fix: the dialog would take the focus from the selection.
+        portals.keyboard->start();
+        portalPoster.emplace(*portals.keyboard, x11Poster.get());
+    }
+    clipboard::KeyEventPoster* keystrokesChosen = nullptr;
+    if (portalPoster)
+        keystrokesChosen = &*portalPoster;
+    else if (grabEnding)
+        keystrokesChosen = &*grabEnding;
+    else if (waylandPoster)
+        keystrokesChosen = waylandPoster.get();
+    else
+        keystrokesChosen = x11Poster.get();
+    if (!keystrokesChosen) {
+        std::fputs("quillant: this Wayland session offers no way to send the copy and paste keys (no virtual "
+                   "keyboard, no desktop portal keyboard, no X display); see quillant doctor\n",
+                   context.err);
+        return cli::kExitFailure;
+    }
+    clipboard::KeyEventPoster& keystrokes = *keystrokesChosen;
+    TriggerOnlyHotKeyService triggerOnly;
+    hotkey::HotKeyService& globalHotKeys = portals.hotkeys  ? static_cast<hotkey::HotKeyService&>(*portals.hotkeys)
+                                           : hotKeyService ? static_cast<hotkey::HotKeyService&>(*hotKeyService)
+                                                           : static_cast<hotkey::HotKeyService&>(triggerOnly);
+    if (!portals.hotkeys && !hotKeyService)
+        sessionLog.info("no global hotkey on this session: bind quillant trigger to a shortcut in your desktop's "
+                        "settings (sway: bindsym Mod1+Shift+g exec quillant trigger)");
+
     std::unique_ptr<app::AccessibilityGate> accessibilityOwner;
-    if (waylandPoster)
+    if (waylandPoster && !portalPoster)
         accessibilityOwner = std::make_unique<VirtualKeyboardGate>(*waylandPoster, logger);
     else
         accessibilityOwner = std::make_unique<linux_platform::XTestAccessibilityGate>(logger, display,
                                                                                     wayland ? wayland : "");
     app::AccessibilityGate& accessibility = *accessibilityOwner;
-    clipboard::KeyEventSynth synth(poster);
+    clipboard::KeyEventSynth synth(keystrokes);
     // The same names and markers on Wayland: its programs use the X11 ones.
     clipboard::PasteboardBroker broker(pasteboard, synth, clipboard::PasteboardProfile::linuxX11());
     credentials::TokenStore tokens(*context.home);
     linux_platform::SettingsFileStore settings(*configDirectory, logger);
     hotkey::Preferences preferences(settings, hotkey::ShortcutStyle::linuxWords);
-    ReportingHotKeyService reportingHotKeys(hotKeyBase, logger, context.err);
+    ReportingHotKeyService reportingHotKeys(globalHotKeys, logger, context.err);
     auto hotKeys = std::make_unique<hotkey::HotKeysController>(reportingHotKeys);
     ThreadWorkRunner workRunner(1);
     auto session = std::make_shared<linux_platform::CurlHttpSession>(executor);
