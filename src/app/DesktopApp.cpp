@@ -35,6 +35,7 @@
 #include "platform/linux/qt/QtKeyDownMonitor.h"
 #include "platform/linux/portal/PortalDesktop.h"
 #include "platform/linux/wayland/ClipboardKeeper.h"
+#include "platform/linux/wayland/SeatKeymap.h"
 #include "platform/linux/wayland/SwayFocusInspector.h"
 #include "platform/linux/wayland/WaylandClipboard.h"
 #include "platform/linux/wayland/WaylandConnection.h"
@@ -181,6 +182,8 @@ linux_platform::PortalServices portalServicesFor(Executor& executor, Logger& log
     if (!facts.waylandSession) return {};
     // The wlroots virtual keyboard, where the compositor has one, goes before the portal's.
     facts.virtualKeyboard = virtualKeyboard;
+    // The portal's keyboard presses keycodes: they must mean what the compositor's keymap says.
+    if (!virtualKeyboard && wayland && *wayland) facts.compositorKeymap = linux_platform::readSeatKeymap(wayland);
     facts.configDirectory = configDirectory;
     return linux_platform::selectPortalServices(
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("quillant-portal")), executor, logger,

@@ -34,6 +34,7 @@ add_library(quillant_wayland STATIC
   ${CMAKE_CURRENT_LIST_DIR}/wayland/WaylandClipboard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wayland/SwayFocusInspector.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wayland/ClipboardKeeper.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wayland/SeatKeymap.cpp
 )
 target_include_directories(quillant_wayland PUBLIC ${PROJECT_SOURCE_DIR}/src PRIVATE ${QUILLANT_WAYLAND_GENERATED})
 target_link_libraries(quillant_wayland PUBLIC quillant_clipboard quillant_hotkey quillant_runtime quillant_text

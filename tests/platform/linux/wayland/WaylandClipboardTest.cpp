@@ -41,9 +41,8 @@ public:
             while (!stop_) {
                 pollfd p{clipboard_.fd(), POLLIN, 0};
                 ::poll(&p, 1, 20);
-                if (paused_) continue;
                 std::lock_guard lock(mutex_);
-                clipboard_.processPendingEvents();
+                if (!paused_) clipboard_.processPendingEvents();
             }
         });
     }
@@ -55,7 +54,11 @@ public:
         std::lock_guard lock(mutex_);
         clipboard_.writeItems({item});
     }
-    void pause() { paused_ = true; }
+    // Once this returns, nothing more is served.
+    void pause() {
+        std::lock_guard lock(mutex_);
+        paused_ = true;
+    }
 
 private:
     NullLogger logger_;

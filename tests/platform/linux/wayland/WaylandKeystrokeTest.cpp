@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include "clipboard/KeyEventSynth.h"
+#include "platform/linux/wayland/SeatKeymap.h"
 #include "platform/linux/wayland/WaylandKeyEventPoster.h"
 #include "testsupport/RecordingLogger.h"
 #include "testsupport/SwayTestHarness.h"
@@ -24,34 +25,32 @@ struct LayoutCase {
 
 class WaylandKeystrokeTest : public ::testing::TestWithParam<LayoutCase> {
 protected:
-    HeadlessSway sway;
+    std::optional<HeadlessSway> sway;
     RecordingLogger log;
     std::optional<WaylandKeyEventPoster> poster;
     std::optional<Process> window;
 
     void SetUp() override {
-        ASSERT_TRUE(sway.ready()) << sway.failure();
-        // The keymap the compositor would build for a keyboard without a
-        // configuration of its own: the XKB defaults.
-        ::setenv("XKB_DEFAULT_LAYOUT", GetParam().layout, 1);
-        ::setenv("XKB_DEFAULT_VARIANT", GetParam().variant, 1);
+        // The compositor's keymap, as a user configures sway's keyboards.
+        std::string config = "input type:keyboard {\n  xkb_layout " + std::string(GetParam().layout) + "\n";
+        if (*GetParam().variant) config += "  xkb_variant " + std::string(GetParam().variant) + "\n";
+        config += "}\n";
+        sway.emplace(config);
+        ASSERT_TRUE(sway->ready()) << sway->failure();
         // Our keyboard first, as quillant runs before the applications: a
         // seat without devices has no keyboard until then, and an application
         // binds one only when the seat announces it.
         poster.emplace(log, display());
-        window = sway.startClient({QUILLANT_QT_SHORTCUT_LOG}, {"QT_QPA_PLATFORM=wayland"});
+        window = sway->startClient({QUILLANT_QT_SHORTCUT_LOG}, {"QT_QPA_PLATFORM=wayland"});
         ASSERT_EQ(window->readLine(60s), "ready");
     }
-    void TearDown() override {
-        ::unsetenv("XKB_DEFAULT_LAYOUT");
-        ::unsetenv("XKB_DEFAULT_VARIANT");
-    }
-    std::string display() const { return (sway.runtimeDir() / sway.waylandDisplay()).string(); }
+    std::string display() const { return (sway->runtimeDir() / sway->waylandDisplay()).string(); }
 };
 
 TEST_P(WaylandKeystrokeTest, TheApplicationReadsCopyAndPasteAndNothingStaysHeld) {
     clipboard::KeyEventSynth synth(*poster);
     EXPECT_FALSE(poster->keysHeld());
+    EXPECT_TRUE(poster->usingSeatKeymap()) << "the compositor's keymap, not a guess";
 
     ASSERT_TRUE(synth.sendCommand(clipboard::kKeyCodeC));
     EXPECT_EQ(window->readLine(10s), "copy");
@@ -62,6 +61,21 @@ TEST_P(WaylandKeystrokeTest, TheApplicationReadsCopyAndPasteAndNothingStaysHeld)
     ASSERT_TRUE(poster->post(KeyEvent{clipboard::kKeyCodeC, true, 0, true}));
     ASSERT_TRUE(poster->post(KeyEvent{clipboard::kKeyCodeC, false, 0, true}));
     EXPECT_EQ(window->readLine(10s), "key c");
+}
+
+// The seat's keymap as another client reads it (what the portal's keyboard
+// is given): once our keyboard has been used, the one we uploaded.
+TEST_P(WaylandKeystrokeTest, TheSeatsKeymapIsReadFromTheCompositor) {
+    clipboard::KeyEventSynth synth(*poster);
+    ASSERT_TRUE(synth.sendCommand(clipboard::kKeyCodeC));
+    EXPECT_EQ(window->readLine(10s), "copy");
+    const auto keymap = linux_platform::readSeatKeymap(display());
+    ASSERT_TRUE(keymap);
+    EXPECT_NE(keymap->find("xkb_symbols"), std::string::npos);
+    // The layouts themselves came through: a Cyrillic group where one was asked for.
+    const bool cyrillic = std::string(GetParam().layout).find("ru") != std::string::npos;
+    EXPECT_EQ(keymap->find("Cyrillic_") != std::string::npos, cyrillic) << keymap->substr(keymap->find("xkb_symbols"), 3000);
+    EXPECT_EQ(linux_platform::readSeatKeymap((sway->runtimeDir() / "no-such-display").string()), std::nullopt);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, WaylandKeystrokeTest,
