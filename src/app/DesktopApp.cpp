@@ -434,11 +434,31 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
             keyDownMonitor, executor, [](const QUrl& url) { QDesktopServices::openUrl(url); },
             [] { QApplication::quit(); }, std::string(build::kVersion), build::kFeedbackEmail,
             [&, folder = *runtimeFolder.path]() -> std::optional<QUrl> {
-                const ui::SessionFindings findings{display, wayland ? wayland : "",
-                                                   std::getenv("XDG_SESSION_TYPE") ? std::getenv("XDG_SESSION_TYPE") : "",
-                                                   accessibility.isProcessTrusted(false), preferences.hotkeyDisplay(),
-                                                   !reportingHotKeys.lastRefused() && coordinator->hotkey() &&
-                                                       coordinator->hotkey()->armedCombo()};
+                ui::SessionFindings findings{display, wayland ? wayland : "",
+                                             std::getenv("XDG_SESSION_TYPE") ? std::getenv("XDG_SESSION_TYPE") : "",
+                                             accessibility.isProcessTrusted(false), preferences.hotkeyDisplay(),
+                                             !reportingHotKeys.lastRefused() && coordinator->hotkey() &&
+                                                 coordinator->hotkey()->armedCombo()};
+                // On Wayland, say which way each concern takes; X11 goes without saying.
+                if (waylandSession) {
+                    if (portals.hotkeys) {
+                        const std::string& trigger = portals.hotkeys->triggerDescription();
+                        findings.hotkeyVia = "the desktop's shortcut portal" +
+                                             (trigger.empty() ? std::string() : " (" + trigger + ")");
+                    } else if (!hotKeyService) {
+                        findings.hotkeyVia = "quillant trigger, bound to a shortcut in the desktop's settings";
+                        findings.hotkeyArmed = true;
+                    } else {
+                        findings.hotkeyVia = "an X11 key grab through XWayland (" + preferences.hotkeyDisplay() +
+                                             "), heard in X11 windows only";
+                    }
+                    findings.keystrokesVia = portalPoster   ? "the desktop portal's keyboard (remote desktop)"
+                                             : waylandPoster ? "the compositor's virtual keyboard"
+                                                             : "XTest through XWayland, to X11 windows only";
+                    findings.clipboardVia = waylandClipboard ? "the compositor's data-control clipboard (" +
+                                                                   waylandClipboard->protocol() + ")"
+                                                             : "the X11 clipboard through XWayland";
+                }
                 auto page = ui::writeAccessibilityHelp(folder, findings);
                 if (!page) return std::nullopt;
                 return QUrl::fromLocalFile(QString::fromStdString(page->string()));
