@@ -82,9 +82,15 @@ int doctor(ProgramContext& c) {
     if (!portals.bus || !portals.portal) {
         line(out, "  desktop portal", portals.problem);
     } else {
-        for (const auto& i : portals.interfaces)
-            line(out, "  portal " + i.name.substr(std::string("org.freedesktop.portal.").size()),
-                 i.version ? "version " + std::to_string(*i.version) : "not offered");
+        for (const auto& i : portals.interfaces) {
+            std::string value = i.version ? "version " + std::to_string(*i.version) : "not offered";
+            if (i.deviceTypes) value += (*i.deviceTypes & 1) ? ", with a keyboard" : ", without a keyboard";
+            line(out, "  portal " + i.name.substr(std::string("org.freedesktop.portal.").size()), value);
+            if (!i.version) continue;
+            if (i.name == "org.freedesktop.portal.GlobalShortcuts") facts.portalShortcuts = true;
+            // Without the property an old portal is taken at its word, as the agent does.
+            if (i.name == "org.freedesktop.portal.RemoteDesktop") facts.portalKeyboard = !i.deviceTypes || (*i.deviceTypes & 1);
+        }
     }
 
     const SessionPlan plan = planSession(facts);

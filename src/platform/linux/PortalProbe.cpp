@@ -25,6 +25,14 @@ PortalFindings probePortals(const std::vector<std::string>& interfaces, std::chr
         PortalInterface found{name, std::nullopt};
         if (r >= 0) {
             found.version = version;
+            if (name == "org.freedesktop.portal.RemoteDesktop") {
+                sd_bus_error typesError = SD_BUS_ERROR_NULL;
+                std::uint32_t types = 0;
+                if (sd_bus_get_property_trivial(bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+                                                name.c_str(), "AvailableDeviceTypes", &typesError, 'u', &types) >= 0)
+                    found.deviceTypes = types;
+                sd_bus_error_free(&typesError);
+            }
         } else if (sd_bus_error_has_names(&error, SD_BUS_ERROR_SERVICE_UNKNOWN, SD_BUS_ERROR_NAME_HAS_NO_OWNER,
                                           SD_BUS_ERROR_NO_REPLY, SD_BUS_ERROR_TIMEOUT, SD_BUS_ERROR_DISCONNECTED)) {
             out.portal = false;

@@ -13,6 +13,8 @@ namespace quillant::linux_platform {
 struct PortalInterface {
     std::string name;                      // e.g. "org.freedesktop.portal.GlobalShortcuts"
     std::optional<std::uint32_t> version;  // none: not offered
+    // RemoteDesktop only: its AvailableDeviceTypes (1 keyboard, 2 pointer, 4 touchscreen).
+    std::optional<std::uint32_t> deviceTypes;
 };
 struct PortalFindings {
     bool bus = false;          // a session bus answered

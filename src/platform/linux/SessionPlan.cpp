@@ -5,9 +5,14 @@ namespace quillant::linux_platform {
 SessionPlan planSession(const SessionFacts& facts) {
     SessionPlan plan;
     const bool wayland = facts.wayland && facts.seat;
-    plan.hotkey = facts.x11 ? SessionPlan::Hotkey::x11Grab : SessionPlan::Hotkey::triggerOnly;
+    if (facts.wayland && facts.portalShortcuts)
+        plan.hotkey = SessionPlan::Hotkey::portalShortcuts;
+    else
+        plan.hotkey = facts.x11 ? SessionPlan::Hotkey::x11Grab : SessionPlan::Hotkey::triggerOnly;
     if (wayland && facts.virtualKeyboard)
         plan.keystrokes = SessionPlan::Keystrokes::virtualKeyboard;
+    else if (facts.wayland && facts.portalKeyboard)
+        plan.keystrokes = SessionPlan::Keystrokes::portalKeyboard;
     else if (facts.x11 && facts.xtest)
         plan.keystrokes = SessionPlan::Keystrokes::xtest;
     if (wayland && !facts.dataControl.empty())
@@ -15,7 +20,8 @@ SessionPlan planSession(const SessionFacts& facts) {
     else if (facts.x11)
         plan.clipboard = SessionPlan::Clipboard::x11;
     // X11's input focus says nothing about native Wayland windows.
-    if (plan.keystrokes == SessionPlan::Keystrokes::xtest)
+    if (plan.keystrokes == SessionPlan::Keystrokes::xtest ||
+        (plan.keystrokes == SessionPlan::Keystrokes::portalKeyboard && facts.x11))
         plan.focus = SessionPlan::Focus::x11;
     else if (plan.keystrokes == SessionPlan::Keystrokes::virtualKeyboard && facts.swayIpc)
         plan.focus = SessionPlan::Focus::sway;
@@ -23,6 +29,9 @@ SessionPlan planSession(const SessionFacts& facts) {
 }
 
 std::string describeHotkey(const SessionPlan& plan, const SessionFacts& facts) {
+    if (plan.hotkey == SessionPlan::Hotkey::portalShortcuts)
+        return "the desktop portal's global shortcut, Alt+Shift+G proposed: the desktop asks once and owns the "
+               "trigger (change it in its shortcut settings)";
     if (plan.hotkey == SessionPlan::Hotkey::x11Grab && !facts.wayland) return "Alt+Shift+G, grabbed on the X display";
     if (plan.hotkey == SessionPlan::Hotkey::x11Grab)
         return "Alt+Shift+G, grabbed on XWayland: it fires only while an X11 window has the focus; bind quillant "
@@ -34,10 +43,12 @@ std::string describeHotkey(const SessionPlan& plan, const SessionFacts& facts) {
 std::string describeKeystrokes(const SessionPlan& plan) {
     switch (plan.keystrokes) {
         case SessionPlan::Keystrokes::virtualKeyboard: return "the compositor's virtual keyboard";
+        case SessionPlan::Keystrokes::portalKeyboard:
+            return "the desktop portal's remote-desktop keyboard: the desktop asks once";
         case SessionPlan::Keystrokes::xtest: return "XTest on the X display";
         case SessionPlan::Keystrokes::none: break;
     }
-    return "none: this session offers neither a virtual keyboard nor an X display with XTest";
+    return "none: this session offers no virtual keyboard, no desktop portal keyboard and no X display with XTest";
 }
 
 std::string describeClipboard(const SessionPlan& plan, const SessionFacts& facts) {

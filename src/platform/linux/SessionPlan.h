@@ -13,14 +13,16 @@ struct SessionFacts {
     std::string dataControl;     // the data-control global it offers (empty: none)
     bool virtualKeyboard = false;
     bool swayIpc = false;        // sway's IPC answers ($SWAYSOCK)
+    bool portalShortcuts = false;  // the desktop portal offers GlobalShortcuts
+    bool portalKeyboard = false;   // the desktop portal offers RemoteDesktop with a keyboard
 };
 
-// How quillant serves each concern in such a session. Each concern takes the
-// compositor's own protocol where it is offered and the X11 way (through
-// XWayland on a Wayland session) where it is not.
+// How quillant serves each concern in such a session. On Wayland each concern
+// takes the compositor's own protocol where it is offered, then the desktop
+// portal's, then the X11 way (through XWayland); the agent chooses alike.
 struct SessionPlan {
-    enum class Hotkey { x11Grab, triggerOnly };
-    enum class Keystrokes { virtualKeyboard, xtest, none };
+    enum class Hotkey { portalShortcuts, x11Grab, triggerOnly };
+    enum class Keystrokes { virtualKeyboard, portalKeyboard, xtest, none };
     enum class Clipboard { dataControl, x11, none };
     Hotkey hotkey = Hotkey::triggerOnly;
     Keystrokes keystrokes = Keystrokes::none;

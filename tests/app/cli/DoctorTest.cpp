@@ -88,6 +88,18 @@ TEST(Doctor, ReadsThePortalsInterfacesAndVersionsFromTheSessionBus) {
     const auto r = doctor({busEnv});
     EXPECT_EQ(valueOf(r.out, "portal GlobalShortcuts"), "version 1") << r.out;
     EXPECT_EQ(valueOf(r.out, "portal RemoteDesktop"), "not offered") << r.out;
+
+    // A remote-desktop portal whose backend offers only a pointer is no keyboard.
+    ProcessOptions options;
+    options.env = {busEnv};
+    for (auto [property, value] : {std::pair{"version", "<uint32 2>"}, std::pair{"AvailableDeviceTypes", "<uint32 2>"}})
+        ASSERT_EQ(runProgram({"gdbus", "call", "--session", "--dest", "org.freedesktop.portal.Desktop", "--object-path",
+                              "/org/freedesktop/portal/desktop", "--method", "org.freedesktop.DBus.Mock.AddProperty",
+                              "org.freedesktop.portal.RemoteDesktop", property, value},
+                             options, 10s)
+                      .status,
+                  0);
+    EXPECT_EQ(valueOf(doctor({busEnv}).out, "portal RemoteDesktop"), "version 2, without a keyboard");
 }
 
 TEST(Doctor, ASessionWithNothingToWorkWithFails) {

@@ -56,7 +56,19 @@ INSTANTIATE_TEST_SUITE_P(
         // A compositor without a seat cannot be typed into.
         Case{"no_seat", {false, false, true, false, "zwlr_data_control_manager_v1", true}, Hotkey::triggerOnly,
              Keys::none, Clip::none, Focus::unknown},
-        Case{"nothing", {}, Hotkey::triggerOnly, Keys::none, Clip::none, Focus::unknown}),
+        Case{"nothing", {}, Hotkey::triggerOnly, Keys::none, Clip::none, Focus::unknown},
+        // GNOME 48 and KDE: the desktop portal before XWayland; the virtual keyboard still goes first.
+        Case{"gnome_portal", {true, true, true, true, "", false, false, true, true}, Hotkey::portalShortcuts,
+             Keys::portalKeyboard, Clip::x11, Focus::x11},
+        Case{"gnome_portal_without_xwayland", {false, false, true, true, "", false, false, true, true},
+             Hotkey::portalShortcuts, Keys::portalKeyboard, Clip::none, Focus::unknown},
+        Case{"kwin_portal", {true, true, true, true, "ext_data_control_manager_v1", false, false, true, true},
+             Hotkey::portalShortcuts, Keys::portalKeyboard, Clip::dataControl, Focus::x11},
+        Case{"hyprland_portal_and_virtual_keyboard",
+             {false, false, true, true, "zwlr_data_control_manager_v1", true, false, true, true}, Hotkey::portalShortcuts,
+             Keys::virtualKeyboard, Clip::dataControl, Focus::unknown},
+        Case{"a_portal_on_x11_is_not_used", {true, true, false, false, "", false, false, true, true}, Hotkey::x11Grab,
+             Keys::xtest, Clip::x11, Focus::x11}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -11,25 +11,6 @@ std::filesystem::path remoteDesktopTokenFile(const std::filesystem::path& config
     return configDirectory / "remote-desktop-token";
 }
 
-std::vector<std::string> describePortalOffer(PortalConnection& portal) {
-    if (!portal.reachable()) return {"desktop portal: none on the session bus"};
-    const auto shortcutsVersion = portal.interfaceVersion(QStringLiteral("org.freedesktop.portal.GlobalShortcuts"));
-    const auto remoteVersion = portal.interfaceVersion(QStringLiteral("org.freedesktop.portal.RemoteDesktop"));
-    std::vector<std::string> lines;
-    if (shortcutsVersion)
-        lines.push_back("desktop portal: global shortcuts (version " + std::to_string(*shortcutsVersion) +
-                        "): the hotkey, after the desktop asks once");
-    else
-        lines.push_back("desktop portal: no global shortcuts: bind `quillant trigger` in the desktop's shortcut settings");
-    if (remoteVersion && RemoteDesktopKeyEventPoster::offered(portal))
-        lines.push_back("desktop portal: remote desktop keyboard (version " + std::to_string(*remoteVersion) + "): " +
-                        (*remoteVersion >= 2 ? "keystrokes, after the desktop asks once"
-                                             : "keystrokes; the desktop asks at every start"));
-    else
-        lines.push_back("desktop portal: no remote desktop keyboard");
-    return lines;
-}
-
 PortalServices selectPortalServices(QDBusConnection bus, Executor& executor, Logger& logger,
                                     const PortalSessionFacts& facts) {
     PortalServices services;

@@ -41,10 +41,6 @@ struct PortalServices {
 // The file the remote-desktop permission (restore token) is kept in.
 std::filesystem::path remoteDesktopTokenFile(const std::filesystem::path& configDirectory);
 
-// What the session's desktop portal offers quillant, one line each, for a
-// diagnostic report. Asks the portal (bounded) without starting anything.
-std::vector<std::string> describePortalOffer(PortalConnection& portal);
-
 // On a Wayland session: the shortcut portal for the hotkey where it is
 // offered, and the remote-desktop portal's keyboard where it is offered and
 // the compositor has no virtual keyboard. Nothing on X11.

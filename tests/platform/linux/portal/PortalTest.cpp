@@ -472,24 +472,6 @@ TEST_F(PortalTest, OurIdIsRegisteredWhereTheRegistryExistsAndItsAbsenceIsNoError
     EXPECT_TRUE(logs.contains("The desktop portal has no application registry"));
 }
 
-TEST_F(PortalTest, TheOfferIsDescribedWithoutStartingAnything) {
-    connect();
-    EXPECT_EQ(describePortalOffer(*portal), std::vector<std::string>{"desktop portal: none on the session bus"});
-    mock.start(R"({"globalshortcuts": false})");
-    connect();
-    EXPECT_EQ(describePortalOffer(*portal),
-              (std::vector<std::string>{
-                  "desktop portal: no global shortcuts: bind `quillant trigger` in the desktop's shortcut settings",
-                  "desktop portal: remote desktop keyboard (version 2): keystrokes, after the desktop asks once"}));
-    mock.stop();
-    mock.start(R"({"device_types": 2})");
-    connect();
-    EXPECT_EQ(describePortalOffer(*portal),
-              (std::vector<std::string>{"desktop portal: global shortcuts (version 1): the hotkey, after the desktop asks once",
-                                        "desktop portal: no remote desktop keyboard"}));
-    EXPECT_TRUE(mock.log().empty());
-}
-
 struct ChoiceCase {
     const char* name;
     const char* parameters;  // nullptr: no portal at all
