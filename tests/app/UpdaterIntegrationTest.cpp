@@ -48,7 +48,10 @@ std::string zipOf(const fs::path& folder, bool keepLinks = false) {
 // An installation folder: bin/quillant that records its relaunch, and the marker.
 void makeBundle(const fs::path& bundle, const std::string& version, const fs::path& relaunchRecord, bool marker = true) {
     placeFile(bundle / "VERSION", version);
-    placeFile(bundle / "bin/quillant", "#!/bin/sh\necho \"$0\" > '" + relaunchRecord.string() + "'\n", fs::perms(0755));
+    // Written aside and renamed: a waiter that sees the record sees all of it.
+    const std::string r = relaunchRecord.string();
+    placeFile(bundle / "bin/quillant", "#!/bin/sh\necho \"$0\" > '" + r + ".tmp' && mv '" + r + ".tmp' '" + r + "'\n",
+              fs::perms(0755));
     if (marker) placeFile(bundle / Updater::kBundleMarker, "");
 }
 

@@ -70,11 +70,15 @@ std::string launchedPath(const fs::path& entry, const fs::path& program, const f
     fs::remove(record);
     {
         std::ofstream stub(program, std::ios::trunc);
-        stub << "#!/bin/sh\nprintf '%s' \"$0\" > '" << record.string() << "'\n";
+        // Written aside and renamed, as the last thing the stub does: once the
+        // record is there it is whole, and the shell has read all of its script
+        // (the caller overwrites the program next).
+        const std::string r = record.string();
+        stub << "#!/bin/sh\nprintf '%s' \"$0\" > '" << r << ".tmp' && mv '" << r << ".tmp' '" << r << "'\n";
     }
     fs::permissions(program, fs::perms(0755));
     EXPECT_EQ(runAndWait("/bin/sh", {"-c", "gio launch \"$1\" </dev/null", "sh", entry.string()}), 0);
-    for (int i = 0; i < 200 && !fs::exists(record); ++i) std::this_thread::sleep_for(25ms);
+    for (int i = 0; i < 400 && !fs::exists(record); ++i) std::this_thread::sleep_for(25ms);
     return readFile(record);
 }
 
