@@ -148,9 +148,9 @@ private:
 
 // What a later start or the command line asks of the running agent.
 std::string answerRequest(const std::string& command, const std::string& argument, AppCoordinator& coordinator,
-                          ui::MenuBarView& panel, CategoryLogger& log) {
+                          const std::function<void(QRect, QPoint)>& openPanel, CategoryLogger& log) {
     if (command == "show-panel") {
-        panel.popUpAt({}, QCursor::pos());
+        openPanel({}, QCursor::pos());
         log.info("panel opened for another start of quillant");
         return "ok";
     }
@@ -428,53 +428,61 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
         workRunner, update, build::kVersion, focus.get(), &settings});
 
     linux_platform::QtKeyDownMonitor keyDownMonitor;
-    auto panel = std::make_unique<ui::MenuBarView>(
-        *coordinator, preferences,
-        ui::MenuBarViewServices{
-            keyDownMonitor, executor, [](const QUrl& url) { QDesktopServices::openUrl(url); },
-            [] { QApplication::quit(); }, std::string(build::kVersion), build::kFeedbackEmail,
-            [&, folder = *runtimeFolder.path]() -> std::optional<QUrl> {
-                ui::SessionFindings findings{display, wayland ? wayland : "",
-                                             std::getenv("XDG_SESSION_TYPE") ? std::getenv("XDG_SESSION_TYPE") : "",
-                                             accessibility.isProcessTrusted(false), preferences.hotkeyDisplay(),
-                                             !reportingHotKeys.lastRefused() && coordinator->hotkey() &&
-                                                 coordinator->hotkey()->armedCombo()};
-                // On Wayland, say which way each concern takes; X11 goes without saying.
-                if (waylandSession) {
-                    if (portals.hotkeys) {
-                        const std::string& trigger = portals.hotkeys->triggerDescription();
-                        findings.hotkeyVia = "the desktop's shortcut portal" +
-                                             (trigger.empty() ? std::string() : " (" + trigger + ")");
-                    } else if (!hotKeyService) {
-                        findings.hotkeyVia = "quillant trigger, bound to a shortcut in the desktop's settings";
-                        findings.hotkeyArmed = true;
-                    } else {
-                        findings.hotkeyVia = "an X11 key grab through XWayland (" + preferences.hotkeyDisplay() +
-                                             "), heard in X11 windows only";
+    // The panel is made when it first opens: until then its widgets, fonts and
+    // font configuration cost the idle agent nothing.
+    std::unique_ptr<ui::MenuBarView> panel;
+    auto makePanel = [&] {
+        return std::make_unique<ui::MenuBarView>(
+            *coordinator, preferences,
+            ui::MenuBarViewServices{
+                keyDownMonitor, executor, [](const QUrl& url) { QDesktopServices::openUrl(url); },
+                [] { QApplication::quit(); }, std::string(build::kVersion), build::kFeedbackEmail,
+                [&, folder = *runtimeFolder.path]() -> std::optional<QUrl> {
+                    ui::SessionFindings findings{display, wayland ? wayland : "",
+                                                 std::getenv("XDG_SESSION_TYPE") ? std::getenv("XDG_SESSION_TYPE") : "",
+                                                 accessibility.isProcessTrusted(false), preferences.hotkeyDisplay(),
+                                                 !reportingHotKeys.lastRefused() && coordinator->hotkey() &&
+                                                     coordinator->hotkey()->armedCombo()};
+                    // On Wayland, say which way each concern takes; X11 goes without saying.
+                    if (waylandSession) {
+                        if (portals.hotkeys) {
+                            const std::string& trigger = portals.hotkeys->triggerDescription();
+                            findings.hotkeyVia = "the desktop's shortcut portal" +
+                                                 (trigger.empty() ? std::string() : " (" + trigger + ")");
+                        } else if (!hotKeyService) {
+                            findings.hotkeyVia = "quillant trigger, bound to a shortcut in the desktop's settings";
+                            findings.hotkeyArmed = true;
+                        } else {
+                            findings.hotkeyVia = "an X11 key grab through XWayland (" + preferences.hotkeyDisplay() +
+                                                 "), heard in X11 windows only";
+                        }
+                        findings.keystrokesVia = portalPoster   ? "the desktop portal's keyboard (remote desktop)"
+                                                 : waylandPoster ? "the compositor's virtual keyboard"
+                                                                 : "XTest through XWayland, to X11 windows only";
+                        findings.clipboardVia = waylandClipboard ? "the compositor's data-control clipboard (" +
+                                                                       waylandClipboard->protocol() + ")"
+                                                                 : "the X11 clipboard through XWayland";
                     }
-                    findings.keystrokesVia = portalPoster   ? "the desktop portal's keyboard (remote desktop)"
-                                             : waylandPoster ? "the compositor's virtual keyboard"
-                                                             : "XTest through XWayland, to X11 windows only";
-                    findings.clipboardVia = waylandClipboard ? "the compositor's data-control clipboard (" +
-                                                                   waylandClipboard->protocol() + ")"
-                                                             : "the X11 clipboard through XWayland";
-                }
-                auto page = ui::writeAccessibilityHelp(folder, findings);
-                if (!page) return std::nullopt;
-                return QUrl::fromLocalFile(QString::fromStdString(page->string()));
-            }});
+                    auto page = ui::writeAccessibilityHelp(folder, findings);
+                    if (!page) return std::nullopt;
+                    return QUrl::fromLocalFile(QString::fromStdString(page->string()));
+                }});
+    };
+    const std::function<void(QRect, QPoint)> openPanel = [&](QRect iconGeometry, QPoint pointer) {
+        if (!panel) panel = makePanel();
+        panel->popUpAt(iconGeometry, pointer);
+    };
     CategoryLogger agentLog(logger, std::string(kLogSubsystem), "agent");
     executor.watchReadable(instance->fd(), [&] {
         instance->processPending([&](const std::string& command, const std::string& argument) {
-            return answerRequest(command, argument, *coordinator, *panel, agentLog);
+            return answerRequest(command, argument, *coordinator, openPanel, agentLog);
         });
     });
 
     // The glyph in the tray; a click opens the panel at the icon, or at the
     // pointer where the tray does not tell where the icon is.
     auto tray = std::make_unique<ui::TrayIcon>(executor, *coordinator, logger);
-    QObject::connect(tray.get(), &ui::TrayIcon::activated, panel.get(),
-                     [&panel](QRect iconGeometry, QPoint pointer) { panel->popUpAt(iconGeometry, pointer); });
+    QObject::connect(tray.get(), &ui::TrayIcon::activated, tray.get(), openPanel);
 
     const int status = application.exec();
 
