@@ -129,6 +129,7 @@ GlobalShortcutsHotKeyService::GlobalShortcutsHotKeyService(PortalConnection& por
 
 GlobalShortcutsHotKeyService::~GlobalShortcutsHotKeyService() {
     *alive_ = false;
+    rebind_.cancel();
     signals_.reset();
     session_.reset();
 }
@@ -197,13 +198,31 @@ void GlobalShortcutsHotKeyService::startSession() {
                                          : State::refused);
                             return;
                         }
-                        session_ = std::make_unique<PortalSession>(portal_, handle, [this] {
-                            log_.error("The desktop ended the shortcut session; the hotkey is off until quillant starts again");
-                            held_ = false;
-                            setState(State::closed);
-                        });
+                        session_ = std::make_unique<PortalSession>(
+                            portal_, handle, [this](PortalSession::End end) { sessionEnded(end); });
                         if (current_) bind();
                     });
+}
+
+void GlobalShortcutsHotKeyService::sessionEnded(PortalSession::End end) {
+    held_ = false;
+    releasedAt_.reset();
+    if (end == PortalSession::End::closedByPortal) {
+        // The desktop (or the user, through it) ended it: not ours to undo.
+        log_.error("The desktop ended the shortcut session; the hotkey is off until quillant starts again");
+        setState(State::closed);
+        return;
+    }
+    log_.error("The desktop portal went away; the hotkey is bound again in a moment");
+    setState(State::closed);
+    rebind_.cancel();
+    rebind_ = portal_.executor().schedule(kRebindDelay, [this, alive = alive_] {
+        if (!*alive) return;
+        // The ended session was the sender of the signal that brought us
+        // here, so it goes only now; a registration since may have begun anew.
+        if (session_ && !session_->open()) session_.reset();
+        if (current_ && !session_) startSession();
+    });
 }
 
 void GlobalShortcutsHotKeyService::bind() {

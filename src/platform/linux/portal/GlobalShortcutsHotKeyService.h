@@ -52,6 +52,10 @@ public:
     // synthetic chord would carry a modifier still held.
     static constexpr Duration kLetGoGrace = std::chrono::milliseconds(200);
     bool held() const;
+    // A portal that leaves the bus (a crash, an update) takes our session
+    // along; the shortcut is bound again this long after, in a new session.
+    // Binding again shows no dialog: the desktop keeps the shortcut for our id.
+    static constexpr Duration kRebindDelay = std::chrono::seconds(1);
 
     // hotkey::HotKeyService
     hotkey::HotKeyRegistration registerEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
@@ -62,6 +66,7 @@ public:
 private:
     class Signals;
     void startSession();
+    void sessionEnded(PortalSession::End end);
     void bind();
     void listShortcuts();
     void setState(State state);
@@ -85,6 +90,7 @@ private:
     std::uint64_t handlerCount_ = 0;
     bool held_ = false;
     std::optional<TimePoint> releasedAt_;
+    TimerHandle rebind_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -1,9 +1,11 @@
 #include "platform/linux/portal/PortalRequest.h"
 
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QObject>
 
 namespace quillant::linux_platform {
@@ -190,23 +192,33 @@ void PortalConnection::finish(std::uint64_t id, PortalResult result) {
 class PortalSession::Watcher final : public QObject {
     Q_OBJECT
 public:
-    explicit Watcher(std::function<void()> closed) : closed_(std::move(closed)) {}
-    std::function<void()> closed_;
+    explicit Watcher(std::function<void(End)> ended) : ended_(std::move(ended)) {}
+    std::function<void(End)> ended_;
+    QString owner;  // the portal's unique name when the session was made
 public slots:
     void onClosed(const QVariantMap&) {
-        if (closed_) closed_();
+        if (ended_) ended_(End::closedByPortal);
+    }
+    void onOwnerChanged(const QString&, const QString&, const QString& newOwner) {
+        if (newOwner != owner && ended_) ended_(End::portalGone);
     }
 };
 
-PortalSession::PortalSession(PortalConnection& connection, QString handle, std::function<void()> closedByPortal)
+PortalSession::PortalSession(PortalConnection& connection, QString handle, std::function<void(End)> ended)
     : connection_(connection), handle_(std::move(handle)) {
-    watcher_ = std::make_unique<Watcher>([this, closedByPortal = std::move(closedByPortal)] {
+    watcher_ = std::make_unique<Watcher>([this, ended = std::move(ended)](End end) {
         if (!open_) return;
         open_ = false;
-        if (closedByPortal) closedByPortal();
+        if (ended) ended(end);
     });
     connection_.bus().connect(kPortalService, handle_, kSessionInterface, QStringLiteral("Closed"), watcher_.get(),
                               SLOT(onClosed(QVariantMap)));
+    // A session lives in the portal process: when that goes, no Closed comes.
+    if (auto* bus = connection_.bus().interface()) watcher_->owner = bus->serviceOwner(kPortalService).value();
+    auto owners = std::make_unique<QDBusServiceWatcher>(kPortalService, connection_.bus(),
+                                                        QDBusServiceWatcher::WatchForOwnerChange);
+    QObject::connect(owners.get(), &QDBusServiceWatcher::serviceOwnerChanged, watcher_.get(), &Watcher::onOwnerChanged);
+    ownerWatcher_ = std::move(owners);
 }
 
 PortalSession::~PortalSession() {

@@ -93,10 +93,13 @@ private:
 };
 
 // A portal session (org.freedesktop.portal.Session): closed when this
-// object goes, and tells when the portal closes it first.
+// object goes, and tells when it ends first: the portal closes it, or the
+// portal leaves the bus (it crashed or was restarted) and takes it along.
 class PortalSession {
 public:
-    PortalSession(PortalConnection& connection, QString handle, std::function<void()> closedByPortal);
+    enum class End { closedByPortal, portalGone };
+
+    PortalSession(PortalConnection& connection, QString handle, std::function<void(End)> ended);
     ~PortalSession();
     PortalSession(const PortalSession&) = delete;
     PortalSession& operator=(const PortalSession&) = delete;
@@ -112,6 +115,7 @@ private:
     QString handle_;
     bool open_ = true;
     std::unique_ptr<Watcher> watcher_;
+    std::unique_ptr<QObject> ownerWatcher_;
 };
 
 // The session handle in a CreateSession response ("session_handle", a

@@ -61,6 +61,7 @@ RemoteDesktopKeyEventPoster::RemoteDesktopKeyEventPoster(PortalConnection& porta
 
 RemoteDesktopKeyEventPoster::~RemoteDesktopKeyEventPoster() {
     *alive_ = false;
+    restart_.cancel();
     stop();
 }
 
@@ -101,20 +102,41 @@ void RemoteDesktopKeyEventPoster::start(std::function<void(State)> done) {
                                             : State::refused);
                             return;
                         }
-                        session_ = std::make_unique<PortalSession>(portal_, handle, [this] {
-                            log_.error("The desktop ended the keyboard session; keystrokes go through XWayland only "
-                                       "until quillant starts again");
-                            std::lock_guard lock(mutex_);
-                            // The desktop drops the session's device and with it what it held.
-                            pressed_.clear();
-                            state_ = State::closed;
-                        });
+                        session_ = std::make_unique<PortalSession>(
+                            portal_, handle, [this](PortalSession::End end) { sessionEnded(end); });
                         {
                             std::lock_guard lock(mutex_);
                             sessionHandle_ = handle;
                         }
                         selectDevices();
                     });
+}
+
+void RemoteDesktopKeyEventPoster::sessionEnded(PortalSession::End end) {
+    {
+        std::lock_guard lock(mutex_);
+        // The desktop drops the session's device and with it what it held.
+        pressed_.clear();
+        state_ = State::closed;
+        sessionHandle_.clear();
+    }
+    if (end == PortalSession::End::closedByPortal) {
+        log_.error("The desktop ended the keyboard session; keystrokes go through XWayland only until quillant starts again");
+        return;
+    }
+    // Without a kept permission, starting again would put a dialog up out of nowhere.
+    if (!savedToken()) {
+        log_.error("The desktop portal went away; keystrokes go through XWayland only until quillant starts again");
+        return;
+    }
+    log_.error("The desktop portal went away; the keyboard session starts again in a moment, with the kept permission");
+    restart_.cancel();
+    restart_ = portal_.executor().schedule(kRestartDelay, [this, alive = alive_] {
+        if (!*alive) return;
+        // The ended session was the sender of the signal that brought us here.
+        if (session_ && !session_->open()) session_.reset();
+        if (state() == State::closed) start();
+    });
 }
 
 void RemoteDesktopKeyEventPoster::selectDevices() {
@@ -267,8 +289,7 @@ bool RemoteDesktopKeyEventPoster::send(const PortalKey& key, bool down) {
     // The portal is gone (it crashed or was restarted) and our session with it.
     if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
         reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
-        if (state_ == State::ready)
-            log_.error("The desktop portal went away; keystrokes go through XWayland only until quillant starts again");
+        if (state_ == State::ready) log_.error("The desktop portal went away; this chord is not sent");
         state_ = State::closed;
         sessionHandle_.clear();
     }

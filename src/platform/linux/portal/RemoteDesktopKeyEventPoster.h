@@ -42,6 +42,10 @@ public:
     // Whether the session bus has a portal with RemoteDesktop and a keyboard (bounded).
     static bool offered(PortalConnection& portal);
 
+    // A portal that leaves the bus (a crash, an update) takes the session
+    // along; with a kept permission it is started again this long after.
+    static constexpr Duration kRestartDelay = std::chrono::seconds(1);
+
     // CreateSession, SelectDevices (keyboard, persistent, with the saved
     // token), Start. `done` gets the final state.
     void start(std::function<void(State)> done = {});
@@ -61,6 +65,7 @@ public:
     bool keysHeld() override;
 
 private:
+    void sessionEnded(PortalSession::End end);
     void selectDevices();
     void startSession();
     void finishStart(State state);
@@ -88,6 +93,7 @@ private:
     std::unique_ptr<PortalSession> session_;
     std::function<void(State)> done_;
     std::function<bool()> heldProbe_;
+    TimerHandle restart_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

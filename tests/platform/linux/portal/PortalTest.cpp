@@ -292,6 +292,55 @@ TEST_F(PortalTest, ASessionTheDesktopEndsTurnsTheHotkeyOff) {
     EXPECT_EQ(presses, 0);
 }
 
+// A portal that crashes or is updated leaves the bus without closing our sessions.
+TEST_F(PortalTest, APortalThatRestartsGetsTheHotkeyBoundAgainAndItsPressesCountOnce) {
+    mock.start();
+    connect();
+    hotkeys = std::make_unique<GlobalShortcutsHotKeyService>(*portal, logs, "Fix the selected text");
+    int presses = 0;
+    hotkeys->installEventHandler([&](const hotkey::HotKeyEvent& e) {
+        presses += e.kind == hotkey::kEventHotKeyPressed;
+        return hotkey::noErr;
+    });
+    hotkeys->registerEventHotKey(5, 2048 | 512, {1, 1});
+    ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::bound; }));
+    mock.control(QStringLiteral("EmitShortcut"), {QStringLiteral("fix-selection"), true});
+    ASSERT_TRUE(processUntil([&] { return presses == 1; }));
+
+    mock.stop();
+    ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::closed; }));
+    EXPECT_TRUE(logs.contains("The desktop portal went away; the hotkey is bound again in a moment"));
+    EXPECT_FALSE(hotkeys->held());  // the press in flight ended with the portal
+    mock.start();
+    ex.advance(GlobalShortcutsHotKeyService::kRebindDelay - 1ms);
+    processUntil([] { return false; }, 100ms);
+    EXPECT_FALSE(mock.saw("CreateSession"));
+    ex.advance(1ms);
+    ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::bound; }));
+    EXPECT_TRUE(mock.saw("BindShortcuts fix-selection description=Fix the selected text preferred_trigger=ALT+SHIFT+g"));
+    mock.control(QStringLiteral("EmitShortcut"), {QStringLiteral("fix-selection"), true});
+    ASSERT_TRUE(processUntil([&] { return presses == 2; }));
+    processUntil([] { return false; }, 200ms);
+    EXPECT_EQ(presses, 2);
+}
+
+TEST_F(PortalTest, APortalThatStaysGoneLeavesTheHotkeyOffWithAClearLineAndNoRetries) {
+    mock.start();
+    connect();
+    hotkeys = std::make_unique<GlobalShortcutsHotKeyService>(*portal, logs, "Fix the selected text");
+    hotkeys->registerEventHotKey(5, 2048 | 512, {1, 1});
+    ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::bound; }));
+    mock.stop();
+    ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::closed; }));
+    ex.advance(GlobalShortcutsHotKeyService::kRebindDelay);
+    ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::failed; }));
+    EXPECT_TRUE(logs.contains("The desktop's shortcut portal gave no session"));
+    const auto lines = logs.messages().size();
+    ex.advance(60s);
+    processUntil([] { return false; }, 200ms);
+    EXPECT_EQ(logs.messages().size(), lines);
+}
+
 // --- the remote-desktop keyboard -------------------------------------------
 
 TEST_F(PortalTest, TheKeyboardPermissionIsKeptPrivatelyAndSentAgainOnTheNextStart) {
@@ -424,6 +473,39 @@ TEST_F(PortalTest, WhenThePortalGoesAwayTheChordFailsOnceAndTheKeyboardCountsAsC
     EXPECT_TRUE(logs.contains("The desktop portal went away"));
     // The next chord takes the other way at once.
     EXPECT_FALSE(keyboard->createEventSource());
+}
+
+TEST_F(PortalTest, AfterAPortalRestartTheKeyboardStartsAgainWithTheKeptPermissionOnly) {
+    for (const bool kept : {true, false}) {
+        SCOPED_TRACE(kept ? "permission kept" : "no permission kept");
+        mock.start();
+        connect();
+        makeKeyboard();
+        ASSERT_EQ(startKeyboard(), RemoteDesktopKeyEventPoster::State::ready);
+        const auto file = config / "remote-desktop-token";
+        if (!kept) std::filesystem::remove(file);
+        mock.stop();
+        ASSERT_TRUE(processUntil([&] { return keyboard->state() == RemoteDesktopKeyEventPoster::State::closed; }));
+        EXPECT_FALSE(keyboard->post({clipboard::kKeyCodeC, true, clipboard::kCommandFlag, true}));
+        mock.start();
+        ex.advance(RemoteDesktopKeyEventPoster::kRestartDelay);
+        if (kept) {
+            ASSERT_TRUE(processUntil([&] { return keyboard->state() == RemoteDesktopKeyEventPoster::State::ready; }));
+            EXPECT_TRUE(mock.saw("SelectDevices types=1 persist_mode=2 restore_token=restore-1"));
+            clipboard::KeyEventSynth synth(*keyboard);
+            EXPECT_TRUE(synth.sendCommand(clipboard::kKeyCodeC));
+            EXPECT_TRUE(everyPressReleased(mock.keys()));
+        } else {
+            // No dialog out of nowhere: the user is asked again at the next start.
+            processUntil([] { return false; }, 300ms);
+            EXPECT_EQ(keyboard->state(), RemoteDesktopKeyEventPoster::State::closed);
+            EXPECT_FALSE(mock.saw("CreateSession"));
+            EXPECT_TRUE(logs.contains("keystrokes go through XWayland only until quillant starts again"));
+        }
+        keyboard.reset();
+        portal.reset();
+        mock.stop();
+    }
 }
 
 TEST_F(PortalTest, KeysCountAsHeldFromTheShortcutsActivationUntilAMomentAfterItEnds) {
