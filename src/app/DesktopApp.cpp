@@ -190,84 +190,60 @@ linux_platform::PortalServices portalServicesFor(Executor& executor, Logger& log
         facts);
 }
 
-}  // namespace
-
-int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
-    const char* displayVariable = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const std::string display = displayVariable ? displayVariable : "";
-    const bool waylandSession = wayland && *wayland;
-    if (display.empty() && !waylandSession) {
-        std::fputs("quillant: no display to work on (neither DISPLAY nor WAYLAND_DISPLAY is set); run it inside your "
-                   "desktop session\n",
-                   context.err);
-        return cli::kExitFailure;
-    }
-    if (!context.home) {
-        std::fputs("quillant: cannot find your home directory (set HOME)\n", context.err);
-        return cli::kExitFailure;
-    }
-    // One agent per session: a later start opens the running one's panel.
-    const auto runtimeFolder = linux_platform::privateRuntimeFolder(context.xdgRuntimeDir);
-    if (!runtimeFolder.path) {
-        std::fprintf(context.err, "quillant: %s\n", runtimeFolder.error.c_str());
-        return cli::kExitFailure;
-    }
-    const std::string instanceName = linux_platform::sessionInstanceName(display, wayland ? wayland : "");
+// One agent per session: the first start claims the session's channel; a
+// later one opens the running agent's panel and ends (`exitCode` says how).
+std::unique_ptr<linux_platform::InstanceServer> claimInstance(cli::ProgramContext& context,
+                                                              const std::filesystem::path& runtimeFolder,
+                                                              const std::string& instanceName, int& exitCode) {
     std::string claimError;
-    auto instance = linux_platform::InstanceServer::claim(*runtimeFolder.path, instanceName, claimError);
-    if (!instance) {
-        if (!claimError.empty()) {
-            std::fprintf(context.err, "quillant: %s\n", claimError.c_str());
-            return cli::kExitFailure;
-        }
-        std::string error;
-        if (auto answer = linux_platform::sendToInstance(*runtimeFolder.path, instanceName, "show-panel", std::nullopt,
-                                                         std::chrono::seconds(5), error);
-            answer && *answer == "ok") {
-            std::fputs("quillant is already running; its panel is open\n", context.err);
-            return cli::kExitOK;
-        }
-        std::fprintf(context.err, "quillant is already running but does not answer: %s\n",
-                     error.empty() ? "it refused the request" : error.c_str());
-        return cli::kExitFailure;
+    auto instance = linux_platform::InstanceServer::claim(runtimeFolder, instanceName, claimError);
+    if (instance) return instance;
+    exitCode = cli::kExitFailure;
+    if (!claimError.empty()) {
+        std::fprintf(context.err, "quillant: %s\n", claimError.c_str());
+        return nullptr;
     }
-
-    auto configDirectory = linux_platform::defaultConfigDirectory();
-    if (!configDirectory) {
-        std::fputs("quillant: cannot find a configuration directory (set HOME or XDG_CONFIG_HOME)\n", context.err);
-        return cli::kExitFailure;
+    std::string error;
+    if (auto answer = linux_platform::sendToInstance(runtimeFolder, instanceName, "show-panel", std::nullopt,
+                                                     std::chrono::seconds(5), error);
+        answer && *answer == "ok") {
+        std::fputs("quillant is already running; its panel is open\n", context.err);
+        exitCode = cli::kExitOK;
+        return nullptr;
     }
+    std::fprintf(context.err, "quillant is already running but does not answer: %s\n",
+                 error.empty() ? "it refused the request" : error.c_str());
+    return nullptr;
+}
 
-    // SIGINT, SIGTERM and SIGHUP (the session or the terminal going away) are
-    // taken through a signalfd on the event loop, so the shutdown below always
-    // runs; blocked before any thread starts.
-    sigset_t quitSignals;
-    sigemptyset(&quitSignals);
-    sigaddset(&quitSignals, SIGINT);
-    sigaddset(&quitSignals, SIGTERM);
-    sigaddset(&quitSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
-    const int signalFd = signalfd(-1, &quitSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+// What the display servers of this session give us, one realisation per
+// concern. Members go in reverse order: the focus and the keystrokes before
+// the connections they were made beside.
+struct SessionDevices {
+    std::unique_ptr<linux_platform::WaylandClipboard> waylandClipboard;
+    std::unique_ptr<linux_platform::WaylandKeyEventPoster> waylandPoster;
+    std::unique_ptr<linux_platform::X11Clipboard> x11Clipboard;
+    std::unique_ptr<linux_platform::X11HotKeyService> hotKeyService;
+    std::unique_ptr<linux_platform::XTestKeyEventPoster> x11Poster;
+    std::unique_ptr<clipboard::FocusInspector> focus;
 
-    // QUILLANT_LOG=stderr keeps the log on the terminal (it goes to the journal otherwise).
-    const char* logChoice = std::getenv("QUILLANT_LOG");
-    std::unique_ptr<Logger> loggerOwner;
-    if (logChoice && std::string_view(logChoice) == "stderr")
-        loggerOwner = std::make_unique<StderrLogger>();
-    else
-        loggerOwner = std::make_unique<linux_platform::JournalLogger>();
-    Logger& logger = *loggerOwner;
+    clipboard::Pasteboard& pasteboard() {
+        return waylandClipboard ? static_cast<clipboard::Pasteboard&>(*waylandClipboard) : *x11Clipboard;
+    }
+};
+
+// On Wayland each concern takes the compositor's protocol where it is
+// offered, and the X11 way (through XWayland) where it is not; quillant
+// doctor reports the same plan. Answers why quillant cannot work here, if so.
+std::optional<std::string> openSessionDevices(const std::string& display, const char* wayland, Logger& logger,
+                                              SessionDevices& devices) {
     CategoryLogger sessionLog(logger, std::string(kLogSubsystem), "session");
-
-    // On Wayland each concern takes the compositor's protocol where it is
-    // offered, and the X11 way (through XWayland) where it is not.
-    // quillant doctor reports the same plan.
     linux_platform::SessionFacts facts;
     facts.x11 = !display.empty();
     facts.xtest = facts.x11;  // the accessibility gate tells the user when it is missing
     if (const char* sway = std::getenv("SWAYSOCK"); sway && *sway)
         facts.swayIpc = linux_platform::SwayFocusInspector::reachable(sway);
+    const bool waylandSession = wayland && *wayland;
     if (waylandSession) {
         std::string error;
         if (auto globals = linux_platform::probeWaylandGlobals(wayland, error)) {
@@ -281,12 +257,12 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
         }
     }
     const linux_platform::SessionPlan plan = linux_platform::planSession(facts);
-    std::unique_ptr<linux_platform::WaylandClipboard> waylandClipboard;
-    std::unique_ptr<linux_platform::WaylandKeyEventPoster> waylandPoster;
-    std::unique_ptr<linux_platform::X11Clipboard> x11Clipboard;
-    std::unique_ptr<linux_platform::X11HotKeyService> hotKeyService;
-    std::unique_ptr<linux_platform::XTestKeyEventPoster> x11Poster;
-    std::unique_ptr<clipboard::FocusInspector> focus;
+    auto& waylandClipboard = devices.waylandClipboard;
+    auto& waylandPoster = devices.waylandPoster;
+    auto& x11Clipboard = devices.x11Clipboard;
+    auto& hotKeyService = devices.hotKeyService;
+    auto& x11Poster = devices.x11Poster;
+    auto& focus = devices.focus;
     if (plan.clipboard == linux_platform::SessionPlan::Clipboard::dataControl) {
         try {
             waylandClipboard = std::make_unique<linux_platform::WaylandClipboard>(logger, wayland);
@@ -317,12 +293,9 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     if (waylandSession && !waylandPoster)
         sessionLog.info("the compositor offers no virtual keyboard; sending keys through XWayland (XTest), which "
                         "reach X11 applications only");
-    if (!waylandClipboard && display.empty()) {
-        std::fputs("quillant: this Wayland compositor offers no data-control clipboard, and there is no X display "
-                   "(XWayland) to use instead; see quillant doctor\n",
-                   context.err);
-        return cli::kExitFailure;
-    }
+    if (!waylandClipboard && display.empty())
+        return "this Wayland compositor offers no data-control clipboard, and there is no X display (XWayland) to use "
+               "instead; see quillant doctor";
     try {
         if (!waylandClipboard) x11Clipboard = std::make_unique<linux_platform::X11Clipboard>(logger);
         if (!display.empty()) hotKeyService = std::make_unique<linux_platform::X11HotKeyService>(logger);
@@ -331,11 +304,77 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
             focus = std::make_unique<linux_platform::X11FocusInspector>();
         }
     } catch (const std::exception& e) {
-        std::fprintf(context.err, "quillant: cannot use the X11 display %s: %s\n", display.c_str(), e.what());
+        return "cannot use the X11 display " + display + ": " + e.what();
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
+    const char* displayVariable = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const std::string display = displayVariable ? displayVariable : "";
+    const bool waylandSession = wayland && *wayland;
+    if (display.empty() && !waylandSession) {
+        std::fputs("quillant: no display to work on (neither DISPLAY nor WAYLAND_DISPLAY is set); run it inside your "
+                   "desktop session\n",
+                   context.err);
         return cli::kExitFailure;
     }
-    clipboard::Pasteboard& pasteboard =
-        waylandClipboard ? static_cast<clipboard::Pasteboard&>(*waylandClipboard) : *x11Clipboard;
+    if (!context.home) {
+        std::fputs("quillant: cannot find your home directory (set HOME)\n", context.err);
+        return cli::kExitFailure;
+    }
+    const auto runtimeFolder = linux_platform::privateRuntimeFolder(context.xdgRuntimeDir);
+    if (!runtimeFolder.path) {
+        std::fprintf(context.err, "quillant: %s\n", runtimeFolder.error.c_str());
+        return cli::kExitFailure;
+    }
+    int exitCode = cli::kExitOK;
+    auto instance = claimInstance(context, *runtimeFolder.path, linux_platform::sessionInstanceName(
+                                                                    display, wayland ? wayland : ""), exitCode);
+    if (!instance) return exitCode;
+
+    auto configDirectory = linux_platform::defaultConfigDirectory();
+    if (!configDirectory) {
+        std::fputs("quillant: cannot find a configuration directory (set HOME or XDG_CONFIG_HOME)\n", context.err);
+        return cli::kExitFailure;
+    }
+
+    // SIGINT, SIGTERM and SIGHUP (the session or the terminal going away) are
+    // taken through a signalfd on the event loop, so the shutdown below always
+    // runs; blocked before any thread starts.
+    sigset_t quitSignals;
+    sigemptyset(&quitSignals);
+    sigaddset(&quitSignals, SIGINT);
+    sigaddset(&quitSignals, SIGTERM);
+    sigaddset(&quitSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
+    const int signalFd = signalfd(-1, &quitSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+
+    // QUILLANT_LOG=stderr keeps the log on the terminal (it goes to the journal otherwise).
+    const char* logChoice = std::getenv("QUILLANT_LOG");
+    std::unique_ptr<Logger> loggerOwner;
+    if (logChoice && std::string_view(logChoice) == "stderr")
+        loggerOwner = std::make_unique<StderrLogger>();
+    else
+        loggerOwner = std::make_unique<linux_platform::JournalLogger>();
+    Logger& logger = *loggerOwner;
+    CategoryLogger sessionLog(logger, std::string(kLogSubsystem), "session");
+
+    SessionDevices devices;
+    if (auto error = openSessionDevices(display, wayland, logger, devices)) {
+        std::fprintf(context.err, "quillant: %s\n", error->c_str());
+        return cli::kExitFailure;
+    }
+    auto& waylandClipboard = devices.waylandClipboard;
+    auto& waylandPoster = devices.waylandPoster;
+    auto& x11Clipboard = devices.x11Clipboard;
+    auto& hotKeyService = devices.hotKeyService;
+    auto& x11Poster = devices.x11Poster;
+    auto& focus = devices.focus;
+    clipboard::Pasteboard& pasteboard = devices.pasteboard();
     std::optional<GrabEndingKeyEventPoster> grabEnding;
     if (waylandPoster && hotKeyService) grabEnding.emplace(*waylandPoster, *hotKeyService);
 
