@@ -257,27 +257,21 @@ std::optional<std::string> openSessionDevices(const std::string& display, const 
         }
     }
     const linux_platform::SessionPlan plan = linux_platform::planSession(facts);
-    auto& waylandClipboard = devices.waylandClipboard;
-    auto& waylandPoster = devices.waylandPoster;
-    auto& x11Clipboard = devices.x11Clipboard;
-    auto& hotKeyService = devices.hotKeyService;
-    auto& x11Poster = devices.x11Poster;
-    auto& focus = devices.focus;
     if (plan.clipboard == linux_platform::SessionPlan::Clipboard::dataControl) {
         try {
-            waylandClipboard = std::make_unique<linux_platform::WaylandClipboard>(logger, wayland);
-            sessionLog.info("clipboard: Wayland " + waylandClipboard->protocol());
+            devices.waylandClipboard = std::make_unique<linux_platform::WaylandClipboard>(logger, wayland);
+            sessionLog.info("clipboard: Wayland " + devices.waylandClipboard->protocol());
         } catch (const std::exception& e) {
             sessionLog.error(std::string("cannot use the Wayland clipboard: ") + e.what());
         }
     }
     if (plan.keystrokes == linux_platform::SessionPlan::Keystrokes::virtualKeyboard) {
         try {
-            waylandPoster = std::make_unique<linux_platform::WaylandKeyEventPoster>(logger, wayland);
+            devices.waylandPoster = std::make_unique<linux_platform::WaylandKeyEventPoster>(logger, wayland);
             sessionLog.info("keystrokes: Wayland virtual keyboard");
             // Wayland tells no client which window has the focus; sway's tree does.
             if (plan.focus == linux_platform::SessionPlan::Focus::sway) {
-                focus = std::make_unique<linux_platform::SwayFocusInspector>(std::getenv("SWAYSOCK"));
+                devices.focus = std::make_unique<linux_platform::SwayFocusInspector>(std::getenv("SWAYSOCK"));
                 sessionLog.info("the focused application: from sway's IPC");
             } else {
                 sessionLog.info("the focused application is unknown on Wayland: terminals cannot be told apart, every "
@@ -287,21 +281,21 @@ std::optional<std::string> openSessionDevices(const std::string& display, const 
             sessionLog.error(std::string("cannot use the Wayland virtual keyboard: ") + e.what());
         }
     }
-    if (waylandSession && !waylandClipboard)
+    if (waylandSession && !devices.waylandClipboard)
         sessionLog.info("the compositor offers no data-control clipboard (ext-data-control-v1 or "
                         "wlr-data-control); using the X11 clipboard through XWayland");
-    if (waylandSession && !waylandPoster)
+    if (waylandSession && !devices.waylandPoster)
         sessionLog.info("the compositor offers no virtual keyboard; sending keys through XWayland (XTest), which "
                         "reach X11 applications only");
-    if (!waylandClipboard && display.empty())
+    if (!devices.waylandClipboard && display.empty())
         return "this Wayland compositor offers no data-control clipboard, and there is no X display (XWayland) to use "
                "instead; see quillant doctor";
     try {
-        if (!waylandClipboard) x11Clipboard = std::make_unique<linux_platform::X11Clipboard>(logger);
-        if (!display.empty()) hotKeyService = std::make_unique<linux_platform::X11HotKeyService>(logger);
-        if (!waylandPoster && !display.empty()) {
-            x11Poster = std::make_unique<linux_platform::XTestKeyEventPoster>(logger);
-            focus = std::make_unique<linux_platform::X11FocusInspector>();
+        if (!devices.waylandClipboard) devices.x11Clipboard = std::make_unique<linux_platform::X11Clipboard>(logger);
+        if (!display.empty()) devices.hotKeyService = std::make_unique<linux_platform::X11HotKeyService>(logger);
+        if (!devices.waylandPoster && !display.empty()) {
+            devices.x11Poster = std::make_unique<linux_platform::XTestKeyEventPoster>(logger);
+            devices.focus = std::make_unique<linux_platform::X11FocusInspector>();
         }
     } catch (const std::exception& e) {
         return "cannot use the X11 display " + display + ": " + e.what();

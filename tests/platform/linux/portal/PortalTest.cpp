@@ -112,6 +112,16 @@ protected:
         keyboard = std::make_unique<RemoteDesktopKeyEventPoster>(*portal, logs, config / "remote-desktop-token", map);
         return *keyboard;
     }
+    // Alt+Shift+G registered through the shortcut portal and bound; presses are counted.
+    void bindHotkey() {
+        hotkeys = std::make_unique<GlobalShortcutsHotKeyService>(*portal, logs, "Fix the selected text");
+        hotkeys->installEventHandler([this](const hotkey::HotKeyEvent& e) {
+            presses += e.kind == hotkey::kEventHotKeyPressed;
+            return hotkey::noErr;
+        });
+        hotkeys->registerEventHotKey(5, 2048 | 512, {1, 1});
+        ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::bound; }));
+    }
     RemoteDesktopKeyEventPoster::State startKeyboard() {
         std::optional<RemoteDesktopKeyEventPoster::State> result;
         keyboard->start([&](auto state) { result = state; });
@@ -124,6 +134,7 @@ protected:
     TempDir config;
     PortalMock mock;
     int connections = 0;
+    int presses = 0;
     std::unique_ptr<PortalConnection> portal;
     std::unique_ptr<GlobalShortcutsHotKeyService> hotkeys;
     std::unique_ptr<RemoteDesktopKeyEventPoster> keyboard;
@@ -278,14 +289,7 @@ TEST_F(PortalTest, ARefusedOrCancelledBindLeavesTheHotkeyOffWithAClearLine) {
 TEST_F(PortalTest, ASessionTheDesktopEndsTurnsTheHotkeyOff) {
     mock.start();
     connect();
-    hotkeys = std::make_unique<GlobalShortcutsHotKeyService>(*portal, logs, "Fix the selected text");
-    int presses = 0;
-    hotkeys->installEventHandler([&](const hotkey::HotKeyEvent& e) {
-        presses += e.kind == hotkey::kEventHotKeyPressed;
-        return hotkey::noErr;
-    });
-    hotkeys->registerEventHotKey(5, 2048 | 512, {1, 1});
-    ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::bound; }));
+    ASSERT_NO_FATAL_FAILURE(bindHotkey());
     mock.control(QStringLiteral("CloseSessions"), {QStringLiteral("shortcuts")});
     ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::closed; }));
     EXPECT_TRUE(logs.contains("The desktop ended the shortcut session"));
@@ -296,14 +300,7 @@ TEST_F(PortalTest, ASessionTheDesktopEndsTurnsTheHotkeyOff) {
 TEST_F(PortalTest, APortalThatRestartsGetsTheHotkeyBoundAgainAndItsPressesCountOnce) {
     mock.start();
     connect();
-    hotkeys = std::make_unique<GlobalShortcutsHotKeyService>(*portal, logs, "Fix the selected text");
-    int presses = 0;
-    hotkeys->installEventHandler([&](const hotkey::HotKeyEvent& e) {
-        presses += e.kind == hotkey::kEventHotKeyPressed;
-        return hotkey::noErr;
-    });
-    hotkeys->registerEventHotKey(5, 2048 | 512, {1, 1});
-    ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::bound; }));
+    ASSERT_NO_FATAL_FAILURE(bindHotkey());
     mock.control(QStringLiteral("EmitShortcut"), {QStringLiteral("fix-selection"), true});
     ASSERT_TRUE(processUntil([&] { return presses == 1; }));
 
@@ -327,9 +324,7 @@ TEST_F(PortalTest, APortalThatRestartsGetsTheHotkeyBoundAgainAndItsPressesCountO
 TEST_F(PortalTest, APortalThatStaysGoneLeavesTheHotkeyOffWithAClearLineAndNoRetries) {
     mock.start();
     connect();
-    hotkeys = std::make_unique<GlobalShortcutsHotKeyService>(*portal, logs, "Fix the selected text");
-    hotkeys->registerEventHotKey(5, 2048 | 512, {1, 1});
-    ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::bound; }));
+    ASSERT_NO_FATAL_FAILURE(bindHotkey());
     mock.stop();
     ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::closed; }));
     ex.advance(GlobalShortcutsHotKeyService::kRebindDelay);
