@@ -11,6 +11,7 @@
 
 #include "platform/linux/x11/XTestKeyEventPoster.h"
 #include "runtime/Logger.h"
+#include "testsupport/EditorPage.h"
 #include "testsupport/Ports.h"
 #include "testsupport/X11TestHarness.h"
 #include "testsupport/XkbGroup.h"
@@ -21,27 +22,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kPage = R"(<!doctype html>
-<title>loading</title>
-<textarea id="t" style="width:90%;height:200px"></textarea>
-<script>
-const t = document.getElementById('t');
-t.addEventListener('input', () => { document.title = 'v:' + t.value; });
-window.onload = () => {
-  t.value = 'teh cat sat .';
-  t.focus();
-  t.select();
-  document.title = 'ready';
-};
-</script>
-)";
-
-std::string chromiumPath() {
-    for (auto p : {"/usr/bin/chromium", "/usr/bin/chromium-browser"})
-        if (fs::exists(p)) return p;
-    return {};
-}
 
 class DesktopEndToEnd : public ::testing::Test {
 protected:
@@ -89,7 +69,7 @@ protected:
 
     // Chromium showing the text area page; its title says "ready" once loaded.
     Process openPage(const std::string& chromium) {
-        writeFile(home.path() / "page.html", kPage);
+        writeFile(home.path() / "page.html", editorPage());
         return Process::start({chromium, "--no-sandbox", "--disable-gpu", "--no-first-run",
                                "--disable-background-networking", "--disable-component-update", "--disable-sync",
                                "--disable-breakpad", "--user-data-dir=" + (home.path() / "profile").string(),
@@ -102,7 +82,6 @@ protected:
     Process startQuillant() {
         return Process::start({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, env, false, true);
     }
-
 
     bool windowTitled(const std::string& title, std::chrono::seconds bound) {
         auto deadline = std::chrono::steady_clock::now() + bound;

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "testsupport/EditorPage.h"
 #include "testsupport/Ports.h"
 #include "testsupport/SwayTestHarness.h"
 
@@ -23,30 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kPage = R"(<!doctype html>
-<title>loading</title>
-<textarea id="t" style="width:90%;height:200px"></textarea>
-<script>
-const t = document.getElementById('t');
-t.addEventListener('input', () => { document.title = 'v:' + t.value; });
-window.onload = () => {
-  t.value = 'teh cat sat .';
-  t.focus();
-  t.select();
-  document.title = 'ready';
-};
-window.onfocus = () => { t.focus(); t.select(); };
-</script>
-)";
-
 // Non-ASCII text, so that a restore that re-encodes it would show.
 constexpr const char* kUserClipboard = "the user's own clipboard: grüße, 東京, 🙂\n\ttabs and a trailing newline\n";
-
-std::string chromiumPath() {
-    for (auto p : {"/usr/bin/chromium", "/usr/bin/chromium-browser"})
-        if (fs::exists(p)) return p;
-    return {};
-}
 
 class SwayEndToEnd : public ::testing::Test {
 protected:
@@ -146,7 +125,7 @@ TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndP
     ASSERT_FALSE(before.empty()) << "wl-copy did not take the clipboard";
 
     fs::path page = sway->home() / "page.html";
-    writeFile(page, kPage);
+    writeFile(page, editorPage(true));
     sway->giveToUser(page);
     Process browser = sway->startClient(
         {chromiumPath(), "--ozone-platform=wayland", "--no-sandbox", "--disable-gpu", "--no-first-run",
