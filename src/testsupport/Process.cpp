@@ -10,6 +10,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <thread>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -291,6 +294,24 @@ ProgramResult runProgram(const std::vector<std::string>& argv, ProcessOptions op
     result.out = p.readAll(std::chrono::milliseconds(0));
     result.err = p.errors();
     return result;
+}
+
+std::optional<pid_t> readPidFile(const std::filesystem::path& file, std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream in(file);
+        pid_t pid = 0;
+        if (in >> pid && pid > 0) return pid;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return std::nullopt;
+}
+
+bool processRunning(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string all((std::istreambuf_iterator<char>(stat)), {});
+    const auto close = all.rfind(')');
+    return close != std::string::npos && close + 2 < all.size() && all[close + 2] != 'Z';
 }
 
 }  // namespace quillant::testing

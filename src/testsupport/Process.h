@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -89,5 +90,10 @@ struct ProgramResult {
 };
 ProgramResult runProgram(const std::vector<std::string>& argv, ProcessOptions options,
                          std::chrono::milliseconds bound = std::chrono::seconds(60));
+
+// The process id a child wrote into `file` (e.g. `echo $$ > file`), once it is there.
+std::optional<pid_t> readPidFile(const std::filesystem::path& file, std::chrono::milliseconds bound);
+// Alive and not a zombie waiting to be reaped.
+bool processRunning(pid_t pid);
 
 }  // namespace quillant::testing

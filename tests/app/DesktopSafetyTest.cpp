@@ -152,25 +152,6 @@ protected:
     }
 };
 
-std::optional<pid_t> readPid(const fs::path& file, std::chrono::seconds bound) {
-    auto deadline = std::chrono::steady_clock::now() + bound;
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::ifstream in(file);
-        pid_t pid = 0;
-        if (in >> pid && pid > 0) return pid;
-        std::this_thread::sleep_for(100ms);
-    }
-    return std::nullopt;
-}
-
-// Alive and not a zombie waiting to be reaped.
-bool jobRunning(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string all((std::istreambuf_iterator<char>(stat)), {});
-    auto close = all.rfind(')');
-    return close != std::string::npos && close + 2 < all.size() && all[close + 2] != 'Z';
-}
-
 struct TerminalCase {
     const char* name;
     std::vector<std::string> command;  // the job's shell command goes last
@@ -189,7 +170,7 @@ TEST_P(Terminals, TheHotkeyInATerminalIsRefusedAndItsJobRunsOn) {
     auto argv = terminal.command;
     argv.push_back("echo $$ > '" + pidFile.string() + "'; exec sleep 1000");
     auto term = Process::start(argv, env, true, true);
-    auto job = readPid(pidFile, 30s);
+    auto job = readPidFile(pidFile, 30s);
     ASSERT_TRUE(job) << "the terminal did not start its job";
     // The terminal's window has the focus once it is mapped.
     std::string window;
@@ -208,7 +189,7 @@ TEST_P(Terminals, TheHotkeyInATerminalIsRefusedAndItsJobRunsOn) {
     EXPECT_TRUE(quillant.waitForLine("terminals are refused unless opted in", 20s, &lines))
         << ::testing::PrintToString(lines);
     std::this_thread::sleep_for(500ms);  // an interrupt would have ended the job by now
-    EXPECT_TRUE(jobRunning(*job)) << "the terminal's foreground job ended";
+    EXPECT_TRUE(processRunning(*job)) << "the terminal's foreground job ended";
     EXPECT_EQ(clipboardText(), kUserClipboard);
     for (auto& l : lines) EXPECT_EQ(l.find("copy failed"), std::string::npos) << l;
     term.terminate();
@@ -234,7 +215,7 @@ TEST_F(DesktopSafety, AnOptedInTerminalGetsCtrlShiftAndItsJobRunsOn) {
                                 "stty -icanon -echo; echo \"$$\" > '" + pidFile.string() +
                                     "'; echo 'teh cat sat'; exec dd bs=1 of='" + typed.string() + "' 2>/dev/null"},
                                env, true, true);
-    auto job = readPid(pidFile, 30s);
+    auto job = readPidFile(pidFile, 30s);
     ASSERT_TRUE(job);
     std::string window;
     for (int i = 0; i < 100 && window.empty(); ++i) {
@@ -267,7 +248,7 @@ TEST_F(DesktopSafety, AnOptedInTerminalGetsCtrlShiftAndItsJobRunsOn) {
     EXPECT_EQ(got, "the")
         << "the job was sent: " << ::testing::PrintToString(got) << " log: " << ::testing::PrintToString(lines);
     EXPECT_EQ(got.find('\x03'), std::string::npos) << "an interrupt reached the job";
-    EXPECT_TRUE(jobRunning(*job));
+    EXPECT_TRUE(processRunning(*job));
     EXPECT_EQ(clipboardText(), kUserClipboard);
     term.terminate();
 }

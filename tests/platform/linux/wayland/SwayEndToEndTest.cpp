@@ -10,6 +10,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -54,6 +56,23 @@ protected:
                 "XDG_CONFIG_HOME=" + (sway->home() / "config").string(),
                 // No session bus: the tray and portals are not what this test is about.
                 "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (sway->home() / "no-bus").string()};
+    }
+
+    // The app_id of the window that has the focus, from sway's tree.
+    std::string focusedAppId() const {
+        const auto tree = sway->runClient({"swaymsg", "-r", "-t", "get_tree"});
+        const auto json = nlohmann::json::parse(tree.out, nullptr, false);
+        std::function<std::string(const nlohmann::json&)> walk = [&](const nlohmann::json& node) -> std::string {
+            if (!node.is_object()) return {};
+            if (node.value("focused", false) && node.contains("app_id") && node["app_id"].is_string())
+                return node["app_id"].get<std::string>();
+            for (const char* children : {"nodes", "floating_nodes"})
+                if (node.contains(children))
+                    for (const auto& child : node[children])
+                        if (auto found = walk(child); !found.empty()) return found;
+            return {};
+        };
+        return walk(json);
     }
 
     // quillant's clipboard keepers serving this sway.
@@ -187,6 +206,46 @@ TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndP
     }
     EXPECT_TRUE(keeperGone);
     EXPECT_EQ(sway->runClient({"wl-paste", "--no-newline"}).out, "replaced");
+}
+
+// A native Wayland terminal: sway's tree says foot has the focus, so the press
+// is refused before any key goes out, and the terminal's job runs on (a
+// Ctrl+C would have ended it; any other key would show in what it read).
+TEST_F(SwayEndToEnd, InAFootTerminalTheShortcutIsRefusedAndItsJobRunsOn) {
+    if (!fs::exists("/usr/bin/foot")) GTEST_SKIP() << "foot is not installed";
+    const auto set = sway->runClient({"/bin/sh", "-c", "tail -n 1 \"$0\" | \"$1\" key set",
+                                      (sway->home() / "keys").string(), QUILLANT_EXE},
+                                     quillantEnv());
+    ASSERT_EQ(set.status, 0) << set.err;
+    Process quillant = sway->startClient({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, quillantEnv());
+    std::vector<std::string> lines;
+    ASSERT_TRUE(quillant.waitForLine("quillant started", 60s, &lines)) << ::testing::PrintToString(lines);
+
+    const fs::path pidFile = sway->home() / "job.pid", typed = sway->home() / "typed";
+    Process terminal = sway->startClient(
+        {"foot", "/bin/sh", "-c",
+         "stty -icanon -echo; echo $$ > \"$0\"; echo 'teh cat sat'; exec dd bs=1 of=\"$1\" 2>/dev/null",
+         pidFile.string(), typed.string()});
+    const auto job = readPidFile(pidFile, 30s);
+    ASSERT_TRUE(job) << "foot did not start its job: " << ::testing::PrintToString(sway->windows());
+    bool focused = false;
+    for (int i = 0; i < 100 && !focused; ++i) {
+        focused = focusedAppId() == "foot";
+        if (!focused) std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(focused) << ::testing::PrintToString(sway->windows());
+
+    const auto press = sway->runClient({"wtype", "-M", "alt", "-M", "shift", "g", "-m", "shift", "-m", "alt"});
+    ASSERT_EQ(press.status, 0) << press.err;
+    ASSERT_TRUE(quillant.waitForLine("terminals are refused unless opted in", 30s, &lines))
+        << ::testing::PrintToString(lines);
+    std::this_thread::sleep_for(500ms);  // an interrupt would have ended the job by now
+    EXPECT_TRUE(processRunning(*job)) << "the terminal's foreground job ended";
+    std::ifstream in(typed, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "") << "keys reached the terminal's job";
+    for (const auto& line : lines) EXPECT_EQ(line.find("copy failed"), std::string::npos) << line;
+    EXPECT_TRUE(quillant.running());
+    terminal.terminate();
 }
 
 }  // namespace
