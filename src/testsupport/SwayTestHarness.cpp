@@ -49,7 +49,8 @@ HeadlessSway::HeadlessSway(const std::string& config) {
         out << "output HEADLESS-1 resolution 1280x800\n"
                "default_border none\n"
                "focus_on_window_activation focus\n"
-            << config << "\n";
+            // XWayland only for the tests that ask for it.
+            << (config.find("xwayland") == std::string::npos ? "xwayland disable\n" : "") << config << "\n";
     }
     ::chmod(configFile.c_str(), 0644);
 

@@ -14,7 +14,8 @@
 namespace quillant::testing {
 
 // A headless sway of its own (no outputs but a virtual one, no input devices,
-// no XWayland), for the Wayland tests. sway refuses to run as root: when the
+// no XWayland unless its configuration says "xwayland enable"), for the
+// Wayland tests. sway refuses to run as root: when the
 // tests run as root, sway and everything that must belong to the same user
 // (the agent, the application, the peers) run as `nobody`, with a home and an
 // XDG_RUNTIME_DIR (0700) that user owns.

@@ -38,17 +38,36 @@ protected:
 
     void SetUp() override {
         if (chromiumPath().empty()) GTEST_SKIP() << "chromium is not installed";
-        sway = std::make_unique<HeadlessSway>("bindsym Mod1+Shift+g exec " + std::string(QUILLANT_EXE) + " trigger\n");
-        ASSERT_TRUE(sway->ready()) << sway->failure();
-
         const std::string keys = (serviceDir / "keys").string();
         auto add = Process::start({QUILLANT_SERVICE_EXE, "--keys-file", keys, "--add-key"}, {}, true);
         add.wait(20s);
         const int port = unusedLoopbackPort();
         url = "http://127.0.0.1:" + std::to_string(port);
         service = Process::start({QUILLANT_SERVICE_EXE, "--keys-file", keys, "--port", std::to_string(port)}, {}, true);
-        fs::copy_file(keys, sway->home() / "keys");
+        startSway("bindsym Mod1+Shift+g exec " + std::string(QUILLANT_EXE) + " trigger\n");
+    }
+
+    // A sway of the test's own, with the service's key in its user's home.
+    void startSway(const std::string& config) {
+        sway = std::make_unique<HeadlessSway>(config);
+        ASSERT_TRUE(sway->ready()) << sway->failure();
+        fs::copy_file(serviceDir / "keys", sway->home() / "keys");
         sway->giveToUser(sway->home() / "keys");
+    }
+
+    // The key set through standard input, as the user does it, once the
+    // service answers (so that the agent's start-up check succeeds).
+    void setKey() {
+        const auto set = sway->runClient({"/bin/sh", "-c", "tail -n 1 \"$0\" | \"$1\" key set",
+                                          (sway->home() / "keys").string(), QUILLANT_EXE},
+                                         quillantEnv());
+        ASSERT_EQ(set.status, 0) << set.err;
+        bool connected = false;
+        for (int i = 0; i < 100 && !connected; ++i) {
+            connected = sway->runClient({QUILLANT_EXE, "key", "status"}, quillantEnv()).status == 0;
+            if (!connected) std::this_thread::sleep_for(100ms);
+        }
+        ASSERT_TRUE(connected) << "the local service did not come up";
     }
 
     std::vector<std::string> quillantEnv() const {
@@ -58,21 +77,44 @@ protected:
                 "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (sway->home() / "no-bus").string()};
     }
 
-    // The app_id of the window that has the focus, from sway's tree.
-    std::string focusedAppId() const {
+    // Every view in sway's tree, X11 ones too (they have no app_id).
+    std::vector<nlohmann::json> views() const {
         const auto tree = sway->runClient({"swaymsg", "-r", "-t", "get_tree"});
-        const auto json = nlohmann::json::parse(tree.out, nullptr, false);
-        std::function<std::string(const nlohmann::json&)> walk = [&](const nlohmann::json& node) -> std::string {
-            if (!node.is_object()) return {};
-            if (node.value("focused", false) && node.contains("app_id") && node["app_id"].is_string())
-                return node["app_id"].get<std::string>();
+        std::vector<nlohmann::json> out;
+        std::function<void(const nlohmann::json&)> walk = [&](const nlohmann::json& node) {
+            if (!node.is_object()) return;
+            if (node.contains("pid")) out.push_back(node);
             for (const char* children : {"nodes", "floating_nodes"})
                 if (node.contains(children))
-                    for (const auto& child : node[children])
-                        if (auto found = walk(child); !found.empty()) return found;
-            return {};
+                    for (const auto& child : node[children]) walk(child);
         };
-        return walk(json);
+        walk(nlohmann::json::parse(tree.out, nullptr, false));
+        return out;
+    }
+    // The app_id of the window that has the focus.
+    std::string focusedAppId() const {
+        for (const auto& view : views())
+            if (view.value("focused", false) && view.contains("app_id") && view["app_id"].is_string())
+                return view["app_id"].get<std::string>();
+        return {};
+    }
+    // Waits until the title of a view matches `pattern`.
+    bool waitForViewTitle(const std::string& pattern, std::chrono::milliseconds bound) const {
+        const std::regex wanted(pattern);
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        do {
+            for (const auto& view : views())
+                if (view.contains("name") && view["name"].is_string() &&
+                    std::regex_search(view["name"].get<std::string>(), wanted))
+                    return true;
+            std::this_thread::sleep_for(100ms);
+        } while (std::chrono::steady_clock::now() < deadline);
+        return false;
+    }
+    std::string viewTitles() const {
+        std::string out;
+        for (const auto& view : views()) out += view.value("name", std::string("?")) + "; ";
+        return out;
     }
 
     // quillant's clipboard keepers serving this sway.
@@ -105,18 +147,7 @@ protected:
 };
 
 TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndPutsTheClipboardBack) {
-    // The key goes in through standard input, as the user does it.
-    const auto set = sway->runClient({"/bin/sh", "-c", "tail -n 1 \"$0\" | \"$1\" key set",
-                                      (sway->home() / "keys").string(), QUILLANT_EXE},
-                                     quillantEnv());
-    ASSERT_EQ(set.status, 0) << set.err;
-    // The service answers (and knows the key) before the agent starts checking it.
-    bool connected = false;
-    for (int i = 0; i < 100 && !connected; ++i) {
-        connected = sway->runClient({QUILLANT_EXE, "key", "status"}, quillantEnv()).status == 0;
-        if (!connected) std::this_thread::sleep_for(100ms);
-    }
-    ASSERT_TRUE(connected) << "the local service did not come up";
+    ASSERT_NO_FATAL_FAILURE(setKey());
 
     Process quillant = sway->startClient({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, quillantEnv());
     std::vector<std::string> lines;
@@ -213,10 +244,7 @@ TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndP
 // Ctrl+C would have ended it; any other key would show in what it read).
 TEST_F(SwayEndToEnd, InAFootTerminalTheShortcutIsRefusedAndItsJobRunsOn) {
     if (!fs::exists("/usr/bin/foot")) GTEST_SKIP() << "foot is not installed";
-    const auto set = sway->runClient({"/bin/sh", "-c", "tail -n 1 \"$0\" | \"$1\" key set",
-                                      (sway->home() / "keys").string(), QUILLANT_EXE},
-                                     quillantEnv());
-    ASSERT_EQ(set.status, 0) << set.err;
+    ASSERT_NO_FATAL_FAILURE(setKey());
     Process quillant = sway->startClient({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, quillantEnv());
     std::vector<std::string> lines;
     ASSERT_TRUE(quillant.waitForLine("quillant started", 60s, &lines)) << ::testing::PrintToString(lines);
@@ -246,6 +274,95 @@ TEST_F(SwayEndToEnd, InAFootTerminalTheShortcutIsRefusedAndItsJobRunsOn) {
     for (const auto& line : lines) EXPECT_EQ(line.find("copy failed"), std::string::npos) << line;
     EXPECT_TRUE(quillant.running());
     terminal.terminate();
+}
+
+// sway with XWayland, as it comes by default: an X11 window (Chromium on X11)
+// has the focus. quillant, which sees both displays, hears the hotkey through
+// its key grab on XWayland, sends the keys through the compositor's virtual
+// keyboard (ending the grab first, or the grab would take them), and reads and
+// restores the clipboard through data-control; XWayland carries the keys and
+// the clipboard over to the X11 window.
+TEST_F(SwayEndToEnd, WithXWaylandAnX11WindowIsFixedThroughTheGrabAndTheClipboardComesBack) {
+    if (!fs::exists("/usr/bin/Xwayland")) GTEST_SKIP() << "xwayland is not installed";
+    ASSERT_NO_FATAL_FAILURE(startSway("xwayland enable\nexec sh -c 'printf %s \"$DISPLAY\" > \"$HOME/display.tmp\" && "
+                                      "mv \"$HOME/display.tmp\" \"$HOME/display\"'\n"));
+    std::string display;
+    for (int i = 0; i < 100 && display.empty(); ++i) {
+        std::ifstream in(sway->home() / "display");
+        std::getline(in, display);
+        if (display.empty()) std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_FALSE(display.empty()) << "sway gave its clients no DISPLAY";
+    ASSERT_NO_FATAL_FAILURE(setKey());
+    auto env = quillantEnv();
+    env.push_back("DISPLAY=" + display);
+    Process quillant = sway->startClient({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, env);
+    std::vector<std::string> lines;
+    ASSERT_TRUE(quillant.waitForLine("token validated", 60s, &lines)) << ::testing::PrintToString(lines);
+    const auto said = [&](const std::string& needle) {
+        return std::any_of(lines.begin(), lines.end(), [&](auto& l) { return l.find(needle) != std::string::npos; });
+    };
+    EXPECT_TRUE(said("clipboard: Wayland zwlr_data_control_manager_v1")) << ::testing::PrintToString(lines);
+    EXPECT_TRUE(said("keystrokes: Wayland virtual keyboard")) << ::testing::PrintToString(lines);
+    EXPECT_TRUE(said("hotkey Alt+Shift+G armed")) << ::testing::PrintToString(lines);
+
+    const fs::path clip = sway->home() / "clip.txt";
+    writeFile(clip, kUserClipboard);
+    sway->giveToUser(clip);
+    Process owner = sway->startClient(
+        {"/bin/sh", "-c", "exec wl-copy --foreground --type 'text/plain;charset=utf-8' < \"$0\"", clip.string()});
+    std::vector<std::pair<std::string, std::string>> before;
+    for (int i = 0; i < 100 && before.empty(); ++i) {
+        before = clipboardContents();
+        if (before.empty()) std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_FALSE(before.empty()) << "wl-copy did not take the clipboard";
+
+    fs::path page = sway->home() / "page.html";
+    writeFile(page, editorPage(true));
+    sway->giveToUser(page);
+    Process browser = sway->startClient(
+        {chromiumPath(), "--ozone-platform=x11", "--no-sandbox", "--disable-gpu", "--no-first-run",
+         "--disable-background-networking", "--disable-component-update", "--disable-sync", "--disable-breakpad",
+         "--password-store=basic", "--user-data-dir=" + (sway->home() / "profile").string(), "file://" + page.string()},
+        {"DISPLAY=" + display});
+    ASSERT_TRUE(waitForViewTitle("^ready", 90s)) << "the page did not load: " << viewTitles();
+
+    // No binding in sway: the keys reach the X11 window, and so quillant's grab.
+    // Every wtype brings a keymap of its own, made of the keys it types; XWayland
+    // takes it with its first key, which a grab on the old keymap's keycodes can
+    // miss (quillant grabs again on the change). A user's keyboard and quillant's
+    // share one keymap; here Alt+G, which types nothing and fires nothing, first
+    // brings in the keymap of the press that follows.
+    const auto press = [&](const std::vector<std::string>& keys) {
+        ASSERT_EQ(sway->runClient({"wtype", "-M", "alt", "g", "-m", "alt"}).status, 0);
+        quillant.waitForLine("hotkey(s) grabbed again", 3s, &lines);
+        std::this_thread::sleep_for(300ms);
+        ASSERT_EQ(sway->runClient(keys).status, 0);
+    };
+    const std::vector<std::string> hotkey{"wtype", "-M", "alt", "-M", "shift", "g", "-m", "shift", "-m", "alt"};
+    ASSERT_NO_FATAL_FAILURE(press(hotkey));
+    ASSERT_TRUE(quillant.waitForLine("paste committed; clipboard restored", 60s, &lines))
+        << ::testing::PrintToString(lines);
+    EXPECT_TRUE(waitForViewTitle("^v:The cat sat\\.( - Chromium)?$", 20s))
+        << "the correction was not pasted: " << viewTitles();
+    EXPECT_EQ(clipboardContents(), before);
+
+    // G held down through the fix: the grab is active then, and would take our
+    // Ctrl+C and Ctrl+V from the X11 window if quillant did not end it first.
+    ASSERT_EQ(sway->runClient({"wtype", "-M", "ctrl", "a", "-m", "ctrl", "teh dog sat .", "-M", "ctrl", "a", "-m",
+                               "ctrl"})
+                  .status,
+              0);
+    ASSERT_TRUE(waitForViewTitle("^v:teh dog sat \\.", 20s)) << viewTitles();
+    ASSERT_NO_FATAL_FAILURE(
+        press({"wtype", "-M", "alt", "-M", "shift", "-P", "g", "-s", "1500", "-p", "g", "-m", "shift", "-m", "alt"}));
+    ASSERT_TRUE(quillant.waitForLine("paste committed; clipboard restored", 60s, &lines))
+        << ::testing::PrintToString(lines);
+    EXPECT_TRUE(waitForViewTitle("^v:The dog sat\\.( - Chromium)?$", 20s))
+        << "the correction was not pasted: " << viewTitles();
+    EXPECT_EQ(clipboardContents(), before);
+    EXPECT_TRUE(quillant.running());
 }
 
 }  // namespace
