@@ -77,6 +77,30 @@ protected:
                 "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (sway->home() / "no-bus").string()};
     }
 
+    // The user's clipboard, owned by wl-copy (which offers text under several
+    // types), once it is there.
+    Process ownUserClipboard() const {
+        const fs::path clip = sway->home() / "clip.txt";
+        writeFile(clip, kUserClipboard);
+        sway->giveToUser(clip);
+        Process owner = sway->startClient(
+            {"/bin/sh", "-c", "exec wl-copy --foreground --type 'text/plain;charset=utf-8' < \"$0\"", clip.string()});
+        for (int i = 0; i < 100 && clipboardContents().empty(); ++i) std::this_thread::sleep_for(100ms);
+        return owner;
+    }
+
+    // The editor page in Chromium, on Chromium's "wayland" or "x11" platform.
+    Process openPage(const std::string& platform, const std::vector<std::string>& extraEnv = {}) const {
+        const fs::path page = sway->home() / "page.html";
+        writeFile(page, editorPage(true));
+        sway->giveToUser(page);
+        return sway->startClient({chromiumPath(), "--ozone-platform=" + platform, "--no-sandbox", "--disable-gpu",
+                                  "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                                  "--disable-sync", "--disable-breakpad", "--password-store=basic",
+                                  "--user-data-dir=" + (sway->home() / "profile").string(), "file://" + page.string()},
+                                 extraEnv);
+    }
+
     // Every view in sway's tree, X11 ones too (they have no app_id).
     std::vector<nlohmann::json> views() const {
         const auto tree = sway->runClient({"swaymsg", "-r", "-t", "get_tree"});
@@ -160,28 +184,10 @@ TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndP
     EXPECT_TRUE(said("the focused application: from sway's IPC")) << ::testing::PrintToString(lines);
     ASSERT_TRUE(quillant.waitForLine("token validated", 60s, &lines)) << ::testing::PrintToString(lines);
 
-    // The user's clipboard, owned by wl-copy (which offers text under several types).
-    const fs::path clip = sway->home() / "clip.txt";
-    writeFile(clip, kUserClipboard);
-    sway->giveToUser(clip);
-    Process owner = sway->startClient(
-        {"/bin/sh", "-c", "exec wl-copy --foreground --type 'text/plain;charset=utf-8' < \"$0\"", clip.string()});
-    std::vector<std::pair<std::string, std::string>> before;
-    for (int i = 0; i < 100; ++i) {
-        before = clipboardContents();
-        if (!before.empty()) break;
-        std::this_thread::sleep_for(100ms);
-    }
+    Process owner = ownUserClipboard();
+    const auto before = clipboardContents();
     ASSERT_FALSE(before.empty()) << "wl-copy did not take the clipboard";
-
-    fs::path page = sway->home() / "page.html";
-    writeFile(page, editorPage(true));
-    sway->giveToUser(page);
-    Process browser = sway->startClient(
-        {chromiumPath(), "--ozone-platform=wayland", "--no-sandbox", "--disable-gpu", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync", "--disable-breakpad",
-         "--password-store=basic", "--user-data-dir=" + (sway->home() / "profile").string(), "file://" + page.string()},
-        {});
+    Process browser = openPage("wayland");
     ASSERT_TRUE(sway->waitForTitle("^ready", 90s)) << "the page did not load: "
                                                   << ::testing::PrintToString(sway->windows());
 
@@ -306,26 +312,10 @@ TEST_F(SwayEndToEnd, WithXWaylandAnX11WindowIsFixedThroughTheGrabAndTheClipboard
     EXPECT_TRUE(said("keystrokes: Wayland virtual keyboard")) << ::testing::PrintToString(lines);
     EXPECT_TRUE(said("hotkey Alt+Shift+G armed")) << ::testing::PrintToString(lines);
 
-    const fs::path clip = sway->home() / "clip.txt";
-    writeFile(clip, kUserClipboard);
-    sway->giveToUser(clip);
-    Process owner = sway->startClient(
-        {"/bin/sh", "-c", "exec wl-copy --foreground --type 'text/plain;charset=utf-8' < \"$0\"", clip.string()});
-    std::vector<std::pair<std::string, std::string>> before;
-    for (int i = 0; i < 100 && before.empty(); ++i) {
-        before = clipboardContents();
-        if (before.empty()) std::this_thread::sleep_for(100ms);
-    }
+    Process owner = ownUserClipboard();
+    const auto before = clipboardContents();
     ASSERT_FALSE(before.empty()) << "wl-copy did not take the clipboard";
-
-    fs::path page = sway->home() / "page.html";
-    writeFile(page, editorPage(true));
-    sway->giveToUser(page);
-    Process browser = sway->startClient(
-        {chromiumPath(), "--ozone-platform=x11", "--no-sandbox", "--disable-gpu", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync", "--disable-breakpad",
-         "--password-store=basic", "--user-data-dir=" + (sway->home() / "profile").string(), "file://" + page.string()},
-        {"DISPLAY=" + display});
+    Process browser = openPage("x11", {"DISPLAY=" + display});
     ASSERT_TRUE(waitForViewTitle("^ready", 90s)) << "the page did not load: " << viewTitles();
 
     // No binding in sway: the keys reach the X11 window, and so quillant's grab.
