@@ -14,4 +14,4 @@ add_library(quillant_portal STATIC
 set_target_properties(quillant_portal PROPERTIES AUTOMOC ON)
 target_include_directories(quillant_portal PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(quillant_portal PUBLIC quillant_clipboard quillant_hotkey quillant_runtime quillant_x11_desktop
-  Qt6::DBus PkgConfig::PORTAL_XKB)
+  quillant_chord_keymap Qt6::DBus PkgConfig::PORTAL_XKB)

@@ -28,7 +28,6 @@ endforeach()
 
 add_library(quillant_wayland STATIC
   ${QUILLANT_WAYLAND_PROTOCOL_SOURCES}
-  ${CMAKE_CURRENT_LIST_DIR}/wayland/ChordKeymap.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wayland/WaylandConnection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wayland/WaylandKeyEventPoster.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wayland/WaylandClipboard.cpp
@@ -38,4 +37,4 @@ add_library(quillant_wayland STATIC
 )
 target_include_directories(quillant_wayland PUBLIC ${PROJECT_SOURCE_DIR}/src PRIVATE ${QUILLANT_WAYLAND_GENERATED})
 target_link_libraries(quillant_wayland PUBLIC quillant_clipboard quillant_hotkey quillant_runtime quillant_text
-  quillant_x11_clipboard PkgConfig::WAYLAND_CLIENT PRIVATE nlohmann_json::nlohmann_json)
+  quillant_x11_clipboard quillant_chord_keymap PkgConfig::WAYLAND_CLIENT PRIVATE nlohmann_json::nlohmann_json)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <optional>
 #include <string>
+
+struct xkb_keymap;
 
 namespace quillant::linux_platform {
 
@@ -38,7 +40,7 @@ public:
 
 private:
     bool keycodes_ = false;
-    std::map<std::uint32_t, std::int32_t> evdev_;  // keysym -> evdev keycode
+    std::shared_ptr<xkb_keymap> keymap_;  // the compositor's, when keycodes_
 };
 
 // What the shortcuts portal takes as a preferred trigger: "ALT+SHIFT+g"

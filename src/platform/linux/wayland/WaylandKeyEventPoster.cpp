@@ -13,18 +13,13 @@
 #include <stdexcept>
 
 #include "hotkey/Key.h"
-#include "platform/linux/wayland/ChordKeymap.h"
+#include "platform/linux/ChordKeymap.h"
 #include "platform/linux/wayland/WaylandConnection.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 namespace quillant::linux_platform {
 
 namespace {
-
-struct KeymapDeleter {
-    void operator()(xkb_keymap* k) const { xkb_keymap_unref(k); }
-};
-using KeymapPtr = std::unique_ptr<xkb_keymap, KeymapDeleter>;
 
 constexpr std::uint32_t kEvdevOffset = 8;  // xkb keycodes are evdev codes plus 8
 constexpr std::size_t kMaxKeymapBytes = std::size_t(4) << 20;
@@ -49,7 +44,7 @@ struct WaylandKeyEventPoster::Impl {
 
     std::string seatKeymapText;       // the latest keymap the seat sent
     bool seatKeymapChanged = false;
-    KeymapPtr keymap;                 // the one in use
+    XkbKeymapPtr keymap;                 // the one in use
     std::string uploadedText;         // what the virtual keyboard holds
     bool fromSeat = false;
     ChordKeymap keys;
@@ -143,9 +138,9 @@ struct WaylandKeyEventPoster::Impl {
         connection.dispatchPending();
         if (!seatKeymapChanged && keymap) return;
         seatKeymapChanged = false;
-        KeymapPtr chosen;
+        XkbKeymapPtr chosen;
         if (!seatKeymapText.empty()) {
-            KeymapPtr seatMap(xkb_keymap_new_from_string(context, seatKeymapText.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+            XkbKeymapPtr seatMap(xkb_keymap_new_from_string(context, seatKeymapText.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
                                                          XKB_KEYMAP_COMPILE_NO_FLAGS));
             if (seatMap && chordKeymap(seatMap.get()).complete()) {
                 chosen = std::move(seatMap);

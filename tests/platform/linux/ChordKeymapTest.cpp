@@ -6,17 +6,11 @@
 
 #include <memory>
 
-#include "platform/linux/wayland/ChordKeymap.h"
+#include "platform/linux/ChordKeymap.h"
 
 namespace quillant::linux_platform {
 namespace {
 
-struct ContextDeleter {
-    void operator()(xkb_context* c) const { xkb_context_unref(c); }
-};
-struct KeymapDeleter {
-    void operator()(xkb_keymap* k) const { xkb_keymap_unref(k); }
-};
 
 // xkb keycodes of a PC keyboard (evdev + 8).
 constexpr std::uint32_t kC = 54, kV = 55, kControlL = 37, kCapsLock = 66, kShiftL = 50, kI = 31, kPeriod = 60;
@@ -32,10 +26,10 @@ struct LayoutCase {
 
 class ChordKeymapTest : public ::testing::TestWithParam<LayoutCase> {
 protected:
-    std::unique_ptr<xkb_context, ContextDeleter> context{xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES)};
-    std::unique_ptr<xkb_keymap, KeymapDeleter> compile(const LayoutCase& c) {
+    XkbContextPtr context{xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES)};
+    XkbKeymapPtr compile(const LayoutCase& c) {
         xkb_rule_names names{"evdev", "pc105", c.layout, c.variant, c.options};
-        return std::unique_ptr<xkb_keymap, KeymapDeleter>(
+        return XkbKeymapPtr(
             xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS));
     }
 };
@@ -72,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A keymap whose Control_L key sets no modifier: pressing it with C would
 // type a bare letter, so there is no Control to be had.
 TEST(ChordKeymap, AKeyThatOnlyLooksLikeControlIsNotTaken) {
-    std::unique_ptr<xkb_context, ContextDeleter> context(xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
+    XkbContextPtr context(xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
     const char* text = R"(xkb_keymap {
   xkb_keycodes { minimum = 8; maximum = 255; <LCTL> = 37; <LFSH> = 50; <AB03> = 54; <AB04> = 55; };
   xkb_types { include "complete" };
@@ -84,7 +78,7 @@ TEST(ChordKeymap, AKeyThatOnlyLooksLikeControlIsNotTaken) {
     key <AB04> { [ v, V ] };
   };
 };)";
-    std::unique_ptr<xkb_keymap, KeymapDeleter> keymap(
+    XkbKeymapPtr keymap(
         xkb_keymap_new_from_string(context.get(), text, XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS));
     ASSERT_TRUE(keymap);
     const ChordKeymap keys = chordKeymap(keymap.get());

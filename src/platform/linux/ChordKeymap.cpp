@@ -1,4 +1,4 @@
-#include "platform/linux/wayland/ChordKeymap.h"
+#include "platform/linux/ChordKeymap.h"
 
 #include <xkbcommon/xkbcommon-keysyms.h>
 

@@ -3,9 +3,20 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace quillant::linux_platform {
+
+// Owning xkbcommon handles.
+struct XkbContextUnref {
+    void operator()(xkb_context* c) const { xkb_context_unref(c); }
+};
+struct XkbKeymapUnref {
+    void operator()(xkb_keymap* k) const { xkb_keymap_unref(k); }
+};
+using XkbContextPtr = std::unique_ptr<xkb_context, XkbContextUnref>;
+using XkbKeymapPtr = std::unique_ptr<xkb_keymap, XkbKeymapUnref>;
 
 // A key to press: its xkb keycode (the evdev code plus 8) and the layout
 // (group) in which it gives the wanted keysym.
