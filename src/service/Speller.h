@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class Hunspell;
@@ -62,6 +63,14 @@ public:
     // one candidate clearly stands out.
     std::optional<std::string> correction(std::string_view lowerWord) const;
 
+    // Whether the word is likely right: in the frequency lists (a fast look-up),
+    // else whether the dictionary accepts it.
+    bool knows(std::string_view word) const;
+
+    // Two common words run together ("upto" → "up", "to"), when exactly one
+    // such reading exists. Needs the frequency lists.
+    std::optional<std::pair<std::string, std::string>> split(std::string_view lowerWord) const;
+
     // Every candidate, best first (for tests and tuning).
     std::vector<SpellingCandidate> candidates(std::string_view lowerWord) const;
 
@@ -71,6 +80,8 @@ public:
     // The most a winner may cost, and how far ahead of the runner-up it must be.
     static constexpr double kMaxScore = 1.1;
     static constexpr double kMinLead = 0.2;
+    // How far ahead of another form of the same word (another ending) it must be.
+    static constexpr double kEndingLead = 0.5;
 
 private:
     bool spell(const std::string& utf8) const;
