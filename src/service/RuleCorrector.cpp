@@ -377,6 +377,7 @@ bool isAscii(std::string_view s) {
 
 bool RuleCorrector::Language::accepts(std::string_view word) const {
     if (primary && primary->accepts(word)) return true;
+    if (primary && primary->hasVariantLists()) return !variants.empty() && primary->variantKnows(word);
     if (dictionaries)
         for (const auto& name : variants)
             if (const Speller* v = dictionaries->get(name); v && v->accepts(word)) return true;

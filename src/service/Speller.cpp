@@ -215,6 +215,22 @@ void Speller::loadRanks(const fs::path& dir) {
                              [](std::uint64_t a, std::uint64_t b) { return (a & ~0xFull) == (b & ~0xFull); }),
                  ranks_.end());
     ranks_.shrink_to_fit();
+
+    // The words of every English variant, all sizes.
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        bool variant = false;
+        for (std::string_view r : {"british-", "british_z-", "canadian-", "australian-", "american-"})
+            variant = variant || name.rfind(r, 0) == 0;
+        if (!variant || name.find("proper-names") != std::string::npos || name.find("upper") != std::string::npos) continue;
+        std::ifstream in(it->path());
+        for (std::string word; std::getline(in, word);)
+            if (!word.empty()) variantWords_.push_back(hashOf(word));
+    }
+    std::sort(variantWords_.begin(), variantWords_.end());
+    variantWords_.erase(std::unique(variantWords_.begin(), variantWords_.end()), variantWords_.end());
+    variantWords_.shrink_to_fit();
     filter_.assign(kFilterBits / 64, 0);
     for (std::uint64_t entry : ranks_)
         for (std::uint64_t bit : {(entry >> 4) & (kFilterBits - 1), (entry >> 40) & (kFilterBits - 1)})
@@ -324,6 +340,15 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
     if (lists) std::erase_if(found, [&](const SpellingCandidate& c) { return !spell(c.word); });
     std::stable_sort(found.begin(), found.end(), [](const auto& x, const auto& y) { return x.score < y.score; });
     return found;
+}
+
+bool Speller::variantKnows(std::string_view word) const {
+    if (variantWords_.empty()) return false;
+    std::string w = normalisedApostrophes(word);
+    if (std::binary_search(variantWords_.begin(), variantWords_.end(), hashOf(w))) return true;
+    std::string lower;
+    for (char c : w) lower += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    return std::binary_search(variantWords_.begin(), variantWords_.end(), hashOf(lower));
 }
 
 bool Speller::knows(std::string_view word) const {

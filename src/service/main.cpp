@@ -56,6 +56,13 @@ int serve(const ServiceConfig& config) {
         log.info("listening on " + service.baseURL() + " with the " + corrector_name + ", " +
                  std::to_string(keys.count()) + (keys.count() == 1 ? " key from " : " keys from ") + config.keysFile.string());
 
+        // The dictionary nearly every fix needs loads while the first request
+        // is on its way (the service may be started just for it); a request
+        // that comes sooner waits for it rather than loading it twice.
+        std::thread warmUp([&] {
+            auto english = dictionaries.englishNames(config.language);
+            dictionaries.get(config.language != "auto" ? config.language : english.empty() ? "" : english[0]);
+        });
         std::thread signalWaiter([&] {
             int received = 0;
             sigwait(&signals, &received);
@@ -63,6 +70,7 @@ int serve(const ServiceConfig& config) {
             service.stop();
         });
         bool clean = service.run();
+        warmUp.join();
         // When the service ended by itself, wake the waiter.
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
         signalWaiter.join();
