@@ -359,6 +359,8 @@ void capitalizeSentenceStarts(Tokens& tokens) {
 
 // How much of a sentence a dictionary must accept for the sentence to be in its language.
 constexpr double kMinAcceptedShare = 0.4;
+// A share that no other language needs to be asked to beat.
+constexpr double kClearShare = 0.6;
 
 // The words that tell a sentence's language: plain words of two letters or more.
 std::vector<std::size_t> languageWords(const Tokens& tokens, std::size_t from, std::size_t to) {
@@ -483,7 +485,9 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
                 double best = english.primary ? share(words, [&](const std::string& w) { return english.accepts(w); }) : 0.0;
                 if (best >= kMinAcceptedShare) lang = kEnglish;
                 else best = kMinAcceptedShare - 1e-9;
-                for (std::size_t o = 0; o < others.size(); ++o) {
+                // Most of an ASCII sentence English: English with slips, no other language asked.
+                const bool clearlyEnglish = best >= kClearShare && !foreignLetters;
+                for (std::size_t o = 0; o < others.size() && !clearlyEnglish; ++o) {
                     const Speller* speller = dictionaries_->get(others[o]);
                     if (!speller) continue;
                     double s = share(words, [&](const std::string& w) { return speller->accepts(w); });
@@ -496,7 +500,7 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
                         lang = otherIndex[o];
                     }
                 }
-                rivalsLoaded = true;
+                rivalsLoaded = rivalsLoaded || !clearlyEnglish;
             }
         }
         for (std::size_t i = from; i < to; ++i) tokens[i].language = lang;
