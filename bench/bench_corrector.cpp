@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "service/Dictionaries.h"
 #include "service/RuleCorrector.h"
 #include "service/Speller.h"
 
@@ -46,8 +47,14 @@ std::string text(std::size_t chars, bool typos) {
     return out;
 }
 
+// The service's own corrector: every installed dictionary, language per sentence.
+Dictionaries& installed() {
+    static Dictionaries dictionaries;
+    return dictionaries;
+}
+
 void BM_CorrectText(benchmark::State& state) {
-    RuleCorrector corrector(american());
+    RuleCorrector corrector(installed());
     const std::string input = text(std::size_t(state.range(0)), state.range(1) != 0);
     for (auto _ : state) benchmark::DoNotOptimize(corrector.correct(input));
     state.SetLabel(state.range(1) ? "with typos" : "clean");
@@ -77,7 +84,8 @@ BENCHMARK(BM_CorrectWordWithoutLists)->Unit(benchmark::kMicrosecond);
 
 // Heap held by one loaded dictionary with its frequency lists.
 void BM_LoadDictionary(benchmark::State& state) {
-    const char* language = state.range(0) == 0 ? "en_US" : "en_GB";
+    const char* languages[] = {"en_US", "en_GB", "de_DE", "fr"};
+    const char* language = languages[state.range(0)];
     double heldMiB = 0;
     for (auto _ : state) {
         struct mallinfo2 before = mallinfo2();
@@ -89,7 +97,23 @@ void BM_LoadDictionary(benchmark::State& state) {
     state.SetLabel(language);
     state.counters["held_MiB"] = heldMiB;
 }
-BENCHMARK(BM_LoadDictionary)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_LoadDictionary)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// German and French prose: the language is found per sentence, and both dictionaries are asked.
+void BM_CorrectOtherLanguages(benchmark::State& state) {
+    RuleCorrector corrector(installed());
+    const std::vector<std::string> sentences = {
+        "Wir haben gestern ein neues Auto gekauft und sind sehr glücklich damit.",
+        "Nous avons besoin de beaucoup de temps pour terminer ce projet avant lundi.",
+        "Ich habe den Brief an meine Mutter geschrieben, aber sie hat ihn noch nicht bekommen.",
+        "Je pense que le rapport est prêt, mais nous devons encore le relire ensemble.",
+    };
+    std::string input;
+    for (std::size_t i = 0; input.size() < 1400; ++i) input += sentences[i % sentences.size()] + " ";
+    for (auto _ : state) benchmark::DoNotOptimize(corrector.correct(input));
+    state.counters["chars"] = double(input.size());
+}
+BENCHMARK(BM_CorrectOtherLanguages)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -168,7 +168,7 @@ void apply(ServiceConfig& config, const Setting& s, const FileReader& read) {
         // A file name part, so nothing but letters, digits, '_' and '-'.
         bool valid = !s.value.empty() && s.value.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") == std::string::npos;
         if (!valid) throw ConfigError(s.origin + ": expected a dictionary name such as en_US or en_GB, got \"" + s.value + "\"");
-        config.language = s.value;
+        config.language = s.value;  // "auto" or a name; whether it is installed is checked at start
     }
     else if (n == "upstream-url") config.upstream.baseURL = s.value;
     else if (n == "upstream-model") config.upstream.model = s.value;
@@ -316,8 +316,9 @@ A text-fixing service for quillant: POST /v1/fix, GET /v1/validate, GET /v1/vers
   --quota-window SECONDS   quota window, aligned to the epoch (default 86400)
   --corrector KIND         "rules" (default): built-in offline rules;
                            "upstream": an OpenAI-compatible chat-completions API
-  --language NAME          the offline rules' Hunspell dictionary (default en_US;
-                           en_GB keeps British spellings)
+  --language NAME          the offline rules' language: "auto" (default: each
+                           sentence in the installed dictionary that fits it) or
+                           one dictionary, e.g. en_GB, de_DE, fr
   --upstream-url URL       its base URL, e.g. http://127.0.0.1:11434/v1 (Ollama)
   --upstream-model NAME    the model to ask
   --upstream-key-file FILE file holding its API key (or set QUILLANT_UPSTREAM_KEY)

@@ -46,7 +46,7 @@ struct ServiceConfig {
     std::size_t maxChars = 1500;  // user-perceived characters per text
     QuotaPolicy quota;
     CorrectorKind corrector = CorrectorKind::rules;
-    std::string language = "en_US";  // the offline corrector's dictionary
+    std::string language = "auto";  // the offline corrector's: "auto" (per sentence) or a dictionary's name
     UpstreamOptions upstream;
     std::optional<Release> release;
     std::size_t threads = 8;               // requests served at once

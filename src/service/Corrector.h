@@ -26,6 +26,9 @@ public:
     virtual ~Corrector() = default;
     // Throws CorrectionError.
     virtual std::string correct(std::string_view text) = 0;
+    // The same in a chosen language ("auto" or a dictionary's name); those
+    // that cannot choose correct as they always do.
+    virtual std::string correctIn(std::string_view text, const std::string& /*language*/) { return correct(text); }
     // Ends work in progress quickly; later calls may fail.
     virtual void shutdown() {}
 };

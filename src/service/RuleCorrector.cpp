@@ -1,5 +1,6 @@
 #include "service/RuleCorrector.h"
 
+#include "service/Grammar.h"
 #include "text/Text.h"
 
 #include <algorithm>
@@ -12,6 +13,8 @@ namespace quillant::service {
 namespace {
 
 using Tokens = std::vector<Token>;
+
+constexpr unsigned char kEnglish = 0;
 
 // Common misspellings, lower case.
 constexpr std::pair<std::string_view, std::string_view> kMisspellings[] = {
@@ -42,7 +45,11 @@ constexpr std::pair<std::string_view, std::string_view> kMisspellings[] = {
     {"wasnt", "wasn't"},             {"werent", "weren't"},          {"whcih", "which"},
     {"wich", "which"},               {"wierd", "weird"},             {"wouldnt", "wouldn't"},
     {"writting", "writing"},         {"youre", "you're"},            {"theyre", "they're"},
-    {"accross", "across"},
+    {"accross", "across"},           {"cant", "can't"},              {"im", "I'm"},
+    {"ive", "I've"},                 {"hadnt", "hadn't"},            {"mustnt", "mustn't"},
+    {"thats", "that's"},             {"whats", "what's"},            {"youve", "you've"},
+    {"theyve", "they've"},           {"weve", "we've"},              {"theyll", "they'll"},
+    {"youll", "you'll"},             {"shes", "she's"},              {"whos", "who's"},
 };
 
 // Function words whose doubling is a slip ("the the"). Other words may be
@@ -238,29 +245,17 @@ std::string withCase(std::string_view word, CasePattern pattern) {
     }
 }
 
-}  // namespace
-
-std::string RuleCorrector::correct(std::string_view text) {
-    Tokens tokens = tokenize(text);
-    removeSpaceBeforePunctuation(tokens);
-    collapseDoubledSpaces(tokens);
-    if (english()) fixMisspellings(tokens);
-    if (speller_) fixSpelling(tokens);
-    removeRepeatedWords(tokens);
-    if (english()) capitalizeLoneI(tokens);
-    capitalizeSentenceStarts(tokens);
-    return join(tokens);
-}
 
 // "word ," → "word,". The mark must be followed by white space, the end or
 // another mark, so ":)" and ".5" keep their space; and it must be used, not
 // named ("the ! operator").
-void RuleCorrector::removeSpaceBeforePunctuation(Tokens& tokens) {
+void removeSpaceBeforePunctuation(Tokens& tokens, const std::vector<bool>& spacedMarks) {
     std::vector<bool> named(tokens.size(), false);
     for (std::size_t i = 0; i < tokens.size(); ++i) named[i] = isLoneMark(tokens, i) && isNamedMark(tokens, i);
     Tokens out;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
-        bool drop = tokens[i].kind == TokenKind::space && !out.empty() &&
+        bool drop = tokens[i].kind == TokenKind::space && tokens[i].language < spacedMarks.size() &&
+                    !spacedMarks[tokens[i].language] && !out.empty() &&
                     (out.back().kind == TokenKind::word || out.back().kind == TokenKind::verbatim ||
                      out.back().kind == TokenKind::quoted) &&
                     isPunct(tokens, i + 1, ",.;:!?") && !named[i + 1] &&
@@ -273,19 +268,20 @@ void RuleCorrector::removeSpaceBeforePunctuation(Tokens& tokens) {
 
 // Two or more blanks between words become one. Indentation, trailing blanks
 // and tabs are left as they are.
-void RuleCorrector::collapseDoubledSpaces(Tokens& tokens) {
+void collapseDoubledSpaces(Tokens& tokens) {
     for (std::size_t i = 1; i + 1 < tokens.size(); ++i) {
         auto& t = tokens[i];
         if (t.kind != TokenKind::space || t.text.size() < 2 || t.text.find('\t') != std::string::npos) continue;
+        if (t.language == kUntouchedLanguage) continue;
         if (tokens[i - 1].kind == TokenKind::lineBreak || tokens[i + 1].kind == TokenKind::lineBreak) continue;
         t.text = " ";
     }
 }
 
 // Keeps the word's case pattern: "teh" → "the", "Teh" → "The", "TEH" → "THE".
-void RuleCorrector::fixMisspellings(Tokens& tokens) {
+void fixMisspellings(Tokens& tokens) {
     for (auto& t : tokens) {
-        if (t.kind != TokenKind::word || !isPlainWord(t.text)) continue;
+        if (t.kind != TokenKind::word || t.language != kEnglish || !isPlainWord(t.text)) continue;
         std::string_view right = lookUpMisspelling(text::lowercased(t.text));
         if (right.empty()) continue;
         CasePattern pattern = casePattern(t.text);
@@ -293,52 +289,15 @@ void RuleCorrector::fixMisspellings(Tokens& tokens) {
     }
 }
 
-// A word the dictionary rejects gets the one correction that stands out,
-// keeping its case pattern and a possessive "'s". Left alone: words with
-// digits, '_' or inner capitals, ALL-CAPS words, capitalised words inside a
-// sentence (names), lower-case words the dictionary knows capitalised
-// ("linux"), short words, and a unit after a number ("5 kbps").
-void RuleCorrector::fixSpelling(Tokens& tokens) const {
-    std::vector<Start> starts = sentenceStarts(tokens);
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-        Token& t = tokens[i];
-        if (t.kind != TokenKind::word || !isPlainWord(t.text)) continue;
-        CasePattern pattern = casePattern(t.text);
-        if (pattern == CasePattern::upper || pattern == CasePattern::mixed) continue;
-        if (pattern == CasePattern::capitalized && starts[i] == Start::none) continue;
-        if (std::size_t before = previousSolid(tokens, i);
-            before != std::string::npos && tokens[before].kind == TokenKind::word && hasDigit(tokens[before].text) &&
-            text::graphemeCount(t.text) <= 5)
-            continue;
-        if (isPunct(tokens, i + 1, "(")) continue;  // a function: "printf("
-
-        std::string_view core = t.text;
-        std::string_view possessive;
-        for (std::string_view s : {std::string_view("'s"), std::string_view("\u2019s")}) {
-            if (core.size() > s.size() && core.substr(core.size() - s.size()) == s) {
-                possessive = core.substr(core.size() - s.size());
-                core.remove_suffix(s.size());
-                break;
-            }
-        }
-        if (text::graphemeCount(core) < kMinSpelledLetters) continue;
-        if (speller_->accepts(t.text) || speller_->accepts(core)) continue;
-        std::string lower = text::lowercased(core);
-        if (pattern == CasePattern::lower && speller_->accepts(capitalizedFirst(core))) continue;
-        auto fixed = speller_->correction(lower);
-        if (!fixed) continue;
-        t.text = withCase(*fixed, pattern) + std::string(possessive);
-    }
-}
 
 // "the the" → "the": a function word twice, separated only by blanks on one
 // line, the second in lower case ("The The" may be a name).
-void RuleCorrector::removeRepeatedWords(Tokens& tokens) {
+void removeRepeatedWords(Tokens& tokens) {
     Tokens out;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         out.push_back(std::move(tokens[i]));
         const Token& word = out.back();
-        if (word.kind != TokenKind::word || !isPlainWord(word.text)) continue;
+        if (word.kind != TokenKind::word || word.language != kEnglish || !isPlainWord(word.text)) continue;
         std::string lower = text::lowercased(word.text);
         if (!contains(kDoubledSlips, lower)) continue;
         while (is(tokens, i + 1, TokenKind::space) && is(tokens, i + 2, TokenKind::word) && tokens[i + 2].text == lower)
@@ -350,7 +309,7 @@ void RuleCorrector::removeRepeatedWords(Tokens& tokens) {
 // "i" → "I", also in "i'm", "i've", "i'll", "i'd". Not in "i.e.", a list
 // marker "i)", maths ("i = √-1", "i is the imaginary unit", "3 + i") or a
 // list of letters ("x, y and i").
-void RuleCorrector::capitalizeLoneI(Tokens& tokens) {
+void capitalizeLoneI(Tokens& tokens) {
     auto isMaths = [&](std::size_t j) {
         if (j == std::string::npos) return false;
         const Token& t = tokens[j];
@@ -369,7 +328,7 @@ void RuleCorrector::capitalizeLoneI(Tokens& tokens) {
     };
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         auto& t = tokens[i];
-        if (t.kind != TokenKind::word || t.text.empty() || t.text[0] != 'i') continue;
+        if (t.kind != TokenKind::word || t.language != kEnglish || t.text.empty() || t.text[0] != 'i') continue;
         std::string_view rest = std::string_view(t.text).substr(1);
         bool lone = rest.empty() || rest == "'m" || rest == "'ve" || rest == "'ll" || rest == "'d" ||
                     rest == "\u2019m" || rest == "\u2019ve" || rest == "\u2019ll" || rest == "\u2019d";
@@ -387,15 +346,243 @@ void RuleCorrector::capitalizeLoneI(Tokens& tokens) {
 // A word gets a capital where a sentence starts: after ". ", "! ", "? ",
 // and at the start of the text or of a paragraph when that opens with a whole
 // sentence. Words with digits, '_' or capitals inside ("iPhone") are left alone.
-void RuleCorrector::capitalizeSentenceStarts(Tokens& tokens) {
+void capitalizeSentenceStarts(Tokens& tokens) {
     std::vector<Start> starts = sentenceStarts(tokens);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         auto& t = tokens[i];
-        if (starts[i] == Start::none || t.kind != TokenKind::word) continue;
+        if (starts[i] == Start::none || t.kind != TokenKind::word || t.language == kUntouchedLanguage) continue;
         if (!isPlainWord(t.text) || !startsLowercase(t.text) || hasUppercaseAfterFirst(t.text)) continue;
         if (starts[i] == Start::block && !opensWithWholeSentence(tokens, i)) continue;
         t.text = capitalizedFirst(t.text);
     }
+}
+
+// How much of a sentence a dictionary must accept for the sentence to be in its language.
+constexpr double kMinAcceptedShare = 0.4;
+// A share that no other language needs to be asked to beat.
+constexpr double kClearShare = 0.6;
+
+// The words that tell a sentence's language: plain words of two letters or more.
+std::vector<std::size_t> languageWords(const Tokens& tokens, std::size_t from, std::size_t to) {
+    std::vector<std::size_t> out;
+    for (std::size_t i = from; i < to; ++i)
+        if (tokens[i].kind == TokenKind::word && isPlainWord(tokens[i].text) && text::graphemeCount(tokens[i].text) > 1)
+            out.push_back(i);
+    return out;
+}
+
+bool isAscii(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
+bool RuleCorrector::Language::accepts(std::string_view word) const {
+    if (primary && primary->accepts(word)) return true;
+    if (primary && primary->hasVariantLists()) return !variants.empty() && primary->variantKnows(word);
+    if (dictionaries)
+        for (const auto& name : variants)
+            if (const Speller* v = dictionaries->get(name); v && v->accepts(word)) return true;
+    return false;
+}
+
+std::string RuleCorrector::correct(std::string_view text) { return correctIn(text, language_); }
+
+std::string RuleCorrector::correctIn(std::string_view text, const std::string& language) {
+    Tokens tokens = tokenize(text);
+    std::vector<Language> table;
+    assignLanguages(tokens, table, language.empty() ? language_ : language);
+    // French sets a blank before "?", "!", ":" and ";".
+    std::vector<bool> spacedMarks;
+    for (const auto& l : table) spacedMarks.push_back(l.primary && l.primary->language().rfind("fr", 0) == 0);
+    removeSpaceBeforePunctuation(tokens, spacedMarks);
+    collapseDoubledSpaces(tokens);
+    fixMisspellings(tokens);
+    fixSpelling(tokens, table);
+    removeRepeatedWords(tokens);
+    correctGrammar(tokens, [&](std::string_view word) { return table[kEnglish].accepts(word); });
+    capitalizeLoneI(tokens);
+    capitalizeSentenceStarts(tokens);
+    return join(tokens);
+}
+
+// Every sentence gets the language whose dictionary accepts the largest share
+// of its words (English on a tie), or none when no share reaches half. An
+// ASCII sentence that the preferred English dictionary nearly all accepts is
+// English without asking other dictionaries, so they load only when needed.
+void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table, const std::string& language) const {
+    table.assign(1, Language{});  // English
+    std::vector<Start> starts = sentenceStarts(tokens);
+    std::vector<std::pair<std::size_t, std::size_t>> sentences;
+    for (std::size_t i = 0; i < tokens.size(); ++i)
+        if (sentences.empty() || starts[i] != Start::none) {
+            if (!sentences.empty() && starts[i] != Start::none) sentences.back().second = i;
+            if (sentences.empty() || starts[i] != Start::none) sentences.push_back({i, tokens.size()});
+        }
+    if (sentences.empty()) return;
+    if (!dictionaries_ && !fixed_) return;  // English from the list alone
+
+    // One chosen dictionary: a sentence it does not recognise is left alone.
+    std::vector<std::string> others;
+    bool chosen = false;
+    if (fixed_) {
+        chosen = true;
+        if (fixed_->isEnglish()) table[kEnglish].primary = fixed_;
+        else table.push_back(Language{fixed_, {}, nullptr, {}});
+    } else if (language != "auto" && dictionaries_->has(language)) {
+        chosen = true;
+        if (Dictionaries::isEnglish(language)) {
+            auto names = dictionaries_->englishNames(language);
+            table[kEnglish] = Language{dictionaries_->get(language), {names.begin() + 1, names.end()}, dictionaries_, {}};
+        } else {
+            table.push_back(Language{dictionaries_->get(language), {}, nullptr, {}});
+        }
+    } else {
+        auto names = dictionaries_->englishNames();
+        if (!names.empty())
+            table[kEnglish] = Language{dictionaries_->get(names[0]), {names.begin() + 1, names.end()}, dictionaries_, {}};
+        others = dictionaries_->otherLanguages();
+    }
+
+    // The share of the words that a language accepts; a capitalised word
+    // inside the sentence that it rejects is a name and does not count.
+    auto share = [&](const std::vector<std::size_t>& words, auto&& accepts) {
+        int counted = 0, accepted = 0;
+        for (std::size_t k = 0; k < words.size(); ++k) {
+            const std::string& w = tokens[words[k]].text;
+            bool ok = accepts(w);
+            if (!ok && k > 0 && !startsLowercase(w)) continue;
+            ++counted;
+            accepted += ok;
+        }
+        return counted == 0 ? 1.0 : double(accepted) / counted;
+    };
+
+    bool rivalsLoaded = false;
+    std::vector<bool> decided;
+    std::vector<unsigned char> otherIndex(others.size(), 0);
+    for (auto [from, to] : sentences) {
+        auto words = languageWords(tokens, from, to);
+        unsigned char lang = kUntouchedLanguage;
+        if (chosen) {
+            const Language& only = table.back();
+            if (only.primary && share(words, [&](const std::string& w) { return only.accepts(w); }) >= kMinAcceptedShare)
+                lang = static_cast<unsigned char>(table.size() - 1);
+        } else {
+            const Language& english = table[kEnglish];
+            int rejected = 0;
+            bool foreignLetters = false;
+            for (std::size_t k = 0; k < words.size(); ++k) {
+                const std::string& w = tokens[words[k]].text;
+                if (english.primary && english.primary->knows(w)) continue;
+                if (k > 0 && !startsLowercase(w)) continue;  // a name
+                ++rejected;
+                foreignLetters = foreignLetters || !isAscii(w);
+            }
+            if (english.primary && !foreignLetters && (rejected == 0 || (words.size() >= 5 && rejected * 5 <= int(words.size())))) {
+                lang = kEnglish;
+            } else {
+                double best = english.primary ? share(words, [&](const std::string& w) { return english.accepts(w); }) : 0.0;
+                if (best >= kMinAcceptedShare) lang = kEnglish;
+                else best = kMinAcceptedShare - 1e-9;
+                // Most of an ASCII sentence English: English with slips, no other language asked.
+                const bool clearlyEnglish = best >= kClearShare && !foreignLetters;
+                for (std::size_t o = 0; o < others.size() && !clearlyEnglish; ++o) {
+                    const Speller* speller = dictionaries_->get(others[o]);
+                    if (!speller) continue;
+                    double s = share(words, [&](const std::string& w) { return speller->accepts(w); });
+                    if (s > best) {
+                        best = s;
+                        if (otherIndex[o] == 0) {
+                            otherIndex[o] = static_cast<unsigned char>(table.size());
+                            table.push_back(Language{speller, {}, nullptr, {}});
+                        }
+                        lang = otherIndex[o];
+                    }
+                }
+                rivalsLoaded = rivalsLoaded || !clearlyEnglish;
+            }
+        }
+        for (std::size_t i = from; i < to; ++i) tokens[i].language = lang;
+        decided.push_back(lang != kUntouchedLanguage || words.size() > 2);
+    }
+    // A sentence of one or two words that no dictionary takes ("ok.") is in
+    // the language of the sentence before it, or else after it.
+    for (int pass = 0; pass < 2; ++pass)
+        for (std::size_t k = 0; k < sentences.size(); ++k) {
+            if (decided[k]) continue;
+            std::size_t from = pass == 0 ? (k > 0 ? k - 1 : k) : k + 1;
+            if (from >= sentences.size() || from == k || !decided[from]) continue;
+            unsigned char lang = tokens[sentences[from].first].language;
+            for (std::size_t i = sentences[k].first; i < sentences[k].second; ++i) tokens[i].language = lang;
+            decided[k] = true;
+        }
+    // Once other languages were asked, none of their words is replaced in an English sentence.
+    if (rivalsLoaded)
+        for (const auto& name : others)
+            if (const Speller* s = dictionaries_->get(name)) table[kEnglish].rivals.push_back(s);
+}
+
+// A word that the sentence's dictionary rejects gets the one correction that
+// stands out, keeping its case pattern and a possessive "'s": two words run
+// together first ("upto" → "up to"), then a word one slip away. Left alone:
+// a word another English variant or another loaded language accepts
+// ("maths"), words with digits, '_' or inner capitals, ALL-CAPS words,
+// capitalised words inside a sentence (names), lower-case words the
+// dictionary knows capitalised ("linux"), short words, and a unit after a
+// number ("5 kbps").
+void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& table) const {
+    std::vector<Start> starts = sentenceStarts(tokens);
+    Tokens out;
+    out.reserve(tokens.size());
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        Token& t = tokens[i];
+        auto keep = [&] { out.push_back(std::move(t)); };
+        if (t.kind != TokenKind::word || t.language >= table.size() || !table[t.language].primary ||
+            !isPlainWord(t.text)) {
+            keep();
+            continue;
+        }
+        const Language& language = table[t.language];
+        CasePattern pattern = casePattern(t.text);
+        bool skip = pattern == CasePattern::upper || pattern == CasePattern::mixed ||
+                    (pattern == CasePattern::capitalized && starts[i] == Start::none) ||
+                    isPunct(tokens, i + 1, "(");  // a function: "printf("
+        if (std::size_t before = previousSolid(tokens, i);
+            before != std::string::npos && tokens[before].kind == TokenKind::word && hasDigit(tokens[before].text) &&
+            text::graphemeCount(t.text) <= 5)
+            skip = true;
+        std::string_view core = t.text;
+        std::string_view possessive;
+        for (std::string_view s : {std::string_view("'s"), std::string_view("\u2019s")}) {
+            if (core.size() > s.size() && core.substr(core.size() - s.size()) == s) {
+                possessive = core.substr(core.size() - s.size());
+                core.remove_suffix(s.size());
+                break;
+            }
+        }
+        std::string lower = text::lowercased(core);
+        // An apostrophe inside ("need't") leaves too many readings.
+        skip = skip || core.find('\'') != std::string_view::npos || core.find("\u2019") != std::string_view::npos;
+        if (skip || text::graphemeCount(core) < kMinSpelledLetters || language.accepts(t.text) || language.accepts(core) ||
+            (pattern == CasePattern::lower && language.accepts(capitalizedFirst(core))) ||
+            std::any_of(language.rivals.begin(), language.rivals.end(),
+                        [&](const Speller* r) { return r->accepts(t.text) || r->accepts(lower); })) {
+            keep();
+            continue;
+        }
+        if (possessive.empty()) {
+            if (auto parts = language.primary->split(lower)) {
+                out.push_back(Token{TokenKind::word, withCase(parts->first, pattern), t.language});
+                out.push_back(Token{TokenKind::space, " ", t.language});
+                out.push_back(Token{TokenKind::word, parts->second, t.language});
+                continue;
+            }
+        }
+        if (auto fixed = language.primary->correction(lower)) t.text = withCase(*fixed, pattern) + std::string(possessive);
+        keep();
+    }
+    tokens = std::move(out);
 }
 
 }  // namespace quillant::service

@@ -2,6 +2,7 @@
 
 #include "platform/linux/PrivateRuntimeDir.h"
 #include "service/SocketFront.h"
+#include "service/Speller.h"
 #include "text/Text.h"
 
 #include <httplib.h>
@@ -165,6 +166,13 @@ void Service::installRoutes() {
     s.Get("/v1/fix", notAllowed("POST"));
     s.Post("/v1/validate", notAllowed("GET"));
     s.Post("/v1/version", notAllowed("GET"));
+    // The installed dictionaries, each a valid "language" of /v1/fix besides "auto".
+    s.Get("/v1/languages", [this](const httplib::Request& req, httplib::Response& res) {
+        if (!authenticate(req, res)) return;
+        res.status = 200;
+        res.set_content(toJson({{"languages", Speller::installedLanguages()}}), "application/json");
+    });
+    s.Post("/v1/languages", notAllowed("GET"));
 
     // Fills in an envelope for the answers the library makes by itself.
     s.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request& req, httplib::Response& res) {
@@ -256,6 +264,19 @@ void Service::fix(const httplib::Request& req, httplib::Response& res) {
         sendError(res, 400, "text_too_long", "The text is longer than " + std::to_string(config_.maxChars) + " characters");
         return;
     }
+    std::string language;  // empty: the service's own setting
+    if (body.contains("language")) {
+        auto installed = Speller::installedLanguages();
+        const json& chosen = body["language"];
+        if (!chosen.is_string() || (chosen != "auto" && !std::binary_search(installed.begin(), installed.end(),
+                                                                            chosen.get<std::string>()))) {
+            std::string names = "auto";
+            for (const auto& name : installed) names += ", " + name;
+            sendError(res, 400, "unknown_language", "The \"language\" must be one of: " + names);
+            return;
+        }
+        language = chosen.get<std::string>();
+    }
     auto ticket = quota_.acquire(*keyId);
     if (!ticket.granted) {
         res.set_header("Retry-After", std::to_string(std::max<std::int64_t>(1, ticket.untilReset.count())));
@@ -269,7 +290,7 @@ void Service::fix(const httplib::Request& req, httplib::Response& res) {
     std::string id = requestId(res);
     if (config_.logText) log_.info(id + " text: " + text);
     try {
-        std::string corrected = corrector_.correct(text);
+        std::string corrected = corrector_.correctIn(text, language);
         if (config_.logText) log_.info(id + " corrected: " + corrected);
         res.status = 200;
         res.set_content(toJson({{"corrected", corrected}}), "application/json");

@@ -215,6 +215,22 @@ void Speller::loadRanks(const fs::path& dir) {
                              [](std::uint64_t a, std::uint64_t b) { return (a & ~0xFull) == (b & ~0xFull); }),
                  ranks_.end());
     ranks_.shrink_to_fit();
+
+    // The words of every English variant, all sizes.
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        bool variant = false;
+        for (std::string_view r : {"british-", "british_z-", "canadian-", "australian-", "american-"})
+            variant = variant || name.rfind(r, 0) == 0;
+        if (!variant || name.find("proper-names") != std::string::npos || name.find("upper") != std::string::npos) continue;
+        std::ifstream in(it->path());
+        for (std::string word; std::getline(in, word);)
+            if (!word.empty()) variantWords_.push_back(hashOf(word));
+    }
+    std::sort(variantWords_.begin(), variantWords_.end());
+    variantWords_.erase(std::unique(variantWords_.begin(), variantWords_.end()), variantWords_.end());
+    variantWords_.shrink_to_fit();
     filter_.assign(kFilterBits / 64, 0);
     for (std::uint64_t entry : ranks_)
         for (std::uint64_t bit : {(entry >> 4) & (kFilterBits - 1), (entry >> 40) & (kFilterBits - 1)})
@@ -326,11 +342,76 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
     return found;
 }
 
+bool Speller::variantKnows(std::string_view word) const {
+    if (variantWords_.empty()) return false;
+    std::string w = normalisedApostrophes(word);
+    if (std::binary_search(variantWords_.begin(), variantWords_.end(), hashOf(w))) return true;
+    std::string lower;
+    for (char c : w) lower += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    return std::binary_search(variantWords_.begin(), variantWords_.end(), hashOf(lower));
+}
+
+bool Speller::knows(std::string_view word) const {
+    if (!ranks_.empty() && word.size() < 64) {
+        char lower[64];
+        std::size_t n = 0;
+        for (char c : word) lower[n++] = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+        if (rankOf(std::string_view(lower, n)) != kUnranked) return true;
+    }
+    return accepts(word);
+}
+
+// Words that writers run together with a neighbour ("upto", "eachother",
+// "alot"). A split into other words is more often a misspelling that happens
+// to split ("noring" is no "no ring", "allready" no "all ready").
+constexpr std::string_view kJoinedWords[] = {
+    "a", "any", "as", "at", "bit", "by", "can", "course", "do", "does", "each", "even", "ever", "every", "fact",
+    "few", "for", "front", "how", "if", "in", "least", "little", "lot", "no", "not", "of", "on", "one", "other",
+    "so", "some", "than", "though", "time", "to", "up", "well", "what", "while", "with"};
+
+std::optional<std::pair<std::string, std::string>> Speller::split(std::string_view lowerWord) const {
+    // Only the commonest words (the first three size classes).
+    constexpr int kCommon = 2;
+    if (ranks_.empty()) return std::nullopt;
+    std::optional<std::pair<std::string, std::string>> found;
+    for (std::size_t k = 1; k < lowerWord.size(); ++k) {
+        if ((static_cast<unsigned char>(lowerWord[k]) & 0xC0) == 0x80) continue;
+        std::string left(lowerWord.substr(0, k)), right(lowerWord.substr(k));
+        auto part = [&](const std::string& w) {
+            if (std::find(std::begin(kJoinedWords), std::end(kJoinedWords), w) == std::end(kJoinedWords)) return false;
+            int rank = rankOf(w);
+            return rank >= 0 && rank <= kCommon && spell(w);
+        };
+        if (!part(left) || !part(right)) continue;
+        if (found) return std::nullopt;  // two readings: not clear
+        found = std::pair{left, right};
+    }
+    return found;
+}
+
 std::optional<std::string> Speller::correction(std::string_view lowerWord) const {
     if (accepts(lowerWord)) return std::nullopt;
     auto found = candidates(lowerWord);
+    // A plural is never made a possessive: "informations" is no "information's".
+    if (lowerWord.size() > 1 && lowerWord.back() == 's')
+        std::erase_if(found, [&](const SpellingCandidate& c) {
+            return c.word.size() == lowerWord.size() + 1 && c.word.ends_with("'s") &&
+                   std::string_view(c.word).substr(0, c.word.size() - 2) == lowerWord.substr(0, lowerWord.size() - 1);
+        });
     if (found.empty() || found[0].score > kMaxScore) return std::nullopt;
     if (found.size() > 1 && found[1].score - found[0].score < kMinLead) return std::nullopt;
+    // "companys" is a plural gone wrong, not a singular.
+    if (lowerWord.size() > 1 && lowerWord.back() == 's' && found[0].word == lowerWord.substr(0, lowerWord.size() - 1))
+        return std::nullopt;
+    // Two near candidates that differ only in their ending ("main"/"mains",
+    // "starter"/"started") are two forms of one word: which is meant is not clear.
+    for (std::size_t k = 1; k < found.size() && found[k].score - found[0].score < kEndingLead; ++k) {
+        const std::string& a = found[0].word;
+        const std::string& b = found[k].word;
+        std::size_t common = 0;
+        while (common < a.size() && common < b.size() && a[common] == b[common]) ++common;
+        if (common >= 3 && a.size() - common <= 2 && b.size() - common <= 2) return std::nullopt;
+    }
     std::string word = found[0].word;
     // Keep a typographic apostrophe as the writer typed it.
     if (lowerWord.find("\u2019") != std::string_view::npos) {

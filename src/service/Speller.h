@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class Hunspell;
@@ -62,6 +63,20 @@ public:
     // one candidate clearly stands out.
     std::optional<std::string> correction(std::string_view lowerWord) const;
 
+    // Whether SCOWL lists the word for any English variant (US, GB with -ise
+    // or -ize, CA, AU): a far quicker look-up than loading the other variants'
+    // dictionaries. False for other languages and without the lists.
+    bool hasVariantLists() const { return !variantWords_.empty(); }
+    bool variantKnows(std::string_view word) const;
+
+    // Whether the word is likely right: in the frequency lists (a fast look-up),
+    // else whether the dictionary accepts it.
+    bool knows(std::string_view word) const;
+
+    // Two common words run together ("upto" → "up", "to"), when exactly one
+    // such reading exists. Needs the frequency lists.
+    std::optional<std::pair<std::string, std::string>> split(std::string_view lowerWord) const;
+
     // Every candidate, best first (for tests and tuning).
     std::vector<SpellingCandidate> candidates(std::string_view lowerWord) const;
 
@@ -71,6 +86,8 @@ public:
     // The most a winner may cost, and how far ahead of the runner-up it must be.
     static constexpr double kMaxScore = 1.1;
     static constexpr double kMinLead = 0.2;
+    // How far ahead of another form of the same word (another ending) it must be.
+    static constexpr double kEndingLead = 0.5;
 
 private:
     bool spell(const std::string& utf8) const;
@@ -85,6 +102,7 @@ private:
     std::u32string alphabet_;       // lower-case letters tried in candidates
     std::vector<std::string> alphabetPieces_;  // the same, in UTF-8
     std::vector<std::uint64_t> ranks_;  // sorted: word hash with the rank class in the low 4 bits
+    std::vector<std::uint64_t> variantWords_;  // sorted word hashes
     // A Bloom filter over ranks_ (two bits a word): most strings one edit
     // away are not words, and this tells so without searching ranks_.
     static constexpr std::uint64_t kFilterBits = std::uint64_t(1) << 22;

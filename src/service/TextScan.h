@@ -17,10 +17,15 @@ enum class TokenKind {
     quoted,     // a short quotation, with its quote marks: never edited
 };
 
+// The language a corrector gave a token's sentence: an index into its own
+// table of languages, or kUntouchedLanguage for text no rule may change.
+inline constexpr unsigned char kUntouchedLanguage = 255;
+
 struct Token {
     TokenKind kind;
     std::string text;
-    bool operator==(const Token&) const = default;
+    unsigned char language = 0;
+    bool operator==(const Token& other) const { return kind == other.kind && text == other.text; }
 };
 
 std::vector<Token> tokenize(std::string_view text);

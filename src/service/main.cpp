@@ -1,6 +1,7 @@
 // quillant-service: a reference text-fixing service for quillant.
 #include "runtime/Logger.h"
 #include "service/Config.h"
+#include "service/Dictionaries.h"
 #include "service/KeyStore.h"
 #include "service/RuleCorrector.h"
 #include "service/Service.h"
@@ -39,8 +40,10 @@ int serve(const ServiceConfig& config) {
     try {
         KeyStore keys(config.keysFile, logger);
         QuotaTracker quota(config.quota, [] { return WallClock::now(); });
-        Speller speller(config.language);
-        RuleCorrector rules(speller);
+        Dictionaries dictionaries;
+        if (config.language != "auto" && !dictionaries.has(config.language))
+            Speller probe(config.language);  // throws, naming the installed dictionaries
+        RuleCorrector rules(dictionaries, config.language);
         std::unique_ptr<UpstreamCorrector> upstream;
         if (config.corrector == CorrectorKind::upstream)
             upstream = std::make_unique<UpstreamCorrector>(config.upstream, rules, logger);
@@ -49,10 +52,17 @@ int serve(const ServiceConfig& config) {
         Service service(config, keys, quota, corrector, logger);
         service.bind();
         std::string corrector_name = upstream ? "upstream corrector (model " + config.upstream.model + ")"
-                                              : "rule corrector (dictionary " + speller.dictionaryFile().string() + ")";
+                                              : "rule corrector (language " + config.language + ")";
         log.info("listening on " + service.baseURL() + " with the " + corrector_name + ", " +
                  std::to_string(keys.count()) + (keys.count() == 1 ? " key from " : " keys from ") + config.keysFile.string());
 
+        // The dictionary nearly every fix needs loads while the first request
+        // is on its way (the service may be started just for it); a request
+        // that comes sooner waits for it rather than loading it twice.
+        std::thread warmUp([&] {
+            auto english = dictionaries.englishNames(config.language);
+            dictionaries.get(config.language != "auto" ? config.language : english.empty() ? "" : english[0]);
+        });
         std::thread signalWaiter([&] {
             int received = 0;
             sigwait(&signals, &received);
@@ -60,6 +70,7 @@ int serve(const ServiceConfig& config) {
             service.stop();
         });
         bool clean = service.run();
+        warmUp.join();
         // When the service ended by itself, wake the waiter.
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
         signalWaiter.join();

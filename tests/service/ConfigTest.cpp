@@ -81,7 +81,7 @@ TEST_F(ConfigTest, ThePrivateSocketUnlessTcpIsAskedFor) {
 }
 
 TEST_F(ConfigTest, LanguageNamesADictionary) {
-    EXPECT_EQ(parse({}).config.language, "en_US");
+    EXPECT_EQ(parse({}).config.language, "auto");
     EXPECT_EQ(parse({"--language", "en_GB"}).config.language, "en_GB");
     writeFile(dir / "service.conf", "language = de_DE_frami\n");
     EXPECT_EQ(parse({"--config", (dir / "service.conf").string()}).config.language, "de_DE_frami");

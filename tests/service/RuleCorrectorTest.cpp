@@ -183,12 +183,14 @@ TEST(RuleCorrectorIdempotence, HoldsForJoinedFixtures) {
     }
 }
 
-// The dictionary decides which spellings are right.
+// Every English variant's spellings are right; the chosen one only decides
+// where misspellings go.
 TEST(RuleCorrectorLanguages, BritishKeepsBritishSpellings) {
+    Dictionaries dictionaries;
     const std::string text = "the colour and flavour of teh organisation.";
-    EXPECT_EQ(RuleCorrector(spellers::britishSpeller()).correct(text), "The colour and flavour of the organisation.");
-    EXPECT_EQ(RuleCorrector(spellers::americanSpeller()).correct(text), "The color and flavor of the organization.");
-    EXPECT_EQ(RuleCorrector(spellers::britishSpeller()).correct("the goverment's color"), "the government's colour");
+    EXPECT_EQ(RuleCorrector(dictionaries, "en_GB").correct(text), "The colour and flavour of the organisation.");
+    EXPECT_EQ(RuleCorrector(dictionaries, "en_US").correct(text), "The colour and flavour of the organisation.");
+    EXPECT_EQ(RuleCorrector(dictionaries, "en_GB").correct("the goverment's color"), "the government's color");
 }
 
 // Requests are served by several threads at once, all with one dictionary.

@@ -135,6 +135,14 @@ INSTANTIATE_TEST_SUITE_P(
         ContractCase{"validate_without_authorization", "GET", "/v1/validate", std::nullopt, "", 401, "missing_key"},
         ContractCase{"validate_unknown_key", "GET", "/v1/validate", "Bearer qk_nope", "", 403, "invalid_key"},
         ContractCase{"version_without_release", "GET", "/v1/version", std::nullopt, "", 404, "no_release"},
+        ContractCase{"fix_language_auto", "POST", "/v1/fix", kBearer, R"({"text":"x","language":"auto"})", 200, ""},
+        ContractCase{"fix_language_installed", "POST", "/v1/fix", kBearer, R"({"text":"x","language":"en_GB"})", 200, ""},
+        ContractCase{"fix_language_unknown", "POST", "/v1/fix", kBearer, R"({"text":"x","language":"xx_YY"})", 400,
+                     "unknown_language"},
+        ContractCase{"fix_language_not_string", "POST", "/v1/fix", kBearer, R"({"text":"x","language":["en_GB"]})", 400,
+                     "unknown_language"},
+        ContractCase{"languages_without_authorization", "GET", "/v1/languages", std::nullopt, "", 401, "missing_key"},
+        ContractCase{"languages_with_post", "POST", "/v1/languages", kBearer, "", 405, "method_not_allowed"},
         ContractCase{"unknown_path", "GET", "/v2/fix", kBearer, "", 404, "not_found"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -144,6 +152,30 @@ TEST_F(ServiceTest, FixAnswersTheCorrectedText) {
     ASSERT_EQ(answer.status, 200);
     EXPECT_EQ(answer.json(), json({{"corrected", "I think the report is ready, @jane"}}));
     EXPECT_EQ(answer.header("Cache-Control"), "no-store");
+}
+
+// The request's "language" reaches the corrector; /v1/languages lists what it may be.
+TEST_F(ServiceTest, ChosenLanguageReachesTheCorrector) {
+    struct Recording final : Corrector {
+        std::string language = "none";
+        std::string correct(std::string_view text) override { return std::string(text); }
+        std::string correctIn(std::string_view text, const std::string& chosen) override {
+            language = chosen;
+            return std::string(text);
+        }
+    } recording;
+    start(&recording);
+    auto post = [&](const std::string& body) {
+        return client().Post("/v1/fix", {{"Authorization", kBearer}}, body, "application/json");
+    };
+    EXPECT_EQ(toAnswer(post(R"({"text":"x","language":"en_GB"})")).status, 200);
+    EXPECT_EQ(recording.language, "en_GB");
+    EXPECT_EQ(toAnswer(post(R"({"text":"x"})")).status, 200);
+    EXPECT_EQ(recording.language, "");
+    Answer languages = toAnswer(client().Get("/v1/languages", {{"Authorization", kBearer}}));
+    ASSERT_EQ(languages.status, 200);
+    EXPECT_EQ(languages.json()["languages"], json(Speller::installedLanguages()));
+    EXPECT_NE(languages.body.find("\"en_GB\""), std::string::npos);
 }
 
 TEST_F(ServiceTest, LengthIsCountedInUserPerceivedCharacters) {

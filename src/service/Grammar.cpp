@@ -1,0 +1,369 @@
+#include "service/Grammar.h"
+
+#include "text/Text.h"
+
+#include <algorithm>
+#include <iterator>
+#include <map>
+#include <string>
+
+namespace quillant::service {
+
+namespace {
+
+using Tokens = std::vector<Token>;
+constexpr std::size_t npos = std::string::npos;
+
+// Common verbs in their base form: after "he"/"she" or a modal such a word
+// can only be a verb.
+constexpr std::string_view kVerbs[] = {
+    "accept", "agree", "allow", "answer", "appear", "arrive", "ask", "become", "begin", "believe", "belong", "bring",
+    "build", "buy", "call", "care", "carry", "catch", "cause", "change", "choose", "clean", "close", "come", "complain",
+    "consider", "contain", "continue", "cook", "create", "cry", "decide", "depend", "deserve", "die", "disagree",
+    "discuss", "do", "drink", "drive", "eat", "enjoy", "enter", "explain", "fall", "feel", "fight", "finish", "fly",
+    "follow", "forget", "get", "give", "go", "grow", "happen", "hate", "have", "hear", "help", "hope", "imagine",
+    "improve", "include", "increase", "invite", "join", "keep", "kill", "know", "laugh", "learn", "leave", "lie", "like",
+    "listen", "live", "look", "lose", "love", "make", "manage", "mean", "meet", "miss", "move", "need", "notice",
+    "offer", "open", "pay", "plan", "play", "prefer", "prepare", "promise", "provide", "realize", "receive",
+    "remember", "reply", "require", "return", "run", "say", "see", "seem", "sell", "send", "serve", "sing", "sit",
+    "sleep", "speak", "spend", "stand", "start", "stay", "stop", "study", "suggest", "support", "swim", "take", "talk",
+    "teach", "tell", "thank", "think", "travel", "try", "understand", "visit", "wait", "walk", "want", "wash", "watch",
+    "wear", "win", "wish", "work", "worry", "write",
+};
+
+// Past forms that are no noun or adjective as well ("found", "left" and "saw" are).
+constexpr std::pair<std::string_view, std::string_view> kIrregularPast[] = {
+    {"ate", "eat"},         {"became", "become"},   {"began", "begin"},   {"bought", "buy"},
+    {"brought", "bring"},   {"built", "build"},     {"came", "come"},     {"caught", "catch"},
+    {"chose", "choose"},    {"drank", "drink"},     {"drove", "drive"},   {"flew", "fly"},
+    {"forgot", "forget"},   {"gave", "give"},       {"got", "get"},       {"knew", "know"},
+    {"lost", "lose"},       {"made", "make"},       {"met", "meet"},      {"paid", "pay"},
+    {"ran", "run"},         {"said", "say"},        {"sang", "sing"},     {"sent", "send"},
+    {"slept", "sleep"},     {"spent", "spend"},     {"spoke", "speak"},   {"stood", "stand"},
+    {"swam", "swim"},       {"taught", "teach"},    {"thought", "think"}, {"told", "tell"},
+    {"took", "take"},       {"understood", "understand"}, {"went", "go"}, {"won", "win"},
+    {"wore", "wear"},       {"wrote", "write"},
+};
+
+// Nouns that take no plural.
+constexpr std::pair<std::string_view, std::string_view> kUncountable[] = {
+    {"advices", "advice"},       {"baggages", "baggage"},   {"equipments", "equipment"}, {"feedbacks", "feedback"},
+    {"furnitures", "furniture"}, {"hardwares", "hardware"}, {"homeworks", "homework"},   {"informations", "information"},
+    {"jewelleries", "jewellery"}, {"jewelries", "jewelry"}, {"knowledges", "knowledge"}, {"luggages", "luggage"},
+    {"machineries", "machinery"}, {"softwares", "software"},
+};
+
+// Comparatives of short adjectives ("more easier" is doubled).
+constexpr std::string_view kComparatives[] = {
+    "better", "bigger", "brighter", "busier", "cheaper", "cleaner", "clearer", "closer", "colder", "darker", "deeper",
+    "easier", "faster", "greater", "happier", "harder", "healthier", "heavier", "higher", "hotter", "larger",
+    "lighter", "longer", "louder", "lower", "nicer", "older", "poorer", "prettier", "quicker", "quieter", "richer",
+    "safer", "shorter", "simpler", "slower", "smaller", "smarter", "stronger", "warmer", "weaker", "wider", "worse",
+    "younger",
+};
+
+constexpr std::string_view kModals[] = {"can", "could", "will", "would", "shall", "should", "may", "might", "must",
+                                        "cannot"};
+// Words after which a modal is a noun: "the can", "his will".
+constexpr std::string_view kDeterminers[] = {"a", "an", "the", "this", "that", "my", "your", "his", "her", "its", "our",
+                                             "their", "free", "good", "ill"};
+// Words that put a pronoun after its verb or make it an infinitive's subject:
+// "did he go", "let it go", "insist that he go".
+constexpr std::string_view kInverting[] = {
+    "can", "could", "did", "do", "does", "had", "has", "have", "hear", "heard", "help", "helped", "helps", "let", "lets",
+    "lest", "make", "made", "makes", "may", "might", "must", "saw", "see", "seen", "shall", "should", "that", "watch",
+    "watched", "will", "would"};
+// Adverbs that may stand between a subject and its verb.
+constexpr std::string_view kMidAdverbs[] = {"always", "also", "never", "often", "rarely", "really", "seldom",
+                                            "sometimes", "usually", "generally", "normally", "actually"};
+// Words after which a pronoun starts a clause.
+constexpr std::string_view kClauseOpeners[] = {"and", "but", "so", "because", "if", "when", "while", "although",
+                                              "though", "since", "until", "or", "then", "as", "once"};
+
+constexpr std::string_view kDaysAndMonths[] = {
+    "monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday", "january", "february", "april",
+    "june", "july", "september", "october", "november", "december"};  // not "may", "march", "august": words too
+
+template <std::size_t N>
+bool in(const std::string_view (&list)[N], std::string_view word) {
+    return std::find(std::begin(list), std::end(list), word) != std::end(list);
+}
+template <std::size_t N>
+std::string_view lookUp(const std::pair<std::string_view, std::string_view> (&table)[N], std::string_view word) {
+    for (const auto& [from, to] : table)
+        if (from == word) return to;
+    return {};
+}
+
+bool endsWith(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+bool isConsonant(char c) { return c >= 'a' && c <= 'z' && std::string_view("aeiou").find(c) == std::string_view::npos; }
+
+std::string thirdPerson(std::string_view base) {
+    if (base == "have") return "has";
+    if (base == "do" || base == "go") return std::string(base) + "es";
+    if (endsWith(base, "y") && base.size() > 1 && isConsonant(base[base.size() - 2]))
+        return std::string(base.substr(0, base.size() - 1)) + "ies";
+    if (endsWith(base, "s") || endsWith(base, "sh") || endsWith(base, "ch") || endsWith(base, "x") || endsWith(base, "z"))
+        return std::string(base) + "es";
+    return std::string(base) + "s";
+}
+
+std::string regularPast(std::string_view base) {
+    if (endsWith(base, "e")) return std::string(base) + "d";
+    if (endsWith(base, "y") && base.size() > 1 && isConsonant(base[base.size() - 2]))
+        return std::string(base.substr(0, base.size() - 1)) + "ied";
+    // One-syllable words ending consonant-vowel-consonant double it: "stop" → "stopped".
+    if (base.size() <= 4 && base.size() >= 3 && isConsonant(base[base.size() - 1]) && base.back() != 'w' &&
+        base.back() != 'x' && base.back() != 'y' && !isConsonant(base[base.size() - 2]) && isConsonant(base[base.size() - 3]))
+        return std::string(base) + base.back() + "ed";
+    return std::string(base) + "ed";
+}
+
+// Every inflected form of a listed verb, with its base form.
+struct Forms {
+    std::map<std::string, std::string, std::less<>> thirdPerson, past;
+    Forms() {
+        for (std::string_view v : kVerbs) {
+            thirdPerson.emplace(quillant::service::thirdPerson(v), v);
+            past.emplace(regularPast(v), v);
+        }
+        for (const auto& [p, v] : kIrregularPast) past.emplace(p, v);
+        past.erase("lied");  // "lie" has two pasts, one of them "lay"
+    }
+};
+const Forms& forms() {
+    static const Forms f;
+    return f;
+}
+std::string_view baseOfThirdPerson(std::string_view w) {
+    auto it = forms().thirdPerson.find(w);
+    return it == forms().thirdPerson.end() ? std::string_view() : std::string_view(it->second);
+}
+std::string_view baseOfPast(std::string_view w) {
+    auto it = forms().past.find(w);
+    return it == forms().past.end() ? std::string_view() : std::string_view(it->second);
+}
+
+// The tokens as a sequence of English words on one line, punctuation between them kept as a stop.
+class Words {
+public:
+    explicit Words(Tokens& tokens) : tokens_(tokens) {}
+
+    bool isWord(std::size_t i) const {
+        return i < tokens_.size() && tokens_[i].kind == TokenKind::word && tokens_[i].language == 0 &&
+               isPlainWord(tokens_[i].text);
+    }
+    // The lower-case word at i, empty if i is no English word.
+    std::string lower(std::size_t i) const { return isWord(i) ? text::lowercased(tokens_[i].text) : std::string(); }
+    // The next / previous token across one blank; npos at a line break or the end.
+    std::size_t next(std::size_t i) const {
+        if (i == npos) return npos;
+        std::size_t j = i + 1;
+        if (j < tokens_.size() && tokens_[j].kind == TokenKind::space) ++j;
+        return j < tokens_.size() && tokens_[j].kind != TokenKind::lineBreak && tokens_[j].kind != TokenKind::space ? j : npos;
+    }
+    std::size_t previous(std::size_t i) const {
+        if (i == npos || i == 0) return npos;
+        std::size_t j = i - 1;
+        if (tokens_[j].kind == TokenKind::space) {
+            if (j == 0) return npos;
+            --j;
+        }
+        return tokens_[j].kind != TokenKind::lineBreak && tokens_[j].kind != TokenKind::space ? j : npos;
+    }
+    std::string nextLower(std::size_t i) const { return lower(next(i)); }
+    std::string previousLower(std::size_t i) const { return lower(previous(i)); }
+
+    // Replaces the word, keeping a capital first letter and ALL CAPS.
+    void replace(std::size_t i, std::string_view with) {
+        std::string& w = tokens_[i].text;
+        if (text::graphemeCount(w) > 1 && isAllUppercase(w)) w = uppercased(with);
+        else if (!startsLowercase(w)) w = capitalizedFirst(with);
+        else w = std::string(with);
+    }
+    // Removes the word and the blank after it.
+    void remove(std::size_t i) {
+        bool capital = !startsLowercase(tokens_[i].text);
+        tokens_[i].text.clear();
+        if (i + 1 < tokens_.size() && tokens_[i + 1].kind == TokenKind::space) tokens_[i + 1].text.clear();
+        if (std::size_t n = next(i + 1); capital && isWord(n)) tokens_[n].text = capitalizedFirst(tokens_[n].text);
+    }
+    // Whether a clause starts before i: the text's start, a mark, or a conjunction.
+    bool clauseStartsBefore(std::size_t i) const {
+        std::size_t p = previous(i);
+        if (p == npos) return true;
+        if (tokens_[p].kind == TokenKind::punct) return std::string_view(",;:.!?(").find(tokens_[p].text) != npos;
+        return in(kClauseOpeners, lower(p));
+    }
+
+private:
+    Tokens& tokens_;
+};
+
+
+}  // namespace
+
+std::optional<bool> startsWithVowelSound(std::string_view word) {
+    if (word.empty() || static_cast<unsigned char>(word[0]) >= 0x80) return std::nullopt;
+    // An abbreviation said letter by letter: "an MBA", "a URL".
+    if (word.size() >= 2 && word.size() <= 4 && isAllUppercase(word)) {
+        bool spelled = word.size() <= 3 || std::none_of(word.begin() + 1, word.end(), [](char c) {
+                           return std::string_view("AEIOU").find(c) != npos;
+                       });
+        if (!spelled) return std::nullopt;
+        return std::string_view("AEFHILMNORSX").find(word[0]) != npos;
+    }
+    std::string w = text::lowercased(word);
+    if (!std::all_of(w.begin(), w.end(), [](char c) { return (c >= 'a' && c <= 'z') || c == '-'; })) return std::nullopt;
+    char c = w[0];
+    if (c == 'h') {
+        for (std::string_view silent : {"hour", "honest", "honor", "honour", "heir"})
+            if (w.rfind(silent, 0) == 0) return true;
+        return false;
+    }
+    if (c == 'e') return !(w.rfind("eu", 0) == 0 || w.rfind("ewe", 0) == 0);
+    if (c == 'o') return !(w == "one" || w.rfind("one-", 0) == 0 || w == "once");
+    if (c == 'a' || c == 'i') return true;
+    if (c == 'u') {
+        if (w.size() < 3) return std::nullopt;
+        if (w.rfind("uni", 0) == 0)  // "unit", "university"; but "unimportant", "uninformed"
+            return w.rfind("unim", 0) == 0 || w.rfind("unin", 0) == 0 || w.rfind("unid", 0) == 0;
+        if (w.rfind("un", 0) == 0 || w.rfind("up", 0) == 0 || w.rfind("ul", 0) == 0 || w.rfind("um", 0) == 0) return true;
+        // "use", "usual", "utility", "urine": one consonant then a vowel sounds "you".
+        if (isConsonant(w[1]) && !isConsonant(w[2]) && std::string_view("srtk").find(w[1]) != npos) return false;
+        if (isConsonant(w[1]) && isConsonant(w[2])) return true;  // "urgent", "under"
+        return std::nullopt;
+    }
+    if (c == 'y' || c == 'x') return std::nullopt;
+    return false;
+}
+
+void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>& isWord) {
+    Words words(tokens);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (!words.isWord(i)) continue;
+        const std::string w = words.lower(i);
+        const std::size_t n = words.next(i);
+        const std::string next = words.lower(n);
+
+        if (auto singular = lookUp(kUncountable, w); !singular.empty()) {
+            words.replace(i, singular);
+            continue;
+        }
+        // "more easier" → "easier".
+        if (w == "more" && in(kComparatives, next) && words.previousLower(i) != "no") {
+            words.remove(i);
+            continue;
+        }
+        // "could of been" → "could have been"; not "could, of course".
+        if (next == "of" && (w == "could" || w == "should" || w == "would" || w == "must" || w == "might") &&
+            !words.nextLower(n).empty() && words.nextLower(n) != "course") {
+            words.replace(n, "have");
+            continue;
+        }
+        // "a apple" → "an apple", "an university" → "a university"; "an" before
+        // an h-word stays ("an historic" is a style).
+        if ((w == "a" || w == "an") && words.isWord(n) && n == i + 2 && next != "and" && next != "or" &&
+            (startsLowercase(tokens[i].text) || words.clauseStartsBefore(i)) &&
+            (isWord(tokens[n].text) || isAllUppercase(tokens[n].text))) {
+            bool uncountable = std::any_of(std::begin(kUncountable), std::end(kUncountable),
+                                           [&](const auto& u) { return u.second == next; });
+            if (auto vowel = startsWithVowelSound(tokens[n].text); vowel && !uncountable) {
+                if (*vowel && w == "a") words.replace(i, "an");
+                else if (!*vowel && w == "an" && next[0] != 'h') words.replace(i, "a");
+            }
+            continue;
+        }
+        // Confusables decided by the next word.
+        if ((w == "their" || w == "thier") && (next == "is" || next == "are" || next == "was" || next == "were")) {
+            words.replace(i, "there");
+            continue;
+        }
+        if (w == "their" && (next == "not" || (next == "going" && words.nextLower(n) == "to"))) {
+            words.replace(i, "they're");
+            continue;
+        }
+        if (w == "its" && (next == "a" || next == "an" || next == "the" || next == "not" || next == "been" ||
+                           (next == "going" && words.nextLower(n) == "to"))) {
+            words.replace(i, "it's");
+            continue;
+        }
+        if ((w == "it's" || w == "it\u2019s") && next == "own") {
+            words.replace(i, "its");
+            continue;
+        }
+        if (w == "your" && (next == "welcome" || next == "a" || next == "an" || next == "not" ||
+                            (next == "going" && words.nextLower(n) == "to"))) {
+            words.replace(i, "you're");
+            continue;
+        }
+        // "bigger then you" → "bigger than you"; not "it was better then, …" nor "once more then".
+        if (w == "then" && words.isWord(words.next(i))) {
+            std::string before = words.previousLower(i);
+            // Not after "more": "… grow more then it rains" starts a clause.
+            bool comparative = in(kComparatives, before) || before == "rather";
+            if (comparative) words.replace(i, "than");
+            continue;
+        }
+        if (in(kDaysAndMonths, w) && startsLowercase(tokens[i].text)) {
+            tokens[i].text = capitalizedFirst(tokens[i].text);
+            continue;
+        }
+
+        // Agreement after a personal pronoun.
+        const bool third = w == "he" || w == "she" || w == "it";
+        // A lower-case "i" may be a letter of maths: "i is the imaginary unit".
+        const bool other = tokens[i].text == "I" || w == "we" || w == "they" || w == "you";
+        if ((third || other) && words.isWord(n) && !in(kInverting, words.previousLower(i)) &&
+            !(endsWith(words.previousLower(i), "n't") || endsWith(words.previousLower(i), "n\u2019t"))) {
+            // "it" and "you" are objects too ("let it go", "give you updates"): only at a clause's start.
+            if ((w == "it" || w == "you") && !words.clauseStartsBefore(i)) continue;
+            std::size_t v = n;
+            if (in(kMidAdverbs, words.lower(v)) && words.isWord(words.next(v))) v = words.next(v);
+            const std::string verb = words.lower(v);
+            const std::string after = words.nextLower(v);
+            if (third) {
+                if (verb == "don't" || verb == "don\u2019t") words.replace(v, verb == "don't" ? "doesn't" : "doesn\u2019t");
+                else if (verb == "are") words.replace(v, "is");
+                else if (verb == "haven't") words.replace(v, "hasn't");
+                else if (in(kVerbs, verb) && after != "not" && isWord(thirdPerson(verb)))
+                    words.replace(v, thirdPerson(verb));
+            } else {
+                if (verb == "doesn't" || verb == "doesn\u2019t") words.replace(v, verb == "doesn't" ? "don't" : "don\u2019t");
+                else if (verb == "is" && w != "i") words.replace(v, "are");
+                else if (verb == "was" && w != "i") words.replace(v, "were");
+                else if (verb == "wasn't" && w != "i") words.replace(v, "weren't");
+                else if (verb == "hasn't") words.replace(v, "haven't");
+                else if (auto base = baseOfThirdPerson(verb); !base.empty()) words.replace(v, base);
+            }
+            continue;
+        }
+
+        // The base form after a modal or a negated "do": "can goes", "didn't went".
+        bool modal = in(kModals, w) && !in(kDeterminers, words.previousLower(i)) && startsLowercase(tokens[i].text);
+        bool negatedDo = w == "don't" || w == "doesn't" || w == "didn't" || w == "don\u2019t" || w == "doesn\u2019t" ||
+                         w == "didn\u2019t" || ((w == "do" || w == "does" || w == "did") && next == "not");
+        bool negatedModal = endsWith(w, "n't") && (w == "can't" || w == "couldn't" || w == "won't" || w == "wouldn't" ||
+                                                   w == "shouldn't" || w == "mustn't");
+        if (modal || negatedDo || negatedModal) {
+            std::size_t v = n;
+            if (words.lower(v) == "not") v = words.next(v);
+            std::string verb = words.lower(v);
+            std::string_view base = baseOfThirdPerson(verb);
+            if (base.empty()) base = baseOfPast(verb);
+            if (!base.empty()) words.replace(v, base);
+            continue;
+        }
+        // "to went" → "to go": only past forms that are nothing else.
+        if (w == "to" && words.isWord(n)) {
+            if (auto base = lookUp(kIrregularPast, next); !base.empty() && next != "got" && next != "made" && next != "lost" &&
+                                                          next != "paid" && next != "built" && next != "said")
+                words.replace(n, base);
+        }
+    }
+    std::erase_if(tokens, [](const Token& t) { return t.text.empty(); });
+}
+
+}  // namespace quillant::service

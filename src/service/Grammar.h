@@ -1,0 +1,31 @@
+#pragma once
+
+#include "service/TextScan.h"
+
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace quillant::service {
+
+// English grammar rules that hold for any text, applied to the word tokens
+// whose language is 0 (English). Each rule fires only on a context that
+// decides it, so a correct sentence never changes:
+//   - contractions written without an apostrophe ("dont", "Im");
+//   - uncountable nouns made plural ("informations"), double comparatives
+//     ("more easier"), "could of" → "could have";
+//   - "a"/"an" by the sound of the next word ("an hour", "a university");
+//   - agreement after a personal pronoun ("he go", "they was", "it don't");
+//   - the base form after a modal or "do" ("can goes", "didn't went");
+//   - confusables in a deciding context ("their is", "its a", "then" after a
+//     comparative, "your welcome");
+//   - capitals of weekdays and months.
+// `isWord` tells whether English accepts a word (any variant).
+void correctGrammar(std::vector<Token>& tokens, const std::function<bool(std::string_view)>& isWord);
+
+// Whether the word begins with a vowel sound ("hour", "MBA") or not
+// ("university", "one"); nothing when the spelling does not tell.
+std::optional<bool> startsWithVowelSound(std::string_view word);
+
+}  // namespace quillant::service

@@ -1,0 +1,151 @@
+// The corrector on the installed dictionaries (German, French and the four
+// English variants, see scripts/bootstrap): what it must never change, what
+// it corrects in which language, and its grammar rules.
+#include "service/Dictionaries.h"
+#include "service/Grammar.h"
+#include "service/RuleCorrector.h"
+
+#include <gtest/gtest.h>
+
+using namespace quillant::service;
+
+namespace {
+
+struct Case {
+    const char* name;
+    std::string input;
+    std::string expected;
+    std::string language = "auto";
+};
+
+Dictionaries& installed() {
+    static Dictionaries dictionaries;
+    return dictionaries;
+}
+
+void expectCorrections(const std::vector<Case>& cases) {
+    RuleCorrector corrector(installed());
+    for (const auto& c : cases) {
+        std::string once = corrector.correctIn(c.input, c.language);
+        EXPECT_EQ(once, c.expected) << c.name;
+        EXPECT_EQ(corrector.correctIn(once, c.language), once) << c.name << " (second pass)";
+    }
+}
+
+// Correct text of another language or English variant comes back as it is.
+TEST(NeverDamage, CorrectTextOfAnyLanguageStays) {
+    std::vector<Case> cases = {
+        {"german", "Ich habe gestern einen Brief an meine Mutter geschrieben, aber sie hat ihn noch nicht bekommen.", ""},
+        {"german_short", "Danke, das war sehr nett von dir!", ""},
+        {"french", "Je pense que le rapport est prêt, mais nous devons encore le relire avant lundi.", ""},
+        {"french_elision", "C'est l'heure du déjeuner, n'est-ce pas ?", ""},
+        {"spanish_without_dictionary", "Creo que el informe está listo, pero los demás llegarán tarde.", ""},
+        {"russian_without_dictionary", "Я думаю, что отчёт готов. Спасибо!", ""},
+        {"british", "We travelled to the theatre; the colour was lovely and it was cancelled.", ""},
+        {"british_words", "I like maths, aluminium foil and a cheque from my neighbour's programme.", ""},
+        {"canadian_and_australian", "The organization's centre analysed the catalogue.", ""},
+        {"british_when_american_chosen", "The colour of the theatre.", "", "en_US"},
+        {"american_when_british_chosen", "The color of the theater.", "", "en_GB"},
+        {"english_when_german_chosen", "We met at the station and went home.", "", "de_DE"},
+    };
+    for (auto& c : cases) c.expected = c.input;
+    expectCorrections(cases);
+}
+
+TEST(NeverDamage, EachSentenceIsSpelledInItsOwnLanguage) {
+    expectCorrections({
+        {"german", "Wir haben gestern ein neues Auto gekauft und sind sehr glüklich.",
+         "Wir haben gestern ein neues Auto gekauft und sind sehr glücklich."},
+        {"french", "Nous avons besoin de beaucop de temps, il faut finir rapidment.",
+         "Nous avons besoin de beaucoup de temps, il faut finir rapidement."},
+        {"mixed", "Ich habe den Brief gestern geschriben. We recieved it today.",
+         "Ich habe den Brief gestern geschrieben. We received it today."},
+        {"german_chosen", "Ich habe den Brief gestern geschriben.", "Ich habe den Brief gestern geschrieben.", "de_DE"},
+        {"towards_british", "The colur of the theater.", "The colour of the theater.", "en_GB"},
+        {"towards_american", "The colur of the theatre.", "The color of the theatre.", "en_US"},
+    });
+}
+
+// A word is replaced only when the intended word is clear.
+TEST(NeverDamage, UnknownWordsAreReplacedOnlyWhenClear) {
+    expectCorrections({
+        {"split_first", "I donot know, it is upto you and noone else.", "I do not know, it is up to you and no one else."},
+        {"split_with_article", "Thanks alot.", "Thanks a lot."},
+        {"no_split_into_unlikely_words", "We are allready late.", "We are already late."},
+        {"plural_not_possessive", "We need more datas and two companys.", "We need more datas and two companys."},
+        {"two_forms_of_one_word", "Last monthe we left.", "Last monthe we left."},
+        {"word_of_another_variant", "She teaches maths.", "She teaches maths."},
+    });
+    for (const char* word : {"informations", "companys", "familys", "studentss"}) {
+        auto fixed = installed().get("en_US")->correction(word);
+        EXPECT_EQ(fixed.value_or("").find('\''), std::string::npos) << word;
+    }
+}
+
+// An ASCII English sentence needs no other dictionary.
+TEST(Dictionaries, OnlyTheNeededOnesAreLoaded) {
+    Dictionaries dictionaries;
+    RuleCorrector corrector(dictionaries);
+    corrector.correct("The report is ready, so we can send it to the team today.");
+    EXPECT_EQ(dictionaries.loadedCount(), 1u);
+    corrector.correct("Ich habe den Brief gestern geschrieben.");
+    EXPECT_GT(dictionaries.loadedCount(), 1u);
+    EXPECT_EQ(dictionaries.otherLanguages(), (std::vector<std::string>{"de_DE", "fr"}));
+    EXPECT_EQ(dictionaries.englishNames("en_GB").front(), "en_GB");
+}
+
+// Each rule where it fires and where it must hold back.
+TEST(Grammar, RulesFireOnlyInDecidingContexts) {
+    expectCorrections({
+        {"article_by_sound", "She ate a apple in a hour at an university, a MBA and an one-off.",
+         "She ate an apple in an hour at a university, an MBA and a one-off."},
+        {"article_kept", "A user, an umbrella, a European, an honest man, an historic day, plan a or b.",
+         "A user, an umbrella, a European, an honest man, an historic day, plan a or b."},
+        {"pronoun_agreement", "he go to school and she have a car. They was late, it don't work.",
+         "He goes to school and she has a car. They were late, it doesn't work."},
+        {"pronoun_agreement_plural", "I has time, we goes home and they doesn't care.",
+         "I have time, we go home and they don't care."},
+        {"agreement_held_back", "Did he go? Let it go. We made it work. If he were here. I insist that he go.",
+         "Did he go? Let it go. We made it work. If he were here. I insist that he go."},
+        {"object_you_held_back", "We will send you updates.", "We will send you updates."},
+        {"base_after_modal", "She can goes. He didn't went. I want to went home. It must works.",
+         "She can go. He didn't go. I want to go home. It must work."},
+        {"modal_as_noun_held_back", "The can holds water. His will states it. Will played well.",
+         "The can holds water. His will states it. Will played well."},
+        {"confusables", "Their is time. Their going to win. Its a pity. Your welcome. It's own way.",
+         "There is time. They're going to win. It's a pity. You're welcome. Its own way."},
+        {"confusables_held_back", "Their car is red. Its colour fades. Your car is here. I was better then.",
+         "Their car is red. Its colour fades. Your car is here. I was better then."},
+        {"could_of", "I could of won, of course, and he should of known. I could, of course, go.",
+         "I could have won, of course, and he should have known. I could, of course, go."},
+        {"then_after_comparative", "It is bigger then you think and rather then wait we go.",
+         "It is bigger than you think and rather than wait we go."},
+        {"contractions", "I dont know, Im sure it isnt and you cant see.",
+         "I don't know, I'm sure it isn't and you can't see."},
+        {"contraction_lookalikes_kept", "I wont well, we were ill and id.", "I wont well, we were ill and id."},
+        {"uncountable_plurals", "The informations and advices on equipments.",
+         "The information and advice on equipment."},
+        {"double_comparative", "It is more easier and more better.", "It is easier and better."},
+        {"days_and_months", "We met on monday in january, may we march in august?",
+         "We met on Monday in January, may we march in august?"},
+    });
+}
+
+// Rules stay out of sentences that are not English.
+TEST(Grammar, OnlyEnglishSentencesGetEnglishRules) {
+    expectCorrections({
+        {"german_article", "Das ist a Eule, die wir gestern gesehen haben.", "Das ist a Eule, die wir gestern gesehen haben."},
+        {"german_doubling", "Ich weiß, dass die die Antwort kennen.", "Ich weiß, dass die die Antwort kennen."},
+    });
+}
+
+TEST(Grammar, VowelSoundOfAWord) {
+    EXPECT_EQ(startsWithVowelSound("hour"), true);
+    EXPECT_EQ(startsWithVowelSound("unit"), false);
+    EXPECT_EQ(startsWithVowelSound("unimportant"), true);
+    EXPECT_EQ(startsWithVowelSound("FBI"), true);
+    EXPECT_EQ(startsWithVowelSound("NASA"), std::nullopt);  // said as a word
+    EXPECT_EQ(startsWithVowelSound("year"), std::nullopt);
+}
+
+}  // namespace
