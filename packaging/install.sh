@@ -73,6 +73,18 @@ kept() {
   return 1
 }
 
+# Only what an install writes is ever removed, whatever a (damaged) manifest
+# says: the launcher, the login entry, our icons, and folders that are a
+# quillant bundle (the marker beside bin/quillant).
+ours() {
+  case "$1" in
+    "$launcher" | "$autostart_entry") return 0 ;;
+    "$data_home"/icons/hicolor/*/apps/"$id".png) [[ "${1#"$data_home"/icons/hicolor/}" != */*/*/* ]] ;;
+    *) return 1 ;;
+  esac
+}
+is_bundle() { [ -f "$1/$marker" ] && [ ! -L "$1" ] && [ -f "$1/bin/quillant" ]; }
+
 # Removes what a manifest lists, newest first. The installation folder is
 # removed only while it still carries the marker, and never when it is one of
 # the `keep` paths (given on a re-install: the folders being used right now).
@@ -90,8 +102,8 @@ uninstall_from() {
     path=${line#* }
     case "$path" in /*) ;; *) continue ;; esac
     case "$kind" in
-      file) kept "$path" "${keep[@]}" || rm -f -- "$path" ;;
-      bundle) kept "$path" "${keep[@]}" || { [ ! -e "$path/$marker" ] || rm -rf -- "$path"; } ;;
+      file) kept "$path" "${keep[@]}" || ! ours "$path" || rm -f -- "$path" ;;
+      bundle) kept "$path" "${keep[@]}" || ! is_bundle "$path" || rm -rf -- "$path" ;;
       dir) rmdir -- "$path" 2>/dev/null || { [ ! -d "$path" ] || carried=("dir $path" "${carried[@]}"); } ;;
     esac
   done
@@ -132,8 +144,10 @@ case "$dest" in
   / | /usr | /usr/local | /opt | /home | "$(realpath -m -- "$HOME")" | "$(realpath -m -- "$HOME/.local")")
     die "$dest is shared; give a folder of quillant's own" ;;
 esac
-if [ "$dest" != "$src" ] && [ -e "$dest" ] && [ ! -e "$dest/$marker" ] && [ -n "$(ls -A -- "$dest" 2>/dev/null)" ]; then
-  die "$dest exists and is not a quillant installation; refusing to use it"
+# Never adopt a folder we did not make, not even an empty one: uninstalling
+# and every update replace the whole folder, with whatever is in it by then.
+if [ "$dest" != "$src" ] && { [ -e "$dest" ] || [ -L "$dest" ]; } && ! is_bundle "$dest"; then
+  die "$dest exists and is not a quillant installation; give a folder that does not exist yet (it is made)"
 fi
 
 # A second install replaces the first one's traces, but keeps the folder we

@@ -2,6 +2,7 @@
 
 #include "app/UrlPolicy.h"
 #include "app/VersionCompare.h"
+#include "backend/BackendProtocol.h"
 #include "clipboard/MentionSplicer.h"
 #include "text/Text.h"
 
@@ -25,7 +26,7 @@ AppCoordinator::AppCoordinator(CoordinatorServices services)
     : services_(std::move(services)),
       log_(services_.logSink, std::string(kLogSubsystem), "coordinator"),
       updater_(services_.session, services_.workRunner, services_.update, log_,
-               [this](const std::string& status) { lastStatus = status; }) {
+               [this](const std::string& status) { lastStatus = status; }, services_.updatePublicKey) {
     // The answer is not needed here; asking makes the platform explain how to allow it.
     services_.accessibility.isProcessTrusted(true);
 
@@ -375,7 +376,7 @@ Task<void> AppCoordinator::checkForUpdate() {
     auto latest = co_await BackendClient::fetchLatestVersion(services_.baseURL, services_.session);
     if (!latest) co_return;
     // Code is fetched only from where nobody on the way can swap it.
-    if (!isTrustedURL(latest->downloadURL)) co_return;
+    if (!backend::isAcceptableDownloadURL(latest->downloadURL)) co_return;
     const std::string current = runningVersion();
     if (!isNewer(latest->version, current)) co_return;
     updateAvailable = true;

@@ -6,6 +6,7 @@
 
 #include "app/AccessibilityGate.h"
 #include "app/AppState.h"
+#include "app/BuildConfig.h"
 #include "app/UpdateEnvironment.h"
 #include "app/Updater.h"
 #include "backend/BackendClient.h"
@@ -45,6 +46,8 @@ struct CoordinatorServices {
     clipboard::FocusInspector* focus = nullptr;
     // Where the user's per-application chords live (ApplicationChords::settingsKey); none: built-ins only.
     hotkey::DefaultsStore* settings = nullptr;
+    // The key an update's signature must be made with; the build's own unless a test brings its own.
+    std::string updatePublicKey = build::kUpdatePublicKey;
 };
 
 // The single controller: observable state, start-up, the fix flow, the API

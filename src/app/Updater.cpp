@@ -12,7 +12,8 @@
 #include <system_error>
 #include <variant>
 
-#include "app/UrlPolicy.h"
+#include "app/ReleaseSignature.h"
+#include "backend/BackendProtocol.h"
 #include "runtime/AtomicFile.h"
 
 namespace quillant::app {
@@ -127,12 +128,13 @@ void requireInstallable(const std::filesystem::path& app) {
 }  // namespace
 
 Updater::Updater(std::shared_ptr<backend::HttpSession> session, WorkRunner& workRunner, UpdateEnvironment& environment,
-                 const CategoryLogger& log, StatusSink status)
+                 const CategoryLogger& log, StatusSink status, std::string publicKey)
     : session_(std::move(session)),
       workRunner_(workRunner),
       environment_(environment),
       log_(log),
-      status_(std::move(status)) {}
+      status_(std::move(status)),
+      publicKey_(std::move(publicKey)) {}
 
 std::string Updater::installerScript(long pid, const std::filesystem::path& bundle, const std::filesystem::path& newApp,
                                      const std::filesystem::path& work) {
@@ -160,7 +162,11 @@ Task<void> Updater::run(std::string url) {
     std::shared_ptr<WorkFolder> workFolder;
     std::string failure;
     try {
-        if (!isTrustedURL(url)) throw std::runtime_error("refusing to download from an untrusted URL");
+        // Code comes over TLS or from the private local socket; never plain
+        // http, where whoever holds a loopback port first would serve it.
+        if (!backend::isAcceptableDownloadURL(url)) throw std::runtime_error("refusing to download from an untrusted URL");
+        const auto key = ReleasePublicKey::parse(publicKey_);
+        if (!key) throw std::runtime_error("this build has no key to check an update's signature with");
         const fs::path bundle = environment_.bundlePath();
         // The hand-over deletes the bundle before copying the new one in; only
         // ever do that to an installation folder of our own.
@@ -180,6 +186,21 @@ Task<void> Updater::run(std::string url) {
         request.timeout = std::chrono::seconds(600);
         auto result = co_await backend::performDownload(*session_, request, downloaded);
         if (auto* error = std::get_if<backend::TransportError>(&result)) throw std::runtime_error(error->description);
+        // An error page is not the archive.
+        if (int status = std::get<backend::HttpResponse>(result).status; status < 200 || status > 299)
+            throw std::runtime_error("the download answered HTTP " + std::to_string(status));
+
+        backend::HttpRequest signatureRequest = request;
+        signatureRequest.url = url + ".sig";
+        signatureRequest.timeout = std::chrono::seconds(60);
+        auto signed_ = co_await backend::perform(*session_, signatureRequest);
+        if (auto* error = std::get_if<backend::TransportError>(&signed_))
+            throw std::runtime_error("bad signature: it cannot be fetched: " + error->description);
+        const auto& signature = std::get<backend::HttpResponse>(signed_);
+        if (signature.status < 200 || signature.status > 299)
+            throw std::runtime_error("bad signature: none at " + signatureRequest.url + " (HTTP " +
+                                     std::to_string(signature.status) + ")");
+        if (auto why = whyNotSignedBy(downloaded, signature.body, *key)) throw std::runtime_error("bad signature: " + *why);
 
         const fs::path archive = work / "quillant.zip";
         fs::rename(downloaded, archive);

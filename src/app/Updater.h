@@ -26,7 +26,7 @@ private:
 };
 
 // Replaces the running self-contained installation with a release: downloads
-// its archive into a fresh work folder, unpacks it off the main thread, writes
+// its archive into a fresh work folder, checks its signature, unpacks it off the main thread, writes
 // the hand-over script, starts it and ends the program so that the script can
 // swap the folders and start the new one. On failure it says so, cleans the
 // work folder up and leaves the installation as it was. Main thread only.
@@ -35,10 +35,12 @@ public:
     // Receives the texts the user sees while an update runs.
     using StatusSink = std::function<void(const std::string&)>;
 
+    // `publicKey`: the key releases must be signed with (ReleasePublicKey's
+    // form); empty or malformed, and no update is accepted.
     Updater(std::shared_ptr<backend::HttpSession> session, WorkRunner& workRunner, UpdateEnvironment& environment,
-            const CategoryLogger& log, StatusSink status);
+            const CategoryLogger& log, StatusSink status, std::string publicKey);
 
-    // One attempt, from the archive at `url`.
+    // One attempt, from the archive at `url`, signed at `url` + ".sig".
     Task<void> run(std::string url);
 
     // The text the updater writes as its hand-over script.
@@ -54,6 +56,7 @@ private:
     UpdateEnvironment& environment_;
     const CategoryLogger& log_;
     StatusSink status_;
+    std::string publicKey_;
 };
 
 }  // namespace quillant::app

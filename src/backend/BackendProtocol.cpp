@@ -49,25 +49,6 @@ std::string lowercase(std::string_view s) {
     return out;
 }
 
-bool isLoopbackHost(std::string_view host) {
-    std::string h = lowercase(host);
-    if (h == "localhost" || h == "[::1]") return true;
-    // 127.0.0.0/8 written as four decimal parts.
-    int parts = 0;
-    std::size_t i = 0;
-    while (i <= h.size()) {
-        std::size_t end = h.find('.', i);
-        if (end == std::string::npos) end = h.size();
-        std::string_view part(h.data() + i, end - i);
-        if (part.empty() || part.size() > 3 || !std::all_of(part.begin(), part.end(), ::isdigit)) return false;
-        if (std::stoi(std::string(part)) > 255) return false;
-        if (parts == 0 && part != "127") return false;
-        ++parts;
-        i = end + 1;
-    }
-    return parts == 4;
-}
-
 }  // namespace
 
 std::string encodeFixRequest(std::string_view text) {
@@ -234,8 +215,9 @@ int hexValue(char c) {
 bool isAcceptableDownloadURL(std::string_view url) {
     auto origin = originOf(url);
     if (!origin) return false;
-    // A plain-http update would let anyone on the path swap the program.
-    return origin->scheme != "http" || isLoopbackHost(origin->host);
+    // A plain-http update would let anyone on the path swap the program; on
+    // loopback, whichever local user took the port first.
+    return origin->scheme != "http";
 }
 
 bool isAllowedRedirect(std::string_view from, std::string_view to) {
@@ -244,8 +226,7 @@ bool isAllowedRedirect(std::string_view from, std::string_view to) {
     if (!a || !b || !isAcceptableDownloadURL(from) || !isAcceptableDownloadURL(to)) return false;
     if (a->scheme == "https") return b->scheme == "https";
     // From a local origin: the same host or socket only (any port, either of http and https).
-    if (a->scheme == "http+unix") return b->scheme == "http+unix" && b->host == a->host;
-    return (b->scheme == "http" || b->scheme == "https") && b->host == a->host;
+    return b->scheme == "http+unix" && b->host == a->host;
 }
 
 std::string localSocketURL(std::string_view socketPath) {

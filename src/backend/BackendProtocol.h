@@ -54,13 +54,12 @@ bool isRetryable(const BackendError& error);
 // base stays in front, and a query or fragment stays behind.
 std::string joinURL(std::string_view baseURL, std::string_view path);
 
-// An absolute https URL with a host, or http to a loopback host, or a path on
-// a local socket (see localSocketURL).
+// An absolute https URL with a host, or a path on a local socket (see
+// localSocketURL); never plain http, not even to loopback.
 bool isAcceptableDownloadURL(std::string_view url);
 
 // Whether a download at `from` may follow a redirect to `to` (absolute):
-// https only to https; http on a loopback host, or a local socket, only to the
-// same host or socket. API requests never follow redirects at all.
+// https only to https; a local socket only to the same socket. API requests never follow redirects at all.
 bool isAllowedRedirect(std::string_view from, std::string_view to);
 inline constexpr int kMaxDownloadRedirects = 5;
 

@@ -17,7 +17,7 @@
 #include <optional>
 
 #include "app/AppCoordinator.h"
-#include "desktop/BuildConfig.h"
+#include "app/BuildConfig.h"
 #include "clipboard/KeyEventSynth.h"
 #include "clipboard/PasteboardBroker.h"
 #include "credentials/TokenStore.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "desktop/BuildConfig.h"
+#include "app/BuildConfig.h"
 #include "desktop/DesktopApp.h"
 #include "desktop/cli/Commands.h"
 #include "credentials/TokenStore.h"

@@ -210,8 +210,11 @@ void validate(ServiceConfig& config, bool allowInsecureUpstream) {
         bool secure = false;
         if (config.release->version.empty() || config.release->downloadURL.empty())
             throw ConfigError("a release needs both --release-version and --release-url");
-        if (!httpHost(config.release->downloadURL, secure))
-            throw ConfigError("--release-url must be an http:// or https:// URL");
+        // quillant installs only what comes over TLS or its private socket.
+        const std::string& url = config.release->downloadURL;
+        const bool localSocket = url.rfind("http+unix://%2F", 0) == 0 && url.size() > 15;
+        if (!localSocket && (!httpHost(url, secure) || !secure))
+            throw ConfigError("--release-url must be an https:// URL (or http+unix:// on the private socket)");
     }
 }
 
@@ -325,7 +328,7 @@ A text-fixing service for quillant: POST /v1/fix, GET /v1/validate, GET /v1/vers
   --upstream-timeout SECS  time allowed for one answer (default 8)
   --allow-insecure-upstream  allow plain http to a non-loopback upstream
   --release-version V      latest release announced by /v1/version ...
-  --release-url URL        ... and its download URL (both or neither)
+  --release-url URL        ... and its download URL, https:// (both or neither; URL.sig is its signature)
   --threads N              requests served at once (default 8)
   --io-timeout SECS        time allowed to read a request or write an answer (default 10)
   --log-text               log texts and corrections (keys are never logged)

@@ -330,7 +330,10 @@ int Service::bind() {
         return port_;
     }
     errno = 0;
-    if (config_.port == 0) {
+    if (front_) {
+        // Plain TCP goes through the same bounding front as the socket.
+        port_ = front_->bindTcp(config_.host, config_.port);
+    } else if (config_.port == 0) {
         port_ = server_->bind_to_any_port(config_.host);
     } else {
         port_ = server_->bind_to_port(config_.host, config_.port) ? config_.port : -1;
@@ -343,7 +346,7 @@ int Service::bind() {
 
 bool Service::run() {
     if (port_ < 0) throw std::logic_error("Service::run() before bind()");
-    if (config_.socketPath) return stopping_ || front_->runUnix();
+    if (front_) return stopping_ || front_->runUnix();
     return stopping_ || server_->listen_after_bind();
 }
 

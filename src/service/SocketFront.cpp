@@ -1,16 +1,22 @@
 #include "service/SocketFront.h"
 
 #include <fcntl.h>
+#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace quillant::service {
 
@@ -21,26 +27,14 @@ int millisecondsOf(time_t sec, time_t usec) {
     return ms > 3'600'000 ? 3'600'000 : static_cast<int>(ms);
 }
 
-// Waits until `fd` can be read (or has hung up); false on time-out or stop.
-bool waitReadable(int fd, int stopFd, int timeoutMs) {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-    for (;;) {
-        int n = ::poll(fds, stopFd >= 0 ? 2 : 1, timeoutMs);
-        if (n < 0 && errno == EINTR) continue;
-        return n > 0 && fds[0].revents != 0 && (stopFd < 0 || fds[1].revents == 0);
-    }
-}
-
-// A connected socket as cpp-httplib's stream, read through a buffer (the
-// library reads request lines a byte at a time).
-class SocketStream final : public httplib::Stream {
+// A request the front has read whole, as cpp-httplib's stream; the answer
+// goes out on the connection.
+class AnswerStream final : public httplib::Stream {
 public:
-    SocketStream(int fd, int stopFd, int readTimeoutMs, int writeTimeoutMs)
-        : fd_(fd), stopFd_(stopFd), readTimeoutMs_(readTimeoutMs), writeTimeoutMs_(writeTimeoutMs) {}
+    AnswerStream(int fd, std::string_view request, int writeTimeoutMs)
+        : fd_(fd), request_(request), writeTimeoutMs_(writeTimeoutMs) {}
 
-    bool buffered() const { return begin_ < end_; }
-
-    bool is_readable() const override { return buffered() || waitReadable(fd_, stopFd_, readTimeoutMs_); }
+    bool is_readable() const override { return position_ < request_.size(); }
     bool is_writable() const override {
         pollfd p{fd_, POLLOUT, 0};
         for (;;) {
@@ -50,26 +44,21 @@ public:
         }
     }
     ssize_t read(char* ptr, size_t size) override {
-        if (!buffered()) {
-            if (!waitReadable(fd_, stopFd_, readTimeoutMs_)) return -1;
-            ssize_t n;
-            do n = ::recv(fd_, buffer_, sizeof buffer_, 0);
-            while (n < 0 && errno == EINTR);
-            if (n <= 0) return n;
-            begin_ = 0;
-            end_ = static_cast<std::size_t>(n);
-        }
-        std::size_t take = std::min(size, end_ - begin_);
-        std::memcpy(ptr, buffer_ + begin_, take);
-        begin_ += take;
+        std::size_t take = std::min(size, request_.size() - position_);
+        std::memcpy(ptr, request_.data() + position_, take);
+        position_ += take;
         return static_cast<ssize_t>(take);
     }
     ssize_t write(const char* ptr, size_t size) override {
-        if (!is_writable()) return -1;
-        ssize_t n;
-        do n = ::send(fd_, ptr, size, MSG_NOSIGNAL);
-        while (n < 0 && errno == EINTR);
-        return n;
+        std::size_t done = 0;
+        while (done < size) {
+            if (!is_writable()) return -1;
+            ssize_t n = ::send(fd_, ptr + done, size - done, MSG_NOSIGNAL);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) return -1;
+            done += static_cast<std::size_t>(n);
+        }
+        return static_cast<ssize_t>(size);
     }
     void get_remote_ip_and_port(std::string& ip, int& port) const override {
         ip = "local";
@@ -83,13 +72,55 @@ public:
 
 private:
     int fd_;
-    int stopFd_;
-    int readTimeoutMs_;
+    std::string_view request_;
+    std::size_t position_ = 0;
     int writeTimeoutMs_;
-    char buffer_[4096];
-    std::size_t begin_ = 0;
-    std::size_t end_ = 0;
 };
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+}
+
+// Lines up to and including the first empty one, from `pos`: where they end,
+// or nothing while incomplete; `tooLarge` when they pass the bounds.
+std::optional<std::size_t> blockEnd(std::string_view bytes, std::size_t pos, const RequestBounds& bounds, bool& tooLarge,
+                                    std::vector<std::string_view>* lines) {
+    const std::size_t start = pos;
+    std::size_t count = 0;
+    for (;;) {
+        std::size_t nl = bytes.find('\n', pos);
+        const std::size_t end = nl == std::string_view::npos ? bytes.size() : nl + 1;
+        if (end - start > bounds.maxHeaderBytes) {
+            tooLarge = true;
+            return std::nullopt;
+        }
+        if (nl == std::string_view::npos) return std::nullopt;
+        std::string_view line = bytes.substr(pos, nl - pos);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        pos = nl + 1;
+        if (line.empty()) return pos;
+        if (++count > bounds.maxHeaderLines) {
+            tooLarge = true;
+            return std::nullopt;
+        }
+        if (lines) lines->push_back(line);
+    }
+}
+
+std::string refusal(int status, const char* reason, const char* error, const char* message) {
+    const std::string body = std::string(R"({"error":")") + error + R"(","message":")" + message + "\"}";
+    return "HTTP/1.1 " + std::to_string(status) + " " + reason +
+           "\r\nContent-Type: application/json\r\nCache-Control: no-store\r\nConnection: close\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+}
 
 // Raw bytes in, raw bytes out.
 class MemoryStream final : public httplib::Stream {
@@ -128,10 +159,83 @@ private:
 
 void noSetup(httplib::Request&) {}
 
+// Connections the front holds at once; more wait in the kernel's queue.
+constexpr std::size_t kMaxConnections = 1024;
+// After a refusal the rest of what is sent is read and dropped for a moment,
+// so that the client sees the answer rather than a reset.
+constexpr auto kDrainTime = std::chrono::seconds(2);
+
 }  // namespace
 
+RequestScan scanRequest(std::string_view bytes, const RequestBounds& bounds, std::size_t maxBodyBytes) {
+    using V = RequestScan::Verdict;
+    // Blank lines before a request are allowed (and skipped by the parser).
+    std::size_t pos = 0;
+    while (pos < bytes.size() && (bytes[pos] == '\r' || bytes[pos] == '\n')) ++pos;
+    if (pos > 64) return {V::malformed, 0};
+    bool tooLarge = false;
+    std::vector<std::string_view> lines;
+    auto head = blockEnd(bytes, pos, bounds, tooLarge, &lines);
+    if (tooLarge) return {V::headersTooLarge, 0};
+    if (!head) return {V::incomplete, 0};
+    if (lines.empty()) return {V::malformed, 0};
+
+    bool chunked = false;
+    std::optional<std::size_t> contentLength;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const auto colon = lines[i].find(':');
+        if (colon == std::string_view::npos) continue;
+        const auto name = lines[i].substr(0, colon), value = trimmed(lines[i].substr(colon + 1));
+        if (equalsIgnoringCase(name, "Transfer-Encoding")) {
+            chunked = true;
+            if (!equalsIgnoringCase(value, "chunked")) return {V::malformed, 0};
+        } else if (equalsIgnoringCase(name, "Content-Length")) {
+            if (value.empty() || value.size() > 18 || !std::all_of(value.begin(), value.end(), ::isdigit))
+                return {V::malformed, 0};
+            const std::size_t n = std::stoull(std::string(value));
+            if (contentLength && *contentLength != n) return {V::malformed, 0};
+            contentLength = n;
+        }
+    }
+    if (chunked && contentLength) return {V::malformed, 0};
+    if (!chunked) {
+        const std::size_t n = contentLength.value_or(0);
+        if (n > maxBodyBytes) return {V::bodyTooLarge, 0, *head};
+        if (bytes.size() - *head < n) return {V::incomplete, 0};
+        return {V::complete, *head + n};
+    }
+    // Chunked: the data counts against the body limit, the framing against a
+    // small allowance of its own, the trailers as header fields.
+    pos = *head;
+    std::size_t data = 0, chunks = 0;
+    for (;;) {
+        const std::size_t nl = bytes.find('\n', pos);
+        if (nl == std::string_view::npos) return {bytes.size() - pos > 1024 ? V::malformed : V::incomplete, 0};
+        std::string_view sizeLine = trimmed(bytes.substr(pos, nl - pos));
+        sizeLine = trimmed(sizeLine.substr(0, sizeLine.find(';')));
+        if (sizeLine.empty() || sizeLine.size() > 15 || !std::all_of(sizeLine.begin(), sizeLine.end(), ::isxdigit))
+            return {V::malformed, 0};
+        const std::size_t size = std::stoull(std::string(sizeLine), nullptr, 16);
+        pos = nl + 1;
+        if (size == 0) {
+            auto end = blockEnd(bytes, pos, bounds, tooLarge, nullptr);
+            if (tooLarge) return {V::headersTooLarge, 0};
+            if (!end) return {V::incomplete, 0};
+            return {V::complete, *end};
+        }
+        data += size;
+        if (data > maxBodyBytes || ++chunks > 4096) return {V::bodyTooLarge, 0, *head};
+        if (bytes.size() - pos < size + 2) return {V::incomplete, 0};
+        pos += size;
+        if (bytes.substr(pos, 2) == "\r\n") pos += 2;
+        else if (bytes[pos] == '\n') pos += 1;
+        else return {V::malformed, 0};
+    }
+}
+
 SocketFront::SocketFront() {
-    if (::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("cannot create a pipe");
+    if (::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0 || ::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error("cannot create a pipe");
 }
 
 SocketFront::~SocketFront() {
@@ -143,6 +247,8 @@ SocketFront::~SocketFront() {
         ::unlink(path_.c_str());
     ::close(stopPipe_[0]);
     ::close(stopPipe_[1]);
+    ::close(wakePipe_[0]);
+    ::close(wakePipe_[1]);
 }
 
 void SocketFront::bindUnix(const std::filesystem::path& path) {
@@ -179,47 +285,236 @@ void SocketFront::bindUnix(const std::filesystem::path& path) {
         ::unlink(p.c_str());
         fail("cannot listen on " + p + ": " + std::strerror(e));
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     listenFd_ = fd;
+    unix_ = true;
     path_ = path;
     device_ = st.st_dev;
     inode_ = st.st_ino;
 }
 
+int SocketFront::bindTcp(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) return -1;
+    int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int yes = 1;
+    // SO_REUSEPORT never: a second service must not share the port unnoticed.
+    if (fd >= 0) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    const bool ok = fd >= 0 && ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, 128) == 0;
+    ::freeaddrinfo(found);
+    if (!ok) {
+        const int e = errno;
+        if (fd >= 0) ::close(fd);
+        errno = e;
+        return -1;
+    }
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    listenFd_ = fd;
+    unix_ = false;
+    if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+}
+
 bool SocketFront::runUnix() {
+    using Clock = std::chrono::steady_clock;
+    using V = RequestScan::Verdict;
     if (listenFd_ < 0) throw std::logic_error("SocketFront::runUnix() before bindUnix()");
     std::unique_ptr<httplib::TaskQueue> queue(new_task_queue ? new_task_queue() : new httplib::ThreadPool(8));
+    const auto idleFirst = std::chrono::milliseconds(millisecondsOf(read_timeout_sec_, read_timeout_usec_));
+    const auto idleBetween = std::chrono::milliseconds(millisecondsOf(keep_alive_timeout_sec_, 0));
+    const std::size_t maxBody = payload_max_length_;
+
+    struct Connection {
+        std::string bytes;
+        std::optional<Clock::time_point> firstByte;  // of the request being read
+        Clock::time_point idleSince;
+        std::size_t requestsLeft = 0;
+        bool first = true;
+        std::optional<Clock::time_point> drainUntil;  // refused: reading and dropping until then
+    };
+    std::map<int, Connection> open;
+
+    auto refuse = [](int fd, Connection& c, const std::string& answer) {
+        (void)!::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::shutdown(fd, SHUT_WR);
+        std::string().swap(c.bytes);
+        c.drainUntil = Clock::now() + kDrainTime;
+    };
+    // Hands a complete request to a worker; answers a bad one here. True while the listener keeps it.
+    auto examine = [&](int fd, Connection& c) {
+        if (!c.firstByte && !c.bytes.empty()) c.firstByte = Clock::now();
+        const RequestScan scan = scanRequest(c.bytes, bounds_, maxBody);
+        switch (scan.verdict) {
+            case V::incomplete:
+                return;
+            case V::headersTooLarge:
+                return refuse(fd, c, refusal(431, "Request Header Fields Too Large", "headers_too_large",
+                                             "The request's header fields are too many or too long"));
+            case V::bodyTooLarge: {
+                // The head alone, its body announced at a length past the limit: the library
+                // refuses it with the service's own answer, and nothing of the body is read.
+                std::string head;
+                std::string_view rest(c.bytes.data(), scan.headLength);
+                while (!rest.empty()) {
+                    const std::size_t nl = rest.find('\n');
+                    const std::string_view line = rest.substr(0, nl == std::string_view::npos ? rest.size() : nl + 1);
+                    rest.remove_prefix(line.size());
+                    const std::string_view name = line.substr(0, line.find(':'));
+                    if (equalsIgnoringCase(name, "Content-Length") || equalsIgnoringCase(name, "Transfer-Encoding")) continue;
+                    if (line == "\r\n" || line == "\n") head += "Content-Length: " + std::to_string(maxBody + 1) + "\r\n";
+                    head += line;
+                }
+                open.erase(fd);
+                queue->enqueue([this, fd, head = std::move(head)]() mutable { answer(fd, std::move(head), {}, 1); });
+                return;
+            }
+            case V::malformed: {
+                // The library says what it makes of it; what it has is all it gets.
+                std::string bytes = std::move(c.bytes);
+                open.erase(fd);
+                queue->enqueue([this, fd, bytes = std::move(bytes)]() mutable { answer(fd, std::move(bytes), {}, 1); });
+                return;
+            }
+            case V::complete: {
+                std::string request = c.bytes.substr(0, scan.length);
+                std::string rest = c.bytes.substr(scan.length);
+                const std::size_t left = c.requestsLeft;
+                open.erase(fd);
+                queue->enqueue([this, fd, request = std::move(request), rest = std::move(rest), left]() mutable {
+                    answer(fd, std::move(request), std::move(rest), left);
+                });
+                return;
+            }
+        }
+    };
+
     bool clean = true;
+    std::vector<pollfd> fds;
+    std::vector<char> buffer(64 * 1024);
     while (!stopping_) {
-        // No time-out: an idle service does not wake up.
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        std::deque<Returned> back;
+        {
+            std::lock_guard lock(returnedMutex_);
+            back.swap(returned_);
+        }
+        for (auto& r : back) {
+            Connection& c = open[r.fd];
+            if (r.drain) {
+                c.drainUntil = Clock::now() + kDrainTime;
+                continue;
+            }
+            c.bytes = std::move(r.pending);
+            c.requestsLeft = r.requestsLeft;
+            c.first = false;
+            c.idleSince = Clock::now();
+            examine(r.fd, c);
+        }
+
+        // Time-outs, and how long poll may wait for the next one.
+        const auto now = Clock::now();
+        int timeoutMs = -1;  // no time-out: an idle service does not wake up
+        for (auto it = open.begin(); it != open.end();) {
+            Connection& c = it->second;
+            const Clock::time_point due = c.drainUntil ? *c.drainUntil
+                                          : c.firstByte ? *c.firstByte + bounds_.deadline
+                                                        : c.idleSince + (c.first ? idleFirst : idleBetween);
+            if (now >= due) {
+                if (!c.drainUntil && c.firstByte) {
+                    const std::string late = refusal(408, "Request Timeout", "request_timeout",
+                                                     "The request did not arrive in time");
+                    (void)!::send(it->first, late.data(), late.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                }
+                ::close(it->first);
+                it = open.erase(it);
+                continue;
+            }
+            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
+            timeoutMs = timeoutMs < 0 ? int(ms) : std::min(timeoutMs, int(ms));
+            ++it;
+        }
+
+        fds.clear();
+        fds.push_back({open.size() < kMaxConnections ? listenFd_ : -1, POLLIN, 0});
+        fds.push_back({stopPipe_[0], POLLIN, 0});
+        fds.push_back({wakePipe_[0], POLLIN, 0});
+        for (const auto& [fd, c] : open) fds.push_back({fd, POLLIN, 0});
+        if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
             if (errno == EINTR) continue;
             clean = false;
             break;
         }
         if (fds[1].revents) break;
-        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;
-            if (errno == EMFILE || errno == ENFILE) {
-                // Out of descriptors: let the connections in hand finish first.
-                pollfd stop{stopPipe_[0], POLLIN, 0};
-                ::poll(&stop, 1, 100);
+        if (fds[2].revents) {
+            char drain[64];
+            while (::read(wakePipe_[0], drain, sizeof drain) > 0) {
+            }
+        }
+        for (std::size_t i = 3; i < fds.size(); ++i) {
+            if (!fds[i].revents) continue;
+            const int fd = fds[i].fd;
+            auto it = open.find(fd);
+            if (it == open.end()) continue;
+            Connection& c = it->second;
+            bool ended = false;
+            // What one connection may have in hand is bounded by the scan, which runs after every read.
+            for (int reads = 0; reads < 16; ++reads) {
+                ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+                if (n <= 0) {
+                    ended = true;
+                    break;
+                }
+                if (c.drainUntil) continue;
+                c.bytes.append(buffer.data(), std::size_t(n));
+                if (c.bytes.size() > bounds_.maxHeaderBytes + maxBody + 64 * 1024 || std::size_t(n) < buffer.size()) break;
+            }
+            if (ended) {
+                ::close(fd);
+                open.erase(it);
                 continue;
             }
-            clean = false;
-            break;
+            if (!c.drainUntil) examine(fd, c);
         }
-        // The folder keeps others out; the peer's identity is checked all the same.
-        ucred peer{};
-        socklen_t len = sizeof peer;
-        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || (peer.uid != ::geteuid() && peer.uid != 0)) {
-            ::close(fd);
-            continue;
+        if (fds[0].fd >= 0 && fds[0].revents) {
+            for (int accepted = 0; accepted < 64 && open.size() < kMaxConnections; ++accepted) {
+                int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+                if (fd < 0) {
+                    if (errno == EINTR || errno == ECONNABORTED) continue;
+                    if (errno == EMFILE || errno == ENFILE) {
+                        // Out of descriptors: let the connections in hand finish first.
+                        pollfd stop{stopPipe_[0], POLLIN, 0};
+                        ::poll(&stop, 1, 100);
+                    }
+                    break;
+                }
+                if (unix_) {
+                    // The folder keeps others out; the peer's identity is checked all the same.
+                    ucred peer{};
+                    socklen_t len = sizeof peer;
+                    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 ||
+                        (peer.uid != ::geteuid() && peer.uid != 0)) {
+                        ::close(fd);
+                        continue;
+                    }
+                }
+                Connection& c = open[fd];
+                c.idleSince = Clock::now();
+                c.requestsLeft = keep_alive_max_count_;
+            }
         }
-        queue->enqueue([this, fd] { serveConnection(fd); });
     }
+    for (const auto& [fd, c] : open) ::close(fd);
     queue->shutdown();
+    std::lock_guard lock(returnedMutex_);
+    for (const auto& r : returned_) ::close(r.fd);
+    returned_.clear();
     return clean || stopping_;
 }
 
@@ -229,16 +524,22 @@ void SocketFront::stopUnix() {
     (void)!::write(stopPipe_[1], &c, 1);
 }
 
-void SocketFront::serveConnection(int fd) {
-    SocketStream stream(fd, stopPipe_[0], millisecondsOf(read_timeout_sec_, read_timeout_usec_),
-                        millisecondsOf(write_timeout_sec_, write_timeout_usec_));
-    const int keepAliveMs = millisecondsOf(keep_alive_timeout_sec_, 0);
-    for (std::size_t left = keep_alive_max_count_; left > 0; --left) {
-        if (!stream.buffered() && !waitReadable(fd, stopPipe_[0], keepAliveMs)) break;
-        bool closed = false;
-        if (!process_request(stream, left == 1 || stopping_, closed, noSetup) || closed) break;
+void SocketFront::answer(int fd, std::string request, std::string rest, std::size_t requestsLeft) {
+    AnswerStream stream(fd, request, millisecondsOf(write_timeout_sec_, write_timeout_usec_));
+    bool closed = false;
+    const bool last = requestsLeft <= 1 || stopping_;
+    const bool ends = !process_request(stream, last, closed, noSetup) || closed || last;
+    if (ends && stopping_) {
+        ::close(fd);
+        return;
     }
-    ::close(fd);
+    // A connection that ends is closed by the listener once the client has
+    // stopped sending (or after a moment), so that it reads the answer rather than a reset.
+    if (ends) ::shutdown(fd, SHUT_WR);
+    std::lock_guard lock(returnedMutex_);
+    returned_.push_back({fd, ends ? std::string() : std::move(rest), ends ? 0 : requestsLeft - 1, ends});
+    char c = 'w';
+    (void)!::write(wakePipe_[1], &c, 1);
 }
 
 std::string SocketFront::handleRaw(std::string_view request) {

@@ -261,8 +261,13 @@ INSTANTIATE_TEST_SUITE_P(
         VersionRow{"plain_http_elsewhere_is_refused", "1.0.0",
                    FakeHttpSession::answer(200, R"({"version":"9.0.0","download_url":"http://dl.example/q.zip"})"),
                    false, ""},
-        VersionRow{"plain_http_on_loopback_is_fine", "1.0.0",
+        // Whoever holds a loopback port first would serve the program.
+        VersionRow{"plain_http_on_loopback_is_refused", "1.0.0",
                    FakeHttpSession::answer(200, R"({"version":"9.0.0","download_url":"http://127.0.0.1:8787/q.zip"})"),
+                   false, ""},
+        VersionRow{"the_private_socket_is_fine", "1.0.0",
+                   FakeHttpSession::answer(
+                       200, R"({"version":"9.0.0","download_url":"http+unix://%2Frun%2Fuser%2F1%2Fquillant%2Fs.sock/q.zip"})"),
                    true, "9.0.0"},
         VersionRow{"unreachable", "1.0.0",
                    FakeHttpSession::failure(backend::TransportError::Kind::cannotConnect, "refused"), false, ""}),

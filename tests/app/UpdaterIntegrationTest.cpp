@@ -1,5 +1,7 @@
-// The updater end to end: a real local HTTP server, the curl session, the
-// real unzip and bash, real folders.
+// The updater end to end: a real local HTTP server (reached over a private
+// socket, as downloads must be), the curl session, release signatures made by
+// scripts/release-key with a key pair of the test's own, the real unzip and
+// bash, real folders.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <sys/stat.h>
@@ -18,6 +20,8 @@
 #include "platform/linux/PosixProcess.h"
 #include "platform/linux/RunLoop.h"
 #include "runtime/ThreadWorkRunner.h"
+#include "testsupport/ReleaseKey.h"
+#include "testsupport/SocketForwarder.h"
 
 using namespace quillant;
 using namespace quillant::app;
@@ -113,9 +117,20 @@ struct LocalServer {
     std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
 };
 
+// A folder only we can enter, for a socket.
+fs::path privateFolder(const fs::path& path) {
+    fs::create_directories(path);
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace);
+    return path;
+}
+
 struct UpdaterHarness {
     TempDir root;
     LocalServer server;
+    // Downloads come over the private socket; the service itself on loopback.
+    SocketForwarder downloads{privateFolder(root.path() / "run") / "dl.sock", server.port};
+    ReleaseKey key = ReleaseKey::make(root.path() / "release.pem");
+    std::string publicKey = key.publicKey;  // the key the running build trusts
     linux_platform::RunLoop loop;
     ThreadWorkRunner runner{1};
     RecordingLogger logs;
@@ -147,16 +162,22 @@ struct UpdaterHarness {
 
     // Starts the coordinator, waits for the offer and presses "Install".
     void pressInstall() {
-        coordinator = std::make_unique<AppCoordinator>(CoordinatorServices{
-            loop, logs, accessibility, broker, synth, tokens, preferences, hotKeys, http, server.url(""), runner,
-            update, "1.0.0"});
+        CoordinatorServices services{loop,  logs, accessibility, broker, synth, tokens, preferences,
+                                     hotKeys, http, server.url(""), runner, update, "1.0.0"};
+        services.updatePublicKey = publicKey;
+        coordinator = std::make_unique<AppCoordinator>(std::move(services));
         ASSERT_TRUE(loop.runUntil([&] { return coordinator->updateAvailable.get(); }, 20s));
         coordinator->installUpdate();
     }
 
+    // Announces the archive at `downloadPath`, signed with the trusted key
+    // unless a signature is already there.
     void offer(const std::string& downloadPath) {
         server.files["/v1/version"] = {
-            200, R"({"version":"2.0.0","download_url":")" + server.url(downloadPath) + R"("})"};
+            200, R"({"version":"2.0.0","download_url":")" + downloads.baseURL() + downloadPath + R"("})"};
+        auto archive = server.files.find(downloadPath);
+        if (archive != server.files.end() && !server.files.contains(downloadPath + ".sig"))
+            server.files[downloadPath + ".sig"] = {200, key.sign(archive->second.second)};
     }
 
     // Starts the coordinator, waits for the offer, presses "Install" and waits for the outcome.
@@ -250,7 +271,46 @@ INSTANTIATE_TEST_SUITE_P(
                        makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
                        h.offer("/missing.zip");
                    },
+                   "the download answered HTTP 404"},
+        FailureRow{"signed_archive_that_does_not_unpack",
+                   [](UpdaterHarness& h) {
+                       makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
+                       h.server.files["/q.zip"] = {200, "<html>not an archive</html>"};
+                       h.offer("/q.zip");
+                   },
                    "unzipFailed"},
+        // Nothing is unpacked without a good signature by the key the build trusts.
+        FailureRow{"signature_missing",
+                   [](UpdaterHarness& h) {
+                       offerArchive(h, [](const fs::path&) {});
+                       h.server.files.erase("/q.zip.sig");
+                   },
+                   "bad signature: none at"},
+        FailureRow{"signature_of_another_archive",
+                   [](UpdaterHarness& h) {
+                       offerArchive(h, [](const fs::path&) {});
+                       h.server.files["/q.zip.sig"] = {200, h.key.sign("another archive")};
+                   },
+                   "bad signature: the signature does not match the archive"},
+        FailureRow{"signature_by_another_key",
+                   [](UpdaterHarness& h) {
+                       offerArchive(h, [](const fs::path&) {});
+                       const auto other = ReleaseKey::make(h.root.path() / "other.pem");
+                       h.server.files["/q.zip.sig"] = {200, other.sign(h.server.files["/q.zip"].second)};
+                   },
+                   "bad signature: the signature is by another key"},
+        FailureRow{"signature_not_a_signature",
+                   [](UpdaterHarness& h) {
+                       offerArchive(h, [](const fs::path&) {});
+                       h.server.files["/q.zip.sig"] = {200, "<html>Not Found</html>"};
+                   },
+                   "bad signature: the signature file is not in minisign's format"},
+        FailureRow{"build_without_a_key",
+                   [](UpdaterHarness& h) {
+                       offerArchive(h, [](const fs::path&) {});
+                       h.publicKey = "";
+                   },
+                   "this build has no key to check an update's signature with"},
         FailureRow{"bundle_wrapped_in_a_folder",
                    [](UpdaterHarness& h) {
                        makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");

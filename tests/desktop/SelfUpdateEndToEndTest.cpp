@@ -1,7 +1,9 @@
 // The self-update as a user meets it: version A installed from a release
 // archive into a temporary home, a local service announcing version B and
-// serving its archive, the panel's "Install" clicked with xdotool on a real X
-// server, and B running from the same folder afterwards.
+// serving its archive and signature (over a private socket, signed with this
+// build tree's test key), the panel's "Install" clicked with xdotool on a real
+// X server, and B running from the same folder afterwards; or, when the
+// signature is missing, wrong or by another key, A running on untouched.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
@@ -20,6 +22,8 @@
 #include "runtime/Logger.h"
 #include "testsupport/Process.h"
 #include "testsupport/RecordingLogger.h"
+#include "testsupport/ReleaseKey.h"
+#include "testsupport/SocketForwarder.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/X11TestHarness.h"
 
@@ -81,12 +85,14 @@ struct Service {
     std::thread thread;
     int port = 0;
     std::string archivePath = "/quillant-B.zip";
+    std::string downloadBase;  // where the archive is announced: the private socket
     std::string archive;
+    std::optional<std::string> signature;
     std::atomic<int> downloads{0};
 
     Service() {
         server.Get("/v1/version", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content(R"({"version":"99.0.0","download_url":")" + url() + archivePath + R"("})",
+            res.set_content(R"({"version":"99.0.0","download_url":")" + downloadBase + archivePath + R"("})",
                             "application/json");
         });
         server.Get("/v1/validate", [](const httplib::Request& req, httplib::Response& res) {
@@ -94,6 +100,13 @@ struct Service {
             res.status = ok ? 200 : 401;
             res.set_content(ok ? R"({"valid":true})" : R"({"error":"invalid_key","message":"no"})",
                             "application/json");
+        });
+        server.Get(".*\\.zip\\.sig", [this](const httplib::Request&, httplib::Response& res) {
+            if (!signature) {
+                res.status = 404;
+                return;
+            }
+            res.set_content(*signature, "text/plain");
         });
         server.Get(".*\\.zip", [this](const httplib::Request&, httplib::Response& res) {
             ++downloads;
@@ -120,8 +133,13 @@ protected:
     fs::path logFile = root.path() / "a.log";
     std::vector<std::string> env;
     std::optional<Process> a;
+    std::unique_ptr<SocketForwarder> downloads;
+    std::optional<ReleaseKey> key;
 
     void SetUp() override {
+        if (std::string(QUILLANT_UPDATE_TEST_SECRET_KEY).empty())
+            GTEST_SKIP() << "this build trusts a release key of its own (QUILLANT_UPDATE_PUBLIC_KEY); no test key";
+        key = ReleaseKey::load(QUILLANT_UPDATE_TEST_SECRET_KEY);
         fs::create_directories(home);
         env = xvfb.env();
         env.push_back("HOME=" + home.string());
@@ -130,6 +148,8 @@ protected:
         env.push_back("XDG_RUNTIME_DIR=" + (root.path() / "run").string());
         fs::create_directories(root.path() / "run");
         fs::permissions(root.path() / "run", fs::perms::owner_all, fs::perm_options::replace);
+        downloads = std::make_unique<SocketForwarder>(root.path() / "run/downloads.sock", service.port);
+        service.downloadBase = downloads->baseURL();
         env.push_back("TMPDIR=" + (root.path() / "tmp").string());
         fs::create_directories(root.path() / "tmp");
 
@@ -147,6 +167,7 @@ protected:
                      {root.path().string()}),
                   0);
         service.archive = readFile(root.path() / "B.zip");
+        service.signature = key->sign(service.archive);
 
         // The user's key and hotkey.
         ASSERT_EQ(sh("printf '%s' \"$3\" | HOME=\"$1\" \"$2\" key set >/dev/null 2>&1",
@@ -185,6 +206,19 @@ protected:
 
     // Opens A's panel (a second start asks the running one) and clicks Install.
     void clickInstall();
+
+    // Install is clicked and refused with `logged`: A runs on, its folder byte for byte as before.
+    void expectRefused(const std::string& logged) {
+        const auto before = contents(dest);
+        startA();
+        clickInstall();
+        ASSERT_TRUE(waitFor([&] { return readFile(logFile).find("update failed: " + logged) != std::string::npos; }, 30s))
+            << readFile(logFile);
+        EXPECT_TRUE(a->running());
+        EXPECT_EQ(contents(dest), before);
+        EXPECT_TRUE(hotkeyIsHeld());
+        EXPECT_EQ(readFile(logFile).find("update installer launched"), std::string::npos);
+    }
 };
 
 void SelfUpdate::clickInstall() {
@@ -242,12 +276,21 @@ TEST_F(SelfUpdate, InstallReplacesAWithBWhichStartsWithTheUsersKeyAndHotkey) {
 
 TEST_F(SelfUpdate, ABrokenArchiveLeavesARunningAndIntact) {
     service.archive = "<html><body>Bad gateway</body></html>";
-    const auto before = contents(dest);
-    startA();
-    clickInstall();
-    ASSERT_TRUE(waitFor([&] { return readFile(logFile).find("update failed: unzipFailed") != std::string::npos; }, 30s))
-        << readFile(logFile);
-    EXPECT_TRUE(a->running());
-    EXPECT_EQ(contents(dest), before);
-    EXPECT_TRUE(hotkeyIsHeld());
+    service.signature = key->sign(service.archive);
+    expectRefused("unzipFailed");
+}
+
+TEST_F(SelfUpdate, AnUnsignedArchiveLeavesARunningAndIntact) {
+    service.signature.reset();
+    expectRefused("bad signature: none at");
+}
+
+TEST_F(SelfUpdate, ASignatureOfOtherBytesLeavesARunningAndIntact) {
+    service.signature = key->sign(service.archive + "tampered");
+    expectRefused("bad signature: the signature does not match the archive");
+}
+
+TEST_F(SelfUpdate, ASignatureByAnotherKeyLeavesARunningAndIntact) {
+    service.signature = ReleaseKey::make(root.path() / "other.pem").sign(service.archive);
+    expectRefused("bad signature: the signature is by another key");
 }

@@ -246,13 +246,38 @@ TEST(Installer, RefusesFoldersThatAreNotItsOwn) {
     const fs::path home = t.path() / "home";
     fs::create_directories(home / "Documents");
     std::ofstream(home / "Documents/thesis.txt") << "years of work";
+    // An empty folder too: adopted, it would later be removed with whatever the user put in it.
+    fs::create_directories(home / "Apps/quillant");
     const fs::path app = unpack(t.path() / "download");
-    for (std::string dest : {home.string(), (home / "Documents").string(), std::string("/usr")}) {
+    for (std::string dest : {home.string(), (home / "Documents").string(), std::string("/usr"),
+                             (home / "Apps/quillant").string()}) {
         auto r = bash(home, "\"$1\"/install.sh \"$2\"", {app.string(), dest});
         EXPECT_EQ(r.status, 2) << dest << ": " << r.out;
     }
     EXPECT_EQ(readFile(home / "Documents/thesis.txt"), "years of work");
+    EXPECT_TRUE(fs::is_empty(home / "Apps/quillant"));
     EXPECT_FALSE(fs::exists(home / ".local"));
+}
+
+// A damaged manifest names the user's files: the uninstall removes only what
+// an install writes.
+TEST(Installer, UninstallRemovesOnlyWhatAnInstallWrites) {
+    TempDir t;
+    const fs::path home = t.path() / "home";
+    fs::create_directories(home / "Documents");
+    std::ofstream(home / "Documents/thesis.txt") << "years of work";
+    std::ofstream(home / "Documents/.quillant-bundle") << "";
+    const fs::path app = unpack(t.path() / "download");
+    auto r = bash(home, "\"$1\"/install.sh", {app.string()});
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::ofstream(home / ".local/share/quillant/install-manifest", std::ios::app)
+        << "file " << (home / "Documents/thesis.txt").string() << "\n"
+        << "bundle " << (home / "Documents").string() << "\n"
+        << "file " << (home / ".local/share/icons/hicolor/../../../../Documents/thesis.txt").string() << "\n";
+    r = bash(home, "\"$1\"/install.sh --uninstall", {(home / ".local/opt/quillant").string()});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(readFile(home / "Documents/thesis.txt"), "years of work");
+    EXPECT_FALSE(fs::exists(home / ".local/opt/quillant"));
 }
 
 // Entries for programs in odd places: desktop-file-validate accepts them and

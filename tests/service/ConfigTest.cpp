@@ -185,6 +185,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "unencrypted to 10.0.0.2"},
         ErrorCase{"upstream_key_file_missing", {"--upstream-key-file", "/nonexistent/key"}, "cannot read /nonexistent/key"},
         ErrorCase{"release_half", {"--release-version", "1.0"}, "needs both --release-version and --release-url"},
+        // What quillant installs never comes over plain http, not even from loopback.
+        ErrorCase{"release_plain_http_loopback", {"--release-version", "1.0", "--release-url", "http://127.0.0.1:8/q.zip"},
+                  "--release-url must be an https:// URL"},
+        ErrorCase{"release_relative_socket", {"--release-version", "1.0", "--release-url", "http+unix://q.sock/q.zip"},
+                  "--release-url must be an https:// URL"},
         ErrorCase{"config_missing", {"--config", "/nonexistent.conf"}, "cannot read the config file"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -2,6 +2,7 @@
 #include "ServiceTestSupport.h"
 
 #include "service/RuleCorrector.h"
+#include "service/SocketFront.h"
 #include "testsupport/RecordingLogger.h"
 
 #include <gtest/gtest.h>
@@ -268,6 +269,54 @@ TEST(RawRequests, AreAnsweredAsOnAConnection) {
         std::string answer = service.handleRaw(row.request);
         EXPECT_EQ(answer.substr(0, row.statusLine.size()), row.statusLine) << row.request << "\n" << answer;
         EXPECT_NE(answer.find(row.bodyContains), std::string::npos) << answer;
+    }
+}
+
+// What the front reads before a worker sees anything: the header fields and
+// chunked bodies are bounded like plain ones.
+TEST(RequestScanning, BoundsHeadersAndBodiesOfEitherKind) {
+    using V = RequestScan::Verdict;
+    const RequestBounds bounds;  // 100 lines, 16 KiB
+    const std::size_t maxBody = 1000;
+    auto fields = [](int n, std::size_t width = 10) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += "X-" + std::to_string(i) + ": " + std::string(width, 'a') + "\r\n";
+        return out;
+    };
+    const std::string get = "GET / HTTP/1.1\r\n";
+    struct Row {
+        const char* name;
+        std::string bytes;
+        V verdict;
+        std::size_t length;
+    };
+    const Row rows[] = {
+        {"plain", get + "Host: x\r\n\r\n", V::complete, get.size() + 11},
+        {"pipelined: the first only", get + "\r\n" + get + "\r\n", V::complete, get.size() + 2},
+        {"headers still coming", get + "Host: x\r\n", V::incomplete, 0},
+        {"99 fields", get + fields(99) + "\r\n", V::complete, get.size() + fields(99).size() + 2},
+        {"101 fields", get + fields(101) + "\r\n", V::headersTooLarge, 0},
+        {"101 fields, unfinished", get + fields(101), V::headersTooLarge, 0},
+        {"one field past 16 KiB", get + "X: " + std::string(16 * 1024, 'a'), V::headersTooLarge, 0},
+        {"body complete", "POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabcdef", V::complete, 41},
+        {"body coming", "POST / HTTP/1.1\r\nContent-Length: 30\r\n\r\nabc", V::incomplete, 0},
+        {"body too large", "POST / HTTP/1.1\r\nContent-Length: 1001\r\n\r\n", V::bodyTooLarge, 0},
+        {"chunked", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\nnext", V::complete,
+         60},
+        {"chunked coming", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nab", V::incomplete, 0},
+        {"chunked past the body limit",
+         "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n200\r\n" + std::string(512, 'a') + "\r\n200\r\n",
+         V::bodyTooLarge, 0},
+        {"chunked trailers past the bounds",
+         "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n" + fields(101) + "\r\n", V::headersTooLarge, 0},
+        {"chunked and a length", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n",
+         V::malformed, 0},
+        {"bad chunk size", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", V::malformed, 0},
+    };
+    for (const auto& row : rows) {
+        const RequestScan scan = scanRequest(row.bytes, bounds, maxBody);
+        EXPECT_EQ(int(scan.verdict), int(row.verdict)) << row.name;
+        if (row.verdict == V::complete) EXPECT_EQ(scan.length, row.length) << row.name;
     }
 }
 

@@ -8,7 +8,7 @@
 
 #include "app/AppCoordinator.h"
 #include "app/UrlPolicy.h"
-#include "desktop/BuildConfig.h"
+#include "app/BuildConfig.h"
 #include "backend/BackendClient.h"
 #include "credentials/TokenStore.h"
 #include "platform/linux/CurlHttpSession.h"

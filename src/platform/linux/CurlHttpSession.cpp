@@ -2,8 +2,10 @@
 
 #include "platform/linux/PrivateRuntimeDir.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cctype>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -57,6 +60,7 @@ struct Transfer {
     std::string url;         // where the current hop goes (curl's spelling)
     std::string socketPath;  // a local service's socket, or empty
     int redirects = 0;       // hops followed so far (downloads only)
+    std::string refusal;     // why the connection was dropped before the request went out
 
     ~Transfer() {
         if (easy) curl_easy_cleanup(easy);
@@ -178,6 +182,66 @@ Kind kindOf(CURLcode code) {
 
 TransportError cancelledError() { return TransportError{Kind::cancelled, "Request cancelled"}; }
 
+// /proc/net/tcp's spelling of an address: each 32-bit word as the host
+// prints it. Empty when `ip` is not an address.
+std::string procAddress(const char* ip, bool& v6) {
+    in_addr a4{};
+    in6_addr a6{};
+    char out[33] = {};
+    if (::inet_pton(AF_INET, ip, &a4) == 1) {
+        v6 = false;
+        std::snprintf(out, sizeof out, "%08X", a4.s_addr);
+    } else if (::inet_pton(AF_INET6, ip, &a6) == 1) {
+        v6 = true;
+        std::uint32_t words[4];
+        std::memcpy(words, a6.s6_addr, sizeof words);
+        std::snprintf(out, sizeof out, "%08X%08X%08X%08X", words[0], words[1], words[2], words[3]);
+    }
+    return out;
+}
+
+// The owner of the far end of our TCP connection from `local` to `peer` (both
+// on this computer), read from /proc/net/tcp; none when it is not listed.
+std::optional<uid_t> peerOwner(const char* peerIp, int peerPort, const char* localIp, int localPort) {
+    bool v6 = false;
+    const std::string peer = procAddress(peerIp, v6), local = procAddress(localIp, v6);
+    if (peer.empty() || local.empty()) return std::nullopt;
+    char wantLocal[48], wantRemote[48];
+    std::snprintf(wantLocal, sizeof wantLocal, "%s:%04X", peer.c_str(), unsigned(peerPort));
+    std::snprintf(wantRemote, sizeof wantRemote, "%s:%04X", local.c_str(), unsigned(localPort));
+    std::FILE* f = std::fopen(v6 ? "/proc/net/tcp6" : "/proc/net/tcp", "re");
+    if (!f) return std::nullopt;
+    std::optional<uid_t> owner;
+    char line[512];
+    while (!owner && std::fgets(line, sizeof line, f)) {
+        char sl[16], l[64], r[64], st[8], queues[40], timer[40], retr[16];
+        unsigned long uid = 0;
+        if (std::sscanf(line, "%15s %63s %63s %7s %39s %39s %15s %lu", sl, l, r, st, queues, timer, retr, &uid) == 8 &&
+            std::strcmp(l, wantLocal) == 0 && std::strcmp(r, wantRemote) == 0)
+            owner = uid_t(uid);
+    }
+    std::fclose(f);
+    return owner;
+}
+
+// Plain http only ever reaches a loopback address (the URL policy), where any
+// user of the computer could have taken the port first: the request, key and
+// text included, goes out only when our own user answers.
+int onConnected(void* user, char* peerIp, char* localIp, int peerPort, int localPort) {
+    auto* t = static_cast<Transfer*>(user);
+    // The server's end of a fresh connection is listed once the kernel has handled our ACK.
+    std::optional<uid_t> owner;
+    for (int attempt = 0; attempt < 50 && !owner; ++attempt) {
+        owner = peerOwner(peerIp, peerPort, localIp, localPort);
+        if (!owner) ::usleep(2000);
+    }
+    if (owner && *owner == ::getuid()) return CURL_PREREQFUNC_OK;
+    t->refusal = "Refusing the service at " + std::string(peerIp) + ":" + std::to_string(peerPort) + ": " +
+                 (owner ? "that port is held by another user of this computer (uid " + std::to_string(*owner) + ")"
+                        : std::string("cannot tell which user holds that port"));
+    return CURL_PREREQFUNC_ABORT;
+}
+
 }  // namespace
 
 struct CurlHttpSession::Core {
@@ -246,6 +310,10 @@ struct CurlHttpSession::Core {
         curl_easy_setopt(e, CURLOPT_URL, t->url.c_str());
         if (!t->socketPath.empty()) curl_easy_setopt(e, CURLOPT_UNIX_SOCKET_PATH, t->socketPath.c_str());
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+        if (t->socketPath.empty() && t->url.size() > 7 && equalsIgnoringCase(std::string_view(t->url).substr(0, 7), "http://")) {
+            curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, onConnected);
+            curl_easy_setopt(e, CURLOPT_PREREQDATA, t.get());
+        }
         // Redirects are never followed by curl: an API answer of 3xx is the
         // answer, and downloads follow them here, hop by hop, under our policy.
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
@@ -345,6 +413,7 @@ struct CurlHttpSession::Core {
             return deliver(std::move(t), std::move(response));
         }
         if (t->headerOverflow) return fail(std::move(t), {Kind::other, "Response headers too large"});
+        if (!t->refusal.empty()) return fail(std::move(t), {Kind::cannotConnect, t->refusal});
         if (code != CURLE_OK) {
             std::string text = t->errorBuffer[0] ? t->errorBuffer : curl_easy_strerror(code);
             // curl would speak of "localhost port 80": name the socket instead.

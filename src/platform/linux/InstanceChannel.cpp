@@ -90,6 +90,9 @@ int hexValue(char c) {
 
 RuntimeFolder privateRuntimeFolder(const char* xdgRuntimeDir) {
     const fs::path folder = runtimeFolder(xdgRuntimeDir);
+    // Where there is no runtime directory, the folder is in ~/.cache, which may not exist yet.
+    if (::mkdir(folder.parent_path().c_str(), 0700) != 0 && errno != EEXIST)
+        return {std::nullopt, "cannot create " + folder.parent_path().string() + ": " + std::strerror(errno)};
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         return {std::nullopt, "cannot create " + folder.string() + ": " + std::strerror(errno)};
     struct stat info{};

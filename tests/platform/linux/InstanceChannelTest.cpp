@@ -92,21 +92,62 @@ TEST(RuntimeFolder, AFolderOfAnotherUserIsRefused) {
     const RuntimeFolder got = privateRuntimeFolder(runtime.path().c_str());
     EXPECT_FALSE(got.path);
     EXPECT_NE(got.error.find("belongs to another user (uid 65534)"), std::string::npos) << got.error;
+    // The folder it stands in is ours: moving it aside is something the user can do.
+    EXPECT_NE(got.error.find("move it out of the way (mv "), std::string::npos) << got.error;
 }
 
-TEST(RuntimeFolder, WithoutARuntimeDirectoryFallsBackToAPerUserFolder) {
-    // The login manager's runtime directory where it exists, else one in /tmp:
-    // the instance channel and the local service's socket agree either way.
+// Without a runtime directory: the login manager's where it exists, else one in
+// the user's cache folder, never /tmp/quillant-UID, which another user can make
+// first (here: nobody does, for real) and which then only they could remove.
+TEST(RuntimeFolder, WithoutARuntimeDirectoryNoOtherUserCanTakeTheFolder) {
     const std::string uid = std::to_string(::geteuid());
+    const fs::path squat = fs::path("/tmp") / ("quillant-" + uid);
+    bool squatted = false;
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to squat as another user";
+    } else if (!fs::exists(fs::symlink_status(squat))) {
+        ASSERT_EQ(quillant::testing::runProgram({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                                 "mkdir", "-m", "0700", squat.string()},
+                                                {}).status,
+                  0);
+        squatted = true;
+    }
+    TempDir home;
+    const char* savedHome = std::getenv("HOME");
+    const std::string keep = savedHome ? savedHome : "";
+    ::setenv("HOME", home.path().c_str(), 1);
     const fs::path expected = fs::is_directory(fs::symlink_status("/run/user/" + uid))
                                   ? fs::path("/run/user") / uid / "quillant"
-                                  : fs::path("/tmp") / ("quillant-" + uid);
+                                  : home.path() / ".cache/quillant-runtime";
     for (const char* value : {static_cast<const char*>(nullptr), "", "relative/dir"}) {
         const RuntimeFolder got = privateRuntimeFolder(value);
         ASSERT_TRUE(got.path) << got.error;
         EXPECT_EQ(*got.path, expected);
+        EXPECT_EQ(modeOf(expected), 0700u);
         EXPECT_EQ(localServiceSocket(value), expected / "service.sock");
     }
+    if (savedHome) ::setenv("HOME", keep.c_str(), 1);
+    else ::unsetenv("HOME");
+    if (squatted) fs::remove(squat);
+}
+
+// Where the folder stands in a place open to all (a runtime directory set to
+// /tmp, say), "remove it" could not be done; the advice is one that can.
+TEST(RuntimeFolder, ASquatInAFolderOpenToAllGetsAdviceTheUserCanFollow) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to squat as another user";
+    TempDir root;
+    ::chmod(root.path().c_str(), 0711);
+    const fs::path shared = root.path() / "shared";
+    fs::create_directory(shared);
+    ::chmod(shared.c_str(), 01777);
+    ASSERT_EQ(quillant::testing::runProgram({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "mkdir",
+                                             "-m", "0700", (shared / "quillant").string()},
+                                            {}).status,
+              0);
+    const RuntimeFolder got = privateRuntimeFolder(shared.c_str());
+    EXPECT_FALSE(got.path);
+    EXPECT_NE(got.error.find("set XDG_RUNTIME_DIR to a folder of your own"), std::string::npos) << got.error;
+    EXPECT_EQ(got.error.find("remove it"), std::string::npos) << got.error;
 }
 
 TEST(InstanceChannel, OneInstanceHoldsTheFolderUntilItEnds) {
