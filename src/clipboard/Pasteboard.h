@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -9,6 +10,7 @@
 
 #include "clipboard/Bytes.h"
 #include "clipboard/FocusInspector.h"
+#include "runtime/Observable.h"
 
 namespace quillant::clipboard {
 
@@ -41,6 +43,17 @@ public:
 
     // Moves whenever anyone (this process included) writes to or clears the clipboard.
     virtual std::int64_t changeCount() = 0;
+
+    // Where the platform announces every new clipboard owner (XFixes on X11,
+    // data-control on Wayland): `observer` is called each time such an
+    // announcement has arrived, until the subscription is dropped. It runs
+    // inside the platform's event handling, so it must not call back into the
+    // pasteboard. Nothing where no announcement exists; there a change is only
+    // seen by asking changeCount() again.
+    virtual std::optional<Subscription> onChange(std::function<void()> observer) {
+        (void)observer;
+        return std::nullopt;
+    }
 
     // The clipboard's items in order (may be empty).
     virtual std::size_t itemCount() = 0;

@@ -2,6 +2,9 @@
 
 #include "clipboard/ChromiumPickle.h"
 
+#include <functional>
+#include <memory>
+
 namespace quillant::clipboard {
 
 PasteboardSnapshot PasteboardBroker::snapshot() const {
@@ -19,27 +22,111 @@ PasteboardSnapshot PasteboardBroker::snapshot() const {
     return snapshot;
 }
 
+namespace {
+
+// `co_await WakeOrDeadline(slot, left)`: suspends until `*slot` is called, `left`
+// has passed or the task is cancelled; false when cancelled. A call through
+// the slot comes from inside the platform's event handling, so the task
+// resumes on a turn of its own rather than there.
+class WakeOrDeadline {
+public:
+    using Slot = std::shared_ptr<std::function<void()>>;
+    WakeOrDeadline(Slot slot, Duration left) : slot_(std::move(slot)), left_(left) {}
+    WakeOrDeadline(WakeOrDeadline&&) = default;
+    ~WakeOrDeadline() {
+        if (!state_) return;
+        *slot_ = nullptr;
+        state_->timer.cancel();
+        if (auto shared = state_->shared.lock()) shared->removeOnCancel(state_->cancelId);
+    }
+
+    bool await_ready() const noexcept { return false; }
+
+    template <detail::TaskPromise P>
+    bool await_suspend(std::coroutine_handle<P> h) {
+        detail::TaskContext* ctx = h.promise().ctx;
+        if (ctx->shared->cancelled) return false;
+        auto self = ctx->shared_from_this();
+        state_ = std::make_shared<State>();
+        state_->shared = ctx->shared;
+        auto state = state_;
+        std::weak_ptr<detail::TaskContext> weak = self;
+        auto resumeLater = [weak, h, state](bool cancelled) {
+            auto ctx = weak.lock();
+            if (!ctx || state->resumed) return;
+            state->resumed = true;
+            state->cancelled = cancelled;
+            state->timer.cancel();
+            detail::resumeOnExecutor(std::move(ctx), h);
+        };
+        *slot_ = [resumeLater] { resumeLater(false); };
+        state_->cancelId = ctx->shared->addOnCancel([resumeLater] { resumeLater(true); });
+        state_->timer = ctx->executor->schedule(left_, [self, h, state] {
+            if (state->resumed) return;
+            state->resumed = true;
+            if (self->alive()) h.resume();
+        });
+        return true;
+    }
+
+    bool await_resume() const noexcept { return state_ && !state_->cancelled; }
+
+private:
+    struct State {
+        TimerHandle timer;
+        std::uint64_t cancelId = 0;
+        bool resumed = false;
+        bool cancelled = false;
+        std::weak_ptr<detail::TaskShared> shared;
+    };
+    Slot slot_;
+    Duration left_;
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace
+
 Task<CapturedSelection> PasteboardBroker::copySelection(std::int64_t timeoutMs, CopyPasteChord chord) const {
     using namespace std::chrono_literals;
     // While the hotkey's keys are down they would ride along with the chord
     // (or our own key grab would swallow it); give the user a moment to let go.
     if (chord.awaitRelease) co_await synth_.awaitKeysReleased(kKeyReleaseBound);
 
+    // Where the platform announces a new owner, the copy is seen the moment
+    // it lands; elsewhere the count is asked every 10 ms. Both give up after
+    // the same whole number of 10 ms steps.
+    auto wake = std::make_shared<std::function<void()>>();
+    const std::optional<Subscription> announced = pasteboard_->onChange([wake] {
+        if (*wake) (*wake)();
+    });
     const std::int64_t before = pasteboard_->changeCount();
     synth_.sendCommand(kKeyCodeC, chord.withShift);
 
     const std::int64_t polls = timeoutMs / 10;
     if (polls <= 0) throw PasteboardError(PasteboardError::Kind::copyTimedOut);
-    for (std::int64_t poll = 1;; ++poll) {
-        co_await sleepFor(10ms);  // a cut-short sleep counts as a completed one
-        if (pasteboard_->changeCount() == before) {
-            if (poll >= polls) throw PasteboardError(PasteboardError::Kind::copyTimedOut);
-            continue;
+    if (announced) {
+        Executor& executor = co_await currentExecutor();
+        const TimePoint deadline = executor.now() + polls * 10ms;
+        for (;;) {
+            if (pasteboard_->changeCount() != before) break;
+            const TimePoint now = executor.now();
+            if (now >= deadline) throw PasteboardError(PasteboardError::Kind::copyTimedOut);
+            if (!co_await WakeOrDeadline(wake, deadline - now)) {
+                // Cancelled: one last look, as the poll would take.
+                if (pasteboard_->changeCount() != before) break;
+                throw PasteboardError(PasteboardError::Kind::copyTimedOut);
+            }
         }
-        auto text = pasteboard_->stringForType(profile_.plainText);
-        if (!text) throw PasteboardError(PasteboardError::Kind::noStringOnPasteboard);
-        co_return CapturedSelection{std::move(*text), readSlackDelta()};
+    } else {
+        for (std::int64_t poll = 1;; ++poll) {
+            co_await sleepFor(10ms);  // a cut-short sleep counts as a completed one
+            if (pasteboard_->changeCount() != before) break;
+            if (poll >= polls) throw PasteboardError(PasteboardError::Kind::copyTimedOut);
+        }
     }
+    auto text = pasteboard_->stringForType(profile_.plainText);
+    if (!text) throw PasteboardError(PasteboardError::Kind::noStringOnPasteboard);
+    co_return CapturedSelection{std::move(*text), readSlackDelta()};
 }
 
 std::optional<SlackDelta> PasteboardBroker::readSlackDelta() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -9,11 +10,14 @@
 
 #include "clipboard/Pasteboard.h"
 #include "runtime/Executor.h"
+#include "runtime/Observable.h"
 
 namespace quillant::testing {
 
 // An in-memory clipboard. Items keep their types in order; the change count
-// moves on every clear and write, by us or by "another application".
+// moves on every clear and write, by us or by "another application". With
+// `announces` set, another application's write is announced the way X11 and
+// Wayland do; without it there is nothing to hear, as on macOS.
 class FakePasteboard final : public clipboard::Pasteboard {
 public:
     using Item = clipboard::PasteboardItemData;
@@ -21,6 +25,10 @@ public:
     std::int64_t changeCount() override {
         ++changeCountReads;
         return changeCount_;
+    }
+    std::optional<Subscription> onChange(std::function<void()> observer) override {
+        if (!announces) return std::nullopt;
+        return changed_.connect(std::move(observer));
     }
     std::size_t itemCount() override {
         if (targetsTimeOut_) {
@@ -83,6 +91,7 @@ public:
     void setItems(std::vector<Item> items) {
         clearContents();
         writeItems(items);
+        changed_.notify();
     }
     void setString(const std::string& type, const std::string& text) {
         Item item;
@@ -112,6 +121,8 @@ public:
     }
 
     const std::vector<Item>& items() const { return items_; }
+    // Who still listens for announcements.
+    std::size_t changeObservers() const { return changed_.size(); }
 
     // What contentReadCount() answers: nothing (the platform cannot tell) by default.
     std::optional<std::int64_t> reads;
@@ -119,6 +130,7 @@ public:
     int clears = 0;
     int writes = 0;
     int changeCountReads = 0;
+    bool announces = false;
 
 private:
     std::vector<Item> items_;
@@ -128,6 +140,7 @@ private:
     bool targetsTimeOut_ = false;
     std::int64_t readFailures_ = 0;
     std::int64_t changeCount_ = 1;
+    Signal changed_;
 };
 
 }  // namespace quillant::testing

@@ -145,6 +145,70 @@ INSTANTIATE_TEST_SUITE_P(PasteboardBroker, CopyTimesOut,
                              return std::string(std::get<0>(info.param).name) + "_" + profileName(std::get<1>(info.param));
                          });
 
+namespace {
+
+struct WakeCase {
+    const char* name;
+    bool announces;                    // the platform announces a new owner (X11, Wayland) or not (macOS)
+    std::optional<Duration> copyAt;    // when the application's copy lands; none: never
+    std::optional<Duration> cancelAt;  // when the fix is cancelled
+    std::int64_t timeoutMs;
+    Duration seenAt;                   // when the copy returns or gives up
+    bool copied;
+};
+
+class CopyWakes : public ::testing::TestWithParam<WakeCase> {};
+
+}  // namespace
+
+TEST_P(CopyWakes, AnAnnouncedCopyIsSeenAtOnceAndThePollRemainsTheFallback) {
+    const WakeCase& c = GetParam();
+    Fixture f(PasteboardProfile::linuxX11());
+    f.board.announces = c.announces;
+    if (c.copyAt) f.appCopiesAfter(*c.copyAt, {item({{f.profile.plainText, "selected"}})});
+    Fixture::Outcome out;
+    bool done = false;
+    TaskHandle run = spawn(f.ex, [&]() -> Task<void> {
+        try {
+            out.selection = co_await f.broker.copySelection(c.timeoutMs);
+        } catch (const PasteboardError& e) {
+            out.error = e;
+        }
+        out.elapsed = f.ex.elapsed();
+        done = true;
+    });
+    if (c.cancelAt) f.ex.schedule(*c.cancelAt, [&] { run.cancel(); });
+    f.ex.runUntil([&] { return done; });
+    ASSERT_TRUE(done);
+    EXPECT_EQ(out.elapsed, c.seenAt);
+    if (c.copied) {
+        ASSERT_TRUE(out.selection);
+        EXPECT_EQ(out.selection->text, "selected");
+    } else {
+        ASSERT_TRUE(out.error);
+        EXPECT_EQ(out.error->kind(), PasteboardError::Kind::copyTimedOut);
+    }
+    // Waiting on announcements asks the count only on waking, and stops listening afterwards.
+    if (c.announces) {
+        EXPECT_LE(f.board.changeCountReads, 4);
+    }
+    EXPECT_EQ(f.board.changeObservers(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PasteboardBroker, CopyWakes,
+    ::testing::Values(WakeCase{"announced_copy", true, 3ms, std::nullopt, 400, 3ms, true},
+                      WakeCase{"unannounced_copy_waits_for_the_poll", false, 3ms, std::nullopt, 400, 10ms, true},
+                      WakeCase{"announced_nothing_gives_up_at_the_bound", true, std::nullopt, std::nullopt, 400,
+                               400ms, false},
+                      WakeCase{"announced_copy_after_the_bound", true, 405ms, std::nullopt, 400, 400ms, false},
+                      WakeCase{"announced_bound_under_one_step", true, 3ms, std::nullopt, 9, 0ms, false},
+                      WakeCase{"announced_bound_rounds_down_to_steps", true, std::nullopt, std::nullopt, 25, 20ms,
+                               false},
+                      WakeCase{"announced_wait_cancelled", true, std::nullopt, 50ms, 400, 50ms, false},
+                      WakeCase{"polled_wait_cancelled", false, std::nullopt, 50ms, 400, 50ms, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_P(BrokerOnEachProfile, CopyReturnsTheTextOfTheFirstChange) {
     f.appCopiesAfter(25ms, {item({{p.plainText, "selected text"}})});
     auto out = f.copy(400);

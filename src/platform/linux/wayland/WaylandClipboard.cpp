@@ -113,6 +113,7 @@ struct WaylandClipboard::Impl {
     std::optional<Offer> selection;                            // what the seat's selection offers now
     std::optional<Owned> owned;                                // our source, until it is cancelled
     std::int64_t changeCount = 0;
+    Signal selectionAnnounced;  // the compositor told of a new selection
     std::int64_t readFailures = 0;
     std::int64_t served = 0;     // requests for our own content
     std::int64_t textServed = 0;  // of which for the text itself
@@ -187,6 +188,7 @@ struct WaylandClipboard::Impl {
             if (it != introduced.end()) introduced.erase(it);
         }
         ++changeCount;
+        selectionAnnounced.notify();
     }
 
     void onPrimarySelection(wl_proxy* offer) {
@@ -371,6 +373,10 @@ void WaylandClipboard::processPendingEvents() { impl_->drain(); }
 std::int64_t WaylandClipboard::changeCount() {
     impl_->drain();
     return impl_->changeCount;
+}
+
+std::optional<Subscription> WaylandClipboard::onChange(std::function<void()> observer) {
+    return impl_->selectionAnnounced.connect(std::move(observer));
 }
 
 std::int64_t WaylandClipboard::readFailures() {

@@ -50,6 +50,9 @@ public:
 
     // clipboard::Pasteboard
     std::int64_t changeCount() override;
+    // Told of every selection event of the data-control device (our own
+    // selection's echo included), as processPendingEvents() reads it.
+    std::optional<Subscription> onChange(std::function<void()> observer) override;
     std::int64_t readFailures() override;
     std::optional<std::int64_t> contentReadCount() override;
     std::optional<std::int64_t> textReadsBy(std::optional<clipboard::WindowId> window) override;

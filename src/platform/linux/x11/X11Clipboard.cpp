@@ -94,6 +94,7 @@ struct X11Clipboard::Impl {
     std::unordered_map<xcb_atom_t, std::string> nameByAtom;
 
     std::int64_t changeCount = 0;
+    Signal ownerAnnounced;          // XFixes told of a new owner that is not us
     std::int64_t contentReads = 0;  // our own content served to another program
     std::int64_t textReads = 0;     // of which text, by anyone
     std::unordered_map<std::uint32_t, std::int64_t> textReadsByClient;
@@ -277,6 +278,7 @@ struct X11Clipboard::Impl {
             }
         }
         ++changeCount;
+        ownerAnnounced.notify();
     }
 
     void onSelectionClear(const xcb_selection_clear_event_t& ev) {
@@ -717,6 +719,10 @@ std::int64_t X11Clipboard::readFailures() {
 std::int64_t X11Clipboard::changeCount() {
     impl_->drain();
     return impl_->changeCount;
+}
+
+std::optional<Subscription> X11Clipboard::onChange(std::function<void()> observer) {
+    return impl_->ownerAnnounced.connect(std::move(observer));
 }
 
 std::size_t X11Clipboard::itemCount() {

@@ -53,6 +53,9 @@ public:
 
     // clipboard::Pasteboard
     std::int64_t changeCount() override;
+    // Told of every XFixes announcement of an owner other than ourselves, as
+    // the host's processPendingEvents() (or any other call) reads it.
+    std::optional<Subscription> onChange(std::function<void()> observer) override;
     std::optional<std::int64_t> contentReadCount() override;
     // Reads of our text by the X client that created `window`: X gives each
     // client its own range of resource ids, so a request's requestor window

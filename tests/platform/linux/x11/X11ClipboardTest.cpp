@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "X11ClipboardFixture.h"
+#include "clipboard/PasteboardBroker.h"
+#include "testsupport/FakeKeyEventPoster.h"
 
 using namespace quillant;
 using namespace quillant::testing;
@@ -251,6 +253,30 @@ TEST_F(X11Clipboard, ChangeCountMovesOncePerOwnershipChange) {
     second.terminate();
     ASSERT_TRUE(pump([&] { return clip->changeCount() == c0 + 6; }, 10s));
     EXPECT_EQ(clip->itemCount(), 0u);
+}
+
+// The broker waits on XFixes' announcement, not on its bound: with a bound
+// far beyond the test's limit, only the announcement can end the wait in time.
+TEST_F(X11Clipboard, AnotherProgramsCopyWakesTheBrokersCopy) {
+    FakeKeyEventPoster poster;  // the copy chord makes "the application" copy: xclip takes the clipboard
+    std::optional<Process> application;
+    poster.onPost = [&](const clipboard::KeyEvent& e) {
+        if (e.keyCode == clipboard::kKeyCodeC && e.keyDown) application.emplace(startXclip("copied by the application"));
+    };
+    clipboard::PasteboardBroker broker(*clip, clipboard::KeyEventSynth(poster), clipboard::PasteboardProfile::linuxX11());
+    linux_platform::RunLoop loop;
+    loop.watchReadable(clip->fd(), [this] { clip->processPendingEvents(); });
+    std::optional<std::string> copied;
+    bool done = false;
+    spawn(loop, [&]() -> Task<void> {
+        try {
+            copied = (co_await broker.copySelection(600'000, {false, /*awaitRelease=*/false})).text;
+        } catch (const clipboard::PasteboardError&) {
+        }
+        done = true;
+    });
+    ASSERT_TRUE(loop.runUntil([&] { return done; }, 60s)) << "the copy was not seen until its bound";
+    EXPECT_EQ(copied, "copied by the application");
 }
 
 TEST_F(X11Clipboard, OurContentIsServedAndReadLocally) {
