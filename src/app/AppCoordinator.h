@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,6 +46,9 @@ struct CoordinatorServices {
     clipboard::FocusInspector* focus = nullptr;
     // Where the user's per-application chords live (ApplicationChords::settingsKey); none: built-ins only.
     hotkey::DefaultsStore* settings = nullptr;
+    // Called as a fix begins, before the selection is copied: a service that
+    // starts on demand gets going while the user lets go of the keys.
+    std::function<void()> fixStarting;
 };
 
 // The single controller: observable state, start-up, the fix flow, the API

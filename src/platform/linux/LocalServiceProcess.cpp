@@ -124,6 +124,16 @@ std::optional<std::filesystem::path> findLocalService(const std::filesystem::pat
     return std::nullopt;
 }
 
+LocalServiceCommand localServiceCommand(const std::filesystem::path& ownExecutable, const std::filesystem::path& socket,
+                                        const std::filesystem::path& configDirectory) {
+    LocalServiceCommand command;
+    command.executable = findLocalService(ownExecutable).value_or(ownExecutable.parent_path() / "quillant-service");
+    command.socket = socket;
+    command.keysFile = configDirectory / "service-keys";
+    command.userConfig = configDirectory;
+    return command;
+}
+
 namespace {
 
 std::string freshKey() {

@@ -39,6 +39,13 @@ private:
     std::optional<std::chrono::steady_clock::time_point> startedAt_;
 };
 
+// How quillant starts its local corrector: the service found beside
+// `ownExecutable` (else where an installation would have it, so that the
+// error names it), on `socket`, with the keys file and the settings in
+// quillant's `configDirectory`.
+LocalServiceCommand localServiceCommand(const std::filesystem::path& ownExecutable, const std::filesystem::path& socket,
+                                        const std::filesystem::path& configDirectory);
+
 // quillant-service beside `ownExecutable`, else in a build tree's
 // src/service/ (a checkout's program); none when neither is there.
 std::optional<std::filesystem::path> findLocalService(const std::filesystem::path& ownExecutable);
