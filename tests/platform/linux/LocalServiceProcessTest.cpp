@@ -15,6 +15,7 @@
 #include "platform/linux/PrivateRuntimeDir.h"
 #include "platform/linux/RunLoop.h"
 #include "runtime/Logger.h"
+#include "testsupport/Process.h"
 #include "testsupport/RecordingLogger.h"
 #include "testsupport/TempDir.h"
 
@@ -28,19 +29,9 @@ using quillant::testing::TempDir;
 
 namespace {
 
-// The services serving `socket`, found by their command line.
+// The correctors serving `socket`.
 std::vector<pid_t> correctorsOn(const fs::path& socket) {
-    std::vector<pid_t> found;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::error_code ec;
-        if (fs::read_symlink(entry.path() / "exe", ec) != fs::path(QUILLANT_SERVICE_EXE)) continue;
-        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (cmdline.find(socket.string() + '\0') != std::string::npos) found.push_back(pid_t(std::stoi(name)));
-    }
-    return found;
+    return quillant::testing::processesRunning(QUILLANT_SERVICE_EXE, socket.string());
 }
 
 bool eventually(const std::function<bool()>& done) {
@@ -62,10 +53,7 @@ protected:
         command.userConfig = dir / "home/.config/quillant";
         command.idleExit = 30s;
     }
-    void TearDown() override {
-        for (pid_t pid : correctorsOn(command.socket)) ::kill(pid, SIGTERM);
-        eventually([&] { return correctorsOn(command.socket).empty(); });
-    }
+    void TearDown() override { quillant::testing::stopProcessesRunning(QUILLANT_SERVICE_EXE, command.socket.string()); }
 
     // Each starter's ensureRunning at once, to the end.
     std::vector<std::optional<std::string>> ensureAll(std::vector<LocalServiceProcess*> starters) {
