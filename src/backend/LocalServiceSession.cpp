@@ -26,8 +26,12 @@ TransferHandle LocalServiceSession::send(HttpRequest request, Completion complet
                 co_return;
             }
             HttpResult result = co_await perform(*inner, request);
-            const auto* error = std::get_if<TransportError>(&result);
+            auto* error = std::get_if<TransportError>(&result);
             if (attempt == 0 && error && error->kind == TransportError::Kind::cannotConnect) continue;
+            // Connected, then no answer: the corrector went away in the middle.
+            if (error && error->kind == TransportError::Kind::other)
+                error->description = "the local corrector stopped during the request (" + error->description +
+                                     "); the next fix starts it again";
             completion(std::move(result));
             co_return;
         }

@@ -97,7 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
             kLocal + "/v1/fix",
             {},
             {FakeHttpSession::failure(Kind::other, "Server returned nothing")},
-            1, 1, Kind::other, "Server returned nothing"},
+            1, 1, Kind::other,
+            "the local corrector stopped during the request (Server returned nothing); the next fix starts it again"},
         Row{"another_service_is_left_alone", "https://fix.example/v1/fix", {"never asked"},
             {FakeHttpSession::answer(200, "{}")}, 0, 1, std::nullopt, ""}),
     [](const auto& info) { return std::string(info.param.name); });
