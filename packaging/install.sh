@@ -133,7 +133,7 @@ for arg in "$@"; do
 done
 
 src=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd -P)
-[ -x "$src/bin/quillant" ] && [ -e "$src/$marker" ] || die "$src is not an unpacked quillant.app"
+[ -x "$src/bin/quillant" ] && [ -x "$src/bin/quillant-service" ] && [ -e "$src/$marker" ] || die "$src is not an unpacked quillant.app"
 
 dest=${dest:-$HOME/.local/opt/quillant}
 dest=$(realpath -m -- "$dest")
@@ -194,10 +194,12 @@ for icon in "$dest"/share/icons/hicolor/*/apps/"$id".png; do
   record file "$target"
 done
 
-# The runtime libraries are Debian packages; say which, if any are missing.
-if ldd -- "$dest/bin/quillant" 2>/dev/null | grep -q 'not found'; then
+# The runtime libraries and the local corrector's English dictionaries are
+# Debian packages; say which, if any are missing.
+if ldd -- "$dest/bin/quillant" "$dest/bin/quillant-service" 2>/dev/null | grep -q 'not found' ||
+  [ ! -e /usr/share/hunspell/en_US.dic ] || [ ! -e /usr/share/hunspell/en_GB.dic ]; then
   packages=$(tr '\n' ' ' < "$dest/share/quillant/debian-packages")
-  say "some libraries quillant needs are missing; install them with:"
+  say "some packages quillant needs are missing; install them with:"
   say "  sudo apt-get install --no-install-recommends $packages"
   [ -z "$autostart" ] || say "(the login entry is made by quillant itself: run 'quillant autostart on' afterwards)"
   autostart=""

@@ -149,6 +149,7 @@ Task<void> AppCoordinator::runFixFlow() {
     menuBarState = MenuBarState::loading;
     iconRevertTask_.cancel();
     log_.info("hotkey fired");
+    if (services_.fixStarting) services_.fixStarting();
     lastStatus = "Working…";
     // The run keeps its own client: a key saved or cleared meanwhile does not affect it.
     const BackendClient client = *transformer_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +49,9 @@ struct CoordinatorServices {
     hotkey::DefaultsStore* settings = nullptr;
     // The key an update's signature must be made with; the build's own unless a test brings its own.
     std::string updatePublicKey = build::kUpdatePublicKey;
+    // Called as a fix begins, before the selection is copied: a service that
+    // starts on demand gets going while the user lets go of the keys.
+    std::function<void()> fixStarting;
 };
 
 // The single controller: observable state, start-up, the fix flow, the API

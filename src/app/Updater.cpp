@@ -121,6 +121,10 @@ void requireInstallable(const std::filesystem::path& app) {
     const auto program = fs::symlink_status(app / "bin/quillant", ec);
     if (program.type() != fs::file_type::regular || (program.permissions() & fs::perms::owner_exec) == fs::perms::none)
         throw std::runtime_error("the update's quillant.app has no executable bin/quillant");
+    // Without its corrector the new quillant could not fix anything.
+    const auto service = fs::symlink_status(app / "bin/quillant-service", ec);
+    if (service.type() != fs::file_type::regular || (service.permissions() & fs::perms::owner_exec) == fs::perms::none)
+        throw std::runtime_error("the update's quillant.app has no executable bin/quillant-service");
     if (fs::symlink_status(app / Updater::kBundleMarker, ec).type() != fs::file_type::regular)
         throw std::runtime_error(std::string("the update's quillant.app has no ") + Updater::kBundleMarker);
 }
@@ -150,6 +154,9 @@ std::string Updater::installerScript(long pid, const std::filesystem::path& bund
     s += "rm -rf \"" + fresh + "\" \"" + old + "\"\n";
     s += "if cp -R \"" + shellQuotedPath(newApp) + "\" \"" + fresh + "\" && mv \"" + b + "\" \"" + old + "\"; then mv \"" +
          fresh + "\" \"" + b + "\" || mv \"" + old + "\" \"" + b + "\"; fi\n";
+    // The old corrector goes with the old folder: the next fix starts the new one.
+    s += "for p in /proc/[0-9]*; do [ \"$(readlink \"$p/exe\" 2>/dev/null)\" != \"" + old +
+         "/bin/quillant-service\" ] || kill -TERM \"${p#/proc/}\" 2>/dev/null; done\n";
     s += "rm -rf \"" + fresh + "\" \"" + old + "\"\n";
     s += "setsid \"" + b + "/bin/quillant\" >/dev/null 2>&1 </dev/null &\n";
     s += "rm -rf \"" + shellQuotedPath(work) + "\"";

@@ -21,7 +21,7 @@ constexpr std::size_t kMaxTokenFileBytes = 64 * 1024;
 
 }  // namespace
 
-std::filesystem::path TokenStore::path() const { return home_ / ".config" / "quillant" / "token"; }
+std::filesystem::path TokenStore::path() const { return home_ / ".config" / "quillant" / fileName_; }
 
 std::optional<std::string> TokenStore::load() const {
     // Non-blocking so that a FIFO in the file's place cannot hang start-up.

@@ -14,6 +14,9 @@ namespace quillant::credentials {
 class TokenStore {
 public:
     explicit TokenStore(std::filesystem::path home) : home_(std::move(home)) {}
+    // Another key kept by the same rules beside it, e.g. the local corrector's.
+    TokenStore(std::filesystem::path home, std::string fileName)
+        : home_(std::move(home)), fileName_(std::move(fileName)) {}
 
     std::filesystem::path path() const;
 
@@ -36,6 +39,7 @@ public:
 
 private:
     std::filesystem::path home_;
+    std::string fileName_ = "token";
 };
 
 // The user's home directory: `homeVariable` (the value of $HOME) when it is an

@@ -27,6 +27,7 @@
 #include "hotkey/ShortcutStyle.h"
 #include "platform/linux/InstanceChannel.h"
 #include "platform/linux/CurlHttpSession.h"
+#include "platform/linux/LocalServiceProcess.h"
 #include "platform/linux/JournalLogger.h"
 #include "platform/linux/PosixProcess.h"
 #include "platform/linux/SessionPlan.h"
@@ -506,27 +507,41 @@ struct Core {
         : synth(*keyboard.keystrokes),
           // The same names and markers on Wayland: its programs use the X11 ones.
           broker(devices.pasteboard(), synth, clipboard::PasteboardProfile::linuxX11()),
-          tokens(*context.home),
+          // The local corrector's key is quillant's own, made before the coordinator reads it.
+          local(cli::localCorrector(context, logger)),
+          tokens(local ? credentials::TokenStore(*context.home, linux_platform::kLocalKeyFileName)
+                       : credentials::TokenStore(*context.home)),
           settings(claimed.configDirectory, logger),
           preferences(settings, hotkey::ShortcutStyle::linuxWords),
           reportingHotKeys(*keyboard.hotkeys, logger, context.err),
           hotKeys(std::make_unique<hotkey::HotKeysController>(reportingHotKeys)),
-          session(std::make_shared<linux_platform::CurlHttpSession>(executor)),
+          session(cli::serviceSession(executor, std::make_shared<linux_platform::CurlHttpSession>(executor), context,
+                                      local)),
           update([] { QApplication::quit(); }) {
+        std::function<void()> fixStarting;
+        if (local && !local->key)
+            CategoryLogger(logger, std::string(kLogSubsystem), "corrector")
+                .error("the local corrector's key cannot be made: " + local->error);
+        if (local && local->starter)
+            fixStarting = [&executor, starter = local->starter] {
+                spawn(executor, [starter]() -> Task<void> { co_await starter->ensureRunning(); });
+            };
         coordinator = std::make_unique<AppCoordinator>(CoordinatorServices{
             executor, logger, *keyboard.accessibility, broker, synth, tokens, preferences, *hotKeys, session,
-            context.serviceURL, workRunner, update, build::kVersion, devices.focus.get(), &settings});
+            context.serviceURL, workRunner, update, build::kVersion, devices.focus.get(), &settings,
+            std::move(fixStarting)});
     }
 
     clipboard::KeyEventSynth synth;
     clipboard::PasteboardBroker broker;
+    std::optional<cli::LocalCorrector> local;
     credentials::TokenStore tokens;
     linux_platform::SettingsFileStore settings;
     hotkey::Preferences preferences;
     ReportingHotKeyService reportingHotKeys;
     std::unique_ptr<hotkey::HotKeysController> hotKeys;
     ThreadWorkRunner workRunner{1};
-    std::shared_ptr<linux_platform::CurlHttpSession> session;
+    std::shared_ptr<backend::HttpSession> session;
     linux_platform::PosixUpdateEnvironment update;
     std::unique_ptr<AppCoordinator> coordinator;
 };
@@ -585,11 +600,12 @@ struct Face {
             if (!page) return std::nullopt;
             return QUrl::fromLocalFile(QString::fromStdString(page->string()));
         };
-        return std::make_unique<ui::MenuBarView>(
-            *core.coordinator, core.preferences,
-            ui::MenuBarViewServices{keyDownMonitor, executor, [](const QUrl& url) { QDesktopServices::openUrl(url); },
-                                    [] { QApplication::quit(); }, std::string(build::kVersion),
-                                    build::kFeedbackEmail, std::move(helpPage)});
+        ui::MenuBarViewServices services{keyDownMonitor, executor,
+                                         [](const QUrl& url) { QDesktopServices::openUrl(url); },
+                                         [] { QApplication::quit(); }, std::string(build::kVersion),
+                                         build::kFeedbackEmail, std::move(helpPage)};
+        services.localCorrector = core.local.has_value();
+        return std::make_unique<ui::MenuBarView>(*core.coordinator, core.preferences, std::move(services));
     }
 
     // What a later start or the command line asks of the running agent.

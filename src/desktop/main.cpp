@@ -9,7 +9,9 @@
 #include "app/BuildConfig.h"
 #include "desktop/DesktopApp.h"
 #include "desktop/cli/Commands.h"
+#include "backend/BackendProtocol.h"
 #include "credentials/TokenStore.h"
+#include "platform/linux/PrivateRuntimeDir.h"
 #include "platform/linux/wayland/ClipboardKeeper.h"
 #include "runtime/Logger.h"
 
@@ -44,6 +46,9 @@ int main(int argc, char** argv) {
         return cli::kExitUsage;
     }
     context.serviceURL = *url;
+    if (const auto socket = quillant::linux_platform::localServiceSocket(std::getenv("XDG_RUNTIME_DIR"));
+        *url == quillant::backend::localSocketURL(socket.string()))
+        context.localServiceSocket = socket;
     context.home = quillant::credentials::userHomeDirectory(std::getenv("HOME"));
     context.xdgRuntimeDir = std::getenv("XDG_RUNTIME_DIR");
     context.x11Display = std::getenv("DISPLAY");

@@ -40,6 +40,8 @@ constexpr OptionSpec kOptions[] = {
     {"release-version", true, false}, {"release-url", true, false},
     {"threads", true, false},         {"io-timeout", true, false},
     {"log-text", false, false},       {"language", true, false},
+    {"idle-exit", true, false},
+    {"user-config", true, true},
 };
 
 const OptionSpec* findOption(std::string_view name) {
@@ -179,6 +181,7 @@ void apply(ServiceConfig& config, const Setting& s, const FileReader& read) {
     else if (n == "threads") config.threads = parseCount(s, 1, 256);
     else if (n == "io-timeout") config.ioTimeout = std::chrono::seconds(parseCount(s, 1, 600));
     else if (n == "log-text") config.logText = parseBool(s);
+    else if (n == "idle-exit") config.idleExit = std::chrono::seconds(parseCount(s, 0, 24 * 3600));
 }
 
 std::filesystem::path defaultKeysFile(const EnvironmentLookup& env) {
@@ -265,6 +268,7 @@ Invocation parseCommandLine(const std::vector<std::string>& args, const Environm
         if (name == "version") invocation.action = Action::version;
         else if (name == "add-key") invocation.action = Action::addKey;
         else if (name == "config") configFile = value;
+        else if (name == "user-config") continue;  // quillant's own folder; read by the corrector when it needs it
         else flags.push_back({name, value, "--" + name});
     }
 
@@ -332,6 +336,8 @@ A text-fixing service for quillant: POST /v1/fix, GET /v1/validate, GET /v1/vers
   --threads N              requests served at once (default 8)
   --io-timeout SECS        time allowed to read a request or write an answer (default 10)
   --log-text               log texts and corrections (keys are never logged)
+  --idle-exit SECS         exit after SECS without a request (default 0: never);
+                           quillant starts its local corrector with 90
   --version                print the version and exit
   --help                   print this help and exit
 )";

@@ -52,6 +52,9 @@ struct ServiceConfig {
     std::size_t threads = 8;               // requests served at once
     std::chrono::seconds ioTimeout{10};    // reading a request, writing an answer
     bool logText = false;                  // log the texts (never the keys)
+    // Exit after this long without a request; zero: never. quillant starts
+    // its local corrector with a delay, so that an idle quillant keeps none.
+    std::chrono::seconds idleExit{0};
 
     // Room for the longest allowed text even when every character is a long
     // escaped sequence; larger bodies are refused unread.

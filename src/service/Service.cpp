@@ -103,6 +103,7 @@ Service::Service(const ServiceConfig& config, KeyStore& keys, QuotaTracker& quot
       corrector_(corrector),
       log_(log, std::string(kLogSubsystem), "service"),
       random_(std::random_device{}()) {
+    touch();
     if (config_.tls) {
         const auto& tls = *config_.tls;
         auto server = std::make_unique<httplib::SSLServer>(tls.certificate.c_str(), tls.privateKey.c_str());
@@ -150,6 +151,7 @@ void Service::installRoutes() {
     });
 
     s.set_pre_routing_handler([this](const httplib::Request&, httplib::Response& res) {
+        touch();
         requestId(res);
         return httplib::Server::HandlerResponse::Unhandled;
     });
@@ -205,6 +207,7 @@ void Service::installRoutes() {
         sendError(res, 500, "internal_error", "The service failed to handle the request");
     });
     s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+        touch();
         // The path arrives percent-decoded: keep control bytes out of the log.
         std::string path = req.path.substr(0, 100);
         for (char& c : path)

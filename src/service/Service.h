@@ -7,6 +7,7 @@
 #include "service/QuotaTracker.h"
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -42,6 +43,11 @@ public:
     // From any thread, also before run() has started.
     void stop();
 
+    // When the last request began or ended (the construction, before any).
+    std::chrono::steady_clock::time_point lastActivity() const {
+        return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastActivity_.load()));
+    }
+
     // "http://127.0.0.1:8787" or "https://…", with the bound port; the
     // socket's path when serving on a Unix socket.
     std::string baseURL() const;
@@ -68,6 +74,8 @@ private:
     std::unique_ptr<httplib::Server> server_;
     SocketFront* front_ = nullptr;  // server_ when it is not a TLS server
     std::atomic<bool> stopping_{false};
+    std::atomic<std::chrono::steady_clock::rep> lastActivity_;
+    void touch() { lastActivity_ = std::chrono::steady_clock::now().time_since_epoch().count(); }
     int port_ = -1;
     std::mutex randomMutex_;
     std::mt19937_64 random_;

@@ -2,6 +2,7 @@
 #include "runtime/Logger.h"
 #include "service/Config.h"
 #include "service/Dictionaries.h"
+#include "service/InstanceLock.h"
 #include "service/KeyStore.h"
 #include "service/RuleCorrector.h"
 #include "service/Service.h"
@@ -11,11 +12,13 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 using namespace quillant;
@@ -38,6 +41,21 @@ int serve(const ServiceConfig& config) {
     StderrLogger logger;
     CategoryLogger log(logger, std::string(kLogSubsystem), "service");
     try {
+        // Two quillants may start a corrector at the same moment: one serves,
+        // the other leaves quietly.
+        InstanceLock lock;
+        if (config.socketPath) {
+            switch (InstanceLock::acquire(*config.socketPath, std::chrono::seconds(3), lock)) {
+                case InstanceLock::Outcome::acquired: break;
+                case InstanceLock::Outcome::anotherServes:
+                    log.info("another quillant-service already serves " + config.socketPath->string() + "; leaving it");
+                    return EXIT_SUCCESS;
+                case InstanceLock::Outcome::anotherSilent:
+                    log.error("another quillant-service holds " + config.socketPath->string() +
+                              ".lock but does not answer");
+                    return EXIT_FAILURE;
+            }
+        }
         KeyStore keys(config.keysFile, logger);
         QuotaTracker quota(config.quota, [] { return WallClock::now(); });
         Dictionaries dictionaries;
@@ -69,11 +87,36 @@ int serve(const ServiceConfig& config) {
             if (received == SIGINT || received == SIGTERM) log.info("stopping");
             service.stop();
         });
+        // Wakes at the idle deadline only, so an idle service costs no wake-ups.
+        std::mutex idleMutex;
+        std::condition_variable idleEnded;
+        bool ended = false;
+        std::thread idleWatch;
+        if (config.idleExit.count() > 0)
+            idleWatch = std::thread([&] {
+                std::unique_lock hold(idleMutex);
+                for (;;) {
+                    const auto deadline = service.lastActivity() + config.idleExit;
+                    if (idleEnded.wait_until(hold, deadline, [&] { return ended; })) return;
+                    if (std::chrono::steady_clock::now() < service.lastActivity() + config.idleExit) continue;
+                    log.info("no request for " + std::to_string(config.idleExit.count()) + " s; stopping");
+                    service.stop();
+                    return;
+                }
+            });
         bool clean = service.run();
         warmUp.join();
         // When the service ended by itself, wake the waiter.
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
         signalWaiter.join();
+        if (idleWatch.joinable()) {
+            {
+                std::lock_guard hold(idleMutex);
+                ended = true;
+            }
+            idleEnded.notify_all();
+            idleWatch.join();
+        }
         if (!clean) {
             log.error("stopped: accepting connections failed");
             return EXIT_FAILURE;

@@ -75,6 +75,7 @@ struct CoordinatorHarness {
     FakeHttpSession::Reply validateReply = FakeHttpSession::answer(200, R"({"valid":true})");
     FakeHttpSession::Reply versionReply = FakeHttpSession::answer(404, "not found");
     std::vector<FakeHttpSession::Reply> fixReplies;
+    std::function<void()> fixStarting;  // handed to the coordinator as it starts
 
     ~CoordinatorHarness() {
         coordinator.reset();
@@ -87,7 +88,7 @@ struct CoordinatorHarness {
         }
         coordinator = std::make_unique<app::AppCoordinator>(app::CoordinatorServices{
             ex, logs, accessibility, broker, synth, tokens, preferences, hotKeys, http, "https://fix.example",
-            runner, update, runningVersion, &focus, &defaults});
+            runner, update, runningVersion, &focus, &defaults, fixStarting});
     }
 
     app::AppCoordinator& c() { return *coordinator; }

@@ -314,4 +314,28 @@ bool processRunning(pid_t pid) {
     return close != std::string::npos && close + 2 < all.size() && all[close + 2] != 'Z';
 }
 
+std::vector<pid_t> processesRunning(const std::filesystem::path& executable, const std::string& argument) {
+    std::vector<pid_t> found;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator("/proc", ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code linkError;
+        if (std::filesystem::read_symlink(it->path() / "exe", linkError) != executable) continue;
+        std::ifstream in(it->path() / "cmdline", std::ios::binary);
+        const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (('\0' + cmdline).find('\0' + argument + '\0') == std::string::npos) continue;
+        const pid_t pid = pid_t(std::stol(name));
+        if (processRunning(pid)) found.push_back(pid);
+    }
+    return found;
+}
+
+void stopProcessesRunning(const std::filesystem::path& executable, const std::string& argument) {
+    for (pid_t pid : processesRunning(executable, argument)) ::kill(pid, SIGTERM);
+    for (int i = 0; i < 200 && !processesRunning(executable, argument).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
 }  // namespace quillant::testing

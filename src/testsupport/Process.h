@@ -96,4 +96,10 @@ std::optional<pid_t> readPidFile(const std::filesystem::path& file, std::chrono:
 // Alive and not a zombie waiting to be reaped.
 bool processRunning(pid_t pid);
 
+// The processes running `executable` with `argument` among their arguments
+// (e.g. the local corrector on one test's socket, which nobody of the test's waits for).
+std::vector<pid_t> processesRunning(const std::filesystem::path& executable, const std::string& argument);
+// Sends them SIGTERM and waits (up to ten seconds) until they are gone.
+void stopProcessesRunning(const std::filesystem::path& executable, const std::string& argument);
+
 }  // namespace quillant::testing

@@ -233,7 +233,7 @@ void MenuBarView::build() {
     keyColumn->setContentsMargins(8, 4, 8, 4);
     keyColumn->setSpacing(4);
     auto* keyLine = new QHBoxLayout;
-    auto* keyTitle = makeLabel("API key", 12, keySection, "keyTitle");
+    auto* keyTitle = makeLabel(services_.localCorrector ? "Local corrector" : "API key", 12, keySection, "keyTitle");
     setTextColour(keyTitle, colours::secondaryText(*this));
     keyStatus_ = makeLabel({}, 11, keySection, "keyStatus");
     keyLine->addWidget(keyTitle, 0, Qt::AlignBaseline);
@@ -308,7 +308,8 @@ void MenuBarView::refresh() {
 
     const BackendStatus status = coordinator_.backendStatus.get();
     const bool invalid = status == BackendStatus::invalid;
-    const bool asking = status == BackendStatus::absent || invalid;
+    // The local corrector's key is quillant's own: there is nothing to ask for.
+    const bool asking = !services_.localCorrector && (status == BackendStatus::absent || invalid);
     prompt_->setVisible(asking);
     keyed_->setVisible(!asking);
 
@@ -325,7 +326,9 @@ void MenuBarView::refresh() {
     promptFeedback_->setText(feedback);
     promptFeedback_->setVisible(tokenFeedback_.has_value());
     keyFeedback_->setText(feedback);
-    keyFeedback_->setVisible(tokenFeedback_.has_value());
+    keyFeedback_->setVisible(tokenFeedback_.has_value() && !services_.localCorrector);
+    for (QWidget* keyEditing : std::initializer_list<QWidget*>{replaceField_, keySave_, keyClear_})
+        keyEditing->setVisible(!services_.localCorrector);
 
     const bool recording = recorder_.isRecording.get();
     hotkeyText_->setText(recording ? "Press combo… (Esc)" : qs(preferences_.hotkeyDisplay()));

@@ -49,6 +49,9 @@ struct MenuBarViewServices {
     // Prepares the page "Open Accessibility Settings" leads to; none when it
     // could not be written (the row then does nothing rather than open a dead link).
     std::function<std::optional<QUrl>()> accessibilityHelp;
+    // The service is quillant's own local corrector, whose key quillant makes
+    // itself: no key prompt and no key field, only whether it answers.
+    bool localCorrector = false;
 };
 
 // Where a panel of `size` opens: centred under the icon (above it when there

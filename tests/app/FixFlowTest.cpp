@@ -329,6 +329,22 @@ TEST(FixFlow, PressDuringAPendingCallIsDroppedAndChangesNothing) {
     EXPECT_EQ(h.pastes().size(), 1u);
 }
 
+// A corrector that starts on demand is told at the press, not once the copy
+// is done: its start-up runs while the user is still letting go of the keys.
+TEST(FixFlow, TheServiceHearsOfTheFixBeforeTheSelectionIsCopied) {
+    CoordinatorHarness h;
+    std::vector<std::size_t> keyEventsThen;
+    h.fixStarting = [&] { keyEventsThen.push_back(h.poster.events.size()); };
+    h.start();
+    h.ex.advance(0ms);
+    h.appCopies("teh");
+    h.fixReplies.push_back(FakeHttpSession::answer(200, R"({"corrected":"the"})"));
+    h.press();
+    h.ex.advance(5s);
+    EXPECT_EQ(keyEventsThen, std::vector<std::size_t>{0});
+    EXPECT_EQ(h.pastes().size(), 1u);
+}
+
 TEST(FixFlow, AnOldFlashCannotEndANewRunsLoadingGlyph) {
     CoordinatorHarness h;
     h.start(std::nullopt);

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "testsupport/CoordinatorHarness.h"
+#include "testsupport/Process.h"
 #include "platform/linux/CurlHttpSession.h"
 #include "platform/linux/PosixProcess.h"
 #include "platform/linux/RunLoop.h"
@@ -49,9 +50,12 @@ std::string zipOf(const fs::path& folder, bool keepLinks = false) {
     return readFile(archive);
 }
 
-// An installation folder: bin/quillant that records its relaunch, and the marker.
+// An installation folder: bin/quillant that records its relaunch, a
+// corrector (sleep(1), a real program that stays as long as it is told), and the marker.
 void makeBundle(const fs::path& bundle, const std::string& version, const fs::path& relaunchRecord, bool marker = true) {
     placeFile(bundle / "VERSION", version);
+    fs::create_directories(bundle / "bin");
+    fs::copy_file("/bin/sleep", bundle / "bin/quillant-service", fs::copy_options::overwrite_existing);
     // Written aside and renamed: a waiter that sees the record sees all of it.
     const std::string r = relaunchRecord.string();
     placeFile(bundle / "bin/quillant", "#!/bin/sh\necho \"$0\" > '" + r + ".tmp' && mv '" + r + ".tmp' '" + r + "'\n",
@@ -346,6 +350,11 @@ INSTANTIATE_TEST_SUITE_P(
                        });
                    },
                    "the update's quillant.app has no executable bin/quillant"},
+        FailureRow{"no_corrector_in_the_update",
+                   [](UpdaterHarness& h) {
+                       offerArchive(h, [](const fs::path& app) { fs::remove(app / "bin/quillant-service"); });
+                   },
+                   "the update's quillant.app has no executable bin/quillant-service"},
         FailureRow{"no_marker_in_the_update",
                    [](UpdaterHarness& h) {
                        offerArchive(h, [](const fs::path& app) { fs::remove(app / Updater::kBundleMarker); });
@@ -384,6 +393,10 @@ TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
     makeBundle(bundle, "1.0.0", record);
     makeBundle(work / "quillant.app", "2.0.0", record);
     placeFile(work / "quillant.zip", "zip");
+    // The old installation's corrector, still running: it must go with its folder.
+    auto oldCorrector = Process::start({(bundle / "bin/quillant-service").string(), "300"});
+    // A corrector from elsewhere is not ours to stop.
+    auto otherCorrector = Process::start({(odd / "quillant-update-TEST/quillant.app/bin/quillant-service").string(), "300"});
 
     // A process identifier that no longer runs.
     pid_t gone = 0;
@@ -398,6 +411,9 @@ TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
     ASSERT_EQ(linux_platform::runAndWait("/bin/bash", {(root.path() / "update.sh").string()}), 0);
 
     EXPECT_EQ(readFile(bundle / "VERSION"), "2.0.0");
+    for (int i = 0; i < 200 && oldCorrector.running(); ++i) std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(oldCorrector.running());
+    EXPECT_TRUE(otherCorrector.running());
     EXPECT_FALSE(fs::exists(work));
     EXPECT_TRUE(fs::exists(odd));  // only the bundle and the work folder were touched
     std::set<std::string> left;
@@ -418,6 +434,8 @@ TEST(UpdaterScript, PlainPathsGiveTheScriptByteForByte) {
               "if cp -R \"/tmp/w/quillant.app\" \"/opt/quillant.update-new\" && mv \"/opt/quillant\" "
               "\"/opt/quillant.update-old\"; then mv \"/opt/quillant.update-new\" \"/opt/quillant\" || mv "
               "\"/opt/quillant.update-old\" \"/opt/quillant\"; fi\n"
+              "for p in /proc/[0-9]*; do [ \"$(readlink \"$p/exe\" 2>/dev/null)\" != "
+              "\"/opt/quillant.update-old/bin/quillant-service\" ] || kill -TERM \"${p#/proc/}\" 2>/dev/null; done\n"
               "rm -rf \"/opt/quillant.update-new\" \"/opt/quillant.update-old\"\n"
               "setsid \"/opt/quillant/bin/quillant\" >/dev/null 2>&1 </dev/null &\n"
               "rm -rf \"/tmp/w\"");

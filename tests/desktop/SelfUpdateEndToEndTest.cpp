@@ -163,7 +163,8 @@ protected:
                   0);
         // B: the same program, told apart by a file of its own.
         ASSERT_EQ(sh("cd \"$1\" && mkdir -p B && cd B && unzip -q ../A/quillant-*.zip && "
-                     "echo B > quillant.app/share/quillant/build && zip -qrX ../B.zip quillant.app",
+                     "echo B > quillant.app/share/quillant/build && printf B >> quillant.app/bin/quillant-service && "
+                     "zip -qrX ../B.zip quillant.app",
                      {root.path().string()}),
                   0);
         service.archive = readFile(root.path() / "B.zip");
@@ -178,7 +179,8 @@ protected:
     }
 
     void TearDown() override {
-        for (pid_t pid : processesOf(program)) ::kill(pid, SIGTERM);
+        for (const auto& p : {program, dest / "bin/quillant-service"})
+            for (pid_t pid : processesOf(p)) ::kill(pid, SIGTERM);
         waitFor([&] { return processesOf(program).empty(); }, 10s);
     }
 
@@ -251,9 +253,20 @@ void SelfUpdate::clickInstall() {
 TEST_F(SelfUpdate, InstallReplacesAWithBWhichStartsWithTheUsersKeyAndHotkey) {
     const std::string token = readFile(home / ".config/quillant/token");
     const std::string settings = readFile(home / ".config/quillant/settings.json");
+    const std::string serviceA = readFile(dest / "bin/quillant-service");
+    // A's corrector serves while the update comes in.
+    writeFile(root.path() / "service-keys", "");
+    ProcessOptions quiet;
+    quiet.errors = ProcessOptions::Errors::toFile;
+    quiet.errorsFile = (root.path() / "service.log").string();
+    auto correctorA = Process::startWith({(dest / "bin/quillant-service").string(), "--socket",
+                                          (root.path() / "run/quillant/service.sock").string(), "--keys-file",
+                                          (root.path() / "service-keys").string()},
+                                         quiet);
     startA();
     ASSERT_TRUE(waitFor([&] { return hotkeyIsHeld(); }, 10s));
     const pid_t aPid = a->pid();
+    ASSERT_TRUE(correctorA.running()) << readFile(root.path() / "service.log");
 
     clickInstall();
 
@@ -262,6 +275,9 @@ TEST_F(SelfUpdate, InstallReplacesAWithBWhichStartsWithTheUsersKeyAndHotkey) {
     // B runs from the same folder and holds the user's hotkey again.
     ASSERT_TRUE(waitFor([&] { auto p = processesOf(program); return !p.empty() && p[0] != aPid; }, 30s));
     EXPECT_EQ(readFile(dest / "share/quillant/build"), "B\n");
+    // Both programs are B's, and A's corrector went with A's folder.
+    EXPECT_EQ(readFile(dest / "bin/quillant-service"), serviceA + "B");
+    EXPECT_TRUE(waitFor([&] { return !correctorA.running(); }, 10s)) << readFile(root.path() / "service.log");
     EXPECT_TRUE(fs::exists(dest / ".quillant-bundle"));
     EXPECT_TRUE(waitFor([&] { return hotkeyIsHeld(); }, 20s));
     EXPECT_EQ(readFile(home / ".config/quillant/token"), token);

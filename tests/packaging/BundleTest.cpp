@@ -26,6 +26,7 @@ namespace {
 
 const fs::path kSource = QUILLANT_SOURCE_DIR;
 const fs::path kBinary = QUILLANT_EXE;
+const fs::path kService = QUILLANT_SERVICE_EXE;
 constexpr const char* kId = "com.vostel.quillant";
 
 struct Run {
@@ -126,7 +127,7 @@ TEST(ReleaseArchive, HoldsTheBundleAtItsTopLevelAndVerifies) {
         EXPECT_EQ(name.rfind("quillant.app/", 0), 0u) << name;
         entries.insert(name);
     }
-    for (std::string needed : {"bin/quillant", ".quillant-bundle", "install.sh", "share/doc/quillant/README.md",
+    for (std::string needed : {"bin/quillant", "bin/quillant-service", ".quillant-bundle", "install.sh", "share/doc/quillant/README.md",
                                "share/applications/com.vostel.quillant.desktop",
                                "share/icons/hicolor/48x48/apps/com.vostel.quillant.png",
                                "share/quillant/debian-packages"})
@@ -136,6 +137,8 @@ TEST(ReleaseArchive, HoldsTheBundleAtItsTopLevelAndVerifies) {
     EXPECT_EQ(fs::status(app / "bin/quillant").permissions(), fs::perms(0755));
     EXPECT_EQ(fs::status(app / "install.sh").permissions(), fs::perms(0755));
     EXPECT_EQ(readFile(app / "bin/quillant"), readFile(kBinary));
+    EXPECT_EQ(fs::status(app / "bin/quillant-service").permissions(), fs::perms(0755));
+    EXPECT_EQ(readFile(app / "bin/quillant-service"), readFile(kService));
     r = bash(t.path(), "desktop-file-validate \"$1\"", {(app / "share/applications" / (std::string(kId) + ".desktop")).string()});
     EXPECT_EQ(r.status, 0) << r.out;
 }
@@ -156,11 +159,11 @@ TEST(ReleaseArchive, TheSameInputsGiveTheSameBytes) {
 TEST(ReleaseArchive, NamesThePackageOfEveryLibraryTheProgramLinks) {
     TempDir t;
     auto r = bash(t.path(),
-                  "objdump -p \"$1\" | awk '/NEEDED/{print $2}' | while read -r lib; do "
-                  "  path=$(ldd \"$1\" | awk -v l=\"$lib\" '$1==l{print $3}'); "
+                  "for exe in \"$@\"; do objdump -p \"$exe\" | awk '/NEEDED/{print $2}' | while read -r lib; do "
+                  "  path=$(ldd \"$exe\" | awk -v l=\"$lib\" '$1==l{print $3}'); "
                   "  dpkg -S \"$(realpath \"$path\")\" 2>/dev/null || dpkg -S \"$path\"; "
-                  "done | cut -d: -f1 | sort -u",
-                  {kBinary.string()});
+                  "done; done | cut -d: -f1 | sort -u",
+                  {kBinary.string(), kService.string()});
     ASSERT_EQ(r.status, 0) << r.out;
     std::set<std::string> listed;
     std::istringstream list(readFile(kSource / "packaging/debian-packages"));
@@ -181,6 +184,12 @@ TEST(ReleaseArchive, NamesThePackageOfEveryLibraryTheProgramLinks) {
         EXPECT_TRUE(listed.count(p) || broughtAlong.count(p)) << p << " is linked but not in packaging/debian-packages";
     }
     EXPECT_TRUE(listed.count("unzip"));  // the self-update unpacks with it
+    // The local corrector's dictionaries: the ones it loads, and what "en_GB" asks for.
+    for (const auto& dictionary : {"/usr/share/hunspell/en_US.dic", "/usr/share/hunspell/en_GB.dic"}) {
+        auto owner = bash(t.path(), "dpkg -S \"$(realpath \"$1\")\" | cut -d: -f1", {dictionary});
+        ASSERT_EQ(owner.status, 0) << owner.out;
+        EXPECT_TRUE(listed.count(owner.out.substr(0, owner.out.find('\n')))) << dictionary << " " << owner.out;
+    }
 
     // The README's one command installs exactly these.
     std::string command = "sudo apt-get install --no-install-recommends";

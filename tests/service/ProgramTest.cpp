@@ -106,6 +106,33 @@ TEST_F(ProgramTest, AMissingDictionaryIsReported) {
     EXPECT_THAT(child.err(), HasSubstr("en_US"));
 }
 
+// quillant starts its corrector whenever one is needed, possibly from two
+// programs at once: one serves, the others leave, and the one that served
+// leaves by itself once nobody asks.
+TEST_F(ProgramTest, OfRacingStartsOnOneSocketOneServesAndLeavesWhenIdle) {
+    {
+        Child add({"--add-key"}, env());
+        ASSERT_EQ(add.wait(), 0);
+    }
+    const std::filesystem::path socket = dir / "run/quillant/service.sock";
+    std::vector<std::unique_ptr<Child>> children;
+    for (int i = 0; i < 3; ++i)
+        children.push_back(std::make_unique<Child>(
+            std::vector<std::string>{"--socket", socket.string(), "--idle-exit", "2"}, env()));
+    int serving = 0, leaving = 0;
+    for (auto& child : children) {
+        EXPECT_EQ(child->wait(), 0) << child->err();
+        serving += child->err().find("listening on") != std::string::npos;
+        leaving += child->err().find("already serves") != std::string::npos;
+        if (child->err().find("listening on") != std::string::npos) {
+            EXPECT_THAT(child->err(), HasSubstr("no request for 2 s; stopping"));
+        }
+    }
+    EXPECT_EQ(serving, 1);
+    EXPECT_EQ(leaving, 2);
+    EXPECT_FALSE(std::filesystem::exists(socket));
+}
+
 class ProgramSignal : public ProgramTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ProgramSignal, ServesUntilSignalledAndStopsCleanly) {

@@ -65,6 +65,7 @@ struct PanelHarness {
     std::vector<QUrl> opened;
     int quits = 0;
     std::optional<std::string> version = "1.4.0";
+    bool localCorrector = false;  // the service is quillant's own local corrector
 
     PanelHarness() { core.runningVersion = "1.4.0"; }
     ~PanelHarness() { panel.reset(); }
@@ -77,11 +78,11 @@ struct PanelHarness {
 
     void start(std::optional<std::string> storedKey = std::nullopt) {
         core.start(storedKey);
-        panel = std::make_unique<ui::MenuBarView>(
-            *core.coordinator, preferences,
-            ui::MenuBarViewServices{keyDownMonitor, ex, [this](const QUrl& url) { opened.push_back(url); },
-                                    [this] { ++quits; }, version, "feedback@example.org",
-                                    [] { return std::optional<QUrl>(QUrl("file:///run/help.html")); }});
+        ui::MenuBarViewServices services{keyDownMonitor, ex, [this](const QUrl& url) { opened.push_back(url); },
+                                         [this] { ++quits; }, version, "feedback@example.org",
+                                         [] { return std::optional<QUrl>(QUrl("file:///run/help.html")); }};
+        services.localCorrector = localCorrector;
+        panel = std::make_unique<ui::MenuBarView>(*core.coordinator, preferences, std::move(services));
         settle();
     }
 

@@ -87,6 +87,28 @@ TEST(Panel, ShowsTheRowsOfEachKeyStateAndUpdateState) {
     }
 }
 
+// With the local corrector the key is quillant's own: whatever the service
+// says of it, there is no prompt and no key field, only whether it answers.
+TEST(Panel, WithTheLocalCorrectorNeverAsksForAKey) {
+    const std::pair<BackendStatus, const char*> cases[] = {{BackendStatus::checking, "Checking…"},
+                                                           {BackendStatus::connected, "Connected"},
+                                                           {BackendStatus::offline, "Offline"},
+                                                           {BackendStatus::invalid, "Invalid"}};
+    for (const auto& [status, word] : cases) {
+        SCOPED_TRACE(std::string(app::caseName(status)));
+        PanelHarness h;
+        h.localCorrector = true;
+        h.setValidation(validation(status));
+        h.start(std::optional<std::string>("qk_local"));
+        ASSERT_EQ(h.coordinator()->backendStatus.get(), status);
+        EXPECT_FALSE(h.shown("keyPrompt"));
+        EXPECT_TRUE(h.shown("keyedSection"));
+        EXPECT_EQ(h.text("keyTitle"), "Local corrector");
+        EXPECT_EQ(h.text("keyStatus"), word);
+        for (const char* editing : {"replaceField", "keySaveButton", "keyClearButton"}) EXPECT_FALSE(h.shown(editing)) << editing;
+    }
+}
+
 TEST(Panel, FollowsTheKeyStateAsItChanges) {
     PanelHarness h;
     h.start();

@@ -10,8 +10,12 @@
 #include "app/UrlPolicy.h"
 #include "app/BuildConfig.h"
 #include "backend/BackendClient.h"
+#include "backend/LocalServiceSession.h"
 #include "credentials/TokenStore.h"
 #include "platform/linux/CurlHttpSession.h"
+#include "platform/linux/JournalLogger.h"
+#include "platform/linux/LocalServiceProcess.h"
+#include "platform/linux/SettingsFileStore.h"
 #include "platform/linux/PrivateRuntimeDir.h"
 #include "platform/linux/InstanceChannel.h"
 #include "platform/linux/RunLoop.h"
@@ -171,9 +175,11 @@ const char* usageText() {
            "$XDG_CONFIG_HOME/quillant/settings.json. While quillant runs, key set and key clear go\n"
            "through it (its socket is in $XDG_RUNTIME_DIR/quillant/).\n"
            "\n"
-           "service: your own quillant-service on its private socket\n"
-           "$XDG_RUNTIME_DIR/quillant/service.sock, unless QUILLANT_SERVICE_URL names another\n"
-           "(https, or http on this computer).\n";
+           "service: your own local corrector, quillant-service beside quillant, on its private socket\n"
+           "$XDG_RUNTIME_DIR/quillant/service.sock: started when a fix needs it, gone after a minute\n"
+           "without one, with a key quillant makes itself (~/.config/quillant/local-key). Unless\n"
+           "QUILLANT_SERVICE_URL names another service (https, or http on this computer), which\n"
+           "takes the API key.\n";
 }
 
 std::optional<std::string> resolveServiceURL(const char* overrideValue, const char* xdgRuntimeDir, std::string& error) {
@@ -185,6 +191,43 @@ std::optional<std::string> resolveServiceURL(const char* overrideValue, const ch
     }
     return chosen;
 }
+
+std::optional<LocalCorrector> localCorrector(const ProgramContext& c, Logger& log) {
+    if (!c.localServiceSocket) return std::nullopt;
+    LocalCorrector local;
+    const auto config = linux_platform::defaultConfigDirectory();
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!config || !c.home || ec) {
+        local.error = "cannot find your home directory (set HOME)";
+        return local;
+    }
+    auto command = linux_platform::localServiceCommand(self, *c.localServiceSocket, *config);
+    local.key = linux_platform::provisionLocalKey(*c.home, command.keysFile, local.error);
+    local.starter = std::make_shared<linux_platform::LocalServiceProcess>(std::move(command), log);
+    return local;
+}
+
+std::shared_ptr<backend::HttpSession> serviceSession(Executor& executor, std::shared_ptr<backend::HttpSession> http,
+                                                     const ProgramContext& c, const std::optional<LocalCorrector>& local) {
+    if (!local || !local->starter) return http;
+    return std::make_shared<backend::LocalServiceSession>(executor, std::move(http), c.serviceURL, local->starter);
+}
+
+namespace {
+
+// The key the service is asked with: the local corrector's own, or the user's API key.
+std::optional<std::string> serviceKey(ProgramContext& c, const std::optional<LocalCorrector>& local) {
+    if (local) {
+        if (!local->key) say(c.err, "quillant: the local corrector's key cannot be made: " + local->error);
+        return local->key;
+    }
+    auto store = tokenStore(c);
+    if (!store) return std::nullopt;
+    return store->load();
+}
+
+}  // namespace
 
 std::optional<std::string> readAll(std::FILE* in, std::size_t limit) {
     std::string data;
@@ -214,6 +257,16 @@ int keySet(ProgramContext& c) {
         say(c.err, "quillant: the API key can't be saved: " + *why);
         return kExitFailure;
     }
+    // The local corrector's key is quillant's own; the API key waits for a remote service.
+    if (c.localServiceSocket) {
+        if (!store->save(key)) {
+            say(c.err, "quillant: Failed to save key (" + store->path().string() + ")");
+            return kExitFailure;
+        }
+        say(c.err, "API key saved to " + store->path().string() +
+                       "; it is used when QUILLANT_SERVICE_URL names a remote service (the local corrector needs none)");
+        return kExitOK;
+    }
     if (auto status = throughRunningAgent(c, "key-set", key, "API key handed to the running quillant, which saved it"))
         return *status;
     if (!store->save(key)) {
@@ -227,8 +280,10 @@ int keySet(ProgramContext& c) {
 int keyClear(ProgramContext& c) {
     auto store = tokenStore(c);
     if (!store) return kExitFailure;
-    if (auto status = throughRunningAgent(c, "key-clear", std::nullopt, "API key cleared (in the running quillant too)"))
-        return *status;
+    if (!c.localServiceSocket)
+        if (auto status =
+                throughRunningAgent(c, "key-clear", std::nullopt, "API key cleared (in the running quillant too)"))
+            return *status;
     if (!store->clear()) {
         say(c.err, "quillant: could not remove " + store->path().string());
         return kExitFailure;
@@ -238,15 +293,15 @@ int keyClear(ProgramContext& c) {
 }
 
 int keyStatus(ProgramContext& c) {
-    auto store = tokenStore(c);
-    if (!store) return kExitFailure;
-    auto key = store->load();
+    linux_platform::JournalLogger log;
+    const auto local = localCorrector(c, log);
+    auto key = serviceKey(c, local);
     if (!key) {
         say(c.out, "absent");
         return kExitFailure;
     }
     linux_platform::RunLoop loop;
-    auto session = std::make_shared<linux_platform::CurlHttpSession>(loop);
+    auto session = serviceSession(loop, std::make_shared<linux_platform::CurlHttpSession>(loop), c, local);
     const backend::BackendClient client{c.serviceURL, *key, 10.0, session};
     backend::ValidationOutcome outcome = backend::ValidationOutcome::unreachable;
     runToEnd(loop, [&]() -> Task<void> { outcome = co_await client.validateToken(); });
@@ -259,11 +314,11 @@ int keyStatus(ProgramContext& c) {
 }
 
 int fix(ProgramContext& c) {
-    auto store = tokenStore(c);
-    if (!store) return kExitFailure;
-    auto key = store->load();
+    linux_platform::JournalLogger log;
+    const auto local = localCorrector(c, log);
+    auto key = serviceKey(c, local);
     if (!key) {
-        say(c.err, "Enter API key to start (quillant key set)");
+        if (!local) say(c.err, "Enter API key to start (quillant key set)");
         return kExitFailure;
     }
     auto input = readAll(c.in, kMaxStdinBytes);
@@ -283,7 +338,7 @@ int fix(ProgramContext& c) {
         return kExitFailure;
     }
     linux_platform::RunLoop loop;
-    auto session = std::make_shared<linux_platform::CurlHttpSession>(loop);
+    auto session = serviceSession(loop, std::make_shared<linux_platform::CurlHttpSession>(loop), c, local);
     const backend::BackendClient client{c.serviceURL, *key, 10.0, session};
     std::optional<std::string> corrected;
     std::string failure;

@@ -2,10 +2,16 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "backend/HttpSession.h"
+#include "backend/LocalServiceStarter.h"
+#include "runtime/Executor.h"
+#include "runtime/Logger.h"
 
 namespace quillant::desktop::cli {
 
@@ -17,6 +23,9 @@ inline constexpr int kExitUsage = 2;
 // What the commands need from the process, gathered once by main().
 struct ProgramContext {
     std::string serviceURL;                  // the text-fixing service
+    // Set when that is quillant's own local corrector, on this socket: it is
+    // started on demand and its key is made by quillant.
+    std::optional<std::filesystem::path> localServiceSocket;
     std::optional<std::filesystem::path> home;
     const char* xdgRuntimeDir = nullptr;     // where the running agent listens
     const char* x11Display = nullptr;        // $DISPLAY
@@ -32,6 +41,21 @@ const char* usageText();
 // is a URL we may trust. "local" is the user's own service on its socket in
 // the private runtime folder (from `xdgRuntimeDir`). Nothing on error.
 std::optional<std::string> resolveServiceURL(const char* overrideValue, const char* xdgRuntimeDir, std::string& error);
+
+// quillant's own local corrector as the program's commands and the agent use
+// it: how it is started, and its key, made on first use.
+struct LocalCorrector {
+    std::shared_ptr<backend::LocalServiceStarter> starter;
+    std::optional<std::string> key;  // none: it could not be made (`error` says why)
+    std::string error;
+};
+// None when the service is not the local corrector.
+std::optional<LocalCorrector> localCorrector(const ProgramContext& context, Logger& log);
+// The session the service is asked through: `http`, behind one that starts the
+// local corrector when it is needed.
+std::shared_ptr<backend::HttpSession> serviceSession(Executor& executor, std::shared_ptr<backend::HttpSession> http,
+                                                     const ProgramContext& context,
+                                                     const std::optional<LocalCorrector>& local);
 
 int keySet(ProgramContext& context);
 int keyClear(ProgramContext& context);

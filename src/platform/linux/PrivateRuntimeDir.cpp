@@ -1,7 +1,9 @@
 #include "platform/linux/PrivateRuntimeDir.h"
 
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,6 +48,22 @@ std::filesystem::path runtimeFolder(const char* xdgRuntimeDir) {
 
 std::filesystem::path localServiceSocket(const char* xdgRuntimeDir) {
     return runtimeFolder(xdgRuntimeDir) / "service.sock";
+}
+
+bool unixSocketAnswers(const std::filesystem::path& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string p = path.string();
+    if (p.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, p.c_str(), p.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return false;
+    // A listening socket takes the connection into its backlog at once; a
+    // full backlog (EAGAIN) is a busy listener, still one that is there.
+    const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+                         errno == EAGAIN;
+    ::close(fd);
+    return answers;
 }
 
 std::optional<std::string> whyNotPrivate(const std::filesystem::path& folder) {

@@ -16,6 +16,10 @@ std::filesystem::path runtimeFolder(const char* xdgRuntimeDir);
 // The local service's socket in that folder.
 std::filesystem::path localServiceSocket(const char* xdgRuntimeDir);
 
+// Whether something accepts connections on the Unix socket at `path` (its
+// folder's privacy is not checked here).
+bool unixSocketAnswers(const std::filesystem::path& path);
+
 // Why `folder` is not private to this user (not a folder, a symbolic link,
 // another owner, open to the group or to others), with what the user can do
 // about it; nothing when it is private, or when it does not exist.

@@ -200,34 +200,6 @@ TEST_F(ProgramTest, AnUntrustedServiceURLIsRefused) {
 
 namespace {
 
-// quillant's default: the user's own service on its private socket. The
-// service runs as a child with its runtime folder in a temporary directory.
-struct SocketService {
-    TempDir dir;
-    fs::path runtime = dir / "runtime";
-    std::optional<quillant::testing::Process> process;
-    std::string key;
-
-    void start() {
-        auto added = run({QUILLANT_SERVICE_EXE, "--keys-file", (dir / "keys").string(), "--add-key"}, {}, "");
-        key = added.out.substr(0, added.out.find('\n'));
-        const fs::path log = dir / "service.log";
-        ProcessOptions options;
-        options.errors = ProcessOptions::Errors::toFile;
-        options.errorsFile = log.string();
-        options.env = {"XDG_RUNTIME_DIR=" + runtime.string()};
-        options.dropFromEnvironment = {"HOME=", "QUILLANT_"};
-        process = quillant::testing::Process::startWith({QUILLANT_SERVICE_EXE, "--keys-file", (dir / "keys").string()},
-                                                        options);
-        const std::string listening = "listening on " + socket().string();
-        auto logText = [&] { return fs::exists(log) ? readFile(log) : std::string(); };
-        for (int i = 0; i < 200 && logText().find(listening) == std::string::npos; ++i)
-            std::this_thread::sleep_for(50ms);
-        EXPECT_NE(logText().find(listening), std::string::npos) << logText();
-    }
-    fs::path socket() const { return runtime / "quillant" / "service.sock"; }
-};
-
 // quillant with no service chosen, in a fresh home, with `runtime` as its runtime directory.
 struct DefaultProgram {
     fs::path runtime;
@@ -258,16 +230,25 @@ struct SocketSquatter {
 
 }  // namespace
 
-TEST(DefaultService, IsTheUsersOwnServiceOnItsPrivateSocket) {
-    SocketService service;
-    service.start();
-    DefaultProgram quillant{service.runtime};
-    auto set = quillant({"key", "set"}, service.key);
-    EXPECT_EQ(set.status, 0) << set.err;
-    EXPECT_EQ(quillant({"key", "status"}).out, "connected\n");
+// The default needs nothing from the user: no service started by hand, no key.
+TEST(DefaultService, IsTheUsersOwnCorrectorStartedWhenNeededWithAKeyOfItsOwn) {
+    TempDir runtime;
+    DefaultProgram quillant{runtime.path()};
+    const std::string socket = (runtime / "quillant/service.sock").string();
     auto fixed = quillant({"fix"}, "teh cat");
     EXPECT_EQ(fixed.status, 0) << fixed.err;
     EXPECT_EQ(fixed.out.substr(1), "he cat");  // corrected, whatever the capital
+    EXPECT_EQ(quillant({"key", "status"}).out, "connected\n");
+    EXPECT_EQ(quillant::testing::processesRunning(QUILLANT_SERVICE_EXE, socket).size(), 1u);
+    // Its key is not the user's API key, which stays for a remote service.
+    const fs::path localKey = quillant.home / ".config/quillant/local-key";
+    EXPECT_EQ(fs::status(localKey).permissions(), fs::perms(0600));
+    EXPECT_FALSE(fs::exists(quillant.home / ".config/quillant/token"));
+    auto set = quillant({"key", "set"}, "ql_for_a_remote_service");
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_NE(set.err.find("the local corrector needs none"), std::string::npos) << set.err;
+    EXPECT_EQ(quillant({"key", "status"}).out, "connected\n");
+    quillant::testing::stopProcessesRunning(QUILLANT_SERVICE_EXE, socket);
 }
 
 // The old default address was a loopback port that any local user could take
@@ -281,16 +262,12 @@ TEST(DefaultService, ASquatterOnTheOldLoopbackAddressGetsNeitherKeyNorText) {
     }
     TempDir runtime;
     DefaultProgram quillant{runtime.path()};
-    ASSERT_EQ(quillant({"key", "set"}, "ql_secret_key_4711").status, 0);
     auto fixed = quillant({"fix"}, "my private text");
-    EXPECT_EQ(fixed.status, 1);
-    const std::string socket = (runtime / "quillant" / "service.sock").string();
-    EXPECT_EQ(fixed.err, "Network error: Could not reach the local service at " + socket +
-                             " (is quillant-service running?)\n");
-    EXPECT_EQ(quillant({"key", "status"}).out, "offline\n");
+    EXPECT_EQ(fixed.status, 0) << fixed.err;
+    EXPECT_EQ(quillant({"key", "status"}).out, "connected\n");
     EXPECT_EQ(squatter->connectionCount(), 0);
-    EXPECT_EQ(squatter->allBytes().find("ql_secret_key_4711"), std::string::npos);
     EXPECT_EQ(squatter->allBytes().find("my private text"), std::string::npos);
+    quillant::testing::stopProcessesRunning(QUILLANT_SERVICE_EXE, (runtime / "quillant" / "service.sock").string());
 }
 
 struct UnprivateRow {
@@ -315,13 +292,14 @@ TEST_P(DefaultServiceFolder, ThatIsNotPrivateIsNeverContacted) {
         ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
     }
     DefaultProgram quillant{runtime.path()};
-    ASSERT_EQ(quillant({"key", "set"}, "ql_secret").status, 0);
     auto fixed = quillant({"fix"}, "my private text");
     EXPECT_EQ(fixed.status, 1);
-    EXPECT_EQ(fixed.err, "Network error: Refusing the service at " + (folder / "service.sock").string() + ": " +
-                             folder.string() + " " + GetParam().complaint + "\n");
+    EXPECT_EQ(fixed.err, "Network error: Refusing the local corrector: " + folder.string() + " " +
+                             GetParam().complaint + "\n");
     EXPECT_EQ(quillant({"key", "status"}).out, "offline\n");
     EXPECT_FALSE(squatter.wasContacted());
+    // Nor is a corrector of ours started there.
+    EXPECT_TRUE(quillant::testing::processesRunning(QUILLANT_SERVICE_EXE, (folder / "service.sock").string()).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
