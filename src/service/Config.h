@@ -23,8 +23,10 @@ struct TlsFiles {
 struct UpstreamOptions {
     std::string baseURL;  // e.g. "http://127.0.0.1:11434/v1"; "/chat/completions" is appended
     std::string model;
-    std::string apiKey;  // empty: no Authorization header
+    std::string apiKey;  // sent over https only; empty: no Authorization header
     std::chrono::milliseconds timeout{8000};
+    std::optional<std::filesystem::path> caFile;  // trusted besides the system's authorities
+    bool operator==(const UpstreamOptions&) const = default;
 };
 
 // What /v1/version announces.
@@ -52,13 +54,17 @@ struct ServiceConfig {
     std::size_t threads = 8;               // requests served at once
     std::chrono::seconds ioTimeout{10};    // reading a request, writing an answer
     bool logText = false;                  // log the texts (never the keys)
+    // Set: the user's quillant settings folder, whose settings.json
+    // ("corrections") and provider-key choose the corrector for every fix.
+    std::optional<std::filesystem::path> userConfigDir;
+    std::string listModelsURL;  // for Action::listModels
 
     // Room for the longest allowed text even when every character is a long
     // escaped sequence; larger bodies are refused unread.
     std::size_t maxBodyBytes() const { return maxChars * 128 + 4096; }
 };
 
-enum class Action { serve, help, version, addKey };
+enum class Action { serve, help, version, addKey, tryCorrections, listModels };
 
 struct Invocation {
     Action action = Action::serve;
@@ -83,6 +89,9 @@ Invocation parseCommandLine(const std::vector<std::string>& args, const Environm
                             const FileReader& read = readWholeFile);
 
 std::string usageText();
+
+// The host of an http(s) URL (secure: https), or nothing when it is not one.
+std::optional<std::string> httpHost(std::string_view url, bool& secure);
 
 // 127.0.0.0/8, ::1 and "localhost".
 bool isLoopbackHost(std::string_view host);

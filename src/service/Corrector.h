@@ -20,12 +20,20 @@ private:
     std::string code_;
 };
 
+// A correction and, when it did not come about as chosen (a model's failure
+// answered offline), a note for the user saying so.
+struct Correction {
+    std::string text;
+    std::string note;
+};
+
 // Turns a text into its corrected form. Called from several request threads at once.
 class Corrector {
 public:
     virtual ~Corrector() = default;
     // Throws CorrectionError.
     virtual std::string correct(std::string_view text) = 0;
+    virtual Correction correctNoted(std::string_view text) { return {correct(text), {}}; }
     // Ends work in progress quickly; later calls may fail.
     virtual void shutdown() {}
 };

@@ -269,10 +269,15 @@ void Service::fix(const httplib::Request& req, httplib::Response& res) {
     std::string id = requestId(res);
     if (config_.logText) log_.info(id + " text: " + text);
     try {
-        std::string corrected = corrector_.correct(text);
-        if (config_.logText) log_.info(id + " corrected: " + corrected);
+        Correction corrected = corrector_.correctNoted(text);
+        if (config_.logText) log_.info(id + " corrected: " + corrected.text);
+        json answer = {{"corrected", corrected.text}};
+        if (!corrected.note.empty()) {
+            log_.info(id + " " + corrected.note);
+            answer["note"] = corrected.note;
+        }
         res.status = 200;
-        res.set_content(toJson({{"corrected", corrected}}), "application/json");
+        res.set_content(toJson(answer), "application/json");
     } catch (const CorrectionError& e) {
         quota_.refund(ticket);
         log_.error(id + " fix failed: " + e.code() + ": " + e.what());

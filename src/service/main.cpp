@@ -1,11 +1,13 @@
 // quillant-service: a reference text-fixing service for quillant.
 #include "runtime/Logger.h"
+#include "service/ChosenCorrector.h"
 #include "service/Config.h"
 #include "service/KeyStore.h"
 #include "service/RuleCorrector.h"
 #include "service/Service.h"
 #include "service/Speller.h"
 #include "service/UpstreamCorrector.h"
+#include "service/UserCorrections.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -23,6 +25,64 @@ using namespace quillant::service;
 namespace {
 
 constexpr int kUsageError = 2;
+constexpr const char* kSampleSentence = "i has went to the shop yesterday and buyed three apple";
+
+// A dictionary and the rules over it, for a language the user chose.
+struct OwnedRules final : Corrector {
+    explicit OwnedRules(const std::string& language) : speller(language), rules(speller) {}
+    std::string correct(std::string_view text) override { return rules.correct(text); }
+    Speller speller;
+    RuleCorrector rules;
+};
+
+ChosenCorrector::OfflineFactory rulesFactory() {
+    return [](const std::string& language) -> std::unique_ptr<Corrector> { return std::make_unique<OwnedRules>(language); };
+}
+
+// What "Try it" shows: the sample corrected as the user's settings choose, or
+// the exact reason it cannot be.
+int tryCorrections(const ServiceConfig& config) {
+    StderrLogger logger;
+    try {
+        UserCorrections user(*config.userConfigDir, logger);
+        auto now = user.current();
+        Speller speller(config.language);
+        RuleCorrector rules(speller);
+        ChosenCorrector chosen(user, rules, config.language, rulesFactory(), config.upstream, logger);
+        std::string problem;
+        auto model = chosen.modelFor(now, problem);
+        if (!problem.empty()) throw CorrectionError(400, "no_key", problem);
+        std::string corrected = model ? model->tryOut(kSampleSentence) : chosen.offlineFor(now.choice.language).correct(kSampleSentence);
+        std::cout << kSampleSentence << "\n" << corrected << "\n";
+        return EXIT_SUCCESS;
+    } catch (const std::exception& e) {
+        std::cout << e.what() << "\n";
+        return EXIT_FAILURE;
+    }
+}
+
+int listModels(const ServiceConfig& config) {
+    StderrLogger logger;
+    UpstreamOptions options = config.upstream;
+    options.baseURL = config.listModelsURL;
+    while (!options.baseURL.empty() && options.baseURL.back() == '/') options.baseURL.pop_back();
+    options.apiKey.clear();
+    bool secure = false;
+    if (!httpHost(options.baseURL, secure)) {
+        std::cout << "\"" << options.baseURL << "\" is not an http:// or https:// URL\n";
+        return EXIT_FAILURE;
+    }
+    if (secure && config.userConfigDir) options.apiKey = readProviderKey(*config.userConfigDir / std::string(kProviderKeyFile)).key;
+    RuleCorrector none;
+    try {
+        UpstreamCorrector upstream(options, none, logger);
+        for (const auto& name : upstream.listModels()) std::cout << name << "\n";
+        return EXIT_SUCCESS;
+    } catch (const std::exception& e) {
+        std::cout << e.what() << "\n";
+        return EXIT_FAILURE;
+    }
+}
 
 int serve(const ServiceConfig& config) {
     // Signals are taken by one thread with sigwait; every other thread
@@ -42,14 +102,23 @@ int serve(const ServiceConfig& config) {
         Speller speller(config.language);
         RuleCorrector rules(speller);
         std::unique_ptr<UpstreamCorrector> upstream;
-        if (config.corrector == CorrectorKind::upstream)
+        std::unique_ptr<UserCorrections> user;
+        std::unique_ptr<ChosenCorrector> chosen;
+        if (config.userConfigDir) {
+            user = std::make_unique<UserCorrections>(*config.userConfigDir, logger);
+            chosen = std::make_unique<ChosenCorrector>(*user, rules, config.language, rulesFactory(), config.upstream, logger);
+        } else if (config.corrector == CorrectorKind::upstream) {
             upstream = std::make_unique<UpstreamCorrector>(config.upstream, rules, logger);
-        Corrector& corrector = upstream ? static_cast<Corrector&>(*upstream) : rules;
+        }
+        Corrector& corrector = chosen     ? static_cast<Corrector&>(*chosen)
+                               : upstream ? static_cast<Corrector&>(*upstream)
+                                          : rules;
 
         Service service(config, keys, quota, corrector, logger);
         service.bind();
-        std::string corrector_name = upstream ? "upstream corrector (model " + config.upstream.model + ")"
-                                              : "rule corrector (dictionary " + speller.dictionaryFile().string() + ")";
+        std::string corrector_name = chosen     ? "corrector chosen in " + (*config.userConfigDir / "settings.json").string()
+                                     : upstream ? "upstream corrector (model " + config.upstream.model + ")"
+                                                : "rule corrector (dictionary " + speller.dictionaryFile().string() + ")";
         log.info("listening on " + service.baseURL() + " with the " + corrector_name + ", " +
                  std::to_string(keys.count()) + (keys.count() == 1 ? " key from " : " keys from ") + config.keysFile.string());
 
@@ -108,6 +177,8 @@ int main(int argc, char** argv) {
                 std::cerr << "quillant-service: " << e.what() << "\n";
                 return EXIT_FAILURE;
             }
+        case Action::tryCorrections: return tryCorrections(invocation.config);
+        case Action::listModels: return listModels(invocation.config);
         case Action::serve:
             break;
     }
