@@ -93,24 +93,18 @@ ParsedCorrections parseCorrections(std::string_view settingsJson) {
             c.timeout = std::chrono::milliseconds(std::llround(v * 1000));
         else ignore("corrections.timeoutSeconds " + t->dump().substr(0, 40), "expected seconds above 0, at most 120");
     }
-    if (auto m = o.find("model"); m != o.end()) {
-        if (!m->is_object()) {
-            ignore("corrections.model", "not an object");
+    if (auto u = o.find("modelURL"); u != o.end()) {
+        if (u->is_string() && !u->get<std::string>().empty()) {
+            std::string url = u->get<std::string>();
+            while (!url.empty() && url.back() == '/') url.pop_back();
+            c.modelURL = url;
         } else {
-            if (auto u = m->find("url"); u != m->end()) {
-                if (u->is_string() && !u->get<std::string>().empty()) {
-                    std::string url = u->get<std::string>();
-                    while (!url.empty() && url.back() == '/') url.pop_back();
-                    c.modelURL = url;
-                } else {
-                    ignore("corrections.model.url", "not a URL");
-                }
-            }
-            if (auto n = m->find("name"); n != m->end()) {
-                if (n->is_string()) c.modelName = n->get<std::string>();
-                else ignore("corrections.model.name", "not a string");
-            }
+            ignore("corrections.modelURL", "not a URL");
         }
+    }
+    if (auto n = o.find("modelName"); n != o.end()) {
+        if (n->is_string()) c.modelName = n->get<std::string>();
+        else ignore("corrections.modelName", "not a string");
     }
     if (c.source != CorrectionSource::offline) {
         std::string problem = modelURLProblem(c.source, c.modelURL);

@@ -15,7 +15,8 @@ namespace quillant::service {
 // Where the user wants corrections from: the "corrections" object of their
 // settings.json, written by the panel and `quillant corrector set`:
 //   {"source": "offline"|"local-model"|"hosted-model", "language": "auto"|"en_GB"|…,
-//    "model": {"url": "…", "name": "…"}, "timeoutSeconds": 8}
+//    "modelURL": "…", "modelName": "…", "timeoutSeconds": 8}
+// (flat, as the settings store keeps one level of values under a key).
 enum class CorrectionSource { offline, localModel, hostedModel };
 
 inline constexpr std::string_view kDefaultLocalModelURL = "http://127.0.0.1:11434/v1";

@@ -166,8 +166,8 @@ protected:
         ::chmod((userDir() / "provider-key").c_str(), mode);
     }
     static std::string modelChoice(const std::string& source, const std::string& url) {
-        return R"({"corrections": {"source": ")" + source + R"(", "model": {"url": ")" + url +
-               R"(", "name": "tiny-model"}, "timeoutSeconds": 5}})";
+        return R"({"corrections": {"source": ")" + source + R"(", "modelURL": ")" + url +
+               R"(", "modelName": "tiny-model", "timeoutSeconds": 5}})";
     }
 
     void startService(std::vector<std::string> extra = {}) {

@@ -54,10 +54,10 @@ INSTANTIATE_TEST_SUITE_P(
     UserCorrections, ParseCorrections,
     ::testing::Values(
         ParseCase{"no_corrections", R"({"hotkey": {}})", {}, ""},
-        ParseCase{"local_model", R"({"corrections": {"source": "local-model", "model": {"name": "llama3.2"}}})",
+        ParseCase{"local_model", R"({"corrections": {"source": "local-model", "modelName": "llama3.2"}})",
                   model(kLocal, kOllama, "llama3.2"), ""},
         ParseCase{"hosted_model",
-                  R"({"corrections": {"source": "hosted-model", "model": {"url": "https://api.example.com/v1/", "name": "m"}, "timeoutSeconds": 2.5}})",
+                  R"({"corrections": {"source": "hosted-model", "modelURL": "https://api.example.com/v1/", "modelName": "m", "timeoutSeconds": 2.5}})",
                   model(kHosted, "https://api.example.com/v1", "m", 2500), ""},
         ParseCase{"not_json", "{\n \"corrections\": {\n  \"source\": offline\n}", {}, "settings.json line 3: not JSON"},
         ParseCase{"not_an_object", "[1, 2]", {}, "not a JSON object"},
@@ -65,10 +65,10 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"bad_language", R"({"corrections": {"language": "../../etc"}})", {}, "corrections.language"},
         ParseCase{"bad_timeout", R"({"corrections": {"timeoutSeconds": -3}})", {}, "corrections.timeoutSeconds -3"},
         ParseCase{"hosted_over_http",
-                  R"({"corrections": {"source": "hosted-model", "model": {"url": "http://api.example.com/v1", "name": "m"}}})",
+                  R"({"corrections": {"source": "hosted-model", "modelURL": "http://api.example.com/v1", "modelName": "m"}})",
                   model(CorrectionSource::offline, "http://api.example.com/v1", "m"), "over https only"},
         ParseCase{"local_http_elsewhere",
-                  R"({"corrections": {"source": "local-model", "model": {"url": "http://192.168.1.5:11434/v1", "name": "m"}}})",
+                  R"({"corrections": {"source": "local-model", "modelURL": "http://192.168.1.5:11434/v1", "modelName": "m"}})",
                   model(CorrectionSource::offline, "http://192.168.1.5:11434/v1", "m"), "plain http goes to this computer only"},
         ParseCase{"model_without_name", R"({"corrections": {"source": "local-model"}})", {}, "no model name"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -104,7 +104,7 @@ TEST(UserCorrectionsFiles, AChangeAppliesToTheNextLookUp) {
     RecordingLogger log;
     UserCorrections user(dir.path(), log);
     EXPECT_EQ(user.current().choice.source, CorrectionSource::offline);
-    writeFile(dir / "settings.json", R"({"corrections": {"source": "local-model", "model": {"name": "tiny"}}})");
+    writeFile(dir / "settings.json", R"({"corrections": {"source": "local-model", "modelName": "tiny"}})");
     EXPECT_EQ(user.current().choice.source, CorrectionSource::localModel);
     EXPECT_TRUE(log.contains("corrections now come from local-model (tiny at " + kOllama + ")"));
     writeFile(dir / "provider-key", "sk-1");
