@@ -25,7 +25,19 @@ using namespace quillant::service;
 namespace {
 
 constexpr int kUsageError = 2;
-constexpr const char* kSampleSentence = "i has went to the shop yesterday and buyed three apple";
+constexpr const char* kSampleSentence = "i think teh report is redy and we can send it tomorow";
+
+// Passes on errors only: "Try it" prints its own answer.
+class ErrorsOnly final : public Logger {
+public:
+    explicit ErrorsOnly(Logger& next) : next_(next) {}
+    void write(LogLevel level, std::string_view subsystem, std::string_view category, std::string_view message) override {
+        if (level == LogLevel::error) next_.write(level, subsystem, category, message);
+    }
+
+private:
+    Logger& next_;
+};
 
 // A dictionary and the rules over it, for a language the user chose.
 struct OwnedRules final : Corrector {
@@ -42,7 +54,8 @@ ChosenCorrector::OfflineFactory rulesFactory() {
 // What "Try it" shows: the sample corrected as the user's settings choose, or
 // the exact reason it cannot be.
 int tryCorrections(const ServiceConfig& config) {
-    StderrLogger logger;
+    StderrLogger stderrLogger;
+    ErrorsOnly logger(stderrLogger);
     try {
         UserCorrections user(*config.userConfigDir, logger);
         auto now = user.current();
