@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "app/AppCoordinator.h"
+#include "app/CorrectionsSettings.h"
 #include "desktop/BuildConfig.h"
 #include "clipboard/KeyEventSynth.h"
 #include "clipboard/PasteboardBroker.h"
@@ -585,11 +586,13 @@ struct Face {
             if (!page) return std::nullopt;
             return QUrl::fromLocalFile(QString::fromStdString(page->string()));
         };
+        ui::CorrectionsServices corrections{core.settings, claimed.configDirectory, app::installedDictionaries(), {}, {}};
+        ui::useServiceProgram(corrections, cli::serviceProgram());
         return std::make_unique<ui::MenuBarView>(
             *core.coordinator, core.preferences,
             ui::MenuBarViewServices{keyDownMonitor, executor, [](const QUrl& url) { QDesktopServices::openUrl(url); },
                                     [] { QApplication::quit(); }, std::string(build::kVersion),
-                                    build::kFeedbackEmail, std::move(helpPage)});
+                                    build::kFeedbackEmail, std::move(helpPage), std::move(corrections)});
     }
 
     // What a later start or the command line asks of the running agent.

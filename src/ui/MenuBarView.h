@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hotkey/HotkeyRecorder.h"
+#include "ui/CorrectionsPanel.h"
 #include "runtime/Observable.h"
 
 class QLabel;
@@ -49,6 +50,8 @@ struct MenuBarViewServices {
     // Prepares the page "Open Accessibility Settings" leads to; none when it
     // could not be written (the row then does nothing rather than open a dead link).
     std::function<std::optional<QUrl>()> accessibilityHelp;
+    // Where corrections come from; none: no Corrections row.
+    std::optional<CorrectionsServices> corrections;
 };
 
 // Where a panel of `size` opens: centred under the icon (above it when there
@@ -124,6 +127,9 @@ private:
     QPushButton* keyClear_ = nullptr;
     QLabel* keyFeedback_ = nullptr;
     MenuItemRow* accessibilityRow_ = nullptr;
+    MenuItemRow* correctionsRow_ = nullptr;
+    QLabel* correctionsNote_ = nullptr;
+    CorrectionsPanel* correctionsPanel_ = nullptr;
     MenuItemRow* quitRow_ = nullptr;
     MenuItemRow* feedbackRow_ = nullptr;
     QLabel* versionText_ = nullptr;

@@ -65,6 +65,8 @@ struct PanelHarness {
     std::vector<QUrl> opened;
     int quits = 0;
     std::optional<std::string> version = "1.4.0";
+    // Set before start() for a panel with the Corrections row.
+    std::optional<ui::CorrectionsServices> corrections;
 
     PanelHarness() { core.runningVersion = "1.4.0"; }
     ~PanelHarness() { panel.reset(); }
@@ -81,7 +83,7 @@ struct PanelHarness {
             *core.coordinator, preferences,
             ui::MenuBarViewServices{keyDownMonitor, ex, [this](const QUrl& url) { opened.push_back(url); },
                                     [this] { ++quits; }, version, "feedback@example.org",
-                                    [] { return std::optional<QUrl>(QUrl("file:///run/help.html")); }});
+                                    [] { return std::optional<QUrl>(QUrl("file:///run/help.html")); }, corrections});
         settle();
     }
 

@@ -55,6 +55,9 @@ std::optional<std::string> desktopExecArgument(const std::filesystem::path& path
 // The XDG autostart entry that starts `executable` at login.
 std::optional<std::string> autostartEntry(const std::filesystem::path& executable);
 
+// quillant-service beside quillant (in a build tree, in the service's folder).
+std::filesystem::path serviceProgram();
+
 // `quillant corrector show|set|try|models …`; `args` follow "corrector".
 int corrector(ProgramContext& context, const std::vector<std::string>& args);
 

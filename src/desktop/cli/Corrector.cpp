@@ -26,16 +26,6 @@ void say(std::FILE* f, const std::string& line) {
     std::fflush(f);
 }
 
-// quillant-service is installed beside quillant (in a build tree, in the
-// service's own folder next to ours); it knows how to ask a model.
-std::filesystem::path serviceProgram() {
-    std::error_code ec;
-    auto folder = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
-    for (const auto& candidate : {folder / "quillant-service", folder.parent_path() / "service" / "quillant-service"})
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    return folder / "quillant-service";
-}
-
 struct Ran {
     int status = -1;
     std::string out;
@@ -117,6 +107,14 @@ int show(ProgramContext& c, const app::CorrectionsSettings& s, const std::filesy
 }
 
 }  // namespace
+
+std::filesystem::path serviceProgram() {
+    std::error_code ec;
+    auto folder = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    for (const auto& candidate : {folder / "quillant-service", folder.parent_path() / "service" / "quillant-service"})
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    return folder / "quillant-service";
+}
 
 int corrector(ProgramContext& c, const std::vector<std::string>& args) {
     auto dir = linux_platform::defaultConfigDirectory();
