@@ -347,8 +347,9 @@ A text-fixing service for quillant: POST /v1/fix, GET /v1/validate, GET /v1/vers
   --upstream-ca-file FILE  trust this PEM authority for the upstream's https too
   --try-corrections        correct a sample sentence as --user-config chooses,
                            print it or the exact error, exit
-  --list-models URL        print the models an OpenAI-compatible server lists
-                           (with the key of --user-config for https), exit
+  --list-models URL        print the models an OpenAI-compatible server lists,
+                           exit; the provider key of --user-config goes only
+                           to the saved hosted model's URL
   --log-text               log texts and corrections (keys are never logged)
   --version                print the version and exit
   --help                   print this help and exit

@@ -85,7 +85,13 @@ int listModels(const ServiceConfig& config) {
         std::cout << "\"" << options.baseURL << "\" is not an http:// or https:// URL\n";
         return EXIT_FAILURE;
     }
-    if (secure && config.userConfigDir) options.apiKey = readProviderKey(*config.userConfigDir / std::string(kProviderKeyFile)).key;
+    // The provider's key goes only to the hosted model it was saved for.
+    if (secure && config.userConfigDir) {
+        ErrorsOnly quiet(logger);
+        auto now = UserCorrections(*config.userConfigDir, quiet).current();
+        if (now.choice.source == CorrectionSource::hostedModel && now.choice.modelURL == options.baseURL)
+            options.apiKey = now.key.key;
+    }
     RuleCorrector none;
     try {
         UpstreamCorrector upstream(options, none, logger);

@@ -303,4 +303,24 @@ TEST_F(UserConfigTest, TryItShowsTheSampleCorrectedOrTheExactError) {
     EXPECT_THAT(offline.out(), ::testing::StartsWith("i think teh report"));
 }
 
+TEST_F(UserConfigTest, TheProviderKeyGoesOnlyToTheSavedHostedModel) {
+    TestHttpsServer model;
+    model.setHandler([](const quillant::testing::ReceivedRequest&) {
+        return ScriptedReply::json(200, R"({"data":[{"id":"m1"},{"id":"m2"}]})");
+    });
+    const std::string saved = model.baseURL() + "/v1";
+    choose(modelChoice("hosted-model", saved));
+    setProviderKey("pk-secret");
+    for (const std::string& url : {saved, model.baseURL() + "/elsewhere/v1"}) {
+        Child child({"--list-models", url, "--user-config", userDir().string(), "--upstream-ca-file", model.caFile().string()}, env());
+        EXPECT_EQ(child.wait(), 0) << child.err();
+        EXPECT_EQ(child.out(), "m1\nm2\n");
+    }
+    auto received = model.received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].target, "/v1/models");
+    EXPECT_EQ(received[0].header("Authorization"), "Bearer pk-secret");
+    EXPECT_EQ(received[1].header("Authorization"), std::nullopt);
+}
+
 }  // namespace

@@ -288,10 +288,12 @@ int fix(ProgramContext& c) {
     auto session = std::make_shared<linux_platform::CurlHttpSession>(loop);
     const backend::BackendClient client{c.serviceURL, *key, 10.0, session};
     std::optional<std::string> corrected;
-    std::string failure;
+    std::string failure, note;
     runToEnd(loop, [&]() -> Task<void> {
         try {
-            corrected = co_await client.transform(*input);
+            backend::FixResult answer = co_await client.fix(*input);
+            corrected = std::move(answer.corrected);
+            note = std::move(answer.note);
         } catch (const backend::BackendError& e) {
             failure = e.userMessage();
         } catch (const std::exception& e) {
@@ -302,6 +304,7 @@ int fix(ProgramContext& c) {
         say(c.err, failure);
         return kExitFailure;
     }
+    if (!note.empty()) say(c.err, note);
     std::fwrite(corrected->data(), 1, corrected->size(), c.out);
     std::fflush(c.out);
     return kExitOK;

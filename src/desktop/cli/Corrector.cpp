@@ -166,7 +166,9 @@ int corrector(ProgramContext& c, const std::vector<std::string>& args) {
         *option->second = args[++i];
     }
     while (!next.modelURL.empty() && next.modelURL.back() == '/') next.modelURL.pop_back();
-    if (std::string why = app::correctionsProblem(next); !why.empty()) {
+    std::string why = app::correctionsProblem(next);
+    if (next.source == app::kLocalModelSource && next.modelName.empty() && why == "choose a model") why.clear();
+    if (!why.empty()) {
         say(c.err, "quillant: not saved: " + why);
         return kExitFailure;
     }
@@ -174,6 +176,12 @@ int corrector(ProgramContext& c, const std::vector<std::string>& args) {
         // The model is one the server itself lists.
         Ran ran = runService({"--list-models", next.modelURL}, true);
         auto names = lines(ran.out);
+        if (ran.status == 0 && next.modelName.empty()) {
+            std::string all;
+            for (const auto& n : names) all += (all.empty() ? "" : ", ") + n;
+            say(c.err, "quillant: not saved: choose one of the models with --model: " + all);
+            return kExitUsage;
+        }
         if (ran.status != 0) {
             say(c.err, "quillant: not saved: " + (names.empty() ? std::string("no model list") : names[0]));
             return kExitFailure;
