@@ -247,10 +247,13 @@ Task<void> AppCoordinator::runFixFlow() {
     lastStatus = "Fixing…";
 
     std::string corrected;
+    std::string note;  // the service's word on how it corrected, if any
     std::optional<std::string> failure;  // the status text when the call failed
     bool keyRejected = false;
     try {
-        corrected = co_await client.transform(selection.text);
+        backend::FixResult answer = co_await client.fix(selection.text);
+        corrected = std::move(answer.corrected);
+        note = std::move(answer.note);
     } catch (const BackendError& e) {
         log_.error("transform failed: " + e.userMessage());
         keyRejected = e.kind() == BackendError::Kind::invalidKey;
@@ -268,8 +271,11 @@ Task<void> AppCoordinator::runFixFlow() {
         co_return;
     }
 
+    if (!note.empty()) log_.info("service: " + note);
+    correctionsNote = note;
+
     if (text::canonicallyEqual(corrected, selection.text)) {
-        lastStatus = "No changes";
+        lastStatus = note.empty() ? std::string("No changes") : note + " (no changes)";
         log_.info("no change after transform; aborting paste");
         flashState(MenuBarState::ok, kOkFlash);
         co_return;
@@ -314,8 +320,9 @@ Task<void> AppCoordinator::runFixFlow() {
     co_await broker.settleAfterPaste(readsBefore, pastingWindow);
 
     restoreSnapshot();
-    lastStatus = "Replaced (" + std::to_string(length) + " → " + std::to_string(text::graphemeCount(corrected)) +
-                 " chars)";
+    lastStatus = note.empty() ? "Replaced (" + std::to_string(length) + " → " +
+                                    std::to_string(text::graphemeCount(corrected)) + " chars)"
+                              : note;
     log_.info("paste committed; clipboard restored");
 }
 

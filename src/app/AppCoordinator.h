@@ -65,6 +65,10 @@ public:
 
     Published<BackendStatus> backendStatus{*this, BackendStatus::absent};
     Published<std::string> lastStatus{*this, std::string()};
+    // The service's note on the last fix that had one (a model that failed and
+    // was answered offline); cleared by a fix without one. The panel's
+    // Corrections row shows it.
+    Published<std::string> correctionsNote{*this, std::string()};
     Published<bool> isRunning{*this, false};
     Published<MenuBarState> menuBarState{*this, MenuBarState::idle};
     Published<bool> updateAvailable{*this, false};

@@ -25,7 +25,7 @@ std::shared_ptr<HttpSession> requireSession(const std::shared_ptr<HttpSession>& 
     return session;
 }
 
-Task<std::string> callOnceWith(BackendClient client, std::string text) {
+Task<FixResult> callOnceWith(BackendClient client, std::string text) {
     auto session = requireSession(client.session);
     HttpRequest request;
     request.url = joinURL(client.baseURL, "/v1/fix");
@@ -37,12 +37,12 @@ Task<std::string> callOnceWith(BackendClient client, std::string text) {
     HttpResult result = co_await perform(*session, std::move(request));
     if (auto* error = std::get_if<TransportError>(&result)) throw BackendError::transport(std::move(*error));
     const auto& response = std::get<HttpResponse>(result);
-    auto outcome = interpretFixResponse(response.status, bodyOf(response));
+    auto outcome = interpretFixResult(response.status, bodyOf(response));
     if (auto* error = std::get_if<BackendError>(&outcome)) throw std::move(*error);
-    co_return std::move(std::get<std::string>(outcome));
+    co_return std::move(std::get<FixResult>(outcome));
 }
 
-Task<std::string> transformWith(BackendClient client, std::string text) {
+Task<FixResult> transformWith(BackendClient client, std::string text) {
     try {
         co_return co_await callOnceWith(client, text);
     } catch (const BackendError& error) {
@@ -82,9 +82,13 @@ Task<std::optional<VersionInfo>> fetchVersionWith(std::string baseURL, std::shar
 
 }  // namespace
 
-Task<std::string> BackendClient::transform(std::string text) const { return transformWith(*this, std::move(text)); }
+Task<std::string> correctedOf(Task<FixResult> answer) { co_return (co_await std::move(answer)).corrected; }
 
-Task<std::string> BackendClient::callOnce(std::string text) const { return callOnceWith(*this, std::move(text)); }
+Task<std::string> BackendClient::transform(std::string text) const { return correctedOf(transformWith(*this, std::move(text))); }
+
+Task<FixResult> BackendClient::fix(std::string text) const { return transformWith(*this, std::move(text)); }
+
+Task<std::string> BackendClient::callOnce(std::string text) const { return correctedOf(callOnceWith(*this, std::move(text))); }
 
 Task<ValidationOutcome> BackendClient::validateToken() const { return validateWith(*this); }
 

@@ -24,6 +24,8 @@ struct BackendClient {
     // 500, 502, 504) are tried once more after 2 seconds on the executor's
     // clock, or at once if the calling task was cancelled.
     Task<std::string> transform(std::string text) const;
+    // The same with the service's note, if any.
+    Task<FixResult> fix(std::string text) const;
 
     // Exactly one attempt at /v1/fix, with the failures of transform().
     Task<std::string> callOnce(std::string text) const;

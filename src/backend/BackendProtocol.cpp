@@ -63,6 +63,23 @@ std::optional<std::string> decodeFixResponse(std::string_view body) {
     return requiredString(*object, "corrected");
 }
 
+std::optional<FixResult> decodeFixResult(std::string_view body) {
+    auto object = parseObject(body);
+    if (!object) return std::nullopt;
+    auto corrected = requiredString(*object, "corrected");
+    std::optional<std::string> note;
+    if (!corrected || !optionalString(*object, "note", note)) return std::nullopt;
+    FixResult answer{std::move(*corrected), note.value_or("")};
+    if (answer.note.size() > kMaxNoteBytes) {
+        std::size_t cut = kMaxNoteBytes;
+        while (cut > 0 && (static_cast<unsigned char>(answer.note[cut]) & 0xC0) == 0x80) --cut;  // whole characters
+        answer.note = answer.note.substr(0, cut) + "…";
+    }
+    for (char& c : answer.note)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    return answer;
+}
+
 std::optional<bool> decodeValidateResponse(std::string_view body) {
     auto object = parseObject(body);
     if (!object) return std::nullopt;
@@ -88,8 +105,14 @@ std::optional<ErrorEnvelope> decodeErrorEnvelope(std::string_view body) {
 ErrorEnvelope fallbackEnvelope(int status) { return ErrorEnvelope{"unknown", "HTTP " + std::to_string(status), {}, {}}; }
 
 std::variant<std::string, BackendError> interpretFixResponse(int status, std::string_view body) {
+    auto answer = interpretFixResult(status, body);
+    if (auto* error = std::get_if<BackendError>(&answer)) return std::move(*error);
+    return std::move(std::get<FixResult>(answer).corrected);
+}
+
+std::variant<FixResult, BackendError> interpretFixResult(int status, std::string_view body) {
     if (status == 200) {
-        if (auto corrected = decodeFixResponse(body)) return std::move(*corrected);
+        if (auto answer = decodeFixResult(body)) return std::move(*answer);
         return BackendError::decoding();
     }
     ErrorEnvelope envelope = decodeErrorEnvelope(body).value_or(fallbackEnvelope(status));

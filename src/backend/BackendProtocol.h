@@ -37,12 +37,25 @@ struct ErrorEnvelope {
 std::string encodeFixRequest(std::string_view text);
 
 std::optional<std::string> decodeFixResponse(std::string_view body);
+
+// A fix's answer: the corrected text and, when the service did not correct it
+// as chosen (a model that failed, answered offline), a note saying so.
+struct FixResult {
+    std::string corrected;
+    std::string note;  // one line for the status; empty without one
+    bool operator==(const FixResult&) const = default;
+};
+inline constexpr std::size_t kMaxNoteBytes = 300;
+// A note that is not a string makes the answer undecodable; a long one is cut
+// short and control characters become spaces.
+std::optional<FixResult> decodeFixResult(std::string_view body);
 std::optional<bool> decodeValidateResponse(std::string_view body);
 std::optional<ErrorEnvelope> decodeErrorEnvelope(std::string_view body);
 ErrorEnvelope fallbackEnvelope(int status);
 
 // One /v1/fix answer: the corrected text, or the error to throw.
 std::variant<std::string, BackendError> interpretFixResponse(int status, std::string_view body);
+std::variant<FixResult, BackendError> interpretFixResult(int status, std::string_view body);
 ValidationOutcome interpretValidateResponse(int status, std::string_view body);
 // The status is not examined: a well-formed body is the answer.
 std::optional<VersionInfo> interpretVersionResponse(std::string_view body);

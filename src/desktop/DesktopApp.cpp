@@ -18,6 +18,7 @@
 
 #include "app/AppCoordinator.h"
 #include "app/BuildConfig.h"
+#include "app/CorrectionsSettings.h"
 #include "clipboard/KeyEventSynth.h"
 #include "clipboard/PasteboardBroker.h"
 #include "credentials/TokenStore.h"
@@ -529,7 +530,7 @@ struct Core {
         coordinator = std::make_unique<AppCoordinator>(CoordinatorServices{
             executor, logger, *keyboard.accessibility, broker, synth, tokens, preferences, *hotKeys, session,
             context.serviceURL, workRunner, update, build::kVersion, devices.focus.get(), &settings,
-            std::move(fixStarting)});
+            build::kUpdatePublicKey, std::move(fixStarting)});
     }
 
     clipboard::KeyEventSynth synth;
@@ -600,10 +601,16 @@ struct Face {
             if (!page) return std::nullopt;
             return QUrl::fromLocalFile(QString::fromStdString(page->string()));
         };
-        ui::MenuBarViewServices services{keyDownMonitor, executor,
+        ui::CorrectionsServices corrections{core.settings, claimed.configDirectory, app::installedDictionaries(), {}, {}};
+        ui::useServiceProgram(corrections, cli::serviceProgram());
+        ui::MenuBarViewServices services{keyDownMonitor,
+                                         executor,
                                          [](const QUrl& url) { QDesktopServices::openUrl(url); },
-                                         [] { QApplication::quit(); }, std::string(build::kVersion),
-                                         build::kFeedbackEmail, std::move(helpPage)};
+                                         [] { QApplication::quit(); },
+                                         std::string(build::kVersion),
+                                         build::kFeedbackEmail,
+                                         std::move(helpPage),
+                                         std::move(corrections)};
         services.localCorrector = core.local.has_value();
         return std::make_unique<ui::MenuBarView>(*core.coordinator, core.preferences, std::move(services));
     }

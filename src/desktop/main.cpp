@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
     if (is({"key", "clear"})) return cli::keyClear(context);
     if (is({"key", "status"})) return cli::keyStatus(context);
     if (is({"fix"})) return cli::fix(context);
+    if (!args.empty() && args[0] == "corrector")
+        return cli::corrector(context, std::vector<std::string>(args.begin() + 1, args.end()));
     if (is({"inspect"})) return cli::inspect(context);
     if (is({"trigger"})) return cli::trigger(context);
     if (is({"doctor"})) return cli::doctor(context);

@@ -41,7 +41,8 @@ constexpr OptionSpec kOptions[] = {
     {"threads", true, false},         {"io-timeout", true, false},
     {"log-text", false, false},       {"language", true, false},
     {"idle-exit", true, false},
-    {"user-config", true, true},
+    {"user-config", true, false},     {"upstream-ca-file", true, false},
+    {"try-corrections", false, true}, {"list-models", true, true},
 };
 
 const OptionSpec* findOption(std::string_view name) {
@@ -91,32 +92,6 @@ std::string readSecretFile(const Setting& s, const FileReader& read) {
     std::string secret = trim(*contents);
     if (secret.empty()) throw ConfigError(s.origin + ": " + s.value + " is empty");
     return secret;
-}
-
-// The host of an http(s) URL, or nothing when it is not one.
-std::optional<std::string> httpHost(std::string_view url, bool& secure) {
-    std::string_view rest;
-    if (url.substr(0, 8) == "https://") {
-        secure = true;
-        rest = url.substr(8);
-    } else if (url.substr(0, 7) == "http://") {
-        secure = false;
-        rest = url.substr(7);
-    } else {
-        return std::nullopt;
-    }
-    rest = rest.substr(0, rest.find_first_of("/?#"));
-    if (auto at = rest.rfind('@'); at != std::string_view::npos) rest = rest.substr(at + 1);
-    std::string_view host;
-    if (!rest.empty() && rest.front() == '[') {
-        auto close = rest.find(']');
-        if (close == std::string_view::npos) return std::nullopt;
-        host = rest.substr(1, close - 1);
-    } else {
-        host = rest.substr(0, rest.find(':'));
-    }
-    if (host.empty()) return std::nullopt;
-    return std::string(host);
 }
 
 std::vector<Setting> readConfigFile(const std::string& path, const FileReader& read) {
@@ -176,6 +151,11 @@ void apply(ServiceConfig& config, const Setting& s, const FileReader& read) {
     else if (n == "upstream-model") config.upstream.model = s.value;
     else if (n == "upstream-key-file") config.upstream.apiKey = readSecretFile(s, read);
     else if (n == "upstream-timeout") config.upstream.timeout = parseSeconds(s);
+    else if (n == "upstream-ca-file") config.upstream.caFile = s.value;
+    else if (n == "user-config") {
+        if (s.value.empty()) throw ConfigError(s.origin + ": the user config needs a folder");
+        config.userConfigDir = std::filesystem::absolute(s.value);
+    }
     else if (n == "release-version") orEmplace(config.release).version = s.value;
     else if (n == "release-url") orEmplace(config.release).downloadURL = s.value;
     else if (n == "threads") config.threads = parseCount(s, 1, 256);
@@ -223,6 +203,31 @@ void validate(ServiceConfig& config, bool allowInsecureUpstream) {
 
 }  // namespace
 
+std::optional<std::string> httpHost(std::string_view url, bool& secure) {
+    std::string_view rest;
+    if (url.substr(0, 8) == "https://") {
+        secure = true;
+        rest = url.substr(8);
+    } else if (url.substr(0, 7) == "http://") {
+        secure = false;
+        rest = url.substr(7);
+    } else {
+        return std::nullopt;
+    }
+    rest = rest.substr(0, rest.find_first_of("/?#"));
+    if (auto at = rest.rfind('@'); at != std::string_view::npos) rest = rest.substr(at + 1);
+    std::string_view host;
+    if (!rest.empty() && rest.front() == '[') {
+        auto close = rest.find(']');
+        if (close == std::string_view::npos) return std::nullopt;
+        host = rest.substr(1, close - 1);
+    } else {
+        host = rest.substr(0, rest.find(':'));
+    }
+    if (host.empty()) return std::nullopt;
+    return std::string(host);
+}
+
 bool isLoopbackHost(std::string_view host) {
     if (host == "localhost") return true;
     std::string h(host);
@@ -267,8 +272,12 @@ Invocation parseCommandLine(const std::vector<std::string>& args, const Environm
         if (name == "help") return {Action::help, {}};
         if (name == "version") invocation.action = Action::version;
         else if (name == "add-key") invocation.action = Action::addKey;
+        else if (name == "try-corrections") invocation.action = Action::tryCorrections;
+        else if (name == "list-models") {
+            invocation.action = Action::listModels;
+            invocation.config.listModelsURL = value;
+        }
         else if (name == "config") configFile = value;
-        else if (name == "user-config") continue;  // quillant's own folder; read by the corrector when it needs it
         else flags.push_back({name, value, "--" + name});
     }
 
@@ -292,6 +301,9 @@ Invocation parseCommandLine(const std::vector<std::string>& args, const Environm
         config.socketPath = linux_platform::localServiceSocket(runtime ? runtime->c_str() : nullptr);
     }
     if (invocation.action == Action::version) return invocation;
+    if (invocation.action == Action::tryCorrections && !config.userConfigDir)
+        throw ConfigError("--try-corrections needs --user-config");
+    if (invocation.action == Action::listModels) return invocation;
     if (invocation.action == Action::addKey) {
         if (config.keysFile.empty()) throw ConfigError("no keys file: give --keys-file (HOME is not set)");
         return invocation;
@@ -335,6 +347,15 @@ A text-fixing service for quillant: POST /v1/fix, GET /v1/validate, GET /v1/vers
   --release-url URL        ... and its download URL, https:// (both or neither; URL.sig is its signature)
   --threads N              requests served at once (default 8)
   --io-timeout SECS        time allowed to read a request or write an answer (default 10)
+  --user-config DIR        take the corrector from the "corrections" of
+                           DIR/settings.json and the key in DIR/provider-key,
+                           read again when they change (quillant passes its own)
+  --upstream-ca-file FILE  trust this PEM authority for the upstream's https too
+  --try-corrections        correct a sample sentence as --user-config chooses,
+                           print it or the exact error, exit
+  --list-models URL        print the models an OpenAI-compatible server lists,
+                           exit; the provider key of --user-config goes only
+                           to the saved hosted model's URL
   --log-text               log texts and corrections (keys are never logged)
   --idle-exit SECS         exit after SECS without a request (default 0: never);
                            quillant starts its local corrector with 90

@@ -23,8 +23,10 @@ struct TlsFiles {
 struct UpstreamOptions {
     std::string baseURL;  // e.g. "http://127.0.0.1:11434/v1"; "/chat/completions" is appended
     std::string model;
-    std::string apiKey;  // empty: no Authorization header
+    std::string apiKey;  // sent over https only; empty: no Authorization header
     std::chrono::milliseconds timeout{8000};
+    std::optional<std::filesystem::path> caFile;  // trusted besides the system's authorities
+    bool operator==(const UpstreamOptions&) const = default;
 };
 
 // What /v1/version announces.
@@ -55,13 +57,17 @@ struct ServiceConfig {
     // Exit after this long without a request; zero: never. quillant starts
     // its local corrector with a delay, so that an idle quillant keeps none.
     std::chrono::seconds idleExit{0};
+    // Set: the user's quillant settings folder, whose settings.json
+    // ("corrections") and provider-key choose the corrector for every fix.
+    std::optional<std::filesystem::path> userConfigDir;
+    std::string listModelsURL;  // for Action::listModels
 
     // Room for the longest allowed text even when every character is a long
     // escaped sequence; larger bodies are refused unread.
     std::size_t maxBodyBytes() const { return maxChars * 128 + 4096; }
 };
 
-enum class Action { serve, help, version, addKey };
+enum class Action { serve, help, version, addKey, tryCorrections, listModels };
 
 struct Invocation {
     Action action = Action::serve;
@@ -86,6 +92,9 @@ Invocation parseCommandLine(const std::vector<std::string>& args, const Environm
                             const FileReader& read = readWholeFile);
 
 std::string usageText();
+
+// The host of an http(s) URL (secure: https), or nothing when it is not one.
+std::optional<std::string> httpHost(std::string_view url, bool& secure);
 
 // 127.0.0.0/8, ::1 and "localhost".
 bool isLoopbackHost(std::string_view host);

@@ -20,6 +20,13 @@ private:
     std::string code_;
 };
 
+// A correction and, when it did not come about as chosen (a model's failure
+// answered offline), a note for the user saying so.
+struct Correction {
+    std::string text;
+    std::string note;
+};
+
 // Turns a text into its corrected form. Called from several request threads at once.
 class Corrector {
 public:
@@ -29,6 +36,7 @@ public:
     // The same in a chosen language ("auto" or a dictionary's name); those
     // that cannot choose correct as they always do.
     virtual std::string correctIn(std::string_view text, const std::string& /*language*/) { return correct(text); }
+    virtual Correction correctNoted(std::string_view text) { return {correct(text), {}}; }
     // Ends work in progress quickly; later calls may fail.
     virtual void shutdown() {}
 };

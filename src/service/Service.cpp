@@ -293,10 +293,18 @@ void Service::fix(const httplib::Request& req, httplib::Response& res) {
     std::string id = requestId(res);
     if (config_.logText) log_.info(id + " text: " + text);
     try {
-        std::string corrected = corrector_.correctIn(text, language);
-        if (config_.logText) log_.info(id + " corrected: " + corrected);
+        // A language named in the request holds the offline rules to it; the
+        // user's own choice (a model, with its note) otherwise.
+        Correction corrected =
+            language.empty() ? corrector_.correctNoted(text) : Correction{corrector_.correctIn(text, language), {}};
+        if (config_.logText) log_.info(id + " corrected: " + corrected.text);
+        json answer = {{"corrected", corrected.text}};
+        if (!corrected.note.empty()) {
+            log_.info(id + " " + corrected.note);
+            answer["note"] = corrected.note;
+        }
         res.status = 200;
-        res.set_content(toJson({{"corrected", corrected}}), "application/json");
+        res.set_content(toJson(answer), "application/json");
     } catch (const CorrectionError& e) {
         quota_.refund(ticket);
         log_.error(id + " fix failed: " + e.code() + ": " + e.what());

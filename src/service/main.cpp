@@ -1,5 +1,6 @@
 // quillant-service: a reference text-fixing service for quillant.
 #include "runtime/Logger.h"
+#include "service/ChosenCorrector.h"
 #include "service/Config.h"
 #include "service/Dictionaries.h"
 #include "service/InstanceLock.h"
@@ -8,6 +9,7 @@
 #include "service/Service.h"
 #include "service/Speller.h"
 #include "service/UpstreamCorrector.h"
+#include "service/UserCorrections.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -27,6 +29,90 @@ using namespace quillant::service;
 namespace {
 
 constexpr int kUsageError = 2;
+constexpr const char* kSampleSentence = "i think teh report is redy and we can send it tomorow";
+
+// Passes on errors only: "Try it" prints its own answer.
+class ErrorsOnly final : public Logger {
+public:
+    explicit ErrorsOnly(Logger& next) : next_(next) {}
+    void write(LogLevel level, std::string_view subsystem, std::string_view category, std::string_view message) override {
+        if (level == LogLevel::error) next_.write(level, subsystem, category, message);
+    }
+
+private:
+    Logger& next_;
+};
+
+// The offline rules held to a language the user chose.
+struct RulesIn final : Corrector {
+    RulesIn(RuleCorrector& rules, std::string language) : rules(rules), language(std::move(language)) {}
+    std::string correct(std::string_view text) override { return rules.correctIn(text, language); }
+    std::string correctIn(std::string_view text, const std::string& chosen) override {
+        return rules.correctIn(text, chosen.empty() ? language : chosen);
+    }
+    RuleCorrector& rules;
+    std::string language;
+};
+
+// Throws, naming the installed dictionaries, when `language` is not one of them.
+ChosenCorrector::OfflineFactory rulesFactory(RuleCorrector& rules, Dictionaries& dictionaries) {
+    return [&rules, &dictionaries](const std::string& language) -> std::unique_ptr<Corrector> {
+        if (language != "auto" && !dictionaries.has(language)) Speller probe(language);
+        return std::make_unique<RulesIn>(rules, language);
+    };
+}
+
+// What "Try it" shows: the sample corrected as the user's settings choose, or
+// the exact reason it cannot be.
+int tryCorrections(const ServiceConfig& config) {
+    StderrLogger stderrLogger;
+    ErrorsOnly logger(stderrLogger);
+    try {
+        UserCorrections user(*config.userConfigDir, logger);
+        auto now = user.current();
+        Dictionaries dictionaries;
+        RuleCorrector rules(dictionaries, config.language);
+        ChosenCorrector chosen(user, rules, config.language, rulesFactory(rules, dictionaries), config.upstream, logger);
+        std::string problem;
+        auto model = chosen.modelFor(now, problem);
+        if (!problem.empty()) throw CorrectionError(400, "no_key", problem);
+        std::string corrected = model ? model->tryOut(kSampleSentence) : chosen.offlineFor(now.choice.language).correct(kSampleSentence);
+        std::cout << kSampleSentence << "\n" << corrected << "\n";
+        return EXIT_SUCCESS;
+    } catch (const std::exception& e) {
+        std::cout << e.what() << "\n";
+        return EXIT_FAILURE;
+    }
+}
+
+int listModels(const ServiceConfig& config) {
+    StderrLogger logger;
+    UpstreamOptions options = config.upstream;
+    options.baseURL = config.listModelsURL;
+    while (!options.baseURL.empty() && options.baseURL.back() == '/') options.baseURL.pop_back();
+    options.apiKey.clear();
+    bool secure = false;
+    if (!httpHost(options.baseURL, secure)) {
+        std::cout << "\"" << options.baseURL << "\" is not an http:// or https:// URL\n";
+        return EXIT_FAILURE;
+    }
+    // The provider's key goes only to the hosted model it was saved for.
+    if (secure && config.userConfigDir) {
+        ErrorsOnly quiet(logger);
+        auto now = UserCorrections(*config.userConfigDir, quiet).current();
+        if (now.choice.source == CorrectionSource::hostedModel && now.choice.modelURL == options.baseURL)
+            options.apiKey = now.key.key;
+    }
+    RuleCorrector none;
+    try {
+        UpstreamCorrector upstream(options, none, logger);
+        for (const auto& name : upstream.listModels()) std::cout << name << "\n";
+        return EXIT_SUCCESS;
+    } catch (const std::exception& e) {
+        std::cout << e.what() << "\n";
+        return EXIT_FAILURE;
+    }
+}
 
 int serve(const ServiceConfig& config) {
     // Signals are taken by one thread with sigwait; every other thread
@@ -63,14 +149,23 @@ int serve(const ServiceConfig& config) {
             Speller probe(config.language);  // throws, naming the installed dictionaries
         RuleCorrector rules(dictionaries, config.language);
         std::unique_ptr<UpstreamCorrector> upstream;
-        if (config.corrector == CorrectorKind::upstream)
+        std::unique_ptr<UserCorrections> user;
+        std::unique_ptr<ChosenCorrector> chosen;
+        if (config.userConfigDir) {
+            user = std::make_unique<UserCorrections>(*config.userConfigDir, logger);
+            chosen = std::make_unique<ChosenCorrector>(*user, rules, config.language, rulesFactory(rules, dictionaries), config.upstream, logger);
+        } else if (config.corrector == CorrectorKind::upstream) {
             upstream = std::make_unique<UpstreamCorrector>(config.upstream, rules, logger);
-        Corrector& corrector = upstream ? static_cast<Corrector&>(*upstream) : rules;
+        }
+        Corrector& corrector = chosen     ? static_cast<Corrector&>(*chosen)
+                               : upstream ? static_cast<Corrector&>(*upstream)
+                                          : rules;
 
         Service service(config, keys, quota, corrector, logger);
         service.bind();
-        std::string corrector_name = upstream ? "upstream corrector (model " + config.upstream.model + ")"
-                                              : "rule corrector (language " + config.language + ")";
+        std::string corrector_name = chosen     ? "corrector chosen in " + (*config.userConfigDir / "settings.json").string()
+                                     : upstream ? "upstream corrector (model " + config.upstream.model + ")"
+                                                : "rule corrector (language " + config.language + ")";
         log.info("listening on " + service.baseURL() + " with the " + corrector_name + ", " +
                  std::to_string(keys.count()) + (keys.count() == 1 ? " key from " : " keys from ") + config.keysFile.string());
 
@@ -162,6 +257,8 @@ int main(int argc, char** argv) {
                 std::cerr << "quillant-service: " << e.what() << "\n";
                 return EXIT_FAILURE;
             }
+        case Action::tryCorrections: return tryCorrections(invocation.config);
+        case Action::listModels: return listModels(invocation.config);
         case Action::serve:
             break;
     }

@@ -131,6 +131,7 @@ MenuBarView::MenuBarView(app::AppCoordinator& coordinator, hotkey::Preferences& 
     subscriptions_.push_back(coordinator_.backendStatus.onDidSet(refreshOnChange));
     subscriptions_.push_back(coordinator_.updateAvailable.onDidSet(refreshOnChange));
     subscriptions_.push_back(coordinator_.updateVersion.onDidSet(refreshOnChange));
+    subscriptions_.push_back(coordinator_.correctionsNote.onDidSet(refreshOnChange));
     subscriptions_.push_back(preferences_.hotkeyCombo.onDidSet(refreshOnChange));
     subscriptions_.push_back(recorder_.lastError.onDidSet(refreshOnChange));
     subscriptions_.push_back(recorder_.isRecording.onDidSet([this](bool recording) {
@@ -263,6 +264,26 @@ void MenuBarView::build() {
     keyedColumn->addWidget(accessibilityRow_);
     column->addWidget(keyed_);
 
+    // Where corrections come from: the row opens its choices below it.
+    if (services_.corrections) {
+        correctionsRow_ = MenuItemButtonStyle::makeRow("Corrections", this);
+        correctionsRow_->setObjectName("correctionsRow");
+        correctionsNote_ = makeLabel({}, kCaptionPixels, this, "correctionsNote");
+        correctionsNote_->setWordWrap(true);
+        correctionsNote_->setContentsMargins(MenuItemRow::kHorizontalPadding, 0, MenuItemRow::kHorizontalPadding, 0);
+        setTextColour(correctionsNote_, colours::red());
+        correctionsPanel_ = new CorrectionsPanel(*services_.corrections, [this] { refresh(); }, this);
+        correctionsPanel_->hide();
+        connect(correctionsRow_, &QAbstractButton::clicked, this, [this] {
+            if (!correctionsPanel_->isVisible()) correctionsPanel_->reload();
+            correctionsPanel_->setVisible(!correctionsPanel_->isVisible());
+            adjustSize();
+        });
+        column->addWidget(correctionsRow_);
+        column->addWidget(correctionsNote_);
+        column->addWidget(correctionsPanel_);
+    }
+
     // The footer.
     column->addWidget(makeDivider(this));
     auto* footer = new QHBoxLayout;
@@ -301,6 +322,15 @@ void MenuBarView::build() {
 }
 
 void MenuBarView::refresh() {
+    if (correctionsRow_) {
+        const auto chosen = app::loadCorrections(services_.corrections->settings);
+        correctionsRow_->setText("Corrections: " + qs(chosen.source == app::kLocalModelSource ? chosen.modelName + " on this computer"
+                                                      : chosen.source == app::kHostedModelSource ? chosen.modelName + " (hosted)"
+                                                                                                  : "Offline dictionary"));
+        correctionsRow_->setToolTip(qs(app::describeCorrections(chosen)));
+        correctionsNote_->setText(qs(coordinator_.correctionsNote.get()));
+        correctionsNote_->setVisible(!coordinator_.correctionsNote.get().empty());
+    }
     const bool update = coordinator_.updateAvailable.get();
     updateBanner_->setVisible(update);
     updateDivider_->setVisible(update);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hotkey/HotkeyRecorder.h"
+#include "ui/CorrectionsPanel.h"
 #include "runtime/Observable.h"
 
 class QLabel;
@@ -49,6 +50,8 @@ struct MenuBarViewServices {
     // Prepares the page "Open Accessibility Settings" leads to; none when it
     // could not be written (the row then does nothing rather than open a dead link).
     std::function<std::optional<QUrl>()> accessibilityHelp;
+    // Where corrections come from; none: no Corrections row.
+    std::optional<CorrectionsServices> corrections;
     // The service is quillant's own local corrector, whose key quillant makes
     // itself: no key prompt and no key field, only whether it answers.
     bool localCorrector = false;
@@ -127,6 +130,9 @@ private:
     QPushButton* keyClear_ = nullptr;
     QLabel* keyFeedback_ = nullptr;
     MenuItemRow* accessibilityRow_ = nullptr;
+    MenuItemRow* correctionsRow_ = nullptr;
+    QLabel* correctionsNote_ = nullptr;
+    CorrectionsPanel* correctionsPanel_ = nullptr;
     MenuItemRow* quitRow_ = nullptr;
     MenuItemRow* feedbackRow_ = nullptr;
     QLabel* versionText_ = nullptr;

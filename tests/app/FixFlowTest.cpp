@@ -128,6 +128,15 @@ std::vector<Row> rows() {
          },
          "Replaced (15 → 17 chars)", info("paste committed; clipboard restored"),
          {{S::loading, 0ms}, {S::idle, 270ms}}, true, 1, std::nullopt},
+        {"model_failed_corrected_offline",
+         [](auto& h) {
+             h.start();
+             h.appCopies("teh text");
+             h.fixReplies.push_back(FakeHttpSession::answer(
+                 200, R"({"corrected":"the text","note":"Corrected offline \u2014 the model at http://127.0.0.1:11434/v1 did not answer"})"));
+         },
+         "Corrected offline — the model at http://127.0.0.1:11434/v1 did not answer",
+         info("paste committed; clipboard restored"), {{S::loading, 0ms}, {S::idle, 270ms}}, true, 1, std::nullopt},
         {"white_space_is_content",
          [](auto& h) {
              h.start();

@@ -112,6 +112,34 @@ TEST(BackendError, RetryRule) {
         EXPECT_FALSE(isRetryable(e)) << e.userMessage();
 }
 
+struct NoteRow {
+    const char* name;
+    std::string body;
+    std::optional<std::string> note;  // none: the answer is undecodable
+};
+
+class FixNote : public ::testing::TestWithParam<NoteRow> {};
+
+TEST_P(FixNote, IsReadAsOneSafeLine) {
+    auto outcome = interpretFixResult(200, GetParam().body);
+    if (!GetParam().note) {
+        EXPECT_TRUE(std::holds_alternative<BackendError>(outcome));
+        return;
+    }
+    ASSERT_TRUE(std::holds_alternative<FixResult>(outcome));
+    EXPECT_EQ(std::get<FixResult>(outcome), (FixResult{"x", *GetParam().note}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FixNote,
+    ::testing::Values(NoteRow{"none", R"({"corrected":"x"})", ""}, NoteRow{"null", R"({"corrected":"x","note":null})", ""},
+                      NoteRow{"note", R"({"corrected":"x","note":"Corrected offline \u2014 why"})", "Corrected offline — why"},
+                      NoteRow{"control_characters", R"({"corrected":"x","note":"a\nb\u001b[2Jc"})", "a b [2Jc"},
+                      NoteRow{"too_long", R"({"corrected":"x","note":")" + std::string(299, 'a') + "\u00e9" + R"("})",
+                              std::string(299, 'a') + "…"},
+                      NoteRow{"not_a_string", R"({"corrected":"x","note":5})", std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(FixRequest, EncodesTheTextExactly) {
     std::string text = "Line \"one\"\nline two \\ caf\u00e9 \U0001F600";
     auto json = nlohmann::json::parse(encodeFixRequest(text));

@@ -9,12 +9,18 @@
 
 #include <regex>
 
+#include "testsupport/PlainHttpServer.h"
 #include "testsupport/Process.h"
+#include "testsupport/TestHttpsServer.h"
 
 using namespace quillant::service::testing;
 using quillant::testing::Process;
 using quillant::testing::ProcessOptions;
 using ::testing::HasSubstr;
+using ::testing::Not;
+using quillant::testing::PlainHttpServer;
+using quillant::testing::ScriptedReply;
+using quillant::testing::TestHttpsServer;
 
 namespace {
 
@@ -29,6 +35,12 @@ public:
         process_.waitForErrors([&](const std::string& errors) { return std::regex_search(errors, match, pattern); },
                                std::chrono::seconds(10));
         return match;
+    }
+
+    // What it wrote to standard error until now (and within `bound`).
+    const std::string& errorsSoFar(std::chrono::milliseconds bound) {
+        process_.waitForErrors([](const std::string&) { return false; }, bound);
+        return process_.errors();
     }
 
     // Waits up to ten seconds for the exit; returns the exit status or -1.
@@ -162,5 +174,180 @@ TEST_P(ProgramSignal, ServesUntilSignalledAndStopsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(Program, ProgramSignal, ::testing::Values(SIGTERM, SIGINT),
                          [](const auto& info) { return info.param == SIGTERM ? std::string("SIGTERM") : std::string("SIGINT"); });
+
+// The model's side of one chat completion.
+std::string completion(const std::string& content) {
+    return nlohmann::json({{"choices", {{{"message", {{"role", "assistant"}, {"content", content}}}}}}}).dump();
+}
+
+// The service started as quillant starts it, with the user's settings folder.
+class UserConfigTest : public ProgramTest {
+protected:
+    std::filesystem::path userDir() { return dir / "config/quillant"; }
+    void choose(const std::string& corrections) {
+        std::filesystem::create_directories(userDir());
+        writeFile(userDir() / "settings.json", corrections);
+    }
+    void setProviderKey(const std::string& key, mode_t mode = 0600) {
+        writeFile(userDir() / "provider-key", key);
+        ::chmod((userDir() / "provider-key").c_str(), mode);
+    }
+    static std::string modelChoice(const std::string& source, const std::string& url) {
+        return R"({"corrections": {"source": ")" + source + R"(", "modelURL": ")" + url +
+               R"(", "modelName": "tiny-model", "timeoutSeconds": 5}})";
+    }
+
+    void startService(std::vector<std::string> extra = {}) {
+        {
+            Child add({"--add-key"}, env());
+            ASSERT_EQ(add.wait(), 0);
+            key_ = add.out().substr(0, add.out().size() - 1);
+        }
+        std::vector<std::string> args{"--port", "0", "--user-config", userDir().string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        service_.emplace(args, env());
+        auto match = service_->waitForError(std::regex("listening on http://127\\.0\\.0\\.1:(\\d+)"));
+        ASSERT_FALSE(match.empty()) << service_->err();
+        port_ = std::stoi(match[1]);
+    }
+    Answer fix(const std::string& text) {
+        httplib::Client client("127.0.0.1", port_);
+        client.set_read_timeout(std::chrono::seconds(30));
+        return toAnswer(client.Post("/v1/fix", {{"Authorization", "Bearer " + key_}}, fixBody(text), "application/json"));
+    }
+    std::string serviceLog() {
+        return service_->errorsSoFar(std::chrono::milliseconds(300));
+    }
+
+    std::optional<Child> service_;
+    std::string key_;
+    int port_ = 0;
+};
+
+TEST_F(UserConfigTest, ALocalModelCorrectsWithoutTheProviderKeyAndAStoppedOneFallsBackOffline) {
+    auto model = std::make_unique<PlainHttpServer>("127.0.0.1", 0, [](const std::string&) {
+        return PlainHttpServer::reply(200, "Content-Type: application/json\r\n", completion("She doesn't like it."));
+    });
+    std::string url = model->baseURL() + "/v1";
+    choose(modelChoice("local-model", url));
+    setProviderKey("pk-secret");
+    startService();
+
+    Answer answer = fix("she dont like it");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.json()["corrected"], "She doesn't like it.");
+    EXPECT_FALSE(answer.json().contains("note"));
+    std::string sent = model->allBytes();
+    EXPECT_THAT(sent, HasSubstr("POST /v1/chat/completions"));
+    EXPECT_THAT(sent, HasSubstr(R"("model":"tiny-model")"));
+    EXPECT_THAT(sent, HasSubstr(R"("temperature":0)"));
+    EXPECT_THAT(sent, ::testing::ContainsRegex(R"(<<<TEXT [0-9a-f]+\\nshe dont like it\\nTEXT [0-9a-f]+>>>)"));
+    EXPECT_THAT(sent, Not(HasSubstr("pk-secret")));
+
+    model.reset();
+    answer = fix("she dont like it");
+    ASSERT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.json()["note"], "Corrected offline — the model at " + url + " did not answer");
+    EXPECT_THAT(serviceLog(), HasSubstr("Corrected offline — the model at " + url + " did not answer"));
+
+    // Back to the dictionary, with no restart.
+    choose(R"({"corrections": {"source": "offline", "language": "en_GB"}})");
+    answer = fix("i realy like teh colour");
+    EXPECT_EQ(answer.json()["corrected"], "I really like the colour");
+    EXPECT_FALSE(answer.json().contains("note"));
+    EXPECT_THAT(serviceLog(), Not(HasSubstr("she dont")));
+}
+
+struct HostedCase {
+    const char* name;
+    int status;        // the model's answer
+    mode_t keyMode;    // the provider key file's
+    std::string note;  // empty: the model's correction is used
+};
+
+class HostedModel : public UserConfigTest, public ::testing::WithParamInterface<HostedCase> {};
+
+TEST_P(HostedModel, GetsTheProviderKeyOverTls) {
+    TestHttpsServer model;
+    model.setHandler([&](const quillant::testing::ReceivedRequest&) {
+        return ScriptedReply::json(GetParam().status, GetParam().status == 200 ? completion("She doesn't like it.") : "{}");
+    });
+    std::string url = model.baseURL() + "/v1";
+    choose(modelChoice("hosted-model", url));
+    setProviderKey("pk-secret\n", GetParam().keyMode);
+    startService({"--upstream-ca-file", model.caFile().string()});
+
+    Answer answer = fix("she dont like it");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    std::string note = GetParam().note;
+    if (!note.empty()) note = "Corrected offline — " + (note[0] == ' ' ? "the model at " + url + note : note);
+    EXPECT_THAT(answer.json().value("note", ""), ::testing::StartsWith(note));
+    EXPECT_EQ(answer.json().contains("note"), !note.empty());
+    if (GetParam().keyMode != 0600) {
+        EXPECT_EQ(model.requestCount(), 0u);
+        return;
+    }
+    ASSERT_EQ(model.requestCount(), 1u);
+    auto request = model.received()[0];
+    EXPECT_EQ(request.header("Authorization"), "Bearer pk-secret");
+    EXPECT_EQ(nlohmann::json::parse(request.body)["model"], "tiny-model");
+    if (note.empty()) {
+        EXPECT_EQ(answer.json()["corrected"], "She doesn't like it.");
+    }
+    EXPECT_THAT(serviceLog(), Not(HasSubstr("pk-secret")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, HostedModel,
+    ::testing::Values(HostedCase{"corrects", 200, 0600, ""},
+                      HostedCase{"refused_key", 401, 0600, " refused the key"},
+                      HostedCase{"key_file_readable_by_others", 200, 0644,
+                                 "the provider key file " }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UserConfigTest, NonsenseInTheSettingsLeavesTheDefaultsAndSaysWhichLine) {
+    choose("{\n  \"corrections\": {\n    \"source\": \"local-model\",\n    oops\n");
+    startService();
+    Answer answer = fix("i realy like it");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_FALSE(answer.json().contains("note"));
+    EXPECT_THAT(serviceLog(), HasSubstr("settings.json line 4: not JSON; the default corrections apply"));
+}
+
+TEST_F(UserConfigTest, TryItShowsTheSampleCorrectedOrTheExactError) {
+    PlainHttpServer model("127.0.0.1", 0, [](const std::string&) {
+        return PlainHttpServer::reply(404, "Content-Type: application/json\r\n", R"({"error":"model not found"})");
+    });
+    std::string url = model.baseURL() + "/v1";
+    choose(modelChoice("local-model", url));
+    Child child({"--try-corrections", "--user-config", userDir().string()}, env());
+    EXPECT_EQ(child.wait(), 1);
+    EXPECT_EQ(child.out(), "The model at " + url + " has no model named tiny-model\n");
+
+    choose(R"({"corrections": {"source": "offline"}})");
+    Child offline({"--try-corrections", "--user-config", userDir().string()}, env());
+    EXPECT_EQ(offline.wait(), 0) << offline.out();
+    EXPECT_THAT(offline.out(), ::testing::StartsWith("i think teh report"));
+}
+
+TEST_F(UserConfigTest, TheProviderKeyGoesOnlyToTheSavedHostedModel) {
+    TestHttpsServer model;
+    model.setHandler([](const quillant::testing::ReceivedRequest&) {
+        return ScriptedReply::json(200, R"({"data":[{"id":"m1"},{"id":"m2"}]})");
+    });
+    const std::string saved = model.baseURL() + "/v1";
+    choose(modelChoice("hosted-model", saved));
+    setProviderKey("pk-secret");
+    for (const std::string& url : {saved, model.baseURL() + "/elsewhere/v1"}) {
+        Child child({"--list-models", url, "--user-config", userDir().string(), "--upstream-ca-file", model.caFile().string()}, env());
+        EXPECT_EQ(child.wait(), 0) << child.err();
+        EXPECT_EQ(child.out(), "m1\nm2\n");
+    }
+    auto received = model.received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].target, "/v1/models");
+    EXPECT_EQ(received[0].header("Authorization"), "Bearer pk-secret");
+    EXPECT_EQ(received[1].header("Authorization"), std::nullopt);
+}
 
 }  // namespace

@@ -65,6 +65,8 @@ struct PanelHarness {
     std::vector<QUrl> opened;
     int quits = 0;
     std::optional<std::string> version = "1.4.0";
+    // Set before start() for a panel with the Corrections row.
+    std::optional<ui::CorrectionsServices> corrections;
     bool localCorrector = false;  // the service is quillant's own local corrector
 
     PanelHarness() { core.runningVersion = "1.4.0"; }
@@ -80,7 +82,7 @@ struct PanelHarness {
         core.start(storedKey);
         ui::MenuBarViewServices services{keyDownMonitor, ex, [this](const QUrl& url) { opened.push_back(url); },
                                          [this] { ++quits; }, version, "feedback@example.org",
-                                         [] { return std::optional<QUrl>(QUrl("file:///run/help.html")); }};
+                                         [] { return std::optional<QUrl>(QUrl("file:///run/help.html")); }, corrections};
         services.localCorrector = localCorrector;
         panel = std::make_unique<ui::MenuBarView>(*core.coordinator, preferences, std::move(services));
         settle();

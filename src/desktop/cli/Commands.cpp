@@ -25,36 +25,11 @@ namespace quillant::desktop::cli {
 
 namespace {
 
-constexpr std::size_t kMaxStdinBytes = 1 << 20;
 
 void say(std::FILE* f, const std::string& line) {
     std::fputs(line.c_str(), f);
     std::fputc('\n', f);
     std::fflush(f);
-}
-
-// Reads one line with the terminal's echo off, so the key is not shown.
-std::optional<std::string> readSecretLine(ProgramContext& c) {
-    int fd = fileno(c.in);
-    termios old{};
-    bool restore = tcgetattr(fd, &old) == 0;
-    if (restore) {
-        termios quiet = old;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(fd, TCSAFLUSH, &quiet);
-    }
-    std::fputs("API key: ", c.err);
-    std::fflush(c.err);
-    std::string line;
-    int ch;
-    while ((ch = std::fgetc(c.in)) != EOF && ch != '\n') {
-        line.push_back(char(ch));
-        if (line.size() > kMaxStdinBytes) break;
-    }
-    if (restore) tcsetattr(fd, TCSAFLUSH, &old);
-    std::fputc('\n', c.err);
-    if (line.size() > kMaxStdinBytes) return std::nullopt;
-    return line;
 }
 
 std::optional<credentials::TokenStore> tokenStore(ProgramContext& c) {
@@ -108,6 +83,30 @@ std::optional<int> throughRunningAgent(ProgramContext& c, const std::string& com
 
 }  // namespace
 
+std::optional<std::string> readSecretLine(ProgramContext& c, const char* prompt) {
+    int fd = fileno(c.in);
+    termios old{};
+    bool restore = tcgetattr(fd, &old) == 0;
+    if (restore) {
+        termios quiet = old;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(fd, TCSAFLUSH, &quiet);
+    }
+    std::fputs(prompt, c.err);
+    std::fflush(c.err);
+    std::string line;
+    int ch;
+    while ((ch = std::fgetc(c.in)) != EOF && ch != '\n') {
+        line.push_back(char(ch));
+        if (line.size() > kMaxStdinBytes) break;
+    }
+    if (restore) tcsetattr(fd, TCSAFLUSH, &old);
+    std::fputc('\n', c.err);
+    if (line.size() > kMaxStdinBytes) return std::nullopt;
+    return line;
+}
+
+
 int trigger(ProgramContext& c) {
     const auto folder = linux_platform::privateRuntimeFolder(c.xdgRuntimeDir);
     if (!folder.path) {
@@ -158,6 +157,9 @@ const char* usageText() {
            "  key clear     forget the stored API key\n"
            "  key status    check the stored key with the service: connected, invalid, offline or absent\n"
            "  fix           correct standard input and write the result to standard output\n"
+           "  corrector show|set|try|models\n"
+           "                where corrections come from: the offline dictionary, a model on this computer\n"
+           "                (Ollama, llama-server, …) or a hosted one; try corrects a sample sentence\n"
            "  inspect       show what a fix would capture from the clipboard (types, Slack mentions)\n"
            "  trigger       fix the selection now, as the hotkey does, in the running quillant; bind it to\n"
            "                a shortcut where quillant cannot arm its hotkey (e.g. sway:\n"
@@ -243,7 +245,7 @@ std::optional<std::string> readAll(std::FILE* in, std::size_t limit) {
 int keySet(ProgramContext& c) {
     auto store = tokenStore(c);
     if (!store) return kExitFailure;
-    std::optional<std::string> input = isatty(fileno(c.in)) ? readSecretLine(c) : readAll(c.in, kMaxStdinBytes);
+    std::optional<std::string> input = isatty(fileno(c.in)) ? readSecretLine(c, "API key: ") : readAll(c.in, kMaxStdinBytes);
     if (!input) {
         say(c.err, "quillant: that is far too long for an API key");
         return kExitFailure;
@@ -341,10 +343,12 @@ int fix(ProgramContext& c) {
     auto session = serviceSession(loop, std::make_shared<linux_platform::CurlHttpSession>(loop), c, local);
     const backend::BackendClient client{c.serviceURL, *key, 10.0, session};
     std::optional<std::string> corrected;
-    std::string failure;
+    std::string failure, note;
     runToEnd(loop, [&]() -> Task<void> {
         try {
-            corrected = co_await client.transform(*input);
+            backend::FixResult answer = co_await client.fix(*input);
+            corrected = std::move(answer.corrected);
+            note = std::move(answer.note);
         } catch (const backend::BackendError& e) {
             failure = e.userMessage();
         } catch (const std::exception& e) {
@@ -355,6 +359,7 @@ int fix(ProgramContext& c) {
         say(c.err, failure);
         return kExitFailure;
     }
+    if (!note.empty()) say(c.err, note);
     std::fwrite(corrected->data(), 1, corrected->size(), c.out);
     std::fflush(c.out);
     return kExitOK;

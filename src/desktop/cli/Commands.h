@@ -79,6 +79,17 @@ std::optional<std::string> desktopExecArgument(const std::filesystem::path& path
 // The XDG autostart entry that starts `executable` at login.
 std::optional<std::string> autostartEntry(const std::filesystem::path& executable);
 
+// quillant-service beside quillant (in a build tree, in the service's folder).
+std::filesystem::path serviceProgram();
+
+// `quillant corrector show|set|try|models …`; `args` follow "corrector".
+int corrector(ProgramContext& context, const std::vector<std::string>& args);
+
+inline constexpr std::size_t kMaxStdinBytes = 1 << 20;
+// One line from a terminal with its echo off, so a key is not shown; nothing
+// when it is far too long.
+std::optional<std::string> readSecretLine(ProgramContext& context, const char* prompt);
+
 // Reads all of a stream, refusing more than `limit` bytes (nothing then).
 std::optional<std::string> readAll(std::FILE* in, std::size_t limit);
 

@@ -309,3 +309,50 @@ INSTANTIATE_TEST_SUITE_P(
         UnprivateRow{"group_writable", 0770, false, "is open to other users (mode 0770); run chmod 700 on it"},
         UnprivateRow{"other_owner", 0700, true, "belongs to another user (uid 65534); remove it"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// quillant corrector, against a stub OpenAI-compatible server on loopback.
+TEST(CorrectorCommand, ChoosesAModelTheServerListsAndKeepsAHostedKeyPrivate) {
+    const std::string answer = "I think the report is ready and we can send it tomorrow.";
+    quillant::testing::PlainHttpServer model("127.0.0.1", 0, [&](const std::string& target) {
+        std::string body = target == "/v1/models"
+                               ? R"({"object":"list","data":[{"id":"tiny-model"}]})"
+                               : R"({"choices":[{"message":{"role":"assistant","content":")" + answer + R"("}}]})";
+        return quillant::testing::PlainHttpServer::reply(200, "Content-Type: application/json\r\n", body);
+    });
+    const std::string url = model.baseURL() + "/v1";
+    TempDir home;
+    const fs::path config = home / ".config/quillant";
+    auto quillant = [&](std::vector<std::string> args, const std::string& input = "") {
+        args.insert(args.begin(), {QUILLANT_EXE, "corrector"});
+        return run(args, {"HOME=" + home.path().string(), "XDG_CONFIG_HOME=" + (home / ".config").string()}, input);
+    };
+
+    auto r = quillant({"set", "local-model", "--url", url, "--model", "other"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("The model at " + url + " has no model named other"), std::string::npos) << r.err;
+    EXPECT_EQ(quillant({"show"}).out, "Offline dictionary (automatic language)\n");
+
+    r = quillant({"set", "local-model", "--url", url, "--model", "tiny-model"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("another user of this computer could answer on its port"), std::string::npos);
+    r = quillant({"try"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "i think teh report is redy and we can send it tomorow\n" + answer + "\n");
+    EXPECT_NE(model.allBytes().find(R"("model":"tiny-model")"), std::string::npos);
+
+    r = quillant({"set", "hosted-model", "--url", "http://api.example.com/v1", "--model", "m"}, "sk-secret\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("https only"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(config / "provider-key"));
+
+    r = quillant({"set", "hosted-model", "--url", "https://api.example.com/v1", "--model", "m"}, "sk-secret\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(config / "provider-key"), "sk-secret\n");
+    struct stat st {};
+    ASSERT_EQ(::stat((config / "provider-key").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    r = quillant({"show"});
+    EXPECT_EQ(r.out, "Hosted model: m at https://api.example.com/v1\n"
+                     "time-out: 8 s; offline dictionary when the model fails (auto)\nprovider key: set\n");
+    EXPECT_EQ(readFile(config / "settings.json").find("sk-secret"), std::string::npos);
+}
