@@ -316,7 +316,9 @@ TEST(RequestScanning, BoundsHeadersAndBodiesOfEitherKind) {
     for (const auto& row : rows) {
         const RequestScan scan = scanRequest(row.bytes, bounds, maxBody);
         EXPECT_EQ(int(scan.verdict), int(row.verdict)) << row.name;
-        if (row.verdict == V::complete) EXPECT_EQ(scan.length, row.length) << row.name;
+        if (row.verdict == V::complete) {
+            EXPECT_EQ(scan.length, row.length) << row.name;
+        }
     }
 }
 
