@@ -156,7 +156,16 @@ public:
                isPlainWord(tokens_[i].text);
     }
     // The lower-case word at i, empty if i is no English word.
-    std::string lower(std::size_t i) const { return isWord(i) ? text::lowercased(tokens_[i].text) : std::string(); }
+    std::string lower(std::size_t i) const {
+        if (!isWord(i)) return {};
+        const std::string& w = tokens_[i].text;
+        if (std::any_of(w.begin(), w.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+            return text::lowercased(w);
+        std::string out = w;
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        return out;
+    }
     // The next / previous token across one blank; npos at a line break or the end.
     std::size_t next(std::size_t i) const {
         if (i == npos) return npos;

@@ -378,7 +378,7 @@ bool isAscii(std::string_view s) {
 }  // namespace
 
 bool RuleCorrector::Language::accepts(std::string_view word) const {
-    if (primary && primary->accepts(word)) return true;
+    if (primary && primary->knows(word)) return true;
     if (primary && primary->hasVariantLists()) return !variants.empty() && primary->variantKnows(word);
     if (dictionaries)
         for (const auto& name : variants)
