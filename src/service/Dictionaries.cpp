@@ -7,7 +7,9 @@ namespace quillant::service {
 
 namespace fs = std::filesystem;
 
-Dictionaries::Dictionaries(SpellerPaths paths) : paths_(std::move(paths)), names_(Speller::installedLanguages(paths_)) {}
+Dictionaries::Dictionaries(SpellerPaths paths) : paths_(std::move(paths)), names_(Speller::installedLanguages(paths_)) {
+    for (const auto& name : names_) files_[name] = findFile(name);
+}
 
 bool Dictionaries::has(const std::string& name) const {
     return std::binary_search(names_.begin(), names_.end(), name);
@@ -41,6 +43,11 @@ std::vector<std::string> Dictionaries::otherLanguages() const {
 }
 
 fs::path Dictionaries::fileOf(const std::string& name) const {
+    auto it = files_.find(name);
+    return it == files_.end() ? fs::path() : it->second;
+}
+
+fs::path Dictionaries::findFile(const std::string& name) const {
     for (const auto& dir : paths_.dictionaryDirs) {
         std::error_code ec;
         fs::path dic = dir / (name + ".dic");

@@ -37,9 +37,11 @@ public:
 
 private:
     std::filesystem::path fileOf(const std::string& name) const;
+    std::filesystem::path findFile(const std::string& name) const;
 
     SpellerPaths paths_;
     std::vector<std::string> names_;
+    std::map<std::string, std::filesystem::path> files_;  // each name's .dic, links resolved
     mutable std::mutex mutex_;
     std::map<std::filesystem::path, std::unique_ptr<Speller>> loaded_;  // by canonical .dic file
     std::map<std::string, const Speller*> byName_;

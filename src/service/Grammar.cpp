@@ -73,6 +73,9 @@ constexpr std::string_view kInverting[] = {
     "can", "could", "did", "do", "does", "had", "has", "have", "hear", "heard", "help", "helped", "helps", "let", "lets",
     "lest", "make", "made", "makes", "may", "might", "must", "saw", "see", "seen", "shall", "should", "that", "watch",
     "watched", "will", "would"};
+// Pronouns that take a verb in the third person singular.
+constexpr std::string_view kIndefinite[] = {"anybody", "anyone", "everybody", "everyone", "nobody", "somebody",
+                                            "someone"};
 // Adverbs that may stand between a subject and its verb.
 constexpr std::string_view kMidAdverbs[] = {"always", "also", "never", "often", "rarely", "really", "seldom",
                                             "sometimes", "usually", "generally", "normally", "actually"};
@@ -156,7 +159,16 @@ public:
                isPlainWord(tokens_[i].text);
     }
     // The lower-case word at i, empty if i is no English word.
-    std::string lower(std::size_t i) const { return isWord(i) ? text::lowercased(tokens_[i].text) : std::string(); }
+    std::string lower(std::size_t i) const {
+        if (!isWord(i)) return {};
+        const std::string& w = tokens_[i].text;
+        if (std::any_of(w.begin(), w.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+            return text::lowercased(w);
+        std::string out = w;
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        return out;
+    }
     // The next / previous token across one blank; npos at a line break or the end.
     std::size_t next(std::size_t i) const {
         if (i == npos) return npos;
@@ -313,9 +325,12 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
 
         // Agreement after a personal pronoun.
-        const bool third = w == "he" || w == "she" || w == "it";
+        // "everyone", "people": simple subjects whose number is never in doubt.
+        const bool indefinite = in(kIndefinite, w) && words.clauseStartsBefore(i);
+        const bool third = w == "he" || w == "she" || w == "it" || indefinite;
         // A lower-case "i" may be a letter of maths: "i is the imaginary unit".
-        const bool other = tokens[i].text == "I" || w == "we" || w == "they" || w == "you";
+        const bool other = tokens[i].text == "I" || w == "we" || w == "they" || w == "you" ||
+                           (w == "people" && words.previousLower(i) != "a");
         if ((third || other) && words.isWord(n) && !in(kInverting, words.previousLower(i)) &&
             !(endsWith(words.previousLower(i), "n't") || endsWith(words.previousLower(i), "n\u2019t"))) {
             // "it" and "you" are objects too ("let it go", "give you updates"): only at a clause's start.

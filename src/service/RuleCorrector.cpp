@@ -378,7 +378,7 @@ bool isAscii(std::string_view s) {
 }  // namespace
 
 bool RuleCorrector::Language::accepts(std::string_view word) const {
-    if (primary && primary->accepts(word)) return true;
+    if (primary && primary->knows(word)) return true;
     if (primary && primary->hasVariantLists()) return !variants.empty() && primary->variantKnows(word);
     if (dictionaries)
         for (const auto& name : variants)
@@ -459,6 +459,7 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
     };
 
     bool rivalsLoaded = false;
+    std::vector<bool> asked(others.size(), false);
     std::vector<bool> decided;
     std::vector<unsigned char> otherIndex(others.size(), 0);
     for (auto [from, to] : sentences) {
@@ -488,8 +489,10 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
                 // Most of an ASCII sentence English: English with slips, no other language asked.
                 const bool clearlyEnglish = best >= kClearShare && !foreignLetters;
                 for (std::size_t o = 0; o < others.size() && !clearlyEnglish; ++o) {
+                    if (lang != kEnglish && lang != kUntouchedLanguage && best >= kClearShare) break;  // found
                     const Speller* speller = dictionaries_->get(others[o]);
                     if (!speller) continue;
+                    asked[o] = true;
                     double s = share(words, [&](const std::string& w) { return speller->accepts(w); });
                     if (s > best) {
                         best = s;
@@ -519,8 +522,8 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
         }
     // Once other languages were asked, none of their words is replaced in an English sentence.
     if (rivalsLoaded)
-        for (const auto& name : others)
-            if (const Speller* s = dictionaries_->get(name)) table[kEnglish].rivals.push_back(s);
+        for (std::size_t o = 0; o < others.size(); ++o)
+            if (asked[o]) table[kEnglish].rivals.push_back(dictionaries_->get(others[o]));
 }
 
 // A word that the sentence's dictionary rejects gets the one correction that
@@ -564,7 +567,8 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
         std::string lower = text::lowercased(core);
         // An apostrophe inside ("need't") leaves too many readings.
         skip = skip || core.find('\'') != std::string_view::npos || core.find("\u2019") != std::string_view::npos;
-        if (skip || text::graphemeCount(core) < kMinSpelledLetters || language.accepts(t.text) || language.accepts(core) ||
+        if (skip || text::graphemeCount(core) < kMinSpelledLetters || language.accepts(t.text) ||
+            (!possessive.empty() && language.accepts(core)) ||
             (pattern == CasePattern::lower && language.accepts(capitalizedFirst(core))) ||
             std::any_of(language.rivals.begin(), language.rivals.end(),
                         [&](const Speller* r) { return r->accepts(t.text) || r->accepts(lower); })) {
