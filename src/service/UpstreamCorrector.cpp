@@ -143,6 +143,9 @@ UpstreamCorrector::Reply UpstreamCorrector::perform(const std::string& url, cons
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(payload->size()));
     }
     if (options_.caFile) curl_easy_setopt(h, CURLOPT_CAINFO, options_.caFile->c_str());
+    // Plain http goes to this computer only; a proxy from the environment
+    // would carry the text off it.
+    if (!secure_) curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(options_.timeout.count()));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onData);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
