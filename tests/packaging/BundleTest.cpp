@@ -12,7 +12,7 @@
 #include <sstream>
 #include <thread>
 
-#include "app/cli/Commands.h"
+#include "desktop/cli/Commands.h"
 #include "platform/linux/PosixProcess.h"
 #include "testsupport/TempDir.h"
 
@@ -217,7 +217,7 @@ TEST_P(Installer, InstallsLaunchesAndUninstallsExactlyWhatItMade) {
         auto v = bash(home, "desktop-file-validate \"$1\"", {entry.string()});
         EXPECT_EQ(v.status, 0) << entry << ": " << v.out;
         // The shell installer and the program quote the same way.
-        EXPECT_EQ(execLine(entry), quillant::app::cli::desktopExecArgument(dest / "bin/quillant").value_or("?"));
+        EXPECT_EQ(execLine(entry), quillant::desktop::cli::desktopExecArgument(dest / "bin/quillant").value_or("?"));
     }
     r = bash(home, "\"$1\"/bin/quillant autostart status", {dest.string()});
     EXPECT_EQ(r.out, "on\n");
@@ -294,7 +294,7 @@ TEST(AutostartCommand, WritesAnEntryThatStartsThisVeryProgram) {
         auto r = bash(home, "\"$1\" autostart status; \"$1\" autostart on && \"$1\" autostart status", {program.string()});
         EXPECT_EQ(r.status, 0) << r.out;
         EXPECT_EQ(r.out, "off\non\non\n");
-        const fs::path entry = home / ".config/autostart" / quillant::app::cli::kAutostartFileName;
+        const fs::path entry = home / ".config/autostart" / quillant::desktop::cli::kAutostartFileName;
         r = bash(home, "desktop-file-validate \"$1\"", {entry.string()});
         EXPECT_EQ(r.status, 0) << r.out;
         EXPECT_EQ(launchedPath(entry, program, t.path()), program.string());
@@ -309,6 +309,6 @@ TEST(AutostartCommand, WritesAnEntryThatStartsThisVeryProgram) {
 }
 
 TEST(AutostartCommand, ControlCharactersCannotBeNamed) {
-    EXPECT_FALSE(quillant::app::cli::desktopExecArgument("/home/a\nb/quillant"));
-    EXPECT_EQ(quillant::app::cli::desktopExecArgument("/opt/q 100%/quillant"), "\"/opt/q 100%%/quillant\"");
+    EXPECT_FALSE(quillant::desktop::cli::desktopExecArgument("/home/a\nb/quillant"));
+    EXPECT_EQ(quillant::desktop::cli::desktopExecArgument("/opt/q 100%/quillant"), "\"/opt/q 100%%/quillant\"");
 }

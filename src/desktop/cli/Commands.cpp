@@ -1,4 +1,4 @@
-#include "app/cli/Commands.h"
+#include "desktop/cli/Commands.h"
 
 #include <termios.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 
 #include "app/AppCoordinator.h"
 #include "app/UrlPolicy.h"
-#include "app/BuildConfig.h"
+#include "desktop/BuildConfig.h"
 #include "backend/BackendClient.h"
 #include "credentials/TokenStore.h"
 #include "platform/linux/CurlHttpSession.h"
@@ -17,7 +17,7 @@
 #include "platform/linux/RunLoop.h"
 #include "text/Text.h"
 
-namespace quillant::app::cli {
+namespace quillant::desktop::cli {
 
 namespace {
 
@@ -179,7 +179,7 @@ const char* usageText() {
 std::optional<std::string> resolveServiceURL(const char* overrideValue, const char* xdgRuntimeDir, std::string& error) {
     const std::string chosen = overrideValue && *overrideValue ? overrideValue : build::kServiceURL;
     if (chosen == "local") return backend::localSocketURL(linux_platform::localServiceSocket(xdgRuntimeDir).string());
-    if (!isTrustedURL(chosen)) {
+    if (!app::isTrustedURL(chosen)) {
         error = "QUILLANT_SERVICE_URL must be \"local\", an https URL (or http to this computer): " + chosen;
         return std::nullopt;
     }
@@ -267,7 +267,7 @@ int fix(ProgramContext& c) {
         return kExitFailure;
     }
     auto input = readAll(c.in, kMaxStdinBytes);
-    const std::size_t cap = AppCoordinator::maxSelectionChars;
+    const std::size_t cap = app::AppCoordinator::maxSelectionChars;
     if (!input) {
         say(c.err, "Selection too long (more than " + std::to_string(kMaxStdinBytes) + " bytes / " +
                        std::to_string(cap) + ")");
@@ -305,4 +305,4 @@ int fix(ProgramContext& c) {
     return kExitOK;
 }
 
-}  // namespace quillant::app::cli
+}  // namespace quillant::desktop::cli

@@ -5,11 +5,11 @@
 #include <sstream>
 #include <system_error>
 
-#include "app/cli/Commands.h"
+#include "desktop/cli/Commands.h"
 #include "platform/linux/SettingsFileStore.h"
 #include "runtime/AtomicFile.h"
 
-namespace quillant::app::cli {
+namespace quillant::desktop::cli {
 
 namespace fs = std::filesystem;
 
@@ -118,4 +118,4 @@ int autostart(ProgramContext& c, std::string_view verb) {
     return kExitOK;
 }
 
-}  // namespace quillant::app::cli
+}  // namespace quillant::desktop::cli

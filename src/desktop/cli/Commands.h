@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quillant::app::cli {
+namespace quillant::desktop::cli {
 
 // Exit statuses of the program.
 inline constexpr int kExitOK = 0;
@@ -58,4 +58,4 @@ std::optional<std::string> autostartEntry(const std::filesystem::path& executabl
 // Reads all of a stream, refusing more than `limit` bytes (nothing then).
 std::optional<std::string> readAll(std::FILE* in, std::size_t limit);
 
-}  // namespace quillant::app::cli
+}  // namespace quillant::desktop::cli

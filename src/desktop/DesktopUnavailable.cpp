@@ -1,8 +1,8 @@
 #include <cstdio>
 
-#include "app/DesktopApp.h"
+#include "desktop/DesktopApp.h"
 
-namespace quillant::app {
+namespace quillant::desktop {
 
 int runDesktop(cli::ProgramContext& context, int, char**) {
     std::fputs("quillant: this build has no desktop support (configure with QUILLANT_BUILD_DESKTOP=ON)\n",
@@ -10,4 +10,4 @@ int runDesktop(cli::ProgramContext& context, int, char**) {
     return cli::kExitFailure;
 }
 
-}  // namespace quillant::app
+}  // namespace quillant::desktop

@@ -2,14 +2,14 @@
 #include <exception>
 #include <map>
 
-#include "app/cli/Commands.h"
+#include "desktop/cli/Commands.h"
 #include "clipboard/ChromiumPickle.h"
 #include "clipboard/PasteboardBroker.h"
 #include "clipboard/SlackDelta.h"
 #include "platform/linux/x11/X11Clipboard.h"
 #include "text/Text.h"
 
-namespace quillant::app::cli {
+namespace quillant::desktop::cli {
 
 namespace {
 
@@ -115,4 +115,4 @@ int inspect(ProgramContext& c) {
     return kExitOK;
 }
 
-}  // namespace quillant::app::cli
+}  // namespace quillant::desktop::cli

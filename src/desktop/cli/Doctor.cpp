@@ -5,13 +5,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/cli/Commands.h"
+#include "desktop/cli/Commands.h"
 #include "platform/linux/PortalProbe.h"
 #include "platform/linux/SessionPlan.h"
 #include "platform/linux/wayland/SwayFocusInspector.h"
 #include "platform/linux/wayland/WaylandConnection.h"
 
-namespace quillant::app::cli {
+namespace quillant::desktop::cli {
 
 namespace {
 
@@ -103,4 +103,4 @@ int doctor(ProgramContext& c) {
     return plan.usable() ? kExitOK : kExitFailure;
 }
 
-}  // namespace quillant::app::cli
+}  // namespace quillant::desktop::cli

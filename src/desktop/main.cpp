@@ -6,14 +6,14 @@
 #include <string_view>
 #include <vector>
 
-#include "app/BuildConfig.h"
-#include "app/DesktopApp.h"
-#include "app/cli/Commands.h"
+#include "desktop/BuildConfig.h"
+#include "desktop/DesktopApp.h"
+#include "desktop/cli/Commands.h"
 #include "credentials/TokenStore.h"
 #include "platform/linux/wayland/ClipboardKeeper.h"
 #include "runtime/Logger.h"
 
-using namespace quillant::app;
+using namespace quillant::desktop;
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> args(argv + 1, argv + argc);
