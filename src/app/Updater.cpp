@@ -211,6 +211,18 @@ Task<void> Updater::run(std::string url) {
         UpdateEnvironment& env = environment_;
         auto unpack = [&env, archive, workFolder]() -> fs::path {
             const fs::path& work = workFolder->path();
+            // What the archive says it unpacks to, bounded before anything is written.
+            const std::string sizeCheck =
+                "listing=$(/usr/bin/unzip -Zt \"$1\" 2>/dev/null) || exit 2\n"
+                "n=$(printf '%s\\n' \"$listing\" | sed -n 's/.*, \\([0-9][0-9]*\\) bytes uncompressed.*/\\1/p')\n"
+                "[ -n \"$n\" ] || exit 2\n"
+                "[ ${#n} -le 15 ] && [ \"$n\" -le \"$2\" ] || exit 3\n";
+            const int size = env.runAndWait("/bin/sh", {"-c", sizeCheck, "sh", archive.string(),
+                                                        std::to_string(kMaxUnpackedBytes)});
+            if (size == 3)
+                throw std::runtime_error("the update unpacks to more than " + std::to_string(kMaxUnpackedBytes) +
+                                         " bytes");
+            if (size != 0) throw UpdateError(UpdateError::Kind::unzipFailed);
             int status = env.runAndWait("/usr/bin/unzip", {"-q", archive.string(), "-d", work.string()});
             if (status != 0) throw UpdateError(UpdateError::Kind::unzipFailed);
             fs::path app = work / "quillant.app";
