@@ -176,6 +176,25 @@ TEST(InstanceChannel, OneInstanceHoldsTheFolderUntilItEnds) {
     EXPECT_EQ(answer, "ok");
 }
 
+// `quillant trigger`, `key set` and `key clear` probe the lock; a start that
+// meets a probe still becomes the instance. (Probers in a tight loop, for real.)
+TEST(InstanceChannel, AProbeNeverDefeatsAStart) {
+    TempDir folder;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> probers;
+    for (int i = 0; i < 3; ++i)
+        probers.emplace_back([&] {
+            while (!stop) instanceRunning(folder.path(), "agent-0");
+        });
+    int claimed = 0;
+    std::string error;
+    for (int i = 0; i < 40; ++i)
+        if (InstanceServer::claim(folder.path(), "agent-0", error)) ++claimed;
+    stop = true;
+    for (auto& t : probers) t.join();
+    EXPECT_EQ(claimed, 40) << error;
+}
+
 TEST(InstanceChannel, EachDisplayHasItsOwnInstance) {
     struct Case {
         const char* display;
