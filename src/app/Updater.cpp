@@ -165,8 +165,6 @@ Task<void> Updater::run(std::string url) {
         // Code comes over TLS or from the private local socket; never plain
         // http, where whoever holds a loopback port first would serve it.
         if (!backend::isAcceptableDownloadURL(url)) throw std::runtime_error("refusing to download from an untrusted URL");
-        const auto key = ReleasePublicKey::parse(publicKey_);
-        if (!key) throw std::runtime_error("this build has no key to check an update's signature with");
         const fs::path bundle = environment_.bundlePath();
         // The hand-over deletes the bundle before copying the new one in; only
         // ever do that to an installation folder of our own.
@@ -174,6 +172,8 @@ Task<void> Updater::run(std::string url) {
             throw std::runtime_error("not a self-contained installation (" + bundle.string() +
                                      " has no " + kBundleMarker + ")");
         requireReplaceable(bundle);
+        const auto key = ReleasePublicKey::parse(publicKey_);
+        if (!key) throw std::runtime_error("this build has no key to check an update's signature with");
 
         // Absolute, so that no path given to a child can be read as an option.
         workFolder = WorkFolder::create(fs::absolute(environment_.temporaryDirectory()));

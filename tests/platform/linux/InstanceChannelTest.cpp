@@ -93,7 +93,7 @@ TEST(RuntimeFolder, AFolderOfAnotherUserIsRefused) {
     EXPECT_FALSE(got.path);
     EXPECT_NE(got.error.find("belongs to another user (uid 65534)"), std::string::npos) << got.error;
     // The folder it stands in is ours: moving it aside is something the user can do.
-    EXPECT_NE(got.error.find("move it out of the way (mv "), std::string::npos) << got.error;
+    EXPECT_NE(got.error.find("move it aside with mv"), std::string::npos) << got.error;
 }
 
 // Without a runtime directory: the login manager's where it exists, else one in
