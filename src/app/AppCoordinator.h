@@ -7,7 +7,6 @@
 
 #include "app/AccessibilityGate.h"
 #include "app/AppState.h"
-#include "app/BuildConfig.h"
 #include "app/UpdateEnvironment.h"
 #include "app/Updater.h"
 #include "backend/BackendClient.h"
@@ -47,8 +46,8 @@ struct CoordinatorServices {
     clipboard::FocusInspector* focus = nullptr;
     // Where the user's per-application chords live (ApplicationChords::settingsKey); none: built-ins only.
     hotkey::DefaultsStore* settings = nullptr;
-    // The key an update's signature must be made with; the build's own unless a test brings its own.
-    std::string updatePublicKey = build::kUpdatePublicKey;
+    // The key an update's signature must be made with (ReleasePublicKey's form); none: no update is installed.
+    std::string updatePublicKey;
     // Called as a fix begins, before the selection is copied: a service that
     // starts on demand gets going while the user lets go of the keys.
     std::function<void()> fixStarting;

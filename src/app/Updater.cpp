@@ -172,8 +172,6 @@ Task<void> Updater::run(std::string url) {
         // Code comes over TLS or from the private local socket; never plain
         // http, where whoever holds a loopback port first would serve it.
         if (!backend::isAcceptableDownloadURL(url)) throw std::runtime_error("refusing to download from an untrusted URL");
-        const auto key = ReleasePublicKey::parse(publicKey_);
-        if (!key) throw std::runtime_error("this build has no key to check an update's signature with");
         const fs::path bundle = environment_.bundlePath();
         // The hand-over deletes the bundle before copying the new one in; only
         // ever do that to an installation folder of our own.
@@ -181,6 +179,8 @@ Task<void> Updater::run(std::string url) {
             throw std::runtime_error("not a self-contained installation (" + bundle.string() +
                                      " has no " + kBundleMarker + ")");
         requireReplaceable(bundle);
+        const auto key = ReleasePublicKey::parse(publicKey_);
+        if (!key) throw std::runtime_error("this build has no key to check an update's signature with");
 
         // Absolute, so that no path given to a child can be read as an option.
         workFolder = WorkFolder::create(fs::absolute(environment_.temporaryDirectory()));
@@ -218,6 +218,18 @@ Task<void> Updater::run(std::string url) {
         UpdateEnvironment& env = environment_;
         auto unpack = [&env, archive, workFolder]() -> fs::path {
             const fs::path& work = workFolder->path();
+            // What the archive says it unpacks to, bounded before anything is written.
+            const std::string sizeCheck =
+                "listing=$(/usr/bin/unzip -Zt \"$1\" 2>/dev/null) || exit 2\n"
+                "n=$(printf '%s\\n' \"$listing\" | sed -n 's/.*, \\([0-9][0-9]*\\) bytes uncompressed.*/\\1/p')\n"
+                "[ -n \"$n\" ] || exit 2\n"
+                "[ ${#n} -le 15 ] && [ \"$n\" -le \"$2\" ] || exit 3\n";
+            const int size = env.runAndWait("/bin/sh", {"-c", sizeCheck, "sh", archive.string(),
+                                                        std::to_string(kMaxUnpackedBytes)});
+            if (size == 3)
+                throw std::runtime_error("the update unpacks to more than " + std::to_string(kMaxUnpackedBytes) +
+                                         " bytes");
+            if (size != 0) throw UpdateError(UpdateError::Kind::unzipFailed);
             int status = env.runAndWait("/usr/bin/unzip", {"-q", archive.string(), "-d", work.string()});
             if (status != 0) throw UpdateError(UpdateError::Kind::unzipFailed);
             fs::path app = work / "quillant.app";

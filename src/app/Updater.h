@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -49,6 +50,8 @@ public:
     // The file our install step puts in a self-contained installation folder;
     // the updater replaces only folders that carry it.
     static constexpr const char* kBundleMarker = ".quillant-bundle";
+    // What an update may unpack to at most, by its archive's own account.
+    static constexpr std::uint64_t kMaxUnpackedBytes = std::uint64_t{512} << 20;
 
 private:
     std::shared_ptr<backend::HttpSession> session_;

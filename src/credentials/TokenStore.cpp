@@ -29,7 +29,8 @@ std::optional<std::string> TokenStore::load() const {
     if (fd < 0) return std::nullopt;
     struct stat st {};
     std::string contents;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    // A file another user owns is not our key: whoever put it there would choose where our texts go.
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
     while (ok) {
         char buffer[4096];
         ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -65,8 +66,11 @@ bool TokenStore::save(std::string_view token) const {
     std::filesystem::path file = path();
     std::filesystem::path dir = file.parent_path();
     std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
+    std::filesystem::create_directories(dir.parent_path(), ec);
     if (ec) return false;
+    // Our folder is private from the moment it exists, whatever the umask.
+    if (::mkdir(dir.c_str(), 0700) == 0) ::chmod(dir.c_str(), 0700);
+    else if (errno != EEXIST) return false;
 
     // Written aside and renamed into place, private from its first byte on.
     return replaceFileAtomically(file, key, 0600) == 0;

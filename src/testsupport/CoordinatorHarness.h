@@ -88,7 +88,7 @@ struct CoordinatorHarness {
         }
         coordinator = std::make_unique<app::AppCoordinator>(app::CoordinatorServices{
             ex, logs, accessibility, broker, synth, tokens, preferences, hotKeys, http, "https://fix.example",
-            runner, update, runningVersion, &focus, &defaults, build::kUpdatePublicKey, fixStarting});
+            runner, update, runningVersion, &focus, &defaults, std::string(), fixStarting});
     }
 
     app::AppCoordinator& c() { return *coordinator; }

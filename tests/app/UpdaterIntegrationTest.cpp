@@ -309,6 +309,18 @@ INSTANTIATE_TEST_SUITE_P(
                        h.server.files["/q.zip.sig"] = {200, "<html>Not Found</html>"};
                    },
                    "bad signature: the signature file is not in minisign's format"},
+        // Zeros compress well: a small download that would fill the disk.
+        FailureRow{"unpacks_too_large",
+                   [](UpdaterHarness& h) {
+                       makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
+                       const fs::path bomb = h.root.path() / "bomb.zip";
+                       ASSERT_EQ(linux_platform::runAndWait(
+                                     "/bin/sh", {"-c", "head -c 600M /dev/zero | zip -q \"$1\" -", "sh", bomb.string()}),
+                                 0);
+                       h.server.files["/q.zip"] = {200, readFile(bomb)};
+                       h.offer("/q.zip");
+                   },
+                   "the update unpacks to more than"},
         FailureRow{"build_without_a_key",
                    [](UpdaterHarness& h) {
                        offerArchive(h, [](const fs::path&) {});

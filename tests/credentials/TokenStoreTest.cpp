@@ -86,10 +86,21 @@ TEST_F(TokenStoreTest, SaveStoresTheTrimmedKeyPrivately) {
     EXPECT_EQ(filesInConfigDir(), std::vector<fs::path>{tokenPath()});  // no temporary files left
 }
 
-TEST_F(TokenStoreTest, SaveCreatesTheMissingDirectories) {
-    ASSERT_FALSE(fs::exists(home / ".config"));
-    ASSERT_TRUE(store().save("k"));
-    EXPECT_TRUE(fs::is_directory(home / ".config" / "quillant"));
+TEST_F(TokenStoreTest, SaveCreatesTheMissingDirectoriesOursPrivate) {
+    for (mode_t mask : {mode_t(022), mode_t(0), mode_t(077)}) {
+        fs::remove_all(home / ".config");
+        ::umask(mask);
+        ASSERT_TRUE(store().save("k"));
+        EXPECT_TRUE(fs::is_directory(home / ".config" / "quillant"));
+        EXPECT_EQ(modeOf(home / ".config" / "quillant"), 0700u) << "umask " << mask;
+    }
+}
+
+TEST_F(TokenStoreTest, AKeyFileAnotherUserOwnsIsNotOurs) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file away";
+    ASSERT_TRUE(store().save("sk-planted"));
+    ASSERT_EQ(::chown(tokenPath().c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(store().load());
 }
 
 TEST_F(TokenStoreTest, BlankKeyIsRefusedAndTheOldFileKept) {

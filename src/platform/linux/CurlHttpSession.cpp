@@ -4,8 +4,10 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -15,10 +17,12 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <vector>
 
@@ -182,6 +186,22 @@ Kind kindOf(CURLcode code) {
 
 TransportError cancelledError() { return TransportError{Kind::cancelled, "Request cancelled"}; }
 
+// Connections are made close-on-exec from the start, so that no child process inherits one.
+curl_socket_t openSocket(void*, curlsocktype, curl_sockaddr* address) {
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+// Our open descriptors, but for the one that reads the list.
+std::set<int> openDescriptors() {
+    std::set<int> out;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (!dir) return out;
+    while (const dirent* entry = ::readdir(dir))
+        if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != ::dirfd(dir)) out.insert(std::atoi(entry->d_name));
+    ::closedir(dir);
+    return out;
+}
+
 // /proc/net/tcp's spelling of an address: each 32-bit word as the host
 // prints it. Empty when `ip` is not an address.
 std::string procAddress(const char* ip, bool& v6) {
@@ -310,6 +330,7 @@ struct CurlHttpSession::Core {
         curl_easy_setopt(e, CURLOPT_URL, t->url.c_str());
         if (!t->socketPath.empty()) curl_easy_setopt(e, CURLOPT_UNIX_SOCKET_PATH, t->socketPath.c_str());
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, openSocket);
         if (t->socketPath.empty() && t->url.size() > 7 && equalsIgnoringCase(std::string_view(t->url).substr(0, 7), "http://")) {
             curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, onConnected);
             curl_easy_setopt(e, CURLOPT_PREREQDATA, t.get());
@@ -514,7 +535,13 @@ CurlHttpSession::CurlHttpSession(Executor& executor) : CurlHttpSession(executor,
 CurlHttpSession::CurlHttpSession(Executor& executor, Options options)
     : core_(std::make_shared<Core>(executor, std::move(options))) {
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) throw std::runtime_error("libcurl failed to initialise");
+    const auto before = openDescriptors();
     core_->multi = curl_multi_init();
+    // The multi handle's wake-up pair is made without close-on-exec (libcurl 7.88); a child
+    // (the updater's unzip, the hand-over script) must not hold it. Whatever else opened a
+    // descriptor meanwhile only gains close-on-exec, which no descriptor of ours lacks on purpose.
+    for (int fd : openDescriptors())
+        if (!before.contains(fd)) ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
     core_->share = curl_share_init();
     if (!core_->multi || !core_->share) {
         if (core_->multi) curl_multi_cleanup(core_->multi);

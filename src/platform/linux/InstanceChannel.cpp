@@ -25,6 +25,10 @@ namespace {
 
 constexpr std::size_t kMaxLine = 64 * 1024;
 constexpr int kPeerTimeoutMs = 1000;
+// How long a start keeps looking at a lock held by someone (10 x 20 ms): far
+// longer than a probe holds it, and short beside a second start's answer.
+constexpr int kProbeRetries = 10;
+constexpr auto kProbeRetryInterval = std::chrono::milliseconds(20);
 
 bool fillAddress(const fs::path& path, sockaddr_un& address) {
     address = {};
@@ -163,11 +167,19 @@ std::unique_ptr<InstanceServer> InstanceServer::claim(const fs::path& folder, co
         error = "cannot open " + lock.string() + ": " + std::strerror(errno);
         return nullptr;
     }
-    if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+    // A probe (instanceRunning, from `quillant trigger` or `key set`) holds a
+    // shared lock for an instant; only an instance holds it for long. So a
+    // start that meets a held lock looks again for a moment before it counts
+    // another instance as running.
+    for (int attempt = 0; ::flock(lockFd, LOCK_EX | LOCK_NB) != 0;) {
         const int reason = errno;
-        ::close(lockFd);
-        if (reason != EWOULDBLOCK) error = "cannot lock " + lock.string() + ": " + std::strerror(reason);
-        return nullptr;
+        if (reason == EINTR) continue;
+        if (reason != EWOULDBLOCK || ++attempt > kProbeRetries) {
+            ::close(lockFd);
+            if (reason != EWOULDBLOCK) error = "cannot lock " + lock.string() + ": " + std::strerror(reason);
+            return nullptr;
+        }
+        std::this_thread::sleep_for(kProbeRetryInterval);
     }
 
     // We hold the lock, so a socket file left here is a dead instance's.

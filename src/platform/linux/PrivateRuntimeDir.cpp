@@ -81,7 +81,7 @@ std::optional<std::string> whyNotPrivate(const std::filesystem::path& folder) {
     if (!S_ISDIR(st.st_mode)) return folder.string() + " is not a folder; remove it";
     if (st.st_uid != ::geteuid())
         return folder.string() + " belongs to another user (uid " + std::to_string(st.st_uid) +
-               "); move it out of the way (mv " + folder.string() + " " + folder.string() + ".old)";
+               "); move it aside with mv (the folder it is in is yours)";
     if (st.st_mode & 077) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));

@@ -307,7 +307,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         UnprivateRow{"open_to_others", 0755, false, "is open to other users (mode 0755); run chmod 700 on it"},
         UnprivateRow{"group_writable", 0770, false, "is open to other users (mode 0770); run chmod 700 on it"},
-        UnprivateRow{"other_owner", 0700, true, "belongs to another user (uid 65534); remove it"}),
+        UnprivateRow{"other_owner", 0700, true,
+                     "belongs to another user (uid 65534); move it aside with mv (the folder it is in is yours)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // quillant corrector, against a stub OpenAI-compatible server on loopback.

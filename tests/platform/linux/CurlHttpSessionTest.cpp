@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <thread>
 
 #include "testsupport/PlainHttpServer.h"
@@ -12,6 +13,7 @@
 #include "testsupport/Process.h"
 #include "testsupport/TestHttpsServer.h"
 #include "platform/linux/CurlHttpSession.h"
+#include "platform/linux/PosixProcess.h"
 #include "platform/linux/RunLoop.h"
 
 using namespace quillant;
@@ -394,6 +396,35 @@ TEST_F(CurlSessionTest, APlainLoopbackPortHeldByAnotherUserGetsNothing) {
     std::vector<std::string> lines;
     ASSERT_TRUE(squatter.waitForLine("got", 10s, &lines));
     EXPECT_EQ(lines.back(), "got 0 b''");
+}
+
+// What a child started the way quillant starts its children (the updater's
+// unzip and hand-over) finds open beyond its standard descriptors.
+std::multiset<std::string> inheritedDescriptors(const std::filesystem::path& scratch) {
+    const auto list = scratch / "fds";
+    quillant::linux_platform::runAndWait(
+        "/bin/sh", {"-c", "for f in /proc/$$/fd/*; do n=${f##*/}; [ $n -gt 2 ] && readlink $f; done > \"$1\"", "sh",
+                    list.string()});
+    std::multiset<std::string> out;
+    std::ifstream in(list);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("socket:", 0) == 0 || line.rfind("pipe:", 0) == 0 || line.rfind("anon_inode:", 0) == 0)
+            out.insert(line.substr(0, line.find(':')));
+    return out;
+}
+
+// The session's connections (kept alive here) and its own wake-up channel stay ours.
+TEST_F(CurlSessionTest, ChildProcessesInheritNoneOfItsDescriptors) {
+    PlainHttpServer plain;
+    const auto before = inheritedDescriptors(server.scratchDir());
+    auto fresh = makeSession({});
+    server.enqueue(ScriptedReply::json(200, "{}"));
+    ASSERT_TRUE(std::holds_alternative<HttpResponse>(run(request("/v1/validate"), fresh.get())));
+    HttpRequest r;
+    r.url = plain.baseURL() + "/v1/validate";
+    r.timeout = 10s;
+    run(r, fresh.get());
+    EXPECT_EQ(inheritedDescriptors(server.scratchDir()), before);
 }
 
 // The voluntary context switches of the session's worker thread so far.

@@ -71,8 +71,19 @@ std::optional<ClipboardEntries> decodeClipboardEntries(std::string_view data) {
     return entries;
 }
 
+bool markedSecret(const ClipboardEntries& entries) {
+    for (const auto& [type, bytes] : entries)
+        if (type == "x-kde-passwordManagerHint" && bytes == clipboard::Bytes("secret")) return true;
+    return false;
+}
+
 bool handOverToClipboardKeeper(const std::string& executable, const ClipboardEntries& entries,
                                std::chrono::milliseconds bound, std::string& error) {
+    // What was marked for clipboard managers to leave alone is not kept past our quitting either.
+    if (markedSecret(entries)) {
+        error = "it holds content marked secret (x-kde-passwordManagerHint), which is not kept";
+        return false;
+    }
     int input[2], answer[2];
     if (::pipe2(input, O_CLOEXEC) != 0) {
         error = std::strerror(errno);

@@ -26,9 +26,13 @@ std::string encodeClipboardEntries(const ClipboardEntries& entries);
 // None when the data is cut short or malformed.
 std::optional<ClipboardEntries> decodeClipboardEntries(std::string_view data);
 
+// Whether the entries carry KDE's password-manager hint ("secret").
+bool markedSecret(const ClipboardEntries& entries);
+
 // Starts `executable` with the argument "clipboard-keeper" in a session of
 // its own, hands it the entries and waits (at most `bound`) until it holds
-// the clipboard. False, with the reason in `error`, when it did not.
+// the clipboard. False, with the reason in `error`, when it did not, and
+// without starting anything when the entries are marked secret.
 bool handOverToClipboardKeeper(const std::string& executable, const ClipboardEntries& entries,
                                std::chrono::milliseconds bound, std::string& error);
 

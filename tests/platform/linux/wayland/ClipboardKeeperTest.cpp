@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/wayland/ClipboardKeeper.h"
+#include "testsupport/TempDir.h"
 
 namespace quillant::linux_platform {
 namespace {
@@ -27,6 +28,23 @@ TEST(ClipboardKeeper, CutOrMalformedDataGivesNothing) {
     std::string huge = whole;
     huge[4 + 10] = '\x7f';
     EXPECT_EQ(decodeClipboardEntries(huge), std::nullopt);
+}
+
+// Content marked for clipboard managers to leave alone (what a fix puts on
+// the clipboard, a password manager's secret) is not kept after quillant quits:
+// no keeper is started for it.
+TEST(ClipboardKeeper, ContentMarkedSecretIsNotKept) {
+    quillant::testing::TempDir dir;
+    const auto keeper = dir.path() / "keeper";
+    const auto started = dir.path() / "started";
+    quillant::testing::writeFile(keeper, "#!/bin/sh\ntouch '" + started.string() + "'\n");
+    std::filesystem::permissions(keeper, std::filesystem::perms(0755));
+    const ClipboardEntries secret{{"text/plain;charset=utf-8", Bytes("hunter2")},
+                                  {"x-kde-passwordManagerHint", Bytes("secret")}};
+    std::string error;
+    EXPECT_FALSE(handOverToClipboardKeeper(keeper.string(), secret, std::chrono::seconds(2), error));
+    EXPECT_NE(error.find("marked secret"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(started));
 }
 
 }  // namespace

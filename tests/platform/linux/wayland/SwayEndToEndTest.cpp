@@ -5,6 +5,7 @@
 // local service as the backend. The keystrokes go through quillant's virtual
 // keyboard and the clipboard through data-control.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <signal.h>
 
@@ -34,24 +35,35 @@ protected:
     std::unique_ptr<HeadlessSway> sway;
     TempDir serviceDir;
     std::optional<Process> service;
+    fs::path keysFile;
     std::string url;
 
     void SetUp() override {
         if (chromiumPath().empty()) GTEST_SKIP() << "chromium is not installed";
-        const std::string keys = (serviceDir / "keys").string();
-        auto add = Process::start({QUILLANT_SERVICE_EXE, "--keys-file", keys, "--add-key"}, {}, true);
-        add.wait(20s);
+        ASSERT_NO_FATAL_FAILURE(startSway("bindsym Mod1+Shift+g exec " + std::string(QUILLANT_EXE) + " trigger\n"));
+        // The service runs as sway's user, as quillant does: plain http on
+        // loopback reaches only a port of one's own user.
+        ::chmod(serviceDir.path().c_str(), 0711);
+        const fs::path own = serviceDir / "service";
+        fs::create_directories(own);
+        sway->giveToUser(own);
+        keysFile = own / "keys";
+        ASSERT_EQ(sway->runClient({QUILLANT_SERVICE_EXE, "--keys-file", keysFile.string(), "--add-key"}).status, 0);
         const int port = unusedLoopbackPort();
         url = "http://127.0.0.1:" + std::to_string(port);
-        service = Process::start({QUILLANT_SERVICE_EXE, "--keys-file", keys, "--port", std::to_string(port)}, {}, true);
-        startSway("bindsym Mod1+Shift+g exec " + std::string(QUILLANT_EXE) + " trigger\n");
+        service = sway->startClient({QUILLANT_SERVICE_EXE, "--keys-file", keysFile.string(), "--port", std::to_string(port)});
+        copyKeys();
     }
 
     // A sway of the test's own, with the service's key in its user's home.
     void startSway(const std::string& config) {
         sway = std::make_unique<HeadlessSway>(config);
         ASSERT_TRUE(sway->ready()) << sway->failure();
-        fs::copy_file(serviceDir / "keys", sway->home() / "keys");
+        if (!keysFile.empty()) copyKeys();
+    }
+
+    void copyKeys() {
+        fs::copy_file(keysFile, sway->home() / "keys", fs::copy_options::overwrite_existing);
         sway->giveToUser(sway->home() / "keys");
     }
 
