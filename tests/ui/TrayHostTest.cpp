@@ -18,6 +18,7 @@
 
 #include "platform/linux/qt/QtExecutor.h"
 #include "testsupport/RecordingLogger.h"
+#include "testsupport/PrivateBus.h"
 #include "testsupport/Process.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/X11TestHarness.h"
@@ -55,10 +56,8 @@ public:
 private:
     void start() {
         xvfb_.emplace();
-        bus_ = Process::start({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, true);
-        auto line = bus_->readLine(20s);
-        if (!line || line->empty()) throw std::runtime_error("dbus-daemon did not start");
-        address_ = *line;
+        bus_.emplace();
+        address_ = bus_->address();
         ::setenv("DISPLAY", xvfb_->display().c_str(), 1);
         ::setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
@@ -69,7 +68,7 @@ private:
         QApplication::setQuitOnLastWindowClosed(false);
     }
     std::optional<Xvfb> xvfb_;
-    std::optional<Process> bus_;
+    std::optional<PrivateSessionBus> bus_;
     std::string address_;
     QApplication* app_ = nullptr;
 };

@@ -5,6 +5,7 @@
 #include <regex>
 #include <thread>
 
+#include "testsupport/PrivateBus.h"
 #include "testsupport/Process.h"
 #include "testsupport/SwayTestHarness.h"
 #include "testsupport/X11TestHarness.h"
@@ -64,10 +65,8 @@ TEST(Doctor, OnAnXServerSaysTheGrabXTestAndTheX11Clipboard) {
 }
 
 TEST(Doctor, ReadsThePortalsInterfacesAndVersionsFromTheSessionBus) {
-    Process bus = Process::start({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, true);
-    const auto address = bus.readLine(20s);
-    ASSERT_TRUE(address && !address->empty());
-    const std::string busEnv = "DBUS_SESSION_BUS_ADDRESS=" + *address;
+    const PrivateSessionBus bus;
+    const std::string busEnv = "DBUS_SESSION_BUS_ADDRESS=" + bus.address();
     // A portal that offers GlobalShortcuts (version 1) and not RemoteDesktop; Debian's python, which has dbusmock.
     Process portal = Process::start({"/usr/bin/python3", "-m", "dbusmock", "org.freedesktop.portal.Desktop",
                                      "/org/freedesktop/portal/desktop", "org.freedesktop.portal.GlobalShortcuts"},

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "../qt/QtApp.h"
+#include "testsupport/PrivateBus.h"
 #include "testsupport/Process.h"
 #include "testsupport/TempDir.h"
 
@@ -32,20 +33,16 @@ public:
             qtApp();
             auto* b = new PortalBus;
             ::testing::AddGlobalTestEnvironment(b);
-            b->daemon_ = Process::start({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, true);
-            auto line = b->daemon_->readLine(20s);
-            if (!line || line->empty()) throw std::runtime_error("dbus-daemon did not start");
-            b->address_ = *line;
+            b->bus_.emplace();
             return b;
         }();
         return *bus;
     }
-    void TearDown() override { daemon_.reset(); }
-    const std::string& address() const { return address_; }
+    void TearDown() override { bus_.reset(); }
+    const std::string& address() const { return bus_->address(); }
 
 private:
-    std::optional<Process> daemon_;
-    std::string address_;
+    std::optional<PrivateSessionBus> bus_;
 };
 
 // The mock portal; absent until start().
