@@ -153,7 +153,11 @@ private:
 
 // What a later start or the command line asks of the running agent.
 std::string answerRequest(const std::string& command, const std::string& argument, AppCoordinator& coordinator,
-                          const std::function<void(QRect, QPoint)>& openPanel, CategoryLogger& log) {
+                          const std::function<void(QRect, QPoint)>& openPanel, CategoryLogger& log,
+                          bool localCorrector = false) {
+    // The local corrector's key is quillant's own: an API key handed over must not replace it.
+    if (localCorrector && (command == "key-set" || command == "key-clear"))
+        return "error the running quillant uses its local corrector, which needs no API key";
     if (command == "show-panel") {
         openPanel({}, QCursor::pos());
         log.info("panel opened for another start of quillant");
@@ -617,7 +621,7 @@ struct Face {
 
     // What a later start or the command line asks of the running agent.
     std::string answer(const std::string& command, const std::string& argument, Core& core) {
-        return answerRequest(command, argument, *core.coordinator, openPanel, agentLog);
+        return answerRequest(command, argument, *core.coordinator, openPanel, agentLog, core.local.has_value());
     }
 
     linux_platform::QtKeyDownMonitor keyDownMonitor;

@@ -93,6 +93,26 @@ TEST_F(SingleInstance, KeySetAndClearGoThroughTheRunningAgent) {
     EXPECT_EQ(readFile(tokenFile()), "ql_alone");
 }
 
+// An agent on the local corrector keeps the key it made: an API key handed
+// over by a command line that names a remote service does not replace it.
+TEST_F(SingleInstance, AnAgentOnTheLocalCorrectorKeepsItsOwnKey) {
+    std::vector<std::string> remote = env;
+    std::erase_if(env, [](const std::string& e) { return e.starts_with("QUILLANT_SERVICE_URL="); });
+    Process agent = Process::startWith({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE},
+                                       ProcessOptions{env, true, {"QUILLANT_SERVICE_URL="}});
+    ASSERT_TRUE(agent.waitForLine("quillant started; hotkey Alt+Shift+G armed", 30s));
+    const fs::path localKey = home.path() / ".config/quillant/local-key";
+    const std::string made = readFile(localKey);
+    ASSERT_FALSE(made.empty());
+    Process set = Process::start({"/bin/sh", "-c", "echo ql_remote | \"$0\" key set 2>&1", QUILLANT_EXE}, remote, false);
+    EXPECT_EQ(set.wait(30s), 1);
+    EXPECT_NE(set.readAll(5s).find("uses its local corrector, which needs no API key"), std::string::npos);
+    EXPECT_EQ(readFile(localKey), made);
+    agent.terminate();
+    stopProcessesRunning(fs::path(QUILLANT_EXE).parent_path().parent_path() / "service/quillant-service",
+                         (runtime.path() / "quillant/service.sock").string());
+}
+
 TEST_F(SingleInstance, TriggerActsInTheRunningAgentAsTheHotkeyDoes) {
     Process agent = startAgent();
     ASSERT_TRUE(agent.waitForLine("status=absent", 30s));
