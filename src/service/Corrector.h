@@ -36,7 +36,7 @@ public:
     // The same in a chosen language ("auto" or a dictionary's name); those
     // that cannot choose correct as they always do.
     virtual std::string correctIn(std::string_view text, const std::string& /*language*/) { return correct(text); }
-    virtual Correction correctNoted(std::string_view text) { return {correct(text), {}}; }
+    virtual Correction correctNoted(std::string_view text) { return {correctIn(text, {}), {}}; }
     // Ends work in progress quickly; later calls may fail.
     virtual void shutdown() {}
 };

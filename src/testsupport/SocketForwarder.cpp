@@ -1,5 +1,7 @@
 #include "testsupport/SocketForwarder.h"
 
+#include "backend/BackendProtocol.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -39,20 +41,7 @@ SocketForwarder::~SocketForwarder() {
     ::unlink(path_.c_str());
 }
 
-std::string SocketForwarder::baseURL() const {
-    static const char* hex = "0123456789ABCDEF";
-    std::string url = "http+unix://";
-    for (unsigned char c : path_.string()) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            url += static_cast<char>(c);
-        } else {
-            url += '%';
-            url += hex[c >> 4];
-            url += hex[c & 15];
-        }
-    }
-    return url;
-}
+std::string SocketForwarder::baseURL() const { return backend::localSocketURL(path_.string()); }
 
 void SocketForwarder::acceptLoop() {
     for (;;) {

@@ -15,12 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void say(std::FILE* f, const std::string& line) {
-    std::fputs(line.c_str(), f);
-    std::fputc('\n', f);
-    std::fflush(f);
-}
-
 // Desktops switch an entry off without removing it.
 bool entryIsEnabled(const fs::path& entry) {
     std::ifstream in(entry);

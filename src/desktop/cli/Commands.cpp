@@ -23,14 +23,13 @@
 
 namespace quillant::desktop::cli {
 
-namespace {
-
-
 void say(std::FILE* f, const std::string& line) {
     std::fputs(line.c_str(), f);
     std::fputc('\n', f);
     std::fflush(f);
 }
+
+namespace {
 
 std::optional<credentials::TokenStore> tokenStore(ProgramContext& c) {
     if (!c.home) {

@@ -57,6 +57,9 @@ std::shared_ptr<backend::HttpSession> serviceSession(Executor& executor, std::sh
                                                      const ProgramContext& context,
                                                      const std::optional<LocalCorrector>& local);
 
+// One line to a terminal or a pipe, flushed at once.
+void say(std::FILE* f, const std::string& line);
+
 int keySet(ProgramContext& context);
 int keyClear(ProgramContext& context);
 int keyStatus(ProgramContext& context);

@@ -10,6 +10,7 @@
 
 #include "app/CorrectionsSettings.h"
 #include "desktop/cli/Commands.h"
+#include "platform/linux/LocalServiceProcess.h"
 #include "platform/linux/SettingsFileStore.h"
 #include "runtime/Logger.h"
 #include "text/Text.h"
@@ -19,12 +20,6 @@ extern char** environ;
 namespace quillant::desktop::cli {
 
 namespace {
-
-void say(std::FILE* f, const std::string& line) {
-    std::fputs(line.c_str(), f);
-    std::fputc('\n', f);
-    std::fflush(f);
-}
 
 struct Ran {
     int status = -1;
@@ -110,10 +105,8 @@ int show(ProgramContext& c, const app::CorrectionsSettings& s, const std::filesy
 
 std::filesystem::path serviceProgram() {
     std::error_code ec;
-    auto folder = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
-    for (const auto& candidate : {folder / "quillant-service", folder.parent_path() / "service" / "quillant-service"})
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    return folder / "quillant-service";
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return linux_platform::findLocalService(self).value_or(self.parent_path() / "quillant-service");
 }
 
 int corrector(ProgramContext& c, const std::vector<std::string>& args) {
