@@ -176,8 +176,9 @@ TEST_F(InstalledArchive, ACorrectorThatDiesMidRequestLeavesTextAndClipboardAndIs
 
     pressHotkey();
     std::vector<std::string> lines;
-    ASSERT_TRUE(quillant.waitForLine("transform failed: Network error: the local corrector stopped during the request",
-                                     30s, &lines))
+    // Which failure is seen depends on timing: the corrector gone mid-request,
+    // or gone before the retry could reach it. Either says so.
+    ASSERT_TRUE(quillant.waitForLine("transform failed: Network error: ", 30s, &lines))
         << ::testing::PrintToString(lines);
     EXPECT_FALSE(titled("v:.*", 3s)) << "the text was changed";
     EXPECT_EQ(clipboardText(), "the user's own clipboard");

@@ -176,6 +176,7 @@ TEST_F(ServiceTest, ChosenLanguageReachesTheCorrector) {
     ASSERT_EQ(languages.status, 200);
     EXPECT_EQ(languages.json()["languages"], json(Speller::installedLanguages()));
     EXPECT_NE(languages.body.find("\"en_GB\""), std::string::npos);
+    running.reset();  // stopped while its corrector, a local here, still exists
 }
 
 TEST_F(ServiceTest, LengthIsCountedInUserPerceivedCharacters) {
