@@ -26,7 +26,7 @@ AppCoordinator::AppCoordinator(CoordinatorServices services)
     : services_(std::move(services)),
       log_(services_.logSink, std::string(kLogSubsystem), "coordinator"),
       updater_(services_.session, services_.workRunner, services_.update, log_,
-               [this](const std::string& status) { lastStatus = status; }, services_.updatePublicKey) {
+               [this](const std::string& status) { lastStatus = status; }, services_.updatePublicKey, runningVersion()) {
     // The answer is not needed here; asking makes the platform explain how to allow it.
     services_.accessibility.isProcessTrusted(true);
 

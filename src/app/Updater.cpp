@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -13,6 +15,7 @@
 #include <variant>
 
 #include "app/ReleaseSignature.h"
+#include "app/VersionCompare.h"
 #include "backend/BackendProtocol.h"
 #include "runtime/AtomicFile.h"
 
@@ -129,16 +132,36 @@ void requireInstallable(const std::filesystem::path& app) {
         throw std::runtime_error(std::string("the update's quillant.app has no ") + Updater::kBundleMarker);
 }
 
+// An old release keeps its valid signature for ever: whoever makes the offer
+// could bring back one with a known fault. The version is read from the
+// signed archive, not from the offer.
+void requireNewer(const std::filesystem::path& app, const std::string& running) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path file = app / Updater::kVersionFile;
+    if (fs::symlink_status(file, ec).type() != fs::file_type::regular || fs::file_size(file, ec) > 64 || ec)
+        throw std::runtime_error(std::string("the update's quillant.app has no readable ") + Updater::kVersionFile);
+    std::ifstream in(file, std::ios::binary);
+    std::string version((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    while (!version.empty() && (version.back() == '\n' || version.back() == '\r' || version.back() == ' '))
+        version.pop_back();
+    if (version.empty() || versionNumbers(version).empty())
+        throw std::runtime_error("the update's version '" + version + "' cannot be read");
+    if (!isNewer(version, running))
+        throw std::runtime_error("the update's version " + version + " is not newer than the running " + running);
+}
+
 }  // namespace
 
 Updater::Updater(std::shared_ptr<backend::HttpSession> session, WorkRunner& workRunner, UpdateEnvironment& environment,
-                 const CategoryLogger& log, StatusSink status, std::string publicKey)
+                 const CategoryLogger& log, StatusSink status, std::string publicKey, std::string runningVersion)
     : session_(std::move(session)),
       workRunner_(workRunner),
       environment_(environment),
       log_(log),
       status_(std::move(status)),
-      publicKey_(std::move(publicKey)) {}
+      publicKey_(std::move(publicKey)),
+      runningVersion_(std::move(runningVersion)) {}
 
 std::string Updater::installerScript(long pid, const std::filesystem::path& bundle, const std::filesystem::path& newApp,
                                      const std::filesystem::path& work) {
@@ -216,7 +239,7 @@ Task<void> Updater::run(std::string url) {
         // The child processes are waited for off the main thread. (The job and
         // its task are named: GCC 12 mishandles closure temporaries inside co_await.)
         UpdateEnvironment& env = environment_;
-        auto unpack = [&env, archive, workFolder]() -> fs::path {
+        auto unpack = [&env, archive, workFolder, running = runningVersion_]() -> fs::path {
             const fs::path& work = workFolder->path();
             // What the archive says it unpacks to, bounded before anything is written.
             const std::string sizeCheck =
@@ -236,6 +259,7 @@ Task<void> Updater::run(std::string url) {
             std::error_code ec;
             if (!fs::exists(fs::symlink_status(app, ec))) throw UpdateError(UpdateError::Kind::appNotFound);
             requireInstallable(app);
+            requireNewer(app, running);
             return app;
         };
         auto unpacking = runInBackground(workRunner_, std::move(unpack));

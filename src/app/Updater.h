@@ -37,9 +37,10 @@ public:
     using StatusSink = std::function<void(const std::string&)>;
 
     // `publicKey`: the key releases must be signed with (ReleasePublicKey's
-    // form); empty or malformed, and no update is accepted.
+    // form); empty or malformed, and no update is accepted. Only a release
+    // newer than `runningVersion` is installed.
     Updater(std::shared_ptr<backend::HttpSession> session, WorkRunner& workRunner, UpdateEnvironment& environment,
-            const CategoryLogger& log, StatusSink status, std::string publicKey);
+            const CategoryLogger& log, StatusSink status, std::string publicKey, std::string runningVersion);
 
     // One attempt, from the archive at `url`, signed at `url` + ".sig".
     Task<void> run(std::string url);
@@ -50,6 +51,8 @@ public:
     // The file our install step puts in a self-contained installation folder;
     // the updater replaces only folders that carry it.
     static constexpr const char* kBundleMarker = ".quillant-bundle";
+    // The file in a release's folder that holds its version (one line).
+    static constexpr const char* kVersionFile = "VERSION";
     // What an update may unpack to at most, by its archive's own account.
     static constexpr std::uint64_t kMaxUnpackedBytes = std::uint64_t{512} << 20;
 
@@ -60,6 +63,7 @@ private:
     const CategoryLogger& log_;
     StatusSink status_;
     std::string publicKey_;
+    std::string runningVersion_;
 };
 
 }  // namespace quillant::app

@@ -367,6 +367,11 @@ INSTANTIATE_TEST_SUITE_P(
                        offerArchive(h, [](const fs::path& app) { fs::remove(app / "bin/quillant-service"); });
                    },
                    "the update's quillant.app has no executable bin/quillant-service"},
+        FailureRow{"older_release_replayed",
+                   [](UpdaterHarness& h) {
+                       offerArchive(h, [](const fs::path& app) { placeFile(app / "VERSION", "0.9.0\n"); });
+                   },
+                   "the update's version 0.9.0 is not newer than the running 1.0.0"},
         FailureRow{"no_marker_in_the_update",
                    [](UpdaterHarness& h) {
                        offerArchive(h, [](const fs::path& app) { fs::remove(app / Updater::kBundleMarker); });

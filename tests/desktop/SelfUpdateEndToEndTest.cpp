@@ -161,13 +161,8 @@ protected:
                      ">/dev/null 2>&1",
                      {root.path().string(), home.string()}),
                   0);
-        // B: the same program, told apart by a file of its own.
-        ASSERT_EQ(sh("cd \"$1\" && mkdir -p B && cd B && unzip -q ../A/quillant-*.zip && "
-                     "echo B > quillant.app/share/quillant/build && printf B >> quillant.app/bin/quillant-service && "
-                     "zip -qrX ../B.zip quillant.app",
-                     {root.path().string()}),
-                  0);
-        service.archive = readFile(root.path() / "B.zip");
+        // B: the same program as the release the service announces, told apart by a file of its own.
+        service.archive = makeB("99.0.0");
         service.signature = key->sign(service.archive);
 
         // The user's key and hotkey.
@@ -182,6 +177,18 @@ protected:
         for (const auto& p : {program, dest / "bin/quillant-service"})
             for (pid_t pid : processesOf(p)) ::kill(pid, SIGTERM);
         waitFor([&] { return processesOf(program).empty(); }, 10s);
+    }
+
+    // B's archive, saying it is `version`.
+    std::string makeB(const std::string& version) {
+        fs::remove_all(root.path() / "B");
+        fs::remove(root.path() / "B.zip");
+        EXPECT_EQ(sh("cd \"$1\" && mkdir -p B && cd B && unzip -q ../A/quillant-*.zip && "
+                     "echo B > quillant.app/share/quillant/build && printf B >> quillant.app/bin/quillant-service && "
+                     "echo \"$2\" > quillant.app/VERSION && zip -qrX ../B.zip quillant.app",
+                     {root.path().string(), version}),
+                  0);
+        return readFile(root.path() / "B.zip");
     }
 
     // Starts A with its log in a file.
@@ -309,4 +316,11 @@ TEST_F(SelfUpdate, ASignatureOfOtherBytesLeavesARunningAndIntact) {
 TEST_F(SelfUpdate, ASignatureByAnotherKeyLeavesARunningAndIntact) {
     service.signature = ReleaseKey::make(root.path() / "other.pem").sign(service.archive);
     expectRefused("bad signature: the signature is by another key");
+}
+
+// An old release keeps its good signature: offered again, it is not installed.
+TEST_F(SelfUpdate, AnOlderSignedReleaseLeavesARunningAndIntact) {
+    service.archive = makeB("0.0.9");
+    service.signature = key->sign(service.archive);
+    expectRefused("the update's version 0.0.9 is not newer than the running 0.1.0");
 }

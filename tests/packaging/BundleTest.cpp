@@ -127,7 +127,7 @@ TEST(ReleaseArchive, HoldsTheBundleAtItsTopLevelAndVerifies) {
         EXPECT_EQ(name.rfind("quillant.app/", 0), 0u) << name;
         entries.insert(name);
     }
-    for (std::string needed : {"bin/quillant", "bin/quillant-service", ".quillant-bundle", "install.sh", "share/doc/quillant/README.md",
+    for (std::string needed : {"bin/quillant", "bin/quillant-service", ".quillant-bundle", "VERSION", "install.sh", "share/doc/quillant/README.md",
                                "share/applications/com.vostel.quillant.desktop",
                                "share/icons/hicolor/48x48/apps/com.vostel.quillant.png",
                                "share/quillant/debian-packages"})
