@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace quillant::app {
@@ -21,6 +22,11 @@ public:
     virtual int runAndWait(const std::filesystem::path& program, const std::vector<std::string>& args) = 0;
     // Starts a program that outlives us. Throws std::system_error on failure.
     virtual void launchDetached(const std::filesystem::path& program, const std::vector<std::string>& args) = 0;
+    // Swaps the folders at `a` and `b` in one step, so that `b` never stops
+    // existing, and makes the swap durable. An error with
+    // std::errc::invalid_argument, function_not_supported or
+    // operation_not_supported: the file system cannot, nothing changed.
+    virtual std::error_code exchangeFolders(const std::filesystem::path& a, const std::filesystem::path& b) = 0;
     // Ends the application (after the current main-thread work).
     virtual void terminate() = 0;
 };

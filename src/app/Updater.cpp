@@ -163,22 +163,25 @@ Updater::Updater(std::shared_ptr<backend::HttpSession> session, WorkRunner& work
       publicKey_(std::move(publicKey)),
       runningVersion_(std::move(runningVersion)) {}
 
-std::string Updater::installerScript(long pid, const std::filesystem::path& bundle, const std::filesystem::path& newApp,
-                                     const std::filesystem::path& work) {
-    // The new folder is copied beside the old one first and swapped in by two
-    // renames, so that a failed copy (a full disk) leaves the installation as
-    // it was, and it is the old one that starts again.
+std::string Updater::installerScript(long pid, const std::filesystem::path& bundle, const std::filesystem::path& work,
+                                     bool exchanged) {
     const std::string b = shellQuotedPath(bundle);
     const std::string fresh = b + ".update-new", old = b + ".update-old";
+    // Where the old installation is once the new one is in place.
+    const std::string gone = exchanged ? fresh : old;
     std::string s;
     s += "#!/bin/bash\nwhile kill -0 ";
     s += std::to_string(pid);
     s += " 2>/dev/null; do sleep 0.3; done\n";
-    s += "rm -rf \"" + fresh + "\" \"" + old + "\"\n";
-    s += "if cp -R \"" + shellQuotedPath(newApp) + "\" \"" + fresh + "\" && mv \"" + b + "\" \"" + old + "\"; then mv \"" +
-         fresh + "\" \"" + b + "\" || mv \"" + old + "\" \"" + b + "\"; fi\n";
+    if (!exchanged) {
+        // Two renames: a failed one leaves the old installation, and it is
+        // the old one that starts again.
+        s += "rm -rf \"" + old + "\"\n";
+        s += "if mv \"" + b + "\" \"" + old + "\"; then mv \"" + fresh + "\" \"" + b + "\" || mv \"" + old + "\" \"" + b +
+             "\"; fi\n";
+    }
     // The old corrector goes with the old folder: the next fix starts the new one.
-    s += "for p in /proc/[0-9]*; do [ \"$(readlink \"$p/exe\" 2>/dev/null)\" != \"" + old +
+    s += "for p in /proc/[0-9]*; do [ \"$(readlink \"$p/exe\" 2>/dev/null)\" != \"" + gone +
          "/bin/quillant-service\" ] || kill -TERM \"${p#/proc/}\" 2>/dev/null; done\n";
     s += "rm -rf \"" + fresh + "\" \"" + old + "\"\n";
     s += "setsid \"" + b + "/bin/quillant\" >/dev/null 2>&1 </dev/null &\n";
@@ -190,6 +193,7 @@ Task<void> Updater::run(std::string url) {
     namespace fs = std::filesystem;
     status_("Downloading update…");
     std::shared_ptr<WorkFolder> workFolder;
+    std::filesystem::path copied;  // the update beside the installation, removed on failure
     std::string failure;
     try {
         // Code comes over TLS or from the private local socket; never plain
@@ -239,7 +243,8 @@ Task<void> Updater::run(std::string url) {
         // The child processes are waited for off the main thread. (The job and
         // its task are named: GCC 12 mishandles closure temporaries inside co_await.)
         UpdateEnvironment& env = environment_;
-        auto unpack = [&env, archive, workFolder, running = runningVersion_]() -> fs::path {
+        const fs::path fresh = bundle.string() + ".update-new";
+        auto unpack = [&env, archive, workFolder, running = runningVersion_, fresh]() -> fs::path {
             const fs::path& work = workFolder->path();
             // What the archive says it unpacks to, bounded before anything is written.
             const std::string sizeCheck =
@@ -260,15 +265,38 @@ Task<void> Updater::run(std::string url) {
             if (!fs::exists(fs::symlink_status(app, ec))) throw UpdateError(UpdateError::Kind::appNotFound);
             requireInstallable(app);
             requireNewer(app, running);
+            // Beside the installation, on its file system, so that one rename swaps it in.
+            fs::remove_all(fresh, ec);
+            if (env.runAndWait("/bin/cp", {"-R", "--", app.string(), fresh.string()}) != 0) {
+                fs::remove_all(fresh, ec);
+                throw std::runtime_error("cannot copy the update to " + fresh.string());
+            }
             return app;
         };
         auto unpacking = runInBackground(workRunner_, std::move(unpack));
-        const fs::path newApp = co_await unpacking;
+        co_await unpacking;
+        copied = fresh;
 
-        const long pid = environment_.processIdentifier();
-        const fs::path script = work / "update.sh";
-        writeScript(script, installerScript(pid, bundle, newApp, work));
-        environment_.launchDetached("/bin/bash", {script.string()});
+        // From here on a crash at any moment leaves a runnable installation:
+        // the swap is one step, and the script only removes the old folder.
+        const std::error_code swap = environment_.exchangeFolders(fresh, bundle);
+        const bool exchanged = !swap;
+        if (swap && swap != std::errc::invalid_argument && swap != std::errc::function_not_supported &&
+            swap != std::errc::operation_not_supported)
+            throw std::runtime_error("cannot swap the update in: " + swap.message());
+        if (!exchanged)
+            log_.info("the file system cannot swap " + bundle.string() + " in one step (" + swap.message() +
+                      "); the hand-over renames twice");
+        try {
+            const long pid = environment_.processIdentifier();
+            const fs::path script = work / "update.sh";
+            writeScript(script, installerScript(pid, bundle, work, exchanged));
+            environment_.launchDetached("/bin/bash", {script.string()});
+        } catch (...) {
+            // Nothing would remove the old folder or start the new one: the old one goes back.
+            if (exchanged && environment_.exchangeFolders(fresh, bundle)) copied.clear();
+            throw;
+        }
         workFolder->handOver();  // the script removes it once it is done
         log_.info("update installer launched; quitting for replacement");
         environment_.terminate();
@@ -279,6 +307,8 @@ Task<void> Updater::run(std::string url) {
     status_("Update failed — try again");
     log_.error("update failed: " + failure);
     if (workFolder) workFolder->remove();
+    std::error_code ec;
+    if (!copied.empty()) std::filesystem::remove_all(copied, ec);
 }
 
 }  // namespace quillant::app

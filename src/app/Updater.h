@@ -27,9 +27,10 @@ private:
 };
 
 // Replaces the running self-contained installation with a release: downloads
-// its archive into a fresh work folder, checks its signature, unpacks it off the main thread, writes
-// the hand-over script, starts it and ends the program so that the script can
-// swap the folders and start the new one. On failure it says so, cleans the
+// its archive into a fresh work folder, checks its signature, unpacks it and
+// copies it beside the installation off the main thread, swaps the two
+// folders in one step, starts the hand-over script and ends the program so
+// that the script can remove the old folder and start the new one. On failure it says so, cleans the
 // work folder up and leaves the installation as it was. Main thread only.
 class Updater {
 public:
@@ -45,9 +46,11 @@ public:
     // One attempt, from the archive at `url`, signed at `url` + ".sig".
     Task<void> run(std::string url);
 
-    // The text the updater writes as its hand-over script.
-    static std::string installerScript(long pid, const std::filesystem::path& bundle,
-                                       const std::filesystem::path& newApp, const std::filesystem::path& work);
+    // The text the updater writes as its hand-over script. The new
+    // installation is in BUNDLE.update-new; `exchanged`: the old one is,
+    // the two having been swapped in one step already.
+    static std::string installerScript(long pid, const std::filesystem::path& bundle, const std::filesystem::path& work,
+                                       bool exchanged);
     // The file our install step puts in a self-contained installation folder;
     // the updater replaces only folders that carry it.
     static constexpr const char* kBundleMarker = ".quillant-bundle";

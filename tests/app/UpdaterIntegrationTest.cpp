@@ -233,7 +233,10 @@ TEST(UpdaterIntegration, AGoodArchiveEndsInTheHandOverScript) {
     ASSERT_EQ(::stat(work[0].c_str(), &folder), 0);
     EXPECT_EQ(folder.st_mode & 07777, 0700u);  // private from the start
     const fs::path script = work[0] / "update.sh";
-    EXPECT_EQ(readFile(script), Updater::installerScript(4242, h.update.bundle, work[0] / "quillant.app", work[0]));
+    EXPECT_EQ(readFile(script), Updater::installerScript(4242, h.update.bundle, work[0], /*exchanged=*/true));
+    // Swapped in before quitting; the script only removes the old one.
+    EXPECT_EQ(readFile(h.update.bundle / "VERSION"), "2.0.0");
+    EXPECT_EQ(readFile(h.update.bundle.string() + ".update-new/VERSION"), "1.0.0");
     struct stat st {};
     ASSERT_EQ(::stat(script.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
@@ -265,6 +268,7 @@ TEST_P(UpdaterFailure, EndsInTheFailurePathAndLeavesNothingBehind) {
     EXPECT_TRUE(h.update.launched.empty());
     EXPECT_TRUE(h.coordinator->updateAvailable.get());  // the banner stays for another try
     EXPECT_EQ(readFile(h.update.bundle / "VERSION"), "1.0.0");
+    EXPECT_FALSE(fs::exists(h.update.bundle.string() + ".update-new"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -400,6 +404,23 @@ INSTANTIATE_TEST_SUITE_P(
                    "the installation folder"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(UpdaterIntegration, AFileSystemThatCannotExchangeLeavesTheSwapToTheScript) {
+    UpdaterHarness h;
+    h.update.cannotExchange = true;
+    makeBundle(h.update.bundle, "1.0.0", h.root.path() / "r");
+    makeBundle(h.root.path() / "staging/quillant.app", "2.0.0", h.root.path() / "r");
+    h.server.files["/q.zip"] = {200, zipOf(h.root.path() / "staging/quillant.app")};
+    h.offer("/q.zip");
+    h.install();
+    ASSERT_EQ(h.update.terminations, 1) << h.logs.messages().back();
+    auto work = h.workDirectories();
+    ASSERT_EQ(work.size(), 1u);
+    EXPECT_EQ(readFile(work[0] / "update.sh"), Updater::installerScript(4242, h.update.bundle, work[0], false));
+    EXPECT_EQ(readFile(h.update.bundle / "VERSION"), "1.0.0");
+    EXPECT_EQ(readFile(h.update.bundle.string() + ".update-new/VERSION"), "2.0.0");
+    EXPECT_TRUE(h.logs.contains("cannot swap " + h.update.bundle.string() + " in one step"));
+}
+
 TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
     TempDir root;
     // Every character bash still treats specially inside double quotes.
@@ -408,6 +429,7 @@ TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
     const fs::path work = odd / "quillant-update-TEST";
     const fs::path record = root.path() / "relaunched";
     makeBundle(bundle, "1.0.0", record);
+    makeBundle(bundle.string() + ".update-new", "2.0.0", record);
     makeBundle(work / "quillant.app", "2.0.0", record);
     placeFile(work / "quillant.zip", "zip");
     // The old installation's corrector, still running: it must go with its folder.
@@ -423,7 +445,8 @@ TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
         ASSERT_EQ(status, 0);
         gone = std::stoi(readFile(root.path() / "pid"));
     }
-    const std::string script = Updater::installerScript(gone, bundle, work / "quillant.app", work);
+    // The two renames of a file system that cannot exchange: the longer script.
+    const std::string script = Updater::installerScript(gone, bundle, work, /*exchanged=*/false);
     placeFile(root.path() / "update.sh", script, fs::perms(0755));
     ASSERT_EQ(linux_platform::runAndWait("/bin/bash", {(root.path() / "update.sh").string()}), 0);
 
@@ -444,13 +467,20 @@ TEST(UpdaterIntegration, TheScriptKeepsHostilePathsLiteralWhenBashRunsIt) {
 }
 
 TEST(UpdaterScript, PlainPathsGiveTheScriptByteForByte) {
-    EXPECT_EQ(Updater::installerScript(123, "/opt/quillant", "/tmp/w/quillant.app", "/tmp/w"),
+    EXPECT_EQ(Updater::installerScript(123, "/opt/quillant", "/tmp/w", /*exchanged=*/true),
               "#!/bin/bash\n"
               "while kill -0 123 2>/dev/null; do sleep 0.3; done\n"
+              "for p in /proc/[0-9]*; do [ \"$(readlink \"$p/exe\" 2>/dev/null)\" != "
+              "\"/opt/quillant.update-new/bin/quillant-service\" ] || kill -TERM \"${p#/proc/}\" 2>/dev/null; done\n"
               "rm -rf \"/opt/quillant.update-new\" \"/opt/quillant.update-old\"\n"
-              "if cp -R \"/tmp/w/quillant.app\" \"/opt/quillant.update-new\" && mv \"/opt/quillant\" "
-              "\"/opt/quillant.update-old\"; then mv \"/opt/quillant.update-new\" \"/opt/quillant\" || mv "
-              "\"/opt/quillant.update-old\" \"/opt/quillant\"; fi\n"
+              "setsid \"/opt/quillant/bin/quillant\" >/dev/null 2>&1 </dev/null &\n"
+              "rm -rf \"/tmp/w\"");
+    EXPECT_EQ(Updater::installerScript(123, "/opt/quillant", "/tmp/w", /*exchanged=*/false),
+              "#!/bin/bash\n"
+              "while kill -0 123 2>/dev/null; do sleep 0.3; done\n"
+              "rm -rf \"/opt/quillant.update-old\"\n"
+              "if mv \"/opt/quillant\" \"/opt/quillant.update-old\"; then mv \"/opt/quillant.update-new\" "
+              "\"/opt/quillant\" || mv \"/opt/quillant.update-old\" \"/opt/quillant\"; fi\n"
               "for p in /proc/[0-9]*; do [ \"$(readlink \"$p/exe\" 2>/dev/null)\" != "
               "\"/opt/quillant.update-old/bin/quillant-service\" ] || kill -TERM \"${p#/proc/}\" 2>/dev/null; done\n"
               "rm -rf \"/opt/quillant.update-new\" \"/opt/quillant.update-old\"\n"
@@ -458,16 +488,16 @@ TEST(UpdaterScript, PlainPathsGiveTheScriptByteForByte) {
               "rm -rf \"/tmp/w\"");
 }
 
-// Run by bash for real: a copy that fails (here: the new folder is gone)
-// leaves the installation as it was, and the old one starts again.
-TEST(UpdaterScript, AFailedCopyKeepsTheInstallationAndStartsItAgain) {
+// Run by bash for real, the two renames: one that fails (here: the new
+// folder is gone) leaves the installation as it was, and the old one starts again.
+TEST(UpdaterScript, AFailedSwapKeepsTheInstallationAndStartsItAgain) {
     TempDir root;
     const fs::path bundle = root.path() / "opt/quillant";
     const fs::path work = root.path() / "quillant-update-TEST";
     const fs::path record = root.path() / "relaunched";
     makeBundle(bundle, "1.0.0", record);
     fs::create_directories(work);
-    const std::string script = Updater::installerScript(999999999, bundle, work / "quillant.app", work);
+    const std::string script = Updater::installerScript(999999999, bundle, work, /*exchanged=*/false);
     placeFile(root.path() / "update.sh", script, fs::perms(0755));
     ASSERT_EQ(linux_platform::runAndWait("/bin/bash", {(root.path() / "update.sh").string()}), 0);
     EXPECT_EQ(readFile(bundle / "VERSION"), "1.0.0");

@@ -1,5 +1,7 @@
 #include "platform/linux/PosixProcess.h"
 
+#include "platform/linux/FolderExchange.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -90,6 +92,11 @@ int PosixUpdateEnvironment::runAndWait(const std::filesystem::path& program, con
 void PosixUpdateEnvironment::launchDetached(const std::filesystem::path& program,
                                             const std::vector<std::string>& args) {
     linux_platform::launchDetached(program, args);
+}
+
+std::error_code PosixUpdateEnvironment::exchangeFolders(const std::filesystem::path& a,
+                                                        const std::filesystem::path& b) {
+    return std::error_code(linux_platform::exchangeFolders(a, b), std::generic_category());
 }
 
 }  // namespace quillant::linux_platform

@@ -33,6 +33,7 @@ public:
     long processIdentifier() override;
     int runAndWait(const std::filesystem::path& program, const std::vector<std::string>& args) override;
     void launchDetached(const std::filesystem::path& program, const std::vector<std::string>& args) override;
+    std::error_code exchangeFolders(const std::filesystem::path& a, const std::filesystem::path& b) override;
     void terminate() override { terminate_(); }
 
 private:
