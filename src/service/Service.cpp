@@ -104,19 +104,11 @@ Service::Service(const ServiceConfig& config, KeyStore& keys, QuotaTracker& quot
       log_(log, std::string(kLogSubsystem), "service"),
       random_(std::random_device{}()) {
     touch();
-    if (config_.tls) {
-        const auto& tls = *config_.tls;
-        auto server = std::make_unique<httplib::SSLServer>(tls.certificate.c_str(), tls.privateKey.c_str());
-        if (!server->is_valid())
-            throw std::runtime_error("cannot use the TLS certificate " + tls.certificate.string() + " with the key " +
-                                     tls.privateKey.string());
-        SSL_CTX_set_min_proto_version(server->ssl_context(), TLS1_2_VERSION);
-        server_ = std::move(server);
-    } else {
-        auto front = std::make_unique<SocketFront>();
-        front_ = front.get();
-        server_ = std::move(front);
-    }
+    auto front = std::make_unique<SocketFront>();
+    // TLS ends in the front too, so that it bounds TLS connections as it does plain ones.
+    if (config_.tls) front->useTls(config_.tls->certificate, config_.tls->privateKey);
+    front_ = front.get();
+    server_ = std::move(front);
     installRoutes();
 }
 
@@ -334,21 +326,15 @@ void Service::version(const httplib::Request&, httplib::Response& res) {
 
 int Service::bind() {
     if (config_.socketPath) {
-        if (!front_) throw std::runtime_error("TLS is served on TCP only");
+        if (config_.tls) throw std::runtime_error("TLS is served on TCP only");
         linux_platform::ensurePrivateFolder(config_.socketPath->parent_path());
         front_->bindUnix(*config_.socketPath);
         port_ = 0;
         return port_;
     }
     errno = 0;
-    if (front_) {
-        // Plain TCP goes through the same bounding front as the socket.
-        port_ = front_->bindTcp(config_.host, config_.port);
-    } else if (config_.port == 0) {
-        port_ = server_->bind_to_any_port(config_.host);
-    } else {
-        port_ = server_->bind_to_port(config_.host, config_.port) ? config_.port : -1;
-    }
+    // TCP, plain or TLS, goes through the same bounding front as the socket.
+    port_ = front_->bindTcp(config_.host, config_.port);
     if (port_ < 0)
         throw std::runtime_error("cannot listen on " + config_.host + ":" + std::to_string(config_.port) +
                                  (errno ? std::string(": ") + std::strerror(errno) : std::string()));
@@ -357,8 +343,7 @@ int Service::bind() {
 
 bool Service::run() {
     if (port_ < 0) throw std::logic_error("Service::run() before bind()");
-    if (front_) return stopping_ || front_->runUnix();
-    return stopping_ || server_->listen_after_bind();
+    return stopping_ || front_->runUnix();
 }
 
 void Service::stop() {
@@ -369,7 +354,7 @@ void Service::stop() {
 }
 
 std::string Service::handleRaw(std::string_view request) {
-    if (!front_) throw std::logic_error("Service::handleRaw() with TLS");
+    if (config_.tls) throw std::logic_error("Service::handleRaw() with TLS");
     return front_->handleRaw(request);
 }
 

@@ -72,7 +72,7 @@ private:
     Corrector& corrector_;
     CategoryLogger log_;
     std::unique_ptr<httplib::Server> server_;
-    SocketFront* front_ = nullptr;  // server_ when it is not a TLS server
+    SocketFront* front_ = nullptr;  // server_, as the front that bounds every request
     std::atomic<bool> stopping_{false};
     std::atomic<std::chrono::steady_clock::rep> lastActivity_;
     void touch() { lastActivity_ = std::chrono::steady_clock::now().time_since_epoch().count(); }

@@ -8,9 +8,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <openssl/err.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -31,18 +35,11 @@ int millisecondsOf(time_t sec, time_t usec) {
 // goes out on the connection.
 class AnswerStream final : public httplib::Stream {
 public:
-    AnswerStream(int fd, std::string_view request, int writeTimeoutMs)
-        : fd_(fd), request_(request), writeTimeoutMs_(writeTimeoutMs) {}
+    AnswerStream(int fd, SSL* tls, std::string_view request, int writeTimeoutMs)
+        : fd_(fd), tls_(tls), request_(request), writeTimeoutMs_(writeTimeoutMs) {}
 
     bool is_readable() const override { return position_ < request_.size(); }
-    bool is_writable() const override {
-        pollfd p{fd_, POLLOUT, 0};
-        for (;;) {
-            int n = ::poll(&p, 1, writeTimeoutMs_);
-            if (n < 0 && errno == EINTR) continue;
-            return n > 0 && (p.revents & POLLOUT);
-        }
-    }
+    bool is_writable() const override { return ready(POLLOUT); }
     ssize_t read(char* ptr, size_t size) override {
         std::size_t take = std::min(size, request_.size() - position_);
         std::memcpy(ptr, request_.data() + position_, take);
@@ -51,6 +48,17 @@ public:
     }
     ssize_t write(const char* ptr, size_t size) override {
         std::size_t done = 0;
+        while (done < size && tls_) {
+            ERR_clear_error();
+            const int n = SSL_write(tls_, ptr + done, int(std::min<std::size_t>(size - done, INT_MAX)));
+            if (n > 0) {
+                done += std::size_t(n);
+                continue;
+            }
+            const int error = SSL_get_error(tls_, n);
+            if (!(error == SSL_ERROR_WANT_WRITE && ready(POLLOUT)) && !(error == SSL_ERROR_WANT_READ && ready(POLLIN)))
+                return -1;
+        }
         while (done < size) {
             if (!is_writable()) return -1;
             ssize_t n = ::send(fd_, ptr + done, size - done, MSG_NOSIGNAL);
@@ -71,7 +79,17 @@ public:
     socket_t socket() const override { return fd_; }
 
 private:
+    bool ready(short events) const {
+        pollfd p{fd_, events, 0};
+        for (;;) {
+            int n = ::poll(&p, 1, writeTimeoutMs_);
+            if (n < 0 && errno == EINTR) continue;
+            return n > 0 && (p.revents & events);
+        }
+    }
+
     int fd_;
+    SSL* tls_;
     std::string_view request_;
     std::size_t position_ = 0;
     int writeTimeoutMs_;
@@ -158,6 +176,51 @@ private:
 };
 
 void noSetup(httplib::Request&) {}
+
+// What a connection has sent: its bytes, or what TLS makes of them (the
+// handshake goes on inside). >0: that many; 0: the connection ended or TLS
+// failed; -1: nothing now (`wantWrite`: not until TLS can write).
+ssize_t receive(int fd, SSL* tls, char* buffer, std::size_t size, bool& wantWrite) {
+    if (!tls) {
+        for (;;) {
+            const ssize_t n = ::recv(fd, buffer, size, 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return -1;
+            return n < 0 ? 0 : n;
+        }
+    }
+    ERR_clear_error();
+    const int n = SSL_read(tls, buffer, int(std::min<std::size_t>(size, INT_MAX)));
+    if (n > 0) return n;
+    switch (SSL_get_error(tls, n)) {
+        case SSL_ERROR_WANT_READ:
+            return -1;
+        case SSL_ERROR_WANT_WRITE:
+            wantWrite = true;
+            return -1;
+        default:
+            return 0;
+    }
+}
+
+// A short answer sent without waiting: what does not fit now is dropped.
+void sendNow(int fd, SSL* tls, std::string_view data) {
+    if (!tls) {
+        (void)!::send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        return;
+    }
+    ERR_clear_error();
+    if (SSL_is_init_finished(tls)) SSL_write(tls, data.data(), int(data.size()));
+}
+
+// Ends our side of a connection; TLS says so first.
+void endWriting(int fd, SSL* tls) {
+    if (tls && SSL_is_init_finished(tls)) {
+        ERR_clear_error();
+        SSL_shutdown(tls);
+    }
+    ::shutdown(fd, SHUT_WR);
+}
 
 // Connections the front holds at once; more wait in the kernel's queue.
 constexpr std::size_t kMaxConnections = 1024;
@@ -321,6 +384,29 @@ int SocketFront::bindTcp(const std::string& host, int port) {
     return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
+void SocketFront::useTls(const std::filesystem::path& certificate, const std::filesystem::path& privateKey) {
+    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    const bool ok = context && SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) == 1 &&
+                    SSL_CTX_use_certificate_chain_file(context.get(), certificate.c_str()) == 1 &&
+                    SSL_CTX_use_PrivateKey_file(context.get(), privateKey.c_str(), SSL_FILETYPE_PEM) == 1 &&
+                    SSL_CTX_check_private_key(context.get()) == 1;
+    ERR_clear_error();
+    if (!ok)
+        throw std::runtime_error("cannot use the TLS certificate " + certificate.string() + " with the key " +
+                                 privateKey.string());
+    // Answers may go out in pieces, from a buffer that is not the first one;
+    // idle connections give their buffers back; a client cannot make the
+    // listener renegotiate.
+    SSL_CTX_set_mode(context.get(),
+                     SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_RELEASE_BUFFERS);
+    SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_TICKET);
+    // Nothing is sent unasked: no session tickets after the handshake (nor kept for resumption).
+    SSL_CTX_set_num_tickets(context.get(), 0);
+    // TLS writes with write(2), which a peer that went away answers with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    tlsContext_ = std::move(context);
+}
+
 bool SocketFront::runUnix() {
     using Clock = std::chrono::steady_clock;
     using V = RequestScan::Verdict;
@@ -331,6 +417,8 @@ bool SocketFront::runUnix() {
     const std::size_t maxBody = payload_max_length_;
 
     struct Connection {
+        Tls tls;
+        bool wantWrite = false;  // TLS waits to write before it can read on
         std::string bytes;
         std::optional<Clock::time_point> firstByte;  // of the request being read
         Clock::time_point idleSince;
@@ -341,8 +429,8 @@ bool SocketFront::runUnix() {
     std::map<int, Connection> open;
 
     auto refuse = [](int fd, Connection& c, const std::string& answer) {
-        (void)!::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        ::shutdown(fd, SHUT_WR);
+        sendNow(fd, c.tls.get(), answer);
+        endWriting(fd, c.tls.get());
         std::string().swap(c.bytes);
         c.drainUntil = Clock::now() + kDrainTime;
     };
@@ -370,33 +458,64 @@ bool SocketFront::runUnix() {
                     if (line == "\r\n" || line == "\n") head += "Content-Length: " + std::to_string(maxBody + 1) + "\r\n";
                     head += line;
                 }
+                Tls tls = c.tls;
                 open.erase(fd);
-                queue->enqueue([this, fd, head = std::move(head)]() mutable { answer(fd, std::move(head), {}, 1); });
+                queue->enqueue([this, fd, tls, head = std::move(head)]() mutable {
+                    answer(fd, std::move(tls), std::move(head), {}, 1);
+                });
                 return;
             }
             case V::malformed: {
                 // The library says what it makes of it; what it has is all it gets.
                 std::string bytes = std::move(c.bytes);
+                Tls tls = c.tls;
                 open.erase(fd);
-                queue->enqueue([this, fd, bytes = std::move(bytes)]() mutable { answer(fd, std::move(bytes), {}, 1); });
+                queue->enqueue([this, fd, tls, bytes = std::move(bytes)]() mutable {
+                    answer(fd, std::move(tls), std::move(bytes), {}, 1);
+                });
                 return;
             }
             case V::complete: {
                 std::string request = c.bytes.substr(0, scan.length);
                 std::string rest = c.bytes.substr(scan.length);
                 const std::size_t left = c.requestsLeft;
+                Tls tls = c.tls;
                 open.erase(fd);
-                queue->enqueue([this, fd, request = std::move(request), rest = std::move(rest), left]() mutable {
-                    answer(fd, std::move(request), std::move(rest), left);
+                queue->enqueue([this, fd, tls, request = std::move(request), rest = std::move(rest), left]() mutable {
+                    answer(fd, std::move(tls), std::move(request), std::move(rest), left);
                 });
                 return;
             }
         }
     };
 
+    std::vector<char> buffer(64 * 1024);
+    // Reads what a connection has for us; false when it ended. What one
+    // connection may have in hand is bounded by the scan, which runs after every read.
+    auto readFrom = [&](int fd, Connection& c) {
+        SSL* tls = c.tls.get();
+        for (int reads = 0; reads < 16 || (tls && !c.drainUntil && SSL_pending(tls) > 0); ++reads) {
+            if (c.drainUntil) {
+                // Refused: whatever still comes is dropped unread, TLS or not.
+                const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+                if (n <= 0) return false;
+                continue;
+            }
+            const ssize_t n = receive(fd, tls, buffer.data(), buffer.size(), c.wantWrite);
+            if (n < 0) return true;
+            if (n == 0) return false;
+            c.bytes.append(buffer.data(), std::size_t(n));
+            if (c.bytes.size() > bounds_.maxHeaderBytes + maxBody + 64 * 1024) break;
+            // A short read emptied the socket; TLS hands out one record at a time.
+            if (!tls && std::size_t(n) < buffer.size()) break;
+        }
+        return true;
+    };
+
     bool clean = true;
     std::vector<pollfd> fds;
-    std::vector<char> buffer(64 * 1024);
     while (!stopping_) {
         std::deque<Returned> back;
         {
@@ -405,6 +524,7 @@ bool SocketFront::runUnix() {
         }
         for (auto& r : back) {
             Connection& c = open[r.fd];
+            c.tls = std::move(r.tls);
             if (r.drain) {
                 c.drainUntil = Clock::now() + kDrainTime;
                 continue;
@@ -413,6 +533,12 @@ bool SocketFront::runUnix() {
             c.requestsLeft = r.requestsLeft;
             c.first = false;
             c.idleSince = Clock::now();
+            // TLS may hold more of what was sent than the socket shows.
+            if (c.tls && SSL_pending(c.tls.get()) > 0 && !readFrom(r.fd, c)) {
+                ::close(r.fd);
+                open.erase(r.fd);
+                continue;
+            }
             examine(r.fd, c);
         }
 
@@ -428,7 +554,7 @@ bool SocketFront::runUnix() {
                 if (!c.drainUntil && c.firstByte) {
                     const std::string late = refusal(408, "Request Timeout", "request_timeout",
                                                      "The request did not arrive in time");
-                    (void)!::send(it->first, late.data(), late.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                    sendNow(it->first, c.tls.get(), late);
                 }
                 ::close(it->first);
                 it = open.erase(it);
@@ -443,7 +569,7 @@ bool SocketFront::runUnix() {
         fds.push_back({open.size() < kMaxConnections ? listenFd_ : -1, POLLIN, 0});
         fds.push_back({stopPipe_[0], POLLIN, 0});
         fds.push_back({wakePipe_[0], POLLIN, 0});
-        for (const auto& [fd, c] : open) fds.push_back({fd, POLLIN, 0});
+        for (const auto& [fd, c] : open) fds.push_back({fd, short(POLLIN | (c.wantWrite ? POLLOUT : 0)), 0});
         if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
             if (errno == EINTR) continue;
             clean = false;
@@ -461,21 +587,8 @@ bool SocketFront::runUnix() {
             auto it = open.find(fd);
             if (it == open.end()) continue;
             Connection& c = it->second;
-            bool ended = false;
-            // What one connection may have in hand is bounded by the scan, which runs after every read.
-            for (int reads = 0; reads < 16; ++reads) {
-                ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-                if (n <= 0) {
-                    ended = true;
-                    break;
-                }
-                if (c.drainUntil) continue;
-                c.bytes.append(buffer.data(), std::size_t(n));
-                if (c.bytes.size() > bounds_.maxHeaderBytes + maxBody + 64 * 1024 || std::size_t(n) < buffer.size()) break;
-            }
-            if (ended) {
+            c.wantWrite = false;
+            if (!readFrom(fd, c)) {
                 ::close(fd);
                 open.erase(it);
                 continue;
@@ -504,7 +617,20 @@ bool SocketFront::runUnix() {
                         continue;
                     }
                 }
+                Tls tls;
+                if (tlsContext_) {
+                    // The handshake happens as the connection is read, within its first time-out.
+                    SSL* ssl = SSL_new(tlsContext_.get());
+                    if (!ssl || SSL_set_fd(ssl, fd) != 1) {
+                        if (ssl) SSL_free(ssl);
+                        ::close(fd);
+                        continue;
+                    }
+                    SSL_set_accept_state(ssl);
+                    tls = Tls(ssl, SSL_free);
+                }
                 Connection& c = open[fd];
+                c.tls = std::move(tls);
                 c.idleSince = Clock::now();
                 c.requestsLeft = keep_alive_max_count_;
             }
@@ -524,8 +650,8 @@ void SocketFront::stopUnix() {
     (void)!::write(stopPipe_[1], &c, 1);
 }
 
-void SocketFront::answer(int fd, std::string request, std::string rest, std::size_t requestsLeft) {
-    AnswerStream stream(fd, request, millisecondsOf(write_timeout_sec_, write_timeout_usec_));
+void SocketFront::answer(int fd, Tls tls, std::string request, std::string rest, std::size_t requestsLeft) {
+    AnswerStream stream(fd, tls.get(), request, millisecondsOf(write_timeout_sec_, write_timeout_usec_));
     bool closed = false;
     const bool last = requestsLeft <= 1 || stopping_;
     const bool ends = !process_request(stream, last, closed, noSetup) || closed || last;
@@ -535,9 +661,9 @@ void SocketFront::answer(int fd, std::string request, std::string rest, std::siz
     }
     // A connection that ends is closed by the listener once the client has
     // stopped sending (or after a moment), so that it reads the answer rather than a reset.
-    if (ends) ::shutdown(fd, SHUT_WR);
+    if (ends) endWriting(fd, tls.get());
     std::lock_guard lock(returnedMutex_);
-    returned_.push_back({fd, ends ? std::string() : std::move(rest), ends ? 0 : requestsLeft - 1, ends});
+    returned_.push_back({fd, std::move(tls), ends ? std::string() : std::move(rest), ends ? 0 : requestsLeft - 1, ends});
     char c = 'w';
     (void)!::write(wakePipe_[1], &c, 1);
 }

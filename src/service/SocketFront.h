@@ -1,6 +1,7 @@
 #pragma once
 
 #include <httplib.h>
+#include <openssl/ssl.h>
 
 #include <sys/types.h>
 
@@ -9,6 +10,7 @@
 #include <cstddef>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -39,7 +41,8 @@ RequestScan scanRequest(std::string_view bytes, const RequestBounds& bounds, std
 // a worker. So a slow or endless sender holds no worker and no more memory
 // than a request may have: 431, 413, 400 or 408 answer it, and the
 // connection is closed. On the Unix socket only this user's processes are
-// served. Also takes raw requests from memory.
+// served. With TLS on TCP the front also ends TLS itself, the handshake
+// included, under the same bounds. Also takes raw requests from memory.
 class SocketFront final : public httplib::Server {
 public:
     SocketFront();
@@ -51,6 +54,9 @@ public:
     void bindUnix(const std::filesystem::path& path);
     // Listens on TCP; port 0 picks one. The port, or -1 (errno says why).
     int bindTcp(const std::string& host, int port);
+    // Serves TLS (1.2 or later) on TCP with this PEM certificate chain and
+    // key. Throws std::runtime_error when they cannot be used together.
+    void useTls(const std::filesystem::path& certificate, const std::filesystem::path& privateKey);
     // Accepts until stopUnix(); complete requests are answered on the task
     // queue that new_task_queue makes. False when accepting failed.
     bool runUnix();
@@ -63,13 +69,15 @@ public:
     std::string handleRaw(std::string_view request);
 
 private:
+    using Tls = std::shared_ptr<SSL>;  // a connection's TLS state; none on plain connections
     struct Returned {
         int fd;
+        Tls tls;
         std::string pending;  // bytes of the next request(s) already read
         std::size_t requestsLeft;
         bool drain;  // answered for the last time: read and drop what still comes, then close
     };
-    void answer(int fd, std::string request, std::string rest, std::size_t requestsLeft);
+    void answer(int fd, Tls tls, std::string request, std::string rest, std::size_t requestsLeft);
 
     int listenFd_ = -1;
     bool unix_ = true;
@@ -80,6 +88,7 @@ private:
     dev_t device_ = 0;
     ino_t inode_ = 0;
     RequestBounds bounds_;
+    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> tlsContext_{nullptr, SSL_CTX_free};
     std::mutex returnedMutex_;
     std::deque<Returned> returned_;  // connections a worker is done with, back to the listener
 };
