@@ -83,6 +83,25 @@ constexpr std::string_view kMidAdverbs[] = {"always", "also", "never", "often", 
 constexpr std::string_view kClauseOpeners[] = {"and", "but", "so", "because", "if", "when", "while", "although",
                                               "though", "since", "until", "or", "then", "as", "once"};
 
+// Words and phrases that open a sentence and are set off by a comma ("For
+// example, the …"). "Besides", "hence" and "still" are left out: before a
+// noun they are a preposition or an adverb of the clause ("Hence the name").
+constexpr std::string_view kIntroductions[] = {
+    "additionally", "also", "as a result", "consequently", "finally", "first", "firstly", "for example",
+    "for instance", "fortunately", "furthermore", "however", "in addition", "in conclusion", "in contrast",
+    "in fact", "in general", "in my opinion", "in my view", "in other words", "in short", "in summary",
+    "lastly", "meanwhile", "moreover", "nevertheless", "nonetheless", "nowadays", "of course",
+    "on the contrary", "on the other hand", "otherwise", "overall", "second", "secondly", "similarly",
+    "therefore", "third", "thirdly", "thus", "to sum up", "unfortunately"};
+// Words that begin a clause's subject: after an introduction, the comma goes before them.
+constexpr std::string_view kSubjectStarts[] = {
+    "a", "all", "an", "everyone", "he", "her", "his", "i", "if", "it", "its", "many", "most", "my", "no", "our",
+    "people", "she", "some", "the", "their", "there", "these", "they", "this", "those", "we", "when", "you", "your"};
+// Quantities that make "there is" plural ("there is many" → "there are many").
+constexpr std::string_view kPluralQuantities[] = {
+    "both", "eight", "five", "four", "hundreds", "lots", "many", "millions", "nine", "numerous", "several", "seven",
+    "six", "ten", "thousands", "three", "two", "various"};
+
 constexpr std::string_view kDaysAndMonths[] = {
     "monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday", "january", "february", "april",
     "june", "july", "september", "october", "november", "december"};  // not "may", "march", "august": words too
@@ -215,7 +234,31 @@ private:
 };
 
 
+// The words of an introduction that starts at i ("on the other hand"), or 0.
+std::size_t introductionAt(const Words& words, std::size_t i) {
+    for (std::string_view phrase : kIntroductions) {
+        std::size_t at = i, count = 0;
+        std::size_t from = 0;
+        while (true) {
+            std::size_t blank = phrase.find(' ', from);
+            std::string_view part = phrase.substr(from, blank == npos ? npos : blank - from);
+            if (at == npos || words.lower(at) != part) break;
+            ++count;
+            if (blank == npos) return count;
+            from = blank + 1;
+            at = words.next(at);
+        }
+    }
+    return 0;
+}
+
 }  // namespace
+
+std::optional<std::string_view> irregularPastOf(std::string_view regularised) {
+    for (const auto& [past, base] : kIrregularPast)
+        if (regularPast(base) == regularised) return past;
+    return std::nullopt;
+}
 
 std::optional<bool> startsWithVowelSound(std::string_view word) {
     if (word.empty() || static_cast<unsigned char>(word[0]) >= 0x80) return std::nullopt;
@@ -254,11 +297,30 @@ std::optional<bool> startsWithVowelSound(std::string_view word) {
 
 void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>& isWord) {
     Words words(tokens);
+    std::vector<std::size_t> commasAfter;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         if (!words.isWord(i)) continue;
         const std::string w = words.lower(i);
         const std::size_t n = words.next(i);
         const std::string next = words.lower(n);
+
+        // "However the …" → "However, the …": an introduction written with a
+        // capital at a sentence's start, before the subject. After "however"
+        // a pronoun may belong to it ("However you look at it, …").
+        if (!startsLowercase(tokens[i].text)) {
+            std::size_t p = words.previous(i);
+            bool sentenceStart = p == npos || (tokens[p].kind == TokenKind::punct && std::string_view(".!?").find(tokens[p].text) != npos);
+            if (std::size_t count = sentenceStart ? introductionAt(words, i) : 0; count > 0) {
+                std::size_t last = i;
+                for (std::size_t k = 1; k < count; ++k) last = words.next(last);
+                std::size_t subject = words.next(last);
+                std::string first = words.lower(subject);
+                bool pronoun = first == "you" || first == "we" || first == "they" || first == "it" || first == "i" ||
+                               first == "he" || first == "she";
+                if (subject == last + 2 && in(kSubjectStarts, first) && !(w == "however" && pronoun))
+                    commasAfter.push_back(last);
+            }
+        }
 
         if (auto singular = lookUp(kUncountable, w); !singular.empty()) {
             words.replace(i, singular);
@@ -317,6 +379,12 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             // Not after "more": "… grow more then it rains" starts a clause.
             bool comparative = in(kComparatives, before) || before == "rather";
             if (comparative) words.replace(i, "than");
+            continue;
+        }
+        // "there is many" → "there are many".
+        if (w == "there" && (next == "is" || next == "was" || next == "isn't" || next == "wasn't") &&
+            in(kPluralQuantities, words.nextLower(n))) {
+            words.replace(n, next == "is" ? "are" : next == "was" ? "were" : next == "isn't" ? "aren't" : "weren't");
             continue;
         }
         if (in(kDaysAndMonths, w) && startsLowercase(tokens[i].text)) {
@@ -378,6 +446,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 words.replace(n, base);
         }
     }
+    for (auto it = commasAfter.rbegin(); it != commasAfter.rend(); ++it)
+        tokens.insert(tokens.begin() + std::ptrdiff_t(*it + 1), Token{TokenKind::punct, ",", tokens[*it].language});
     std::erase_if(tokens, [](const Token& t) { return t.text.empty(); });
 }
 

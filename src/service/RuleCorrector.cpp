@@ -57,9 +57,9 @@ constexpr std::pair<std::string_view, std::string_view> kMisspellings[] = {
 // ("Bora Bora"), so they are kept.
 constexpr std::string_view kDoubledSlips[] = {
     "a", "about", "am", "an", "and", "are", "as", "at", "be", "but", "by", "can", "could", "did", "do", "does",
-    "for", "from", "has", "have", "he", "her", "his", "i", "if", "in", "into", "it", "its", "me", "my", "not",
+    "for", "from", "has", "have", "he", "his", "i", "if", "in", "into", "its", "me", "my", "not",
     "of", "on", "onto", "or", "our", "she", "should", "than", "the", "their", "they", "this", "to", "was", "we",
-    "were", "will", "with", "would", "you", "your"};
+    "were", "will", "with", "would", "your"};  // not "her", "it", "you": "gave her her keys", "fire you you lose"
 
 // Abbreviations whose full stop does not end a sentence.
 constexpr std::string_view kAbbreviations[] = {
@@ -623,6 +623,13 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                         })) {
             keep();
             continue;
+        }
+        if (t.language == kEnglish && possessive.empty()) {
+            if (auto past = irregularPastOf(lower)) {  // "teached" → "taught"
+                t.text = withCase(*past, pattern);
+                keep();
+                continue;
+            }
         }
         if (possessive.empty()) {
             if (auto parts = language.primary->split(lower)) {
