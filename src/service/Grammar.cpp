@@ -106,6 +106,14 @@ constexpr std::string_view kDaysAndMonths[] = {
     "monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday", "january", "february", "april",
     "june", "july", "september", "october", "november", "december"};  // not "may", "march", "august": words too
 
+// Names of languages, peoples, continents and countries, always written with
+// a capital; not those that are words too ("china", "turkey", "polish").
+constexpr std::string_view kProperNames[] = {
+    "africa", "african", "america", "american", "americans", "arabic", "asia", "asian", "australia", "australian",
+    "brazil", "brazilian", "britain", "british", "canada", "canadian", "chinese", "christmas", "england",
+    "english", "europe", "european", "europeans", "france", "german", "germany", "india", "indian", "italian",
+    "italy", "japan", "japanese", "korea", "korean", "mexican", "mexico", "russia", "russian", "spain", "spanish"};
+
 template <std::size_t N>
 bool in(const std::string_view (&list)[N], std::string_view word) {
     return std::find(std::begin(list), std::end(list), word) != std::end(list);
@@ -387,7 +395,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             words.replace(n, next == "is" ? "are" : next == "was" ? "were" : next == "isn't" ? "aren't" : "weren't");
             continue;
         }
-        if (in(kDaysAndMonths, w) && startsLowercase(tokens[i].text)) {
+        if ((in(kDaysAndMonths, w) || in(kProperNames, w)) && startsLowercase(tokens[i].text)) {
             tokens[i].text = capitalizedFirst(tokens[i].text);
             continue;
         }

@@ -20,7 +20,7 @@ namespace quillant::service {
 //   - the base form after a modal or "do" ("can goes", "didn't went");
 //   - confusables in a deciding context ("their is", "its a", "then" after a
 //     comparative, "your welcome");
-//   - capitals of weekdays and months;
+//   - capitals of weekdays, months, languages, peoples and countries;
 //   - a comma after an introduction that opens a sentence ("However, the");
 //   - "there is" before a plural quantity ("there are many").
 // `isWord` tells whether English accepts a word (any variant).

@@ -135,6 +135,8 @@ TEST(Grammar, RulesFireOnlyInDecidingContexts) {
         {"double_comparative", "It is more easier and more better.", "It is easier and better."},
         {"days_and_months", "We met on monday in january, may we march in august?",
          "We met on Monday in January, may we march in august?"},
+        {"peoples_and_places", "My english friend moved to europe; the china and the turkey stay.",
+         "My English friend moved to Europe; the china and the turkey stay."},
         {"introduction_comma", "However the plan failed. For example the car broke. On the other hand we won.",
          "However, the plan failed. For example, the car broke. On the other hand, we won."},
         {"introduction_comma_held_back", "However you look at it, it works. Hence the name. Also known as Bob, also the",
