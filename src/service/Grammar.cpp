@@ -97,6 +97,21 @@ constexpr std::string_view kIntroductions[] = {
 constexpr std::string_view kSubjectStarts[] = {
     "a", "all", "an", "everyone", "he", "her", "his", "i", "if", "it", "its", "many", "most", "my", "no", "our",
     "people", "she", "some", "the", "their", "there", "these", "they", "this", "those", "we", "when", "you", "your"};
+// Words after which a noun is plural: "several reason." → "several reasons.".
+// Not "both", "few" or "these", which stand alone ("both agree", "a few left").
+constexpr std::string_view kPluralDeterminers[] = {"many", "numerous", "several", "various"};
+// Plurals without -s, nouns that keep their form, and nouns more often
+// uncountable ("many time" wants "much time", not "many times").
+constexpr std::string_view kOwnPlurals[] = {
+    "aircraft", "cattle", "children", "data", "deer", "experience", "fish", "food", "media", "men", "money",
+    "paper", "people", "police", "progress", "research", "room", "sheep", "space", "species", "staff", "time",
+    "traffic", "water", "weather", "women"};
+// Words that may follow a noun phrase and end it.
+constexpr std::string_view kAfterNounPhrase[] = {
+    "about", "and", "are", "as", "at", "because", "but", "by", "can", "could", "did", "do", "for", "from", "had",
+    "have", "in", "into", "is", "like", "may", "might", "must", "of", "on", "or", "should", "such", "than", "that",
+    "to", "was", "were", "which", "who", "will", "with", "would"};
+
 // Quantities that make "there is" plural ("there is many" → "there are many").
 constexpr std::string_view kPluralQuantities[] = {
     "both", "eight", "five", "four", "hundreds", "lots", "many", "millions", "nine", "numerous", "several", "seven",
@@ -388,6 +403,28 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             bool comparative = in(kComparatives, before) || before == "rather";
             if (comparative) words.replace(i, "than");
             continue;
+        }
+        // "many reason." → "many reasons.", "one of the reason that" → "one of
+        // the reasons that": only where the noun ends the noun phrase, and
+        // never after a clause's start, where "many" may be the subject
+        // itself ("Many argue that").
+        {
+            bool plural = in(kPluralDeterminers, w) && !words.clauseStartsBefore(i);
+            if (w == "the" && words.previousLower(i) == "of" && words.previousLower(words.previous(i)) == "one")
+                plural = true;
+            std::size_t after = words.next(n);
+            bool ends = after == npos ? n != npos  // the line's end
+                        : tokens[after].kind == TokenKind::punct ? std::string_view(".,;:!?").find(tokens[after].text) != npos
+                                                                 : in(kAfterNounPhrase, words.lower(after));
+            if (plural && words.isWord(n) && startsLowercase(tokens[n].text) && ends && !endsWith(next, "s") &&
+                !in(kOwnPlurals, next) && !in(kVerbs, next) && isWord(next) &&
+                std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; })) {
+                std::string pluralForm = thirdPerson(next);
+                if (isWord(pluralForm)) {
+                    words.replace(n, pluralForm);
+                    continue;
+                }
+            }
         }
         // "there is many" → "there are many".
         if (w == "there" && (next == "is" || next == "was" || next == "isn't" || next == "wasn't") &&

@@ -22,7 +22,8 @@ namespace quillant::service {
 //     comparative, "your welcome");
 //   - capitals of weekdays, months, languages, peoples and countries;
 //   - a comma after an introduction that opens a sentence ("However, the");
-//   - "there is" before a plural quantity ("there are many").
+//   - "there is" before a plural quantity ("there are many"), a plural noun
+//     after "many", "several", "one of the" ("many reasons").
 // `isWord` tells whether English accepts a word (any variant).
 void correctGrammar(std::vector<Token>& tokens, const std::function<bool(std::string_view)>& isWord);
 

@@ -141,6 +141,10 @@ TEST(Grammar, RulesFireOnlyInDecidingContexts) {
          "However, the plan failed. For example, the car broke. On the other hand, we won."},
         {"introduction_comma_held_back", "However you look at it, it works. Hence the name. Also known as Bob, also the",
          "However you look at it, it works. Hence the name. Also known as Bob, also the"},
+        {"plural_after_many", "We had several reason. One of the problem is that many student like various sport.",
+         "We had several reasons. One of the problems is that many students like various sports."},
+        {"plural_after_many_held_back", "Many argue that. We spent many time and many new friend came.",
+         "Many argue that. We spent many time and many new friend came."},
         {"there_is_before_plural", "There is many ways, there was several cars and there is a few left.",
          "There are many ways, there were several cars and there is a few left."},
     });
