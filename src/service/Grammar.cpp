@@ -83,9 +83,51 @@ constexpr std::string_view kMidAdverbs[] = {"always", "also", "never", "often", 
 constexpr std::string_view kClauseOpeners[] = {"and", "but", "so", "because", "if", "when", "while", "although",
                                               "though", "since", "until", "or", "then", "as", "once"};
 
+// Words and phrases that open a sentence and are set off by a comma ("For
+// example, the …"). "Besides", "hence" and "still" are left out: before a
+// noun they are a preposition or an adverb of the clause ("Hence the name").
+constexpr std::string_view kIntroductions[] = {
+    "additionally", "also", "as a result", "consequently", "finally", "first", "firstly", "for example",
+    "for instance", "fortunately", "furthermore", "however", "in addition", "in conclusion", "in contrast",
+    "in fact", "in general", "in my opinion", "in my view", "in other words", "in short", "in summary",
+    "lastly", "meanwhile", "moreover", "nevertheless", "nonetheless", "nowadays", "of course",
+    "on the contrary", "on the other hand", "otherwise", "overall", "second", "secondly", "similarly",
+    "therefore", "third", "thirdly", "thus", "to sum up", "unfortunately"};
+// Words that begin a clause's subject: after an introduction, the comma goes before them.
+constexpr std::string_view kSubjectStarts[] = {
+    "a", "all", "an", "everyone", "he", "her", "his", "i", "if", "it", "its", "many", "most", "my", "no", "our",
+    "people", "she", "some", "the", "their", "there", "these", "they", "this", "those", "we", "when", "you", "your"};
+// Words after which a noun is plural: "several reason." → "several reasons.".
+// Not "both", "few" or "these", which stand alone ("both agree", "a few left").
+constexpr std::string_view kPluralDeterminers[] = {"many", "numerous", "several", "various"};
+// Plurals without -s, nouns that keep their form, and nouns more often
+// uncountable ("many time" wants "much time", not "many times").
+constexpr std::string_view kOwnPlurals[] = {
+    "aircraft", "cattle", "children", "data", "deer", "experience", "fish", "food", "media", "men", "money",
+    "paper", "people", "police", "progress", "research", "room", "sheep", "space", "species", "staff", "time",
+    "traffic", "water", "weather", "women"};
+// Words that may follow a noun phrase and end it.
+constexpr std::string_view kAfterNounPhrase[] = {
+    "about", "and", "are", "as", "at", "because", "but", "by", "can", "could", "did", "do", "for", "from", "had",
+    "have", "in", "into", "is", "like", "may", "might", "must", "of", "on", "or", "should", "such", "than", "that",
+    "to", "was", "were", "which", "who", "will", "with", "would"};
+
+// Quantities that make "there is" plural ("there is many" → "there are many").
+constexpr std::string_view kPluralQuantities[] = {
+    "both", "eight", "five", "four", "hundreds", "lots", "many", "millions", "nine", "numerous", "several", "seven",
+    "six", "ten", "thousands", "three", "two", "various"};
+
 constexpr std::string_view kDaysAndMonths[] = {
     "monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday", "january", "february", "april",
     "june", "july", "september", "october", "november", "december"};  // not "may", "march", "august": words too
+
+// Names of languages, peoples, continents and countries, always written with
+// a capital; not those that are words too ("china", "turkey", "polish").
+constexpr std::string_view kProperNames[] = {
+    "africa", "african", "america", "american", "americans", "arabic", "asia", "asian", "australia", "australian",
+    "brazil", "brazilian", "britain", "british", "canada", "canadian", "chinese", "christmas", "england",
+    "english", "europe", "european", "europeans", "france", "german", "germany", "india", "indian", "italian",
+    "italy", "japan", "japanese", "korea", "korean", "mexican", "mexico", "russia", "russian", "spain", "spanish"};
 
 template <std::size_t N>
 bool in(const std::string_view (&list)[N], std::string_view word) {
@@ -215,7 +257,31 @@ private:
 };
 
 
+// The words of an introduction that starts at i ("on the other hand"), or 0.
+std::size_t introductionAt(const Words& words, std::size_t i) {
+    for (std::string_view phrase : kIntroductions) {
+        std::size_t at = i, count = 0;
+        std::size_t from = 0;
+        while (true) {
+            std::size_t blank = phrase.find(' ', from);
+            std::string_view part = phrase.substr(from, blank == npos ? npos : blank - from);
+            if (at == npos || words.lower(at) != part) break;
+            ++count;
+            if (blank == npos) return count;
+            from = blank + 1;
+            at = words.next(at);
+        }
+    }
+    return 0;
+}
+
 }  // namespace
+
+std::optional<std::string_view> irregularPastOf(std::string_view regularised) {
+    for (const auto& [past, base] : kIrregularPast)
+        if (regularPast(base) == regularised) return past;
+    return std::nullopt;
+}
 
 std::optional<bool> startsWithVowelSound(std::string_view word) {
     if (word.empty() || static_cast<unsigned char>(word[0]) >= 0x80) return std::nullopt;
@@ -254,11 +320,30 @@ std::optional<bool> startsWithVowelSound(std::string_view word) {
 
 void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>& isWord) {
     Words words(tokens);
+    std::vector<std::size_t> commasAfter;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         if (!words.isWord(i)) continue;
         const std::string w = words.lower(i);
         const std::size_t n = words.next(i);
         const std::string next = words.lower(n);
+
+        // "However the …" → "However, the …": an introduction written with a
+        // capital at a sentence's start, before the subject. After "however"
+        // a pronoun may belong to it ("However you look at it, …").
+        if (!startsLowercase(tokens[i].text)) {
+            std::size_t p = words.previous(i);
+            bool sentenceStart = p == npos || (tokens[p].kind == TokenKind::punct && std::string_view(".!?").find(tokens[p].text) != npos);
+            if (std::size_t count = sentenceStart ? introductionAt(words, i) : 0; count > 0) {
+                std::size_t last = i;
+                for (std::size_t k = 1; k < count; ++k) last = words.next(last);
+                std::size_t subject = words.next(last);
+                std::string first = words.lower(subject);
+                bool pronoun = first == "you" || first == "we" || first == "they" || first == "it" || first == "i" ||
+                               first == "he" || first == "she";
+                if (subject == last + 2 && in(kSubjectStarts, first) && !(w == "however" && pronoun))
+                    commasAfter.push_back(last);
+            }
+        }
 
         if (auto singular = lookUp(kUncountable, w); !singular.empty()) {
             words.replace(i, singular);
@@ -319,7 +404,35 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             if (comparative) words.replace(i, "than");
             continue;
         }
-        if (in(kDaysAndMonths, w) && startsLowercase(tokens[i].text)) {
+        // "many reason." → "many reasons.", "one of the reason that" → "one of
+        // the reasons that": only where the noun ends the noun phrase, and
+        // never after a clause's start, where "many" may be the subject
+        // itself ("Many argue that").
+        {
+            bool plural = in(kPluralDeterminers, w) && !words.clauseStartsBefore(i);
+            if (w == "the" && words.previousLower(i) == "of" && words.previousLower(words.previous(i)) == "one")
+                plural = true;
+            std::size_t after = words.next(n);
+            bool ends = after == npos ? n != npos  // the line's end
+                        : tokens[after].kind == TokenKind::punct ? std::string_view(".,;:!?").find(tokens[after].text) != npos
+                                                                 : in(kAfterNounPhrase, words.lower(after));
+            if (plural && words.isWord(n) && startsLowercase(tokens[n].text) && ends && !endsWith(next, "s") &&
+                !in(kOwnPlurals, next) && !in(kVerbs, next) && isWord(next) &&
+                std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; })) {
+                std::string pluralForm = thirdPerson(next);
+                if (isWord(pluralForm)) {
+                    words.replace(n, pluralForm);
+                    continue;
+                }
+            }
+        }
+        // "there is many" → "there are many".
+        if (w == "there" && (next == "is" || next == "was" || next == "isn't" || next == "wasn't") &&
+            in(kPluralQuantities, words.nextLower(n))) {
+            words.replace(n, next == "is" ? "are" : next == "was" ? "were" : next == "isn't" ? "aren't" : "weren't");
+            continue;
+        }
+        if ((in(kDaysAndMonths, w) || in(kProperNames, w)) && startsLowercase(tokens[i].text)) {
             tokens[i].text = capitalizedFirst(tokens[i].text);
             continue;
         }
@@ -378,6 +491,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 words.replace(n, base);
         }
     }
+    for (auto it = commasAfter.rbegin(); it != commasAfter.rend(); ++it)
+        tokens.insert(tokens.begin() + std::ptrdiff_t(*it + 1), Token{TokenKind::punct, ",", tokens[*it].language});
     std::erase_if(tokens, [](const Token& t) { return t.text.empty(); });
 }
 

@@ -20,9 +20,16 @@ namespace quillant::service {
 //   - the base form after a modal or "do" ("can goes", "didn't went");
 //   - confusables in a deciding context ("their is", "its a", "then" after a
 //     comparative, "your welcome");
-//   - capitals of weekdays and months.
+//   - capitals of weekdays, months, languages, peoples and countries;
+//   - a comma after an introduction that opens a sentence ("However, the");
+//   - "there is" before a plural quantity ("there are many"), a plural noun
+//     after "many", "several", "one of the" ("many reasons").
 // `isWord` tells whether English accepts a word (any variant).
 void correctGrammar(std::vector<Token>& tokens, const std::function<bool(std::string_view)>& isWord);
+
+// The past of an irregular verb for its form made regular ("teached" →
+// "taught"), when the verb is one of the common ones.
+std::optional<std::string_view> irregularPastOf(std::string_view regularised);
 
 // Whether the word begins with a vowel sound ("hour", "MBA") or not
 // ("university", "one"); nothing when the spelling does not tell.

@@ -57,9 +57,9 @@ constexpr std::pair<std::string_view, std::string_view> kMisspellings[] = {
 // ("Bora Bora"), so they are kept.
 constexpr std::string_view kDoubledSlips[] = {
     "a", "about", "am", "an", "and", "are", "as", "at", "be", "but", "by", "can", "could", "did", "do", "does",
-    "for", "from", "has", "have", "he", "her", "his", "i", "if", "in", "into", "it", "its", "me", "my", "not",
+    "for", "from", "has", "have", "he", "his", "i", "if", "in", "into", "its", "me", "my", "not",
     "of", "on", "onto", "or", "our", "she", "should", "than", "the", "their", "they", "this", "to", "was", "we",
-    "were", "will", "with", "would", "you", "your"};
+    "were", "will", "with", "would", "your"};  // not "her", "it", "you": "gave her her keys", "fire you you lose"
 
 // Abbreviations whose full stop does not end a sentence.
 constexpr std::string_view kAbbreviations[] = {
@@ -377,12 +377,24 @@ bool isAscii(std::string_view s) {
 
 }  // namespace
 
+bool RuleCorrector::SpellMemo::ask(const Speller& speller, std::string_view word, bool knows) {
+    knows = knows && speller.rankedWordCount() > 0;  // without lists, knowing is accepting
+    std::string key(word);
+    key += knows ? '\1' : '\2';
+    const Speller* address = &speller;
+    key.append(reinterpret_cast<const char*>(&address), sizeof address);
+    auto [it, added] = answers_.try_emplace(std::move(key), false);
+    if (added) it->second = knows ? speller.knows(word) : speller.accepts(word);
+    return it->second;
+}
+
 bool RuleCorrector::Language::accepts(std::string_view word) const {
-    if (primary && primary->knows(word)) return true;
+    if (primary && (memo ? memo->knows(*primary, word) : primary->knows(word))) return true;
     if (primary && primary->hasVariantLists()) return !variants.empty() && primary->variantKnows(word);
     if (dictionaries)
         for (const auto& name : variants)
-            if (const Speller* v = dictionaries->get(name); v && v->accepts(word)) return true;
+            if (const Speller* v = dictionaries->get(name); v && (memo ? memo->accepts(*v, word) : v->accepts(word)))
+                return true;
     return false;
 }
 
@@ -391,7 +403,8 @@ std::string RuleCorrector::correct(std::string_view text) { return correctIn(tex
 std::string RuleCorrector::correctIn(std::string_view text, const std::string& language) {
     Tokens tokens = tokenize(text);
     std::vector<Language> table;
-    assignLanguages(tokens, table, language.empty() ? language_ : language);
+    SpellMemo memo;
+    assignLanguages(tokens, table, language.empty() ? language_ : language, memo);
     // French sets a blank before "?", "!", ":" and ";".
     std::vector<bool> spacedMarks;
     for (const auto& l : table) spacedMarks.push_back(l.primary && l.primary->language().rfind("fr", 0) == 0);
@@ -410,8 +423,9 @@ std::string RuleCorrector::correctIn(std::string_view text, const std::string& l
 // of its words (English on a tie), or none when no share reaches half. An
 // ASCII sentence that the preferred English dictionary nearly all accepts is
 // English without asking other dictionaries, so they load only when needed.
-void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table, const std::string& language) const {
-    table.assign(1, Language{});  // English
+void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table, const std::string& language,
+                                    SpellMemo& memo) const {
+    table.assign(1, Language{nullptr, {}, nullptr, {}, &memo});  // English
     std::vector<Start> starts = sentenceStarts(tokens);
     std::vector<std::pair<std::size_t, std::size_t>> sentences;
     for (std::size_t i = 0; i < tokens.size(); ++i)
@@ -428,83 +442,116 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
     if (fixed_) {
         chosen = true;
         if (fixed_->isEnglish()) table[kEnglish].primary = fixed_;
-        else table.push_back(Language{fixed_, {}, nullptr, {}});
+        else table.push_back(Language{fixed_, {}, nullptr, {}, &memo});
     } else if (language != "auto" && dictionaries_->has(language)) {
         chosen = true;
         if (Dictionaries::isEnglish(language)) {
             auto names = dictionaries_->englishNames(language);
-            table[kEnglish] = Language{dictionaries_->get(language), {names.begin() + 1, names.end()}, dictionaries_, {}};
+            table[kEnglish] = Language{dictionaries_->get(language), {names.begin() + 1, names.end()}, dictionaries_, {}, &memo};
         } else {
-            table.push_back(Language{dictionaries_->get(language), {}, nullptr, {}});
+            table.push_back(Language{dictionaries_->get(language), {}, nullptr, {}, &memo});
         }
     } else {
         auto names = dictionaries_->englishNames();
         if (!names.empty())
-            table[kEnglish] = Language{dictionaries_->get(names[0]), {names.begin() + 1, names.end()}, dictionaries_, {}};
+            table[kEnglish] = Language{dictionaries_->get(names[0]), {names.begin() + 1, names.end()}, dictionaries_, {}, &memo};
         others = dictionaries_->otherLanguages();
     }
 
     // The share of the words that a language accepts; a capitalised word
-    // inside the sentence that it rejects is a name and does not count.
-    auto share = [&](const std::vector<std::size_t>& words, auto&& accepts) {
+    // inside the sentence that it rejects is a name and does not count. It
+    // is counted word by word and stops as soon as it cannot reach `floor`
+    // (then the result is below the floor), so a language that plainly loses
+    // costs few look-ups; a later call with a lower floor goes on from there.
+    struct Count {
+        std::size_t next = 0;
         int counted = 0, accepted = 0;
-        for (std::size_t k = 0; k < words.size(); ++k) {
-            const std::string& w = tokens[words[k]].text;
+    };
+    auto share = [&](const std::vector<std::size_t>& words, Count& c, auto&& accepts, double floor) {
+        for (; c.next < words.size(); ++c.next) {
+            const int left = int(words.size() - c.next);
+            if (double(c.accepted + left) / (c.counted + left) < floor) return double(c.accepted + left) / (c.counted + left);
+            const std::string& w = tokens[words[c.next]].text;
             bool ok = accepts(w);
-            if (!ok && k > 0 && !startsLowercase(w)) continue;
-            ++counted;
-            accepted += ok;
+            if (!ok && c.next > 0 && !startsLowercase(w)) continue;
+            ++c.counted;
+            c.accepted += ok;
         }
-        return counted == 0 ? 1.0 : double(accepted) / counted;
+        return c.counted == 0 ? 1.0 : double(c.accepted) / c.counted;
     };
 
     bool rivalsLoaded = false;
     std::vector<bool> asked(others.size(), false);
     std::vector<bool> decided;
     std::vector<unsigned char> otherIndex(others.size(), 0);
+    constexpr std::size_t npos = std::string::npos;
+    std::size_t lastOther = npos;  // the other language that took the last sentence
     for (auto [from, to] : sentences) {
         auto words = languageWords(tokens, from, to);
         unsigned char lang = kUntouchedLanguage;
         if (chosen) {
             const Language& only = table.back();
-            if (only.primary && share(words, [&](const std::string& w) { return only.accepts(w); }) >= kMinAcceptedShare)
+            Count c;
+            if (only.primary &&
+                share(words, c, [&](const std::string& w) { return only.accepts(w); }, kMinAcceptedShare) >= kMinAcceptedShare)
                 lang = static_cast<unsigned char>(table.size() - 1);
         } else {
-            const Language& english = table[kEnglish];
-            int rejected = 0;
-            bool foreignLetters = false;
-            for (std::size_t k = 0; k < words.size(); ++k) {
-                const std::string& w = tokens[words[k]].text;
-                if (english.primary && english.primary->knows(w)) continue;
-                if (k > 0 && !startsLowercase(w)) continue;  // a name
-                ++rejected;
-                foreignLetters = foreignLetters || !isAscii(w);
-            }
-            if (english.primary && !foreignLetters && (rejected == 0 || (words.size() >= 5 && rejected * 5 <= int(words.size())))) {
-                lang = kEnglish;
-            } else {
-                double best = english.primary ? share(words, [&](const std::string& w) { return english.accepts(w); }) : 0.0;
-                if (best >= kMinAcceptedShare) lang = kEnglish;
-                else best = kMinAcceptedShare - 1e-9;
-                // Most of an ASCII sentence English: English with slips, no other language asked.
-                const bool clearlyEnglish = best >= kClearShare && !foreignLetters;
-                for (std::size_t o = 0; o < others.size() && !clearlyEnglish; ++o) {
-                    if (lang != kEnglish && lang != kUntouchedLanguage && best >= kClearShare) break;  // found
-                    const Speller* speller = dictionaries_->get(others[o]);
-                    if (!speller) continue;
-                    asked[o] = true;
-                    double s = share(words, [&](const std::string& w) { return speller->accepts(w); });
-                    if (s > best) {
-                        best = s;
-                        if (otherIndex[o] == 0) {
-                            otherIndex[o] = static_cast<unsigned char>(table.size());
-                            table.push_back(Language{speller, {}, nullptr, {}});
-                        }
-                        lang = otherIndex[o];
+            const Speller* const english = table[kEnglish].primary;
+            // table grows below: English is looked up afresh each time.
+            auto englishAccepts = [&](const std::string& w) { return table[kEnglish].accepts(w); };
+            double best = kMinAcceptedShare - 1e-9;
+            std::size_t winner = npos;
+            auto ask = [&](std::size_t o) {
+                const Speller* speller = dictionaries_->get(others[o]);
+                if (!speller) return;
+                asked[o] = true;
+                Count c;
+                double s = share(words, c, [&](const std::string& w) { return memo.accepts(*speller, w); }, best);
+                if (s > best) {
+                    best = s;
+                    if (otherIndex[o] == 0) {
+                        otherIndex[o] = static_cast<unsigned char>(table.size());
+                        table.push_back(Language{speller, {}, nullptr, {}, &memo});
                     }
+                    lang = otherIndex[o];
+                    winner = o;
                 }
-                rivalsLoaded = rivalsLoaded || !clearlyEnglish;
+            };
+            auto found = [&] { return lang != kUntouchedLanguage && best >= kClearShare; };
+            // A text seldom changes language: after a sentence in another
+            // language, that one is asked first.
+            const std::size_t previous = lastOther;
+            if (previous != npos) ask(previous);
+            Count englishCount;
+            bool clearlyEnglish = false;
+            if (!found()) {
+                // Nearly every word English: no other language asked. The
+                // count stops at the first rejection too many.
+                const int allowed = words.size() >= 5 ? int(words.size()) / 5 : 0;
+                int rejected = 0;
+                bool foreignLetters = false;
+                for (std::size_t k = 0; k < words.size(); ++k) {
+                    const std::string& w = tokens[words[k]].text;
+                    if (isAscii(w) && rejected > allowed) continue;
+                    if (english && memo.knows(*english, w)) continue;
+                    if (k > 0 && !startsLowercase(w)) continue;  // a name
+                    ++rejected;
+                    foreignLetters = foreignLetters || !isAscii(w);
+                }
+                // Most of an ASCII sentence English: English with slips, no other language asked.
+                clearlyEnglish = english && !foreignLetters &&
+                                 (rejected <= allowed ||
+                                  share(words, englishCount, englishAccepts, kClearShare) >= kClearShare);
+                for (std::size_t o = 0; o < others.size() && !clearlyEnglish && !found(); ++o)
+                    if (o != previous) ask(o);
             }
+            // English wins a tie.
+            if (english && (clearlyEnglish || share(words, englishCount, englishAccepts, best) >= best)) {
+                lang = kEnglish;
+            } else if (winner != npos) {
+                lastOther = winner;
+            }
+            rivalsLoaded = rivalsLoaded || !clearlyEnglish;
         }
         for (std::size_t i = from; i < to; ++i) tokens[i].language = lang;
         decided.push_back(lang != kUntouchedLanguage || words.size() > 2);
@@ -571,9 +618,18 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
             (!possessive.empty() && language.accepts(core)) ||
             (pattern == CasePattern::lower && language.accepts(capitalizedFirst(core))) ||
             std::any_of(language.rivals.begin(), language.rivals.end(),
-                        [&](const Speller* r) { return r->accepts(t.text) || r->accepts(lower); })) {
+                        [&](const Speller* r) {
+                            return language.memo->accepts(*r, t.text) || language.memo->accepts(*r, lower);
+                        })) {
             keep();
             continue;
+        }
+        if (t.language == kEnglish && possessive.empty()) {
+            if (auto past = irregularPastOf(lower)) {  // "teached" → "taught"
+                t.text = withCase(*past, pattern);
+                keep();
+                continue;
+            }
         }
         if (possessive.empty()) {
             if (auto parts = language.primary->split(lower)) {

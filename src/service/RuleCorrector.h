@@ -6,6 +6,7 @@
 #include "service/TextScan.h"
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace quillant::service {
@@ -36,17 +37,32 @@ public:
     // words are one edit away from them.
     static constexpr std::size_t kMinSpelledLetters = 4;
 
+    // What each dictionary said of each word during one call: finding the
+    // language and spelling ask the same words again, and a rejected word
+    // costs Hunspell microseconds.
+    class SpellMemo {
+    public:
+        bool knows(const Speller& speller, std::string_view word) { return ask(speller, word, true); }
+        bool accepts(const Speller& speller, std::string_view word) { return ask(speller, word, false); }
+
+    private:
+        bool ask(const Speller& speller, std::string_view word, bool knows);
+        std::unordered_map<std::string, bool> answers_;
+    };
+
     // The languages of one call: index 0 is English; kUntouchedLanguage leaves a sentence as it is.
     struct Language {
         const Speller* primary = nullptr;   // spells and corrects
         std::vector<std::string> variants;  // more dictionaries that accept (English variants), loaded on need
         Dictionaries* dictionaries = nullptr;
         std::vector<const Speller*> rivals;  // other languages whose words are never replaced
+        SpellMemo* memo = nullptr;
         bool accepts(std::string_view word) const;
     };
 
 private:
-    void assignLanguages(std::vector<Token>& tokens, std::vector<Language>& table, const std::string& language) const;
+    void assignLanguages(std::vector<Token>& tokens, std::vector<Language>& table, const std::string& language,
+                         SpellMemo& memo) const;
     void fixSpelling(std::vector<Token>& tokens, const std::vector<Language>& table) const;
 
     const Speller* fixed_ = nullptr;

@@ -51,6 +51,39 @@ constexpr int kUnranked = 8;
 constexpr double kRarityCost[] = {0.0, 0.05, 0.15, 0.25, 0.45, 0.5, 0.55, 0.65, 0.8};
 constexpr double kNoListRarityCost = 0.3;
 
+// The consonants of a lower-case ASCII word in order, its first letter kept
+// and doubled letters once: "immediately" and "imidiatly" are both "imdtly".
+std::string outline(std::string_view word) {
+    std::string out;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        char c = word[i];
+        if (i > 0 && std::string_view("aeiou").find(c) != std::string_view::npos) continue;
+        if (out.empty() || out.back() != c) out += c;
+    }
+    return out;
+}
+bool isLowerAscii(std::string_view word) {
+    return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+}
+// The edit distance with swaps of neighbours.
+std::size_t editDistance(std::string_view a, std::string_view b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+// The rarest size class whose words a sound-alike may become (20): a rarer
+// word is more often a wrong guess ("hazzle" is no "hazel").
+constexpr int kSoundAlikeRank = 1;
+
+// The rarest size class of a plural in -ies that "-ys" becomes (40).
+constexpr int kCommonPluralRank = 3;
+
 // Writers seldom mistype a word's first letter: an edit there costs this much more.
 constexpr double kFirstLetterCost = 0.3;
 
@@ -205,10 +238,23 @@ void Speller::loadRanks(const fs::path& dir) {
     for (int rank = 0; rank < int(std::size(kSizeClasses)); ++rank) {
         for (const std::string& list : {std::string("english-words"), std::string("english-contractions"), region + "-words"}) {
             std::ifstream in(dir / (list + "." + std::to_string(kSizeClasses[rank])));
-            for (std::string word; std::getline(in, word);)
-                if (!word.empty()) ranks_.push_back(hashOf(word) | std::uint64_t(rank));
+            for (std::string word; std::getline(in, word);) {
+                if (word.empty()) continue;
+                ranks_.push_back(hashOf(word) | std::uint64_t(rank));
+                if (!isLowerAscii(word)) continue;
+                std::uint32_t offset = kRareWord;
+                if (rank <= kSoundAlikeRank) {
+                    offset = std::uint32_t(soundAlikeWords_.size());
+                    soundAlikeWords_ += word;
+                    soundAlikeWords_ += '\0';
+                }
+                outlines_.emplace_back(hashOf(outline(word)), offset);
+            }
         }
     }
+    std::sort(outlines_.begin(), outlines_.end());
+    outlines_.shrink_to_fit();
+    soundAlikeWords_.shrink_to_fit();
     std::sort(ranks_.begin(), ranks_.end());
     // Keep each word once, at its most common rank.
     ranks_.erase(std::unique(ranks_.begin(), ranks_.end(),
@@ -389,8 +435,28 @@ std::optional<std::pair<std::string, std::string>> Speller::split(std::string_vi
     return found;
 }
 
+std::optional<std::string> Speller::soundAlike(std::string_view lowerWord) const {
+    if (lowerWord.size() < 5 || !isLowerAscii(lowerWord)) return std::nullopt;
+    const std::uint64_t key = hashOf(outline(lowerWord));
+    auto [from, to] = std::equal_range(outlines_.begin(), outlines_.end(), std::pair{key, std::uint32_t(0)},
+                                       [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (to - from != 1 || from->second == kRareWord) return std::nullopt;
+    std::string word(soundAlikeWords_.c_str() + from->second);
+    // Near in spelling too: at most two slips, three in a long word.
+    std::size_t length = std::max(word.size(), lowerWord.size());
+    std::size_t distance = editDistance(word, lowerWord);
+    if (word == lowerWord || distance > (length >= 9 ? 3 : 2)) return std::nullopt;
+    if (!spell(word)) return std::nullopt;
+    return word;
+}
+
 std::optional<std::string> Speller::correction(std::string_view lowerWord) const {
     if (accepts(lowerWord)) return std::nullopt;
+    // "familys": the plural of a word in -y.
+    if (lowerWord.size() > 4 && lowerWord.ends_with("ys") && std::string_view("aeiou").find(lowerWord[lowerWord.size() - 3]) == std::string_view::npos) {
+        std::string plural = std::string(lowerWord.substr(0, lowerWord.size() - 2)) + "ies";
+        if (!ranks_.empty() && rankOf(plural) <= kCommonPluralRank && spell(plural)) return plural;
+    }
     auto found = candidates(lowerWord);
     // A plural is never made a possessive: "informations" is no "information's".
     if (lowerWord.size() > 1 && lowerWord.back() == 's')
@@ -398,7 +464,8 @@ std::optional<std::string> Speller::correction(std::string_view lowerWord) const
             return c.word.size() == lowerWord.size() + 1 && c.word.ends_with("'s") &&
                    std::string_view(c.word).substr(0, c.word.size() - 2) == lowerWord.substr(0, lowerWord.size() - 1);
         });
-    if (found.empty() || found[0].score > kMaxScore) return std::nullopt;
+    // No single slip explains the word: a word that sounds alike may.
+    if (found.empty() || found[0].score > (ranks_.empty() ? kMaxScore : kMaxListedScore)) return soundAlike(lowerWord);
     if (found.size() > 1 && found[1].score - found[0].score < kMinLead) return std::nullopt;
     // "companys" is a plural gone wrong, not a singular.
     if (lowerWord.size() > 1 && lowerWord.back() == 's' && found[0].word == lowerWord.substr(0, lowerWord.size() - 1))

@@ -77,6 +77,12 @@ public:
     // such reading exists. Needs the frequency lists.
     std::optional<std::pair<std::string, std::string>> split(std::string_view lowerWord) const;
 
+    // The one common word that sounds like the typed one, for a word no
+    // single slip explains ("imediatly" → "immediately"): both have the same
+    // consonants in the same order (vowels and doubled letters aside) and no
+    // other listed word has them. Needs the frequency lists.
+    std::optional<std::string> soundAlike(std::string_view lowerWord) const;
+
     // Every candidate, best first (for tests and tuning).
     std::vector<SpellingCandidate> candidates(std::string_view lowerWord) const;
 
@@ -85,6 +91,9 @@ public:
 
     // The most a winner may cost, and how far ahead of the runner-up it must be.
     static constexpr double kMaxScore = 1.1;
+    // With the frequency lists a word's rarity is known: an arbitrary slip
+    // to a common word, or a likely one to a rare word, is then too far.
+    static constexpr double kMaxListedScore = 1.0;
     static constexpr double kMinLead = 0.2;
     // How far ahead of another form of the same word (another ending) it must be.
     static constexpr double kEndingLead = 0.5;
@@ -103,6 +112,11 @@ private:
     std::vector<std::string> alphabetPieces_;  // the same, in UTF-8
     std::vector<std::uint64_t> ranks_;  // sorted: word hash with the rank class in the low 4 bits
     std::vector<std::uint64_t> variantWords_;  // sorted word hashes
+    // Every listed word's consonant outline, sorted by its hash; the common
+    // words (size 20 and below) with their offset in soundAlikeWords_.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> outlines_;
+    std::string soundAlikeWords_;  // common words, each ended by '\0'
+    static constexpr std::uint32_t kRareWord = ~std::uint32_t(0);
     // A Bloom filter over ranks_ (two bits a word): most strings one edit
     // away are not words, and this tells so without searching ranks_.
     static constexpr std::uint64_t kFilterBits = std::uint64_t(1) << 22;

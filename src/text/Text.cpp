@@ -33,10 +33,16 @@ std::size_t graphemeCount(std::string_view utf8) {
     }
     if (simple) return utf8.size();
 
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    // Making a break iterator costs far more than counting a word's clusters:
+    // each thread keeps one.
+    thread_local std::unique_ptr<icu::BreakIterator> it = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> made(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        return U_FAILURE(status) ? nullptr : std::move(made);
+    }();
     icu::UnicodeString u = fromUTF8(utf8);
-    if (U_FAILURE(status) || !it) return std::size_t(u.countChar32());
+    if (!it) return std::size_t(u.countChar32());
     it->setText(u);
     std::size_t count = 0;
     for (int32_t p = it->next(); p != icu::BreakIterator::DONE; p = it->next()) ++count;

@@ -72,7 +72,10 @@ TEST(NeverDamage, UnknownWordsAreReplacedOnlyWhenClear) {
         {"split_first", "I donot know, it is upto you and noone else.", "I do not know, it is up to you and no one else."},
         {"split_with_article", "Thanks alot.", "Thanks a lot."},
         {"no_split_into_unlikely_words", "We are allready late.", "We are already late."},
-        {"plural_not_possessive", "We need more datas and two companys.", "We need more datas and two companys."},
+        {"plural_not_possessive", "We need more datas and two companys.", "We need more datas and two companies."},
+        {"sounds_alike", "It was neccesary, definatly a prablam.", "It was necessary, definitely a problem."},
+        {"sounds_like_several_words", "A baatle.", "A baatle."},
+        {"regular_past_of_irregular_verb", "He teached us and buyed bread.", "He taught us and bought bread."},
         {"two_forms_of_one_word", "Last monthe we left.", "Last monthe we left."},
         {"word_of_another_variant", "She teaches maths.", "She teaches maths."},
     });
@@ -132,6 +135,18 @@ TEST(Grammar, RulesFireOnlyInDecidingContexts) {
         {"double_comparative", "It is more easier and more better.", "It is easier and better."},
         {"days_and_months", "We met on monday in january, may we march in august?",
          "We met on Monday in January, may we march in august?"},
+        {"peoples_and_places", "My english friend moved to europe; the china and the turkey stay.",
+         "My English friend moved to Europe; the china and the turkey stay."},
+        {"introduction_comma", "However the plan failed. For example the car broke. On the other hand we won.",
+         "However, the plan failed. For example, the car broke. On the other hand, we won."},
+        {"introduction_comma_held_back", "However you look at it, it works. Hence the name. Also known as Bob, also the",
+         "However you look at it, it works. Hence the name. Also known as Bob, also the"},
+        {"plural_after_many", "We had several reason. One of the problem is that many student like various sport.",
+         "We had several reasons. One of the problems is that many students like various sports."},
+        {"plural_after_many_held_back", "Many argue that. We spent many time and many new friend came.",
+         "Many argue that. We spent many time and many new friend came."},
+        {"there_is_before_plural", "There is many ways, there was several cars and there is a few left.",
+         "There are many ways, there were several cars and there is a few left."},
     });
 }
 

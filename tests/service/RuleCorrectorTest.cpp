@@ -27,6 +27,8 @@ const std::vector<RuleCase> kRuleCases = {
     RuleCase{"repeated_word_thrice", "It is a a a test.", "It is a test."},
     RuleCase{"repeated_word_keeps_first_case", "The the plan works.", "The plan works."},
     RuleCase{"repeated_word_allowed_doubling", "He had had enough. Bye bye.", "He had had enough. Bye bye."},
+    RuleCase{"repeated_pronoun_object_then_subject", "I gave her her keys. If they fire you you lose.",
+             "I gave her her keys. If they fire you you lose."},
     RuleCase{"repeated_word_across_comma_kept", "Well, the, the end.", "Well, the, the end."},
     RuleCase{"repeated_word_across_line_kept", "Read the\nthe list.", "Read the\nthe list."},
     RuleCase{"repeated_number_kept", "Dial 5 5 5.", "Dial 5 5 5."},
