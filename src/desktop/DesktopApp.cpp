@@ -503,6 +503,7 @@ std::optional<std::string> chooseTheKeyboard(Keyboard& keyboard, SessionDevices&
     if (keyboard.portalOrGrab && keyboard.portals.keyboard && x11Poster)
         keyboard.portals.keyboard->setHeldProbe(
             [hotkeys = keyboard.portals.hotkeys.get(), x11 = x11Poster.get()] { return hotkeys->held() || x11->keysHeld(); });
+    keyboard.facts.wayland = claimed.waylandSession;
     keyboard.facts.desktop = std::getenv("XDG_CURRENT_DESKTOP") ? std::getenv("XDG_CURRENT_DESKTOP") : "";
     keyboard.facts.swayIpc = devices.focus && dynamic_cast<linux_platform::SwayFocusInspector*>(devices.focus.get());
     {
@@ -569,10 +570,11 @@ struct Core {
     std::unique_ptr<AppCoordinator> coordinator;
 };
 
-// Where the hotkey comes from on a Wayland session, and where to bind
-// `quillant trigger` when that is not everywhere: what the help page (and the
-// panel's hotkey row) tells the user.
+// Where the hotkey comes from, and on Wayland where to bind `quillant
+// trigger` when that is not everywhere: what the help page (and the panel's
+// hotkey row) tells the user. It changes as the shortcut portal answers.
 std::string hotkeySource(const Keyboard& keyboard, const SessionDevices& devices, const std::string& combo) {
+    if (!keyboard.facts.wayland) return combo + ", grabbed on the X display";
     const std::string advice = linux_platform::triggerBindingAdvice(keyboard.facts);
     const std::string grabbed = "an X11 key grab through XWayland (" + combo + "), heard in X11 windows only";
     if (keyboard.portalOrGrab && keyboard.portalOrGrab->grabbing())
@@ -598,7 +600,11 @@ ui::SessionFindings findingsFor(const Claimed& claimed, const SessionDevices& de
     if (!claimed.waylandSession) return findings;
     findings.hotkeyVia = hotkeySource(keyboard, devices, core.preferences.hotkeyDisplay());
     if (!keyboard.portals.hotkeys && !devices.hotKeyService) findings.hotkeyArmed = true;
-    findings.keystrokesVia = keyboard.portalPoster   ? "the desktop portal's keyboard (remote desktop)"
+    findings.keystrokesVia = keyboard.portalPoster
+                                 ? (keyboard.portals.keyboard->keepsPermission()
+                                        ? "the desktop portal's keyboard (remote desktop; the desktop asks once)"
+                                        : "the desktop portal's keyboard (remote desktop; the desktop asks at each start "
+                                          "of quillant, as it keeps no permission)")
                              : devices.waylandPoster ? "the compositor's virtual keyboard"
                                                      : "XTest through XWayland, to X11 windows only";
     findings.clipboardVia = devices.waylandClipboard

@@ -53,6 +53,9 @@ public:
     // Releases what is pressed and closes the session.
     void stop();
     State state() const;
+    // Whether the desktop can keep the permission (interface version 2 and
+    // later); without, it asks at every start. Known once start() ran.
+    bool keepsPermission() const { return version_ >= 2; }
 
     // Whether a key the user holds would spoil a chord; the portal cannot
     // tell, so the owner says (e.g. the shortcut portal's held state).
