@@ -95,7 +95,7 @@ public:
                 if (std::regex_search(log, m, displayLine)) display_ = m[1];
                 return !display_.empty() && log.find("GNOME Shell started") != std::string::npos;
             },
-            60s);
+            30s);
         sessionAddress_ = fileText(dir_ / "session-bus");
         while (!sessionAddress_.empty() && sessionAddress_.back() == '\n') sessionAddress_.pop_back();
         if (!started || sessionAddress_.empty()) { fail("gnome-shell did not start:\n" + fileText(dir_ / "shell.log")); return; }
@@ -198,7 +198,14 @@ class GnomeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!fs::exists("/usr/bin/gnome-shell")) GTEST_SKIP() << "gnome-shell is not installed";
+        // gnome-shell now and then stalls on its way up (1 start in 20 on a loaded machine), before
+        // quillant is involved: a second session is started then, and the first one's log kept.
         session.emplace();
+        if (!session->failure().empty()) {
+            std::printf("the first GNOME session did not come up; starting another:\n%s\n", session->failure().c_str());
+            session.reset();
+            session.emplace();
+        }
         ASSERT_TRUE(session->failure().empty()) << session->failure();
     }
 
@@ -240,9 +247,10 @@ protected:
     }
 
     // One fix in mousepad: the whole text selected, a sentinel on the
-    // clipboard, `quillant trigger`. The text must come out fixed and the
-    // sentinel back.
-    void fixRound(Process& agent, int round, std::optional<Process> editor = std::nullopt) {
+    // clipboard, `quillant trigger` or the hotkey. The text must come out
+    // fixed and the sentinel back.
+    enum class Press { trigger, hotkey };
+    void fixRound(Process& agent, int round, Press how, std::optional<Process> editor = std::nullopt) {
         SCOPED_TRACE("round " + std::to_string(round));
         if (!editor) editor.emplace(openEditor(round));
         if (HasFatalFailure() || HasNonfatalFailure()) return;
@@ -261,7 +269,10 @@ protected:
             {"xclip", "-quiet", "-selection", "clipboard", "-i", (session->home() / "clip.txt").string()}, ownerOptions);
         ASSERT_TRUE(waitUntil([&] { return clipboard() == sentinel; }, 10s));
         ASSERT_TRUE(session->press("Control_L+a"));
-        ASSERT_EQ(runProgram({QUILLANT_EXE, "trigger"}, session->clientOptions(), 20s).status, 0);
+        if (how == Press::trigger)
+            ASSERT_EQ(runProgram({QUILLANT_EXE, "trigger"}, session->clientOptions(), 20s).status, 0);
+        else  // heard by the grab on XWayland, with or without a shortcut portal that refuses
+            ASSERT_TRUE(session->press("Alt_L+Shift_L+g"));
         // Until the fix ends, one way or the other.
         std::string said;
         bool committed = false;
@@ -313,9 +324,9 @@ TEST_F(GnomeTest, FixesInAnX11EditorFromTheFirstRoundAndAfterThePortalRestarts) 
     // Version 1 of the portal keeps no permission: nothing may pretend it does.
     EXPECT_FALSE(fs::exists(session->home() / ".config" / "quillant" / "remote-desktop-token"));
 
-    fixRound(agent, 1, std::move(first));
+    fixRound(agent, 1, Press::trigger, std::move(first));
     if (HasFatalFailure()) return;
-    fixRound(agent, 2);
+    fixRound(agent, 2, Press::hotkey);
     if (HasFatalFailure()) return;
 
     // The portal restarts (a crash, an update): the keyboard session starts again, the desktop asks again.
@@ -325,7 +336,7 @@ TEST_F(GnomeTest, FixesInAnX11EditorFromTheFirstRoundAndAfterThePortalRestarts) 
     ASSERT_TRUE(agent.waitForLine("The desktop portal went away; the keyboard session starts again", 20s, &transcript));
     allowKeyboard(agent);
     if (HasFatalFailure()) return;
-    fixRound(agent, 3);
+    fixRound(agent, 3, Press::trigger);
     if (HasFatalFailure()) return;
 
     const auto before = std::chrono::steady_clock::now();

@@ -8,7 +8,7 @@ import sys
 
 from gi.repository import Gio, GLib
 
-KEYSYMS = {"Escape": 0xff1b, "Control_L": 0xffe3, "Shift_L": 0xffe1, "Return": 0xff0d, "End": 0xff57}
+KEYSYMS = {"Escape": 0xff1b, "Alt_L": 0xffe9, "Control_L": 0xffe3, "Shift_L": 0xffe1, "Return": 0xff0d, "End": 0xff57}
 
 
 def keysym(name):
