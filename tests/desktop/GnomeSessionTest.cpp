@@ -137,6 +137,13 @@ public:
     ~GnomeSession() {
         keys_.reset();
         if (keysFd_ >= 0) ::close(keysFd_);
+        // The shell first, and given time: it removes its XWayland displays' locks and
+        // sockets in /tmp, which the group's SIGKILL would leave behind.
+        if (!sessionAddress_.empty())
+            if (const auto shell = ownerPid("org.gnome.Mutter.RemoteDesktop")) {
+                ::kill(*shell, SIGTERM);
+                waitUntil([&] { return !processRunning(*shell); }, 10s);
+            }
         if (shell_) shell_->terminate();
     }
 
