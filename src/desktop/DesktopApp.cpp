@@ -36,6 +36,7 @@
 #include "platform/linux/qt/QtExecutor.h"
 #include "platform/linux/qt/QtKeyDownMonitor.h"
 #include "platform/linux/portal/PortalDesktop.h"
+#include "platform/linux/portal/ShortcutFallbackHotKeyService.h"
 #include "platform/linux/wayland/ClipboardKeeper.h"
 #include "platform/linux/wayland/SeatKeymap.h"
 #include "platform/linux/wayland/SwayFocusInspector.h"
@@ -455,6 +456,10 @@ void watchTheSession(Watches& watches, SessionDevices& devices, const QuitSignal
 // compositor does not offer, XTest and key grabs on X11 (and XWayland).
 struct Keyboard {
     linux_platform::PortalServices portals;
+    // The grab on XWayland where the shortcut portal leaves the hotkey dead.
+    std::optional<linux_platform::ShortcutFallbackHotKeyService> portalOrGrab;
+    // For telling the user where to bind `quillant trigger`.
+    linux_platform::SessionFacts facts;
     std::optional<GrabEndingKeyEventPoster> grabEnding;
     std::optional<linux_platform::PreferredKeyEventPoster> portalPoster;
     TriggerOnlyHotKeyService triggerOnly;
@@ -489,13 +494,27 @@ std::optional<std::string> chooseTheKeyboard(Keyboard& keyboard, SessionDevices&
     if (!keyboard.keystrokes)
         return "this Wayland session offers no way to send the copy and paste keys (no virtual keyboard, no desktop "
                "portal keyboard, no X display); see quillant doctor";
-    keyboard.hotkeys = keyboard.portals.hotkeys ? static_cast<hotkey::HotKeyService*>(keyboard.portals.hotkeys.get())
-                       : grabs                 ? static_cast<hotkey::HotKeyService*>(grabs.get())
-                                               : &keyboard.triggerOnly;
+    if (keyboard.portals.hotkeys && grabs) keyboard.portalOrGrab.emplace(*keyboard.portals.hotkeys, *grabs, logger);
+    keyboard.hotkeys = keyboard.portalOrGrab     ? static_cast<hotkey::HotKeyService*>(&*keyboard.portalOrGrab)
+                       : keyboard.portals.hotkeys ? static_cast<hotkey::HotKeyService*>(keyboard.portals.hotkeys.get())
+                       : grabs                    ? static_cast<hotkey::HotKeyService*>(grabs.get())
+                                                  : &keyboard.triggerOnly;
+    // The fallback grab's keys may still be down when the chord goes through the portal.
+    if (keyboard.portalOrGrab && keyboard.portals.keyboard && x11Poster)
+        keyboard.portals.keyboard->setHeldProbe(
+            [hotkeys = keyboard.portals.hotkeys.get(), x11 = x11Poster.get()] { return hotkeys->held() || x11->keysHeld(); });
+    keyboard.facts.wayland = claimed.waylandSession;
+    keyboard.facts.desktop = std::getenv("XDG_CURRENT_DESKTOP") ? std::getenv("XDG_CURRENT_DESKTOP") : "";
+    keyboard.facts.swayIpc = devices.focus && dynamic_cast<linux_platform::SwayFocusInspector*>(devices.focus.get());
+    {
+        std::error_code error;
+        const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+        const char* path = std::getenv("PATH");
+        if (!error) keyboard.facts.triggerCommand = linux_platform::triggerCommandFor(self, path ? path : "");
+    }
     if (!keyboard.portals.hotkeys && !grabs)
         CategoryLogger(logger, std::string(kLogSubsystem), "session")
-            .info("no global hotkey on this session: bind quillant trigger to a shortcut in your desktop's settings "
-                  "(sway: bindsym Mod1+Shift+g exec quillant trigger)");
+            .info("no global hotkey on this session: " + linux_platform::triggerBindingAdvice(keyboard.facts));
     if (waylandPoster && !keyboard.portalPoster)
         keyboard.accessibility = std::make_unique<VirtualKeyboardGate>(*waylandPoster, logger);
     else
@@ -551,6 +570,23 @@ struct Core {
     std::unique_ptr<AppCoordinator> coordinator;
 };
 
+// Where the hotkey comes from, and on Wayland where to bind `quillant
+// trigger` when that is not everywhere: what the help page (and the panel's
+// hotkey row) tells the user. It changes as the shortcut portal answers.
+std::string hotkeySource(const Keyboard& keyboard, const SessionDevices& devices, const std::string& combo) {
+    if (!keyboard.facts.wayland) return combo + ", grabbed on the X display";
+    const std::string advice = linux_platform::triggerBindingAdvice(keyboard.facts);
+    const std::string grabbed = "an X11 key grab through XWayland (" + combo + "), heard in X11 windows only";
+    if (keyboard.portalOrGrab && keyboard.portalOrGrab->grabbing())
+        return grabbed + ", as the desktop's shortcut portal gives no trigger; for the others, " + advice;
+    if (keyboard.portals.hotkeys) {
+        const std::string& trigger = keyboard.portals.hotkeys->triggerDescription();
+        return "the desktop's shortcut portal" + (trigger.empty() ? std::string() : " (" + trigger + ")");
+    }
+    if (!devices.hotKeyService) return "quillant trigger, bound to a shortcut: " + advice;
+    return grabbed + "; for the others, " + advice;
+}
+
 // What the Linux help page says about this session: on Wayland, which way
 // each concern takes; X11 goes without saying.
 ui::SessionFindings findingsFor(const Claimed& claimed, const SessionDevices& devices, const Keyboard& keyboard,
@@ -562,17 +598,13 @@ ui::SessionFindings findingsFor(const Claimed& claimed, const SessionDevices& de
                                  !core.reportingHotKeys.lastRefused() && core.coordinator->hotkey() &&
                                      core.coordinator->hotkey()->armedCombo()};
     if (!claimed.waylandSession) return findings;
-    if (keyboard.portals.hotkeys) {
-        const std::string& trigger = keyboard.portals.hotkeys->triggerDescription();
-        findings.hotkeyVia = "the desktop's shortcut portal" + (trigger.empty() ? std::string() : " (" + trigger + ")");
-    } else if (!devices.hotKeyService) {
-        findings.hotkeyVia = "quillant trigger, bound to a shortcut in the desktop's settings";
-        findings.hotkeyArmed = true;
-    } else {
-        findings.hotkeyVia = "an X11 key grab through XWayland (" + core.preferences.hotkeyDisplay() +
-                             "), heard in X11 windows only";
-    }
-    findings.keystrokesVia = keyboard.portalPoster   ? "the desktop portal's keyboard (remote desktop)"
+    findings.hotkeyVia = hotkeySource(keyboard, devices, core.preferences.hotkeyDisplay());
+    if (!keyboard.portals.hotkeys && !devices.hotKeyService) findings.hotkeyArmed = true;
+    findings.keystrokesVia = keyboard.portalPoster
+                                 ? (keyboard.portals.keyboard->keepsPermission()
+                                        ? "the desktop portal's keyboard (remote desktop; the desktop asks once)"
+                                        : "the desktop portal's keyboard (remote desktop; the desktop asks at each start "
+                                          "of quillant, as it keeps no permission)")
                              : devices.waylandPoster ? "the compositor's virtual keyboard"
                                                      : "XTest through XWayland, to X11 windows only";
     findings.clipboardVia = devices.waylandClipboard

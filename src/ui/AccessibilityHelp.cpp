@@ -43,8 +43,10 @@ std::string accessibilityHelpPage(const SessionFindings& f) {
         "global shortcut;</li>\n"
         "<li>on a <b>Wayland session</b>, the compositor's virtual keyboard and data-control clipboard (sway and "
         "other wlroots compositors), or the desktop portal's shortcuts and keyboard (GNOME, KDE Plasma), which "
-        "ask you once for permission. Where the desktop offers no global shortcut to quillant, bind the command "
-        "<code>quillant trigger</code> to a shortcut in the desktop's keyboard settings.</li>\n</ul>\n"
+        "ask you for permission: once where the desktop keeps it, at each start of quillant where it cannot (GNOME 43 "
+        "and Plasma 5.27 cannot). Where the desktop offers no global shortcut to quillant, bind the command "
+        "<code>quillant trigger</code> to a shortcut in the desktop's keyboard settings (GNOME: Settings &rarr; "
+        "Keyboard &rarr; View and Customize Shortcuts &rarr; Custom Shortcuts &rarr; +).</li>\n</ul>\n"
         "<h2>What quillant found in this session</h2>\n<ul>\n";
     page += finding(x11, x11 ? "X display: <code>" + escaped(f.display) + "</code>"
                              : std::string("No X display (<code>DISPLAY</code> is not set)"));

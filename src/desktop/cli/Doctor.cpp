@@ -3,6 +3,7 @@
 #include <xcb/xtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "desktop/cli/Commands.h"
@@ -34,6 +35,12 @@ int doctor(ProgramContext& c) {
     const std::string display = c.x11Display ? c.x11Display : "";
     const std::string wayland = c.waylandDisplay ? c.waylandDisplay : "";
     SessionFacts facts;
+    facts.desktop = variable("XDG_CURRENT_DESKTOP");
+    {
+        std::error_code error;
+        const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+        if (!error) facts.triggerCommand = triggerCommandFor(self, variable("PATH"));
+    }
 
     std::fputs("This session\n", out);
     line(out, "  session type", orNotSet(variable("XDG_SESSION_TYPE")));
@@ -89,14 +96,17 @@ int doctor(ProgramContext& c) {
             if (!i.version) continue;
             if (i.name == "org.freedesktop.portal.GlobalShortcuts") facts.portalShortcuts = true;
             // Without the property an old portal is taken at its word, as the agent does.
-            if (i.name == "org.freedesktop.portal.RemoteDesktop") facts.portalKeyboard = !i.deviceTypes || (*i.deviceTypes & 1);
+            if (i.name == "org.freedesktop.portal.RemoteDesktop") {
+                facts.portalKeyboard = !i.deviceTypes || (*i.deviceTypes & 1);
+                facts.portalKeyboardVersion = *i.version;
+            }
         }
     }
 
     const SessionPlan plan = planSession(facts);
     std::fputs("\nquillant uses\n", out);
     line(out, "  hotkey", describeHotkey(plan, facts));
-    line(out, "  keystrokes", describeKeystrokes(plan));
+    line(out, "  keystrokes", describeKeystrokes(plan, facts));
     line(out, "  clipboard", describeClipboard(plan, facts));
     line(out, "  focused application", describeFocus(plan));
     std::fflush(out);

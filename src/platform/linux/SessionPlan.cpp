@@ -1,5 +1,9 @@
 #include "platform/linux/SessionPlan.h"
 
+#include <algorithm>
+#include <cctype>
+#include <system_error>
+
 namespace quillant::linux_platform {
 
 SessionPlan planSession(const SessionFacts& facts) {
@@ -28,23 +32,79 @@ SessionPlan planSession(const SessionFacts& facts) {
     return plan;
 }
 
+namespace {
+
+bool desktopIs(const SessionFacts& facts, std::string_view name) {
+    // $XDG_CURRENT_DESKTOP is a colon-separated list ("ubuntu:GNOME"), any case.
+    std::string list = facts.desktop;
+    std::transform(list.begin(), list.end(), list.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t end = std::min(list.find(':', start), list.size());
+        if (std::string_view(list).substr(start, end - start) == name) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string triggerBindingAdvice(const SessionFacts& facts) {
+    const std::string& command = facts.triggerCommand;
+    if (desktopIs(facts, "gnome") || desktopIs(facts, "unity"))
+        return "bind " + command + " to Alt+Shift+G in Settings → Keyboard → View and Customize Shortcuts "
+               "→ Custom Shortcuts → +, with the command " + command;
+    if (desktopIs(facts, "kde"))
+        return "bind " + command + " to Alt+Shift+G in System Settings → Shortcuts → Add New → Command "
+               "or Script (Plasma 5: Custom Shortcuts)";
+    if (desktopIs(facts, "sway") || facts.swayIpc)
+        return "bind " + command + " in sway's config: bindsym Mod1+Shift+g exec " + command;
+    return "bind " + command + " to Alt+Shift+G in the desktop's shortcut settings (sway: bindsym Mod1+Shift+g exec " +
+           command + ")";
+}
+
+std::string triggerCommandFor(const std::filesystem::path& self, std::string_view pathVariable) {
+    std::size_t start = 0;
+    while (start <= pathVariable.size()) {
+        const std::size_t end = std::min(pathVariable.find(':', start), pathVariable.size());
+        const std::string_view folder = pathVariable.substr(start, end - start);
+        std::error_code error;
+        if (!folder.empty() && std::filesystem::equivalent(std::filesystem::path(folder) / "quillant", self, error))
+            return "quillant trigger";
+        start = end + 1;
+    }
+    std::string path = self.string();
+    if (path.find_first_of(" \t'\"\\$`") != std::string::npos) {
+        std::string quoted = "'";
+        for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        path = quoted + "'";
+    }
+    return path + " trigger";
+}
+
 std::string describeHotkey(const SessionPlan& plan, const SessionFacts& facts) {
     if (plan.hotkey == SessionPlan::Hotkey::portalShortcuts)
         return "the desktop portal's global shortcut, Alt+Shift+G proposed: the desktop asks once and owns the "
-               "trigger (change it in its shortcut settings)";
+               "trigger (change it in its shortcut settings)" +
+               std::string(facts.x11 ? "; if it refuses or binds no trigger, Alt+Shift+G grabbed on XWayland instead "
+                                       "(X11 windows only), and " + triggerBindingAdvice(facts) + " for the others"
+                                     : "; if it refuses or binds no trigger, " + triggerBindingAdvice(facts));
     if (plan.hotkey == SessionPlan::Hotkey::x11Grab && !facts.wayland) return "Alt+Shift+G, grabbed on the X display";
     if (plan.hotkey == SessionPlan::Hotkey::x11Grab)
-        return "Alt+Shift+G, grabbed on XWayland: it fires only while an X11 window has the focus; bind quillant "
-               "trigger to Alt+Shift+G in the desktop's shortcut settings for the others";
-    return "none of its own: bind quillant trigger to Alt+Shift+G in the desktop's shortcut settings "
-           "(sway: bindsym Mod1+Shift+g exec quillant trigger)";
+        return "Alt+Shift+G, grabbed on XWayland: it fires only while an X11 window has the focus; " +
+               triggerBindingAdvice(facts) + " for the others";
+    return "none of its own: " + triggerBindingAdvice(facts);
 }
 
-std::string describeKeystrokes(const SessionPlan& plan) {
+std::string describeKeystrokes(const SessionPlan& plan, const SessionFacts& facts) {
     switch (plan.keystrokes) {
         case SessionPlan::Keystrokes::virtualKeyboard: return "the compositor's virtual keyboard";
         case SessionPlan::Keystrokes::portalKeyboard:
-            return "the desktop portal's remote-desktop keyboard: the desktop asks once";
+            // Before version 2 the interface has no way to keep a permission.
+            return facts.portalKeyboardVersion >= 2
+                       ? "the desktop portal's remote-desktop keyboard: the desktop asks once"
+                       : "the desktop portal's remote-desktop keyboard: the desktop asks at each start of quillant "
+                         "(its portal keeps no permission)";
         case SessionPlan::Keystrokes::xtest: return "XTest on the X display";
         case SessionPlan::Keystrokes::none: break;
     }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace quillant::linux_platform {
 
@@ -15,6 +18,10 @@ struct SessionFacts {
     bool swayIpc = false;        // sway's IPC answers ($SWAYSOCK)
     bool portalShortcuts = false;  // the desktop portal offers GlobalShortcuts
     bool portalKeyboard = false;   // the desktop portal offers RemoteDesktop with a keyboard
+    // RemoteDesktop's interface version: below 2 it keeps no permission, so the desktop asks at every start.
+    std::uint32_t portalKeyboardVersion = 0;
+    std::string desktop;                             // $XDG_CURRENT_DESKTOP, for where to bind the trigger
+    std::string triggerCommand = "quillant trigger";  // what a desktop shortcut must run
 };
 
 // How quillant serves each concern in such a session. On Wayland each concern
@@ -36,10 +43,18 @@ struct SessionPlan {
 
 SessionPlan planSession(const SessionFacts& facts);
 
-// One line for each concern, as `quillant doctor` prints them.
+// One line for each concern, as `quillant doctor` prints them; the hotkey's
+// line is also what the panel shows of the hotkey's source.
 std::string describeHotkey(const SessionPlan& plan, const SessionFacts& facts);
-std::string describeKeystrokes(const SessionPlan& plan);
+std::string describeKeystrokes(const SessionPlan& plan, const SessionFacts& facts);
 std::string describeClipboard(const SessionPlan& plan, const SessionFacts& facts);
 std::string describeFocus(const SessionPlan& plan);
+
+// Where and how to bind the trigger command on this desktop, e.g. GNOME
+// Settings' custom shortcuts.
+std::string triggerBindingAdvice(const SessionFacts& facts);
+// The command a desktop shortcut runs: "quillant trigger" when $PATH finds
+// this very program under that name, else its full path.
+std::string triggerCommandFor(const std::filesystem::path& self, std::string_view pathVariable);
 
 }  // namespace quillant::linux_platform

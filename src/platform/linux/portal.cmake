@@ -8,6 +8,7 @@ add_library(quillant_portal STATIC
   ${CMAKE_CURRENT_LIST_DIR}/portal/PortalKeyboardMap.cpp
   ${CMAKE_CURRENT_LIST_DIR}/portal/PortalApplicationId.cpp
   ${CMAKE_CURRENT_LIST_DIR}/portal/GlobalShortcutsHotKeyService.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/portal/ShortcutFallbackHotKeyService.cpp
   ${CMAKE_CURRENT_LIST_DIR}/portal/RemoteDesktopKeyEventPoster.cpp
   ${CMAKE_CURRENT_LIST_DIR}/portal/PortalDesktop.cpp
 )

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/SessionPlan.h"
+#include "testsupport/TempDir.h"
 
 namespace quillant::linux_platform {
 namespace {
@@ -70,6 +71,30 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"a_portal_on_x11_is_not_used", {true, true, false, false, "", false, false, true, true}, Hotkey::x11Grab,
              Keys::xtest, Clip::x11, Focus::x11}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// What the user is told to do, which must be exactly right to be any use.
+TEST(SessionPlanText, SaysWhereToBindTheTriggerAndWhetherTheDesktopAsksAgain) {
+    SessionFacts gnome{true, true, true, true, "", false, false, false, true, 1, "ubuntu:GNOME", "quillant trigger"};
+    const SessionPlan plan = planSession(gnome);
+    EXPECT_EQ(describeHotkey(plan, gnome),
+              "Alt+Shift+G, grabbed on XWayland: it fires only while an X11 window has the focus; bind quillant trigger "
+              "to Alt+Shift+G in Settings → Keyboard → View and Customize Shortcuts → Custom Shortcuts → +, with the "
+              "command quillant trigger for the others");
+    EXPECT_NE(describeKeystrokes(plan, gnome).find("asks at each start"), std::string::npos);
+    gnome.portalKeyboardVersion = 2;
+    EXPECT_NE(describeKeystrokes(plan, gnome).find("asks once"), std::string::npos);
+}
+
+TEST(SessionPlanText, TheTriggerCommandIsTheFullPathUnlessPathFindsThisProgram) {
+    quillant::testing::TempDir dir;
+    const auto self = dir / "my bin" / "quillant-1.0";
+    std::filesystem::create_directories(self.parent_path());
+    quillant::testing::writeFile(self, "");
+    std::filesystem::create_directories(dir / "bin");
+    std::filesystem::create_symlink(self, dir / "bin" / "quillant");
+    EXPECT_EQ(triggerCommandFor(self, "/usr/bin:" + (dir / "bin").string()), "quillant trigger");
+    EXPECT_EQ(triggerCommandFor(self, "/usr/bin"), "'" + self.string() + "' trigger");
+}
 
 }  // namespace
 }  // namespace quillant::linux_platform

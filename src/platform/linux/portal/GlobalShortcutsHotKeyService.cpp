@@ -192,7 +192,7 @@ void GlobalShortcutsHotKeyService::startSession() {
                         const QString handle = sessionHandleFrom(result.results);
                         if (result.outcome != PortalOutcome::success || handle.isEmpty()) {
                             log_.error("The desktop's shortcut portal gave no session (" + describe(result.outcome) +
-                                       "); the hotkey is off. Bind `quillant trigger` in the desktop's shortcut settings instead");
+                                       "); bind `quillant trigger` in the desktop's shortcut settings for a hotkey in every window");
                             setState(result.outcome == PortalOutcome::failed || result.outcome == PortalOutcome::timedOut
                                          ? State::failed
                                          : State::refused);
@@ -246,12 +246,14 @@ void GlobalShortcutsHotKeyService::bind() {
                             return;
                         }
                         readShortcuts(result.results.value(QStringLiteral("shortcuts")));
-                        setState(State::bound);
-                        // Some desktops answer the bind without the triggers; then ask for them.
-                        if (trigger_.empty())
+                        // Some desktops answer the bind without the triggers; then ask for them, and
+                        // count it bound only then, so that "bound" says whether a trigger came.
+                        if (trigger_.empty()) {
                             listShortcuts();
-                        else
-                            log_.info("Hotkey bound by the desktop's shortcut portal: " + trigger_);
+                            return;
+                        }
+                        setState(State::bound);
+                        log_.info("Hotkey bound by the desktop's shortcut portal: " + trigger_);
                     });
 }
 
@@ -262,6 +264,7 @@ void GlobalShortcutsHotKeyService::listShortcuts() {
                         if (!*alive) return;
                         if (result.outcome == PortalOutcome::success)
                             readShortcuts(result.results.value(QStringLiteral("shortcuts")));
+                        setState(State::bound);
                         log_.info("Hotkey bound by the desktop's shortcut portal: " +
                                   (trigger_.empty() ? std::string("no trigger yet (set one in the desktop's shortcut settings)")
                                                     : trigger_));

@@ -230,10 +230,14 @@ PortalSession::~PortalSession() {
 void PortalSession::close() {
     if (!open_) return;
     open_ = false;
-    // Waited for (briefly) so that it is sent even when the program ends next.
-    connection_.bus().call(
-        QDBusMessage::createMethodCall(kPortalService, handle_, kSessionInterface, QStringLiteral("Close")),
-        QDBus::Block, 1000);
+    // The portal's own answer may take a second (GNOME's does), which would
+    // hold up quitting. The bus answers in order, so once it has answered a
+    // call made after the Close, the Close is on its way even if we end next.
+    auto& bus = connection_.bus();
+    bus.asyncCall(QDBusMessage::createMethodCall(kPortalService, handle_, kSessionInterface, QStringLiteral("Close")));
+    bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")),
+             QDBus::Block, 1000);
 }
 
 }  // namespace quillant::linux_platform

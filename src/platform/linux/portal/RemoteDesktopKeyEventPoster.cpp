@@ -124,12 +124,17 @@ void RemoteDesktopKeyEventPoster::sessionEnded(PortalSession::End end) {
         log_.error("The desktop ended the keyboard session; keystrokes go through XWayland only until quillant starts again");
         return;
     }
-    // Without a kept permission, starting again would put a dialog up out of nowhere.
-    if (!savedToken()) {
+    // Without a kept permission, starting again would put a dialog up out of
+    // nowhere; but a portal that keeps none (version 1) asks at every start
+    // anyway, and without the session native Wayland windows get no keys.
+    const bool asksEachStart = version_ < 2;
+    if (!asksEachStart && !savedToken()) {
         log_.error("The desktop portal went away; keystrokes go through XWayland only until quillant starts again");
         return;
     }
-    log_.error("The desktop portal went away; the keyboard session starts again in a moment, with the kept permission");
+    log_.error(asksEachStart
+                   ? "The desktop portal went away; the keyboard session starts again in a moment, and the desktop asks again"
+                   : "The desktop portal went away; the keyboard session starts again in a moment, with the kept permission");
     restart_.cancel();
     restart_ = portal_.executor().schedule(kRestartDelay, [this, alive = alive_] {
         if (!*alive) return;
@@ -194,6 +199,7 @@ void RemoteDesktopKeyEventPoster::startSession() {
                 std::error_code ignored;
                 std::filesystem::remove(tokenFile_, ignored);
             }
+            prime();
             log_.info(std::string("Keyboard access through the desktop's remote-desktop portal: allowed") +
                       (keyboard_.usesKeycodes() ? " (keycodes from the compositor's keymap)" : " (keysyms)"));
             finishStart(State::ready);
@@ -222,6 +228,15 @@ void RemoteDesktopKeyEventPoster::stop() {
         sessionHandle_.clear();
     }
     session_.reset();
+}
+
+void RemoteDesktopKeyEventPoster::prime() {
+    // GNOME 43 loses the first key event of a new session, which would be the
+    // first fix's Ctrl+C; a modifier alone is harmless wherever it lands.
+    std::lock_guard lock(mutex_);
+    const auto key = shift_ ? shift_ : control_;
+    if (!key || sessionHandle_.isEmpty()) return;
+    if (send(*key, true)) send(*key, false);
 }
 
 std::optional<std::string> RemoteDesktopKeyEventPoster::savedToken() const {

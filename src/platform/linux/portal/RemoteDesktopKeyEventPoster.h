@@ -17,9 +17,10 @@ namespace quillant::linux_platform {
 
 // Synthetic keystrokes through the desktop's RemoteDesktop portal (GNOME,
 // KDE Plasma): a session with the keyboard only, started once; the desktop
-// asks the user the first time, and the restore token it hands back is kept
-// in a private file and sent with the next start, so that it does not ask
-// again. The Command flag becomes Control.
+// asks the user the first time, and from version 2 of the interface the
+// restore token it hands back is kept in a private file and sent with the
+// next start, so that it does not ask again (version 1, as on GNOME 43 and
+// Plasma 5.27, asks at every start). The Command flag becomes Control.
 //
 // Fails closed: until the session is started, and after the desktop ends
 // it, nothing is posted. Every key we press is released: after the chord,
@@ -52,6 +53,9 @@ public:
     // Releases what is pressed and closes the session.
     void stop();
     State state() const;
+    // Whether the desktop can keep the permission (interface version 2 and
+    // later); without, it asks at every start. Known once start() ran.
+    bool keepsPermission() const { return version_ >= 2; }
 
     // Whether a key the user holds would spoil a chord; the portal cannot
     // tell, so the owner says (e.g. the shortcut portal's held state).
@@ -69,6 +73,7 @@ private:
     void selectDevices();
     void startSession();
     void finishStart(State state);
+    void prime();
     void saveToken(const std::string& token);
     std::optional<std::string> savedToken() const;
     bool send(const PortalKey& key, bool down);

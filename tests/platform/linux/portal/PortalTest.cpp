@@ -12,8 +12,10 @@
 #include "hotkey/HotKeysController.h"
 #include "platform/linux/portal/PortalDesktop.h"
 #include "platform/linux/portal/PortalKeyboardMap.h"
+#include "platform/linux/portal/ShortcutFallbackHotKeyService.h"
 #include "PortalMock.h"
 #include "runtime/VirtualExecutor.h"
+#include "testsupport/FakeHotKeyService.h"
 #include "testsupport/RecordingLogger.h"
 
 using namespace quillant;
@@ -336,6 +338,47 @@ TEST_F(PortalTest, APortalThatStaysGoneLeavesTheHotkeyOffWithAClearLineAndNoRetr
     EXPECT_EQ(logs.messages().size(), lines);
 }
 
+// Where the shortcut portal leaves the hotkey dead, the grab on XWayland
+// stands in, and goes once the desktop gives a trigger.
+TEST_F(PortalTest, ARefusedOrTriggerlessShortcutFallsBackToTheGrabUntilTheDesktopGivesATrigger) {
+    struct Case {
+        const char* name;
+        const char* parameters;
+        bool refused;
+    };
+    for (const auto& [name, parameters, refused] :
+         {Case{"refused", "{}", true}, Case{"bound without a trigger", R"({"no_trigger": true})", false}}) {
+        SCOPED_TRACE(name);
+        mock.start(parameters);
+        if (refused) mock.respond("GlobalShortcuts.BindShortcuts", 2);
+        connect();
+        hotkeys = std::make_unique<GlobalShortcutsHotKeyService>(*portal, logs, "Fix the selected text");
+        {
+            FakeHotKeyService grab;
+            ShortcutFallbackHotKeyService both(*hotkeys, grab, logs);
+            int presses = 0;
+            both.installEventHandler([&](const hotkey::HotKeyEvent& e) {
+                presses += e.kind == hotkey::kEventHotKeyPressed;
+                return hotkey::noErr;
+            });
+            ASSERT_TRUE(both.registerEventHotKey(5, 2048 | 512, {1, 1}).handle);
+            ASSERT_TRUE(processUntil([&] { return both.grabbing(); }));
+            ASSERT_EQ(grab.active.size(), 1u);
+            grab.deliverPressed({1, 1});
+            EXPECT_EQ(presses, 1);
+            EXPECT_TRUE(logs.contains("kept: Alt+Shift+G grabbed on XWayland"));
+            if (!refused) {
+                mock.control(QStringLiteral("ChangeTrigger"), {QStringLiteral("fix-selection"), QStringLiteral("Alt+Shift+G")});
+                ASSERT_TRUE(processUntil([&] { return !both.grabbing(); }));
+                EXPECT_TRUE(grab.active.empty());
+            }
+        }
+        hotkeys.reset();
+        portal.reset();
+        mock.stop();
+    }
+}
+
 // --- the remote-desktop keyboard -------------------------------------------
 
 TEST_F(PortalTest, TheKeyboardPermissionIsKeptPrivatelyAndSentAgainOnTheNextStart) {
@@ -397,7 +440,11 @@ TEST_P(PortalChordTest, TheChordIsControlAroundTheKeyAndEverythingIsReleased) {
     ASSERT_EQ(startKeyboard(), RemoteDesktopKeyEventPoster::State::ready);
     clipboard::KeyEventSynth synth(*keyboard);
     EXPECT_TRUE(synth.sendCommand(c.key, c.shift));
-    EXPECT_EQ(mock.keys(), c.events);
+    // A new session's first event may be lost (GNOME 43): a lone Shift goes first.
+    std::vector<std::string> expected = c.keycodes ? std::vector<std::string>{"keycode 42 1", "keycode 42 0"}
+                                                   : std::vector<std::string>{"keysym 65505 1", "keysym 65505 0"};
+    expected.insert(expected.end(), c.events.begin(), c.events.end());
+    EXPECT_EQ(mock.keys(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -441,7 +488,8 @@ TEST_F(PortalTest, StoppingMidChordReleasesTheKeysBeforeTheSessionCloses) {
     std::vector<std::string> keys;
     std::copy_if(before.begin(), before.end(), std::back_inserter(keys),
                  [](const auto& l) { return l.starts_with("keysym"); });
-    EXPECT_EQ(keys, (std::vector<std::string>{"keysym 65507 1", "keysym 118 1", "keysym 118 0", "keysym 65507 0"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"keysym 65505 1", "keysym 65505 0", "keysym 65507 1", "keysym 118 1",
+                                              "keysym 118 0", "keysym 65507 0"}));
 }
 
 TEST_F(PortalTest, AfterTheDesktopEndsTheKeyboardSessionNothingIsSent) {
@@ -449,11 +497,12 @@ TEST_F(PortalTest, AfterTheDesktopEndsTheKeyboardSessionNothingIsSent) {
     connect();
     makeKeyboard();
     ASSERT_EQ(startKeyboard(), RemoteDesktopKeyEventPoster::State::ready);
+    const auto primed = mock.keys();
     mock.control(QStringLiteral("CloseSessions"), {QStringLiteral("remote")});
     ASSERT_TRUE(processUntil([&] { return keyboard->state() == RemoteDesktopKeyEventPoster::State::closed; }));
     EXPECT_FALSE(keyboard->createEventSource());
     EXPECT_FALSE(keyboard->post({clipboard::kKeyCodeC, true, clipboard::kCommandFlag, true}));
-    EXPECT_TRUE(mock.keys().empty());
+    EXPECT_EQ(mock.keys(), primed);
 }
 
 TEST_F(PortalTest, WhenThePortalGoesAwayTheChordFailsOnceAndTheKeyboardCountsAsClosed) {
@@ -470,10 +519,17 @@ TEST_F(PortalTest, WhenThePortalGoesAwayTheChordFailsOnceAndTheKeyboardCountsAsC
     EXPECT_FALSE(keyboard->createEventSource());
 }
 
-TEST_F(PortalTest, AfterAPortalRestartTheKeyboardStartsAgainWithTheKeptPermissionOnly) {
-    for (const bool kept : {true, false}) {
-        SCOPED_TRACE(kept ? "permission kept" : "no permission kept");
-        mock.start();
+TEST_F(PortalTest, AfterAPortalRestartTheKeyboardStartsAgainWithTheKeptPermissionOrWhereNoneCanBeKept) {
+    struct Case {
+        const char* name;
+        bool kept;
+        int version;  // 1 keeps no permission: the desktop asks at every start anyway
+    };
+    for (const auto& [name, kept, version] : {Case{"permission kept", true, 2}, Case{"no permission kept", false, 2},
+                                              Case{"none can be kept", false, 1}}) {
+        SCOPED_TRACE(name);
+        const bool restarts = kept || version < 2;
+        mock.start("{\"remote_version\": " + std::to_string(version) + "}");
         connect();
         makeKeyboard();
         ASSERT_EQ(startKeyboard(), RemoteDesktopKeyEventPoster::State::ready);
@@ -484,9 +540,11 @@ TEST_F(PortalTest, AfterAPortalRestartTheKeyboardStartsAgainWithTheKeptPermissio
         EXPECT_FALSE(keyboard->post({clipboard::kKeyCodeC, true, clipboard::kCommandFlag, true}));
         mock.start();
         ex.advance(RemoteDesktopKeyEventPoster::kRestartDelay);
-        if (kept) {
+        if (restarts) {
             ASSERT_TRUE(processUntil([&] { return keyboard->state() == RemoteDesktopKeyEventPoster::State::ready; }));
-            EXPECT_TRUE(mock.saw("SelectDevices types=1 persist_mode=2 restore_token=restore-1"));
+            if (kept) {
+                EXPECT_TRUE(mock.saw("SelectDevices types=1 persist_mode=2 restore_token=restore-1"));
+            }
             clipboard::KeyEventSynth synth(*keyboard);
             EXPECT_TRUE(synth.sendCommand(clipboard::kKeyCodeC));
             EXPECT_TRUE(everyPressReleased(mock.keys()));

@@ -9,7 +9,8 @@ the control interface below.
 
 Parameters (JSON): registry (bool), globalshortcuts (bool, default true),
 remotedesktop (bool, default true), device_types (the RemoteDesktop
-devices offered, default 7: keyboard, pointer, touch), bind_answers_empty (bool: BindShortcuts
+devices offered, default 7: keyboard, pointer, touch), remote_version (RemoteDesktop's version,
+default 2), no_trigger (bool: shortcuts are bound without a trigger), bind_answers_empty (bool: BindShortcuts
 answers without the shortcuts, as some desktops do).
 '''
 
@@ -98,10 +99,11 @@ def load(mock, parameters):
     if parameters.get('globalshortcuts', True):
         mock.AddProperties(SHORTCUTS, {'version': dbus.UInt32(1)})
     if parameters.get('remotedesktop', True):
-        mock.AddProperties(REMOTE, {'version': dbus.UInt32(2),
+        mock.AddProperties(REMOTE, {'version': dbus.UInt32(parameters.get('remote_version', 2)),
                                     'AvailableDeviceTypes': dbus.UInt32(parameters.get('device_types', 7))})
     state['registry'] = bool(parameters.get('registry', False))
     state['bind_answers_empty'] = bool(parameters.get('bind_answers_empty', False))
+    state['no_trigger'] = bool(parameters.get('no_trigger', False))
     state['globalshortcuts'] = bool(parameters.get('globalshortcuts', True))
     state['remotedesktop'] = bool(parameters.get('remotedesktop', True))
 
@@ -153,6 +155,8 @@ def BindShortcuts(self, session_handle, shortcuts, parent_window, options, sende
         shown = trigger.replace('ALT', 'Alt').replace('SHIFT', 'Shift').replace('CTRL', 'Ctrl')
         if shown and shown[-1].islower():
             shown = shown[:-1] + shown[-1].upper()
+        if state['no_trigger']:  # as Plasma 5.27 did: bound, the trigger left to the user
+            shown = ''
         bound.append((str(sid), {'description': dbus.String(props.get('description', '')),
                                  'trigger_description': dbus.String(shown)}))
 
