@@ -41,9 +41,12 @@ AppCoordinator::AppCoordinator(CoordinatorServices services)
 
     hotkey_ = std::make_unique<hotkey::HotkeyManager>(services_.hotKeys, [this] { hotkeyPressed(); });
     hotkey_->registerCombo(services_.preferences.hotkeyCombo);
+    refreshHotkeyArming();
 
-    log_.info("quillant started; hotkey " + services_.preferences.hotkeyDisplay() + " armed; status=" +
-              std::string(caseName(backendStatus)));
+    const HotkeyArming& arming = hotkeyArming.get();
+    log_.info("quillant started; hotkey " + arming.shown +
+              (arming.armed ? std::string(" armed") : " not armed (" + arming.reason + ")") +
+              "; status=" + std::string(caseName(backendStatus)));
 
     if (backendStatus == BackendStatus::checking) revalidateToken();
 
@@ -119,13 +122,29 @@ void AppCoordinator::flashState(MenuBarState state, Duration duration) {
 void AppCoordinator::resumeHotkey() {
     if (hotkey_) hotkey_->registerCombo(services_.preferences.hotkeyCombo);
     log_.info("hotkey re-armed: " + services_.preferences.hotkeyDisplay());
+    refreshHotkeyArming();
 }
 
 void AppCoordinator::applyNewHotkey(const hotkey::KeyCombo& combo) {
     services_.preferences.setHotkey(combo);
     if (hotkey_) hotkey_->registerCombo(combo);
     log_.info("hotkey updated to " + services_.preferences.hotkeyDisplay());
+    refreshHotkeyArming();
 }
+
+void AppCoordinator::refreshHotkeyArming() {
+    const bool registered = hotkey_ && hotkey_->isArmed();
+    const std::string display = services_.preferences.hotkeyDisplay();
+    HotkeyArming now = services_.hotkeyArming
+                           ? services_.hotkeyArming(registered, display)
+                           : registered ? HotkeyArming{true, display, {}, {}}
+                                        : HotkeyArming{false, display, "another program holds it",
+                                                       "choose another combination"};
+    if (now.shown.empty()) now.shown = display;
+    if (now != hotkeyArming.get()) hotkeyArming = std::move(now);
+}
+
+void AppCoordinator::endFix(bool failed) { lastOutcome = FixOutcome{lastStatus.get(), failed}; }
 
 Task<void> AppCoordinator::runFixFlow() {
     if (isRunning) {
@@ -136,12 +155,14 @@ Task<void> AppCoordinator::runFixFlow() {
         lastStatus = "Enter API key to start";
         log_.error("hotkey fired but no API key is set");
         flashState(MenuBarState::warn, kWarnFlash);
+        endFix(true);
         co_return;
     }
     if (backendStatus == BackendStatus::invalid) {
         lastStatus = "API key invalid — re-enter token";
         log_.error("hotkey fired with known-invalid token; skipping fix");
         flashState(MenuBarState::warn, kWarnFlash);
+        endFix(true);
         co_return;
     }
 
@@ -154,14 +175,16 @@ Task<void> AppCoordinator::runFixFlow() {
     // The run keeps its own client: a key saved or cleared meanwhile does not affect it.
     const BackendClient client = *transformer_;
 
-    // Every exit from here on closes the run.
+    // Every exit from here on closes the run, and tells how it ended.
     struct Closer {
         AppCoordinator* self;
         std::weak_ptr<const void> alive;
+        bool succeeded = false;
         ~Closer() {
             if (alive.expired()) return;  // the run was dropped with its coordinator
             self->isRunning = false;
             if (self->menuBarState == MenuBarState::loading) self->menuBarState = MenuBarState::idle;
+            self->endFix(!succeeded);
         }
     } closer{this, lifetime_.weak()};
 
@@ -278,6 +301,7 @@ Task<void> AppCoordinator::runFixFlow() {
         lastStatus = note.empty() ? std::string("No changes") : note + " (no changes)";
         log_.info("no change after transform; aborting paste");
         flashState(MenuBarState::ok, kOkFlash);
+        closer.succeeded = true;
         co_return;
     }
 
@@ -323,6 +347,7 @@ Task<void> AppCoordinator::runFixFlow() {
     lastStatus = note.empty() ? "Replaced (" + std::to_string(length) + " → " +
                                     std::to_string(text::graphemeCount(corrected)) + " chars)"
                               : note;
+    closer.succeeded = true;
     log_.info("paste committed; clipboard restored");
 }
 

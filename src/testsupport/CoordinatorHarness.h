@@ -76,6 +76,8 @@ struct CoordinatorHarness {
     FakeHttpSession::Reply versionReply = FakeHttpSession::answer(404, "not found");
     std::vector<FakeHttpSession::Reply> fixReplies;
     std::function<void()> fixStarting;  // handed to the coordinator as it starts
+    // What the session says of the hotkey; none: the coordinator's own judgement.
+    std::function<app::HotkeyArming(bool, const std::string&)> hotkeyArming;
 
     ~CoordinatorHarness() {
         coordinator.reset();
@@ -88,7 +90,8 @@ struct CoordinatorHarness {
         }
         coordinator = std::make_unique<app::AppCoordinator>(app::CoordinatorServices{
             ex, logs, accessibility, broker, synth, tokens, preferences, hotKeys, http, "https://fix.example",
-            runner, update, runningVersion, &focus, &defaults, std::string(), fixStarting});
+            runner, update, runningVersion, &focus, &defaults, std::string(), fixStarting,
+            hotkeyArming});
     }
 
     app::AppCoordinator& c() { return *coordinator; }
