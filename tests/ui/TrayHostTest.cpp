@@ -9,10 +9,13 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusConnectionInterface>
 #include <QImage>
+#include <QLabel>
 #include <QPixmap>
 #include <QScreen>
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -22,6 +25,7 @@
 #include "testsupport/Process.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/X11TestHarness.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/TrayIcon.h"
 
 using namespace quillant;
@@ -109,6 +113,11 @@ public:
             in >> word;
             if (word == "ready") ready_ = true;
             if (word == "registered") ++registrations_;
+            if (word == "tooltip") {
+                in >> service;
+                std::getline(in, toolTip_);
+                if (!toolTip_.empty() && toolTip_[0] == ' ') toolTip_.erase(0, 1);
+            }
             if (word == "icon") {
                 IconLine icon;
                 char x;
@@ -119,6 +128,7 @@ public:
         }
     }
     int registrations() const { return registrations_; }
+    const std::string& toolTip() const { return toolTip_; }
     const std::vector<IconLine>& icons() const { return icons_; }
     void stop() { process_.terminate(); }
 
@@ -126,6 +136,7 @@ private:
     Process process_;
     bool ready_ = false;
     int registrations_ = 0;
+    std::string toolTip_;
     std::vector<IconLine> icons_;
 };
 
@@ -355,6 +366,9 @@ TEST_F(TrayHosts, TheProgramShowsItsIconOnTheHostAndWarnsOfAHotkeyWithoutAKey) {
         auto& i = watcher.icons();
         return sawLine("no API key is set") && isAmber(i.back().r, i.back().g, i.back().b);
     }, 10s)) << log;
+    // Why, on hovering the icon.
+    EXPECT_TRUE(watcher.waitFor([&] { return watcher.toolTip() == "quillant — Enter API key to start"; }, 5s))
+        << watcher.toolTip();
     // Back to the still glyph when the flash is over.
     EXPECT_TRUE(watcher.waitFor([&] {
         auto& i = watcher.icons();
@@ -458,4 +472,101 @@ TEST_F(TrayHosts, TheProgramsItemOnAStatusNotifierHostOpensThePanelAtThePointer)
 
     ASSERT_EQ(run({"xdotool", "key", "ctrl+q"}), 0);
     EXPECT_EQ(program.wait(10s), 0);
+}
+
+// --- what the tray and the desktop tell of the last fix ---
+
+TEST_F(TrayHosts, TheStatusNotifierHostShowsTheStatusInTheTooltip) {
+    Watcher watcher;
+    makeTray();
+    ASSERT_TRUE(watcher.waitFor([&] { return tray->isShownInTray() && !watcher.toolTip().empty(); }, 10s));
+    EXPECT_EQ(watcher.toolTip(), "quillant");
+    tray->setStatus("Not fixed — XTerm is a terminal; its selection can't be replaced");
+    EXPECT_TRUE(watcher.waitFor(
+        [&] { return watcher.toolTip() == "quillant — Not fixed — XTerm is a terminal; its selection can't be replaced"; },
+        5s))
+        << watcher.toolTip();
+}
+
+TEST_F(TrayHosts, TheXEmbedIconShowsTheStatusInTheTooltip) {
+    startTrayer();
+    makeTray();
+    ASSERT_TRUE(pumpUntil([&] { return tray->isShownInTray(); }, 10s));
+    pumpFor(300ms);
+    tray->setStatus("Replaced (7 → 7 chars)");
+    const QRect icon = tray->iconGeometry();
+    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(icon.center().x() - 3), std::to_string(icon.center().y())}), 0);
+    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(icon.center().x()), std::to_string(icon.center().y())}), 0);
+    // The tip Qt puts up on hovering, as the user sees it.
+    QString shown;
+    EXPECT_TRUE(pumpUntil([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && QByteArray(w->metaObject()->className()) == "QTipLabel")
+                shown = static_cast<QLabel*>(w)->text();
+        return !shown.isEmpty();
+    }, 10s)) << "no tooltip on hovering the icon";
+    EXPECT_EQ(shown, QString::fromUtf8("quillant — Replaced (7 → 7 chars)"));
+}
+
+namespace {
+
+struct OutcomeSource : ObservableObject {
+    Published<std::optional<app::FixOutcome>> outcome{*this, std::nullopt};
+};
+
+// The notification server on the test's bus (python3-dbusmock's template), and what it was asked.
+class NotificationServer {
+public:
+    NotificationServer()
+        : process_(Process::startWith({"/usr/bin/python3", "-m", "dbusmock", "--template", "notification_daemon", "-l",
+                                       (dir_.path() / "calls.log").string()},
+                                      ProcessOptions{{"DBUS_SESSION_BUS_ADDRESS=" + TrayWorld::get().busAddress()}})) {
+        auto bus = QDBusConnection::connectToBus(QString::fromStdString(TrayWorld::get().busAddress()), "notify-probe");
+        const bool up = pumpUntil(
+            [&] { return bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")); }, 20s);
+        QDBusConnection::disconnectFromBus("notify-probe");
+        if (!up) throw std::runtime_error("the notification server did not start");
+    }
+    std::vector<std::string> notifications() const {
+        std::vector<std::string> out;
+        std::ifstream in(dir_.path() / "calls.log");
+        for (std::string line; std::getline(in, line);)
+            if (auto at = line.find(" Notify "); at != std::string::npos) out.push_back(line.substr(at + 8));
+        return out;
+    }
+
+private:
+    TempDir dir_;
+    Process process_;
+};
+
+}  // namespace
+
+TEST_F(TrayHosts, WithoutATrayARefusalIsOneReplacingNotificationAndASuccessNone) {
+    NotificationServer server;
+    OutcomeSource source;
+    bool glyphShown = false;
+    auto bus = QDBusConnection::connectToBus(QString::fromStdString(world.busAddress()), "notifier");
+    ui::DesktopNotifier notifier(bus, source.outcome, [&] { return glyphShown; });
+
+    source.outcome = app::FixOutcome{"Replaced (7 → 7 chars)", false};
+    source.outcome = app::FixOutcome{"Empty selection", true};
+    ASSERT_TRUE(pumpUntil([&] { return notifier.lastId() != 0; }, 10s)) << "no notification for a refusal";
+    pumpFor(300ms);
+    auto seen = server.notifications();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].rfind("\"quillant\" 0 ", 0), 0u) << seen[0];
+    EXPECT_NE(seen[0].find("\"Empty selection\""), std::string::npos) << seen[0];
+    EXPECT_EQ(seen[0].substr(seen[0].rfind(' ') + 1), std::to_string(ui::DesktopNotifier::kExpiresMs)) << "expires";
+
+    // The next one takes its place; none while a tray shows the glyph.
+    source.outcome = app::FixOutcome{"Quota reached, resets tomorrow 9:00", true};
+    ASSERT_TRUE(pumpUntil([&] { return server.notifications().size() == 2; }, 10s));
+    EXPECT_EQ(server.notifications()[1].rfind("\"quillant\" " + std::to_string(notifier.lastId()) + " ", 0), 0u)
+        << server.notifications()[1];
+    glyphShown = true;
+    source.outcome = app::FixOutcome{"Empty selection", true};
+    pumpFor(500ms);
+    EXPECT_EQ(server.notifications().size(), 2u);
+    QDBusConnection::disconnectFromBus("notifier");
 }
