@@ -26,7 +26,11 @@ AppCoordinator::AppCoordinator(CoordinatorServices services)
     : services_(std::move(services)),
       log_(services_.logSink, std::string(kLogSubsystem), "coordinator"),
       updater_(services_.session, services_.workRunner, services_.update, log_,
-               [this](const std::string& status) { lastStatus = status; }, services_.updatePublicKey) {
+               [this](const std::string& status) {
+                   lastStatus = status;
+                   updateStatus = status;
+               },
+               services_.updatePublicKey) {
     // The answer is not needed here; asking makes the platform explain how to allow it.
     services_.accessibility.isProcessTrusted(true);
 
@@ -420,7 +424,15 @@ Task<void> AppCoordinator::checkForUpdate() {
 
 void AppCoordinator::installUpdate() {
     if (!updateDownloadURL.get()) return;
-    spawn(services_.executor, lifetime_, [this, url = *updateDownloadURL.get()] { return updater_.run(url); });
+    // Each run would download again, and the first to finish ends the program under the others.
+    if (isUpdating) return;
+    isUpdating = true;
+    spawn(services_.executor, lifetime_, [this, url = *updateDownloadURL.get()] { return runUpdate(url); });
+}
+
+Task<void> AppCoordinator::runUpdate(std::string url) {
+    co_await updater_.run(std::move(url));
+    isUpdating = false;
 }
 
 }  // namespace quillant::app

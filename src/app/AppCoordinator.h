@@ -82,6 +82,10 @@ public:
     Published<bool> updateAvailable{*this, false};
     Published<std::string> updateVersion{*this, std::string()};
     Published<std::optional<std::string>> updateDownloadURL{*this, std::nullopt};
+    // An update is being installed: one at a time.
+    Published<bool> isUpdating{*this, false};
+    // What the update's run says last (its progress, its failure, the restart); empty before one.
+    Published<std::string> updateStatus{*this, std::string()};
 
     static constexpr std::size_t maxSelectionChars = 1500;
 
@@ -112,6 +116,7 @@ private:
     void restoreInterruptedRun();
     void revalidateToken();
     Task<void> checkForUpdate();
+    Task<void> runUpdate(std::string url);
     backend::BackendClient makeClient(const std::string& token) const;
     std::string runningVersion() const;
 

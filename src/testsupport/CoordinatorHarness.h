@@ -78,6 +78,7 @@ struct CoordinatorHarness {
     std::function<void()> fixStarting;  // handed to the coordinator as it starts
     // What the session says of the hotkey; none: the coordinator's own judgement.
     std::function<app::HotkeyArming(bool, const std::string&)> hotkeyArming;
+    std::string updatePublicKey;  // none: no update is accepted
 
     ~CoordinatorHarness() {
         coordinator.reset();
@@ -90,7 +91,7 @@ struct CoordinatorHarness {
         }
         coordinator = std::make_unique<app::AppCoordinator>(app::CoordinatorServices{
             ex, logs, accessibility, broker, synth, tokens, preferences, hotKeys, http, "https://fix.example",
-            runner, update, runningVersion, &focus, &defaults, std::string(), fixStarting,
+            runner, update, runningVersion, &focus, &defaults, updatePublicKey, fixStarting,
             hotkeyArming});
     }
 

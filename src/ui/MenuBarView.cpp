@@ -131,6 +131,8 @@ MenuBarView::MenuBarView(app::AppCoordinator& coordinator, hotkey::Preferences& 
     subscriptions_.push_back(coordinator_.backendStatus.onDidSet(refreshOnChange));
     subscriptions_.push_back(coordinator_.updateAvailable.onDidSet(refreshOnChange));
     subscriptions_.push_back(coordinator_.updateVersion.onDidSet(refreshOnChange));
+    subscriptions_.push_back(coordinator_.isUpdating.onDidSet(refreshOnChange));
+    subscriptions_.push_back(coordinator_.updateStatus.onDidSet(refreshOnChange));
     subscriptions_.push_back(coordinator_.correctionsNote.onDidSet(refreshOnChange));
     subscriptions_.push_back(coordinator_.lastOutcome.onDidSet(refreshOnChange));
     subscriptions_.push_back(coordinator_.hotkeyArming.onDidSet(refreshOnChange));
@@ -162,11 +164,11 @@ void MenuBarView::build() {
     auto* banner = new QHBoxLayout(updateBanner_);
     banner->setContentsMargins(8, 4, 8, 4);
     updateText_ = makeLabel({}, 12, updateBanner_, "updateText");
-    auto* install = makeSmallButton("Install", updateBanner_, "installButton");
-    connect(install, &QPushButton::clicked, this, [this] { coordinator_.installUpdate(); });
+    installButton_ = makeSmallButton("Install", updateBanner_, "installButton");
+    connect(installButton_, &QPushButton::clicked, this, [this] { coordinator_.installUpdate(); });
     banner->addWidget(updateText_);
     banner->addStretch(1);
-    banner->addWidget(install);
+    banner->addWidget(installButton_);
     column->addWidget(updateBanner_);
     updateDivider_ = makeDivider(this);
     column->addWidget(updateDivider_);
@@ -355,7 +357,11 @@ void MenuBarView::refresh() {
     const bool update = coordinator_.updateAvailable.get();
     updateBanner_->setVisible(update);
     updateDivider_->setVisible(update);
-    updateText_->setText("Update available (" + qs(coordinator_.updateVersion.get()) + ")");
+    // Once Install is pressed the banner follows the run: its progress, then its failure or the restart.
+    const std::string& updateStatus = coordinator_.updateStatus.get();
+    updateText_->setText(updateStatus.empty() ? "Update available (" + qs(coordinator_.updateVersion.get()) + ")"
+                                              : qs(updateStatus));
+    installButton_->setEnabled(!coordinator_.isUpdating.get());
 
     const BackendStatus status = coordinator_.backendStatus.get();
     const bool invalid = status == BackendStatus::invalid;

@@ -122,6 +122,7 @@ private:
 
     QWidget* updateBanner_ = nullptr;
     QLabel* updateText_ = nullptr;
+    QPushButton* installButton_ = nullptr;
     QFrame* updateDivider_ = nullptr;
     QWidget* prompt_ = nullptr;
     QLabel* promptTitle_ = nullptr;

@@ -7,6 +7,8 @@
 #include <fstream>
 
 #include "PanelHarness.h"
+#include "app/Updater.h"
+#include "testsupport/TempDir.h"
 #include "ui/SecretField.h"
 #include "ui/TrayIcon.h"
 
@@ -388,6 +390,45 @@ TEST(Panel, InstallCallsTheUpdater) {
     h.settle();
     // The substitute's bundle is no installation of ours, so the updater stops there.
     EXPECT_TRUE(h.logs.contains("update failed: not a self-contained installation"));
+}
+
+TEST(Panel, InstallRunsOnceAtATimeAndTheBannerFollowsIt) {
+    PanelHarness h;
+    h.setVersion(FakeHttpSession::answer(200, R"({"version":"2.0.1","download_url":"https://fix.example/q.zip"})"));
+    // An installation of ours, and a key to check the release with.
+    TempDir root;
+    h.core.update.bundle = root.path() / "quillant";
+    h.core.update.tempDir = root.path() / "tmp";
+    std::filesystem::create_directories(h.core.update.bundle);
+    std::ofstream(h.core.update.bundle / app::Updater::kBundleMarker);
+    h.core.updatePublicKey = "RWQAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
+    h.start("ql_stored");
+    h.open();
+    // The download takes a while, and then fails.
+    h.http().setResponder([](const backend::HttpRequest&) {
+        return FakeHttpSession::failure(backend::TransportError::Kind::timedOut, "Timed out", std::chrono::seconds(30));
+    });
+    auto downloads = [&] {
+        std::vector<const FakeHttpSession::Recorded*> out;
+        for (const auto& r : h.http().requests())
+            if (r.destination) out.push_back(&r);
+        return out;
+    };
+    auto* install = h.find<QPushButton>("installButton");
+    install->click();
+    h.ex.runUntilIdle();
+    ASSERT_EQ(downloads().size(), 1u);
+    EXPECT_FALSE(install->isEnabled());
+    install->click();
+    h.ex.runUntilIdle();
+    EXPECT_EQ(downloads().size(), 1u) << "one download at a time";
+
+    ASSERT_TRUE(downloads()[0]->request.progress);
+    downloads()[0]->request.progress(450, 1000);
+    EXPECT_EQ(h.text("updateText"), "Downloading update… 45 %");
+    h.settle();
+    EXPECT_EQ(h.text("updateText"), "Update failed — try again");
+    EXPECT_TRUE(install->isEnabled());
 }
 
 TEST(Panel, IsExactlyAsTallAsWhatItShows) {
