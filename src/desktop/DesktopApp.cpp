@@ -42,6 +42,7 @@
 #include "platform/linux/wayland/WaylandClipboard.h"
 #include "platform/linux/wayland/WaylandConnection.h"
 #include "platform/linux/wayland/WaylandKeyEventPoster.h"
+#include "platform/linux/x11/X11ClickWatcher.h"
 #include "platform/linux/x11/X11Clipboard.h"
 #include "platform/linux/x11/X11FocusInspector.h"
 #include "platform/linux/x11/X11HotKeyService.h"
@@ -660,6 +661,7 @@ struct Face {
                                          std::move(helpPage),
                                          std::move(corrections)};
         services.localCorrector = core.local.has_value();
+        services.clicksWatched = clicks != nullptr;
         return std::make_unique<ui::MenuBarView>(*core.coordinator, core.preferences, std::move(services));
     }
 
@@ -678,6 +680,8 @@ struct Face {
     std::function<void(QRect, QPoint)> openPanel;
     std::unique_ptr<ui::TrayIcon> tray;
     std::unique_ptr<ui::DesktopNotifier> notifier;
+    // Clicks anywhere on the X display, so that the panel needs no grab.
+    std::unique_ptr<linux_platform::X11ClickWatcher> clicks;
 };
 
 // Quitting, in order: the face, then the coordinator, which gives the hotkey
@@ -685,6 +689,7 @@ struct Face {
 // then hold on the clipboard goes to a clipboard manager, or on Wayland to a
 // keeper of ours that serves it on.
 void shutDown(Face& face, Watches& watches, Claimed& claimed, Core& core, SessionDevices& devices, Logger& logger) {
+    if (face.clicks) watches.remove(face.clicks->fd());
     face.notifier.reset();
     face.tray.reset();
     watches.remove(claimed.instance->fd());
@@ -732,6 +737,18 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     }
     Core core(keyboard, devices, *claimed, context, executor, *logger);
     Face face(*claimed, devices, keyboard, core, executor, *logger);
+    if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
+        try {
+            face.clicks = std::make_unique<linux_platform::X11ClickWatcher>();
+            face.clicks->onPress = [&face](int x, int y) {
+                if (face.panel) face.panel->pointerPressedAt(QPoint(x, y));
+            };
+            watches.add(face.clicks->fd(), [&face] { face.clicks->processPendingEvents(); });
+        } catch (const std::exception& e) {
+            // The panel is then a popup: a click elsewhere closes it but goes nowhere else.
+            CategoryLogger(*logger, std::string(kLogSubsystem), "agent").info(std::string("clicks elsewhere: ") + e.what());
+        }
+    }
     auto* instance = claimed->instance.get();
     watches.add(instance->fd(), [&] {
         instance->processPending(

@@ -118,7 +118,9 @@ QRect panelGeometry(QSize size, QRect icon, QPoint pointer, QRect screen) {
 
 MenuBarView::MenuBarView(app::AppCoordinator& coordinator, hotkey::Preferences& preferences,
                          MenuBarViewServices services, QWidget* parent)
-    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint),
+    : QWidget(parent, services.clicksWatched ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                                                   Qt::X11BypassWindowManagerHint
+                                             : Qt::Popup | Qt::FramelessWindowHint),
       coordinator_(coordinator),
       preferences_(preferences),
       services_(std::move(services)),
@@ -567,7 +569,16 @@ void MenuBarView::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
 }
 
+void MenuBarView::pointerPressedAt(QPoint global) {
+    if (isVisible() && !frameGeometry().contains(global)) hide();
+}
+
 void MenuBarView::keyPressEvent(QKeyEvent* event) {
+    // A popup closes on Escape by itself; a panel that is none does it here.
+    if (event->key() == Qt::Key_Escape && services_.clicksWatched) {
+        hide();
+        return;
+    }
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && prompt_->isVisible()) {
         // A key field passes its Return on after it has saved: one press, one save.
         if (focusWidget() != promptField_ && focusWidget() != replaceField_) save();

@@ -56,6 +56,10 @@ struct MenuBarViewServices {
     // The service is quillant's own local corrector, whose key quillant makes
     // itself: no key prompt and no key field, only whether it answers.
     bool localCorrector = false;
+    // Presses elsewhere are told to pointerPressedAt() (the desktop hears them
+    // without a grab): the panel then takes no grab of its own, and the click
+    // that closes it still reaches what was clicked. Otherwise it is a popup.
+    bool clicksWatched = false;
 };
 
 // Where a panel of `size` opens: centred under the icon (above it when there
@@ -80,6 +84,8 @@ public:
     void popUpAt(QRect iconGeometry, QPoint pointer);
     // The help row's name: what it opens on this platform.
     static QString helpRowName(hotkey::ShortcutStyle style);
+    // A pointer button went down at `global`: outside the panel, that closes it.
+    void pointerPressedAt(QPoint global);
 
     hotkey::HotkeyRecorder& recorder() { return recorder_; }
     const std::string& tokenInput() const { return tokenInput_; }

@@ -429,6 +429,37 @@ TEST_F(TrayHosts, TheProgramsIconOnTrayerOpensThePanelUnderItAndQuitEndsIt) {
     EXPECT_LE(panel->top() - icon->bottom(), 20);
     EXPECT_LE(std::abs(panel->center().x() - icon->center().x()), 300);
 
+    // A click elsewhere closes the panel and reaches the window clicked.
+    auto xev = Process::start({"xev", "-geometry", "200x120+40+500", "-event", "button"}, env, true);
+    std::optional<QRect> xevWindow;
+    ASSERT_TRUE(pumpUntil([&] { return (xevWindow = windows("200x120")).has_value(); }, 10s)) << "no xev window";
+    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(xevWindow->center().x()),
+                   std::to_string(xevWindow->center().y()), "click", "1"}),
+              0);
+    // The panel's window stays, unmapped.
+    auto panelShown = [&] {
+        auto tree = Process::start({"xwininfo", "-root", "-tree"}, env, true);
+        std::istringstream in(tree.readAll(10s));
+        tree.wait(5s);
+        for (std::string line; std::getline(in, line);) {
+            if (line.find(" 300x") == std::string::npos) continue;
+            std::istringstream words(line);
+            std::string id;
+            words >> id;
+            auto info = Process::start({"xwininfo", "-id", id}, env, true);
+            if (info.readAll(10s).find("IsViewable") != std::string::npos) return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(pumpUntil([&] { return !panelShown(); }, 10s)) << "the panel stays open";
+    EXPECT_TRUE(xev.waitForLine("ButtonPress", 5s)) << "the click did not reach the window under it";
+    xev.terminate();
+    // Open again for Ctrl+Q.
+    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(icon->center().x()), std::to_string(icon->center().y()),
+                   "click", "1"}),
+              0);
+    ASSERT_TRUE(pumpUntil(panelShown, 10s)) << "no panel after the second click";
+
     ASSERT_EQ(run({"xdotool", "key", "ctrl+q"}), 0);
     EXPECT_EQ(program.wait(10s), 0) << program.readAll(1s);
 }
