@@ -51,6 +51,7 @@ AppCoordinator::AppCoordinator(CoordinatorServices services)
     log_.info("quillant started; hotkey " + arming.shown +
               (arming.armed ? std::string(" armed") : " not armed (" + arming.reason + ")") +
               "; status=" + std::string(caseName(backendStatus)));
+    hotkeyToldAtStart_ = true;
 
     if (backendStatus == BackendStatus::checking) revalidateToken();
 
@@ -145,7 +146,15 @@ void AppCoordinator::refreshHotkeyArming() {
                                         : HotkeyArming{false, display, "another program holds it",
                                                        "choose another combination"};
     if (now.shown.empty()) now.shown = display;
-    if (now != hotkeyArming.get()) hotkeyArming = std::move(now);
+    if (now == hotkeyArming.get()) return;
+    // After start-up (whose line says it), a change the desktop makes later is told as it comes.
+    const bool told = hotkeyToldAtStart_ && now.armed != hotkeyArming->armed;
+    hotkeyArming = std::move(now);
+    if (!told) return;
+    if (hotkeyArming->armed)
+        log_.info("hotkey armed: " + hotkeyArming->shown);
+    else
+        log_.error("hotkey not armed: " + hotkeyArming->reason);
 }
 
 void AppCoordinator::endFix(bool failed) { lastOutcome = FixOutcome{lastStatus.get(), failed}; }

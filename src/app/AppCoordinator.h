@@ -131,6 +131,7 @@ private:
     // short (the program quits): set while the clipboard holds the copied
     // selection or the correction.
     std::optional<clipboard::PasteboardSnapshot> pendingRestore_;
+    bool hotkeyToldAtStart_ = false;
     Lifetime lifetime_;  // tasks hold the coordinator through this, weakly
 };
 
