@@ -601,3 +601,24 @@ TEST_F(TrayHosts, WithoutATrayARefusalIsOneReplacingNotificationAndASuccessNone)
     EXPECT_EQ(server.notifications().size(), 2u);
     QDBusConnection::disconnectFromBus("notifier");
 }
+
+TEST_F(TrayHosts, TheProgramWithNoTrayTellsARefusedFixByANotification) {
+    NotificationServer server;
+    TempDir home;
+    auto env = world.env();
+    env.push_back("HOME=" + home.path().string());
+    env.push_back("XDG_CONFIG_HOME=" + (home.path() / "config").string());
+    env.push_back("XDG_RUNTIME_DIR=" + home.path().string());
+    env.push_back("QUILLANT_LOG=stderr");
+    env.push_back("QUILLANT_SERVICE_URL=http://127.0.0.1:9");
+    auto program = Process::start({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, env, false, true);
+    ASSERT_TRUE(program.waitForLine("quillant started", 20s));
+    pumpFor(500ms);
+    EXPECT_TRUE(server.notifications().empty());
+    ASSERT_EQ(run({"xdotool", "key", "alt+shift+g"}), 0);
+    ASSERT_TRUE(pumpUntil([&] { return !server.notifications().empty(); }, 10s)) << "no notification";
+    EXPECT_NE(server.notifications()[0].find("\"Enter API key to start\""), std::string::npos)
+        << server.notifications()[0];
+    ::kill(program.pid(), SIGTERM);
+    EXPECT_EQ(program.wait(10s), 0);
+}
