@@ -1,5 +1,6 @@
 #include "ui/MenuBarView.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
@@ -570,6 +571,8 @@ void MenuBarView::hideEvent(QHideEvent* event) {
 }
 
 void MenuBarView::pointerPressedAt(QPoint global) {
+    // A list of ours that drops out of the panel (a combo box, a field's menu) takes its own clicks.
+    if (QApplication::activePopupWidget()) return;
     if (isVisible() && !frameGeometry().contains(global)) hide();
 }
 
