@@ -573,6 +573,12 @@ void MenuBarView::hideEvent(QHideEvent* event) {
 void MenuBarView::pointerPressedAt(QPoint global) {
     // A list of ours that drops out of the panel (a combo box, a field's menu) takes its own clicks.
     if (QApplication::activePopupWidget()) return;
+    // The click that opened the panel may be heard after it opened: on the icon it stays open.
+    if (anchor_) {
+        const auto& [icon, pointer] = *anchor_;
+        const QRect opener = icon.isEmpty() ? QRect(pointer - QPoint(16, 16), QSize(33, 33)) : icon;
+        if (opener.contains(global)) return;
+    }
     if (isVisible() && !frameGeometry().contains(global)) hide();
 }
 
