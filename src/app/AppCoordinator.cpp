@@ -26,7 +26,11 @@ AppCoordinator::AppCoordinator(CoordinatorServices services)
     : services_(std::move(services)),
       log_(services_.logSink, std::string(kLogSubsystem), "coordinator"),
       updater_(services_.session, services_.workRunner, services_.update, log_,
-               [this](const std::string& status) { lastStatus = status; }, services_.updatePublicKey, runningVersion()) {
+               [this](const std::string& status) {
+                   lastStatus = status;
+                   updateStatus = status;
+               },
+               services_.updatePublicKey, runningVersion()) {
     // The answer is not needed here; asking makes the platform explain how to allow it.
     services_.accessibility.isProcessTrusted(true);
 
@@ -41,9 +45,13 @@ AppCoordinator::AppCoordinator(CoordinatorServices services)
 
     hotkey_ = std::make_unique<hotkey::HotkeyManager>(services_.hotKeys, [this] { hotkeyPressed(); });
     hotkey_->registerCombo(services_.preferences.hotkeyCombo);
+    refreshHotkeyArming();
 
-    log_.info("quillant started; hotkey " + services_.preferences.hotkeyDisplay() + " armed; status=" +
-              std::string(caseName(backendStatus)));
+    const HotkeyArming& arming = hotkeyArming.get();
+    log_.info("quillant started; hotkey " + arming.shown +
+              (arming.armed ? std::string(" armed") : " not armed (" + arming.reason + ")") +
+              "; status=" + std::string(caseName(backendStatus)));
+    hotkeyToldAtStart_ = true;
 
     if (backendStatus == BackendStatus::checking) revalidateToken();
 
@@ -119,13 +127,37 @@ void AppCoordinator::flashState(MenuBarState state, Duration duration) {
 void AppCoordinator::resumeHotkey() {
     if (hotkey_) hotkey_->registerCombo(services_.preferences.hotkeyCombo);
     log_.info("hotkey re-armed: " + services_.preferences.hotkeyDisplay());
+    refreshHotkeyArming();
 }
 
 void AppCoordinator::applyNewHotkey(const hotkey::KeyCombo& combo) {
     services_.preferences.setHotkey(combo);
     if (hotkey_) hotkey_->registerCombo(combo);
     log_.info("hotkey updated to " + services_.preferences.hotkeyDisplay());
+    refreshHotkeyArming();
 }
+
+void AppCoordinator::refreshHotkeyArming() {
+    const bool registered = hotkey_ && hotkey_->isArmed();
+    const std::string display = services_.preferences.hotkeyDisplay();
+    HotkeyArming now = services_.hotkeyArming
+                           ? services_.hotkeyArming(registered, display)
+                           : registered ? HotkeyArming{true, display, {}, {}}
+                                        : HotkeyArming{false, display, "another program holds it",
+                                                       "choose another combination"};
+    if (now.shown.empty()) now.shown = display;
+    if (now == hotkeyArming.get()) return;
+    // After start-up (whose line says it), a change the desktop makes later is told as it comes.
+    const bool told = hotkeyToldAtStart_ && now.armed != hotkeyArming->armed;
+    hotkeyArming = std::move(now);
+    if (!told) return;
+    if (hotkeyArming->armed)
+        log_.info("hotkey armed: " + hotkeyArming->shown);
+    else
+        log_.error("hotkey not armed: " + hotkeyArming->reason);
+}
+
+void AppCoordinator::endFix(bool failed) { lastOutcome = FixOutcome{lastStatus.get(), failed}; }
 
 Task<void> AppCoordinator::runFixFlow() {
     if (isRunning) {
@@ -136,12 +168,14 @@ Task<void> AppCoordinator::runFixFlow() {
         lastStatus = "Enter API key to start";
         log_.error("hotkey fired but no API key is set");
         flashState(MenuBarState::warn, kWarnFlash);
+        endFix(true);
         co_return;
     }
     if (backendStatus == BackendStatus::invalid) {
         lastStatus = "API key invalid — re-enter token";
         log_.error("hotkey fired with known-invalid token; skipping fix");
         flashState(MenuBarState::warn, kWarnFlash);
+        endFix(true);
         co_return;
     }
 
@@ -154,14 +188,16 @@ Task<void> AppCoordinator::runFixFlow() {
     // The run keeps its own client: a key saved or cleared meanwhile does not affect it.
     const BackendClient client = *transformer_;
 
-    // Every exit from here on closes the run.
+    // Every exit from here on closes the run, and tells how it ended.
     struct Closer {
         AppCoordinator* self;
         std::weak_ptr<const void> alive;
+        bool succeeded = false;
         ~Closer() {
             if (alive.expired()) return;  // the run was dropped with its coordinator
             self->isRunning = false;
             if (self->menuBarState == MenuBarState::loading) self->menuBarState = MenuBarState::idle;
+            self->endFix(!succeeded);
         }
     } closer{this, lifetime_.weak()};
 
@@ -278,6 +314,7 @@ Task<void> AppCoordinator::runFixFlow() {
         lastStatus = note.empty() ? std::string("No changes") : note + " (no changes)";
         log_.info("no change after transform; aborting paste");
         flashState(MenuBarState::ok, kOkFlash);
+        closer.succeeded = true;
         co_return;
     }
 
@@ -323,6 +360,7 @@ Task<void> AppCoordinator::runFixFlow() {
     lastStatus = note.empty() ? "Replaced (" + std::to_string(length) + " → " +
                                     std::to_string(text::graphemeCount(corrected)) + " chars)"
                               : note;
+    closer.succeeded = true;
     log_.info("paste committed; clipboard restored");
 }
 
@@ -395,7 +433,15 @@ Task<void> AppCoordinator::checkForUpdate() {
 
 void AppCoordinator::installUpdate() {
     if (!updateDownloadURL.get()) return;
-    spawn(services_.executor, lifetime_, [this, url = *updateDownloadURL.get()] { return updater_.run(url); });
+    // Each run would download again, and the first to finish ends the program under the others.
+    if (isUpdating) return;
+    isUpdating = true;
+    spawn(services_.executor, lifetime_, [this, url = *updateDownloadURL.get()] { return runUpdate(url); });
+}
+
+Task<void> AppCoordinator::runUpdate(std::string url) {
+    co_await updater_.run(std::move(url));
+    isUpdating = false;
 }
 
 }  // namespace quillant::app

@@ -51,6 +51,10 @@ struct CoordinatorServices {
     // Called as a fix begins, before the selection is copied: a service that
     // starts on demand gets going while the user lets go of the keys.
     std::function<void()> fixStarting;
+    // What the session says about the hotkey, asked after each registration
+    // with whether the hot-key service took it and how the combination is
+    // written. None: taken means armed, refused means another program holds it.
+    std::function<HotkeyArming(bool registered, const std::string& display)> hotkeyArming;
 };
 
 // The single controller: observable state, start-up, the fix flow, the API
@@ -68,11 +72,20 @@ public:
     // was answered offline); cleared by a fix without one. The panel's
     // Corrections row shows it.
     Published<std::string> correctionsNote{*this, std::string()};
+    // How the last fix ended; none before the first. The panel and the
+    // desktop's notifications show it.
+    Published<std::optional<FixOutcome>> lastOutcome{*this, std::nullopt};
+    // Whether the hotkey works now.
+    Published<HotkeyArming> hotkeyArming{*this, HotkeyArming{}};
     Published<bool> isRunning{*this, false};
     Published<MenuBarState> menuBarState{*this, MenuBarState::idle};
     Published<bool> updateAvailable{*this, false};
     Published<std::string> updateVersion{*this, std::string()};
     Published<std::optional<std::string>> updateDownloadURL{*this, std::nullopt};
+    // An update is being installed: one at a time.
+    Published<bool> isUpdating{*this, false};
+    // What the update's run says last (its progress, its failure, the restart); empty before one.
+    Published<std::string> updateStatus{*this, std::string()};
 
     static constexpr std::size_t maxSelectionChars = 1500;
 
@@ -85,6 +98,8 @@ public:
     void resumeHotkey();
     void applyNewHotkey(const hotkey::KeyCombo& combo);
     void installUpdate();
+    // Asks again whether the hotkey is armed (the desktop answered later).
+    void refreshHotkeyArming();
 
     // The armed hotkey's holder; the panel drops the hotkey while recording.
     hotkey::HotkeyManager* hotkey() { return hotkey_.get(); }
@@ -95,11 +110,13 @@ private:
     // The chord table in force: the built-in entries and the user's.
     clipboard::ApplicationChords applicationChords() const;
     void flashState(MenuBarState state, Duration duration);
+    void endFix(bool failed);
     std::optional<clipboard::FocusedApplication> focusedApplication() const;
     void refuseChord(const clipboard::FocusedApplication& application, const clipboard::ChordDecision& decision);
     void restoreInterruptedRun();
     void revalidateToken();
     Task<void> checkForUpdate();
+    Task<void> runUpdate(std::string url);
     backend::BackendClient makeClient(const std::string& token) const;
     std::string runningVersion() const;
 
@@ -114,6 +131,7 @@ private:
     // short (the program quits): set while the clipboard holds the copied
     // selection or the correction.
     std::optional<clipboard::PasteboardSnapshot> pendingRestore_;
+    bool hotkeyToldAtStart_ = false;
     Lifetime lifetime_;  // tasks hold the coordinator through this, weakly
 };
 

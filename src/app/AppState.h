@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace quillant::app {
@@ -9,6 +10,24 @@ enum class BackendStatus { absent, checking, connected, invalid, offline };
 
 // What the tray glyph shows.
 enum class MenuBarState { idle, loading, ok, warn };
+
+// How the last fix ended, as the user is told: a success, or a refusal or
+// failure (`failed`), with the status text it left.
+struct FixOutcome {
+    std::string text;
+    bool failed = false;
+    bool operator==(const FixOutcome&) const = default;
+};
+
+// Whether a press of the hotkey reaches quillant, and when not, why and what
+// the user can do about it.
+struct HotkeyArming {
+    bool armed = true;
+    std::string shown;     // the combination that works, as the desktop writes it
+    std::string reason;    // why it does not (not armed only)
+    std::string whatToDo;  // not armed only
+    bool operator==(const HotkeyArming&) const = default;
+};
 
 constexpr std::string_view caseName(BackendStatus s) {
     switch (s) {

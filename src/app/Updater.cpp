@@ -192,6 +192,8 @@ std::string Updater::installerScript(long pid, const std::filesystem::path& bund
 Task<void> Updater::run(std::string url) {
     namespace fs = std::filesystem;
     status_("Downloading update…");
+    // Progress told after the run has moved on (or ended) is dropped.
+    auto progressSink = std::make_shared<StatusSink>(status_);
     std::shared_ptr<WorkFolder> workFolder;
     std::filesystem::path copied;  // the update beside the installation, removed on failure
     std::string failure;
@@ -218,13 +220,19 @@ Task<void> Updater::run(std::string url) {
         request.url = url;
         request.method = "GET";
         request.timeout = std::chrono::seconds(600);
+        request.progress = [weak = std::weak_ptr<StatusSink>(progressSink)](std::uint64_t received, std::uint64_t total) {
+            auto sink = weak.lock();
+            if (sink && total) (*sink)("Downloading update… " + std::to_string(received * 100 / total) + " %");
+        };
         auto result = co_await backend::performDownload(*session_, request, downloaded);
+        progressSink.reset();
         if (auto* error = std::get_if<backend::TransportError>(&result)) throw std::runtime_error(error->description);
         // An error page is not the archive.
         if (int status = std::get<backend::HttpResponse>(result).status; status < 200 || status > 299)
             throw std::runtime_error("the download answered HTTP " + std::to_string(status));
 
         backend::HttpRequest signatureRequest = request;
+        signatureRequest.progress = nullptr;
         signatureRequest.url = url + ".sig";
         signatureRequest.timeout = std::chrono::seconds(60);
         auto signed_ = co_await backend::perform(*session_, signatureRequest);
@@ -298,12 +306,14 @@ Task<void> Updater::run(std::string url) {
             throw;
         }
         workFolder->handOver();  // the script removes it once it is done
+        status_("Restarting quillant…");
         log_.info("update installer launched; quitting for replacement");
         environment_.terminate();
         co_return;
     } catch (const std::exception& e) {
         failure = e.what();
     }
+    progressSink.reset();
     status_("Update failed — try again");
     log_.error("update failed: " + failure);
     if (workFolder) workFolder->remove();

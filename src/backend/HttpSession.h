@@ -26,6 +26,9 @@ struct HttpRequest {
     // A data request must complete within this time. A download must connect
     // within it and may never stall for longer; its total time is unbounded.
     std::chrono::milliseconds timeout{60'000};
+    // For a download: called on the executor as its body arrives, with the
+    // bytes so far and the whole length (0: unknown, told once), once per percent.
+    std::function<void(std::uint64_t received, std::uint64_t total)> progress;
 };
 
 struct HttpResponse {

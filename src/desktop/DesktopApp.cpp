@@ -43,6 +43,7 @@
 #include "platform/linux/wayland/WaylandClipboard.h"
 #include "platform/linux/wayland/WaylandConnection.h"
 #include "platform/linux/wayland/WaylandKeyEventPoster.h"
+#include "platform/linux/x11/X11ClickWatcher.h"
 #include "platform/linux/x11/X11Clipboard.h"
 #include "platform/linux/x11/X11FocusInspector.h"
 #include "platform/linux/x11/X11HotKeyService.h"
@@ -50,6 +51,7 @@
 #include "platform/linux/x11/XTestKeyEventPoster.h"
 #include "runtime/ThreadWorkRunner.h"
 #include "ui/AccessibilityHelp.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/MenuBarView.h"
 #include "ui/TrayIcon.h"
 
@@ -236,6 +238,8 @@ struct SessionDevices {
     std::unique_ptr<linux_platform::X11HotKeyService> hotKeyService;
     std::unique_ptr<linux_platform::XTestKeyEventPoster> x11Poster;
     std::unique_ptr<clipboard::FocusInspector> focus;
+    // How the hotkey is heard on this session, as quillant doctor says it.
+    std::string hotkeyPlan;
 
     clipboard::Pasteboard& pasteboard() {
         return waylandClipboard ? static_cast<clipboard::Pasteboard&>(*waylandClipboard) : *x11Clipboard;
@@ -271,7 +275,9 @@ std::optional<std::string> openSessionDevices(const std::string& display, const 
                                               SessionDevices& devices) {
     CategoryLogger sessionLog(logger, std::string(kLogSubsystem), "session");
     const bool waylandSession = wayland && *wayland;
-    const linux_platform::SessionPlan plan = linux_platform::planSession(readSessionFacts(display, wayland, sessionLog));
+    const linux_platform::SessionFacts facts = readSessionFacts(display, wayland, sessionLog);
+    const linux_platform::SessionPlan plan = linux_platform::planSession(facts);
+    devices.hotkeyPlan = linux_platform::describeHotkey(plan, facts);
     if (plan.clipboard == linux_platform::SessionPlan::Clipboard::dataControl) {
         try {
             devices.waylandClipboard = std::make_unique<linux_platform::WaylandClipboard>(logger, wayland);
@@ -463,6 +469,8 @@ struct Keyboard {
     std::optional<GrabEndingKeyEventPoster> grabEnding;
     std::optional<linux_platform::PreferredKeyEventPoster> portalPoster;
     TriggerOnlyHotKeyService triggerOnly;
+    // A press handed over by `quillant trigger`: the desktop's shortcut is bound.
+    bool triggerHeard = false;
     clipboard::KeyEventPoster* keystrokes = nullptr;
     hotkey::HotKeyService* hotkeys = nullptr;
     std::unique_ptr<app::AccessibilityGate> accessibility;
@@ -523,6 +531,41 @@ std::optional<std::string> chooseTheKeyboard(Keyboard& keyboard, SessionDevices&
     return std::nullopt;
 }
 
+// Whether a press of the hotkey reaches us on this session: the key grab
+// taken, the portal's shortcut bound (to the trigger the desktop chose), or a
+// shortcut of the desktop's own running quillant trigger, which we know of
+// only once it has been used.
+app::HotkeyArming hotkeyArming(const Keyboard& keyboard, const SessionDevices& devices, bool registered,
+                               const std::string& display) {
+    using Portal = linux_platform::GlobalShortcutsHotKeyService;
+    // The portal gave no trigger, so the key grab on XWayland stands in: armed, for X11 windows.
+    if (keyboard.portalOrGrab && keyboard.portalOrGrab->grabbing())
+        return {true, display + " (X11 windows only)", {}, {}};
+    if (const auto& portal = keyboard.portals.hotkeys) {
+        switch (portal->state()) {
+        case Portal::State::bound: return {true, portal->triggerDescription(), {}, {}};
+        case Portal::State::idle:
+        case Portal::State::binding:
+            return {false, display, "the desktop has not bound it yet", "answer the desktop's shortcut dialog"};
+        case Portal::State::refused:
+            return {false, display, "the desktop's shortcut was refused",
+                    "allow it in the desktop's shortcut settings, then restart quillant"};
+        case Portal::State::failed:
+        case Portal::State::closed:
+            return {false, display, "the desktop's shortcut portal failed", "restart quillant; see quillant doctor"};
+        }
+    }
+    if (devices.hotKeyService) {
+        if (registered) return {true, display, {}, {}};
+        return {false, display, "another program holds it", "choose another combination"};
+    }
+    if (keyboard.triggerHeard) return {true, display, {}, {}};
+    std::string advice = devices.hotkeyPlan;
+    if (const auto colon = advice.find(": "); advice.rfind("none of its own", 0) == 0 && colon != std::string::npos)
+        advice.erase(0, colon + 2);
+    return {false, display, "this session has no global hotkey", advice};
+}
+
 // The portable core and what it is handed: the clipboard broker, the stored
 // key and settings, the armed hotkey, the HTTP session, the updater's hands.
 struct Core {
@@ -553,7 +596,15 @@ struct Core {
         coordinator = std::make_unique<AppCoordinator>(CoordinatorServices{
             executor, logger, *keyboard.accessibility, broker, synth, tokens, preferences, *hotKeys, session,
             context.serviceURL, workRunner, update, build::kVersion, devices.focus.get(), &settings,
-            build::kUpdatePublicKey, std::move(fixStarting)});
+            build::kUpdatePublicKey, std::move(fixStarting),
+            [k = &keyboard, d = &devices](bool registered, const std::string& display) {
+                return hotkeyArming(*k, *d, registered, display);
+            }});
+        // The fallback owns the portal's change callback while it exists.
+        if (keyboard.portalOrGrab)
+            keyboard.portalOrGrab->setOnChange([c = coordinator.get()] { c->refreshHotkeyArming(); });
+        else if (auto& portal = keyboard.portals.hotkeys)
+            portal->setOnChange([c = coordinator.get()] { c->refreshHotkeyArming(); });
     }
 
     clipboard::KeyEventSynth synth;
@@ -594,12 +645,9 @@ ui::SessionFindings findingsFor(const Claimed& claimed, const SessionDevices& de
     const char* sessionType = std::getenv("XDG_SESSION_TYPE");
     ui::SessionFindings findings{claimed.display, claimed.wayland ? claimed.wayland : "",
                                  sessionType ? sessionType : "", keyboard.accessibility->isProcessTrusted(false),
-                                 core.preferences.hotkeyDisplay(),
-                                 !core.reportingHotKeys.lastRefused() && core.coordinator->hotkey() &&
-                                     core.coordinator->hotkey()->armedCombo()};
+                                 core.coordinator->hotkeyArming->shown, core.coordinator->hotkeyArming->armed};
     if (!claimed.waylandSession) return findings;
     findings.hotkeyVia = hotkeySource(keyboard, devices, core.preferences.hotkeyDisplay());
-    if (!keyboard.portals.hotkeys && !devices.hotKeyService) findings.hotkeyArmed = true;
     findings.keystrokesVia = keyboard.portalPoster
                                  ? (keyboard.portals.keyboard->keepsPermission()
                                         ? "the desktop portal's keyboard (remote desktop; the desktop asks once)"
@@ -627,6 +675,9 @@ struct Face {
         };
         tray = std::make_unique<ui::TrayIcon>(executor, *core.coordinator, logger);
         QObject::connect(tray.get(), &ui::TrayIcon::activated, tray.get(), openPanel);
+        // Where no tray shows the glyph, a fix that did not happen must still be told.
+        notifier = std::make_unique<ui::DesktopNotifier>(QDBusConnection::sessionBus(), core.coordinator->lastOutcome,
+                                                         [this] { return tray && tray->isShownInTray(); });
     }
 
     std::unique_ptr<ui::MenuBarView> makePanel(const Claimed& claimed, const SessionDevices& devices,
@@ -641,18 +692,23 @@ struct Face {
         ui::useServiceProgram(corrections, cli::serviceProgram());
         ui::MenuBarViewServices services{keyDownMonitor,
                                          executor,
-                                         [](const QUrl& url) { QDesktopServices::openUrl(url); },
+                                         [](const QUrl& url) { return QDesktopServices::openUrl(url); },
                                          [] { QApplication::quit(); },
                                          std::string(build::kVersion),
                                          build::kFeedbackEmail,
                                          std::move(helpPage),
                                          std::move(corrections)};
         services.localCorrector = core.local.has_value();
+        services.clicksWatched = clicks != nullptr;
         return std::make_unique<ui::MenuBarView>(*core.coordinator, core.preferences, std::move(services));
     }
 
     // What a later start or the command line asks of the running agent.
-    std::string answer(const std::string& command, const std::string& argument, Core& core) {
+    std::string answer(const std::string& command, const std::string& argument, Core& core, Keyboard& keyboard) {
+        if (command == "trigger" && !keyboard.triggerHeard) {
+            keyboard.triggerHeard = true;
+            core.coordinator->refreshHotkeyArming();
+        }
         return answerRequest(command, argument, *core.coordinator, openPanel, agentLog, core.local.has_value());
     }
 
@@ -661,6 +717,9 @@ struct Face {
     std::unique_ptr<ui::MenuBarView> panel;
     std::function<void(QRect, QPoint)> openPanel;
     std::unique_ptr<ui::TrayIcon> tray;
+    std::unique_ptr<ui::DesktopNotifier> notifier;
+    // Clicks anywhere on the X display, so that the panel needs no grab.
+    std::unique_ptr<linux_platform::X11ClickWatcher> clicks;
 };
 
 // Quitting, in order: the face, then the coordinator, which gives the hotkey
@@ -668,6 +727,8 @@ struct Face {
 // then hold on the clipboard goes to a clipboard manager, or on Wayland to a
 // keeper of ours that serves it on.
 void shutDown(Face& face, Watches& watches, Claimed& claimed, Core& core, SessionDevices& devices, Logger& logger) {
+    if (face.clicks) watches.remove(face.clicks->fd());
+    face.notifier.reset();
     face.tray.reset();
     watches.remove(claimed.instance->fd());
     face.panel.reset();
@@ -714,10 +775,24 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
     }
     Core core(keyboard, devices, *claimed, context, executor, *logger);
     Face face(*claimed, devices, keyboard, core, executor, *logger);
+    if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
+        try {
+            face.clicks = std::make_unique<linux_platform::X11ClickWatcher>();
+            face.clicks->onPress = [&face](int x, int y) {
+                if (face.panel) face.panel->pointerPressedAt(QPoint(x, y));
+            };
+            watches.add(face.clicks->fd(), [&face] { face.clicks->processPendingEvents(); });
+        } catch (const std::exception& e) {
+            // The panel is then a popup: a click elsewhere closes it but goes nowhere else.
+            CategoryLogger(*logger, std::string(kLogSubsystem), "agent").info(std::string("clicks elsewhere: ") + e.what());
+        }
+    }
     auto* instance = claimed->instance.get();
     watches.add(instance->fd(), [&] {
         instance->processPending(
-            [&](const std::string& command, const std::string& argument) { return face.answer(command, argument, core); });
+            [&](const std::string& command, const std::string& argument) {
+                return face.answer(command, argument, core, keyboard);
+            });
     });
 
     const int status = application.exec();

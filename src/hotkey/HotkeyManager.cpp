@@ -24,4 +24,12 @@ std::optional<KeyCombo> HotkeyManager::armedCombo() const {
     return hotKey_->keyCombo();
 }
 
+bool HotkeyManager::isArmed() const {
+    if (!hotKey_) return false;
+    const auto id = controller_.hotKeyID(*hotKey_);
+    if (!id) return false;
+    const auto entry = controller_.hotKeys().find(*id);
+    return entry != controller_.hotKeys().end() && entry->second.carbonEventHotKey.has_value();
+}
+
 }  // namespace quillant::hotkey

@@ -27,6 +27,9 @@ public:
 
     // The armed combination, if any.
     std::optional<KeyCombo> armedCombo() const;
+    // Whether the hot-key service took the armed combination (another
+    // program may hold it): only then does a press reach the handler.
+    bool isArmed() const;
 
 private:
     HotKeysController& controller_;

@@ -60,6 +60,11 @@ public:
     void start(CaptureHandler onCapture);
     // Ends a capture; does nothing when idle.
     void stop();
+    // Forgets the last rejection: its owner shows it no longer (a capture
+    // ended, or the panel closed).
+    void dismissError() {
+        if (lastError_.get()) lastError_ = std::nullopt;
+    }
 
 private:
     bool handleKeyDown(std::uint16_t keyCode, ModifierFlags modifierFlags);

@@ -76,6 +76,9 @@ struct CoordinatorHarness {
     FakeHttpSession::Reply versionReply = FakeHttpSession::answer(404, "not found");
     std::vector<FakeHttpSession::Reply> fixReplies;
     std::function<void()> fixStarting;  // handed to the coordinator as it starts
+    // What the session says of the hotkey; none: the coordinator's own judgement.
+    std::function<app::HotkeyArming(bool, const std::string&)> hotkeyArming;
+    std::string updatePublicKey;  // none: no update is accepted
 
     ~CoordinatorHarness() {
         coordinator.reset();
@@ -88,7 +91,8 @@ struct CoordinatorHarness {
         }
         coordinator = std::make_unique<app::AppCoordinator>(app::CoordinatorServices{
             ex, logs, accessibility, broker, synth, tokens, preferences, hotKeys, http, "https://fix.example",
-            runner, update, runningVersion, &focus, &defaults, std::string(), fixStarting});
+            runner, update, runningVersion, &focus, &defaults, updatePublicKey, fixStarting,
+            hotkeyArming});
     }
 
     app::AppCoordinator& c() { return *coordinator; }

@@ -1,5 +1,6 @@
 #include "ui/MenuBarView.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
@@ -118,7 +119,9 @@ QRect panelGeometry(QSize size, QRect icon, QPoint pointer, QRect screen) {
 
 MenuBarView::MenuBarView(app::AppCoordinator& coordinator, hotkey::Preferences& preferences,
                          MenuBarViewServices services, QWidget* parent)
-    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint),
+    : QWidget(parent, services.clicksWatched ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                                                   Qt::X11BypassWindowManagerHint
+                                             : Qt::Popup | Qt::FramelessWindowHint),
       coordinator_(coordinator),
       preferences_(preferences),
       services_(std::move(services)),
@@ -131,7 +134,11 @@ MenuBarView::MenuBarView(app::AppCoordinator& coordinator, hotkey::Preferences& 
     subscriptions_.push_back(coordinator_.backendStatus.onDidSet(refreshOnChange));
     subscriptions_.push_back(coordinator_.updateAvailable.onDidSet(refreshOnChange));
     subscriptions_.push_back(coordinator_.updateVersion.onDidSet(refreshOnChange));
+    subscriptions_.push_back(coordinator_.isUpdating.onDidSet(refreshOnChange));
+    subscriptions_.push_back(coordinator_.updateStatus.onDidSet(refreshOnChange));
     subscriptions_.push_back(coordinator_.correctionsNote.onDidSet(refreshOnChange));
+    subscriptions_.push_back(coordinator_.lastOutcome.onDidSet(refreshOnChange));
+    subscriptions_.push_back(coordinator_.hotkeyArming.onDidSet(refreshOnChange));
     subscriptions_.push_back(preferences_.hotkeyCombo.onDidSet(refreshOnChange));
     subscriptions_.push_back(recorder_.lastError.onDidSet(refreshOnChange));
     subscriptions_.push_back(recorder_.isRecording.onDidSet([this](bool recording) {
@@ -160,11 +167,11 @@ void MenuBarView::build() {
     auto* banner = new QHBoxLayout(updateBanner_);
     banner->setContentsMargins(8, 4, 8, 4);
     updateText_ = makeLabel({}, 12, updateBanner_, "updateText");
-    auto* install = makeSmallButton("Install", updateBanner_, "installButton");
-    connect(install, &QPushButton::clicked, this, [this] { coordinator_.installUpdate(); });
+    installButton_ = makeSmallButton("Install", updateBanner_, "installButton");
+    connect(installButton_, &QPushButton::clicked, this, [this] { coordinator_.installUpdate(); });
     banner->addWidget(updateText_);
     banner->addStretch(1);
-    banner->addWidget(install);
+    banner->addWidget(installButton_);
     column->addWidget(updateBanner_);
     updateDivider_ = makeDivider(this);
     column->addWidget(updateDivider_);
@@ -227,6 +234,17 @@ void MenuBarView::build() {
     recorderError_->setWordWrap(true);
     setTextColour(recorderError_, colours::orange());
     keyedColumn->addWidget(recorderError_);
+    // Why the hotkey does not work, and what to do about it.
+    hotkeyNote_ = makeLabel({}, kCaptionPixels, keyed_, "hotkeyNote");
+    hotkeyNote_->setContentsMargins(8, 0, 8, 0);
+    hotkeyNote_->setWordWrap(true);
+    setTextColour(hotkeyNote_, colours::orange());
+    keyedColumn->addWidget(hotkeyNote_);
+    // How the last fix ended: no dialog, and the glyph's flash is soon gone.
+    outcomeText_ = makeLabel({}, kCaptionPixels, keyed_, "outcomeText");
+    outcomeText_->setContentsMargins(8, 0, 8, 0);
+    outcomeText_->setWordWrap(true);
+    keyedColumn->addWidget(outcomeText_);
     keyedColumn->addWidget(makeDivider(keyed_));
 
     auto* keySection = new QWidget(keyed_);
@@ -256,13 +274,21 @@ void MenuBarView::build() {
     keyColumn->addLayout(keyRow);
     keyColumn->addWidget(keyFeedback_);
     keyedColumn->addWidget(keySection);
-    keyedColumn->addWidget(makeDivider(keyed_));
+    column->addWidget(keyed_);
 
-    accessibilityRow_ = MenuItemButtonStyle::makeRow("Open Accessibility Settings", keyed_);
+    // What this desktop allows matters most while setting up: the row shows
+    // under the key prompt too.
+    column->addWidget(makeDivider(this));
+    accessibilityRow_ = MenuItemButtonStyle::makeRow(helpRowName(preferences_.style()), this);
     accessibilityRow_->setObjectName("accessibilityRow");
     connect(accessibilityRow_, &QAbstractButton::clicked, this, [this] { openAccessibilityHelp(); });
-    keyedColumn->addWidget(accessibilityRow_);
-    column->addWidget(keyed_);
+    column->addWidget(accessibilityRow_);
+    helpNoteText_ = makeLabel({}, kCaptionPixels, this, "helpNote");
+    helpNoteText_->setContentsMargins(8, 0, 8, 0);
+    helpNoteText_->setWordWrap(true);
+    helpNoteText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setTextColour(helpNoteText_, colours::orange());
+    column->addWidget(helpNoteText_);
 
     // Where corrections come from: the row opens its choices below it.
     if (services_.corrections) {
@@ -277,7 +303,7 @@ void MenuBarView::build() {
         connect(correctionsRow_, &QAbstractButton::clicked, this, [this] {
             if (!correctionsPanel_->isVisible()) correctionsPanel_->reload();
             correctionsPanel_->setVisible(!correctionsPanel_->isVisible());
-            adjustSize();
+            refresh();
         });
         column->addWidget(correctionsRow_);
         column->addWidget(correctionsNote_);
@@ -334,7 +360,11 @@ void MenuBarView::refresh() {
     const bool update = coordinator_.updateAvailable.get();
     updateBanner_->setVisible(update);
     updateDivider_->setVisible(update);
-    updateText_->setText("Update available (" + qs(coordinator_.updateVersion.get()) + ")");
+    // Once Install is pressed the banner follows the run: its progress, then its failure or the restart.
+    const std::string& updateStatus = coordinator_.updateStatus.get();
+    updateText_->setText(updateStatus.empty() ? "Update available (" + qs(coordinator_.updateVersion.get()) + ")"
+                                              : qs(updateStatus));
+    installButton_->setEnabled(!coordinator_.isUpdating.get());
 
     const BackendStatus status = coordinator_.backendStatus.get();
     const bool invalid = status == BackendStatus::invalid;
@@ -361,12 +391,29 @@ void MenuBarView::refresh() {
         keyEditing->setVisible(!services_.localCorrector);
 
     const bool recording = recorder_.isRecording.get();
-    hotkeyText_->setText(recording ? "Press combo… (Esc)" : qs(preferences_.hotkeyDisplay()));
-    setTextColour(hotkeyText_, recording ? colours::accent(*this) : colours::primaryText(*this));
+    const app::HotkeyArming& arming = coordinator_.hotkeyArming.get();
+    hotkeyText_->setText(recording ? "Press combo… (Esc)" : qs(arming.shown.empty() ? preferences_.hotkeyDisplay() : arming.shown));
+    setTextColour(hotkeyText_, recording       ? colours::accent(*this)
+                               : arming.armed ? colours::primaryText(*this)
+                                              : colours::orange());
     changeButton_->setText(recording ? "Cancel" : "Change");
     const auto& error = recorder_.lastError.get();
     recorderError_->setText(error ? qs(*error) : QString());
     recorderError_->setVisible(error.has_value());
+    std::string note;
+    if (!arming.armed) {
+        note = "Not armed";
+        if (!arming.reason.empty()) note += ": " + arming.reason;
+        if (!arming.whatToDo.empty()) note += " — " + arming.whatToDo;
+    }
+    hotkeyNote_->setText(qs(note));
+    hotkeyNote_->setVisible(!recording && !note.empty());
+    const auto& outcome = coordinator_.lastOutcome.get();
+    outcomeText_->setText(outcome ? qs(outcome->text) : QString());
+    outcomeText_->setVisible(outcome.has_value());
+    setTextColour(outcomeText_, outcome && outcome->failed ? colours::orange() : colours::secondaryText(*this));
+    helpNoteText_->setText(helpNote_);
+    helpNoteText_->setVisible(!helpNote_.isEmpty());
 
     const StatusWord word = statusWord(status);
     keyStatus_->setText(word.text);
@@ -388,6 +435,31 @@ void MenuBarView::refresh() {
     const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(kWidth)
                                                      : layout()->totalSizeHint().height();
     resize(kWidth, height);
+    if (isVisible()) placeAtAnchor();
+}
+
+void MenuBarView::placeAtAnchor() {
+    if (!anchor_) return;
+    const auto& [iconGeometry, pointer] = *anchor_;
+    const QPoint probe = iconGeometry.isEmpty() ? pointer : iconGeometry.center();
+    QScreen* screen = QGuiApplication::screenAt(probe);
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QRect wanted = panelGeometry(size(), iconGeometry, pointer, area);
+    if (wanted != geometry()) setGeometry(wanted);
+}
+
+QString MenuBarView::helpRowName(hotkey::ShortcutStyle style) {
+    return style == hotkey::ShortcutStyle::macGlyphs ? QStringLiteral("Open Accessibility Settings")
+                                                     : QStringLiteral("Help: what this desktop allows…");
+}
+
+void MenuBarView::focusTheField() {
+    if (!isVisible()) return;
+    if (prompt_->isVisible())
+        promptField_->setFocus(Qt::PopupFocusReason);
+    else if (replaceField_->isVisible())
+        replaceField_->setFocus(Qt::PopupFocusReason);
 }
 
 void MenuBarView::setTokenInput(const QString& text) {
@@ -406,6 +478,7 @@ void MenuBarView::save() {
     if (coordinator_.saveBackendToken(key)) {
         tokenFeedback_.reset();
         setTokenInput({});
+        focusTheField();
     } else {
         tokenFeedback_ = "Failed to save key";
         refresh();
@@ -416,6 +489,7 @@ void MenuBarView::clear() {
     coordinator_.clearBackendToken();
     tokenFeedback_.reset();
     setTokenInput({});
+    focusTheField();
 }
 
 void MenuBarView::toggleRecording() {
@@ -439,6 +513,8 @@ void MenuBarView::recordingEnded() {
     // Ended by itself without a capture (Escape): arm the saved hotkey again,
     // exactly as Cancel does.
     if (!stoppingRecorder_ && !captureDelivered_) coordinator_.resumeHotkey();
+    // However it ended, the complaint about an earlier press is over.
+    recorder_.dismissError();
 }
 
 void MenuBarView::openFeedback() {
@@ -446,25 +522,36 @@ void MenuBarView::openFeedback() {
     const QString version = services_.version && !services_.version->empty() ? qs(*services_.version) : "?";
     QUrl url("mailto:" + qs(services_.feedbackAddress));
     url.setQuery("subject=" + QString::fromUtf8(QUrl::toPercentEncoding("quillant v" + version)));
+    // The mail program takes over: the panel would otherwise hold the first click meant for it.
+    hide();
     services_.openUrl(url);
 }
 
 void MenuBarView::openAccessibilityHelp() {
     if (!services_.accessibilityHelp || !services_.openUrl) return;
-    if (auto page = services_.accessibilityHelp()) services_.openUrl(*page);
+    const auto page = services_.accessibilityHelp();
+    if (!page) {
+        helpNote_ = "The help page could not be written; quillant doctor tells the same in a terminal.";
+        refresh();
+        return;
+    }
+    if (services_.openUrl(*page)) {
+        hide();
+        return;
+    }
+    // No URL handler (or a broken one): say where the page is instead.
+    helpNote_ = "Couldn't open the help page; it is at " + (page->isLocalFile() ? page->toLocalFile() : page->toString());
+    refresh();
 }
 
 void MenuBarView::popUpAt(QRect iconGeometry, QPoint pointer) {
+    anchor_ = {iconGeometry, pointer};
     refresh();
-    const QPoint probe = iconGeometry.isEmpty() ? pointer : iconGeometry.center();
-    QScreen* screen = QGuiApplication::screenAt(probe);
-    if (!screen) screen = QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-    setGeometry(panelGeometry(size(), iconGeometry, pointer, area));
+    placeAtAnchor();
     show();
     raise();
     activateWindow();
-    if (prompt_->isVisible()) promptField_->setFocus(Qt::PopupFocusReason);
+    focusTheField();
 }
 
 void MenuBarView::hideEvent(QHideEvent* event) {
@@ -476,14 +563,34 @@ void MenuBarView::hideEvent(QHideEvent* event) {
         stoppingRecorder_ = false;
         coordinator_.resumeHotkey();
     }
+    recorder_.dismissError();
+    helpNote_.clear();
     tokenFeedback_.reset();
     setTokenInput({});
     QWidget::hideEvent(event);
 }
 
+void MenuBarView::pointerPressedAt(QPoint global) {
+    // A list of ours that drops out of the panel (a combo box, a field's menu) takes its own clicks.
+    if (QApplication::activePopupWidget()) return;
+    // The click that opened the panel may be heard after it opened: on the icon it stays open.
+    if (anchor_) {
+        const auto& [icon, pointer] = *anchor_;
+        const QRect opener = icon.isEmpty() ? QRect(pointer - QPoint(16, 16), QSize(33, 33)) : icon;
+        if (opener.contains(global)) return;
+    }
+    if (isVisible() && !frameGeometry().contains(global)) hide();
+}
+
 void MenuBarView::keyPressEvent(QKeyEvent* event) {
+    // A popup closes on Escape by itself; a panel that is none does it here.
+    if (event->key() == Qt::Key_Escape && services_.clicksWatched) {
+        hide();
+        return;
+    }
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && prompt_->isVisible()) {
-        save();
+        // A key field passes its Return on after it has saved: one press, one save.
+        if (focusWidget() != promptField_ && focusWidget() != replaceField_) save();
         return;
     }
     QWidget::keyPressEvent(event);

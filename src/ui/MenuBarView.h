@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hotkey/HotkeyRecorder.h"
+#include "hotkey/ShortcutStyle.h"
 #include "ui/CorrectionsPanel.h"
 #include "runtime/Observable.h"
 
@@ -39,8 +40,8 @@ class SecretField;
 struct MenuBarViewServices {
     hotkey::KeyDownMonitor& keyDownMonitor;
     Executor& executor;
-    // The desktop's URL handler (xdg-open).
-    std::function<void(const QUrl&)> openUrl;
+    // The desktop's URL handler (xdg-open); false when it could not open it.
+    std::function<bool(const QUrl&)> openUrl;
     // Ends the application.
     std::function<void()> quit;
     // The short version; none (or empty) reads "?".
@@ -55,6 +56,10 @@ struct MenuBarViewServices {
     // The service is quillant's own local corrector, whose key quillant makes
     // itself: no key prompt and no key field, only whether it answers.
     bool localCorrector = false;
+    // Presses elsewhere are told to pointerPressedAt() (the desktop hears them
+    // without a grab): the panel then takes no grab of its own, and the click
+    // that closes it still reaches what was clicked. Otherwise it is a popup.
+    bool clicksWatched = false;
 };
 
 // Where a panel of `size` opens: centred under the icon (above it when there
@@ -77,6 +82,10 @@ public:
 
     // Opens the panel at the tray icon (empty geometry: unknown) or the pointer.
     void popUpAt(QRect iconGeometry, QPoint pointer);
+    // The help row's name: what it opens on this platform.
+    static QString helpRowName(hotkey::ShortcutStyle style);
+    // A pointer button went down at `global`: outside the panel, that closes it.
+    void pointerPressedAt(QPoint global);
 
     hotkey::HotkeyRecorder& recorder() { return recorder_; }
     const std::string& tokenInput() const { return tokenInput_; }
@@ -97,6 +106,9 @@ private:
     void recordingEnded();
     void openFeedback();
     void openAccessibilityHelp();
+    void focusTheField();
+    // Keeps the panel whole on screen, where it was opened, as its size changes.
+    void placeAtAnchor();
 
     app::AppCoordinator& coordinator_;
     hotkey::Preferences& preferences_;
@@ -109,9 +121,14 @@ private:
     bool stoppingRecorder_ = false;
     bool captureDelivered_ = false;
     std::vector<Subscription> subscriptions_;
+    // Where the panel was opened: the icon's rectangle (empty: unknown) and the pointer.
+    std::optional<std::pair<QRect, QPoint>> anchor_;
+    // Said when the help page could not be opened.
+    QString helpNote_;
 
     QWidget* updateBanner_ = nullptr;
     QLabel* updateText_ = nullptr;
+    QPushButton* installButton_ = nullptr;
     QFrame* updateDivider_ = nullptr;
     QWidget* prompt_ = nullptr;
     QLabel* promptTitle_ = nullptr;
@@ -124,6 +141,9 @@ private:
     QLabel* hotkeyText_ = nullptr;
     QPushButton* changeButton_ = nullptr;
     QLabel* recorderError_ = nullptr;
+    QLabel* hotkeyNote_ = nullptr;
+    QLabel* outcomeText_ = nullptr;
+    QLabel* helpNoteText_ = nullptr;
     QLabel* keyStatus_ = nullptr;
     SecretField* replaceField_ = nullptr;
     QPushButton* keySave_ = nullptr;

@@ -87,11 +87,13 @@ public:
     QString emptyString() const { return {}; }
     SniPixmapList iconPixmap() const { return pixmaps_; }
     SniPixmapList noPixmaps() const { return {}; }
-    SniToolTip toolTip() const { return {QString(), {}, title_, QString()}; }
+    // The whole line goes in the title: some hosts show nothing else.
+    SniToolTip toolTip() const { return {QString(), {}, toolTip_.isEmpty() ? title_ : toolTip_, QString()}; }
     bool itemIsMenu() const { return false; }
     QDBusObjectPath menu() const { return QDBusObjectPath(QStringLiteral("/NO_DBUSMENU")); }
 
     SniPixmapList pixmaps_;
+    QString toolTip_;
 
 public slots:
     // Any click opens our own panel: there is no separate menu.
@@ -217,6 +219,14 @@ void StatusNotifierItem::setIcon(SniPixmapList pixmaps) {
 }
 
 const SniPixmapList& StatusNotifierItem::icon() const { return object_->pixmaps_; }
+
+void StatusNotifierItem::setToolTip(QString text) {
+    if (text == object_->toolTip_) return;
+    object_->toolTip_ = std::move(text);
+    if (shown_) emit object_->NewToolTip();
+}
+
+QString StatusNotifierItem::toolTip() const { return object_->toolTip_; }
 
 }  // namespace quillant::ui
 

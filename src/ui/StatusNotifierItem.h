@@ -54,6 +54,9 @@ public:
 
     void setIcon(SniPixmapList pixmaps);
     const SniPixmapList& icon() const;
+    // The text a host shows on hovering the item.
+    void setToolTip(QString text);
+    QString toolTip() const;
     QString serviceName() const { return serviceName_; }
 
 signals:

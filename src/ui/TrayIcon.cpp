@@ -20,8 +20,18 @@ QDBusConnection busFor(const TrayIcon::Options& options) {
 
 }  // namespace
 
-TrayIcon::TrayIcon(Executor& executor, app::AppCoordinator& coordinator, Logger& logger, QObject* parent)
-    : TrayIcon(executor, coordinator.menuBarState, logger, Options{}, parent) {}
+TrayIcon::TrayIcon(Executor& executor, app::AppCoordinator& coordinator, Logger& logger, Options options,
+                   QObject* parent)
+    : TrayIcon(executor, coordinator.menuBarState, logger, std::move(options), parent) {
+    setStatus(coordinator.lastStatus.get());
+    statusSubscription_ = coordinator.lastStatus.onDidSet([this](const std::string& status) { setStatus(status); });
+}
+
+void TrayIcon::setStatus(const std::string& status) {
+    toolTip_ = status.empty() ? QStringLiteral("quillant") : "quillant — " + QString::fromStdString(status);
+    sni_->setToolTip(toolTip_);
+    if (xembed_) xembed_->setToolTip(toolTip_);
+}
 
 TrayIcon::TrayIcon(Executor& executor, const Published<app::MenuBarState>& state, Logger& logger, Options options,
                    QObject* parent)
@@ -44,6 +54,7 @@ TrayIcon::TrayIcon(Executor& executor, const Published<app::MenuBarState>& state
 }
 
 TrayIcon::~TrayIcon() {
+    statusSubscription_ = Subscription();
     label_.reset();
     if (xembed_) xembed_->hide();
 }
@@ -62,7 +73,7 @@ void TrayIcon::chooseFallback() {
     }
     if (!xembed_) {
         xembed_ = std::make_unique<QSystemTrayIcon>();
-        xembed_->setToolTip(QStringLiteral("quillant"));
+        xembed_->setToolTip(toolTip_);
         connect(xembed_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
             if (reason == QSystemTrayIcon::DoubleClick) return;  // its first click has opened the panel
             emit activated(xembed_->geometry(), QCursor::pos());

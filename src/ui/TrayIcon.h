@@ -6,6 +6,7 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "app/AppState.h"
 #include "runtime/Executor.h"
@@ -44,7 +45,11 @@ public:
              QObject* parent = nullptr);
     TrayIcon(Executor& executor, const Published<app::MenuBarState>& state, Logger& logger, QObject* parent = nullptr)
         : TrayIcon(executor, state, logger, Options{}, parent) {}
-    TrayIcon(Executor& executor, app::AppCoordinator& coordinator, Logger& logger, QObject* parent = nullptr);
+    // Shows the coordinator's glyph, and its status in the tooltip.
+    TrayIcon(Executor& executor, app::AppCoordinator& coordinator, Logger& logger, Options options,
+             QObject* parent = nullptr);
+    TrayIcon(Executor& executor, app::AppCoordinator& coordinator, Logger& logger, QObject* parent = nullptr)
+        : TrayIcon(executor, coordinator, logger, Options{}, parent) {}
     ~TrayIcon() override;
 
     // Whether a tray shows the icon now.
@@ -54,6 +59,9 @@ public:
     QRect iconGeometry() const;
     const MenuBarArt& art() const { return art_; }
     const MenuBarFrame& frame() const { return label_->current(); }
+    // "quillant — " and the status, on whichever tray shows the icon.
+    void setStatus(const std::string& status);
+    QString toolTip() const { return toolTip_; }
 
 signals:
     // A click on the icon. `iconGeometry` is empty where the tray does not tell it.
@@ -70,6 +78,8 @@ private:
     std::unique_ptr<StatusNotifierItem> sni_;
     std::unique_ptr<QSystemTrayIcon> xembed_;
     std::unique_ptr<MenuBarLabel> label_;
+    QString toolTip_ = QStringLiteral("quillant");
+    Subscription statusSubscription_;
     bool loggedNoTray_ = false;
     bool loggedSni_ = false;
 };

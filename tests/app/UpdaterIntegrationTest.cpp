@@ -222,7 +222,7 @@ TEST(UpdaterIntegration, AGoodArchiveEndsInTheHandOverScript) {
     h.install();
 
     EXPECT_EQ(h.update.terminations, 1);
-    EXPECT_EQ(h.coordinator->lastStatus.get(), "Installing update…");
+    EXPECT_EQ(h.coordinator->lastStatus.get(), "Restarting quillant…");
     EXPECT_EQ(h.logs.messages().back(), "update installer launched; quitting for replacement");
     auto work = h.workDirectories();
     ASSERT_EQ(work.size(), 1u);

@@ -214,6 +214,9 @@ TEST_F(DesktopEndToEnd, TheHotkeyFixesTheSelectionAndLeavesTheClipboardAsItWas) 
         if (e.starts_with("XDG_RUNTIME_DIR=")) e = "XDG_RUNTIME_DIR=" + otherRuntime.path().string();
     auto second_instance = startQuillant();
     EXPECT_TRUE(second_instance.waitForLine("could not be armed: another program holds it", 30s));
+    // and does not claim otherwise as it starts.
+    EXPECT_TRUE(second_instance.waitForLine(
+        "quillant started; hotkey Alt+Shift+G not armed (another program holds it); status=", 30s));
     second_instance.terminate();
     for (auto& e : env)
         if (e.starts_with("XDG_RUNTIME_DIR=")) e = "XDG_RUNTIME_DIR=" + runtime.path().string();

@@ -63,6 +63,7 @@ struct PanelHarness {
     std::unique_ptr<ui::MenuBarView> panel;
 
     std::vector<QUrl> opened;
+    bool urlsOpen = true;  // whether the desktop's URL handler succeeds
     int quits = 0;
     std::optional<std::string> version = "1.4.0";
     // Set before start() for a panel with the Corrections row.
@@ -80,7 +81,10 @@ struct PanelHarness {
 
     void start(std::optional<std::string> storedKey = std::nullopt) {
         core.start(storedKey);
-        ui::MenuBarViewServices services{keyDownMonitor, ex, [this](const QUrl& url) { opened.push_back(url); },
+        ui::MenuBarViewServices services{keyDownMonitor, ex, [this](const QUrl& url) {
+                                             opened.push_back(url);
+                                             return urlsOpen;
+                                         },
                                          [this] { ++quits; }, version, "feedback@example.org",
                                          [] { return std::optional<QUrl>(QUrl("file:///run/help.html")); }, corrections};
         services.localCorrector = localCorrector;

@@ -1,12 +1,16 @@
 // The panel on the coordinator's substitutes: which rows show with which
 // texts and colours, the key field's save and clear, and the hotkey recorder
 // driven through the Qt key-down monitor with real key events.
+#include <QScreen>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
 
 #include "PanelHarness.h"
+#include "app/Updater.h"
+#include "testsupport/TempDir.h"
 #include "ui/SecretField.h"
+#include "ui/TrayIcon.h"
 
 using namespace quillant;
 using namespace quillant::testing;
@@ -66,8 +70,10 @@ TEST(Panel, ShowsTheRowsOfEachKeyStateAndUpdateState) {
         EXPECT_EQ(h.shown("updateBanner"), c.update);
         if (c.update) { EXPECT_EQ(h.text("updateText"), "Update available (2.0.1)"); }
         EXPECT_EQ(h.shown("keyPrompt"), c.prompt);
-        // With no usable key: no hotkey row, no key section, no accessibility row.
+        // With no usable key: no hotkey row, no key section; the help row, under either.
         EXPECT_EQ(h.shown("keyedSection"), !c.prompt);
+        EXPECT_TRUE(h.shown("accessibilityRow"));
+        EXPECT_EQ(h.find<ui::MenuItemRow>("accessibilityRow")->text(), "Help: what this desktop allows…");
         EXPECT_EQ(h.shown("quitRow"), true);
         EXPECT_EQ(h.shown("feedbackRow"), true);
         if (c.prompt) {
@@ -81,7 +87,6 @@ TEST(Panel, ShowsTheRowsOfEachKeyStateAndUpdateState) {
             EXPECT_EQ(h.text("keyStatus"), c.word);
             if (c.wordColour) { EXPECT_EQ(h.colour("keyStatus"), *c.wordColour); }
             EXPECT_EQ(h.find<ui::SecretField>("replaceField")->placeholderText(), "Replace key…");
-            EXPECT_TRUE(h.shown("accessibilityRow"));
         }
         EXPECT_EQ(h.panel->width(), ui::MenuBarView::kWidth);
     }
@@ -262,8 +267,10 @@ TEST(PanelRecorder, ChangeRecordsThroughTheKeyDownMonitor) {
         // The panel's own shortcut does not fire while recording: it is recorded.
         {"ctrl Q is recorded, not obeyed", {{Qt::Key_Q, ctrl}}, false, std::pair{12u, 4096u}, "Ctrl+Q", {}, 0},
         {"K alone", {{Qt::Key_K, Qt::NoModifier}}, true, {}, "Press combo… (Esc)", linuxMessage},
+        // The complaint goes with the capture that caused it.
         {"shift K, then super K", {{Qt::Key_K, shift}, {Qt::Key_K, Qt::MetaModifier}}, false, std::pair{40u, 256u},
-         "Super+K", linuxMessage},
+         "Super+K", {}},
+        {"shift K, then escape", {{Qt::Key_K, shift}, {Qt::Key_Escape, Qt::NoModifier}}, false, {}, "Alt+Shift+G", {}},
         {"a key outside the key table", {{Qt::Key_Adiaeresis, ctrl}}, true, {}, "Press combo… (Esc)", unusable},
         {"escape", {{Qt::Key_Escape, Qt::NoModifier}}, false, {}, "Alt+Shift+G", {}},
         {"tab does not move the focus away", {{Qt::Key_Tab, ctrl}}, false, std::pair{48u, 4096u}, "Ctrl+Tab", {}},
@@ -314,6 +321,9 @@ TEST(PanelRecorder, CancelAndClosingStopTheCaptureAndReArmTheSavedHotkey) {
         h.open();
         h.find<QPushButton>("changeButton")->click();
         ASSERT_TRUE(h.panel->recorder().isRecording.get());
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : h.panel.get(), Qt::Key_K);
+        h.settle();
+        ASSERT_TRUE(h.shown("recorderError"));
         if (close)
             h.panel->hide();
         else
@@ -322,6 +332,8 @@ TEST(PanelRecorder, CancelAndClosingStopTheCaptureAndReArmTheSavedHotkey) {
         EXPECT_EQ(h.armed(), (decltype(h.armed()){{5u, 2560u}}));
         EXPECT_EQ(h.text("hotkeyText"), "Alt+Shift+G");
         EXPECT_EQ(h.find<QPushButton>("changeButton")->text(), "Change");
+        EXPECT_FALSE(h.panel->recorder().lastError.get().has_value());
+        EXPECT_FALSE(h.shown("recorderError"));
         // Keys are the application's own again.
         auto* field = h.find<ui::SecretField>("replaceField");
         QTest::keyClicks(field, "abc");
@@ -335,13 +347,25 @@ TEST(Panel, FooterActions) {
     h.start("ql_stored");
     h.open();
     EXPECT_EQ(h.text("versionText"), "v1.4.0");
+    // The rows that hand over to another program close the panel.
     h.find<ui::MenuItemRow>("feedbackRow")->click();
     ASSERT_EQ(h.opened.size(), 1u);
     EXPECT_EQ(h.opened[0].scheme(), "mailto");
     EXPECT_EQ(h.opened[0].path(), "feedback@example.org");
+    EXPECT_FALSE(h.panel->isVisible());
+    h.open();
     h.find<ui::MenuItemRow>("accessibilityRow")->click();
     ASSERT_EQ(h.opened.size(), 2u);
     EXPECT_EQ(h.opened[1], QUrl("file:///run/help.html"));
+    EXPECT_FALSE(h.panel->isVisible());
+    // Where the desktop cannot open it, the panel stays and says where the page is.
+    h.urlsOpen = false;
+    h.open();
+    EXPECT_FALSE(h.shown("helpNote"));
+    h.find<ui::MenuItemRow>("accessibilityRow")->click();
+    EXPECT_TRUE(h.panel->isVisible());
+    EXPECT_TRUE(h.shown("helpNote"));
+    EXPECT_TRUE(h.text("helpNote").contains("/run/help.html")) << h.text("helpNote").toStdString();
     h.find<ui::MenuItemRow>("quitRow")->click();
     EXPECT_EQ(h.quits, 1);
     QTest::keyClick(h.find<ui::SecretField>("replaceField"), Qt::Key_Q, Qt::ControlModifier);
@@ -368,6 +392,45 @@ TEST(Panel, InstallCallsTheUpdater) {
     EXPECT_TRUE(h.logs.contains("update failed: not a self-contained installation"));
 }
 
+TEST(Panel, InstallRunsOnceAtATimeAndTheBannerFollowsIt) {
+    PanelHarness h;
+    h.setVersion(FakeHttpSession::answer(200, R"({"version":"2.0.1","download_url":"https://fix.example/q.zip"})"));
+    // An installation of ours, and a key to check the release with.
+    TempDir root;
+    h.core.update.bundle = root.path() / "quillant";
+    h.core.update.tempDir = root.path() / "tmp";
+    std::filesystem::create_directories(h.core.update.bundle);
+    std::ofstream(h.core.update.bundle / app::Updater::kBundleMarker);
+    h.core.updatePublicKey = "RWQAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
+    h.start("ql_stored");
+    h.open();
+    // The download takes a while, and then fails.
+    h.http().setResponder([](const backend::HttpRequest&) {
+        return FakeHttpSession::failure(backend::TransportError::Kind::timedOut, "Timed out", std::chrono::seconds(30));
+    });
+    auto downloads = [&] {
+        std::vector<const FakeHttpSession::Recorded*> out;
+        for (const auto& r : h.http().requests())
+            if (r.destination) out.push_back(&r);
+        return out;
+    };
+    auto* install = h.find<QPushButton>("installButton");
+    install->click();
+    h.ex.runUntilIdle();
+    ASSERT_EQ(downloads().size(), 1u);
+    EXPECT_FALSE(install->isEnabled());
+    install->click();
+    h.ex.runUntilIdle();
+    EXPECT_EQ(downloads().size(), 1u) << "one download at a time";
+
+    ASSERT_TRUE(downloads()[0]->request.progress);
+    downloads()[0]->request.progress(450, 1000);
+    EXPECT_EQ(h.text("updateText"), "Downloading update… 45 %");
+    h.settle();
+    EXPECT_EQ(h.text("updateText"), "Update failed — try again");
+    EXPECT_TRUE(install->isEnabled());
+}
+
 TEST(Panel, IsExactlyAsTallAsWhatItShows) {
     PanelHarness h;
     h.start("ql_stored");
@@ -386,4 +449,116 @@ TEST(Panel, IsExactlyAsTallAsWhatItShows) {
     h.open();
     h.panel->hide();
     EXPECT_EQ(h.panel->height(), connected);
+}
+
+// --- what the panel and the tray tell of the last fix and of the hotkey ---
+
+TEST(Panel, TheLastFixsOutcomeShowsUnderTheHotkeyAndInTheTraysTooltip) {
+    struct Case {
+        const char* name;
+        const char* copied;
+        FakeHttpSession::Reply answer;
+        const char* outcome;
+        bool failed;
+    };
+    const Case cases[] = {
+        {"replaced", "teh cat", FakeHttpSession::answer(200, R"({"corrected":"the cat"})"), "Replaced (7 → 7 chars)",
+         false},
+        {"unchanged", "the cat", FakeHttpSession::answer(200, R"({"corrected":"the cat"})"), "No changes", false},
+        {"refused: empty selection", "", FakeHttpSession::answer(200, R"({"corrected":"x"})"), "Empty selection", true},
+        {"failed: quota", "teh cat",
+         FakeHttpSession::answer(429, R"({"error":"quota","message":"m","reset_at":"tomorrow 9:00"})"),
+         "Quota reached, resets tomorrow 9:00", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PanelHarness h;
+        h.start("ql_stored");
+        // No bus: the tooltip is the icon's own, whichever tray would show it.
+        ui::TrayIcon tray(h.ex, *h.coordinator(), h.logs, ui::TrayIcon::Options{.busAddress = "unix:path=/nonexistent"});
+        h.open();
+        EXPECT_FALSE(h.shown("outcomeText")) << "nothing before the first fix";
+        h.core.appCopies(c.copied);
+        h.core.fixReplies.push_back(c.answer);
+        h.core.pressAndSettle();
+        h.settle();
+        ASSERT_TRUE(h.shown("outcomeText"));
+        EXPECT_EQ(h.text("outcomeText"), QString::fromUtf8(c.outcome));
+        EXPECT_EQ(h.colour("outcomeText"), c.failed ? kOrange : ui::colours::secondaryText(*h.panel));
+        EXPECT_EQ(tray.toolTip(), QString::fromUtf8("quillant — ") + QString::fromUtf8(c.outcome));
+        // The glyph's flash is over; the line stays until the next fix.
+        EXPECT_EQ(h.coordinator()->menuBarState.get(), app::MenuBarState::idle);
+        EXPECT_TRUE(h.shown("outcomeText"));
+    }
+}
+
+TEST(Panel, AHotkeyThatIsNotArmedSaysSoAndWhatToDo) {
+    PanelHarness h;
+    // Another program holds Alt+Shift+G.
+    h.hotKeyService.refuse = [](const FakeHotKeyService::Registration& r) { return r.keyCode == 5; };
+    h.start("ql_stored");
+    h.open();
+    EXPECT_TRUE(h.logs.contains(
+        "quillant started; hotkey Alt+Shift+G not armed (another program holds it); status=checking"));
+    EXPECT_FALSE(h.logs.contains("Alt+Shift+G armed"));
+    EXPECT_EQ(h.text("hotkeyText"), "Alt+Shift+G");
+    EXPECT_EQ(h.colour("hotkeyText"), kOrange);
+    ASSERT_TRUE(h.shown("hotkeyNote"));
+    EXPECT_EQ(h.text("hotkeyNote"), "Not armed: another program holds it — choose another combination");
+
+    // Another combination is taken: the row is an ordinary one again.
+    h.find<QPushButton>("changeButton")->click();
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : h.panel.get(), Qt::Key_K,
+                    Qt::ControlModifier | Qt::AltModifier);
+    h.settle();
+    EXPECT_EQ(h.text("hotkeyText"), "Ctrl+Alt+K");
+    EXPECT_EQ(h.colour("hotkeyText"), ui::colours::primaryText(*h.panel));
+    EXPECT_FALSE(h.shown("hotkeyNote"));
+}
+
+TEST(Panel, ShowsTheTriggerTheDesktopReports) {
+    PanelHarness h;
+    h.core.hotkeyArming = [](bool, const std::string&) { return app::HotkeyArming{true, "Ctrl+Alt+F", {}, {}}; };
+    h.start("ql_stored");
+    EXPECT_EQ(h.text("hotkeyText"), "Ctrl+Alt+F");
+    EXPECT_TRUE(h.logs.contains("quillant started; hotkey Ctrl+Alt+F armed; status=checking"));
+}
+
+TEST(Panel, TheFieldThatMattersHasTheFocusAndReturnSavesOnce) {
+    PanelHarness h;
+    h.start("ql_stored");
+    h.open();
+    EXPECT_EQ(QApplication::focusWidget(), h.find<ui::SecretField>("replaceField")) << "opened with a key";
+    h.find<QPushButton>("keyClearButton")->click();
+    EXPECT_EQ(QApplication::focusWidget(), h.find<ui::SecretField>("promptField")) << "after Clear";
+
+    // Saving fails (a file stands where the key's folder goes): Return tries once.
+    std::filesystem::create_directories(h.home() / ".config");
+    std::filesystem::remove_all(h.home() / ".config" / "quillant");
+    std::ofstream(h.home() / ".config" / "quillant") << "in the way";
+    QTest::keyClicks(QApplication::focusWidget(), "ql_new");
+    h.logs.clear();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    int attempts = 0;
+    for (const auto& m : h.logs.messages()) attempts += m == "saving API key failed";
+    EXPECT_EQ(attempts, 1);
+    EXPECT_EQ(h.panel->tokenFeedback(), "Failed to save key");
+}
+
+TEST(Panel, StaysWholeOnScreenWhenItGrowsWhileOpen) {
+    PanelHarness h;
+    h.start("ql_stored");
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    // An icon in a tray at the bottom: the panel opens above it.
+    const QRect icon(screen.right() - 30, screen.bottom() - 22, 22, 22);
+    h.panel->popUpAt(icon, icon.center());
+    QApplication::setActiveWindow(h.panel.get());
+    const int before = h.panel->height();
+    h.find<QPushButton>("changeButton")->click();
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : h.panel.get(), Qt::Key_K);
+    h.settle();
+    ASSERT_GT(h.panel->height(), before) << "the recorder's message makes it taller";
+    const QRect now = h.panel->geometry();
+    EXPECT_TRUE(screen.contains(now)) << now.x() << "," << now.y() << " " << now.width() << "x" << now.height();
+    EXPECT_LE(now.bottom(), icon.top()) << "clear of the tray";
 }

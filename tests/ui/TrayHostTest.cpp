@@ -9,10 +9,13 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusConnectionInterface>
 #include <QImage>
+#include <QLabel>
 #include <QPixmap>
 #include <QScreen>
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -22,6 +25,7 @@
 #include "testsupport/Process.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/X11TestHarness.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/TrayIcon.h"
 
 using namespace quillant;
@@ -109,6 +113,11 @@ public:
             in >> word;
             if (word == "ready") ready_ = true;
             if (word == "registered") ++registrations_;
+            if (word == "tooltip") {
+                in >> service;
+                std::getline(in, toolTip_);
+                if (!toolTip_.empty() && toolTip_[0] == ' ') toolTip_.erase(0, 1);
+            }
             if (word == "icon") {
                 IconLine icon;
                 char x;
@@ -119,6 +128,7 @@ public:
         }
     }
     int registrations() const { return registrations_; }
+    const std::string& toolTip() const { return toolTip_; }
     const std::vector<IconLine>& icons() const { return icons_; }
     void stop() { process_.terminate(); }
 
@@ -126,6 +136,7 @@ private:
     Process process_;
     bool ready_ = false;
     int registrations_ = 0;
+    std::string toolTip_;
     std::vector<IconLine> icons_;
 };
 
@@ -355,6 +366,9 @@ TEST_F(TrayHosts, TheProgramShowsItsIconOnTheHostAndWarnsOfAHotkeyWithoutAKey) {
         auto& i = watcher.icons();
         return sawLine("no API key is set") && isAmber(i.back().r, i.back().g, i.back().b);
     }, 10s)) << log;
+    // Why, on hovering the icon.
+    EXPECT_TRUE(watcher.waitFor([&] { return watcher.toolTip() == "quillant — Enter API key to start"; }, 5s))
+        << watcher.toolTip();
     // Back to the still glyph when the flash is over.
     EXPECT_TRUE(watcher.waitFor([&] {
         auto& i = watcher.icons();
@@ -418,6 +432,85 @@ TEST_F(TrayHosts, TheProgramsIconOnTrayerOpensThePanelUnderItAndQuitEndsIt) {
     ASSERT_EQ(run({"xdotool", "key", "ctrl+q"}), 0);
     EXPECT_EQ(program.wait(10s), 0) << program.readAll(1s);
 }
+TEST_F(TrayHosts, AClickOutsideThePanelClosesItAndReachesTheWindowClicked) {
+    startTrayer();
+    TempDir home;
+    auto env = world.env();
+    env.push_back("HOME=" + home.path().string());
+    env.push_back("XDG_CONFIG_HOME=" + (home.path() / "config").string());
+    env.push_back("XDG_RUNTIME_DIR=" + home.path().string());
+    env.push_back("QUILLANT_LOG=stderr");
+    env.push_back("QUILLANT_SERVICE_URL=http://127.0.0.1:9");
+    auto program = Process::start({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, env, false, true);
+    // The first window of `size` ("22x22", "300x"), on the screen; the icon is
+    // named quillant and counts only once it sits inside trayer's panel: before
+    // the tray takes it, the icon is a window of its own at the screen's corner.
+    auto windows = [&](const std::string& size) -> std::optional<QRect> {
+        auto tree = Process::start({"xwininfo", "-root", "-tree"}, env, true);
+        std::istringstream in(tree.readAll(10s));
+        tree.wait(5s);
+        std::optional<QRect> trayPanel;
+        for (std::string line; std::getline(in, line);) {
+            const bool isTrayPanel = line.find("(\"panel\" \"trayer\")") != std::string::npos;
+            if (size == "22x22" && !isTrayPanel && line.find("quillant") == std::string::npos) continue;
+            auto at = line.find(isTrayPanel ? std::string(")  ") : " " + size);
+            if (at == std::string::npos) continue;
+            int w, h, x, y, ax, ay;
+            if (std::sscanf(line.c_str() + at + 1, " %dx%d+%d+%d +%d+%d", &w, &h, &x, &y, &ax, &ay) != 6) continue;
+            const QRect found(ax, ay, w, h);
+            if (isTrayPanel) {
+                trayPanel = found;
+                continue;
+            }
+            if (size == "22x22" && !(trayPanel && trayPanel->contains(found))) continue;
+            return found;
+        }
+        return std::nullopt;
+    };
+    std::optional<QRect> icon, settled;
+    // Docked and laid out: the same place twice in a row.
+    ASSERT_TRUE(pumpUntil([&] {
+        settled = icon;
+        icon = windows("22x22");
+        return icon && settled && *icon == *settled;
+    }, 20s)) << "the icon never docked";
+    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(icon->center().x()), std::to_string(icon->center().y()),
+                   "click", "1"}),
+              0);
+    std::optional<QRect> panel;
+    ASSERT_TRUE(pumpUntil([&] { return (panel = windows("300x")).has_value(); }, 10s)) << "no panel after the click";
+    EXPECT_GE(panel->top(), icon->bottom()) << "the panel opens under the icon";
+    EXPECT_LE(panel->top() - icon->bottom(), 20);
+    EXPECT_LE(std::abs(panel->center().x() - icon->center().x()), 300);
+
+    // A click elsewhere closes the panel and reaches the window clicked.
+    auto xev = Process::start({"xev", "-geometry", "200x120+40+500", "-event", "button"}, env, true);
+    std::optional<QRect> xevWindow;
+    ASSERT_TRUE(pumpUntil([&] { return (xevWindow = windows("200x120")).has_value(); }, 10s)) << "no xev window";
+    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(xevWindow->center().x()),
+                   std::to_string(xevWindow->center().y()), "click", "1"}),
+              0);
+    // The panel's window stays, unmapped.
+    auto panelShown = [&] {
+        auto tree = Process::start({"xwininfo", "-root", "-tree"}, env, true);
+        std::istringstream in(tree.readAll(10s));
+        tree.wait(5s);
+        for (std::string line; std::getline(in, line);) {
+            if (line.find(" 300x") == std::string::npos) continue;
+            std::istringstream words(line);
+            std::string id;
+            words >> id;
+            auto info = Process::start({"xwininfo", "-id", id}, env, true);
+            if (info.readAll(10s).find("IsViewable") != std::string::npos) return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(pumpUntil([&] { return !panelShown(); }, 10s)) << "the panel stays open";
+    EXPECT_TRUE(xev.waitForLine("ButtonPress", 5s)) << "the click did not reach the window under it";
+    xev.terminate();
+    ::kill(program.pid(), SIGTERM);
+    EXPECT_EQ(program.wait(10s), 0);
+}
 
 TEST_F(TrayHosts, TheProgramsItemOnAStatusNotifierHostOpensThePanelAtThePointer) {
     Watcher watcher;
@@ -457,5 +550,123 @@ TEST_F(TrayHosts, TheProgramsItemOnAStatusNotifierHostOpensThePanelAtThePointer)
     QDBusConnection::disconnectFromBus("program-tester");
 
     ASSERT_EQ(run({"xdotool", "key", "ctrl+q"}), 0);
+    EXPECT_EQ(program.wait(10s), 0);
+}
+
+// --- what the tray and the desktop tell of the last fix ---
+
+TEST_F(TrayHosts, TheStatusNotifierHostShowsTheStatusInTheTooltip) {
+    Watcher watcher;
+    makeTray();
+    ASSERT_TRUE(watcher.waitFor([&] { return tray->isShownInTray() && !watcher.toolTip().empty(); }, 10s));
+    EXPECT_EQ(watcher.toolTip(), "quillant");
+    tray->setStatus("Not fixed — XTerm is a terminal; its selection can't be replaced");
+    EXPECT_TRUE(watcher.waitFor(
+        [&] { return watcher.toolTip() == "quillant — Not fixed — XTerm is a terminal; its selection can't be replaced"; },
+        5s))
+        << watcher.toolTip();
+}
+
+TEST_F(TrayHosts, TheXEmbedIconShowsTheStatusInTheTooltip) {
+    startTrayer();
+    makeTray();
+    ASSERT_TRUE(pumpUntil([&] { return tray->isShownInTray(); }, 10s));
+    pumpFor(300ms);
+    tray->setStatus("Replaced (7 → 7 chars)");
+    const QRect icon = tray->iconGeometry();
+    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(icon.center().x() - 3), std::to_string(icon.center().y())}), 0);
+    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(icon.center().x()), std::to_string(icon.center().y())}), 0);
+    // The tip Qt puts up on hovering, as the user sees it.
+    QString shown;
+    EXPECT_TRUE(pumpUntil([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && QByteArray(w->metaObject()->className()) == "QTipLabel")
+                shown = static_cast<QLabel*>(w)->text();
+        return !shown.isEmpty();
+    }, 10s)) << "no tooltip on hovering the icon";
+    EXPECT_EQ(shown, QString::fromUtf8("quillant — Replaced (7 → 7 chars)"));
+}
+
+namespace {
+
+struct OutcomeSource : ObservableObject {
+    Published<std::optional<app::FixOutcome>> outcome{*this, std::nullopt};
+};
+
+// The notification server on the test's bus (python3-dbusmock's template), and what it was asked.
+class NotificationServer {
+public:
+    NotificationServer()
+        : process_(Process::startWith({"/usr/bin/python3", "-m", "dbusmock", "--template", "notification_daemon", "-l",
+                                       (dir_.path() / "calls.log").string()},
+                                      ProcessOptions{{"DBUS_SESSION_BUS_ADDRESS=" + TrayWorld::get().busAddress()}})) {
+        auto bus = QDBusConnection::connectToBus(QString::fromStdString(TrayWorld::get().busAddress()), "notify-probe");
+        const bool up = pumpUntil(
+            [&] { return bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")); }, 20s);
+        QDBusConnection::disconnectFromBus("notify-probe");
+        if (!up) throw std::runtime_error("the notification server did not start");
+    }
+    std::vector<std::string> notifications() const {
+        std::vector<std::string> out;
+        std::ifstream in(dir_.path() / "calls.log");
+        for (std::string line; std::getline(in, line);)
+            if (auto at = line.find(" Notify "); at != std::string::npos) out.push_back(line.substr(at + 8));
+        return out;
+    }
+
+private:
+    TempDir dir_;
+    Process process_;
+};
+
+}  // namespace
+
+TEST_F(TrayHosts, WithoutATrayARefusalIsOneReplacingNotificationAndASuccessNone) {
+    NotificationServer server;
+    OutcomeSource source;
+    bool glyphShown = false;
+    auto bus = QDBusConnection::connectToBus(QString::fromStdString(world.busAddress()), "notifier");
+    ui::DesktopNotifier notifier(bus, source.outcome, [&] { return glyphShown; });
+
+    source.outcome = app::FixOutcome{"Replaced (7 → 7 chars)", false};
+    source.outcome = app::FixOutcome{"Empty selection", true};
+    ASSERT_TRUE(pumpUntil([&] { return notifier.lastId() != 0; }, 10s)) << "no notification for a refusal";
+    pumpFor(300ms);
+    auto seen = server.notifications();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].rfind("\"quillant\" 0 ", 0), 0u) << seen[0];
+    EXPECT_NE(seen[0].find("\"Empty selection\""), std::string::npos) << seen[0];
+    EXPECT_EQ(seen[0].substr(seen[0].rfind(' ') + 1), std::to_string(ui::DesktopNotifier::kExpiresMs)) << "expires";
+
+    // The next one takes its place; none while a tray shows the glyph.
+    source.outcome = app::FixOutcome{"Quota reached, resets tomorrow 9:00", true};
+    ASSERT_TRUE(pumpUntil([&] { return server.notifications().size() == 2; }, 10s));
+    EXPECT_EQ(server.notifications()[1].rfind("\"quillant\" " + std::to_string(notifier.lastId()) + " ", 0), 0u)
+        << server.notifications()[1];
+    glyphShown = true;
+    source.outcome = app::FixOutcome{"Empty selection", true};
+    pumpFor(500ms);
+    EXPECT_EQ(server.notifications().size(), 2u);
+    QDBusConnection::disconnectFromBus("notifier");
+}
+
+TEST_F(TrayHosts, TheProgramWithNoTrayTellsARefusedFixByANotification) {
+    NotificationServer server;
+    TempDir home;
+    auto env = world.env();
+    env.push_back("HOME=" + home.path().string());
+    env.push_back("XDG_CONFIG_HOME=" + (home.path() / "config").string());
+    env.push_back("XDG_RUNTIME_DIR=" + home.path().string());
+    env.push_back("QUILLANT_LOG=stderr");
+    env.push_back("QUILLANT_SERVICE_URL=http://127.0.0.1:9");
+    auto program = Process::start({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, env, false, true);
+    ASSERT_TRUE(program.waitForLine("quillant started", 20s));
+    pumpFor(500ms);
+    EXPECT_TRUE(server.notifications().empty());
+    ASSERT_EQ(run({"xdotool", "key", "alt+shift+g"}), 0);
+    ASSERT_TRUE(pumpUntil([&] { return !server.notifications().empty(); }, 10s)) << "no notification";
+    EXPECT_NE(server.notifications()[0].find("\"Enter API key to start\""), std::string::npos)
+        << server.notifications()[0];
+    ::kill(program.pid(), SIGTERM);
     EXPECT_EQ(program.wait(10s), 0);
 }

@@ -65,6 +65,8 @@ struct Transfer {
     std::string socketPath;  // a local service's socket, or empty
     int redirects = 0;       // hops followed so far (downloads only)
     std::string refusal;     // why the connection was dropped before the request went out
+    Executor* executor = nullptr;  // where progress is told
+    int toldPercent = -1;
 
     ~Transfer() {
         if (easy) curl_easy_cleanup(easy);
@@ -156,6 +158,19 @@ size_t onDownload(char* data, size_t size, size_t count, void* user) {
         done += static_cast<std::size_t>(w);
     }
     t->written += n;
+    if (t->request.progress && t->executor) {
+        curl_off_t length = -1;
+        curl_easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        // Told per whole percent of a known length; an unknown one, once.
+        const std::uint64_t total = length > 0 ? static_cast<std::uint64_t>(length) : 0;
+        const int percent = total ? static_cast<int>(std::min<std::uint64_t>(100, t->written * 100 / total)) : 0;
+        if (percent != t->toldPercent) {
+            t->toldPercent = percent;
+            t->executor->post([progress = t->request.progress, received = t->written, total] {
+                progress(received, total);
+            });
+        }
+    }
     return n;
 }
 
@@ -591,6 +606,7 @@ backend::TransferHandle CurlHttpSession::submit(HttpRequest request, std::option
     t->completion = std::move(completion);
     t->maxBody = core_->options.maxBodyBytes;
     t->maxDownload = core_->options.maxDownloadBytes;
+    t->executor = &core_->executor;
     std::uint64_t id = t->id;
     {
         std::lock_guard lock(core_->mutex);

@@ -226,11 +226,18 @@ TEST_F(CurlSessionTest, DownloadsFollowRedirectsIntoAPrivateFile) {
     server.enqueue(ScriptedReply{302, {{"Location", "/files/q.zip"}}, "", Action::respond});
     server.enqueue(ScriptedReply{200, {}, payload, Action::respond});
 
-    auto result = fetch(request("/download"), dest);
+    HttpRequest r = request("/download");
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> told;
+    r.progress = [&](std::uint64_t received, std::uint64_t total) { told.emplace_back(received, total); };
+    auto result = fetch(std::move(r), dest);
     ASSERT_TRUE(std::holds_alternative<HttpResponse>(result));
     EXPECT_EQ(std::get<HttpResponse>(result).status, 200);
     EXPECT_TRUE(std::get<HttpResponse>(result).body.empty());
     EXPECT_EQ(readFile(dest), payload);
+    // The archive's progress, told before the completion and by the percent, ends whole.
+    ASSERT_FALSE(told.empty());
+    EXPECT_LE(told.size(), 101u);
+    EXPECT_EQ(told.back(), (std::pair<std::uint64_t, std::uint64_t>{payload.size(), payload.size()}));
     struct stat st {};
     ASSERT_EQ(::stat(dest.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);

@@ -5,6 +5,7 @@
 //   registered SERVICE
 //   icon SERVICE SEQ MONOTONIC_NS WIDTHxHEIGHT ALPHA R G B   (per size; ALPHA = mean alpha 0..1,
 //                                                              R G B = mean colour of the opaque pixels)
+//   tooltip SERVICE TITLE                                   (at registration and on NewToolTip)
 //   unregistered SERVICE
 #include <time.h>
 
@@ -73,7 +74,10 @@ public slots:
         say("registered " + service);
         emit StatusNotifierItemRegistered(id);
         bus_.connect(service, path, "org.kde.StatusNotifierItem", "NewIcon", this, SLOT(newIcon(QDBusMessage)));
+        bus_.connect(service, path, "org.kde.StatusNotifierItem", "NewToolTip", this,
+                     SLOT(newToolTip(QDBusMessage)));
         fetchIcon(service, path);
+        fetchToolTip(service, path);
     }
     void RegisterStatusNotifierHost(const QString&) {}
 
@@ -85,8 +89,40 @@ signals:
 
 private slots:
     void newIcon(const QDBusMessage& signal) { fetchIcon(signal.service(), signal.path()); }
+    void newToolTip(const QDBusMessage& signal) { fetchToolTip(signal.service(), signal.path()); }
 
 private:
+    // The tooltip is (icon name, pixmaps, title, text); a panel shows its title.
+    void fetchToolTip(const QString& service, const QString& path) {
+        auto call = QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get");
+        call << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("ToolTip");
+        auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+        connect(pending, &QDBusPendingCallWatcher::finished, this, [service](QDBusPendingCallWatcher* w) {
+            w->deleteLater();
+            QDBusPendingReply<QDBusVariant> reply = *w;
+            if (reply.isError()) {
+                say("tooltip-error " + service + " " + reply.error().message());
+                return;
+            }
+            const auto arg = reply.value().variant().value<QDBusArgument>();
+            QString iconName, title, text;
+            arg.beginStructure();
+            arg >> iconName;
+            arg.beginArray();
+            while (!arg.atEnd()) {
+                int width = 0, height = 0;
+                QByteArray bytes;
+                arg.beginStructure();
+                arg >> width >> height >> bytes;
+                arg.endStructure();
+            }
+            arg.endArray();
+            arg >> title >> text;
+            arg.endStructure();
+            say("tooltip " + service + " " + title);
+        });
+    }
+
     void fetchIcon(const QString& service, const QString& path) {
         auto call = QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get");
         call << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("IconPixmap");

@@ -68,6 +68,9 @@ TEST_F(PortalDesktop, TheDesktopsShortcutStartsAFixWhoseCopyGoesThroughThePortal
         ASSERT_TRUE(processUntil([&] { return mock.saw("Register com.vostel.quillant"); }));
         // The bind's answer comes after the request; give the agent its moment.
         ASSERT_TRUE(waitForLine(agent, "Hotkey bound by the desktop's shortcut portal: Alt+Shift+G"));
+        // Armed only once the desktop has bound it, and said so.
+        EXPECT_TRUE(waitForLine(agent, "quillant started; hotkey Alt+Shift+G not armed (the desktop has not bound it yet)"));
+        EXPECT_TRUE(waitForLine(agent, "hotkey armed: Alt+Shift+G"));
 
         mock.control(QStringLiteral("EmitShortcut"), {QStringLiteral("fix-selection"), true});
         mock.control(QStringLiteral("EmitShortcut"), {QStringLiteral("fix-selection"), false});

@@ -194,6 +194,9 @@ TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndP
     EXPECT_TRUE(said("clipboard: Wayland zwlr_data_control_manager_v1")) << ::testing::PrintToString(lines);
     EXPECT_TRUE(said("keystrokes: Wayland virtual keyboard")) << ::testing::PrintToString(lines);
     EXPECT_TRUE(said("the focused application: from sway's IPC")) << ::testing::PrintToString(lines);
+    // Nothing of ours hears a key here until sway's binding first runs quillant trigger.
+    EXPECT_TRUE(said("quillant started; hotkey Alt+Shift+G not armed (this session has no global hotkey)"))
+        << ::testing::PrintToString(lines);
     ASSERT_TRUE(quillant.waitForLine("token validated", 60s, &lines)) << ::testing::PrintToString(lines);
 
     Process owner = ownUserClipboard();
@@ -210,6 +213,7 @@ TEST_F(SwayEndToEnd, TheBoundShortcutFixesTheSelectionInANativeWaylandWindowAndP
         << ::testing::PrintToString(lines);
     ASSERT_TRUE(quillant.waitForLine("paste committed; clipboard restored", 60s, &lines))
         << ::testing::PrintToString(lines);
+    EXPECT_TRUE(said("hotkey armed: Alt+Shift+G")) << ::testing::PrintToString(lines);
     EXPECT_TRUE(sway->waitForTitle("^v:The cat sat\\.( - Chromium)?$", 20s))
         << "the correction was not pasted: " << ::testing::PrintToString(sway->windows());
 
