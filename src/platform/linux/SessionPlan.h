@@ -15,6 +15,7 @@ struct SessionFacts {
     bool swayIpc = false;        // sway's IPC answers ($SWAYSOCK)
     bool portalShortcuts = false;  // the desktop portal offers GlobalShortcuts
     bool portalKeyboard = false;   // the desktop portal offers RemoteDesktop with a keyboard
+    bool kde = false;              // the desktop is KDE Plasma ($XDG_CURRENT_DESKTOP)
 };
 
 // How quillant serves each concern in such a session. On Wayland each concern
