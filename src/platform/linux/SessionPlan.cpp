@@ -29,13 +29,11 @@ SessionPlan planSession(const SessionFacts& facts) {
 }
 
 std::string describeHotkey(const SessionPlan& plan, const SessionFacts& facts) {
-    // Plasma 5.27's portal answers the bind but keeps no key for a program it
-    // cannot name (one not started from its .desktop file by Plasma), and then
-    // nothing shows under quillant in System Settings either.
+    // Plasma lists the shortcut under the portal session's name, not quillant's.
     if (plan.hotkey == SessionPlan::Hotkey::portalShortcuts && facts.kde)
-        return "the desktop portal's global shortcut, Alt+Shift+G proposed; if Alt+Shift+G does nothing (KDE Plasma "
-               "5.27 may keep the shortcut without a key), bind quillant trigger in System Settings → Shortcuts → "
-               "Add New → Command or Script (Plasma 5: Custom Shortcuts)";
+        return "the desktop portal's global shortcut, Alt+Shift+G proposed: KDE owns the trigger (change it in System "
+               "Settings → Shortcuts, under the entry ending in quillant_shortcuts); if it does nothing, bind quillant trigger there "
+               "instead (Add New → Command or Script; Plasma 5: Custom Shortcuts)";
     if (plan.hotkey == SessionPlan::Hotkey::portalShortcuts)
         return "the desktop portal's global shortcut, Alt+Shift+G proposed: the desktop asks once and owns the "
                "trigger (change it in its shortcut settings)";

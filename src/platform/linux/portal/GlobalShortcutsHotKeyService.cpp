@@ -303,6 +303,8 @@ void GlobalShortcutsHotKeyService::activated(const QString& session, const QStri
     if (!callback_) return;
     const auto id = *current_;
     callback_(hotkey::HotKeyEvent{pressed ? hotkey::kEventHotKeyPressed : hotkey::kEventHotKeyReleased, hotkey::noErr, id});
+    // No release will come: the next activation must count as a new press.
+    if (pressed && releasesUnannounced_ && held_) activated(session, shortcut, false);
 }
 
 }  // namespace quillant::linux_platform
