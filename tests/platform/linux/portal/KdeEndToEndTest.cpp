@@ -110,6 +110,13 @@ protected:
         ASSERT_TRUE(eventually([&] { return run({"xdpyinfo"}).status == 0; }, 30s)) << slurp(dir / "kwin.log");
         // What a Plasma session's start-up does: the portal, activated later, learns the X display.
         ASSERT_EQ(run({"dbus-update-activation-environment", "DISPLAY"}).status, 0);
+        // And starts the portal before any program asks it: started cold on a busy machine it may take longer
+        // than quillant doctor waits.
+        ASSERT_EQ(run({"busctl", "--user", "--timeout=25", "get-property", "org.freedesktop.portal.Desktop",
+                       "/org/freedesktop/portal/desktop", "org.freedesktop.portal.RemoteDesktop", "version"})
+                      .status,
+                  0)
+            << slurp(dir / "bus.log");
 
         const fs::path keys = dir / "keys";
         ASSERT_EQ(run({QUILLANT_SERVICE_EXE, "--keys-file", keys.string(), "--add-key"}).status, 0);
