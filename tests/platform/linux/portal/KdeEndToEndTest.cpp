@@ -255,7 +255,9 @@ TEST_F(KdeEndToEnd, TheTriggerAndKdesShortcutFixTheSelectionInAnX11EditorAndPutT
             15s))
             << slurp(doc);
         EXPECT_TRUE(eventually([&] { return run({"xclip", "-selection", "clipboard", "-o"}).out == sentinel; }, 10s))
-            << run({"xclip", "-selection", "clipboard", "-o"}).out;
+            << run({"xclip", "-selection", "clipboard", "-o"}).err << " offered: "
+            << run({"xclip", "-selection", "clipboard", "-o", "-t", "TARGETS"}).out
+            << " through data-control: " << run({"wl-paste", "--list-types"}).out;
     }
     EXPECT_FALSE(said("snapshot incomplete")) << ::testing::PrintToString(lines);
 
