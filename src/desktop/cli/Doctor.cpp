@@ -45,6 +45,7 @@ int doctor(ProgramContext& c) {
     std::fputs("This session\n", out);
     line(out, "  session type", orNotSet(variable("XDG_SESSION_TYPE")));
     line(out, "  desktop", orNotSet(variable("XDG_CURRENT_DESKTOP")));
+    facts.kde = variable("XDG_CURRENT_DESKTOP").find("KDE") != std::string::npos;
     line(out, "  WAYLAND_DISPLAY", orNotSet(wayland));
     line(out, "  DISPLAY", orNotSet(display));
 

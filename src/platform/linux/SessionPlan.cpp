@@ -83,6 +83,11 @@ std::string triggerCommandFor(const std::filesystem::path& self, std::string_vie
 }
 
 std::string describeHotkey(const SessionPlan& plan, const SessionFacts& facts) {
+    // Plasma lists the shortcut under the portal session's name, not quillant's.
+    if (plan.hotkey == SessionPlan::Hotkey::portalShortcuts && facts.kde)
+        return "the desktop portal's global shortcut, Alt+Shift+G proposed: KDE owns the trigger (change it in System "
+               "Settings → Shortcuts, under the entry ending in quillant_shortcuts); if it does nothing, bind quillant trigger there "
+               "instead (Add New → Command or Script; Plasma 5: Custom Shortcuts)";
     if (plan.hotkey == SessionPlan::Hotkey::portalShortcuts)
         return "the desktop portal's global shortcut, Alt+Shift+G proposed: the desktop asks once and owns the "
                "trigger (change it in its shortcut settings)" +

@@ -22,6 +22,7 @@ struct SessionFacts {
     std::uint32_t portalKeyboardVersion = 0;
     std::string desktop;                             // $XDG_CURRENT_DESKTOP, for where to bind the trigger
     std::string triggerCommand = "quillant trigger";  // what a desktop shortcut must run
+    bool kde = false;              // the desktop is KDE Plasma ($XDG_CURRENT_DESKTOP)
 };
 
 // How quillant serves each concern in such a session. On Wayland each concern

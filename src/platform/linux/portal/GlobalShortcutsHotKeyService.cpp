@@ -60,6 +60,13 @@ QList<PortalShortcut> shortcutsFrom(const QVariant& value) {
     return list;
 }
 
+PortalShortcut shortcutFor(const std::string& description, const std::string& preferred) {
+    QVariantMap properties;
+    properties.insert(QStringLiteral("description"), QString::fromStdString(description));
+    properties.insert(QStringLiteral("preferred_trigger"), QString::fromStdString(preferred));
+    return PortalShortcut{QString::fromLatin1(GlobalShortcutsHotKeyService::kShortcutId), properties};
+}
+
 }  // namespace
 
 std::string describe(GlobalShortcutsHotKeyService::State state) {
@@ -184,7 +191,16 @@ void GlobalShortcutsHotKeyService::startSession() {
     creating_ = true;
     setState(State::binding);
     QVariantMap options;
-    options.insert(QStringLiteral("session_handle_token"), portal_.newToken("shortcuts"));
+    // The same token at every start and after the portal restarts: KDE names
+    // the shortcut's entry in its settings after it, and an entry under a new
+    // name would lose the user's chosen key, or be refused the one the old
+    // entry still holds.
+    options.insert(QStringLiteral("session_handle_token"), QStringLiteral("quillant_shortcuts"));
+    // KDE Plasma 5.27 takes the shortcuts, with their proposed triggers, only
+    // when the session is created (an early form of the interface); its bind
+    // then keeps none. Other desktops ignore the option.
+    if (!preferred_.empty())
+        options.insert(QStringLiteral("shortcuts"), QVariant::fromValue(QList<PortalShortcut>{shortcutFor(description_, preferred_)}));
     portal_.request(kInterface, QStringLiteral("CreateSession"), {}, options, kQuickBound,
                     [this, alive = alive_](PortalResult result) {
                         if (!*alive) return;
@@ -227,10 +243,7 @@ void GlobalShortcutsHotKeyService::sessionEnded(PortalSession::End end) {
 
 void GlobalShortcutsHotKeyService::bind() {
     setState(State::binding);
-    QVariantMap properties;
-    properties.insert(QStringLiteral("description"), QString::fromStdString(description_));
-    properties.insert(QStringLiteral("preferred_trigger"), QString::fromStdString(preferred_));
-    const QList<PortalShortcut> shortcuts{PortalShortcut{QString::fromLatin1(kShortcutId), properties}};
+    const QList<PortalShortcut> shortcuts{shortcutFor(description_, preferred_)};
     const QVariantList arguments{QVariant::fromValue(QDBusObjectPath(session_->handle())),
                                  QVariant::fromValue(shortcuts), QString()};
     const std::string proposed = preferred_;
@@ -293,6 +306,8 @@ void GlobalShortcutsHotKeyService::activated(const QString& session, const QStri
     if (!callback_) return;
     const auto id = *current_;
     callback_(hotkey::HotKeyEvent{pressed ? hotkey::kEventHotKeyPressed : hotkey::kEventHotKeyReleased, hotkey::noErr, id});
+    // No release will come: the next activation must count as a new press.
+    if (pressed && releasesUnannounced_ && held_) activated(session, shortcut, false);
 }
 
 }  // namespace quillant::linux_platform

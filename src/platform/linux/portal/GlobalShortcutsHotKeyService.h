@@ -52,6 +52,9 @@ public:
     // synthetic chord would carry a modifier still held.
     static constexpr Duration kLetGoGrace = std::chrono::milliseconds(200);
     bool held() const;
+    // For a desktop whose portal sends Activated and never Deactivated (KDE
+    // Plasma 5.27): each activation is a press and its release at once.
+    void setReleasesUnannounced(bool unannounced) { releasesUnannounced_ = unannounced; }
     // A portal that leaves the bus (a crash, an update) takes our session
     // along; the shortcut is bound again this long after, in a new session.
     // Binding again shows no dialog: the desktop keeps the shortcut for our id.
@@ -88,6 +91,7 @@ private:
     EventCallback callback_;
     std::function<void()> onChange_;
     std::uint64_t handlerCount_ = 0;
+    bool releasesUnannounced_ = false;
     bool held_ = false;
     std::optional<TimePoint> releasedAt_;
     TimerHandle rebind_;

@@ -1,5 +1,8 @@
 #include "platform/linux/portal/PortalDesktop.h"
 
+#include <cstdlib>
+#include <cstring>
+
 namespace quillant::linux_platform {
 
 bool isWaylandSession(std::string_view sessionType, std::string_view waylandDisplay) {
@@ -25,6 +28,9 @@ PortalServices selectPortalServices(QDBusConnection bus, Executor& executor, Log
     else
         log.info("The desktop portal offers no global shortcuts: the hotkey works only in X11 windows; "
                  "bind `quillant trigger` in the desktop's shortcut settings");
+    // Plasma 5.27's portal tells only that the shortcut fired, never that it ended.
+    if (const char* desktop = std::getenv("XDG_CURRENT_DESKTOP"); services.hotkeys && desktop && std::strstr(desktop, "KDE"))
+        services.hotkeys->setReleasesUnannounced(true);
 
     if (facts.virtualKeyboard) {
         log.info("Keystrokes go through the compositor's virtual keyboard");

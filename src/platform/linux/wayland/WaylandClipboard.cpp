@@ -171,7 +171,10 @@ struct WaylandClipboard::Impl {
         static const OfferListener offerListener{[](void* data, wl_proxy* o, const char* mime) {
             auto& self = *static_cast<Impl*>(data);
             auto it = self.introduced.find(o);
-            if (it != self.introduced.end() && it->second.size() < kMaxTypes &&
+            // An X11 owner seen through XWayland may list the selection protocol's own
+            // targets (TARGETS, TIMESTAMP…) as if they were content; the bridge never
+            // answers for them, and offered back they would mislead X11 readers.
+            if (it != self.introduced.end() && it->second.size() < kMaxTypes && isContentTarget(mime) &&
                 std::find(it->second.begin(), it->second.end(), mime) == it->second.end())
                 it->second.emplace_back(mime);
         }};

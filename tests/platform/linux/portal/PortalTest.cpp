@@ -589,6 +589,29 @@ TEST_F(PortalTest, KeysCountAsHeldFromTheShortcutsActivationUntilAMomentAfterItE
     EXPECT_FALSE(keyboard->keysHeld());
 }
 
+// KDE Plasma 5.27 sends Activated and never Deactivated.
+TEST_F(PortalTest, ADesktopThatNeverAnnouncesTheReleaseGetsEveryActivationAsAPress) {
+    mock.start();
+    connect();
+    hotkeys = std::make_unique<GlobalShortcutsHotKeyService>(*portal, logs, "Fix the selected text");
+    hotkeys->setReleasesUnannounced(true);
+    int presses = 0, releases = 0;
+    hotkeys->installEventHandler([&](const hotkey::HotKeyEvent& e) {
+        presses += e.kind == hotkey::kEventHotKeyPressed;
+        releases += e.kind == hotkey::kEventHotKeyReleased;
+        return hotkey::noErr;
+    });
+    hotkeys->registerEventHotKey(5, 2048 | 512, {1, 1});
+    ASSERT_TRUE(processUntil([&] { return hotkeys->state() == GlobalShortcutsHotKeyService::State::bound; }));
+    for (int i = 1; i <= 2; ++i) {
+        mock.control(QStringLiteral("EmitShortcut"), {QStringLiteral("fix-selection"), true});
+        ASSERT_TRUE(processUntil([&] { return presses == i; }));
+        EXPECT_EQ(releases, i);
+        ex.advance(GlobalShortcutsHotKeyService::kLetGoGrace);
+        EXPECT_FALSE(hotkeys->held());
+    }
+}
+
 // --- the application id and the choice ---------------------------------------
 
 TEST_F(PortalTest, OurIdIsRegisteredWhereTheRegistryExistsAndItsAbsenceIsNoError) {

@@ -169,6 +169,21 @@ TEST_F(WaylandClipboardTest, WlCopysSelectionIsReadUnderEveryNameItOffers) {
     EXPECT_EQ(ours.stringForType("text/plain;charset=utf-8"), "café");
 }
 
+// An X11 owner seen through a compositor's XWayland bridge (KWin's) lists the
+// selection protocol's own targets too, and the bridge never answers for them.
+TEST_F(WaylandClipboardTest, TheX11SelectionProtocolsOwnTargetsAreNotTakenForContent) {
+    WaylandClipboard ours(log, display());
+    PasteboardItemData item;
+    item.set("TARGETS", Bytes(""));
+    item.set("text/plain;charset=utf-8", Bytes("teh text"));
+    item.set("TIMESTAMP", Bytes(""));
+    const std::int64_t before = ours.changeCount();
+    ForeignOwner owner(display());
+    owner.write(item);
+    ASSERT_TRUE(changedFrom(ours, before));
+    EXPECT_EQ(ours.types(0), std::vector<std::string>{"text/plain;charset=utf-8"});
+}
+
 TEST_F(WaylandClipboardTest, OurWritesMoveTheChangeCountOnceAndReadsOfTheTextAreCounted) {
     WaylandClipboard ours(log, display());
     const std::int64_t before = ours.changeCount();
