@@ -2,6 +2,7 @@
 // once, and handed to the coordinator.
 #include "desktop/DesktopApp.h"
 
+#include <malloc.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -504,6 +505,34 @@ std::optional<std::string> chooseTheKeyboard(Keyboard& keyboard, SessionDevices&
     return std::nullopt;
 }
 
+// What the start-up check and each fix freed goes back to the system once the
+// agent is idle again: freed chunks between live ones would otherwise stay in
+// its footprint until the next fix. One timer per change, none while idle.
+class IdleTrim {
+public:
+    IdleTrim(Executor& executor, AppCoordinator& coordinator) : executor_(executor) {
+        status_ = coordinator.backendStatus.onDidSet([this](const app::BackendStatus&) { schedule(); });
+        state_ = coordinator.menuBarState.onDidSet([this](const app::MenuBarState& state) {
+            if (state == app::MenuBarState::idle) schedule();
+        });
+        schedule();
+    }
+    IdleTrim(const IdleTrim&) = delete;
+    IdleTrim& operator=(const IdleTrim&) = delete;
+    ~IdleTrim() { timer_.cancel(); }
+
+private:
+    static constexpr Duration kDelay = std::chrono::seconds(3);
+    void schedule() {
+        timer_.cancel();
+        timer_ = executor_.schedule(kDelay, [] { malloc_trim(0); });
+    }
+    Executor& executor_;
+    Subscription status_;
+    Subscription state_;
+    TimerHandle timer_;
+};
+
 // The portable core and what it is handed: the clipboard broker, the stored
 // key and settings, the armed hotkey, the HTTP session, the updater's hands.
 struct Core {
@@ -535,6 +564,7 @@ struct Core {
             executor, logger, *keyboard.accessibility, broker, synth, tokens, preferences, *hotKeys, session,
             context.serviceURL, workRunner, update, build::kVersion, devices.focus.get(), &settings,
             build::kUpdatePublicKey, std::move(fixStarting)});
+        idleTrim.emplace(executor, *coordinator);
     }
 
     clipboard::KeyEventSynth synth;
@@ -549,6 +579,7 @@ struct Core {
     std::shared_ptr<backend::HttpSession> session;
     linux_platform::PosixUpdateEnvironment update;
     std::unique_ptr<AppCoordinator> coordinator;
+    std::optional<IdleTrim> idleTrim;
 };
 
 // What the Linux help page says about this session: on Wayland, which way
