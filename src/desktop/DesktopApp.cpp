@@ -505,32 +505,34 @@ std::optional<std::string> chooseTheKeyboard(Keyboard& keyboard, SessionDevices&
     return std::nullopt;
 }
 
-// What the start-up check and each fix freed goes back to the system once the
-// agent is idle again: freed chunks between live ones would otherwise stay in
-// its footprint until the next fix. One timer per change, none while idle.
+// What the start-up check and each fix freed goes back to the system as the
+// agent turns idle: freed chunks between live ones would otherwise stay in its
+// footprint until the next fix. It runs in the turn that ends the fix (or
+// settles the key's status), so it adds no wake-up of its own.
 class IdleTrim {
 public:
     IdleTrim(Executor& executor, AppCoordinator& coordinator) : executor_(executor) {
-        status_ = coordinator.backendStatus.onDidSet([this](const app::BackendStatus&) { schedule(); });
+        status_ = coordinator.backendStatus.onDidSet([this](const app::BackendStatus&) { trimSoon(); });
         state_ = coordinator.menuBarState.onDidSet([this](const app::MenuBarState& state) {
-            if (state == app::MenuBarState::idle) schedule();
+            if (state == app::MenuBarState::idle) trimSoon();
         });
-        schedule();
     }
     IdleTrim(const IdleTrim&) = delete;
     IdleTrim& operator=(const IdleTrim&) = delete;
-    ~IdleTrim() { timer_.cancel(); }
 
 private:
-    static constexpr Duration kDelay = std::chrono::seconds(3);
-    void schedule() {
-        timer_.cancel();
-        timer_ = executor_.schedule(kDelay, [] { malloc_trim(0); });
+    void trimSoon() {
+        if (*pending_) return;
+        *pending_ = true;
+        executor_.post([pending = pending_] {
+            *pending = false;
+            malloc_trim(0);
+        });
     }
     Executor& executor_;
+    std::shared_ptr<bool> pending_ = std::make_shared<bool>(false);
     Subscription status_;
     Subscription state_;
-    TimerHandle timer_;
 };
 
 // The portable core and what it is handed: the clipboard broker, the stored
