@@ -90,15 +90,12 @@ bool XTestKeyEventPoster::post(const clipboard::KeyEvent& event) {
         if (control) fake(XCB_KEY_PRESS, control);
         if (shiftCode) fake(XCB_KEY_PRESS, shiftCode);
         fake(XCB_KEY_PRESS, code);
-        // The release follows on this connection, so the server handles it
-        // after the press; the round trip waits once, after the release.
-        xcb_flush(connection_);
     } else {
         fake(XCB_KEY_RELEASE, code);
         if (shiftCode) fake(XCB_KEY_RELEASE, shiftCode);
         if (control) fake(XCB_KEY_RELEASE, control);
-        sync();
     }
+    sync();
     return true;
 }
 
