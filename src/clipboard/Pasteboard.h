@@ -90,6 +90,13 @@ public:
     virtual void clearContents() = 0;
     // Places the items on the clipboard in one step.
     virtual void writeItems(const std::vector<PasteboardItemData>& items) = 0;
+    // The clipboard afterwards holds just these items. Where a write already
+    // replaces what was there (X11, Wayland), it is one change of owner
+    // rather than a clear and a write, each a few round trips.
+    virtual void replaceContents(const std::vector<PasteboardItemData>& items) {
+        clearContents();
+        writeItems(items);
+    }
 };
 
 }  // namespace quillant::clipboard

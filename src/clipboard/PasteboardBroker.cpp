@@ -140,7 +140,6 @@ std::optional<SlackDelta> PasteboardBroker::readSlackDelta() const {
 }
 
 void PasteboardBroker::writeTransient(const std::string& text, const std::optional<SlackDelta>& slackDelta) const {
-    pasteboard_->clearContents();
     PasteboardItemData item;
     Bytes textBytes(text);
     item.set(profile_.plainText, textBytes);
@@ -154,7 +153,7 @@ void PasteboardBroker::writeTransient(const std::string& text, const std::option
             item.set(profile_.chromiumCustom, Bytes(ChromiumPickle::encode(container)));
         }
     }
-    pasteboard_->writeItems({std::move(item)});
+    pasteboard_->replaceContents({std::move(item)});
 }
 
 Task<void> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsBefore,
@@ -187,15 +186,16 @@ Task<void> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsB
 }
 
 void PasteboardBroker::restore(const PasteboardSnapshot& snapshot) const {
-    pasteboard_->clearContents();
     std::vector<PasteboardItemData> items;
     for (const auto& entry : snapshot.items) {
         PasteboardItemData item;
         for (const auto& [type, bytes] : entry.entries) item.set(type, bytes);
         if (!item.entries.empty()) items.push_back(std::move(item));
     }
-    if (items.empty()) return;
-    pasteboard_->writeItems(items);
+    if (items.empty())
+        pasteboard_->clearContents();
+    else
+        pasteboard_->replaceContents(items);
 }
 
 }  // namespace quillant::clipboard

@@ -2,6 +2,7 @@
 // once, and handed to the coordinator.
 #include "desktop/DesktopApp.h"
 
+#include <malloc.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -566,6 +567,36 @@ app::HotkeyArming hotkeyArming(const Keyboard& keyboard, const SessionDevices& d
     return {false, display, "this session has no global hotkey", advice};
 }
 
+// What the start-up check and each fix freed goes back to the system as the
+// agent turns idle: freed chunks between live ones would otherwise stay in its
+// footprint until the next fix. It runs in the turn that ends the fix (or
+// settles the key's status), so it adds no wake-up of its own.
+class IdleTrim {
+public:
+    IdleTrim(Executor& executor, AppCoordinator& coordinator) : executor_(executor) {
+        status_ = coordinator.backendStatus.onDidSet([this](const app::BackendStatus&) { trimSoon(); });
+        state_ = coordinator.menuBarState.onDidSet([this](const app::MenuBarState& state) {
+            if (state == app::MenuBarState::idle) trimSoon();
+        });
+    }
+    IdleTrim(const IdleTrim&) = delete;
+    IdleTrim& operator=(const IdleTrim&) = delete;
+
+private:
+    void trimSoon() {
+        if (*pending_) return;
+        *pending_ = true;
+        executor_.post([pending = pending_] {
+            *pending = false;
+            malloc_trim(0);
+        });
+    }
+    Executor& executor_;
+    std::shared_ptr<bool> pending_ = std::make_shared<bool>(false);
+    Subscription status_;
+    Subscription state_;
+};
+
 // The portable core and what it is handed: the clipboard broker, the stored
 // key and settings, the armed hotkey, the HTTP session, the updater's hands.
 struct Core {
@@ -605,6 +636,7 @@ struct Core {
             keyboard.portalOrGrab->setOnChange([c = coordinator.get()] { c->refreshHotkeyArming(); });
         else if (auto& portal = keyboard.portals.hotkeys)
             portal->setOnChange([c = coordinator.get()] { c->refreshHotkeyArming(); });
+        idleTrim.emplace(executor, *coordinator);
     }
 
     clipboard::KeyEventSynth synth;
@@ -619,6 +651,7 @@ struct Core {
     std::shared_ptr<backend::HttpSession> session;
     linux_platform::PosixUpdateEnvironment update;
     std::unique_ptr<AppCoordinator> coordinator;
+    std::optional<IdleTrim> idleTrim;
 };
 
 // Where the hotkey comes from, and on Wayland where to bind `quillant

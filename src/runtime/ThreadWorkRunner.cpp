@@ -2,10 +2,8 @@
 
 namespace quillant {
 
-ThreadWorkRunner::ThreadWorkRunner(unsigned threads) {
-    if (threads == 0) threads = 1;
-    for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { loop(); });
-}
+// The threads start with the first job: most runs of the agent never have one.
+ThreadWorkRunner::ThreadWorkRunner(unsigned threads) : count_(threads == 0 ? 1 : threads) {}
 
 ThreadWorkRunner::~ThreadWorkRunner() {
     {
@@ -20,6 +18,7 @@ void ThreadWorkRunner::run(std::function<void()> job) {
     {
         std::lock_guard lock(mutex_);
         jobs_.push_back(std::move(job));
+        while (threads_.size() < count_) threads_.emplace_back([this] { loop(); });
     }
     cv_.notify_one();
 }

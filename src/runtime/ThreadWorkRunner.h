@@ -23,6 +23,7 @@ private:
     std::condition_variable cv_;
     std::deque<std::function<void()>> jobs_;
     bool stopping_ = false;
+    unsigned count_;
     std::vector<std::thread> threads_;
 };
 

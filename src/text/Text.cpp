@@ -1,5 +1,7 @@
 #include "text/Text.h"
 
+#include <algorithm>
+
 #include <unicode/brkiter.h>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
@@ -18,6 +20,9 @@ std::string toStd(const icu::UnicodeString& u) {
     std::string out;
     u.toUTF8String(out);
     return out;
+}
+bool isASCII(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 }  // namespace
 
@@ -51,6 +56,10 @@ std::size_t graphemeCount(std::string_view utf8) {
 
 bool canonicallyEqual(std::string_view a, std::string_view b) {
     if (a == b) return true;
+    // ASCII is its own canonical form: two different ASCII texts differ
+    // without loading ICU's normaliser (code and data the agent would keep).
+    // One side alone being ASCII proves nothing: U+212A KELVIN SIGN is K.
+    if (isASCII(a) && isASCII(b)) return false;
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
     if (U_FAILURE(status)) return false;
@@ -61,7 +70,12 @@ bool canonicallyEqual(std::string_view a, std::string_view b) {
 }
 
 std::string trimmed(std::string_view utf8) {
-    auto isSpace = [](UChar32 c) { return u_hasBinaryProperty(c, UCHAR_WHITE_SPACE) != 0; };
+    // ASCII answered here: a key or a word from the settings then never
+    // loads ICU's property tables into the agent.
+    auto isSpace = [](UChar32 c) {
+        if (c < 0x80) return c == ' ' || (c >= 0x09 && c <= 0x0D);
+        return u_hasBinaryProperty(c, UCHAR_WHITE_SPACE) != 0;
+    };
     int32_t length = int32_t(utf8.size());
     const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
     int32_t start = 0;
@@ -84,6 +98,14 @@ std::string trimmed(std::string_view utf8) {
 }
 
 std::string lowercased(std::string_view utf8) {
+    // Key names and settings words are ASCII: the agent then never loads
+    // ICU's case mapping, which it would keep for its whole life.
+    if (isASCII(utf8)) {
+        std::string out(utf8);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        return out;
+    }
     icu::UnicodeString u = fromUTF8(utf8);
     u.toLower(icu::Locale::getRoot());
     return toStd(u);

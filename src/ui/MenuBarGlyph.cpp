@@ -52,6 +52,9 @@ QPainterPath star(QPointF c, double r) {
 
 std::optional<QImage> loadMenuBarGlyph(const QString& path) {
     QImageReader reader(path, "png");
+    // Guessing the format would load every image plugin (JPEG, GIF, …) and
+    // keep them mapped for the agent's life; the glyph is always a PNG.
+    reader.setAutoDetectImageFormat(false);
     QImage image = reader.read();
     if (image.isNull()) return std::nullopt;
     return image;

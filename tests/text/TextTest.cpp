@@ -49,7 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // Compatibility equivalents are not canonical ones.
                       EqualityCase{"ligature_is_not_canonical", "\uFB01", "fi", false},
                       EqualityCase{"reordered_marks", "a\u0301\u0323", "a\u0323\u0301", true},
-                      EqualityCase{"trailing_space_matters", "a", "a ", false}),
+                      EqualityCase{"trailing_space_matters", "a", "a ", false},
+                      EqualityCase{"kelvin_sign_is_ascii_k", "\u212a", "K", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct TrimCase {
@@ -65,6 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
     Text, Trimming,
     ::testing::Values(TrimCase{"nbsp_and_line_separator", "\u00a0\u00a0\u2028", ""},
                       TrimCase{"ascii", " \t\n key \r\n", "key"},
+                      TrimCase{"vertical_tab_is_but_unit_separator_is_not", "\x1fk\v", "\x1fk"},
                       TrimCase{"inner_kept", "  a b  ", "a b"},
                       TrimCase{"ideographic_space", "\u3000k\u3000", "k"},
                       TrimCase{"zero_width_space_is_not_white_space", "\u200bk", "\u200bk"},

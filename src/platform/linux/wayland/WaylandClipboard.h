@@ -69,6 +69,8 @@ public:
     void clearContents() override;
     // One selection holds one item: only the first is offered.
     void writeItems(const std::vector<clipboard::PasteboardItemData>& items) override;
+    // A write replaces the clipboard whole: one change of owner.
+    void replaceContents(const std::vector<clipboard::PasteboardItemData>& items) override { writeItems(items); }
 
     bool ownsClipboard();
     // What we offer while we own the clipboard, type by type.

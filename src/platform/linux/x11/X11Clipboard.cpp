@@ -611,6 +611,15 @@ struct X11Clipboard::Impl {
         return names;
     }
 
+    // False for a target the owner left out of the TARGETS it gave in this
+    // pass: asking for it anyway costs a round trip through the owner only to
+    // be refused (Chromium's custom data, on every copy from a plain page).
+    bool mayOffer(const std::string& name) const {
+        if (!targetsCache || targetsCache->first != pass.generation() || targetsCache->second.empty()) return true;
+        const auto& listed = targetsCache->second;
+        return std::find(listed.begin(), listed.end(), name) != listed.end();
+    }
+
     static std::vector<std::string> contentOnly(const std::vector<std::string>& names) {
         std::vector<std::string> out;
         for (auto& n : names)
@@ -637,6 +646,7 @@ struct X11Clipboard::Impl {
         }
         if (currentOwner(atom.clipboard) == XCB_NONE) return std::nullopt;
         PassScope scope(*this);
+        if (!mayOffer(name)) return std::nullopt;
         auto d = fetchForeign(name);
         return d ? std::optional(d->bytes) : std::nullopt;
     }

@@ -78,6 +78,8 @@ public:
     // text/plain;charset=utf-8 but no UTF8_STRING is offered under
     // UTF8_STRING too, the name every X11 program asks for.
     void writeItems(const std::vector<clipboard::PasteboardItemData>& items) override;
+    // A write replaces the clipboard whole: one change of owner.
+    void replaceContents(const std::vector<clipboard::PasteboardItemData>& items) override { writeItems(items); }
 
     // Whether this process owns the clipboard right now.
     bool ownsClipboard();

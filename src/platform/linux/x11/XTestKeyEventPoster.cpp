@@ -19,6 +19,7 @@ XTestKeyEventPoster::XTestKeyEventPoster(Logger& logger, const std::string& disp
     const xcb_query_extension_reply_t* ext = xcb_get_extension_data(connection_, &xcb_test_id);
     xtest_ = ext && ext->present;
     keyboard_ = std::make_unique<XKeyboardMap>(connection_);
+    keyboard_->watchChanges();
     controlKeycode_ = keyboard_->controlKeycode();
 }
 
@@ -31,11 +32,15 @@ void XTestKeyEventPoster::setGrabBreaker(std::function<void()> breaker) {
 
 bool XTestKeyEventPoster::createEventSource() {
     std::lock_guard lock(mutex_);
-    // Layouts and the selected group change while we run; read the map afresh
-    // for every chord. The change notices the server sends every client
-    // would pile up unread on this connection otherwise.
-    while (auto* event = xcb_poll_for_event(connection_)) std::free(event);
-    keyboard_->reload();
+    // Layouts and the selected group change while we run. Reading the whole
+    // map costs several round trips and a compile, so it is read again only
+    // when the server has told of a change; the round trip first makes sure
+    // every notice sent before this chord is here.
+    sync();
+    while (auto* event = xcb_poll_for_event(connection_)) {
+        keyboard_->handle(event);
+        std::free(event);
+    }
     controlKeycode_ = keyboard_->controlKeycode();
     return xtest_;
 }

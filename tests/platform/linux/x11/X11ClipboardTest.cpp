@@ -253,6 +253,19 @@ TEST_F(X11Clipboard, ChangeCountMovesOncePerOwnershipChange) {
     second.terminate();
     ASSERT_TRUE(pump([&] { return clip->changeCount() == c0 + 6; }, 10s));
     EXPECT_EQ(clip->itemCount(), 0u);
+
+    clip->replaceContents({item});
+    EXPECT_EQ(clip->changeCount(), c0 + 7) << "a replacement is one change of owner, not a clear and a write";
+}
+
+// Asking for a target the owner did not list costs a round trip through it on
+// every copy (Chromium's custom data, from a plain page); an owner that never
+// answers it makes such a request show.
+TEST_F(X11Clipboard, ATargetTheOwnerDidNotListIsNotAskedFor) {
+    auto owner = startOwner({{"UTF8_STRING", "UTF8_STRING", 8, kUTF8}}, {"--hang-target", "chromium/x-web-custom-data"});
+    EXPECT_EQ(clip->stringForType("text/plain;charset=utf-8"), kUTF8);
+    EXPECT_EQ(clip->dataForType("chromium/x-web-custom-data"), std::nullopt);
+    EXPECT_EQ(clip->readFailures(), 0);
 }
 
 // The broker waits on XFixes' announcement, not on its bound: with a bound
