@@ -97,6 +97,8 @@ constexpr std::string_view kIntroductions[] = {
 constexpr std::string_view kSubjectStarts[] = {
     "a", "all", "an", "everyone", "he", "her", "his", "i", "if", "it", "its", "many", "most", "my", "no", "our",
     "people", "she", "some", "the", "their", "there", "these", "they", "this", "those", "we", "when", "you", "your"};
+// Before "people" they make the subject's number unclear ("every people thinks").
+constexpr std::string_view kSingularDeterminers[] = {"a", "an", "each", "every", "one"};
 // Words after which a noun is plural: "several reason." → "several reasons.".
 // Not "both", "few" or "these", which stand alone ("both agree", "a few left").
 constexpr std::string_view kPluralDeterminers[] = {"many", "numerous", "several", "various"};
@@ -443,7 +445,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         const bool third = w == "he" || w == "she" || w == "it" || indefinite;
         // A lower-case "i" may be a letter of maths: "i is the imaginary unit".
         const bool other = tokens[i].text == "I" || w == "we" || w == "they" || w == "you" ||
-                           (w == "people" && words.previousLower(i) != "a");
+                           (w == "people" && !in(kSingularDeterminers, words.previousLower(i)));
         if ((third || other) && words.isWord(n) && !in(kInverting, words.previousLower(i)) &&
             !(endsWith(words.previousLower(i), "n't") || endsWith(words.previousLower(i), "n\u2019t"))) {
             // "it" and "you" are objects too ("let it go", "give you updates"): only at a clause's start.
