@@ -320,6 +320,21 @@ std::optional<bool> startsWithVowelSound(std::string_view word) {
     return false;
 }
 
+// A plural of a noun English knows ("cars", "classes", "cities", "people"); not
+// pronouns and determiners in -s, nor words in -ss, -us, -is or -ics.
+bool isPlainPlural(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
+    constexpr std::string_view kNotPlurals[] = {"does", "has", "hers", "his", "its", "ours", "theirs", "these",
+                                                "this", "those", "was", "whose", "yes", "yours"};
+    if (w == "people" || w == "children" || w == "men" || w == "women") return true;
+    if (w.size() < 4 || w.back() != 's' || endsWith(w, "ss") || endsWith(w, "us") || endsWith(w, "is") ||
+        endsWith(w, "ics") || in(kNotPlurals, w) || !isWord(w))
+        return false;
+    std::string stem(w.substr(0, w.size() - 1));
+    if (isWord(stem)) return true;
+    if (endsWith(w, "es") && isWord(w.substr(0, w.size() - 2))) return true;
+    return endsWith(w, "ies") && isWord(std::string(w.substr(0, w.size() - 3)) + "y");
+}
+
 void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>& isWord) {
     Words words(tokens);
     std::vector<std::size_t> commasAfter;
@@ -354,6 +369,25 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // "more easier" → "easier".
         if (w == "more" && in(kComparatives, next) && words.previousLower(i) != "no") {
             words.remove(i);
+            continue;
+        }
+        // "most of people" → "most people": "of" there wants a determiner;
+        // not "the most of" ("make the most of things"), nor before a pronoun.
+        if ((w == "most" || w == "many") && next == "of" && words.previousLower(i) != "the") {
+            // The plural ends its phrase: in "many of cars' parts" the cars are particular ones.
+            std::size_t noun = words.next(n);
+            std::size_t after = words.next(noun);
+            bool ends = after == npos ? noun != npos
+                        : tokens[after].kind == TokenKind::punct ? std::string_view(".,;:!?").find(tokens[after].text) != npos
+                                                                 : in(kAfterNounPhrase, words.lower(after));
+            if (ends && words.isWord(noun) && startsLowercase(tokens[noun].text) && isPlainPlural(words.lower(noun), isWord)) {
+                words.remove(n);
+                continue;
+            }
+        }
+        // "discuss about the plan": the verb takes its object directly.
+        if (next == "about" && (w == "discuss" || w == "discusses" || w == "discussed" || w == "discussing")) {
+            words.remove(n);
             continue;
         }
         // "could of been" → "could have been"; not "could, of course".
