@@ -396,6 +396,17 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             words.replace(n, "have");
             continue;
         }
+        // "a lots of" → "a lot of"; "an other" → "another".
+        if (w == "a" && next == "lots" && words.nextLower(n) == "of") {
+            words.replace(n, "lot");
+            continue;
+        }
+        if (w == "an" && next == "other") {
+            words.replace(i, "another");
+            tokens[n].text.clear();
+            if (n == i + 2) tokens[i + 1].text.clear();
+            continue;
+        }
         // "a apple" → "an apple", "an university" → "a university"; "an" before
         // an h-word stays ("an historic" is a style).
         if ((w == "a" || w == "an") && words.isWord(n) && n == i + 2 && next != "and" && next != "or" &&
