@@ -396,6 +396,23 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             words.replace(n, "have");
             continue;
         }
+        // "despite of the rain": "despite" takes its object directly.
+        if (w == "despite" && next == "of") {
+            words.remove(n);
+            continue;
+        }
+        // "I am agree" → "I agree": "agree" is a verb, not an adjective.
+        if (next == "agree" && (w == "am" || (w == "are" && (words.previousLower(i) == "we" ||
+                                                             words.previousLower(i) == "they" ||
+                                                             words.previousLower(i) == "you")))) {
+            words.remove(i);
+            continue;
+        }
+        // "we meet everyday." → "every day": the adjective needs a noun after it.
+        if (w == "everyday" && (n == npos || tokens[n].kind == TokenKind::punct)) {
+            words.replace(i, "every day");
+            continue;
+        }
         // "a lots of" → "a lot of"; "an other" → "another".
         if (w == "a" && next == "lots" && words.nextLower(n) == "of") {
             words.replace(n, "lot");

@@ -146,6 +146,8 @@ TEST(Grammar, RulesFireOnlyInDecidingContexts) {
         {"of_after_most_and_many", "Most of people are kind and I saw many of cities. We made the most of days off; most of us stayed and many of cars parts broke.",
          "Most people are kind and I saw many cities. We made the most of days off; most of us stayed and many of cars parts broke."},
         {"discuss_about", "We discussed about the plan.", "We discussed the plan."},
+        {"verbs_taking_an_object", "I am agree, we are agree despite of it. We meet everyday, in everyday life.",
+         "I agree, we agree despite it. We meet every day, in everyday life."},
         {"fixed_phrases", "A lots of us want an other try, not an other. But an otter and lots of others.",
          "A lot of us want another try, not another. But an otter and lots of others."},
         {"plural_after_many", "We had several reason. One of the problem is that many student like various sport.",
