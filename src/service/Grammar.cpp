@@ -97,7 +97,7 @@ constexpr std::string_view kIntroductions[] = {
 constexpr std::string_view kSubjectStarts[] = {
     "a", "all", "an", "everyone", "he", "her", "his", "i", "if", "it", "its", "many", "most", "my", "no", "our",
     "people", "she", "some", "the", "their", "there", "these", "they", "this", "those", "we", "when", "you", "your"};
-// Before "people" they make the subject's number unclear ("every people thinks").
+// Before "people" they make the subject's number unclear ("each people hopes").
 constexpr std::string_view kSingularDeterminers[] = {"a", "an", "each", "every", "one"};
 // Words after which a noun is plural: "several reason." → "several reasons.".
 // Not "both", "few" or "these", which stand alone ("both agree", "a few left").

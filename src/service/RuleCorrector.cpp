@@ -631,7 +631,7 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                 continue;
             }
         }
-        // A word split by a blank: "whole heartedly" → "wholeheartedly".
+        // A word split by a blank: "to gether" → "together".
         if (possessive.empty() && pattern == CasePattern::lower && out.size() >= 2 && out.back().kind == TokenKind::space &&
             out.back().text == " " && out[out.size() - 2].kind == TokenKind::word &&
             out[out.size() - 2].language == t.language) {

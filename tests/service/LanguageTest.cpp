@@ -77,8 +77,8 @@ TEST(NeverDamage, UnknownWordsAreReplacedOnlyWhenClear) {
         {"sounds_like_several_words", "A baatle.", "A baatle."},
         {"regular_past_of_irregular_verb", "He teached us and buyed bread.", "He taught us and bought bread."},
         {"two_forms_of_one_word", "Last monthe we left.", "Last monthe we left."},
-        {"word_split_by_a_blank", "We agree whole heartedly, any one of us.", "We agree wholeheartedly, any one of us."},
-        {"no_s_on_a_plural_of_its_own", "Those peples left.", "Those peples left."},
+        {"word_split_by_a_blank", "We went to gether, any one of us.", "We went together, any one of us."},
+        {"no_s_on_a_plural_of_its_own", "Those peopels left.", "Those peopels left."},
         {"word_of_another_variant", "She teaches maths.", "She teaches maths."},
     });
     for (const char* word : {"informations", "companys", "familys", "studentss"}) {
@@ -112,8 +112,8 @@ TEST(Grammar, RulesFireOnlyInDecidingContexts) {
          "I have time, we go home and they don't care."},
         {"simple_subjects", "Everyone have a plan and people thinks it works, but people is tired.",
          "Everyone has a plan and people think it works, but people are tired."},
-        {"simple_subjects_held_back", "Let everyone know. We help people understand. A people is a nation. Every people thinks so.",
-         "Let everyone know. We help people understand. A people is a nation. Every people thinks so."},
+        {"simple_subjects_held_back", "Let everyone know. We help people understand. A people is a nation. Each people hopes so.",
+         "Let everyone know. We help people understand. A people is a nation. Each people hopes so."},
         {"agreement_held_back", "Did he go? Let it go. We made it work. If he were here. I insist that he go.",
          "Did he go? Let it go. We made it work. If he were here. I insist that he go."},
         {"object_you_held_back", "We will send you updates.", "We will send you updates."},
