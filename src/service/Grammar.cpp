@@ -97,6 +97,8 @@ constexpr std::string_view kIntroductions[] = {
 constexpr std::string_view kSubjectStarts[] = {
     "a", "all", "an", "everyone", "he", "her", "his", "i", "if", "it", "its", "many", "most", "my", "no", "our",
     "people", "she", "some", "the", "their", "there", "these", "they", "this", "those", "we", "when", "you", "your"};
+// Before "people" they make the subject's number unclear ("each people hopes").
+constexpr std::string_view kSingularDeterminers[] = {"a", "an", "each", "every", "one"};
 // Words after which a noun is plural: "several reason." → "several reasons.".
 // Not "both", "few" or "these", which stand alone ("both agree", "a few left").
 constexpr std::string_view kPluralDeterminers[] = {"many", "numerous", "several", "various"};
@@ -318,6 +320,21 @@ std::optional<bool> startsWithVowelSound(std::string_view word) {
     return false;
 }
 
+// A plural of a noun English knows ("cars", "classes", "cities", "people"); not
+// pronouns and determiners in -s, nor words in -ss, -us, -is or -ics.
+bool isPlainPlural(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
+    constexpr std::string_view kNotPlurals[] = {"does", "has", "hers", "his", "its", "ours", "theirs", "these",
+                                                "this", "those", "was", "whose", "yes", "yours"};
+    if (w == "people" || w == "children" || w == "men" || w == "women") return true;
+    if (w.size() < 4 || w.back() != 's' || endsWith(w, "ss") || endsWith(w, "us") || endsWith(w, "is") ||
+        endsWith(w, "ics") || in(kNotPlurals, w) || !isWord(w))
+        return false;
+    std::string stem(w.substr(0, w.size() - 1));
+    if (isWord(stem)) return true;
+    if (endsWith(w, "es") && isWord(w.substr(0, w.size() - 2))) return true;
+    return endsWith(w, "ies") && isWord(std::string(w.substr(0, w.size() - 3)) + "y");
+}
+
 void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>& isWord) {
     Words words(tokens);
     std::vector<std::size_t> commasAfter;
@@ -354,10 +371,57 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             words.remove(i);
             continue;
         }
+        // "most of people" → "most people": "of" there wants a determiner;
+        // not "the most of" ("make the most of things"), nor before a pronoun.
+        if ((w == "most" || w == "many") && next == "of" && words.previousLower(i) != "the") {
+            // The plural ends its phrase: in "many of cars' parts" the cars are particular ones.
+            std::size_t noun = words.next(n);
+            std::size_t after = words.next(noun);
+            bool ends = after == npos ? noun != npos
+                        : tokens[after].kind == TokenKind::punct ? std::string_view(".,;:!?").find(tokens[after].text) != npos
+                                                                 : in(kAfterNounPhrase, words.lower(after));
+            if (ends && words.isWord(noun) && startsLowercase(tokens[noun].text) && isPlainPlural(words.lower(noun), isWord)) {
+                words.remove(n);
+                continue;
+            }
+        }
+        // "discuss about the plan": the verb takes its object directly.
+        if (next == "about" && (w == "discuss" || w == "discusses" || w == "discussed" || w == "discussing")) {
+            words.remove(n);
+            continue;
+        }
         // "could of been" → "could have been"; not "could, of course".
         if (next == "of" && (w == "could" || w == "should" || w == "would" || w == "must" || w == "might") &&
             !words.nextLower(n).empty() && words.nextLower(n) != "course") {
             words.replace(n, "have");
+            continue;
+        }
+        // "despite of the rain": "despite" takes its object directly.
+        if (w == "despite" && next == "of") {
+            words.remove(n);
+            continue;
+        }
+        // "I am agree" → "I agree": "agree" is a verb, not an adjective.
+        if (next == "agree" && (w == "am" || (w == "are" && (words.previousLower(i) == "we" ||
+                                                             words.previousLower(i) == "they" ||
+                                                             words.previousLower(i) == "you")))) {
+            words.remove(i);
+            continue;
+        }
+        // "we meet everyday." → "every day": the adjective needs a noun after it.
+        if (w == "everyday" && (n == npos || tokens[n].kind == TokenKind::punct)) {
+            words.replace(i, "every day");
+            continue;
+        }
+        // "a lots of" → "a lot of"; "an other" → "another".
+        if (w == "a" && next == "lots" && words.nextLower(n) == "of") {
+            words.replace(n, "lot");
+            continue;
+        }
+        if (w == "an" && next == "other") {
+            words.replace(i, "another");
+            tokens[n].text.clear();
+            if (n == i + 2) tokens[i + 1].text.clear();
             continue;
         }
         // "a apple" → "an apple", "an university" → "a university"; "an" before
@@ -443,7 +507,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         const bool third = w == "he" || w == "she" || w == "it" || indefinite;
         // A lower-case "i" may be a letter of maths: "i is the imaginary unit".
         const bool other = tokens[i].text == "I" || w == "we" || w == "they" || w == "you" ||
-                           (w == "people" && words.previousLower(i) != "a");
+                           (w == "people" && !in(kSingularDeterminers, words.previousLower(i)));
         if ((third || other) && words.isWord(n) && !in(kInverting, words.previousLower(i)) &&
             !(endsWith(words.previousLower(i), "n't") || endsWith(words.previousLower(i), "n\u2019t"))) {
             // "it" and "you" are objects too ("let it go", "give you updates"): only at a clause's start.

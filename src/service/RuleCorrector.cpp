@@ -631,6 +631,16 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                 continue;
             }
         }
+        // A word split by a blank: "to gether" → "together".
+        if (possessive.empty() && pattern == CasePattern::lower && out.size() >= 2 && out.back().kind == TokenKind::space &&
+            out.back().text == " " && out[out.size() - 2].kind == TokenKind::word &&
+            out[out.size() - 2].language == t.language) {
+            if (auto whole = language.primary->joined(out[out.size() - 2].text, lower)) {
+                out.pop_back();
+                out.back().text = *whole;
+                continue;
+            }
+        }
         if (possessive.empty()) {
             if (auto parts = language.primary->split(lower)) {
                 out.push_back(Token{TokenKind::word, withCase(parts->first, pattern), t.language});

@@ -100,6 +100,8 @@ constexpr const char* kTechnicalWords[] = {
     "yaml", "yml",
 };
 
+constexpr std::string_view kPluralsWithoutS[] = {"children", "feet", "geese", "men", "mice", "people", "teeth", "women"};
+
 bool isVowel(char32_t c) { return c == 'a' || c == 'e' || c == 'i' || c == 'o' || c == 'u'; }
 
 // Neighbouring keys on a QWERTY keyboard.
@@ -435,6 +437,17 @@ std::optional<std::pair<std::string, std::string>> Speller::split(std::string_vi
     return found;
 }
 
+std::optional<std::string> Speller::joined(std::string_view left, std::string_view lowerRight) const {
+    // A word that commonly stands alone is left to stand alone: only a
+    // common joined word (up to size 50) is taken.
+    constexpr int kCommonJoined = 4;
+    if (ranks_.empty() || left.size() < 2 || !isLowerAscii(left) || !isLowerAscii(lowerRight)) return std::nullopt;
+    std::string word = std::string(left) + std::string(lowerRight);
+    int rank = rankOf(word);
+    if (rank > kCommonJoined || !spell(word)) return std::nullopt;
+    return word;
+}
+
 std::optional<std::string> Speller::soundAlike(std::string_view lowerWord) const {
     if (lowerWord.size() < 5 || !isLowerAscii(lowerWord)) return std::nullopt;
     const std::uint64_t key = hashOf(outline(lowerWord));
@@ -479,6 +492,10 @@ std::optional<std::string> Speller::correction(std::string_view lowerWord) const
         while (common < a.size() && common < b.size() && a[common] == b[common]) ++common;
         if (common >= 3 && a.size() - common <= 2 && b.size() - common <= 2) return std::nullopt;
     }
+    // "peoples", "childrens": an -s on a plural of its own is seldom meant.
+    for (std::string_view plural : kPluralsWithoutS)
+        if (found[0].word.size() == plural.size() + 1 && found[0].word.starts_with(plural) && found[0].word.back() == 's')
+            return std::nullopt;
     std::string word = found[0].word;
     // Keep a typographic apostrophe as the writer typed it.
     if (lowerWord.find("\u2019") != std::string_view::npos) {

@@ -77,6 +77,10 @@ public:
     // such reading exists. Needs the frequency lists.
     std::optional<std::pair<std::string, std::string>> split(std::string_view lowerWord) const;
 
+    // The common word that a known lower-case word and a word the dictionary
+    // rejects make together ("to" "gether" → "together").
+    std::optional<std::string> joined(std::string_view left, std::string_view lowerRight) const;
+
     // The one common word that sounds like the typed one, for a word no
     // single slip explains ("imediatly" → "immediately"): both have the same
     // consonants in the same order (vowels and doubled letters aside) and no
