@@ -704,6 +704,7 @@ struct Face {
         openPanel = [this, c = &claimed, d = &devices, k = &keyboard, co = &core, e = &executor](QRect iconGeometry,
                                                                                                 QPoint pointer) {
             if (!panel) panel = makePanel(*c, *d, *k, *co, *e);
+            if (clicks) clicks->listen(true);
             panel->popUpAt(iconGeometry, pointer);
         };
         tray = std::make_unique<ui::TrayIcon>(executor, *core.coordinator, logger);
@@ -813,6 +814,8 @@ int runDesktop(cli::ProgramContext& context, int argc, char** argv) {
             face.clicks = std::make_unique<linux_platform::X11ClickWatcher>();
             face.clicks->onPress = [&face](int x, int y) {
                 if (face.panel) face.panel->pointerPressedAt(QPoint(x, y));
+                // However the panel closed, the clicks after it are not ours to hear.
+                if (!face.panel || !face.panel->isVisible()) face.clicks->listen(false);
             };
             watches.add(face.clicks->fd(), [&face] { face.clicks->processPendingEvents(); });
         } catch (const std::exception& e) {

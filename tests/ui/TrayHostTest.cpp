@@ -185,6 +185,67 @@ protected:
         status = p.wait(1s);
         return status;
     }
+    // The program on trayer, its icon docked and clicked: the panel opens
+    // under the icon. Fails the test (and returns nothing) otherwise.
+    struct OnTrayer {
+        TempDir home;
+        std::vector<std::string> env;
+        std::optional<Process> program;
+        QRect icon, panel;
+    };
+    // The first window of `size` ("22x22", "300x"), on the screen; the icon is
+    // named quillant and counts only once it sits inside trayer's panel: before
+    // the tray takes it, the icon is a window of its own at the screen's corner.
+    std::optional<QRect> windowOfSize(const std::vector<std::string>& env, const std::string& size) {
+        auto tree = Process::start({"xwininfo", "-root", "-tree"}, env, true);
+        std::istringstream in(tree.readAll(10s));
+        tree.wait(5s);
+        std::optional<QRect> trayPanel;
+        for (std::string line; std::getline(in, line);) {
+            const bool isTrayPanel = line.find("(\"panel\" \"trayer\")") != std::string::npos;
+            if (size == "22x22" && !isTrayPanel && line.find("quillant") == std::string::npos) continue;
+            auto at = line.find(isTrayPanel ? std::string(")  ") : " " + size);
+            if (at == std::string::npos) continue;
+            int w, h, x, y, ax, ay;
+            if (std::sscanf(line.c_str() + at + 1, " %dx%d+%d+%d +%d+%d", &w, &h, &x, &y, &ax, &ay) != 6) continue;
+            const QRect found(ax, ay, w, h);
+            if (isTrayPanel) {
+                trayPanel = found;
+                continue;
+            }
+            if (size == "22x22" && !(trayPanel && trayPanel->contains(found))) continue;
+            return found;
+        }
+        return std::nullopt;
+    }
+    void openThePanelOnTrayer(OnTrayer& t) {
+        startTrayer();
+        t.env = world.env();
+        t.env.push_back("HOME=" + t.home.path().string());
+        t.env.push_back("XDG_CONFIG_HOME=" + (t.home.path() / "config").string());
+        t.env.push_back("XDG_RUNTIME_DIR=" + t.home.path().string());
+        t.env.push_back("QUILLANT_LOG=stderr");
+        t.env.push_back("QUILLANT_SERVICE_URL=http://127.0.0.1:9");
+        t.program = Process::start({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, t.env, false, true);
+        std::optional<QRect> icon, settled;
+        // Docked and laid out: the same place twice in a row.
+        ASSERT_TRUE(pumpUntil([&] {
+            settled = icon;
+            icon = windowOfSize(t.env, "22x22");
+            return icon && settled && *icon == *settled;
+        }, 20s)) << "the icon never docked";
+        ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(icon->center().x()), std::to_string(icon->center().y()),
+                       "click", "1"}),
+                  0);
+        std::optional<QRect> panel;
+        ASSERT_TRUE(pumpUntil([&] { return (panel = windowOfSize(t.env, "300x")).has_value(); }, 10s))
+            << "no panel after the click";
+        t.icon = *icon;
+        t.panel = *panel;
+        EXPECT_GE(panel->top(), icon->bottom()) << "the panel opens under the icon";
+        EXPECT_LE(panel->top() - icon->bottom(), 20);
+        EXPECT_LE(std::abs(panel->center().x() - icon->center().x()), 300);
+    }
     ImageStats grabIcon() {
         const QRect g = tray->iconGeometry();
         const QImage img = QGuiApplication::primaryScreen()->grabWindow(0, g.x(), g.y(), g.width(), g.height()).toImage();
@@ -379,120 +440,25 @@ TEST_F(TrayHosts, TheProgramShowsItsIconOnTheHostAndWarnsOfAHotkeyWithoutAKey) {
 }
 
 TEST_F(TrayHosts, TheProgramsIconOnTrayerOpensThePanelUnderItAndQuitEndsIt) {
-    startTrayer();
-    TempDir home;
-    auto env = world.env();
-    env.push_back("HOME=" + home.path().string());
-    env.push_back("XDG_CONFIG_HOME=" + (home.path() / "config").string());
-    env.push_back("XDG_RUNTIME_DIR=" + home.path().string());
-    env.push_back("QUILLANT_LOG=stderr");
-    env.push_back("QUILLANT_SERVICE_URL=http://127.0.0.1:9");
-    auto program = Process::start({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, env, false, true);
-    // The first window of `size` ("22x22", "300x"), on the screen; the icon is
-    // named quillant and counts only once it sits inside trayer's panel: before
-    // the tray takes it, the icon is a window of its own at the screen's corner.
-    auto windows = [&](const std::string& size) -> std::optional<QRect> {
-        auto tree = Process::start({"xwininfo", "-root", "-tree"}, env, true);
-        std::istringstream in(tree.readAll(10s));
-        tree.wait(5s);
-        std::optional<QRect> trayPanel;
-        for (std::string line; std::getline(in, line);) {
-            const bool isTrayPanel = line.find("(\"panel\" \"trayer\")") != std::string::npos;
-            if (size == "22x22" && !isTrayPanel && line.find("quillant") == std::string::npos) continue;
-            auto at = line.find(isTrayPanel ? std::string(")  ") : " " + size);
-            if (at == std::string::npos) continue;
-            int w, h, x, y, ax, ay;
-            if (std::sscanf(line.c_str() + at + 1, " %dx%d+%d+%d +%d+%d", &w, &h, &x, &y, &ax, &ay) != 6) continue;
-            const QRect found(ax, ay, w, h);
-            if (isTrayPanel) {
-                trayPanel = found;
-                continue;
-            }
-            if (size == "22x22" && !(trayPanel && trayPanel->contains(found))) continue;
-            return found;
-        }
-        return std::nullopt;
-    };
-    std::optional<QRect> icon, settled;
-    // Docked and laid out: the same place twice in a row.
-    ASSERT_TRUE(pumpUntil([&] {
-        settled = icon;
-        icon = windows("22x22");
-        return icon && settled && *icon == *settled;
-    }, 20s)) << "the icon never docked";
-    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(icon->center().x()), std::to_string(icon->center().y()),
-                   "click", "1"}),
-              0);
-    std::optional<QRect> panel;
-    ASSERT_TRUE(pumpUntil([&] { return (panel = windows("300x")).has_value(); }, 10s)) << "no panel after the click";
-    EXPECT_GE(panel->top(), icon->bottom()) << "the panel opens under the icon";
-    EXPECT_LE(panel->top() - icon->bottom(), 20);
-    EXPECT_LE(std::abs(panel->center().x() - icon->center().x()), 300);
-
+    OnTrayer t;
+    ASSERT_NO_FATAL_FAILURE(openThePanelOnTrayer(t));
     ASSERT_EQ(run({"xdotool", "key", "ctrl+q"}), 0);
-    EXPECT_EQ(program.wait(10s), 0) << program.readAll(1s);
+    EXPECT_EQ(t.program->wait(10s), 0) << t.program->readAll(1s);
 }
 TEST_F(TrayHosts, AClickOutsideThePanelClosesItAndReachesTheWindowClicked) {
-    startTrayer();
-    TempDir home;
-    auto env = world.env();
-    env.push_back("HOME=" + home.path().string());
-    env.push_back("XDG_CONFIG_HOME=" + (home.path() / "config").string());
-    env.push_back("XDG_RUNTIME_DIR=" + home.path().string());
-    env.push_back("QUILLANT_LOG=stderr");
-    env.push_back("QUILLANT_SERVICE_URL=http://127.0.0.1:9");
-    auto program = Process::start({"/bin/sh", "-c", "exec \"$0\" 2>&1", QUILLANT_EXE}, env, false, true);
-    // The first window of `size` ("22x22", "300x"), on the screen; the icon is
-    // named quillant and counts only once it sits inside trayer's panel: before
-    // the tray takes it, the icon is a window of its own at the screen's corner.
-    auto windows = [&](const std::string& size) -> std::optional<QRect> {
-        auto tree = Process::start({"xwininfo", "-root", "-tree"}, env, true);
-        std::istringstream in(tree.readAll(10s));
-        tree.wait(5s);
-        std::optional<QRect> trayPanel;
-        for (std::string line; std::getline(in, line);) {
-            const bool isTrayPanel = line.find("(\"panel\" \"trayer\")") != std::string::npos;
-            if (size == "22x22" && !isTrayPanel && line.find("quillant") == std::string::npos) continue;
-            auto at = line.find(isTrayPanel ? std::string(")  ") : " " + size);
-            if (at == std::string::npos) continue;
-            int w, h, x, y, ax, ay;
-            if (std::sscanf(line.c_str() + at + 1, " %dx%d+%d+%d +%d+%d", &w, &h, &x, &y, &ax, &ay) != 6) continue;
-            const QRect found(ax, ay, w, h);
-            if (isTrayPanel) {
-                trayPanel = found;
-                continue;
-            }
-            if (size == "22x22" && !(trayPanel && trayPanel->contains(found))) continue;
-            return found;
-        }
-        return std::nullopt;
-    };
-    std::optional<QRect> icon, settled;
-    // Docked and laid out: the same place twice in a row.
-    ASSERT_TRUE(pumpUntil([&] {
-        settled = icon;
-        icon = windows("22x22");
-        return icon && settled && *icon == *settled;
-    }, 20s)) << "the icon never docked";
-    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(icon->center().x()), std::to_string(icon->center().y()),
-                   "click", "1"}),
-              0);
-    std::optional<QRect> panel;
-    ASSERT_TRUE(pumpUntil([&] { return (panel = windows("300x")).has_value(); }, 10s)) << "no panel after the click";
-    EXPECT_GE(panel->top(), icon->bottom()) << "the panel opens under the icon";
-    EXPECT_LE(panel->top() - icon->bottom(), 20);
-    EXPECT_LE(std::abs(panel->center().x() - icon->center().x()), 300);
+    OnTrayer t;
+    ASSERT_NO_FATAL_FAILURE(openThePanelOnTrayer(t));
 
     // A click elsewhere closes the panel and reaches the window clicked.
-    auto xev = Process::start({"xev", "-geometry", "200x120+40+500", "-event", "button"}, env, true);
+    auto xev = Process::start({"xev", "-geometry", "200x120+40+500", "-event", "button"}, t.env, true);
     std::optional<QRect> xevWindow;
-    ASSERT_TRUE(pumpUntil([&] { return (xevWindow = windows("200x120")).has_value(); }, 10s)) << "no xev window";
+    ASSERT_TRUE(pumpUntil([&] { return (xevWindow = windowOfSize(t.env, "200x120")).has_value(); }, 10s)) << "no xev window";
     ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(xevWindow->center().x()),
                    std::to_string(xevWindow->center().y()), "click", "1"}),
               0);
     // The panel's window stays, unmapped.
     auto panelShown = [&] {
-        auto tree = Process::start({"xwininfo", "-root", "-tree"}, env, true);
+        auto tree = Process::start({"xwininfo", "-root", "-tree"}, t.env, true);
         std::istringstream in(tree.readAll(10s));
         tree.wait(5s);
         for (std::string line; std::getline(in, line);) {
@@ -500,7 +466,7 @@ TEST_F(TrayHosts, AClickOutsideThePanelClosesItAndReachesTheWindowClicked) {
             std::istringstream words(line);
             std::string id;
             words >> id;
-            auto info = Process::start({"xwininfo", "-id", id}, env, true);
+            auto info = Process::start({"xwininfo", "-id", id}, t.env, true);
             if (info.readAll(10s).find("IsViewable") != std::string::npos) return true;
         }
         return false;
@@ -508,8 +474,8 @@ TEST_F(TrayHosts, AClickOutsideThePanelClosesItAndReachesTheWindowClicked) {
     EXPECT_TRUE(pumpUntil([&] { return !panelShown(); }, 10s)) << "the panel stays open";
     EXPECT_TRUE(xev.waitForLine("ButtonPress", 5s)) << "the click did not reach the window under it";
     xev.terminate();
-    ::kill(program.pid(), SIGTERM);
-    EXPECT_EQ(program.wait(10s), 0);
+    ::kill(t.program->pid(), SIGTERM);
+    EXPECT_EQ(t.program->wait(10s), 0);
 }
 
 TEST_F(TrayHosts, TheProgramsItemOnAStatusNotifierHostOpensThePanelAtThePointer) {

@@ -26,8 +26,13 @@ X11ClickWatcher::X11ClickWatcher(const std::string& display) : c_(new Connection
         delete c_;
         throw std::runtime_error("the X server has no XInput 2");
     }
+}
+
+void X11ClickWatcher::listen(bool on) {
+    if (on == listening_) return;
+    listening_ = on;
     unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-    XISetMask(bits, XI_RawButtonPress);
+    if (on) XISetMask(bits, XI_RawButtonPress);
     XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
     XISelectEvents(c_->display, DefaultRootWindow(c_->display), &mask, 1);
     XFlush(c_->display);

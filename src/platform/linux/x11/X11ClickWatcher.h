@@ -22,12 +22,16 @@ public:
 
     int fd() const;
     void processPendingEvents();
+    // Only while a panel is open: the clicks of a user working elsewhere then
+    // wake nothing of ours. Off at first.
+    void listen(bool on);
 
     std::function<void(int x, int y)> onPress;
 
 private:
     struct Connection;
     Connection* c_;
+    bool listening_ = false;
 };
 
 }  // namespace quillant::linux_platform
