@@ -168,8 +168,8 @@ protected:
         pumpFor(50ms);
     }
 
-    void startTrayer() {
-        trayer = Process::start({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
+    void startTrayer(const char* edge = "top") {
+        trayer = Process::start({"trayer", "--edge", edge, "--align", "right", "--widthtype", "pixel", "--width", "120",
                                  "--height", "24", "--tint", "0xdddddd", "--transparent", "true", "--alpha", "0"},
                                 world.env(), true);
     }
@@ -218,8 +218,8 @@ protected:
         }
         return std::nullopt;
     }
-    void openThePanelOnTrayer(OnTrayer& t) {
-        startTrayer();
+    void openThePanelOnTrayer(OnTrayer& t, const char* edge = "top") {
+        startTrayer(edge);
         t.env = world.env();
         t.env.push_back("HOME=" + t.home.path().string());
         t.env.push_back("XDG_CONFIG_HOME=" + (t.home.path() / "config").string());
@@ -242,8 +242,12 @@ protected:
             << "no panel after the click";
         t.icon = *icon;
         t.panel = *panel;
-        EXPECT_GE(panel->top(), icon->bottom()) << "the panel opens under the icon";
-        EXPECT_LE(panel->top() - icon->bottom(), 20);
+        if (std::string(edge) == "top") {
+            EXPECT_GE(panel->top(), icon->bottom()) << "the panel opens under the icon";
+            EXPECT_LE(panel->top() - icon->bottom(), 20);
+        } else {
+            EXPECT_LE(panel->bottom(), icon->top()) << "the panel opens over the icon";
+        }
         EXPECT_LE(std::abs(panel->center().x() - icon->center().x()), 300);
     }
     ImageStats grabIcon() {
@@ -445,6 +449,23 @@ TEST_F(TrayHosts, TheProgramsIconOnTrayerOpensThePanelUnderItAndQuitEndsIt) {
     ASSERT_EQ(run({"xdotool", "key", "ctrl+q"}), 0);
     EXPECT_EQ(t.program->wait(10s), 0) << t.program->readAll(1s);
 }
+TEST_F(TrayHosts, OverABottomTrayThePanelStaysClearOfItWhenItGrows) {
+    OnTrayer t;
+    ASSERT_NO_FATAL_FAILURE(openThePanelOnTrayer(t, "bottom"));
+    // A key saved on first use: the panel grows by the key check's answer.
+    ASSERT_EQ(run({"xdotool", "type", "--delay", "5", "sk-not-a-real-key"}), 0);
+    ASSERT_EQ(run({"xdotool", "key", "Return"}), 0);
+    std::optional<QRect> grown;
+    ASSERT_TRUE(pumpUntil([&] {
+        grown = windowOfSize(t.env, "300x");
+        return grown && grown->height() != t.panel.height();
+    }, 10s)) << "the panel did not change size";
+    EXPECT_LE(grown->bottom(), t.icon.top()) << "the grown panel runs over the tray";
+    EXPECT_GE(grown->top(), 0) << "the grown panel runs off the screen";
+    ::kill(t.program->pid(), SIGTERM);
+    EXPECT_EQ(t.program->wait(10s), 0);
+}
+
 TEST_F(TrayHosts, AClickOutsideThePanelClosesItAndReachesTheWindowClicked) {
     OnTrayer t;
     ASSERT_NO_FATAL_FAILURE(openThePanelOnTrayer(t));
