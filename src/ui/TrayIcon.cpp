@@ -74,8 +74,10 @@ void TrayIcon::chooseFallback() {
     if (!xembed_) {
         xembed_ = std::make_unique<QSystemTrayIcon>();
         xembed_->setToolTip(toolTip_);
-        connect(xembed_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::DoubleClick) return;  // its first click has opened the panel
+        connect(xembed_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason) {
+            // Qt counts two presses on the icon as a double click even when a
+            // click elsewhere (which closed the panel) came between them; so a
+            // double click opens the panel too (an open one only stays open).
             emit activated(xembed_->geometry(), QCursor::pos());
         });
     }

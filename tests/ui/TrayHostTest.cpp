@@ -495,6 +495,11 @@ TEST_F(TrayHosts, AClickOutsideThePanelClosesItAndReachesTheWindowClicked) {
     EXPECT_TRUE(pumpUntil([&] { return !panelShown(); }, 10s)) << "the panel stays open";
     EXPECT_TRUE(xev.waitForLine("ButtonPress", 5s)) << "the click did not reach the window under it";
     xev.terminate();
+    // And the icon opens it again.
+    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(t.icon.center().x()), std::to_string(t.icon.center().y()),
+                   "click", "1"}),
+              0);
+    EXPECT_TRUE(pumpUntil([&] { return panelShown(); }, 10s)) << "the icon did not open the panel again";
     ::kill(t.program->pid(), SIGTERM);
     EXPECT_EQ(t.program->wait(10s), 0);
 }
