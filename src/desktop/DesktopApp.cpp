@@ -696,7 +696,7 @@ ui::SessionFindings findingsFor(const Claimed& claimed, const SessionDevices& de
 
 // The face: the glyph in the tray, and the panel, made the first time it
 // opens (until then its widgets, fonts and font configuration cost the idle
-// agent nothing). A click on the glyph, or a later start, opens it.
+// agent nothing). A click on the glyph opens or closes it; a later start opens it.
 struct Face {
     Face(const Claimed& claimed, const SessionDevices& devices, const Keyboard& keyboard, Core& core,
          linux_platform::QtExecutor& executor, Logger& logger)
@@ -708,7 +708,12 @@ struct Face {
             panel->popUpAt(iconGeometry, pointer);
         };
         tray = std::make_unique<ui::TrayIcon>(executor, *core.coordinator, logger);
-        QObject::connect(tray.get(), &ui::TrayIcon::activated, tray.get(), openPanel);
+        // The icon toggles the panel; a later start only ever opens it.
+        QObject::connect(tray.get(), &ui::TrayIcon::activated, tray.get(), [this](QRect iconGeometry, QPoint pointer) {
+            if (!panel) return openPanel(iconGeometry, pointer);
+            panel->iconActivated(iconGeometry, pointer);
+            if (clicks) clicks->listen(panel->isVisible());
+        });
         // Where no tray shows the glyph, a fix that did not happen must still be told.
         notifier = std::make_unique<ui::DesktopNotifier>(QDBusConnection::sessionBus(), core.coordinator->lastOutcome,
                                                          [this] { return tray && tray->isShownInTray(); });

@@ -14,6 +14,8 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
+#include <utility>
 
 #include "app/AppCoordinator.h"
 #include "hotkey/Preferences.h"
@@ -554,6 +556,24 @@ void MenuBarView::popUpAt(QRect iconGeometry, QPoint pointer) {
     focusTheField();
 }
 
+void MenuBarView::iconActivated(QRect iconGeometry, QPoint pointer) {
+    if (isVisible()) {
+        hide();
+        return;
+    }
+    // The press of this very click may have been heard first, and closed the
+    // panel already: where the icon's place is known, that press was on it;
+    // where it is not (a StatusNotifierItem host, which asks on release), it
+    // was a moment ago.
+    if (auto press = std::exchange(closingPress_, std::nullopt)) {
+        constexpr auto kSameClick = std::chrono::milliseconds(500);
+        const auto& [at, where] = *press;
+        if (services_.executor.now() - at <= kSameClick && (iconGeometry.isEmpty() || iconGeometry.contains(where)))
+            return;
+    }
+    popUpAt(iconGeometry, pointer);
+}
+
 void MenuBarView::hideEvent(QHideEvent* event) {
     // Closing abandons a capture (the saved hotkey works again) and forgets
     // whatever was typed.
@@ -579,7 +599,10 @@ void MenuBarView::pointerPressedAt(QPoint global) {
         const QRect opener = icon.isEmpty() ? QRect(pointer - QPoint(16, 16), QSize(33, 33)) : icon;
         if (opener.contains(global)) return;
     }
-    if (isVisible() && !frameGeometry().contains(global)) hide();
+    if (isVisible() && !frameGeometry().contains(global)) {
+        closingPress_ = {services_.executor.now(), global};
+        hide();
+    }
 }
 
 void MenuBarView::keyPressEvent(QKeyEvent* event) {

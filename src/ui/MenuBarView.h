@@ -14,6 +14,7 @@
 #include "hotkey/HotkeyRecorder.h"
 #include "hotkey/ShortcutStyle.h"
 #include "ui/CorrectionsPanel.h"
+#include "runtime/Clock.h"
 #include "runtime/Observable.h"
 
 class QLabel;
@@ -82,6 +83,8 @@ public:
 
     // Opens the panel at the tray icon (empty geometry: unknown) or the pointer.
     void popUpAt(QRect iconGeometry, QPoint pointer);
+    // A click on the tray icon: opens the panel, or closes an open one.
+    void iconActivated(QRect iconGeometry, QPoint pointer);
     // The help row's name: what it opens on this platform.
     static QString helpRowName(hotkey::ShortcutStyle style);
     // A pointer button went down at `global`: outside the panel, that closes it.
@@ -123,6 +126,8 @@ private:
     std::vector<Subscription> subscriptions_;
     // Where the panel was opened: the icon's rectangle (empty: unknown) and the pointer.
     std::optional<std::pair<QRect, QPoint>> anchor_;
+    // The press outside that last closed the panel: when and where.
+    std::optional<std::pair<TimePoint, QPoint>> closingPress_;
     // Said when the help page could not be opened.
     QString helpNote_;
 

@@ -96,7 +96,7 @@ public:
     QString toolTip_;
 
 public slots:
-    // Any click opens our own panel: there is no separate menu.
+    // Any click opens (or closes) our own panel: there is no separate menu.
     void Activate(int x, int y) { emit owner_.activateRequested(x, y); }
     void SecondaryActivate(int x, int y) { emit owner_.activateRequested(x, y); }
     void ContextMenu(int x, int y) { emit owner_.activateRequested(x, y); }

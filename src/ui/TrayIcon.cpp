@@ -77,7 +77,7 @@ void TrayIcon::chooseFallback() {
         connect(xembed_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason) {
             // Qt counts two presses on the icon as a double click even when a
             // click elsewhere (which closed the panel) came between them; so a
-            // double click opens the panel too (an open one only stays open).
+            // double click is a click like any other.
             emit activated(xembed_->geometry(), QCursor::pos());
         });
     }

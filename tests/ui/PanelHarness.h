@@ -69,6 +69,7 @@ struct PanelHarness {
     // Set before start() for a panel with the Corrections row.
     std::optional<ui::CorrectionsServices> corrections;
     bool localCorrector = false;  // the service is quillant's own local corrector
+    bool clicksWatched = false;   // presses elsewhere come through pointerPressedAt()
 
     PanelHarness() { core.runningVersion = "1.4.0"; }
     ~PanelHarness() { panel.reset(); }
@@ -88,6 +89,7 @@ struct PanelHarness {
                                          [this] { ++quits; }, version, "feedback@example.org",
                                          [] { return std::optional<QUrl>(QUrl("file:///run/help.html")); }, corrections};
         services.localCorrector = localCorrector;
+        services.clicksWatched = clicksWatched;
         panel = std::make_unique<ui::MenuBarView>(*core.coordinator, preferences, std::move(services));
         settle();
     }

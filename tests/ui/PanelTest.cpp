@@ -3,8 +3,10 @@
 // driven through the Qt key-down monitor with real key events.
 #include <QScreen>
 #include <QTest>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "PanelHarness.h"
 #include "app/Updater.h"
@@ -15,6 +17,7 @@
 using namespace quillant;
 using namespace quillant::testing;
 using app::BackendStatus;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -561,4 +564,42 @@ TEST(Panel, StaysWholeOnScreenWhenItGrowsWhileOpen) {
     const QRect now = h.panel->geometry();
     EXPECT_TRUE(screen.contains(now)) << now.x() << "," << now.y() << " " << now.width() << "x" << now.height();
     EXPECT_LE(now.bottom(), icon.top()) << "clear of the tray";
+}
+
+// A click on the icon toggles the panel. The press of that click may be heard
+// as a press outside before the icon's activation comes (a StatusNotifierItem
+// host asks on release): it closed the panel, and must not open it again.
+TEST(Panel, TheIconTogglesThePanelAndItsOwnPressDoesNotReopenIt) {
+    struct Case {
+        const char* what;
+        QRect icon;  // empty: the host does not tell where the icon is
+        QPoint press;
+        std::chrono::milliseconds later;
+        bool opens;
+    };
+    widgetApp();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect trayIcon(screen.right() - 30, screen.top(), 22, 22);
+    const QPoint elsewhere(screen.right() - 20, screen.bottom() - 20);
+    for (const auto& c : std::vector<Case>{
+             {"the host's icon, asking on release", {}, trayIcon.center(), 150ms, false},
+             {"a click elsewhere, the icon long after", {}, elsewhere, 2s, true},
+             {"the XEmbed icon, its press heard first", trayIcon, trayIcon.center(), 10ms, false},
+             {"a click elsewhere, at once the XEmbed icon", trayIcon, elsewhere, 10ms, true},
+         }) {
+        SCOPED_TRACE(c.what);
+        PanelHarness h;
+        h.clicksWatched = true;
+        h.start("ql_stored");
+        // Opened by a later start, at the pointer.
+        h.panel->popUpAt({}, screen.topLeft() + QPoint(80, 80));
+        ASSERT_TRUE(h.panel->isVisible());
+        h.panel->pointerPressedAt(c.press);
+        ASSERT_FALSE(h.panel->isVisible());
+        h.ex.advance(c.later);
+        h.panel->iconActivated(c.icon, c.press);
+        EXPECT_EQ(h.panel->isVisible(), c.opens);
+        h.panel->iconActivated(c.icon, c.press);
+        EXPECT_NE(h.panel->isVisible(), c.opens) << "the next click toggles";
+    }
 }

@@ -250,6 +250,21 @@ protected:
         }
         EXPECT_LE(std::abs(panel->center().x() - icon->center().x()), 300);
     }
+    // Whether the panel is on the screen (once made, its window stays, unmapped while closed).
+    bool panelViewable(const std::vector<std::string>& env) {
+        auto tree = Process::start({"xwininfo", "-root", "-tree"}, env, true);
+        std::istringstream in(tree.readAll(10s));
+        tree.wait(5s);
+        for (std::string line; std::getline(in, line);) {
+            if (line.find(" 300x") == std::string::npos) continue;
+            std::istringstream words(line);
+            std::string id;
+            words >> id;
+            auto info = Process::start({"xwininfo", "-id", id}, env, true);
+            if (info.readAll(10s).find("IsViewable") != std::string::npos) return true;
+        }
+        return false;
+    }
     ImageStats grabIcon() {
         const QRect g = tray->iconGeometry();
         const QImage img = QGuiApplication::primaryScreen()->grabWindow(0, g.x(), g.y(), g.width(), g.height()).toImage();
@@ -478,20 +493,7 @@ TEST_F(TrayHosts, AClickOutsideThePanelClosesItAndReachesTheWindowClicked) {
                    std::to_string(xevWindow->center().y()), "click", "1"}),
               0);
     // The panel's window stays, unmapped.
-    auto panelShown = [&] {
-        auto tree = Process::start({"xwininfo", "-root", "-tree"}, t.env, true);
-        std::istringstream in(tree.readAll(10s));
-        tree.wait(5s);
-        for (std::string line; std::getline(in, line);) {
-            if (line.find(" 300x") == std::string::npos) continue;
-            std::istringstream words(line);
-            std::string id;
-            words >> id;
-            auto info = Process::start({"xwininfo", "-id", id}, t.env, true);
-            if (info.readAll(10s).find("IsViewable") != std::string::npos) return true;
-        }
-        return false;
-    };
+    auto panelShown = [&] { return panelViewable(t.env); };
     EXPECT_TRUE(pumpUntil([&] { return !panelShown(); }, 10s)) << "the panel stays open";
     EXPECT_TRUE(xev.waitForLine("ButtonPress", 5s)) << "the click did not reach the window under it";
     xev.terminate();
@@ -500,6 +502,21 @@ TEST_F(TrayHosts, AClickOutsideThePanelClosesItAndReachesTheWindowClicked) {
                    "click", "1"}),
               0);
     EXPECT_TRUE(pumpUntil([&] { return panelShown(); }, 10s)) << "the icon did not open the panel again";
+    ::kill(t.program->pid(), SIGTERM);
+    EXPECT_EQ(t.program->wait(10s), 0);
+}
+
+TEST_F(TrayHosts, TheProgramsIconOnTrayerClosesThePanelItOpenedAndOpensItAgain) {
+    OnTrayer t;
+    ASSERT_NO_FATAL_FAILURE(openThePanelOnTrayer(t));
+    const auto clickTheIcon = [&] {
+        return run({"xdotool", "mousemove", std::to_string(t.icon.center().x()), std::to_string(t.icon.center().y()),
+                    "click", "1"});
+    };
+    ASSERT_EQ(clickTheIcon(), 0);
+    EXPECT_TRUE(pumpUntil([&] { return !panelViewable(t.env); }, 10s)) << "a second click on the icon left the panel open";
+    ASSERT_EQ(clickTheIcon(), 0);
+    EXPECT_TRUE(pumpUntil([&] { return panelViewable(t.env); }, 10s)) << "a third click did not open it again";
     ::kill(t.program->pid(), SIGTERM);
     EXPECT_EQ(t.program->wait(10s), 0);
 }
@@ -539,6 +556,14 @@ TEST_F(TrayHosts, TheProgramsItemOnAStatusNotifierHostOpensThePanelAtThePointer)
     }, 10s)) << "no panel after Activate";
     EXPECT_LE(std::abs(panel->center().x() - 600), 200) << "the panel opens at the pointer, not in a corner";
     EXPECT_LE(std::min(std::abs(panel->top() - 400), std::abs(panel->bottom() - 400)), 40);
+    // Activated again, it closes the panel.
+    QDBusPendingCall again = tester.asyncCall(call);
+    ASSERT_TRUE(pumpUntil([&] { return again.isFinished(); }, 5s));
+    EXPECT_TRUE(pumpUntil([&] { return !panelViewable(env); }, 10s)) << "a second Activate left the panel open";
+    // And a third opens it again, where Ctrl+Q quits.
+    QDBusPendingCall third = tester.asyncCall(call);
+    ASSERT_TRUE(pumpUntil([&] { return third.isFinished(); }, 5s));
+    EXPECT_TRUE(pumpUntil([&] { return panelViewable(env); }, 10s)) << "a third Activate did not open the panel";
     QDBusConnection::disconnectFromBus("program-tester");
 
     ASSERT_EQ(run({"xdotool", "key", "ctrl+q"}), 0);
