@@ -11,11 +11,13 @@
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDesktopServices>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "app/AppCoordinator.h"
 #include "app/BuildConfig.h"
@@ -63,8 +65,15 @@ using app::CoordinatorServices;
 
 namespace {
 
-// Says so when another program already holds the combination: the hotkey
-// would otherwise silently never fire.
+// Why the X server refused a key grab, in the words the user reads.
+std::string whyRefused(std::int32_t status) {
+    if (status == hotkey::eventHotKeyExistsErr) return "another program holds it";
+    if (status == linux_platform::X11HotKeyService::kUnknownKeyErr) return "this keyboard layout has no such key";
+    return "the key grab failed (status " + std::to_string(status) + ")";
+}
+
+// Says so when the combination cannot be taken (another program holds it, or
+// the layout has no such key): the hotkey would otherwise silently never fire.
 class ReportingHotKeyService final : public hotkey::HotKeyService {
 public:
     ReportingHotKeyService(hotkey::HotKeyService& inner, Logger& logger, std::FILE* err)
@@ -73,29 +82,31 @@ public:
     hotkey::HotKeyRegistration registerEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
                                                    hotkey::EventHotKeyID id) override {
         auto result = inner_.registerEventHotKey(keyCode, modifiers, id);
+        refusal_.reset();
         if (result.status != hotkey::noErr || !result.handle) {
+            refusal_ = whyRefused(result.status);
             const std::string combo =
                 hotkey::describeCombo(hotkey::KeyCombo(keyCode, modifiers), hotkey::ShortcutStyle::linuxWords, "?");
-            const std::string line = "hotkey " + combo + " could not be armed: another program holds it (status " +
+            const std::string line = "hotkey " + combo + " could not be armed: " + *refusal_ + " (status " +
                                      std::to_string(result.status) + ")";
             log_.error(line);
             std::fprintf(err_, "quillant: %s\n", line.c_str());
             std::fflush(err_);
         }
-        refused_ = result.status != hotkey::noErr || !result.handle;
         return result;
     }
     void unregisterEventHotKey(hotkey::EventHotKeyRef handle) override { inner_.unregisterEventHotKey(handle); }
     std::optional<hotkey::EventHandlerRef> installEventHandler(EventCallback callback) override {
         return inner_.installEventHandler(std::move(callback));
     }
-    bool lastRefused() const { return refused_; }
+    // Why the last registration failed; none when it succeeded.
+    const std::optional<std::string>& lastRefusal() const { return refusal_; }
 
 private:
     hotkey::HotKeyService& inner_;
     CategoryLogger log_;
     std::FILE* err_;
-    bool refused_ = false;
+    std::optional<std::string> refusal_;
 };
 
 // Where no key grab is possible (a Wayland session without an X display) the
@@ -536,8 +547,8 @@ std::optional<std::string> chooseTheKeyboard(Keyboard& keyboard, SessionDevices&
 // taken, the portal's shortcut bound (to the trigger the desktop chose), or a
 // shortcut of the desktop's own running quillant trigger, which we know of
 // only once it has been used.
-app::HotkeyArming hotkeyArming(const Keyboard& keyboard, const SessionDevices& devices, bool registered,
-                               const std::string& display) {
+app::HotkeyArming hotkeyArming(const Keyboard& keyboard, const SessionDevices& devices,
+                               const ReportingHotKeyService& grabs, bool registered, const std::string& display) {
     using Portal = linux_platform::GlobalShortcutsHotKeyService;
     // The portal gave no trigger, so the key grab on XWayland stands in: armed, for X11 windows.
     if (keyboard.portalOrGrab && keyboard.portalOrGrab->grabbing())
@@ -558,7 +569,7 @@ app::HotkeyArming hotkeyArming(const Keyboard& keyboard, const SessionDevices& d
     }
     if (devices.hotKeyService) {
         if (registered) return {true, display, {}, {}};
-        return {false, display, "another program holds it", "choose another combination"};
+        return {false, display, grabs.lastRefusal().value_or("another program holds it"), "choose another combination"};
     }
     if (keyboard.triggerHeard) return {true, display, {}, {}};
     std::string advice = devices.hotkeyPlan;
@@ -628,8 +639,8 @@ struct Core {
             executor, logger, *keyboard.accessibility, broker, synth, tokens, preferences, *hotKeys, session,
             context.serviceURL, workRunner, update, build::kVersion, devices.focus.get(), &settings,
             build::kUpdatePublicKey, std::move(fixStarting),
-            [k = &keyboard, d = &devices](bool registered, const std::string& display) {
-                return hotkeyArming(*k, *d, registered, display);
+            [k = &keyboard, d = &devices, r = &reportingHotKeys](bool registered, const std::string& display) {
+                return hotkeyArming(*k, *d, *r, registered, display);
             }});
         // The fallback owns the portal's change callback while it exists.
         if (keyboard.portalOrGrab)

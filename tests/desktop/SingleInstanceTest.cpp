@@ -191,3 +191,20 @@ TEST_F(SingleInstance, TheHotkeyIsChangedInThePanelWithRealKeys) {
     EXPECT_NE(settings.find("40"), std::string::npos) << settings;
     agent.terminate();
 }
+
+// A saved hotkey on a key this keyboard layout lacks (Xvfb's has no F19) is
+// not armed, and the reason given is that one, not another program.
+TEST_F(SingleInstance, AHotkeyOnAKeyTheLayoutLacksIsSaidNotArmedForThatReason) {
+    fs::create_directories(home.path() / "config/quillant");
+    std::ofstream(home.path() / "config/quillant/settings.json")
+        << R"({"hotkey.binding.v1":{"keyCode":80,"modifiers":2560}})";
+    Process agent = startAgent();
+    std::vector<std::string> lines;
+    ASSERT_TRUE(agent.waitForLine("quillant started", 30s, &lines));
+    std::string said;
+    for (const auto& l : lines) said += l + "\n";
+    EXPECT_NE(said.find("could not be armed: this keyboard layout has no such key"), std::string::npos) << said;
+    EXPECT_NE(said.find("hotkey Alt+Shift+F19 not armed (this keyboard layout has no such key)"), std::string::npos)
+        << said;
+    agent.terminate();
+}
