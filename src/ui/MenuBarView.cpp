@@ -1,6 +1,7 @@
 #include "ui/MenuBarView.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
@@ -558,13 +559,15 @@ void MenuBarView::popUpAt(QRect iconGeometry, QPoint pointer) {
 
 void MenuBarView::iconActivated(QRect iconGeometry, QPoint pointer) {
     if (isVisible()) {
+        closingForTheIcon_ = true;
         hide();
+        closingForTheIcon_ = false;
         return;
     }
     // The press of this very click may have been heard first, and closed the
-    // panel already: where the icon's place is known, that press was on it;
-    // where it is not (a StatusNotifierItem host, which asks on release), it
-    // was a moment ago.
+    // panel already (or, as a popup, Qt closed it on that press): where the
+    // icon's place is known, that press was on it; where it is not (a
+    // StatusNotifierItem host, which asks on release), it was a moment ago.
     if (auto press = std::exchange(closingPress_, std::nullopt)) {
         constexpr auto kSameClick = std::chrono::milliseconds(500);
         const auto& [at, where] = *press;
@@ -583,6 +586,8 @@ void MenuBarView::hideEvent(QHideEvent* event) {
         stoppingRecorder_ = false;
         coordinator_.resumeHotkey();
     }
+    // A popup is closed by Qt on a press outside it, which may be on the icon.
+    if (!services_.clicksWatched && !closingForTheIcon_) closingPress_ = {services_.executor.now(), QCursor::pos()};
     recorder_.dismissError();
     helpNote_.clear();
     tokenFeedback_.reset();

@@ -128,6 +128,7 @@ private:
     std::optional<std::pair<QRect, QPoint>> anchor_;
     // The press outside that last closed the panel: when and where.
     std::optional<std::pair<TimePoint, QPoint>> closingPress_;
+    bool closingForTheIcon_ = false;
     // Said when the help page could not be opened.
     QString helpNote_;
 

@@ -602,4 +602,13 @@ TEST(Panel, TheIconTogglesThePanelAndItsOwnPressDoesNotReopenIt) {
         h.panel->iconActivated(c.icon, c.press);
         EXPECT_NE(h.panel->isVisible(), c.opens) << "the next click toggles";
     }
+    // As a popup (no clicks heard elsewhere) Qt closes the panel on that press itself.
+    PanelHarness h;
+    h.start("ql_stored");
+    h.panel->iconActivated({}, screen.center());
+    ASSERT_TRUE(h.panel->isVisible());
+    h.panel->close();
+    h.ex.advance(150ms);
+    h.panel->iconActivated({}, screen.center());
+    EXPECT_FALSE(h.panel->isVisible()) << "the popup's closing click opened it again";
 }
