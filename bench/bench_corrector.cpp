@@ -71,6 +71,15 @@ void BM_CorrectWord(benchmark::State& state) {
 }
 BENCHMARK(BM_CorrectWord)->Unit(benchmark::kMicrosecond);
 
+// Words no single slip explains, which search the common words two slips away.
+void BM_CorrectWordTwoSlips(benchmark::State& state) {
+    const Speller& speller = american();
+    const std::vector<std::string> words = {"excercize", "buisnes", "diferance", "embarased", "xqzvbnm"};
+    std::size_t i = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(speller.correction(words[i++ % words.size()]));
+}
+BENCHMARK(BM_CorrectWordTwoSlips)->Unit(benchmark::kMicrosecond);
+
 // Without frequency lists (other languages) every candidate goes to Hunspell.
 void BM_CorrectWordWithoutLists(benchmark::State& state) {
     SpellerPaths noLists;

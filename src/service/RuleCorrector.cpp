@@ -598,10 +598,10 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
         bool skip = pattern == CasePattern::upper || pattern == CasePattern::mixed ||
                     (pattern == CasePattern::capitalized && starts[i] == Start::none) ||
                     isPunct(tokens, i + 1, "(");  // a function: "printf("
-        if (std::size_t before = previousSolid(tokens, i);
-            before != std::string::npos && tokens[before].kind == TokenKind::word && hasDigit(tokens[before].text) &&
-            text::graphemeCount(t.text) <= 5)
-            skip = true;
+        // The tokens before i have moved to `out`: the word before is read there.
+        const std::size_t before = out.empty() ? std::string::npos : previousSolid(out, out.size());
+        const Token* previousWord = before != std::string::npos && out[before].kind == TokenKind::word ? &out[before] : nullptr;
+        if (previousWord && hasDigit(previousWord->text) && text::graphemeCount(t.text) <= 5) skip = true;
         std::string_view core = t.text;
         std::string_view possessive;
         for (std::string_view s : {std::string_view("'s"), std::string_view("\u2019s")}) {
@@ -649,7 +649,21 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                 continue;
             }
         }
-        if (auto fixed = language.primary->correction(lower)) t.text = withCase(*fixed, pattern) + std::string(possessive);
+        Speller::Form expected = Speller::Form::any;
+        if (previousWord && t.language == kEnglish) {
+            std::string previous = text::lowercased(previousWord->text);
+            auto among = [&](std::initializer_list<std::string_view> words) {
+                return std::find(words.begin(), words.end(), previous) != words.end();
+            };
+            if (among({"many", "these", "those", "several", "various", "numerous", "both", "two", "three", "four", "five"}))
+                expected = Speller::Form::plural;
+            else if (among({"have", "has", "had"}))
+                expected = Speller::Form::past;
+            else if (among({"a", "an", "each", "every", "this", "one"}))
+                expected = Speller::Form::singular;
+        }
+        if (auto fixed = language.primary->correction(lower, expected))
+            t.text = withCase(*fixed, pattern) + std::string(possessive);
         keep();
     }
     tokens = std::move(out);

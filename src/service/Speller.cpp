@@ -7,6 +7,8 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <bit>
+#include <tuple>
 #include <fstream>
 #include <set>
 
@@ -83,6 +85,64 @@ constexpr int kSoundAlikeRank = 1;
 
 // The rarest size class of a plural in -ies that "-ys" becomes (40).
 constexpr int kCommonPluralRank = 3;
+
+// The ending a word shows, which a misspelling of it mostly keeps: "answerd"
+// is a past, "carefull" no adverb, "tabels" a plural.
+enum class Ending { none, s, ed, ing, ly, er };
+Ending endingOf(std::string_view word) {
+    if (word.size() < 4) return Ending::none;
+    if (word.ends_with("ing")) return Ending::ing;
+    if (word.ends_with("ed")) return Ending::ed;
+    if (word.ends_with("ly")) return Ending::ly;
+    if (word.ends_with("er")) return Ending::er;
+    if (word.ends_with("s")) return Ending::s;
+    return Ending::none;
+}
+// From this many letters, a slip may cost up to kMaxLongScore, with a lead of more than kLongLead.
+constexpr std::size_t kLongWord = 8;
+constexpr double kMaxLongScore = 1.2;
+constexpr double kLongLead = 0.3;
+
+// Whether two words are forms of one word: they share a base once an
+// inflection is taken off ("remember", "remembers", "remembered"; "like",
+// "liker"; "stop", "stopped"), where "flags" and "flash" share none.
+bool formsOfOneWord(std::string_view a, std::string_view b) {
+    auto bases = [](std::string_view word) {
+        std::vector<std::string_view> out;
+        auto add = [&](std::string_view base) {
+            out.push_back(base);
+            if (base.size() > 3 && base.back() == 'e') out.push_back(base.substr(0, base.size() - 1));
+        };
+        add(word);
+        for (std::string_view suffix : {"ing", "ed", "ly", "er", "es", "s"}) {
+            if (word.size() < suffix.size() + 3 || !word.ends_with(suffix)) continue;
+            std::string_view base = word.substr(0, word.size() - suffix.size());
+            add(base);
+            if (base.size() > 3 && base.back() == base[base.size() - 2]) add(base.substr(0, base.size() - 1));
+        }
+        return out;
+    };
+    auto x = bases(a), y = bases(b);
+    return std::any_of(x.begin(), x.end(), [&](std::string_view s) { return std::find(y.begin(), y.end(), s) != y.end(); });
+}
+// Scores are sums of tenths: a lead of exactly the minimum must count.
+constexpr double kScoreSlack = 1e-9;
+
+// Two slips: only for typed words of this many letters (in a shorter word two
+// slips reach too many words), only towards words up to size 50, and only
+// when the winner costs at most kTwoSlipMaxScore and leads every other word
+// one or two slips away by more than kTwoSlipLead.
+constexpr std::size_t kTwoSlipMinLength = 6;
+constexpr std::size_t kTwoSlipMaxLength = 24;
+constexpr int kTwoSlipRank = 4;
+constexpr double kTwoSlipMaxScore = 1.3;
+constexpr double kTwoSlipLead = 0.4;
+
+std::uint32_t lettersOf(std::string_view word) {
+    std::uint32_t bits = 0;
+    for (char c : word) bits |= std::uint32_t(1) << ((c - 'a') & 31);
+    return bits;
+}
 
 // Writers seldom mistype a word's first letter: an edit there costs this much more.
 constexpr double kFirstLetterCost = 0.3;
@@ -251,9 +311,28 @@ void Speller::loadRanks(const fs::path& dir) {
                     soundAlikeWords_ += '\0';
                 }
                 outlines_.emplace_back(hashOf(outline(word)), offset);
+                if (rank <= kTwoSlipRank && word.size() >= kTwoSlipMinLength - 2 && word.size() <= kTwoSlipMaxLength + 2) {
+                    commonIndex_.push_back({std::uint32_t(commonWords_.size()), std::uint8_t(word[0]),
+                                            std::uint8_t(word.size()), std::uint8_t(rank), lettersOf(word)});
+                    commonWords_ += word;
+                }
             }
         }
     }
+    // By first letter and length; a word in two lists is kept at its most common rank.
+    std::sort(commonIndex_.begin(), commonIndex_.end(), [&](const CommonWord& a, const CommonWord& b) {
+        auto wa = std::string_view(commonWords_).substr(a.offset, a.length);
+        auto wb = std::string_view(commonWords_).substr(b.offset, b.length);
+        return std::tie(a.first, a.length, wa, a.rank) < std::tie(b.first, b.length, wb, b.rank);
+    });
+    commonIndex_.erase(std::unique(commonIndex_.begin(), commonIndex_.end(),
+                                   [&](const CommonWord& a, const CommonWord& b) {
+                                       return std::string_view(commonWords_).substr(a.offset, a.length) ==
+                                              std::string_view(commonWords_).substr(b.offset, b.length);
+                                   }),
+                       commonIndex_.end());
+    commonIndex_.shrink_to_fit();
+    commonWords_.shrink_to_fit();
     std::sort(outlines_.begin(), outlines_.end());
     outlines_.shrink_to_fit();
     soundAlikeWords_.shrink_to_fit();
@@ -434,6 +513,17 @@ std::optional<std::pair<std::string, std::string>> Speller::split(std::string_vi
         if (found) return std::nullopt;  // two readings: not clear
         found = std::pair{left, right};
     }
+    // The joint's letter typed twice ("attleast"), unless one slip explains
+    // the word better ("cannto" is "cannot", not "can to").
+    for (std::size_t k = 1; !found && k < lowerWord.size(); ++k) {
+        if (lowerWord[k - 1] != lowerWord[k] || !isLowerAscii(lowerWord.substr(k - 1, 2))) continue;
+        std::string once = std::string(lowerWord.substr(0, k)) + std::string(lowerWord.substr(k + 1));
+        if (auto parts = split(once); parts && (parts->first.size() == k || parts->first.size() == k - 1))
+        {
+            auto near = candidates(lowerWord);
+            return !near.empty() && near[0].score <= kMaxListedScore + kScoreSlack ? std::nullopt : parts;
+        }
+    }
     return found;
 }
 
@@ -463,7 +553,89 @@ std::optional<std::string> Speller::soundAlike(std::string_view lowerWord) const
     return word;
 }
 
-std::optional<std::string> Speller::correction(std::string_view lowerWord) const {
+std::optional<std::string> Speller::twoSlips(std::string_view lowerWord) const {
+    return twoSlips(lowerWord, candidates(lowerWord));
+}
+
+std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const std::vector<SpellingCandidate>& near) const {
+    const std::size_t n = lowerWord.size();
+    if (commonIndex_.empty() || n < kTwoSlipMinLength || n > kTwoSlipMaxLength || !isLowerAscii(lowerWord)) return std::nullopt;
+    const std::u32string typed(lowerWord.begin(), lowerWord.end());
+    const std::uint32_t typedLetters = lettersOf(lowerWord);
+    struct Found {
+        std::string_view word;
+        double score;
+        std::size_t slips;
+    };
+    std::vector<Found> found;
+    // Unit edit distance (with swaps), given up once it must exceed two.
+    std::size_t rows[3][kTwoSlipMaxLength + 3];
+    // The slips' cost, as for one slip: keyboard neighbours, vowels, doubled letters.
+    double cost[kTwoSlipMaxLength + 1][kTwoSlipMaxLength + 3];
+    auto begin = std::lower_bound(commonIndex_.begin(), commonIndex_.end(), std::pair{std::uint8_t(lowerWord[0]), std::uint8_t(n - 2)},
+                                  [](const CommonWord& e, const auto& key) { return std::pair{e.first, e.length} < key; });
+    for (auto it = begin; it != commonIndex_.end() && it->first == std::uint8_t(lowerWord[0]) && it->length <= n + 2; ++it) {
+        // Two edits add at most two letters the word lacks, and take at most two away.
+        if (std::popcount(typedLetters & ~it->letters) > 2 || std::popcount(it->letters & ~typedLetters) > 2) continue;
+        std::string_view word = std::string_view(commonWords_).substr(it->offset, it->length);
+        const std::size_t m = word.size();
+        for (std::size_t j = 0; j <= m; ++j) rows[0][j] = j;
+        bool far = false;
+        std::size_t* prev2 = nullptr;
+        std::size_t* prev = rows[0];
+        for (std::size_t i = 1; i <= n && !far; ++i) {
+            std::size_t* row = rows[i % 3];
+            row[0] = i;
+            std::size_t best = i;
+            for (std::size_t j = 1; j <= m; ++j) {
+                std::size_t d = std::min({prev[j] + 1, row[j - 1] + 1, prev[j - 1] + (lowerWord[i - 1] != word[j - 1])});
+                if (prev2 && j > 1 && lowerWord[i - 1] == word[j - 2] && lowerWord[i - 2] == word[j - 1])
+                    d = std::min(d, prev2[j - 2] + 1);
+                row[j] = d;
+                best = std::min(best, d);
+            }
+            far = best > 2;
+            prev2 = prev;
+            prev = row;
+        }
+        std::size_t slips = prev[m];
+        if (far || slips == 0 || slips > 2) continue;
+        for (std::size_t j = 0; j <= m; ++j) cost[0][j] = j == 0 ? 0.0 : cost[0][j - 1] + addedCost(typed, 0, char32_t(word[j - 1]));
+        for (std::size_t i = 1; i <= n; ++i) {
+            cost[i][0] = cost[i - 1][0] + droppedCost(typed, i - 1);
+            for (std::size_t j = 1; j <= m; ++j) {
+                char32_t t = typed[i - 1], w = char32_t(word[j - 1]);
+                double first = i == 1 || j == 1 ? kFirstLetterCost : 0.0;
+                double c = std::min({cost[i - 1][j] + droppedCost(typed, i - 1), cost[i][j - 1] + addedCost(typed, i, w),
+                                     cost[i - 1][j - 1] + (t == w ? 0.0 : replacedCost(t, w) + first)});
+                if (i > 1 && j > 1 && t == char32_t(word[j - 2]) && typed[i - 2] == w)
+                    c = std::min(c, cost[i - 2][j - 2] + 0.5 + (i == 2 ? kFirstLetterCost : 0.0));
+                cost[i][j] = c;
+            }
+        }
+        found.push_back({word, cost[n][m] + kRarityCost[it->rank], slips});
+    }
+    // Rivals one slip away among rarer words too.
+    for (const auto& c : near) found.push_back({c.word, c.score, 1});
+    if (found.empty()) return std::nullopt;
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return a.score != b.score ? a.score < b.score : a.word < b.word;
+    });
+    const Found& best = found[0];
+    // Two slips leave much open: the word must at least keep the typed word's ending.
+    if (best.slips != 2 || best.score > kTwoSlipMaxScore + kScoreSlack || endingOf(best.word) != endingOf(lowerWord))
+        return std::nullopt;
+    for (std::size_t k = 1; k < found.size(); ++k)
+        if (found[k].word != best.word) {
+            if (found[k].score - best.score <= kTwoSlipLead + kScoreSlack) return std::nullopt;
+            break;
+        }
+    std::string word(best.word);
+    if (!spell(word)) return std::nullopt;
+    return word;
+}
+
+std::optional<std::string> Speller::correction(std::string_view lowerWord, Form expected) const {
     if (accepts(lowerWord)) return std::nullopt;
     // "familys": the plural of a word in -y.
     if (lowerWord.size() > 4 && lowerWord.ends_with("ys") && std::string_view("aeiou").find(lowerWord[lowerWord.size() - 3]) == std::string_view::npos) {
@@ -477,26 +649,79 @@ std::optional<std::string> Speller::correction(std::string_view lowerWord) const
             return c.word.size() == lowerWord.size() + 1 && c.word.ends_with("'s") &&
                    std::string_view(c.word).substr(0, c.word.size() - 2) == lowerWord.substr(0, lowerWord.size() - 1);
         });
+    // A long word seldom lies one slip from a word it was not meant to be: a
+    // costlier slip may be taken there, with a wider lead.
+    const bool lists = !ranks_.empty();
+    const bool longWord = lists && lowerWord.size() >= kLongWord;
+    const double maxScore = !lists ? kMaxScore : longWord ? kMaxLongScore : kMaxListedScore;
     // No single slip explains the word: a word that sounds alike may.
-    if (found.empty() || found[0].score > (ranks_.empty() ? kMaxScore : kMaxListedScore)) return soundAlike(lowerWord);
-    if (found.size() > 1 && found[1].score - found[0].score < kMinLead) return std::nullopt;
-    // "companys" is a plural gone wrong, not a singular.
-    if (lowerWord.size() > 1 && lowerWord.back() == 's' && found[0].word == lowerWord.substr(0, lowerWord.size() - 1))
-        return std::nullopt;
-    // Two near candidates that differ only in their ending ("main"/"mains",
-    // "starter"/"started") are two forms of one word: which is meant is not clear.
-    for (std::size_t k = 1; k < found.size() && found[k].score - found[0].score < kEndingLead; ++k) {
-        const std::string& a = found[0].word;
-        const std::string& b = found[k].word;
+    if (found.empty() || found[0].score > maxScore + kScoreSlack) {
+        if (auto alike = soundAlike(lowerWord)) return alike;
+        return twoSlips(lowerWord, found);
+    }
+    // Near candidates that differ only in their last two letters ("main"/"mains",
+    // "starter"/"started") are forms of one word. The one meant is the one whose
+    // ending the typed word shows ("carefull", "helpfull"); when none or
+    // several show it, or they are no true forms of one word, which is meant is not clear.
+    auto nearForm = [](std::string_view a, std::string_view b) {
         std::size_t common = 0;
         while (common < a.size() && common < b.size() && a[common] == b[common]) ++common;
-        if (common >= 3 && a.size() - common <= 2 && b.size() - common <= 2) return std::nullopt;
+        return common >= 3 && a.size() - common <= 2 && b.size() - common <= 2;
+    };
+    Ending typedEnding = endingOf(lowerWord);
+    // "answerd": an -ed that lost its e.
+    if (typedEnding == Ending::none && lowerWord.size() > 4 && lowerWord.back() == 'd' &&
+        std::string_view("aeiou").find(lowerWord[lowerWord.size() - 2]) == std::string_view::npos) {
+        std::string past = std::string(lowerWord.substr(0, lowerWord.size() - 1)) + "ed";
+        if (std::any_of(found.begin(), found.end(), [&](const SpellingCandidate& c) { return c.word == past; }))
+            typedEnding = Ending::ed;
     }
+    std::vector<std::size_t> forms{0};
+    std::size_t rival = 0;  // the best candidate that is no form of the best
+    for (std::size_t k = 1; k < found.size(); ++k) {
+        if (found[k].score - found[0].score < kEndingLead - kScoreSlack && nearForm(found[0].word, found[k].word))
+            forms.push_back(k);
+        else if (rival == 0)
+            rival = k;
+    }
+    std::size_t chosen = 0;
+    if (forms.size() > 1) {
+        // The form with the wanted ending, when there is one such. The ending
+        // settles a near tie; it does not overturn a clearly cheaper slip
+        // ("monthe" is as likely "months", a neighbouring key, as "month").
+        auto pick = [&](Ending wanted) -> std::optional<std::size_t> {
+            std::vector<std::size_t> shown;
+            for (std::size_t k : forms)
+                if (endingOf(found[k].word) == wanted) shown.push_back(k);
+            if (shown.size() != 1 || found[shown[0]].score - found[0].score > kMinLead + kScoreSlack ||
+                found[shown[0]].score > maxScore + kScoreSlack)
+                return std::nullopt;
+            for (std::size_t k : forms)  // "flags" is no form of "flash"
+                if (!formsOfOneWord(found[k].word, found[shown[0]].word)) return std::nullopt;
+            return shown[0];
+        };
+        auto picked = pick(typedEnding);
+        // Else the form the neighbour asks for: a plural after "many", a participle after "have".
+        if (!picked && expected != Form::any)
+            picked = pick(expected == Form::plural ? Ending::s : expected == Form::past ? Ending::ed : Ending::none);
+        if (!picked) return std::nullopt;
+        chosen = *picked;
+    }
+    // A lead of more than kMinLead over any other word.
+    const bool costly = found[chosen].score > kMaxListedScore + kScoreSlack;
+    // A costly slip on top of one in the first letter, which writers seldom mistype, is too far.
+    if (costly && found[chosen].word[0] != lowerWord[0]) return std::nullopt;
+    const double lead = costly ? kLongLead : kMinLead;
+    if (rival != 0 && found[rival].score - found[chosen].score <= lead + kScoreSlack) return std::nullopt;
+    // "companys" is a plural gone wrong, not a singular.
+    if (lowerWord.size() > 1 && lowerWord.back() == 's' && found[chosen].word == lowerWord.substr(0, lowerWord.size() - 1))
+        return std::nullopt;
     // "peoples", "childrens": an -s on a plural of its own is seldom meant.
     for (std::string_view plural : kPluralsWithoutS)
-        if (found[0].word.size() == plural.size() + 1 && found[0].word.starts_with(plural) && found[0].word.back() == 's')
+        if (found[chosen].word.size() == plural.size() + 1 && found[chosen].word.starts_with(plural) &&
+            found[chosen].word.back() == 's')
             return std::nullopt;
-    std::string word = found[0].word;
+    std::string word = found[chosen].word;
     // Keep a typographic apostrophe as the writer typed it.
     if (lowerWord.find("\u2019") != std::string_view::npos) {
         std::string typographic;

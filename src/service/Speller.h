@@ -59,9 +59,14 @@ public:
     // Whether the dictionary knows the word, as written.
     bool accepts(std::string_view word) const;
 
+    // The form a word's neighbour asks for: a plural after "many", a past
+    // participle after "have", a singular after "a".
+    enum class Form { any, plural, past, singular };
+
     // The correction of a lower-case word, when the dictionary rejects it and
-    // one candidate clearly stands out.
-    std::optional<std::string> correction(std::string_view lowerWord) const;
+    // one candidate clearly stands out. Of near forms of one word, the one
+    // whose ending the typed word shows is taken, else the one EXPECTED.
+    std::optional<std::string> correction(std::string_view lowerWord, Form expected = Form::any) const;
 
     // Whether SCOWL lists the word for any English variant (US, GB with -ise
     // or -ize, CA, AU): a far quicker look-up than loading the other variants'
@@ -87,6 +92,11 @@ public:
     // other listed word has them. Needs the frequency lists.
     std::optional<std::string> soundAlike(std::string_view lowerWord) const;
 
+    // The one common word two slips away ("excercize" → "exercise"),
+    // when it is cheap enough and clearly ahead of every other word one or two
+    // slips away. Needs the frequency lists.
+    std::optional<std::string> twoSlips(std::string_view lowerWord) const;
+
     // Every candidate, best first (for tests and tuning).
     std::vector<SpellingCandidate> candidates(std::string_view lowerWord) const;
 
@@ -104,6 +114,7 @@ public:
 
 private:
     bool spell(const std::string& utf8) const;
+    std::optional<std::string> twoSlips(std::string_view lowerWord, const std::vector<SpellingCandidate>& oneSlip) const;
     // 0 (most common) … 8 (rarer than every list); -1 when there are no lists.
     int rankOf(std::string_view word) const;
     void loadRanks(const std::filesystem::path& dir);
@@ -120,6 +131,16 @@ private:
     // words (size 20 and below) with their offset in soundAlikeWords_.
     std::vector<std::pair<std::uint64_t, std::uint32_t>> outlines_;
     std::string soundAlikeWords_;  // common words, each ended by '\0'
+    // The common words that two slips may reach, by first letter and length.
+    struct CommonWord {
+        std::uint32_t offset;  // in commonWords_
+        std::uint8_t first;
+        std::uint8_t length;
+        std::uint8_t rank;
+        std::uint32_t letters;  // a bit per letter it holds
+    };
+    std::vector<CommonWord> commonIndex_;
+    std::string commonWords_;
     static constexpr std::uint32_t kRareWord = ~std::uint32_t(0);
     // A Bloom filter over ranks_ (two bits a word): most strings one edit
     // away are not words, and this tells so without searching ranks_.

@@ -70,12 +70,14 @@ TEST(NeverDamage, EachSentenceIsSpelledInItsOwnLanguage) {
 TEST(NeverDamage, UnknownWordsAreReplacedOnlyWhenClear) {
     expectCorrections({
         {"split_first", "I donot know, it is upto you and noone else.", "I do not know, it is up to you and no one else."},
+        {"split_doubled_joint", "Call me attleast once; I cannto wait.", "Call me at least once; I cannot wait."},
         {"split_with_article", "Thanks alot.", "Thanks a lot."},
         {"no_split_into_unlikely_words", "We are allready late.", "We are already late."},
         {"plural_not_possessive", "We need more datas and two companys.", "We need more datas and two companies."},
         {"sounds_alike", "It was neccesary, definatly a prablam.", "It was necessary, definitely a problem."},
         {"sounds_like_several_words", "A baatle.", "A baatle."},
         {"regular_past_of_irregular_verb", "He teached us and buyed bread.", "He taught us and bought bread."},
+        {"form_the_neighbour_asks_for", "It took two weekd, not a weekd.", "It took two weeks, not a weekd."},
         {"two_forms_of_one_word", "Last monthe we left.", "Last monthe we left."},
         {"word_split_by_a_blank", "We went to gether, any one of us.", "We went together, any one of us."},
         {"no_s_on_a_plural_of_its_own", "Those peopels left.", "Those peopels left."},

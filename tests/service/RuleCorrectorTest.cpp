@@ -96,6 +96,7 @@ const std::vector<RuleCase> kRuleCases = {
     RuleCase{"dictionary_leaves_lowercase_names", "install linux and github now", "install linux and github now"},
     RuleCase{"dictionary_leaves_short_words", "the thw cat", "the thw cat"},
     RuleCase{"dictionary_leaves_units", "it took 5 kbps, 10km and 3 secs", "it took 5 kbps, 10km and 3 secs"},
+    RuleCase{"dictionary_leaves_unit_after_number", "it took 5 mnts", "it took 5 mnts"},
     RuleCase{"dictionary_leaves_trade_words", "make it async and print json via printf(x)",
              "make it async and print json via printf(x)"},
     // Never touched.

@@ -31,6 +31,13 @@ const SpellingCase kSpellingCases[] = {
     // A wrong letter: a neighbouring key, a vowel for a vowel.
     SpellingCase{"definately", "definitely"}, SpellingCase{"seperate", "separate"},
     SpellingCase{"meetimg", "meeting"}, SpellingCase{"documemt", "document"}, SpellingCase{"existance", "existence"},
+    // Of near forms of one word, the one whose ending the typed word shows.
+    SpellingCase{"carefull", "careful"}, SpellingCase{"answerd", "answered"},
+    SpellingCase{"flahs", ""},  // "flags" is no form of "flash"
+    // A long word takes a costlier slip, not on top of one in its first letter.
+    SpellingCase{"pronounciation", "pronunciation"}, SpellingCase{"qbandonment", ""},
+    // Two slips towards a common word, when it clearly stands out.
+    SpellingCase{"excercize", "exercise"}, SpellingCase{"buisnes", "business"},
     // Possessives and contractions are words the dictionary knows.
     SpellingCase{"doesnt", "doesn't"},
     // Nothing stands out, or nothing is close: left alone.
