@@ -34,10 +34,9 @@ bool XTestKeyEventPoster::createEventSource() {
     std::lock_guard lock(mutex_);
     // Layouts and the selected group change while we run. Reading the whole
     // map costs several round trips and a compile, so it is read again only
-    // when the server has told of a change. Asking which keys are down is
-    // the round trip that makes sure every notice sent before this chord is
-    // here; the chord's key press releases those keys.
-    heldAtSource_ = heldKeycodes();
+    // when the server has told of a change; the round trip first makes sure
+    // every notice sent before this chord is here.
+    sync();
     while (auto* event = xcb_poll_for_event(connection_)) {
         keyboard_->handle(event);
         std::free(event);
@@ -46,10 +45,7 @@ bool XTestKeyEventPoster::createEventSource() {
     return xtest_;
 }
 
-void XTestKeyEventPoster::releaseEventSource() {
-    std::lock_guard lock(mutex_);
-    heldAtSource_.reset();
-}
+void XTestKeyEventPoster::releaseEventSource() {}
 
 bool XTestKeyEventPoster::canCreateEvent(std::uint16_t keyCode, bool keyDown) {
     std::lock_guard lock(mutex_);
@@ -122,8 +118,7 @@ std::vector<xcb_keycode_t> XTestKeyEventPoster::heldKeycodes() {
 void XTestKeyEventPoster::releaseHeldKeys() {
     // Every held key, not only modifiers: a hotkey key left down would keep
     // our grab active or auto-repeat into the application once it ends.
-    const auto held = heldAtSource_ ? std::move(*heldAtSource_) : heldKeycodes();
-    heldAtSource_.reset();
+    const auto held = heldKeycodes();
     if (held.empty()) return;
     for (auto keycode : held) fake(XCB_KEY_RELEASE, keycode);
     sync();

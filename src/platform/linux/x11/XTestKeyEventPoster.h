@@ -61,8 +61,6 @@ private:
     std::unique_ptr<XKeyboardMap> keyboard_;
     std::optional<xcb_keycode_t> controlKeycode_;
     std::function<void()> grabBreaker_;
-    // The keys down when the chord's source was made, for its key press.
-    std::optional<std::vector<xcb_keycode_t>> heldAtSource_;
 };
 
 }  // namespace quillant::linux_platform
