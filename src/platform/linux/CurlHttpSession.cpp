@@ -65,6 +65,7 @@ struct Transfer {
     std::string socketPath;  // a local service's socket, or empty
     int redirects = 0;       // hops followed so far (downloads only)
     std::string refusal;     // why the connection was dropped before the request went out
+    std::set<std::string>* checkedPeers = nullptr;  // the session's, see onConnected
     Executor* executor = nullptr;  // where progress is told
     int toldPercent = -1;
 
@@ -202,7 +203,9 @@ Kind kindOf(CURLcode code) {
 TransportError cancelledError() { return TransportError{Kind::cancelled, "Request cancelled"}; }
 
 // Connections are made close-on-exec from the start, so that no child process inherits one.
-curl_socket_t openSocket(void*, curlsocktype, curl_sockaddr* address) {
+// A new socket also forgets which connections were checked (see onConnected).
+curl_socket_t openSocket(void* checkedPeers, curlsocktype, curl_sockaddr* address) {
+    static_cast<std::set<std::string>*>(checkedPeers)->clear();
     return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
@@ -262,15 +265,26 @@ std::optional<uid_t> peerOwner(const char* peerIp, int peerPort, const char* loc
 // Plain http only ever reaches a loopback address (the URL policy), where any
 // user of the computer could have taken the port first: the request, key and
 // text included, goes out only when our own user answers.
+//
+// Reading /proc/net/tcp costs about a millisecond, and this runs before every
+// request, also on a connection kept alive: such a connection was checked when
+// it was made. Every new socket empties the list of checked connections, so an
+// entry can only stand for a connection that has been open since its check.
 int onConnected(void* user, char* peerIp, char* localIp, int peerPort, int localPort) {
     auto* t = static_cast<Transfer*>(user);
+    const std::string connection = std::string(localIp) + " " + std::to_string(localPort) + " " + peerIp + " " +
+                                   std::to_string(peerPort);
+    if (t->checkedPeers->contains(connection)) return CURL_PREREQFUNC_OK;
     // The server's end of a fresh connection is listed once the kernel has handled our ACK.
     std::optional<uid_t> owner;
     for (int attempt = 0; attempt < 50 && !owner; ++attempt) {
         owner = peerOwner(peerIp, peerPort, localIp, localPort);
         if (!owner) ::usleep(2000);
     }
-    if (owner && *owner == ::getuid()) return CURL_PREREQFUNC_OK;
+    if (owner && *owner == ::getuid()) {
+        t->checkedPeers->insert(connection);
+        return CURL_PREREQFUNC_OK;
+    }
     t->refusal = "Refusing the service at " + std::string(peerIp) + ":" + std::to_string(peerPort) + ": " +
                  (owner ? "that port is held by another user of this computer (uid " + std::to_string(*owner) + ")"
                         : std::string("cannot tell which user holds that port"));
@@ -294,6 +308,7 @@ struct CurlHttpSession::Core {
 
     CURLSH* share = nullptr;
     std::map<std::uint64_t, std::shared_ptr<Transfer>> active;  // worker only
+    std::set<std::string> checkedPeers;                         // worker only
     std::atomic<std::uint64_t> nextId{1};
 
     // Called with the mutex held.
@@ -346,6 +361,8 @@ struct CurlHttpSession::Core {
         if (!t->socketPath.empty()) curl_easy_setopt(e, CURLOPT_UNIX_SOCKET_PATH, t->socketPath.c_str());
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, openSocket);
+        curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &checkedPeers);
+        t->checkedPeers = &checkedPeers;
         if (t->socketPath.empty() && t->url.size() > 7 && equalsIgnoringCase(std::string_view(t->url).substr(0, 7), "http://")) {
             curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, onConnected);
             curl_easy_setopt(e, CURLOPT_PREREQDATA, t.get());
