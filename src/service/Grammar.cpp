@@ -45,6 +45,54 @@ constexpr std::pair<std::string_view, std::string_view> kIrregularPast[] = {
     {"wore", "wear"},       {"wrote", "write"},
 };
 
+// Simple pasts whose participle differs, for "have went" → "have gone". Not
+// those that are nouns too ("saw", "bit", "rose"), nor "did", "was", "were".
+constexpr std::pair<std::string_view, std::string_view> kParticiples[] = {
+    {"ate", "eaten"},     {"became", "become"},   {"began", "begun"},   {"blew", "blown"},
+    {"broke", "broken"},  {"came", "come"},       {"chose", "chosen"},  {"drank", "drunk"},
+    {"drew", "drawn"},    {"drove", "driven"},    {"flew", "flown"},    {"forgave", "forgiven"},
+    {"forgot", "forgotten"}, {"froze", "frozen"}, {"gave", "given"},    {"grew", "grown"},
+    {"knew", "known"},    {"overcame", "overcome"}, {"ran", "run"},     {"rode", "ridden"},
+    {"sang", "sung"},     {"shook", "shaken"},    {"spoke", "spoken"},  {"stole", "stolen"},
+    {"swam", "swum"},     {"threw", "thrown"},    {"took", "taken"},    {"went", "gone"},
+    {"woke", "woken"},    {"wore", "worn"},       {"wrote", "written"},
+};
+
+// Verbs that are never nouns, so that after "to" an -s form, and after a
+// preposition the base form, can only be a slip ("to goes", "by learn").
+constexpr std::string_view kVerbsOnly[] = {
+    "become", "begin", "believe", "bring", "choose", "decide", "eat", "enjoy", "explain", "forget", "get", "give",
+    "grow", "improve", "know", "learn", "lose", "prefer", "receive", "sell", "speak", "spend", "teach", "tell",
+    "understand", "write"};
+
+// Plurals in -s that name one thing, or whose singular is a name or another word.
+constexpr std::string_view kSingularInS[] = {
+    "alms", "atlas", "barracks", "bias", "canvas", "chaos", "crossroads", "ethos", "gallows", "gas", "headquarters",
+    "kudos", "lens", "means", "mumps", "news", "pathos", "premises", "series", "species", "thanks", "whereabouts",
+    "works"};
+
+// Plurals without -s: "these criteria is" is no slip of "these".
+constexpr std::string_view kIrregularPlurals[] = {
+    "alumni", "bacteria", "cattle", "children", "criteria", "data", "dice", "feet", "folk", "geese", "media", "men",
+    "mice", "people", "phenomena", "police", "staff", "teeth", "women"};
+
+// Determiners that make a noun phrase plural or leave its number to the noun:
+// "the students is" → "the students are".
+constexpr std::string_view kNounDeterminers[] = {"the", "my", "your", "his", "her", "our", "their", "these", "those",
+                                                 "some", "many", "all", "most", "both", "several"};
+// Prepositions after which "this" before a plural is a slip of "these".
+constexpr std::string_view kPrepositions[] = {"about", "across", "after", "all", "among", "at", "before", "by",
+                                              "during", "for", "from", "in", "into", "of", "on", "through", "to",
+                                              "under", "with", "without"};
+// Prepositions that take a verb only in its -ing form ("by learning").
+constexpr std::string_view kGerundPrepositions[] = {"about", "after", "at", "before", "by", "in", "of", "without"};
+// Words after which "a" names a letter ("plan a", "option a requires").
+constexpr std::string_view kLetterNames[] = {"case", "category", "class", "column", "exhibit", "figure", "grade",
+                                             "group", "item", "level", "model", "option", "part", "plan", "point",
+                                             "row", "section", "side", "step", "team", "type", "variable", "version",
+                                             "vitamin"};
+constexpr std::string_view kSubjectPronouns[] = {"i", "you", "he", "she", "it", "we", "they"};
+
 // Nouns that take no plural.
 constexpr std::pair<std::string_view, std::string_view> kUncountable[] = {
     {"advices", "advice"},       {"baggages", "baggage"},   {"equipments", "equipment"}, {"feedbacks", "feedback"},
@@ -134,6 +182,9 @@ constexpr std::string_view kProperNames[] = {
 template <std::size_t N>
 bool in(const std::string_view (&list)[N], std::string_view word) {
     return std::find(std::begin(list), std::end(list), word) != std::end(list);
+}
+bool in(std::initializer_list<std::string_view> list, std::string_view word) {
+    return std::find(list.begin(), list.end(), word) != list.end();
 }
 template <std::size_t N>
 std::string_view lookUp(const std::pair<std::string_view, std::string_view> (&table)[N], std::string_view word) {
@@ -246,6 +297,33 @@ public:
         if (i + 1 < tokens_.size() && tokens_[i + 1].kind == TokenKind::space) tokens_[i + 1].text.clear();
         if (std::size_t n = next(i + 1); capital && isWord(n)) tokens_[n].text = capitalizedFirst(tokens_[n].text);
     }
+    const std::string& text(std::size_t i) const { return tokens_[i].text; }
+    // Whether a noun phrase may end before `after` (the token after its noun):
+    // the line's end, a mark, or a word that follows noun phrases. "and" and
+    // "or" only when `orJoined` ("sports and leisure centre" goes on).
+    bool endsPhraseBefore(std::size_t after, bool orJoined = true) const {
+        if (after == npos) return true;
+        if (tokens_[after].kind == TokenKind::punct) return std::string_view(".,;:!?").find(tokens_[after].text) != npos;
+        std::string word = lower(after);
+        if (!orJoined && (word == "and" || word == "or")) return false;
+        return in(kAfterNounPhrase, word);
+    }
+    // Whether the subject before the verb at i opens its clause: a pronoun
+    // ("I had went") or a determiner and one word ("the boys have took"). In
+    // "everything I had went to rent" the "had" ends a relative clause.
+    bool subjectOpensClauseBefore(std::size_t i) const {
+        std::size_t p = previous(i);
+        if (p == npos) return false;
+        if (in(kSubjectPronouns, lower(p))) return clauseStartsBefore(p);
+        std::size_t d = previous(p);
+        const std::string det = lower(d);
+        return isWord(p) && (in(kNounDeterminers, det) || det == "a" || det == "an" || det == "this") &&
+               clauseStartsBefore(d);
+    }
+    bool sentenceStartsBefore(std::size_t i) const {
+        std::size_t p = previous(i);
+        return p == npos || (tokens_[p].kind == TokenKind::punct && std::string_view(".!?").find(tokens_[p].text) != npos);
+    }
     // Whether a clause starts before i: the text's start, a mark, or a conjunction.
     bool clauseStartsBefore(std::size_t i) const {
         std::size_t p = previous(i);
@@ -335,6 +413,234 @@ bool isPlainPlural(std::string_view w, const std::function<bool(std::string_view
     return endsWith(w, "ies") && isWord(std::string(w.substr(0, w.size() - 3)) + "y");
 }
 
+using IsWord = std::function<bool(std::string_view)>;
+
+// A plural noun as written in lower case ("cars", "cities", "people"), not one
+// that names a single thing ("news", "series").
+bool isPluralNounAt(const Words& words, std::size_t i, const IsWord& isWord) {
+    return words.isWord(i) && startsLowercase(words.text(i)) && !in(kSingularInS, words.lower(i)) &&
+           isPlainPlural(words.lower(i), isWord);
+}
+
+// The singular of a plural in -s ("cities" → "city"); empty for the others.
+std::string singularOf(std::string_view w, const IsWord& isWord) {
+    if (w.size() < 4 || w.back() != 's') return {};
+    std::string minusS(w.substr(0, w.size() - 1));
+    if (isWord(minusS)) return minusS;
+    if (endsWith(w, "ies") && isWord(std::string(w.substr(0, w.size() - 3)) + "y"))
+        return std::string(w.substr(0, w.size() - 3)) + "y";
+    if (endsWith(w, "es") && isWord(w.substr(0, w.size() - 2))) return std::string(w.substr(0, w.size() - 2));
+    return {};
+}
+
+// The -ing form of a verb, when exactly one spelling is a word ("begin" → "beginning").
+std::string ingFormOf(std::string_view base, const IsWord& isWord) {
+    std::vector<std::string> spellings;
+    if (endsWith(base, "ie")) spellings.push_back(std::string(base.substr(0, base.size() - 2)) + "ying");
+    else if (endsWith(base, "e") && !endsWith(base, "ee") && !endsWith(base, "ye") && !endsWith(base, "oe"))
+        spellings.push_back(std::string(base.substr(0, base.size() - 1)) + "ing");
+    else {
+        spellings.push_back(std::string(base) + "ing");
+        spellings.push_back(std::string(base) + base.back() + "ing");
+    }
+    std::string found;
+    for (const std::string& s : spellings) {
+        if (!isWord(s)) continue;
+        if (!found.empty()) return {};
+        found = s;
+    }
+    return found;
+}
+
+bool isSuperlative(std::string_view w) {
+    if (w == "best" || w == "worst") return true;
+    for (std::string_view c : kComparatives)
+        if (c != "better" && c != "worse" && w.size() == c.size() + 1 && endsWith(w, "est") &&
+            w.substr(0, c.size() - 2) == c.substr(0, c.size() - 2))
+            return true;
+    return false;
+}
+
+// The same verb agreeing with a plural subject ("is" → "are"), keeping the apostrophe's style.
+std::string pluralVerbOf(std::string_view verb) {
+    constexpr std::pair<std::string_view, std::string_view> kToPlural[] = {
+        {"is", "are"},        {"was", "were"},       {"has", "have"},     {"does", "do"},
+        {"isn't", "aren't"}, {"wasn't", "weren't"}, {"hasn't", "haven't"}, {"doesn't", "don't"}};
+    std::string plain(verb);
+    bool curly = false;
+    if (auto at = plain.find("\u2019"); at != npos) {
+        plain.replace(at, 3, "'");
+        curly = true;
+    }
+    std::string out(lookUp(kToPlural, plain));
+    if (curly && !out.empty()) out.replace(out.find('\''), 1, "\u2019");
+    return out;
+}
+bool isSingularVerb(std::string_view verb) {
+    return verb == "is" || verb == "was" || verb == "has" || verb == "isn't" || verb == "wasn't" ||
+           verb == "hasn't" || verb == "doesn't";
+}
+
+// Verb forms and number: each rule where the words around decide it.
+// Returns whether one fired at i.
+bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string w = words.lower(i);
+    const std::size_t n = words.next(i);
+    const std::string next = words.lower(n);
+    const std::size_t after = words.next(n);
+
+    // "I have went" → "I have gone", "Have you ate?" → "Have you eaten?".
+    constexpr std::string_view kHave[] = {"have", "has", "had", "having", "haven't", "hasn't", "hadn't",
+                                          "i've", "we've", "you've", "they've"};
+    if (in(kHave, w)) {
+        std::size_t v = n;
+        bool question = words.clauseStartsBefore(i) && in(kSubjectPronouns, next) && (w == "have" || w == "has" || w == "had");
+        if (question) v = words.next(v);
+        constexpr std::string_view kBetween[] = {"already", "also", "always", "ever", "just", "never", "not", "recently"};
+        if (in(kBetween, words.lower(v))) v = words.next(v);
+        const std::string_view participle = lookUp(kParticiples, words.lower(v));
+        bool subjectKnown = question || w == "having" || w.find('\'') != npos || words.subjectOpensClauseBefore(i);
+        if (!participle.empty() && subjectKnown) {
+            words.replace(v, participle);
+            return true;
+        }
+    }
+    // "Did you went?" → "Did you go?": the verb after an inverted "do".
+    if ((w == "did" || w == "does" || w == "do") && in(kSubjectPronouns, next) &&
+        (words.clauseStartsBefore(i) || in({"what", "where", "when", "why", "how", "who"},
+                                          words.previousLower(i)))) {
+        const std::string verb = words.lower(after);
+        std::string_view base = baseOfThirdPerson(verb);
+        if (base.empty()) base = baseOfPast(verb);
+        if (!base.empty()) {
+            words.replace(after, base);
+            return true;
+        }
+    }
+    // "The students is" → "The students are": a determiner and a plural noun
+    // that open a clause are its subject; after a preposition ("one of the
+    // students is") they are not.
+    if (in(kNounDeterminers, w) && (words.clauseStartsBefore(i) || words.previousLower(i) == "that") &&
+        isPluralNounAt(words, n, isWord)) {
+        std::size_t v = after;
+        if (in(kMidAdverbs, words.lower(v))) v = words.next(v);
+        if (std::string plural = pluralVerbOf(words.lower(v)); !plural.empty() && words.nextLower(v) != "not") {
+            words.replace(v, plural);
+            return true;
+        }
+    }
+    // "This cars are" → "These cars are", "in this days," → "in these days,";
+    // "these problem is" → "this problem is". The verb after the noun, or a
+    // preposition before "this", shows "this" is no pronoun.
+    constexpr std::string_view kVocatives[] = {"boys", "folks", "friends", "girls", "guys", "kids", "ladies"};
+    if ((w == "this" || w == "that") && isPluralNounAt(words, n, isWord) && !in(kVocatives, next)) {
+        const std::string verb = words.lower(after);
+        constexpr std::string_view kPluralVerbs[] = {"are", "were", "have", "aren't", "weren't", "haven't", "don't"};
+        bool agrees = w == "this" && words.clauseStartsBefore(i) && in(kPluralVerbs, verb);
+        bool governed = in(kPrepositions, words.previousLower(i)) &&
+                        (after == npos || (words.text(after).size() == 1 && std::string_view(".,;:!?").find(words.text(after)) != npos) ||
+                         (in(kSubjectPronouns, verb) && verb != "it"));
+        if (agrees || governed) {
+            words.replace(i, w == "this" ? "these" : "those");
+            return true;
+        }
+    }
+    if ((w == "these" || w == "those") && words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) &&
+        isSingularVerb(words.lower(after)) && !in(kIrregularPlurals, next) && !in(kPluralQuantities, next) &&
+        !endsWith(next, "s") && next != "few" && next != "other") {
+        words.replace(i, w == "these" ? "this" : "that");
+        return true;
+    }
+    // "much people", "much problems." → "many …"; not "thank you so much guys".
+    if (w == "much" && isPluralNounAt(words, n, isWord) && !in(kVocatives, next)) {
+        std::string before = words.previousLower(i);
+        bool degree = before == "very" || before == "so" || before == "too";
+        std::string beforeThat = words.previousLower(words.previous(i));
+        bool thanking = before == "very" || before.rfind("thank", 0) == 0 || beforeThat.rfind("thank", 0) == 0 ||
+                        (degree && in({"you", "it", "them", "him", "her", "me", "us"}, beforeThat));
+        if (!thanking && (in(kIrregularPlurals, next) || words.endsPhraseBefore(after, false))) {
+            words.replace(i, "many");
+            return true;
+        }
+    }
+    // "every days" → "every day"; "each students has" → "each student has"
+    // (before a verb only: "each" alone is a pronoun, "each needs its own").
+    if ((w == "every" && isPluralNounAt(words, n, isWord) &&
+         (words.endsPhraseBefore(after, false) || in(kSubjectPronouns, words.lower(after)))) ||
+        (w == "each" && isPluralNounAt(words, n, isWord) && isSingularVerb(words.lower(after)))) {
+        if (std::string singular = singularOf(next, isWord); !singular.empty()) {
+            words.replace(n, singular);
+            return true;
+        }
+    }
+    // "a books." → "a book.": not "a sports car", nor "a" naming a letter ("plan a").
+    constexpr std::string_view kQuantityNouns[] = {"billions", "couple", "dozens", "hundreds", "loads", "lots",
+                                                   "millions", "thousands", "tons"};
+    if ((w == "a" || w == "an") && n == i + 2 && isPluralNounAt(words, n, isWord) && !in(kLetterNames, words.previousLower(i)) &&
+        !in(kQuantityNouns, next) && words.endsPhraseBefore(after, false)) {
+        if (std::string singular = singularOf(next, isWord); !singular.empty()) {
+            words.replace(n, singular);
+            return true;
+        }
+    }
+    // "the most easiest" → "the easiest".
+    if (w == "most" && isSuperlative(next)) {
+        words.remove(i);
+        return true;
+    }
+    // "to goes" → "to go": an -s form of a verb that is no noun.
+    if (w == "to" && words.isWord(n)) {
+        if (next == "goes") {
+            words.replace(n, "go");
+            return true;
+        }
+        for (std::string_view verb : kVerbsOnly)
+            if (next == thirdPerson(verb)) {
+                words.replace(n, verb);
+                return true;
+            }
+    }
+    // "by learn" → "by learning": a preposition takes a verb's -ing form.
+    if (in(kGerundPrepositions, w) && startsLowercase(words.text(i)) && in(kVerbsOnly, next)) {
+        if (std::string ing = ingFormOf(next, isWord); !ing.empty()) {
+            words.replace(n, ing);
+            return true;
+        }
+    }
+    // "it is depend on" → "it depends on".
+    if ((w == "is" || w == "are" || w == "am" || w == "was" || w == "were") && (next == "depend" || next == "depends") &&
+        (words.lower(after) == "on" || words.lower(after) == "upon")) {
+        words.replace(n, w == "is" ? "depends" : w == "was" || w == "were" ? "depended" : "depend");
+        bool capital = !startsLowercase(words.text(i));
+        words.remove(i);
+        if (capital) words.replace(n, capitalizedFirst(words.text(n)));
+        return true;
+    }
+    // Fixed phrases: "each others" → "each other", "according with" → "according to",
+    // "In the other hand," → "On the other hand,", "eventhough" → "even though".
+    if (w == "each" && next == "others" && (after == npos || words.text(after) != "'")) {
+        words.replace(n, "other");
+        return true;
+    }
+    if (w == "according" && next == "with") {
+        words.replace(n, "to");
+        return true;
+    }
+    if (w == "in" && next == "the" && words.lower(after) == "other" && words.nextLower(after) == "hand" &&
+        words.sentenceStartsBefore(i)) {
+        std::size_t comma = words.next(words.next(after));
+        if (comma != npos && words.text(comma) == ",") {
+            words.replace(i, "on");
+            return true;
+        }
+    }
+    if (w == "eventhough") {
+        words.replace(i, "even though");
+        return true;
+    }
+    return false;
+}
+
 void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>& isWord) {
     Words words(tokens);
     std::vector<std::size_t> commasAfter;
@@ -366,6 +672,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             words.replace(i, singular);
             continue;
         }
+        if (correctFormsAndNumber(words, i, isWord)) continue;
         // "more easier" → "easier".
         if (w == "more" && in(kComparatives, next) && words.previousLower(i) != "no") {
             words.remove(i);
@@ -474,7 +781,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // itself ("Many argue that").
         {
             bool plural = in(kPluralDeterminers, w) && !words.clauseStartsBefore(i);
-            if (w == "the" && words.previousLower(i) == "of" && words.previousLower(words.previous(i)) == "one")
+            if (in({"the", "my", "your", "his", "her", "our", "their"}, w) && words.previousLower(i) == "of" &&
+                words.previousLower(words.previous(i)) == "one")
                 plural = true;
             std::size_t after = words.next(n);
             bool ends = after == npos ? n != npos  // the line's end

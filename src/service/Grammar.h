@@ -3,6 +3,7 @@
 #include "service/TextScan.h"
 
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 #include <vector>

@@ -159,6 +159,47 @@ TEST(Grammar, RulesFireOnlyInDecidingContexts) {
     });
 }
 
+// Verb forms and number, each rule where it fires and where it must hold back.
+TEST(Grammar, FormsAndNumberFollowTheirHead) {
+    expectCorrections({
+        {"participle_after_have", "I have went home. Have you ate? She has never took it. The boys had drove off.",
+         "I have gone home. Have you eaten? She has never taken it. The boys had driven off."},
+        {"participle_held_back", "Everything I had went to rent. All we have came from you. We have saw blades.",
+         "Everything I had went to rent. All we have came from you. We have saw blades."},
+        {"base_after_inverted_do", "Did you went there? Where did he found it? Does she likes tea?",
+         "Did you go there? Where did he found it? Does she like tea?"},
+        {"inverted_do_held_back", "What she did made sense. I did it, made tea.",
+         "What she did made sense. I did it, made tea."},
+        {"plural_subject_verb", "The students is here and my friends was late, but their parents has gone.",
+         "The students are here and my friends were late, but their parents have gone."},
+        {"plural_subject_held_back", "One of the students is here. The news is good. What the user wants is speed. The series was long.",
+         "One of the students is here. The news is good. What the user wants is speed. The series was long."},
+        {"this_and_these", "This cars are new. I said it in this days, for that reasons. These problem is hard.",
+         "These cars are new. I said it in these days, for those reasons. This problem is hard."},
+        {"this_and_these_held_back", "After this students leave. Listen to this guys! I know that cars are loud. These are fine.",
+         "After this students leave. Listen to this guys! I know that cars are loud. These are fine."},
+        {"much_and_many", "There are too much cars in town and much people agree.",
+         "There are too many cars in town and many people agree."},
+        {"much_held_back", "Thank you so much friends! We paid much attention.",
+         "Thank you so much friends! We paid much attention."},
+        {"every_and_each", "We meet every days. Each students has a desk.", "We meet every day. Each student has a desk."},
+        {"every_and_each_held_back", "Every sports car is loud. Each needs its own desk. They each want one.",
+         "Every sports car is loud. Each needs its own desk. They each want one."},
+        {"article_before_plural", "She has a cars. He is a friends of mine.", "She has a car. He is a friend of mine."},
+        {"article_before_plural_held_back", "A sports car, a means of travel, a series. Plan a requires more. A lots of us came.",
+         "A sports car, a means of travel, a series. Plan a requires more. A lot of us came."},
+        {"one_of_my", "One of my friend is here. One of their car was red.", "One of my friends is here. One of their cars was red."},
+        {"most_superlative", "It was the most biggest and most easiest.", "It was the biggest and easiest."},
+        {"verb_after_to", "I want to goes. It helps to learns.", "I want to go. It helps to learn."},
+        {"ing_after_preposition", "We talked about go by learn and without eat.", "We talked about go by learning and without eating."},
+        {"depend_on", "It is depend on you. They are depend upon it.", "It depends on you. They depend upon it."},
+        {"fixed_phrases", "We help each others. According with him. In the other hand, it works. Eventhough it rained.",
+         "We help each other. According to him. On the other hand, it works. Even though it rained."},
+        {"fixed_phrases_held_back", "She held a cup in the other hand, then each others' bags.",
+         "She held a cup in the other hand, then each others' bags."},
+    });
+}
+
 // Rules stay out of sentences that are not English.
 TEST(Grammar, OnlyEnglishSentencesGetEnglishRules) {
     expectCorrections({
