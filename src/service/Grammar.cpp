@@ -29,6 +29,10 @@ constexpr std::string_view kVerbs[] = {
     "sleep", "speak", "spend", "stand", "start", "stay", "stop", "study", "suggest", "support", "swim", "take", "talk",
     "teach", "tell", "thank", "think", "travel", "try", "understand", "visit", "wait", "walk", "want", "wash", "watch",
     "wear", "win", "wish", "work", "worry", "write",
+    "achieve", "affect", "argue", "attend", "avoid", "behave", "compare", "complete", "describe", "destroy",
+    "develop", "earn", "encourage", "expect", "fail", "hold", "involve", "mention", "obtain", "prevent", "produce",
+    "protect", "prove", "reach", "reduce", "remain", "replace", "represent", "save", "share", "solve", "succeed",
+    "suffer", "tend", "use",
 };
 
 // Past forms that are no noun or adjective as well ("found", "left" and "saw" are).
@@ -42,7 +46,9 @@ constexpr std::pair<std::string_view, std::string_view> kIrregularPast[] = {
     {"slept", "sleep"},     {"spent", "spend"},     {"spoke", "speak"},   {"stood", "stand"},
     {"swam", "swim"},       {"taught", "teach"},    {"thought", "think"}, {"told", "tell"},
     {"took", "take"},       {"understood", "understand"}, {"went", "go"}, {"won", "win"},
-    {"wore", "wear"},       {"wrote", "write"},
+    {"wore", "wear"},       {"wrote", "write"},       {"did", "do"},        {"felt", "feel"},
+    {"fought", "fight"},    {"grew", "grow"},         {"heard", "hear"},    {"held", "hold"},
+    {"kept", "keep"},       {"sold", "sell"},         {"threw", "throw"},
 };
 
 // Simple pasts whose participle differs, for "have went" → "have gone". Not
@@ -61,9 +67,25 @@ constexpr std::pair<std::string_view, std::string_view> kParticiples[] = {
 // Verbs that are never nouns, so that after "to" an -s form, and after a
 // preposition the base form, can only be a slip ("to goes", "by learn").
 constexpr std::string_view kVerbsOnly[] = {
-    "become", "begin", "believe", "bring", "choose", "decide", "eat", "enjoy", "explain", "forget", "get", "give",
-    "grow", "improve", "know", "learn", "lose", "prefer", "receive", "sell", "speak", "spend", "teach", "tell",
-    "understand", "write"};
+    "agree", "arrive", "become", "begin", "believe", "belong", "bring", "choose", "come", "decide", "depend",
+    "deserve", "disagree", "eat", "enjoy", "exist", "explain", "forget", "get", "give", "go", "grow", "happen",
+    "improve", "know", "learn", "lose", "prefer", "receive", "seem", "sell", "speak", "spend", "teach", "tell",
+    "think", "understand", "write"};
+// Nouns for a group, which British English lets take a plural verb ("my family live").
+constexpr std::string_view kCollectives[] = {
+    "army", "audience", "band", "board", "class", "club", "committee", "company", "council", "couple", "crew",
+    "crowd", "department", "family", "firm", "gang", "government", "group", "jury", "majority", "management",
+    "minority", "pair", "party", "press", "public", "rest", "school", "staff", "team", "total"};
+// Adjectives that "to" before them is a slip of "too" ("it is to late").
+constexpr std::string_view kTooAdjectives[] = {
+    "bad", "big", "boring", "busy", "cheap", "complicated", "crowded", "dangerous", "difficult", "early", "easy",
+    "expensive", "far", "good", "hard", "heavy", "hot", "large", "late", "lazy", "little", "loud", "many", "much",
+    "noisy", "old", "small", "soon", "tall", "tired", "weak", "young"};
+constexpr std::string_view kTimeNouns[] = {"century", "day", "decade", "hour", "minute", "month", "second", "week",
+                                           "year"};
+constexpr std::string_view kNumbers[] = {"two", "three", "four", "five", "six", "seven", "eight", "nine", "ten",
+                                         "eleven", "twelve", "fifteen", "twenty", "thirty", "forty", "fifty",
+                                         "hundred", "thousand", "several", "few"};
 
 // Plurals in -s that name one thing, or whose singular is a name or another word.
 constexpr std::string_view kSingularInS[] = {
@@ -290,6 +312,7 @@ public:
         else if (!startsLowercase(w)) w = capitalizedFirst(with);
         else w = std::string(with);
     }
+    void clear(std::size_t i) { tokens_[i].text.clear(); }
     // Removes the word and the blank after it.
     void remove(std::size_t i) {
         bool capital = !startsLowercase(tokens_[i].text);
@@ -590,10 +613,6 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "to goes" → "to go": an -s form of a verb that is no noun.
     if (w == "to" && words.isWord(n)) {
-        if (next == "goes") {
-            words.replace(n, "go");
-            return true;
-        }
         for (std::string_view verb : kVerbsOnly)
             if (next == thirdPerson(verb)) {
                 words.replace(n, verb);
@@ -601,7 +620,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             }
     }
     // "by learn" → "by learning": a preposition takes a verb's -ing form.
-    if (in(kGerundPrepositions, w) && startsLowercase(words.text(i)) && in(kVerbsOnly, next)) {
+    if (in(kGerundPrepositions, w) && startsLowercase(words.text(i)) && in(kVerbsOnly, next) && next != "go") {
         if (std::string ing = ingFormOf(next, isWord); !ing.empty()) {
             words.replace(n, ing);
             return true;
@@ -614,6 +633,125 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         bool capital = !startsLowercase(words.text(i));
         words.remove(i);
         if (capital) words.replace(n, capitalizedFirst(words.text(n)));
+        return true;
+    }
+    // "My father go" → "My father goes": a determiner and a singular noun
+    // that open a clause, then a verb that is no noun. Not after "the" ("the
+    // poor get"), nor after "and" ("he and his son go"), nor a group noun.
+    if (in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) &&
+        words.clauseStartsBefore(i) && words.previousLower(i) != "and" && words.previousLower(i) != "or" &&
+        words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) && !endsWith(next, "s") &&
+        !in(kCollectives, next) && !in(kIrregularPlurals, next) && !in(kNumbers, next) &&
+        !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "do", "does", "did", "to",
+             "not", "just", "only", "even", "still", "then", "now"}, next) &&
+        !in(kModals, next) && !in(kMidAdverbs, next) &&
+        in(kVerbsOnly, words.lower(after)) && words.nextLower(after) != "not") {
+        std::string third = thirdPerson(words.lower(after));
+        if (isWord(third)) {
+            words.replace(after, third);
+            return true;
+        }
+    }
+    // "two year ago" → "two years ago": a time after a number, ending its phrase.
+    if (in(kNumbers, w) && w != "few" && in(kTimeNouns, next) &&
+        words.previousLower(i) != "a" && words.previousLower(i) != "an" &&
+        (words.endsPhraseBefore(after, false) || words.lower(after) == "ago" || words.lower(after) == "later")) {
+        words.replace(n, next == "century" ? "centuries" : next + "s");
+        return true;
+    }
+    // "it is to late" → "it is too late".
+    if (in({"is", "are", "was", "were", "it's", "it\u2019s", "be", "am", "get", "got", "seems"}, w) && next == "to" &&
+        in(kTooAdjectives, words.lower(after))) {
+        std::size_t afterThat = words.next(after);
+        if (afterThat == npos || !words.isWord(afterThat) || in({"to", "for", "and", "that", "so"}, words.lower(afterThat))) {
+            words.replace(n, "too");
+            return true;
+        }
+    }
+    // "I want go" → "I want to go".
+    if (in({"want", "wants", "wanted", "need", "needs", "decide", "decides", "decided", "hope", "hopes", "hoped",
+            "try", "tries", "tried", "going"}, w) &&
+        (in(kVerbsOnly, next) || in({"see", "buy", "do", "be", "visit"}, next)) && startsLowercase(words.text(n))) {
+        words.replace(n, "to " + next);
+        return true;
+    }
+    // Articles that the phrase itself demands: "one of best" → "one of the
+    // best", "at same time" → "at the same time", "for first time" → "for the first time".
+    const bool governing = in(kPrepositions, w) || in({"is", "are", "was", "were", "be", "been"}, w);
+    if ((w == "of" && words.previousLower(i) == "one" && (isSuperlative(next) || next == "most")) ||
+        (governing && next == "same" && words.isWord(after)) ||
+        (governing && next == "first" && words.lower(after) == "time")) {
+        if (startsLowercase(words.text(n))) {
+            words.replace(n, "the " + next);
+            return true;
+        }
+    }
+    // Verbs and adjectives with their own preposition: "interested on" →
+    // "interested in", "depend of" → "depend on", "responsible of" → "responsible for".
+    if (words.isWord(after)) {
+        std::string_view right;
+        if (w == "interested" && in({"on", "about", "for", "of"}, next)) right = "in";
+        else if (w == "responsible" && next == "of") right = "for";
+        else if (in({"depend", "depends", "depended", "depending"}, w) && next == "of") right = "on";
+        if (!right.empty()) {
+            words.replace(n, right);
+            return true;
+        }
+    }
+    // "explain me" → "explain to me", "listen music" → "listen to music", "wait him" → "wait for him".
+    if ((in({"explain", "explains", "explained", "explaining"}, w) && in({"me", "us"}, next)) ||
+        (in({"listen", "listens", "listened", "listening"}, w) &&
+         in({"music", "the", "a", "my", "his", "her", "their", "our", "your", "him", "me", "them", "us", "this", "what"}, next)) ||
+        (in({"wait", "waits", "waited", "waiting"}, w) && in({"me", "him", "her", "us", "them"}, next))) {
+        words.replace(n, std::string(w.rfind("wait", 0) == 0 ? "for " : "to ") + words.text(n));
+        return true;
+    }
+    // "emphasize on the point", "mentioned about it", "cope up with", "we lack of": no preposition.
+    if ((in({"emphasize", "emphasizes", "emphasized", "emphasise", "emphasises", "emphasised"}, w) && next == "on") ||
+        (in({"mention", "mentions", "mentioned", "mentioning"}, w) && next == "about" &&
+         !in({"a", "an", "the", "no", "any", "brief"}, words.previousLower(i))) ||
+        (in({"cope", "copes", "coped", "coping"}, w) && next == "up" && words.lower(after) == "with") ||
+        (in({"lack", "lacks", "lacked"}, w) && next == "of" && in(kSubjectPronouns, words.previousLower(i)))) {
+        words.remove(n);
+        return true;
+    }
+    // "there is students" → "there are students", where the plural ends its phrase.
+    if (w == "there" && (next == "is" || next == "was") && isPluralNounAt(words, after, isWord) &&
+        words.endsPhraseBefore(words.next(after), false)) {
+        words.replace(n, next == "is" ? "are" : "were");
+        return true;
+    }
+    const bool isVerb = in(kVerbs, words.lower(words.next(after))) || in(kVerbsOnly, words.lower(words.next(after)));
+    // "can to go" → "can go"; not "will", "may" or "might", which are nouns too.
+    if (in({"can", "could", "should", "must", "would"}, w) && next == "to" &&
+        (in(kVerbs, words.lower(after)) || in(kVerbsOnly, words.lower(after))) &&
+        !in(kDeterminers, words.previousLower(i))) {
+        words.remove(n);
+        return true;
+    }
+    // "let me to go" → "let me go", "made them to wait" → "made them wait".
+    if (in({"let", "lets", "make", "makes", "made", "making"}, w) &&
+        in({"me", "him", "her", "us", "them", "you"}, next) && words.lower(after) == "to" && isVerb) {
+        words.remove(after);
+        return true;
+    }
+    // "enjoy to swim" → "enjoy swimming", "looking forward to see" → "… to seeing".
+    if ((in({"enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding"}, w) && next == "to") ||
+        (in({"look", "looks", "looked", "looking"}, w) && next == "forward" && words.lower(after) == "to")) {
+        const std::size_t v = next == "to" ? after : words.next(after);
+        const std::string verb = words.lower(v);
+        if (in(kVerbs, verb) || in(kVerbsOnly, verb)) {
+            if (std::string ing = ingFormOf(verb, isWord); !ing.empty()) {
+                words.replace(v, ing);
+                if (next == "to") words.remove(n);
+                return true;
+            }
+        }
+    }
+    // "I m here" → "I'm here".
+    if (words.text(i) == "I" && n == i + 2 && words.text(n) == "m" && words.isWord(after)) {
+        words.replace(i, "I'm");
+        words.remove(n);
         return true;
     }
     // Fixed phrases: "each others" → "each other", "according with" → "according to",
@@ -641,7 +779,26 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     return false;
 }
 
+// "now a days", "in nowadays" → "nowadays", before the other rules, which
+// then see the adverb (and set it off with a comma).
+void mergeNowadays(Tokens& tokens) {
+    Words words(tokens);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const std::size_t n = words.next(i);
+        const std::size_t after = words.next(n);
+        const std::string w = words.lower(i);
+        if (w == "now" && words.lower(n) == "a" && words.lower(after) == "days" && after == i + 4) {
+            words.replace(i, "nowadays");
+            tokens.erase(tokens.begin() + std::ptrdiff_t(i + 1), tokens.begin() + std::ptrdiff_t(after + 1));
+        } else if (w == "in" && words.lower(n) == "nowadays" && n == i + 2) {
+            words.replace(i, "nowadays");
+            tokens.erase(tokens.begin() + std::ptrdiff_t(i + 1), tokens.begin() + std::ptrdiff_t(n + 1));
+        }
+    }
+}
+
 void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>& isWord) {
+    mergeNowadays(tokens);
     Words words(tokens);
     std::vector<std::size_t> commasAfter;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
@@ -859,7 +1016,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // "to went" → "to go": only past forms that are nothing else.
         if (w == "to" && words.isWord(n)) {
             if (auto base = lookUp(kIrregularPast, next); !base.empty() && next != "got" && next != "made" && next != "lost" &&
-                                                          next != "paid" && next != "built" && next != "said")
+                                                          next != "paid" && next != "built" && next != "said" && next != "felt")
                 words.replace(n, base);
         }
     }
