@@ -33,6 +33,20 @@ constexpr std::string_view kVerbs[] = {
     "develop", "earn", "encourage", "expect", "fail", "hold", "involve", "mention", "obtain", "prevent", "produce",
     "protect", "prove", "reach", "reduce", "remain", "replace", "represent", "save", "share", "solve", "succeed",
     "suffer", "tend", "use",
+    "act", "add", "admit", "afford", "aim", "appreciate", "apply", "arrange", "assume", "attack", "attract", "blame",
+    "borrow", "break", "breathe", "burn", "celebrate", "check", "claim", "collect", "combine", "communicate",
+    "compete", "concentrate", "confirm", "connect", "contribute", "control", "convince", "count", "cover", "cross",
+    "dance", "deal", "defend", "define", "deliver", "demand", "deny", "design", "determine", "discover", "divide",
+    "dream", "drop", "educate", "employ", "ensure", "establish", "examine", "exist", "expand", "express", "face",
+    "fill", "find", "fix", "focus", "force", "gain", "gather", "guess", "handle", "hang", "hide", "identify",
+    "ignore", "impress", "indicate", "influence", "inform", "insist", "intend", "introduce", "invest", "judge",
+    "jump", "kiss", "lack", "lead", "lend", "lift", "limit", "marry", "matter", "measure", "mix", "occur", "order",
+    "organize", "own", "pass", "pick", "pray", "predict", "pretend", "print", "promote", "propose", "publish", "pull",
+    "punish", "push", "raise", "recognize", "recommend", "record", "refuse", "regret", "relax", "rely", "remove",
+    "rent", "repair", "repeat", "report", "respect", "respond", "ride", "rise", "risk", "satisfy", "search", "seek",
+    "select", "settle", "shake", "shop", "shout", "show", "sign", "smell", "smile", "smoke", "spell", "steal",
+    "struggle", "supply", "suppose", "survive", "suspect", "taste", "test", "throw", "touch", "train", "treat",
+    "trust", "turn", "vote", "warn", "waste", "wonder",
 };
 
 // Past forms that are no noun or adjective as well ("found", "left" and "saw" are).
@@ -48,7 +62,10 @@ constexpr std::pair<std::string_view, std::string_view> kIrregularPast[] = {
     {"took", "take"},       {"understood", "understand"}, {"went", "go"}, {"won", "win"},
     {"wore", "wear"},       {"wrote", "write"},       {"did", "do"},        {"felt", "feel"},
     {"fought", "fight"},    {"grew", "grow"},         {"heard", "hear"},    {"held", "hold"},
-    {"kept", "keep"},       {"sold", "sell"},         {"threw", "throw"},
+    {"kept", "keep"},       {"sold", "sell"},         {"threw", "throw"},   {"dealt", "deal"},
+    {"drew", "draw"},       {"fled", "flee"},         {"forgave", "forgive"}, {"froze", "freeze"},
+    {"hid", "hide"},        {"meant", "mean"},        {"rode", "ride"},     {"sat", "sit"},
+    {"sought", "seek"},     {"stole", "steal"},       {"struck", "strike"}, {"woke", "wake"},
 };
 
 // Simple pasts whose participle differs, for "have went" → "have gone". Not
@@ -162,7 +179,13 @@ constexpr std::string_view kIntroductions[] = {
     "in fact", "in general", "in my opinion", "in my view", "in other words", "in short", "in summary",
     "lastly", "meanwhile", "moreover", "nevertheless", "nonetheless", "nowadays", "of course",
     "on the contrary", "on the other hand", "otherwise", "overall", "second", "secondly", "similarly",
-    "therefore", "third", "thirdly", "thus", "to sum up", "unfortunately"};
+    "therefore", "third", "thirdly", "thus", "to sum up", "unfortunately",
+    "above all", "actually", "all in all", "as a matter of fact", "at first", "at the same time", "basically",
+    "clearly", "eventually", "first of all", "for these reasons", "for this reason", "from my point of view",
+    "honestly", "hopefully", "in my experience", "in particular", "in reality", "in the end", "in the future",
+    "in the past", "in that case", "in this case", "indeed", "instead", "interestingly", "luckily", "obviously",
+    "on the one hand", "personally", "sadly", "surprisingly", "to be honest", "to conclude", "to summarize",
+    "ultimately"};
 // Words that begin a clause's subject: after an introduction, the comma goes before them.
 constexpr std::string_view kSubjectStarts[] = {
     "a", "all", "an", "everyone", "he", "her", "his", "i", "if", "it", "its", "many", "most", "my", "no", "our",
@@ -362,6 +385,7 @@ private:
 
 // The words of an introduction that starts at i ("on the other hand"), or 0.
 std::size_t introductionAt(const Words& words, std::size_t i) {
+    std::size_t longest = 0;
     for (std::string_view phrase : kIntroductions) {
         std::size_t at = i, count = 0;
         std::size_t from = 0;
@@ -370,12 +394,15 @@ std::size_t introductionAt(const Words& words, std::size_t i) {
             std::string_view part = phrase.substr(from, blank == npos ? npos : blank - from);
             if (at == npos || words.lower(at) != part) break;
             ++count;
-            if (blank == npos) return count;
+            if (blank == npos) {
+                longest = std::max(longest, count);
+                break;
+            }
             from = blank + 1;
             at = words.next(at);
         }
     }
-    return 0;
+    return longest;
 }
 
 }  // namespace
@@ -551,6 +578,15 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             words.replace(v, plural);
             return true;
         }
+        // "The students likes it" → "… like it"; not "the students needs are", a possessive without its apostrophe.
+        const std::string_view base = baseOfThirdPerson(words.lower(v));
+        const std::size_t object = words.next(v);
+        if (!base.empty() && (object == npos || (words.isWord(object) && !in(kModals, words.lower(object)) &&
+                                                 pluralVerbOf(words.lower(object)).empty() &&
+                                                 !in({"are", "were", "have", "do", "don't"}, words.lower(object))))) {
+            words.replace(v, base);
+            return true;
+        }
     }
     // "This cars are" → "These cars are", "in this days," → "in these days,";
     // "these problem is" → "this problem is". The verb after the noun, or a
@@ -573,6 +609,15 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         !endsWith(next, "s") && next != "few" && next != "other") {
         words.replace(i, w == "these" ? "this" : "that");
         return true;
+    }
+    // "one days" → "one day"; not "the one students like".
+    if (w == "one" && isPluralNounAt(words, n, isWord) && words.endsPhraseBefore(after, false) &&
+        !words.clauseStartsBefore(i) && baseOfThirdPerson(next).empty() && !in(kVerbsOnly, singularOf(next, isWord)) &&
+        !in({"the", "this", "that", "which", "each", "every", "no", "any", "a", "an", "only"}, words.previousLower(i))) {
+        if (std::string singular = singularOf(next, isWord); !singular.empty()) {
+            words.replace(n, singular);
+            return true;
+        }
     }
     // "much people", "much problems." → "many …"; not "thank you so much guys".
     if (w == "much" && isPluralNounAt(words, n, isWord) && !in(kVocatives, next)) {
@@ -825,6 +870,18 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             }
         }
 
+        // "I tried but he refused" → "I tried, but he refused": "but" or "so"
+        // joining two clauses, the second with its own subject. Not "all but
+        // he", nor "so" of purpose ("so I could").
+        if ((w == "but" || w == "so") && startsLowercase(tokens[i].text) && in({"i", "he", "she", "we", "they"}, next) &&
+            n == i + 2 && i >= 2 && tokens[i - 1].kind == TokenKind::space && words.isWord(i - 2)) {
+            const std::string before = words.lower(i - 2);
+            const std::string verb = words.nextLower(n);
+            bool except = in({"all", "nothing", "anything", "everything", "everyone", "anyone", "nobody", "none", "not"}, before);
+            bool purpose = w == "so" && (in(kModals, verb) || verb == "can't" || verb == "won't");
+            bool clause = !in(kClauseOpeners, before) && !in(kPrepositions, before) && !in(kDeterminers, before);
+            if (!except && !purpose && clause && words.isWord(words.next(n))) commasAfter.push_back(i - 2);
+        }
         if (auto singular = lookUp(kUncountable, w); !singular.empty()) {
             words.replace(i, singular);
             continue;
@@ -938,8 +995,11 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // itself ("Many argue that").
         {
             bool plural = in(kPluralDeterminers, w) && !words.clauseStartsBefore(i);
-            if (in({"the", "my", "your", "his", "her", "our", "their"}, w) && words.previousLower(i) == "of" &&
-                words.previousLower(words.previous(i)) == "one")
+            // "each of the student" → "each of the students": these count their noun.
+            if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, w) &&
+                words.previousLower(i) == "of" &&
+                in({"one", "each", "many", "several", "both", "either", "neither", "few"},
+                   words.previousLower(words.previous(i))))
                 plural = true;
             std::size_t after = words.next(n);
             bool ends = after == npos ? n != npos  // the line's end

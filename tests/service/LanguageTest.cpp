@@ -221,6 +221,22 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
          "We emphasize it, they mentioned it, I cope with it and we lack time. The lack of time."},
         {"nowadays", "Now a days we work. In nowadays, we rest; now a days.", "Nowadays, we work. Nowadays, we rest; nowadays."},
         {"i_m", "I m here.", "I'm here."},
+        {"plural_subject_other_verbs", "My friends likes it. The students needs are many.",
+         "My friends like it. The students needs are many."},
+        {"counted_after_of", "Each of the student is here; both of my friend are.", "Each of the students is here; both of my friends are."},
+        {"one_before_plural", "We stayed one days.", "We stayed one day."},
+        {"one_before_plural_held_back", "If one decides to go, the one students like.", "If one decides to go, the one students like."},
+    });
+}
+
+// Commas that set off a sentence's parts.
+TEST(Grammar, CommasBetweenClauses) {
+    expectCorrections({
+        {"before_but_and_so", "I tried but he refused. It rained so we stayed.", "I tried, but he refused. It rained, so we stayed."},
+        {"but_and_so_held_back", "All but he left. I saved so I could go. We left but, he stayed. Nothing but they.",
+         "All but he left. I saved so I could go. We left but, he stayed. Nothing but they."},
+        {"after_an_introduction", "First of all we agree. In the past people walked. Actually I know.",
+         "First of all, we agree. In the past, people walked. Actually, I know."},
     });
 }
 
