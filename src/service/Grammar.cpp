@@ -280,6 +280,15 @@ const Forms& forms() {
     static const Forms f;
     return f;
 }
+// Whether the word is one of kVerbs, by a sorted copy: it is asked for most words.
+bool isListedVerb(std::string_view w) {
+    static const std::vector<std::string_view> sorted = [] {
+        std::vector<std::string_view> v(std::begin(kVerbs), std::end(kVerbs));
+        std::sort(v.begin(), v.end());
+        return v;
+    }();
+    return std::binary_search(sorted.begin(), sorted.end(), w);
+}
 std::string_view baseOfThirdPerson(std::string_view w) {
     auto it = forms().thirdPerson.find(w);
     return it == forms().thirdPerson.end() ? std::string_view() : std::string_view(it->second);
@@ -531,17 +540,51 @@ bool isSingularVerb(std::string_view verb) {
            verb == "hasn't" || verb == "doesn't";
 }
 
+constexpr std::string_view kHave[] = {"have", "has", "had", "having", "haven't", "hasn't", "hadn't",
+                                      "i've", "we've", "you've", "they've"};
+
+constexpr std::string_view kOtherStarts[] = {
+            "did", "does", "do", "this", "that", "these", "those", "one", "much", "every", "each", "a", "an", "most",
+            "to", "is", "are", "am", "was", "were", "be", "been", "it's", "it\u2019s", "get", "got", "seems", "want",
+            "wants", "wanted", "need", "needs", "decide", "decides", "decided", "hope", "hopes", "hoped", "try",
+            "tries", "tried", "going", "interested", "responsible", "depend", "depends", "depended", "depending",
+            "explain", "explains", "explained", "explaining", "listen", "listens", "listened", "listening", "wait",
+            "waits", "waited", "waiting", "emphasize", "emphasizes", "emphasized", "emphasise", "emphasises",
+            "emphasised", "mention", "mentions", "mentioned", "mentioning", "cope", "copes", "coped", "coping",
+            "lack", "lacks", "lacked", "there", "can", "could", "should", "must", "would", "let", "lets", "make",
+            "makes", "made", "making", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
+            "avoiding", "look", "looks", "looked", "looking", "i", "according", "in", "eventhough", "my", "your",
+            "his", "her", "our", "their"};
+// The words at which correctFormsAndNumber's rules start, so that the others
+// (most words of a text) cost one look-up.
+bool startsAFormRule(std::string_view w) {
+    static const std::vector<std::string_view> sorted = [] {
+        std::vector<std::string_view> v;
+        auto add = [&](const auto& list) {
+            for (std::string_view word : list) v.push_back(word);
+        };
+        add(kHave);
+        add(kNounDeterminers);
+        add(kGerundPrepositions);
+        add(kNumbers);
+        add(kPrepositions);
+        add(kOtherStarts);
+        std::sort(v.begin(), v.end());
+        return v;
+    }();
+    return std::binary_search(sorted.begin(), sorted.end(), w);
+}
+
 // Verb forms and number: each rule where the words around decide it.
 // Returns whether one fired at i.
 bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     const std::string w = words.lower(i);
+    if (!startsAFormRule(w)) return false;
     const std::size_t n = words.next(i);
     const std::string next = words.lower(n);
     const std::size_t after = words.next(n);
 
     // "I have went" → "I have gone", "Have you ate?" → "Have you eaten?".
-    constexpr std::string_view kHave[] = {"have", "has", "had", "having", "haven't", "hasn't", "hadn't",
-                                          "i've", "we've", "you've", "they've"};
     if (in(kHave, w)) {
         std::size_t v = n;
         bool question = words.clauseStartsBefore(i) && in(kSubjectPronouns, next) && (w == "have" || w == "has" || w == "had");
@@ -657,12 +700,16 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     // "to goes" → "to go": an -s form of a verb that is no noun.
-    if (w == "to" && words.isWord(n)) {
-        for (std::string_view verb : kVerbsOnly)
-            if (next == thirdPerson(verb)) {
-                words.replace(n, verb);
-                return true;
-            }
+    if (w == "to" && endsWith(next, "s")) {
+        static const std::map<std::string, std::string_view, std::less<>> kThirdPersons = [] {
+            std::map<std::string, std::string_view, std::less<>> m;
+            for (std::string_view verb : kVerbsOnly) m.emplace(thirdPerson(verb), verb);
+            return m;
+        }();
+        if (auto it = kThirdPersons.find(next); it != kThirdPersons.end()) {
+            words.replace(n, it->second);
+            return true;
+        }
     }
     // "by learn" → "by learning": a preposition takes a verb's -ing form.
     if (in(kGerundPrepositions, w) && startsLowercase(words.text(i)) && in(kVerbsOnly, next) && next != "go") {
@@ -766,17 +813,17 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(n, next == "is" ? "are" : "were");
         return true;
     }
-    const bool isVerb = in(kVerbs, words.lower(words.next(after))) || in(kVerbsOnly, words.lower(words.next(after)));
     // "can to go" → "can go"; not "will", "may" or "might", which are nouns too.
     if (in({"can", "could", "should", "must", "would"}, w) && next == "to" &&
-        (in(kVerbs, words.lower(after)) || in(kVerbsOnly, words.lower(after))) &&
+        (isListedVerb(words.lower(after)) || in(kVerbsOnly, words.lower(after))) &&
         !in(kDeterminers, words.previousLower(i))) {
         words.remove(n);
         return true;
     }
     // "let me to go" → "let me go", "made them to wait" → "made them wait".
     if (in({"let", "lets", "make", "makes", "made", "making"}, w) &&
-        in({"me", "him", "her", "us", "them", "you"}, next) && words.lower(after) == "to" && isVerb) {
+        in({"me", "him", "her", "us", "them", "you"}, next) && words.lower(after) == "to" &&
+        (isListedVerb(words.nextLower(after)) || in(kVerbsOnly, words.nextLower(after)))) {
         words.remove(after);
         return true;
     }
@@ -785,7 +832,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         (in({"look", "looks", "looked", "looking"}, w) && next == "forward" && words.lower(after) == "to")) {
         const std::size_t v = next == "to" ? after : words.next(after);
         const std::string verb = words.lower(v);
-        if (in(kVerbs, verb) || in(kVerbsOnly, verb)) {
+        if (isListedVerb(verb) || in(kVerbsOnly, verb)) {
             if (std::string ing = ingFormOf(verb, isWord); !ing.empty()) {
                 words.replace(v, ing);
                 if (next == "to") words.remove(n);
@@ -1006,7 +1053,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                         : tokens[after].kind == TokenKind::punct ? std::string_view(".,;:!?").find(tokens[after].text) != npos
                                                                  : in(kAfterNounPhrase, words.lower(after));
             if (plural && words.isWord(n) && startsLowercase(tokens[n].text) && ends && !endsWith(next, "s") &&
-                !in(kOwnPlurals, next) && !in(kVerbs, next) && isWord(next) &&
+                !in(kOwnPlurals, next) && !isListedVerb(next) && isWord(next) &&
                 std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; })) {
                 std::string pluralForm = thirdPerson(next);
                 if (isWord(pluralForm)) {
@@ -1045,7 +1092,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 if (verb == "don't" || verb == "don\u2019t") words.replace(v, verb == "don't" ? "doesn't" : "doesn\u2019t");
                 else if (verb == "are") words.replace(v, "is");
                 else if (verb == "haven't") words.replace(v, "hasn't");
-                else if (in(kVerbs, verb) && after != "not" && isWord(thirdPerson(verb)))
+                else if (isListedVerb(verb) && after != "not" && isWord(thirdPerson(verb)))
                     words.replace(v, thirdPerson(verb));
             } else {
                 if (verb == "doesn't" || verb == "doesn\u2019t") words.replace(v, verb == "doesn't" ? "don't" : "don\u2019t");
