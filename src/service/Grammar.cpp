@@ -185,7 +185,7 @@ constexpr std::string_view kIntroductions[] = {
     "honestly", "hopefully", "in my experience", "in particular", "in reality", "in the end", "in the future",
     "in the past", "in that case", "in this case", "indeed", "instead", "interestingly", "luckily", "obviously",
     "on the one hand", "personally", "sadly", "surprisingly", "to be honest", "to conclude", "to summarize",
-    "ultimately"};
+    "ultimately", "oh", "well", "yes"};
 // Words that begin a clause's subject: after an introduction, the comma goes before them.
 constexpr std::string_view kSubjectStarts[] = {
     "a", "all", "an", "everyone", "he", "her", "his", "i", "if", "it", "its", "many", "most", "my", "no", "our",
@@ -553,7 +553,7 @@ constexpr std::string_view kOtherStarts[] = {
             "emphasised", "mention", "mentions", "mentioned", "mentioning", "cope", "copes", "coped", "coping",
             "lack", "lacks", "lacked", "there", "can", "could", "should", "must", "would", "let", "lets", "make",
             "makes", "made", "making", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
-            "avoiding", "look", "looks", "looked", "looking", "i", "according", "in", "eventhough", "my", "your",
+            "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "in", "eventhough", "my", "your",
             "his", "her", "our", "their"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
@@ -661,6 +661,16 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             words.replace(n, singular);
             return true;
         }
+    }
+    // "There are lot of people" → "… a lot of people"; not "the lot of", "a parking lot of".
+    if (w == "lot" && next == "of" && startsLowercase(words.text(i)) &&
+        (words.clauseStartsBefore(i) || in(kPrepositions, words.previousLower(i)) ||
+         in({"is", "are", "was", "were", "there", "have", "has", "had", "make", "makes", "made", "take", "takes", "took",
+             "spend", "spends", "spent", "need", "needs", "needed", "get", "gets", "got", "give", "gives", "gave",
+             "do", "does", "did", "bring", "brings", "brought"},
+            words.previousLower(i)))) {
+        words.replace(i, "a lot");
+        return true;
     }
     // "much people", "much problems." → "many …"; not "thank you so much guys".
     if (w == "much" && isPluralNounAt(words, n, isWord) && !in(kVocatives, next)) {

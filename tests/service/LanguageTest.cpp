@@ -225,6 +225,8 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
          "My friends like it. The students needs are many."},
         {"counted_after_of", "Each of the student is here; both of my friend are.", "Each of the students is here; both of my friends are."},
         {"one_before_plural", "We stayed one days.", "We stayed one day."},
+        {"a_lot_of", "There are lot of cars; lot of people need lot of water.", "There are a lot of cars; a lot of people need a lot of water."},
+        {"a_lot_of_held_back", "The whole lot of them and the parking lot of the mall.", "The whole lot of them and the parking lot of the mall."},
         {"one_before_plural_held_back", "If one decides to go, the one students like.", "If one decides to go, the one students like."},
     });
 }
@@ -237,6 +239,7 @@ TEST(Grammar, CommasBetweenClauses) {
          "All but he left. I saved so I could go. We left but, he stayed. Nothing but they."},
         {"after_an_introduction", "First of all we agree. In the past people walked. Actually I know.",
          "First of all, we agree. In the past, people walked. Actually, I know."},
+        {"after_yes_and_well", "Yes I agree. Well the plan works.", "Yes, I agree. Well, the plan works."},
     });
 }
 
