@@ -474,10 +474,11 @@ bool isPlainPlural(std::string_view w, const std::function<bool(std::string_view
 
 using IsWord = std::function<bool(std::string_view)>;
 
-// A plural noun as written in lower case ("cars", "cities", "people"), not one
-// that names a single thing ("news", "series").
+// A plural noun in lower case or opening a sentence ("cars", "cities",
+// "People"), not one that names a single thing ("news", "series").
 bool isPluralNounAt(const Words& words, std::size_t i, const IsWord& isWord) {
-    return words.isWord(i) && startsLowercase(words.text(i)) && !in(kSingularInS, words.lower(i)) &&
+    return words.isWord(i) && (startsLowercase(words.text(i)) || words.sentenceStartsBefore(i)) &&
+           !in(kSingularInS, words.lower(i)) &&
            isPlainPlural(words.lower(i), isWord);
 }
 
@@ -553,7 +554,7 @@ constexpr std::string_view kOtherStarts[] = {
             "emphasised", "mention", "mentions", "mentioned", "mentioning", "cope", "copes", "coped", "coping",
             "lack", "lacks", "lacked", "there", "can", "could", "should", "must", "would", "let", "lets", "make",
             "makes", "made", "making", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
-            "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "in", "eventhough", "my", "your",
+            "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "in", "eventhough", "my", "your",
             "his", "her", "our", "their"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
@@ -754,6 +755,32 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             return true;
         }
     }
+    // "My father were" → "My father was": the same subjects, a plural verb.
+    // Not after "if" or "wish" ("if my father were"), nor a part ("a third are").
+    if (in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) &&
+        words.clauseStartsBefore(i) && !in({"and", "or", "if", "as", "though", "wish", "unless", "whether"}, words.previousLower(i)) &&
+        words.isWord(n) && startsLowercase(words.text(n)) && !endsWith(next, "s") && !in(kCollectives, next) &&
+        !in(kIrregularPlurals, next) && !in(kNumbers, next) && !in(kModals, next) && !in(kMidAdverbs, next) &&
+        !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "own", "half", "third",
+             "quarter", "few", "majority", "minority", "variety", "range"}, next)) {
+        constexpr std::pair<std::string_view, std::string_view> kToSingular[] = {
+            {"are", "is"}, {"were", "was"}, {"have", "has"}, {"don't", "doesn't"},
+            {"aren't", "isn't"}, {"weren't", "wasn't"}, {"haven't", "hasn't"}};
+        if (std::string_view singular = lookUp(kToSingular, words.lower(after)); !singular.empty() && isWord(next)) {
+            words.replace(after, singular);
+            return true;
+        }
+    }
+    // "people who lives" → "people who live": the relative's verb agrees with the plural before it.
+    if (w == "who" && isPluralNounAt(words, words.previous(i), isWord)) {
+        const std::string verb = next;
+        std::string plural = pluralVerbOf(verb);
+        if (plural.empty() && !baseOfThirdPerson(verb).empty()) plural = baseOfThirdPerson(verb);
+        if (!plural.empty() && words.nextLower(n) != "not") {
+            words.replace(n, plural);
+            return true;
+        }
+    }
     // "two year ago" → "two years ago": a time after a number, ending its phrase.
     if (in(kNumbers, w) && w != "few" && in(kTimeNouns, next) &&
         words.previousLower(i) != "a" && words.previousLower(i) != "an" &&
@@ -939,6 +966,23 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             bool clause = !in(kClauseOpeners, before) && !in(kPrepositions, before) && !in(kDeterminers, before);
             if (!except && !purpose && clause && words.isWord(words.next(n))) commasAfter.push_back(i - 2);
         }
+        // "Although it rained, but we went" → "Although it rained, we went":
+        // the clause that opens the sentence already joins the two.
+        if ((w == "although" || w == "though" || w == "because") && words.sentenceStartsBefore(i)) {
+            for (std::size_t k = words.next(i); k != npos; k = words.next(k)) {
+                if (tokens[k].kind != TokenKind::punct) continue;
+                if (tokens[k].text != ",") break;
+                std::size_t joiner = words.next(k);
+                const std::string word = words.lower(joiner);
+                std::size_t subject = words.next(joiner);
+                if (((w != "because" && word == "but") || (w == "because" && word == "so")) &&
+                    (in(kSubjectPronouns, words.lower(subject)) || in(kNounDeterminers, words.lower(subject)))) {
+                    tokens[joiner].text.clear();
+                    if (joiner + 1 < tokens.size() && tokens[joiner + 1].kind == TokenKind::space) tokens[joiner + 1].text.clear();
+                }
+                break;
+            }
+        }
         if (auto singular = lookUp(kUncountable, w); !singular.empty()) {
             words.replace(i, singular);
             continue;
@@ -1062,6 +1106,15 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             bool ends = after == npos ? n != npos  // the line's end
                         : tokens[after].kind == TokenKind::punct ? std::string_view(".,;:!?").find(tokens[after].text) != npos
                                                                  : in(kAfterNounPhrase, words.lower(after));
+            // "many student think" → "many students think": a plural verb after
+            // the noun shows the count, even at a clause's start.
+            const std::string afterWord = words.lower(after);
+            if ((in(kPluralDeterminers, w) || in({"both", "few", "these", "those"}, w)) &&
+                (isListedVerb(afterWord) || in(kVerbsOnly, afterWord)) &&
+                !in({"more", "other", "new", "good", "great", "local", "rich", "individual", "human", "own"}, next)) {
+                plural = true;
+                ends = true;
+            }
             if (plural && words.isWord(n) && startsLowercase(tokens[n].text) && ends && !endsWith(next, "s") &&
                 !in(kOwnPlurals, next) && !isListedVerb(next) && isWord(next) &&
                 std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; })) {
