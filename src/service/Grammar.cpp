@@ -983,6 +983,51 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 break;
             }
         }
+        // "If it is possible we go" → "If it is possible, we go": a clause
+        // that opens the sentence ends before the main clause's subject
+        // pronoun and its verb. Held back after a verb, which may take the
+        // pronoun's clause as its object ("When I said we were late"), and
+        // after a noun, which a relative clause may follow ("If the job we
+        // like pays").
+        if (in({"if", "when", "although", "though", "because", "while", "unless", "whenever"}, w) &&
+            !startsLowercase(tokens[i].text) && words.sentenceStartsBefore(i)) {
+            std::size_t k = words.next(n);
+            for (int steps = 0; steps < 12 && words.isWord(k); ++steps, k = words.next(k)) {
+                const std::string word = words.lower(k);
+                if (!in({"i", "he", "she", "we", "they", "you", "it"}, word)) continue;
+                const std::size_t b = words.previous(k);
+                const std::string before = words.lower(b);
+                const std::string verb = words.nextLower(k);
+                const bool verbBefore = !baseOfThirdPerson(before).empty() || !baseOfPast(before).empty() ||
+                                        isListedVerb(before) || in(kVerbsOnly, before) || endsWith(before, "ed") ||
+                                        in(kModals, before) || in(kInverting, before);
+                const bool goesOn = in({"me", "him", "her", "us", "them", "it", "you", "that", "than", "as", "not", "and",
+                                        "or", "but", "to", "is", "are", "was", "were", "be", "been", "am", "very", "so",
+                                        "too", "such", "what", "which", "who", "how", "where"},
+                                       before) ||
+                                    in(kPrepositions, before) || in(kDeterminers, before) || in(kClauseOpeners, before) ||
+                                    in(kSubjectPronouns, before) || in(kMidAdverbs, before) || in(kNounDeterminers, before);
+                const bool verbFollows = in(kModals, verb) || !baseOfThirdPerson(verb).empty() ||
+                                         !baseOfPast(verb).empty() || isListedVerb(verb) || in(kVerbsOnly, verb) ||
+                                         in({"is", "are", "was", "were", "am", "have", "has", "had", "don't", "didn't",
+                                             "won't", "can't", "doesn't"},
+                                            verb);
+                // The clause ends on a complement ("was young", "is possible")
+                // or an adverb ("study seriously"), not a noun that a relative
+                // may follow ("the job we like").
+                const bool complement = in({"is", "are", "was", "were", "am", "be", "been", "got", "get", "feel", "felt",
+                                            "seem", "seems", "seemed", "become", "became"},
+                                           words.previousLower(b));
+                const bool adverb = endsWith(before, "ly") &&
+                                    !in({"family", "supply", "reply", "ally", "rally", "belly", "jelly", "bully", "fly",
+                                         "assembly", "monopoly", "anomaly", "lily", "folly", "only"},
+                                        before);
+                if (!verbBefore && !goesOn && verbFollows && (complement || adverb) && b + 2 == k &&
+                    tokens[b + 1].kind == TokenKind::space && startsLowercase(tokens[b].text))
+                    commasAfter.push_back(b);
+                break;
+            }
+        }
         if (auto singular = lookUp(kUncountable, w); !singular.empty()) {
             words.replace(i, singular);
             continue;

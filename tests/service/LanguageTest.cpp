@@ -250,6 +250,10 @@ TEST(Grammar, CommasBetweenClauses) {
          "Although it rained, we went. Because it rained, we stayed."},
         {"although_but_held_back", "Although small, but not weak, it held. It rained, but we went.",
          "Although small, but not weak, it held. It rained, but we went."},
+        {"after_an_opening_clause", "If it is possible we go. When I was young I swam.",
+         "If it is possible, we go. When I was young, I swam."},
+        {"opening_clause_held_back", "When I said we were late. If the job we like pays. If I tell you you will.",
+         "When I said we were late. If the job we like pays. If I tell you you will."},
         {"after_yes_and_well", "Yes I agree. Well the plan works.", "Yes, I agree. Well, the plan works."},
     });
 }
