@@ -554,7 +554,8 @@ constexpr std::string_view kOtherStarts[] = {
             "emphasised", "mention", "mentions", "mentioned", "mentioning", "cope", "copes", "coped", "coping",
             "lack", "lacks", "lacked", "there", "can", "could", "should", "must", "would", "let", "lets", "make",
             "makes", "made", "making", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
-            "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "in", "eventhough", "my", "your",
+            "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
+    "didn't", "cannot", "may", "might", "will", "shall", "in", "eventhough", "my", "your",
             "his", "her", "our", "their"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
@@ -893,13 +894,41 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(n, "to");
         return true;
     }
-    if (w == "in" && next == "the" && words.lower(after) == "other" && words.nextLower(after) == "hand" &&
+    if ((w == "in" || w == "at") && next == "the" && words.lower(after) == "other" && words.nextLower(after) == "hand" &&
         words.sentenceStartsBefore(i)) {
         std::size_t comma = words.next(words.next(after));
         if (comma != npos && words.text(comma) == ",") {
             words.replace(i, "on");
             return true;
         }
+    }
+    // "in my point of view" → "from my point of view".
+    if (w == "in" && in({"my", "our", "his", "her", "their", "your"}, next) && words.lower(after) == "point" &&
+        words.nextLower(after) == "of" && words.nextLower(words.next(after)) == "view") {
+        words.replace(i, "from");
+        return true;
+    }
+    // "last but not the least" → "last but not least".
+    if (w == "not" && next == "the" && words.lower(after) == "least" && words.previousLower(i) == "but" &&
+        words.previousLower(words.previous(i)) == "last") {
+        words.remove(n);
+        return true;
+    }
+    // "will loose weight" → "will lose weight": after a modal or "do" only a verb fits.
+    if ((in(kModals, w) || in({"don't", "doesn't", "didn't"}, w)) && next == "loose" && !in(kDeterminers, words.previousLower(i))) {
+        words.replace(n, "lose");
+        return true;
+    }
+    // "an affect on" → "an effect on".
+    if ((w == "a" || w == "an" || w == "the") && next == "affect" && words.lower(after) == "on") {
+        if (w == "a") words.replace(i, "an");
+        words.replace(n, "effect");
+        return true;
+    }
+    // "Lets go" → "Let's go" at a clause's start.
+    if (w == "lets" && words.clauseStartsBefore(i) && (isListedVerb(next) || in(kVerbsOnly, next) || next == "see")) {
+        words.replace(i, "let's");
+        return true;
     }
     if (w == "eventhough") {
         words.replace(i, "even though");
