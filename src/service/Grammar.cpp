@@ -302,6 +302,8 @@ std::string_view baseOfPast(std::string_view w) {
 class Words {
 public:
     explicit Words(Tokens& tokens) : tokens_(tokens) {}
+    // Commas to be inserted after these tokens: a clause starts after them already.
+    void setPendingCommas(const std::vector<std::size_t>* commas) { commas_ = commas; }
 
     bool isWord(std::size_t i) const {
         return i < tokens_.size() && tokens_[i].kind == TokenKind::word && tokens_[i].language == 0 &&
@@ -383,12 +385,14 @@ public:
     bool clauseStartsBefore(std::size_t i) const {
         std::size_t p = previous(i);
         if (p == npos) return true;
+        if (commas_ && std::find(commas_->begin(), commas_->end(), p) != commas_->end()) return true;
         if (tokens_[p].kind == TokenKind::punct) return std::string_view(",;:.!?(").find(tokens_[p].text) != npos;
         return in(kClauseOpeners, lower(p));
     }
 
 private:
     Tokens& tokens_;
+    const std::vector<std::size_t>* commas_ = nullptr;
 };
 
 
@@ -959,6 +963,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
     mergeNowadays(tokens);
     Words words(tokens);
     std::vector<std::size_t> commasAfter;
+    words.setPendingCommas(&commasAfter);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         if (!words.isWord(i)) continue;
         const std::string w = words.lower(i);
@@ -968,7 +973,9 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // "However the …" → "However, the …": an introduction written with a
         // capital at a sentence's start, before the subject. After "however"
         // a pronoun may belong to it ("However you look at it, …").
-        if (!startsLowercase(tokens[i].text)) {
+        // Also in lower case: the sentence's capital comes later, and the
+        // comma must not wait for a second pass.
+        {
             std::size_t p = words.previous(i);
             bool sentenceStart = p == npos || (tokens[p].kind == TokenKind::punct && std::string_view(".!?").find(tokens[p].text) != npos);
             if (std::size_t count = sentenceStart ? introductionAt(words, i) : 0; count > 0) {
@@ -1019,7 +1026,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // after a noun, which a relative clause may follow ("If the job we
         // like pays").
         if (in({"if", "when", "although", "though", "because", "while", "unless", "whenever"}, w) &&
-            !startsLowercase(tokens[i].text) && words.sentenceStartsBefore(i)) {
+            words.sentenceStartsBefore(i)) {
             std::size_t k = words.next(n);
             for (int steps = 0; steps < 12 && words.isWord(k); ++steps, k = words.next(k)) {
                 const std::string word = words.lower(k);

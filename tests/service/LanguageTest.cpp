@@ -258,6 +258,8 @@ TEST(Grammar, CommasBetweenClauses) {
          "If it is possible, we go. When I was young, I swam."},
         {"opening_clause_held_back", "When I said we were late. If the job we like pays. If I tell you you will.",
          "When I said we were late. If the job we like pays. If I tell you you will."},
+        {"in_one_pass_before_the_capital", "therefore I left. in addition it have rights. when I was young I swam.",
+         "Therefore, I left. In addition, it has rights. When I was young, I swam."},
         {"after_yes_and_well", "Yes I agree. Well the plan works.", "Yes, I agree. Well, the plan works."},
     });
 }
