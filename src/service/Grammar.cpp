@@ -1184,15 +1184,16 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                    words.previousLower(words.previous(i))))
                 plural = true;
             std::size_t after = words.next(n);
-            bool ends = after == npos ? n != npos  // the line's end
-                        : tokens[after].kind == TokenKind::punct ? std::string_view(".,;:!?").find(tokens[after].text) != npos
-                                                                 : in(kAfterNounPhrase, words.lower(after));
+            // Not before "and"/"or", which may join two adjectives ("several red and blue cars").
+            bool ends = words.endsPhraseBefore(after, false);
             // "many student think" → "many students think": a plural verb after
             // the noun shows the count, even at a clause's start.
             const std::string afterWord = words.lower(after);
             if ((in(kPluralDeterminers, w) || in({"both", "few", "these", "those"}, w)) &&
-                (isListedVerb(afterWord) || in(kVerbsOnly, afterWord)) &&
-                !in({"more", "other", "new", "good", "great", "local", "rich", "individual", "human", "own"}, next)) {
+                (isListedVerb(afterWord) || in(kVerbsOnly, afterWord)) && !in(kModals, next) && !in(kMidAdverbs, next) &&
+                !in({"more", "other", "new", "good", "great", "local", "rich", "individual", "human", "own", "do", "does",
+                     "did", "have", "has", "had", "still", "just", "only", "even", "all", "each", "both"},
+                    next)) {
                 plural = true;
                 ends = true;
             }
