@@ -559,7 +559,8 @@ constexpr std::string_view kOtherStarts[] = {
             "lack", "lacks", "lacked", "there", "can", "could", "should", "must", "would", "let", "lets", "make",
             "makes", "made", "making", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
             "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
-    "didn't", "cannot", "may", "might", "will", "shall", "in", "eventhough", "my", "your",
+    "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
+    "we", "you", "they", "in", "eventhough", "my", "your",
             "his", "her", "our", "their"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
@@ -932,6 +933,35 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "Lets go" → "Let's go" at a clause's start.
     if (w == "lets" && words.clauseStartsBefore(i) && (isListedVerb(next) || in(kVerbsOnly, next) || next == "see")) {
         words.replace(i, "let's");
+        return true;
+    }
+    // Words that sound alike, where the next word decides: "there own" →
+    // "their own", "too go" → "to go", "weather or not" → "whether or not",
+    // "would advice" → "would advise", "my advise" → "my advice", "it maybe
+    // true" → "it may be true".
+    if ((w == "there" || w == "they're") && next == "own") {
+        words.replace(i, "their");
+        return true;
+    }
+    if (w == "too" && in(kVerbsOnly, next) && startsLowercase(words.text(n))) {
+        words.replace(i, "to");
+        return true;
+    }
+    if (w == "weather" && next == "or" && words.lower(after) == "not") {
+        words.replace(i, "whether");
+        return true;
+    }
+    if (next == "advice" && in(kModals, w) && !in(kDeterminers, words.previousLower(i)) && words.isWord(after)) {
+        words.replace(n, "advise");
+        return true;
+    }
+    if (next == "advise" && in({"a", "an", "the", "my", "your", "his", "her", "our", "their", "some", "any", "good", "this"}, w)) {
+        words.replace(n, "advice");
+        return true;
+    }
+    if (in({"it", "this", "that", "there", "they", "he", "she", "we", "you", "i"}, w) && next == "maybe" &&
+        in({"a", "an", "the", "true", "wrong", "right", "able", "possible", "late", "better"}, words.lower(after))) {
+        words.replace(n, "may be");
         return true;
     }
     if (w == "eventhough") {
