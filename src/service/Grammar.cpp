@@ -309,16 +309,19 @@ public:
         return i < tokens_.size() && tokens_[i].kind == TokenKind::word && tokens_[i].language == 0 &&
                isPlainWord(tokens_[i].text);
     }
-    // The lower-case word at i, empty if i is no English word.
+    // The lower-case word at i, empty if i is no English word. Remembered
+    // per token, with the text it was made from: the rules ask for most
+    // words many times, and a rule may have changed the token since.
     std::string lower(std::size_t i) const {
-        if (!isWord(i)) return {};
+        if (i >= tokens_.size()) return {};
+        if (cache_.size() < tokens_.size()) cache_.resize(tokens_.size());
+        auto& [from, lowered] = cache_[i];
         const std::string& w = tokens_[i].text;
-        if (std::any_of(w.begin(), w.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-            return text::lowercased(w);
-        std::string out = w;
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        return out;
+        if (!from || *from != w) {
+            from = w;
+            lowered = isWord(i) ? lowercase(w) : std::string();
+        }
+        return lowered;
     }
     // The next / previous token across one blank; npos at a line break or the end.
     std::size_t next(std::size_t i) const {
@@ -347,6 +350,8 @@ public:
         else w = std::string(with);
     }
     void clear(std::size_t i) { tokens_[i].text.clear(); }
+    // After tokens were inserted or erased.
+    void forget() { cache_.clear(); }
     // Removes the word and the blank after it.
     void remove(std::size_t i) {
         bool capital = !startsLowercase(tokens_[i].text);
@@ -391,8 +396,18 @@ public:
     }
 
 private:
+    static std::string lowercase(const std::string& w) {
+        if (std::any_of(w.begin(), w.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+            return text::lowercased(w);
+        std::string out = w;
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        return out;
+    }
+
     Tokens& tokens_;
     const std::vector<std::size_t>* commas_ = nullptr;
+    mutable std::vector<std::pair<std::optional<std::string>, std::string>> cache_;
 };
 
 
@@ -585,10 +600,13 @@ bool startsAFormRule(std::string_view w) {
 // Verb forms and number: each rule where the words around decide it.
 // Returns whether one fired at i.
 bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string w = words.lower(i);
+    // Compared as views: against a literal a view compares lengths first.
+    const std::string wStore = words.lower(i);
+    const std::string_view w = wStore;
     if (!startsAFormRule(w)) return false;
     const std::size_t n = words.next(i);
-    const std::string next = words.lower(n);
+    const std::string nextStore = words.lower(n);
+    const std::string_view next = nextStore;
     const std::size_t after = words.next(n);
 
     // "I have went" → "I have gone", "Have you ate?" → "Have you eaten?".
@@ -779,7 +797,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "people who lives" → "people who live": the relative's verb agrees with the plural before it.
     if (w == "who" && isPluralNounAt(words, words.previous(i), isWord)) {
-        const std::string verb = next;
+        const std::string verb(next);
         std::string plural = pluralVerbOf(verb);
         if (plural.empty() && !baseOfThirdPerson(verb).empty()) plural = baseOfThirdPerson(verb);
         if (!plural.empty() && words.nextLower(n) != "not") {
@@ -791,7 +809,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if (in(kNumbers, w) && w != "few" && in(kTimeNouns, next) &&
         words.previousLower(i) != "a" && words.previousLower(i) != "an" &&
         (words.endsPhraseBefore(after, false) || words.lower(after) == "ago" || words.lower(after) == "later")) {
-        words.replace(n, next == "century" ? "centuries" : next + "s");
+        words.replace(n, next == "century" ? "centuries" : nextStore + "s");
         return true;
     }
     // "it is to late" → "it is too late".
@@ -807,7 +825,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if (in({"want", "wants", "wanted", "need", "needs", "decide", "decides", "decided", "hope", "hopes", "hoped",
             "try", "tries", "tried", "going"}, w) &&
         (in(kVerbsOnly, next) || in({"see", "buy", "do", "be", "visit"}, next)) && startsLowercase(words.text(n))) {
-        words.replace(n, "to " + next);
+        words.replace(n, "to " + nextStore);
         return true;
     }
     // Articles that the phrase itself demands: "one of best" → "one of the
@@ -817,7 +835,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         (governing && next == "same" && words.isWord(after)) ||
         (governing && next == "first" && words.lower(after) == "time")) {
         if (startsLowercase(words.text(n))) {
-            words.replace(n, "the " + next);
+            words.replace(n, "the " + nextStore);
             return true;
         }
     }
@@ -982,9 +1000,11 @@ void mergeNowadays(Tokens& tokens) {
         if (w == "now" && words.lower(n) == "a" && words.lower(after) == "days" && after == i + 4) {
             words.replace(i, "nowadays");
             tokens.erase(tokens.begin() + std::ptrdiff_t(i + 1), tokens.begin() + std::ptrdiff_t(after + 1));
+            words.forget();
         } else if (w == "in" && words.lower(n) == "nowadays" && n == i + 2) {
             words.replace(i, "nowadays");
             tokens.erase(tokens.begin() + std::ptrdiff_t(i + 1), tokens.begin() + std::ptrdiff_t(n + 1));
+            words.forget();
         }
     }
 }
@@ -996,9 +1016,11 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
     words.setPendingCommas(&commasAfter);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         if (!words.isWord(i)) continue;
-        const std::string w = words.lower(i);
+        const std::string wStore = words.lower(i);
+        const std::string_view w = wStore;
         const std::size_t n = words.next(i);
-        const std::string next = words.lower(n);
+        const std::string nextStore = words.lower(n);
+        const std::string_view next = nextStore;
 
         // "However the …" → "However, the …": an introduction written with a
         // capital at a sentence's start, before the subject. After "however"
