@@ -29,6 +29,24 @@ constexpr std::string_view kVerbs[] = {
     "sleep", "speak", "spend", "stand", "start", "stay", "stop", "study", "suggest", "support", "swim", "take", "talk",
     "teach", "tell", "thank", "think", "travel", "try", "understand", "visit", "wait", "walk", "want", "wash", "watch",
     "wear", "win", "wish", "work", "worry", "write",
+    "achieve", "affect", "argue", "attend", "avoid", "behave", "compare", "complete", "describe", "destroy",
+    "develop", "earn", "encourage", "expect", "fail", "hold", "involve", "mention", "obtain", "prevent", "produce",
+    "protect", "prove", "reach", "reduce", "remain", "replace", "represent", "save", "share", "solve", "succeed",
+    "suffer", "tend", "use",
+    "act", "add", "admit", "afford", "aim", "appreciate", "apply", "arrange", "assume", "attack", "attract", "blame",
+    "borrow", "break", "breathe", "burn", "celebrate", "check", "claim", "collect", "combine", "communicate",
+    "compete", "concentrate", "confirm", "connect", "contribute", "control", "convince", "count", "cover", "cross",
+    "dance", "deal", "defend", "define", "deliver", "demand", "deny", "design", "determine", "discover", "divide",
+    "dream", "drop", "educate", "employ", "ensure", "establish", "examine", "exist", "expand", "express", "face",
+    "fill", "find", "fix", "focus", "force", "gain", "gather", "guess", "handle", "hang", "hide", "identify",
+    "ignore", "impress", "indicate", "influence", "inform", "insist", "intend", "introduce", "invest", "judge",
+    "jump", "kiss", "lack", "lead", "lend", "lift", "limit", "marry", "matter", "measure", "mix", "occur", "order",
+    "organize", "own", "pass", "pick", "pray", "predict", "pretend", "print", "promote", "propose", "publish", "pull",
+    "punish", "push", "raise", "recognize", "recommend", "record", "refuse", "regret", "relax", "rely", "remove",
+    "rent", "repair", "repeat", "report", "respect", "respond", "ride", "rise", "risk", "satisfy", "search", "seek",
+    "select", "settle", "shake", "shop", "shout", "show", "sign", "smell", "smile", "smoke", "spell", "steal",
+    "struggle", "supply", "suppose", "survive", "suspect", "taste", "test", "throw", "touch", "train", "treat",
+    "trust", "turn", "vote", "warn", "waste", "wonder",
 };
 
 // Past forms that are no noun or adjective as well ("found", "left" and "saw" are).
@@ -42,8 +60,77 @@ constexpr std::pair<std::string_view, std::string_view> kIrregularPast[] = {
     {"slept", "sleep"},     {"spent", "spend"},     {"spoke", "speak"},   {"stood", "stand"},
     {"swam", "swim"},       {"taught", "teach"},    {"thought", "think"}, {"told", "tell"},
     {"took", "take"},       {"understood", "understand"}, {"went", "go"}, {"won", "win"},
-    {"wore", "wear"},       {"wrote", "write"},
+    {"wore", "wear"},       {"wrote", "write"},       {"did", "do"},        {"felt", "feel"},
+    {"fought", "fight"},    {"grew", "grow"},         {"heard", "hear"},    {"held", "hold"},
+    {"kept", "keep"},       {"sold", "sell"},         {"threw", "throw"},   {"dealt", "deal"},
+    {"drew", "draw"},       {"fled", "flee"},         {"forgave", "forgive"}, {"froze", "freeze"},
+    {"hid", "hide"},        {"meant", "mean"},        {"rode", "ride"},     {"sat", "sit"},
+    {"sought", "seek"},     {"stole", "steal"},       {"struck", "strike"}, {"woke", "wake"},
 };
+
+// Simple pasts whose participle differs, for "have went" → "have gone". Not
+// those that are nouns too ("saw", "bit", "rose"), nor "did", "was", "were".
+constexpr std::pair<std::string_view, std::string_view> kParticiples[] = {
+    {"ate", "eaten"},     {"became", "become"},   {"began", "begun"},   {"blew", "blown"},
+    {"broke", "broken"},  {"came", "come"},       {"chose", "chosen"},  {"drank", "drunk"},
+    {"drew", "drawn"},    {"drove", "driven"},    {"flew", "flown"},    {"forgave", "forgiven"},
+    {"forgot", "forgotten"}, {"froze", "frozen"}, {"gave", "given"},    {"grew", "grown"},
+    {"knew", "known"},    {"overcame", "overcome"}, {"ran", "run"},     {"rode", "ridden"},
+    {"sang", "sung"},     {"shook", "shaken"},    {"spoke", "spoken"},  {"stole", "stolen"},
+    {"swam", "swum"},     {"threw", "thrown"},    {"took", "taken"},    {"went", "gone"},
+    {"woke", "woken"},    {"wore", "worn"},       {"wrote", "written"},
+};
+
+// Verbs that are never nouns, so that after "to" an -s form, and after a
+// preposition the base form, can only be a slip ("to goes", "by learn").
+constexpr std::string_view kVerbsOnly[] = {
+    "agree", "arrive", "become", "begin", "believe", "belong", "bring", "choose", "come", "decide", "depend",
+    "deserve", "disagree", "eat", "enjoy", "exist", "explain", "forget", "get", "give", "go", "grow", "happen",
+    "improve", "know", "learn", "lose", "prefer", "receive", "seem", "sell", "speak", "spend", "teach", "tell",
+    "think", "understand", "write"};
+// Nouns for a group, which British English lets take a plural verb ("my family live").
+constexpr std::string_view kCollectives[] = {
+    "army", "audience", "band", "board", "class", "club", "committee", "company", "council", "couple", "crew",
+    "crowd", "department", "family", "firm", "gang", "government", "group", "jury", "majority", "management",
+    "minority", "pair", "party", "press", "public", "rest", "school", "staff", "team", "total"};
+// Adjectives that "to" before them is a slip of "too" ("it is to late").
+constexpr std::string_view kTooAdjectives[] = {
+    "bad", "big", "boring", "busy", "cheap", "complicated", "crowded", "dangerous", "difficult", "early", "easy",
+    "expensive", "far", "good", "hard", "heavy", "hot", "large", "late", "lazy", "little", "loud", "many", "much",
+    "noisy", "old", "small", "soon", "tall", "tired", "weak", "young"};
+constexpr std::string_view kTimeNouns[] = {"century", "day", "decade", "hour", "minute", "month", "second", "week",
+                                           "year"};
+constexpr std::string_view kNumbers[] = {"two", "three", "four", "five", "six", "seven", "eight", "nine", "ten",
+                                         "eleven", "twelve", "fifteen", "twenty", "thirty", "forty", "fifty",
+                                         "hundred", "thousand", "several", "few"};
+
+// Plurals in -s that name one thing, or whose singular is a name or another word.
+constexpr std::string_view kSingularInS[] = {
+    "alms", "atlas", "barracks", "bias", "canvas", "chaos", "crossroads", "ethos", "gallows", "gas", "headquarters",
+    "kudos", "lens", "means", "mumps", "news", "pathos", "premises", "series", "species", "thanks", "whereabouts",
+    "works"};
+
+// Plurals without -s: "these criteria is" is no slip of "these".
+constexpr std::string_view kIrregularPlurals[] = {
+    "alumni", "bacteria", "cattle", "children", "criteria", "data", "dice", "feet", "folk", "geese", "media", "men",
+    "mice", "people", "phenomena", "police", "staff", "teeth", "women"};
+
+// Determiners that make a noun phrase plural or leave its number to the noun:
+// "the students is" → "the students are".
+constexpr std::string_view kNounDeterminers[] = {"the", "my", "your", "his", "her", "our", "their", "these", "those",
+                                                 "some", "many", "all", "most", "both", "several"};
+// Prepositions after which "this" before a plural is a slip of "these".
+constexpr std::string_view kPrepositions[] = {"about", "across", "after", "all", "among", "at", "before", "by",
+                                              "during", "for", "from", "in", "into", "of", "on", "through", "to",
+                                              "under", "with", "without"};
+// Prepositions that take a verb only in its -ing form ("by learning").
+constexpr std::string_view kGerundPrepositions[] = {"about", "after", "at", "before", "by", "in", "of", "without"};
+// Words after which "a" names a letter ("plan a", "option a requires").
+constexpr std::string_view kLetterNames[] = {"case", "category", "class", "column", "exhibit", "figure", "grade",
+                                             "group", "item", "level", "model", "option", "part", "plan", "point",
+                                             "row", "section", "side", "step", "team", "type", "variable", "version",
+                                             "vitamin"};
+constexpr std::string_view kSubjectPronouns[] = {"i", "you", "he", "she", "it", "we", "they"};
 
 // Nouns that take no plural.
 constexpr std::pair<std::string_view, std::string_view> kUncountable[] = {
@@ -92,7 +179,13 @@ constexpr std::string_view kIntroductions[] = {
     "in fact", "in general", "in my opinion", "in my view", "in other words", "in short", "in summary",
     "lastly", "meanwhile", "moreover", "nevertheless", "nonetheless", "nowadays", "of course",
     "on the contrary", "on the other hand", "otherwise", "overall", "second", "secondly", "similarly",
-    "therefore", "third", "thirdly", "thus", "to sum up", "unfortunately"};
+    "therefore", "third", "thirdly", "thus", "to sum up", "unfortunately",
+    "above all", "actually", "all in all", "as a matter of fact", "at first", "at the same time", "basically",
+    "clearly", "eventually", "first of all", "for these reasons", "for this reason", "from my point of view",
+    "honestly", "hopefully", "in my experience", "in particular", "in reality", "in the end", "in the future",
+    "in the past", "in that case", "in this case", "indeed", "instead", "interestingly", "luckily", "obviously",
+    "on the one hand", "personally", "sadly", "surprisingly", "to be honest", "to conclude", "to summarize",
+    "ultimately", "oh", "well", "yes"};
 // Words that begin a clause's subject: after an introduction, the comma goes before them.
 constexpr std::string_view kSubjectStarts[] = {
     "a", "all", "an", "everyone", "he", "her", "his", "i", "if", "it", "its", "many", "most", "my", "no", "our",
@@ -134,6 +227,9 @@ constexpr std::string_view kProperNames[] = {
 template <std::size_t N>
 bool in(const std::string_view (&list)[N], std::string_view word) {
     return std::find(std::begin(list), std::end(list), word) != std::end(list);
+}
+bool in(std::initializer_list<std::string_view> list, std::string_view word) {
+    return std::find(list.begin(), list.end(), word) != list.end();
 }
 template <std::size_t N>
 std::string_view lookUp(const std::pair<std::string_view, std::string_view> (&table)[N], std::string_view word) {
@@ -184,6 +280,15 @@ const Forms& forms() {
     static const Forms f;
     return f;
 }
+// Whether the word is one of kVerbs, by a sorted copy: it is asked for most words.
+bool isListedVerb(std::string_view w) {
+    static const std::vector<std::string_view> sorted = [] {
+        std::vector<std::string_view> v(std::begin(kVerbs), std::end(kVerbs));
+        std::sort(v.begin(), v.end());
+        return v;
+    }();
+    return std::binary_search(sorted.begin(), sorted.end(), w);
+}
 std::string_view baseOfThirdPerson(std::string_view w) {
     auto it = forms().thirdPerson.find(w);
     return it == forms().thirdPerson.end() ? std::string_view() : std::string_view(it->second);
@@ -197,21 +302,26 @@ std::string_view baseOfPast(std::string_view w) {
 class Words {
 public:
     explicit Words(Tokens& tokens) : tokens_(tokens) {}
+    // Commas to be inserted after these tokens: a clause starts after them already.
+    void setPendingCommas(const std::vector<std::size_t>* commas) { commas_ = commas; }
 
     bool isWord(std::size_t i) const {
         return i < tokens_.size() && tokens_[i].kind == TokenKind::word && tokens_[i].language == 0 &&
                isPlainWord(tokens_[i].text);
     }
-    // The lower-case word at i, empty if i is no English word.
+    // The lower-case word at i, empty if i is no English word. Remembered
+    // per token, with the text it was made from: the rules ask for most
+    // words many times, and a rule may have changed the token since.
     std::string lower(std::size_t i) const {
-        if (!isWord(i)) return {};
+        if (i >= tokens_.size()) return {};
+        if (cache_.size() < tokens_.size()) cache_.resize(tokens_.size());
+        auto& [from, lowered] = cache_[i];
         const std::string& w = tokens_[i].text;
-        if (std::any_of(w.begin(), w.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-            return text::lowercased(w);
-        std::string out = w;
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        return out;
+        if (!from || *from != w) {
+            from = w;
+            lowered = isWord(i) ? lowercase(w) : std::string();
+        }
+        return lowered;
     }
     // The next / previous token across one blank; npos at a line break or the end.
     std::size_t next(std::size_t i) const {
@@ -239,6 +349,9 @@ public:
         else if (!startsLowercase(w)) w = capitalizedFirst(with);
         else w = std::string(with);
     }
+    void clear(std::size_t i) { tokens_[i].text.clear(); }
+    // After tokens were inserted or erased.
+    void forget() { cache_.clear(); }
     // Removes the word and the blank after it.
     void remove(std::size_t i) {
         bool capital = !startsLowercase(tokens_[i].text);
@@ -246,21 +359,61 @@ public:
         if (i + 1 < tokens_.size() && tokens_[i + 1].kind == TokenKind::space) tokens_[i + 1].text.clear();
         if (std::size_t n = next(i + 1); capital && isWord(n)) tokens_[n].text = capitalizedFirst(tokens_[n].text);
     }
+    const std::string& text(std::size_t i) const { return tokens_[i].text; }
+    // Whether a noun phrase may end before `after` (the token after its noun):
+    // the line's end, a mark, or a word that follows noun phrases. "and" and
+    // "or" only when `orJoined` ("sports and leisure centre" goes on).
+    bool endsPhraseBefore(std::size_t after, bool orJoined = true) const {
+        if (after == npos) return true;
+        if (tokens_[after].kind == TokenKind::punct) return std::string_view(".,;:!?").find(tokens_[after].text) != npos;
+        std::string word = lower(after);
+        if (!orJoined && (word == "and" || word == "or")) return false;
+        return in(kAfterNounPhrase, word);
+    }
+    // Whether the subject before the verb at i opens its clause: a pronoun
+    // ("I had went") or a determiner and one word ("the boys have took"). In
+    // "everything I had went to rent" the "had" ends a relative clause.
+    bool subjectOpensClauseBefore(std::size_t i) const {
+        std::size_t p = previous(i);
+        if (p == npos) return false;
+        if (in(kSubjectPronouns, lower(p))) return clauseStartsBefore(p);
+        std::size_t d = previous(p);
+        const std::string det = lower(d);
+        return isWord(p) && (in(kNounDeterminers, det) || det == "a" || det == "an" || det == "this") &&
+               clauseStartsBefore(d);
+    }
+    bool sentenceStartsBefore(std::size_t i) const {
+        std::size_t p = previous(i);
+        return p == npos || (tokens_[p].kind == TokenKind::punct && std::string_view(".!?").find(tokens_[p].text) != npos);
+    }
     // Whether a clause starts before i: the text's start, a mark, or a conjunction.
     bool clauseStartsBefore(std::size_t i) const {
         std::size_t p = previous(i);
         if (p == npos) return true;
+        if (commas_ && std::find(commas_->begin(), commas_->end(), p) != commas_->end()) return true;
         if (tokens_[p].kind == TokenKind::punct) return std::string_view(",;:.!?(").find(tokens_[p].text) != npos;
         return in(kClauseOpeners, lower(p));
     }
 
 private:
+    static std::string lowercase(const std::string& w) {
+        if (std::any_of(w.begin(), w.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+            return text::lowercased(w);
+        std::string out = w;
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        return out;
+    }
+
     Tokens& tokens_;
+    const std::vector<std::size_t>* commas_ = nullptr;
+    mutable std::vector<std::pair<std::optional<std::string>, std::string>> cache_;
 };
 
 
 // The words of an introduction that starts at i ("on the other hand"), or 0.
 std::size_t introductionAt(const Words& words, std::size_t i) {
+    std::size_t longest = 0;
     for (std::string_view phrase : kIntroductions) {
         std::size_t at = i, count = 0;
         std::size_t from = 0;
@@ -269,12 +422,15 @@ std::size_t introductionAt(const Words& words, std::size_t i) {
             std::string_view part = phrase.substr(from, blank == npos ? npos : blank - from);
             if (at == npos || words.lower(at) != part) break;
             ++count;
-            if (blank == npos) return count;
+            if (blank == npos) {
+                longest = std::max(longest, count);
+                break;
+            }
             from = blank + 1;
             at = words.next(at);
         }
     }
-    return 0;
+    return longest;
 }
 
 }  // namespace
@@ -335,19 +491,543 @@ bool isPlainPlural(std::string_view w, const std::function<bool(std::string_view
     return endsWith(w, "ies") && isWord(std::string(w.substr(0, w.size() - 3)) + "y");
 }
 
+using IsWord = std::function<bool(std::string_view)>;
+
+// A plural noun in lower case or opening a sentence ("cars", "cities",
+// "People"), not one that names a single thing ("news", "series").
+bool isPluralNounAt(const Words& words, std::size_t i, const IsWord& isWord) {
+    return words.isWord(i) && (startsLowercase(words.text(i)) || words.sentenceStartsBefore(i)) &&
+           !in(kSingularInS, words.lower(i)) &&
+           isPlainPlural(words.lower(i), isWord);
+}
+
+// The singular of a plural in -s ("cities" → "city"); empty for the others.
+std::string singularOf(std::string_view w, const IsWord& isWord) {
+    if (w.size() < 4 || w.back() != 's') return {};
+    std::string minusS(w.substr(0, w.size() - 1));
+    if (isWord(minusS)) return minusS;
+    if (endsWith(w, "ies") && isWord(std::string(w.substr(0, w.size() - 3)) + "y"))
+        return std::string(w.substr(0, w.size() - 3)) + "y";
+    if (endsWith(w, "es") && isWord(w.substr(0, w.size() - 2))) return std::string(w.substr(0, w.size() - 2));
+    return {};
+}
+
+// The -ing form of a verb, when exactly one spelling is a word ("begin" → "beginning").
+std::string ingFormOf(std::string_view base, const IsWord& isWord) {
+    std::vector<std::string> spellings;
+    if (endsWith(base, "ie")) spellings.push_back(std::string(base.substr(0, base.size() - 2)) + "ying");
+    else if (endsWith(base, "e") && !endsWith(base, "ee") && !endsWith(base, "ye") && !endsWith(base, "oe"))
+        spellings.push_back(std::string(base.substr(0, base.size() - 1)) + "ing");
+    else {
+        spellings.push_back(std::string(base) + "ing");
+        spellings.push_back(std::string(base) + base.back() + "ing");
+    }
+    std::string found;
+    for (const std::string& s : spellings) {
+        if (!isWord(s)) continue;
+        if (!found.empty()) return {};
+        found = s;
+    }
+    return found;
+}
+
+bool isSuperlative(std::string_view w) {
+    if (w == "best" || w == "worst") return true;
+    for (std::string_view c : kComparatives)
+        if (c != "better" && c != "worse" && w.size() == c.size() + 1 && endsWith(w, "est") &&
+            w.substr(0, c.size() - 2) == c.substr(0, c.size() - 2))
+            return true;
+    return false;
+}
+
+// The same verb agreeing with a plural subject ("is" → "are"), keeping the apostrophe's style.
+std::string pluralVerbOf(std::string_view verb) {
+    constexpr std::pair<std::string_view, std::string_view> kToPlural[] = {
+        {"is", "are"},        {"was", "were"},       {"has", "have"},     {"does", "do"},
+        {"isn't", "aren't"}, {"wasn't", "weren't"}, {"hasn't", "haven't"}, {"doesn't", "don't"}};
+    std::string plain(verb);
+    bool curly = false;
+    if (auto at = plain.find("\u2019"); at != npos) {
+        plain.replace(at, 3, "'");
+        curly = true;
+    }
+    std::string out(lookUp(kToPlural, plain));
+    if (curly && !out.empty()) out.replace(out.find('\''), 1, "\u2019");
+    return out;
+}
+bool isSingularVerb(std::string_view verb) {
+    return verb == "is" || verb == "was" || verb == "has" || verb == "isn't" || verb == "wasn't" ||
+           verb == "hasn't" || verb == "doesn't";
+}
+
+constexpr std::string_view kHave[] = {"have", "has", "had", "having", "haven't", "hasn't", "hadn't",
+                                      "i've", "we've", "you've", "they've"};
+
+constexpr std::string_view kOtherStarts[] = {
+            "did", "does", "do", "this", "that", "these", "those", "one", "much", "every", "each", "a", "an", "most",
+            "to", "is", "are", "am", "was", "were", "be", "been", "it's", "it\u2019s", "get", "got", "seems", "want",
+            "wants", "wanted", "need", "needs", "decide", "decides", "decided", "hope", "hopes", "hoped", "try",
+            "tries", "tried", "going", "interested", "responsible", "depend", "depends", "depended", "depending",
+            "explain", "explains", "explained", "explaining", "listen", "listens", "listened", "listening", "wait",
+            "waits", "waited", "waiting", "emphasize", "emphasizes", "emphasized", "emphasise", "emphasises",
+            "emphasised", "mention", "mentions", "mentioned", "mentioning", "cope", "copes", "coped", "coping",
+            "lack", "lacks", "lacked", "there", "can", "could", "should", "must", "would", "let", "lets", "make",
+            "makes", "made", "making", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
+            "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
+    "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
+    "we", "you", "they", "in", "eventhough", "my", "your",
+            "his", "her", "our", "their"};
+// The words at which correctFormsAndNumber's rules start, so that the others
+// (most words of a text) cost one look-up.
+bool startsAFormRule(std::string_view w) {
+    static const std::vector<std::string_view> sorted = [] {
+        std::vector<std::string_view> v;
+        auto add = [&](const auto& list) {
+            for (std::string_view word : list) v.push_back(word);
+        };
+        add(kHave);
+        add(kNounDeterminers);
+        add(kGerundPrepositions);
+        add(kNumbers);
+        add(kPrepositions);
+        add(kOtherStarts);
+        std::sort(v.begin(), v.end());
+        return v;
+    }();
+    return std::binary_search(sorted.begin(), sorted.end(), w);
+}
+
+// Verb forms and number: each rule where the words around decide it.
+// Returns whether one fired at i.
+bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
+    // Compared as views: against a literal a view compares lengths first.
+    const std::string wStore = words.lower(i);
+    const std::string_view w = wStore;
+    if (!startsAFormRule(w)) return false;
+    const std::size_t n = words.next(i);
+    const std::string nextStore = words.lower(n);
+    const std::string_view next = nextStore;
+    const std::size_t after = words.next(n);
+
+    // "I have went" → "I have gone", "Have you ate?" → "Have you eaten?".
+    if (in(kHave, w)) {
+        std::size_t v = n;
+        bool question = words.clauseStartsBefore(i) && in(kSubjectPronouns, next) && (w == "have" || w == "has" || w == "had");
+        if (question) v = words.next(v);
+        constexpr std::string_view kBetween[] = {"already", "also", "always", "ever", "just", "never", "not", "recently"};
+        if (in(kBetween, words.lower(v))) v = words.next(v);
+        const std::string_view participle = lookUp(kParticiples, words.lower(v));
+        bool subjectKnown = question || w == "having" || w.find('\'') != npos || words.subjectOpensClauseBefore(i);
+        if (!participle.empty() && subjectKnown) {
+            words.replace(v, participle);
+            return true;
+        }
+    }
+    // "Did you went?" → "Did you go?": the verb after an inverted "do".
+    if ((w == "did" || w == "does" || w == "do") && in(kSubjectPronouns, next) &&
+        (words.clauseStartsBefore(i) || in({"what", "where", "when", "why", "how", "who"},
+                                          words.previousLower(i)))) {
+        const std::string verb = words.lower(after);
+        std::string_view base = baseOfThirdPerson(verb);
+        if (base.empty()) base = baseOfPast(verb);
+        if (!base.empty()) {
+            words.replace(after, base);
+            return true;
+        }
+    }
+    // "The students is" → "The students are": a determiner and a plural noun
+    // that open a clause are its subject; after a preposition ("one of the
+    // students is") they are not.
+    if (in(kNounDeterminers, w) && (words.clauseStartsBefore(i) || words.previousLower(i) == "that") &&
+        isPluralNounAt(words, n, isWord)) {
+        std::size_t v = after;
+        if (in(kMidAdverbs, words.lower(v))) v = words.next(v);
+        if (std::string plural = pluralVerbOf(words.lower(v)); !plural.empty() && words.nextLower(v) != "not") {
+            words.replace(v, plural);
+            return true;
+        }
+        // "The students likes it" → "… like it"; not "the students needs are", a possessive without its apostrophe.
+        const std::string_view base = baseOfThirdPerson(words.lower(v));
+        const std::size_t object = words.next(v);
+        if (!base.empty() && (object == npos || (words.isWord(object) && !in(kModals, words.lower(object)) &&
+                                                 pluralVerbOf(words.lower(object)).empty() &&
+                                                 !in({"are", "were", "have", "do", "don't"}, words.lower(object))))) {
+            words.replace(v, base);
+            return true;
+        }
+    }
+    // "This cars are" → "These cars are", "in this days," → "in these days,";
+    // "these problem is" → "this problem is". The verb after the noun, or a
+    // preposition before "this", shows "this" is no pronoun.
+    constexpr std::string_view kVocatives[] = {"boys", "folks", "friends", "girls", "guys", "kids", "ladies"};
+    if ((w == "this" || w == "that") && isPluralNounAt(words, n, isWord) && !in(kVocatives, next)) {
+        const std::string verb = words.lower(after);
+        constexpr std::string_view kPluralVerbs[] = {"are", "were", "have", "aren't", "weren't", "haven't", "don't"};
+        bool agrees = w == "this" && words.clauseStartsBefore(i) && in(kPluralVerbs, verb);
+        bool governed = in(kPrepositions, words.previousLower(i)) &&
+                        (after == npos || (words.text(after).size() == 1 && std::string_view(".,;:!?").find(words.text(after)) != npos) ||
+                         (in(kSubjectPronouns, verb) && verb != "it"));
+        if (agrees || governed) {
+            words.replace(i, w == "this" ? "these" : "those");
+            return true;
+        }
+    }
+    if ((w == "these" || w == "those") && words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) &&
+        isSingularVerb(words.lower(after)) && !in(kIrregularPlurals, next) && !in(kPluralQuantities, next) &&
+        !endsWith(next, "s") && next != "few" && next != "other") {
+        words.replace(i, w == "these" ? "this" : "that");
+        return true;
+    }
+    // "one days" → "one day"; not "the one students like".
+    if (w == "one" && isPluralNounAt(words, n, isWord) && words.endsPhraseBefore(after, false) &&
+        !words.clauseStartsBefore(i) && baseOfThirdPerson(next).empty() && !in(kVerbsOnly, singularOf(next, isWord)) &&
+        !in({"the", "this", "that", "which", "each", "every", "no", "any", "a", "an", "only"}, words.previousLower(i))) {
+        if (std::string singular = singularOf(next, isWord); !singular.empty()) {
+            words.replace(n, singular);
+            return true;
+        }
+    }
+    // "There are lot of people" → "… a lot of people"; not "the lot of", "a parking lot of".
+    if (w == "lot" && next == "of" && startsLowercase(words.text(i)) &&
+        (words.clauseStartsBefore(i) || in(kPrepositions, words.previousLower(i)) ||
+         in({"is", "are", "was", "were", "there", "have", "has", "had", "make", "makes", "made", "take", "takes", "took",
+             "spend", "spends", "spent", "need", "needs", "needed", "get", "gets", "got", "give", "gives", "gave",
+             "do", "does", "did", "bring", "brings", "brought"},
+            words.previousLower(i)))) {
+        words.replace(i, "a lot");
+        return true;
+    }
+    // "much people", "much problems." → "many …"; not "thank you so much guys".
+    if (w == "much" && isPluralNounAt(words, n, isWord) && !in(kVocatives, next)) {
+        std::string before = words.previousLower(i);
+        bool degree = before == "very" || before == "so" || before == "too";
+        std::string beforeThat = words.previousLower(words.previous(i));
+        bool thanking = before == "very" || before.rfind("thank", 0) == 0 || beforeThat.rfind("thank", 0) == 0 ||
+                        (degree && in({"you", "it", "them", "him", "her", "me", "us"}, beforeThat));
+        if (!thanking && (in(kIrregularPlurals, next) || words.endsPhraseBefore(after, false))) {
+            words.replace(i, "many");
+            return true;
+        }
+    }
+    // "every days" → "every day"; "each students has" → "each student has"
+    // (before a verb only: "each" alone is a pronoun, "each needs its own").
+    if ((w == "every" && isPluralNounAt(words, n, isWord) &&
+         (words.endsPhraseBefore(after, false) || in(kSubjectPronouns, words.lower(after)))) ||
+        (w == "each" && isPluralNounAt(words, n, isWord) && isSingularVerb(words.lower(after)))) {
+        if (std::string singular = singularOf(next, isWord); !singular.empty()) {
+            words.replace(n, singular);
+            return true;
+        }
+    }
+    // "a books." → "a book.": not "a sports car", nor "a" naming a letter ("plan a").
+    constexpr std::string_view kQuantityNouns[] = {"billions", "couple", "dozens", "hundreds", "loads", "lots",
+                                                   "millions", "thousands", "tons"};
+    if ((w == "a" || w == "an") && n == i + 2 && isPluralNounAt(words, n, isWord) && !in(kLetterNames, words.previousLower(i)) &&
+        !in(kQuantityNouns, next) && words.endsPhraseBefore(after, false)) {
+        if (std::string singular = singularOf(next, isWord); !singular.empty()) {
+            words.replace(n, singular);
+            return true;
+        }
+    }
+    // "the most easiest" → "the easiest".
+    if (w == "most" && isSuperlative(next)) {
+        words.remove(i);
+        return true;
+    }
+    // "to goes" → "to go": an -s form of a verb that is no noun.
+    if (w == "to" && endsWith(next, "s")) {
+        static const std::map<std::string, std::string_view, std::less<>> kThirdPersons = [] {
+            std::map<std::string, std::string_view, std::less<>> m;
+            for (std::string_view verb : kVerbsOnly) m.emplace(thirdPerson(verb), verb);
+            return m;
+        }();
+        if (auto it = kThirdPersons.find(next); it != kThirdPersons.end()) {
+            words.replace(n, it->second);
+            return true;
+        }
+    }
+    // "by learn" → "by learning": a preposition takes a verb's -ing form.
+    if (in(kGerundPrepositions, w) && startsLowercase(words.text(i)) && in(kVerbsOnly, next) && next != "go") {
+        if (std::string ing = ingFormOf(next, isWord); !ing.empty()) {
+            words.replace(n, ing);
+            return true;
+        }
+    }
+    // "it is depend on" → "it depends on".
+    if ((w == "is" || w == "are" || w == "am" || w == "was" || w == "were") && (next == "depend" || next == "depends") &&
+        (words.lower(after) == "on" || words.lower(after) == "upon")) {
+        words.replace(n, w == "is" ? "depends" : w == "was" || w == "were" ? "depended" : "depend");
+        bool capital = !startsLowercase(words.text(i));
+        words.remove(i);
+        if (capital) words.replace(n, capitalizedFirst(words.text(n)));
+        return true;
+    }
+    // "My father go" → "My father goes": a determiner and a singular noun
+    // that open a clause, then a verb that is no noun. Not after "the" ("the
+    // poor get"), nor after "and" ("he and his son go"), nor a group noun.
+    if (in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) &&
+        words.clauseStartsBefore(i) && words.previousLower(i) != "and" && words.previousLower(i) != "or" &&
+        words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) && !endsWith(next, "s") &&
+        !in(kCollectives, next) && !in(kIrregularPlurals, next) && !in(kNumbers, next) &&
+        !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "do", "does", "did", "to",
+             "not", "just", "only", "even", "still", "then", "now"}, next) &&
+        !in(kModals, next) && !in(kMidAdverbs, next) &&
+        in(kVerbsOnly, words.lower(after)) && words.nextLower(after) != "not") {
+        std::string third = thirdPerson(words.lower(after));
+        if (isWord(third)) {
+            words.replace(after, third);
+            return true;
+        }
+    }
+    // "My father were" → "My father was": the same subjects, a plural verb.
+    // Not after "if" or "wish" ("if my father were"), nor a part ("a third are").
+    if (in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) &&
+        words.clauseStartsBefore(i) && !in({"and", "or", "if", "as", "though", "wish", "unless", "whether"}, words.previousLower(i)) &&
+        words.isWord(n) && startsLowercase(words.text(n)) && !endsWith(next, "s") && !in(kCollectives, next) &&
+        !in(kIrregularPlurals, next) && !in(kNumbers, next) && !in(kModals, next) && !in(kMidAdverbs, next) &&
+        !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "own", "half", "third",
+             "quarter", "few", "majority", "minority", "variety", "range"}, next)) {
+        constexpr std::pair<std::string_view, std::string_view> kToSingular[] = {
+            {"are", "is"}, {"were", "was"}, {"have", "has"}, {"don't", "doesn't"},
+            {"aren't", "isn't"}, {"weren't", "wasn't"}, {"haven't", "hasn't"}};
+        if (std::string_view singular = lookUp(kToSingular, words.lower(after)); !singular.empty() && isWord(next)) {
+            words.replace(after, singular);
+            return true;
+        }
+    }
+    // "people who lives" → "people who live": the relative's verb agrees with the plural before it.
+    if (w == "who" && isPluralNounAt(words, words.previous(i), isWord)) {
+        const std::string verb(next);
+        std::string plural = pluralVerbOf(verb);
+        if (plural.empty() && !baseOfThirdPerson(verb).empty()) plural = baseOfThirdPerson(verb);
+        if (!plural.empty() && words.nextLower(n) != "not") {
+            words.replace(n, plural);
+            return true;
+        }
+    }
+    // "two year ago" → "two years ago": a time after a number, ending its phrase.
+    if (in(kNumbers, w) && w != "few" && in(kTimeNouns, next) &&
+        words.previousLower(i) != "a" && words.previousLower(i) != "an" &&
+        (words.endsPhraseBefore(after, false) || words.lower(after) == "ago" || words.lower(after) == "later")) {
+        words.replace(n, next == "century" ? "centuries" : nextStore + "s");
+        return true;
+    }
+    // "it is to late" → "it is too late".
+    if (in({"is", "are", "was", "were", "it's", "it\u2019s", "be", "am", "get", "got", "seems"}, w) && next == "to" &&
+        in(kTooAdjectives, words.lower(after))) {
+        std::size_t afterThat = words.next(after);
+        if (afterThat == npos || !words.isWord(afterThat) || in({"to", "for", "and", "that", "so"}, words.lower(afterThat))) {
+            words.replace(n, "too");
+            return true;
+        }
+    }
+    // "I want go" → "I want to go".
+    if (in({"want", "wants", "wanted", "need", "needs", "decide", "decides", "decided", "hope", "hopes", "hoped",
+            "try", "tries", "tried", "going"}, w) &&
+        (in(kVerbsOnly, next) || in({"see", "buy", "do", "be", "visit"}, next)) && startsLowercase(words.text(n))) {
+        words.replace(n, "to " + nextStore);
+        return true;
+    }
+    // Articles that the phrase itself demands: "one of best" → "one of the
+    // best", "at same time" → "at the same time", "for first time" → "for the first time".
+    const bool governing = in(kPrepositions, w) || in({"is", "are", "was", "were", "be", "been"}, w);
+    if ((w == "of" && words.previousLower(i) == "one" && (isSuperlative(next) || next == "most")) ||
+        (governing && next == "same" && words.isWord(after)) ||
+        (governing && next == "first" && words.lower(after) == "time")) {
+        if (startsLowercase(words.text(n))) {
+            words.replace(n, "the " + nextStore);
+            return true;
+        }
+    }
+    // Verbs and adjectives with their own preposition: "interested on" →
+    // "interested in", "depend of" → "depend on", "responsible of" → "responsible for".
+    if (words.isWord(after)) {
+        std::string_view right;
+        if (w == "interested" && in({"on", "about", "for", "of"}, next)) right = "in";
+        else if (w == "responsible" && next == "of") right = "for";
+        else if (in({"depend", "depends", "depended", "depending"}, w) && next == "of") right = "on";
+        if (!right.empty()) {
+            words.replace(n, right);
+            return true;
+        }
+    }
+    // "explain me" → "explain to me", "listen music" → "listen to music", "wait him" → "wait for him".
+    if ((in({"explain", "explains", "explained", "explaining"}, w) && in({"me", "us"}, next)) ||
+        (in({"listen", "listens", "listened", "listening"}, w) &&
+         in({"music", "the", "a", "my", "his", "her", "their", "our", "your", "him", "me", "them", "us", "this", "what"}, next)) ||
+        (in({"wait", "waits", "waited", "waiting"}, w) && in({"me", "him", "her", "us", "them"}, next))) {
+        words.replace(n, std::string(w.rfind("wait", 0) == 0 ? "for " : "to ") + words.text(n));
+        return true;
+    }
+    // "emphasize on the point", "mentioned about it", "cope up with", "we lack of": no preposition.
+    if ((in({"emphasize", "emphasizes", "emphasized", "emphasise", "emphasises", "emphasised"}, w) && next == "on") ||
+        (in({"mention", "mentions", "mentioned", "mentioning"}, w) && next == "about" &&
+         !in({"a", "an", "the", "no", "any", "brief"}, words.previousLower(i))) ||
+        (in({"cope", "copes", "coped", "coping"}, w) && next == "up" && words.lower(after) == "with") ||
+        (in({"lack", "lacks", "lacked"}, w) && next == "of" && in(kSubjectPronouns, words.previousLower(i)))) {
+        words.remove(n);
+        return true;
+    }
+    // "there is students" → "there are students", where the plural ends its phrase.
+    if (w == "there" && (next == "is" || next == "was") && isPluralNounAt(words, after, isWord) &&
+        words.endsPhraseBefore(words.next(after), false)) {
+        words.replace(n, next == "is" ? "are" : "were");
+        return true;
+    }
+    // "can to go" → "can go"; not "will", "may" or "might", which are nouns too.
+    if (in({"can", "could", "should", "must", "would"}, w) && next == "to" &&
+        (isListedVerb(words.lower(after)) || in(kVerbsOnly, words.lower(after))) &&
+        !in(kDeterminers, words.previousLower(i))) {
+        words.remove(n);
+        return true;
+    }
+    // "let me to go" → "let me go", "made them to wait" → "made them wait".
+    if (in({"let", "lets", "make", "makes", "made", "making"}, w) &&
+        in({"me", "him", "her", "us", "them", "you"}, next) && words.lower(after) == "to" &&
+        (isListedVerb(words.nextLower(after)) || in(kVerbsOnly, words.nextLower(after)))) {
+        words.remove(after);
+        return true;
+    }
+    // "enjoy to swim" → "enjoy swimming", "looking forward to see" → "… to seeing".
+    if ((in({"enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding"}, w) && next == "to") ||
+        (in({"look", "looks", "looked", "looking"}, w) && next == "forward" && words.lower(after) == "to")) {
+        const std::size_t v = next == "to" ? after : words.next(after);
+        const std::string verb = words.lower(v);
+        if (isListedVerb(verb) || in(kVerbsOnly, verb)) {
+            if (std::string ing = ingFormOf(verb, isWord); !ing.empty()) {
+                words.replace(v, ing);
+                if (next == "to") words.remove(n);
+                return true;
+            }
+        }
+    }
+    // "I m here" → "I'm here".
+    if (words.text(i) == "I" && n == i + 2 && words.text(n) == "m" && words.isWord(after)) {
+        words.replace(i, "I'm");
+        words.remove(n);
+        return true;
+    }
+    // Fixed phrases: "each others" → "each other", "according with" → "according to",
+    // "In the other hand," → "On the other hand,", "eventhough" → "even though".
+    if (w == "each" && next == "others" && (after == npos || words.text(after) != "'")) {
+        words.replace(n, "other");
+        return true;
+    }
+    if (w == "according" && next == "with") {
+        words.replace(n, "to");
+        return true;
+    }
+    if ((w == "in" || w == "at") && next == "the" && words.lower(after) == "other" && words.nextLower(after) == "hand" &&
+        words.sentenceStartsBefore(i)) {
+        std::size_t comma = words.next(words.next(after));
+        if (comma != npos && words.text(comma) == ",") {
+            words.replace(i, "on");
+            return true;
+        }
+    }
+    // "in my point of view" → "from my point of view".
+    if (w == "in" && in({"my", "our", "his", "her", "their", "your"}, next) && words.lower(after) == "point" &&
+        words.nextLower(after) == "of" && words.nextLower(words.next(after)) == "view") {
+        words.replace(i, "from");
+        return true;
+    }
+    // "last but not the least" → "last but not least".
+    if (w == "not" && next == "the" && words.lower(after) == "least" && words.previousLower(i) == "but" &&
+        words.previousLower(words.previous(i)) == "last") {
+        words.remove(n);
+        return true;
+    }
+    // "will loose weight" → "will lose weight": after a modal or "do" only a verb fits.
+    if ((in(kModals, w) || in({"don't", "doesn't", "didn't"}, w)) && next == "loose" && !in(kDeterminers, words.previousLower(i))) {
+        words.replace(n, "lose");
+        return true;
+    }
+    // "an affect on" → "an effect on".
+    if ((w == "a" || w == "an" || w == "the") && next == "affect" && words.lower(after) == "on") {
+        if (w == "a") words.replace(i, "an");
+        words.replace(n, "effect");
+        return true;
+    }
+    // "Lets go" → "Let's go" at a clause's start.
+    if (w == "lets" && words.clauseStartsBefore(i) && (isListedVerb(next) || in(kVerbsOnly, next) || next == "see")) {
+        words.replace(i, "let's");
+        return true;
+    }
+    // Words that sound alike, where the next word decides: "there own" →
+    // "their own", "too go" → "to go", "weather or not" → "whether or not",
+    // "would advice" → "would advise", "my advise" → "my advice", "it maybe
+    // true" → "it may be true".
+    if ((w == "there" || w == "they're") && next == "own") {
+        words.replace(i, "their");
+        return true;
+    }
+    if (w == "too" && in(kVerbsOnly, next) && startsLowercase(words.text(n))) {
+        words.replace(i, "to");
+        return true;
+    }
+    if (w == "weather" && next == "or" && words.lower(after) == "not") {
+        words.replace(i, "whether");
+        return true;
+    }
+    if (next == "advice" && in(kModals, w) && !in(kDeterminers, words.previousLower(i)) && words.isWord(after)) {
+        words.replace(n, "advise");
+        return true;
+    }
+    if (next == "advise" && in({"a", "an", "the", "my", "your", "his", "her", "our", "their", "some", "any", "good", "this"}, w)) {
+        words.replace(n, "advice");
+        return true;
+    }
+    if (in({"it", "this", "that", "there", "they", "he", "she", "we", "you", "i"}, w) && next == "maybe" &&
+        in({"a", "an", "the", "true", "wrong", "right", "able", "possible", "late", "better"}, words.lower(after))) {
+        words.replace(n, "may be");
+        return true;
+    }
+    if (w == "eventhough") {
+        words.replace(i, "even though");
+        return true;
+    }
+    return false;
+}
+
+// "now a days", "in nowadays" → "nowadays", before the other rules, which
+// then see the adverb (and set it off with a comma).
+void mergeNowadays(Tokens& tokens) {
+    Words words(tokens);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const std::size_t n = words.next(i);
+        const std::size_t after = words.next(n);
+        const std::string w = words.lower(i);
+        if (w == "now" && words.lower(n) == "a" && words.lower(after) == "days" && after == i + 4) {
+            words.replace(i, "nowadays");
+            tokens.erase(tokens.begin() + std::ptrdiff_t(i + 1), tokens.begin() + std::ptrdiff_t(after + 1));
+            words.forget();
+        } else if (w == "in" && words.lower(n) == "nowadays" && n == i + 2) {
+            words.replace(i, "nowadays");
+            tokens.erase(tokens.begin() + std::ptrdiff_t(i + 1), tokens.begin() + std::ptrdiff_t(n + 1));
+            words.forget();
+        }
+    }
+}
+
 void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>& isWord) {
+    mergeNowadays(tokens);
     Words words(tokens);
     std::vector<std::size_t> commasAfter;
+    words.setPendingCommas(&commasAfter);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         if (!words.isWord(i)) continue;
-        const std::string w = words.lower(i);
+        const std::string wStore = words.lower(i);
+        const std::string_view w = wStore;
         const std::size_t n = words.next(i);
-        const std::string next = words.lower(n);
+        const std::string nextStore = words.lower(n);
+        const std::string_view next = nextStore;
 
         // "However the …" → "However, the …": an introduction written with a
         // capital at a sentence's start, before the subject. After "however"
         // a pronoun may belong to it ("However you look at it, …").
-        if (!startsLowercase(tokens[i].text)) {
+        // Also in lower case: the sentence's capital comes later, and the
+        // comma must not wait for a second pass.
+        {
             std::size_t p = words.previous(i);
             bool sentenceStart = p == npos || (tokens[p].kind == TokenKind::punct && std::string_view(".!?").find(tokens[p].text) != npos);
             if (std::size_t count = sentenceStart ? introductionAt(words, i) : 0; count > 0) {
@@ -362,10 +1042,85 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             }
         }
 
+        // "I tried but he refused" → "I tried, but he refused": "but" or "so"
+        // joining two clauses, the second with its own subject. Not "all but
+        // he", nor "so" of purpose ("so I could").
+        if ((w == "but" || w == "so") && startsLowercase(tokens[i].text) && in({"i", "he", "she", "we", "they"}, next) &&
+            n == i + 2 && i >= 2 && tokens[i - 1].kind == TokenKind::space && words.isWord(i - 2)) {
+            const std::string before = words.lower(i - 2);
+            const std::string verb = words.nextLower(n);
+            bool except = in({"all", "nothing", "anything", "everything", "everyone", "anyone", "nobody", "none", "not"}, before);
+            bool purpose = w == "so" && (in(kModals, verb) || verb == "can't" || verb == "won't");
+            bool clause = !in(kClauseOpeners, before) && !in(kPrepositions, before) && !in(kDeterminers, before);
+            if (!except && !purpose && clause && words.isWord(words.next(n))) commasAfter.push_back(i - 2);
+        }
+        // "Although it rained, but we went" → "Although it rained, we went":
+        // the clause that opens the sentence already joins the two.
+        if ((w == "although" || w == "though" || w == "because") && words.sentenceStartsBefore(i)) {
+            for (std::size_t k = words.next(i); k != npos; k = words.next(k)) {
+                if (tokens[k].kind != TokenKind::punct) continue;
+                if (tokens[k].text != ",") break;
+                std::size_t joiner = words.next(k);
+                const std::string word = words.lower(joiner);
+                std::size_t subject = words.next(joiner);
+                if (((w != "because" && word == "but") || (w == "because" && word == "so")) &&
+                    (in(kSubjectPronouns, words.lower(subject)) || in(kNounDeterminers, words.lower(subject)))) {
+                    tokens[joiner].text.clear();
+                    if (joiner + 1 < tokens.size() && tokens[joiner + 1].kind == TokenKind::space) tokens[joiner + 1].text.clear();
+                }
+                break;
+            }
+        }
+        // "If it is possible we go" → "If it is possible, we go": a clause
+        // that opens the sentence ends before the main clause's subject
+        // pronoun and its verb. Held back after a verb, which may take the
+        // pronoun's clause as its object ("When I said we were late"), and
+        // after a noun, which a relative clause may follow ("If the job we
+        // like pays").
+        if (in({"if", "when", "although", "though", "because", "while", "unless", "whenever"}, w) &&
+            words.sentenceStartsBefore(i)) {
+            std::size_t k = words.next(n);
+            for (int steps = 0; steps < 12 && words.isWord(k); ++steps, k = words.next(k)) {
+                const std::string word = words.lower(k);
+                if (!in({"i", "he", "she", "we", "they", "you", "it"}, word)) continue;
+                const std::size_t b = words.previous(k);
+                const std::string before = words.lower(b);
+                const std::string verb = words.nextLower(k);
+                const bool verbBefore = !baseOfThirdPerson(before).empty() || !baseOfPast(before).empty() ||
+                                        isListedVerb(before) || in(kVerbsOnly, before) || endsWith(before, "ed") ||
+                                        in(kModals, before) || in(kInverting, before);
+                const bool goesOn = in({"me", "him", "her", "us", "them", "it", "you", "that", "than", "as", "not", "and",
+                                        "or", "but", "to", "is", "are", "was", "were", "be", "been", "am", "very", "so",
+                                        "too", "such", "what", "which", "who", "how", "where"},
+                                       before) ||
+                                    in(kPrepositions, before) || in(kDeterminers, before) || in(kClauseOpeners, before) ||
+                                    in(kSubjectPronouns, before) || in(kMidAdverbs, before) || in(kNounDeterminers, before);
+                const bool verbFollows = in(kModals, verb) || !baseOfThirdPerson(verb).empty() ||
+                                         !baseOfPast(verb).empty() || isListedVerb(verb) || in(kVerbsOnly, verb) ||
+                                         in({"is", "are", "was", "were", "am", "have", "has", "had", "don't", "didn't",
+                                             "won't", "can't", "doesn't"},
+                                            verb);
+                // The clause ends on a complement ("was young", "is possible")
+                // or an adverb ("study seriously"), not a noun that a relative
+                // may follow ("the job we like").
+                const bool complement = in({"is", "are", "was", "were", "am", "be", "been", "got", "get", "feel", "felt",
+                                            "seem", "seems", "seemed", "become", "became"},
+                                           words.previousLower(b));
+                const bool adverb = endsWith(before, "ly") &&
+                                    !in({"family", "supply", "reply", "ally", "rally", "belly", "jelly", "bully", "fly",
+                                         "assembly", "monopoly", "anomaly", "lily", "folly", "only"},
+                                        before);
+                if (!verbBefore && !goesOn && verbFollows && (complement || adverb) && b + 2 == k &&
+                    tokens[b + 1].kind == TokenKind::space && startsLowercase(tokens[b].text))
+                    commasAfter.push_back(b);
+                break;
+            }
+        }
         if (auto singular = lookUp(kUncountable, w); !singular.empty()) {
             words.replace(i, singular);
             continue;
         }
+        if (correctFormsAndNumber(words, i, isWord)) continue;
         // "more easier" → "easier".
         if (w == "more" && in(kComparatives, next) && words.previousLower(i) != "no") {
             words.remove(i);
@@ -474,14 +1229,28 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // itself ("Many argue that").
         {
             bool plural = in(kPluralDeterminers, w) && !words.clauseStartsBefore(i);
-            if (w == "the" && words.previousLower(i) == "of" && words.previousLower(words.previous(i)) == "one")
+            // "each of the student" → "each of the students": these count their noun.
+            if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, w) &&
+                words.previousLower(i) == "of" &&
+                in({"one", "each", "many", "several", "both", "either", "neither", "few"},
+                   words.previousLower(words.previous(i))))
                 plural = true;
             std::size_t after = words.next(n);
-            bool ends = after == npos ? n != npos  // the line's end
-                        : tokens[after].kind == TokenKind::punct ? std::string_view(".,;:!?").find(tokens[after].text) != npos
-                                                                 : in(kAfterNounPhrase, words.lower(after));
+            // Not before "and"/"or", which may join two adjectives ("several red and blue cars").
+            bool ends = words.endsPhraseBefore(after, false);
+            // "many student think" → "many students think": a plural verb after
+            // the noun shows the count, even at a clause's start.
+            const std::string afterWord = words.lower(after);
+            if ((in(kPluralDeterminers, w) || in({"both", "few", "these", "those"}, w)) &&
+                (isListedVerb(afterWord) || in(kVerbsOnly, afterWord)) && !in(kModals, next) && !in(kMidAdverbs, next) &&
+                !in({"more", "other", "new", "good", "great", "local", "rich", "individual", "human", "own", "do", "does",
+                     "did", "have", "has", "had", "still", "just", "only", "even", "all", "each", "both"},
+                    next)) {
+                plural = true;
+                ends = true;
+            }
             if (plural && words.isWord(n) && startsLowercase(tokens[n].text) && ends && !endsWith(next, "s") &&
-                !in(kOwnPlurals, next) && !in(kVerbs, next) && isWord(next) &&
+                !in(kOwnPlurals, next) && !isListedVerb(next) && isWord(next) &&
                 std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; })) {
                 std::string pluralForm = thirdPerson(next);
                 if (isWord(pluralForm)) {
@@ -520,7 +1289,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 if (verb == "don't" || verb == "don\u2019t") words.replace(v, verb == "don't" ? "doesn't" : "doesn\u2019t");
                 else if (verb == "are") words.replace(v, "is");
                 else if (verb == "haven't") words.replace(v, "hasn't");
-                else if (in(kVerbs, verb) && after != "not" && isWord(thirdPerson(verb)))
+                else if (isListedVerb(verb) && after != "not" && isWord(thirdPerson(verb)))
                     words.replace(v, thirdPerson(verb));
             } else {
                 if (verb == "doesn't" || verb == "doesn\u2019t") words.replace(v, verb == "doesn't" ? "don't" : "don\u2019t");
@@ -551,7 +1320,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // "to went" → "to go": only past forms that are nothing else.
         if (w == "to" && words.isWord(n)) {
             if (auto base = lookUp(kIrregularPast, next); !base.empty() && next != "got" && next != "made" && next != "lost" &&
-                                                          next != "paid" && next != "built" && next != "said")
+                                                          next != "paid" && next != "built" && next != "said" && next != "felt")
                 words.replace(n, base);
         }
     }

@@ -3,6 +3,7 @@
 #include "service/TextScan.h"
 
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -23,7 +24,13 @@ namespace quillant::service {
 //   - capitals of weekdays, months, languages, peoples and countries;
 //   - a comma after an introduction that opens a sentence ("However, the");
 //   - "there is" before a plural quantity ("there are many"), a plural noun
-//     after "many", "several", "one of the" ("many reasons").
+//     after "many", "several", "one of the" ("many reasons");
+//   - verb forms a head decides: the participle after "have" ("have gone"),
+//     the base form after an inverted "do" or "to", "-ing" after a preposition;
+//   - number: a noun subject's verb ("the students are"), "this"/"these",
+//     "much"/"many", "every day", "a car", "two years ago";
+//   - a word's own preposition ("interested in"), the article a phrase needs
+//     ("at the same time"), and a comma before "but"/"so" joining clauses.
 // `isWord` tells whether English accepts a word (any variant).
 void correctGrammar(std::vector<Token>& tokens, const std::function<bool(std::string_view)>& isWord);
 
