@@ -369,12 +369,8 @@ INSTANTIATE_TEST_SUITE_P(
                                           "Refused a redirect"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Another local user took the loopback port first: no byte of the request
-// (the key in it) reaches them, and the failure says why. Run for real as
-// nobody, through setpriv.
-TEST_F(CurlSessionTest, APlainLoopbackPortHeldByAnotherUserGetsNothing) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a listener as another user";
-    const int port = quillant::testing::unusedLoopbackPort();
+// Listens on the port as nobody and prints what reached it.
+quillant::testing::Process startSquatter(int port) {
     const std::string impostor =
         "import socket,sys\n"
         "s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
@@ -387,8 +383,17 @@ TEST_F(CurlSessionTest, APlainLoopbackPortHeldByAnotherUserGetsNothing) {
         "        got+=d\n"
         "except Exception: pass\n"
         "print('got', len(got), got, flush=True)\n";
-    auto squatter = quillant::testing::Process::start(
+    return quillant::testing::Process::start(
         {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "/usr/bin/python3", "-c", impostor, std::to_string(port)});
+}
+
+// Another local user took the loopback port first: no byte of the request
+// (the key in it) reaches them, and the failure says why. Run for real as
+// nobody, through setpriv.
+TEST_F(CurlSessionTest, APlainLoopbackPortHeldByAnotherUserGetsNothing) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a listener as another user";
+    const int port = quillant::testing::unusedLoopbackPort();
+    auto squatter = startSquatter(port);
     ASSERT_TRUE(squatter.waitForLine("listening", 10s));
 
     HttpRequest r;
@@ -419,20 +424,7 @@ TEST_F(CurlSessionTest, AnotherUserTakingThePortAfterOursWentGetsNothing) {
     for (int i = 0; i < 2; ++i) ASSERT_TRUE(std::holds_alternative<HttpResponse>(run(r)));
     ours.reset();
 
-    const std::string impostor =
-        "import socket,sys\n"
-        "s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
-        "s.bind(('127.0.0.1', int(sys.argv[1]))); s.listen(4); print('listening', flush=True)\n"
-        "c,_=s.accept(); c.settimeout(2); got=b''\n"
-        "try:\n"
-        "    while True:\n"
-        "        d=c.recv(4096)\n"
-        "        if not d: break\n"
-        "        got+=d\n"
-        "except Exception: pass\n"
-        "print('got', len(got), got, flush=True)\n";
-    auto squatter = quillant::testing::Process::start(
-        {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "/usr/bin/python3", "-c", impostor, std::to_string(port)});
+    auto squatter = startSquatter(port);
     ASSERT_TRUE(squatter.waitForLine("listening", 10s));
     auto result = run(r);
     ASSERT_TRUE(std::holds_alternative<TransportError>(result));
