@@ -4,6 +4,7 @@
 #include "text/Text.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <iterator>
 #include <string_view>
 #include <utility>
@@ -362,12 +363,21 @@ constexpr double kMinAcceptedShare = 0.4;
 // A share that no other language needs to be asked to beat.
 constexpr double kClearShare = 0.6;
 
-// The words that tell a sentence's language: plain words of two letters or more.
+// The words that tell a sentence's language: plain words of two letters or
+// more. Long lower-case words come first: they are the ones a wrong language
+// rejects (short words are shared, "die", "pour"), so a count that is bound to
+// lose stops after one look-up, and a rejected capitalised word costs Hunspell
+// two look-ups. The decision does not depend on the order.
 std::vector<std::size_t> languageWords(const Tokens& tokens, std::size_t from, std::size_t to) {
     std::vector<std::size_t> out;
     for (std::size_t i = from; i < to; ++i)
         if (tokens[i].kind == TokenKind::word && isPlainWord(tokens[i].text) && text::graphemeCount(tokens[i].text) > 1)
             out.push_back(i);
+    auto rank = [&](std::size_t i) {
+        const std::string& w = tokens[i].text;
+        return std::pair(!startsLowercase(w), -std::ptrdiff_t(w.size()));
+    };
+    std::stable_sort(out.begin(), out.end(), [&](std::size_t a, std::size_t b) { return rank(a) < rank(b); });
     return out;
 }
 
@@ -467,13 +477,14 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
         std::size_t next = 0;
         int counted = 0, accepted = 0;
     };
+    std::size_t first = 0;  // the current sentence's first language word
     auto share = [&](const std::vector<std::size_t>& words, Count& c, auto&& accepts, double floor) {
         for (; c.next < words.size(); ++c.next) {
             const int left = int(words.size() - c.next);
             if (double(c.accepted + left) / (c.counted + left) < floor) return double(c.accepted + left) / (c.counted + left);
             const std::string& w = tokens[words[c.next]].text;
             bool ok = accepts(w);
-            if (!ok && c.next > 0 && !startsLowercase(w)) continue;
+            if (!ok && words[c.next] != first && !startsLowercase(w)) continue;
             ++c.counted;
             c.accepted += ok;
         }
@@ -487,7 +498,9 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
     constexpr std::size_t npos = std::string::npos;
     std::size_t lastOther = npos;  // the other language that took the last sentence
     for (auto [from, to] : sentences) {
-        auto words = languageWords(tokens, from, to);
+        const auto words = languageWords(tokens, from, to);
+        // The sentence's first word may be capitalised without being a name.
+        first = words.empty() ? 0 : *std::min_element(words.begin(), words.end());
         unsigned char lang = kUntouchedLanguage;
         if (chosen) {
             const Language& only = table.back();
@@ -534,7 +547,7 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
                     const std::string& w = tokens[words[k]].text;
                     if (isAscii(w) && rejected > allowed) continue;
                     if (english && memo.knows(*english, w)) continue;
-                    if (k > 0 && !startsLowercase(w)) continue;  // a name
+                    if (words[k] != first && !startsLowercase(w)) continue;  // a name
                     ++rejected;
                     foreignLetters = foreignLetters || !isAscii(w);
                 }

@@ -63,6 +63,10 @@ TEST(NeverDamage, EachSentenceIsSpelledInItsOwnLanguage) {
         {"german_chosen", "Ich habe den Brief gestern geschriben.", "Ich habe den Brief gestern geschrieben.", "de_DE"},
         {"towards_british", "The colur of the theater.", "The colour of the theater.", "en_GB"},
         {"towards_american", "The colur of the theatre.", "The color of the theatre.", "en_US"},
+        // The words are counted longest first; the sentence's first word still
+        // counts against a language, though capitalised: it is no name.
+        {"first_word_counts", "Thanks und glüklich.", "Thanks und glüklich.", "de_DE"},
+        {"name_does_not_count", "und Thanks glüklich.", "Und Thanks glücklich.", "de_DE"},
     });
 }
 
