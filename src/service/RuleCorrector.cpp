@@ -233,6 +233,17 @@ bool opensWithWholeSentence(const Tokens& tokens, std::size_t i) {
 enum class CasePattern { lower, capitalized, upper, mixed };
 
 CasePattern casePattern(std::string_view word) {
+    // Most words are ASCII, whose case needs no Unicode tables.
+    if (!word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x80 && c != '\r';
+        })) {
+        auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+        auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+        if (word.size() > 1 && std::any_of(word.begin(), word.end(), upper) && std::none_of(word.begin(), word.end(), lower))
+            return CasePattern::upper;
+        if (std::any_of(word.begin() + 1, word.end(), upper)) return CasePattern::mixed;
+        return lower(word[0]) ? CasePattern::lower : CasePattern::capitalized;
+    }
     if (text::graphemeCount(word) > 1 && isAllUppercase(word)) return CasePattern::upper;
     if (hasUppercaseAfterFirst(word)) return CasePattern::mixed;
     return startsLowercase(word) ? CasePattern::lower : CasePattern::capitalized;
