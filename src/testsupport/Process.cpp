@@ -307,9 +307,19 @@ std::optional<pid_t> readPidFile(const std::filesystem::path& file, std::chrono:
     return std::nullopt;
 }
 
+std::string readFileOrEmpty(const std::string& path) {
+    std::string all;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return all;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) all.append(buffer, size_t(n));
+    ::close(fd);
+    return n < 0 ? std::string() : all;
+}
+
 bool processRunning(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    const std::string all((std::istreambuf_iterator<char>(stat)), {});
+    const std::string all = readFileOrEmpty("/proc/" + std::to_string(pid) + "/stat");
     const auto close = all.rfind(')');
     return close != std::string::npos && close + 2 < all.size() && all[close + 2] != 'Z';
 }
@@ -323,8 +333,7 @@ std::vector<pid_t> processesRunning(const std::filesystem::path& executable, con
         if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
         std::error_code linkError;
         if (std::filesystem::read_symlink(it->path() / "exe", linkError) != executable) continue;
-        std::ifstream in(it->path() / "cmdline", std::ios::binary);
-        const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string cmdline = readFileOrEmpty(it->path() / "cmdline");
         if (('\0' + cmdline).find('\0' + argument + '\0') == std::string::npos) continue;
         const pid_t pid = pid_t(std::stol(name));
         if (processRunning(pid)) found.push_back(pid);

@@ -93,6 +93,10 @@ ProgramResult runProgram(const std::vector<std::string>& argv, ProcessOptions op
 
 // The process id a child wrote into `file` (e.g. `echo $$ > file`), once it is there.
 std::optional<pid_t> readPidFile(const std::filesystem::path& file, std::chrono::milliseconds bound);
+// A whole file, or empty when it cannot be read (a /proc file of a process
+// that has just exited fails with ESRCH, which std::ifstream throws on).
+std::string readFileOrEmpty(const std::string& path);
+
 // Alive and not a zombie waiting to be reaped.
 bool processRunning(pid_t pid);
 

@@ -28,10 +28,7 @@ namespace {
 
 constexpr const char* kWaylandName = "wayland-quillant";
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
+std::string slurp(const fs::path& path) { return quillant::testing::readFileOrEmpty(path); }
 
 template <class F>
 bool eventually(F condition, std::chrono::milliseconds bound) {
