@@ -125,6 +125,10 @@ bool formsOfOneWord(std::string_view a, std::string_view b) {
     auto x = bases(a), y = bases(b);
     return std::any_of(x.begin(), x.end(), [&](std::string_view s) { return std::find(y.begin(), y.end(), s) != y.end(); });
 }
+// A cheaper candidate this many size classes commoner than its rival needs only a lead of more than kCommonerLead.
+constexpr int kCommonerBy = 2;
+constexpr double kCommonerLead = 0.1;
+
 // Scores are sums of tenths: a lead of exactly the minimum must count.
 constexpr double kScoreSlack = 1e-9;
 
@@ -146,6 +150,7 @@ std::uint32_t lettersOf(std::string_view word) {
 
 // Writers seldom mistype a word's first letter: an edit there costs this much more.
 constexpr double kFirstLetterCost = 0.3;
+constexpr double kFirstVowelCost = 0.1;
 
 // Words of the trade that the dictionaries lack and that sit one edit away
 // from an ordinary word ("async" from "sync"): known, so never corrected.
@@ -205,12 +210,38 @@ char32_t baseLetter(char32_t c) {
     return U_SUCCESS(status) && length > 0 && decomposed[0] < 0x80 ? char32_t(decomposed[0]) : c;
 }
 
+// Letters that sound alike, which writers confuse by ear rather than by
+// hand: "c" for "s" ("refuced"), a voiced for an unvoiced consonant
+// ("dependend"), "s" for "z".
+bool soundAlikeLetters(char32_t a, char32_t b) {
+    static constexpr std::pair<char32_t, char32_t> kPairs[] = {
+        {'c', 's'}, {'c', 'k'}, {'s', 'z'}, {'t', 'd'}, {'f', 'v'}, {'p', 'b'}, {'g', 'j'}, {'k', 'q'}};
+    for (auto [x, y] : kPairs)
+        if ((a == x && b == y) || (a == y && b == x)) return true;
+    return false;
+}
+
 double replacedCost(char32_t typed, char32_t intended) {
     if (baseLetter(typed) == baseLetter(intended)) return 0.4;  // an accent left out or wrong: "cafe"
     if (adjacentKeys(typed, intended)) return 0.6;
     if (isVowel(typed) && isVowel(intended)) return 0.7;  // "seperate"
+    if (soundAlikeLetters(typed, intended)) return 0.7;
     return 1.0;
 }
+
+// The extra cost of a wrong first letter: writers seldom mistype it, but a
+// vowel heard the same ("imotions") is a slip of the ear, not of the hand.
+double firstLetterCost(char32_t typed, char32_t intended) {
+    return isVowel(typed) && isVowel(intended) ? kFirstVowelCost : kFirstLetterCost;
+}
+
+// Spellings of one sound that differ in length, so that no single-letter
+// slip explains them: "f" for "ph" ("sofisticated"), "-sion" for "-tion".
+// The typed piece and the one meant; each costs as one likely slip.
+constexpr std::pair<std::string_view, std::string_view> kSoundSpellings[] = {
+    {"f", "ph"}, {"ph", "f"}, {"sion", "tion"}, {"tion", "sion"}, {"cion", "tion"}, {"tion", "ssion"},
+    {"k", "ck"}, {"ck", "k"}};
+constexpr double kSoundSpellingCost = 0.6;
 
 std::string convert(std::string_view text, const char* to, const char* from) {
     UErrorCode status = U_ZERO_ERROR;
@@ -444,7 +475,7 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
             build(0, i);
             word += alphabetPieces_[a];
             build(i + 1, n);
-            consider(replacedCost(typed[i], c) + (i == 0 ? kFirstLetterCost : 0.0));
+            consider(replacedCost(typed[i], c) + (i == 0 ? firstLetterCost(typed[i], c) : 0.0));
         }
     }
     for (std::size_t i = 0; i <= n; ++i) {  // a letter missing
@@ -457,6 +488,16 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
             build(i, n);
             consider(addedCost(typed, i, c));
         }
+    }
+    if (isEnglish()) {  // one sound spelled another way: "sofisticated"
+        const std::string plain = normalisedApostrophes(lowerWord);
+        for (auto [from, to] : kSoundSpellings)
+            for (std::size_t at = plain.find(from); at != std::string::npos; at = plain.find(from, at + 1)) {
+                word = plain.substr(0, at);
+                word += to;
+                word += plain.substr(at + from.size());
+                consider(kSoundSpellingCost + (at == 0 ? kFirstLetterCost : 0.0));
+            }
     }
 
     // One entry per word, at its cheapest; then the dictionary's word.
@@ -605,7 +646,7 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
             cost[i][0] = cost[i - 1][0] + droppedCost(typed, i - 1);
             for (std::size_t j = 1; j <= m; ++j) {
                 char32_t t = typed[i - 1], w = char32_t(word[j - 1]);
-                double first = i == 1 || j == 1 ? kFirstLetterCost : 0.0;
+                double first = i == 1 || j == 1 ? firstLetterCost(t, w) : 0.0;
                 double c = std::min({cost[i - 1][j] + droppedCost(typed, i - 1), cost[i][j - 1] + addedCost(typed, i, w),
                                      cost[i - 1][j - 1] + (t == w ? 0.0 : replacedCost(t, w) + first)});
                 if (i > 1 && j > 1 && t == char32_t(word[j - 2]) && typed[i - 2] == w)
@@ -679,7 +720,9 @@ std::optional<std::string> Speller::correction(std::string_view lowerWord, Form 
     std::vector<std::size_t> forms{0};
     std::size_t rival = 0;  // the best candidate that is no form of the best
     for (std::size_t k = 1; k < found.size(); ++k) {
-        if (found[k].score - found[0].score < kEndingLead - kScoreSlack && nearForm(found[0].word, found[k].word))
+        // Words alike only in their last letters ("those"/"thous", "exist"/"exit") are rivals.
+        if (found[k].score - found[0].score < kEndingLead - kScoreSlack && nearForm(found[0].word, found[k].word) &&
+            formsOfOneWord(found[0].word, found[k].word))
             forms.push_back(k);
         else if (rival == 0)
             rival = k;
@@ -693,6 +736,8 @@ std::optional<std::string> Speller::correction(std::string_view lowerWord, Form 
             std::vector<std::size_t> shown;
             for (std::size_t k : forms)
                 if (endingOf(found[k].word) == wanted) shown.push_back(k);
+            // Several forms with that ending ("succeed", "succeeded"): the cheapest, when it is the cheapest of all.
+            if (shown.size() > 1 && shown[0] == 0) shown.resize(1);
             if (shown.size() != 1 || found[shown[0]].score - found[0].score > kMinLead + kScoreSlack ||
                 found[shown[0]].score > maxScore + kScoreSlack)
                 return std::nullopt;
@@ -711,7 +756,16 @@ std::optional<std::string> Speller::correction(std::string_view lowerWord, Form 
     const bool costly = found[chosen].score > kMaxListedScore + kScoreSlack;
     // A costly slip on top of one in the first letter, which writers seldom mistype, is too far.
     if (costly && found[chosen].word[0] != lowerWord[0]) return std::nullopt;
-    const double lead = costly ? kLongLead : kMinLead;
+    double lead = costly ? kLongLead : kMinLead;
+    // A near tie goes to the cheaper word when it is also far commoner: "stoped" is "stopped", not "stooped".
+    if (!costly && rival != 0 && lists) {
+        const int rank = rankOf(found[chosen].word);
+        bool commoner = true;
+        for (std::size_t k = rival; k < found.size() && found[k].score - found[chosen].score <= kMinLead + kScoreSlack; ++k)
+            commoner = commoner && (std::find(forms.begin(), forms.end(), k) != forms.end() ||
+                                    rankOf(found[k].word) >= rank + kCommonerBy);
+        if (commoner) lead = kCommonerLead;
+    }
     if (rival != 0 && found[rival].score - found[chosen].score <= lead + kScoreSlack) return std::nullopt;
     // "companys" is a plural gone wrong, not a singular.
     if (lowerWord.size() > 1 && lowerWord.back() == 's' && found[chosen].word == lowerWord.substr(0, lowerWord.size() - 1))

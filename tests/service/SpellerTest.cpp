@@ -31,8 +31,13 @@ const SpellingCase kSpellingCases[] = {
     // A wrong letter: a neighbouring key, a vowel for a vowel.
     SpellingCase{"definately", "definitely"}, SpellingCase{"seperate", "separate"},
     SpellingCase{"meetimg", "meeting"}, SpellingCase{"documemt", "document"}, SpellingCase{"existance", "existence"},
+    // A letter that sounds like the one meant; a sound spelled another way; a first vowel heard the same.
+    SpellingCase{"advanse", "advance"}, SpellingCase{"frient", "friend"}, SpellingCase{"telefone", "telephone"},
+    SpellingCase{"permition", "permission"}, SpellingCase{"enstead", "instead"},
+    // A near tie goes to a far commoner word; words alike only at the end are no forms of one word.
+    SpellingCase{"stoped", "stopped"}, SpellingCase{"exsits", "exists"}, SpellingCase{"baly", ""},
     // Of near forms of one word, the one whose ending the typed word shows.
-    SpellingCase{"carefull", "careful"}, SpellingCase{"answerd", "answered"},
+    SpellingCase{"carefull", "careful"}, SpellingCase{"answerd", "answered"}, SpellingCase{"exceded", "exceeded"},
     SpellingCase{"flahs", ""},  // "flags" is no form of "flash"
     // A long word takes a costlier slip, not on top of one in its first letter.
     SpellingCase{"pronounciation", "pronunciation"}, SpellingCase{"qbandonment", ""},
