@@ -98,6 +98,17 @@ Ending endingOf(std::string_view word) {
     if (word.ends_with("s")) return Ending::s;
     return Ending::none;
 }
+// Whether a word two slips away keeps the typed word's ending, also when a
+// slip swapped its letters ("separatley" ends in "-ly" as "separately" does).
+bool sameEnding(std::string_view word, std::string_view typed) {
+    if (endingOf(word) == endingOf(typed)) return true;
+    if (word.size() < 3 || typed.size() < 3) return false;
+    std::string a(word.substr(word.size() - 3)), b(typed.substr(typed.size() - 3));
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    return a == b;
+}
+
 // From this many letters, a slip may cost up to kMaxLongScore, with a lead of more than kLongLead.
 constexpr std::size_t kLongWord = 8;
 constexpr double kMaxLongScore = 1.2;
@@ -613,9 +624,16 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
     std::size_t rows[3][kTwoSlipMaxLength + 3];
     // The slips' cost, as for one slip: keyboard neighbours, vowels, doubled letters.
     double cost[kTwoSlipMaxLength + 1][kTwoSlipMaxLength + 3];
-    auto begin = std::lower_bound(commonIndex_.begin(), commonIndex_.end(), std::pair{std::uint8_t(lowerWord[0]), std::uint8_t(n - 2)},
+    // Words with the typed first letter; for a first vowel, with any first
+    // vowel, which writers confuse by ear ("enviroment" for "invironment").
+    std::string firsts(1, lowerWord[0]);
+    if (isVowel(char32_t(lowerWord[0])))
+        for (char v : std::string_view("aeiou"))
+            if (v != lowerWord[0]) firsts += v;
+    for (char first : firsts) {
+    auto begin = std::lower_bound(commonIndex_.begin(), commonIndex_.end(), std::pair{std::uint8_t(first), std::uint8_t(n - 2)},
                                   [](const CommonWord& e, const auto& key) { return std::pair{e.first, e.length} < key; });
-    for (auto it = begin; it != commonIndex_.end() && it->first == std::uint8_t(lowerWord[0]) && it->length <= n + 2; ++it) {
+    for (auto it = begin; it != commonIndex_.end() && it->first == std::uint8_t(first) && it->length <= n + 2; ++it) {
         // Two edits add at most two letters the word lacks, and take at most two away.
         if (std::popcount(typedLetters & ~it->letters) > 2 || std::popcount(it->letters & ~typedLetters) > 2) continue;
         std::string_view word = std::string_view(commonWords_).substr(it->offset, it->length);
@@ -656,6 +674,7 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
         }
         found.push_back({word, cost[n][m] + kRarityCost[it->rank], slips});
     }
+    }
     // Rivals one slip away among rarer words too.
     for (const auto& c : near) found.push_back({c.word, c.score, 1});
     if (found.empty()) return std::nullopt;
@@ -664,7 +683,7 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
     });
     const Found& best = found[0];
     // Two slips leave much open: the word must at least keep the typed word's ending.
-    if (best.slips != 2 || best.score > kTwoSlipMaxScore + kScoreSlack || endingOf(best.word) != endingOf(lowerWord))
+    if (best.slips != 2 || best.score > kTwoSlipMaxScore + kScoreSlack || !sameEnding(best.word, lowerWord))
         return std::nullopt;
     for (std::size_t k = 1; k < found.size(); ++k)
         if (found[k].word != best.word) {

@@ -42,7 +42,7 @@ const SpellingCase kSpellingCases[] = {
     // A long word takes a costlier slip, not on top of one in its first letter.
     SpellingCase{"pronounciation", "pronunciation"}, SpellingCase{"qbandonment", ""},
     // Two slips towards a common word, when it clearly stands out.
-    SpellingCase{"excercize", "exercise"}, SpellingCase{"buisnes", "business"},
+    SpellingCase{"excercize", "exercise"}, SpellingCase{"buisnes", "business"}, SpellingCase{"hopfulyl", "hopefully"},
     // Possessives and contractions are words the dictionary knows.
     SpellingCase{"doesnt", "doesn't"},
     // Nothing stands out, or nothing is close: left alone.
