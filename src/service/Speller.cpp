@@ -136,6 +136,14 @@ bool formsOfOneWord(std::string_view a, std::string_view b) {
     auto x = bases(a), y = bases(b);
     return std::any_of(x.begin(), x.end(), [&](std::string_view s) { return std::find(y.begin(), y.end(), s) != y.end(); });
 }
+// Two words run together ("incase") against one slip: a slip up to
+// kClearSlip (a doubled letter, two letters swapped, a neighbouring key)
+// explains the word better, and so does one up to kLikelySlip that keeps
+// every consonant ("togather"); a costlier slip, or one that loses a
+// consonant ("ontop" → "onto"), loses to the split.
+constexpr double kClearSlip = 0.6;
+constexpr double kLikelySlip = 0.7;
+
 // A cheaper candidate this many size classes commoner than its rival needs only a lead of more than kCommonerLead.
 constexpr int kCommonerBy = 2;
 constexpr double kCommonerLead = 0.1;
@@ -575,6 +583,38 @@ std::optional<std::pair<std::string, std::string>> Speller::split(std::string_vi
             auto near = candidates(lowerWord);
             return !near.empty() && near[0].score <= kMaxListedScore + kScoreSlack ? std::nullopt : parts;
         }
+    }
+    if (found) return found;
+    found = runTogether(lowerWord);
+    if (found) {
+        auto near = candidates(lowerWord);
+        if (!near.empty() && (near[0].score <= kClearSlip + kScoreSlack ||
+                              (near[0].score <= kLikelySlip + kScoreSlack && outline(near[0].word) == outline(lowerWord))))
+            return std::nullopt;
+    }
+    return found;
+}
+
+std::optional<std::pair<std::string, std::string>> Speller::runTogether(std::string_view lowerWord) const {
+    constexpr int kCommon = 2;
+    if (ranks_.empty() || lowerWord.size() < 5 || !isLowerAscii(lowerWord)) return std::nullopt;
+    // "todays" is a word with an -s, not "to days".
+    if (lowerWord.back() == 's' && spell(std::string(lowerWord.substr(0, lowerWord.size() - 1)))) return std::nullopt;
+    // One of those words joined to any of the commonest words ("incase",
+    // "tothe"). Not "a", which starts too many misspellings ("amature").
+    std::optional<std::pair<std::string, std::string>> found;
+    for (std::size_t k = 2; k + 1 < lowerWord.size(); ++k) {
+        std::string left(lowerWord.substr(0, k)), right(lowerWord.substr(k));
+        auto listed = [&](const std::string& w) {
+            return std::find(std::begin(kJoinedWords), std::end(kJoinedWords), w) != std::end(kJoinedWords) &&
+                   rankOf(w) <= kCommon;
+        };
+        const bool leftListed = listed(left);
+        if (!leftListed && !listed(right)) continue;
+        const std::string& other = leftListed ? right : left;
+        if (rankOf(other) != 0 || !spell(left) || !spell(right)) continue;
+        if (found) return std::nullopt;
+        found = std::pair{left, right};
     }
     return found;
 }

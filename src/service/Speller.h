@@ -114,6 +114,8 @@ public:
 
 private:
     bool spell(const std::string& utf8) const;
+    // A word of kJoinedWords run together with one of the commonest words ("incase").
+    std::optional<std::pair<std::string, std::string>> runTogether(std::string_view lowerWord) const;
     std::optional<std::string> twoSlips(std::string_view lowerWord, const std::vector<SpellingCandidate>& oneSlip) const;
     // 0 (most common) … 8 (rarer than every list); -1 when there are no lists.
     int rankOf(std::string_view word) const;
