@@ -147,6 +147,8 @@ constexpr double kLikelySlip = 0.7;
 // A cheaper candidate this many size classes commoner than its rival needs only a lead of more than kCommonerLead.
 constexpr int kCommonerBy = 2;
 constexpr double kCommonerLead = 0.1;
+// Not in shorter words, whose neighbours are too many ("nite" is no "note").
+constexpr std::size_t kCommonerMinLength = 5;
 
 // Scores are sums of tenths: a lead of exactly the minimum must count.
 constexpr double kScoreSlack = 1e-9;
@@ -817,7 +819,7 @@ std::optional<std::string> Speller::correction(std::string_view lowerWord, Form 
     if (costly && found[chosen].word[0] != lowerWord[0]) return std::nullopt;
     double lead = costly ? kLongLead : kMinLead;
     // A near tie goes to the cheaper word when it is also far commoner: "stoped" is "stopped", not "stooped".
-    if (!costly && rival != 0 && lists) {
+    if (!costly && rival != 0 && lists && lowerWord.size() >= kCommonerMinLength) {
         const int rank = rankOf(found[chosen].word);
         bool commoner = true;
         for (std::size_t k = rival; k < found.size() && found[k].score - found[chosen].score <= kMinLead + kScoreSlack; ++k)

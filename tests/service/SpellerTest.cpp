@@ -36,6 +36,7 @@ const SpellingCase kSpellingCases[] = {
     SpellingCase{"permition", "permission"}, SpellingCase{"enstead", "instead"},
     // A near tie goes to a far commoner word; words alike only at the end are no forms of one word.
     SpellingCase{"stoped", "stopped"}, SpellingCase{"exsits", "exists"}, SpellingCase{"baly", ""},
+    SpellingCase{"nite", ""},
     // Of near forms of one word, the one whose ending the typed word shows.
     SpellingCase{"carefull", "careful"}, SpellingCase{"answerd", "answered"}, SpellingCase{"exceded", "exceeded"},
     SpellingCase{"flahs", ""},  // "flags" is no form of "flash"
