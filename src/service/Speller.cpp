@@ -666,13 +666,7 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
     std::size_t rows[3][kTwoSlipMaxLength + 3];
     // The slips' cost, as for one slip: keyboard neighbours, vowels, doubled letters.
     double cost[kTwoSlipMaxLength + 1][kTwoSlipMaxLength + 3];
-    // Words with the typed first letter; for a first vowel, with any first
-    // vowel, which writers confuse by ear ("enviroment" for "invironment").
-    std::string firsts(1, lowerWord[0]);
-    if (isVowel(char32_t(lowerWord[0])))
-        for (char v : std::string_view("aeiou"))
-            if (v != lowerWord[0]) firsts += v;
-    for (char first : firsts) {
+    const char first = lowerWord[0];
     auto begin = std::lower_bound(commonIndex_.begin(), commonIndex_.end(), std::pair{std::uint8_t(first), std::uint8_t(n - 2)},
                                   [](const CommonWord& e, const auto& key) { return std::pair{e.first, e.length} < key; });
     for (auto it = begin; it != commonIndex_.end() && it->first == std::uint8_t(first) && it->length <= n + 2; ++it) {
@@ -715,7 +709,6 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
             }
         }
         found.push_back({word, cost[n][m] + kRarityCost[it->rank], slips});
-    }
     }
     // Rivals one slip away among rarer words too.
     for (const auto& c : near) found.push_back({c.word, c.score, 1});
