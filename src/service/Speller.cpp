@@ -99,7 +99,7 @@ Ending endingOf(std::string_view word) {
     return Ending::none;
 }
 // Whether a word two slips away keeps the typed word's ending, also when a
-// slip swapped its letters ("separatley" ends in "-ly" as "separately" does).
+// slip swapped its letters ("hopfulyl" ends in "-ly" as "hopefully" does).
 bool sameEnding(std::string_view word, std::string_view typed) {
     if (endingOf(word) == endingOf(typed)) return true;
     if (word.size() < 3 || typed.size() < 3) return false;
@@ -139,7 +139,7 @@ bool formsOfOneWord(std::string_view a, std::string_view b) {
 // Two words run together ("incase") against one slip: a slip up to
 // kClearSlip (a doubled letter, two letters swapped, a neighbouring key)
 // explains the word better, and so does one up to kLikelySlip that keeps
-// every consonant ("togather"); a costlier slip, or one that loses a
+// every consonant (a vowel for a vowel); a costlier slip, or one that loses a
 // consonant ("ontop" → "onto"), loses to the split.
 constexpr double kClearSlip = 0.6;
 constexpr double kLikelySlip = 0.7;
@@ -232,8 +232,8 @@ char32_t baseLetter(char32_t c) {
 }
 
 // Letters that sound alike, which writers confuse by ear rather than by
-// hand: "c" for "s" ("refuced"), a voiced for an unvoiced consonant
-// ("dependend"), "s" for "z".
+// hand: "s" for "c" ("advanse"), a voiced for an unvoiced consonant
+// ("frient"), "s" for "z".
 bool soundAlikeLetters(char32_t a, char32_t b) {
     static constexpr std::pair<char32_t, char32_t> kPairs[] = {
         {'c', 's'}, {'c', 'k'}, {'s', 'z'}, {'t', 'd'}, {'f', 'v'}, {'p', 'b'}, {'g', 'j'}, {'k', 'q'}};
@@ -242,22 +242,23 @@ bool soundAlikeLetters(char32_t a, char32_t b) {
     return false;
 }
 
-double replacedCost(char32_t typed, char32_t intended) {
+// The sound-alike letters are English ones: other languages keep the plain costs.
+double replacedCost(char32_t typed, char32_t intended, bool english = true) {
     if (baseLetter(typed) == baseLetter(intended)) return 0.4;  // an accent left out or wrong: "cafe"
     if (adjacentKeys(typed, intended)) return 0.6;
     if (isVowel(typed) && isVowel(intended)) return 0.7;  // "seperate"
-    if (soundAlikeLetters(typed, intended)) return 0.7;
+    if (english && soundAlikeLetters(typed, intended)) return 0.7;
     return 1.0;
 }
 
 // The extra cost of a wrong first letter: writers seldom mistype it, but a
-// vowel heard the same ("imotions") is a slip of the ear, not of the hand.
+// vowel heard the same ("enstead") is a slip of the ear, not of the hand.
 double firstLetterCost(char32_t typed, char32_t intended) {
     return isVowel(typed) && isVowel(intended) ? kFirstVowelCost : kFirstLetterCost;
 }
 
 // Spellings of one sound that differ in length, so that no single-letter
-// slip explains them: "f" for "ph" ("sofisticated"), "-sion" for "-tion".
+// slip explains them: "f" for "ph" ("telefone"), "-sion" for "-tion".
 // The typed piece and the one meant; each costs as one likely slip.
 constexpr std::pair<std::string_view, std::string_view> kSoundSpellings[] = {
     {"f", "ph"}, {"ph", "f"}, {"sion", "tion"}, {"tion", "sion"}, {"cion", "tion"}, {"tion", "ssion"},
@@ -496,7 +497,7 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
             build(0, i);
             word += alphabetPieces_[a];
             build(i + 1, n);
-            consider(replacedCost(typed[i], c) + (i == 0 ? firstLetterCost(typed[i], c) : 0.0));
+            consider(replacedCost(typed[i], c, isEnglish()) + (i == 0 ? firstLetterCost(typed[i], c) : 0.0));
         }
     }
     for (std::size_t i = 0; i <= n; ++i) {  // a letter missing
@@ -510,7 +511,7 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
             consider(addedCost(typed, i, c));
         }
     }
-    if (isEnglish()) {  // one sound spelled another way: "sofisticated"
+    if (isEnglish()) {  // one sound spelled another way: "telefone"
         const std::string plain = normalisedApostrophes(lowerWord);
         for (auto [from, to] : kSoundSpellings)
             for (std::size_t at = plain.find(from); at != std::string::npos; at = plain.find(from, at + 1)) {
@@ -600,7 +601,7 @@ std::optional<std::pair<std::string, std::string>> Speller::split(std::string_vi
 std::optional<std::pair<std::string, std::string>> Speller::runTogether(std::string_view lowerWord) const {
     constexpr int kCommon = 2;
     if (ranks_.empty() || lowerWord.size() < 5 || !isLowerAscii(lowerWord)) return std::nullopt;
-    // "todays" is a word with an -s, not "to days".
+    // "everydays" is a word with an -s, not "every days".
     if (lowerWord.back() == 's' && spell(std::string(lowerWord.substr(0, lowerWord.size() - 1)))) return std::nullopt;
     // One of those words joined to any of the commonest words ("incase",
     // "tothe"). Not "a", which starts too many misspellings ("amature").

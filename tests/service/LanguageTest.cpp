@@ -79,7 +79,7 @@ TEST(NeverDamage, UnknownWordsAreReplacedOnlyWhenClear) {
         {"no_split_into_unlikely_words", "We are allready late.", "We are already late."},
         {"split_off_a_short_word", "Bring it incase we stay ontop, tothe end; I inprove.",
          "Bring it in case we stay on top, to the end; I improve."},
-        {"no_split_of_a_plural", "Mind the todays list; we met togather.", "Mind the todays list; we met together."},
+        {"no_split_of_a_word_with_s", "Mind the everydays list.", "Mind the everydays list."},
         {"plural_not_possessive", "We need more datas and two companys.", "We need more datas and two companies."},
         {"sounds_alike", "It was neccesary, definatly a prablam.", "It was necessary, definitely a problem."},
         {"sounds_like_several_words", "A baatle.", "A baatle."},

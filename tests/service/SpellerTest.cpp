@@ -35,7 +35,7 @@ const SpellingCase kSpellingCases[] = {
     SpellingCase{"advanse", "advance"}, SpellingCase{"frient", "friend"}, SpellingCase{"telefone", "telephone"},
     SpellingCase{"permition", "permission"}, SpellingCase{"enstead", "instead"},
     // A near tie goes to a far commoner word; words alike only at the end are no forms of one word.
-    SpellingCase{"stoped", "stopped"}, SpellingCase{"exsits", "exists"}, SpellingCase{"baly", ""},
+    SpellingCase{"stoped", "stopped"}, SpellingCase{"chaep", "cheap"}, SpellingCase{"bougth", "bought"},
     SpellingCase{"nite", ""},
     // Of near forms of one word, the one whose ending the typed word shows.
     SpellingCase{"carefull", "careful"}, SpellingCase{"answerd", "answered"}, SpellingCase{"exceded", "exceeded"},
