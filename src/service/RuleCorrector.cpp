@@ -1,5 +1,6 @@
 #include "service/RuleCorrector.h"
 
+#include "service/Commas.h"
 #include "service/Grammar.h"
 #include "text/Text.h"
 
@@ -434,7 +435,9 @@ std::string RuleCorrector::correctIn(std::string_view text, const std::string& l
     fixMisspellings(tokens);
     fixSpelling(tokens, table);
     removeRepeatedWords(tokens);
+    insertCommas(tokens);  // so that grammar sees where clauses start
     correctGrammar(tokens, [&](std::string_view word) { return table[kEnglish].accepts(word); });
+    insertCommas(tokens);  // and again where a corrected verb shows a clause
     capitalizeLoneI(tokens);
     capitalizeSentenceStarts(tokens);
     return join(tokens);
