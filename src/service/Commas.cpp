@@ -181,6 +181,8 @@ public:
         for (std::size_t k = from; k < to; ++k) {
             const std::string& v = w(k);
             if (in(kFinite, v) || in(kSubjectContractions, v) || subjectAndVerbAt(k)) return true;
+            if (k == from && (v == "this" || v == "that") && endsWith(w(k + 1), "s") && !endsWith(w(k + 1), "'s"))
+                return true;  // "This offers"
             if ((endsWith(v, "ed") || in(kIrregularPasts, v)) && k > from && isWord(k - 1) &&
                 !in(kDeterminers, w(k - 1)) && !in(kPrepositions, w(k - 1)) && w(k - 1) != "been" && w(k - 1) != "be")
                 return true;
@@ -258,18 +260,20 @@ bool clauseAt(const Sentence& s, std::size_t k) {
     const std::string& first = s.w(k);
     if ((first == "this" || first == "that") && in(kFinite, s.w(k + 1))) return true;
     if (in(kNounPhraseStarts, first))
-        for (std::size_t j = k + 2; j <= k + 3; ++j) {
-            if (!s.isWord(j) || in(kPrepositions, s.w(j - 1)) || in({"and", "or"}, s.w(j - 1))) break;
+        for (std::size_t j = k + 2; j <= k + 5; ++j) {  // "the demand for new cars will"
+            if (!s.isWord(j) || in({"and", "or"}, s.w(j - 1)) || in(kSubjectPronouns, s.w(j - 1)) ||
+                (j - 1 > k && in(kNounPhraseStarts, s.w(j - 1))))
+                break;
             if (in(kFinite, s.w(j)) && s.w(j) != "do" && s.w(j) != "does" && s.w(j) != "did") return true;
         }
     return false;
 }
 
-// Whether a subject pronoun and its verb after `from`, not joined by a
+// Whether a subject pronoun and its verb right after `from`, not joined by a
 // conjunction, show a clause inside another ("In the house they built there
 // was …", "If you buy a car you like you …").
 bool embeddedClauseAfter(const Sentence& s, std::size_t from) {
-    for (std::size_t k = from; k < s.size() && !s.isMark(k, ",;:"); ++k)
+    for (std::size_t k = from; k < std::min(s.size(), from + 3) && !s.isMark(k, ",;:"); ++k)
         if (k > 0 && s.isWord(k - 1) && !in(kJoiners, s.w(k - 1)) && !in(kEmbedding, s.w(k - 1)) &&
             s.subjectAndVerbAt(k))
             return true;
@@ -303,7 +307,8 @@ void afterOpening(Sentence& s) {
         const bool demonstrative = pronoun && in({"this", "these", "those"}, before);
         const bool held = verbBefore || (in(kObjectPronouns, before) && !object) ||
                           (in(kDeterminers, before) && !demonstrative) || in(kPrepositions, before) ||
-                          in(kJoiners, before) || in(kNotVerbs, before) ||
+                          (in(kJoiners, before) && !(before == "then" && in(kPrepositions, s.w(b - 1)))) ||
+                          in(kNotVerbs, before) ||
                           in({"not", "very", "so", "too", "more", "less"}, before) || !s.canInsertAfter(b);
         if (held) {
             if (nounPhrase) continue;
@@ -343,8 +348,8 @@ void beforeConjunctions(Sentence& s) {
 
 // "We went to Kyoto, which is": "which" after a noun the reader already
 // knows (a name, one after "my", "this", …, or a noun without a determiner
-// after a preposition), where a verb follows and the clause ends the
-// sentence. After "a", "the" or a plural the clause may tell which one is
+// after a preposition), where a verb follows and a whole clause comes
+// before it. After "a", "the" or a plural the clause may tell which one is
 // meant ("a tool which cuts"), so it stays.
 void beforeWhich(Sentence& s) {
     for (std::size_t k = 2; k + 1 < s.size(); ++k) {
@@ -370,7 +375,7 @@ void beforeWhich(Sentence& s) {
                                                        !in(kDeterminers, verb) && !in(kSubjectPronouns, verb));
         const std::size_t start = s.clauseStart(k);
         if (!known || !verbFollows || !s.hasFiniteVerb(start == std::string::npos ? 0 : start + 1, k) ||
-            s.clauseEnd(k) != s.size() || s.anyOf(k + 1, s.size(), List{"which"}))
+            s.anyOf(k + 1, s.clauseEnd(k), List{"which"}))
             continue;
         s.insertAfter(k - 1);
     }
