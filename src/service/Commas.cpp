@@ -44,8 +44,8 @@ constexpr std::string_view kIrregularPasts[] = {
 // Words that follow a subject pronoun without being its verb.
 constexpr std::string_view kNotVerbs[] = {
     "a", "about", "all", "alone", "also", "an", "and", "as", "at", "both", "but", "by", "each", "for", "from",
-    "guys", "here", "herself", "himself", "if", "in", "into", "itself", "myself", "not", "of", "on", "only", "or",
-    "ourselves", "people", "so", "than", "that", "the", "themselves", "there", "to", "too", "two", "what", "when",
+    "here", "herself", "himself", "if", "in", "into", "itself", "myself", "not", "of", "on", "only", "or",
+    "ourselves", "so", "than", "that", "the", "themselves", "there", "to", "too", "what", "when",
     "where", "which", "who", "whom", "whose", "why", "with", "yourself", "yourselves"};
 // Adverbs that may stand between a subject and its verb.
 constexpr std::string_view kMidAdverbs[] = {"always", "also", "never", "often", "sometimes", "usually", "still", "just",
@@ -161,7 +161,7 @@ public:
         if (in(kMidAdverbs, v) || (endsWith(v, "ly") && v != "fly" && v != "reply")) return verbAfter(subject, k + 1);
         if (in(kFinite, v)) return true;
         if (in(kNotVerbs, v) || in(kDeterminers, v) || (in(kPrepositions, v) && v != "like") ||
-            in(kSubjectPronouns, v))
+            in(kSubjectPronouns, v) || in({"guys", "people", "two", "three"}, v))  // "you guys"
             return false;
         if (subject == "it")
             return (endsWith(v, "s") && !endsWith(v, "ss") && !endsWith(v, "'s")) || endsWith(v, "ed") ||
@@ -262,7 +262,7 @@ bool clauseAt(const Sentence& s, std::size_t k) {
     if (in(kNounPhraseStarts, first))
         for (std::size_t j = k + 2; j <= k + 5; ++j) {  // "the demand for new cars will"
             if (!s.isWord(j) || in({"and", "or"}, s.w(j - 1)) || in(kSubjectPronouns, s.w(j - 1)) ||
-                (j - 1 > k && in(kNounPhraseStarts, s.w(j - 1))))
+                (j - 1 > k + 1 && in(kNounPhraseStarts, s.w(j - 1))))  // "all the parts" is one
                 break;
             if (in(kFinite, s.w(j)) && s.w(j) != "do" && s.w(j) != "does" && s.w(j) != "did") return true;
         }
@@ -301,14 +301,17 @@ void afterOpening(Sentence& s) {
         if (!pronoun && !nounPhrase) continue;
         const std::size_t b = k - 1;
         const std::string& before = s.w(b);
-        const bool verbBefore = in(kFinite, before) || in(kEmbedding, before) || in(kIrregularPasts, before) ||
-                                endsWith(before, "ed") || in(kSubjectPronouns, s.w(b - 1));
+        // "By avoiding this, we", "After that, they": a pronoun, not a determiner.
+        const bool demonstrative = pronoun && (in({"this", "these", "those"}, before) ||
+                                               (before == "that" && in(kPrepositions, s.w(b - 1))));
+        const bool verbBefore = !demonstrative && (in(kFinite, before) || in(kEmbedding, before) || in(kIrregularPasts, before) ||
+                                endsWith(before, "ed") || in(kSubjectPronouns, s.w(b - 1)));
         const bool object = in({"me", "him", "her", "us", "them", "it"}, before) && !in(kTelling, s.w(b - 1));
-        const bool demonstrative = pronoun && in({"this", "these", "those"}, before);
         const bool held = verbBefore || (in(kObjectPronouns, before) && !object) ||
                           (in(kDeterminers, before) && !demonstrative) || in(kPrepositions, before) ||
-                          (in(kJoiners, before) && !(before == "then" && in(kPrepositions, s.w(b - 1)))) ||
-                          in(kNotVerbs, before) ||
+                          (in(kJoiners, before) && !(before == "then" && in(kPrepositions, s.w(b - 1))) &&
+                           !demonstrative) ||
+                          (in(kNotVerbs, before) && !demonstrative) ||
                           in({"not", "very", "so", "too", "more", "less"}, before) || !s.canInsertAfter(b);
         if (held) {
             if (nounPhrase) continue;
