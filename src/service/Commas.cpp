@@ -25,89 +25,87 @@ bool endsWith(std::string_view s, std::string_view suffix) {
 
 constexpr std::string_view kSubjectPronouns[] = {"i", "we", "they", "he", "she", "you", "it"};
 // A subject and its verb in one word.
-constexpr std::string_view kSubjectContractions[] = {"i'm", "i've", "i'll", "i'd", "you're", "you've", "you'll", "you'd",
-                                       "he's", "he'll", "he'd", "she's", "she'll", "she'd", "it's", "it'll",
-                                       "we're", "we've", "we'll", "we'd", "they're", "they've", "they'll", "they'd",
-                                       "there's", "there'll"};
+constexpr std::string_view kSubjectContractions[] = {
+    "i'm", "i've", "i'll", "i'd", "you're", "you've", "you'll", "you'd", "he's", "he'll", "he'd", "she's", "she'll",
+    "she'd", "it's", "it'll", "we're", "we've", "we'll", "we'd", "they're", "they've", "they'll", "they'd", "there's",
+    "there'll"};
 // Finite auxiliaries, modals and forms of "be": after a subject they are its verb.
 constexpr std::string_view kFinite[] = {
     "am", "is", "are", "was", "were", "have", "has", "had", "do", "does", "did", "will", "would", "can", "could",
-    "shall", "should", "may", "might", "must", "cannot", "isn't", "aren't", "wasn't", "weren't", "haven't",
-    "hasn't", "hadn't", "don't", "doesn't", "didn't", "won't", "wouldn't", "can't", "couldn't", "shouldn't",
-    "mustn't"};
+    "shall", "should", "may", "might", "must", "cannot", "isn't", "aren't", "wasn't", "weren't", "haven't", "hasn't",
+    "hadn't", "don't", "doesn't", "didn't", "won't", "wouldn't", "can't", "couldn't", "shouldn't", "mustn't"};
 // Pasts without -ed.
 constexpr std::string_view kIrregularPasts[] = {
-    "ate", "became", "began", "bought", "brought", "built", "came", "caught", "chose", "did", "drank", "drove",
-    "fell", "felt", "flew", "forgot", "found", "gave", "got", "grew", "heard", "held", "kept", "knew", "led",
-    "left", "lost", "made", "meant", "met", "paid", "ran", "said", "sat", "saw", "sent", "slept", "sold", "spent",
-    "spoke", "stood", "taught", "thought", "told", "took", "understood", "went", "won", "wore", "wrote"};
+    "ate", "became", "began", "bought", "brought", "built", "came", "caught", "chose", "did", "drank", "drove", "fell",
+    "felt", "flew", "forgot", "found", "gave", "got", "grew", "heard", "held", "kept", "knew", "led", "left", "lost",
+    "made", "meant", "met", "paid", "ran", "said", "sat", "saw", "sent", "slept", "sold", "spent", "spoke", "stood",
+    "taught", "thought", "told", "took", "understood", "went", "won", "wore", "wrote"};
 // Words that follow a subject pronoun without being its verb.
 constexpr std::string_view kNotVerbs[] = {
-    "a", "about", "all", "alone", "also", "an", "and", "as", "at", "both", "but", "by", "each", "for", "from",
-    "here", "herself", "himself", "if", "in", "into", "itself", "myself", "not", "of", "on", "only", "or",
-    "ourselves", "so", "than", "that", "the", "themselves", "there", "to", "too", "what", "when",
-    "where", "which", "who", "whom", "whose", "why", "with", "yourself", "yourselves"};
+    "a", "about", "all", "alone", "also", "an", "and", "as", "at", "both", "but", "by", "each", "for", "from", "here",
+    "herself", "himself", "if", "in", "into", "itself", "myself", "not", "of", "on", "only", "or", "ourselves", "so",
+    "than", "that", "the", "themselves", "there", "to", "too", "what", "when", "where", "which", "who", "whom", "whose",
+    "why", "with", "yourself", "yourselves"};
 // Adverbs that may stand between a subject and its verb.
-constexpr std::string_view kMidAdverbs[] = {"always", "also", "never", "often", "sometimes", "usually", "still", "just",
-                              "already", "even", "really", "only", "then", "now", "probably", "certainly",
-                              "actually", "rarely", "seldom", "mostly", "generally", "normally"};
+constexpr std::string_view kMidAdverbs[] = {
+    "always", "also", "never", "often", "sometimes", "usually", "still", "just", "already", "even", "really", "only",
+    "then", "now", "probably", "certainly", "actually", "rarely", "seldom", "mostly", "generally", "normally"};
 // Words that make what follows them part of their own clause: a comma
 // before a later "and" would split it ("I think he left and she stayed").
 constexpr std::string_view kEmbedding[] = {
-    "after", "although", "as", "because", "before", "between", "both", "either", "how", "if", "neither",
-    "since", "than", "that", "though", "unless", "until", "what", "when", "whether", "which", "while", "who",
-    "whom", "whose", "where", "why", "agree", "believe", "believed", "believes", "expect", "explain", "explained",
-    "feel", "feels", "felt", "find", "found", "forget", "forgot", "guess", "hear", "heard", "hope", "hoped",
-    "hopes", "imagine", "know", "knew", "knows", "mean", "means", "meant", "notice", "noticed", "promise",
-    "promised", "realize", "realized", "realise", "realised", "remember", "said", "say", "says", "see", "saw",
-    "show", "showed", "shows", "suppose", "sure", "tell", "told", "think", "thinks", "thought", "understand",
-    "understood", "wish"};
-constexpr std::string_view kDeterminers[] = {"a", "an", "the", "this", "that", "these", "those", "my", "your", "his", "her",
-                               "its", "our", "their", "some", "any", "no", "every", "each", "many", "most",
-                               "much", "several", "all", "both", "few", "one", "another", "other"};
+    "after", "although", "as", "because", "before", "between", "both", "either", "how", "if", "neither", "since",
+    "than", "that", "though", "unless", "until", "what", "when", "whether", "which", "while", "who", "whom", "whose",
+    "where", "why", "agree", "believe", "believed", "believes", "expect", "explain", "explained", "feel", "feels",
+    "felt", "find", "found", "forget", "forgot", "guess", "hear", "heard", "hope", "hoped", "hopes", "imagine", "know",
+    "knew", "knows", "mean", "means", "meant", "notice", "noticed", "promise", "promised", "realize", "realized",
+    "realise", "realised", "remember", "said", "say", "says", "see", "saw", "show", "showed", "shows", "suppose",
+    "sure", "tell", "told", "think", "thinks", "thought", "understand", "understood", "wish"};
+constexpr std::string_view kDeterminers[] = {
+    "a", "an", "the", "this", "that", "these", "those", "my", "your", "his", "her", "its", "our", "their", "some",
+    "any", "no", "every", "each", "many", "most", "much", "several", "all", "both", "few", "one", "another", "other"};
 constexpr std::string_view kPrepositions[] = {
-    "about", "above", "across", "after", "against", "along", "among", "around", "at", "before", "behind",
-    "below", "beside", "besides", "between", "beyond", "by", "despite", "during", "except", "for", "from", "in",
-    "inside", "into", "like", "near", "of", "off", "on", "onto", "out", "outside", "over", "per", "since",
-    "through", "throughout", "to", "toward", "towards", "under", "unlike", "until", "upon", "with", "within",
-    "without"};
+    "about", "above", "across", "after", "against", "along", "among", "around", "at", "before", "behind", "below",
+    "beside", "besides", "between", "beyond", "by", "despite", "during", "except", "for", "from", "in", "inside",
+    "into", "like", "near", "of", "off", "on", "onto", "out", "outside", "over", "per", "since", "through",
+    "throughout", "to", "toward", "towards", "under", "unlike", "until", "upon", "with", "within", "without"};
 // Words that join a clause to what came before.
-constexpr std::string_view kJoiners[] = {"and", "but", "or", "so", "yet", "nor", "because", "that", "if", "when", "while",
-                           "although", "though", "since", "as", "until", "unless", "then", "whether", "once",
-                           "where", "after", "before"};
+constexpr std::string_view kJoiners[] = {
+    "and", "but", "or", "so", "yet", "nor", "because", "that", "if", "when", "while", "although", "though", "since",
+    "as", "until", "unless", "then", "whether", "once", "where", "after", "before"};
 // Determiners that open a subject ("the price was", "all the parts have").
-constexpr std::string_view kNounPhraseStarts[] = {"the", "a", "an", "my", "your", "his", "her", "our", "their",
-                                                  "its", "these", "those", "some", "most", "all", "every", "each",
-                                                  "many", "no"};
+constexpr std::string_view kNounPhraseStarts[] = {
+    "the", "a", "an", "my", "your", "his", "her", "our", "their", "its", "these", "those", "some", "most", "all",
+    "every", "each", "many", "no"};
 // Verbs that take a person and a clause ("tell him he is").
-constexpr std::string_view kTelling[] = {"tell", "told", "tells", "show", "showed", "shows", "teach", "taught",
-                                         "remind", "reminded", "convince", "convinced", "promise", "promised",
-                                         "warn", "warned", "inform", "informed", "assure", "assured", "ask",
-                                         "asked", "let", "make", "made", "help", "see", "saw", "hear", "heard",
-                                         "watch", "want", "wanted", "give", "gave"};
-constexpr std::string_view kObjectPronouns[] = {"me", "him", "her", "us", "them", "it", "you", "i", "he", "she", "we", "they"};
+constexpr std::string_view kTelling[] = {
+    "tell", "told", "tells", "show", "showed", "shows", "teach", "taught", "remind", "reminded", "convince",
+    "convinced", "promise", "promised", "warn", "warned", "inform", "informed", "assure", "assured", "ask", "asked",
+    "let", "make", "made", "help", "see", "saw", "hear", "heard", "watch", "want", "wanted", "give", "gave"};
+constexpr std::string_view kObjectPronouns[] = {
+    "me", "him", "her", "us", "them", "it", "you", "i", "he", "she", "we", "they"};
 
 // Introductions that are set off wherever they open a sentence: before any
 // word but one that makes them part of the clause ("In addition to", "As a
-// result of", "Of course not").
+// result of", "Of course not"). Not those that may begin a longer phrase
+// ("In general elections", "In short supply", "To conclude the deal").
 constexpr std::string_view kIntroductions[] = {
     "as a matter of fact", "as a result", "as far as i am concerned", "as far as i know", "consequently",
     "first of all", "for example", "for instance", "furthermore", "in addition", "in conclusion", "in fact",
-    "in general", "in my opinion", "in my view", "in other words", "in particular", "in short", "in summary",
-    "moreover", "nevertheless", "nonetheless", "nowadays", "of course", "on the contrary", "on the one hand",
-    "on the other hand", "therefore", "to be honest", "to conclude", "to sum up", "however", "yes"};
+    "in my opinion", "in my view", "in other words", "in summary", "moreover", "nevertheless", "nonetheless",
+    "nowadays", "of course", "on the contrary", "on the one hand", "on the other hand", "therefore",
+    "to be honest", "to sum up", "however", "yes"};
 // Words after which an introduction is part of the clause.
-constexpr std::string_view kIntroductionGoesOn[] = {"to", "of", "than", "not", "as", "is", "are", "was", "were", "and", "or",
-                                      "but", "so", "that", "enough", "too", "much", "more", "many", "long",
-                                      "far", "few", "little", "often", "well", "soon"};
+constexpr std::string_view kIntroductionGoesOn[] = {
+    "to", "of", "than", "not", "as", "is", "are", "was", "were", "and", "or", "but", "so", "that", "enough", "too",
+    "much", "more", "many", "long", "far", "few", "little", "often", "well", "soon"};
 
 // What opens a sentence with a clause ("If you want a car, you save") or
 // with a phrase ("In the past few years, they have").
-constexpr std::string_view kClauseOpeners[] = {"if", "when", "although", "though", "because", "while", "unless", "whenever",
-                                 "once"};
-constexpr std::string_view kPhraseOpeners[] = {"in", "at", "on", "during", "by", "with", "without", "for", "from", "under",
-                                 "through", "throughout", "despite", "among", "within", "unlike", "besides",
-                                 "as"};
+constexpr std::string_view kClauseOpeners[] = {
+    "if", "when", "although", "though", "because", "while", "unless", "whenever", "once"};
+constexpr std::string_view kPhraseOpeners[] = {
+    "in", "at", "on", "during", "by", "with", "without", "for", "from", "under", "through", "throughout", "despite",
+    "among", "within", "unlike", "besides", "as"};
 constexpr std::string_view kEitherOpeners[] = {"after", "before", "since", "until", "as"};
 
 // One sentence's solid tokens.
@@ -304,8 +302,9 @@ void afterOpening(Sentence& s) {
         // "By avoiding this, we", "After that, they": a pronoun, not a determiner.
         const bool demonstrative = pronoun && (in({"this", "these", "those"}, before) ||
                                                (before == "that" && in(kPrepositions, s.w(b - 1))));
-        const bool verbBefore = !demonstrative && (in(kFinite, before) || in(kEmbedding, before) || in(kIrregularPasts, before) ||
-                                endsWith(before, "ed") || in(kSubjectPronouns, s.w(b - 1)));
+        const bool verbBefore = !demonstrative && (in(kFinite, before) || in(kEmbedding, before) ||
+                                                   in(kIrregularPasts, before) || endsWith(before, "ed") ||
+                                                   in(kSubjectPronouns, s.w(b - 1)));
         const bool object = in({"me", "him", "her", "us", "them", "it"}, before) && !in(kTelling, s.w(b - 1));
         const bool held = verbBefore || (in(kObjectPronouns, before) && !object) ||
                           (in(kDeterminers, before) && !demonstrative) || in(kPrepositions, before) ||
@@ -413,11 +412,13 @@ void aroundExamples(Sentence& s) {
 }
 
 // Abbreviations whose full stop does not end a sentence.
-constexpr std::string_view kAbbreviations[] = {"mr", "mrs", "ms", "dr", "prof", "st", "etc", "vs", "e.g", "i.e", "eg", "ie",
-                                 "jr", "sr", "inc", "ltd", "co", "approx", "no", "fig"};
+constexpr std::string_view kAbbreviations[] = {
+    "mr", "mrs", "ms", "dr", "prof", "st", "etc", "vs", "e.g", "i.e", "eg", "ie", "jr", "sr", "inc", "ltd", "co",
+    "approx", "no", "fig"};
+constexpr std::string_view kQuoteMarks = "\"'\u201C\u201D\u2018\u2019\u00AB\u00BB`";
 // Words that continue a sentence begun before the selection.
-constexpr std::string_view kContinuations[] = {"and", "but", "or", "nor", "yet", "which", "whom", "whose", "whereas",
-                                 "because", "of", "than", "then"};
+constexpr std::string_view kContinuations[] = {
+    "and", "but", "or", "nor", "yet", "which", "whom", "whose", "whereas", "because", "of", "than", "then"};
 
 std::string lowerAscii(std::string_view w) {
     std::string out;
@@ -441,7 +442,9 @@ void insertCommas(Tokens& tokens) {
     std::vector<Unit> units;
     bool afterMark = false, english = true;
     auto finish = [&](bool closed) {
-        if (!units.empty() && english && (afterMark || (closed && !in(kContinuations, units.front().lower))) && !units.front().lower.empty()) {
+        const bool whole = !units.empty() && !units.front().lower.empty() &&
+                           (afterMark || (closed && !in(kContinuations, units.front().lower)));
+        if (whole && english) {
             Sentence s(tokens, std::move(units), commas);
             afterIntroduction(s);
             afterOpening(s);
@@ -461,8 +464,9 @@ void insertCommas(Tokens& tokens) {
             continue;
         }
         if (t.kind == TokenKind::punct && std::string_view(".!?").find(t.text) != std::string_view::npos) {
-            const bool abbreviation = t.text == "." && !units.empty() && i > 0 && tokens[i - 1].kind == TokenKind::word &&
-                                      (in(kAbbreviations, units.back().lower) || text::graphemeCount(tokens[i - 1].text) == 1);
+            const bool abbreviation =
+                t.text == "." && !units.empty() && i > 0 && tokens[i - 1].kind == TokenKind::word &&
+                (in(kAbbreviations, units.back().lower) || text::graphemeCount(tokens[i - 1].text) == 1);
             if (!abbreviation) {
                 finish(true);
                 afterMark = true;
@@ -476,11 +480,8 @@ void insertCommas(Tokens& tokens) {
             english = english && t.language == 0;
         } else if (t.kind == TokenKind::word) {
             english = english && t.language == 0;
-        } else if (t.kind == TokenKind::punct &&
-                   std::string_view("\"'\u201C\u201D\u2018\u2019\u00AB\u00BB`").find(t.text) != std::string_view::npos) {
+        } else if (t.kind == TokenKind::punct && kQuoteMarks.find(t.text) != std::string_view::npos) {
             english = false;  // a quotation: its words are the writer's source's
-        } else if (t.kind != TokenKind::punct) {
-            u.lower.clear();
         }
         units.push_back(std::move(u));
     }

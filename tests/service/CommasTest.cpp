@@ -33,6 +33,7 @@ TEST(Commas, AfterAnIntroduction) {
         {"On the other hand Berlin is cheaper.", "On the other hand, Berlin is cheaper."},
         {"However hard we try, it fails. However you look at it, it works.", nullptr},
         {"In addition to the fee we pay a tax. Of course not.", "In addition to the fee, we pay a tax. Of course not."},
+        {"In general elections turnout is low.", nullptr},
     });
 }
 
