@@ -335,15 +335,15 @@ void afterOpening(Sentence& s) {
 void beforeConjunctions(Sentence& s) {
     for (std::size_t k = 1; k + 1 < s.size(); ++k) {
         if (!in({"and", "but", "or", "yet"}, s.w(k)) || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
-        const std::size_t start = s.clauseStart(k);
-        const std::size_t from = start == std::string::npos ? 0 : start + 1;
         // Short clauses that "and" or "or" join closely need none ("the colour was lovely and it was").
         const bool but = s.w(k) == "but";
-        if (s.wordsIn(from, k) < (but ? 4u : 6u) || !s.hasFiniteVerb(from, k) || s.anyOf(from, k, kEmbedding) ||
-            in(kObjectPronouns, s.w(k - 1)) || in(kDeterminers, s.w(k - 1)) || in(kPrepositions, s.w(k - 1)))
+        if (!clauseAt(s, k + 1) || s.wordsIn(k + 1, s.clauseEnd(k + 1)) < (but ? 3u : 4u)) continue;
+        const std::size_t start = s.clauseStart(k);
+        const std::size_t from = start == std::string::npos ? 0 : start + 1;
+        if (s.wordsIn(from, k) < (but ? 4u : 6u) || in(kObjectPronouns, s.w(k - 1)) || in(kDeterminers, s.w(k - 1)) ||
+            in(kPrepositions, s.w(k - 1)) || !s.hasFiniteVerb(from, k) || s.anyOf(from, k, kEmbedding))
             continue;
         if (but && s.anyOf(from, k, List{"only"})) continue;  // "not only … but"
-        if (!clauseAt(s, k + 1) || s.wordsIn(k + 1, s.clauseEnd(k + 1)) < (but ? 3u : 4u)) continue;
         s.insertAfter(k - 1);
     }
 }
@@ -387,6 +387,7 @@ void beforeWhich(Sentence& s) {
 // words that add an example to a whole clause.
 void aroundExamples(Sentence& s) {
     for (std::size_t k = 2; k + 1 < s.size(); ++k) {
+        if (s.w(k) != "especially" && s.w(k) != "for") continue;
         const std::size_t start = s.clauseStart(k);
         const std::size_t from = start == std::string::npos ? 0 : start + 1;
         if (s.w(k) == "especially" && s.canInsertAfter(k - 1) && s.hasFiniteVerb(from, k)) {
@@ -419,6 +420,13 @@ constexpr std::string_view kQuoteMarks = "\"'\u201C\u201D\u2018\u2019\u00AB\u00B
 // Words that continue a sentence begun before the selection.
 constexpr std::string_view kContinuations[] = {
     "and", "but", "or", "nor", "yet", "which", "whom", "whose", "whereas", "because", "of", "than", "then"};
+
+// Letters and apostrophes of ASCII only: most words, which need no Unicode tables.
+bool isAsciiWord(std::string_view w) {
+    return !w.empty() && std::all_of(w.begin(), w.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '\'';
+    });
+}
 
 std::string lowerAscii(std::string_view w) {
     std::string out;
@@ -474,9 +482,10 @@ void insertCommas(Tokens& tokens) {
             }
         }
         Unit u{i, {}, false};
-        if (t.kind == TokenKind::word && isPlainWord(t.text)) {
+        if (t.kind == TokenKind::word && (isAsciiWord(t.text) || isPlainWord(t.text))) {
             u.lower = lowerAscii(t.text);
-            u.capital = !startsLowercase(t.text);
+            const char c = t.text[0];
+            u.capital = (c >= 'a' && c <= 'z') ? false : (c >= 'A' && c <= 'Z') || !startsLowercase(t.text);
             english = english && t.language == 0;
         } else if (t.kind == TokenKind::word) {
             english = english && t.language == 0;
