@@ -60,6 +60,26 @@ constexpr std::string_view kEmbedding[] = {
     "knew", "knows", "mean", "means", "meant", "notice", "noticed", "promise", "promised", "realize", "realized",
     "realise", "realised", "remember", "said", "say", "says", "see", "saw", "show", "showed", "shows", "suppose",
     "sure", "tell", "told", "think", "thinks", "thought", "understand", "understood", "wish"};
+// Verbs that take a clause without "that" ("I said we were", "he hoped they
+// would"), in their base form; their -s and -ed forms are found from it.
+constexpr std::string_view kClauseVerbs[] = {
+    "add", "admit", "agree", "announce", "answer", "argue", "assume", "believe", "bet", "claim", "complain",
+    "confirm", "consider", "decide", "demand", "deny", "discover", "doubt", "estimate", "expect", "explain", "fear",
+    "feel", "figure", "find", "forget", "guess", "hear", "hope", "imagine", "indicate", "insist", "know", "learn",
+    "mean", "mention", "note", "notice", "predict", "pretend", "promise", "propose", "prove", "realise", "realize",
+    "recall", "reckon", "recommend", "remember", "reply", "report", "require", "say", "see", "show", "state",
+    "suggest", "suppose", "suspect", "swear", "tell", "think", "understand", "warn", "wish", "worry", "write"};
+constexpr std::string_view kClauseVerbPasts[] = {"felt", "forgot", "forgotten", "found", "heard", "knew", "known",
+                                                 "learnt", "meant", "said", "saw", "seen", "shown", "swore", "told",
+                                                 "thought", "understood", "wrote", "written"};
+bool takesClause(std::string_view w) {
+    if (in(kClauseVerbs, w) || in(kClauseVerbPasts, w)) return true;
+    for (std::string_view ending : {"s", "es", "d", "ed"})
+        if (endsWith(w, ending) && in(kClauseVerbs, w.substr(0, w.size() - ending.size()))) return true;
+    if (endsWith(w, "ied") && in(kClauseVerbs, std::string(w.substr(0, w.size() - 3)) + "y")) return true;
+    return false;
+}
+
 constexpr std::string_view kDeterminers[] = {
     "a", "an", "the", "this", "that", "these", "those", "my", "your", "his", "her", "its", "our", "their", "some",
     "any", "no", "every", "each", "many", "most", "much", "several", "all", "both", "few", "one", "another", "other"};
@@ -302,9 +322,8 @@ void afterOpening(Sentence& s) {
         // "By avoiding this, we", "After that, they": a pronoun, not a determiner.
         const bool demonstrative = pronoun && (in({"this", "these", "those"}, before) ||
                                                (before == "that" && in(kPrepositions, s.w(b - 1))));
-        const bool verbBefore = !demonstrative && (in(kFinite, before) || in(kEmbedding, before) ||
-                                                   in(kIrregularPasts, before) || endsWith(before, "ed") ||
-                                                   in(kSubjectPronouns, s.w(b - 1)));
+        // The clause may be the object of a verb before it ("When I said we").
+        const bool verbBefore = !demonstrative && (in(kFinite, before) || in(kEmbedding, before) || takesClause(before));
         const bool object = in({"me", "him", "her", "us", "them", "it"}, before) && !in(kTelling, s.w(b - 1));
         const bool held = verbBefore || (in(kObjectPronouns, before) && !object) ||
                           (in(kDeterminers, before) && !demonstrative) || in(kPrepositions, before) ||
