@@ -486,8 +486,13 @@ void insertCommas(Tokens& tokens) {
         const Token& t = tokens[i];
         if (t.kind == TokenKind::space) continue;
         if (t.kind == TokenKind::lineBreak) {
-            finish(false);
-            afterMark = false;
+            // A line wrapped inside a paragraph goes on; a blank line ends it.
+            std::size_t j = i + 1;
+            while (j < tokens.size() && tokens[j].kind == TokenKind::space) ++j;
+            if (j < tokens.size() && tokens[j].kind == TokenKind::lineBreak) {
+                finish(false);
+                afterMark = false;
+            }
             continue;
         }
         if (t.kind == TokenKind::punct && std::string_view(".!?").find(t.text) != std::string_view::npos) {

@@ -91,6 +91,7 @@ TEST(Commas, NeverOutsideWholeEnglishSentences) {
         {"He wrote \"The shop was closed on Monday and the owner was away\" on the card.", nullptr},
         {"the shop was closed on Monday and the owner was away", nullptr},
         {"and if you want a new car you should save money.", nullptr},
+        {"It means that they may pass it on\nunder the same terms they got it.", nullptr},
         {"Wenn du ein Auto willst, musst du sparen, aber wir fahren Rad.", nullptr},
     });
 }
