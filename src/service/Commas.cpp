@@ -125,7 +125,7 @@ constexpr std::string_view kClauseOpeners[] = {
     "if", "when", "although", "though", "because", "while", "unless", "whenever", "once"};
 constexpr std::string_view kPhraseOpeners[] = {
     "in", "at", "on", "during", "by", "with", "without", "for", "from", "under", "through", "throughout", "despite",
-    "among", "within", "unlike", "besides", "as"};
+    "among", "within", "unlike", "besides", "as", "to"};
 constexpr std::string_view kEitherOpeners[] = {"after", "before", "since", "until", "as"};
 
 // One sentence's solid tokens.
@@ -329,7 +329,7 @@ void afterOpening(Sentence& s) {
                           (in(kDeterminers, before) && !demonstrative) || in(kPrepositions, before) ||
                           (in(kJoiners, before) && !(before == "then" && in(kPrepositions, s.w(b - 1))) &&
                            !demonstrative) ||
-                          (in(kNotVerbs, before) && !demonstrative) ||
+                          (in(kNotVerbs, before) && !demonstrative && before != "there" && before != "here") ||
                           in({"not", "very", "so", "too", "more", "less"}, before) || !s.canInsertAfter(b);
         if (held) {
             if (nounPhrase) continue;
@@ -340,7 +340,8 @@ void afterOpening(Sentence& s) {
         if (s.anyOf(o + 1, k, List{"who", "whom", "whose", "which"})) return;
         for (std::size_t j = k; j < s.size(); ++j)
             if (s.isMark(j, ",;:")) return;
-        if (embeddedClauseAfter(s, k + 2)) return;
+        // "To buy the car they wanted was hard": the clause ends where a second verb comes.
+        if (embeddedClauseAfter(s, k + 2) || (pronoun && in(kFinite, s.w(k + 2)))) return;
         s.insertAfter(b);
         return;
     }

@@ -46,7 +46,8 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"When the rain stopped we went outside.", "When the rain stopped, we went outside."},
         {"When I said we were late nobody listened. If he hoped they would stay he was wrong.", nullptr},
         {"If I tell him he will come. At least we tried.", nullptr},
-        {"In the house they built there was a cellar.", nullptr},
+        {"To get there we took the bus.", "To get there, we took the bus."},
+        {"In the house they built there was a cellar. To buy the car they wanted was hard.", nullptr},
         {"If the job we like pays well we stay.", nullptr},
         {"If you buy a car you like, you will be happy.", nullptr},
     });
