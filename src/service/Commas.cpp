@@ -151,8 +151,6 @@ public:
         return k < units_.size() && units_[k].lower.empty() && tokens_[units_[k].token].kind == TokenKind::punct &&
                marks.find(tokens_[units_[k].token].text) != std::string_view::npos;
     }
-    // Whether a clause may end after unit k: a mark, or a comma set here already.
-    bool boundaryAfter(std::size_t k) const { return after_[k] || isMark(k + 1, ",;:()-"); }
     // Two words with one blank between them, so a comma may go after the first.
     bool canInsertAfter(std::size_t k) const {
         if (!isWord(k) || !isWord(k + 1) || after_[k]) return false;
