@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -463,61 +464,97 @@ std::string lowerAscii(std::string_view w) {
 
 }  // namespace
 
-void insertCommas(Tokens& tokens) {
-    std::vector<std::size_t> commas;
-    std::vector<Unit> units;
+namespace {
+
+// Calls `f(first, end, whole)` for each sentence's tokens [first, end), its
+// closing mark left out. A sentence is whole when it is English, has no
+// quotation, and ends with a mark or follows one without starting with a
+// word that continues a sentence cut off before the selection. A line
+// wrapped inside a paragraph goes on; a blank line ends it.
+template <typename F>
+void forEachSentence(const Tokens& tokens, F f) {
     bool afterMark = false, english = true;
-    auto finish = [&](bool closed) {
-        const bool whole = !units.empty() && !units.front().lower.empty() &&
-                           (afterMark || (closed && !in(kContinuations, units.front().lower)));
-        if (whole && english) {
-            Sentence s(tokens, std::move(units), commas);
-            afterIntroduction(s);
-            afterOpening(s);
-            beforeConjunctions(s);
-            beforeWhich(s);
-            aroundExamples(s);
+    std::size_t first = 0;
+    std::optional<std::size_t> opening;  // the first solid token
+    auto finish = [&](std::size_t end, bool closed) {
+        bool whole = false;
+        if (opening && tokens[*opening].kind == TokenKind::word) {
+            const std::string& w = tokens[*opening].text;
+            if (isAsciiWord(w) || isPlainWord(w))
+                whole = english && (afterMark || (closed && !in(kContinuations, lowerAscii(w))));
         }
-        units.clear();
+        f(first, end, whole);
+        first = end;
+        opening.reset();
         english = true;
     };
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const Token& t = tokens[i];
         if (t.kind == TokenKind::space) continue;
         if (t.kind == TokenKind::lineBreak) {
-            // A line wrapped inside a paragraph goes on; a blank line ends it.
             std::size_t j = i + 1;
             while (j < tokens.size() && tokens[j].kind == TokenKind::space) ++j;
             if (j < tokens.size() && tokens[j].kind == TokenKind::lineBreak) {
-                finish(false);
+                finish(i, false);
                 afterMark = false;
             }
             continue;
         }
         if (t.kind == TokenKind::punct && std::string_view(".!?").find(t.text) != std::string_view::npos) {
             const bool abbreviation =
-                t.text == "." && !units.empty() && i > 0 && tokens[i - 1].kind == TokenKind::word &&
-                (in(kAbbreviations, units.back().lower) || text::graphemeCount(tokens[i - 1].text) == 1);
+                t.text == "." && opening && tokens[i - 1].kind == TokenKind::word &&
+                (in(kAbbreviations, lowerAscii(tokens[i - 1].text)) || text::graphemeCount(tokens[i - 1].text) == 1);
             if (!abbreviation) {
-                finish(true);
+                finish(i, true);
+                first = i + 1;
                 afterMark = true;
                 continue;
             }
         }
-        Unit u{i, {}, false};
-        if (t.kind == TokenKind::word && (isAsciiWord(t.text) || isPlainWord(t.text))) {
-            u.lower = lowerAscii(t.text);
-            const char c = t.text[0];
-            u.capital = (c >= 'a' && c <= 'z') ? false : (c >= 'A' && c <= 'Z') || !startsLowercase(t.text);
-            english = english && t.language == 0;
-        } else if (t.kind == TokenKind::word) {
-            english = english && t.language == 0;
-        } else if (t.kind == TokenKind::punct && kQuoteMarks.find(t.text) != std::string_view::npos) {
+        if (!opening) opening = i;
+        if (t.kind == TokenKind::word) english = english && t.language == 0;
+        else if (t.kind == TokenKind::punct && kQuoteMarks.find(t.text) != std::string_view::npos)
             english = false;  // a quotation: its words are the writer's source's
-        }
-        units.push_back(std::move(u));
     }
-    finish(false);
+    finish(tokens.size(), false);
+}
+
+}  // namespace
+
+std::vector<std::size_t> wholeSentenceStarts(const Tokens& tokens) {
+    std::vector<std::size_t> starts(tokens.size(), std::string::npos);
+    forEachSentence(tokens, [&](std::size_t first, std::size_t end, bool whole) {
+        std::size_t k = first;
+        while (k < end && (tokens[k].kind == TokenKind::space || tokens[k].kind == TokenKind::lineBreak)) ++k;
+        if (whole)
+            for (std::size_t j = first; j < end; ++j) starts[j] = k;
+    });
+    return starts;
+}
+
+void insertCommas(Tokens& tokens) {
+    std::vector<std::size_t> commas;
+    forEachSentence(tokens, [&](std::size_t first, std::size_t end, bool whole) {
+        if (!whole) return;
+        std::vector<Unit> units;
+        for (std::size_t i = first; i < end; ++i) {
+            const Token& t = tokens[i];
+            if (t.kind == TokenKind::space || t.kind == TokenKind::lineBreak) continue;
+            Unit u{i, {}, false};
+            if (t.kind == TokenKind::word && (isAsciiWord(t.text) || isPlainWord(t.text))) {
+                u.lower = lowerAscii(t.text);
+                const char c = t.text[0];
+                u.capital = (c >= 'a' && c <= 'z') ? false : (c >= 'A' && c <= 'Z') || !startsLowercase(t.text);
+            }
+            units.push_back(std::move(u));
+        }
+        Sentence s(tokens, std::move(units), commas);
+        afterIntroduction(s);
+        afterOpening(s);
+        beforeConjunctions(s);
+        beforeWhich(s);
+        aroundExamples(s);
+    });
     std::sort(commas.begin(), commas.end());
     commas.erase(std::unique(commas.begin(), commas.end()), commas.end());
     for (auto it = commas.rbegin(); it != commas.rend(); ++it)

@@ -25,4 +25,8 @@ namespace quillant::service {
 // gets no second comma.
 void insertCommas(std::vector<Token>& tokens);
 
+// For every token, the first solid token of the whole sentence (as above) it
+// belongs to, or npos outside one: a line's start need not be a sentence's.
+std::vector<std::size_t> wholeSentenceStarts(const std::vector<Token>& tokens);
+
 }  // namespace quillant::service

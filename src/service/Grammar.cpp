@@ -1,5 +1,7 @@
 #include "service/Grammar.h"
 
+#include "service/Commas.h"
+
 #include "text/Text.h"
 
 #include <algorithm>
@@ -1014,6 +1016,9 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
     Words words(tokens);
     std::vector<std::size_t> commasAfter;
     words.setPendingCommas(&commasAfter);
+    // Commas go only into whole sentences: not into a fragment, a quotation,
+    // or after a line that a paragraph merely wraps.
+    const std::vector<std::size_t> wholeFrom = wholeSentenceStarts(tokens);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         if (!words.isWord(i)) continue;
         const std::string wStore = words.lower(i);
@@ -1029,7 +1034,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // comma must not wait for a second pass.
         {
             std::size_t p = words.previous(i);
-            bool sentenceStart = p == npos || (tokens[p].kind == TokenKind::punct && std::string_view(".!?").find(tokens[p].text) != npos);
+            bool sentenceStart = (p == npos || (tokens[p].kind == TokenKind::punct && std::string_view(".!?").find(tokens[p].text) != npos)) &&
+                                 wholeFrom[i] == i;
             if (std::size_t count = sentenceStart ? introductionAt(words, i) : 0; count > 0) {
                 std::size_t last = i;
                 for (std::size_t k = 1; k < count; ++k) last = words.next(last);
@@ -1044,15 +1050,20 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
 
         // "I tried but he refused" → "I tried, but he refused": "but" or "so"
         // joining two clauses, the second with its own subject. Not "all but
-        // he", nor "so" of purpose ("so I could").
+        // he", nor "so" of purpose ("so I could", "so they know").
         if ((w == "but" || w == "so") && startsLowercase(tokens[i].text) && in({"i", "he", "she", "we", "they"}, next) &&
             n == i + 2 && i >= 2 && tokens[i - 1].kind == TokenKind::space && words.isWord(i - 2)) {
             const std::string before = words.lower(i - 2);
             const std::string verb = words.nextLower(n);
             bool except = in({"all", "nothing", "anything", "everything", "everyone", "anyone", "nobody", "none", "not"}, before);
-            bool purpose = w == "so" && (in(kModals, verb) || verb == "can't" || verb == "won't");
+            // A result has happened ("it rained so we stayed"); a present verb
+            // may be a purpose ("show them the terms so they know").
+            const bool past = !baseOfPast(verb).empty() || endsWith(verb, "ed") ||
+                              in({"was", "were", "had", "did", "didn't", "wasn't", "weren't", "couldn't"}, verb);
+            bool purpose = w == "so" && !past;
             bool clause = !in(kClauseOpeners, before) && !in(kPrepositions, before) && !in(kDeterminers, before);
-            if (!except && !purpose && clause && words.isWord(words.next(n))) commasAfter.push_back(i - 2);
+            if (!except && !purpose && clause && words.isWord(words.next(n)) && wholeFrom[i] != npos)
+                commasAfter.push_back(i - 2);
         }
         // "Although it rained, but we went" → "Although it rained, we went":
         // the clause that opens the sentence already joins the two.
@@ -1078,7 +1089,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // after a noun, which a relative clause may follow ("If the job we
         // like pays").
         if (in({"if", "when", "although", "though", "because", "while", "unless", "whenever"}, w) &&
-            words.sentenceStartsBefore(i)) {
+            words.sentenceStartsBefore(i) && wholeFrom[i] == i) {
             std::size_t k = words.next(n);
             for (int steps = 0; steps < 12 && words.isWord(k); ++steps, k = words.next(k)) {
                 const std::string word = words.lower(k);

@@ -272,6 +272,13 @@ TEST(Grammar, CommasBetweenClauses) {
         {"in_one_pass_before_the_capital", "therefore I left. in addition it have rights. when I was young I swam.",
          "Therefore, I left. In addition, it has rights. When I was young, I swam."},
         {"after_yes_and_well", "Yes I agree. Well the plan works.", "Yes, I agree. Well, the plan works."},
+        {"wrapped_line_held_back", "We kept the list short, and\notherwise the word stays. Words after the first\nif it is possible we go.",
+         "We kept the list short, and\notherwise the word stays. Words after the first\nif it is possible we go."},
+        {"fragment_held_back", "i stayed at home all day but he went out", "I stayed at home all day but he went out"},
+        {"quotation_held_back", "He wrote \"we tried but he refused to go\" and left.",
+         "He wrote \"we tried but he refused to go\" and left."},
+        {"so_of_purpose_held_back", "Show them these terms so they know their rights.",
+         "Show them these terms so they know their rights."},
     });
 }
 
