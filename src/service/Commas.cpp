@@ -469,10 +469,11 @@ namespace {
 // Calls `f(first, end, whole)` for each sentence's tokens [first, end), its
 // closing mark left out. A sentence is whole when it is English, has no
 // quotation, and ends with a mark or follows one without starting with a
-// word that continues a sentence cut off before the selection. A line
+// word that continues a sentence cut off before the selection; with
+// `capitalOpens`, also when it has no mark but opens with a capital. A line
 // wrapped inside a paragraph goes on; a blank line ends it.
 template <typename F>
-void forEachSentence(const Tokens& tokens, F f) {
+void forEachSentence(const Tokens& tokens, bool capitalOpens, F f) {
     bool afterMark = false, english = true;
     std::size_t first = 0;
     std::optional<std::size_t> opening;  // the first solid token
@@ -481,7 +482,8 @@ void forEachSentence(const Tokens& tokens, F f) {
         if (opening && tokens[*opening].kind == TokenKind::word) {
             const std::string& w = tokens[*opening].text;
             if (isAsciiWord(w) || isPlainWord(w))
-                whole = english && (afterMark || (closed && !in(kContinuations, lowerAscii(w))));
+                whole = english && (afterMark || ((closed || (capitalOpens && !startsLowercase(w) && w != "I")) &&
+                                                  !in(kContinuations, lowerAscii(w))));
         }
         f(first, end, whole);
         first = end;
@@ -521,9 +523,9 @@ void forEachSentence(const Tokens& tokens, F f) {
 
 }  // namespace
 
-std::vector<std::size_t> wholeSentenceStarts(const Tokens& tokens) {
+std::vector<std::size_t> wholeSentenceStarts(const Tokens& tokens, bool capitalOpens) {
     std::vector<std::size_t> starts(tokens.size(), std::string::npos);
-    forEachSentence(tokens, [&](std::size_t first, std::size_t end, bool whole) {
+    forEachSentence(tokens, capitalOpens, [&](std::size_t first, std::size_t end, bool whole) {
         std::size_t k = first;
         while (k < end && (tokens[k].kind == TokenKind::space || tokens[k].kind == TokenKind::lineBreak)) ++k;
         if (whole)
@@ -534,7 +536,7 @@ std::vector<std::size_t> wholeSentenceStarts(const Tokens& tokens) {
 
 void insertCommas(Tokens& tokens) {
     std::vector<std::size_t> commas;
-    forEachSentence(tokens, [&](std::size_t first, std::size_t end, bool whole) {
+    forEachSentence(tokens, false, [&](std::size_t first, std::size_t end, bool whole) {
         if (!whole) return;
         std::vector<Unit> units;
         for (std::size_t i = first; i < end; ++i) {

@@ -1018,7 +1018,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
     words.setPendingCommas(&commasAfter);
     // Commas go only into whole sentences: not into a fragment, a quotation,
     // or after a line that a paragraph merely wraps.
-    const std::vector<std::size_t> wholeFrom = wholeSentenceStarts(tokens);
+    const std::vector<std::size_t> wholeFrom = wholeSentenceStarts(tokens, true);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         if (!words.isWord(i)) continue;
         const std::string wStore = words.lower(i);
