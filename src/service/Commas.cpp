@@ -470,7 +470,7 @@ namespace {
 // closing mark left out. A sentence is whole when it is English, has no
 // quotation, and ends with a mark or follows one without starting with a
 // word that continues a sentence cut off before the selection; with
-// `capitalOpens`, also when it has no mark but opens with a capital. A line
+// `capitalOpens`, also whenever it opens with a capital. A line
 // wrapped inside a paragraph goes on; a blank line ends it.
 template <typename F>
 void forEachSentence(const Tokens& tokens, bool capitalOpens, F f) {
@@ -482,8 +482,8 @@ void forEachSentence(const Tokens& tokens, bool capitalOpens, F f) {
         if (opening && tokens[*opening].kind == TokenKind::word) {
             const std::string& w = tokens[*opening].text;
             if (isAsciiWord(w) || isPlainWord(w))
-                whole = english && (afterMark || ((closed || (capitalOpens && !startsLowercase(w) && w != "I")) &&
-                                                  !in(kContinuations, lowerAscii(w))));
+                whole = english && (afterMark || (closed && !in(kContinuations, lowerAscii(w))) ||
+                                    (capitalOpens && !startsLowercase(w) && w != "I"));
         }
         f(first, end, whole);
         first = end;

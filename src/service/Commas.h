@@ -27,8 +27,8 @@ void insertCommas(std::vector<Token>& tokens);
 
 // For every token, the first solid token of the whole sentence (as above) it
 // belongs to, or npos outside one: a line's start need not be a sentence's.
-// `capitalOpens`: a selection's last sentence may lack its mark when it opens
-// with a capital ("Of course he knows"; "I" is written so anywhere).
+// `capitalOpens`: a selection's first sentence is whole when it opens with a
+// capital, mark or not ("Of course he knows"; "I" is written so anywhere).
 std::vector<std::size_t> wholeSentenceStarts(const std::vector<Token>& tokens, bool capitalOpens);
 
 }  // namespace quillant::service

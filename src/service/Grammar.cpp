@@ -1056,11 +1056,14 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             const std::string before = words.lower(i - 2);
             const std::string verb = words.nextLower(n);
             bool except = in({"all", "nothing", "anything", "everything", "everyone", "anyone", "nobody", "none", "not"}, before);
-            // A result has happened ("it rained so we stayed"); a present verb
-            // may be a purpose ("show them the terms so they know").
+            // A result has happened or compels ("it rained so we stayed", "so
+            // we have to"); a present verb may be a purpose ("show them the
+            // terms so they know").
             const bool past = !baseOfPast(verb).empty() || endsWith(verb, "ed") ||
                               in({"was", "were", "had", "did", "didn't", "wasn't", "weren't", "couldn't"}, verb);
-            bool purpose = w == "so" && !past;
+            const bool must = verb == "must" || (in({"have", "has", "need", "needs"}, verb) &&
+                                                 words.lower(words.next(words.next(n))) == "to");
+            bool purpose = w == "so" && !past && !must;
             bool clause = !in(kClauseOpeners, before) && !in(kPrepositions, before) && !in(kDeterminers, before);
             if (!except && !purpose && clause && words.isWord(words.next(n)) && wholeFrom[i] != npos)
                 commasAfter.push_back(i - 2);
