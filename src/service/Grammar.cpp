@@ -341,6 +341,14 @@ public:
         }
         return tokens_[j].kind != TokenKind::lineBreak && tokens_[j].kind != TokenKind::space ? j : npos;
     }
+    // Whether the line ends right after i and the paragraph goes on in the next.
+    bool wrapsAfter(std::size_t i) const {
+        std::size_t j = i + 1;
+        if (j < tokens_.size() && tokens_[j].kind == TokenKind::space) ++j;
+        if (j >= tokens_.size() || tokens_[j].kind != TokenKind::lineBreak) return false;
+        for (++j; j < tokens_.size() && tokens_[j].kind == TokenKind::space; ++j) {}
+        return j < tokens_.size() && tokens_[j].kind != TokenKind::lineBreak;
+    }
     std::string nextLower(std::size_t i) const { return lower(next(i)); }
     std::string previousLower(std::size_t i) const { return lower(previous(i)); }
 
@@ -1251,7 +1259,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 plural = true;
             std::size_t after = words.next(n);
             // Not before "and"/"or", which may join two adjectives ("several red and blue cars").
-            bool ends = words.endsPhraseBefore(after, false);
+            // A wrapped line does not end the phrase ("one of the two\ngroups").
+            bool ends = words.endsPhraseBefore(after, false) && !(after == npos && words.wrapsAfter(n));
             // "many student think" → "many students think": a plural verb after
             // the noun shows the count, even at a clause's start.
             const std::string afterWord = words.lower(after);
@@ -1264,6 +1273,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 ends = true;
             }
             if (plural && words.isWord(n) && startsLowercase(tokens[n].text) && ends && !endsWith(next, "s") &&
+                next != "following" &&  // "one of the following:"
                 !in(kOwnPlurals, next) && !isListedVerb(next) && isWord(next) &&
                 std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; })) {
                 std::string pluralForm = thirdPerson(next);

@@ -249,6 +249,8 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
         {"one_before_plural", "We stayed one days.", "We stayed one day."},
         {"a_lot_of", "There are lot of cars; lot of people need lot of water.", "There are a lot of cars; a lot of people need a lot of water."},
         {"a_lot_of_held_back", "The whole lot of them and the parking lot of the mall.", "The whole lot of them and the parking lot of the mall."},
+        {"plural_after_count_held_back", "One of the two\ngroups and many other\npeople chose one of the following: red.",
+         "One of the two\ngroups and many other\npeople chose one of the following: red."},
         {"one_before_plural_held_back", "If one decides to go, the one students like.", "If one decides to go, the one students like."},
     });
 }
