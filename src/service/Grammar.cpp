@@ -1,5 +1,7 @@
 #include "service/Grammar.h"
 
+#include "service/Commas.h"
+
 #include "text/Text.h"
 
 #include <algorithm>
@@ -338,6 +340,14 @@ public:
             --j;
         }
         return tokens_[j].kind != TokenKind::lineBreak && tokens_[j].kind != TokenKind::space ? j : npos;
+    }
+    // Whether the line ends right after i and the paragraph goes on in the next.
+    bool wrapsAfter(std::size_t i) const {
+        std::size_t j = i + 1;
+        if (j < tokens_.size() && tokens_[j].kind == TokenKind::space) ++j;
+        if (j >= tokens_.size() || tokens_[j].kind != TokenKind::lineBreak) return false;
+        for (++j; j < tokens_.size() && tokens_[j].kind == TokenKind::space; ++j) {}
+        return j < tokens_.size() && tokens_[j].kind != TokenKind::lineBreak;
     }
     std::string nextLower(std::size_t i) const { return lower(next(i)); }
     std::string previousLower(std::size_t i) const { return lower(previous(i)); }
@@ -1014,6 +1024,9 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
     Words words(tokens);
     std::vector<std::size_t> commasAfter;
     words.setPendingCommas(&commasAfter);
+    // Commas go only into whole sentences: not into a fragment, a quotation,
+    // or after a line that a paragraph merely wraps.
+    const std::vector<std::size_t> wholeFrom = wholeSentenceStarts(tokens, true);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         if (!words.isWord(i)) continue;
         const std::string wStore = words.lower(i);
@@ -1029,7 +1042,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // comma must not wait for a second pass.
         {
             std::size_t p = words.previous(i);
-            bool sentenceStart = p == npos || (tokens[p].kind == TokenKind::punct && std::string_view(".!?").find(tokens[p].text) != npos);
+            bool sentenceStart = (p == npos || (tokens[p].kind == TokenKind::punct && std::string_view(".!?").find(tokens[p].text) != npos)) &&
+                                 wholeFrom[i] == i;
             if (std::size_t count = sentenceStart ? introductionAt(words, i) : 0; count > 0) {
                 std::size_t last = i;
                 for (std::size_t k = 1; k < count; ++k) last = words.next(last);
@@ -1044,15 +1058,23 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
 
         // "I tried but he refused" → "I tried, but he refused": "but" or "so"
         // joining two clauses, the second with its own subject. Not "all but
-        // he", nor "so" of purpose ("so I could").
+        // he", nor "so" of purpose ("so I could", "so they know").
         if ((w == "but" || w == "so") && startsLowercase(tokens[i].text) && in({"i", "he", "she", "we", "they"}, next) &&
             n == i + 2 && i >= 2 && tokens[i - 1].kind == TokenKind::space && words.isWord(i - 2)) {
             const std::string before = words.lower(i - 2);
             const std::string verb = words.nextLower(n);
             bool except = in({"all", "nothing", "anything", "everything", "everyone", "anyone", "nobody", "none", "not"}, before);
-            bool purpose = w == "so" && (in(kModals, verb) || verb == "can't" || verb == "won't");
+            // A result has happened or compels ("it rained so we stayed", "so
+            // we have to"); a present verb may be a purpose ("show them the
+            // terms so they know").
+            const bool past = !baseOfPast(verb).empty() || endsWith(verb, "ed") ||
+                              in({"was", "were", "had", "did", "didn't", "wasn't", "weren't", "couldn't"}, verb);
+            const bool must = verb == "must" || (in({"have", "has", "need", "needs"}, verb) &&
+                                                 words.lower(words.next(words.next(n))) == "to");
+            bool purpose = w == "so" && !past && !must;
             bool clause = !in(kClauseOpeners, before) && !in(kPrepositions, before) && !in(kDeterminers, before);
-            if (!except && !purpose && clause && words.isWord(words.next(n))) commasAfter.push_back(i - 2);
+            if (!except && !purpose && clause && words.isWord(words.next(n)) && wholeFrom[i] != npos)
+                commasAfter.push_back(i - 2);
         }
         // "Although it rained, but we went" → "Although it rained, we went":
         // the clause that opens the sentence already joins the two.
@@ -1078,7 +1100,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // after a noun, which a relative clause may follow ("If the job we
         // like pays").
         if (in({"if", "when", "although", "though", "because", "while", "unless", "whenever"}, w) &&
-            words.sentenceStartsBefore(i)) {
+            words.sentenceStartsBefore(i) && wholeFrom[i] == i) {
             std::size_t k = words.next(n);
             for (int steps = 0; steps < 12 && words.isWord(k); ++steps, k = words.next(k)) {
                 const std::string word = words.lower(k);
@@ -1237,7 +1259,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 plural = true;
             std::size_t after = words.next(n);
             // Not before "and"/"or", which may join two adjectives ("several red and blue cars").
-            bool ends = words.endsPhraseBefore(after, false);
+            // A wrapped line does not end the phrase ("one of the two\ngroups").
+            bool ends = words.endsPhraseBefore(after, false) && !(after == npos && words.wrapsAfter(n));
             // "many student think" → "many students think": a plural verb after
             // the noun shows the count, even at a clause's start.
             const std::string afterWord = words.lower(after);
@@ -1250,6 +1273,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 ends = true;
             }
             if (plural && words.isWord(n) && startsLowercase(tokens[n].text) && ends && !endsWith(next, "s") &&
+                next != "following" &&  // "one of the following:"
                 !in(kOwnPlurals, next) && !isListedVerb(next) && isWord(next) &&
                 std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; })) {
                 std::string pluralForm = thirdPerson(next);

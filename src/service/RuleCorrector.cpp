@@ -1,9 +1,11 @@
 #include "service/RuleCorrector.h"
 
+#include "service/Commas.h"
 #include "service/Grammar.h"
 #include "text/Text.h"
 
 #include <algorithm>
+#include <functional>
 #include <cstddef>
 #include <iterator>
 #include <string_view>
@@ -358,12 +360,17 @@ void capitalizeLoneI(Tokens& tokens) {
 // A word gets a capital where a sentence starts: after ". ", "! ", "? ",
 // and at the start of the text or of a paragraph when that opens with a whole
 // sentence. Words with digits, '_' or capitals inside ("iPhone") are left alone.
-void capitalizeSentenceStarts(Tokens& tokens) {
+// `known`: whether the word's dictionary has it; one it lacks is a name
+// written in lower case on purpose ("gzip is used").
+void capitalizeSentenceStarts(Tokens& tokens, const std::function<bool(const Token&)>& known) {
     std::vector<Start> starts = sentenceStarts(tokens);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         auto& t = tokens[i];
         if (starts[i] == Start::none || t.kind != TokenKind::word || t.language == kUntouchedLanguage) continue;
         if (!isPlainWord(t.text) || !startsLowercase(t.text) || hasUppercaseAfterFirst(t.text)) continue;
+        // A list's label ("a) the first") or an abbreviation ("i.e. the").
+        if (text::graphemeCount(t.text) == 1 && (isPunct(tokens, i + 1, ")") || isPunct(tokens, i + 1, "."))) continue;
+        if (!known(t)) continue;
         if (starts[i] == Start::block && !opensWithWholeSentence(tokens, i)) continue;
         t.text = capitalizedFirst(t.text);
     }
@@ -434,9 +441,15 @@ std::string RuleCorrector::correctIn(std::string_view text, const std::string& l
     fixMisspellings(tokens);
     fixSpelling(tokens, table);
     removeRepeatedWords(tokens);
+    insertCommas(tokens);  // so that grammar sees where clauses start
     correctGrammar(tokens, [&](std::string_view word) { return table[kEnglish].accepts(word); });
+    insertCommas(tokens);  // and again where a corrected verb shows a clause
     capitalizeLoneI(tokens);
-    capitalizeSentenceStarts(tokens);
+    capitalizeSentenceStarts(tokens, [&](const Token& t) {
+        if (t.language >= table.size()) return true;
+        const Language& l = table[t.language];
+        return (!l.primary && l.variants.empty()) || l.accepts(t.text) || l.accepts(uppercased(t.text));
+    });
     return join(tokens);
 }
 

@@ -252,6 +252,8 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
         {"one_before_plural", "We stayed one days.", "We stayed one day."},
         {"a_lot_of", "There are lot of cars; lot of people need lot of water.", "There are a lot of cars; a lot of people need a lot of water."},
         {"a_lot_of_held_back", "The whole lot of them and the parking lot of the mall.", "The whole lot of them and the parking lot of the mall."},
+        {"plural_after_count_held_back", "One of the two\ngroups and many other\npeople chose one of the following: red.",
+         "One of the two\ngroups and many other\npeople chose one of the following: red."},
         {"one_before_plural_held_back", "If one decides to go, the one students like.", "If one decides to go, the one students like."},
     });
 }
@@ -259,7 +261,8 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
 // Commas that set off a sentence's parts.
 TEST(Grammar, CommasBetweenClauses) {
     expectCorrections({
-        {"before_but_and_so", "I tried but he refused. It rained so we stayed.", "I tried, but he refused. It rained, so we stayed."},
+        {"before_but_and_so", "I tried but he refused. It rained so we stayed. It is late so we have to go.",
+         "I tried, but he refused. It rained, so we stayed. It is late, so we have to go."},
         {"but_and_so_held_back", "All but he left. I saved so I could go. We left but, he stayed. Nothing but they.",
          "All but he left. I saved so I could go. We left but, he stayed. Nothing but they."},
         {"after_an_introduction", "First of all we agree. In the past people walked. Actually I know.",
@@ -275,6 +278,13 @@ TEST(Grammar, CommasBetweenClauses) {
         {"in_one_pass_before_the_capital", "therefore I left. in addition it have rights. when I was young I swam.",
          "Therefore, I left. In addition, it has rights. When I was young, I swam."},
         {"after_yes_and_well", "Yes I agree. Well the plan works.", "Yes, I agree. Well, the plan works."},
+        {"wrapped_line_held_back", "We kept the list short, and\notherwise the word stays. Words after the first\nif it is possible we go.",
+         "We kept the list short, and\notherwise the word stays. Words after the first\nif it is possible we go."},
+        {"fragment_held_back", "i stayed at home all day but he went out", "I stayed at home all day but he went out"},
+        {"quotation_held_back", "He wrote \"we tried but he refused to go\" and left.",
+         "He wrote \"we tried but he refused to go\" and left."},
+        {"so_of_purpose_held_back", "Show them these terms so they know their rights.",
+         "Show them these terms so they know their rights."},
     });
 }
 

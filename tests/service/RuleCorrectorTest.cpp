@@ -86,6 +86,8 @@ const std::vector<RuleCase> kRuleCases = {
             "The government's plan, and the document\u2019s (finally)."),
     spelled("dictionary_capitalised_at_sentence_start", "Probaly not. Enviroment first!",
             "Probably not. Environment first!"),
+    spelled("dictionary_keeps_lowercase_names_and_labels_at_sentence_start", "It works. gzip packs it. a) the list.",
+            "It works. gzip packs it. a) the list."),
     spelled("dictionary_inflected_forms", "She was meetimg them, arguements aside.",
             "She was meeting them, arguments aside."),
     spelled("dictionary_hyphenated_parts", "A well-knwon, self-contianed tool.", "A well-known, self-contained tool."),

@@ -1,0 +1,566 @@
+#include "service/Commas.h"
+
+#include "text/Text.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillant::service {
+
+namespace {
+
+using Tokens = std::vector<Token>;
+using List = std::initializer_list<std::string_view>;
+
+template <class Words>
+bool in(const Words& list, std::string_view word) {
+    return std::find(std::begin(list), std::end(list), word) != std::end(list);
+}
+bool in(List list, std::string_view word) { return std::find(list.begin(), list.end(), word) != list.end(); }
+bool endsWith(std::string_view s, std::string_view suffix) {
+    return s.size() > suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+constexpr std::string_view kSubjectPronouns[] = {"i", "we", "they", "he", "she", "you", "it"};
+// A subject and its verb in one word.
+constexpr std::string_view kSubjectContractions[] = {
+    "i'm", "i've", "i'll", "i'd", "you're", "you've", "you'll", "you'd", "he's", "he'll", "he'd", "she's", "she'll",
+    "she'd", "it's", "it'll", "we're", "we've", "we'll", "we'd", "they're", "they've", "they'll", "they'd", "there's",
+    "there'll"};
+// Finite auxiliaries, modals and forms of "be": after a subject they are its verb.
+constexpr std::string_view kFinite[] = {
+    "am", "is", "are", "was", "were", "have", "has", "had", "do", "does", "did", "will", "would", "can", "could",
+    "shall", "should", "may", "might", "must", "cannot", "isn't", "aren't", "wasn't", "weren't", "haven't", "hasn't",
+    "hadn't", "don't", "doesn't", "didn't", "won't", "wouldn't", "can't", "couldn't", "shouldn't", "mustn't"};
+// Pasts without -ed.
+constexpr std::string_view kIrregularPasts[] = {
+    "ate", "became", "began", "bought", "brought", "built", "came", "caught", "chose", "did", "drank", "drove", "fell",
+    "felt", "flew", "forgot", "found", "gave", "got", "grew", "heard", "held", "kept", "knew", "led", "left", "lost",
+    "made", "meant", "met", "paid", "ran", "said", "sat", "saw", "sent", "slept", "sold", "spent", "spoke", "stood",
+    "taught", "thought", "told", "took", "understood", "went", "won", "wore", "wrote"};
+// Words that follow a subject pronoun without being its verb.
+constexpr std::string_view kNotVerbs[] = {
+    "a", "about", "all", "alone", "also", "an", "and", "as", "at", "both", "but", "by", "each", "for", "from", "here",
+    "herself", "himself", "if", "in", "into", "itself", "myself", "not", "of", "on", "only", "or", "ourselves", "so",
+    "than", "that", "the", "themselves", "there", "to", "too", "what", "when", "where", "which", "who", "whom", "whose",
+    "why", "with", "yourself", "yourselves"};
+// Adverbs that may stand between a subject and its verb.
+constexpr std::string_view kMidAdverbs[] = {
+    "always", "also", "never", "often", "sometimes", "usually", "still", "just", "already", "even", "really", "only",
+    "then", "now", "probably", "certainly", "actually", "rarely", "seldom", "mostly", "generally", "normally"};
+// Words that make what follows them part of their own clause: a comma
+// before a later "and" would split it ("I think he left and she stayed").
+constexpr std::string_view kEmbedding[] = {
+    "after", "although", "as", "because", "before", "between", "both", "either", "how", "if", "neither", "since",
+    "than", "that", "though", "unless", "until", "what", "when", "whether", "which", "while", "who", "whom", "whose",
+    "where", "why", "agree", "believe", "believed", "believes", "expect", "explain", "explained", "feel", "feels",
+    "felt", "find", "found", "forget", "forgot", "guess", "hear", "heard", "hope", "hoped", "hopes", "imagine", "know",
+    "knew", "knows", "mean", "means", "meant", "notice", "noticed", "promise", "promised", "realize", "realized",
+    "realise", "realised", "remember", "said", "say", "says", "see", "saw", "show", "showed", "shows", "suppose",
+    "sure", "tell", "told", "think", "thinks", "thought", "understand", "understood", "wish"};
+// Verbs that take a clause without "that" ("I said we were", "he hoped they
+// would"), in their base form; their -s and -ed forms are found from it.
+constexpr std::string_view kClauseVerbs[] = {
+    "add", "admit", "agree", "announce", "answer", "argue", "assume", "believe", "bet", "claim", "complain",
+    "confirm", "consider", "decide", "demand", "deny", "discover", "doubt", "estimate", "expect", "explain", "fear",
+    "feel", "figure", "find", "forget", "guess", "hear", "hope", "imagine", "indicate", "insist", "know", "learn",
+    "mean", "mention", "note", "notice", "predict", "pretend", "promise", "propose", "prove", "realise", "realize",
+    "recall", "reckon", "recommend", "remember", "reply", "report", "require", "say", "see", "show", "state",
+    "suggest", "suppose", "suspect", "swear", "tell", "think", "understand", "warn", "wish", "worry", "write"};
+constexpr std::string_view kClauseVerbPasts[] = {"felt", "forgot", "forgotten", "found", "heard", "knew", "known",
+                                                 "learnt", "meant", "said", "saw", "seen", "shown", "swore", "told",
+                                                 "thought", "understood", "wrote", "written"};
+bool takesClause(std::string_view w) {
+    if (in(kClauseVerbs, w) || in(kClauseVerbPasts, w)) return true;
+    for (std::string_view ending : {"s", "es", "d", "ed"})
+        if (endsWith(w, ending) && in(kClauseVerbs, w.substr(0, w.size() - ending.size()))) return true;
+    if (endsWith(w, "ied") && in(kClauseVerbs, std::string(w.substr(0, w.size() - 3)) + "y")) return true;
+    return false;
+}
+
+constexpr std::string_view kDeterminers[] = {
+    "a", "an", "the", "this", "that", "these", "those", "my", "your", "his", "her", "its", "our", "their", "some",
+    "any", "no", "every", "each", "many", "most", "much", "several", "all", "both", "few", "one", "another", "other"};
+constexpr std::string_view kPrepositions[] = {
+    "about", "above", "across", "after", "against", "along", "among", "around", "at", "before", "behind", "below",
+    "beside", "besides", "between", "beyond", "by", "despite", "during", "except", "for", "from", "in", "inside",
+    "into", "like", "near", "of", "off", "on", "onto", "out", "outside", "over", "per", "since", "through",
+    "throughout", "to", "toward", "towards", "under", "unlike", "until", "upon", "with", "within", "without"};
+// Words that join a clause to what came before.
+constexpr std::string_view kJoiners[] = {
+    "and", "but", "or", "so", "yet", "nor", "because", "that", "if", "when", "while", "although", "though", "since",
+    "as", "until", "unless", "then", "whether", "once", "where", "after", "before"};
+// Determiners that open a subject ("the price was", "all the parts have").
+constexpr std::string_view kNounPhraseStarts[] = {
+    "the", "a", "an", "my", "your", "his", "her", "our", "their", "its", "these", "those", "some", "most", "all",
+    "every", "each", "many", "no"};
+// Verbs that take a person and a clause ("tell him he is").
+constexpr std::string_view kTelling[] = {
+    "tell", "told", "tells", "show", "showed", "shows", "teach", "taught", "remind", "reminded", "convince",
+    "convinced", "promise", "promised", "warn", "warned", "inform", "informed", "assure", "assured", "ask", "asked",
+    "let", "make", "made", "help", "see", "saw", "hear", "heard", "watch", "want", "wanted", "give", "gave"};
+constexpr std::string_view kObjectPronouns[] = {
+    "me", "him", "her", "us", "them", "it", "you", "i", "he", "she", "we", "they"};
+
+// Introductions that are set off wherever they open a sentence: before any
+// word but one that makes them part of the clause ("In addition to", "As a
+// result of", "Of course not"). Not those that may begin a longer phrase
+// ("In general elections", "In short supply", "To conclude the deal").
+constexpr std::string_view kIntroductions[] = {
+    "as a matter of fact", "as a result", "as far as i am concerned", "as far as i know", "consequently",
+    "first of all", "for example", "for instance", "furthermore", "in addition", "in conclusion", "in fact",
+    "in my opinion", "in my view", "in other words", "in summary", "moreover", "nevertheless", "nonetheless",
+    "nowadays", "of course", "on the contrary", "on the one hand", "on the other hand", "therefore",
+    "to be honest", "to sum up", "however", "yes"};
+// Words after which an introduction is part of the clause.
+constexpr std::string_view kIntroductionGoesOn[] = {
+    "to", "of", "than", "not", "as", "is", "are", "was", "were", "and", "or", "but", "so", "that", "enough", "too",
+    "much", "more", "many", "long", "far", "few", "little", "often", "well", "soon"};
+
+// What opens a sentence with a clause ("If you want a car, you save") or
+// with a phrase ("In the past few years, they have").
+constexpr std::string_view kClauseOpeners[] = {
+    "if", "when", "although", "though", "because", "while", "unless", "whenever", "once"};
+constexpr std::string_view kPhraseOpeners[] = {
+    "in", "at", "on", "during", "by", "with", "without", "for", "from", "under", "through", "throughout", "despite",
+    "among", "within", "unlike", "besides", "as", "to"};
+constexpr std::string_view kEitherOpeners[] = {"after", "before", "since", "until", "as"};
+
+// One sentence's solid tokens.
+struct Unit {
+    std::size_t token;
+    std::string lower;  // the lower-case English word, empty for anything else
+    bool capital = false;
+};
+
+class Sentence {
+public:
+    Sentence(const Tokens& tokens, std::vector<Unit> units, std::vector<std::size_t>& commas)
+        : tokens_(tokens), units_(std::move(units)), commas_(commas), after_(units_.size(), false) {}
+
+    std::size_t size() const { return units_.size(); }
+    const std::string& w(std::size_t k) const {
+        static const std::string none;
+        return k < units_.size() ? units_[k].lower : none;
+    }
+    bool isWord(std::size_t k) const { return k < units_.size() && !units_[k].lower.empty(); }
+    bool capital(std::size_t k) const { return k < units_.size() && units_[k].capital; }
+    bool isMark(std::size_t k, std::string_view marks) const {
+        return k < units_.size() && units_[k].lower.empty() && tokens_[units_[k].token].kind == TokenKind::punct &&
+               marks.find(tokens_[units_[k].token].text) != std::string_view::npos;
+    }
+    // Two words with one blank between them, so a comma may go after the first.
+    bool canInsertAfter(std::size_t k) const {
+        if (!isWord(k) || !isWord(k + 1) || after_[k]) return false;
+        std::size_t t = units_[k].token;
+        return units_[k + 1].token == t + 2 && tokens_[t + 1].kind == TokenKind::space && tokens_[t + 1].text == " ";
+    }
+    void insertAfter(std::size_t k) {
+        after_[k] = true;
+        commas_.push_back(units_[k].token);
+    }
+    // The unit after which the clause holding unit k starts, or npos at the sentence's start.
+    std::size_t clauseStart(std::size_t k) const {
+        while (k > 0) {
+            --k;
+            if (!isWord(k) || after_[k]) return k;
+        }
+        return std::string::npos;
+    }
+
+    // Whether the word at k is a finite verb after the subject pronoun `subject`.
+    bool verbAfter(std::string_view subject, std::size_t k) const {
+        if (!isWord(k) || capital(k)) return false;
+        const std::string& v = w(k);
+        if (in(kMidAdverbs, v) || (endsWith(v, "ly") && v != "fly" && v != "reply")) return verbAfter(subject, k + 1);
+        if (in(kFinite, v)) return true;
+        if (in(kNotVerbs, v) || in(kDeterminers, v) || (in(kPrepositions, v) && v != "like") ||
+            in(kSubjectPronouns, v) || in({"guys", "people", "two", "three"}, v))  // "you guys"
+            return false;
+        if (subject == "it")
+            return (endsWith(v, "s") && !endsWith(v, "ss") && !endsWith(v, "'s")) || endsWith(v, "ed") ||
+                   in(kIrregularPasts, v);
+        return v.find('\'') == std::string::npos;
+    }
+    // Whether a subject and its verb start at k ("they are", "it's", "there is").
+    bool subjectAndVerbAt(std::size_t k) const {
+        const std::string& s = w(k);
+        if (in(kSubjectContractions, s)) return true;
+        if (s == "there") return in(kFinite, w(k + 1)) || in({"seems", "seem", "seemed", "used"}, w(k + 1));
+        return in(kSubjectPronouns, s) && verbAfter(s, k + 1);
+    }
+    // Whether units [from, to) hold a finite verb: an auxiliary, a past, or a
+    // subject pronoun's verb.
+    bool hasFiniteVerb(std::size_t from, std::size_t to) const {
+        for (std::size_t k = from; k < to; ++k) {
+            const std::string& v = w(k);
+            if (in(kFinite, v) || in(kSubjectContractions, v) || subjectAndVerbAt(k)) return true;
+            if (k == from && (v == "this" || v == "that") && endsWith(w(k + 1), "s") && !endsWith(w(k + 1), "'s"))
+                return true;  // "This offers"
+            if ((endsWith(v, "ed") || in(kIrregularPasts, v)) && k > from && isWord(k - 1) &&
+                !in(kDeterminers, w(k - 1)) && !in(kPrepositions, w(k - 1)) && w(k - 1) != "been" && w(k - 1) != "be")
+                return true;
+        }
+        return false;
+    }
+    std::size_t wordsIn(std::size_t from, std::size_t to) const {
+        std::size_t n = 0;
+        for (std::size_t k = from; k < to; ++k) n += isWord(k);
+        return n;
+    }
+    // The end of the clause that starts at k: the next mark or the sentence's end.
+    std::size_t clauseEnd(std::size_t k) const {
+        while (k < units_.size() && isWord(k)) ++k;
+        return k;
+    }
+    template <class Words>
+    bool anyOf(std::size_t from, std::size_t to, const Words& words) const {
+        for (std::size_t k = from; k < to; ++k)
+            if (in(words, w(k))) return true;
+        return false;
+    }
+
+private:
+    const Tokens& tokens_;
+    std::vector<Unit> units_;
+    std::vector<std::size_t>& commas_;
+    std::vector<bool> after_;
+};
+
+// The words of the introduction that opens the sentence, or 0.
+std::size_t introductionLength(const Sentence& s) {
+    std::size_t longest = 0;
+    for (std::string_view phrase : kIntroductions) {
+        std::size_t k = 0, from = 0;
+        while (true) {
+            std::size_t blank = phrase.find(' ', from);
+            if (s.w(k) != phrase.substr(from, blank == std::string_view::npos ? std::string_view::npos : blank - from))
+                break;
+            ++k;
+            if (blank == std::string_view::npos) {
+                longest = std::max(longest, k);
+                break;
+            }
+            from = blank + 1;
+        }
+    }
+    return longest;
+}
+
+// "For example, each of", "However, I still think": an introduction before
+// the clause. "However" before a pronoun opens a clause of its own when a
+// comma follows later ("However you look at it, it works"), and before any
+// other word it belongs to that word ("However hard").
+void afterIntroduction(Sentence& s) {
+    std::size_t n = introductionLength(s);
+    if (n == 0 || !s.canInsertAfter(n - 1)) return;
+    const std::string& next = s.w(n);
+    if (in(kIntroductionGoesOn, next)) return;
+    if (s.w(0) == "however") {
+        bool pronoun = in(kSubjectPronouns, next);
+        if (!pronoun && !in(kDeterminers, next) && !s.capital(n)) return;
+        for (std::size_t k = n; pronoun && k < s.size(); ++k)
+            if (s.isMark(k, ",;:")) return;
+    }
+    s.insertAfter(n - 1);
+}
+
+// The subject that opens a clause at k, with its verb: a pronoun, "there",
+// "this is", or a determiner's noun phrase before an auxiliary ("the price
+// was"). Returns whether one does.
+bool clauseAt(const Sentence& s, std::size_t k) {
+    if (in({"then", "now", "so", "thus", "therefore", "also", "still"}, s.w(k)) && s.isWord(k + 1)) ++k;
+    if (s.subjectAndVerbAt(k)) return true;
+    const std::string& first = s.w(k);
+    if ((first == "this" || first == "that") && in(kFinite, s.w(k + 1))) return true;
+    if (in(kNounPhraseStarts, first))
+        for (std::size_t j = k + 2; j <= k + 5; ++j) {  // "the demand for new cars will"
+            if (!s.isWord(j) || in({"and", "or"}, s.w(j - 1)) || in(kSubjectPronouns, s.w(j - 1)) ||
+                (j - 1 > k + 1 && in(kNounPhraseStarts, s.w(j - 1))))  // "all the parts" is one
+                break;
+            if (in(kFinite, s.w(j)) && s.w(j) != "do" && s.w(j) != "does" && s.w(j) != "did") return true;
+        }
+    return false;
+}
+
+// Whether a subject pronoun and its verb right after `from`, not joined by a
+// conjunction, show a clause inside another ("In the house they built there
+// was …", "If you buy a car you like you …").
+bool embeddedClauseAfter(const Sentence& s, std::size_t from) {
+    for (std::size_t k = from; k < std::min(s.size(), from + 3) && !s.isMark(k, ",;:"); ++k)
+        if (k > 0 && s.isWord(k - 1) && !in(kJoiners, s.w(k - 1)) && !in(kEmbedding, s.w(k - 1)) &&
+            s.subjectAndVerbAt(k))
+            return true;
+    return false;
+}
+
+// "If you want a car, you save": an opening clause or phrase that ends where
+// the main clause's subject and its verb start (a pronoun, or a determiner's
+// noun before an auxiliary: "In a market economy, the price must"). The
+// clause needs a verb of its own, the phrase none; held back after a verb or
+// a function word, which may take the next clause as theirs ("When I said we
+// were", "If the teacher told them that they"), after a pronoun that a verb
+// of telling governs ("If I tell him he"), where the clause has a relative
+// pronoun, and where the writer set a comma later.
+void afterOpening(Sentence& s) {
+    std::size_t o = in({"so", "thus", "but", "and", "then", "even", "just", "only", "also"}, s.w(0)) ? 1 : 0;
+    const std::string& opener = s.w(o);
+    const bool clause = in(kClauseOpeners, opener), phrase = in(kPhraseOpeners, opener),
+               either = in(kEitherOpeners, opener);
+    if ((!clause && !phrase && !either) || (opener == "at" && in({"least", "most", "all"}, s.w(o + 1)))) return;
+    for (std::size_t k = o + 2; k < std::min<std::size_t>(s.size(), o + 14); ++k) {
+        if (!s.isWord(k)) return;
+        const bool pronoun = s.subjectAndVerbAt(k);
+        const bool nounPhrase = !pronoun && in(kNounPhraseStarts, s.w(k)) && clauseAt(s, k);
+        if (!pronoun && !nounPhrase) continue;
+        const std::size_t b = k - 1;
+        const std::string& before = s.w(b);
+        // "By avoiding this, we", "After that, they": a pronoun, not a determiner.
+        const bool demonstrative = pronoun && (in({"this", "these", "those"}, before) ||
+                                               (before == "that" && in(kPrepositions, s.w(b - 1))));
+        // The clause may be the object of a verb before it ("When I said we").
+        const bool verbBefore = !demonstrative && (in(kFinite, before) || in(kEmbedding, before) || takesClause(before));
+        const bool object = in({"me", "him", "her", "us", "them", "it"}, before) && !in(kTelling, s.w(b - 1));
+        const bool held = verbBefore || (in(kObjectPronouns, before) && !object) ||
+                          (in(kDeterminers, before) && !demonstrative) || in(kPrepositions, before) ||
+                          (in(kJoiners, before) && !(before == "then" && in(kPrepositions, s.w(b - 1))) &&
+                           !demonstrative) ||
+                          (in(kNotVerbs, before) && !demonstrative && before != "there" && before != "here") ||
+                          in({"not", "very", "so", "too", "more", "less"}, before) || !s.canInsertAfter(b);
+        if (held) {
+            if (nounPhrase) continue;
+            return;
+        }
+        const bool hasVerb = s.hasFiniteVerb(o + 1, k);
+        if ((clause && !hasVerb) || (phrase && !either && hasVerb)) return;
+        if (s.anyOf(o + 1, k, List{"who", "whom", "whose", "which"})) return;
+        for (std::size_t j = k; j < s.size(); ++j)
+            if (s.isMark(j, ",;:")) return;
+        // "To buy the car they wanted was hard": the clause ends where a second verb comes.
+        if (embeddedClauseAfter(s, k + 2) || (pronoun && in(kFinite, s.w(k + 2)))) return;
+        s.insertAfter(b);
+        return;
+    }
+}
+
+// "I stayed at home, but he went out": a conjunction between two clauses
+// that each have a subject and a finite verb and are not short. Held back
+// where the first clause embeds what follows ("I think he left and she
+// stayed", "both … and", "whether … or"), after a pronoun ("you and they
+// are"), and in lists.
+void beforeConjunctions(Sentence& s) {
+    for (std::size_t k = 1; k + 1 < s.size(); ++k) {
+        if (!in({"and", "but", "or", "yet"}, s.w(k)) || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
+        // Short clauses that "and" or "or" join closely need none ("the colour was lovely and it was").
+        const bool but = s.w(k) == "but";
+        if (!clauseAt(s, k + 1) || s.wordsIn(k + 1, s.clauseEnd(k + 1)) < (but ? 3u : 4u)) continue;
+        const std::size_t start = s.clauseStart(k);
+        const std::size_t from = start == std::string::npos ? 0 : start + 1;
+        if (s.wordsIn(from, k) < (but ? 4u : 6u) || in(kObjectPronouns, s.w(k - 1)) || in(kDeterminers, s.w(k - 1)) ||
+            in(kPrepositions, s.w(k - 1)) || !s.hasFiniteVerb(from, k) || s.anyOf(from, k, kEmbedding))
+            continue;
+        if (but && s.anyOf(from, k, List{"only"})) continue;  // "not only … but"
+        s.insertAfter(k - 1);
+    }
+}
+
+// "We went to Kyoto, which is": "which" after a noun the reader already
+// knows (a name, one after "my", "this", …, or a noun without a determiner
+// after a preposition), where a verb follows and a whole clause comes
+// before it. After "a", "the" or a plural the clause may tell which one is
+// meant ("a tool which cuts"), so it stays.
+void beforeWhich(Sentence& s) {
+    for (std::size_t k = 2; k + 1 < s.size(); ++k) {
+        if (s.w(k) != "which" || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
+        const std::size_t noun = k - 1;
+        const std::string& n = s.w(noun);
+        if (in(kPrepositions, n) || in(kDeterminers, n) || in(kJoiners, n) || in(kEmbedding, n) ||
+            in(kFinite, n) || in(kObjectPronouns, n) || in(kNotVerbs, n) || endsWith(n, "ly"))
+            continue;
+        bool known = s.capital(noun);
+        if (!known) {
+            std::size_t d = noun;
+            while (d > 0 && s.isWord(d - 1) && noun - d < 3 && !in(kDeterminers, s.w(d - 1)) &&
+                   !in(kPrepositions, s.w(d - 1)))
+                --d;
+            const std::string& det = d > 0 ? s.w(d - 1) : std::string();
+            const bool possessive = in({"my", "your", "his", "her", "our", "their", "its", "this", "that"}, det);
+            const bool bare = d == noun && in(kPrepositions, det) && !endsWith(n, "s");
+            known = possessive || bare;
+        }
+        const std::string& verb = s.w(k + 1);
+        const bool verbFollows = in(kFinite, verb) || ((endsWith(verb, "s") || endsWith(verb, "ed")) &&
+                                                       !in(kDeterminers, verb) && !in(kSubjectPronouns, verb));
+        const std::size_t start = s.clauseStart(k);
+        if (!known || !verbFollows || !s.hasFiniteVerb(start == std::string::npos ? 0 : start + 1, k) ||
+            s.anyOf(k + 1, s.clauseEnd(k), List{"which"}))
+            continue;
+        s.insertAfter(k - 1);
+    }
+}
+
+// "I like fruit, especially apples", "There are ways, for example, the bus":
+// words that add an example to a whole clause.
+void aroundExamples(Sentence& s) {
+    for (std::size_t k = 2; k + 1 < s.size(); ++k) {
+        if (s.w(k) != "especially" && s.w(k) != "for") continue;
+        const std::size_t start = s.clauseStart(k);
+        const std::size_t from = start == std::string::npos ? 0 : start + 1;
+        if (s.w(k) == "especially" && s.canInsertAfter(k - 1) && s.hasFiniteVerb(from, k)) {
+            const std::string& before = s.w(k - 1);
+            const std::string& after = s.w(k + 1);
+            const bool set = in(kPrepositions, after) || in(kDeterminers, after) ||
+                             in({"when", "if", "because", "where", "while", "now", "today", "those"}, after);
+            if (set && !in(kFinite, before) && !in(kObjectPronouns, before) && !in(kDeterminers, before) &&
+                !in(kNotVerbs, before) && !in({"not", "very", "be", "been", "being", "seem", "seems", "seemed",
+                                               "look", "looks", "feel", "feels", "become", "becomes"},
+                                              before))
+                s.insertAfter(k - 1);
+        }
+        if (s.w(k) == "for" && in({"example", "instance"}, s.w(k + 1)) && s.canInsertAfter(k - 1) &&
+            !in({"as", "like", "such"}, s.w(k - 1)) && !in(kPrepositions, s.w(k - 1)) &&
+            !in(kDeterminers, s.w(k - 1)) && s.wordsIn(from, k) >= 2) {
+            // Inside a clause that goes on it is set off on both sides.
+            s.insertAfter(k - 1);
+            if (s.canInsertAfter(k + 1) && (in(kFinite, s.w(k - 1)) || s.hasFiniteVerb(k + 2, s.clauseEnd(k + 2))))
+                s.insertAfter(k + 1);
+        }
+    }
+}
+
+// Abbreviations whose full stop does not end a sentence.
+constexpr std::string_view kAbbreviations[] = {
+    "mr", "mrs", "ms", "dr", "prof", "st", "etc", "vs", "e.g", "i.e", "eg", "ie", "jr", "sr", "inc", "ltd", "co",
+    "approx", "no", "fig"};
+constexpr std::string_view kQuoteMarks = "\"'\u201C\u201D\u2018\u2019\u00AB\u00BB`";
+// Words that continue a sentence begun before the selection.
+constexpr std::string_view kContinuations[] = {
+    "and", "but", "or", "nor", "yet", "which", "whom", "whose", "whereas", "because", "of", "than", "then"};
+
+// Letters and apostrophes of ASCII only: most words, which need no Unicode tables.
+bool isAsciiWord(std::string_view w) {
+    return !w.empty() && std::all_of(w.begin(), w.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '\'';
+    });
+}
+
+std::string lowerAscii(std::string_view w) {
+    std::string out;
+    out.reserve(w.size());
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        if (w.compare(i, 3, "\u2019") == 0) {  // a typographic apostrophe reads as a plain one
+            out += '\'';
+            i += 2;
+        } else {
+            char c = w[i];
+            out += c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+namespace {
+
+// Calls `f(first, end, whole)` for each sentence's tokens [first, end), its
+// closing mark left out. A sentence is whole when it is English, has no
+// quotation, and ends with a mark or follows one without starting with a
+// word that continues a sentence cut off before the selection; with
+// `capitalOpens`, also whenever it opens with a capital. A line
+// wrapped inside a paragraph goes on; a blank line ends it.
+template <typename F>
+void forEachSentence(const Tokens& tokens, bool capitalOpens, F f) {
+    bool afterMark = false, english = true;
+    std::size_t first = 0;
+    std::optional<std::size_t> opening;  // the first solid token
+    auto finish = [&](std::size_t end, bool closed) {
+        bool whole = false;
+        if (opening && tokens[*opening].kind == TokenKind::word) {
+            const std::string& w = tokens[*opening].text;
+            if (isAsciiWord(w) || isPlainWord(w))
+                whole = english && (afterMark || (closed && !in(kContinuations, lowerAscii(w))) ||
+                                    (capitalOpens && !startsLowercase(w) && w != "I"));
+        }
+        f(first, end, whole);
+        first = end;
+        opening.reset();
+        english = true;
+    };
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const Token& t = tokens[i];
+        if (t.kind == TokenKind::space) continue;
+        if (t.kind == TokenKind::lineBreak) {
+            std::size_t j = i + 1;
+            while (j < tokens.size() && tokens[j].kind == TokenKind::space) ++j;
+            if (j < tokens.size() && tokens[j].kind == TokenKind::lineBreak) {
+                finish(i, false);
+                afterMark = false;
+            }
+            continue;
+        }
+        if (t.kind == TokenKind::punct && std::string_view(".!?").find(t.text) != std::string_view::npos) {
+            const bool abbreviation =
+                t.text == "." && opening && tokens[i - 1].kind == TokenKind::word &&
+                (in(kAbbreviations, lowerAscii(tokens[i - 1].text)) || text::graphemeCount(tokens[i - 1].text) == 1);
+            if (!abbreviation) {
+                finish(i, true);
+                first = i + 1;
+                afterMark = true;
+                continue;
+            }
+        }
+        if (!opening) opening = i;
+        if (t.kind == TokenKind::word) english = english && t.language == 0;
+        else if (t.kind == TokenKind::punct && kQuoteMarks.find(t.text) != std::string_view::npos)
+            english = false;  // a quotation: its words are the writer's source's
+    }
+    finish(tokens.size(), false);
+}
+
+}  // namespace
+
+std::vector<std::size_t> wholeSentenceStarts(const Tokens& tokens, bool capitalOpens) {
+    std::vector<std::size_t> starts(tokens.size(), std::string::npos);
+    forEachSentence(tokens, capitalOpens, [&](std::size_t first, std::size_t end, bool whole) {
+        std::size_t k = first;
+        while (k < end && (tokens[k].kind == TokenKind::space || tokens[k].kind == TokenKind::lineBreak)) ++k;
+        if (whole)
+            for (std::size_t j = first; j < end; ++j) starts[j] = k;
+    });
+    return starts;
+}
+
+void insertCommas(Tokens& tokens) {
+    std::vector<std::size_t> commas;
+    forEachSentence(tokens, false, [&](std::size_t first, std::size_t end, bool whole) {
+        if (!whole) return;
+        std::vector<Unit> units;
+        for (std::size_t i = first; i < end; ++i) {
+            const Token& t = tokens[i];
+            if (t.kind == TokenKind::space || t.kind == TokenKind::lineBreak) continue;
+            Unit u{i, {}, false};
+            if (t.kind == TokenKind::word && (isAsciiWord(t.text) || isPlainWord(t.text))) {
+                u.lower = lowerAscii(t.text);
+                const char c = t.text[0];
+                u.capital = (c >= 'a' && c <= 'z') ? false : (c >= 'A' && c <= 'Z') || !startsLowercase(t.text);
+            }
+            units.push_back(std::move(u));
+        }
+        Sentence s(tokens, std::move(units), commas);
+        afterIntroduction(s);
+        afterOpening(s);
+        beforeConjunctions(s);
+        beforeWhich(s);
+        aroundExamples(s);
+    });
+    std::sort(commas.begin(), commas.end());
+    commas.erase(std::unique(commas.begin(), commas.end()), commas.end());
+    for (auto it = commas.rbegin(); it != commas.rend(); ++it)
+        tokens.insert(tokens.begin() + std::ptrdiff_t(*it + 1), Token{TokenKind::punct, ",", tokens[*it].language});
+}
+
+}  // namespace quillant::service

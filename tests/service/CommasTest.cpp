@@ -1,0 +1,100 @@
+// Commas the corrector sets between a sentence's parts, on the installed
+// dictionaries: each rule where it fires and where it must hold back. Every
+// answer is corrected again and must not change (no second comma).
+#include "service/Dictionaries.h"
+#include "service/RuleCorrector.h"
+
+#include <gtest/gtest.h>
+
+using namespace quillant::service;
+
+namespace {
+
+struct Case {
+    const char* input;
+    const char* expected;  // nullptr: unchanged
+};
+
+void expectCommas(const std::vector<Case>& cases) {
+    static Dictionaries dictionaries;
+    RuleCorrector corrector(dictionaries);
+    for (const auto& c : cases) {
+        const std::string expected = c.expected ? c.expected : c.input;
+        const std::string once = corrector.correctIn(c.input, "auto");
+        EXPECT_EQ(once, expected) << c.input;
+        EXPECT_EQ(corrector.correctIn(once, "auto"), once) << c.input << " (second pass)";
+    }
+}
+
+TEST(Commas, AfterAnIntroduction) {
+    expectCommas({
+        {"For example each student brings a book.", "For example, each student brings a book."},
+        {"It rained. However I still think it worked.", "It rained. However, I still think it worked."},
+        {"On the other hand Berlin is cheaper.", "On the other hand, Berlin is cheaper."},
+        {"However hard we try, it fails. However you look at it, it works.", nullptr},
+        {"In addition to the fee we pay a tax. Of course not.", "In addition to the fee, we pay a tax. Of course not."},
+        {"In general elections turnout is low.", nullptr},
+    });
+}
+
+TEST(Commas, AfterAnOpeningClauseOrPhrase) {
+    expectCommas({
+        {"If you want a new car you should save money.", "If you want a new car, you should save money."},
+        {"In a market town the rent is lower.", "In a market town, the rent is lower."},
+        {"Even if she liked it she would not say so.", "Even if she liked it, she would not say so."},
+        {"By avoiding this we save a lot of time.", "By avoiding this, we save a lot of time."},
+        {"When the rain stopped we went outside.", "When the rain stopped, we went outside."},
+        {"When I said we were late nobody listened. If he hoped they would stay he was wrong.", nullptr},
+        {"If I tell him he will come. At least we tried.", nullptr},
+        {"To get there we took the bus.", "To get there, we took the bus."},
+        {"In the house they built there was a cellar. To buy the car they wanted was hard.", nullptr},
+        {"If the job we like pays well we stay.", nullptr},
+        {"If you buy a car you like, you will be happy.", nullptr},
+    });
+}
+
+TEST(Commas, BeforeAConjunctionJoiningClauses) {
+    expectCommas({
+        {"I stayed at home all day but he went out.", "I stayed at home all day, but he went out."},
+        {"The shop was closed on Monday and the owner was away.",
+         "The shop was closed on Monday, and the owner was away."},
+        {"We can take the early train or we can drive there.", "We can take the early train, or we can drive there."},
+        {"I think he left early and she stayed at home.", nullptr},
+        {"She bought apples, pears and plums. He washed the car and cleaned the windows.", nullptr},
+        {"Both the teacher and the students were late. I like it and you know it.", nullptr},
+    });
+}
+
+TEST(Commas, BeforeWhichAddingToAKnownNoun) {
+    expectCommas({
+        {"Last year we visited Kyoto which is famous for its temples.",
+         "Last year we visited Kyoto, which is famous for its temples."},
+        {"He finally sold his old car which was too small.", "He finally sold his old car, which was too small."},
+        {"I need a tool which cuts metal. The book in which I found it is old.", nullptr},
+        {"Which one do you want? I do not know which bus goes there.", nullptr},
+        {"She reads the books which her father wrote. The car which I bought is red.", nullptr},
+    });
+}
+
+TEST(Commas, AroundExamplesInMidSentence) {
+    expectCommas({
+        {"I like this town especially in summer.", "I like this town, especially in summer."},
+        {"Some towns are cheaper for example Leeds.", "Some towns are cheaper, for example Leeds."},
+        {"We could for example take the bus.", "We could, for example, take the bus."},
+        {"It is especially hard in winter. I especially like the blue one.", nullptr},
+        {"We had an especially long day.", nullptr},
+    });
+}
+
+// Quotations, fragments and other languages keep their commas as written.
+TEST(Commas, NeverOutsideWholeEnglishSentences) {
+    expectCommas({
+        {"He wrote \"The shop was closed on Monday and the owner was away\" on the card.", nullptr},
+        {"the shop was closed on Monday and the owner was away", nullptr},
+        {"and if you want a new car you should save money.", nullptr},
+        {"It means that they may pass it on\nunder the same terms they got it.", nullptr},
+        {"Wenn du ein Auto willst, musst du sparen, aber wir fahren Rad.", nullptr},
+    });
+}
+
+}  // namespace
