@@ -501,8 +501,18 @@ bool isPluralNounAt(const Words& words, std::size_t i, const IsWord& isWord) {
            isPlainPlural(words.lower(i), isWord);
 }
 
+// Nouns whose plural no ending rule makes; "lives" is no plural of "live".
+// Not "person"/"people": "a people" is a nation.
+constexpr std::pair<std::string_view, std::string_view> kIrregularNouns[] = {
+    {"calf", "calves"}, {"child", "children"}, {"foot", "feet"},     {"goose", "geese"},    {"half", "halves"},
+    {"knife", "knives"}, {"leaf", "leaves"},   {"life", "lives"},    {"loaf", "loaves"},    {"man", "men"},
+    {"mouse", "mice"},  {"shelf", "shelves"},  {"thief", "thieves"}, {"tooth", "teeth"},    {"wife", "wives"},
+    {"wolf", "wolves"}, {"woman", "women"}};
+
 // The singular of a plural in -s ("cities" → "city"); empty for the others.
 std::string singularOf(std::string_view w, const IsWord& isWord) {
+    for (const auto& [singular, plural] : kIrregularNouns)
+        if (plural == w) return std::string(singular);
     if (w.size() < 4 || w.back() != 's') return {};
     std::string minusS(w.substr(0, w.size() - 1));
     if (isWord(minusS)) return minusS;
@@ -510,6 +520,14 @@ std::string singularOf(std::string_view w, const IsWord& isWord) {
         return std::string(w.substr(0, w.size() - 3)) + "y";
     if (endsWith(w, "es") && isWord(w.substr(0, w.size() - 2))) return std::string(w.substr(0, w.size() - 2));
     return {};
+}
+
+// The plural of a singular noun English knows ("city" → "cities", "man" →
+// "men"); empty when no spelling of it is a word.
+std::string pluralOf(std::string_view w, const IsWord& isWord) {
+    if (std::string_view plural = lookUp(kIrregularNouns, w); !plural.empty()) return std::string(plural);
+    std::string plural = thirdPerson(w);
+    return isWord(plural) ? plural : std::string();
 }
 
 // The -ing form of a verb, when exactly one spelling is a word ("begin" → "beginning").
@@ -531,6 +549,25 @@ std::string ingFormOf(std::string_view base, const IsWord& isWord) {
     return found;
 }
 
+// Nouns with no singular of their own ("a new glasses" is no slip of "glass").
+constexpr std::string_view kPluralOnly[] = {
+    "belongings", "clothes", "congratulations", "earnings", "glasses", "goods", "jeans", "outskirts", "pajamas",
+    "pants", "pyjamas", "remains", "savings", "scissors", "shorts", "surroundings", "trousers"};
+
+// Common adjectives that are no nouns, which may stand between a determiner
+// and its noun; and endings only adjectives have.
+bool isPlainAdjective(std::string_view w) {
+    constexpr std::string_view kAdjectives[] = {
+        "bad", "beautiful", "big", "cheap", "common", "different", "difficult", "easy", "entire", "expensive",
+        "famous", "good", "great", "happy", "hard", "huge", "important", "large", "long", "modern", "new", "nice",
+        "old", "perfect", "poor", "popular", "rich", "serious", "short", "simple", "single", "small", "special",
+        "strong", "typical", "whole", "wonderful", "young"};
+    if (in(kAdjectives, w)) return true;
+    for (std::string_view ending : {"ful", "ous", "ive", "able", "ible"})
+        if (w.size() > ending.size() + 3 && endsWith(w, ending)) return true;
+    return false;
+}
+
 bool isSuperlative(std::string_view w) {
     if (w == "best" || w == "worst") return true;
     for (std::string_view c : kComparatives)
@@ -538,6 +575,23 @@ bool isSuperlative(std::string_view w) {
             w.substr(0, c.size() - 2) == c.substr(0, c.size() - 2))
             return true;
     return false;
+}
+
+// A singular count noun at i in lower case: a word English knows, not in
+// -s, not a verb of the list, nor a noun more often uncountable, nor a
+// function word.
+bool countableSingularAt(const Words& words, std::size_t i, const IsWord& isWord) {
+    if (!words.isWord(i) || !startsLowercase(words.text(i))) return false;
+    const std::string w = words.lower(i);
+    return isWord(w) && !endsWith(w, "s") && w.find('\'') == npos && !in(kOwnPlurals, w) && !isListedVerb(w) &&
+           !in(kSubjectPronouns, w) && !in(kNounDeterminers, w) && !in(kDeterminers, w) && !in(kPrepositions, w) &&
+           !in(kAfterNounPhrase, w) && !in(kNumbers, w) && !in(kComparatives, w) &&
+           !in({"more", "less", "other", "else", "hundred", "thousand", "million", "billion", "dozen", "much", "own",
+                "one", "ones", "not", "ago", "later"},
+               w) &&
+           !endsWith(w, "ly") && !endsWith(w, "ed") && baseOfPast(w).empty() &&
+           !in({"left", "found", "gone", "done", "known", "seen", "given", "taken", "put", "set", "cut", "read"}, w) &&
+           std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == w; });
 }
 
 // The same verb agreeing with a plural subject ("is" → "are"), keeping the apostrophe's style.
@@ -575,7 +629,7 @@ constexpr std::string_view kOtherStarts[] = {
             "makes", "made", "making", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
             "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
     "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
-    "we", "you", "they", "in", "eventhough", "my", "your",
+    "we", "you", "they", "in", "eventhough", "my", "your", "another", "same",
             "his", "her", "our", "their"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
@@ -603,6 +657,18 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // Compared as views: against a literal a view compares lengths first.
     const std::string wStore = words.lower(i);
     const std::string_view w = wStore;
+    // "it is biggest city" → "it is the biggest city": a superlative before
+    // its noun takes "the" after a verb "be" or a preposition ("from
+    // youngest to oldest" has no noun).
+    if (endsWith(w, "est") && isSuperlative(w) && w != "best" && w != "worst" && startsLowercase(words.text(i)) &&
+        in({"is", "are", "was", "were", "be", "been", "of", "in", "on", "to", "from", "with", "among"},
+           words.previousLower(i))) {
+        const std::size_t n = words.next(i);
+        if (countableSingularAt(words, n, isWord) || isPluralNounAt(words, n, isWord)) {
+            words.replace(i, "the " + wStore);
+            return true;
+        }
+    }
     if (!startsAFormRule(w)) return false;
     const std::size_t n = words.next(i);
     const std::string nextStore = words.lower(n);
@@ -726,6 +792,81 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         !in(kQuantityNouns, next) && words.endsPhraseBefore(after, false)) {
         if (std::string singular = singularOf(next, isWord); !singular.empty()) {
             words.replace(n, singular);
+            return true;
+        }
+    }
+    // A noun that a counting word before it makes plural, where it ends its
+    // phrase: "a few friend." → "a few friends", "a number of problem that",
+    // "one of the biggest city." → "… cities". An adjective in between is
+    // read only after a superlative, which a noun must follow.
+    {
+        std::size_t noun = npos;
+        const std::string before = words.previousLower(i);
+        constexpr std::string_view kCounters[] = {"one", "each", "many", "several", "both", "few"};
+        if (w == "few" && before == "a") noun = n;
+        else if (w == "of" && in({"dozens", "hundreds", "thousands", "millions", "billions"}, before)) noun = n;
+        else if (w == "of" && in({"number", "couple"}, before) &&
+                 in({"a", "the", "large", "great", "small", "huge", "growing", "increasing", "big", "certain", "limited"},
+                    words.previousLower(words.previous(i))))
+            noun = n;
+        else if (w == "of" && in(kCounters, before) &&
+                 in({"the", "my", "your", "his", "her", "our", "their"}, next)) {
+            std::size_t s = after;
+            if (words.lower(s) == "most") s = words.next(s);
+            else if (!isSuperlative(words.lower(s)) || words.lower(s) == "best" || words.lower(s) == "worst") s = npos;
+            if (s != npos && words.isWord(s) && startsLowercase(words.text(s))) noun = words.next(s);
+        }
+        // The noun ends its phrase, or a verb that is no noun follows ("a few friend came").
+        const std::string verb = words.nextLower(noun);
+        const bool verbFollows = in(kVerbsOnly, verb) || in(kVerbsOnly, baseOfPast(verb));
+        if (noun != npos && countableSingularAt(words, noun, isWord) &&
+            (words.endsPhraseBefore(words.next(noun), false) || verbFollows)) {
+            if (std::string plural = pluralOf(words.lower(noun), isWord); !plural.empty()) {
+                words.replace(noun, plural);
+                return true;
+            }
+        }
+    }
+    // "another cars" → "another car", "a good friends." → "a good friend.",
+    // "every single days" → "every single day": a singular determiner, a
+    // plain adjective, and a plural that ends the phrase.
+    if (in({"a", "an", "another", "every", "each"}, w) && !in(kLetterNames, words.previousLower(i)) && words.isWord(n) &&
+        startsLowercase(words.text(n))) {
+        std::size_t noun = w == "another" && isPluralNounAt(words, n, isWord) ? n : npos;
+        if (noun == npos && isPlainAdjective(next)) noun = after;
+        if (noun != npos && isPluralNounAt(words, noun, isWord) && startsLowercase(words.text(noun)) &&
+            !in(kQuantityNouns, words.lower(noun)) && !in(kPluralOnly, words.lower(noun)) &&
+            words.endsPhraseBefore(words.next(noun), false)) {
+            if (std::string singular = singularOf(words.lower(noun), isWord); !singular.empty()) {
+                words.replace(noun, singular);
+                return true;
+            }
+        }
+    }
+    // "The number of cars are growing" → "… is growing": the verb agrees
+    // with "number", past the phrase that counts.
+    if (w == "the" && next == "number" && words.lower(after) == "of" && words.clauseStartsBefore(i)) {
+        std::size_t k = words.next(after);
+        if (in(kNounDeterminers, words.lower(k))) k = words.next(k);
+        if (!isPluralNounAt(words, k, isWord)) k = npos;
+        for (int steps = 0; steps < 6 && words.isWord(k); ++steps, k = words.next(k)) {
+            const std::string word = words.lower(k);
+            if (in({"who", "that", "which", "where", "when", "whom", "whose", "and", "or"}, word) || in(kModals, word))
+                break;
+            constexpr std::pair<std::string_view, std::string_view> kToSingular[] = {
+                {"are", "is"}, {"were", "was"}, {"have", "has"}, {"aren't", "isn't"}, {"weren't", "wasn't"}, {"haven't", "hasn't"}};
+            if (std::string_view singular = lookUp(kToSingular, word); !singular.empty()) {
+                words.replace(k, singular);
+                return true;
+            }
+        }
+    }
+    // "we have same problem" → "we have the same problem": "same" takes
+    // "the" after a verb as after a preposition.
+    if (w == "same" && startsLowercase(words.text(i)) && words.isWord(n)) {
+        const std::string before = words.previousLower(i);
+        if (isListedVerb(before) || !baseOfThirdPerson(before).empty() || !baseOfPast(before).empty()) {
+            words.replace(i, "the same");
             return true;
         }
     }
@@ -1252,8 +1393,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             if (plural && words.isWord(n) && startsLowercase(tokens[n].text) && ends && !endsWith(next, "s") &&
                 !in(kOwnPlurals, next) && !isListedVerb(next) && isWord(next) &&
                 std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; })) {
-                std::string pluralForm = thirdPerson(next);
-                if (isWord(pluralForm)) {
+                if (std::string pluralForm = pluralOf(next, isWord); !pluralForm.empty()) {
                     words.replace(n, pluralForm);
                     continue;
                 }
@@ -1276,7 +1416,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         const bool third = w == "he" || w == "she" || w == "it" || indefinite;
         // A lower-case "i" may be a letter of maths: "i is the imaginary unit".
         const bool other = tokens[i].text == "I" || w == "we" || w == "they" || w == "you" ||
-                           (w == "people" && !in(kSingularDeterminers, words.previousLower(i)));
+                           (in({"people", "children", "men", "women"}, w) && !in(kSingularDeterminers, words.previousLower(i)));
         if ((third || other) && words.isWord(n) && !in(kInverting, words.previousLower(i)) &&
             !(endsWith(words.previousLower(i), "n't") || endsWith(words.previousLower(i), "n\u2019t"))) {
             // "it" and "you" are objects too ("let it go", "give you updates"): only at a clause's start.

@@ -253,6 +253,21 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
     });
 }
 
+// Round four: number after counting words, agreement with a certain subject, "the" a phrase needs.
+TEST(Grammar, CountedNounsAndTheirArticles) {
+    expectCorrections({
+        {"plural_after_counting_words", "A few friend came. A number of problem exist, and hundreds of city.",
+         "A few friends came. A number of problems exist, and hundreds of cities."},
+        {"plural_after_a_superlative", "One of the biggest city is here; one of the most important man.",
+         "One of the biggest cities is here; one of the most important men."},
+        {"singular_after_one_thing", "I want another cars. She is a good friends. He came every single days.",
+         "I want another car. She is a good friend. He came every single day."},
+        {"children_agree", "Children is happy and men was tired.", "Children are happy and men were tired."},
+        {"number_of_agrees", "The number of cars in town are growing.", "The number of cars in town is growing."},
+        {"same_and_superlative", "We have same problem. It is biggest city.", "We have the same problem. It is the biggest city."},
+    });
+}
+
 // Commas that set off a sentence's parts.
 TEST(Grammar, CommasBetweenClauses) {
     expectCorrections({
