@@ -526,6 +526,7 @@ std::string singularOf(std::string_view w, const IsWord& isWord) {
 // "men"); empty when no spelling of it is a word.
 std::string pluralOf(std::string_view w, const IsWord& isWord) {
     if (std::string_view plural = lookUp(kIrregularNouns, w); !plural.empty()) return std::string(plural);
+    if (w == "person") return "people";
     std::string plural = thirdPerson(w);
     return isWord(plural) ? plural : std::string();
 }
@@ -553,6 +554,22 @@ std::string ingFormOf(std::string_view base, const IsWord& isWord) {
 constexpr std::string_view kPluralOnly[] = {
     "belongings", "clothes", "congratulations", "earnings", "glasses", "goods", "jeans", "outskirts", "pajamas",
     "pants", "pyjamas", "remains", "savings", "scissors", "shorts", "surroundings", "trousers"};
+
+// Everyday nouns that are always counted, so that a word counting them wants
+// their plural ("a lot of friends"), where "a lot of time" is uncountable
+// (and so, at times, "opportunity" and "chance").
+constexpr std::string_view kCountNouns[] = {
+    "accident", "activity", "advantage", "animal", "apple", "area", "aspect", "benefit", "bird", "book",
+    "building", "car", "cat", "child", "choice", "city", "class", "colleague", "company", "computer",
+    "country", "course", "customer", "day", "decision", "detail", "difference", "disadvantage", "doctor", "dog",
+    "employee", "event", "exam", "example", "factor", "family", "feature", "film", "flower", "friend", "game",
+    "goal", "hotel", "hour", "house", "idea", "item", "job", "kid", "language", "lesson", "machine", "man",
+    "member", "method", "minute", "mistake", "month", "movie", "museum", "neighbor", "neighbour",
+    "option", "parent", "park", "person", "phone", "photo", "picture", "place", "player", "problem", "product",
+    "project", "question", "reason", "region", "relative", "restaurant", "road", "rule", "school", "shop",
+    "skill", "song", "store", "story", "street", "student", "subject", "task", "teacher", "thing", "tool",
+    "tourist", "town", "tree", "trip", "university", "village", "visitor", "week", "woman", "word", "worker",
+    "year"};
 
 // Common adjectives that are no nouns, which may stand between a determiner
 // and its noun; and endings only adjectives have.
@@ -594,6 +611,10 @@ bool countableSingularAt(const Words& words, std::size_t i, const IsWord& isWord
            std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == w; });
 }
 
+// The verbs of a plural subject made singular ("are" → "is").
+constexpr std::pair<std::string_view, std::string_view> kToSingularVerb[] = {
+    {"are", "is"}, {"were", "was"}, {"have", "has"}, {"aren't", "isn't"}, {"weren't", "wasn't"}, {"haven't", "hasn't"}};
+
 // The same verb agreeing with a plural subject ("is" → "are"), keeping the apostrophe's style.
 std::string pluralVerbOf(std::string_view verb) {
     constexpr std::pair<std::string_view, std::string_view> kToPlural[] = {
@@ -629,7 +650,7 @@ constexpr std::string_view kOtherStarts[] = {
             "makes", "made", "making", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
             "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
     "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
-    "we", "you", "they", "in", "eventhough", "my", "your", "another", "same",
+    "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "that's", "that\u2019s",
             "his", "her", "our", "their"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
@@ -816,9 +837,25 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             else if (!isSuperlative(words.lower(s)) || words.lower(s) == "best" || words.lower(s) == "worst") s = npos;
             if (s != npos && words.isWord(s) && startsLowercase(words.text(s))) noun = words.next(s);
         }
+        // After words that may also count an uncountable noun ("a lot of
+        // time") or stand alone ("these"), only nouns always counted; one
+        // plain adjective may stand between ("many different country.").
+        bool adjective = false;
+        if (noun == npos &&
+            ((w == "of" && (in({"lots", "plenty", "variety", "kinds", "types", "sorts"}, before) ||
+                            (before == "lot" && words.previousLower(words.previous(i)) == "a"))) ||
+             in({"many", "several", "various", "numerous", "few", "both", "these", "those"}, w) ||
+             (in(kNumbers, w) && !in({"a", "an", "the"}, before)))) {
+            noun = n;
+            if (isPlainAdjective(next) && in(kCountNouns, words.lower(after))) {
+                noun = after;
+                adjective = true;
+            }
+            if (!in(kCountNouns, words.lower(noun))) noun = npos;
+        }
         // The noun ends its phrase, or a verb that is no noun follows ("a few friend came").
         const std::string verb = words.nextLower(noun);
-        const bool verbFollows = in(kVerbsOnly, verb) || in(kVerbsOnly, baseOfPast(verb));
+        const bool verbFollows = !adjective && (in(kVerbsOnly, verb) || in(kVerbsOnly, baseOfPast(verb)));
         if (noun != npos && countableSingularAt(words, noun, isWord) &&
             (words.endsPhraseBefore(words.next(noun), false) || verbFollows)) {
             if (std::string plural = pluralOf(words.lower(noun), isWord); !plural.empty()) {
@@ -843,20 +880,59 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             }
         }
     }
-    // "The number of cars are growing" → "… is growing": the verb agrees
-    // with "number", past the phrase that counts.
-    if (w == "the" && next == "number" && words.lower(after) == "of" && words.clauseStartsBefore(i)) {
-        std::size_t k = words.next(after);
-        if (in(kNounDeterminers, words.lower(k))) k = words.next(k);
-        if (!isPluralNounAt(words, k, isWord)) k = npos;
+    // "The number of cars are growing" → "… is growing", "One of the
+    // reasons are" → "… is": the verb agrees with "number" or "one", past
+    // the phrase that counts; a relative or a second subject ends the search.
+    auto singularVerbFrom = [&](std::size_t k) {
         for (int steps = 0; steps < 6 && words.isWord(k); ++steps, k = words.next(k)) {
             const std::string word = words.lower(k);
             if (in({"who", "that", "which", "where", "when", "whom", "whose", "and", "or"}, word) || in(kModals, word))
-                break;
-            constexpr std::pair<std::string_view, std::string_view> kToSingular[] = {
-                {"are", "is"}, {"were", "was"}, {"have", "has"}, {"aren't", "isn't"}, {"weren't", "wasn't"}, {"haven't", "hasn't"}};
-            if (std::string_view singular = lookUp(kToSingular, word); !singular.empty()) {
+                return false;
+            if (std::string_view singular = lookUp(kToSingularVerb, word); !singular.empty()) {
                 words.replace(k, singular);
+                return true;
+            }
+        }
+        return false;
+    };
+    if (w == "the" && next == "number" && words.lower(after) == "of" && words.clauseStartsBefore(i)) {
+        std::size_t k = words.next(after);
+        if (in(kNounDeterminers, words.lower(k))) k = words.next(k);
+        if (isPluralNounAt(words, k, isWord) && singularVerbFrom(k)) return true;
+    }
+    if (w == "one" && next == "of" && words.clauseStartsBefore(i) &&
+        in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, words.lower(after)) &&
+        singularVerbFrom(words.next(after)))
+        return true;
+    // "a person who are" → "a person who is": the relative's verb agrees
+    // with the counted singular before it.
+    if (w == "who" && in(kCountNouns, words.previousLower(i)) && startsLowercase(words.text(words.previous(i))) &&
+        in({"a", "an", "the", "this", "that", "every", "each", "any", "one", "another"},
+           words.previousLower(words.previous(i))) &&
+        words.nextLower(n) != "not") {
+        if (std::string_view singular = lookUp(kToSingularVerb, next); !singular.empty()) {
+            words.replace(n, singular);
+            return true;
+        }
+    }
+    // "He is student." → "He is a student.", "I have good friend who" →
+    // "I have a good friend who": a counted singular after "be" or "have"
+    // needs an article. Held back where "the" may be meant ("is reason
+    // why", "what is reason") and for places used without one ("is school").
+    if (in({"is", "was", "be", "been", "it's", "it\u2019s", "that's", "that\u2019s", "have", "has", "had"}, w) &&
+        !in({"what", "which", "who", "where", "how", "why", "when"}, words.previousLower(i)) && words.isWord(n) &&
+        startsLowercase(words.text(n)) && n == i + 2) {
+        std::size_t noun = isPlainAdjective(next) && !in({"whole", "entire"}, next) ? after : n;
+        const std::string head = words.lower(noun);
+        const std::size_t end = words.next(noun);
+        const bool ends = end == npos ? noun != npos
+                          : words.text(end).size() == 1 && std::string_view(".,;:!?").find(words.text(end)) != npos
+                              ? true
+                              : in({"who", "for", "with", "in", "at", "from"}, words.lower(end));
+        if (in(kCountNouns, head) && startsLowercase(words.text(noun)) && ends &&
+            (noun != n || !in({"school", "class", "university", "town", "family", "course"}, head))) {
+            if (auto vowel = startsWithVowelSound(next)) {
+                words.replace(n, std::string(*vowel ? "an " : "a ") + words.text(n));
                 return true;
             }
         }
