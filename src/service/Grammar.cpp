@@ -264,6 +264,16 @@ std::string regularPast(std::string_view base) {
     return std::string(base) + "ed";
 }
 
+// The past participle of a verb in its base form ("know" → "known", "decide" → "decided").
+std::string participleOf(std::string_view base) {
+    for (const auto& [past, verb] : kIrregularPast)
+        if (verb == base) {
+            std::string_view participle = lookUp(kParticiples, past);
+            return std::string(participle.empty() ? past : participle);
+        }
+    return regularPast(base);
+}
+
 // Every inflected form of a listed verb, with its base form.
 struct Forms {
     std::map<std::string, std::string, std::less<>> thirdPerson, past;
@@ -647,7 +657,7 @@ constexpr std::string_view kOtherStarts[] = {
             "waits", "waited", "waiting", "emphasize", "emphasizes", "emphasized", "emphasise", "emphasises",
             "emphasised", "mention", "mentions", "mentioned", "mentioning", "cope", "copes", "coped", "coping",
             "lack", "lacks", "lacked", "there", "can", "could", "should", "must", "would", "let", "lets", "make",
-            "makes", "made", "making", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
+            "makes", "made", "making", "finish", "finishes", "finished", "practise", "practice", "practised", "practiced", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
             "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
     "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
     "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "that's", "that\u2019s",
@@ -709,6 +719,15 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             words.replace(v, participle);
             return true;
         }
+        // "I have never understand" → "… understood": a verb that is no noun
+        // has its participle after "have" whoever the subject ("get" has two).
+        const std::string base = words.lower(v);
+        if (in(kVerbsOnly, base) && base != "get" && words.isWord(v) && startsLowercase(words.text(v))) {
+            if (std::string done = participleOf(base); !done.empty() && done != base && isWord(done)) {
+                words.replace(v, done);
+                return true;
+            }
+        }
     }
     // "Did you went?" → "Did you go?": the verb after an inverted "do".
     if ((w == "did" || w == "does" || w == "do") && in(kSubjectPronouns, next) &&
@@ -725,9 +744,11 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "The students is" → "The students are": a determiner and a plural noun
     // that open a clause are its subject; after a preposition ("one of the
     // students is") they are not.
+    // One plain adjective may stand between ("the new students is").
+    const bool adjectiveFirst = isPlainAdjective(next) && startsLowercase(words.text(n)) && isPluralNounAt(words, after, isWord);
     if (in(kNounDeterminers, w) && (words.clauseStartsBefore(i) || words.previousLower(i) == "that") &&
-        isPluralNounAt(words, n, isWord)) {
-        std::size_t v = after;
+        (isPluralNounAt(words, n, isWord) || adjectiveFirst)) {
+        std::size_t v = adjectiveFirst ? words.next(after) : after;
         if (in(kMidAdverbs, words.lower(v))) v = words.next(v);
         if (std::string plural = pluralVerbOf(words.lower(v)); !plural.empty() && words.nextLower(v) != "not") {
             words.replace(v, plural);
@@ -1116,6 +1137,17 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
                 if (next == "to") words.remove(n);
                 return true;
             }
+        }
+    }
+    // "We enjoy learn" → "We enjoy learning": these verbs take an -ing
+    // form, and a verb that is no noun cannot be their object.
+    if (in({"enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish", "finishes",
+            "finished", "practise", "practice", "practised", "practiced"},
+           w) &&
+        in(kVerbsOnly, next) && startsLowercase(words.text(n))) {
+        if (std::string ing = ingFormOf(next, isWord); !ing.empty()) {
+            words.replace(n, ing);
+            return true;
         }
     }
     // "I m here" → "I'm here".

@@ -276,6 +276,10 @@ TEST(Grammar, CountedNounsAndTheirArticles) {
          "He is a student. It was a huge problem. I have a good friend who helps. It is an old car."},
         {"article_after_be_held_back", "What is reason? It is reason why. He is at school. It is whole thing. They are friends.",
          "What is reason? It is reason why. He is at school. It is whole thing. They are friends."},
+        {"participle_of_a_verb_only", "I have never understand it; she has know him. We have come.",
+         "I have never understood it; she has known him. We have come."},
+        {"ing_after_enjoy", "We enjoy learn and finished eat.", "We enjoy learning and finished eating."},
+        {"adjective_in_a_plural_subject", "The new students is here.", "The new students are here."},
         {"same_and_superlative", "We have same problem. It is biggest city.", "We have the same problem. It is the biggest city."},
     });
 }
