@@ -660,7 +660,7 @@ constexpr std::string_view kOtherStarts[] = {
             "makes", "made", "making", "finish", "finishes", "finished", "practise", "practice", "practised", "practiced", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
             "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
     "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
-    "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "that's", "that\u2019s",
+    "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "over", "around", "throughout", "that's", "that\u2019s",
             "his", "her", "our", "their"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
@@ -921,10 +921,12 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         if (in(kNounDeterminers, words.lower(k))) k = words.next(k);
         if (isPluralNounAt(words, k, isWord) && singularVerbFrom(k)) return true;
     }
-    if (w == "one" && next == "of" && words.clauseStartsBefore(i) &&
-        in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, words.lower(after)) &&
-        singularVerbFrom(words.next(after)))
-        return true;
+    if ((w == "one" || w == "each") && next == "of" && words.clauseStartsBefore(i)) {
+        const std::string det = words.lower(after);
+        if (in({"us", "them", "you"}, det) ? singularVerbFrom(words.next(after))
+            : in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, det) && singularVerbFrom(words.next(words.next(after))))
+            return true;
+    }
     // "a person who are" → "a person who is": the relative's verb agrees
     // with the counted singular before it.
     if (w == "who" && in(kCountNouns, words.previousLower(i)) && startsLowercase(words.text(words.previous(i))) &&
@@ -940,7 +942,11 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "I have a good friend who": a counted singular after "be" or "have"
     // needs an article. Held back where "the" may be meant ("is reason
     // why", "what is reason") and for places used without one ("is school").
-    if (in({"is", "was", "be", "been", "it's", "it\u2019s", "that's", "that\u2019s", "have", "has", "had"}, w) &&
+    // Also after "such" ("such thing" → "such a thing"; not "no such thing")
+    // and "as" ("as teacher" → "as a teacher"; not "such as", "as well as").
+    const bool asOrSuch = (w == "such" && !in({"no", "any"}, words.previousLower(i))) ||
+                          (w == "as" && !in({"such", "well", "same", "so"}, words.previousLower(i)));
+    if ((asOrSuch || in({"is", "was", "be", "been", "it's", "it\u2019s", "that's", "that\u2019s", "have", "has", "had"}, w)) &&
         !in({"what", "which", "who", "where", "how", "why", "when"}, words.previousLower(i)) && words.isWord(n) &&
         startsLowercase(words.text(n)) && n == i + 2) {
         std::size_t noun = isPlainAdjective(next) && !in({"whole", "entire"}, next) ? after : n;
@@ -957,6 +963,29 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
                 return true;
             }
         }
+    }
+    // "in world" → "in the world", "in past," → "in the past,": nouns of
+    // which there is one, after a preposition and ending their phrase ("in
+    // world history" is a compound).
+    if ((in(kPrepositions, w) || in({"over", "around", "throughout"}, w)) && w != "all" &&
+        in({"world", "past", "internet", "universe", "sun", "moon"}, next) &&
+        startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
+        !(next == "past" && in({"in", "for", "of", "on"}, w) && words.isWord(after) && words.lower(after) != "and")) {
+        words.replace(n, "the " + nextStore);
+        return true;
+    }
+    // "many information" → "much information": a noun never counted.
+    if (w == "many" && startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
+        (in({"money", "traffic", "pollution", "homework", "furniture"}, next) ||
+         std::any_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; }))) {
+        words.replace(i, "much");
+        return true;
+    }
+    // "The most of people" → "Most of people": not "make the most of".
+    if (w == "the" && next == "most" && words.lower(after) == "of" &&
+        !in({"make", "makes", "made", "making"}, words.previousLower(i))) {
+        words.remove(i);
+        return true;
     }
     // "we have same problem" → "we have the same problem": "same" takes
     // "the" after a verb as after a preposition.

@@ -280,6 +280,13 @@ TEST(Grammar, CountedNounsAndTheirArticles) {
          "I have never understood it; she has known him. We have come."},
         {"ing_after_enjoy", "We enjoy learn and finished eat.", "We enjoy learning and finished eating."},
         {"adjective_in_a_plural_subject", "The new students is here.", "The new students are here."},
+        {"each_of_agrees", "Each of them are ready and each of the boys have a key.", "Each of them is ready and each of the boys has a key."},
+        {"article_after_such_and_as", "It is such good idea. He works as teacher. There is no such thing, such as book.",
+         "It is such a good idea. He works as a teacher. There is no such thing, such as book."},
+        {"one_of_a_kind", "All over world, and in past, we read it on internet.", "All over the world, and in the past, we read it on the internet."},
+        {"one_of_a_kind_held_back", "In world history and in past years; he walked past.", "In world history and in past years; he walked past."},
+        {"much_for_uncountable", "We had many homework, many money.", "We had much homework, much money."},
+        {"the_most_of", "The most of the students came. Make the most of it.", "Most of the students came. Make the most of it."},
         {"same_and_superlative", "We have same problem. It is biggest city.", "We have the same problem. It is the biggest city."},
     });
 }
