@@ -614,7 +614,7 @@ bool countableSingularAt(const Words& words, std::size_t i, const IsWord& isWord
            !in(kSubjectPronouns, w) && !in(kNounDeterminers, w) && !in(kDeterminers, w) && !in(kPrepositions, w) &&
            !in(kAfterNounPhrase, w) && !in(kNumbers, w) && !in(kComparatives, w) &&
            !in({"more", "less", "other", "else", "hundred", "thousand", "million", "billion", "dozen", "much", "own",
-                "one", "ones", "not", "ago", "later"},
+                "one", "ones", "not", "ago", "later", "percent"},
                w) &&
            !endsWith(w, "ly") && !endsWith(w, "ed") && baseOfPast(w).empty() &&
            !in({"left", "found", "gone", "done", "known", "seen", "given", "taken", "put", "set", "cut", "read"}, w) &&
