@@ -720,9 +720,11 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             return true;
         }
         // "I have never understand" → "… understood": a verb that is no noun
-        // has its participle after "have" whoever the subject ("get" has two).
+        // has its participle after "have" whoever the subject ("get" has two;
+        // "write", "sell" and "think" name a noun: "have write access").
         const std::string base = words.lower(v);
-        if (in(kVerbsOnly, base) && base != "get" && words.isWord(v) && startsLowercase(words.text(v))) {
+        if (in(kVerbsOnly, base) && !in({"get", "write", "sell", "think"}, base) && words.isWord(v) &&
+            startsLowercase(words.text(v))) {
             if (std::string done = participleOf(base); !done.empty() && done != base && isWord(done)) {
                 words.replace(v, done);
                 return true;
