@@ -1143,6 +1143,35 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(n, next == "is" ? "are" : "were");
         return true;
     }
+    // "there are a problem" → "there is a problem": one counted thing.
+    if (w == "there" && (next == "are" || next == "were") && in({"a", "an"}, words.lower(after))) {
+        std::size_t noun = words.next(after);
+        if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
+        if (in(kCountNouns, words.lower(noun)) && startsLowercase(words.text(noun)) &&
+            words.endsPhraseBefore(words.next(noun), false) && words.nextLower(noun) != "and") {
+            words.replace(n, next == "are" ? "is" : "was");
+            return true;
+        }
+    }
+    // "A lot of people is" → "… are", "Most of the students has" → "… have":
+    // a quantity of a plural that opens its clause is plural.
+    if (w == "of" && words.isWord(n)) {
+        const std::size_t q = words.previous(i);
+        const std::string quantity = words.lower(q);
+        const std::string_view article = words.previousLower(q);
+        const bool counts = ((quantity == "lot" || quantity == "number") && article == "a" && words.clauseStartsBefore(words.previous(q))) ||
+                            (in({"lots", "most", "many", "some", "all", "both", "several"}, quantity) && words.clauseStartsBefore(q));
+        std::size_t noun = n;
+        if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, next)) noun = words.next(noun);
+        if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
+        if (counts && isPluralNounAt(words, noun, isWord) && !in(kPluralOnly, words.lower(noun))) {
+            const std::size_t v = words.next(noun);
+            if (std::string plural = pluralVerbOf(words.lower(v)); !plural.empty() && words.nextLower(v) != "not") {
+                words.replace(v, plural);
+                return true;
+            }
+        }
+    }
     // "can to go" → "can go"; not "will", "may" or "might", which are nouns too.
     if (in({"can", "could", "should", "must", "would"}, w) && next == "to" &&
         (isListedVerb(words.lower(after)) || in(kVerbsOnly, words.lower(after))) &&

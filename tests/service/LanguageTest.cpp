@@ -287,6 +287,11 @@ TEST(Grammar, CountedNounsAndTheirArticles) {
         {"one_of_a_kind_held_back", "In world history and in past years; he walked past.", "In world history and in past years; he walked past."},
         {"much_for_uncountable", "We had many homework, many money.", "We had much homework, much money."},
         {"the_most_of", "The most of the students came. Make the most of it.", "Most of the students came. Make the most of it."},
+        {"there_are_one_thing", "There are a problem with it; there were a big tree. There are a car and a bus.",
+         "There is a problem with it; there was a big tree. There are a car and a bus."},
+        {"there_are_held_back", "There are a lot of cars and a few trees; there are a dozen.", "There are a lot of cars and a few trees; there are a dozen."},
+        {"quantity_of_a_plural_agrees", "A lot of people is here. Most of the students has left; some of the money is gone.",
+         "A lot of people are here. Most of the students have left; some of the money is gone."},
         {"same_and_superlative", "We have same problem. It is biggest city.", "We have the same problem. It is the biggest city."},
     });
 }
