@@ -1466,11 +1466,26 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             continue;
         }
         // "I am agree" → "I agree": "agree" is a verb, not an adjective.
-        if (next == "agree" && (w == "am" || (w == "are" && (words.previousLower(i) == "we" ||
-                                                             words.previousLower(i) == "they" ||
-                                                             words.previousLower(i) == "you")))) {
-            words.remove(i);
-            continue;
+        // Also "disagree", "I'm agree" → "I agree", "he is agree" → "he agrees".
+        if ((next == "agree" || next == "disagree") && startsLowercase(tokens[n].text)) {
+            const std::string before = words.previousLower(i);
+            if (w == "am" || (w == "are" && in({"we", "they", "you"}, before))) {
+                words.remove(i);
+                continue;
+            }
+            if (w == "is" && in({"he", "she"}, before)) {
+                words.replace(n, nextStore + "s");
+                words.remove(i);
+                continue;
+            }
+            constexpr std::pair<std::string_view, std::string_view> kSubjects[] = {
+                {"i'm", "I"}, {"i\u2019m", "I"}, {"we're", "we"}, {"we\u2019re", "we"}, {"they're", "they"},
+                {"they\u2019re", "they"}, {"you're", "you"}, {"you\u2019re", "you"}};
+            if (std::string_view subject = lookUp(kSubjects, w); !subject.empty()) {
+                if (subject == "I") tokens[i].text = "I";
+                else words.replace(i, subject);
+                continue;
+            }
         }
         // "we meet everyday." → "every day": the adjective needs a noun after it.
         if (w == "everyday" && (n == npos || tokens[n].kind == TokenKind::punct)) {
@@ -1528,7 +1543,10 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         if (w == "then" && words.isWord(words.next(i))) {
             std::string before = words.previousLower(i);
             // Not after "more": "… grow more then it rains" starts a clause.
-            bool comparative = in(kComparatives, before) || before == "rather";
+            // "more important then" → "more important than": an adjective after "more" or "less".
+            bool comparative = in(kComparatives, before) || before == "rather" ||
+                               ((isPlainAdjective(before) || endsWith(before, "ant") || endsWith(before, "ent")) &&
+                                in({"more", "less"}, words.previousLower(words.previous(i))));
             if (comparative) words.replace(i, "than");
             continue;
         }

@@ -292,6 +292,9 @@ TEST(Grammar, CountedNounsAndTheirArticles) {
         {"there_are_held_back", "There are a lot of cars and a few trees; there are a dozen.", "There are a lot of cars and a few trees; there are a dozen."},
         {"quantity_of_a_plural_agrees", "A lot of people is here. Most of the students has left; some of the money is gone.",
          "A lot of people are here. Most of the students have left; some of the money is gone."},
+        {"agree_is_a_verb", "I'm agree, he is agree and we are disagree.", "I agree, he agrees and we disagree."},
+        {"than_after_more_and_an_adjective", "It is more important then money and less expensive then gold.",
+         "It is more important than money and less expensive than gold."},
         {"same_and_superlative", "We have same problem. It is biggest city.", "We have the same problem. It is the biggest city."},
     });
 }
