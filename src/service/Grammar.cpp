@@ -660,7 +660,7 @@ constexpr std::string_view kOtherStarts[] = {
             "makes", "made", "making", "finish", "finishes", "finished", "practise", "practice", "practised", "practiced", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
             "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
     "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
-    "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "over", "around", "throughout", "that's", "that\u2019s",
+    "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "seems", "looks", "over", "around", "throughout", "that's", "that\u2019s",
             "his", "her", "our", "their"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
@@ -1289,6 +1289,34 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if (in({"it", "this", "that", "there", "they", "he", "she", "we", "you", "i"}, w) && next == "maybe" &&
         in({"a", "an", "the", "true", "wrong", "right", "able", "possible", "late", "better"}, words.lower(after))) {
         words.replace(n, "may be");
+        return true;
+    }
+    // "they where late" → "they were late", "I new it" → "I knew it": no
+    // pronoun is followed by "where" or "new" ("you" may call: "you new
+    // people"); "is quiet good" → "is quite good", "to breath" → "to
+    // breathe", "my live." → "my life.".
+    if (in({"i", "he", "she", "we", "they"}, w) && (next == "where" || next == "new") && words.isWord(after) &&
+        startsLowercase(words.text(n)) && (w != "i" || words.text(i) == "I")) {
+        if (next == "where" && w != "i" && w != "he" && w != "she") {
+            words.replace(n, "were");
+            return true;
+        }
+        if (next == "new" && !in({"ones", "one"}, words.lower(after))) {
+            words.replace(n, "knew");
+            return true;
+        }
+    }
+    if (in({"is", "are", "was", "were", "be", "been", "am", "it's", "it\u2019s", "seems", "looks"}, w) && next == "quiet" &&
+        isPlainAdjective(words.lower(after))) {
+        words.replace(n, "quite");
+        return true;
+    }
+    if ((w == "to" || in(kModals, w)) && next == "breath" && !in(kDeterminers, words.previousLower(i))) {
+        words.replace(n, "breathe");
+        return true;
+    }
+    if (in({"my", "your", "his", "her", "our", "their"}, w) && next == "live" && words.endsPhraseBefore(after, false)) {
+        words.replace(n, "life");
         return true;
     }
     if (w == "eventhough") {
