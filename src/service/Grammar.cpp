@@ -567,7 +567,8 @@ constexpr std::string_view kPluralOnly[] = {
 
 // Everyday nouns that are always counted, so that a word counting them wants
 // their plural ("a lot of friends"), where "a lot of time" is uncountable
-// (and so, at times, "opportunity" and "chance").
+// (and so, at times, "opportunity" and "chance"); not "subject" nor
+// "relative", which are adjectives too ("is subject to").
 constexpr std::string_view kCountNouns[] = {
     "accident", "activity", "advantage", "animal", "apple", "area", "aspect", "benefit", "bird", "book",
     "building", "car", "cat", "child", "choice", "city", "class", "colleague", "company", "computer",
@@ -576,8 +577,8 @@ constexpr std::string_view kCountNouns[] = {
     "goal", "hotel", "hour", "house", "idea", "item", "job", "kid", "language", "lesson", "machine", "man",
     "member", "method", "minute", "mistake", "month", "movie", "museum", "neighbor", "neighbour",
     "option", "parent", "park", "person", "phone", "photo", "picture", "place", "player", "problem", "product",
-    "project", "question", "reason", "region", "relative", "restaurant", "road", "rule", "school", "shop",
-    "skill", "song", "store", "story", "street", "student", "subject", "task", "teacher", "thing", "tool",
+    "project", "question", "reason", "region", "restaurant", "road", "rule", "school", "shop",
+    "skill", "song", "store", "story", "street", "student", "task", "teacher", "thing", "tool",
     "tourist", "town", "tree", "trip", "university", "village", "visitor", "week", "woman", "word", "worker",
     "year"};
 
@@ -660,7 +661,7 @@ constexpr std::string_view kOtherStarts[] = {
             "makes", "made", "making", "finish", "finishes", "finished", "practise", "practice", "practised", "practiced", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
             "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
     "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
-    "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "seems", "looks", "over", "around", "throughout", "that's", "that\u2019s",
+    "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "seems", "looks", "gets", "find", "finds", "buy", "buys", "bought", "become", "becomes", "became", "take", "takes", "took", "taking", "spend", "spent", "over", "around", "throughout", "that's", "that\u2019s",
             "his", "her", "our", "their"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
@@ -943,12 +944,17 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "He is student." → "He is a student.", "I have good friend who" →
     // "I have a good friend who": a counted singular after "be" or "have"
     // needs an article. Held back where "the" may be meant ("is reason
-    // why", "what is reason") and for places used without one ("is school").
+    // why", "what is reason"), for places used without one ("is school"),
+    // and for "have reason to", where the noun is not counted.
     // Also after "such" ("such thing" → "such a thing"; not "no such thing")
     // and "as" ("as teacher" → "as a teacher"; not "such as", "as well as").
     const bool asOrSuch = (w == "such" && !in({"no", "any"}, words.previousLower(i))) ||
                           (w == "as" && !in({"such", "well", "same", "so"}, words.previousLower(i)));
-    if ((asOrSuch || in({"is", "was", "be", "been", "it's", "it\u2019s", "that's", "that\u2019s", "have", "has", "had"}, w)) &&
+    // And after verbs that take one thing as their object ("get good job").
+    constexpr std::string_view kTakingOne[] = {"is", "was", "be", "been", "it's", "it\u2019s", "that's", "that\u2019s", "have",
+                                               "has", "had", "get", "gets", "got", "find", "finds", "buy", "buys", "bought",
+                                               "become", "becomes", "became"};
+    if ((asOrSuch || in(kTakingOne, w)) &&
         !in({"what", "which", "who", "where", "how", "why", "when"}, words.previousLower(i)) && words.isWord(n) &&
         startsLowercase(words.text(n)) && n == i + 2) {
         std::size_t noun = isPlainAdjective(next) && !in({"whole", "entire"}, next) ? after : n;
@@ -957,14 +963,22 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         const bool ends = end == npos ? noun != npos
                           : words.text(end).size() == 1 && std::string_view(".,;:!?").find(words.text(end)) != npos
                               ? true
-                              : in({"who", "for", "with", "in", "at", "from"}, words.lower(end));
+                              : in({"who", "for", "with", "in", "at", "from", "to", "and", "but", "because"}, words.lower(end));
         if (in(kCountNouns, head) && startsLowercase(words.text(noun)) && ends &&
-            (noun != n || !in({"school", "class", "university", "town", "family", "course"}, head))) {
+            (noun != n || !in({"school", "class", "university", "town", "family", "course", "reason"}, head))) {
             if (auto vowel = startsWithVowelSound(next)) {
                 words.replace(n, std::string(*vowel ? "an " : "a ") + words.text(n));
                 return true;
             }
         }
+    }
+    // "for long time" → "for a long time", "have good time" → "have a good time".
+    if (in({"for", "in", "have", "has", "had", "having", "take", "takes", "took", "taking", "spend", "spent"}, w) &&
+        in({"long", "good", "great", "hard", "short", "difficult", "wonderful", "nice", "tough"}, next) &&
+        startsLowercase(words.text(n)) && words.lower(after) == "time" &&
+        (words.endsPhraseBefore(words.next(after), false) || words.nextLower(after) == "ago")) {
+        words.replace(n, "a " + words.text(n));
+        return true;
     }
     // "in world" → "in the world", "in past," → "in the past,": nouns of
     // which there is one, after a preposition and ending their phrase ("in
@@ -977,7 +991,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     // "many information" → "much information": a noun never counted.
-    if (w == "many" && startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
+    if (w == "many" && words.isWord(n) && startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
         (in({"money", "traffic", "pollution", "homework", "furniture"}, next) ||
          std::any_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; }))) {
         words.replace(i, "much");
