@@ -837,6 +837,9 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         !in(kQuantityNouns, next) && words.endsPhraseBefore(after, false)) {
         if (std::string singular = singularOf(next, isWord); !singular.empty()) {
             words.replace(n, singular);
+            // The article by the new word's sound, in the same pass ("an women" → "a woman").
+            if (auto vowel = startsWithVowelSound(singular); vowel && (*vowel || singular[0] != 'h'))
+                words.replace(i, *vowel ? "an" : "a");
             return true;
         }
     }
@@ -897,8 +900,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         if (noun == npos && isPlainAdjective(next)) noun = after;
         if (noun != npos && isPluralNounAt(words, noun, isWord) && startsLowercase(words.text(noun)) &&
             !in(kQuantityNouns, words.lower(noun)) && !in(kPluralOnly, words.lower(noun)) &&
-            words.endsPhraseBefore(words.next(noun), false)) {
-            if (std::string singular = singularOf(words.lower(noun), isWord); !singular.empty()) {
+            baseOfThirdPerson(words.lower(noun)).empty() && words.endsPhraseBefore(words.next(noun), false)) {
+            if (std::string singular = singularOf(words.lower(noun), isWord); !singular.empty() && !in(kVerbsOnly, singular)) {
                 words.replace(noun, singular);
                 return true;
             }
@@ -983,7 +986,9 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "in world" → "in the world", "in past," → "in the past,": nouns of
     // which there is one, after a preposition and ending their phrase ("in
     // world history" is a compound).
+    // Not after "both of", where the noun is counted ("both of worlds").
     if ((in(kPrepositions, w) || in({"over", "around", "throughout"}, w)) && w != "all" &&
+        !(w == "of" && in({"one", "each", "many", "several", "both", "either", "neither", "few"}, words.previousLower(i))) &&
         in({"world", "past", "internet", "universe", "sun", "moon"}, next) &&
         startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
         !(next == "past" && in({"in", "for", "of", "on"}, w) && words.isWord(after) && words.lower(after) != "and")) {

@@ -191,7 +191,7 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
         {"every_and_each", "We meet every days. Each students has a desk.", "We meet every day. Each student has a desk."},
         {"every_and_each_held_back", "Every sports car is loud. Each needs its own desk. They each want one.",
          "Every sports car is loud. Each needs its own desk. They each want one."},
-        {"article_before_plural", "She has a cars. He is a friends of mine.", "She has a car. He is a friend of mine."},
+        {"article_before_plural", "She has a cars. He is a friends of mine. I saw an women.", "She has a car. He is a friend of mine. I saw a woman."},
         {"article_before_plural_held_back", "A sports car, a means of travel, a series. Plan a requires more. A lots of us came.",
          "A sports car, a means of travel, a series. Plan a requires more. A lot of us came."},
         {"one_of_my", "One of my friend is here. One of their car was red.", "One of my friends is here. One of their cars was red."},
