@@ -661,7 +661,7 @@ constexpr std::string_view kOtherStarts[] = {
             "makes", "made", "making", "finish", "finishes", "finished", "practise", "practice", "practised", "practiced", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
             "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
     "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
-    "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "seems", "looks", "gets", "find", "finds", "buy", "buys", "bought", "become", "becomes", "became", "take", "takes", "took", "taking", "spend", "spent", "over", "around", "throughout", "that's", "that\u2019s",
+    "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "others", "return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting", "seems", "looks", "gets", "find", "finds", "buy", "buys", "bought", "become", "becomes", "became", "take", "takes", "took", "taking", "spend", "spent", "over", "around", "throughout", "that's", "that\u2019s",
             "his", "her", "our", "their"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
@@ -1336,6 +1336,19 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     if (in({"my", "your", "his", "her", "our", "their"}, w) && next == "live" && words.endsPhraseBefore(after, false)) {
         words.replace(n, "life");
+        return true;
+    }
+    // "others people" → "other people": "others" is a pronoun, and a
+    // counted plural after it wants the determiner.
+    if (w == "others" && isPluralNounAt(words, n, isWord) && startsLowercase(words.text(n)) &&
+        (in({"people", "children", "men", "women"}, next) || in(kCountNouns, singularOf(next, isWord)))) {
+        words.replace(i, "other");
+        return true;
+    }
+    // "return back" → "return": the verb says it.
+    if (in({"return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting"}, w) &&
+        next == "back" && startsLowercase(words.text(n))) {
+        words.remove(n);
         return true;
     }
     if (w == "eventhough") {

@@ -209,6 +209,8 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
          "They were late and I knew it. It is quite good, hard to breathe in my life."},
         {"more_sound_alikes_held_back", "I know where they live. It is quiet here. Take a breath. The live show. You new people.",
          "I know where they live. It is quiet here. Take a breath. The live show. You new people."},
+        {"others_and_return_back", "The others students returned back home.", "The other students returned home."},
+        {"others_held_back", "Others agree, the others came back, we help others. Go back.", "Others agree, the others came back, we help others. Go back."},
         {"sound_alikes_held_back", "It was too close. The weather is nice. I want advice. We maybe should go.",
          "It was too close. The weather is nice. I want advice. We maybe should go."},
         {"learner_phrases_held_back", "He lets go of the loose rope; it refers to loose soil that is not loose.",
