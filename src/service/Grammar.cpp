@@ -1509,8 +1509,9 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 continue;
             }
         }
-        // "discuss about the plan": the verb takes its object directly.
-        if (next == "about" && (w == "discuss" || w == "discusses" || w == "discussed" || w == "discussing")) {
+        // "discuss about the plan": the verb takes its object directly (one must follow).
+        if (next == "about" && (w == "discuss" || w == "discusses" || w == "discussed" || w == "discussing") &&
+            words.isWord(words.next(n))) {
             words.remove(n);
             continue;
         }
@@ -1713,6 +1714,16 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
     for (auto it = commasAfter.rbegin(); it != commasAfter.rend(); ++it)
         tokens.insert(tokens.begin() + std::ptrdiff_t(*it + 1), Token{TokenKind::punct, ",", tokens[*it].language});
     std::erase_if(tokens, [](const Token& t) { return t.text.empty(); });
+    // A word that became several ("every day", "to go") is split into its words,
+    // which the capitals and a next pass of the rules then see one by one.
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].kind != TokenKind::word || tokens[i].language != 0) continue;
+        const std::size_t blank = tokens[i].text.find(' ');
+        if (blank == std::string::npos || blank == 0 || blank + 1 >= tokens[i].text.size()) continue;
+        Token rest{TokenKind::word, tokens[i].text.substr(blank + 1), tokens[i].language};
+        tokens[i].text.resize(blank);
+        tokens.insert(tokens.begin() + std::ptrdiff_t(i + 1), {Token{TokenKind::space, " ", rest.language}, std::move(rest)});
+    }
 }
 
 }  // namespace quillant::service
