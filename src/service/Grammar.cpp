@@ -362,11 +362,15 @@ public:
     void clear(std::size_t i) { tokens_[i].text.clear(); }
     // After tokens were inserted or erased.
     void forget() { cache_.clear(); }
-    // Removes the word and the blank after it.
+    // Removes the word and the blank after it, or before it when a mark
+    // follows ("reverting back." → "reverting.").
     void remove(std::size_t i) {
         bool capital = !startsLowercase(tokens_[i].text);
         tokens_[i].text.clear();
         if (i + 1 < tokens_.size() && tokens_[i + 1].kind == TokenKind::space) tokens_[i + 1].text.clear();
+        else if (i > 0 && tokens_[i - 1].kind == TokenKind::space && i + 1 < tokens_.size() &&
+                 tokens_[i + 1].kind == TokenKind::punct)
+            tokens_[i - 1].text.clear();
         if (std::size_t n = next(i + 1); capital && isWord(n)) tokens_[n].text = capitalizedFirst(tokens_[n].text);
     }
     const std::string& text(std::size_t i) const { return tokens_[i].text; }
@@ -1509,9 +1513,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 continue;
             }
         }
-        // "discuss about the plan": the verb takes its object directly (one must follow).
-        if (next == "about" && (w == "discuss" || w == "discusses" || w == "discussed" || w == "discussing") &&
-            words.isWord(words.next(n))) {
+        // "discuss about the plan": the verb takes its object directly.
+        if (next == "about" && (w == "discuss" || w == "discusses" || w == "discussed" || w == "discussing")) {
             words.remove(n);
             continue;
         }

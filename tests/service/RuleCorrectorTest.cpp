@@ -199,7 +199,7 @@ TEST(RuleCorrectorIdempotence, OneCorrectionMakesWhatASecondWould) {
         {"verb_after_an_uncountable_made_singular", "You should advices him.", "You should advise him."},
         {"split_word_at_a_sentence_start", "everyday, we read.", "Every day, we read."},
         {"inserted_word_before_another_rule", "They hoped decide visit us.", "They hoped to decide to visit us."},
-        {"dropped_word_before_a_mark", "What will we discuss about?", "What will we discuss about?"},
+        {"dropped_word_before_a_mark", "What will we discuss about?", "What will we discuss?"},
     };
     RuleCorrector corrector(spellers::americanSpeller());
     for (const auto& c : cases) {
