@@ -435,16 +435,18 @@ std::string RuleCorrector::correctIn(std::string_view text, const std::string& l
     fixSpelling(tokens, table);
     // Before the grammar, whose agreement takes a lower-case "i" for a letter.
     capitalizeLoneI(tokens);
+    removeRepeatedWords(tokens);
     // One rule's change may open another's context ("hoped decide visit" →
     // "hoped to decide visit") or make a word twice: the rules run on their own
     // result until it stands, so that correcting a corrected text changes
-    // nothing. A bound keeps the cost; two passes settle all but rare texts.
+    // nothing. Only a text the rules changed pays for another pass; a bound
+    // keeps the cost, and two passes settle all but rare texts.
     for (int pass = 0; pass < 4; ++pass) {
         const std::string before = join(tokens);
-        removeRepeatedWords(tokens);
         correctGrammar(tokens, [&](std::string_view word) { return table[kEnglish].accepts(word); });
-        fixMisspellings(tokens);
         if (join(tokens) == before) break;
+        removeRepeatedWords(tokens);
+        fixMisspellings(tokens);
     }
     capitalizeSentenceStarts(tokens);
     return join(tokens);
