@@ -506,7 +506,10 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
             const int left = int(words.size() - c.next);
             if (double(c.accepted + left) / (c.counted + left) < floor) return double(c.accepted + left) / (c.counted + left);
             const std::string& w = tokens[words[c.next]].text;
-            bool ok = accepts(w);
+            // The first word counts as the capitals will leave it ("italy
+            // canada." is judged as "Italy canada."), so that a second
+            // correction finds the sentence in the same language.
+            bool ok = accepts(w) || (words[c.next] == first && startsLowercase(w) && accepts(capitalizedFirst(w)));
             if (!ok && words[c.next] != first && !startsLowercase(w)) continue;
             ++c.counted;
             c.accepted += ok;

@@ -207,6 +207,13 @@ TEST(RuleCorrectorIdempotence, OneCorrectionMakesWhatASecondWould) {
         EXPECT_EQ(once, c.expected) << c.name;
         EXPECT_EQ(corrector.correct(once), once) << c.name;
     }
+    // A sentence's language is judged with the capital its first word will get.
+    Dictionaries dictionaries;
+    RuleCorrector automatic(dictionaries);
+    for (std::string text : {"We met. italy canada. It rained.", "We met. i'm hardwares. It rained."}) {
+        const std::string once = automatic.correct(text);
+        EXPECT_EQ(automatic.correct(once), once) << text;
+    }
 }
 
 // Every English variant's spellings are right; the chosen one only decides
