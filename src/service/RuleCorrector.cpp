@@ -596,9 +596,12 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
         decided.push_back(lang != kUntouchedLanguage || words.size() > 2);
     }
     // A sentence of one or two words that no dictionary takes ("ok.") is in
-    // the language of the sentence before it, or else after it.
+    // the language of the sentence before it, or else after it. Looking back
+    // runs forwards and looking ahead backwards, so that a run of such
+    // sentences takes one language whichever of them a dictionary knows.
     for (int pass = 0; pass < 2; ++pass)
-        for (std::size_t k = 0; k < sentences.size(); ++k) {
+        for (std::size_t step = 0; step < sentences.size(); ++step) {
+            const std::size_t k = pass == 0 ? step : sentences.size() - 1 - step;
             if (decided[k]) continue;
             std::size_t from = pass == 0 ? (k > 0 ? k - 1 : k) : k + 1;
             if (from >= sentences.size() || from == k || !decided[from]) continue;

@@ -207,13 +207,16 @@ TEST(RuleCorrectorIdempotence, OneCorrectionMakesWhatASecondWould) {
         EXPECT_EQ(once, c.expected) << c.name;
         EXPECT_EQ(corrector.correct(once), once) << c.name;
     }
-    // A sentence's language is judged with the capital its first word will get.
+    // A sentence's language is judged with the capital its first word will
+    // get; a run of short sentences takes the language after it as one.
     Dictionaries dictionaries;
     RuleCorrector automatic(dictionaries);
-    for (std::string text : {"We met. italy canada. It rained.", "We met. i'm hardwares. It rained."}) {
-        const std::string once = automatic.correct(text);
-        EXPECT_EQ(automatic.correct(once), once) << text;
-    }
+    for (RuleCorrector* c : {&corrector, &automatic})
+        for (std::string text : {"We met. italy canada. It rained.", "We met. i'm hardwares. It rained.",
+                                 "practise. luggages. the rain stopped today."}) {
+            const std::string once = c->correct(text);
+            EXPECT_EQ(c->correct(once), once) << text;
+        }
 }
 
 // Every English variant's spellings are right; the chosen one only decides
