@@ -266,6 +266,16 @@ std::string regularPast(std::string_view base) {
     return std::string(base) + "ed";
 }
 
+// The past participle of a verb in its base form ("know" → "known", "decide" → "decided").
+std::string participleOf(std::string_view base) {
+    for (const auto& [past, verb] : kIrregularPast)
+        if (verb == base) {
+            std::string_view participle = lookUp(kParticiples, past);
+            return std::string(participle.empty() ? past : participle);
+        }
+    return regularPast(base);
+}
+
 // Every inflected form of a listed verb, with its base form.
 struct Forms {
     std::map<std::string, std::string, std::less<>> thirdPerson, past;
@@ -362,11 +372,15 @@ public:
     void clear(std::size_t i) { tokens_[i].text.clear(); }
     // After tokens were inserted or erased.
     void forget() { cache_.clear(); }
-    // Removes the word and the blank after it.
+    // Removes the word and the blank after it, or before it when a mark
+    // follows ("reverting back." → "reverting.").
     void remove(std::size_t i) {
         bool capital = !startsLowercase(tokens_[i].text);
         tokens_[i].text.clear();
         if (i + 1 < tokens_.size() && tokens_[i + 1].kind == TokenKind::space) tokens_[i + 1].text.clear();
+        else if (i > 0 && tokens_[i - 1].kind == TokenKind::space && i + 1 < tokens_.size() &&
+                 tokens_[i + 1].kind == TokenKind::punct)
+            tokens_[i - 1].text.clear();
         if (std::size_t n = next(i + 1); capital && isWord(n)) tokens_[n].text = capitalizedFirst(tokens_[n].text);
     }
     const std::string& text(std::size_t i) const { return tokens_[i].text; }
@@ -511,8 +525,18 @@ bool isPluralNounAt(const Words& words, std::size_t i, const IsWord& isWord) {
            isPlainPlural(words.lower(i), isWord);
 }
 
+// Nouns whose plural no ending rule makes; "lives" is no plural of "live".
+// Not "person"/"people": "a people" is a nation.
+constexpr std::pair<std::string_view, std::string_view> kIrregularNouns[] = {
+    {"calf", "calves"}, {"child", "children"}, {"foot", "feet"},     {"goose", "geese"},    {"half", "halves"},
+    {"knife", "knives"}, {"leaf", "leaves"},   {"life", "lives"},    {"loaf", "loaves"},    {"man", "men"},
+    {"mouse", "mice"},  {"shelf", "shelves"},  {"thief", "thieves"}, {"tooth", "teeth"},    {"wife", "wives"},
+    {"wolf", "wolves"}, {"woman", "women"}};
+
 // The singular of a plural in -s ("cities" → "city"); empty for the others.
 std::string singularOf(std::string_view w, const IsWord& isWord) {
+    for (const auto& [singular, plural] : kIrregularNouns)
+        if (plural == w) return std::string(singular);
     if (w.size() < 4 || w.back() != 's') return {};
     std::string minusS(w.substr(0, w.size() - 1));
     if (isWord(minusS)) return minusS;
@@ -520,6 +544,15 @@ std::string singularOf(std::string_view w, const IsWord& isWord) {
         return std::string(w.substr(0, w.size() - 3)) + "y";
     if (endsWith(w, "es") && isWord(w.substr(0, w.size() - 2))) return std::string(w.substr(0, w.size() - 2));
     return {};
+}
+
+// The plural of a singular noun English knows ("city" → "cities", "man" →
+// "men"); empty when no spelling of it is a word.
+std::string pluralOf(std::string_view w, const IsWord& isWord) {
+    if (std::string_view plural = lookUp(kIrregularNouns, w); !plural.empty()) return std::string(plural);
+    if (w == "person") return "people";
+    std::string plural = thirdPerson(w);
+    return isWord(plural) ? plural : std::string();
 }
 
 // The -ing form of a verb, when exactly one spelling is a word ("begin" → "beginning").
@@ -541,6 +574,42 @@ std::string ingFormOf(std::string_view base, const IsWord& isWord) {
     return found;
 }
 
+// Nouns with no singular of their own ("a new glasses" is no slip of "glass").
+constexpr std::string_view kPluralOnly[] = {
+    "belongings", "clothes", "congratulations", "earnings", "glasses", "goods", "jeans", "outskirts", "pajamas",
+    "pants", "pyjamas", "remains", "savings", "scissors", "shorts", "surroundings", "trousers"};
+
+// Everyday nouns that are always counted, so that a word counting them wants
+// their plural ("a lot of friends"), where "a lot of time" is uncountable
+// (and so, at times, "opportunity" and "chance"); not "subject" nor
+// "relative", which are adjectives too ("is subject to").
+constexpr std::string_view kCountNouns[] = {
+    "accident", "activity", "advantage", "animal", "apple", "area", "aspect", "benefit", "bird", "book",
+    "building", "car", "cat", "child", "choice", "city", "class", "colleague", "company", "computer",
+    "country", "course", "customer", "day", "decision", "detail", "difference", "disadvantage", "doctor", "dog",
+    "employee", "event", "exam", "example", "factor", "family", "feature", "film", "flower", "friend", "game",
+    "goal", "hotel", "hour", "house", "idea", "item", "job", "kid", "language", "lesson", "machine", "man",
+    "member", "method", "minute", "mistake", "month", "movie", "museum", "neighbor", "neighbour",
+    "option", "parent", "park", "person", "phone", "photo", "picture", "place", "player", "problem", "product",
+    "project", "question", "reason", "region", "restaurant", "road", "rule", "school", "shop",
+    "skill", "song", "store", "story", "street", "student", "task", "teacher", "thing", "tool",
+    "tourist", "town", "tree", "trip", "university", "village", "visitor", "week", "woman", "word", "worker",
+    "year"};
+
+// Common adjectives that are no nouns, which may stand between a determiner
+// and its noun; and endings only adjectives have.
+bool isPlainAdjective(std::string_view w) {
+    constexpr std::string_view kAdjectives[] = {
+        "bad", "beautiful", "big", "cheap", "common", "different", "difficult", "easy", "entire", "expensive",
+        "famous", "good", "great", "happy", "hard", "huge", "important", "large", "long", "modern", "new", "nice",
+        "old", "perfect", "poor", "popular", "rich", "serious", "short", "simple", "single", "small", "special",
+        "strong", "typical", "whole", "wonderful", "young"};
+    if (in(kAdjectives, w)) return true;
+    for (std::string_view ending : {"ful", "ous", "ive", "able", "ible"})
+        if (w.size() > ending.size() + 3 && endsWith(w, ending)) return true;
+    return false;
+}
+
 bool isSuperlative(std::string_view w) {
     if (w == "best" || w == "worst") return true;
     for (std::string_view c : kComparatives)
@@ -549,6 +618,27 @@ bool isSuperlative(std::string_view w) {
             return true;
     return false;
 }
+
+// A singular count noun at i in lower case: a word English knows, not in
+// -s, not a verb of the list, nor a noun more often uncountable, nor a
+// function word.
+bool countableSingularAt(const Words& words, std::size_t i, const IsWord& isWord) {
+    if (!words.isWord(i) || !startsLowercase(words.text(i))) return false;
+    const std::string w = words.lower(i);
+    return isWord(w) && !endsWith(w, "s") && w.find('\'') == npos && !in(kOwnPlurals, w) && !isListedVerb(w) &&
+           !in(kSubjectPronouns, w) && !in(kNounDeterminers, w) && !in(kDeterminers, w) && !in(kPrepositions, w) &&
+           !in(kAfterNounPhrase, w) && !in(kNumbers, w) && !in(kComparatives, w) &&
+           !in({"more", "less", "other", "else", "hundred", "thousand", "million", "billion", "dozen", "much", "own",
+                "one", "ones", "not", "ago", "later", "percent"},
+               w) &&
+           !endsWith(w, "ly") && !endsWith(w, "ed") && baseOfPast(w).empty() &&
+           !in({"left", "found", "gone", "done", "known", "seen", "given", "taken", "put", "set", "cut", "read"}, w) &&
+           std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == w; });
+}
+
+// The verbs of a plural subject made singular ("are" → "is").
+constexpr std::pair<std::string_view, std::string_view> kToSingularVerb[] = {
+    {"are", "is"}, {"were", "was"}, {"have", "has"}, {"aren't", "isn't"}, {"weren't", "wasn't"}, {"haven't", "hasn't"}};
 
 // The same verb agreeing with a plural subject ("is" → "are"), keeping the apostrophe's style.
 std::string pluralVerbOf(std::string_view verb) {
@@ -582,10 +672,10 @@ constexpr std::string_view kOtherStarts[] = {
             "waits", "waited", "waiting", "emphasize", "emphasizes", "emphasized", "emphasise", "emphasises",
             "emphasised", "mention", "mentions", "mentioned", "mentioning", "cope", "copes", "coped", "coping",
             "lack", "lacks", "lacked", "there", "can", "could", "should", "must", "would", "let", "lets", "make",
-            "makes", "made", "making", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
+            "makes", "made", "making", "finish", "finishes", "finished", "practise", "practice", "practised", "practiced", "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided",
             "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
     "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
-    "we", "you", "they", "in", "eventhough", "my", "your",
+    "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "others", "return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting", "seems", "looks", "gets", "find", "finds", "buy", "buys", "bought", "become", "becomes", "became", "take", "takes", "took", "taking", "spend", "spent", "over", "around", "throughout", "that's", "that\u2019s",
             "his", "her", "our", "their"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
@@ -613,6 +703,18 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // Compared as views: against a literal a view compares lengths first.
     const std::string wStore = words.lower(i);
     const std::string_view w = wStore;
+    // "it is biggest city" → "it is the biggest city": a superlative before
+    // its noun takes "the" after a verb "be" or a preposition ("from
+    // youngest to oldest" has no noun).
+    if (endsWith(w, "est") && isSuperlative(w) && w != "best" && w != "worst" && startsLowercase(words.text(i)) &&
+        in({"is", "are", "was", "were", "be", "been", "of", "in", "on", "to", "from", "with", "among"},
+           words.previousLower(i))) {
+        const std::size_t n = words.next(i);
+        if (countableSingularAt(words, n, isWord) || isPluralNounAt(words, n, isWord)) {
+            words.replace(i, "the " + wStore);
+            return true;
+        }
+    }
     if (!startsAFormRule(w)) return false;
     const std::size_t n = words.next(i);
     const std::string nextStore = words.lower(n);
@@ -632,6 +734,17 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             words.replace(v, participle);
             return true;
         }
+        // "I have never understand" → "… understood": a verb that is no noun
+        // has its participle after "have" whoever the subject ("get" has two;
+        // "write", "sell" and "think" name a noun: "have write access").
+        const std::string base = words.lower(v);
+        if (in(kVerbsOnly, base) && !in({"get", "write", "sell", "think"}, base) && words.isWord(v) &&
+            startsLowercase(words.text(v))) {
+            if (std::string done = participleOf(base); !done.empty() && done != base && isWord(done)) {
+                words.replace(v, done);
+                return true;
+            }
+        }
     }
     // "Did you went?" → "Did you go?": the verb after an inverted "do".
     if ((w == "did" || w == "does" || w == "do") && in(kSubjectPronouns, next) &&
@@ -648,9 +761,11 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "The students is" → "The students are": a determiner and a plural noun
     // that open a clause are its subject; after a preposition ("one of the
     // students is") they are not.
+    // One plain adjective may stand between ("the new students is").
+    const bool adjectiveFirst = isPlainAdjective(next) && startsLowercase(words.text(n)) && isPluralNounAt(words, after, isWord);
     if (in(kNounDeterminers, w) && (words.clauseStartsBefore(i) || words.previousLower(i) == "that") &&
-        isPluralNounAt(words, n, isWord)) {
-        std::size_t v = after;
+        (isPluralNounAt(words, n, isWord) || adjectiveFirst)) {
+        std::size_t v = adjectiveFirst ? words.next(after) : after;
         if (in(kMidAdverbs, words.lower(v))) v = words.next(v);
         if (std::string plural = pluralVerbOf(words.lower(v)); !plural.empty() && words.nextLower(v) != "not") {
             words.replace(v, plural);
@@ -736,6 +851,183 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         !in(kQuantityNouns, next) && words.endsPhraseBefore(after, false)) {
         if (std::string singular = singularOf(next, isWord); !singular.empty()) {
             words.replace(n, singular);
+            // The article by the new word's sound, in the same pass ("an women" → "a woman").
+            if (auto vowel = startsWithVowelSound(singular); vowel && (*vowel || singular[0] != 'h'))
+                words.replace(i, *vowel ? "an" : "a");
+            return true;
+        }
+    }
+    // A noun that a counting word before it makes plural, where it ends its
+    // phrase: "a few friend." → "a few friends", "a number of problem that",
+    // "one of the biggest city." → "… cities". An adjective in between is
+    // read only after a superlative, which a noun must follow.
+    {
+        std::size_t noun = npos;
+        const std::string before = words.previousLower(i);
+        constexpr std::string_view kCounters[] = {"one", "each", "many", "several", "both", "few"};
+        if (w == "few" && before == "a") noun = n;
+        else if (w == "of" && in({"dozens", "hundreds", "thousands", "millions", "billions"}, before)) noun = n;
+        else if (w == "of" && in({"number", "couple"}, before) &&
+                 in({"a", "the", "large", "great", "small", "huge", "growing", "increasing", "big", "certain", "limited"},
+                    words.previousLower(words.previous(i))))
+            noun = n;
+        else if (w == "of" && in(kCounters, before) &&
+                 in({"the", "my", "your", "his", "her", "our", "their"}, next)) {
+            std::size_t s = after;
+            if (words.lower(s) == "most") s = words.next(s);
+            else if (!isSuperlative(words.lower(s)) || words.lower(s) == "best" || words.lower(s) == "worst") s = npos;
+            if (s != npos && words.isWord(s) && startsLowercase(words.text(s))) noun = words.next(s);
+        }
+        // After words that may also count an uncountable noun ("a lot of
+        // time") or stand alone ("these"), only nouns always counted; one
+        // plain adjective may stand between ("many different country.").
+        bool adjective = false;
+        if (noun == npos &&
+            ((w == "of" && (in({"lots", "plenty", "variety", "kinds", "types", "sorts"}, before) ||
+                            (before == "lot" && words.previousLower(words.previous(i)) == "a"))) ||
+             in({"many", "several", "various", "numerous", "few", "both", "these", "those"}, w) ||
+             (in(kNumbers, w) && !in({"a", "an", "the"}, before)))) {
+            noun = n;
+            if (isPlainAdjective(next) && in(kCountNouns, words.lower(after))) {
+                noun = after;
+                adjective = true;
+            }
+            if (!in(kCountNouns, words.lower(noun))) noun = npos;
+        }
+        // The noun ends its phrase, or a verb that is no noun follows ("a few friend came").
+        const std::string verb = words.nextLower(noun);
+        const bool verbFollows = !adjective && (in(kVerbsOnly, verb) || in(kVerbsOnly, baseOfPast(verb)));
+        if (noun != npos && countableSingularAt(words, noun, isWord) &&
+            (words.endsPhraseBefore(words.next(noun), false) || verbFollows)) {
+            if (std::string plural = pluralOf(words.lower(noun), isWord); !plural.empty()) {
+                words.replace(noun, plural);
+                return true;
+            }
+        }
+    }
+    // "another cars" → "another car", "a good friends." → "a good friend.",
+    // "every single days" → "every single day": a singular determiner, a
+    // plain adjective, and a plural that ends the phrase.
+    if (in({"a", "an", "another", "every", "each"}, w) && !in(kLetterNames, words.previousLower(i)) && words.isWord(n) &&
+        startsLowercase(words.text(n))) {
+        std::size_t noun = w == "another" && isPluralNounAt(words, n, isWord) ? n : npos;
+        if (noun == npos && isPlainAdjective(next)) noun = after;
+        if (noun != npos && isPluralNounAt(words, noun, isWord) && startsLowercase(words.text(noun)) &&
+            !in(kQuantityNouns, words.lower(noun)) && !in(kPluralOnly, words.lower(noun)) &&
+            baseOfThirdPerson(words.lower(noun)).empty() && words.endsPhraseBefore(words.next(noun), false)) {
+            if (std::string singular = singularOf(words.lower(noun), isWord); !singular.empty() && !in(kVerbsOnly, singular)) {
+                words.replace(noun, singular);
+                return true;
+            }
+        }
+    }
+    // "The number of cars are growing" → "… is growing", "One of the
+    // reasons are" → "… is": the verb agrees with "number" or "one", past
+    // the phrase that counts; a relative or a second subject ends the search.
+    auto singularVerbFrom = [&](std::size_t k) {
+        for (int steps = 0; steps < 6 && words.isWord(k); ++steps, k = words.next(k)) {
+            const std::string word = words.lower(k);
+            if (in({"who", "that", "which", "where", "when", "whom", "whose", "and", "or"}, word) || in(kModals, word))
+                return false;
+            if (std::string_view singular = lookUp(kToSingularVerb, word); !singular.empty()) {
+                words.replace(k, singular);
+                return true;
+            }
+        }
+        return false;
+    };
+    if (w == "the" && next == "number" && words.lower(after) == "of" && words.clauseStartsBefore(i)) {
+        std::size_t k = words.next(after);
+        if (in(kNounDeterminers, words.lower(k))) k = words.next(k);
+        if (isPluralNounAt(words, k, isWord) && singularVerbFrom(k)) return true;
+    }
+    if ((w == "one" || w == "each") && next == "of" && words.clauseStartsBefore(i)) {
+        const std::string det = words.lower(after);
+        if (in({"us", "them", "you"}, det) ? singularVerbFrom(words.next(after))
+            : in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, det) && singularVerbFrom(words.next(words.next(after))))
+            return true;
+    }
+    // "a person who are" → "a person who is": the relative's verb agrees
+    // with the counted singular before it.
+    if (w == "who" && in(kCountNouns, words.previousLower(i)) && startsLowercase(words.text(words.previous(i))) &&
+        in({"a", "an", "the", "this", "that", "every", "each", "any", "one", "another"},
+           words.previousLower(words.previous(i))) &&
+        words.nextLower(n) != "not") {
+        if (std::string_view singular = lookUp(kToSingularVerb, next); !singular.empty()) {
+            words.replace(n, singular);
+            return true;
+        }
+    }
+    // "He is student." → "He is a student.", "I have good friend who" →
+    // "I have a good friend who": a counted singular after "be" or "have"
+    // needs an article. Held back where "the" may be meant ("is reason
+    // why", "what is reason"), for places used without one ("is school"),
+    // and for "have reason to", where the noun is not counted.
+    // Also after "such" ("such thing" → "such a thing"; not "no such thing")
+    // and "as" ("as teacher" → "as a teacher"; not "such as", "as well as").
+    const bool asOrSuch = (w == "such" && !in({"no", "any"}, words.previousLower(i))) ||
+                          (w == "as" && !in({"such", "well", "same", "so"}, words.previousLower(i)));
+    // And after verbs that take one thing as their object ("get good job").
+    constexpr std::string_view kTakingOne[] = {"is", "was", "be", "been", "it's", "it\u2019s", "that's", "that\u2019s", "have",
+                                               "has", "had", "get", "gets", "got", "find", "finds", "buy", "buys", "bought",
+                                               "become", "becomes", "became"};
+    if ((asOrSuch || in(kTakingOne, w)) &&
+        !in({"what", "which", "who", "where", "how", "why", "when"}, words.previousLower(i)) && words.isWord(n) &&
+        startsLowercase(words.text(n)) && n == i + 2) {
+        std::size_t noun = isPlainAdjective(next) && !in({"whole", "entire"}, next) ? after : n;
+        const std::string head = words.lower(noun);
+        const std::size_t end = words.next(noun);
+        const bool ends = end == npos ? noun != npos
+                          : words.text(end).size() == 1 && std::string_view(".,;:!?").find(words.text(end)) != npos
+                              ? true
+                              : in({"who", "for", "with", "in", "at", "from", "to", "and", "but", "because"}, words.lower(end));
+        if (in(kCountNouns, head) && startsLowercase(words.text(noun)) && ends &&
+            (noun != n || !in({"school", "class", "university", "town", "family", "course", "reason"}, head))) {
+            if (auto vowel = startsWithVowelSound(next)) {
+                words.replace(n, std::string(*vowel ? "an " : "a ") + words.text(n));
+                return true;
+            }
+        }
+    }
+    // "for long time" → "for a long time", "have good time" → "have a good time".
+    if (in({"for", "in", "have", "has", "had", "having", "take", "takes", "took", "taking", "spend", "spent"}, w) &&
+        in({"long", "good", "great", "hard", "short", "difficult", "wonderful", "nice", "tough"}, next) &&
+        startsLowercase(words.text(n)) && words.lower(after) == "time" &&
+        (words.endsPhraseBefore(words.next(after), false) || words.nextLower(after) == "ago")) {
+        words.replace(n, "a " + words.text(n));
+        return true;
+    }
+    // "in world" → "in the world", "in past," → "in the past,": nouns of
+    // which there is one, after a preposition and ending their phrase ("in
+    // world history" is a compound).
+    // Not after "both of", where the noun is counted ("both of worlds").
+    if ((in(kPrepositions, w) || in({"over", "around", "throughout"}, w)) && w != "all" &&
+        !(w == "of" && in({"one", "each", "many", "several", "both", "either", "neither", "few"}, words.previousLower(i))) &&
+        in({"world", "past", "internet", "universe", "sun", "moon"}, next) &&
+        startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
+        !(next == "past" && in({"in", "for", "of", "on"}, w) && words.isWord(after) && words.lower(after) != "and")) {
+        words.replace(n, "the " + nextStore);
+        return true;
+    }
+    // "many information" → "much information": a noun never counted.
+    if (w == "many" && words.isWord(n) && startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
+        (in({"money", "traffic", "pollution", "homework", "furniture"}, next) ||
+         std::any_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; }))) {
+        words.replace(i, "much");
+        return true;
+    }
+    // "The most of people" → "Most of people": not "make the most of".
+    if (w == "the" && next == "most" && words.lower(after) == "of" &&
+        !in({"make", "makes", "made", "making"}, words.previousLower(i))) {
+        words.remove(i);
+        return true;
+    }
+    // "we have same problem" → "we have the same problem": "same" takes
+    // "the" after a verb as after a preposition.
+    if (w == "same" && startsLowercase(words.text(i)) && words.isWord(n)) {
+        const std::string before = words.previousLower(i);
+        if (isListedVerb(before) || !baseOfThirdPerson(before).empty() || !baseOfPast(before).empty()) {
+            words.replace(i, "the same");
             return true;
         }
     }
@@ -884,6 +1176,35 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(n, next == "is" ? "are" : "were");
         return true;
     }
+    // "there are a problem" → "there is a problem": one counted thing.
+    if (w == "there" && (next == "are" || next == "were") && in({"a", "an"}, words.lower(after))) {
+        std::size_t noun = words.next(after);
+        if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
+        if (in(kCountNouns, words.lower(noun)) && startsLowercase(words.text(noun)) &&
+            words.endsPhraseBefore(words.next(noun), false) && words.nextLower(noun) != "and") {
+            words.replace(n, next == "are" ? "is" : "was");
+            return true;
+        }
+    }
+    // "A lot of people is" → "… are", "Most of the students has" → "… have":
+    // a quantity of a plural that opens its clause is plural.
+    if (w == "of" && words.isWord(n)) {
+        const std::size_t q = words.previous(i);
+        const std::string quantity = words.lower(q);
+        const std::string_view article = words.previousLower(q);
+        const bool counts = ((quantity == "lot" || quantity == "number") && article == "a" && words.clauseStartsBefore(words.previous(q))) ||
+                            (in({"lots", "most", "many", "some", "all", "both", "several"}, quantity) && words.clauseStartsBefore(q));
+        std::size_t noun = n;
+        if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, next)) noun = words.next(noun);
+        if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
+        if (counts && isPluralNounAt(words, noun, isWord) && !in(kPluralOnly, words.lower(noun))) {
+            const std::size_t v = words.next(noun);
+            if (std::string plural = pluralVerbOf(words.lower(v)); !plural.empty() && words.nextLower(v) != "not") {
+                words.replace(v, plural);
+                return true;
+            }
+        }
+    }
     // "can to go" → "can go"; not "will", "may" or "might", which are nouns too.
     if (in({"can", "could", "should", "must", "would"}, w) && next == "to" &&
         (isListedVerb(words.lower(after)) || in(kVerbsOnly, words.lower(after))) &&
@@ -909,6 +1230,17 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
                 if (next == "to") words.remove(n);
                 return true;
             }
+        }
+    }
+    // "We enjoy learn" → "We enjoy learning": these verbs take an -ing
+    // form, and a verb that is no noun cannot be their object.
+    if (in({"enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish", "finishes",
+            "finished", "practise", "practice", "practised", "practiced"},
+           w) &&
+        in(kVerbsOnly, next) && startsLowercase(words.text(n))) {
+        if (std::string ing = ingFormOf(next, isWord); !ing.empty()) {
+            words.replace(n, ing);
+            return true;
         }
     }
     // "I m here" → "I'm here".
@@ -990,6 +1322,47 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if (in({"it", "this", "that", "there", "they", "he", "she", "we", "you", "i"}, w) && next == "maybe" &&
         in({"a", "an", "the", "true", "wrong", "right", "able", "possible", "late", "better"}, words.lower(after))) {
         words.replace(n, "may be");
+        return true;
+    }
+    // "they where late" → "they were late", "I new it" → "I knew it": no
+    // pronoun is followed by "where" or "new" ("you" may call: "you new
+    // people"); "is quiet good" → "is quite good", "to breath" → "to
+    // breathe", "my live." → "my life.".
+    if (in({"i", "he", "she", "we", "they"}, w) && (next == "where" || next == "new") && words.isWord(after) &&
+        startsLowercase(words.text(n)) && (w != "i" || words.text(i) == "I")) {
+        if (next == "where" && w != "i" && w != "he" && w != "she") {
+            words.replace(n, "were");
+            return true;
+        }
+        if (next == "new" && !in({"ones", "one"}, words.lower(after))) {
+            words.replace(n, "knew");
+            return true;
+        }
+    }
+    if (in({"is", "are", "was", "were", "be", "been", "am", "it's", "it\u2019s", "seems", "looks"}, w) && next == "quiet" &&
+        isPlainAdjective(words.lower(after))) {
+        words.replace(n, "quite");
+        return true;
+    }
+    if ((w == "to" || in(kModals, w)) && next == "breath" && !in(kDeterminers, words.previousLower(i))) {
+        words.replace(n, "breathe");
+        return true;
+    }
+    if (in({"my", "your", "his", "her", "our", "their"}, w) && next == "live" && words.endsPhraseBefore(after, false)) {
+        words.replace(n, "life");
+        return true;
+    }
+    // "others people" → "other people": "others" is a pronoun, and a
+    // counted plural after it wants the determiner.
+    if (w == "others" && isPluralNounAt(words, n, isWord) && startsLowercase(words.text(n)) &&
+        (in({"people", "children", "men", "women"}, next) || in(kCountNouns, singularOf(next, isWord)))) {
+        words.replace(i, "other");
+        return true;
+    }
+    // "return back" → "return": the verb says it.
+    if (in({"return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting"}, w) &&
+        next == "back" && startsLowercase(words.text(n))) {
+        words.remove(n);
         return true;
     }
     if (w == "eventhough") {
@@ -1179,11 +1552,26 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             continue;
         }
         // "I am agree" → "I agree": "agree" is a verb, not an adjective.
-        if (next == "agree" && (w == "am" || (w == "are" && (words.previousLower(i) == "we" ||
-                                                             words.previousLower(i) == "they" ||
-                                                             words.previousLower(i) == "you")))) {
-            words.remove(i);
-            continue;
+        // Also "disagree", "I'm agree" → "I agree", "he is agree" → "he agrees".
+        if ((next == "agree" || next == "disagree") && startsLowercase(tokens[n].text)) {
+            const std::string before = words.previousLower(i);
+            if (w == "am" || (w == "are" && in({"we", "they", "you"}, before))) {
+                words.remove(i);
+                continue;
+            }
+            if (w == "is" && in({"he", "she"}, before)) {
+                words.replace(n, nextStore + "s");
+                words.remove(i);
+                continue;
+            }
+            constexpr std::pair<std::string_view, std::string_view> kSubjects[] = {
+                {"i'm", "I"}, {"i\u2019m", "I"}, {"we're", "we"}, {"we\u2019re", "we"}, {"they're", "they"},
+                {"they\u2019re", "they"}, {"you're", "you"}, {"you\u2019re", "you"}};
+            if (std::string_view subject = lookUp(kSubjects, w); !subject.empty()) {
+                if (subject == "I") tokens[i].text = "I";
+                else words.replace(i, subject);
+                continue;
+            }
         }
         // "we meet everyday." → "every day": the adjective needs a noun after it.
         if (w == "everyday" && (n == npos || tokens[n].kind == TokenKind::punct)) {
@@ -1241,7 +1629,10 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         if (w == "then" && words.isWord(words.next(i))) {
             std::string before = words.previousLower(i);
             // Not after "more": "… grow more then it rains" starts a clause.
-            bool comparative = in(kComparatives, before) || before == "rather";
+            // "more important then" → "more important than": an adjective after "more" or "less".
+            bool comparative = in(kComparatives, before) || before == "rather" ||
+                               ((isPlainAdjective(before) || endsWith(before, "ant") || endsWith(before, "ent")) &&
+                                in({"more", "less"}, words.previousLower(words.previous(i))));
             if (comparative) words.replace(i, "than");
             continue;
         }
@@ -1276,8 +1667,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 next != "following" &&  // "one of the following:"
                 !in(kOwnPlurals, next) && !isListedVerb(next) && isWord(next) &&
                 std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; })) {
-                std::string pluralForm = thirdPerson(next);
-                if (isWord(pluralForm)) {
+                if (std::string pluralForm = pluralOf(next, isWord); !pluralForm.empty()) {
                     words.replace(n, pluralForm);
                     continue;
                 }
@@ -1300,7 +1690,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         const bool third = w == "he" || w == "she" || w == "it" || indefinite;
         // A lower-case "i" may be a letter of maths: "i is the imaginary unit".
         const bool other = tokens[i].text == "I" || w == "we" || w == "they" || w == "you" ||
-                           (w == "people" && !in(kSingularDeterminers, words.previousLower(i)));
+                           (in({"people", "children", "men", "women"}, w) && !in(kSingularDeterminers, words.previousLower(i)));
         if ((third || other) && words.isWord(n) && !in(kInverting, words.previousLower(i)) &&
             !(endsWith(words.previousLower(i), "n't") || endsWith(words.previousLower(i), "n\u2019t"))) {
             // "it" and "you" are objects too ("let it go", "give you updates"): only at a clause's start.
@@ -1351,6 +1741,16 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
     for (auto it = commasAfter.rbegin(); it != commasAfter.rend(); ++it)
         tokens.insert(tokens.begin() + std::ptrdiff_t(*it + 1), Token{TokenKind::punct, ",", tokens[*it].language});
     std::erase_if(tokens, [](const Token& t) { return t.text.empty(); });
+    // A word that became several ("every day", "to go") is split into its words,
+    // which the capitals and a next pass of the rules then see one by one.
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].kind != TokenKind::word || tokens[i].language != 0) continue;
+        const std::size_t blank = tokens[i].text.find(' ');
+        if (blank == std::string::npos || blank == 0 || blank + 1 >= tokens[i].text.size()) continue;
+        Token rest{TokenKind::word, tokens[i].text.substr(blank + 1), tokens[i].language};
+        tokens[i].text.resize(blank);
+        tokens.insert(tokens.begin() + std::ptrdiff_t(i + 1), {Token{TokenKind::space, " ", rest.language}, std::move(rest)});
+    }
 }
 
 }  // namespace quillant::service

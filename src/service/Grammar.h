@@ -30,7 +30,11 @@ namespace quillant::service {
 //   - number: a noun subject's verb ("the students are"), "this"/"these",
 //     "much"/"many", "every day", "a car", "two years ago";
 //   - a word's own preposition ("interested in"), the article a phrase needs
-//     ("at the same time"), and a comma before "but"/"so" joining clauses.
+//     ("at the same time"), and a comma before "but"/"so" joining clauses;
+//   - counted nouns: the plural after "a few", "a lot of" and other counting
+//     words, the singular after "another"; agreement with "one of", "the
+//     number of", "children"; the article a counted singular needs after "be"
+//     or "have" ("He is a student").
 // `isWord` tells whether English accepts a word (any variant).
 void correctGrammar(std::vector<Token>& tokens, const std::function<bool(std::string_view)>& isWord);
 

@@ -440,11 +440,23 @@ std::string RuleCorrector::correctIn(std::string_view text, const std::string& l
     collapseDoubledSpaces(tokens);
     fixMisspellings(tokens);
     fixSpelling(tokens, table);
-    removeRepeatedWords(tokens);
-    insertCommas(tokens);  // so that grammar sees where clauses start
-    correctGrammar(tokens, [&](std::string_view word) { return table[kEnglish].accepts(word); });
-    insertCommas(tokens);  // and again where a corrected verb shows a clause
+    // Before the grammar, whose agreement takes a lower-case "i" for a letter.
     capitalizeLoneI(tokens);
+    removeRepeatedWords(tokens);
+    // One rule's change may open another's context ("hoped decide visit" →
+    // "hoped to decide visit") or make a word twice: the rules run on their own
+    // result until it stands, so that correcting a corrected text changes
+    // nothing. Only a text the rules changed pays for another pass; a bound
+    // keeps the cost, and two passes settle all but rare texts.
+    for (int pass = 0; pass < 4; ++pass) {
+        const std::string before = join(tokens);
+        insertCommas(tokens);  // so that grammar sees where clauses start
+        correctGrammar(tokens, [&](std::string_view word) { return table[kEnglish].accepts(word); });
+        insertCommas(tokens);  // and again where a corrected verb shows a clause
+        if (join(tokens) == before) break;
+        removeRepeatedWords(tokens);
+        fixMisspellings(tokens);
+    }
     capitalizeSentenceStarts(tokens, [&](const Token& t) {
         if (t.language >= table.size()) return true;
         const Language& l = table[t.language];
@@ -507,7 +519,10 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
             const int left = int(words.size() - c.next);
             if (double(c.accepted + left) / (c.counted + left) < floor) return double(c.accepted + left) / (c.counted + left);
             const std::string& w = tokens[words[c.next]].text;
-            bool ok = accepts(w);
+            // The first word counts as the capitals will leave it ("italy
+            // canada." is judged as "Italy canada."), so that a second
+            // correction finds the sentence in the same language.
+            bool ok = accepts(w) || (words[c.next] == first && startsLowercase(w) && accepts(capitalizedFirst(w)));
             if (!ok && words[c.next] != first && !startsLowercase(w)) continue;
             ++c.counted;
             c.accepted += ok;
@@ -594,9 +609,12 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
         decided.push_back(lang != kUntouchedLanguage || words.size() > 2);
     }
     // A sentence of one or two words that no dictionary takes ("ok.") is in
-    // the language of the sentence before it, or else after it.
+    // the language of the sentence before it, or else after it. Looking back
+    // runs forwards and looking ahead backwards, so that a run of such
+    // sentences takes one language whichever of them a dictionary knows.
     for (int pass = 0; pass < 2; ++pass)
-        for (std::size_t k = 0; k < sentences.size(); ++k) {
+        for (std::size_t step = 0; step < sentences.size(); ++step) {
+            const std::size_t k = pass == 0 ? step : sentences.size() - 1 - step;
             if (decided[k]) continue;
             std::size_t from = pass == 0 ? (k > 0 ? k - 1 : k) : k + 1;
             if (from >= sentences.size() || from == k || !decided[from]) continue;

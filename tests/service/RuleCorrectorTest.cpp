@@ -188,6 +188,39 @@ TEST(RuleCorrectorIdempotence, HoldsForJoinedFixtures) {
     }
 }
 
+// One rule's change opens another's context: a single correction already
+// makes every change that a second one would.
+TEST(RuleCorrectorIdempotence, OneCorrectionMakesWhatASecondWould) {
+    const struct {
+        const char* name;
+        std::string input, expected;
+    } cases[] = {
+        {"article_before_a_name_capitalised_later", "We visited a african country and an european city.",
+         "We visited an African country and a European city."},
+        {"agreement_after_a_lone_i", "Every morning i walks to work.", "Every morning I walk to work."},
+        {"verb_after_an_uncountable_made_singular", "You should advices him.", "You should advise him."},
+        {"split_word_at_a_sentence_start", "everyday, we read.", "Every day, we read."},
+        {"inserted_word_before_another_rule", "They hoped decide visit us.", "They hoped to decide to visit us."},
+        {"dropped_word_before_a_mark", "What will we discuss about?", "What will we discuss?"},
+    };
+    RuleCorrector corrector(spellers::americanSpeller());
+    for (const auto& c : cases) {
+        const std::string once = corrector.correct(c.input);
+        EXPECT_EQ(once, c.expected) << c.name;
+        EXPECT_EQ(corrector.correct(once), once) << c.name;
+    }
+    // A sentence's language is judged with the capital its first word will
+    // get; a run of short sentences takes the language after it as one.
+    Dictionaries dictionaries;
+    RuleCorrector automatic(dictionaries);
+    for (RuleCorrector* c : {&corrector, &automatic})
+        for (std::string text : {"We met. italy canada. It rained.", "We met. i'm hardwares. It rained.",
+                                 "practise. luggages. the rain stopped today."}) {
+            const std::string once = c->correct(text);
+            EXPECT_EQ(c->correct(once), once) << text;
+        }
+}
+
 // Every English variant's spellings are right; the chosen one only decides
 // where misspellings go.
 TEST(RuleCorrectorLanguages, BritishKeepsBritishSpellings) {
