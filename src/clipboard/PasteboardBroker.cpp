@@ -156,7 +156,7 @@ void PasteboardBroker::writeTransient(const std::string& text, const std::option
     pasteboard_->replaceContents({std::move(item)});
 }
 
-Task<void> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsBefore,
+Task<bool> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsBefore,
                                               std::optional<WindowId> window) const {
     using namespace std::chrono_literals;
     Executor& executor = co_await currentExecutor();
@@ -164,7 +164,7 @@ Task<void> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsB
     const TimePoint deadline = start + kPasteReadBound;
     if (!readsBefore) {
         co_await sleepFor(kPasteSettle);
-        co_return;
+        co_return true;
     }
     // An application may read in several rounds (Chromium asks for the text
     // and then for its container); restoring between them would hand it the
@@ -179,9 +179,9 @@ Task<void> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsB
             lastRead = now;
         }
         const bool pasted = last != readsBefore;
-        if (now >= deadline) co_return;
-        if (pasted && now - start >= kPasteSettle && now - lastRead >= kPasteQuiet) co_return;
-        if (!co_await sleepFor(10ms)) co_return;
+        if (now >= deadline) co_return pasted;
+        if (pasted && now - start >= kPasteSettle && now - lastRead >= kPasteQuiet) co_return true;
+        if (!co_await sleepFor(10ms)) co_return pasted;
     }
 }
 

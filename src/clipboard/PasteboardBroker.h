@@ -84,8 +84,10 @@ public:
     // keystroke), until the pasting application (the owner of `window`; with
     // no window, anyone) has read our text after `readsBefore` and then been
     // quiet for kPasteQuiet; at most kPasteReadBound in all. A cancelled
-    // pause ends at once.
-    Task<void> settleAfterPaste(std::optional<std::int64_t> readsBefore,
+    // pause ends at once. False when the platform tells reads apart and the
+    // pasting application never read our text: then nothing was pasted, even
+    // if the application saw the keystroke.
+    Task<bool> settleAfterPaste(std::optional<std::int64_t> readsBefore,
                                 std::optional<WindowId> window = std::nullopt) const;
     static constexpr Duration kPasteSettle = std::chrono::milliseconds(250);
     static constexpr Duration kPasteQuiet = std::chrono::milliseconds(150);

@@ -342,6 +342,7 @@ struct SettleCase {
     std::optional<std::int64_t> reads;    // the count before the paste; none: the platform cannot tell
     std::optional<Duration> readAt;       // when the application reads the pasted text
     Duration settled;
+    bool taken;  // what the pause says: did the application read our text
 };
 
 class SettleAfterPaste : public ::testing::TestWithParam<std::tuple<SettleCase, NamedProfile>> {};
@@ -352,21 +353,23 @@ TEST_P(SettleAfterPaste, WaitsTheSettleAndForTheApplicationToRead) {
     f.board.reads = c.reads;
     if (c.readAt) f.ex.schedule(*c.readAt, [&] { f.board.reads = *f.board.reads + 1; });
     std::optional<Duration> done;
+    bool taken = false;
     spawn(f.ex, [&]() -> Task<void> {
-        co_await f.broker.settleAfterPaste(f.broker.contentReadCount());
+        taken = co_await f.broker.settleAfterPaste(f.broker.contentReadCount());
         done = f.ex.elapsed();
     });
     f.ex.runUntil([&] { return done.has_value(); });
     ASSERT_TRUE(done);
     EXPECT_EQ(*done, c.settled);
+    EXPECT_EQ(taken, c.taken);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     PasteboardBroker, SettleAfterPaste,
-    ::testing::Combine(::testing::Values(SettleCase{"platform_cannot_tell", std::nullopt, std::nullopt, 250ms},
-                                         SettleCase{"read_within_the_settle", 0, 100ms, 250ms},
-                                         SettleCase{"read_late", 0, 600ms, 750ms},
-                                         SettleCase{"never_read", 3, std::nullopt, 2000ms}),
+    ::testing::Combine(::testing::Values(SettleCase{"platform_cannot_tell", std::nullopt, std::nullopt, 250ms, true},
+                                         SettleCase{"read_within_the_settle", 0, 100ms, 250ms, true},
+                                         SettleCase{"read_late", 0, 600ms, 750ms, true},
+                                         SettleCase{"never_read", 3, std::nullopt, 2000ms, false}),
                        ::testing::ValuesIn(everyProfile())),
     [](const auto& info) {
         return std::string(std::get<0>(info.param).name) + "_" + profileName(std::get<1>(info.param));
