@@ -169,8 +169,14 @@ Task<bool> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsB
     // An application may read in several rounds (Chromium asks for the text
     // and then for its container); restoring between them would hand it the
     // old clipboard. So the pause ends only once it has been quiet a while.
+    // Chromium now and then stalls in its paste, after asking for the list of
+    // types and before asking for the text, until the clipboard announces a
+    // new owner: restoring would be that announcement, and the paste would
+    // then take the user's clipboard. So once it has gone quiet, the
+    // correction is announced once more and it gets a moment to go on.
     std::optional<std::int64_t> last = readsBefore;
     TimePoint lastRead = start;
+    bool reannounced = false;
     for (;;) {
         const TimePoint now = executor.now();
         const auto reads = pasteboard_->textReadsBy(window);
@@ -180,7 +186,12 @@ Task<bool> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsB
         }
         const bool pasted = last != readsBefore;
         if (now >= deadline) co_return pasted;
-        if (pasted && now - start >= kPasteSettle && now - lastRead >= kPasteQuiet) co_return true;
+        const Duration quiet = reannounced ? kReannounceQuiet : kPasteQuiet;
+        if (pasted && now - start >= kPasteSettle && now - lastRead >= quiet) {
+            if (reannounced || !pasteboard_->reannounce()) co_return true;
+            reannounced = true;
+            lastRead = now;
+        }
         if (!co_await sleepFor(10ms)) co_return pasted;
     }
 }

@@ -92,6 +92,9 @@ public:
     static constexpr Duration kPasteSettle = std::chrono::milliseconds(250);
     static constexpr Duration kPasteQuiet = std::chrono::milliseconds(150);
     static constexpr Duration kPasteReadBound = std::chrono::milliseconds(2000);
+    // Once the pasting application has gone quiet, our content is announced
+    // once more and the pause lasts until it has been quiet this long again.
+    static constexpr Duration kReannounceQuiet = std::chrono::milliseconds(40);
 
     std::optional<SlackDelta> readSlackDelta() const;
 

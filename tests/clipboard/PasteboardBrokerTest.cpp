@@ -416,6 +416,30 @@ INSTANTIATE_TEST_SUITE_P(
                        {{1800ms, kPaster}, {1900ms, kPaster}, {1990ms, kPaster}}, 2000ms}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(PasteboardBroker, APasteStalledUntilTheNextAnnouncementReadsTheCorrectionBeforeTheRestore) {
+    // Chromium reads once, stalls, and goes on only when the clipboard
+    // announces a new owner: restoring would hand it the user's clipboard.
+    Fixture f(PasteboardProfile::linuxX11());
+    f.broker.writeTransient("the", std::nullopt);
+    f.board.reads = 0;
+    f.board.announces = true;
+    f.ex.schedule(5ms, [&] { f.board.readBy(kPaster); });
+    f.board.onReannounce = [&] { f.ex.schedule(1ms, [&] { f.board.readBy(kPaster); }); };
+    std::optional<Duration> done;
+    std::optional<std::int64_t> readsWhenDone;
+    spawn(f.ex, [&]() -> Task<void> {
+        co_await f.broker.settleAfterPaste(f.broker.textReadsBy(kPaster), kPaster);
+        done = f.ex.elapsed();
+        readsWhenDone = f.board.textReadsBy(kPaster);
+    });
+    f.ex.runUntil([&] { return done.has_value(); });
+    ASSERT_TRUE(done);
+    EXPECT_EQ(f.board.reannounces, 1);
+    EXPECT_EQ(readsWhenDone, 2) << "the stalled read came after the pause";
+    // The read 1 ms after the announcement is seen at the next 10 ms look.
+    EXPECT_EQ(*done, PasteboardBroker::kPasteSettle + 10ms + PasteboardBroker::kReannounceQuiet);
+}
+
 struct SnapshotCase {
     const char* name;
     std::function<void(FakePasteboard&)> owner;

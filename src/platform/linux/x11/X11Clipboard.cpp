@@ -790,6 +790,14 @@ void X11Clipboard::writeItems(const std::vector<clipboard::PasteboardItemData>& 
     impl_->takeOwnership(items.empty() ? std::vector<Impl::Entry>{} : impl_->entriesFor(items.front()));
 }
 
+bool X11Clipboard::reannounce() {
+    Impl::Settle settle(*impl_);
+    if (!impl_->weOwn()) return false;
+    auto entries = impl_->owned->entries;
+    impl_->takeOwnership(std::move(entries));
+    return impl_->owned.has_value();
+}
+
 bool X11Clipboard::ownsClipboard() {
     Impl::Settle settle(*impl_);
     return impl_->weOwn();

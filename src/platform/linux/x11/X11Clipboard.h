@@ -80,6 +80,8 @@ public:
     void writeItems(const std::vector<clipboard::PasteboardItemData>& items) override;
     // A write replaces the clipboard whole: one change of owner.
     void replaceContents(const std::vector<clipboard::PasteboardItemData>& items) override { writeItems(items); }
+    // Takes the clipboard again with what we hold: every watcher hears of a new owner.
+    bool reannounce() override;
 
     // Whether this process owns the clipboard right now.
     bool ownsClipboard();
