@@ -358,10 +358,11 @@ Task<void> AppCoordinator::runFixFlow() {
 
     restoreSnapshot();
     if (!taken) {
-        // The application saw the keystroke but never asked for our text: its
-        // paste inserted nothing (or something else), and the user must know.
+        // The application saw the keystroke but never asked for our text, or
+        // asked only after its paste had stalled: it inserted nothing, and the
+        // user must know.
         lastStatus = "Not pasted — the application didn't take the correction";
-        log_.error("the application never read the correction; not pasted");
+        log_.error("the application did not take the correction; not pasted");
         flashState(MenuBarState::warn, kWarnFlash);
         co_return;
     }

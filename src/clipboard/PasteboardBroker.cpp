@@ -173,10 +173,13 @@ Task<bool> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsB
     // types and before asking for the text, until the clipboard announces a
     // new owner: restoring would be that announcement, and the paste would
     // then take the user's clipboard. So once it has gone quiet, the
-    // correction is announced once more and it gets a moment to go on.
+    // correction is announced once more. A paste that reads again after that
+    // had stalled, and none such has been seen to insert anything: it does
+    // not count as taken.
     std::optional<std::int64_t> last = readsBefore;
     TimePoint lastRead = start;
     bool reannounced = false;
+    std::optional<std::int64_t> readsAtReannounce;
     for (;;) {
         const TimePoint now = executor.now();
         const auto reads = pasteboard_->textReadsBy(window);
@@ -185,11 +188,13 @@ Task<bool> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsB
             lastRead = now;
         }
         const bool pasted = last != readsBefore;
-        if (now >= deadline) co_return pasted;
+        if (now >= deadline) co_return pasted && (!reannounced || last == readsAtReannounce);
         const Duration quiet = reannounced ? kReannounceQuiet : kPasteQuiet;
         if (pasted && now - start >= kPasteSettle && now - lastRead >= quiet) {
-            if (reannounced || !pasteboard_->reannounce()) co_return true;
+            if (reannounced) co_return last == readsAtReannounce;
+            if (!pasteboard_->reannounce()) co_return true;
             reannounced = true;
+            readsAtReannounce = last;
             lastRead = now;
         }
         if (!co_await sleepFor(10ms)) co_return pasted;

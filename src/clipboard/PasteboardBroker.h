@@ -85,8 +85,9 @@ public:
     // no window, anyone) has read our text after `readsBefore` and then been
     // quiet for kPasteQuiet; at most kPasteReadBound in all. A cancelled
     // pause ends at once. False when the platform tells reads apart and the
-    // pasting application never read our text: then nothing was pasted, even
-    // if the application saw the keystroke.
+    // pasting application never read our text, or read it only once its
+    // stalled paste was woken by our second announcement (see kReannounceQuiet):
+    // then nothing was pasted, even if the application saw the keystroke.
     Task<bool> settleAfterPaste(std::optional<std::int64_t> readsBefore,
                                 std::optional<WindowId> window = std::nullopt) const;
     static constexpr Duration kPasteSettle = std::chrono::milliseconds(250);

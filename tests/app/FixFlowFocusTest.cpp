@@ -121,7 +121,7 @@ std::vector<Row> rows() {
              h.board.reads = 0;  // it got the paste keystroke but never asks for our text
          },
          "Not pasted — the application didn't take the correction",
-         "the application never read the correction; not pasted", {"C", "V"}, true},
+         "the application did not take the correction; not pasted", {"C", "V"}, true},
         {"owner_too_slow_to_list_its_types",
          [](auto& h) {
              inEditor(h);

@@ -416,9 +416,10 @@ INSTANTIATE_TEST_SUITE_P(
                        {{1800ms, kPaster}, {1900ms, kPaster}, {1990ms, kPaster}}, 2000ms}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(PasteboardBroker, APasteStalledUntilTheNextAnnouncementReadsTheCorrectionBeforeTheRestore) {
+TEST(PasteboardBroker, APasteStalledUntilTheNextAnnouncementReadsTheCorrectionBeforeTheRestoreAndIsNotTaken) {
     // Chromium reads once, stalls, and goes on only when the clipboard
     // announces a new owner: restoring would hand it the user's clipboard.
+    // Such a paste has never inserted anything: it is not reported as done.
     Fixture f(PasteboardProfile::linuxX11());
     f.broker.writeTransient("the", std::nullopt);
     f.board.reads = 0;
@@ -427,8 +428,9 @@ TEST(PasteboardBroker, APasteStalledUntilTheNextAnnouncementReadsTheCorrectionBe
     f.board.onReannounce = [&] { f.ex.schedule(1ms, [&] { f.board.readBy(kPaster); }); };
     std::optional<Duration> done;
     std::optional<std::int64_t> readsWhenDone;
+    bool taken = true;
     spawn(f.ex, [&]() -> Task<void> {
-        co_await f.broker.settleAfterPaste(f.broker.textReadsBy(kPaster), kPaster);
+        taken = co_await f.broker.settleAfterPaste(f.broker.textReadsBy(kPaster), kPaster);
         done = f.ex.elapsed();
         readsWhenDone = f.board.textReadsBy(kPaster);
     });
@@ -436,6 +438,7 @@ TEST(PasteboardBroker, APasteStalledUntilTheNextAnnouncementReadsTheCorrectionBe
     ASSERT_TRUE(done);
     EXPECT_EQ(f.board.reannounces, 1);
     EXPECT_EQ(readsWhenDone, 2) << "the stalled read came after the pause";
+    EXPECT_FALSE(taken);
     // The read 1 ms after the announcement is seen at the next 10 ms look.
     EXPECT_EQ(*done, PasteboardBroker::kPasteSettle + 10ms + PasteboardBroker::kReannounceQuiet);
 }
