@@ -99,6 +99,14 @@ public:
     // nothing was announced (we do not hold the clipboard, or the platform
     // has no such announcement).
     virtual bool reannounce() { return false; }
+    // Sends the application that owns `window` one event that changes nothing,
+    // so that an event loop with work queued but not woken looks at it again.
+    // False where nothing was sent (it never asked us for anything, or the
+    // platform has no such event).
+    virtual bool wake(std::optional<WindowId> window) {
+        (void)window;
+        return false;
+    }
     virtual void replaceContents(const std::vector<PasteboardItemData>& items) {
         clearContents();
         writeItems(items);

@@ -175,9 +175,12 @@ Task<bool> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsB
     // then take the user's clipboard. So once it has gone quiet, the
     // correction is announced once more. A paste that reads again after that
     // had stalled, and none such has been seen to insert anything: it does
-    // not count as taken.
+    // not count as taken. Its event loop seems merely not woken, so before
+    // that it gets one event that changes nothing; a paste that goes on then
+    // reads our text and counts as taken.
     std::optional<std::int64_t> last = readsBefore;
     TimePoint lastRead = start;
+    bool woken = false;
     bool reannounced = false;
     std::optional<std::int64_t> readsAtReannounce;
     for (;;) {
@@ -189,6 +192,10 @@ Task<bool> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsB
         }
         const bool pasted = last != readsBefore;
         if (now >= deadline) co_return pasted && (!reannounced || last == readsAtReannounce);
+        if (pasted && !woken && now - lastRead >= kWakeQuiet) {
+            woken = true;
+            pasteboard_->wake(window);
+        }
         const Duration quiet = reannounced ? kReannounceQuiet : kPasteQuiet;
         if (pasted && now - start >= kPasteSettle && now - lastRead >= quiet) {
             if (reannounced) co_return last == readsAtReannounce;

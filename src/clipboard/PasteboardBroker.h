@@ -96,6 +96,9 @@ public:
     // Once the pasting application has gone quiet, our content is announced
     // once more and the pause lasts until it has been quiet this long again.
     static constexpr Duration kReannounceQuiet = std::chrono::milliseconds(40);
+    // Before that, once it has been quiet this long after reading, it is sent
+    // one event that changes nothing (see Pasteboard::wake).
+    static constexpr Duration kWakeQuiet = std::chrono::milliseconds(25);
 
     std::optional<SlackDelta> readSlackDelta() const;
 

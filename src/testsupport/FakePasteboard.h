@@ -83,6 +83,11 @@ public:
         if (onReannounce) onReannounce();
         return true;
     }
+    bool wake(std::optional<clipboard::WindowId> window) override {
+        ++wakes;
+        if (onWake) onWake(window);
+        return true;
+    }
     void writeItems(const std::vector<Item>& items) override {
         for (auto& i : items) {
             items_.push_back(i);
@@ -138,6 +143,9 @@ public:
     // With `announces`, reannounce() announces too; what another program does on hearing it.
     int reannounces = 0;
     std::function<void()> onReannounce;
+    // Each wake(); what the woken application does.
+    int wakes = 0;
+    std::function<void(std::optional<clipboard::WindowId>)> onWake;
     int writes = 0;
     int changeCountReads = 0;
     bool announces = false;

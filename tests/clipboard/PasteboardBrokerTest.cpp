@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <tuple>
+#include <utility>
 
 #include "clipboard/ChromiumPickle.h"
 #include "clipboard/PasteboardBroker.h"
@@ -441,6 +442,31 @@ TEST(PasteboardBroker, APasteStalledUntilTheNextAnnouncementReadsTheCorrectionBe
     EXPECT_FALSE(taken);
     // The read 1 ms after the announcement is seen at the next 10 ms look.
     EXPECT_EQ(*done, PasteboardBroker::kPasteSettle + 10ms + PasteboardBroker::kReannounceQuiet);
+}
+
+TEST(PasteboardBroker, AStalledPasteWokenWithoutAChangeOfOwnerReadsTheCorrectionAndIsTaken) {
+    // The stalled paste goes on at the first event that reaches it; a wake
+    // sent to its window comes before any announcement, and changes nothing.
+    Fixture f(PasteboardProfile::linuxX11());
+    f.broker.writeTransient("the", std::nullopt);
+    f.board.reads = 0;
+    f.board.announces = true;
+    bool stalled = true;
+    auto goOn = [&] {
+        if (std::exchange(stalled, false)) f.ex.schedule(1ms, [&] { f.board.readBy(kPaster); });
+    };
+    f.ex.schedule(5ms, [&] { f.board.readBy(kPaster); });
+    f.board.onWake = [&](std::optional<WindowId> w) {
+        if (w == kPaster) goOn();
+    };
+    f.board.onReannounce = goOn;
+    std::optional<bool> taken;
+    spawn(f.ex, [&]() -> Task<void> { taken = co_await f.broker.settleAfterPaste(f.broker.textReadsBy(kPaster), kPaster); });
+    f.ex.runUntil([&] { return taken.has_value(); });
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(f.board.wakes, 1);
+    EXPECT_EQ(f.board.textReadsBy(kPaster), 2);
+    EXPECT_TRUE(*taken);
 }
 
 struct SnapshotCase {
