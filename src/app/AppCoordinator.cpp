@@ -354,9 +354,18 @@ Task<void> AppCoordinator::runFixFlow() {
     }
     // 250 ms; on X11 also until the pasting application has fetched the text
     // and gone quiet. Cut short or not, the run goes on.
-    co_await broker.settleAfterPaste(readsBefore, pastingWindow);
+    const bool taken = co_await broker.settleAfterPaste(readsBefore, pastingWindow);
 
     restoreSnapshot();
+    if (!taken) {
+        // The application saw the keystroke but never asked for our text, or
+        // asked only after its paste had stalled: it inserted nothing, and the
+        // user must know.
+        lastStatus = "Not pasted — the application didn't take the correction";
+        log_.error("the application did not take the correction; not pasted");
+        flashState(MenuBarState::warn, kWarnFlash);
+        co_return;
+    }
     lastStatus = note.empty() ? "Replaced (" + std::to_string(length) + " → " +
                                     std::to_string(text::graphemeCount(corrected)) + " chars)"
                               : note;

@@ -93,6 +93,20 @@ public:
     // The clipboard afterwards holds just these items. Where a write already
     // replaces what was there (X11, Wayland), it is one change of owner
     // rather than a clear and a write, each a few round trips.
+    // Announces what we hold once more, unchanged, as a new owner would. An
+    // application whose paste stalled until the clipboard's next announcement
+    // then reads our content rather than what replaces it. False where
+    // nothing was announced (we do not hold the clipboard, or the platform
+    // has no such announcement).
+    virtual bool reannounce() { return false; }
+    // Sends the application that owns `window` one event that changes nothing,
+    // so that an event loop with work queued but not woken looks at it again.
+    // False where nothing was sent (it never asked us for anything, or the
+    // platform has no such event).
+    virtual bool wake(std::optional<WindowId> window) {
+        (void)window;
+        return false;
+    }
     virtual void replaceContents(const std::vector<PasteboardItemData>& items) {
         clearContents();
         writeItems(items);

@@ -156,7 +156,7 @@ void PasteboardBroker::writeTransient(const std::string& text, const std::option
     pasteboard_->replaceContents({std::move(item)});
 }
 
-Task<void> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsBefore,
+Task<bool> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsBefore,
                                               std::optional<WindowId> window) const {
     using namespace std::chrono_literals;
     Executor& executor = co_await currentExecutor();
@@ -164,13 +164,25 @@ Task<void> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsB
     const TimePoint deadline = start + kPasteReadBound;
     if (!readsBefore) {
         co_await sleepFor(kPasteSettle);
-        co_return;
+        co_return true;
     }
     // An application may read in several rounds (Chromium asks for the text
     // and then for its container); restoring between them would hand it the
     // old clipboard. So the pause ends only once it has been quiet a while.
+    // Chromium now and then stalls in its paste, after asking for the list of
+    // types and before asking for the text, until the clipboard announces a
+    // new owner: restoring would be that announcement, and the paste would
+    // then take the user's clipboard. So once it has gone quiet, the
+    // correction is announced once more. A paste that reads again after that
+    // had stalled, and none such has been seen to insert anything: it does
+    // not count as taken. Its event loop seems merely not woken, so before
+    // that it gets one event that changes nothing; a paste that goes on then
+    // reads our text and counts as taken.
     std::optional<std::int64_t> last = readsBefore;
     TimePoint lastRead = start;
+    bool woken = false;
+    bool reannounced = false;
+    std::optional<std::int64_t> readsAtReannounce;
     for (;;) {
         const TimePoint now = executor.now();
         const auto reads = pasteboard_->textReadsBy(window);
@@ -179,9 +191,20 @@ Task<void> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsB
             lastRead = now;
         }
         const bool pasted = last != readsBefore;
-        if (now >= deadline) co_return;
-        if (pasted && now - start >= kPasteSettle && now - lastRead >= kPasteQuiet) co_return;
-        if (!co_await sleepFor(10ms)) co_return;
+        if (now >= deadline) co_return pasted && (!reannounced || last == readsAtReannounce);
+        if (pasted && !woken && now - lastRead >= kWakeQuiet) {
+            woken = true;
+            pasteboard_->wake(window);
+        }
+        const Duration quiet = reannounced ? kReannounceQuiet : kPasteQuiet;
+        if (pasted && now - start >= kPasteSettle && now - lastRead >= quiet) {
+            if (reannounced) co_return last == readsAtReannounce;
+            if (!pasteboard_->reannounce()) co_return true;
+            reannounced = true;
+            readsAtReannounce = last;
+            lastRead = now;
+        }
+        if (!co_await sleepFor(10ms)) co_return pasted;
     }
 }
 

@@ -84,12 +84,21 @@ public:
     // keystroke), until the pasting application (the owner of `window`; with
     // no window, anyone) has read our text after `readsBefore` and then been
     // quiet for kPasteQuiet; at most kPasteReadBound in all. A cancelled
-    // pause ends at once.
-    Task<void> settleAfterPaste(std::optional<std::int64_t> readsBefore,
+    // pause ends at once. False when the platform tells reads apart and the
+    // pasting application never read our text, or read it only once its
+    // stalled paste was woken by our second announcement (see kReannounceQuiet):
+    // then nothing was pasted, even if the application saw the keystroke.
+    Task<bool> settleAfterPaste(std::optional<std::int64_t> readsBefore,
                                 std::optional<WindowId> window = std::nullopt) const;
     static constexpr Duration kPasteSettle = std::chrono::milliseconds(250);
     static constexpr Duration kPasteQuiet = std::chrono::milliseconds(150);
     static constexpr Duration kPasteReadBound = std::chrono::milliseconds(2000);
+    // Once the pasting application has gone quiet, our content is announced
+    // once more and the pause lasts until it has been quiet this long again.
+    static constexpr Duration kReannounceQuiet = std::chrono::milliseconds(40);
+    // Before that, once it has been quiet this long after reading, it is sent
+    // one event that changes nothing (see Pasteboard::wake).
+    static constexpr Duration kWakeQuiet = std::chrono::milliseconds(25);
 
     std::optional<SlackDelta> readSlackDelta() const;
 

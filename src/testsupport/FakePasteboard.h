@@ -76,6 +76,18 @@ public:
         ++changeCount_;
         ++clears;
     }
+    bool reannounce() override {
+        if (!announces || items_.empty()) return false;
+        ++changeCount_;
+        ++reannounces;
+        if (onReannounce) onReannounce();
+        return true;
+    }
+    bool wake(std::optional<clipboard::WindowId> window) override {
+        ++wakes;
+        if (onWake) onWake(window);
+        return true;
+    }
     void writeItems(const std::vector<Item>& items) override {
         for (auto& i : items) {
             items_.push_back(i);
@@ -128,6 +140,12 @@ public:
     std::optional<std::int64_t> reads;
     std::map<clipboard::WindowId, std::int64_t> readsByWindow;
     int clears = 0;
+    // With `announces`, reannounce() announces too; what another program does on hearing it.
+    int reannounces = 0;
+    std::function<void()> onReannounce;
+    // Each wake(); what the woken application does.
+    int wakes = 0;
+    std::function<void(std::optional<clipboard::WindowId>)> onWake;
     int writes = 0;
     int changeCountReads = 0;
     bool announces = false;

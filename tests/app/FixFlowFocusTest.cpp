@@ -115,6 +115,13 @@ std::vector<Row> rows() {
          },
          "Not pasted — the paste keystroke could not be sent",
          "paste keystroke could not be sent; correction not pasted", {"C"}, true},
+        {"the_application_never_reads_the_correction",
+         [](auto& h) {
+             inEditor(h);
+             h.board.reads = 0;  // it got the paste keystroke but never asks for our text
+         },
+         "Not pasted — the application didn't take the correction",
+         "the application did not take the correction; not pasted", {"C", "V"}, true},
         {"owner_too_slow_to_list_its_types",
          [](auto& h) {
              inEditor(h);

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <tuple>
+#include <utility>
 
 #include "clipboard/ChromiumPickle.h"
 #include "clipboard/PasteboardBroker.h"
@@ -342,6 +343,7 @@ struct SettleCase {
     std::optional<std::int64_t> reads;    // the count before the paste; none: the platform cannot tell
     std::optional<Duration> readAt;       // when the application reads the pasted text
     Duration settled;
+    bool taken;  // what the pause says: did the application read our text
 };
 
 class SettleAfterPaste : public ::testing::TestWithParam<std::tuple<SettleCase, NamedProfile>> {};
@@ -352,21 +354,23 @@ TEST_P(SettleAfterPaste, WaitsTheSettleAndForTheApplicationToRead) {
     f.board.reads = c.reads;
     if (c.readAt) f.ex.schedule(*c.readAt, [&] { f.board.reads = *f.board.reads + 1; });
     std::optional<Duration> done;
+    bool taken = false;
     spawn(f.ex, [&]() -> Task<void> {
-        co_await f.broker.settleAfterPaste(f.broker.contentReadCount());
+        taken = co_await f.broker.settleAfterPaste(f.broker.contentReadCount());
         done = f.ex.elapsed();
     });
     f.ex.runUntil([&] { return done.has_value(); });
     ASSERT_TRUE(done);
     EXPECT_EQ(*done, c.settled);
+    EXPECT_EQ(taken, c.taken);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     PasteboardBroker, SettleAfterPaste,
-    ::testing::Combine(::testing::Values(SettleCase{"platform_cannot_tell", std::nullopt, std::nullopt, 250ms},
-                                         SettleCase{"read_within_the_settle", 0, 100ms, 250ms},
-                                         SettleCase{"read_late", 0, 600ms, 750ms},
-                                         SettleCase{"never_read", 3, std::nullopt, 2000ms}),
+    ::testing::Combine(::testing::Values(SettleCase{"platform_cannot_tell", std::nullopt, std::nullopt, 250ms, true},
+                                         SettleCase{"read_within_the_settle", 0, 100ms, 250ms, true},
+                                         SettleCase{"read_late", 0, 600ms, 750ms, true},
+                                         SettleCase{"never_read", 3, std::nullopt, 2000ms, false}),
                        ::testing::ValuesIn(everyProfile())),
     [](const auto& info) {
         return std::string(std::get<0>(info.param).name) + "_" + profileName(std::get<1>(info.param));
@@ -412,6 +416,58 @@ INSTANTIATE_TEST_SUITE_P(
         TwoReadersCase{"paster_never_quiet_within_the_bound",
                        {{1800ms, kPaster}, {1900ms, kPaster}, {1990ms, kPaster}}, 2000ms}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PasteboardBroker, APasteStalledUntilTheNextAnnouncementReadsTheCorrectionBeforeTheRestoreAndIsNotTaken) {
+    // Chromium reads once, stalls, and goes on only when the clipboard
+    // announces a new owner: restoring would hand it the user's clipboard.
+    // Such a paste has never inserted anything: it is not reported as done.
+    Fixture f(PasteboardProfile::linuxX11());
+    f.broker.writeTransient("the", std::nullopt);
+    f.board.reads = 0;
+    f.board.announces = true;
+    f.ex.schedule(5ms, [&] { f.board.readBy(kPaster); });
+    f.board.onReannounce = [&] { f.ex.schedule(1ms, [&] { f.board.readBy(kPaster); }); };
+    std::optional<Duration> done;
+    std::optional<std::int64_t> readsWhenDone;
+    bool taken = true;
+    spawn(f.ex, [&]() -> Task<void> {
+        taken = co_await f.broker.settleAfterPaste(f.broker.textReadsBy(kPaster), kPaster);
+        done = f.ex.elapsed();
+        readsWhenDone = f.board.textReadsBy(kPaster);
+    });
+    f.ex.runUntil([&] { return done.has_value(); });
+    ASSERT_TRUE(done);
+    EXPECT_EQ(f.board.reannounces, 1);
+    EXPECT_EQ(readsWhenDone, 2) << "the stalled read came after the pause";
+    EXPECT_FALSE(taken);
+    // The read 1 ms after the announcement is seen at the next 10 ms look.
+    EXPECT_EQ(*done, PasteboardBroker::kPasteSettle + 10ms + PasteboardBroker::kReannounceQuiet);
+}
+
+TEST(PasteboardBroker, AStalledPasteWokenWithoutAChangeOfOwnerReadsTheCorrectionAndIsTaken) {
+    // The stalled paste goes on at the first event that reaches it; a wake
+    // sent to its window comes before any announcement, and changes nothing.
+    Fixture f(PasteboardProfile::linuxX11());
+    f.broker.writeTransient("the", std::nullopt);
+    f.board.reads = 0;
+    f.board.announces = true;
+    bool stalled = true;
+    auto goOn = [&] {
+        if (std::exchange(stalled, false)) f.ex.schedule(1ms, [&] { f.board.readBy(kPaster); });
+    };
+    f.ex.schedule(5ms, [&] { f.board.readBy(kPaster); });
+    f.board.onWake = [&](std::optional<WindowId> w) {
+        if (w == kPaster) goOn();
+    };
+    f.board.onReannounce = goOn;
+    std::optional<bool> taken;
+    spawn(f.ex, [&]() -> Task<void> { taken = co_await f.broker.settleAfterPaste(f.broker.textReadsBy(kPaster), kPaster); });
+    f.ex.runUntil([&] { return taken.has_value(); });
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(f.board.wakes, 1);
+    EXPECT_EQ(f.board.textReadsBy(kPaster), 2);
+    EXPECT_TRUE(*taken);
+}
 
 struct SnapshotCase {
     const char* name;

@@ -88,7 +88,7 @@ struct X11Clipboard::Impl {
 
     struct {
         xcb_atom_t clipboard, targets, multiple, timestamp, saveTargets, clipboardManager, incr, utf8String, timeProbe,
-            saveList;
+            saveList, wake;
     } atom{};
     std::unordered_map<std::string, xcb_atom_t> atomByName;
     std::unordered_map<xcb_atom_t, std::string> nameByAtom;
@@ -98,6 +98,8 @@ struct X11Clipboard::Impl {
     std::int64_t contentReads = 0;  // our own content served to another program
     std::int64_t textReads = 0;     // of which text, by anyone
     std::unordered_map<std::uint32_t, std::int64_t> textReadsByClient;
+    // The window each client last asked us from: where a wake is sent.
+    std::unordered_map<std::uint32_t, xcb_window_t> requestorByClient;
     std::uint32_t clientBits = 0;   // the bits of a resource id that name its client
     std::int64_t readFailures = 0;  // foreign owners that did not answer in time
     // Our own acquisitions, counted when made; their XFixes echo is not counted again.
@@ -149,8 +151,9 @@ struct X11Clipboard::Impl {
                             kClass);
 
         auto a = intern({"CLIPBOARD", "TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS", "CLIPBOARD_MANAGER", "INCR",
-                         "UTF8_STRING", "QUILLANT_TIME", "QUILLANT_SAVE_TARGETS", "QUILLANT_SELECTION"});
-        atom = {a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]};
+                         "UTF8_STRING", "QUILLANT_TIME", "QUILLANT_SAVE_TARGETS", "QUILLANT_SELECTION",
+                         "_QUILLANT_WAKE"});
+        atom = {a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[11]};
         readSlot = a[10];
 
         xcb_xfixes_select_selection_input(conn, window, atom.clipboard,
@@ -290,6 +293,7 @@ struct X11Clipboard::Impl {
 
     void serve(const xcb_selection_request_event_t& req) {
         xcb_atom_t answered = XCB_NONE;
+        requestorByClient[req.requestor & clientBits] = req.requestor;
         if (req.selection == atom.clipboard && owned &&
             (req.time == XCB_CURRENT_TIME || owned->time == XCB_CURRENT_TIME || notBefore(req.time, owned->time))) {
             // Obsolete requestors leave the property out and mean the target's name.
@@ -788,6 +792,29 @@ void X11Clipboard::writeItems(const std::vector<clipboard::PasteboardItemData>& 
     if (impl_->broken) return;
     // One selection holds one item's targets; further items have no place on X11.
     impl_->takeOwnership(items.empty() ? std::vector<Impl::Entry>{} : impl_->entriesFor(items.front()));
+}
+
+bool X11Clipboard::reannounce() {
+    Impl::Settle settle(*impl_);
+    if (!impl_->weOwn()) return false;
+    auto entries = impl_->owned->entries;
+    impl_->takeOwnership(std::move(entries));
+    return impl_->owned.has_value();
+}
+
+bool X11Clipboard::wake(std::optional<clipboard::WindowId> window) {
+    auto& i = *impl_;
+    if (!window || i.broken) return false;
+    auto it = i.requestorByClient.find(std::uint32_t(*window) & i.clientBits);
+    if (it == i.requestorByClient.end()) return false;
+    xcb_client_message_event_t m{};
+    m.response_type = XCB_CLIENT_MESSAGE;
+    m.format = 32;
+    m.window = it->second;
+    m.type = i.atom.wake;
+    xcb_send_event(i.conn, 0, it->second, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&m));
+    xcb_flush(i.conn);
+    return true;
 }
 
 bool X11Clipboard::ownsClipboard() {

@@ -80,6 +80,11 @@ public:
     void writeItems(const std::vector<clipboard::PasteboardItemData>& items) override;
     // A write replaces the clipboard whole: one change of owner.
     void replaceContents(const std::vector<clipboard::PasteboardItemData>& items) override { writeItems(items); }
+    // Takes the clipboard again with what we hold: every watcher hears of a new owner.
+    bool reannounce() override;
+    // A ClientMessage of a private type, to the window the application that
+    // owns `window` last asked us from: toolkits drop types they do not know.
+    bool wake(std::optional<clipboard::WindowId> window) override;
 
     // Whether this process owns the clipboard right now.
     bool ownsClipboard();
