@@ -448,9 +448,9 @@ std::string RuleCorrector::correctIn(std::string_view text, const std::string& l
     // result until it stands, so that correcting a corrected text changes
     // nothing. Only a text the rules changed pays for another pass; a bound
     // keeps the cost, and two passes settle all but rare texts.
+    insertCommas(tokens);  // so that grammar sees where clauses start
     for (int pass = 0; pass < 4; ++pass) {
         const std::string before = join(tokens);
-        insertCommas(tokens);  // so that grammar sees where clauses start
         correctGrammar(tokens, [&](std::string_view word) { return table[kEnglish].accepts(word); });
         insertCommas(tokens);  // and again where a corrected verb shows a clause
         if (join(tokens) == before) break;
