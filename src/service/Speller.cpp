@@ -364,6 +364,8 @@ void Speller::loadRanks(const fs::path& dir) {
                     soundAlikeWords_ += '\0';
                 }
                 outlines_.emplace_back(hashOf(outline(word)), offset);
+                if (rank <= kTwoSlipRank && word.size() >= 2 && isLowerAscii(word.substr(0, 2)))
+                    initialPairs_.set(std::size_t(word[0] - 'a') * 26 + std::size_t(word[1] - 'a'));
                 if (rank <= kTwoSlipRank && word.size() >= kTwoSlipMinLength - 2 && word.size() <= kTwoSlipMaxLength + 2) {
                     commonIndex_.push_back({std::uint32_t(commonWords_.size()), std::uint8_t(word[0]),
                                             std::uint8_t(word.size()), std::uint8_t(rank), lettersOf(word)});
@@ -733,6 +735,22 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
 
 std::optional<std::string> Speller::correction(std::string_view lowerWord, Form expected) const {
     if (accepts(lowerWord)) return std::nullopt;
+    if (isEnglish()) {
+        // Two consonants that no common word opens with ("dbus", "mmap") mark
+        // a name; only its first two letters swapped ("hte") is taken as a slip.
+        auto consonant = [](char c) { return c >= 'a' && c <= 'z' && std::string_view("aeiouy").find(c) == std::string_view::npos; };
+        if (initialPairs_.any() && lowerWord.size() >= 2 && consonant(lowerWord[0]) && consonant(lowerWord[1]) &&
+            !initialPairs_.test(std::size_t(lowerWord[0] - 'a') * 26 + std::size_t(lowerWord[1] - 'a'))) {
+            std::string swapped(lowerWord);
+            std::swap(swapped[0], swapped[1]);
+            if (rankOf(swapped) <= kTwoSlipRank && spell(swapped)) return swapped;
+            return std::nullopt;
+        }
+    }
+    return plainCorrection(lowerWord, expected);
+}
+
+std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, Form expected) const {
     // "familys": the plural of a word in -y.
     if (lowerWord.size() > 4 && lowerWord.ends_with("ys") && std::string_view("aeiou").find(lowerWord[lowerWord.size() - 3]) == std::string_view::npos) {
         std::string plural = std::string(lowerWord.substr(0, lowerWord.size() - 2)) + "ies";

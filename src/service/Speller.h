@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -66,6 +67,8 @@ public:
     // The correction of a lower-case word, when the dictionary rejects it and
     // one candidate clearly stands out. Of near forms of one word, the one
     // whose ending the typed word shows is taken, else the one EXPECTED.
+    // An English word opening with two consonants that no common word opens
+    // with is a name: only those two letters swapped is taken as a slip.
     std::optional<std::string> correction(std::string_view lowerWord, Form expected = Form::any) const;
 
     // Whether SCOWL lists the word for any English variant (US, GB with -ise
@@ -114,6 +117,7 @@ public:
 
 private:
     bool spell(const std::string& utf8) const;
+    std::optional<std::string> plainCorrection(std::string_view lowerWord, Form expected) const;
     // A word of kJoinedWords run together with one of the commonest words ("incase").
     std::optional<std::pair<std::string, std::string>> runTogether(std::string_view lowerWord) const;
     std::optional<std::string> twoSlips(std::string_view lowerWord, const std::vector<SpellingCandidate>& oneSlip) const;
@@ -142,6 +146,9 @@ private:
         std::uint32_t letters;  // a bit per letter it holds
     };
     std::vector<CommonWord> commonIndex_;
+    // The two-letter openings of common lower-case words ("th", "sp"): one
+    // that no such word has ("db", "mm") begins a name far more often than a slip.
+    std::bitset<26 * 26> initialPairs_;
     std::string commonWords_;
     static constexpr std::uint32_t kRareWord = ~std::uint32_t(0);
     // A Bloom filter over ranks_ (two bits a word): most strings one edit

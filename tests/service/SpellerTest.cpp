@@ -49,6 +49,8 @@ const SpellingCase kSpellingCases[] = {
     // Nothing stands out, or nothing is close: left alone.
     SpellingCase{"xqzvbn", ""}, SpellingCase{"kubectl", ""}, SpellingCase{"nginx", ""},
     SpellingCase{"thw", "the"},
+    // Two consonants no common word opens with: a name, unless they are only swapped.
+    SpellingCase{"ldap", ""}, SpellingCase{"hte", "the"},
     // Two likely words: left to the misspelling list, or to the writer.
     SpellingCase{"wich", ""}, SpellingCase{"wierd", ""}, SpellingCase{"thier", ""}, SpellingCase{"redis", ""},
     SpellingCase{"async", ""}, SpellingCase{"json", ""}, SpellingCase{"printf", ""}, SpellingCase{"sudo", ""},
