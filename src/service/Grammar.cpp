@@ -1191,7 +1191,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if (w == "of" && words.isWord(n)) {
         const std::size_t q = words.previous(i);
         const std::string quantity = words.lower(q);
-        const std::string_view article = words.previousLower(q);
+        const std::string article = words.previousLower(q);
         const bool counts = ((quantity == "lot" || quantity == "number") && article == "a" && words.clauseStartsBefore(words.previous(q))) ||
                             (in({"lots", "most", "many", "some", "all", "both", "several"}, quantity) && words.clauseStartsBefore(q));
         std::size_t noun = n;
