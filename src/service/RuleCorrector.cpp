@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <iterator>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace quillant::service {
@@ -95,9 +96,11 @@ bool contains(const std::string_view (&list)[N], std::string_view word) {
 }
 
 std::string_view lookUpMisspelling(std::string_view lower) {
-    for (const auto& [wrong, right] : kMisspellings)
-        if (wrong == lower) return right;
-    return {};
+    // Asked for every English word, so hashed rather than scanned.
+    static const std::unordered_map<std::string_view, std::string_view> table(std::begin(kMisspellings),
+                                                                              std::end(kMisspellings));
+    auto it = table.find(lower);
+    return it == table.end() ? std::string_view() : it->second;
 }
 
 bool is(const Tokens& tokens, std::size_t i, TokenKind kind) { return i < tokens.size() && tokens[i].kind == kind; }
@@ -296,7 +299,17 @@ void collapseDoubledSpaces(Tokens& tokens) {
 void fixMisspellings(Tokens& tokens) {
     for (auto& t : tokens) {
         if (t.kind != TokenKind::word || t.language != kEnglish || !isPlainWord(t.text)) continue;
-        std::string_view right = lookUpMisspelling(text::lowercased(t.text));
+        // Every misspelling listed is short ASCII: most words are ruled out
+        // without building their lower case.
+        std::string_view right;
+        if (t.text.size() <= 16 && std::all_of(t.text.begin(), t.text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+            char lower[16];
+            for (std::size_t k = 0; k < t.text.size(); ++k)
+                lower[k] = (t.text[k] >= 'A' && t.text[k] <= 'Z') ? char(t.text[k] - 'A' + 'a') : t.text[k];
+            right = lookUpMisspelling(std::string_view(lower, t.text.size()));
+        } else {
+            right = lookUpMisspelling(text::lowercased(t.text));
+        }
         if (right.empty()) continue;
         CasePattern pattern = casePattern(t.text);
         if (pattern != CasePattern::mixed) t.text = withCase(right, pattern);
@@ -307,13 +320,26 @@ void fixMisspellings(Tokens& tokens) {
 // "the the" → "the": a function word twice, separated only by blanks on one
 // line, the second in lower case ("The The" may be a name).
 void removeRepeatedWords(Tokens& tokens) {
-    Tokens out;
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
+    // The first doubling, if any, found without copying: most texts have none.
+    // The word after the blank must be the listed word itself, so most
+    // words are ruled out before their lower case is built.
+    auto doubled = [&](std::size_t i) {
+        const Token& word = tokens[i];
+        if (word.kind != TokenKind::word || word.language != kEnglish || !is(tokens, i + 1, TokenKind::space) ||
+            !is(tokens, i + 2, TokenKind::word) || tokens[i + 2].text.size() > 8 ||
+            !contains(kDoubledSlips, tokens[i + 2].text) || !isPlainWord(word.text))
+            return false;
+        return text::lowercased(word.text) == tokens[i + 2].text;
+    };
+    std::size_t first = 0;
+    while (first < tokens.size() && !doubled(first)) ++first;
+    if (first == tokens.size()) return;  // most texts: nothing copied
+    Tokens out(std::make_move_iterator(tokens.begin()), std::make_move_iterator(tokens.begin() + std::ptrdiff_t(first)));
+    for (std::size_t i = first; i < tokens.size(); ++i) {
+        const bool repeated = doubled(i);
         out.push_back(std::move(tokens[i]));
-        const Token& word = out.back();
-        if (word.kind != TokenKind::word || word.language != kEnglish || !isPlainWord(word.text)) continue;
-        std::string lower = text::lowercased(word.text);
-        if (!contains(kDoubledSlips, lower)) continue;
+        if (!repeated) continue;
+        const std::string lower = tokens[i + 2].text;
         while (is(tokens, i + 1, TokenKind::space) && is(tokens, i + 2, TokenKind::word) && tokens[i + 2].text == lower)
             i += 2;
     }
@@ -643,8 +669,10 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         Token& t = tokens[i];
         auto keep = [&] { out.push_back(std::move(t)); };
+        // A word too short to correct needs no look-up at all (its core,
+        // without a possessive, is shorter still).
         if (t.kind != TokenKind::word || t.language >= table.size() || !table[t.language].primary ||
-            !isPlainWord(t.text)) {
+            !isPlainWord(t.text) || text::graphemeCount(t.text) < kMinSpelledLetters) {
             keep();
             continue;
         }
