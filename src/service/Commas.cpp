@@ -35,6 +35,7 @@ constexpr std::string_view kFinite[] = {
     "am", "is", "are", "was", "were", "have", "has", "had", "do", "does", "did", "will", "would", "can", "could",
     "shall", "should", "may", "might", "must", "cannot", "isn't", "aren't", "wasn't", "weren't", "haven't", "hasn't",
     "hadn't", "don't", "doesn't", "didn't", "won't", "wouldn't", "can't", "couldn't", "shouldn't", "mustn't"};
+constexpr std::string_view kModals[] = {"will", "would", "can", "could", "shall", "should", "may", "might", "must"};
 // Pasts without -ed.
 constexpr std::string_view kIrregularPasts[] = {
     "ate", "became", "began", "bought", "brought", "built", "came", "caught", "chose", "did", "drank", "drove", "fell",
@@ -128,6 +129,15 @@ constexpr std::string_view kPhraseOpeners[] = {
     "in", "at", "on", "during", "by", "with", "without", "for", "from", "under", "through", "throughout", "despite",
     "among", "within", "unlike", "besides", "as", "to"};
 constexpr std::string_view kEitherOpeners[] = {"after", "before", "since", "until", "as"};
+
+// A participle that opens a phrase ("Walking home, I", "Based on this, we"):
+// an -ing word that is no noun, or an -ed word before its preposition.
+constexpr std::string_view kIngNouns[] = {"anything", "building", "ceiling", "evening", "everything", "morning",
+                                          "nothing", "something", "spring", "string", "thing", "things", "wedding"};
+bool participle(std::string_view w, std::string_view next) {
+    if (w.size() >= 5 && endsWith(w, "ing")) return !in(kIngNouns, w);
+    return w.size() >= 5 && endsWith(w, "ed") && in(kPrepositions, next);
+}
 
 // One sentence's solid tokens.
 struct Unit {
@@ -308,8 +318,8 @@ bool embeddedClauseAfter(const Sentence& s, std::size_t from) {
 void afterOpening(Sentence& s) {
     std::size_t o = in({"so", "thus", "but", "and", "then", "even", "just", "only", "also"}, s.w(0)) ? 1 : 0;
     const std::string& opener = s.w(o);
-    const bool clause = in(kClauseOpeners, opener), phrase = in(kPhraseOpeners, opener),
-               either = in(kEitherOpeners, opener);
+    const bool clause = in(kClauseOpeners, opener), either = in(kEitherOpeners, opener),
+               phrase = in(kPhraseOpeners, opener) || participle(opener, s.w(o + 1));
     if ((!clause && !phrase && !either) || (opener == "at" && in({"least", "most", "all"}, s.w(o + 1)))) return;
     for (std::size_t k = o + 2; k < std::min<std::size_t>(s.size(), o + 14); ++k) {
         if (!s.isWord(k)) return;
@@ -340,11 +350,18 @@ void afterOpening(Sentence& s) {
         for (std::size_t j = k; j < s.size(); ++j)
             if (s.isMark(j, ",;:")) return;
         // "To buy the car they wanted was hard": the clause ends where a second verb comes.
-        if (embeddedClauseAfter(s, k + 2) || (pronoun && in(kFinite, s.w(k + 2)))) return;
+        // A modal's base form is the same verb ("you can do"), not a second one.
+        const bool modalBase = in(kModals, s.w(k + 1)) && in({"do", "have", "be"}, s.w(k + 2)) &&
+                               !in(kFinite, s.w(k + 3));
+        if (embeddedClauseAfter(s, k + 2) || (pronoun && in(kFinite, s.w(k + 2)) && !modalBase)) return;
         s.insertAfter(b);
         return;
     }
 }
+
+// Adverbs of time and degree that may stand between "but" and its clause.
+constexpr std::string_view kButAdverbs[] = {"even", "now", "then", "still", "right", "today", "sometimes",
+                                            "maybe", "perhaps", "later", "soon", "nowadays", "instead"};
 
 // "I stayed at home, but he went out": a conjunction between two clauses
 // that each have a subject and a finite verb and are not short. Held back
@@ -356,10 +373,22 @@ void beforeConjunctions(Sentence& s) {
         if (!in({"and", "but", "or", "yet"}, s.w(k)) || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
         // Short clauses that "and" or "or" join closely need none ("the colour was lovely and it was").
         const bool but = s.w(k) == "but";
-        if (!clauseAt(s, k + 1) || s.wordsIn(k + 1, s.clauseEnd(k + 1)) < (but ? 3u : 4u)) continue;
+        // "but" may put an adverb or an opening clause before its subject
+        // ("…, but right now I am", "…, but even if he wanted"); a noun
+        // after it makes it "except" ("everything but the books they wrote").
+        std::size_t second = k + 1;
+        if (but)
+            while (second < k + 4 && !clauseAt(s, second) &&
+                   (in(kClauseOpeners, s.w(second)) || in(kEitherOpeners, s.w(second)) ||
+                    in(kButAdverbs, s.w(second)) || (endsWith(s.w(second), "ly") && s.w(second) != "only")))
+                ++second;
+        if (!clauseAt(s, second) || s.wordsIn(second, s.clauseEnd(second)) < (but ? 3u : 4u)) continue;
         const std::size_t start = s.clauseStart(k);
         const std::size_t from = start == std::string::npos ? 0 : start + 1;
-        if (s.wordsIn(from, k) < (but ? 4u : 6u) || in(kObjectPronouns, s.w(k - 1)) || in(kDeterminers, s.w(k - 1)) ||
+        // "like this, but": a demonstrative that ends the clause is a pronoun.
+        const bool demonstrative = but && in({"this", "that", "these", "those"}, s.w(k - 1));
+        if (s.wordsIn(from, k) < (but ? 4u : 6u) || in(kObjectPronouns, s.w(k - 1)) ||
+            (in(kDeterminers, s.w(k - 1)) && !demonstrative) ||
             in(kPrepositions, s.w(k - 1)) || !s.hasFiniteVerb(from, k) || s.anyOf(from, k, kEmbedding))
             continue;
         if (but && s.anyOf(from, k, List{"only"})) continue;  // "not only … but"

@@ -50,6 +50,10 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"In the house they built there was a cellar. To buy the car they wanted was hard.", nullptr},
         {"If the job we like pays well we stay.", nullptr},
         {"If you buy a car you like, you will be happy.", nullptr},
+        {"As a new member you can do what you like.", "As a new member, you can do what you like."},
+        {"Walking along the river we saw two herons.", "Walking along the river, we saw two herons."},
+        {"Based on the data we expect a rise.", "Based on the data, we expect a rise."},
+        {"Walking along the river is what we like. Something we said was wrong.", nullptr},
     });
 }
 
@@ -62,6 +66,11 @@ TEST(Commas, BeforeAConjunctionJoiningClauses) {
         {"I think he left early and she stayed at home.", nullptr},
         {"She bought apples, pears and plums. He washed the car and cleaned the windows.", nullptr},
         {"Both the teacher and the students were late. I like it and you know it.", nullptr},
+        {"We had planned to stay longer but right now we are too tired.",
+         "We had planned to stay longer, but right now we are too tired."},
+        {"She always complains about this but even if we help she is unhappy.",
+         "She always complains about this, but even if we help she is unhappy."},
+        {"He kept everything but the books they wrote.", nullptr},
     });
 }
 
