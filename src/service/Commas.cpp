@@ -148,8 +148,9 @@ struct Unit {
 
 class Sentence {
 public:
-    Sentence(const Tokens& tokens, std::vector<Unit> units, std::vector<std::size_t>& commas)
-        : tokens_(tokens), units_(std::move(units)), commas_(commas), after_(units_.size(), false) {}
+    Sentence(const Tokens& tokens, std::vector<Unit> units, std::vector<std::size_t>& commas,
+             std::vector<std::size_t>& drops)
+        : tokens_(tokens), units_(std::move(units)), commas_(commas), drops_(drops), after_(units_.size(), false) {}
 
     std::size_t size() const { return units_.size(); }
     const std::string& w(std::size_t k) const {
@@ -168,6 +169,13 @@ public:
         std::size_t t = units_[k].token;
         return units_[k + 1].token == t + 2 && tokens_[t + 1].kind == TokenKind::space && tokens_[t + 1].text == " ";
     }
+    // A comma at k that stands between two words ("believe, that").
+    bool canRemove(std::size_t k) const {
+        if (!isMark(k, ",") || !isWord(k - 1) || !isWord(k + 1)) return false;
+        const std::size_t t = units_[k].token;
+        return units_[k - 1].token + 1 == t && units_[k + 1].token == t + 2 && tokens_[t + 1].text == " ";
+    }
+    void remove(std::size_t k) { drops_.push_back(units_[k].token); }
     void insertAfter(std::size_t k) {
         after_[k] = true;
         commas_.push_back(units_[k].token);
@@ -237,6 +245,7 @@ private:
     const Tokens& tokens_;
     std::vector<Unit> units_;
     std::vector<std::size_t>& commas_;
+    std::vector<std::size_t>& drops_;
     std::vector<bool> after_;
 };
 
@@ -460,6 +469,53 @@ void aroundExamples(Sentence& s) {
     }
 }
 
+// "The plan, however, failed": "however" set off between a subject and its
+// verb, or after a clause it ends. Before an adjective or an adverb it says
+// "to whatever degree" ("however hard we try") and takes none.
+void aroundHowever(Sentence& s) {
+    for (std::size_t k = 1; k < s.size(); ++k) {
+        if (s.w(k) != "however" || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
+        const std::string& before = s.w(k - 1);
+        if (in(kFinite, before) || in(kDeterminers, before) || in(kPrepositions, before) || in(kJoiners, before) ||
+            in(kNotVerbs, before) || in(kEmbedding, before))
+            continue;
+        const std::size_t start = s.clauseStart(k);
+        const std::size_t from = start == std::string::npos ? 0 : start + 1;
+        if (k + 1 == s.size()) {
+            if (s.hasFiniteVerb(from, k)) s.insertAfter(k - 1);
+        } else if (in(kFinite, s.w(k + 1)) && s.canInsertAfter(k) && !s.hasFiniteVerb(from, k)) {
+            s.insertAfter(k - 1);
+            s.insertAfter(k);
+        }
+    }
+}
+
+// "I believe, that it works": no comma between a verb of thinking and the
+// clause it governs, when a subject pronoun opens the sentence or follows a
+// comma ("In my view, I think it works"). "that" must open the clause, not be
+// its subject ("I think, that is"), and a clause without "that" must start
+// with its own subject and verb.
+constexpr std::string_view kThinking[] = {"think", "believe", "feel", "hope", "guess", "suppose", "expect",
+                                          "assume", "thought", "believed", "felt", "hoped", "supposed", "expected",
+                                          "assumed"};
+void afterThinking(Sentence& s) {
+    for (std::size_t k = 0; k + 3 < s.size(); ++k) {
+        if ((k > 0 && !s.isMark(k - 1, ",")) || !in({"i", "we", "they", "he", "she", "you"}, s.w(k))) continue;
+        std::size_t v = k + 1;
+        if (in(kMidAdverbs, s.w(v)) || (endsWith(s.w(v), "ly") && s.w(v) != "only")) ++v;
+        const std::string& verb = s.w(v);
+        const bool thinking =
+            in(kThinking, verb) || (endsWith(verb, "s") && in(kThinking, verb.substr(0, verb.size() - 1)));
+        if (!thinking || !s.canRemove(v + 1)) continue;
+        const std::size_t c = v + 2;
+        if (in({"then", "now", "so", "thus", "therefore", "also", "still"}, s.w(c))) continue;  // "I think, therefore I am"
+        const bool clause = s.w(c) == "that" ? !in(kFinite, s.w(c + 1)) && s.isWord(c + 1)
+                                             : (in({"this", "these", "those"}, s.w(c)) && in(kFinite, s.w(c + 2))) ||
+                                                   clauseAt(s, c);
+        if (clause) s.remove(v + 1);
+    }
+}
+
 // Abbreviations whose full stop does not end a sentence.
 constexpr std::string_view kAbbreviations[] = {
     "mr", "mrs", "ms", "dr", "prof", "st", "etc", "vs", "e.g", "i.e", "eg", "ie", "jr", "sr", "inc", "ltd", "co",
@@ -564,7 +620,7 @@ std::vector<std::size_t> wholeSentenceStarts(const Tokens& tokens, bool capitalO
 }
 
 void insertCommas(Tokens& tokens) {
-    std::vector<std::size_t> commas;
+    std::vector<std::size_t> commas, drops;
     forEachSentence(tokens, false, [&](std::size_t first, std::size_t end, bool whole) {
         if (!whole) return;
         std::vector<Unit> units;
@@ -579,17 +635,28 @@ void insertCommas(Tokens& tokens) {
             }
             units.push_back(std::move(u));
         }
-        Sentence s(tokens, std::move(units), commas);
+        Sentence s(tokens, std::move(units), commas, drops);
+        afterThinking(s);
         afterIntroduction(s);
         afterOpening(s);
         beforeConjunctions(s);
         beforeWhich(s);
         aroundExamples(s);
+        aroundHowever(s);
     });
-    std::sort(commas.begin(), commas.end());
-    commas.erase(std::unique(commas.begin(), commas.end()), commas.end());
-    for (auto it = commas.rbegin(); it != commas.rend(); ++it)
-        tokens.insert(tokens.begin() + std::ptrdiff_t(*it + 1), Token{TokenKind::punct, ",", tokens[*it].language});
+    // From the end, so that each edit leaves the places of those before it.
+    std::vector<std::pair<std::size_t, bool>> edits;  // (token index, insert a comma there or drop it)
+    for (std::size_t after : commas) edits.emplace_back(after + 1, true);
+    for (std::size_t comma : drops) edits.emplace_back(comma, false);
+    std::sort(edits.begin(), edits.end());
+    edits.erase(std::unique(edits.begin(), edits.end()), edits.end());
+    for (auto it = edits.rbegin(); it != edits.rend(); ++it) {
+        const auto at = tokens.begin() + std::ptrdiff_t(it->first);
+        if (it->second)
+            tokens.insert(at, Token{TokenKind::punct, ",", tokens[it->first - 1].language});
+        else
+            tokens.erase(at);
+    }
 }
 
 }  // namespace quillant::service

@@ -95,6 +95,24 @@ TEST(Commas, AroundExamplesInMidSentence) {
     });
 }
 
+TEST(Commas, AroundHoweverInMidSentence) {
+    expectCommas({
+        {"The second plan however was cheaper.", "The second plan, however, was cheaper."},
+        {"We did not win the final match however.", "We did not win the final match, however."},
+        {"We lose however hard we try. You can do it however you like.", nullptr},
+    });
+}
+
+// A comma between a verb of thinking and its clause is taken out.
+TEST(Commas, NotBetweenAVerbOfThinkingAndItsClause) {
+    expectCommas({
+        {"I believe, that the plan will work.", "I believe that the plan will work."},
+        {"In my view, we strongly feel, this rule is fair.", "In my view, we strongly feel this rule is fair."},
+        {"I think, therefore I am. I think, that is wrong.", nullptr},
+        {"I think, however, that it is wrong. I know, it is hard.", nullptr},
+    });
+}
+
 // Quotations, fragments and other languages keep their commas as written.
 TEST(Commas, NeverOutsideWholeEnglishSentences) {
     expectCommas({
