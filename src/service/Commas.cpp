@@ -287,6 +287,18 @@ void afterIntroduction(Sentence& s) {
     s.insertAfter(n - 1);
 }
 
+// Pasts that are no participles: after a noun they are its verb ("the
+// rain came"), unlike "the money left over".
+constexpr std::string_view kPlainPasts[] = {"ate", "became", "began", "came", "chose", "drank", "drove", "fell",
+                                            "flew", "forgot", "gave", "grew", "knew", "ran", "saw", "spoke",
+                                            "took", "went", "wore", "wrote"};
+// A verb's -s form after a noun ("the wood turns"); a plural noun there
+// would start the clause at the same word, so it needs no telling apart.
+bool presentTense(std::string_view w) {
+    return w.size() > 3 && endsWith(w, "s") && !endsWith(w, "ss") && !endsWith(w, "'s") && !endsWith(w, "us") &&
+           !endsWith(w, "is");
+}
+
 // The subject that opens a clause at k, with its verb: a pronoun, "there",
 // "this is", or a determiner's noun phrase before an auxiliary ("the price
 // was"). Returns whether one does.
@@ -301,6 +313,10 @@ bool clauseAt(const Sentence& s, std::size_t k) {
                 (j - 1 > k + 1 && in(kNounPhraseStarts, s.w(j - 1))))  // "all the parts" is one
                 break;
             if (in(kFinite, s.w(j)) && s.w(j) != "do" && s.w(j) != "does" && s.w(j) != "did") return true;
+            // A plain verb only right after its noun ("the wood turns", not "a lot of struggles").
+            if (j == k + 2 && (in(kPlainPasts, s.w(j)) || presentTense(s.w(j))) && !endsWith(s.w(k + 1), "ly") &&
+                !in(kPrepositions, s.w(k + 1)))
+                return true;
         }
     return false;
 }

@@ -54,6 +54,8 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"Walking along the river we saw two herons.", "Walking along the river, we saw two herons."},
         {"Based on the data we expect a rise.", "Based on the data, we expect a rise."},
         {"Walking along the river is what we like. Something we said was wrong.", nullptr},
+        {"When the rain is heavy the road turns into mud.", "When the rain is heavy, the road turns into mud."},
+        {"To make it fit the newly painted shelves some work is needed.", nullptr},
     });
 }
 
@@ -71,6 +73,7 @@ TEST(Commas, BeforeAConjunctionJoiningClauses) {
         {"She always complains about this but even if we help she is unhappy.",
          "She always complains about this, but even if we help she is unhappy."},
         {"He kept everything but the books they wrote.", nullptr},
+        {"Sooner or later they have to face the failures and a lot of struggles.", nullptr},
     });
 }
 
