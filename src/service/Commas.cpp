@@ -42,6 +42,9 @@ constexpr std::string_view kIrregularPasts[] = {
     "felt", "flew", "forgot", "found", "gave", "got", "grew", "heard", "held", "kept", "knew", "led", "left", "lost",
     "made", "meant", "met", "paid", "ran", "said", "sat", "saw", "sent", "slept", "sold", "spent", "spoke", "stood",
     "taught", "thought", "told", "took", "understood", "went", "won", "wore", "wrote"};
+// Pronouns that are subjects of a verb in -s or a past.
+constexpr std::string_view kIndefinites[] = {"nothing", "everyone", "everybody", "someone", "somebody", "nobody",
+                                             "everything", "anyone", "anybody"};
 // Words that follow a subject pronoun without being its verb.
 constexpr std::string_view kNotVerbs[] = {
     "a", "about", "all", "alone", "also", "an", "and", "as", "at", "both", "but", "by", "each", "for", "from", "here",
@@ -207,6 +210,7 @@ public:
     bool subjectAndVerbAt(std::size_t k) const {
         const std::string& s = w(k);
         if (in(kSubjectContractions, s)) return true;
+        if (in(kIndefinites, s)) return verbAfter("it", k + 1);  // "nothing happened", "everyone knows"
         if (s == "there") return in(kFinite, w(k + 1)) || in({"seems", "seem", "seemed", "used"}, w(k + 1));
         return in(kSubjectPronouns, s) && verbAfter(s, k + 1);
     }

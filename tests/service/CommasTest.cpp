@@ -56,6 +56,7 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"Walking along the river is what we like. Something we said was wrong.", nullptr},
         {"When the rain is heavy the road turns into mud.", "When the rain is heavy, the road turns into mud."},
         {"To make it fit the newly painted shelves some work is needed.", nullptr},
+        {"To our surprise nothing happened.", "To our surprise, nothing happened."},
     });
 }
 
