@@ -348,7 +348,8 @@ void afterOpening(Sentence& s) {
     std::size_t o = in({"so", "thus", "but", "and", "then", "even", "just", "only", "also"}, s.w(0)) ? 1 : 0;
     const std::string& opener = s.w(o);
     const bool clause = in(kClauseOpeners, opener), either = in(kEitherOpeners, opener),
-               phrase = in(kPhraseOpeners, opener) || participle(opener, s.w(o + 1));
+               byParticiple = !in(kPhraseOpeners, opener) && participle(opener, s.w(o + 1)),
+               phrase = in(kPhraseOpeners, opener) || byParticiple;
     if ((!clause && !phrase && !either) || (opener == "at" && in({"least", "most", "all"}, s.w(o + 1)))) return;
     for (std::size_t k = o + 2; k < std::min<std::size_t>(s.size(), o + 14); ++k) {
         if (!s.isWord(k)) return;
@@ -375,6 +376,10 @@ void afterOpening(Sentence& s) {
         }
         const bool hasVerb = s.hasFiniteVerb(o + 1, k);
         if ((clause && !hasVerb) || (phrase && !either && hasVerb)) return;
+        // "Travelling alone gives you the freedom …": an -ing phrase may be the subject of a verb in -s.
+        if (byParticiple)
+            for (std::size_t j = o + 1; j < k; ++j)
+                if (presentTense(s.w(j))) return;
         if (s.anyOf(o + 1, k, List{"who", "whom", "whose", "which"})) return;
         for (std::size_t j = k; j < s.size(); ++j)
             if (s.isMark(j, ",;:")) return;

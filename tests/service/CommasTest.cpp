@@ -54,6 +54,7 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"Walking along the river we saw two herons.", "Walking along the river, we saw two herons."},
         {"Based on the data we expect a rise.", "Based on the data, we expect a rise."},
         {"Walking along the river is what we like. Something we said was wrong.", nullptr},
+        {"Cycling to work gives you the time you need.", nullptr},
         {"When the rain is heavy the road turns into mud.", "When the rain is heavy, the road turns into mud."},
         {"To make it fit the newly painted shelves some work is needed.", nullptr},
         {"To our surprise nothing happened.", "To our surprise, nothing happened."},
