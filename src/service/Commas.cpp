@@ -534,6 +534,7 @@ void afterThinking(Sentence& s) {
         if (!thinking || !s.canRemove(v + 1)) continue;
         const std::size_t c = v + 2;
         if (in({"then", "now", "so", "thus", "therefore", "also", "still"}, s.w(c))) continue;  // "I think, therefore I am"
+        if (s.isMark(c + 1, ",") || s.isMark(c + 2, ",") || s.isMark(c + 3, ",")) continue;  // "They feel, it seems, that"
         const bool clause = s.w(c) == "that" ? !in(kFinite, s.w(c + 1)) && s.isWord(c + 1)
                                              : (in({"this", "these", "those"}, s.w(c)) && in(kFinite, s.w(c + 2))) ||
                                                    clauseAt(s, c);

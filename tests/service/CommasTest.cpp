@@ -115,6 +115,7 @@ TEST(Commas, NotBetweenAVerbOfThinkingAndItsClause) {
         {"In my view, we strongly feel, this rule is fair.", "In my view, we strongly feel this rule is fair."},
         {"I think, therefore I am. I think, that is wrong.", nullptr},
         {"I think, however, that it is wrong. I know, it is hard.", nullptr},
+        {"They feel, it seems, that the rule is fair.", nullptr},
     });
 }
 
