@@ -35,12 +35,16 @@ constexpr std::string_view kFinite[] = {
     "am", "is", "are", "was", "were", "have", "has", "had", "do", "does", "did", "will", "would", "can", "could",
     "shall", "should", "may", "might", "must", "cannot", "isn't", "aren't", "wasn't", "weren't", "haven't", "hasn't",
     "hadn't", "don't", "doesn't", "didn't", "won't", "wouldn't", "can't", "couldn't", "shouldn't", "mustn't"};
+constexpr std::string_view kModals[] = {"will", "would", "can", "could", "shall", "should", "may", "might", "must"};
 // Pasts without -ed.
 constexpr std::string_view kIrregularPasts[] = {
     "ate", "became", "began", "bought", "brought", "built", "came", "caught", "chose", "did", "drank", "drove", "fell",
     "felt", "flew", "forgot", "found", "gave", "got", "grew", "heard", "held", "kept", "knew", "led", "left", "lost",
     "made", "meant", "met", "paid", "ran", "said", "sat", "saw", "sent", "slept", "sold", "spent", "spoke", "stood",
     "taught", "thought", "told", "took", "understood", "went", "won", "wore", "wrote"};
+// Pronouns that are subjects of a verb in -s or a past.
+constexpr std::string_view kIndefinites[] = {"nothing", "everyone", "everybody", "someone", "somebody", "nobody",
+                                             "everything", "anyone", "anybody"};
 // Words that follow a subject pronoun without being its verb.
 constexpr std::string_view kNotVerbs[] = {
     "a", "about", "all", "alone", "also", "an", "and", "as", "at", "both", "but", "by", "each", "for", "from", "here",
@@ -129,6 +133,15 @@ constexpr std::string_view kPhraseOpeners[] = {
     "among", "within", "unlike", "besides", "as", "to"};
 constexpr std::string_view kEitherOpeners[] = {"after", "before", "since", "until", "as"};
 
+// A participle that opens a phrase ("Walking home, I", "Based on this, we"):
+// an -ing word that is no noun, or an -ed word before its preposition.
+constexpr std::string_view kIngNouns[] = {"anything", "building", "ceiling", "evening", "everything", "morning",
+                                          "nothing", "something", "spring", "string", "thing", "things", "wedding"};
+bool participle(std::string_view w, std::string_view next) {
+    if (w.size() >= 5 && endsWith(w, "ing")) return !in(kIngNouns, w);
+    return w.size() >= 5 && endsWith(w, "ed") && in(kPrepositions, next);
+}
+
 // One sentence's solid tokens.
 struct Unit {
     std::size_t token;
@@ -138,8 +151,9 @@ struct Unit {
 
 class Sentence {
 public:
-    Sentence(const Tokens& tokens, std::vector<Unit> units, std::vector<std::size_t>& commas)
-        : tokens_(tokens), units_(std::move(units)), commas_(commas), after_(units_.size(), false) {}
+    Sentence(const Tokens& tokens, std::vector<Unit> units, std::vector<std::size_t>& commas,
+             std::vector<std::size_t>& drops)
+        : tokens_(tokens), units_(std::move(units)), commas_(commas), drops_(drops), after_(units_.size(), false) {}
 
     std::size_t size() const { return units_.size(); }
     const std::string& w(std::size_t k) const {
@@ -158,6 +172,13 @@ public:
         std::size_t t = units_[k].token;
         return units_[k + 1].token == t + 2 && tokens_[t + 1].kind == TokenKind::space && tokens_[t + 1].text == " ";
     }
+    // A comma at k that stands between two words ("believe, that").
+    bool canRemove(std::size_t k) const {
+        if (!isMark(k, ",") || !isWord(k - 1) || !isWord(k + 1)) return false;
+        const std::size_t t = units_[k].token;
+        return units_[k - 1].token + 1 == t && units_[k + 1].token == t + 2 && tokens_[t + 1].text == " ";
+    }
+    void remove(std::size_t k) { drops_.push_back(units_[k].token); }
     void insertAfter(std::size_t k) {
         after_[k] = true;
         commas_.push_back(units_[k].token);
@@ -189,6 +210,7 @@ public:
     bool subjectAndVerbAt(std::size_t k) const {
         const std::string& s = w(k);
         if (in(kSubjectContractions, s)) return true;
+        if (in(kIndefinites, s)) return verbAfter("it", k + 1);  // "nothing happened", "everyone knows"
         if (s == "there") return in(kFinite, w(k + 1)) || in({"seems", "seem", "seemed", "used"}, w(k + 1));
         return in(kSubjectPronouns, s) && verbAfter(s, k + 1);
     }
@@ -227,6 +249,7 @@ private:
     const Tokens& tokens_;
     std::vector<Unit> units_;
     std::vector<std::size_t>& commas_;
+    std::vector<std::size_t>& drops_;
     std::vector<bool> after_;
 };
 
@@ -268,6 +291,18 @@ void afterIntroduction(Sentence& s) {
     s.insertAfter(n - 1);
 }
 
+// Pasts that are no participles: after a noun they are its verb ("the
+// rain came"), unlike "the money left over".
+constexpr std::string_view kPlainPasts[] = {"ate", "became", "began", "came", "chose", "drank", "drove", "fell",
+                                            "flew", "forgot", "gave", "grew", "knew", "ran", "saw", "spoke",
+                                            "took", "went", "wore", "wrote"};
+// A verb's -s form after a noun ("the wood turns"); a plural noun there
+// would start the clause at the same word, so it needs no telling apart.
+bool presentTense(std::string_view w) {
+    return w.size() > 3 && endsWith(w, "s") && !endsWith(w, "ss") && !endsWith(w, "'s") && !endsWith(w, "us") &&
+           !endsWith(w, "is");
+}
+
 // The subject that opens a clause at k, with its verb: a pronoun, "there",
 // "this is", or a determiner's noun phrase before an auxiliary ("the price
 // was"). Returns whether one does.
@@ -282,6 +317,10 @@ bool clauseAt(const Sentence& s, std::size_t k) {
                 (j - 1 > k + 1 && in(kNounPhraseStarts, s.w(j - 1))))  // "all the parts" is one
                 break;
             if (in(kFinite, s.w(j)) && s.w(j) != "do" && s.w(j) != "does" && s.w(j) != "did") return true;
+            // A plain verb only right after its noun ("the wood turns", not "a lot of struggles").
+            if (j == k + 2 && (in(kPlainPasts, s.w(j)) || presentTense(s.w(j))) && !endsWith(s.w(k + 1), "ly") &&
+                !in(kPrepositions, s.w(k + 1)))
+                return true;
         }
     return false;
 }
@@ -308,8 +347,9 @@ bool embeddedClauseAfter(const Sentence& s, std::size_t from) {
 void afterOpening(Sentence& s) {
     std::size_t o = in({"so", "thus", "but", "and", "then", "even", "just", "only", "also"}, s.w(0)) ? 1 : 0;
     const std::string& opener = s.w(o);
-    const bool clause = in(kClauseOpeners, opener), phrase = in(kPhraseOpeners, opener),
-               either = in(kEitherOpeners, opener);
+    const bool clause = in(kClauseOpeners, opener), either = in(kEitherOpeners, opener),
+               byParticiple = !in(kPhraseOpeners, opener) && participle(opener, s.w(o + 1)),
+               phrase = in(kPhraseOpeners, opener) || byParticiple;
     if ((!clause && !phrase && !either) || (opener == "at" && in({"least", "most", "all"}, s.w(o + 1)))) return;
     for (std::size_t k = o + 2; k < std::min<std::size_t>(s.size(), o + 14); ++k) {
         if (!s.isWord(k)) return;
@@ -336,15 +376,26 @@ void afterOpening(Sentence& s) {
         }
         const bool hasVerb = s.hasFiniteVerb(o + 1, k);
         if ((clause && !hasVerb) || (phrase && !either && hasVerb)) return;
+        // "Travelling alone gives you the freedom …": an -ing phrase may be the subject of a verb in -s.
+        if (byParticiple)
+            for (std::size_t j = o + 1; j < k; ++j)
+                if (presentTense(s.w(j))) return;
         if (s.anyOf(o + 1, k, List{"who", "whom", "whose", "which"})) return;
         for (std::size_t j = k; j < s.size(); ++j)
             if (s.isMark(j, ",;:")) return;
         // "To buy the car they wanted was hard": the clause ends where a second verb comes.
-        if (embeddedClauseAfter(s, k + 2) || (pronoun && in(kFinite, s.w(k + 2)))) return;
+        // A modal's base form is the same verb ("you can do"), not a second one.
+        const bool modalBase = in(kModals, s.w(k + 1)) && in({"do", "have", "be"}, s.w(k + 2)) &&
+                               !in(kFinite, s.w(k + 3));
+        if (embeddedClauseAfter(s, k + 2) || (pronoun && in(kFinite, s.w(k + 2)) && !modalBase)) return;
         s.insertAfter(b);
         return;
     }
 }
+
+// Adverbs of time and degree that may stand between "but" and its clause.
+constexpr std::string_view kButAdverbs[] = {"even", "now", "then", "still", "right", "today", "sometimes",
+                                            "maybe", "perhaps", "later", "soon", "nowadays", "instead"};
 
 // "I stayed at home, but he went out": a conjunction between two clauses
 // that each have a subject and a finite verb and are not short. Held back
@@ -356,10 +407,22 @@ void beforeConjunctions(Sentence& s) {
         if (!in({"and", "but", "or", "yet"}, s.w(k)) || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
         // Short clauses that "and" or "or" join closely need none ("the colour was lovely and it was").
         const bool but = s.w(k) == "but";
-        if (!clauseAt(s, k + 1) || s.wordsIn(k + 1, s.clauseEnd(k + 1)) < (but ? 3u : 4u)) continue;
+        // "but" may put an adverb or an opening clause before its subject
+        // ("…, but right now I am", "…, but even if he wanted"); a noun
+        // after it makes it "except" ("everything but the books they wrote").
+        std::size_t second = k + 1;
+        if (but)
+            while (second < k + 4 && !clauseAt(s, second) &&
+                   (in(kClauseOpeners, s.w(second)) || in(kEitherOpeners, s.w(second)) ||
+                    in(kButAdverbs, s.w(second)) || (endsWith(s.w(second), "ly") && s.w(second) != "only")))
+                ++second;
+        if (!clauseAt(s, second) || s.wordsIn(second, s.clauseEnd(second)) < (but ? 3u : 4u)) continue;
         const std::size_t start = s.clauseStart(k);
         const std::size_t from = start == std::string::npos ? 0 : start + 1;
-        if (s.wordsIn(from, k) < (but ? 4u : 6u) || in(kObjectPronouns, s.w(k - 1)) || in(kDeterminers, s.w(k - 1)) ||
+        // "like this, but": a demonstrative that ends the clause is a pronoun.
+        const bool demonstrative = but && in({"this", "that", "these", "those"}, s.w(k - 1));
+        if (s.wordsIn(from, k) < (but ? 4u : 6u) || in(kObjectPronouns, s.w(k - 1)) ||
+            (in(kDeterminers, s.w(k - 1)) && !demonstrative) ||
             in(kPrepositions, s.w(k - 1)) || !s.hasFiniteVerb(from, k) || s.anyOf(from, k, kEmbedding))
             continue;
         if (but && s.anyOf(from, k, List{"only"})) continue;  // "not only … but"
@@ -428,6 +491,54 @@ void aroundExamples(Sentence& s) {
             if (s.canInsertAfter(k + 1) && (in(kFinite, s.w(k - 1)) || s.hasFiniteVerb(k + 2, s.clauseEnd(k + 2))))
                 s.insertAfter(k + 1);
         }
+    }
+}
+
+// "The plan, however, failed": "however" set off between a subject and its
+// verb, or after a clause it ends. Before an adjective or an adverb it says
+// "to whatever degree" ("however hard we try") and takes none.
+void aroundHowever(Sentence& s) {
+    for (std::size_t k = 1; k < s.size(); ++k) {
+        if (s.w(k) != "however" || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
+        const std::string& before = s.w(k - 1);
+        if (in(kFinite, before) || in(kDeterminers, before) || in(kPrepositions, before) || in(kJoiners, before) ||
+            in(kNotVerbs, before) || in(kEmbedding, before))
+            continue;
+        const std::size_t start = s.clauseStart(k);
+        const std::size_t from = start == std::string::npos ? 0 : start + 1;
+        if (k + 1 == s.size()) {
+            if (s.hasFiniteVerb(from, k)) s.insertAfter(k - 1);
+        } else if (in(kFinite, s.w(k + 1)) && s.canInsertAfter(k) && !s.hasFiniteVerb(from, k)) {
+            s.insertAfter(k - 1);
+            s.insertAfter(k);
+        }
+    }
+}
+
+// "I believe, that it works": no comma between a verb of thinking and the
+// clause it governs, when a subject pronoun opens the sentence or follows a
+// comma ("In my view, I think it works"). "that" must open the clause, not be
+// its subject ("I think, that is"), and a clause without "that" must start
+// with its own subject and verb.
+constexpr std::string_view kThinking[] = {"think", "believe", "feel", "hope", "guess", "suppose", "expect",
+                                          "assume", "thought", "believed", "felt", "hoped", "supposed", "expected",
+                                          "assumed"};
+void afterThinking(Sentence& s) {
+    for (std::size_t k = 0; k + 3 < s.size(); ++k) {
+        if ((k > 0 && !s.isMark(k - 1, ",")) || !in({"i", "we", "they", "he", "she", "you"}, s.w(k))) continue;
+        std::size_t v = k + 1;
+        if (in(kMidAdverbs, s.w(v)) || (endsWith(s.w(v), "ly") && s.w(v) != "only")) ++v;
+        const std::string& verb = s.w(v);
+        const bool thinking =
+            in(kThinking, verb) || (endsWith(verb, "s") && in(kThinking, verb.substr(0, verb.size() - 1)));
+        if (!thinking || !s.canRemove(v + 1)) continue;
+        const std::size_t c = v + 2;
+        if (in({"then", "now", "so", "thus", "therefore", "also", "still"}, s.w(c))) continue;  // "I think, therefore I am"
+        if (s.isMark(c + 1, ",") || s.isMark(c + 2, ",") || s.isMark(c + 3, ",")) continue;  // "They feel, it seems, that"
+        const bool clause = s.w(c) == "that" ? !in(kFinite, s.w(c + 1)) && s.isWord(c + 1)
+                                             : (in({"this", "these", "those"}, s.w(c)) && in(kFinite, s.w(c + 2))) ||
+                                                   clauseAt(s, c);
+        if (clause) s.remove(v + 1);
     }
 }
 
@@ -535,7 +646,7 @@ std::vector<std::size_t> wholeSentenceStarts(const Tokens& tokens, bool capitalO
 }
 
 void insertCommas(Tokens& tokens) {
-    std::vector<std::size_t> commas;
+    std::vector<std::size_t> commas, drops;
     forEachSentence(tokens, false, [&](std::size_t first, std::size_t end, bool whole) {
         if (!whole) return;
         std::vector<Unit> units;
@@ -550,17 +661,28 @@ void insertCommas(Tokens& tokens) {
             }
             units.push_back(std::move(u));
         }
-        Sentence s(tokens, std::move(units), commas);
+        Sentence s(tokens, std::move(units), commas, drops);
+        afterThinking(s);
         afterIntroduction(s);
         afterOpening(s);
         beforeConjunctions(s);
         beforeWhich(s);
         aroundExamples(s);
+        aroundHowever(s);
     });
-    std::sort(commas.begin(), commas.end());
-    commas.erase(std::unique(commas.begin(), commas.end()), commas.end());
-    for (auto it = commas.rbegin(); it != commas.rend(); ++it)
-        tokens.insert(tokens.begin() + std::ptrdiff_t(*it + 1), Token{TokenKind::punct, ",", tokens[*it].language});
+    // From the end, so that each edit leaves the places of those before it.
+    std::vector<std::pair<std::size_t, bool>> edits;  // (token index, insert a comma there or drop it)
+    for (std::size_t after : commas) edits.emplace_back(after + 1, true);
+    for (std::size_t comma : drops) edits.emplace_back(comma, false);
+    std::sort(edits.begin(), edits.end());
+    edits.erase(std::unique(edits.begin(), edits.end()), edits.end());
+    for (auto it = edits.rbegin(); it != edits.rend(); ++it) {
+        const auto at = tokens.begin() + std::ptrdiff_t(it->first);
+        if (it->second)
+            tokens.insert(at, Token{TokenKind::punct, ",", tokens[it->first - 1].language});
+        else
+            tokens.erase(at);
+    }
 }
 
 }  // namespace quillant::service

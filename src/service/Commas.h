@@ -12,14 +12,17 @@ namespace quillant::service {
 // that continues a sentence cut off before the selection ("and then we").
 //   - after an introductory word or phrase ("For example, each", "However, I
 //     still think", not "However hard", "In addition to");
-//   - after an opening clause or phrase that ends before the main clause's
-//     subject pronoun and its verb ("If you want a car, you save", "In the
-//     past few years, they have");
+//   - after an opening clause or phrase (a participle's too) that ends before
+//     the main clause's subject and its verb ("If you want a car, you save",
+//     "In the past few years, they have", "Walking home, we saw");
 //   - before "and", "but", "or", "yet" joining two clauses that each have a
-//     subject and a finite verb ("I stayed at home, but he went out");
+//     subject and a finite verb ("I stayed at home, but he went out", "…,
+//     but right now we are");
 //   - before a "which" that adds to a noun already known ("my brother, which",
 //     "to Kyoto, which is");
-//   - before "especially" and around "for example" in mid-sentence.
+//   - before "especially", around "for example" and "however" in mid-sentence.
+// It also takes out the comma between a verb of thinking and its clause ("I
+// believe, that it works").
 // A sentence with a comma already where one would go, with quotation marks,
 // or with words of another language is left as it is, so a corrected text
 // gets no second comma.

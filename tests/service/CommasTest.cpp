@@ -50,6 +50,14 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"In the house they built there was a cellar. To buy the car they wanted was hard.", nullptr},
         {"If the job we like pays well we stay.", nullptr},
         {"If you buy a car you like, you will be happy.", nullptr},
+        {"As a new member you can do what you like.", "As a new member, you can do what you like."},
+        {"Walking along the river we saw two herons.", "Walking along the river, we saw two herons."},
+        {"Based on the data we expect a rise.", "Based on the data, we expect a rise."},
+        {"Walking along the river is what we like. Something we said was wrong.", nullptr},
+        {"Cycling to work gives you the time you need.", nullptr},
+        {"When the rain is heavy the road turns into mud.", "When the rain is heavy, the road turns into mud."},
+        {"To make it fit the newly painted shelves some work is needed.", nullptr},
+        {"To our surprise nothing happened.", "To our surprise, nothing happened."},
     });
 }
 
@@ -62,6 +70,12 @@ TEST(Commas, BeforeAConjunctionJoiningClauses) {
         {"I think he left early and she stayed at home.", nullptr},
         {"She bought apples, pears and plums. He washed the car and cleaned the windows.", nullptr},
         {"Both the teacher and the students were late. I like it and you know it.", nullptr},
+        {"We had planned to stay longer but right now we are too tired.",
+         "We had planned to stay longer, but right now we are too tired."},
+        {"She always complains about this but even if we help she is unhappy.",
+         "She always complains about this, but even if we help she is unhappy."},
+        {"He kept everything but the books they wrote.", nullptr},
+        {"Sooner or later they have to face the failures and a lot of struggles.", nullptr},
     });
 }
 
@@ -83,6 +97,25 @@ TEST(Commas, AroundExamplesInMidSentence) {
         {"We could for example take the bus.", "We could, for example, take the bus."},
         {"It is especially hard in winter. I especially like the blue one.", nullptr},
         {"We had an especially long day.", nullptr},
+    });
+}
+
+TEST(Commas, AroundHoweverInMidSentence) {
+    expectCommas({
+        {"The second plan however was cheaper.", "The second plan, however, was cheaper."},
+        {"We did not win the final match however.", "We did not win the final match, however."},
+        {"We lose however hard we try. You can do it however you like.", nullptr},
+    });
+}
+
+// A comma between a verb of thinking and its clause is taken out.
+TEST(Commas, NotBetweenAVerbOfThinkingAndItsClause) {
+    expectCommas({
+        {"I believe, that the plan will work.", "I believe that the plan will work."},
+        {"In my view, we strongly feel, this rule is fair.", "In my view, we strongly feel this rule is fair."},
+        {"I think, therefore I am. I think, that is wrong.", nullptr},
+        {"I think, however, that it is wrong. I know, it is hard.", nullptr},
+        {"They feel, it seems, that the rule is fair.", nullptr},
     });
 }
 
