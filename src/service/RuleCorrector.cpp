@@ -165,12 +165,30 @@ bool endsSentence(const Tokens& tokens, std::size_t i, bool atTextEnd) {
             if (contains(kAbbreviations, text::lowercased(word))) return false;
             // "e.g." and "a.m.": a one-letter word after another full stop.
             if (text::graphemeCount(word) == 1 && i > 1 && isPunct(tokens, i - 2, ".")) return false;
+            // Written with blanks: "e. g. if", "i. e. methods".
+            auto letterStop = [&](std::size_t w) {
+                return w + 1 < tokens.size() && tokens[w].kind == TokenKind::word && text::graphemeCount(tokens[w].text) == 1 &&
+                       isPunct(tokens, w + 1, ".");
+            };
+            if (text::graphemeCount(word) == 1 &&
+                ((i > 3 && is(tokens, i - 2, TokenKind::space) && letterStop(i - 4)) ||
+                 (is(tokens, i + 1, TokenKind::space) && letterStop(i + 2))))
+                return false;
         }
     }
     std::size_t j = i + 1;
     while (j < tokens.size() && tokens[j].kind == TokenKind::punct &&
-           (kClosers.find(tokens[j].text) != std::string_view::npos || tokens[j].text == "!" || tokens[j].text == "?"))
+           (kClosers.find(tokens[j].text) != std::string_view::npos || tokens[j].text == "!" || tokens[j].text == "?")) {
+        // An aside opened inside a sentence ends with it, not the sentence: "Another (better?) way".
+        if (tokens[j].text == ")")
+            for (std::size_t k = i; k-- > 0 && tokens[k].kind != TokenKind::lineBreak && tokens[k].text != ")";)
+                if (tokens[k].kind == TokenKind::punct && tokens[k].text == "(") {
+                    std::size_t before = previousSolid(tokens, k);
+                    if (before != std::string::npos && tokens[before].kind == TokenKind::word) return false;
+                    break;
+                }
         ++j;
+    }
     return j < tokens.size() ? isEndOrWhitespace(tokens, j) : atTextEnd;
 }
 
@@ -349,12 +367,47 @@ void capitalizeLoneI(Tokens& tokens) {
         if (!lone) continue;
         if (rest.empty()) {
             if (isPunct(tokens, i + 1, ")") || (isPunct(tokens, i + 1, ".") && is(tokens, i + 2, TokenKind::word))) continue;
+            // "i. e. the": the abbreviation written with blanks.
+            if (isPunct(tokens, i + 1, ".") && is(tokens, i + 2, TokenKind::space) && is(tokens, i + 3, TokenKind::word) &&
+                text::graphemeCount(tokens[i + 3].text) == 1 && isPunct(tokens, i + 4, "."))
+                continue;
             std::size_t before = previousSolid(tokens, i), after = nextSolid(tokens, i);
             if (isMaths(before) || isMaths(after) || wordIn(tokens, after, kMathsAfterI)) continue;
             if (letterNeighbour(before, false) || letterNeighbour(after, true)) continue;
         }
         t.text[0] = 'I';
     }
+}
+
+// A sentence start that a careful writer leaves in lower case: a name
+// joined by a mark ("gnome-desktop", "route/netstat", ":bug:"), the term a
+// paragraph defines, alone on its first line ("boot" above "If yes, ..."), a
+// list's item after a dash or a bullet letter ("o If the"), and a numbered
+// line ("3. remove the binary").
+bool isNameOrListItem(const Tokens& tokens, std::size_t i, Start start) {
+    auto joins = [&](std::size_t m, std::size_t w) {
+        return m < tokens.size() && w < tokens.size() && tokens[m].kind == TokenKind::punct &&
+               std::string_view("-/:").find(tokens[m].text) != std::string_view::npos &&
+               (tokens[w].kind == TokenKind::word || tokens[w].kind == TokenKind::verbatim);
+    };
+    if (joins(i + 1, i + 2) || (i > 0 && isPunct(tokens, i - 1, ":") && isPunct(tokens, i + 1, ":"))) return true;
+    const std::size_t before = previousSolid(tokens, i);
+    if (start == Start::block) {
+        std::size_t after = nextSolid(tokens, i);
+        if (after == std::string::npos && i + 1 < tokens.size()) return true;  // alone on its line
+        if (after != std::string::npos && isPunct(tokens, after, ":") && nextSolid(tokens, after) == std::string::npos)
+            return true;
+        if (before != std::string::npos && isPunct(tokens, before, "-*\u2013\u2014\u2022")) return true;
+        if (text::graphemeCount(tokens[i].text) == 1 && tokens[i].text != "a" && tokens[i].text != "i" &&
+            after != std::string::npos && tokens[after].kind == TokenKind::word && !startsLowercase(tokens[after].text))
+            return true;
+    }
+    // "3. remove": a number that opens its line labels an item.
+    if (before != std::string::npos && isPunct(tokens, before, ".") && before > 0 && tokens[before - 1].kind == TokenKind::word &&
+        std::all_of(tokens[before - 1].text.begin(), tokens[before - 1].text.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+        previousSolid(tokens, before - 1) == std::string::npos)
+        return true;
+    return false;
 }
 
 // A word gets a capital where a sentence starts: after ". ", "! ", "? ",
@@ -370,7 +423,7 @@ void capitalizeSentenceStarts(Tokens& tokens, const std::function<bool(const Tok
         if (!isPlainWord(t.text) || !startsLowercase(t.text) || hasUppercaseAfterFirst(t.text)) continue;
         // A list's label ("a) the first") or an abbreviation ("i.e. the").
         if (text::graphemeCount(t.text) == 1 && (isPunct(tokens, i + 1, ")") || isPunct(tokens, i + 1, "."))) continue;
-        if (!known(t)) continue;
+        if (!known(t) || isNameOrListItem(tokens, i, starts[i])) continue;
         if (starts[i] == Start::block && !opensWithWholeSentence(tokens, i)) continue;
         t.text = capitalizedFirst(t.text);
     }

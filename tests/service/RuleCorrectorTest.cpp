@@ -133,6 +133,16 @@ const std::vector<RuleCase> kRuleCases = {
     RuleCase{"abbreviations_do_not_end_sentences", "Ask Acme Inc. about it, or Smith et al. in the paper. they know.",
              "Ask Acme Inc. about it, or Smith et al. in the paper. They know."},
     RuleCase{"sentence_end_needs_a_blank", "it ends here.next one", "it ends here.next one"},
+    // Starts a careful writer leaves in lower case.
+    spelled("joined_name_at_start", "We use it. gnome-shell draws the panel. route/ip shows it.",
+            "We use it. gnome-shell draws the panel. route/ip shows it."),
+    spelled("term_above_its_definition", "verbose\nIf set, every step is printed.", "verbose\nIf set, every step is printed."),
+    spelled("list_items", "\u2014 pass the name on the command line.\n\no If the file exists, it is read.\n\n2. copy the file there.",
+            "\u2014 pass the name on the command line.\n\no If the file exists, it is read.\n\n2. copy the file there."),
+    spelled("shortcode_at_start", ":tada: We shipped it.", ":tada: We shipped it."),
+    spelled("spaced_abbreviations", "Pick a mode, e. g. fast or slow, i. e. the speed.", "Pick a mode, e. g. fast or slow, i. e. the speed."),
+    spelled("mark_inside_an_aside", "There is another (better?) way. We fixed it (finally!) and left.",
+            "There is another (better?) way. We fixed it (finally!) and left."),
     // Doubled words.
     RuleCase{"doubled_function_words", "We went to to the the shop and and left.", "We went to the shop and left."},
     RuleCase{"reduplicated_names_kept", "We flew to Bora Bora. Bora Bora is far.", "We flew to Bora Bora. Bora Bora is far."},
