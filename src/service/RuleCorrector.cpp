@@ -710,6 +710,11 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
         const std::size_t before = out.empty() ? std::string::npos : previousSolid(out, out.size());
         const Token* previousWord = before != std::string::npos && out[before].kind == TokenKind::word ? &out[before] : nullptr;
         if (previousWord && hasDigit(previousWord->text) && text::graphemeCount(t.text) <= 5) skip = true;
+        // A word broken at a line's end ("param-" / "eters"): neither piece is a word of its own.
+        auto hyphen = [](const Token& m) { return m.kind == TokenKind::punct && (m.text == "-" || m.text == "\u2010"); };
+        if ((i + 2 < tokens.size() && hyphen(tokens[i + 1]) && tokens[i + 2].kind == TokenKind::lineBreak) ||
+            (out.size() >= 2 && out.back().kind == TokenKind::lineBreak && hyphen(out[out.size() - 2])))
+            skip = true;
         std::string_view core = t.text;
         std::string_view possessive;
         for (std::string_view s : {std::string_view("'s"), std::string_view("\u2019s")}) {

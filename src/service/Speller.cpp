@@ -733,8 +733,59 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
     return word;
 }
 
+// Whether the word is a regular derivation of a word the dictionary knows,
+// made by the spelling rules ("sandboxed", "fuzzers", "schemas", "parsable",
+// "untrusted", "natively"): a coinage of the trade the dictionary lacks, not a slip.
+// Not where the rules would double a final consonant ("stoped", "writter"),
+// turn a "y" into "i" ("studyed") or drop an "e" ("hopeing").
+bool Speller::derivedFromKnown(std::string_view w) const {
+    constexpr std::size_t kMinBase = 4;
+    auto vowel = [](char c) { return std::string_view("aeiou").find(c) != std::string_view::npos; };
+    auto known = [&](std::string_view base) { return base.size() >= kMinBase && spell(std::string(base)); };
+    // A base that ends consonant-vowel-consonant may double its last letter: which is meant is not clear.
+    // Only short bases double ("admit", "stop"; not "serializ-").
+    auto doubles = [&](std::string_view base) {
+        std::size_t n = base.size(), syllables = 0;
+        for (std::size_t k = 0; k < n; ++k) syllables += vowel(base[k]) && (k == 0 || !vowel(base[k - 1]));
+        return n >= 3 && syllables <= 2 && !vowel(base[n - 1]) && std::string_view("wxy").find(base[n - 1]) == std::string_view::npos &&
+               vowel(base[n - 2]) && !vowel(base[n - 3]);
+    };
+    // "un-" freely only before a participle ("untested"; "unability" is a slip), "re-" before a verb.
+    if (w.starts_with("un") && (w.ends_with("ed") || w.ends_with("ing")) && known(w.substr(2))) return true;
+    if (w.starts_with("re") && w.size() >= 2 + kMinBase + 1 && known(w.substr(2))) return true;
+    for (std::string_view suffix : {"s", "es", "ed", "er", "ers", "able"}) {
+        if (w.size() < suffix.size() + kMinBase || !w.ends_with(suffix)) continue;
+        std::string_view base = w.substr(0, w.size() - suffix.size());
+        const char last = base.back();
+        if (suffix == "s") {
+            if (last == 's' || (last == 'y' && !vowel(base[base.size() - 2]))) continue;  // "companys"
+            if (known(base)) return true;
+            continue;
+        }
+        if (suffix == "es") {
+            if (std::string_view("sxz").find(last) != std::string_view::npos || base.ends_with("ch") || base.ends_with("sh"))
+                if (known(base)) return true;
+            continue;
+        }
+        if (last == 'y' && !vowel(base[base.size() - 2])) continue;  // "studyed"
+        if (last == 'e' || doubles(base)) continue;  // "e" + "ed" is no spelling; "stoped" may be "stope" + "d"
+        if (known(base)) return true;
+        // The base's silent "e" dropped before the ending: "triager", "parsable".
+        if (!vowel(last) && known(std::string(base) + 'e')) return true;
+    }
+    // "natively": -ly keeps a final "e" ("basicly" is no "basic" + "ly").
+    if (w.size() >= kMinBase + 3 && w.ends_with("ely") && known(w.substr(0, w.size() - 2))) return true;
+    // "serializer", "triagers": an ending on a base in "e".
+    for (std::string_view suffix : {"r", "rs", "d"})
+        if (w.size() > suffix.size() + kMinBase && w.ends_with(suffix) && w[w.size() - suffix.size() - 1] == 'e' &&
+            !doubles(w.substr(0, w.size() - suffix.size() - 1)) && known(w.substr(0, w.size() - suffix.size())))
+            return true;
+    return false;
+}
+
 std::optional<std::string> Speller::correction(std::string_view lowerWord, Form expected) const {
     if (accepts(lowerWord)) return std::nullopt;
+    if (isEnglish() && !ranks_.empty() && isLowerAscii(lowerWord) && derivedFromKnown(lowerWord)) return std::nullopt;
     if (isEnglish()) {
         // Two consonants that no common word opens with ("dbus", "mmap") mark
         // a name; only its first two letters swapped ("hte") is taken as a slip.

@@ -139,6 +139,7 @@ const std::vector<RuleCase> kRuleCases = {
     spelled("term_above_its_definition", "verbose\nIf set, every step is printed.", "verbose\nIf set, every step is printed."),
     spelled("list_items", "\u2014 pass the name on the command line.\n\no If the file exists, it is read.\n\n2. copy the file there.",
             "\u2014 pass the name on the command line.\n\no If the file exists, it is read.\n\n2. copy the file there."),
+    spelled("word_broken_at_a_line_end", "It has param\u2010\neters and argu-\nments.", "It has param\u2010\neters and argu-\nments."),
     spelled("shortcode_at_start", ":tada: We shipped it.", ":tada: We shipped it."),
     spelled("spaced_abbreviations", "Pick a mode, e. g. fast or slow, i. e. the speed.", "Pick a mode, e. g. fast or slow, i. e. the speed."),
     spelled("mark_inside_an_aside", "There is another (better?) way. We fixed it (finally!) and left.",
