@@ -150,6 +150,10 @@ constexpr double kCommonerLead = 0.1;
 // Not in shorter words, whose neighbours are too many ("nite" is no "note").
 constexpr std::size_t kCommonerMinLength = 5;
 
+// A word of this many letters (the shortest a text's words are corrected at) must lead by more than kShortLead.
+constexpr std::size_t kShortWord = 4;
+constexpr double kShortLead = 0.3;
+
 // Scores are sums of tenths: a lead of exactly the minimum must count.
 constexpr double kScoreSlack = 1e-9;
 
@@ -890,6 +894,10 @@ std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, 
                                     rankOf(found[k].word) >= rank + kCommonerBy);
         if (commoner) lead = kCommonerLead;
     }
+    // A short word with a letter replaced or too many has many neighbours: only
+    // a clear lead tells which was meant ("gids" may be "gods" or "bids"); one
+    // with a letter left out has few ("redy").
+    if (lowerWord.size() == kShortWord && found[chosen].word.size() <= lowerWord.size()) lead = std::max(lead, kShortLead);
     if (rival != 0 && found[rival].score - found[chosen].score <= lead + kScoreSlack) return std::nullopt;
     // "companys" is a plural gone wrong, not a singular.
     if (lowerWord.size() > 1 && lowerWord.back() == 's' && found[chosen].word == lowerWord.substr(0, lowerWord.size() - 1))

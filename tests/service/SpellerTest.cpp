@@ -56,6 +56,8 @@ const SpellingCase kSpellingCases[] = {
     SpellingCase{"sandboxed", ""}, SpellingCase{"fuzzers", ""}, SpellingCase{"parsable", ""},
     SpellingCase{"untrusted", ""}, SpellingCase{"natively", ""}, SpellingCase{"recods", "records"},
     SpellingCase{"unability", "inability"},
+    // A short word with a letter replaced: only a clear lead counts.
+    SpellingCase{"gids", ""}, SpellingCase{"likr", "like"},
     // Two likely words: left to the misspelling list, or to the writer.
     SpellingCase{"wich", ""}, SpellingCase{"wierd", ""}, SpellingCase{"thier", ""}, SpellingCase{"redis", ""},
     SpellingCase{"async", ""}, SpellingCase{"json", ""}, SpellingCase{"printf", ""}, SpellingCase{"sudo", ""},
