@@ -754,9 +754,8 @@ bool Speller::derivedFromKnown(std::string_view w) const {
         return n >= 3 && syllables <= 2 && !vowel(base[n - 1]) && std::string_view("wxy").find(base[n - 1]) == std::string_view::npos &&
                vowel(base[n - 2]) && !vowel(base[n - 3]);
     };
-    // "un-" freely only before a participle ("untested"; "unability" is a slip), "re-" before a verb.
+    // "un-" freely only before a participle ("untested"; "unability" is a slip).
     if (w.starts_with("un") && (w.ends_with("ed") || w.ends_with("ing")) && known(w.substr(2))) return true;
-    if (w.starts_with("re") && w.size() >= 2 + kMinBase + 1 && known(w.substr(2))) return true;
     for (std::string_view suffix : {"s", "es", "ed", "er", "ers", "able"}) {
         if (w.size() < suffix.size() + kMinBase || !w.ends_with(suffix)) continue;
         std::string_view base = w.substr(0, w.size() - suffix.size());
@@ -789,7 +788,12 @@ bool Speller::derivedFromKnown(std::string_view w) const {
 
 std::optional<std::string> Speller::correction(std::string_view lowerWord, Form expected) const {
     if (accepts(lowerWord)) return std::nullopt;
-    if (isEnglish() && !ranks_.empty() && isLowerAscii(lowerWord) && derivedFromKnown(lowerWord)) return std::nullopt;
+    // A derivation stands unless one clear slip explains the word better: two
+    // letters swapped often make one ("fatser" is "faster", not "fats" + "-er").
+    if (isEnglish() && !ranks_.empty() && isLowerAscii(lowerWord) && derivedFromKnown(lowerWord)) {
+        auto near = candidates(lowerWord);
+        if (near.empty() || near[0].score > kClearSlip + kScoreSlack) return std::nullopt;
+    }
     if (isEnglish()) {
         // Two consonants that no common word opens with ("dbus", "mmap") mark
         // a name; only its first two letters swapped ("hte") is taken as a slip.

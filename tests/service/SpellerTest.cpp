@@ -55,7 +55,7 @@ const SpellingCase kSpellingCases[] = {
     // rules would double, drop or change a letter there.
     SpellingCase{"sandboxed", ""}, SpellingCase{"fuzzers", ""}, SpellingCase{"parsable", ""},
     SpellingCase{"untrusted", ""}, SpellingCase{"natively", ""}, SpellingCase{"recods", "records"},
-    SpellingCase{"unability", "inability"},
+    SpellingCase{"unability", "inability"}, SpellingCase{"fatser", "faster"},
     // A short word with a letter replaced: only a clear lead counts.
     SpellingCase{"gids", ""}, SpellingCase{"likr", "like"},
     // Two likely words: left to the misspelling list, or to the writer.
