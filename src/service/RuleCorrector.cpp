@@ -380,9 +380,9 @@ void capitalizeLoneI(Tokens& tokens) {
 }
 
 // A sentence start that a careful writer leaves in lower case: a name
-// joined by a mark ("gnome-desktop", "route/netstat", ":bug:"), the term a
-// paragraph defines, alone on its first line ("boot" above "If yes, ..."), a
-// list's item after a dash or a bullet letter ("o If the"), and a numbered
+// joined by a mark ("gnome-desktop", "route/netstat", ":bug:"), a paragraph
+// wrapped inside its first sentence (the term a paragraph defines, alone on
+// its first line, is one: "boot" above "If yes, ..."), a list's item after a dash or a bullet letter ("o If the"), and a numbered
 // line ("3. remove the binary").
 bool isNameOrListItem(const Tokens& tokens, std::size_t i, Start start) {
     auto joins = [&](std::size_t m, std::size_t w) {
@@ -393,10 +393,13 @@ bool isNameOrListItem(const Tokens& tokens, std::size_t i, Start start) {
     if (joins(i + 1, i + 2) || (i > 0 && isPunct(tokens, i - 1, ":") && isPunct(tokens, i + 1, ":"))) return true;
     const std::size_t before = previousSolid(tokens, i);
     if (start == Start::block) {
+        // A paragraph wrapped inside its first sentence is a piece of a document,
+        // whose writer chose the lower case: it goes on from before a code block
+        // or a list's lead-in ("using the program that is built at the same" /
+        // "time as bash."), or opens with a name.
+        for (std::size_t j = i + 1; j < tokens.size() && !isSentenceEnd(tokens, j, true); ++j)
+            if (tokens[j].kind == TokenKind::lineBreak) return true;
         std::size_t after = nextSolid(tokens, i);
-        if (after == std::string::npos && i + 1 < tokens.size()) return true;  // alone on its line
-        if (after != std::string::npos && isPunct(tokens, after, ":") && nextSolid(tokens, after) == std::string::npos)
-            return true;
         if (before != std::string::npos && isPunct(tokens, before, "-*\u2013\u2014\u2022")) return true;
         if (text::graphemeCount(tokens[i].text) == 1 && tokens[i].text != "a" && tokens[i].text != "i" &&
             after != std::string::npos && tokens[after].kind == TokenKind::word && !startsLowercase(tokens[after].text))

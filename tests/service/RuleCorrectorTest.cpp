@@ -136,6 +136,9 @@ const std::vector<RuleCase> kRuleCases = {
     // Starts a careful writer leaves in lower case.
     spelled("joined_name_at_start", "We use it. gnome-shell draws the panel. route/ip shows it.",
             "We use it. gnome-shell draws the panel. route/ip shows it."),
+    spelled("paragraph_wrapped_in_its_first_sentence", "using the tool that is built at the same\ntime as the library. it is small.",
+            "using the tool that is built at the same\ntime as the library. It is small."),
+    spelled("lines_that_end_sentences", "we met at noon.\nit rained.", "We met at noon.\nIt rained."),
     spelled("term_above_its_definition", "verbose\nIf set, every step is printed.", "verbose\nIf set, every step is printed."),
     spelled("list_items", "\u2014 pass the name on the command line.\n\no If the file exists, it is read.\n\n2. copy the file there.",
             "\u2014 pass the name on the command line.\n\no If the file exists, it is read.\n\n2. copy the file there."),
