@@ -76,6 +76,11 @@ constexpr std::string_view kAbbreviations[] = {
 constexpr std::string_view kContinuationWords[] = {
     "and", "because", "but", "nor", "of", "or", "than", "then", "whereas", "which", "whom", "whose", "yet"};
 
+// Nouns whose modifier is more often a name of the trade than a slip: "the groff package".
+constexpr std::string_view kTradeNouns[] = {
+    "command", "commands", "daemon", "daemons", "module", "modules", "package", "packages", "plugin", "plugins",
+    "snapshot", "snapshots", "utilities", "utility"};
+
 // Words right before a mark that is named rather than used: "the ! operator".
 constexpr std::string_view kSymbolDeterminers[] = {"a", "an", "each", "every", "the"};
 // Words right after such a mark.
@@ -713,6 +718,14 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
         const std::size_t before = out.empty() ? std::string::npos : previousSolid(out, out.size());
         const Token* previousWord = before != std::string::npos && out[before].kind == TokenKind::word ? &out[before] : nullptr;
         if (previousWord && hasDigit(previousWord->text) && text::graphemeCount(t.text) <= 5) skip = true;
+        // A word that names a thing of the trade: "the groff package", "the JKS
+        // keystore /etc/ssl/...", "run kinit -R".
+        if (const std::size_t next = nextSolid(tokens, i); next != std::string::npos) {
+            const Token& n = tokens[next];
+            if (wordIn(tokens, next, kTradeNouns) ||
+                (n.kind == TokenKind::verbatim && !n.text.empty() && std::string_view("/~-").find(n.text[0]) != std::string_view::npos))
+                skip = true;
+        }
         // A word broken at a line's end ("param-" / "eters"): neither piece is a word of its own.
         auto hyphen = [](const Token& m) { return m.kind == TokenKind::punct && (m.text == "-" || m.text == "\u2010"); };
         if ((i + 2 < tokens.size() && hyphen(tokens[i + 1]) && tokens[i + 2].kind == TokenKind::lineBreak) ||

@@ -142,6 +142,8 @@ const std::vector<RuleCase> kRuleCases = {
     spelled("term_above_its_definition", "verbose\nIf set, every step is printed.", "verbose\nIf set, every step is printed."),
     spelled("list_items", "\u2014 pass the name on the command line.\n\no If the file exists, it is read.\n\n2. copy the file there.",
             "\u2014 pass the name on the command line.\n\no If the file exists, it is read.\n\n2. copy the file there."),
+    spelled("trade_names_by_their_noun_or_a_path", "Install the groff package and the keystore /etc/keys first.",
+            "Install the groff package and the keystore /etc/keys first."),
     spelled("word_broken_at_a_line_end", "It has param\u2010\neters and argu-\nments.", "It has param\u2010\neters and argu-\nments."),
     spelled("shortcode_at_start", ":tada: We shipped it.", ":tada: We shipped it."),
     spelled("spaced_abbreviations", "Pick a mode, e. g. fast or slow, i. e. the speed.", "Pick a mode, e. g. fast or slow, i. e. the speed."),
