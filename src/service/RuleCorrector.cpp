@@ -76,6 +76,8 @@ constexpr std::string_view kAbbreviations[] = {
 constexpr std::string_view kContinuationWords[] = {
     "and", "because", "but", "nor", "of", "or", "than", "then", "whereas", "which", "whom", "whose", "yet"};
 
+constexpr std::string_view kCoordinators[] = {"and", "or"};
+
 // Nouns whose modifier is more often a name of the trade than a slip: "the groff package".
 constexpr std::string_view kTradeNouns[] = {
     "command", "commands", "daemon", "daemons", "module", "modules", "package", "packages", "plugin", "plugins",
@@ -775,6 +777,30 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                 out.push_back(Token{TokenKind::word, withCase(parts->first, pattern), t.language});
                 out.push_back(Token{TokenKind::space, " ", t.language});
                 out.push_back(Token{TokenKind::word, parts->second, t.language});
+                continue;
+            }
+        }
+        // Joined by "and" or "or" to a word no dictionary knows and no rule
+        // mends, it is a name among names: "uids and gids", "TeX and groff".
+        auto unmendedName = [&](const Token& w, bool mended) {
+            return w.kind == TokenKind::word && w.language == t.language && isPlainWord(w.text) &&
+                   text::graphemeCount(w.text) >= kMinSpelledLetters && !language.accepts(w.text) &&
+                   !language.accepts(text::lowercased(w.text)) &&
+                   (casePattern(w.text) != CasePattern::lower ||
+                    (!(w.text[0] == 'a' && language.accepts(std::string_view(w.text).substr(1))) &&  // "arisky"
+                     (mended || (!language.primary->correction(w.text) && !language.primary->split(w.text)))));
+        };
+        if (const std::size_t conj = nextSolid(tokens, i); wordIn(tokens, conj, kCoordinators)) {
+            const std::size_t partner = nextSolid(tokens, conj);
+            if (partner != std::string::npos && unmendedName(tokens[partner], false)) {
+                keep();
+                continue;
+            }
+        }
+        if (before != std::string::npos && wordIn(out, before, kCoordinators)) {
+            const std::size_t partner = previousSolid(out, before);
+            if (partner != std::string::npos && unmendedName(out[partner], true)) {
+                keep();
                 continue;
             }
         }
