@@ -167,6 +167,12 @@ bool endsSentence(const Tokens& tokens, std::size_t i, bool atTextEnd) {
     if (i > 0 && tokens[i - 1].kind == TokenKind::space) return false;  // a mark named, not used
     if (mark == ".") {
         if (isPunct(tokens, i + 1, ".") || (i > 0 && isPunct(tokens, i - 1, "."))) return false;  // "..."
+        // "open/close/etc.": an abbreviation closing a list written with slashes.
+        if (i > 0 && tokens[i - 1].kind == TokenKind::verbatim) {
+            const std::string& piece = tokens[i - 1].text;
+            const std::size_t slash = piece.rfind('/');
+            if (slash != std::string::npos && contains(kAbbreviations, text::lowercased(piece.substr(slash + 1)))) return false;
+        }
         if (i > 0 && tokens[i - 1].kind == TokenKind::word) {
             const std::string& word = tokens[i - 1].text;
             if (contains(kAbbreviations, text::lowercased(word))) return false;

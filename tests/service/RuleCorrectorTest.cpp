@@ -147,6 +147,7 @@ const std::vector<RuleCase> kRuleCases = {
     spelled("names_among_names", "It maps uids and gids to users.", "It maps uids and gids to users."),
     spelled("slip_beside_a_run_together_word", "It was abig and beautifull house.", "It was abig and beautiful house."),
     spelled("word_broken_at_a_line_end", "It has param\u2010\neters and argu-\nments.", "It has param\u2010\neters and argu-\nments."),
+    spelled("abbreviation_after_slashes", "It wraps read/write/etc. and it logs them.", "It wraps read/write/etc. and it logs them."),
     spelled("shortcode_at_start", ":tada: We shipped it.", ":tada: We shipped it."),
     spelled("spaced_abbreviations", "Pick a mode, e. g. fast or slow, i. e. the speed.", "Pick a mode, e. g. fast or slow, i. e. the speed."),
     spelled("mark_inside_an_aside", "There is another (better?) way. We fixed it (finally!) and left.",
