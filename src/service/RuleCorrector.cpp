@@ -77,6 +77,13 @@ constexpr std::string_view kAbbreviations[] = {
 constexpr std::string_view kContinuationWords[] = {
     "and", "because", "but", "nor", "of", "or", "than", "then", "whereas", "which", "whom", "whose", "yet"};
 
+constexpr std::string_view kCoordinators[] = {"and", "or"};
+
+// Nouns whose modifier is more often a name of the trade than a slip: "the groff package".
+constexpr std::string_view kTradeNouns[] = {
+    "command", "commands", "daemon", "daemons", "module", "modules", "package", "packages", "plugin", "plugins",
+    "snapshot", "snapshots", "utilities", "utility"};
+
 // Words right before a mark that is named rather than used: "the ! operator".
 constexpr std::string_view kSymbolDeterminers[] = {"a", "an", "each", "every", "the"};
 // Words right after such a mark.
@@ -163,17 +170,41 @@ bool endsSentence(const Tokens& tokens, std::size_t i, bool atTextEnd) {
     if (i > 0 && tokens[i - 1].kind == TokenKind::space) return false;  // a mark named, not used
     if (mark == ".") {
         if (isPunct(tokens, i + 1, ".") || (i > 0 && isPunct(tokens, i - 1, "."))) return false;  // "..."
+        // "open/close/etc.": an abbreviation closing a list written with slashes.
+        if (i > 0 && tokens[i - 1].kind == TokenKind::verbatim) {
+            const std::string& piece = tokens[i - 1].text;
+            const std::size_t slash = piece.rfind('/');
+            if (slash != std::string::npos && contains(kAbbreviations, text::lowercased(piece.substr(slash + 1)))) return false;
+        }
         if (i > 0 && tokens[i - 1].kind == TokenKind::word) {
             const std::string& word = tokens[i - 1].text;
             if (contains(kAbbreviations, text::lowercased(word))) return false;
             // "e.g." and "a.m.": a one-letter word after another full stop.
             if (text::graphemeCount(word) == 1 && i > 1 && isPunct(tokens, i - 2, ".")) return false;
+            // Written with blanks: "e. g. if", "i. e. methods".
+            auto letterStop = [&](std::size_t w) {
+                return w + 1 < tokens.size() && tokens[w].kind == TokenKind::word && text::graphemeCount(tokens[w].text) == 1 &&
+                       isPunct(tokens, w + 1, ".");
+            };
+            if (text::graphemeCount(word) == 1 &&
+                ((i > 3 && is(tokens, i - 2, TokenKind::space) && letterStop(i - 4)) ||
+                 (is(tokens, i + 1, TokenKind::space) && letterStop(i + 2))))
+                return false;
         }
     }
     std::size_t j = i + 1;
     while (j < tokens.size() && tokens[j].kind == TokenKind::punct &&
-           (kClosers.find(tokens[j].text) != std::string_view::npos || tokens[j].text == "!" || tokens[j].text == "?"))
+           (kClosers.find(tokens[j].text) != std::string_view::npos || tokens[j].text == "!" || tokens[j].text == "?")) {
+        // An aside opened inside a sentence ends with it, not the sentence: "Another (better?) way".
+        if (tokens[j].text == ")")
+            for (std::size_t k = i; k-- > 0 && tokens[k].kind != TokenKind::lineBreak && tokens[k].text != ")";)
+                if (tokens[k].kind == TokenKind::punct && tokens[k].text == "(") {
+                    std::size_t before = previousSolid(tokens, k);
+                    if (before != std::string::npos && tokens[before].kind == TokenKind::word) return false;
+                    break;
+                }
         ++j;
+    }
     return j < tokens.size() ? isEndOrWhitespace(tokens, j) : atTextEnd;
 }
 
@@ -375,12 +406,50 @@ void capitalizeLoneI(Tokens& tokens) {
         if (!lone) continue;
         if (rest.empty()) {
             if (isPunct(tokens, i + 1, ")") || (isPunct(tokens, i + 1, ".") && is(tokens, i + 2, TokenKind::word))) continue;
+            // "i. e. the": the abbreviation written with blanks.
+            if (isPunct(tokens, i + 1, ".") && is(tokens, i + 2, TokenKind::space) && is(tokens, i + 3, TokenKind::word) &&
+                text::graphemeCount(tokens[i + 3].text) == 1 && isPunct(tokens, i + 4, "."))
+                continue;
             std::size_t before = previousSolid(tokens, i), after = nextSolid(tokens, i);
             if (isMaths(before) || isMaths(after) || wordIn(tokens, after, kMathsAfterI)) continue;
             if (letterNeighbour(before, false) || letterNeighbour(after, true)) continue;
         }
         t.text[0] = 'I';
     }
+}
+
+// A sentence start that a careful writer leaves in lower case: a name
+// joined by a mark ("gnome-desktop", "route/netstat", ":bug:"), a paragraph
+// wrapped inside its first sentence (the term a paragraph defines, alone on
+// its first line, is one: "boot" above "If yes, ..."), a list's item after a dash or a bullet letter ("o If the"), and a numbered
+// line ("3. remove the binary").
+bool isNameOrListItem(const Tokens& tokens, std::size_t i, Start start) {
+    auto joins = [&](std::size_t m, std::size_t w) {
+        return m < tokens.size() && w < tokens.size() && tokens[m].kind == TokenKind::punct &&
+               std::string_view("-/:").find(tokens[m].text) != std::string_view::npos &&
+               (tokens[w].kind == TokenKind::word || tokens[w].kind == TokenKind::verbatim);
+    };
+    if (joins(i + 1, i + 2) || (i > 0 && isPunct(tokens, i - 1, ":") && isPunct(tokens, i + 1, ":"))) return true;
+    const std::size_t before = previousSolid(tokens, i);
+    if (start == Start::block) {
+        // A paragraph wrapped inside its first sentence is a piece of a document,
+        // whose writer chose the lower case: it goes on from before a code block
+        // or a list's lead-in ("using the program that is built at the same" /
+        // "time as bash."), or opens with a name.
+        for (std::size_t j = i + 1; j < tokens.size() && !isSentenceEnd(tokens, j, true); ++j)
+            if (tokens[j].kind == TokenKind::lineBreak) return true;
+        std::size_t after = nextSolid(tokens, i);
+        if (before != std::string::npos && isPunct(tokens, before, "-*\u2013\u2014\u2022")) return true;
+        if (text::graphemeCount(tokens[i].text) == 1 && tokens[i].text != "a" && tokens[i].text != "i" &&
+            after != std::string::npos && tokens[after].kind == TokenKind::word && !startsLowercase(tokens[after].text))
+            return true;
+    }
+    // "3. remove": a number that opens its line labels an item.
+    if (before != std::string::npos && isPunct(tokens, before, ".") && before > 0 && tokens[before - 1].kind == TokenKind::word &&
+        std::all_of(tokens[before - 1].text.begin(), tokens[before - 1].text.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+        previousSolid(tokens, before - 1) == std::string::npos)
+        return true;
+    return false;
 }
 
 // A word gets a capital where a sentence starts: after ". ", "! ", "? ",
@@ -396,7 +465,7 @@ void capitalizeSentenceStarts(Tokens& tokens, const std::function<bool(const Tok
         if (!isPlainWord(t.text) || !startsLowercase(t.text) || hasUppercaseAfterFirst(t.text)) continue;
         // A list's label ("a) the first") or an abbreviation ("i.e. the").
         if (text::graphemeCount(t.text) == 1 && (isPunct(tokens, i + 1, ")") || isPunct(tokens, i + 1, "."))) continue;
-        if (!known(t)) continue;
+        if (!known(t) || isNameOrListItem(tokens, i, starts[i])) continue;
         if (starts[i] == Start::block && !opensWithWholeSentence(tokens, i)) continue;
         t.text = capitalizedFirst(t.text);
     }
@@ -685,6 +754,19 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
         const std::size_t before = out.empty() ? std::string::npos : previousSolid(out, out.size());
         const Token* previousWord = before != std::string::npos && out[before].kind == TokenKind::word ? &out[before] : nullptr;
         if (previousWord && hasDigit(previousWord->text) && text::graphemeCount(t.text) <= 5) skip = true;
+        // A word that names a thing of the trade: "the groff package", "the JKS
+        // keystore /etc/ssl/...", "run kinit -R".
+        if (const std::size_t next = nextSolid(tokens, i); next != std::string::npos) {
+            const Token& n = tokens[next];
+            if (wordIn(tokens, next, kTradeNouns) ||
+                (n.kind == TokenKind::verbatim && !n.text.empty() && std::string_view("/~-").find(n.text[0]) != std::string_view::npos))
+                skip = true;
+        }
+        // A word broken at a line's end ("param-" / "eters"): neither piece is a word of its own.
+        auto hyphen = [](const Token& m) { return m.kind == TokenKind::punct && (m.text == "-" || m.text == "\u2010"); };
+        if ((i + 2 < tokens.size() && hyphen(tokens[i + 1]) && tokens[i + 2].kind == TokenKind::lineBreak) ||
+            (out.size() >= 2 && out.back().kind == TokenKind::lineBreak && hyphen(out[out.size() - 2])))
+            skip = true;
         std::string_view core = t.text;
         std::string_view possessive;
         for (std::string_view s : {std::string_view("'s"), std::string_view("\u2019s")}) {
@@ -729,6 +811,30 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                 out.push_back(Token{TokenKind::word, withCase(parts->first, pattern), t.language});
                 out.push_back(Token{TokenKind::space, " ", t.language});
                 out.push_back(Token{TokenKind::word, parts->second, t.language});
+                continue;
+            }
+        }
+        // Joined by "and" or "or" to a word no dictionary knows and no rule
+        // mends, it is a name among names: "uids and gids", "TeX and groff".
+        auto unmendedName = [&](const Token& w, bool mended) {
+            return w.kind == TokenKind::word && w.language == t.language && isPlainWord(w.text) &&
+                   text::graphemeCount(w.text) >= kMinSpelledLetters && !language.accepts(w.text) &&
+                   !language.accepts(text::lowercased(w.text)) &&
+                   (casePattern(w.text) != CasePattern::lower ||
+                    (!(w.text[0] == 'a' && language.accepts(std::string_view(w.text).substr(1))) &&  // "arisky"
+                     (mended || (!language.primary->correction(w.text) && !language.primary->split(w.text)))));
+        };
+        if (const std::size_t conj = nextSolid(tokens, i); wordIn(tokens, conj, kCoordinators)) {
+            const std::size_t partner = nextSolid(tokens, conj);
+            if (partner != std::string::npos && unmendedName(tokens[partner], false)) {
+                keep();
+                continue;
+            }
+        }
+        if (before != std::string::npos && wordIn(out, before, kCoordinators)) {
+            const std::size_t partner = previousSolid(out, before);
+            if (partner != std::string::npos && unmendedName(out[partner], true)) {
+                keep();
                 continue;
             }
         }

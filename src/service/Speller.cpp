@@ -150,6 +150,10 @@ constexpr double kCommonerLead = 0.1;
 // Not in shorter words, whose neighbours are too many ("nite" is no "note").
 constexpr std::size_t kCommonerMinLength = 5;
 
+// A word of this many letters (the shortest a text's words are corrected at) must lead by more than kShortLead.
+constexpr std::size_t kShortWord = 4;
+constexpr double kShortLead = 0.3;
+
 // Scores are sums of tenths: a lead of exactly the minimum must count.
 constexpr double kScoreSlack = 1e-9;
 
@@ -733,8 +737,63 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
     return word;
 }
 
+// Whether the word is a regular derivation of a word the dictionary knows,
+// made by the spelling rules ("sandboxed", "fuzzers", "schemas", "parsable",
+// "untrusted", "natively"): a coinage of the trade the dictionary lacks, not a slip.
+// Not where the rules would double a final consonant ("stoped", "writter"),
+// turn a "y" into "i" ("studyed") or drop an "e" ("hopeing").
+bool Speller::derivedFromKnown(std::string_view w) const {
+    constexpr std::size_t kMinBase = 4;
+    auto vowel = [](char c) { return std::string_view("aeiou").find(c) != std::string_view::npos; };
+    auto known = [&](std::string_view base) { return base.size() >= kMinBase && spell(std::string(base)); };
+    // A base that ends consonant-vowel-consonant may double its last letter: which is meant is not clear.
+    // Only short bases double ("admit", "stop"; not "serializ-").
+    auto doubles = [&](std::string_view base) {
+        std::size_t n = base.size(), syllables = 0;
+        for (std::size_t k = 0; k < n; ++k) syllables += vowel(base[k]) && (k == 0 || !vowel(base[k - 1]));
+        return n >= 3 && syllables <= 2 && !vowel(base[n - 1]) && std::string_view("wxy").find(base[n - 1]) == std::string_view::npos &&
+               vowel(base[n - 2]) && !vowel(base[n - 3]);
+    };
+    // "un-" freely only before a participle ("untested"; "unability" is a slip).
+    if (w.starts_with("un") && (w.ends_with("ed") || w.ends_with("ing")) && known(w.substr(2))) return true;
+    for (std::string_view suffix : {"s", "es", "ed", "er", "ers", "able"}) {
+        if (w.size() < suffix.size() + kMinBase || !w.ends_with(suffix)) continue;
+        std::string_view base = w.substr(0, w.size() - suffix.size());
+        const char last = base.back();
+        if (suffix == "s") {
+            if (last == 's' || (last == 'y' && !vowel(base[base.size() - 2]))) continue;  // "companys"
+            if (known(base)) return true;
+            continue;
+        }
+        if (suffix == "es") {
+            if (std::string_view("sxz").find(last) != std::string_view::npos || base.ends_with("ch") || base.ends_with("sh"))
+                if (known(base)) return true;
+            continue;
+        }
+        if (last == 'y' && !vowel(base[base.size() - 2])) continue;  // "studyed"
+        if (last == 'e' || doubles(base)) continue;  // "e" + "ed" is no spelling; "stoped" may be "stope" + "d"
+        if (known(base)) return true;
+        // The base's silent "e" dropped before the ending: "triager", "parsable".
+        if (!vowel(last) && known(std::string(base) + 'e')) return true;
+    }
+    // "natively": -ly keeps a final "e" ("basicly" is no "basic" + "ly").
+    if (w.size() >= kMinBase + 3 && w.ends_with("ely") && known(w.substr(0, w.size() - 2))) return true;
+    // "serializer", "triagers": an ending on a base in "e".
+    for (std::string_view suffix : {"r", "rs", "d"})
+        if (w.size() > suffix.size() + kMinBase && w.ends_with(suffix) && w[w.size() - suffix.size() - 1] == 'e' &&
+            !doubles(w.substr(0, w.size() - suffix.size() - 1)) && known(w.substr(0, w.size() - suffix.size())))
+            return true;
+    return false;
+}
+
 std::optional<std::string> Speller::correction(std::string_view lowerWord, Form expected) const {
     if (accepts(lowerWord)) return std::nullopt;
+    // A derivation stands unless one clear slip explains the word better: two
+    // letters swapped often make one ("fatser" is "faster", not "fats" + "-er").
+    if (isEnglish() && !ranks_.empty() && isLowerAscii(lowerWord) && derivedFromKnown(lowerWord)) {
+        auto near = candidates(lowerWord);
+        if (near.empty() || near[0].score > kClearSlip + kScoreSlack) return std::nullopt;
+    }
     if (isEnglish()) {
         // Two consonants that no common word opens with ("dbus", "mmap") mark
         // a name; only its first two letters swapped ("hte") is taken as a slip.
@@ -839,6 +898,10 @@ std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, 
                                     rankOf(found[k].word) >= rank + kCommonerBy);
         if (commoner) lead = kCommonerLead;
     }
+    // A short word with a letter replaced or too many has many neighbours: only
+    // a clear lead tells which was meant ("gids" may be "gods" or "bids"); one
+    // with a letter left out has few ("redy").
+    if (lowerWord.size() == kShortWord && found[chosen].word.size() <= lowerWord.size()) lead = std::max(lead, kShortLead);
     if (rival != 0 && found[rival].score - found[chosen].score <= lead + kScoreSlack) return std::nullopt;
     // "companys" is a plural gone wrong, not a singular.
     if (lowerWord.size() > 1 && lowerWord.back() == 's' && found[chosen].word == lowerWord.substr(0, lowerWord.size() - 1))

@@ -117,6 +117,7 @@ public:
 
 private:
     bool spell(const std::string& utf8) const;
+    bool derivedFromKnown(std::string_view lowerWord) const;
     std::optional<std::string> plainCorrection(std::string_view lowerWord, Form expected) const;
     // A word of kJoinedWords run together with one of the commonest words ("incase").
     std::optional<std::pair<std::string, std::string>> runTogether(std::string_view lowerWord) const;

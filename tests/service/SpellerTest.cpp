@@ -51,6 +51,13 @@ const SpellingCase kSpellingCases[] = {
     SpellingCase{"thw", "the"},
     // Two consonants no common word opens with: a name, unless they are only swapped.
     SpellingCase{"ldap", ""}, SpellingCase{"hte", "the"},
+    // A regular derivation of a known word is a coinage, not a slip; unless the
+    // rules would double, drop or change a letter there.
+    SpellingCase{"sandboxed", ""}, SpellingCase{"fuzzers", ""}, SpellingCase{"parsable", ""},
+    SpellingCase{"untrusted", ""}, SpellingCase{"natively", ""}, SpellingCase{"recods", "records"},
+    SpellingCase{"unability", "inability"}, SpellingCase{"fatser", "faster"},
+    // A short word with a letter replaced: only a clear lead counts.
+    SpellingCase{"gids", ""}, SpellingCase{"likr", "like"},
     // Two likely words: left to the misspelling list, or to the writer.
     SpellingCase{"wich", ""}, SpellingCase{"wierd", ""}, SpellingCase{"thier", ""}, SpellingCase{"redis", ""},
     SpellingCase{"async", ""}, SpellingCase{"json", ""}, SpellingCase{"printf", ""}, SpellingCase{"sudo", ""},
