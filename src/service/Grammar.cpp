@@ -80,7 +80,7 @@ constexpr std::pair<std::string_view, std::string_view> kParticiples[] = {
     {"knew", "known"},    {"overcame", "overcome"}, {"ran", "run"},     {"rode", "ridden"},
     {"sang", "sung"},     {"shook", "shaken"},    {"spoke", "spoken"},  {"stole", "stolen"},
     {"swam", "swum"},     {"threw", "thrown"},    {"took", "taken"},    {"went", "gone"},
-    {"woke", "woken"},    {"wore", "worn"},       {"wrote", "written"},
+    {"woke", "woken"},    {"wore", "worn"},       {"wrote", "written"},   {"hid", "hidden"},
 };
 
 // Verbs that are never nouns, so that after "to" an -s form, and after a
@@ -360,6 +360,7 @@ public:
         return j < tokens_.size() && tokens_[j].kind != TokenKind::lineBreak;
     }
     std::string nextLower(std::size_t i) const { return lower(next(i)); }
+    std::size_t size() const { return tokens_.size(); }
     std::string previousLower(std::size_t i) const { return lower(previous(i)); }
 
     // Replaces the word, keeping a capital first letter and ALL CAPS.
@@ -676,7 +677,9 @@ constexpr std::string_view kOtherStarts[] = {
             "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
     "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
     "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "others", "return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting", "seems", "looks", "gets", "find", "finds", "buy", "buys", "bought", "become", "becomes", "became", "take", "takes", "took", "taking", "spend", "spent", "over", "around", "throughout", "that's", "that\u2019s",
-            "his", "her", "our", "their"};
+            "his", "her", "our", "their",
+            "and", "being", "isn't", "aren't", "wasn't", "weren't", "afraid", "aware", "addicted", "similar",
+            "dependent", "dependant"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
 bool startsAFormRule(std::string_view w) {
@@ -695,6 +698,142 @@ bool startsAFormRule(std::string_view w) {
         return v;
     }();
     return std::binary_search(sorted.begin(), sorted.end(), w);
+}
+
+// "He goes to school and don't like it" → "… and doesn't like it": a verb
+// right after "and" with no subject of its own shares the first clause's,
+// which its verb in -s shows to be singular ("he", "everyone", "my
+// brother"). Only with no mark before "and" (", and don't forget" is an
+// order), and nothing between the two verbs that would take a bare verb
+// ("to", "let", "make", another verb's base form) or start a new subject.
+bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string w = words.lower(i);
+    if (w != "and" || !words.isWord(words.previous(i))) return false;
+    const std::size_t v = words.next(i);
+    const std::string second = words.lower(v);
+    std::string agreeing;
+    if (second == "don't" || second == "don\u2019t") agreeing = second == "don't" ? "doesn't" : "doesn\u2019t";
+    else if (second == "have") agreeing = "has";
+    else if (second == "haven't") agreeing = "hasn't";
+    else if (in(kVerbsOnly, second) && startsLowercase(words.text(v))) agreeing = thirdPerson(second);
+    const std::size_t afterVerb = v == npos ? npos : v + 1;
+    if (agreeing.empty() || (afterVerb < words.size() && words.text(afterVerb) == "-")) return false;
+    // Back to the first clause's verb in -s, at most eight words away.
+    std::size_t k = words.previous(i);
+    std::string later;
+    for (int steps = 0; steps < 8 && words.isWord(k); ++steps, later = words.lower(k), k = words.previous(k)) {
+        const std::string word = words.lower(k);
+        // "goes to school": "to" before a noun phrase is a preposition.
+        if (word == "to" && (in(kNounDeterminers, later) || in(kDeterminers, later) ||
+                             in({"school", "bed", "church", "class", "town", "me", "him", "us", "them"}, later)))
+            continue;
+        const bool singularVerb = isSingularVerb(word) || word == "does" || !baseOfThirdPerson(word).empty();
+        if (singularVerb) {
+            std::size_t s = words.previous(k);
+            if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
+            if (!words.isWord(s)) return false;
+            const std::string subject = words.lower(s);
+            const bool pronoun = in({"he", "she", "it"}, subject) || in(kIndefinite, subject);
+            const bool opens = pronoun ? words.clauseStartsBefore(s) : words.subjectOpensClauseBefore(words.next(s));
+            if (!opens || (!pronoun && (isPluralNounAt(words, s, isWord) || in(kCollectives, subject) ||
+                                        in(kSubjectPronouns, subject) || !startsLowercase(words.text(s)))))
+                return false;
+            words.replace(v, agreeing);
+            return true;
+        }
+        // Words that take a bare verb, start a clause of their own, or name another subject.
+        if (isListedVerb(word) || in(kVerbsOnly, word) || in(kModals, word) || in(kInverting, word) ||
+            in(kClauseOpeners, word) || in(kSubjectPronouns, word) ||
+            in({"to", "that", "who", "which", "where", "what", "how", "why", "whose", "whom", "not", "never", "than",
+                "we", "they", "i", "you", "let", "lets", "make", "makes", "help", "helps", "see", "sees", "watch",
+                "watches", "hear", "hears", "feel", "feels", "rather", "do"},
+               word))
+            return false;
+    }
+    return false;
+}
+
+// Verbs whose base form is neither a noun nor an adjective, so that after
+// "be" it can only be a participle gone wrong ("was build" → "was built").
+constexpr std::string_view kPassiveBases[] = {
+    "accept", "achieve", "allow", "begin", "bring", "build", "choose", "collect", "create", "describe", "destroy",
+    "develop", "discover", "eat", "educate", "employ", "establish", "explain", "forget", "forgive", "generate",
+    "give", "hide", "identify", "ignore", "improve", "include", "inform", "introduce", "invite", "involve", "kill",
+    "know", "lose", "obtain", "organize", "organise", "prevent", "produce", "protect", "provide", "publish",
+    "receive", "recognize", "recognise", "reduce", "remove", "replace", "require", "sell", "send", "solve", "speak",
+    "spend", "steal", "teach", "tell", "throw", "understand", "utilize", "write"};
+
+// "The house was build in 1900" → "… was built in 1900", "will be send
+// tomorrow" → "will be sent tomorrow": "be" and a verb's base form where
+// a passive continues (a preposition, a time, a mark). Held back in a
+// sentence with "do" or "what" before ("all we can do is give"), where
+// "be" may join a bare verb.
+bool correctPassive(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string w = words.lower(i);
+    if (!in({"is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"}, w))
+        return false;
+    const std::size_t v = words.next(i);
+    const std::string verb = words.lower(v);
+    if (!in(kPassiveBases, verb) || !startsLowercase(words.text(v))) return false;
+    const std::size_t after = words.next(v);
+    if (after != npos && !words.isWord(after) && std::string_view(".,;:!?").find(words.text(after)) == npos) return false;
+    const std::string then = words.lower(after);
+    if (words.isWord(after) &&
+        !in({"by", "in", "at", "on", "to", "for", "from", "with", "into", "during", "before", "after", "and", "or",
+             "but", "because", "as", "until", "when", "yesterday", "today", "tomorrow", "soon", "later", "last",
+             "next", "every", "here", "there", "now", "again", "already", "immediately", "automatically"},
+            then))
+        return false;
+    for (std::size_t k = words.previous(i); words.isWord(k); k = words.previous(k))
+        if (in({"do", "does", "did", "done", "doing", "what", "all"}, words.lower(k))) return false;
+    if (std::string done = participleOf(verb); !done.empty() && done != verb && isWord(done)) {
+        words.replace(v, done);
+        return true;
+    }
+    return false;
+}
+
+// "We have to finished it" → "We have to finish it": after a word that
+// takes an infinitive, "to" is no preposition, so a past is a slip.
+bool correctAfterInfinitiveTo(Words& words, std::size_t i) {
+    if (words.lower(i) != "to") return false;
+    const std::string head = words.previousLower(i);
+    if (!in({"have", "has", "had", "need", "needs", "needed", "want", "wants", "wanted", "able", "unable", "try",
+             "tries", "tried", "decide", "decides", "decided", "hope", "hopes", "hoped", "would", "like", "plan",
+             "plans", "planned", "must", "ought", "seem", "seems", "seemed"},
+            head))
+        return false;
+    if (head == "like" && !in({"would", "'d", "i'd", "we'd", "you'd", "they'd", "he'd", "she'd"}, words.previousLower(words.previous(i))))
+        return false;
+    const std::size_t v = words.next(i);
+    const std::string verb = words.lower(v);
+    const std::string_view base = baseOfPast(verb);
+    if (base.empty() || base == verb || !startsLowercase(words.text(v))) return false;
+    words.replace(v, base);
+    return true;
+}
+
+// A word's own preposition where the other one is never right: "afraid
+// from" → "afraid of", "aware about" → "aware of", "is dependent of" →
+// "is dependent on" ("a dependent of" is a person), "similar with" →
+// "similar to" (not "with respect to").
+bool correctVerbPreposition(Words& words, std::size_t i) {
+    const std::string w = words.lower(i);
+    const std::size_t n = words.next(i);
+    const std::string next = words.lower(n);
+    const std::string after = words.nextLower(n);
+    if (!words.isWord(words.next(n))) return false;
+    std::string_view right;
+    if (w == "afraid" && next == "from") right = "of";
+    else if (w == "aware" && next == "about") right = "of";
+    else if (w == "addicted" && next == "with") right = "to";
+    else if (w == "similar" && next == "with" && !in({"respect", "regard", "regards"}, after)) right = "to";
+    else if ((w == "dependent" || w == "dependant") && next == "of" &&
+             !in({"a", "an", "the", "each", "every", "any", "no", "one"}, words.previousLower(i)))
+        right = "on";
+    if (right.empty()) return false;
+    words.replace(n, right);
+    return true;
 }
 
 // Verb forms and number: each rule where the words around decide it.
@@ -1369,7 +1508,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(i, "even though");
         return true;
     }
-    return false;
+    return correctSharedSubject(words, i, isWord) || correctPassive(words, i, isWord) || correctAfterInfinitiveTo(words, i) ||
+           correctVerbPreposition(words, i);
 }
 
 // "now a days", "in nowadays" → "nowadays", before the other rules, which

@@ -342,6 +342,33 @@ TEST(Grammar, CommasBetweenClauses) {
     });
 }
 
+// A verb's form where the word before it decides it: a subject shared
+// across "and", a passive after "be", an infinitive after "to", and a
+// word's own preposition. Each row fires where it must and holds back.
+TEST(Grammar, VerbsThatTheirHeadDecides) {
+    expectCorrections({
+        {"shared_subject", "He walks to school and don't like it. My sister sings well and have a band.",
+         "He walks to school and doesn't like it. My sister sings well and has a band."},
+        {"shared_subject_held_back",
+         "He wants to swim and have fun. She makes us laugh and forget. It is late, and don't wait. "
+         "He says they sing and dance. My parents work and have a house. The man who cooks and have a shop.",
+         "He wants to swim and have fun. She makes us laugh and forget. It is late, and don't wait. "
+         "He says they sing and dance. My parents work and have a house. The man who cooks and have a shop."},
+        {"passive_after_be", "The bridge was build in 1890. The parcel will be send tomorrow. Files are hide from us.",
+         "The bridge was built in 1890. The parcel will be sent tomorrow. Files are hidden from us."},
+        {"passive_held_back", "All we can do is give. What they want is explain the rules. The disk is write only. The door is close.",
+         "All we can do is give. What they want is explain the rules. The disk is write only. The door is close."},
+        {"infinitive_after_to", "We have to finished it. I would like to visited Rome. They decided to stopped it.",
+         "We have to finish it. I would like to visit Rome. They decided to stop it."},
+        {"infinitive_held_back", "I look forward to improved roads. I like to relaxed music. It leads to reduced costs.",
+         "I look forward to improved roads. I like to relaxed music. It leads to reduced costs."},
+        {"own_preposition", "She is afraid from spiders. We are aware about it. It is similar with ours. He is dependent of them.",
+         "She is afraid of spiders. We are aware of it. It is similar to ours. He is dependent on them."},
+        {"own_preposition_held_back", "They are similar with respect to size. She is a dependent of the taxpayer.",
+         "They are similar with respect to size. She is a dependent of the taxpayer."},
+    });
+}
+
 // Rules stay out of sentences that are not English.
 TEST(Grammar, OnlyEnglishSentencesGetEnglishRules) {
     expectCorrections({
