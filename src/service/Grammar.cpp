@@ -679,7 +679,9 @@ constexpr std::string_view kOtherStarts[] = {
     "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "others", "return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting", "seems", "looks", "gets", "find", "finds", "buy", "buys", "bought", "become", "becomes", "became", "take", "takes", "took", "taking", "spend", "spent", "over", "around", "throughout", "that's", "that\u2019s",
             "his", "her", "our", "their",
             "and", "being", "isn't", "aren't", "wasn't", "weren't", "afraid", "aware", "addicted", "similar",
-            "dependent", "dependant"};
+            "dependent", "dependant", "can't", "couldn't", "shouldn't", "mustn't", "wouldn't", "won't", "suggest",
+            "suggests", "suggested", "consider", "considers", "considered", "since", "go", "goes",
+            "went", "gone"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
 bool startsAFormRule(std::string_view w) {
@@ -834,6 +836,71 @@ bool correctVerbPreposition(Words& words, std::size_t i) {
     if (right.empty()) return false;
     words.replace(n, right);
     return true;
+}
+
+// "This depend on it" → "This depends on it": "this" or "that" opening a
+// clause before a verb that is never a noun is its subject.
+bool correctDemonstrativeSubject(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string w = words.lower(i);
+    // "that" after a mark may be a relative ("trees, that grow"): only at a sentence's start.
+    if (!(w == "this" ? words.clauseStartsBefore(i) && words.previousLower(i) != "so" : w == "that" && words.sentenceStartsBefore(i)))
+        return false;
+    const std::size_t v = words.next(i);
+    const std::string verb = words.lower(v);
+    if (!in(kVerbsOnly, verb) || !startsLowercase(words.text(v)) || (v + 1 < words.size() && words.text(v + 1) == "-"))
+        return false;
+    const std::string third = thirdPerson(verb);
+    if (!isWord(third)) return false;
+    words.replace(v, third);
+    return true;
+}
+
+// Nouns that are never counted, after "a"/"an" ("an advice." → "advice.").
+constexpr std::string_view kNeverCounted[] = {"advice", "baggage", "equipment", "furniture", "homework", "information",
+                                              "luggage", "machinery", "software"};
+// Leisure that one goes doing, not goes for ("go for shopping" → "go shopping").
+constexpr std::string_view kGoingDoing[] = {"bowling", "camping", "dancing", "fishing", "hiking", "jogging", "sailing",
+                                            "shopping", "sightseeing", "skating", "skiing", "surfing", "swimming"};
+
+// Counting where English does not, or the other way round: "an information"
+// → "information", "since two years." → "for two years.", "go for
+// shopping" → "go shopping". Each only where the phrase ends at once ("an
+// information desk", "since two years have passed" and "go for swimming
+// lessons" stay).
+bool correctCountedOrNot(Words& words, std::size_t i) {
+    const std::string w = words.lower(i);
+    const std::size_t n = words.next(i);
+    const std::string next = words.lower(n);
+    const std::size_t after = words.next(n);
+    const bool endsAtOnce = after == npos || (words.text(after).size() == 1 && std::string_view(".,;:!?").find(words.text(after)) != npos);
+    if ((w == "a" || w == "an") && in(kNeverCounted, next) && startsLowercase(words.text(n)) && endsAtOnce &&
+        words.isWord(words.previous(i))) {
+        words.remove(i);
+        return true;
+    }
+    if (w == "since" && words.isWord(words.previous(i)) && startsLowercase(words.text(i)) &&
+        (in(kNumbers, next) || next == "many")) {
+        std::size_t noun = after;
+        if (next == "few") return false;
+        const std::string unit = words.lower(noun);
+        const std::size_t end = words.next(noun);
+        const bool ends = end == npos || (words.text(end).size() == 1 && std::string_view(".,;:!?").find(words.text(end)) != npos) ||
+                          words.lower(end) == "now";
+        if (in({"centuries", "days", "decades", "hours", "minutes", "months", "weeks", "years"}, unit) && ends) {
+            words.replace(i, "for");
+            return true;
+        }
+    }
+    if (in({"go", "goes", "went", "going", "gone"}, w) && next == "for" && in(kGoingDoing, words.lower(after))) {
+        const std::size_t end = words.next(after);
+        if (end == npos || (words.isWord(end) ? in({"in", "at", "on", "with", "every", "today", "tomorrow", "yesterday",
+                                                    "together", "again"}, words.lower(end))
+                                              : std::string_view(".,;:!?").find(words.text(end)) != npos)) {
+            words.remove(n);
+            return true;
+        }
+    }
+    return false;
 }
 
 // Verb forms and number: each rule where the words around decide it.
@@ -1345,7 +1412,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "can to go" → "can go"; not "will", "may" or "might", which are nouns too.
-    if (in({"can", "could", "should", "must", "would"}, w) && next == "to" &&
+    if (in({"can", "could", "should", "must", "would", "cannot", "can't", "couldn't", "shouldn't", "mustn't", "wouldn't",
+            "won't"}, w) && next == "to" &&
         (isListedVerb(words.lower(after)) || in(kVerbsOnly, words.lower(after))) &&
         !in(kDeterminers, words.previousLower(i))) {
         words.remove(n);
@@ -1359,7 +1427,13 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     // "enjoy to swim" → "enjoy swimming", "looking forward to see" → "… to seeing".
-    if ((in({"enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding"}, w) && next == "to") ||
+    if ((in({"enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish", "finishes",
+             "finished", "suggest", "suggests", "suggested", "consider", "considers", "considered"}, w) &&
+         next == "to" &&
+         // "It is considered to be", "keep in mind to": only a verb with its subject or its modal before.
+         (w.rfind("enjoy", 0) == 0 || w.rfind("avoid", 0) == 0 ||
+          in({"i", "we", "they", "you", "he", "she", "would", "will", "should", "could", "might", "may", "must", "can",
+              "to", "don't", "didn't", "doesn't"}, words.previousLower(i)))) ||
         (in({"look", "looks", "looked", "looking"}, w) && next == "forward" && words.lower(after) == "to")) {
         const std::size_t v = next == "to" ? after : words.next(after);
         const std::string verb = words.lower(v);
@@ -1508,7 +1582,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(i, "even though");
         return true;
     }
-    return correctSharedSubject(words, i, isWord) || correctPassive(words, i, isWord) || correctAfterInfinitiveTo(words, i) ||
+    return correctSharedSubject(words, i, isWord) || correctDemonstrativeSubject(words, i, isWord) ||
+           correctCountedOrNot(words, i) || correctPassive(words, i, isWord) || correctAfterInfinitiveTo(words, i) ||
            correctVerbPreposition(words, i);
 }
 

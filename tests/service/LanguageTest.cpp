@@ -366,6 +366,20 @@ TEST(Grammar, VerbsThatTheirHeadDecides) {
          "She is afraid of spiders. We are aware of it. It is similar to ours. He is dependent on them."},
         {"own_preposition_held_back", "They are similar with respect to size. She is a dependent of the taxpayer.",
          "They are similar with respect to size. She is a dependent of the taxpayer."},
+        {"demonstrative_subject", "This depend on you. That explain it.", "This depends on you. That explains it."},
+        {"demonstrative_subject_held_back", "Trees, that grow here, are old. So this become", "Trees, that grow here, are old. So this become"},
+        {"bare_verb_after_a_negated_modal", "I can't to swim and we won't to stay.", "I can't swim and we won't stay."},
+        {"ing_after_a_verb_with_its_subject", "We suggest to leave early; they considered to sell it.",
+         "We suggest leaving early; they considered selling it."},
+        {"ing_held_back", "He is considered to be wise. Keep in mind to lock it. It was suggested to wait.",
+         "He is considered to be wise. Keep in mind to lock it. It was suggested to wait."},
+        {"never_counted_noun", "She gave me an advice. We need a software.", "She gave me advice. We need software."},
+        {"since_a_duration", "I have lived here since three years. We have waited since many hours now.",
+         "I have lived here for three years. We have waited for many hours now."},
+        {"go_doing", "We go for shopping on Fridays and went for fishing.", "We go shopping on Fridays and went fishing."},
+        {"counting_held_back",
+         "Ask at an information desk. Since two years is long, we left. It has rained since three years ago. They go for swimming lessons.",
+         "Ask at an information desk. Since two years is long, we left. It has rained since three years ago. They go for swimming lessons."},
     });
 }
 
