@@ -680,7 +680,7 @@ constexpr std::string_view kOtherStarts[] = {
             "his", "her", "our", "their",
             "and", "being", "isn't", "aren't", "wasn't", "weren't", "afraid", "aware", "addicted", "similar",
             "dependent", "dependant", "can't", "couldn't", "shouldn't", "mustn't", "wouldn't", "won't", "suggest",
-            "suggests", "suggested", "consider", "considers", "considered", "since", "go", "goes",
+            "suggests", "suggested", "consider", "considers", "considered", "since", "go", "goes", "childs", "childrens", "mens", "womens", "married",
             "went", "gone"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
@@ -903,6 +903,54 @@ bool correctCountedOrNot(Words& words, std::size_t i) {
     return false;
 }
 
+// Nouns and the forms they take: "childs" and "childrens" → "children"
+// (not "childrens books", a possessive without its apostrophe, nor "mens
+// rea"); "Old houses is" → "Old houses are", an adjective and a counted
+// plural opening a clause; "in the internet." → "on the internet.";
+// "married with him" → "married him", "is married with him" → "is married to him".
+bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string w = words.lower(i);
+    const std::size_t n = words.next(i);
+    const std::string next = words.lower(n);
+    const std::size_t after = words.next(n);
+    auto endsAt = [&](std::size_t k) {
+        return k == npos || (words.text(k).size() == 1 && std::string_view(".,;:!?").find(words.text(k)) != npos);
+    };
+    constexpr std::pair<std::string_view, std::string_view> kRegularised[] = {
+        {"childs", "children"}, {"childrens", "children"}, {"mens", "men"}, {"womens", "women"}};
+    if (std::string_view plural = lookUp(kRegularised, w); !plural.empty() && startsLowercase(words.text(i)) &&
+        (endsAt(n) || (words.isWord(n) && in(kAfterNounPhrase, next)))) {
+        words.replace(i, plural);
+        return true;
+    }
+    if (isPlainAdjective(w) && words.clauseStartsBefore(i) && !in({"and", "or"}, words.previousLower(i)) &&
+        words.isWord(n) && startsLowercase(words.text(n)) && in(kCountNouns, singularOf(next, isWord)) &&
+        isPluralNounAt(words, n, isWord) && words.nextLower(after) != "not" &&
+        // "Happy customers is our goal": a plural may name one aim.
+        !(in({"is", "was"}, words.lower(after)) &&
+          in({"a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"}, words.nextLower(after)))) {
+        if (std::string plural = pluralVerbOf(words.lower(after)); !plural.empty()) {
+            words.replace(after, plural);
+            return true;
+        }
+    }
+    if (w == "in" && next == "the" && words.lower(after) == "internet" && startsLowercase(words.text(after))) {
+        const std::size_t end = words.next(after);
+        if (endsAt(end) || in({"to", "for", "with", "because", "but", "every"}, words.lower(end))) {
+            words.replace(i, "on");
+            return true;
+        }
+    }
+    if (w == "married" && next == "with" && in({"him", "me", "them", "us"}, words.lower(after))) {
+        if (in({"is", "are", "was", "were", "be", "been", "being", "am", "get", "gets", "got", "getting"}, words.previousLower(i)))
+            words.replace(n, "to");
+        else
+            words.remove(n);
+        return true;
+    }
+    return false;
+}
+
 // Verb forms and number: each rule where the words around decide it.
 // Returns whether one fired at i.
 bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
@@ -921,7 +969,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             return true;
         }
     }
-    if (!startsAFormRule(w)) return false;
+    if (!startsAFormRule(w)) return isPlainAdjective(w) && correctNounForms(words, i, isWord);
     const std::size_t n = words.next(i);
     const std::string nextStore = words.lower(n);
     const std::string_view next = nextStore;
@@ -1583,7 +1631,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     return correctSharedSubject(words, i, isWord) || correctDemonstrativeSubject(words, i, isWord) ||
-           correctCountedOrNot(words, i) || correctPassive(words, i, isWord) || correctAfterInfinitiveTo(words, i) ||
+           correctCountedOrNot(words, i) || correctNounForms(words, i, isWord) || correctPassive(words, i, isWord) || correctAfterInfinitiveTo(words, i) ||
            correctVerbPreposition(words, i);
 }
 
