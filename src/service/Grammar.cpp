@@ -680,7 +680,7 @@ constexpr std::string_view kOtherStarts[] = {
             "his", "her", "our", "their",
             "and", "being", "isn't", "aren't", "wasn't", "weren't", "afraid", "aware", "addicted", "similar",
             "dependent", "dependant", "can't", "couldn't", "shouldn't", "mustn't", "wouldn't", "won't", "suggest",
-            "suggests", "suggested", "consider", "considers", "considered", "since", "go", "goes", "childs", "childrens", "mens", "womens", "married",
+            "suggests", "suggested", "consider", "considers", "considered", "since", "go", "goes", "childs", "childrens", "mens", "womens", "married", "less", "loosing",
             "went", "gone"};
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
@@ -940,6 +940,19 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
             words.replace(i, "on");
             return true;
         }
+    }
+    // "less cars" → "fewer cars": a counted plural; not "less than", "less time".
+    if (w == "less" && words.isWord(n) && startsLowercase(words.text(n)) && !in({"no", "much", "far", "even"}, words.previousLower(i)) &&
+        (in({"people", "children"}, next) || (isPluralNounAt(words, n, isWord) && in(kCountNouns, singularOf(next, isWord)))) &&
+        words.endsPhraseBefore(after, false)) {
+        words.replace(i, "fewer");
+        return true;
+    }
+    // "loosing weight" → "losing weight": what one loses, not lets loose.
+    if (w == "loosing" && in({"weight", "money", "time", "control", "interest", "hope", "touch", "track", "sight", "jobs", "job",
+                              "face", "my", "your", "his", "their", "our"}, next)) {
+        words.replace(i, "losing");
+        return true;
     }
     if (w == "married" && next == "with" && in({"him", "me", "them", "us"}, words.lower(after))) {
         if (in({"is", "are", "was", "were", "be", "been", "being", "am", "get", "gets", "got", "getting"}, words.previousLower(i)))
