@@ -678,10 +678,14 @@ constexpr std::string_view kOtherStarts[] = {
     "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
     "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "others", "return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting", "seems", "looks", "gets", "find", "finds", "buy", "buys", "bought", "become", "becomes", "became", "take", "takes", "took", "taking", "spend", "spent", "over", "around", "throughout", "that's", "that\u2019s",
             "his", "her", "our", "their",
-            "and", "being", "isn't", "aren't", "wasn't", "weren't", "afraid", "aware", "addicted", "similar",
-            "dependent", "dependant", "can't", "couldn't", "shouldn't", "mustn't", "wouldn't", "won't", "suggest",
-            "suggests", "suggested", "consider", "considers", "considered", "since", "go", "goes", "childs", "childrens", "mens", "womens", "married", "less", "loosing",
-            "went", "gone"};
+            "can't", "couldn't", "shouldn't", "mustn't", "wouldn't", "won't", "suggest", "suggests", "suggested",
+            "consider", "considers", "considered"};
+// Words at which only the rules of correctClauseAndCount start (sorted).
+constexpr std::string_view kClauseAndCountStarts[] = {
+    "addicted", "afraid", "and", "aren't", "aware", "being", "childrens", "childs", "dependant", "dependent", "go",
+    "goes", "gone", "isn't", "less", "loosing", "married", "mens", "similar", "since", "wasn't", "went", "weren't",
+    "womens"};
+static_assert(std::is_sorted(std::begin(kClauseAndCountStarts), std::end(kClauseAndCountStarts)));
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
 bool startsAFormRule(std::string_view w) {
@@ -964,6 +968,21 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
     return false;
 }
 
+// The rules above, for the word at i: most words start none of them, and
+// are let go after a few look-ups.
+bool correctClauseAndCount(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string w = words.lower(i);
+    if (w == "and") return correctSharedSubject(words, i, isWord);
+    if (w == "this" || w == "that") return correctDemonstrativeSubject(words, i, isWord);
+    if (w == "to") return correctAfterInfinitiveTo(words, i);
+    if (in({"is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"}, w))
+        return correctPassive(words, i, isWord);
+    if (in({"a", "an", "since", "go", "goes", "went", "going", "gone"}, w)) return correctCountedOrNot(words, i);
+    if (in({"afraid", "aware", "addicted", "similar", "dependent", "dependant"}, w)) return correctVerbPreposition(words, i);
+    return (in({"childs", "childrens", "mens", "womens", "in", "married", "less", "loosing"}, w) || isPlainAdjective(w)) &&
+           correctNounForms(words, i, isWord);
+}
+
 // Verb forms and number: each rule where the words around decide it.
 // Returns whether one fired at i.
 bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
@@ -982,6 +1001,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             return true;
         }
     }
+    if (std::binary_search(std::begin(kClauseAndCountStarts), std::end(kClauseAndCountStarts), w))
+        return correctClauseAndCount(words, i, isWord);
     if (!startsAFormRule(w)) return isPlainAdjective(w) && correctNounForms(words, i, isWord);
     const std::size_t n = words.next(i);
     const std::string nextStore = words.lower(n);
@@ -1643,9 +1664,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(i, "even though");
         return true;
     }
-    return correctSharedSubject(words, i, isWord) || correctDemonstrativeSubject(words, i, isWord) ||
-           correctCountedOrNot(words, i) || correctNounForms(words, i, isWord) || correctPassive(words, i, isWord) || correctAfterInfinitiveTo(words, i) ||
-           correctVerbPreposition(words, i);
+    return correctClauseAndCount(words, i, isWord);
 }
 
 // "now a days", "in nowadays" → "nowadays", before the other rules, which
