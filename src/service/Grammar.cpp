@@ -819,6 +819,30 @@ bool correctAfterInfinitiveTo(Words& words, std::size_t i) {
     return true;
 }
 
+// "I used to lived there", "we used to going" → "… used to live", "… used
+// to go": with its subject right before it, "used to" is the habit's, and
+// takes a bare verb; "I am used to going" keeps its -ing.
+bool correctAfterUsedTo(Words& words, std::size_t i) {
+    if (words.lower(i) != "to" || words.previousLower(i) != "used" ||
+        !in({"i", "you", "he", "she", "we", "they"}, words.previousLower(words.previous(i))))
+        return false;
+    const std::size_t v = words.next(i);
+    const std::string verb = words.lower(v);
+    if (!words.isWord(v) || !startsLowercase(words.text(v))) return false;
+    std::string base(baseOfPast(verb));
+    if (base.empty() && endsWith(verb, "ing") && verb.size() >= 5) {
+        const std::string stem = verb.substr(0, verb.size() - 3);
+        for (const std::string& guess : {stem, stem + "e", stem.substr(0, stem.size() - 1)})
+            if (isListedVerb(guess) || in(kVerbsOnly, guess)) {
+                base = guess;
+                break;
+            }
+    }
+    if (base.empty() || base == verb) return false;
+    words.replace(v, base);
+    return true;
+}
+
 // A word's own preposition where the other one is never right: "afraid
 // from" → "afraid of", "aware about" → "aware of", "is dependent of" →
 // "is dependent on" ("a dependent of" is a person), "similar with" →
@@ -974,7 +998,7 @@ bool correctClauseAndCount(Words& words, std::size_t i, const IsWord& isWord) {
     const std::string w = words.lower(i);
     if (w == "and") return correctSharedSubject(words, i, isWord);
     if (w == "this" || w == "that") return correctDemonstrativeSubject(words, i, isWord);
-    if (w == "to") return correctAfterInfinitiveTo(words, i);
+    if (w == "to") return correctAfterInfinitiveTo(words, i) || correctAfterUsedTo(words, i);
     if (in({"is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"}, w))
         return correctPassive(words, i, isWord);
     if (in({"a", "an", "since", "go", "goes", "went", "going", "gone"}, w)) return correctCountedOrNot(words, i);

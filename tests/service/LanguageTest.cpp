@@ -362,6 +362,8 @@ TEST(Grammar, VerbsThatTheirHeadDecides) {
          "We have to finish it. I would like to visit Rome. They decided to stop it."},
         {"infinitive_held_back", "I look forward to improved roads. I like to relaxed music. It leads to reduced costs.",
          "I look forward to improved roads. I like to relaxed music. It leads to reduced costs."},
+        {"bare_verb_after_used_to", "I used to lived there; we used to going out.", "I used to live there; we used to go out."},
+        {"used_to_held_back", "I am used to going out. It is used to reduced costs.", "I am used to going out. It is used to reduced costs."},
         {"own_preposition", "She is afraid from spiders. We are aware about it. It is similar with ours. He is dependent of them.",
          "She is afraid of spiders. We are aware of it. It is similar to ours. He is dependent on them."},
         {"own_preposition_held_back", "They are similar with respect to size. She is a dependent of the taxpayer.",
