@@ -744,11 +744,14 @@ bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
             if (!opens || (!pronoun && (isPluralNounAt(words, s, isWord) || in(kCollectives, subject) ||
                                         in(kSubjectPronouns, subject) || !startsLowercase(words.text(s)))))
                 return false;
+            // "It is cold and don't forget your coat": after a state, an order.
+            if (subject == "it" && word == "is") return false;
             words.replace(v, agreeing);
             return true;
         }
-        // Words that take a bare verb, start a clause of their own, or name another subject.
-        if (isListedVerb(word) || in(kVerbsOnly, word) || in(kModals, word) || in(kInverting, word) ||
+        // Words that take a bare verb, start a clause of their own, or name
+        // another subject ("he says it's late and don't wait").
+        if (word.find('\'') != npos || word.find("\u2019") != npos || isListedVerb(word) || in(kVerbsOnly, word) || in(kModals, word) || in(kInverting, word) ||
             in(kClauseOpeners, word) || in(kSubjectPronouns, word) ||
             in({"to", "that", "who", "which", "where", "what", "how", "why", "whose", "whom", "not", "never", "than",
                 "we", "they", "i", "you", "let", "lets", "make", "makes", "help", "helps", "see", "sees", "watch",

@@ -351,9 +351,11 @@ TEST(Grammar, VerbsThatTheirHeadDecides) {
          "He walks to school and doesn't like it. My sister sings well and has a band."},
         {"shared_subject_held_back",
          "He wants to swim and have fun. She makes us laugh and forget. It is late, and don't wait. "
-         "He says they sing and dance. My parents work and have a house. The man who cooks and have a shop.",
+         "He says they sing and dance. My parents work and have a house. The man who cooks and have a shop. "
+         "It is cold and don't forget it. He says it's late and don't wait.",
          "He wants to swim and have fun. She makes us laugh and forget. It is late, and don't wait. "
-         "He says they sing and dance. My parents work and have a house. The man who cooks and have a shop."},
+         "He says they sing and dance. My parents work and have a house. The man who cooks and have a shop. "
+         "It is cold and don't forget it. He says it's late and don't wait."},
         {"passive_after_be", "The bridge was build in 1890. The parcel will be send tomorrow. Files are hide from us.",
          "The bridge was built in 1890. The parcel will be sent tomorrow. Files are hidden from us."},
         {"passive_held_back", "All we can do is give. What they want is explain the rules. The disk is write only. The door is close.",
