@@ -80,7 +80,7 @@ constexpr std::pair<std::string_view, std::string_view> kParticiples[] = {
     {"knew", "known"},    {"overcame", "overcome"}, {"ran", "run"},     {"rode", "ridden"},
     {"sang", "sung"},     {"shook", "shaken"},    {"spoke", "spoken"},  {"stole", "stolen"},
     {"swam", "swum"},     {"threw", "thrown"},    {"took", "taken"},    {"went", "gone"},
-    {"woke", "woken"},    {"wore", "worn"},       {"wrote", "written"},
+    {"woke", "woken"},    {"wore", "worn"},       {"wrote", "written"},   {"hid", "hidden"},
 };
 
 // Verbs that are never nouns, so that after "to" an -s form, and after a
@@ -360,6 +360,7 @@ public:
         return j < tokens_.size() && tokens_[j].kind != TokenKind::lineBreak;
     }
     std::string nextLower(std::size_t i) const { return lower(next(i)); }
+    std::size_t size() const { return tokens_.size(); }
     std::string previousLower(std::size_t i) const { return lower(previous(i)); }
 
     // Replaces the word, keeping a capital first letter and ALL CAPS.
@@ -676,7 +677,15 @@ constexpr std::string_view kOtherStarts[] = {
             "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
     "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
     "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "others", "return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting", "seems", "looks", "gets", "find", "finds", "buy", "buys", "bought", "become", "becomes", "became", "take", "takes", "took", "taking", "spend", "spent", "over", "around", "throughout", "that's", "that\u2019s",
-            "his", "her", "our", "their"};
+            "his", "her", "our", "their",
+            "can't", "couldn't", "shouldn't", "mustn't", "wouldn't", "won't", "suggest", "suggests", "suggested",
+            "consider", "considers", "considered"};
+// Words at which only the rules of correctClauseAndCount start (sorted).
+constexpr std::string_view kClauseAndCountStarts[] = {
+    "addicted", "afraid", "and", "aren't", "aware", "being", "childrens", "childs", "dependant", "dependent", "go",
+    "goes", "gone", "isn't", "less", "loosing", "married", "mens", "similar", "since", "wasn't", "went", "weren't",
+    "womens"};
+static_assert(std::is_sorted(std::begin(kClauseAndCountStarts), std::end(kClauseAndCountStarts)));
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
 bool startsAFormRule(std::string_view w) {
@@ -697,6 +706,310 @@ bool startsAFormRule(std::string_view w) {
     return std::binary_search(sorted.begin(), sorted.end(), w);
 }
 
+// "He goes to school and don't like it" → "… and doesn't like it": a verb
+// right after "and" with no subject of its own shares the first clause's,
+// which its verb in -s shows to be singular ("he", "everyone", "my
+// brother"). Only with no mark before "and" (", and don't forget" is an
+// order), and nothing between the two verbs that would take a bare verb
+// ("to", "let", "make", another verb's base form) or start a new subject.
+bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string w = words.lower(i);
+    if (w != "and" || !words.isWord(words.previous(i))) return false;
+    const std::size_t v = words.next(i);
+    const std::string second = words.lower(v);
+    std::string agreeing;
+    if (second == "don't" || second == "don\u2019t") agreeing = second == "don't" ? "doesn't" : "doesn\u2019t";
+    else if (second == "have") agreeing = "has";
+    else if (second == "haven't") agreeing = "hasn't";
+    else if (in(kVerbsOnly, second) && startsLowercase(words.text(v))) agreeing = thirdPerson(second);
+    const std::size_t afterVerb = v == npos ? npos : v + 1;
+    if (agreeing.empty() || (afterVerb < words.size() && words.text(afterVerb) == "-")) return false;
+    // Back to the first clause's verb in -s, at most eight words away.
+    std::size_t k = words.previous(i);
+    std::string later;
+    for (int steps = 0; steps < 8 && words.isWord(k); ++steps, later = words.lower(k), k = words.previous(k)) {
+        const std::string word = words.lower(k);
+        // "goes to school": "to" before a noun phrase is a preposition.
+        if (word == "to" && (in(kNounDeterminers, later) || in(kDeterminers, later) ||
+                             in({"school", "bed", "church", "class", "town", "me", "him", "us", "them"}, later)))
+            continue;
+        const bool singularVerb = isSingularVerb(word) || word == "does" || !baseOfThirdPerson(word).empty();
+        if (singularVerb) {
+            std::size_t s = words.previous(k);
+            if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
+            if (!words.isWord(s)) return false;
+            const std::string subject = words.lower(s);
+            const bool pronoun = in({"he", "she", "it"}, subject) || in(kIndefinite, subject);
+            const bool opens = pronoun ? words.clauseStartsBefore(s) : words.subjectOpensClauseBefore(words.next(s));
+            if (!opens || (!pronoun && (isPluralNounAt(words, s, isWord) || in(kCollectives, subject) ||
+                                        in(kSubjectPronouns, subject) || !startsLowercase(words.text(s)))))
+                return false;
+            // "It is cold and don't forget your coat": after a state, an order.
+            if (subject == "it" && word == "is") return false;
+            words.replace(v, agreeing);
+            return true;
+        }
+        // Words that take a bare verb, start a clause of their own, or name
+        // another subject ("he says it's late and don't wait").
+        if (word.find('\'') != npos || word.find("\u2019") != npos || isListedVerb(word) || in(kVerbsOnly, word) || in(kModals, word) || in(kInverting, word) ||
+            in(kClauseOpeners, word) || in(kSubjectPronouns, word) ||
+            in({"to", "that", "who", "which", "where", "what", "how", "why", "whose", "whom", "not", "never", "than",
+                "we", "they", "i", "you", "let", "lets", "make", "makes", "help", "helps", "see", "sees", "watch",
+                "watches", "hear", "hears", "feel", "feels", "rather", "do"},
+               word))
+            return false;
+    }
+    return false;
+}
+
+// Verbs whose base form is neither a noun nor an adjective, so that after
+// "be" it can only be a participle gone wrong ("was build" → "was built").
+constexpr std::string_view kPassiveBases[] = {
+    "accept", "achieve", "allow", "begin", "bring", "build", "choose", "collect", "create", "describe", "destroy",
+    "develop", "discover", "eat", "educate", "employ", "establish", "explain", "forget", "forgive", "generate",
+    "give", "hide", "identify", "ignore", "improve", "include", "inform", "introduce", "invite", "involve", "kill",
+    "know", "lose", "obtain", "organize", "organise", "prevent", "produce", "protect", "provide", "publish",
+    "receive", "recognize", "recognise", "reduce", "remove", "replace", "require", "sell", "send", "solve", "speak",
+    "spend", "steal", "teach", "tell", "throw", "understand", "utilize", "write"};
+
+// "The house was build in 1900" → "… was built in 1900", "will be send
+// tomorrow" → "will be sent tomorrow": "be" and a verb's base form where
+// a passive continues (a preposition, a time, a mark). Held back in a
+// sentence with "do" or "what" before ("all we can do is give"), where
+// "be" may join a bare verb.
+bool correctPassive(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string w = words.lower(i);
+    if (!in({"is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"}, w))
+        return false;
+    const std::size_t v = words.next(i);
+    const std::string verb = words.lower(v);
+    if (!in(kPassiveBases, verb) || !startsLowercase(words.text(v))) return false;
+    const std::size_t after = words.next(v);
+    if (after != npos && !words.isWord(after) && std::string_view(".,;:!?").find(words.text(after)) == npos) return false;
+    const std::string then = words.lower(after);
+    if (words.isWord(after) &&
+        !in({"by", "in", "at", "on", "to", "for", "from", "with", "into", "during", "before", "after", "and", "or",
+             "but", "because", "as", "until", "when", "yesterday", "today", "tomorrow", "soon", "later", "last",
+             "next", "every", "here", "there", "now", "again", "already", "immediately", "automatically"},
+            then))
+        return false;
+    for (std::size_t k = words.previous(i); words.isWord(k); k = words.previous(k))
+        if (in({"do", "does", "did", "done", "doing", "what", "all"}, words.lower(k))) return false;
+    if (std::string done = participleOf(verb); !done.empty() && done != verb && isWord(done)) {
+        words.replace(v, done);
+        return true;
+    }
+    return false;
+}
+
+// "We have to finished it" → "We have to finish it": after a word that
+// takes an infinitive, "to" is no preposition, so a past is a slip.
+bool correctAfterInfinitiveTo(Words& words, std::size_t i) {
+    if (words.lower(i) != "to") return false;
+    const std::string head = words.previousLower(i);
+    if (!in({"have", "has", "had", "need", "needs", "needed", "want", "wants", "wanted", "able", "unable", "try",
+             "tries", "tried", "decide", "decides", "decided", "hope", "hopes", "hoped", "would", "like", "plan",
+             "plans", "planned", "must", "ought", "seem", "seems", "seemed"},
+            head))
+        return false;
+    if (head == "like" && !in({"would", "'d", "i'd", "we'd", "you'd", "they'd", "he'd", "she'd"}, words.previousLower(words.previous(i))))
+        return false;
+    const std::size_t v = words.next(i);
+    const std::string verb = words.lower(v);
+    const std::string_view base = baseOfPast(verb);
+    if (base.empty() || base == verb || !startsLowercase(words.text(v))) return false;
+    words.replace(v, base);
+    return true;
+}
+
+// "I used to lived there", "we used to going" → "… used to live", "… used
+// to go": with its subject right before it, "used to" is the habit's, and
+// takes a bare verb; "I am used to going" keeps its -ing.
+bool correctAfterUsedTo(Words& words, std::size_t i) {
+    if (words.lower(i) != "to" || words.previousLower(i) != "used" ||
+        !in({"i", "you", "he", "she", "we", "they"}, words.previousLower(words.previous(i))))
+        return false;
+    const std::size_t v = words.next(i);
+    const std::string verb = words.lower(v);
+    if (!words.isWord(v) || !startsLowercase(words.text(v))) return false;
+    std::string base(baseOfPast(verb));
+    if (base.empty() && endsWith(verb, "ing") && verb.size() >= 5) {
+        const std::string stem = verb.substr(0, verb.size() - 3);
+        for (const std::string& guess : {stem, stem + "e", stem.substr(0, stem.size() - 1)})
+            if (isListedVerb(guess) || in(kVerbsOnly, guess)) {
+                base = guess;
+                break;
+            }
+    }
+    if (base.empty() || base == verb) return false;
+    words.replace(v, base);
+    return true;
+}
+
+// A word's own preposition where the other one is never right: "afraid
+// from" → "afraid of", "aware about" → "aware of", "is dependent of" →
+// "is dependent on" ("a dependent of" is a person), "similar with" →
+// "similar to" (not "with respect to").
+bool correctVerbPreposition(Words& words, std::size_t i) {
+    const std::string w = words.lower(i);
+    const std::size_t n = words.next(i);
+    const std::string next = words.lower(n);
+    const std::string after = words.nextLower(n);
+    if (!words.isWord(words.next(n))) return false;
+    std::string_view right;
+    if (w == "afraid" && next == "from") right = "of";
+    else if (w == "aware" && next == "about") right = "of";
+    else if (w == "addicted" && next == "with") right = "to";
+    else if (w == "similar" && next == "with" && !in({"respect", "regard", "regards"}, after)) right = "to";
+    else if ((w == "dependent" || w == "dependant") && next == "of" &&
+             !in({"a", "an", "the", "each", "every", "any", "no", "one"}, words.previousLower(i)))
+        right = "on";
+    if (right.empty()) return false;
+    words.replace(n, right);
+    return true;
+}
+
+// "This depend on it" → "This depends on it": "this" or "that" opening a
+// clause before a verb that is never a noun is its subject.
+bool correctDemonstrativeSubject(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string w = words.lower(i);
+    // "that" after a mark may be a relative ("trees, that grow"): only at a sentence's start.
+    if (!(w == "this" ? words.clauseStartsBefore(i) && words.previousLower(i) != "so" : w == "that" && words.sentenceStartsBefore(i)))
+        return false;
+    const std::size_t v = words.next(i);
+    const std::string verb = words.lower(v);
+    if (!in(kVerbsOnly, verb) || !startsLowercase(words.text(v)) || (v + 1 < words.size() && words.text(v + 1) == "-"))
+        return false;
+    const std::string third = thirdPerson(verb);
+    if (!isWord(third)) return false;
+    words.replace(v, third);
+    return true;
+}
+
+// Nouns that are never counted, after "a"/"an" ("an advice." → "advice.").
+constexpr std::string_view kNeverCounted[] = {"advice", "baggage", "equipment", "furniture", "homework", "information",
+                                              "luggage", "machinery", "software"};
+// Leisure that one goes doing, not goes for ("go for shopping" → "go shopping").
+constexpr std::string_view kGoingDoing[] = {"bowling", "camping", "dancing", "fishing", "hiking", "jogging", "sailing",
+                                            "shopping", "sightseeing", "skating", "skiing", "surfing", "swimming"};
+
+// Counting where English does not, or the other way round: "an information"
+// → "information", "since two years." → "for two years.", "go for
+// shopping" → "go shopping". Each only where the phrase ends at once ("an
+// information desk", "since two years have passed" and "go for swimming
+// lessons" stay).
+bool correctCountedOrNot(Words& words, std::size_t i) {
+    const std::string w = words.lower(i);
+    const std::size_t n = words.next(i);
+    const std::string next = words.lower(n);
+    const std::size_t after = words.next(n);
+    const bool endsAtOnce = after == npos || (words.text(after).size() == 1 && std::string_view(".,;:!?").find(words.text(after)) != npos);
+    if ((w == "a" || w == "an") && in(kNeverCounted, next) && startsLowercase(words.text(n)) && endsAtOnce &&
+        words.isWord(words.previous(i))) {
+        words.remove(i);
+        return true;
+    }
+    if (w == "since" && words.isWord(words.previous(i)) && startsLowercase(words.text(i)) &&
+        (in(kNumbers, next) || next == "many")) {
+        std::size_t noun = after;
+        if (next == "few") return false;
+        const std::string unit = words.lower(noun);
+        const std::size_t end = words.next(noun);
+        const bool ends = end == npos || (words.text(end).size() == 1 && std::string_view(".,;:!?").find(words.text(end)) != npos) ||
+                          words.lower(end) == "now";
+        if (in({"centuries", "days", "decades", "hours", "minutes", "months", "weeks", "years"}, unit) && ends) {
+            words.replace(i, "for");
+            return true;
+        }
+    }
+    if (in({"go", "goes", "went", "going", "gone"}, w) && next == "for" && in(kGoingDoing, words.lower(after))) {
+        const std::size_t end = words.next(after);
+        if (end == npos || (words.isWord(end) ? in({"in", "at", "on", "with", "every", "today", "tomorrow", "yesterday",
+                                                    "together", "again"}, words.lower(end))
+                                              : std::string_view(".,;:!?").find(words.text(end)) != npos)) {
+            words.remove(n);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Nouns and the forms they take: "childs" and "childrens" → "children"
+// (not "childrens books", a possessive without its apostrophe, nor "mens
+// rea"); "Old houses is" → "Old houses are", an adjective and a counted
+// plural opening a clause; "in the internet." → "on the internet.";
+// "married with him" → "married him", "is married with him" → "is married to him".
+bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string w = words.lower(i);
+    const std::size_t n = words.next(i);
+    const std::string next = words.lower(n);
+    const std::size_t after = words.next(n);
+    auto endsAt = [&](std::size_t k) {
+        return k == npos || (words.text(k).size() == 1 && std::string_view(".,;:!?").find(words.text(k)) != npos);
+    };
+    constexpr std::pair<std::string_view, std::string_view> kRegularised[] = {
+        {"childs", "children"}, {"childrens", "children"}, {"mens", "men"}, {"womens", "women"}};
+    if (std::string_view plural = lookUp(kRegularised, w); !plural.empty() && startsLowercase(words.text(i)) &&
+        (endsAt(n) || (words.isWord(n) && in(kAfterNounPhrase, next)))) {
+        words.replace(i, plural);
+        return true;
+    }
+    if (isPlainAdjective(w) && words.clauseStartsBefore(i) && !in({"and", "or"}, words.previousLower(i)) &&
+        words.isWord(n) && startsLowercase(words.text(n)) && in(kCountNouns, singularOf(next, isWord)) &&
+        isPluralNounAt(words, n, isWord) && words.nextLower(after) != "not" &&
+        // "Happy customers is our goal": a plural may name one aim.
+        !(in({"is", "was"}, words.lower(after)) &&
+          in({"a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"}, words.nextLower(after)))) {
+        if (std::string plural = pluralVerbOf(words.lower(after)); !plural.empty()) {
+            words.replace(after, plural);
+            return true;
+        }
+    }
+    if (w == "in" && next == "the" && words.lower(after) == "internet" && startsLowercase(words.text(after))) {
+        const std::size_t end = words.next(after);
+        if (endsAt(end) || in({"to", "for", "with", "because", "but", "every"}, words.lower(end))) {
+            words.replace(i, "on");
+            return true;
+        }
+    }
+    // "less cars" → "fewer cars": a counted plural; not "less than", "less time".
+    if (w == "less" && words.isWord(n) && startsLowercase(words.text(n)) && !in({"no", "much", "far", "even"}, words.previousLower(i)) &&
+        (in({"people", "children"}, next) || (isPluralNounAt(words, n, isWord) && in(kCountNouns, singularOf(next, isWord)))) &&
+        words.endsPhraseBefore(after, false)) {
+        words.replace(i, "fewer");
+        return true;
+    }
+    // "loosing weight" → "losing weight": what one loses, not lets loose.
+    if (w == "loosing" && in({"weight", "money", "time", "control", "interest", "hope", "touch", "track", "sight", "jobs", "job",
+                              "face", "my", "your", "his", "their", "our"}, next)) {
+        words.replace(i, "losing");
+        return true;
+    }
+    if (w == "married" && next == "with" && in({"him", "me", "them", "us"}, words.lower(after))) {
+        if (in({"is", "are", "was", "were", "be", "been", "being", "am", "get", "gets", "got", "getting"}, words.previousLower(i)))
+            words.replace(n, "to");
+        else
+            words.remove(n);
+        return true;
+    }
+    return false;
+}
+
+// The rules above, for the word at i: most words start none of them, and
+// are let go after a few look-ups.
+bool correctClauseAndCount(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string w = words.lower(i);
+    if (w == "and") return correctSharedSubject(words, i, isWord);
+    if (w == "this" || w == "that") return correctDemonstrativeSubject(words, i, isWord);
+    if (w == "to") return correctAfterInfinitiveTo(words, i) || correctAfterUsedTo(words, i);
+    if (in({"is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"}, w))
+        return correctPassive(words, i, isWord);
+    if (in({"a", "an", "since", "go", "goes", "went", "going", "gone"}, w)) return correctCountedOrNot(words, i);
+    if (in({"afraid", "aware", "addicted", "similar", "dependent", "dependant"}, w)) return correctVerbPreposition(words, i);
+    return (in({"childs", "childrens", "mens", "womens", "in", "married", "less", "loosing"}, w) || isPlainAdjective(w)) &&
+           correctNounForms(words, i, isWord);
+}
+
 // Verb forms and number: each rule where the words around decide it.
 // Returns whether one fired at i.
 bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
@@ -715,7 +1028,9 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             return true;
         }
     }
-    if (!startsAFormRule(w)) return false;
+    if (std::binary_search(std::begin(kClauseAndCountStarts), std::end(kClauseAndCountStarts), w))
+        return correctClauseAndCount(words, i, isWord);
+    if (!startsAFormRule(w)) return isPlainAdjective(w) && correctNounForms(words, i, isWord);
     const std::size_t n = words.next(i);
     const std::string nextStore = words.lower(n);
     const std::string_view next = nextStore;
@@ -1206,7 +1521,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "can to go" → "can go"; not "will", "may" or "might", which are nouns too.
-    if (in({"can", "could", "should", "must", "would"}, w) && next == "to" &&
+    if (in({"can", "could", "should", "must", "would", "cannot", "can't", "couldn't", "shouldn't", "mustn't", "wouldn't",
+            "won't"}, w) && next == "to" &&
         (isListedVerb(words.lower(after)) || in(kVerbsOnly, words.lower(after))) &&
         !in(kDeterminers, words.previousLower(i))) {
         words.remove(n);
@@ -1220,7 +1536,13 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     // "enjoy to swim" → "enjoy swimming", "looking forward to see" → "… to seeing".
-    if ((in({"enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding"}, w) && next == "to") ||
+    if ((in({"enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish", "finishes",
+             "finished", "suggest", "suggests", "suggested", "consider", "considers", "considered"}, w) &&
+         next == "to" &&
+         // "It is considered to be", "keep in mind to": only a verb with its subject or its modal before.
+         (w.rfind("enjoy", 0) == 0 || w.rfind("avoid", 0) == 0 ||
+          in({"i", "we", "they", "you", "he", "she", "would", "will", "should", "could", "might", "may", "must", "can",
+              "to", "don't", "didn't", "doesn't"}, words.previousLower(i)))) ||
         (in({"look", "looks", "looked", "looking"}, w) && next == "forward" && words.lower(after) == "to")) {
         const std::size_t v = next == "to" ? after : words.next(after);
         const std::string verb = words.lower(v);
@@ -1369,7 +1691,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(i, "even though");
         return true;
     }
-    return false;
+    return correctClauseAndCount(words, i, isWord);
 }
 
 // "now a days", "in nowadays" → "nowadays", before the other rules, which

@@ -34,7 +34,13 @@ namespace quillant::service {
 //   - counted nouns: the plural after "a few", "a lot of" and other counting
 //     words, the singular after "another"; agreement with "one of", "the
 //     number of", "children"; the article a counted singular needs after "be"
-//     or "have" ("He is a student").
+//     or "have" ("He is a student");
+//   - a verb after "and" sharing the first clause's subject ("he goes and
+//     doesn't"), the participle after "be" ("was built"), the bare verb
+//     after an infinitive's "to", a negated modal or "used to", "this" as a
+//     subject, "-ing" after "suggest"; "advice" without "a", "for two years",
+//     "go shopping", "fewer cars", "children", and a few fixed prepositions
+//     ("afraid of", "similar to", "on the internet", "married to").
 // `isWord` tells whether English accepts a word (any variant).
 void correctGrammar(std::vector<Token>& tokens, const std::function<bool(std::string_view)>& isWord);
 

@@ -342,6 +342,62 @@ TEST(Grammar, CommasBetweenClauses) {
     });
 }
 
+// A verb's form where the word before it decides it: a subject shared
+// across "and", a passive after "be", an infinitive after "to", and a
+// word's own preposition. Each row fires where it must and holds back.
+TEST(Grammar, VerbsThatTheirHeadDecides) {
+    expectCorrections({
+        {"shared_subject", "He walks to school and don't like it. My sister sings well and have a band.",
+         "He walks to school and doesn't like it. My sister sings well and has a band."},
+        {"shared_subject_held_back",
+         "He wants to swim and have fun. She makes us laugh and forget. It is late, and don't wait. "
+         "He says they sing and dance. My parents work and have a house. The man who cooks and have a shop. "
+         "It is cold and don't forget it. He says it's late and don't wait.",
+         "He wants to swim and have fun. She makes us laugh and forget. It is late, and don't wait. "
+         "He says they sing and dance. My parents work and have a house. The man who cooks and have a shop. "
+         "It is cold and don't forget it. He says it's late and don't wait."},
+        {"passive_after_be", "The bridge was build in 1890. The parcel will be send tomorrow. Files are hide from us.",
+         "The bridge was built in 1890. The parcel will be sent tomorrow. Files are hidden from us."},
+        {"passive_held_back", "All we can do is give. What they want is explain the rules. The disk is write only. The door is close.",
+         "All we can do is give. What they want is explain the rules. The disk is write only. The door is close."},
+        {"infinitive_after_to", "We have to finished it. I would like to visited Rome. They decided to stopped it.",
+         "We have to finish it. I would like to visit Rome. They decided to stop it."},
+        {"infinitive_held_back", "I look forward to improved roads. I like to relaxed music. It leads to reduced costs.",
+         "I look forward to improved roads. I like to relaxed music. It leads to reduced costs."},
+        {"bare_verb_after_used_to", "I used to lived there; we used to going out.", "I used to live there; we used to go out."},
+        {"used_to_held_back", "I am used to going out. It is used to reduced costs.", "I am used to going out. It is used to reduced costs."},
+        {"own_preposition", "She is afraid from spiders. We are aware about it. It is similar with ours. He is dependent of them.",
+         "She is afraid of spiders. We are aware of it. It is similar to ours. He is dependent on them."},
+        {"own_preposition_held_back", "They are similar with respect to size. She is a dependent of the taxpayer.",
+         "They are similar with respect to size. She is a dependent of the taxpayer."},
+        {"demonstrative_subject", "This depend on you. That explain it.", "This depends on you. That explains it."},
+        {"demonstrative_subject_held_back", "Trees, that grow here, are old. So this become", "Trees, that grow here, are old. So this become"},
+        {"bare_verb_after_a_negated_modal", "I can't to swim and we won't to stay.", "I can't swim and we won't stay."},
+        {"ing_after_a_verb_with_its_subject", "We suggest to leave early; they considered to sell it.",
+         "We suggest leaving early; they considered selling it."},
+        {"ing_held_back", "He is considered to be wise. Keep in mind to lock it. It was suggested to wait.",
+         "He is considered to be wise. Keep in mind to lock it. It was suggested to wait."},
+        {"never_counted_noun", "She gave me an advice. We need a software.", "She gave me advice. We need software."},
+        {"since_a_duration", "I have lived here since three years. We have waited since many hours now.",
+         "I have lived here for three years. We have waited for many hours now."},
+        {"go_doing", "We go for shopping on Fridays and went for fishing.", "We go shopping on Fridays and went fishing."},
+        {"irregular_plurals_made_regular", "My childs are asleep. The childrens were home.", "My children are asleep. The children were home."},
+        {"adjective_and_plural_subject", "Old houses is costly. Big cities has noise.", "Old houses are costly. Big cities have noise."},
+        {"nouns_held_back", "The childrens books. The mens rea. Happy customers is our goal. We grew in the internet age.",
+         "The childrens books. The mens rea. Happy customers is our goal. We grew in the internet age."},
+        {"on_the_internet_and_married_to", "I read it in the internet. She married with him; he is married with me.",
+         "I read it on the internet. She married him; he is married to me."},
+        {"married_with_held_back", "He married with her blessing. They are married with children.",
+         "He married with her blessing. They are married with children."},
+        {"fewer_and_losing", "There are less cars in town. He is loosing weight.", "There are fewer cars in town. He is losing weight."},
+        {"fewer_and_losing_held_back", "It takes less time, no less people. They were loosing the arrows.",
+         "It takes less time, no less people. They were loosing the arrows."},
+        {"counting_held_back",
+         "Ask at an information desk. Since two years is long, we left. It has rained since three years ago. They go for swimming lessons.",
+         "Ask at an information desk. Since two years is long, we left. It has rained since three years ago. They go for swimming lessons."},
+    });
+}
+
 // Rules stay out of sentences that are not English.
 TEST(Grammar, OnlyEnglishSentencesGetEnglishRules) {
     expectCorrections({
