@@ -535,7 +535,7 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
     // is counted word by word and stops as soon as it cannot reach `floor`
     // (then `low` and `high` are that bound, below the floor), so a language
     // that plainly loses costs few look-ups; a later call with a lower floor
-    // goes on from there. Another language's dictionary takes up to fifty
+    // goes on from there. Another language's dictionary often takes fifty
     // times longer over a capitalised first word than over its lower case
     // ("Je", "je"), and that one word seldom decides: it may be held back,
     // the share then lies in [low, high], and it is asked only when a
