@@ -602,18 +602,42 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
     // The share of the words that a language accepts; a capitalised word
     // inside the sentence that it rejects is a name and does not count. It
     // is counted word by word and stops as soon as it cannot reach `floor`
-    // (then the result is below the floor), so a language that plainly loses
-    // costs few look-ups; a later call with a lower floor goes on from there.
+    // (then `low` and `high` are that bound, below the floor), so a language
+    // that plainly loses costs few look-ups; a later call with a lower floor
+    // goes on from there. Another language's dictionary often takes fifty
+    // times longer over a capitalised first word than over its lower case
+    // ("Je", "je"), and that one word seldom decides: it may be held back,
+    // the share then lies in [low, high], and it is asked only when a
+    // comparison falls between the two.
     struct Count {
         std::size_t next = 0;
         int counted = 0, accepted = 0;
+        bool held = false;
+        const Speller* speller = nullptr;  // asked for the held word
+        double low = 0, high = 0;
     };
     std::size_t first = 0;  // the current sentence's first language word
-    auto share = [&](const std::vector<std::size_t>& words, Count& c, auto&& accepts, double floor) {
+    auto bounds = [](Count& c, int left) {
+        const int n = c.counted + left + int(c.held);
+        if (n == 0) {
+            c.low = c.high = 1.0;
+            return;
+        }
+        c.low = double(c.accepted) / n;
+        c.high = double(c.accepted + left + int(c.held)) / n;
+    };
+    auto share = [&](const std::vector<std::size_t>& words, Count& c, auto&& accepts, double floor, bool hold) {
         for (; c.next < words.size(); ++c.next) {
-            const int left = int(words.size() - c.next);
-            if (double(c.accepted + left) / (c.counted + left) < floor) return double(c.accepted + left) / (c.counted + left);
+            const int left = int(words.size() - c.next) + int(c.held);
+            if (double(c.accepted + left) / (c.counted + left) < floor) {
+                c.low = c.high = double(c.accepted + left) / (c.counted + left);
+                return;
+            }
             const std::string& w = tokens[words[c.next]].text;
+            if (hold && words[c.next] == first && !startsLowercase(w)) {
+                c.held = true;
+                continue;
+            }
             // The first word counts as the capitals will leave it ("italy
             // canada." is judged as "Italy canada."), so that a second
             // correction finds the sentence in the same language.
@@ -622,7 +646,14 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
             ++c.counted;
             c.accepted += ok;
         }
-        return c.counted == 0 ? 1.0 : double(c.accepted) / c.counted;
+        bounds(c, 0);
+    };
+    auto settle = [&](Count& c) {
+        if (!c.held) return;
+        c.held = false;
+        ++c.counted;
+        c.accepted += memo.accepts(*c.speller, tokens[first].text);
+        bounds(c, 0);
     };
 
     bool rivalsLoaded = false;
@@ -631,6 +662,7 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
     std::vector<unsigned char> otherIndex(others.size(), 0);
     constexpr std::size_t npos = std::string::npos;
     std::size_t lastOther = npos;  // the other language that took the last sentence
+    std::vector<Count> counts(others.size());
     for (auto [from, to] : sentences) {
         const auto words = languageWords(tokens, from, to);
         // The sentence's first word may be capitalised without being a name.
@@ -639,23 +671,45 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
         if (chosen) {
             const Language& only = table.back();
             Count c;
-            if (only.primary &&
-                share(words, c, [&](const std::string& w) { return only.accepts(w); }, kMinAcceptedShare) >= kMinAcceptedShare)
-                lang = static_cast<unsigned char>(table.size() - 1);
+            if (only.primary) {
+                share(words, c, [&](const std::string& w) { return only.accepts(w); }, kMinAcceptedShare, false);
+                if (c.low >= kMinAcceptedShare) lang = static_cast<unsigned char>(table.size() - 1);
+            }
         } else {
             const Speller* const english = table[kEnglish].primary;
             // table grows below: English is looked up afresh each time.
             auto englishAccepts = [&](const std::string& w) { return table[kEnglish].accepts(w); };
-            double best = kMinAcceptedShare - 1e-9;
+            // The best share so far: none beats the floor of kMinAcceptedShare.
+            Count* best = nullptr;
+            auto bestLow = [&] { return best ? best->low : kMinAcceptedShare - 1e-9; };
+            auto bestHigh = [&] { return best ? best->high : kMinAcceptedShare - 1e-9; };
+            // Whether `c` beats the best share, asking held words only when their answers decide it.
+            auto beatsBest = [&](Count& c) {
+                if (c.low > bestHigh()) return true;
+                if (c.high <= bestLow()) return false;
+                settle(c);
+                if (c.low > bestHigh()) return true;
+                if (c.high <= bestLow()) return false;
+                settle(*best);
+                return c.low > best->low;
+            };
+            auto bestAtLeast = [&](double share) {
+                if (bestLow() >= share) return true;
+                if (!best || best->high < share) return false;
+                settle(*best);
+                return best->low >= share;
+            };
             std::size_t winner = npos;
             auto ask = [&](std::size_t o) {
                 const Speller* speller = dictionaries_->get(others[o]);
                 if (!speller) return;
                 asked[o] = true;
-                Count c;
-                double s = share(words, c, [&](const std::string& w) { return memo.accepts(*speller, w); }, best);
-                if (s > best) {
-                    best = s;
+                Count& c = counts[o];
+                c = Count{};
+                c.speller = speller;
+                share(words, c, [&](const std::string& w) { return memo.accepts(*speller, w); }, bestLow(), true);
+                if (beatsBest(c)) {
+                    best = &c;
                     if (otherIndex[o] == 0) {
                         otherIndex[o] = static_cast<unsigned char>(table.size());
                         table.push_back(Language{speller, {}, nullptr, {}, &memo});
@@ -664,7 +718,7 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
                     winner = o;
                 }
             };
-            auto found = [&] { return lang != kUntouchedLanguage && best >= kClearShare; };
+            auto found = [&] { return lang != kUntouchedLanguage && bestAtLeast(kClearShare); };
             // A text seldom changes language: after a sentence in another
             // language, that one is asked first.
             const std::size_t previous = lastOther;
@@ -686,14 +740,23 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
                     foreignLetters = foreignLetters || !isAscii(w);
                 }
                 // Most of an ASCII sentence English: English with slips, no other language asked.
-                clearlyEnglish = english && !foreignLetters &&
-                                 (rejected <= allowed ||
-                                  share(words, englishCount, englishAccepts, kClearShare) >= kClearShare);
+                if (english && !foreignLetters && rejected > allowed)
+                    share(words, englishCount, englishAccepts, kClearShare, false);
+                clearlyEnglish = english && !foreignLetters && (rejected <= allowed || englishCount.low >= kClearShare);
                 for (std::size_t o = 0; o < others.size() && !clearlyEnglish && !found(); ++o)
                     if (o != previous) ask(o);
             }
             // English wins a tie.
-            if (english && (clearlyEnglish || share(words, englishCount, englishAccepts, best) >= best)) {
+            bool englishWins = clearlyEnglish;
+            if (english && !englishWins) {
+                share(words, englishCount, englishAccepts, bestLow(), false);
+                englishWins = englishCount.low >= bestHigh();
+                if (!englishWins && englishCount.low >= bestLow()) {
+                    settle(*best);
+                    englishWins = englishCount.low >= best->low;
+                }
+            }
+            if (englishWins) {
                 lang = kEnglish;
             } else if (winner != npos) {
                 lastOther = winner;

@@ -67,6 +67,10 @@ TEST(NeverDamage, EachSentenceIsSpelledInItsOwnLanguage) {
         // counts against a language, though capitalised: it is no name.
         {"first_word_counts", "Thanks und glüklich.", "Thanks und glüklich.", "de_DE"},
         {"name_does_not_count", "und Thanks glüklich.", "Und Thanks glücklich.", "de_DE"},
+        // English and French take the other words alike: the capitalised first
+        // word alone breaks the tie (French keeps its blank before "?").
+        {"first_word_breaks_a_tie", "Où train important ?", "Où train important ?"},
+        {"first_word_known_to_neither", "Ñu train important ?", "Ñu train important?"},
     });
 }
 
