@@ -825,6 +825,10 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                 (n.kind == TokenKind::verbatim && !n.text.empty() && std::string_view("/~-").find(n.text[0]) != std::string_view::npos))
                 skip = true;
         }
+        // Glued to a slash, a word is a piece of a relative path or a name pair
+        // ("util/fusermount3", "src/dbus"): mending it breaks the path.
+        auto slash = [](const Token& m) { return m.kind == TokenKind::punct && m.text == "/"; };
+        if ((i + 1 < tokens.size() && slash(tokens[i + 1])) || (!out.empty() && slash(out.back()))) skip = true;
         // A word broken at a line's end ("param-" / "eters"): neither piece is a word of its own.
         auto hyphen = [](const Token& m) { return m.kind == TokenKind::punct && (m.text == "-" || m.text == "\u2010"); };
         if ((i + 2 < tokens.size() && hyphen(tokens[i + 1]) && tokens[i + 2].kind == TokenKind::lineBreak) ||

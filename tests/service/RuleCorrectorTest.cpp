@@ -144,6 +144,8 @@ const std::vector<RuleCase> kRuleCases = {
             "\u2014 pass the name on the command line.\n\no If the file exists, it is read.\n\n2. copy the file there."),
     spelled("trade_names_by_their_noun_or_a_path", "Install the groff package and the keystore /etc/keys first.",
             "Install the groff package and the keystore /etc/keys first."),
+    spelled("pieces_of_a_relative_path", "It runs if *util/fusermount3* or tols/mkfs is setuid.",
+            "It runs if *util/fusermount3* or tols/mkfs is setuid."),
     spelled("names_among_names", "It maps uids and gids to users.", "It maps uids and gids to users."),
     spelled("slip_beside_a_run_together_word", "It was abig and beautifull house.", "It was abig and beautiful house."),
     spelled("word_broken_at_a_line_end", "It has param\u2010\neters and argu-\nments.", "It has param\u2010\neters and argu-\nments."),
