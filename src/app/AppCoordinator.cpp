@@ -66,16 +66,12 @@ void AppCoordinator::hotkeyPressed() {
 }
 
 void AppCoordinator::restoreInterruptedRun() {
+    if (!pendingRestore_) return;
     // Quitting in the middle of a fix: the user's content goes back first, so
     // that whatever takes the clipboard over (a clipboard manager) keeps theirs.
-    if (restorePending()) log_.info("quit during a fix; clipboard restored");
-}
-
-bool AppCoordinator::restorePending() {
-    if (!pendingRestore_) return false;
     services_.pasteboard.restore(*pendingRestore_);
     pendingRestore_.reset();
-    return true;
+    log_.info("quit during a fix; clipboard restored");
 }
 
 std::optional<clipboard::FocusedApplication> AppCoordinator::focusedApplication() const {
@@ -282,12 +278,8 @@ Task<void> AppCoordinator::runFixFlow() {
     const std::size_t mentions = selection.slackDelta ? selection.slackDelta->mentionOps().size() : 0;
     log_.info("captured selection (" + std::to_string(length) + " chars, " + std::to_string(mentions) +
               " Slack mentions)");
-    // The user's clipboard goes back whatever the network call does: on the
-    // next turn, while the service works on the request sent just below. Its
-    // answer comes on a later turn, so nothing of ours is written before.
-    services_.executor.post([this, alive = lifetime_.weak()] {
-        if (!alive.expired()) restorePending();
-    });
+    // The user's clipboard is back before the network call, whatever it does.
+    restoreSnapshot();
     lastStatus = "Fixing…";
 
     std::string corrected;

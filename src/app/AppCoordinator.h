@@ -114,8 +114,6 @@ private:
     std::optional<clipboard::FocusedApplication> focusedApplication() const;
     void refuseChord(const clipboard::FocusedApplication& application, const clipboard::ChordDecision& decision);
     void restoreInterruptedRun();
-    // Puts back the user's clipboard if a run still owes it; whether it did.
-    bool restorePending();
     void revalidateToken();
     Task<void> checkForUpdate();
     Task<void> runUpdate(std::string url);
