@@ -67,11 +67,6 @@ public:
     // The plain text under the given plain-text type, or nothing.
     virtual std::optional<std::string> stringForType(const std::string& type) = 0;
 
-    // Says that the reads to come will ask for these types (and the list of
-    // types). Where each read is a round trip through the owner (X11), they
-    // are asked for together now; what a later read gets is the same.
-    virtual void readAlong(const std::vector<std::string>& types) { (void)types; }
-
     // How often other programs have read our own content (not merely its list
     // of types) so far; nothing where the platform cannot tell. On X11 a paste
     // reads the clipboard some time after the paste keystroke.

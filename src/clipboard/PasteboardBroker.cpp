@@ -124,8 +124,6 @@ Task<CapturedSelection> PasteboardBroker::copySelection(std::int64_t timeoutMs, 
             if (poll >= polls) throw PasteboardError(PasteboardError::Kind::copyTimedOut);
         }
     }
-    // The text and Slack's container: one round trip through the owner, not three.
-    pasteboard_->readAlong({profile_.plainText, profile_.chromiumCustom});
     auto text = pasteboard_->stringForType(profile_.plainText);
     if (!text) throw PasteboardError(PasteboardError::Kind::noStringOnPasteboard);
     co_return CapturedSelection{std::move(*text), readSlackDelta()};

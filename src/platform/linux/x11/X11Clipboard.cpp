@@ -56,8 +56,6 @@ struct X11Clipboard::Impl {
     struct Owned {
         xcb_timestamp_t time;
         std::vector<Entry> entries;
-        // The answer to TARGETS, made once: a paste asks for it a dozen times.
-        std::vector<xcb_atom_t> targets;
     };
     // An incremental transfer we serve: the requestor deletes the property,
     // we write the next chunk.
@@ -117,22 +115,6 @@ struct X11Clipboard::Impl {
     unsigned retiredSlots = 0;
     ReadPass pass;
     std::optional<std::pair<std::uint64_t, std::vector<std::string>>> targetsCache;
-    // What readAlong asked for together, for the pass it asked in: per target
-    // its answer, or nothing when refused or not delivered in time.
-    struct Along {
-        std::uint64_t generation;
-        std::unordered_map<std::string, std::optional<Received>> answers;
-    };
-    std::optional<Along> along;
-    // The properties readAlong's answers arrive in. One whose request is still
-    // out (`target` set) is not used again until its answer has come, so that
-    // a late answer cannot mix into a later one.
-    struct AlongSlot {
-        xcb_atom_t property;
-        xcb_atom_t target = XCB_NONE;
-    };
-    std::vector<AlongSlot> alongSlots;
-    unsigned alongAtoms = 0;
     // The property type and format that each target name last arrived in, so
     // that a restore serves them the way the owner did.
     std::unordered_map<std::string, WireType> wireTypes;
@@ -287,8 +269,6 @@ struct X11Clipboard::Impl {
             onSelectionClear(*reinterpret_cast<const xcb_selection_clear_event_t*>(ev));
         else if (type == XCB_PROPERTY_NOTIFY)
             onPropertyNotify(*reinterpret_cast<const xcb_property_notify_event_t*>(ev));
-        else if (type == XCB_SELECTION_NOTIFY)
-            onLateAnswer(*reinterpret_cast<const xcb_selection_notify_event_t*>(ev));
         else if (type == xfixesFirstEvent + XCB_XFIXES_SELECTION_NOTIFY)
             onOwnerChange(*reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(ev));
     }
@@ -339,7 +319,8 @@ struct X11Clipboard::Impl {
 
     bool convertInto(xcb_window_t requestor, xcb_atom_t target, xcb_atom_t property, bool topLevel) {
         if (target == atom.targets) {
-            const auto& list = owned->targets;
+            std::vector<xcb_atom_t> list{atom.targets, atom.timestamp, atom.multiple};
+            for (auto& e : owned->entries) list.push_back(e.atom);
             xcb_change_property(conn, XCB_PROP_MODE_REPLACE, requestor, property, XCB_ATOM_ATOM, 32,
                                 std::uint32_t(list.size()), list.data());
             return true;
@@ -459,26 +440,6 @@ struct X11Clipboard::Impl {
         return r ? r->owner : XCB_NONE;
     }
 
-    // The clipboard's owner. One copy reads the clipboard in several calls,
-    // each of which would ask the server again; an answer is taken again
-    // while XFixes has told of no change since (it tells every change, and
-    // the caller has just handled what arrived), within a short while.
-    struct OwnerSeen {
-        std::int64_t changeCount;
-        TimePoint at;
-        xcb_window_t owner;
-    };
-    std::optional<OwnerSeen> ownerSeen;
-    static constexpr Duration kOwnerSeenFor = std::chrono::milliseconds(250);
-    xcb_window_t clipboardOwner() {
-        const TimePoint t = now();
-        if (ownerSeen && ownerSeen->changeCount == changeCount && t - ownerSeen->at < kOwnerSeenFor)
-            return ownerSeen->owner;
-        const xcb_window_t owner = currentOwner(atom.clipboard);
-        ownerSeen = OwnerSeen{changeCount, t, owner};
-        return owner;
-    }
-
     void takeOwnership(std::vector<Entry> entries) {
         if (broken) return;
         drain();
@@ -489,19 +450,16 @@ struct X11Clipboard::Impl {
             owned.reset();
             return;
         }
-        std::vector<xcb_atom_t> targets{atom.targets, atom.timestamp, atom.multiple};
-        for (auto& e : entries) targets.push_back(e.atom);
-        owned = Owned{time, std::move(entries), std::move(targets)};
+        owned = Owned{time, std::move(entries)};
         ownAcquisitions.push_back(time);
         if (ownAcquisitions.size() > kOwnAcquisitionsKept) ownAcquisitions.pop_front();
         ++changeCount;
-        ownerSeen = OwnerSeen{changeCount, now(), window};
     }
 
     bool weOwn() {
         drain();
         if (broken || !owned) return false;
-        if (clipboardOwner() != window) {
+        if (currentOwner(atom.clipboard) != window) {
             owned.reset();
             return false;
         }
@@ -566,35 +524,23 @@ struct X11Clipboard::Impl {
     }
 
     std::optional<Received> readProperty(xcb_atom_t slot, const std::string& name) {
-        // Most answers are short: the first request reads them whole, so that
-        // a larger one costs a second round trip and an oversized one no more.
-        constexpr std::uint32_t kFirstUnits = 16384;  // 64 KiB
         XcbPtr<xcb_get_property_reply_t> head(xcb_get_property_reply(
-            conn, xcb_get_property(conn, 0, window, slot, XCB_GET_PROPERTY_TYPE_ANY, 0, kFirstUnits), nullptr));
+            conn, xcb_get_property(conn, 0, window, slot, XCB_GET_PROPERTY_TYPE_ANY, 0, 0), nullptr));
         if (!head || head->type == XCB_NONE) return std::nullopt;
         if (head->type == atom.incr) return readIncremental(slot, name);
-        const auto headBytes = std::size_t(xcb_get_property_value_length(head.get()));
-        std::size_t size = headBytes + head->bytes_after;
+        std::size_t size = head->bytes_after;
         std::size_t allowance = pass.allowance(limits.maxTargetBytes);
         if (size > allowance) {
             xcb_delete_property(conn, window, slot);
             leftOutForSize(name, size, allowance);
             return std::nullopt;
         }
-        Received out{head->type, head->format,
-                     std::string(static_cast<const char*>(xcb_get_property_value(head.get())), headBytes)};
-        if (head->bytes_after == 0) {
-            xcb_delete_property(conn, window, slot);
-        } else {
-            XcbPtr<xcb_get_property_reply_t> r(xcb_get_property_reply(
-                conn,
-                xcb_get_property(conn, 1, window, slot, XCB_GET_PROPERTY_TYPE_ANY, kFirstUnits,
-                                 std::uint32_t((head->bytes_after + 3) / 4)),
-                nullptr));
-            if (!r) return std::nullopt;
-            out.bytes.append(static_cast<const char*>(xcb_get_property_value(r.get())),
-                             std::size_t(xcb_get_property_value_length(r.get())));
-        }
+        XcbPtr<xcb_get_property_reply_t> r(xcb_get_property_reply(
+            conn, xcb_get_property(conn, 1, window, slot, XCB_GET_PROPERTY_TYPE_ANY, 0, std::uint32_t((size + 3) / 4)),
+            nullptr));
+        if (!r) return std::nullopt;
+        auto* value = static_cast<const char*>(xcb_get_property_value(r.get()));
+        Received out{r->type, r->format, std::string(value, std::size_t(xcb_get_property_value_length(r.get())))};
         pass.consume(out.bytes.size());
         return out;
     }
@@ -684,148 +630,6 @@ struct X11Clipboard::Impl {
         return std::find(listed.begin(), listed.end(), name) != listed.end();
     }
 
-    // ---- asking for several targets at once
-
-    std::size_t takeAlongSlot() {
-        std::size_t i = 0;
-        while (i < alongSlots.size() && alongSlots[i].target != XCB_NONE) ++i;
-        if (i == alongSlots.size()) alongSlots.push_back({XCB_NONE});
-        if (alongSlots[i].property == XCB_NONE)
-            alongSlots[i].property = intern("QUILLANT_ALONG_" + std::to_string(alongAtoms++));
-        return i;
-    }
-
-    // A property whose transfer was not taken whole may still be written to
-    // (an incremental sender waits for us): its slot gets a new one.
-    void retireAlongSlot(AlongSlot& slot) { slot = {XCB_NONE}; }
-
-    // The answer to a request readAlong stopped waiting for.
-    void onLateAnswer(const xcb_selection_notify_event_t& ev) {
-        if (ev.requestor != window || ev.selection != atom.clipboard) return;
-        for (auto& slot : alongSlots) {
-            if (slot.target == XCB_NONE || slot.target != ev.target) continue;
-            if (ev.property != slot.property && ev.property != XCB_NONE) continue;
-            if (ev.property == XCB_NONE) {
-                slot.target = XCB_NONE;
-            } else {
-                xcb_delete_property(conn, window, slot.property);
-                retireAlongSlot(slot);
-            }
-            return;
-        }
-    }
-
-    void readAlong(const std::vector<std::string>& names) {
-        if (broken || weOwn() || clipboardOwner() == XCB_NONE) return;
-        PassScope scope(*this);
-        // Once the list is known, each read asks for what it lists, as before.
-        if (targetsCache && targetsCache->first == pass.generation()) return;
-        if (along && along->generation == pass.generation()) return;
-        if (pass.expired(now())) return;
-        std::vector<std::string> wanted{"TARGETS"};
-        for (auto& n : names)
-            if (isContentTarget(n) && std::find(wanted.begin(), wanted.end(), n) == wanted.end()) wanted.push_back(n);
-        const auto atoms = intern(wanted);
-        struct Request {
-            std::string name;
-            xcb_atom_t target;
-            std::size_t slot;
-            bool answered = false;
-            bool refused = false;
-            bool listed = true;  // false once TARGETS has come without it
-        };
-        std::vector<Request> requests;
-        for (std::size_t i = 0; i < wanted.size(); ++i) {
-            if (atoms[i] == XCB_NONE) continue;
-            std::size_t slot = takeAlongSlot();
-            alongSlots[slot].target = atoms[i];
-            requests.push_back({wanted[i], atoms[i], slot});
-        }
-        for (auto& r : requests) {
-            xcb_delete_property(conn, window, alongSlots[r.slot].property);
-            xcb_convert_selection(conn, window, atom.clipboard, r.target, alongSlots[r.slot].property,
-                                  XCB_CURRENT_TIME);
-        }
-        xcb_flush(conn);
-        along = Along{pass.generation(), {}};
-
-        const TimePoint deadline = pass.waitDeadline(now(), limits.requestTimeout);
-        auto pending = [&](const xcb_selection_notify_event_t& sn) -> Request* {
-            for (auto& r : requests)
-                if (!r.answered && sn.target == r.target &&
-                    (sn.property == alongSlots[r.slot].property || sn.property == XCB_NONE))
-                    return &r;
-            return nullptr;
-        };
-        auto waiting = [&] {
-            return std::any_of(requests.begin(), requests.end(), [](auto& r) { return !r.answered && r.listed; });
-        };
-        while (waiting()) {
-            auto ev = waitFor(
-                [&](const xcb_generic_event_t* e) {
-                    if (eventType(e) != XCB_SELECTION_NOTIFY) return false;
-                    auto* sn = reinterpret_cast<const xcb_selection_notify_event_t*>(e);
-                    return sn->requestor == window && sn->selection == atom.clipboard && pending(*sn);
-                },
-                deadline);
-            if (!ev) break;
-            auto& sn = *reinterpret_cast<const xcb_selection_notify_event_t*>(ev.get());
-            Request& r = *pending(sn);
-            r.answered = true;
-            r.refused = sn.property == XCB_NONE;
-            if (r.name != "TARGETS") continue;
-            std::vector<std::string> listed;
-            if (!r.refused) {
-                auto got = readProperty(alongSlots[r.slot].property, r.name);
-                if (got && got->format == 32) {
-                    std::vector<xcb_atom_t> list(std::min(got->bytes.size() / 4, kMaxTargets));
-                    std::memcpy(list.data(), got->bytes.data(), list.size() * 4);
-                    listed = atomNames(list);
-                }
-            }
-            if (r.refused || !listed.empty())
-                alongSlots[r.slot].target = XCB_NONE;
-            else
-                retireAlongSlot(alongSlots[r.slot]);
-            targetsCache.emplace(pass.generation(), listed);
-            if (!listed.empty())
-                for (auto& other : requests)
-                    if (other.name != "TARGETS" && std::find(listed.begin(), listed.end(), other.name) == listed.end())
-                        other.listed = false;
-        }
-        for (auto& r : requests) {
-            if (r.name == "TARGETS" && r.answered) continue;
-            if (!r.answered) {
-                if (!r.listed) continue;  // its answer is taken when it comes
-                // Left out, as a read that timed out would be; the slot waits for the late answer.
-                ++readFailures;
-                log.error("the clipboard owner did not answer for " + r.name + " within " +
-                          msText(limits.requestTimeout));
-                if (r.name == "TARGETS")
-                    targetsCache.emplace(pass.generation(), std::vector<std::string>{});
-                else
-                    along->answers[r.name] = std::nullopt;
-                continue;
-            }
-            if (r.refused) {
-                alongSlots[r.slot].target = XCB_NONE;
-                if (r.listed) along->answers[r.name] = std::nullopt;
-                continue;
-            }
-            if (!r.listed) {
-                xcb_delete_property(conn, window, alongSlots[r.slot].property);
-                retireAlongSlot(alongSlots[r.slot]);
-                continue;
-            }
-            auto got = readProperty(alongSlots[r.slot].property, r.name);
-            if (got)
-                alongSlots[r.slot].target = XCB_NONE;
-            else
-                retireAlongSlot(alongSlots[r.slot]);
-            along->answers[r.name] = std::move(got);
-        }
-    }
-
     static std::vector<std::string> contentOnly(const std::vector<std::string>& names) {
         std::vector<std::string> out;
         for (auto& n : names)
@@ -834,14 +638,9 @@ struct X11Clipboard::Impl {
     }
 
     std::optional<SelectionData> fetchForeign(const std::string& name) {
-        std::optional<Received> r;
-        if (along && along->generation == pass.generation() && along->answers.contains(name)) {
-            r = along->answers[name];
-        } else {
-            xcb_atom_t target = intern(name);
-            if (target == XCB_NONE) return std::nullopt;
-            r = convertForeign(target, name);
-        }
+        xcb_atom_t target = intern(name);
+        if (target == XCB_NONE) return std::nullopt;
+        auto r = convertForeign(target, name);
         if (!r) return std::nullopt;
         std::string type = atomName(r->type);
         if (isContentTarget(name)) wireTypes[name] = {type, r->format};
@@ -855,7 +654,7 @@ struct X11Clipboard::Impl {
             auto* e = ownEntry(name);
             return e ? std::optional(e->bytes) : std::nullopt;
         }
-        if (clipboardOwner() == XCB_NONE) return std::nullopt;
+        if (currentOwner(atom.clipboard) == XCB_NONE) return std::nullopt;
         PassScope scope(*this);
         if (!mayOffer(name)) return std::nullopt;
         auto d = fetchForeign(name);
@@ -868,7 +667,7 @@ struct X11Clipboard::Impl {
             for (auto& e : owned->entries) out.push_back(e.name);
             return out;
         }
-        if (broken || clipboardOwner() == XCB_NONE) return {};
+        if (broken || currentOwner(atom.clipboard) == XCB_NONE) return {};
         PassScope scope(*this);
         return contentOnly(foreignTargets());
     }
@@ -975,11 +774,6 @@ std::optional<clipboard::Bytes> X11Clipboard::dataForType(const std::string& typ
     return impl_->content(type);
 }
 
-void X11Clipboard::readAlong(const std::vector<std::string>& types) {
-    Impl::Settle settle(*impl_);
-    impl_->readAlong(types);
-}
-
 std::optional<std::string> X11Clipboard::stringForType(const std::string& type) {
     Impl::Settle settle(*impl_);
     auto candidates = plainTextFallbacks(type);
@@ -1049,7 +843,7 @@ std::vector<std::string> X11Clipboard::ownerTargets() {
         for (auto& e : i.owned->entries) out.push_back(e.name);
         return out;
     }
-    if (i.broken || i.clipboardOwner() == XCB_NONE) return {};
+    if (i.broken || i.currentOwner(i.atom.clipboard) == XCB_NONE) return {};
     Impl::PassScope scope(i);
     return i.foreignTargets();
 }
@@ -1062,7 +856,7 @@ std::optional<SelectionData> X11Clipboard::fetch(const std::string& target) {
         if (!e) return std::nullopt;
         return SelectionData{i.atomName(e->type), e->format, e->bytes};
     }
-    if (i.broken || i.clipboardOwner() == XCB_NONE) return std::nullopt;
+    if (i.broken || i.currentOwner(i.atom.clipboard) == XCB_NONE) return std::nullopt;
     Impl::PassScope scope(i);
     return i.fetchForeign(target);
 }

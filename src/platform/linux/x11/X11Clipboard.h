@@ -73,10 +73,6 @@ public:
     // also takes the other plain-text targets an owner may offer instead,
     // STRING converted from Latin-1. Text that is not UTF-8 gives nothing.
     std::optional<std::string> stringForType(const std::string& type) override;
-    // TARGETS and these types, asked for at once; the reads of this pass take
-    // the answers from there. A type the owner turns out not to list is not
-    // waited for.
-    void readAlong(const std::vector<std::string>& types) override;
     // We take the clipboard and offer nothing, so that a paste gives nothing
     // and a clipboard manager does not put old content back.
     void clearContents() override;

@@ -268,33 +268,6 @@ TEST_F(X11Clipboard, ATargetTheOwnerDidNotListIsNotAskedFor) {
     EXPECT_EQ(clip->readFailures(), 0);
 }
 
-// The copy asks for the list of targets, the text and Slack's container at
-// once. Each answer must come back as the one asked for, byte for byte; one
-// the owner does not list is not waited for (with request bounds beyond the
-// test's limit, waiting would show); and the next owner's reads are its own.
-TEST_F(X11Clipboard, TargetsAskedForTogetherComeBackEachAsAsked) {
-    linux_platform::X11ClipboardLimits limits;
-    limits.requestTimeout = 600s;
-    limits.readPassTimeout = 600s;
-    reopen(limits);
-    const std::string custom("\x10\0\0\0custom\0bytes\xff", 18);
-    auto owner = startOwner({{"text/plain;charset=utf-8", "UTF8_STRING", 8, kUTF8},
-                             {"chromium/x-web-custom-data", "chromium/x-web-custom-data", 8, custom}},
-                            {"--hang-target", "x-test/unlisted"});
-    clip->readAlong({"text/plain;charset=utf-8", "x-test/unlisted", "chromium/x-web-custom-data"});
-    EXPECT_EQ(clip->stringForType("text/plain;charset=utf-8"), kUTF8);
-    EXPECT_EQ(clip->dataForType("chromium/x-web-custom-data"), Bytes(custom));
-    EXPECT_EQ(clip->dataForType("x-test/unlisted"), std::nullopt);
-    EXPECT_EQ(clip->readFailures(), 0);
-
-    const auto before = clip->changeCount();
-    auto next = startXclip("the next owner");
-    ASSERT_TRUE(pump([&] { return clip->changeCount() != before; }, 10s));
-    clip->readAlong({"text/plain;charset=utf-8", "chromium/x-web-custom-data"});
-    EXPECT_EQ(clip->stringForType("text/plain;charset=utf-8"), "the next owner");
-    EXPECT_EQ(clip->dataForType("chromium/x-web-custom-data"), std::nullopt);
-}
-
 // The broker waits on XFixes' announcement, not on its bound: with a bound
 // far beyond the test's limit, only the announcement can end the wait in time.
 TEST_F(X11Clipboard, AnotherProgramsCopyWakesTheBrokersCopy) {
