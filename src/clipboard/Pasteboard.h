@@ -82,6 +82,15 @@ public:
         return contentReadCount();
     }
 
+    // How many requests of any kind, the list of types included, the
+    // application that owns `window` has sent us so far; nothing where the
+    // platform cannot tell. A paste that asks for anything after it seemed
+    // done had stalled.
+    virtual std::optional<std::int64_t> requestsBy(std::optional<WindowId> window) {
+        (void)window;
+        return std::nullopt;
+    }
+
     // How many reads of another program's clipboard have failed so far because
     // the owner did not answer in time. A snapshot taken while this moved is
     // missing what the owner could not deliver.

@@ -175,14 +175,21 @@ Task<bool> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsB
     // then take the user's clipboard. So once it has gone quiet, the
     // correction is announced once more. A paste that reads again after that
     // had stalled, and none such has been seen to insert anything: it does
-    // not count as taken. Its event loop seems merely not woken, so before
-    // that it gets one event that changes nothing; a paste that goes on then
-    // reads our text and counts as taken.
+    // not count as taken, nor does one that asks only for the list of types
+    // then (a stalled paste that reads no text when it goes on). Its event
+    // loop seems merely not woken, so before that it gets one event that
+    // changes nothing; a paste that goes on then reads our text and counts
+    // as taken.
     std::optional<std::int64_t> last = readsBefore;
     TimePoint lastRead = start;
     bool woken = false;
     bool reannounced = false;
     std::optional<std::int64_t> readsAtReannounce;
+    std::optional<std::int64_t> requestsAtReannounce;
+    // Whether nothing came from the pasting application after the announcement.
+    auto quietSinceReannounce = [&] {
+        return last == readsAtReannounce && pasteboard_->requestsBy(window) == requestsAtReannounce;
+    };
     for (;;) {
         const TimePoint now = executor.now();
         const auto reads = pasteboard_->textReadsBy(window);
@@ -191,17 +198,18 @@ Task<bool> PasteboardBroker::settleAfterPaste(std::optional<std::int64_t> readsB
             lastRead = now;
         }
         const bool pasted = last != readsBefore;
-        if (now >= deadline) co_return pasted && (!reannounced || last == readsAtReannounce);
+        if (now >= deadline) co_return pasted && (!reannounced || quietSinceReannounce());
         if (pasted && !woken && now - lastRead >= kWakeQuiet) {
             woken = true;
             pasteboard_->wake(window);
         }
         const Duration quiet = reannounced ? kReannounceQuiet : kPasteQuiet;
         if (pasted && now - start >= kPasteSettle && now - lastRead >= quiet) {
-            if (reannounced) co_return last == readsAtReannounce;
+            if (reannounced) co_return quietSinceReannounce();
             if (!pasteboard_->reannounce()) co_return true;
             reannounced = true;
             readsAtReannounce = last;
+            requestsAtReannounce = pasteboard_->requestsBy(window);
             lastRead = now;
         }
         if (!co_await sleepFor(10ms)) co_return pasted;

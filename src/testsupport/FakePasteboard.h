@@ -69,6 +69,11 @@ public:
         auto it = readsByWindow.find(*window);
         return it == readsByWindow.end() ? 0 : it->second;
     }
+    std::optional<std::int64_t> requestsBy(std::optional<clipboard::WindowId> window) override {
+        if (!reads || !window) return reads.has_value() ? std::optional<std::int64_t>(asks) : std::nullopt;
+        auto it = asksByWindow.find(*window);
+        return it == asksByWindow.end() ? 0 : it->second;
+    }
     std::int64_t readFailures() override { return readFailures_; }
     void clearContents() override {
         items_.clear();
@@ -126,6 +131,13 @@ public:
     void readBy(clipboard::WindowId window) {
         reads = reads.value_or(0) + 1;
         ++readsByWindow[window];
+        askBy(window);
+    }
+    // The application owning `window` asks for something other than our
+    // text, such as the list of types (counted in requestsBy only).
+    void askBy(clipboard::WindowId window) {
+        ++asks;
+        ++asksByWindow[window];
     }
     // Another application writes after a delay on the executor's clock.
     void writeLater(Executor& executor, Duration delay, std::vector<Item> items) {
@@ -139,6 +151,8 @@ public:
     // What contentReadCount() answers: nothing (the platform cannot tell) by default.
     std::optional<std::int64_t> reads;
     std::map<clipboard::WindowId, std::int64_t> readsByWindow;
+    std::int64_t asks = 0;
+    std::map<clipboard::WindowId, std::int64_t> asksByWindow;
     int clears = 0;
     // With `announces`, reannounce() announces too; what another program does on hearing it.
     int reannounces = 0;

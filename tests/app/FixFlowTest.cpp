@@ -501,3 +501,20 @@ INSTANTIATE_TEST_SUITE_P(
                       StaleVerdictRow{"SameKeySavedAgain", [](AppCoordinator& c) { c.saveBackendToken(" ql_a\n"); },
                                       BackendStatus::invalid}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FixFlow, WhileTheServiceWorksTheUsersClipboardIsAlreadyBack) {
+    // A slow answer leaves the user free to paste elsewhere meanwhile: what
+    // they get is their own clipboard, not the selection we copied.
+    CoordinatorHarness h(clipboard::PasteboardProfile::linuxX11());
+    h.start();
+    h.ex.advance(0ms);
+    h.board.setItems(h.userClipboard());
+    h.appCopies("teh");
+    h.fixReplies.push_back(FakeHttpSession::answer(200, R"({"corrected":"the"})", 3s));
+    h.press();
+    h.ex.advance(1s);
+    ASSERT_TRUE(h.c().isRunning.get());
+    EXPECT_EQ(h.board.items(), h.userClipboard());
+    h.ex.runUntil([&] { return !h.c().isRunning.get(); });
+    EXPECT_EQ(h.pastes().size(), 1u);
+}

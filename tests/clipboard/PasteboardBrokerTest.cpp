@@ -417,16 +417,31 @@ INSTANTIATE_TEST_SUITE_P(
                        {{1800ms, kPaster}, {1900ms, kPaster}, {1990ms, kPaster}}, 2000ms}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(PasteboardBroker, APasteStalledUntilTheNextAnnouncementReadsTheCorrectionBeforeTheRestoreAndIsNotTaken) {
+namespace {
+
+struct StalledCase {
+    const char* name;
+    bool readsTheText;  // what the stalled paste asks for when the announcement wakes it
+    std::int64_t readsWhenDone;
+};
+
+class StalledPaste : public ::testing::TestWithParam<StalledCase> {};
+
+}  // namespace
+
+TEST_P(StalledPaste, APasteStalledUntilTheNextAnnouncementReadsTheCorrectionBeforeTheRestoreAndIsNotTaken) {
     // Chromium reads once, stalls, and goes on only when the clipboard
     // announces a new owner: restoring would hand it the user's clipboard.
-    // Such a paste has never inserted anything: it is not reported as done.
+    // Such a paste has never inserted anything: it is not reported as done,
+    // also when all it asks for then is the list of types.
     Fixture f(PasteboardProfile::linuxX11());
     f.broker.writeTransient("the", std::nullopt);
     f.board.reads = 0;
     f.board.announces = true;
     f.ex.schedule(5ms, [&] { f.board.readBy(kPaster); });
-    f.board.onReannounce = [&] { f.ex.schedule(1ms, [&] { f.board.readBy(kPaster); }); };
+    f.board.onReannounce = [&] {
+        f.ex.schedule(1ms, [&] { GetParam().readsTheText ? f.board.readBy(kPaster) : f.board.askBy(kPaster); });
+    };
     std::optional<Duration> done;
     std::optional<std::int64_t> readsWhenDone;
     bool taken = true;
@@ -438,11 +453,17 @@ TEST(PasteboardBroker, APasteStalledUntilTheNextAnnouncementReadsTheCorrectionBe
     f.ex.runUntil([&] { return done.has_value(); });
     ASSERT_TRUE(done);
     EXPECT_EQ(f.board.reannounces, 1);
-    EXPECT_EQ(readsWhenDone, 2) << "the stalled read came after the pause";
+    EXPECT_EQ(readsWhenDone, GetParam().readsWhenDone) << "the stalled read came after the pause";
     EXPECT_FALSE(taken);
-    // The read 1 ms after the announcement is seen at the next 10 ms look.
-    EXPECT_EQ(*done, PasteboardBroker::kPasteSettle + 10ms + PasteboardBroker::kReannounceQuiet);
+    // A read 1 ms after the announcement is seen at the next 10 ms look.
+    EXPECT_EQ(*done, PasteboardBroker::kPasteSettle + (GetParam().readsTheText ? 10ms : 0ms) +
+                         PasteboardBroker::kReannounceQuiet);
 }
+
+INSTANTIATE_TEST_SUITE_P(PasteboardBroker, StalledPaste,
+                         ::testing::Values(StalledCase{"reads_the_text_again", true, 2},
+                                           StalledCase{"asks_only_for_the_list_of_types", false, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PasteboardBroker, AStalledPasteWokenWithoutAChangeOfOwnerReadsTheCorrectionAndIsTaken) {
     // The stalled paste goes on at the first event that reaches it; a wake

@@ -98,6 +98,8 @@ struct X11Clipboard::Impl {
     std::int64_t contentReads = 0;  // our own content served to another program
     std::int64_t textReads = 0;     // of which text, by anyone
     std::unordered_map<std::uint32_t, std::int64_t> textReadsByClient;
+    std::int64_t requests = 0;  // for the clipboard, of any kind, by anyone
+    std::unordered_map<std::uint32_t, std::int64_t> requestsByClient;
     // The window each client last asked us from: where a wake is sent.
     std::unordered_map<std::uint32_t, xcb_window_t> requestorByClient;
     std::uint32_t clientBits = 0;   // the bits of a resource id that name its client
@@ -294,6 +296,10 @@ struct X11Clipboard::Impl {
     void serve(const xcb_selection_request_event_t& req) {
         xcb_atom_t answered = XCB_NONE;
         requestorByClient[req.requestor & clientBits] = req.requestor;
+        if (req.selection == atom.clipboard) {
+            ++requests;
+            ++requestsByClient[req.requestor & clientBits];
+        }
         if (req.selection == atom.clipboard && owned &&
             (req.time == XCB_CURRENT_TIME || owned->time == XCB_CURRENT_TIME || notBefore(req.time, owned->time))) {
             // Obsolete requestors leave the property out and mean the target's name.
@@ -723,6 +729,13 @@ std::optional<std::int64_t> X11Clipboard::textReadsBy(std::optional<clipboard::W
     if (!window) return impl_->textReads;
     auto it = impl_->textReadsByClient.find(std::uint32_t(*window) & impl_->clientBits);
     return it == impl_->textReadsByClient.end() ? 0 : it->second;
+}
+
+std::optional<std::int64_t> X11Clipboard::requestsBy(std::optional<clipboard::WindowId> window) {
+    impl_->drain();
+    if (!window) return impl_->requests;
+    auto it = impl_->requestsByClient.find(std::uint32_t(*window) & impl_->clientBits);
+    return it == impl_->requestsByClient.end() ? 0 : it->second;
 }
 
 std::int64_t X11Clipboard::readFailures() {

@@ -61,6 +61,8 @@ public:
     // client its own range of resource ids, so a request's requestor window
     // tells which client asked. A clipboard manager is another client.
     std::optional<std::int64_t> textReadsBy(std::optional<clipboard::WindowId> window) override;
+    // Requests of any kind for the clipboard from that client, counted alike.
+    std::optional<std::int64_t> requestsBy(std::optional<clipboard::WindowId> window) override;
     // Requests to a foreign owner that got no answer within the bounds.
     std::int64_t readFailures() override;
     std::size_t itemCount() override;
