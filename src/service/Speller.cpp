@@ -811,6 +811,12 @@ std::optional<std::string> Speller::correction(std::string_view lowerWord, Form 
     return plainCorrection(lowerWord, expected);
 }
 
+bool Speller::missesLetterOfCommonWord(std::string_view lowerWord) const {
+    if (ranks_.empty()) return false;
+    auto fixed = correction(lowerWord);
+    return fixed && fixed->size() == lowerWord.size() + 1 && rankOf(*fixed) == 0;
+}
+
 std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, Form expected) const {
     // "familys": the plural of a word in -y.
     if (lowerWord.size() > 4 && lowerWord.ends_with("ys") && std::string_view("aeiou").find(lowerWord[lowerWord.size() - 3]) == std::string_view::npos) {
