@@ -792,7 +792,8 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
 // a word another English variant or another loaded language accepts
 // ("maths"), words with digits, '_' or inner capitals, ALL-CAPS words,
 // capitalised words inside a sentence (names), lower-case words the
-// dictionary knows capitalised ("linux"), short words, and a unit after a
+// dictionary knows capitalised ("linux"; unless one of the commonest words
+// lost a letter: "sumer"), short words, and a unit after a
 // number ("5 kbps").
 void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& table) const {
     std::vector<Start> starts = sentenceStarts(tokens);
@@ -848,7 +849,8 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
         skip = skip || core.find('\'') != std::string_view::npos || core.find("\u2019") != std::string_view::npos;
         if (skip || text::graphemeCount(core) < kMinSpelledLetters || language.accepts(t.text) ||
             (!possessive.empty() && language.accepts(core)) ||
-            (pattern == CasePattern::lower && language.accepts(capitalizedFirst(core))) ||
+            (pattern == CasePattern::lower && language.accepts(capitalizedFirst(core)) &&
+             !language.primary->missesLetterOfCommonWord(lower)) ||
             std::any_of(language.rivals.begin(), language.rivals.end(),
                         [&](const Speller* r) {
                             return language.memo->accepts(*r, t.text) || language.memo->accepts(*r, lower);

@@ -147,6 +147,8 @@ constexpr double kLikelySlip = 0.7;
 // A cheaper candidate this many size classes commoner than its rival needs only a lead of more than kCommonerLead.
 constexpr int kCommonerBy = 2;
 constexpr double kCommonerLead = 0.1;
+// A commoner word may overtake a cheaper rare one only by a likely slip (no arbitrary letter: "breaus" is no "breaks").
+constexpr double kCommonerMaxScore = 0.8;
 // Not in shorter words, whose neighbours are too many ("nite" is no "note").
 constexpr std::size_t kCommonerMinLength = 5;
 
@@ -809,6 +811,12 @@ std::optional<std::string> Speller::correction(std::string_view lowerWord, Form 
     return plainCorrection(lowerWord, expected);
 }
 
+bool Speller::missesLetterOfCommonWord(std::string_view lowerWord) const {
+    if (ranks_.empty()) return false;
+    auto fixed = correction(lowerWord);
+    return fixed && fixed->size() == lowerWord.size() + 1 && rankOf(*fixed) == 0;
+}
+
 std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, Form expected) const {
     // "familys": the plural of a word in -y.
     if (lowerWord.size() > 4 && lowerWord.ends_with("ys") && std::string_view("aeiou").find(lowerWord[lowerWord.size() - 3]) == std::string_view::npos) {
@@ -884,6 +892,24 @@ std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, 
         if (!picked) return std::nullopt;
         chosen = *picked;
     }
+    // A near tie goes to a far commoner word even when a rare word is a little
+    // cheaper: a slip into an ordinary word is likelier than the rare word
+    // itself ("studing" is "studying", not "studding").
+    bool settled = false;
+    if (forms.size() == 1 && rival != 0 && lists && lowerWord.size() >= kCommonerMinLength) {
+        for (std::size_t c = 1; c < found.size() && found[c].score - found[0].score <= kMinLead + kScoreSlack; ++c) {
+            if (found[c].score > kCommonerMaxScore + kScoreSlack) break;
+            const int rank = rankOf(found[c].word);
+            bool commoner = true;
+            for (std::size_t k = 0; k < found.size() && found[k].score - found[c].score <= kMinLead + kScoreSlack; ++k)
+                commoner = commoner && (k == c || rankOf(found[k].word) >= rank + kCommonerBy);
+            if (commoner) {
+                chosen = c;
+                settled = true;
+                break;
+            }
+        }
+    }
     // A lead of more than kMinLead over any other word.
     const bool costly = found[chosen].score > kMaxListedScore + kScoreSlack;
     // A costly slip on top of one in the first letter, which writers seldom mistype, is too far.
@@ -902,7 +928,7 @@ std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, 
     // a clear lead tells which was meant ("gids" may be "gods" or "bids"); one
     // with a letter left out has few ("redy").
     if (lowerWord.size() == kShortWord && found[chosen].word.size() <= lowerWord.size()) lead = std::max(lead, kShortLead);
-    if (rival != 0 && found[rival].score - found[chosen].score <= lead + kScoreSlack) return std::nullopt;
+    if (!settled && rival != 0 && found[rival].score - found[chosen].score <= lead + kScoreSlack) return std::nullopt;
     // "companys" is a plural gone wrong, not a singular.
     if (lowerWord.size() > 1 && lowerWord.back() == 's' && found[chosen].word == lowerWord.substr(0, lowerWord.size() - 1))
         return std::nullopt;

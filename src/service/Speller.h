@@ -100,6 +100,12 @@ public:
     // slips away. Needs the frequency lists.
     std::optional<std::string> twoSlips(std::string_view lowerWord) const;
 
+    // Whether the word's correction is one of the commonest words with a
+    // letter the typed word left out ("sumer" → "summer"): a slip rather than
+    // a name, even where the dictionary knows the word capitalised. Needs
+    // the frequency lists.
+    bool missesLetterOfCommonWord(std::string_view lowerWord) const;
+
     // Every candidate, best first (for tests and tuning).
     std::vector<SpellingCandidate> candidates(std::string_view lowerWord) const;
 

@@ -96,6 +96,8 @@ const std::vector<RuleCase> kRuleCases = {
     RuleCase{"dictionary_leaves_names_mid_sentence", "We met Zorvak, Redy and Kubrik today.",
              "We met Zorvak, Redy and Kubrik today."},
     RuleCase{"dictionary_leaves_lowercase_names", "install linux and github now", "install linux and github now"},
+    spelled("dictionary_mends_lowercase_name_that_drops_a_letter", "That sumer on linux the chanel was quiet.",
+            "That summer on linux the channel was quiet."),
     RuleCase{"dictionary_leaves_short_words", "the thw cat", "the thw cat"},
     RuleCase{"dictionary_leaves_units", "it took 5 kbps, 10km and 3 secs", "it took 5 kbps, 10km and 3 secs"},
     RuleCase{"dictionary_leaves_unit_after_number", "it took 5 mnts", "it took 5 mnts"},

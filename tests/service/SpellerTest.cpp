@@ -37,6 +37,8 @@ const SpellingCase kSpellingCases[] = {
     // A near tie goes to a far commoner word; words alike only at the end are no forms of one word.
     SpellingCase{"stoped", "stopped"}, SpellingCase{"chaep", "cheap"}, SpellingCase{"bougth", "bought"},
     SpellingCase{"nite", ""},
+    // ... even when a rare word is a little cheaper.
+    SpellingCase{"shoing", "showing"}, SpellingCase{"alays", "always"},
     // Of near forms of one word, the one whose ending the typed word shows.
     SpellingCase{"carefull", "careful"}, SpellingCase{"answerd", "answered"}, SpellingCase{"exceded", "exceeded"},
     SpellingCase{"flahs", ""},  // "flags" is no form of "flash"
