@@ -1,5 +1,6 @@
 #include "service/Grammar.h"
 
+#include "service/Articles.h"
 #include "service/Commas.h"
 
 #include "text/Text.h"
@@ -2073,6 +2074,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         tokens[i].text.resize(blank);
         tokens.insert(tokens.begin() + std::ptrdiff_t(i + 1), {Token{TokenKind::space, " ", rest.language}, std::move(rest)});
     }
+    correctArticles(tokens);
 }
 
 }  // namespace quillant::service

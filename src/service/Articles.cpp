@@ -1,0 +1,245 @@
+#include "service/Articles.h"
+
+#include "text/Text.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+
+namespace quillant::service {
+
+namespace {
+
+using Tokens = std::vector<Token>;
+constexpr std::size_t npos = std::string::npos;
+
+bool in(std::initializer_list<std::string_view> list, std::string_view word) {
+    return std::find(list.begin(), list.end(), word) != list.end();
+}
+template <std::size_t N>
+bool in(const std::string_view (&list)[N], std::string_view word) {
+    return std::find(std::begin(list), std::end(list), word) != std::end(list);
+}
+bool endsWith(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+constexpr std::string_view kBe[] = {"is", "are", "was", "were", "be", "been", "am", "being"};
+
+// Nouns that are counted in every sense, so that a superlative before them
+// needs "the" ("most unusual weather" is "very unusual", and stays).
+constexpr std::string_view kCountedHeads[] = {
+    "book", "building", "car", "city", "country", "day", "decision", "event", "example", "factor", "film", "game",
+    "idea", "invention", "job", "language", "man", "method", "movie", "part", "person", "place", "problem",
+    "question", "reason", "sport", "step", "subject", "thing", "tool", "town", "way", "woman"};
+
+// Nouns never counted, which take no "a" before the word that ends their
+// phrase ("an information about" → "information about"; "an information
+// desk" is a compound).
+constexpr std::string_view kNeverCounted[] = {
+    "advice", "baggage", "equipment", "furniture", "homework", "information", "luggage", "machinery", "software"};
+
+// Words that follow a noun phrase and end it, but not "and"/"or", which may
+// join two nouns of one compound ("a sales and marketing team").
+constexpr std::string_view kPhraseEnders[] = {
+    "about", "at", "by", "for", "from", "in", "on", "that", "to", "which", "who", "with"};
+
+// What may follow "more … than" as its whole second term: "more then ever".
+constexpr std::string_view kComparedTerms[] = {
+    "anyone", "anything", "before", "anybody", "everyone", "everything", "ever", "him", "me", "others", "them",
+    "us", "usual", "expected", "necessary"};
+
+// Words before a noun "effect" ("a great affect on" → "effect").
+constexpr std::string_view kBeforeEffect[] = {
+    "a", "an", "the", "any", "no", "big", "great", "huge", "large", "positive", "negative", "bad", "good", "strong",
+    "significant", "major", "serious", "little", "its", "their", "his", "her", "our", "my", "your", "real", "direct"};
+
+class Nav {
+public:
+    explicit Nav(Tokens& tokens) : t_(tokens) {}
+    bool isWord(std::size_t i) const {
+        return i < t_.size() && t_[i].kind == TokenKind::word && t_[i].language == 0 && !t_[i].text.empty() &&
+               isPlainWord(t_[i].text);
+    }
+    std::string lower(std::size_t i) const {
+        if (!isWord(i)) return {};
+        const std::string& w = t_[i].text;
+        if (std::any_of(w.begin(), w.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+            return text::lowercased(w);
+        std::string out = w;
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        return out;
+    }
+    bool lowerCase(std::size_t i) const { return isWord(i) && startsLowercase(t_[i].text); }
+    // The next / previous token across one blank; npos at a line break or the end.
+    std::size_t next(std::size_t i) const {
+        if (i == npos) return npos;
+        std::size_t j = i + 1;
+        if (j < t_.size() && t_[j].kind == TokenKind::space) ++j;
+        return j < t_.size() && t_[j].kind != TokenKind::lineBreak && t_[j].kind != TokenKind::space ? j : npos;
+    }
+    std::size_t previous(std::size_t i) const {
+        if (i == npos || i == 0) return npos;
+        std::size_t j = i - 1;
+        if (t_[j].kind == TokenKind::space) {
+            if (j == 0) return npos;
+            --j;
+        }
+        return t_[j].kind != TokenKind::lineBreak && t_[j].kind != TokenKind::space ? j : npos;
+    }
+    // A mark that ends a phrase, or the line's end.
+    bool endsAtMark(std::size_t i) const {
+        return i == npos ||
+               (t_[i].kind == TokenKind::punct && std::string_view(".,;:!?").find(t_[i].text) != npos);
+    }
+    const std::string& text(std::size_t i) const { return t_[i].text; }
+    // Replaces the word, keeping a capital first letter and ALL CAPS.
+    void replace(std::size_t i, std::string_view with) {
+        std::string& w = t_[i].text;
+        if (text::graphemeCount(w) > 1 && isAllUppercase(w)) w = uppercased(with);
+        else if (!startsLowercase(w)) w = capitalizedFirst(with);
+        else w = std::string(with);
+    }
+    // Removes the word and the blank after it; a capital goes to the next word.
+    void remove(std::size_t i) {
+        const bool capital = !startsLowercase(t_[i].text);
+        const std::size_t n = next(i);
+        t_[i].text.clear();
+        if (i + 1 < t_.size() && t_[i + 1].kind == TokenKind::space) t_[i + 1].text.clear();
+        if (capital && isWord(n)) t_[n].text = capitalizedFirst(t_[n].text);
+    }
+
+private:
+    Tokens& t_;
+};
+
+// An adjective that "most" makes a superlative of ("most beautiful").
+bool isLongAdjective(std::string_view w) {
+    if (in({"important", "famous", "popular", "interesting", "difficult", "expensive", "common", "beautiful",
+            "dangerous", "effective", "efficient", "exciting", "boring", "modern", "valuable", "successful",
+            "useful", "powerful", "comfortable", "convenient", "significant", "serious", "crowded", "polluted",
+            "intelligent", "attractive", "amazing", "reliable", "helpful", "memorable", "suitable", "wonderful",
+            "developed", "advanced", "basic"},
+           w))
+        return true;
+    for (std::string_view ending : {"ful", "ous", "ive", "able", "ible", "ant", "ent", "ical"})
+        if (w.size() > ending.size() + 3 && endsWith(w, ending)) return true;
+    return false;
+}
+
+// The words at which a rule starts, so that the others cost one look-up.
+bool startsARule(std::string_view w) {
+    return in({"same", "most", "the", "a", "an", "be", "been", "become", "becomes", "became", "to", "there",
+               "they're", "they\u2019re", "side", "more", "less", "fewer", "better", "worse"},
+              w) ||
+           in(kBeforeEffect, w);
+}
+
+}  // namespace
+
+void correctArticles(Tokens& tokens) {
+    Nav nav(tokens);
+    bool changed = false;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (!nav.isWord(i)) continue;
+        const std::string w = nav.lower(i);
+        if (!startsARule(w)) continue;
+        const std::size_t n = nav.next(i);
+        const std::string next = nav.lower(n);
+        if (next.empty() && w != "same") continue;
+        const std::size_t after = nav.next(n);
+        const std::string afterWord = nav.lower(after);
+
+        // "The result is not same." → "… not the same.": "same" ending its
+        // phrase after "be" stands only with "the".
+        if (w == "same" && nav.lowerCase(i) && nav.endsAtMark(n)) {
+            std::size_t b = nav.previous(i);
+            if (nav.lower(b) == "not") b = nav.previous(b);
+            if (in(kBe, nav.lower(b))) {
+                nav.replace(i, "the same");
+                changed = true;
+                continue;
+            }
+        }
+        // "It is most beautiful city" → "It is the most beautiful city": a
+        // superlative before a counted singular after "be".
+        if (w == "most" && nav.lowerCase(i) && in(kBe, nav.lower(nav.previous(i))) && nav.lowerCase(n) &&
+            isLongAdjective(next) && nav.lowerCase(after) && in(kCountedHeads, afterWord)) {
+            nav.replace(i, "the most");
+            changed = true;
+            continue;
+        }
+        // "for the these reasons" → "for these reasons": two determiners.
+        if (w == "the" && nav.lowerCase(n) && in({"these", "those", "my", "your", "his", "our", "their"}, next) &&
+            nav.isWord(after)) {
+            nav.remove(i);
+            changed = true;
+            continue;
+        }
+        if ((w == "a" || w == "an") && nav.lowerCase(n)) {
+            // "for a many years" → "for many years" ("a great many" has its adjective).
+            const bool many = next == "many" && nav.isWord(after);
+            // "an information about" → "information about".
+            const bool uncounted = in(kNeverCounted, next) && in(kPhraseEnders, afterWord);
+            if (many || uncounted) {
+                nav.remove(i);
+                changed = true;
+                continue;
+            }
+        }
+        // "There will be lot of people" → "… a lot of people".
+        if (in({"be", "been", "become", "becomes", "became"}, w) && next == "lot" && afterWord == "of" &&
+            nav.lowerCase(n)) {
+            nav.replace(n, "a lot");
+            changed = true;
+            continue;
+        }
+        // "it hurts to much." → "too much.": "to" before "much" ending the
+        // clause has nothing to govern ("talked to many." has, and "does not
+        // amount to much" is an idiom).
+        if (w == "to" && nav.lowerCase(i) && next == "much" && nav.endsAtMark(after) &&
+            !in({"amount", "amounts", "amounted", "come", "comes", "came", "add", "adds", "added", "up", "count"},
+                nav.lower(nav.previous(i)))) {
+            nav.replace(i, "too");
+            changed = true;
+            continue;
+        }
+        // "there own" → "their own".
+        if ((w == "there" || w == "they're" || w == "they\u2019re") && next == "own" && nav.isWord(after)) {
+            nav.replace(i, "their");
+            changed = true;
+            continue;
+        }
+        // "a great affect on" → "a great effect on", "side affects" → "side
+        // effects": the noun, where a determiner or an adjective comes
+        // before and "on" or "of" after ("will affect on" stays: a verb).
+        if ((next == "affect" || next == "affects") && nav.lowerCase(n) &&
+            ((w == "side" && nav.lowerCase(i)) || (in(kBeforeEffect, w) && in({"on", "of", "upon"}, afterWord)))) {
+            nav.replace(n, next == "affect" ? "effect" : "effects");
+            changed = true;
+            continue;
+        }
+        // "more then ever" → "more than ever": a comparison's second term.
+        if (in({"more", "less", "fewer", "better", "worse"}, w) && next == "then" && nav.lowerCase(n) &&
+            in(kComparedTerms, afterWord) && nav.endsAtMark(nav.next(after))) {
+            nav.replace(n, "than");
+            changed = true;
+            continue;
+        }
+    }
+    if (!changed) return;
+    std::erase_if(tokens, [](const Token& t) { return t.text.empty(); });
+    // "the same" becomes two words, which a next pass of the rules sees one by one.
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].kind != TokenKind::word || tokens[i].language != 0) continue;
+        const std::size_t blank = tokens[i].text.find(' ');
+        if (blank == npos || blank == 0 || blank + 1 >= tokens[i].text.size()) continue;
+        Token rest{TokenKind::word, tokens[i].text.substr(blank + 1), tokens[i].language};
+        tokens[i].text.resize(blank);
+        tokens.insert(tokens.begin() + std::ptrdiff_t(i + 1), {Token{TokenKind::space, " ", rest.language}, std::move(rest)});
+    }
+}
+
+}  // namespace quillant::service

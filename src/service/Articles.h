@@ -1,0 +1,22 @@
+#pragma once
+
+#include "service/TextScan.h"
+
+#include <string_view>
+#include <vector>
+
+namespace quillant::service {
+
+// Articles and fixed phrases that the words around them decide, on the word
+// tokens whose language is 0 (English):
+//   - "the" that the phrase demands: "is same." → "is the same.", "is most
+//     beautiful city" → "is the most beautiful city";
+//   - an article that cannot stand: "the these" → "these", "a many years" →
+//     "many years", "an information about" → "information about";
+//   - "be lot of" → "be a lot of";
+//   - confusables whose word class the context fixes: "to much." → "too
+//     much.", "there own" → "their own", "a great affect on" → "a great effect
+//     on", "side affects" → "side effects", "more then ever" → "more than ever".
+void correctArticles(std::vector<Token>& tokens);
+
+}  // namespace quillant::service

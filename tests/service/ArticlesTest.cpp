@@ -1,0 +1,56 @@
+// Articles and fixed phrases that the words around them decide, on the
+// installed dictionaries: each rule where it fires and where it must hold
+// back. Every answer is corrected again and must not change.
+#include "service/Dictionaries.h"
+#include "service/RuleCorrector.h"
+
+#include <gtest/gtest.h>
+
+using namespace quillant::service;
+
+namespace {
+
+struct Case {
+    const char* name;
+    const char* input;
+    const char* expected;  // nullptr: unchanged
+};
+
+TEST(Articles, OnlyWhereTheContextDecides) {
+    const Case cases[] = {
+        {"same_ending_its_phrase", "The result is not same. Both are same, and it was same!",
+         "The result is not the same. Both are the same, and it was the same!"},
+        {"same_held_back", "It is the same. Same here. They are same-sex twins. Is it same?", nullptr},
+        {"superlative_of_a_counted_noun", "It is most beautiful city here. It was most important thing.",
+         "It is the most beautiful city here. It was the most important thing."},
+        {"most_as_very_held_back", "This is most unusual weather. She was most helpful. It is most important.", nullptr},
+        {"two_determiners", "We left for the these reasons. The my friends stayed.",
+         "We left for these reasons. My friends stayed."},
+        {"a_before_many", "We lived there for a many years.", "We lived there for many years."},
+        {"a_great_many_held_back", "A great many people came. A good many of them stayed.", nullptr},
+        {"never_counted_before_its_phrase_ends", "We got a information about it and an advice on that.",
+         "We got information about it and advice on that."},
+        {"never_counted_compound_held_back", "Ask at an information desk for a software update.", nullptr},
+        {"be_a_lot_of", "There will be lot of people. It has been lot of fun.",
+         "There will be a lot of people. It has been a lot of fun."},
+        {"too_much_ending_a_clause", "It hurts to much. You eat to much!", "It hurts too much. You eat too much!"},
+        {"to_much_held_back", "I talked to many. It did not amount to much. We came to much acclaim.", nullptr},
+        {"their_own", "They have there own car.", "They have their own car."},
+        {"effect_the_noun", "It had a great affect on him, and the side affects were bad.",
+         "It had a great effect on him, and the side effects were bad."},
+        {"affect_the_verb_held_back", "It will affect on them. The rain can affect all of us.", nullptr},
+        {"than_before_a_second_term", "We need it more then ever. He earns less then me.",
+         "We need it more than ever. He earns less than me."},
+        {"then_starting_a_clause_held_back", "We ate more then everyone left. Do more, then rest.", nullptr},
+    };
+    static Dictionaries dictionaries;
+    RuleCorrector corrector(dictionaries);
+    for (const auto& c : cases) {
+        const std::string expected = c.expected ? c.expected : c.input;
+        const std::string once = corrector.correctIn(c.input, "auto");
+        EXPECT_EQ(once, expected) << c.name;
+        EXPECT_EQ(corrector.correctIn(once, "auto"), once) << c.name << " (second pass)";
+    }
+}
+
+}  // namespace
