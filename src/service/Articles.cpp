@@ -129,10 +129,35 @@ bool isLongAdjective(std::string_view w) {
     return false;
 }
 
+// Nouns that are counted in every sense and that learners often leave bare
+// after "get good", "have better" ("got a good score", "have a better
+// chance"); those of the everyday list the grammar rules know are left to them.
+constexpr std::string_view kCountedAfterAdjective[] = {
+    "chance", "choice", "decision", "grade", "impression", "mark", "opportunity", "plan", "relationship", "result",
+    "salary", "score", "situation", "solution"};
+constexpr std::string_view kGoodOrBad[] = {"bad", "better", "good", "great", "nice", "poor", "worse", "excellent",
+                                           "high", "low", "perfect", "wonderful", "terrible", "bigger", "big"};
+
+// Fixed phrases whose noun takes "the": "at end of" → "at the end of",
+// "in morning." → "in the morning.". `ofFollows`: only before "of" ("at
+// end" may be a place's name); else only where the phrase ends ("in
+// morning dress"). Not "from beginning to end", an idiom of its own.
+struct FixedThe {
+    std::string_view preposition, noun;
+    bool ofFollows;
+};
+constexpr FixedThe kFixedThe[] = {
+    {"at", "end", true},        {"at", "beginning", true}, {"in", "middle", true},     {"for", "rest", true},
+    {"of", "rest", true},       {"in", "morning", false},  {"in", "afternoon", false}, {"in", "evening", false},
+    {"at", "moment", false},    {"of", "time", false},     {"by", "end", true},        {"until", "end", true},
+    {"till", "end", true},      {"to", "end", true},       {"from", "beginning", false}};
+
 // The words at which a rule starts, so that the others cost one look-up.
 bool startsARule(std::string_view w) {
     return in({"same", "most", "the", "a", "an", "be", "been", "become", "becomes", "became", "to", "there",
-               "they're", "they\u2019re", "side", "more", "less", "fewer", "better", "worse"},
+               "they're", "they\u2019re", "side", "more", "less", "fewer", "better", "worse", "is", "was", "have", "has",
+               "had", "get", "gets", "got", "make", "makes", "made", "bring", "brings", "brought", "at", "in", "for",
+               "of", "by", "until", "till"},
               w) ||
            in(kBeforeEffect, w);
 }
@@ -185,6 +210,32 @@ void correctArticles(Tokens& tokens) {
             const bool uncounted = in(kNeverCounted, next) && in(kPhraseEnders, afterWord);
             if (many || uncounted) {
                 nav.remove(i);
+                changed = true;
+                continue;
+            }
+        }
+        // "I got good score." → "I got a good score.": a counted singular
+        // after a verb of having or getting and its adjective.
+        if (in({"is", "was", "be", "been", "have", "has", "had", "get", "gets", "got", "make", "makes", "made", "bring",
+                "brings", "brought", "become", "becomes", "became"},
+               w) &&
+            nav.lowerCase(n) && in(kGoodOrBad, next) && nav.lowerCase(after) && in(kCountedAfterAdjective, afterWord)) {
+            const std::size_t end = nav.next(after);
+            if (nav.endsAtMark(end) || in(kPhraseEnders, nav.lower(end)) || in({"and", "but", "because", "than"}, nav.lower(end))) {
+                nav.replace(n, std::string(next == "excellent" ? "an " : "a ") + nav.text(n));
+                changed = true;
+                continue;
+            }
+        }
+        // "at end of the day" → "at the end of the day", "most of time" → "most of the time".
+        if (nav.lowerCase(n)) {
+            const auto fixed = std::find_if(std::begin(kFixedThe), std::end(kFixedThe), [&](const FixedThe& f) {
+                return f.preposition == w && f.noun == next;
+            });
+            if (fixed != std::end(kFixedThe) && (fixed->noun != "time" || nav.lower(nav.previous(i)) == "most") &&
+                (fixed->ofFollows ? afterWord == "of"
+                                  : nav.endsAtMark(after) || in(kPhraseEnders, afterWord) || afterWord == "and")) {
+                nav.replace(n, "the " + nav.text(n));
                 changed = true;
                 continue;
             }
