@@ -154,12 +154,17 @@ constexpr FixedThe kFixedThe[] = {
 
 // The words at which a rule starts, so that the others cost one look-up.
 bool startsARule(std::string_view w) {
-    return in({"same", "most", "the", "a", "an", "be", "been", "become", "becomes", "became", "to", "there",
-               "they're", "they\u2019re", "side", "more", "less", "fewer", "better", "worse", "is", "was", "have", "has",
-               "had", "get", "gets", "got", "make", "makes", "made", "bring", "brings", "brought", "at", "in", "for",
-               "of", "by", "until", "till"},
-              w) ||
-           in(kBeforeEffect, w);
+    static const std::vector<std::string_view> sorted = [] {
+        std::vector<std::string_view> v = {
+            "same", "most", "the", "a", "an", "be", "been", "become", "becomes", "became", "to", "there", "they're",
+            "they\u2019re", "side", "more", "less", "fewer", "better", "worse", "is", "was", "have", "has", "had", "get",
+            "gets", "got", "make", "makes", "made", "bring", "brings", "brought", "at", "in", "for", "of", "by", "until",
+            "till"};
+        v.insert(v.end(), std::begin(kBeforeEffect), std::end(kBeforeEffect));
+        std::sort(v.begin(), v.end());
+        return v;
+    }();
+    return std::binary_search(sorted.begin(), sorted.end(), w);
 }
 
 }  // namespace
@@ -168,9 +173,14 @@ void correctArticles(Tokens& tokens) {
     Nav nav(tokens);
     bool changed = false;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
-        if (!nav.isWord(i)) continue;
-        const std::string w = nav.lower(i);
-        if (!startsARule(w)) continue;
+        // Most words start no rule: they are told apart on their ASCII lower
+        // case, before any Unicode test (no word that starts one is longer).
+        const std::string& raw = tokens[i].text;
+        if (tokens[i].kind != TokenKind::word || tokens[i].language != 0 || raw.empty() || raw.size() > 12) continue;
+        char folded[12];
+        std::transform(raw.begin(), raw.end(), folded, [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+        if (!startsARule(std::string_view(folded, raw.size())) || !nav.isWord(i)) continue;
+        const std::string w(folded, raw.size());
         const std::size_t n = nav.next(i);
         const std::string next = nav.lower(n);
         if (next.empty() && w != "same") continue;
