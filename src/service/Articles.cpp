@@ -129,12 +129,13 @@ bool isLongAdjective(std::string_view w) {
     return false;
 }
 
-// Nouns that are counted in every sense and that learners often leave bare
+// Nouns that are counted in every sense, which learners often leave bare
 // after "get good", "have better" ("got a good score", "have a better
-// chance"); those of the everyday list the grammar rules know are left to them.
+// chance", "is a very good idea").
 constexpr std::string_view kCountedAfterAdjective[] = {
-    "chance", "choice", "decision", "grade", "impression", "mark", "opportunity", "plan", "relationship", "result",
-    "salary", "score", "situation", "solution"};
+    "advantage", "chance", "choice", "decision", "disadvantage", "example", "grade", "idea", "impression", "mark",
+    "opportunity", "plan", "point", "question", "relationship", "result", "salary", "score", "situation",
+    "solution", "step"};
 constexpr std::string_view kGoodOrBad[] = {"bad", "better", "good", "great", "nice", "poor", "worse", "excellent",
                                            "high", "low", "perfect", "wonderful", "terrible", "bigger", "big"};
 
@@ -224,15 +225,24 @@ void correctArticles(Tokens& tokens) {
                 continue;
             }
         }
-        // "I got good score." → "I got a good score.": a counted singular
-        // after a verb of having or getting and its adjective.
+        // "I got good score." → "I got a good score.", "It is very good
+        // idea." → "It is a very good idea.": a counted singular after a verb
+        // of having or getting and its adjective, with an adverb of degree
+        // or none ("quite a good idea" goes otherwise).
         if (in({"is", "was", "be", "been", "have", "has", "had", "get", "gets", "got", "make", "makes", "made", "bring",
                 "brings", "brought", "become", "becomes", "became"},
                w) &&
-            nav.lowerCase(n) && in(kGoodOrBad, next) && nav.lowerCase(after) && in(kCountedAfterAdjective, afterWord)) {
-            const std::size_t end = nav.next(after);
-            if (nav.endsAtMark(end) || in(kPhraseEnders, nav.lower(end)) || in({"and", "but", "because", "than"}, nav.lower(end))) {
-                nav.replace(n, std::string(next == "excellent" ? "an " : "a ") + nav.text(n));
+            nav.lowerCase(n)) {
+            const bool degree = in({"very", "really", "extremely", "pretty"}, next);
+            const std::size_t adjective = degree ? after : n;
+            const std::size_t noun = nav.next(adjective);
+            const std::size_t end = nav.next(noun);
+            if (in(kGoodOrBad, nav.lower(adjective)) && nav.lowerCase(adjective) && nav.lowerCase(noun) &&
+                in(kCountedAfterAdjective, nav.lower(noun)) &&
+                (nav.endsAtMark(end) || in(kPhraseEnders, nav.lower(end)) ||
+                 in({"and", "but", "because", "than"}, nav.lower(end)))) {
+                const bool vowel = next == "excellent" || next == "extremely";
+                nav.replace(n, std::string(vowel ? "an " : "a ") + nav.text(n));
                 changed = true;
                 continue;
             }
