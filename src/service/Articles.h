@@ -10,10 +10,12 @@ namespace quillant::service {
 // Articles and fixed phrases that the words around them decide, on the word
 // tokens whose language is 0 (English):
 //   - "the" that the phrase demands: "is same." → "is the same.", "is most
-//     beautiful city" → "is the most beautiful city";
+//     beautiful city" → "is the most beautiful city", "at end of" → "at the
+//     end of", "in morning." → "in the morning.";
 //   - an article that cannot stand: "the these" → "these", "a many years" →
 //     "many years", "an information about" → "information about";
-//   - "be lot of" → "be a lot of";
+//   - "a" that a counted noun needs: "be lot of" → "be a lot of", "got good
+//     score" → "got a good score", "is very good idea" → "is a very good idea";
 //   - confusables whose word class the context fixes: "to much." → "too
 //     much.", "there own" → "their own", "a great affect on" → "a great effect
 //     on", "side affects" → "side effects", "more then ever" → "more than ever".
