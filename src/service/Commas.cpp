@@ -282,6 +282,8 @@ void afterIntroduction(Sentence& s) {
     if (n == 0 || !s.canInsertAfter(n - 1)) return;
     const std::string& next = s.w(n);
     if (in(kIntroductionGoesOn, next)) return;
+    // "Of course we can": before a subject pronoun it reads as part of the clause.
+    if (s.w(0) == "of" && in(kSubjectPronouns, next)) return;
     if (s.w(0) == "however") {
         bool pronoun = in(kSubjectPronouns, next);
         if (!pronoun && !in(kDeterminers, next) && !s.capital(n)) return;
@@ -345,7 +347,10 @@ bool embeddedClauseAfter(const Sentence& s, std::size_t from) {
 // of telling governs ("If I tell him he"), where the clause has a relative
 // pronoun, and where the writer set a comma later.
 void afterOpening(Sentence& s) {
-    std::size_t o = in({"so", "thus", "but", "and", "then", "even", "just", "only", "also"}, s.w(0)) ? 1 : 0;
+    // Not after "only", whose phrase turns the main clause round ("Only by
+    // trying can you learn"): the fault there is the order, not a comma.
+    if (s.w(0) == "only") return;
+    std::size_t o = in({"so", "thus", "but", "and", "then", "even", "just", "also"}, s.w(0)) ? 1 : 0;
     const std::string& opener = s.w(o);
     const bool clause = in(kClauseOpeners, opener), either = in(kEitherOpeners, opener),
                byParticiple = !in(kPhraseOpeners, opener) && participle(opener, s.w(o + 1)),

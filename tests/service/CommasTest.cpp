@@ -34,6 +34,7 @@ TEST(Commas, AfterAnIntroduction) {
         {"However hard we try, it fails. However you look at it, it works.", nullptr},
         {"In addition to the fee we pay a tax. Of course not.", "In addition to the fee, we pay a tax. Of course not."},
         {"In general elections turnout is low.", nullptr},
+        {"Of course we can help. Of course the plan failed.", "Of course we can help. Of course, the plan failed."},
     });
 }
 
@@ -58,6 +59,7 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"When the rain is heavy the road turns into mud.", "When the rain is heavy, the road turns into mud."},
         {"To make it fit the newly painted shelves some work is needed.", nullptr},
         {"To our surprise nothing happened.", "To our surprise, nothing happened."},
+        {"Only by practising every day you get better.", nullptr},  // the order is at fault, not a comma
     });
 }
 
