@@ -431,6 +431,16 @@ void beforeConjunctions(Sentence& s) {
             in(kPrepositions, s.w(k - 1)) || !s.hasFiniteVerb(from, k) || s.anyOf(from, k, kEmbedding))
             continue;
         if (but && s.anyOf(from, k, List{"only"})) continue;  // "not only … but"
+        // "The gas will spoil the air and it will …": "it" or "they" after a
+        // noun subject takes that subject up again, and the one subject's two
+        // predicates are joined closely.
+        std::size_t subject = from;  // past an adverb that opens the clause ("Also the …")
+        while (subject + 1 < k && (in({"also", "so", "and", "then", "thus", "therefore", "now", "still"}, s.w(subject)) ||
+                                   endsWith(s.w(subject), "ly")))
+            ++subject;
+        if (!but && in(kNounPhraseStarts, s.w(subject)) &&
+            in({"it", "they", "it's", "they're", "they've", "they'll", "it'll", "they'd"}, s.w(second)))
+            continue;
         s.insertAfter(k - 1);
     }
 }
