@@ -428,8 +428,11 @@ void beforeConjunctions(Sentence& s) {
         const bool demonstrative = but && in({"this", "that", "these", "those"}, s.w(k - 1));
         if (s.wordsIn(from, k) < (but ? 4u : 6u) || in(kObjectPronouns, s.w(k - 1)) ||
             (in(kDeterminers, s.w(k - 1)) && !demonstrative) ||
-            in(kPrepositions, s.w(k - 1)) || !s.hasFiniteVerb(from, k) || s.anyOf(from, k, kEmbedding))
+            in(kPrepositions, s.w(k - 1)) || !s.hasFiniteVerb(from, k))
             continue;
+        // "but" sets its clause against the whole of what came before, even
+        // where that holds a clause of its own ("I know you tried, but it").
+        if (!but && s.anyOf(from, k, kEmbedding)) continue;
         if (but && s.anyOf(from, k, List{"only"})) continue;  // "not only … but"
         // "The gas will spoil the air and it will …": "it" or "they" after a
         // noun subject takes that subject up again, and the one subject's two

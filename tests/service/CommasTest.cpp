@@ -77,6 +77,8 @@ TEST(Commas, BeforeAConjunctionJoiningClauses) {
         {"She always complains about this but even if we help she is unhappy.",
          "She always complains about this, but even if we help she is unhappy."},
         {"He kept everything but the books they wrote.", nullptr},
+        {"I know that you tried very hard but the plan was too dear.",
+         "I know that you tried very hard, but the plan was too dear."},
         {"Also the old mill by the river was closed last year and it will be pulled down soon.",
          "Also, the old mill by the river was closed last year and it will be pulled down soon."},
         {"Sooner or later they have to face the failures and a lot of struggles.", nullptr},
