@@ -386,8 +386,17 @@ void afterOpening(Sentence& s) {
             for (std::size_t j = o + 1; j < k; ++j)
                 if (presentTense(s.w(j))) return;
         if (s.anyOf(o + 1, k, List{"who", "whom", "whose", "which"})) return;
-        for (std::size_t j = k; j < s.size(); ++j)
+        // The writer's own comma later may end the opening instead ("If you
+        // buy a car you like, you"), unless a conjunction that starts a new
+        // clause before it shows that it ends a later one ("…, but if you do not,").
+        auto newClause = [&](std::size_t j) {
+            return in({"and", "but", "or", "so"}, s.w(j)) &&
+                   (in(kClauseOpeners, s.w(j + 1)) || s.subjectAndVerbAt(j + 1));
+        };
+        for (std::size_t j = k; j < s.size(); ++j) {
+            if (newClause(j) || (s.isMark(j, ",") && newClause(j + 1))) break;
             if (s.isMark(j, ",;:")) return;
+        }
         // "To buy the car they wanted was hard": the clause ends where a second verb comes.
         // A modal's base form is the same verb ("you can do"), not a second one.
         const bool modalBase = in(kModals, s.w(k + 1)) && in({"do", "have", "be"}, s.w(k + 2)) &&

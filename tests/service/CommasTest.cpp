@@ -51,6 +51,8 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"In the house they built there was a cellar. To buy the car they wanted was hard.", nullptr},
         {"If the job we like pays well we stay.", nullptr},
         {"If you buy a car you like, you will be happy.", nullptr},
+        {"If you want to know a town you can walk around it, but if you are short of time, take a bus.",
+         "If you want to know a town, you can walk around it, but if you are short of time, take a bus."},
         {"As a new member you can do what you like.", "As a new member, you can do what you like."},
         {"Walking along the river we saw two herons.", "Walking along the river, we saw two herons."},
         {"Based on the data we expect a rise.", "Based on the data, we expect a rise."},
