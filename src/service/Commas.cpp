@@ -430,9 +430,13 @@ void beforeConjunctions(Sentence& s) {
                    (in(kClauseOpeners, s.w(second)) || in(kEitherOpeners, s.w(second)) ||
                     in(kButAdverbs, s.w(second)) || (endsWith(s.w(second), "ly") && s.w(second) != "only")))
                 ++second;
-        if (!clauseAt(s, second) || s.wordsIn(second, s.clauseEnd(second)) < (but ? 3u : 4u)) continue;
+        if (!clauseAt(s, second)) continue;
         const std::size_t start = s.clauseStart(k);
         const std::size_t from = start == std::string::npos ? 0 : start + 1;
+        // A short second clause stands apart only after a long first one ("…
+        // risky and strange things, and he enjoys it").
+        const std::size_t secondWords = s.wordsIn(second, s.clauseEnd(second));
+        if (secondWords < 3 || (!but && secondWords < 4 && s.wordsIn(from, k) < 8)) continue;
         // "like this, but": a demonstrative that ends the clause is a pronoun.
         const bool demonstrative = but && in({"this", "that", "these", "those"}, s.w(k - 1));
         if (s.wordsIn(from, k) < (but ? 4u : 6u) || in(kObjectPronouns, s.w(k - 1)) ||

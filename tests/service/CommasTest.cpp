@@ -79,6 +79,8 @@ TEST(Commas, BeforeAConjunctionJoiningClauses) {
         {"She always complains about this but even if we help she is unhappy.",
          "She always complains about this, but even if we help she is unhappy."},
         {"He kept everything but the books they wrote.", nullptr},
+        {"She spent the whole summer working in a bakery by the sea and she loved it. It was warm and we swam.",
+         "She spent the whole summer working in a bakery by the sea, and she loved it. It was warm and we swam."},
         {"I know that you tried very hard but the plan was too dear.",
          "I know that you tried very hard, but the plan was too dear."},
         {"Also the old mill by the river was closed last year and it will be pulled down soon.",
