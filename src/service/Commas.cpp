@@ -486,8 +486,11 @@ void beforeWhich(Sentence& s) {
             known = possessive || bare;
         }
         const std::string& verb = s.w(k + 1);
-        const bool verbFollows = in(kFinite, verb) || ((endsWith(verb, "s") || endsWith(verb, "ed")) &&
-                                                       !in(kDeterminers, verb) && !in(kSubjectPronouns, verb));
+        // "which" is the clause's subject before a verb, its object before
+        // a subject of its own ("my car, which he sold").
+        const bool verbFollows = in(kFinite, verb) || s.subjectAndVerbAt(k + 1) ||
+                                 ((endsWith(verb, "s") || endsWith(verb, "ed")) && !in(kDeterminers, verb) &&
+                                  !in(kSubjectPronouns, verb));
         const std::size_t start = s.clauseStart(k);
         if (!known || !verbFollows || !s.hasFiniteVerb(start == std::string::npos ? 0 : start + 1, k) ||
             s.anyOf(k + 1, s.clauseEnd(k), List{"which"}))
