@@ -517,6 +517,11 @@ void aroundExamples(Sentence& s) {
                                               before))
                 s.insertAfter(k - 1);
         }
+        // "…, for example if you …": the writer opened the aside; a clause
+        // after it closes it.
+        if (s.w(k) == "for" && in({"example", "instance"}, s.w(k + 1)) && s.isMark(k - 1, ",") &&
+            s.canInsertAfter(k + 1) && (in(kClauseOpeners, s.w(k + 2)) || clauseAt(s, k + 2)))
+            s.insertAfter(k + 1);
         if (s.w(k) == "for" && in({"example", "instance"}, s.w(k + 1)) && s.canInsertAfter(k - 1) &&
             !in({"as", "like", "such"}, s.w(k - 1)) && !in(kPrepositions, s.w(k - 1)) &&
             !in(kDeterminers, s.w(k - 1)) && s.wordsIn(from, k) >= 2) {

@@ -106,6 +106,8 @@ TEST(Commas, AroundExamplesInMidSentence) {
         {"I like this town especially in summer.", "I like this town, especially in summer."},
         {"Some towns are cheaper for example Leeds.", "Some towns are cheaper, for example Leeds."},
         {"We could for example take the bus.", "We could, for example, take the bus."},
+        {"Prices vary a lot, for example if you travel at night it is cheaper. Some are cheaper, for example Leeds.",
+         "Prices vary a lot, for example, if you travel at night it is cheaper. Some are cheaper, for example Leeds."},
         {"It is especially hard in winter. I especially like the blue one.", nullptr},
         {"We had an especially long day.", nullptr},
     });
