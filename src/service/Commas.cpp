@@ -282,6 +282,8 @@ void afterIntroduction(Sentence& s) {
     if (n == 0 || !s.canInsertAfter(n - 1)) return;
     const std::string& next = s.w(n);
     if (in(kIntroductionGoesOn, next)) return;
+    // "Of course we can": before a subject pronoun it reads as part of the clause.
+    if (s.w(0) == "of" && in(kSubjectPronouns, next)) return;
     if (s.w(0) == "however") {
         bool pronoun = in(kSubjectPronouns, next);
         if (!pronoun && !in(kDeterminers, next) && !s.capital(n)) return;
@@ -345,7 +347,10 @@ bool embeddedClauseAfter(const Sentence& s, std::size_t from) {
 // of telling governs ("If I tell him he"), where the clause has a relative
 // pronoun, and where the writer set a comma later.
 void afterOpening(Sentence& s) {
-    std::size_t o = in({"so", "thus", "but", "and", "then", "even", "just", "only", "also"}, s.w(0)) ? 1 : 0;
+    // Not after "only", whose phrase turns the main clause round ("Only by
+    // trying can you learn"): the fault there is the order, not a comma.
+    if (s.w(0) == "only") return;
+    std::size_t o = in({"so", "thus", "but", "and", "then", "even", "just", "also"}, s.w(0)) ? 1 : 0;
     const std::string& opener = s.w(o);
     const bool clause = in(kClauseOpeners, opener), either = in(kEitherOpeners, opener),
                byParticiple = !in(kPhraseOpeners, opener) && participle(opener, s.w(o + 1)),
@@ -381,8 +386,17 @@ void afterOpening(Sentence& s) {
             for (std::size_t j = o + 1; j < k; ++j)
                 if (presentTense(s.w(j))) return;
         if (s.anyOf(o + 1, k, List{"who", "whom", "whose", "which"})) return;
-        for (std::size_t j = k; j < s.size(); ++j)
+        // The writer's own comma later may end the opening instead ("If you
+        // buy a car you like, you"), unless a conjunction that starts a new
+        // clause before it shows that it ends a later one ("…, but if you do not,").
+        auto newClause = [&](std::size_t j) {
+            return in({"and", "but", "or", "so"}, s.w(j)) &&
+                   (in(kClauseOpeners, s.w(j + 1)) || s.subjectAndVerbAt(j + 1));
+        };
+        for (std::size_t j = k; j < s.size(); ++j) {
+            if (newClause(j) || (s.isMark(j, ",") && newClause(j + 1))) break;
             if (s.isMark(j, ",;:")) return;
+        }
         // "To buy the car they wanted was hard": the clause ends where a second verb comes.
         // A modal's base form is the same verb ("you can do"), not a second one.
         const bool modalBase = in(kModals, s.w(k + 1)) && in({"do", "have", "be"}, s.w(k + 2)) &&
@@ -416,16 +430,33 @@ void beforeConjunctions(Sentence& s) {
                    (in(kClauseOpeners, s.w(second)) || in(kEitherOpeners, s.w(second)) ||
                     in(kButAdverbs, s.w(second)) || (endsWith(s.w(second), "ly") && s.w(second) != "only")))
                 ++second;
-        if (!clauseAt(s, second) || s.wordsIn(second, s.clauseEnd(second)) < (but ? 3u : 4u)) continue;
+        if (!clauseAt(s, second)) continue;
         const std::size_t start = s.clauseStart(k);
         const std::size_t from = start == std::string::npos ? 0 : start + 1;
+        // A short second clause stands apart only after a long first one ("…
+        // risky and strange things, and he enjoys it").
+        const std::size_t secondWords = s.wordsIn(second, s.clauseEnd(second));
+        if (secondWords < 3 || (!but && secondWords < 4 && s.wordsIn(from, k) < 8)) continue;
         // "like this, but": a demonstrative that ends the clause is a pronoun.
         const bool demonstrative = but && in({"this", "that", "these", "those"}, s.w(k - 1));
         if (s.wordsIn(from, k) < (but ? 4u : 6u) || in(kObjectPronouns, s.w(k - 1)) ||
             (in(kDeterminers, s.w(k - 1)) && !demonstrative) ||
-            in(kPrepositions, s.w(k - 1)) || !s.hasFiniteVerb(from, k) || s.anyOf(from, k, kEmbedding))
+            in(kPrepositions, s.w(k - 1)) || !s.hasFiniteVerb(from, k))
             continue;
+        // "but" sets its clause against the whole of what came before, even
+        // where that holds a clause of its own ("I know you tried, but it").
+        if (!but && s.anyOf(from, k, kEmbedding)) continue;
         if (but && s.anyOf(from, k, List{"only"})) continue;  // "not only … but"
+        // "The gas will spoil the air and it will …": "it" or "they" after a
+        // noun subject takes that subject up again, and the one subject's two
+        // predicates are joined closely.
+        std::size_t subject = from;  // past an adverb that opens the clause ("Also the …")
+        while (subject + 1 < k && (in({"also", "so", "and", "then", "thus", "therefore", "now", "still"}, s.w(subject)) ||
+                                   endsWith(s.w(subject), "ly")))
+            ++subject;
+        if (!but && in(kNounPhraseStarts, s.w(subject)) &&
+            in({"it", "they", "it's", "they're", "they've", "they'll", "it'll", "they'd"}, s.w(second)))
+            continue;
         s.insertAfter(k - 1);
     }
 }
@@ -455,8 +486,11 @@ void beforeWhich(Sentence& s) {
             known = possessive || bare;
         }
         const std::string& verb = s.w(k + 1);
-        const bool verbFollows = in(kFinite, verb) || ((endsWith(verb, "s") || endsWith(verb, "ed")) &&
-                                                       !in(kDeterminers, verb) && !in(kSubjectPronouns, verb));
+        // "which" is the clause's subject before a verb, its object before
+        // a subject of its own ("my car, which he sold").
+        const bool verbFollows = in(kFinite, verb) || s.subjectAndVerbAt(k + 1) ||
+                                 ((endsWith(verb, "s") || endsWith(verb, "ed")) && !in(kDeterminers, verb) &&
+                                  !in(kSubjectPronouns, verb));
         const std::size_t start = s.clauseStart(k);
         if (!known || !verbFollows || !s.hasFiniteVerb(start == std::string::npos ? 0 : start + 1, k) ||
             s.anyOf(k + 1, s.clauseEnd(k), List{"which"}))
@@ -483,6 +517,11 @@ void aroundExamples(Sentence& s) {
                                               before))
                 s.insertAfter(k - 1);
         }
+        // "…, for example if you …": the writer opened the aside; a clause
+        // after it closes it.
+        if (s.w(k) == "for" && in({"example", "instance"}, s.w(k + 1)) && s.isMark(k - 1, ",") &&
+            s.canInsertAfter(k + 1) && (in(kClauseOpeners, s.w(k + 2)) || clauseAt(s, k + 2)))
+            s.insertAfter(k + 1);
         if (s.w(k) == "for" && in({"example", "instance"}, s.w(k + 1)) && s.canInsertAfter(k - 1) &&
             !in({"as", "like", "such"}, s.w(k - 1)) && !in(kPrepositions, s.w(k - 1)) &&
             !in(kDeterminers, s.w(k - 1)) && s.wordsIn(from, k) >= 2) {

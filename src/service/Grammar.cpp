@@ -1733,7 +1733,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
 
         // "However the …" → "However, the …": an introduction written with a
         // capital at a sentence's start, before the subject. After "however"
-        // a pronoun may belong to it ("However you look at it, …").
+        // a pronoun may belong to it ("However you look at it, …"), and "of
+        // course" reads as part of the clause before one ("Of course we can").
         // Also in lower case: the sentence's capital comes later, and the
         // comma must not wait for a second pass.
         {
@@ -1747,7 +1748,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 std::string first = words.lower(subject);
                 bool pronoun = first == "you" || first == "we" || first == "they" || first == "it" || first == "i" ||
                                first == "he" || first == "she";
-                if (subject == last + 2 && in(kSubjectStarts, first) && !(w == "however" && pronoun))
+                if (subject == last + 2 && in(kSubjectStarts, first) && !((w == "however" || w == "of") && pronoun))
                     commasAfter.push_back(last);
             }
         }

@@ -34,6 +34,7 @@ TEST(Commas, AfterAnIntroduction) {
         {"However hard we try, it fails. However you look at it, it works.", nullptr},
         {"In addition to the fee we pay a tax. Of course not.", "In addition to the fee, we pay a tax. Of course not."},
         {"In general elections turnout is low.", nullptr},
+        {"Of course we can help. Of course the plan failed.", "Of course we can help. Of course, the plan failed."},
     });
 }
 
@@ -50,6 +51,8 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"In the house they built there was a cellar. To buy the car they wanted was hard.", nullptr},
         {"If the job we like pays well we stay.", nullptr},
         {"If you buy a car you like, you will be happy.", nullptr},
+        {"If you want to know a town you can walk around it, but if you are short of time, take a bus.",
+         "If you want to know a town, you can walk around it, but if you are short of time, take a bus."},
         {"As a new member you can do what you like.", "As a new member, you can do what you like."},
         {"Walking along the river we saw two herons.", "Walking along the river, we saw two herons."},
         {"Based on the data we expect a rise.", "Based on the data, we expect a rise."},
@@ -58,6 +61,7 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"When the rain is heavy the road turns into mud.", "When the rain is heavy, the road turns into mud."},
         {"To make it fit the newly painted shelves some work is needed.", nullptr},
         {"To our surprise nothing happened.", "To our surprise, nothing happened."},
+        {"Only by practising every day you get better.", nullptr},  // the order is at fault, not a comma
     });
 }
 
@@ -75,6 +79,12 @@ TEST(Commas, BeforeAConjunctionJoiningClauses) {
         {"She always complains about this but even if we help she is unhappy.",
          "She always complains about this, but even if we help she is unhappy."},
         {"He kept everything but the books they wrote.", nullptr},
+        {"She spent the whole summer working in a bakery by the sea and she loved it. It was warm and we swam.",
+         "She spent the whole summer working in a bakery by the sea, and she loved it. It was warm and we swam."},
+        {"I know that you tried very hard but the plan was too dear.",
+         "I know that you tried very hard, but the plan was too dear."},
+        {"Also the old mill by the river was closed last year and it will be pulled down soon.",
+         "Also, the old mill by the river was closed last year and it will be pulled down soon."},
         {"Sooner or later they have to face the failures and a lot of struggles.", nullptr},
     });
 }
@@ -84,6 +94,7 @@ TEST(Commas, BeforeWhichAddingToAKnownNoun) {
         {"Last year we visited Kyoto which is famous for its temples.",
          "Last year we visited Kyoto, which is famous for its temples."},
         {"He finally sold his old car which was too small.", "He finally sold his old car, which was too small."},
+        {"She lent me her old bike which I rode every day.", "She lent me her old bike, which I rode every day."},
         {"I need a tool which cuts metal. The book in which I found it is old.", nullptr},
         {"Which one do you want? I do not know which bus goes there.", nullptr},
         {"She reads the books which her father wrote. The car which I bought is red.", nullptr},
@@ -95,6 +106,8 @@ TEST(Commas, AroundExamplesInMidSentence) {
         {"I like this town especially in summer.", "I like this town, especially in summer."},
         {"Some towns are cheaper for example Leeds.", "Some towns are cheaper, for example Leeds."},
         {"We could for example take the bus.", "We could, for example, take the bus."},
+        {"Prices vary a lot, for example if you travel at night it is cheaper. Some are cheaper, for example Leeds.",
+         "Prices vary a lot, for example, if you travel at night it is cheaper. Some are cheaper, for example Leeds."},
         {"It is especially hard in winter. I especially like the blue one.", nullptr},
         {"We had an especially long day.", nullptr},
     });
