@@ -502,13 +502,13 @@ bool isAscii(std::string_view s) {
 
 bool RuleCorrector::SpellMemo::ask(const Speller& speller, std::string_view word, bool knows) {
     knows = knows && speller.rankedWordCount() > 0;  // without lists, knowing is accepting
-    std::string key(word);
-    key += knows ? '\1' : '\2';
-    const Speller* address = &speller;
-    key.append(reinterpret_cast<const char*>(&address), sizeof address);
-    auto [it, added] = answers_.try_emplace(std::move(key), false);
-    if (added) it->second = knows ? speller.knows(word) : speller.accepts(word);
-    return it->second;
+    auto table = std::find_if(answers_.begin(), answers_.end(),
+                              [&](const Answers& a) { return a.speller == &speller && a.knows == knows; });
+    if (table == answers_.end()) table = answers_.insert(answers_.end(), Answers{&speller, knows, {}});
+    if (auto it = table->byWord.find(word); it != table->byWord.end()) return it->second;
+    const bool answer = knows ? speller.knows(word) : speller.accepts(word);
+    table->byWord.emplace(std::string(word), answer);
+    return answer;
 }
 
 bool RuleCorrector::Language::accepts(std::string_view word) const {
