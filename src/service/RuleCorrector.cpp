@@ -502,13 +502,13 @@ bool isAscii(std::string_view s) {
 
 bool RuleCorrector::SpellMemo::ask(const Speller& speller, std::string_view word, bool knows) {
     knows = knows && speller.rankedWordCount() > 0;  // without lists, knowing is accepting
-    std::string key(word);
-    key += knows ? '\1' : '\2';
-    const Speller* address = &speller;
-    key.append(reinterpret_cast<const char*>(&address), sizeof address);
-    auto [it, added] = answers_.try_emplace(std::move(key), false);
-    if (added) it->second = knows ? speller.knows(word) : speller.accepts(word);
-    return it->second;
+    auto table = std::find_if(answers_.begin(), answers_.end(),
+                              [&](const Answers& a) { return a.speller == &speller && a.knows == knows; });
+    if (table == answers_.end()) table = answers_.insert(answers_.end(), Answers{&speller, knows, {}});
+    if (auto it = table->byWord.find(word); it != table->byWord.end()) return it->second;
+    const bool answer = knows ? speller.knows(word) : speller.accepts(word);
+    table->byWord.emplace(std::string(word), answer);
+    return answer;
 }
 
 bool RuleCorrector::Language::accepts(std::string_view word) const {
@@ -613,18 +613,25 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
         std::size_t next = 0;
         int counted = 0, accepted = 0;
         bool held = false;
-        const Speller* speller = nullptr;  // asked for the held word
+        // Capitalised words inside the sentence, from words[deferred] on,
+        // not yet asked: each adds one word and one acceptance or nothing, so
+        // the share they leave lies between known bounds.
+        std::size_t deferred = std::string::npos;
+        int deferredCount = 0;
+        const Speller* speller = nullptr;  // asked for the held and deferred words
         double low = 0, high = 0;
     };
     std::size_t first = 0;  // the current sentence's first language word
-    auto bounds = [](Count& c, int left) {
-        const int n = c.counted + left + int(c.held);
+    auto bounds = [](Count& c) {
+        const int n = c.counted + int(c.held);
         if (n == 0) {
             c.low = c.high = 1.0;
             return;
         }
+        // Fewest acceptances: the held word rejected and no deferred word
+        // counted; most: all of them accepted.
         c.low = double(c.accepted) / n;
-        c.high = double(c.accepted + left + int(c.held)) / n;
+        c.high = double(c.accepted + int(c.held) + c.deferredCount) / (n + c.deferredCount);
     };
     auto share = [&](const std::vector<std::size_t>& words, Count& c, auto&& accepts, double floor, bool hold) {
         for (; c.next < words.size(); ++c.next) {
@@ -638,6 +645,20 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
                 c.held = true;
                 continue;
             }
+            // Capitalised words come last. A language's dictionary often
+            // takes long over them (German nouns are compounds), and once the
+            // lower-case words are counted they seldom decide: they are asked
+            // only when a comparison falls between the bounds.
+            if (hold && !startsLowercase(w) && c.counted > 0) {
+                c.deferred = c.next;
+                for (; c.next < words.size(); ++c.next) {
+                    if (words[c.next] == first) c.held = true;
+                    else ++c.deferredCount;
+                }
+                bounds(c);
+                if (c.high < floor) c.low = c.high;  // as the count above would have stopped
+                return;
+            }
             // The first word counts as the capitals will leave it ("italy
             // canada." is judged as "Italy canada."), so that a second
             // correction finds the sentence in the same language.
@@ -646,14 +667,25 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
             ++c.counted;
             c.accepted += ok;
         }
-        bounds(c, 0);
+        bounds(c);
     };
-    auto settle = [&](Count& c) {
-        if (!c.held) return;
-        c.held = false;
-        ++c.counted;
-        c.accepted += memo.accepts(*c.speller, tokens[first].text);
-        bounds(c, 0);
+    // Asks the held and deferred words: the share is then exact.
+    auto settle = [&](const std::vector<std::size_t>& words, Count& c) {
+        if (!c.held && c.deferredCount == 0) return;
+        if (c.held) {
+            c.held = false;
+            ++c.counted;
+            c.accepted += memo.accepts(*c.speller, tokens[first].text);
+        }
+        if (c.deferredCount > 0) {
+            c.deferredCount = 0;
+            for (std::size_t k = c.deferred; k < words.size(); ++k)
+                if (words[k] != first && memo.accepts(*c.speller, tokens[words[k]].text)) {
+                    ++c.counted;
+                    ++c.accepted;
+                }
+        }
+        bounds(c);
     };
 
     bool rivalsLoaded = false;
@@ -687,16 +719,16 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
             auto beatsBest = [&](Count& c) {
                 if (c.low > bestHigh()) return true;
                 if (c.high <= bestLow()) return false;
-                settle(c);
+                settle(words, c);
                 if (c.low > bestHigh()) return true;
                 if (c.high <= bestLow()) return false;
-                settle(*best);
+                settle(words, *best);
                 return c.low > best->low;
             };
             auto bestAtLeast = [&](double share) {
                 if (bestLow() >= share) return true;
                 if (!best || best->high < share) return false;
-                settle(*best);
+                settle(words, *best);
                 return best->low >= share;
             };
             std::size_t winner = npos;
@@ -752,7 +784,7 @@ void RuleCorrector::assignLanguages(Tokens& tokens, std::vector<Language>& table
                 share(words, englishCount, englishAccepts, bestLow(), false);
                 englishWins = englishCount.low >= bestHigh();
                 if (!englishWins && englishCount.low >= bestLow()) {
-                    settle(*best);
+                    settle(words, *best);
                     englishWins = englishCount.low >= best->low;
                 }
             }
@@ -847,6 +879,16 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
         std::string lower = text::lowercased(core);
         // An apostrophe inside ("need't") leaves too many readings.
         skip = skip || core.find('\'') != std::string_view::npos || core.find("\u2019") != std::string_view::npos;
+        // A capitalised word whose lower case the dictionary takes is kept
+        // whatever it says of the capital, since a correction starts from the
+        // lower case; without frequency lists nothing else below applies, and
+        // the capital costs Hunspell up to fifty times as long ("Nous", "nous").
+        if (!skip && pattern == CasePattern::capitalized && t.language != kEnglish && language.memo &&
+            language.primary->rankedWordCount() == 0 && text::graphemeCount(core) >= kMinSpelledLetters &&
+            language.memo->accepts(*language.primary, lower)) {
+            keep();
+            continue;
+        }
         if (skip || text::graphemeCount(core) < kMinSpelledLetters || language.accepts(t.text) ||
             (!possessive.empty() && language.accepts(core)) ||
             (pattern == CasePattern::lower && language.accepts(capitalizedFirst(core)) &&

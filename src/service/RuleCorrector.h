@@ -5,7 +5,9 @@
 #include "service/Speller.h"
 #include "service/TextScan.h"
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -47,7 +49,17 @@ public:
 
     private:
         bool ask(const Speller& speller, std::string_view word, bool knows);
-        std::unordered_map<std::string, bool> answers_;
+        // Looked up by the word alone, so that asking again builds no string.
+        struct Hash {
+            using is_transparent = void;
+            std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+        };
+        struct Answers {
+            const Speller* speller;
+            bool knows;
+            std::unordered_map<std::string, bool, Hash, std::equal_to<>> byWord;
+        };
+        std::vector<Answers> answers_;  // one per dictionary and question: a handful
     };
 
     // The languages of one call: index 0 is English; kUntouchedLanguage leaves a sentence as it is.

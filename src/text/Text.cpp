@@ -28,15 +28,22 @@ bool isASCII(std::string_view s) {
 
 std::size_t graphemeCount(std::string_view utf8) {
     if (utf8.empty()) return 0;
-    // Fast path: ASCII without CR has one cluster per byte (CR LF is one cluster).
-    bool simple = true;
-    for (unsigned char c : utf8) {
-        if (c >= 0x80 || c == '\r') {
-            simple = false;
-            break;
+    // Fast path: ASCII without CR, and the Latin letters of U+0080..U+017F
+    // (two bytes, lead 0xC2..0xC5), are one cluster per code point: none of
+    // them joins its neighbour (CR LF is one cluster, combining marks start
+    // at U+0300 and take the slow path).
+    std::size_t simple = 0;
+    for (std::size_t i = 0; i < utf8.size(); ++i, ++simple) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80 && c != '\r') continue;
+        if (c >= 0xC2 && c <= 0xC5 && i + 1 < utf8.size() && (static_cast<unsigned char>(utf8[i + 1]) & 0xC0) == 0x80) {
+            ++i;
+            continue;
         }
+        simple = std::string_view::npos;
+        break;
     }
-    if (simple) return utf8.size();
+    if (simple != std::string_view::npos) return simple;
 
     // Making a break iterator costs far more than counting a word's clusters:
     // each thread keeps one.

@@ -71,6 +71,11 @@ TEST(NeverDamage, EachSentenceIsSpelledInItsOwnLanguage) {
         // word alone breaks the tie (French keeps its blank before "?").
         {"first_word_breaks_a_tie", "Où train important ?", "Où train important ?"},
         {"first_word_known_to_neither", "Ñu train important ?", "Ñu train important?"},
+        // English and German take the lower-case words alike: the noun,
+        // which English does not count, tips the sentence to German.
+        {"capitalised_word_breaks_a_tie", "So war Vater bald glüklich.", "So war Vater bald glücklich."},
+        // A capitalised first word is mended from its lower case.
+        {"capitalised_first_word_mended", "Beaucop de gens sont venus.", "Beaucoup de gens sont venus."},
     });
 }
 

@@ -23,6 +23,8 @@ INSTANTIATE_TEST_SUITE_P(
         LengthCase{"crlf_is_one", "a\r\nb", 3},
         LengthCase{"family_emoji", "\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466", 1},
         LengthCase{"combining_acute", "e\u0301", 1}, LengthCase{"precomposed", "\u00e9", 1},
+        LengthCase{"latin_letters", "gr\u00f6\u00dfer \u0153uvre", 12}, LengthCase{"latin_then_combining", "\u00e9\u0301a", 2},
+        LengthCase{"latin_lead_byte_cut", std::string("a\xc3"), 2},
         LengthCase{"flag", "\U0001F1EB\U0001F1F7", 1}, LengthCase{"hangul_jamo", "\u1100\u1161\u11A8", 1},
         LengthCase{"skin_tone", "\U0001F44D\U0001F3FD!", 2}, LengthCase{"spaces", "   ", 3},
         LengthCase{"invalid_utf8_counts_replacements", std::string("a\xff" "b"), 3}),
