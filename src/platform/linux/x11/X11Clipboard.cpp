@@ -29,6 +29,7 @@ constexpr std::size_t kOwnAcquisitionsKept = 16;
 constexpr std::uint32_t kWholeProperty = 0x1fffffff;  // in 32-bit units, as GetProperty counts
 // Real owners offer a few dozen targets; more is junk we do not look up.
 constexpr std::size_t kMaxTargets = 1024;
+constexpr std::size_t kFirstReadBytes = 64 * 1024;  // a longer value costs a second read
 
 std::uint8_t eventType(const xcb_generic_event_t* ev) { return ev->response_type & 0x7f; }
 
@@ -524,12 +525,27 @@ struct X11Clipboard::Impl {
     }
 
     std::optional<Received> readProperty(xcb_atom_t slot, const std::string& name) {
+        std::size_t allowance = pass.allowance(limits.maxTargetBytes);
+        // A short value (a target list, a selected sentence) comes whole with
+        // its first read, which leaves it in place: an INCR announcement
+        // must not be deleted before its size is checked. The deletion then
+        // needs no answer, so one round trip is saved on every read.
+        const std::size_t firstBytes = std::min(allowance, kFirstReadBytes);
         XcbPtr<xcb_get_property_reply_t> head(xcb_get_property_reply(
-            conn, xcb_get_property(conn, 0, window, slot, XCB_GET_PROPERTY_TYPE_ANY, 0, 0), nullptr));
+            conn,
+            xcb_get_property(conn, 0, window, slot, XCB_GET_PROPERTY_TYPE_ANY, 0, std::uint32_t((firstBytes + 3) / 4)),
+            nullptr));
         if (!head || head->type == XCB_NONE) return std::nullopt;
         if (head->type == atom.incr) return readIncremental(slot, name);
-        std::size_t size = head->bytes_after;
-        std::size_t allowance = pass.allowance(limits.maxTargetBytes);
+        const auto firstLength = std::size_t(xcb_get_property_value_length(head.get()));
+        std::size_t size = firstLength + head->bytes_after;
+        if (head->bytes_after == 0 && size <= allowance) {
+            xcb_delete_property(conn, window, slot);
+            auto* value = static_cast<const char*>(xcb_get_property_value(head.get()));
+            Received out{head->type, head->format, std::string(value, firstLength)};
+            pass.consume(out.bytes.size());
+            return out;
+        }
         if (size > allowance) {
             xcb_delete_property(conn, window, slot);
             leftOutForSize(name, size, allowance);
@@ -647,14 +663,15 @@ struct X11Clipboard::Impl {
         return SelectionData{type, r->format, clipboard::Bytes(std::move(r->bytes))};
     }
 
-    // A content target's bytes, from us or the foreign owner.
+    // A content target's bytes, from us or the foreign owner. The owner is
+    // not asked for first: with none, the server itself refuses the
+    // conversion at once, and asking would cost every read a round trip.
     std::optional<clipboard::Bytes> content(const std::string& name) {
         if (!isContentTarget(name)) return std::nullopt;
         if (weOwn()) {
             auto* e = ownEntry(name);
             return e ? std::optional(e->bytes) : std::nullopt;
         }
-        if (currentOwner(atom.clipboard) == XCB_NONE) return std::nullopt;
         PassScope scope(*this);
         if (!mayOffer(name)) return std::nullopt;
         auto d = fetchForeign(name);
@@ -667,7 +684,7 @@ struct X11Clipboard::Impl {
             for (auto& e : owned->entries) out.push_back(e.name);
             return out;
         }
-        if (broken || currentOwner(atom.clipboard) == XCB_NONE) return {};
+        if (broken) return {};
         PassScope scope(*this);
         return contentOnly(foreignTargets());
     }

@@ -52,9 +52,9 @@ std::optional<X11FocusInspector::Names> X11FocusInspector::wmClass(xcb_window_t 
     return names;
 }
 
-std::optional<xcb_window_t> X11FocusInspector::clientAbove(xcb_window_t window) {
+std::optional<X11FocusInspector::Client> X11FocusInspector::clientAbove(xcb_window_t window) {
     for (int steps = 0; window != XCB_NONE && window != root_ && steps < 64; ++steps) {
-        if (wmClass(window)) return window;
+        if (auto names = wmClass(window)) return Client{window, std::move(*names)};
         Reply<xcb_query_tree_reply_t> tree(
             xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr));
         if (!tree) return std::nullopt;
@@ -63,14 +63,14 @@ std::optional<xcb_window_t> X11FocusInspector::clientAbove(xcb_window_t window) 
     return std::nullopt;
 }
 
-std::optional<xcb_window_t> X11FocusInspector::clientBelow(xcb_window_t window, int depth) {
+std::optional<X11FocusInspector::Client> X11FocusInspector::clientBelow(xcb_window_t window, int depth) {
     if (depth < 0) return std::nullopt;
     Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr));
     if (!tree) return std::nullopt;
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     const int count = xcb_query_tree_children_length(tree.get());
     for (int i = count - 1; i >= 0; --i)  // topmost first
-        if (wmClass(children[i])) return children[i];
+        if (auto names = wmClass(children[i])) return Client{children[i], std::move(*names)};
     for (int i = count - 1; i >= 0; --i)
         if (auto found = clientBelow(children[i], depth - 1)) return found;
     return std::nullopt;
@@ -91,7 +91,7 @@ std::optional<clipboard::FocusedApplication> X11FocusInspector::focusedApplicati
     Reply<xcb_get_input_focus_reply_t> focus(
         xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
     xcb_window_t window = focus ? focus->focus : XCB_NONE;
-    std::optional<xcb_window_t> client;
+    std::optional<Client> client;
     if (window != XCB_NONE && window != kPointerRoot && window != root_) {
         client = clientAbove(window);
         // Some window managers focus their frame around the client.
@@ -108,8 +108,8 @@ std::optional<clipboard::FocusedApplication> X11FocusInspector::focusedApplicati
         if (window == XCB_NONE || window == kPointerRoot || window == root_) return std::nullopt;
         return clipboard::FocusedApplication{window, {}, {}};  // a window that does not name itself
     }
-    auto names = wmClass(*client).value_or(Names{});
-    return clipboard::FocusedApplication{*client, std::move(names.instance), std::move(names.className)};
+    return clipboard::FocusedApplication{client->window, std::move(client->names.instance),
+                                         std::move(client->names.className)};
 }
 
 }  // namespace quillant::linux_platform

@@ -28,9 +28,14 @@ private:
     struct Names {
         std::string instance, className;
     };
+    // A client window with the names it was found by, so that they are read once.
+    struct Client {
+        xcb_window_t window;
+        Names names;
+    };
     std::optional<Names> wmClass(xcb_window_t window);
-    std::optional<xcb_window_t> clientAbove(xcb_window_t window);
-    std::optional<xcb_window_t> clientBelow(xcb_window_t window, int depth);
+    std::optional<Client> clientAbove(xcb_window_t window);
+    std::optional<Client> clientBelow(xcb_window_t window, int depth);
     xcb_window_t activeWindow();
 
     xcb_connection_t* connection_ = nullptr;

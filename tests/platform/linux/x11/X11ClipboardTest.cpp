@@ -319,6 +319,18 @@ TEST_F(X11Clipboard, OurContentIsServedAndReadLocally) {
     EXPECT_EQ(readFile(out), "Grüße");
 }
 
+// Reads go to the owner without asking who owns first: with nobody owning,
+// the clipboard must still read as empty, and as read completely (a read
+// left waiting would count as failed, make the snapshot incomplete and stop
+// the fix).
+TEST_F(X11Clipboard, AClipboardNobodyOwnsReadsAsEmptyAndComplete) {
+    const auto failures = clip->readFailures();
+    EXPECT_EQ(clip->itemCount(), 0u);
+    EXPECT_EQ(clip->stringForType("text/plain;charset=utf-8"), std::nullopt);
+    EXPECT_EQ(clip->dataForType("UTF8_STRING"), std::nullopt);
+    EXPECT_EQ(clip->readFailures(), failures);
+}
+
 TEST_F(X11Clipboard, ClearingLeavesNothingToPaste) {
     PasteboardItemData item;
     item.set("text/plain;charset=utf-8", Bytes("gone soon"));
