@@ -90,6 +90,22 @@ constexpr std::string_view kVerbsOnly[] = {
     "deserve", "disagree", "eat", "enjoy", "exist", "explain", "forget", "get", "give", "go", "grow", "happen",
     "improve", "know", "learn", "lose", "prefer", "receive", "seem", "sell", "speak", "spend", "teach", "tell",
     "think", "understand", "write"};
+// Verbs of kVerbs that are no nouns either, so that after a subject noun
+// their base form can only be a verb that fails to agree ("the teacher
+// explain" → "explains"); kept apart from kVerbsOnly, whose rules read them
+// after "to" and prepositions.
+constexpr std::string_view kAgreeingVerbs[] = {
+    "accept", "achieve", "admit", "affect", "afford", "allow", "appear", "appreciate", "apply", "argue", "arrange",
+    "assume", "attend", "attract", "avoid", "behave", "borrow", "breathe", "celebrate", "collect", "communicate",
+    "compare", "compete", "complain", "confirm", "connect", "consider", "contain", "continue", "contribute",
+    "convince", "create", "defend", "define", "deliver", "deny", "describe", "destroy", "determine", "develop",
+    "discover", "discuss", "earn", "educate", "encourage", "ensure", "enter", "establish", "examine", "expand",
+    "expect", "follow", "gather", "hear", "identify", "ignore", "imagine", "impress", "include", "indicate",
+    "inform", "insist", "intend", "introduce", "invest", "involve", "lend", "listen", "manage", "marry", "obtain",
+    "occur", "organize", "pray", "predict", "prepare", "pretend", "prevent", "promote", "propose", "protect",
+    "prove", "provide", "publish", "punish", "realize", "recognize", "recommend", "reduce", "relax", "rely",
+    "remember", "remove", "replace", "represent", "require", "respond", "satisfy", "seek", "send", "settle",
+    "sing", "sit", "solve", "succeed", "suffer", "suggest", "suppose", "survive", "tend", "thank", "warn"};
 // Nouns for a group, which British English lets take a plural verb ("my family live").
 constexpr std::string_view kCollectives[] = {
     "army", "audience", "band", "board", "class", "club", "committee", "company", "council", "couple", "crew",
@@ -995,10 +1011,33 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
     return false;
 }
 
+// "Cars is" → "Cars are", "and students has" → "… have": a counted plural
+// with no determiner that opens its clause is its subject. Not after "and"
+// or "or", which may join it to a singular ("the number of cars and buses
+// is"), nor after a word that may govern it ("such as cars is"), nor when
+// the plural names one thing ("Happy customers is our goal").
+bool correctBarePluralSubject(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::size_t s = words.previous(i);
+    if (!isPluralNounAt(words, s, isWord) || !in(kCountNouns, singularOf(words.lower(s), isWord)) ||
+        !words.clauseStartsBefore(s) ||
+        in({"and", "or", "as", "since", "until", "once", "than", "like"}, words.previousLower(s)))
+        return false;
+    const std::string verb = words.lower(i);
+    if (in({"is", "was"}, verb) &&
+        in({"a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"}, words.nextLower(i)))
+        return false;
+    const std::string plural = pluralVerbOf(verb);
+    if (plural.empty() || !startsLowercase(words.text(i))) return false;
+    words.replace(i, plural);
+    return true;
+}
+
 // The rules above, for the word at i: most words start none of them, and
 // are let go after a few look-ups.
 bool correctClauseAndCount(Words& words, std::size_t i, const IsWord& isWord) {
     const std::string w = words.lower(i);
+    if (in({"is", "was", "has", "isn't", "wasn't", "hasn't", "doesn't"}, w) && correctBarePluralSubject(words, i, isWord))
+        return true;
     if (w == "and") return correctSharedSubject(words, i, isWord);
     if (w == "this" || w == "that") return correctDemonstrativeSubject(words, i, isWord);
     if (w == "to") return correctAfterInfinitiveTo(words, i) || correctAfterUsedTo(words, i);
@@ -1380,16 +1419,19 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     // "My father go" → "My father goes": a determiner and a singular noun
-    // that open a clause, then a verb that is no noun. Not after "the" ("the
-    // poor get"), nor after "and" ("he and his son go"), nor a group noun.
-    if (in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) &&
+    // that open a clause, then a verb that is no noun. After "the" only for
+    // a noun always counted ("the poor get" names many), nor after "and"
+    // ("he and his son go"), nor a group noun.
+    const bool countedAfterThe = w == "the" && in(kCountNouns, next);
+    if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe) &&
         words.clauseStartsBefore(i) && words.previousLower(i) != "and" && words.previousLower(i) != "or" &&
         words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) && !endsWith(next, "s") &&
         !in(kCollectives, next) && !in(kIrregularPlurals, next) && !in(kNumbers, next) &&
         !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "do", "does", "did", "to",
              "not", "just", "only", "even", "still", "then", "now"}, next) &&
         !in(kModals, next) && !in(kMidAdverbs, next) &&
-        in(kVerbsOnly, words.lower(after)) && words.nextLower(after) != "not") {
+        (in(kVerbsOnly, words.lower(after)) || in(kAgreeingVerbs, words.lower(after))) &&
+        startsLowercase(words.text(after)) && words.nextLower(after) != "not") {
         std::string third = thirdPerson(words.lower(after));
         if (isWord(third)) {
             words.replace(after, third);
@@ -1398,7 +1440,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "My father were" → "My father was": the same subjects, a plural verb.
     // Not after "if" or "wish" ("if my father were"), nor a part ("a third are").
-    if (in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) &&
+    if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe) &&
         words.clauseStartsBefore(i) && !in({"and", "or", "if", "as", "though", "wish", "unless", "whether"}, words.previousLower(i)) &&
         words.isWord(n) && startsLowercase(words.text(n)) && !endsWith(next, "s") && !in(kCollectives, next) &&
         !in(kIrregularPlurals, next) && !in(kNumbers, next) && !in(kModals, next) && !in(kMidAdverbs, next) &&
@@ -1984,6 +2026,28 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                     next)) {
                 plural = true;
                 ends = true;
+            }
+            // "other student think" → "other students think", "some student
+            // think" → "some students think": a counted noun after "other" with
+            // no determiner ("the other day", "every other week", "John's other
+            // car") or after "some", when a plural verb shows the count ("some
+            // day we go" names a time). Where the noun ends its phrase, "other
+            // job" is as often a slip of "another job".
+            const std::string before = words.previousLower(i);
+            const bool bareOther = w == "other" && startsLowercase(tokens[i].text) &&
+                                   !in({"the", "a", "an", "any", "no", "some", "every", "each", "one", "this", "that",
+                                        "my", "your", "his", "her", "its", "our", "their", "whose", "which", "what",
+                                        "either", "neither", "none"}, before) &&
+                                   (words.previous(i) == npos ||
+                                    (words.text(words.previous(i)).find('\'') == npos &&
+                                     words.text(words.previous(i)).find("\u2019") == npos));
+            if ((bareOther || w == "some") && in(kCountNouns, next) && !in(kTimeNouns, next) &&
+                !in({"place", "thing"}, next)) {
+                const bool verbShows = (isListedVerb(afterWord) || in(kVerbsOnly, afterWord)) && !in(kModals, afterWord);
+                if (verbShows) {
+                    plural = true;
+                    ends = true;
+                }
             }
             if (plural && words.isWord(n) && startsLowercase(tokens[n].text) && ends && !endsWith(next, "s") &&
                 next != "following" &&  // "one of the following:"

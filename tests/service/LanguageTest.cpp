@@ -402,6 +402,27 @@ TEST(Grammar, VerbsThatTheirHeadDecides) {
     });
 }
 
+// A noun's number and the verb that agrees with it, where the words alone decide both.
+TEST(Grammar, NounNumberAndItsVerb) {
+    expectCorrections({
+        {"counted_subject_after_the", "The teacher explain it. When the student arrive, the doctor are busy.",
+         "The teacher explains it. When the student arrives, the doctor is busy."},
+        {"counted_subject_after_the_held_back",
+         "The wealthy get richer. I insist that the student bring a pen. The family live here. If the doctor were here.",
+         "The wealthy get richer. I insist that the student bring a pen. The family live here. If the doctor were here."},
+        {"bare_plural_subject", "Cars is costly. When students has time, they read. Books isn't cheap.",
+         "Cars are costly. When students have time, they read. Books aren't cheap."},
+        {"bare_plural_subject_held_back",
+         "Happy customers is our goal. The number of cars and buses is growing. Friends is a show. News is good.",
+         "Happy customers is our goal. The number of cars and buses is growing. Friends is a show. News is good."},
+        {"count_shown_after_some_and_other", "Some student think so, and other student agree.",
+         "Some students think so, and other students agree."},
+        {"count_after_some_and_other_held_back",
+         "Some day we go. Every other day we meet. He offered me other job. John's other car agree.",
+         "Some day we go. Every other day we meet. He offered me other job. John's other car agree."},
+    });
+}
+
 // Rules stay out of sentences that are not English.
 TEST(Grammar, OnlyEnglishSentencesGetEnglishRules) {
     expectCorrections({
