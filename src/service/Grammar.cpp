@@ -613,6 +613,36 @@ constexpr std::string_view kCountNouns[] = {
     "tourist", "town", "tree", "trip", "university", "village", "visitor", "week", "woman", "word", "worker",
     "year"};
 
+// A noun for one who does what a common verb says ("driver", "visitor",
+// "creator", "swimmer") or a trade in "-ist" or "-ician" ("scientist",
+// "musician"): such nouns are always counted. Not comparatives of verbs that
+// are adjectives too ("cleaner air", "closer"), nor "liver"; no vowel before
+// "-ist" ("moist") and no verb in "-sist", "-xist" or "-list".
+bool isAgentNoun(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
+    if (w.size() < 5) return false;
+    auto isVerb = [](std::string_view stem) {
+        return !in({"clean", "close", "live", "lie", "open"}, stem) && (isListedVerb(stem) || in(kVerbsOnly, stem));
+    };
+    bool agent = false;
+    if (endsWith(w, "er") || endsWith(w, "or")) {
+        const std::string_view stem = w.substr(0, w.size() - 2);
+        agent = isVerb(stem) || isVerb(std::string(stem) + "e") ||
+                (endsWith(w, "er") && stem.size() > 2 && stem.back() == stem[stem.size() - 2] &&
+                 isConsonant(stem.back()) && isVerb(stem.substr(0, stem.size() - 1)));
+    } else if (endsWith(w, "ician")) {
+        agent = true;
+    } else if (w.size() >= 6 && endsWith(w, "ist") && isConsonant(w[w.size() - 4])) {
+        agent = !endsWith(w, "sist") && !endsWith(w, "xist") && !endsWith(w, "list");
+    }
+    // Asked last: the dictionary costs more than the endings.
+    return agent && isWord(w);
+}
+
+// A noun always counted: an everyday one of kCountNouns or a doer's noun.
+bool isCountedNoun(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
+    return in(kCountNouns, w) || isAgentNoun(w, isWord);
+}
+
 // Common adjectives that are no nouns, which may stand between a determiner
 // and its noun; and endings only adjectives have.
 bool isPlainAdjective(std::string_view w) {
@@ -971,7 +1001,7 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     if (isPlainAdjective(w) && words.clauseStartsBefore(i) && !in({"and", "or"}, words.previousLower(i)) &&
-        words.isWord(n) && startsLowercase(words.text(n)) && in(kCountNouns, singularOf(next, isWord)) &&
+        words.isWord(n) && startsLowercase(words.text(n)) && isCountedNoun(singularOf(next, isWord), isWord) &&
         isPluralNounAt(words, n, isWord) && words.nextLower(after) != "not" &&
         // "Happy customers is our goal": a plural may name one aim.
         !(in({"is", "was"}, words.lower(after)) &&
@@ -990,7 +1020,7 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "less cars" → "fewer cars": a counted plural; not "less than", "less time".
     if (w == "less" && words.isWord(n) && startsLowercase(words.text(n)) && !in({"no", "much", "far", "even"}, words.previousLower(i)) &&
-        (in({"people", "children"}, next) || (isPluralNounAt(words, n, isWord) && in(kCountNouns, singularOf(next, isWord)))) &&
+        (in({"people", "children"}, next) || (isPluralNounAt(words, n, isWord) && isCountedNoun(singularOf(next, isWord), isWord))) &&
         words.endsPhraseBefore(after, false)) {
         words.replace(i, "fewer");
         return true;
@@ -1018,7 +1048,7 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
 // the plural names one thing ("Happy customers is our goal").
 bool correctBarePluralSubject(Words& words, std::size_t i, const IsWord& isWord) {
     const std::size_t s = words.previous(i);
-    if (!isPluralNounAt(words, s, isWord) || !in(kCountNouns, singularOf(words.lower(s), isWord)) ||
+    if (!isPluralNounAt(words, s, isWord) || !isCountedNoun(singularOf(words.lower(s), isWord), isWord) ||
         !words.clauseStartsBefore(s) ||
         in({"and", "or", "as", "since", "until", "once", "than", "like"}, words.previousLower(s)))
         return false;
@@ -1242,11 +1272,11 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
              in({"many", "several", "various", "numerous", "few", "both", "these", "those"}, w) ||
              (in(kNumbers, w) && !in({"a", "an", "the"}, before)))) {
             noun = n;
-            if (isPlainAdjective(next) && in(kCountNouns, words.lower(after))) {
+            if (isPlainAdjective(next) && isCountedNoun(words.lower(after), isWord)) {
                 noun = after;
                 adjective = true;
             }
-            if (!in(kCountNouns, words.lower(noun))) noun = npos;
+            if (!isCountedNoun(words.lower(noun), isWord)) noun = npos;
         }
         // The noun ends its phrase, or a verb that is no noun follows ("a few friend came").
         const std::string verb = words.nextLower(noun);
@@ -1303,7 +1333,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "a person who are" → "a person who is": the relative's verb agrees
     // with the counted singular before it.
-    if (w == "who" && in(kCountNouns, words.previousLower(i)) && startsLowercase(words.text(words.previous(i))) &&
+    if (w == "who" && isCountedNoun(words.previousLower(i), isWord) && startsLowercase(words.text(words.previous(i))) &&
         in({"a", "an", "the", "this", "that", "every", "each", "any", "one", "another"},
            words.previousLower(words.previous(i))) &&
         words.nextLower(n) != "not") {
@@ -1335,7 +1365,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
                           : words.text(end).size() == 1 && std::string_view(".,;:!?").find(words.text(end)) != npos
                               ? true
                               : in({"who", "for", "with", "in", "at", "from", "to", "and", "but", "because"}, words.lower(end));
-        if (in(kCountNouns, head) && startsLowercase(words.text(noun)) && ends &&
+        if (isCountedNoun(head, isWord) && startsLowercase(words.text(noun)) && ends &&
             (noun != n || !in({"school", "class", "university", "town", "family", "course", "reason"}, head))) {
             if (auto vowel = startsWithVowelSound(next)) {
                 words.replace(n, std::string(*vowel ? "an " : "a ") + words.text(n));
@@ -1422,7 +1452,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // that open a clause, then a verb that is no noun. After "the" only for
     // a noun always counted ("the poor get" names many), nor after "and"
     // ("he and his son go"), nor a group noun.
-    const bool countedAfterThe = w == "the" && in(kCountNouns, next);
+    const bool countedAfterThe = w == "the" && isCountedNoun(next, isWord);
     if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe) &&
         words.clauseStartsBefore(i) && words.previousLower(i) != "and" && words.previousLower(i) != "or" &&
         words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) && !endsWith(next, "s") &&
@@ -1537,7 +1567,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if (w == "there" && (next == "are" || next == "were") && in({"a", "an"}, words.lower(after))) {
         std::size_t noun = words.next(after);
         if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
-        if (in(kCountNouns, words.lower(noun)) && startsLowercase(words.text(noun)) &&
+        if (isCountedNoun(words.lower(noun), isWord) && startsLowercase(words.text(noun)) &&
             words.endsPhraseBefore(words.next(noun), false) && words.nextLower(noun) != "and") {
             words.replace(n, next == "are" ? "is" : "was");
             return true;
@@ -1719,7 +1749,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "others people" → "other people": "others" is a pronoun, and a
     // counted plural after it wants the determiner.
     if (w == "others" && isPluralNounAt(words, n, isWord) && startsLowercase(words.text(n)) &&
-        (in({"people", "children", "men", "women"}, next) || in(kCountNouns, singularOf(next, isWord)))) {
+        (in({"people", "children", "men", "women"}, next) || isCountedNoun(singularOf(next, isWord), isWord))) {
         words.replace(i, "other");
         return true;
     }
@@ -2041,7 +2071,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                                    (words.previous(i) == npos ||
                                     (words.text(words.previous(i)).find('\'') == npos &&
                                      words.text(words.previous(i)).find("\u2019") == npos));
-            if ((bareOther || w == "some") && in(kCountNouns, next) && !in(kTimeNouns, next) &&
+            if ((bareOther || w == "some") && isCountedNoun(next, isWord) && !in(kTimeNouns, next) &&
                 !in({"place", "thing"}, next)) {
                 const bool verbShows = (isListedVerb(afterWord) || in(kVerbsOnly, afterWord)) && !in(kModals, afterWord);
                 if (verbShows) {
