@@ -183,7 +183,8 @@ constexpr std::string_view kIndefinite[] = {"anybody", "anyone", "everybody", "e
                                             "someone"};
 // Adverbs that may stand between a subject and its verb.
 constexpr std::string_view kMidAdverbs[] = {"always", "also", "never", "often", "rarely", "really", "seldom",
-                                            "sometimes", "usually", "generally", "normally", "actually"};
+                                            "sometimes", "usually", "generally", "normally", "actually",
+                                            "just", "still", "already"};
 // Words after which a pronoun starts a clause.
 constexpr std::string_view kClauseOpeners[] = {"and", "but", "so", "because", "if", "when", "while", "although",
                                               "though", "since", "until", "or", "then", "as", "once"};
@@ -422,6 +423,20 @@ public:
         const std::string det = lower(d);
         return isWord(p) && (in(kNounDeterminers, det) || det == "a" || det == "an" || det == "this") &&
                clauseStartsBefore(d);
+    }
+    // Whether a sentence or paragraph starts at i across line breaks: a line
+    // that merely wraps one has no clause start of its own.
+    bool opensParagraph(std::size_t i) const {
+        int breaks = 0;
+        for (std::size_t k = i; k > 0; --k) {
+            const Token& t = tokens_[k - 1];
+            if (t.kind == TokenKind::lineBreak) {
+                if (++breaks == 2) return true;
+            } else if (t.kind != TokenKind::space) {
+                return t.kind == TokenKind::punct && std::string_view(".!?").find(t.text) != npos;
+            }
+        }
+        return true;
     }
     bool sentenceStartsBefore(std::size_t i) const {
         std::size_t p = previous(i);
@@ -723,7 +738,7 @@ constexpr std::string_view kOtherStarts[] = {
             "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
     "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
     "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "others", "return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting", "seems", "looks", "gets", "find", "finds", "buy", "buys", "bought", "become", "becomes", "became", "take", "takes", "took", "taking", "spend", "spent", "over", "around", "throughout", "that's", "that\u2019s",
-            "his", "her", "our", "their",
+            "his", "her", "our", "their", "which",
             "can't", "couldn't", "shouldn't", "mustn't", "wouldn't", "won't", "suggest", "suggests", "suggested",
             "consider", "considers", "considered"};
 // Words at which only the rules of correctClauseAndCount start (sorted).
@@ -1041,6 +1056,17 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
     return false;
 }
 
+// A verb's base form that is no noun (of kVerbsOnly or kAgreeingVerbs), by a sorted copy: it is asked for most words.
+bool isAgreeingBase(std::string_view w) {
+    static const std::vector<std::string_view> sorted = [] {
+        std::vector<std::string_view> v(std::begin(kVerbsOnly), std::end(kVerbsOnly));
+        v.insert(v.end(), std::begin(kAgreeingVerbs), std::end(kAgreeingVerbs));
+        std::sort(v.begin(), v.end());
+        return v;
+    }();
+    return std::binary_search(sorted.begin(), sorted.end(), w);
+}
+
 // "Cars is" → "Cars are", "and students has" → "… have": a counted plural
 // with no determiner that opens its clause is its subject. Not after "and"
 // or "or", which may join it to a singular ("the number of cars and buses
@@ -1049,7 +1075,7 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
 bool correctBarePluralSubject(Words& words, std::size_t i, const IsWord& isWord) {
     const std::size_t s = words.previous(i);
     if (!isPluralNounAt(words, s, isWord) || !isCountedNoun(singularOf(words.lower(s), isWord), isWord) ||
-        !words.clauseStartsBefore(s) ||
+        !words.clauseStartsBefore(s) || (words.previous(s) == npos && !words.opensParagraph(s)) ||
         in({"and", "or", "as", "since", "until", "once", "than", "like"}, words.previousLower(s)))
         return false;
     const std::string verb = words.lower(i);
@@ -1062,11 +1088,40 @@ bool correctBarePluralSubject(Words& words, std::size_t i, const IsWord& isWord)
     return true;
 }
 
+// "Student learn fast" → "Students learn fast", "Recently scientist have
+// found" → "… scientists have found": a counted noun with no determiner
+// that opens its clause, before a plural verb that is no noun, is a plural
+// with its "-s" left out (the singular would want an article as well). Not
+// after "and" or "or" ("client and server have"), nor a group noun or a time ("Day
+// come and go" is a saying), nor a role ("As teacher I").
+bool correctBareCountedSubject(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::size_t s = words.previous(i);
+    if (!words.isWord(s) || !startsLowercase(words.text(i))) return false;
+    const std::string noun = words.lower(s);
+    if (endsWith(noun, "s") || !isCountedNoun(noun, isWord) || in(kCollectives, noun) || in(kTimeNouns, noun) ||
+        !(startsLowercase(words.text(s)) || words.sentenceStartsBefore(s)))
+        return false;
+    std::size_t start = s;
+    // One adverb may open the clause before it ("Recently scientist have").
+    if (const std::string before = words.previousLower(s); before.size() > 4 && endsWith(before, "ly"))
+        start = words.previous(s);
+    if (!words.clauseStartsBefore(start) || (words.previous(start) == npos && !words.opensParagraph(start)) ||
+        in({"and", "or", "nor", "as", "than", "like"}, words.previousLower(start)))
+        return false;
+    if (const std::string plural = pluralOf(noun, isWord); !plural.empty()) {
+        words.replace(s, plural);
+        return true;
+    }
+    return false;
+}
+
 // The rules above, for the word at i: most words start none of them, and
 // are let go after a few look-ups.
 bool correctClauseAndCount(Words& words, std::size_t i, const IsWord& isWord) {
     const std::string w = words.lower(i);
     if (in({"is", "was", "has", "isn't", "wasn't", "hasn't", "doesn't"}, w) && correctBarePluralSubject(words, i, isWord))
+        return true;
+    if (in({"are", "were", "have", "don't", "aren't", "weren't", "haven't"}, w) && correctBareCountedSubject(words, i, isWord))
         return true;
     if (w == "and") return correctSharedSubject(words, i, isWord);
     if (w == "this" || w == "that") return correctDemonstrativeSubject(words, i, isWord);
@@ -1099,6 +1154,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     if (std::binary_search(std::begin(kClauseAndCountStarts), std::end(kClauseAndCountStarts), w))
         return correctClauseAndCount(words, i, isWord);
+    if (isAgreeingBase(w) && correctBareCountedSubject(words, i, isWord)) return true;
     if (!startsAFormRule(w)) return isPlainAdjective(w) && correctNounForms(words, i, isWord);
     const std::size_t n = words.next(i);
     const std::string nextStore = words.lower(n);
@@ -1485,7 +1541,25 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "people who lives" → "people who live": the relative's verb agrees with the plural before it.
-    if (w == "who" && isPluralNounAt(words, words.previous(i), isWord)) {
+    // After "that" and "which" only for a counted plural that is no verb
+    // ("she says that is", "cars, which is"), nor in a phrase after a
+    // preposition, whose head the relative may be about ("the number of cars
+    // that is", "no edit of these rules that makes").
+    const std::size_t head = words.previous(i);
+    auto afterPreposition = [&] {
+        std::size_t k = head;
+        for (int steps = 0; steps < 3 && k != npos; ++steps) {
+            k = words.previous(k);
+            if (in(kPrepositions, words.lower(k))) return true;
+        }
+        return false;
+    };
+    const bool pluralHead =
+        w == "who" ? isPluralNounAt(words, head, isWord)
+                   : (w == "that" || w == "which") && isPluralNounAt(words, head, isWord) &&
+                         baseOfThirdPerson(words.lower(head)).empty() &&
+                         isCountedNoun(singularOf(words.lower(head), isWord), isWord) && !afterPreposition();
+    if (pluralHead) {
         const std::string verb(next);
         std::string plural = pluralVerbOf(verb);
         if (plural.empty() && !baseOfThirdPerson(verb).empty()) plural = baseOfThirdPerson(verb);
@@ -1557,11 +1631,18 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.remove(n);
         return true;
     }
-    // "there is students" → "there are students", where the plural ends its phrase.
-    if (w == "there" && (next == "is" || next == "was") && isPluralNounAt(words, after, isWord) &&
-        words.endsPhraseBefore(words.next(after), false)) {
-        words.replace(n, next == "is" ? "are" : "were");
-        return true;
+    // "there is students" → "there are students", where the plural ends its
+    // phrase; also after "some" or "no" and one plain adjective ("there is
+    // no good reasons").
+    if (w == "there" && (next == "is" || next == "was")) {
+        std::size_t noun = after;
+        if (in({"some", "no"}, words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
+        if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
+        if (isPluralNounAt(words, noun, isWord) && startsLowercase(words.text(noun)) &&
+            words.endsPhraseBefore(words.next(noun), false)) {
+            words.replace(n, next == "is" ? "are" : "were");
+            return true;
+        }
     }
     // "there are a problem" → "there is a problem": one counted thing.
     if (w == "there" && (next == "are" || next == "were") && in({"a", "an"}, words.lower(after))) {
