@@ -91,6 +91,22 @@ constexpr std::string_view kVerbsOnly[] = {
     "deserve", "disagree", "eat", "enjoy", "exist", "explain", "forget", "get", "give", "go", "grow", "happen",
     "improve", "know", "learn", "lose", "prefer", "receive", "seem", "sell", "speak", "spend", "teach", "tell",
     "think", "understand", "write"};
+// Verbs of kVerbs that are no nouns either, so that after a subject noun
+// their base form can only be a verb that fails to agree ("the teacher
+// explain" → "explains"); kept apart from kVerbsOnly, whose rules read them
+// after "to" and prepositions.
+constexpr std::string_view kAgreeingVerbs[] = {
+    "accept", "achieve", "admit", "affect", "afford", "allow", "appear", "appreciate", "apply", "argue", "arrange",
+    "assume", "attend", "attract", "avoid", "behave", "borrow", "breathe", "celebrate", "collect", "communicate",
+    "compare", "compete", "complain", "confirm", "connect", "consider", "contain", "continue", "contribute",
+    "convince", "create", "defend", "define", "deliver", "deny", "describe", "destroy", "determine", "develop",
+    "discover", "discuss", "earn", "educate", "encourage", "ensure", "enter", "establish", "examine", "expand",
+    "expect", "follow", "gather", "hear", "identify", "ignore", "imagine", "impress", "include", "indicate",
+    "inform", "insist", "intend", "introduce", "invest", "involve", "lend", "listen", "manage", "marry", "obtain",
+    "occur", "organize", "pray", "predict", "prepare", "pretend", "prevent", "promote", "propose", "protect",
+    "prove", "provide", "publish", "punish", "realize", "recognize", "recommend", "reduce", "relax", "rely",
+    "remember", "remove", "replace", "represent", "require", "respond", "satisfy", "seek", "send", "settle",
+    "sing", "sit", "solve", "succeed", "suffer", "suggest", "suppose", "survive", "tend", "thank", "warn"};
 // Nouns for a group, which British English lets take a plural verb ("my family live").
 constexpr std::string_view kCollectives[] = {
     "army", "audience", "band", "board", "class", "club", "committee", "company", "council", "couple", "crew",
@@ -168,7 +184,8 @@ constexpr std::string_view kIndefinite[] = {"anybody", "anyone", "everybody", "e
                                             "someone"};
 // Adverbs that may stand between a subject and its verb.
 constexpr std::string_view kMidAdverbs[] = {"always", "also", "never", "often", "rarely", "really", "seldom",
-                                            "sometimes", "usually", "generally", "normally", "actually"};
+                                            "sometimes", "usually", "generally", "normally", "actually",
+                                            "just", "still", "already"};
 // Words after which a pronoun starts a clause.
 constexpr std::string_view kClauseOpeners[] = {"and", "but", "so", "because", "if", "when", "while", "although",
                                               "though", "since", "until", "or", "then", "as", "once"};
@@ -408,6 +425,20 @@ public:
         return isWord(p) && (in(kNounDeterminers, det) || det == "a" || det == "an" || det == "this") &&
                clauseStartsBefore(d);
     }
+    // Whether a sentence or paragraph starts at i across line breaks: a line
+    // that merely wraps one has no clause start of its own.
+    bool opensParagraph(std::size_t i) const {
+        int breaks = 0;
+        for (std::size_t k = i; k > 0; --k) {
+            const Token& t = tokens_[k - 1];
+            if (t.kind == TokenKind::lineBreak) {
+                if (++breaks == 2) return true;
+            } else if (t.kind != TokenKind::space) {
+                return t.kind == TokenKind::punct && std::string_view(".!?").find(t.text) != npos;
+            }
+        }
+        return true;
+    }
     bool sentenceStartsBefore(std::size_t i) const {
         std::size_t p = previous(i);
         return p == npos || (tokens_[p].kind == TokenKind::punct && std::string_view(".!?").find(tokens_[p].text) != npos);
@@ -598,6 +629,36 @@ constexpr std::string_view kCountNouns[] = {
     "tourist", "town", "tree", "trip", "university", "village", "visitor", "week", "woman", "word", "worker",
     "year"};
 
+// A noun for one who does what a common verb says ("driver", "visitor",
+// "creator", "swimmer") or a trade in "-ist" or "-ician" ("scientist",
+// "musician"): such nouns are always counted. Not comparatives of verbs that
+// are adjectives too ("cleaner air", "closer"), nor "liver"; no vowel before
+// "-ist" ("moist") and no verb in "-sist", "-xist" or "-list".
+bool isAgentNoun(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
+    if (w.size() < 5) return false;
+    auto isVerb = [](std::string_view stem) {
+        return !in({"clean", "close", "live", "lie", "open"}, stem) && (isListedVerb(stem) || in(kVerbsOnly, stem));
+    };
+    bool agent = false;
+    if (endsWith(w, "er") || endsWith(w, "or")) {
+        const std::string_view stem = w.substr(0, w.size() - 2);
+        agent = isVerb(stem) || isVerb(std::string(stem) + "e") ||
+                (endsWith(w, "er") && stem.size() > 2 && stem.back() == stem[stem.size() - 2] &&
+                 isConsonant(stem.back()) && isVerb(stem.substr(0, stem.size() - 1)));
+    } else if (endsWith(w, "ician")) {
+        agent = true;
+    } else if (w.size() >= 6 && endsWith(w, "ist") && isConsonant(w[w.size() - 4])) {
+        agent = !endsWith(w, "sist") && !endsWith(w, "xist") && !endsWith(w, "list");
+    }
+    // Asked last: the dictionary costs more than the endings.
+    return agent && isWord(w);
+}
+
+// A noun always counted: an everyday one of kCountNouns or a doer's noun.
+bool isCountedNoun(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
+    return in(kCountNouns, w) || isAgentNoun(w, isWord);
+}
+
 // Common adjectives that are no nouns, which may stand between a determiner
 // and its noun; and endings only adjectives have.
 bool isPlainAdjective(std::string_view w) {
@@ -678,7 +739,7 @@ constexpr std::string_view kOtherStarts[] = {
             "avoiding", "look", "looks", "looked", "looking", "i", "according", "lot", "who", "at", "not", "don't", "doesn't",
     "didn't", "cannot", "may", "might", "will", "shall", "they're", "too", "weather", "good", "it", "he", "she",
     "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "others", "return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting", "seems", "looks", "gets", "find", "finds", "buy", "buys", "bought", "become", "becomes", "became", "take", "takes", "took", "taking", "spend", "spent", "over", "around", "throughout", "that's", "that\u2019s",
-            "his", "her", "our", "their",
+            "his", "her", "our", "their", "which",
             "can't", "couldn't", "shouldn't", "mustn't", "wouldn't", "won't", "suggest", "suggests", "suggested",
             "consider", "considers", "considered"};
 // Words at which only the rules of correctClauseAndCount start (sorted).
@@ -956,7 +1017,7 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     if (isPlainAdjective(w) && words.clauseStartsBefore(i) && !in({"and", "or"}, words.previousLower(i)) &&
-        words.isWord(n) && startsLowercase(words.text(n)) && in(kCountNouns, singularOf(next, isWord)) &&
+        words.isWord(n) && startsLowercase(words.text(n)) && isCountedNoun(singularOf(next, isWord), isWord) &&
         isPluralNounAt(words, n, isWord) && words.nextLower(after) != "not" &&
         // "Happy customers is our goal": a plural may name one aim.
         !(in({"is", "was"}, words.lower(after)) &&
@@ -975,7 +1036,7 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "less cars" → "fewer cars": a counted plural; not "less than", "less time".
     if (w == "less" && words.isWord(n) && startsLowercase(words.text(n)) && !in({"no", "much", "far", "even"}, words.previousLower(i)) &&
-        (in({"people", "children"}, next) || (isPluralNounAt(words, n, isWord) && in(kCountNouns, singularOf(next, isWord)))) &&
+        (in({"people", "children"}, next) || (isPluralNounAt(words, n, isWord) && isCountedNoun(singularOf(next, isWord), isWord))) &&
         words.endsPhraseBefore(after, false)) {
         words.replace(i, "fewer");
         return true;
@@ -996,10 +1057,73 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
     return false;
 }
 
+// A verb's base form that is no noun (of kVerbsOnly or kAgreeingVerbs), by a sorted copy: it is asked for most words.
+bool isAgreeingBase(std::string_view w) {
+    static const std::vector<std::string_view> sorted = [] {
+        std::vector<std::string_view> v(std::begin(kVerbsOnly), std::end(kVerbsOnly));
+        v.insert(v.end(), std::begin(kAgreeingVerbs), std::end(kAgreeingVerbs));
+        std::sort(v.begin(), v.end());
+        return v;
+    }();
+    return std::binary_search(sorted.begin(), sorted.end(), w);
+}
+
+// "Cars is" → "Cars are", "and students has" → "… have": a counted plural
+// with no determiner that opens its clause is its subject. Not after "and"
+// or "or", which may join it to a singular ("the number of cars and buses
+// is"), nor after a word that may govern it ("such as cars is"), nor when
+// the plural names one thing ("Happy customers is our goal").
+bool correctBarePluralSubject(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::size_t s = words.previous(i);
+    if (!isPluralNounAt(words, s, isWord) || !isCountedNoun(singularOf(words.lower(s), isWord), isWord) ||
+        !words.clauseStartsBefore(s) || (words.previous(s) == npos && !words.opensParagraph(s)) ||
+        in({"and", "or", "as", "since", "until", "once", "than", "like"}, words.previousLower(s)))
+        return false;
+    const std::string verb = words.lower(i);
+    if (in({"is", "was"}, verb) &&
+        in({"a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"}, words.nextLower(i)))
+        return false;
+    const std::string plural = pluralVerbOf(verb);
+    if (plural.empty() || !startsLowercase(words.text(i))) return false;
+    words.replace(i, plural);
+    return true;
+}
+
+// "Student learn fast" → "Students learn fast", "Recently scientist have
+// found" → "… scientists have found": a counted noun with no determiner
+// that opens its clause, before a plural verb that is no noun, is a plural
+// with its "-s" left out (the singular would want an article as well). Not
+// after "and" or "or" ("client and server have"), nor a group noun or a time ("Day
+// come and go" is a saying), nor a role ("As teacher I").
+bool correctBareCountedSubject(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::size_t s = words.previous(i);
+    if (!words.isWord(s) || !startsLowercase(words.text(i))) return false;
+    const std::string noun = words.lower(s);
+    if (endsWith(noun, "s") || !isCountedNoun(noun, isWord) || in(kCollectives, noun) || in(kTimeNouns, noun) ||
+        !(startsLowercase(words.text(s)) || words.sentenceStartsBefore(s)))
+        return false;
+    std::size_t start = s;
+    // One adverb may open the clause before it ("Recently scientist have").
+    if (const std::string before = words.previousLower(s); before.size() > 4 && endsWith(before, "ly"))
+        start = words.previous(s);
+    if (!words.clauseStartsBefore(start) || (words.previous(start) == npos && !words.opensParagraph(start)) ||
+        in({"and", "or", "nor", "as", "than", "like"}, words.previousLower(start)))
+        return false;
+    if (const std::string plural = pluralOf(noun, isWord); !plural.empty()) {
+        words.replace(s, plural);
+        return true;
+    }
+    return false;
+}
+
 // The rules above, for the word at i: most words start none of them, and
 // are let go after a few look-ups.
 bool correctClauseAndCount(Words& words, std::size_t i, const IsWord& isWord) {
     const std::string w = words.lower(i);
+    if (in({"is", "was", "has", "isn't", "wasn't", "hasn't", "doesn't"}, w) && correctBarePluralSubject(words, i, isWord))
+        return true;
+    if (in({"are", "were", "have", "don't", "aren't", "weren't", "haven't"}, w) && correctBareCountedSubject(words, i, isWord))
+        return true;
     if (w == "and") return correctSharedSubject(words, i, isWord);
     if (w == "this" || w == "that") return correctDemonstrativeSubject(words, i, isWord);
     if (w == "to") return correctAfterInfinitiveTo(words, i) || correctAfterUsedTo(words, i);
@@ -1031,6 +1155,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     if (std::binary_search(std::begin(kClauseAndCountStarts), std::end(kClauseAndCountStarts), w))
         return correctClauseAndCount(words, i, isWord);
+    if (isAgreeingBase(w) && correctBareCountedSubject(words, i, isWord)) return true;
     if (!startsAFormRule(w)) return isPlainAdjective(w) && correctNounForms(words, i, isWord);
     const std::size_t n = words.next(i);
     const std::string nextStore = words.lower(n);
@@ -1204,11 +1329,11 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
              in({"many", "several", "various", "numerous", "few", "both", "these", "those"}, w) ||
              (in(kNumbers, w) && !in({"a", "an", "the"}, before)))) {
             noun = n;
-            if (isPlainAdjective(next) && in(kCountNouns, words.lower(after))) {
+            if (isPlainAdjective(next) && isCountedNoun(words.lower(after), isWord)) {
                 noun = after;
                 adjective = true;
             }
-            if (!in(kCountNouns, words.lower(noun))) noun = npos;
+            if (!isCountedNoun(words.lower(noun), isWord)) noun = npos;
         }
         // The noun ends its phrase, or a verb that is no noun follows ("a few friend came").
         const std::string verb = words.nextLower(noun);
@@ -1265,7 +1390,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "a person who are" → "a person who is": the relative's verb agrees
     // with the counted singular before it.
-    if (w == "who" && in(kCountNouns, words.previousLower(i)) && startsLowercase(words.text(words.previous(i))) &&
+    if (w == "who" && isCountedNoun(words.previousLower(i), isWord) && startsLowercase(words.text(words.previous(i))) &&
         in({"a", "an", "the", "this", "that", "every", "each", "any", "one", "another"},
            words.previousLower(words.previous(i))) &&
         words.nextLower(n) != "not") {
@@ -1297,7 +1422,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
                           : words.text(end).size() == 1 && std::string_view(".,;:!?").find(words.text(end)) != npos
                               ? true
                               : in({"who", "for", "with", "in", "at", "from", "to", "and", "but", "because"}, words.lower(end));
-        if (in(kCountNouns, head) && startsLowercase(words.text(noun)) && ends &&
+        if (isCountedNoun(head, isWord) && startsLowercase(words.text(noun)) && ends &&
             (noun != n || !in({"school", "class", "university", "town", "family", "course", "reason"}, head))) {
             if (auto vowel = startsWithVowelSound(next)) {
                 words.replace(n, std::string(*vowel ? "an " : "a ") + words.text(n));
@@ -1381,16 +1506,19 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     // "My father go" → "My father goes": a determiner and a singular noun
-    // that open a clause, then a verb that is no noun. Not after "the" ("the
-    // poor get"), nor after "and" ("he and his son go"), nor a group noun.
-    if (in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) &&
+    // that open a clause, then a verb that is no noun. After "the" only for
+    // a noun always counted ("the poor get" names many), nor after "and"
+    // ("he and his son go"), nor a group noun.
+    const bool countedAfterThe = w == "the" && isCountedNoun(next, isWord);
+    if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe) &&
         words.clauseStartsBefore(i) && words.previousLower(i) != "and" && words.previousLower(i) != "or" &&
         words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) && !endsWith(next, "s") &&
         !in(kCollectives, next) && !in(kIrregularPlurals, next) && !in(kNumbers, next) &&
         !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "do", "does", "did", "to",
              "not", "just", "only", "even", "still", "then", "now"}, next) &&
         !in(kModals, next) && !in(kMidAdverbs, next) &&
-        in(kVerbsOnly, words.lower(after)) && words.nextLower(after) != "not") {
+        (in(kVerbsOnly, words.lower(after)) || in(kAgreeingVerbs, words.lower(after))) &&
+        startsLowercase(words.text(after)) && words.nextLower(after) != "not") {
         std::string third = thirdPerson(words.lower(after));
         if (isWord(third)) {
             words.replace(after, third);
@@ -1399,7 +1527,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "My father were" → "My father was": the same subjects, a plural verb.
     // Not after "if" or "wish" ("if my father were"), nor a part ("a third are").
-    if (in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) &&
+    if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe) &&
         words.clauseStartsBefore(i) && !in({"and", "or", "if", "as", "though", "wish", "unless", "whether"}, words.previousLower(i)) &&
         words.isWord(n) && startsLowercase(words.text(n)) && !endsWith(next, "s") && !in(kCollectives, next) &&
         !in(kIrregularPlurals, next) && !in(kNumbers, next) && !in(kModals, next) && !in(kMidAdverbs, next) &&
@@ -1414,7 +1542,25 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "people who lives" → "people who live": the relative's verb agrees with the plural before it.
-    if (w == "who" && isPluralNounAt(words, words.previous(i), isWord)) {
+    // After "that" and "which" only for a counted plural that is no verb
+    // ("she says that is", "cars, which is"), nor in a phrase after a
+    // preposition, whose head the relative may be about ("the number of cars
+    // that is", "no edit of these rules that makes").
+    const std::size_t head = words.previous(i);
+    auto afterPreposition = [&] {
+        std::size_t k = head;
+        for (int steps = 0; steps < 3 && k != npos; ++steps) {
+            k = words.previous(k);
+            if (in(kPrepositions, words.lower(k))) return true;
+        }
+        return false;
+    };
+    const bool pluralHead =
+        w == "who" ? isPluralNounAt(words, head, isWord)
+                   : (w == "that" || w == "which") && isPluralNounAt(words, head, isWord) &&
+                         baseOfThirdPerson(words.lower(head)).empty() &&
+                         isCountedNoun(singularOf(words.lower(head), isWord), isWord) && !afterPreposition();
+    if (pluralHead) {
         const std::string verb(next);
         std::string plural = pluralVerbOf(verb);
         if (plural.empty() && !baseOfThirdPerson(verb).empty()) plural = baseOfThirdPerson(verb);
@@ -1486,17 +1632,24 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.remove(n);
         return true;
     }
-    // "there is students" → "there are students", where the plural ends its phrase.
-    if (w == "there" && (next == "is" || next == "was") && isPluralNounAt(words, after, isWord) &&
-        words.endsPhraseBefore(words.next(after), false)) {
-        words.replace(n, next == "is" ? "are" : "were");
-        return true;
+    // "there is students" → "there are students", where the plural ends its
+    // phrase; also after "some" or "no" and one plain adjective ("there is
+    // no good reasons").
+    if (w == "there" && (next == "is" || next == "was")) {
+        std::size_t noun = after;
+        if (in({"some", "no"}, words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
+        if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
+        if (isPluralNounAt(words, noun, isWord) && startsLowercase(words.text(noun)) &&
+            words.endsPhraseBefore(words.next(noun), false)) {
+            words.replace(n, next == "is" ? "are" : "were");
+            return true;
+        }
     }
     // "there are a problem" → "there is a problem": one counted thing.
     if (w == "there" && (next == "are" || next == "were") && in({"a", "an"}, words.lower(after))) {
         std::size_t noun = words.next(after);
         if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
-        if (in(kCountNouns, words.lower(noun)) && startsLowercase(words.text(noun)) &&
+        if (isCountedNoun(words.lower(noun), isWord) && startsLowercase(words.text(noun)) &&
             words.endsPhraseBefore(words.next(noun), false) && words.nextLower(noun) != "and") {
             words.replace(n, next == "are" ? "is" : "was");
             return true;
@@ -1678,7 +1831,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "others people" → "other people": "others" is a pronoun, and a
     // counted plural after it wants the determiner.
     if (w == "others" && isPluralNounAt(words, n, isWord) && startsLowercase(words.text(n)) &&
-        (in({"people", "children", "men", "women"}, next) || in(kCountNouns, singularOf(next, isWord)))) {
+        (in({"people", "children", "men", "women"}, next) || isCountedNoun(singularOf(next, isWord), isWord))) {
         words.replace(i, "other");
         return true;
     }
@@ -1986,6 +2139,28 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                     next)) {
                 plural = true;
                 ends = true;
+            }
+            // "other student think" → "other students think", "some student
+            // think" → "some students think": a counted noun after "other" with
+            // no determiner ("the other day", "every other week", "John's other
+            // car") or after "some", when a plural verb shows the count ("some
+            // day we go" names a time). Where the noun ends its phrase, "other
+            // job" is as often a slip of "another job".
+            const std::string before = words.previousLower(i);
+            const bool bareOther = w == "other" && startsLowercase(tokens[i].text) &&
+                                   !in({"the", "a", "an", "any", "no", "some", "every", "each", "one", "this", "that",
+                                        "my", "your", "his", "her", "its", "our", "their", "whose", "which", "what",
+                                        "either", "neither", "none"}, before) &&
+                                   (words.previous(i) == npos ||
+                                    (words.text(words.previous(i)).find('\'') == npos &&
+                                     words.text(words.previous(i)).find("\u2019") == npos));
+            if ((bareOther || w == "some") && isCountedNoun(next, isWord) && !in(kTimeNouns, next) &&
+                !in({"place", "thing"}, next)) {
+                const bool verbShows = (isListedVerb(afterWord) || in(kVerbsOnly, afterWord)) && !in(kModals, afterWord);
+                if (verbShows) {
+                    plural = true;
+                    ends = true;
+                }
             }
             if (plural && words.isWord(n) && startsLowercase(tokens[n].text) && ends && !endsWith(next, "s") &&
                 next != "following" &&  // "one of the following:"

@@ -407,6 +407,47 @@ TEST(Grammar, VerbsThatTheirHeadDecides) {
     });
 }
 
+// A noun's number and the verb that agrees with it, where the words alone decide both.
+TEST(Grammar, NounNumberAndItsVerb) {
+    expectCorrections({
+        {"counted_subject_after_the", "The teacher explain it. When the student arrive, the doctor are busy.",
+         "The teacher explains it. When the student arrives, the doctor is busy."},
+        {"counted_subject_after_the_held_back",
+         "The wealthy get richer. I insist that the student bring a pen. The family live here. If the doctor were here.",
+         "The wealthy get richer. I insist that the student bring a pen. The family live here. If the doctor were here."},
+        {"bare_plural_subject", "Cars is costly. When students has time, they read.\nBooks isn't cheap.",
+         "Cars are costly. When students have time, they read.\nBooks aren't cheap."},
+        {"bare_plural_subject_held_back",
+         "Happy customers is our goal. The number of cars and buses is growing. Friends is a show. News is good.",
+         "Happy customers is our goal. The number of cars and buses is growing. Friends is a show. News is good."},
+        {"doers_are_counted", "Two driver came, the visitor agree and a lot of scientist explain it.",
+         "Two drivers came, the visitor agrees and a lot of scientists explain it."},
+        {"doers_are_counted_held_back", "It is cleaner. It is closer. It is moist.",
+         "It is cleaner. It is closer. It is moist."},
+        {"relative_after_counted_plural", "We need teachers which is patient and rules that is clear. It just make sense.",
+         "We need teachers which are patient and rules that are clear. It just makes sense."},
+        {"relative_after_counted_plural_held_back",
+         "She says that is true. He sold the cars, which is sad. The number of cars that is sold grows. No edit of these "
+         "rules that makes it worse.",
+         "She says that is true. He sold the cars, which is sad. The number of cars that is sold grows. No edit of these "
+         "rules that makes it worse."},
+        {"bare_counted_subject", "Student learn fast. Recently scientist have found it, and when visitor arrive, we go.",
+         "Students learn fast. Recently scientists have found it, and when visitors arrive, we go."},
+        {"bare_counted_subject_held_back",
+         "Teacher or student have to sign. Client and server have it. Student support is here. Day come and go. The rights of a\n"
+         "member are kept, and the rules of all\ncars is one.",
+         "Teacher or student have to sign. Client and server have it. Student support is here. Day come and go. The rights of a\n"
+         "member are kept, and the rules of all\ncars is one."},
+        {"there_is_before_a_plural", "There is no good reasons to stay. There was big problems.",
+         "There are no good reasons to stay. There were big problems."},
+        {"count_shown_after_some_and_other", "Some student think so, and other student agree.",
+         "Some students think so, and other students agree."},
+        {"count_after_some_and_other_held_back",
+         "Some day we go. Every other day we meet. He offered me other job. John's other car agree.",
+         "Some day we go. Every other day we meet. He offered me other job. John's other car agree."},
+    });
+}
+
 // Rules stay out of sentences that are not English.
 TEST(Grammar, OnlyEnglishSentencesGetEnglishRules) {
     expectCorrections({
