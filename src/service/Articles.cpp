@@ -50,7 +50,7 @@ constexpr std::string_view kComparedTerms[] = {
     "anyone", "anything", "before", "anybody", "everyone", "everything", "ever", "him", "me", "others", "them",
     "us", "usual", "expected", "necessary"};
 
-// Words before a noun "effect" ("a great affect on" → "effect").
+// Words before a noun "effect" ("a strong affect on" → "effect").
 constexpr std::string_view kBeforeEffect[] = {
     "a", "an", "the", "any", "no", "big", "great", "huge", "large", "positive", "negative", "bad", "good", "strong",
     "significant", "major", "serious", "little", "its", "their", "his", "her", "our", "my", "your", "real", "direct"};
@@ -130,7 +130,7 @@ bool isLongAdjective(std::string_view w) {
 }
 
 // Nouns that are counted in every sense, which learners often leave bare
-// after "get good", "have better" ("got a good score", "have a better
+// after "get good", "have better" ("got a good grade", "have a better
 // chance", "is a very good idea").
 constexpr std::string_view kCountedAfterAdjective[] = {
     "advantage", "chance", "choice", "decision", "disadvantage", "example", "grade", "idea", "impression", "mark",
@@ -188,7 +188,7 @@ void correctArticles(Tokens& tokens) {
         const std::size_t after = nav.next(n);
         const std::string afterWord = nav.lower(after);
 
-        // "The result is not same." → "… not the same.": "same" ending its
+        // "Our plans were never same." → "… never the same.": "same" ending its
         // phrase after "be" stands only with "the".
         if (w == "same" && nav.lowerCase(i) && nav.endsAtMark(n)) {
             std::size_t b = nav.previous(i);
@@ -199,7 +199,7 @@ void correctArticles(Tokens& tokens) {
                 continue;
             }
         }
-        // "It is most beautiful city" → "It is the most beautiful city": a
+        // "It is most famous museum" → "It is the most famous museum": a
         // superlative before a counted singular after "be".
         if (w == "most" && nav.lowerCase(i) && in(kBe, nav.lower(nav.previous(i))) && nav.lowerCase(n) &&
             isLongAdjective(next) && nav.lowerCase(after) && in(kCountedHeads, afterWord)) {
@@ -207,7 +207,7 @@ void correctArticles(Tokens& tokens) {
             changed = true;
             continue;
         }
-        // "for the these reasons" → "for these reasons": two determiners.
+        // "kept the those tools" → "kept those tools": two determiners.
         if (w == "the" && nav.lowerCase(n) && in({"these", "those", "my", "your", "his", "our", "their"}, next) &&
             nav.isWord(after)) {
             nav.remove(i);
@@ -215,7 +215,7 @@ void correctArticles(Tokens& tokens) {
             continue;
         }
         if ((w == "a" || w == "an") && nav.lowerCase(n)) {
-            // "for a many years" → "for many years" ("a great many" has its adjective).
+            // "waited a many weeks" → "waited many weeks" ("a great many" has its adjective).
             const bool many = next == "many" && nav.isWord(after);
             // "an information about" → "information about".
             const bool uncounted = in(kNeverCounted, next) && in(kPhraseEnders, afterWord);
@@ -225,7 +225,7 @@ void correctArticles(Tokens& tokens) {
                 continue;
             }
         }
-        // "I got good score." → "I got a good score.", "It is very good
+        // "She got good grade." → "She got a good grade.", "It is very good
         // idea." → "It is a very good idea.": a counted singular after a verb
         // of having or getting and its adjective, with an adverb of degree
         // or none ("quite a good idea" goes otherwise).
@@ -260,7 +260,7 @@ void correctArticles(Tokens& tokens) {
                 continue;
             }
         }
-        // "There will be lot of people" → "… a lot of people".
+        // "It would be lot of work" → "… a lot of work".
         if (in({"be", "been", "become", "becomes", "became"}, w) && next == "lot" && afterWord == "of" &&
             nav.lowerCase(n)) {
             nav.replace(n, "a lot");
@@ -283,7 +283,7 @@ void correctArticles(Tokens& tokens) {
             changed = true;
             continue;
         }
-        // "a great affect on" → "a great effect on", "side affects" → "side
+        // "a strong affect on" → "a strong effect on", "side affects" → "side
         // effects": the noun, where a determiner or an adjective comes
         // before and "on" or "of" after ("will affect on" stays: a verb).
         if ((next == "affect" || next == "affects") && nav.lowerCase(n) &&

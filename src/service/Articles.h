@@ -10,14 +10,14 @@ namespace quillant::service {
 // Articles and fixed phrases that the words around them decide, on the word
 // tokens whose language is 0 (English):
 //   - "the" that the phrase demands: "is same." → "is the same.", "is most
-//     beautiful city" → "is the most beautiful city", "at end of" → "at the
+//     famous museum" → "is the most famous museum", "at end of" → "at the
 //     end of", "in morning." → "in the morning.";
 //   - an article that cannot stand: "the these" → "these", "a many years" →
 //     "many years", "an information about" → "information about";
 //   - "a" that a counted noun needs: "be lot of" → "be a lot of", "got good
-//     score" → "got a good score", "is very good idea" → "is a very good idea";
+//     grade" → "got a good grade", "is very good idea" → "is a very good idea";
 //   - confusables whose word class the context fixes: "to much." → "too
-//     much.", "there own" → "their own", "a great affect on" → "a great effect
+//     much.", "there own" → "their own", "a strong affect on" → "a strong effect
 //     on", "side affects" → "side effects", "more then ever" → "more than ever".
 void correctArticles(std::vector<Token>& tokens);
 

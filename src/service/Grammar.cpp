@@ -1089,8 +1089,8 @@ bool correctBarePluralSubject(Words& words, std::size_t i, const IsWord& isWord)
     return true;
 }
 
-// "Student learn fast" → "Students learn fast", "Recently scientist have
-// found" → "… scientists have found": a counted noun with no determiner
+// "Student learn fast" → "Students learn fast", "Lately visitor have
+// found" → "… visitors have found": a counted noun with no determiner
 // that opens its clause, before a plural verb that is no noun, is a plural
 // with its "-s" left out (the singular would want an article as well). Not
 // after "and" or "or" ("client and server have"), nor a group noun or a time ("Day
@@ -1103,7 +1103,7 @@ bool correctBareCountedSubject(Words& words, std::size_t i, const IsWord& isWord
         !(startsLowercase(words.text(s)) || words.sentenceStartsBefore(s)))
         return false;
     std::size_t start = s;
-    // One adverb may open the clause before it ("Recently scientist have").
+    // One adverb may open the clause before it ("Lately visitor have").
     if (const std::string before = words.previousLower(s); before.size() > 4 && endsWith(before, "ly"))
         start = words.previous(s);
     if (!words.clauseStartsBefore(start) || (words.previous(start) == npos && !words.opensParagraph(start)) ||

@@ -431,8 +431,8 @@ TEST(Grammar, NounNumberAndItsVerb) {
          "rules that makes it worse.",
          "She says that is true. He sold the cars, which is sad. The number of cars that is sold grows. No edit of these "
          "rules that makes it worse."},
-        {"bare_counted_subject", "Student learn fast. Recently scientist have found it, and when visitor arrive, we go.",
-         "Students learn fast. Recently scientists have found it, and when visitors arrive, we go."},
+        {"bare_counted_subject", "Student learn fast. Lately visitor have found it, and when visitor arrive, we go.",
+         "Students learn fast. Lately visitors have found it, and when visitors arrive, we go."},
         {"bare_counted_subject_held_back",
          "Teacher or student have to sign. Client and server have it. Student support is here. Day come and go. The rights of a\n"
          "member are kept, and the rules of all\ncars is one.",
