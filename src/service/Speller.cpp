@@ -789,7 +789,54 @@ bool Speller::derivedFromKnown(std::string_view w) const {
 }
 
 std::optional<std::string> Speller::correction(std::string_view lowerWord, Form expected) const {
+    return correction(lowerWord, Context{expected, {}, {}});
+}
+
+std::optional<std::string_view> Speller::nearestOf(std::string_view typed, std::span<const std::string_view> words) {
+    // 1 for one slip, 2 for two letters left out; an odd step marks letters left out only.
+    auto distance = [&](std::string_view w) -> int {
+        if (typed.empty() || w.empty() || typed[0] != w[0] || w == typed) return 0;
+        const bool leftOut = w.size() > typed.size() && w.size() - typed.size() <= 2 && [&] {
+            std::size_t k = 0;
+            for (char c : w) k += k < typed.size() && typed[k] == c;
+            return k == typed.size();
+        }();
+        if (leftOut) return w.size() - typed.size() == 1 ? 1 : 3;
+        if (w.size() + 1 < typed.size() || typed.size() + 1 < w.size()) return 0;
+        std::size_t a = 0;
+        while (a < w.size() && a < typed.size() && w[a] == typed[a]) ++a;
+        std::size_t b = 0;
+        while (b < w.size() - a && b < typed.size() - a && w[w.size() - 1 - b] == typed[typed.size() - 1 - b]) ++b;
+        const std::size_t restW = w.size() - a - b, restT = typed.size() - a - b;
+        if ((restW == 1 && restT == 1) || (restW == 0 && restT == 1)) return 2;  // a letter replaced or too many
+        if (restW == 2 && restT == 2 && w[a] == typed[a + 1] && w[a + 1] == typed[a]) return 2;  // swapped
+        return 0;
+    };
+    std::optional<std::string_view> best;
+    int bestDistance = 0;
+    bool tie = false;
+    for (std::string_view w : words) {
+        const int d = distance(w);
+        if (d == 0) continue;
+        if (!best || d < bestDistance) {
+            best = w;
+            bestDistance = d;
+            tie = false;
+        } else if (d == bestDistance) {
+            tie = true;
+        }
+    }
+    if (tie) return std::nullopt;
+    return best;
+}
+
+std::optional<std::string> Speller::correction(std::string_view lowerWord, const Context& context) const {
+    const Form expected = context.expected;
     if (accepts(lowerWord)) return std::nullopt;
+    // Where only a few words fit, the one within reach is meant, however many
+    // other words a slip would make ("woud" between "I" and "go" is "would").
+    if (!context.only.empty())
+        if (auto fit = nearestOf(lowerWord, context.only)) return std::string(*fit);
     // A derivation stands unless one clear slip explains the word better: two
     // letters swapped often make one ("fatser" is "faster", not "fats" + "-er").
     if (isEnglish() && !ranks_.empty() && isLowerAscii(lowerWord) && derivedFromKnown(lowerWord)) {
@@ -808,7 +855,7 @@ std::optional<std::string> Speller::correction(std::string_view lowerWord, Form 
             return std::nullopt;
         }
     }
-    return plainCorrection(lowerWord, expected);
+    return plainCorrection(lowerWord, expected, context.excluded);
 }
 
 bool Speller::missesLetterOfCommonWord(std::string_view lowerWord) const {
@@ -817,13 +864,16 @@ bool Speller::missesLetterOfCommonWord(std::string_view lowerWord) const {
     return fixed && fixed->size() == lowerWord.size() + 1 && rankOf(*fixed) == 0;
 }
 
-std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, Form expected) const {
+std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, Form expected,
+                                                    const std::function<bool(std::string_view)>& excluded) const {
     // "familys": the plural of a word in -y.
     if (lowerWord.size() > 4 && lowerWord.ends_with("ys") && std::string_view("aeiou").find(lowerWord[lowerWord.size() - 3]) == std::string_view::npos) {
         std::string plural = std::string(lowerWord.substr(0, lowerWord.size() - 2)) + "ies";
         if (!ranks_.empty() && rankOf(plural) <= kCommonPluralRank && spell(plural)) return plural;
     }
     auto found = candidates(lowerWord);
+    // A word the place leaves no room for is no reading of the slip.
+    if (excluded) std::erase_if(found, [&](const SpellingCandidate& c) { return excluded(c.word); });
     // A plural is never made a possessive: "informations" is no "information's".
     if (lowerWord.size() > 1 && lowerWord.back() == 's')
         std::erase_if(found, [&](const SpellingCandidate& c) {

@@ -80,6 +80,19 @@ TEST(Speller, OneCandidateStandsOutOrNone) {
     }
 }
 
+// The word a place leaves room for: letters left out beat a slip, the first
+// letter stays, and two as near leave the word alone.
+TEST(Speller, NearestOfTheWordsAPlaceAllows) {
+    constexpr std::string_view kWords[] = {"can", "could", "will", "would", "should", "must", "there", "three"};
+    const struct {
+        const char* typed;
+        const char* expected;
+    } cases[] = {{"woud", "would"}, {"shud", "should"}, {"wil", "will"}, {"wolud", "would"}, {"cuold", "could"},
+                 {"xould", ""},     {"mst", "must"},    {"thre", ""},    {"shouldd", "should"}, {"cn", "can"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(std::string(Speller::nearestOf(c.typed, kWords).value_or("")), c.expected) << c.typed;
+}
+
 TEST(Speller, KnowsWordsAndTheirForms) {
     const Speller& speller = spellers::americanSpeller();
     for (const char* word : {"the", "government's", "running", "unbelievably", "doesn't", "doesn\u2019t", "Linux", "async", "json"})
