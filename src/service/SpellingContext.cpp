@@ -12,7 +12,9 @@ namespace {
 constexpr std::array<std::string_view, 9> kModalWords = {"can", "could", "will", "would", "shall", "should", "may", "might", "must"};
 // Words that grade the adjective or adverb after them.
 constexpr std::array<std::string_view, 8> kDegreeWords = {"more", "most", "less", "very", "much", "too", "quite", "rather"};
-constexpr std::array<std::string_view, 3> kPlaceWords = {"there", "here", "where"};
+// The subjects of "is"/"was" and of "are"/"were" that a slip may hide.
+constexpr std::array<std::string_view, 8> kSingularSubjects = {"there", "here", "where", "this", "that", "what", "which", "who"};
+constexpr std::array<std::string_view, 8> kPluralSubjects = {"there", "here", "where", "these", "those", "what", "which", "who"};
 // After these a noun phrase goes on: an adjective or a noun follows.
 constexpr std::array<std::string_view, 9> kArticles = {"a", "an", "the", "my", "your", "his", "its", "our", "their"};
 // Function words that never follow an article, beyond the grammar's prepositions.
@@ -38,7 +40,10 @@ Speller::Context spellingContext(std::string_view previous, std::string_view nex
         context.only = kDegreeWords;
     } else if (!afterArticle && !inWordClass(previous, WordClass::preposition) &&
                (next == "is" || next == "are" || next == "was" || next == "were")) {
-        context.only = kPlaceWords;
+        if (next == "is" || next == "was")
+            context.only = kSingularSubjects;
+        else
+            context.only = kPluralSubjects;
     }
     if (afterArticle)
         context.excluded = [](std::string_view w) {
