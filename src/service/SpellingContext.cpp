@@ -47,9 +47,9 @@ Speller::Context spellingContext(std::string_view previous, std::string_view nex
     }
     if (afterArticle)
         context.excluded = [](std::string_view w) {
+            // A modal is a noun there ("the can", "his will").
             return inWordClass(w, WordClass::preposition) || inWordClass(w, WordClass::subjectPronoun) ||
-                   inWordClass(w, WordClass::modal) || inWordClass(w, WordClass::clauseOpener) || among(kNeverAfterArticle, w) ||
-                   among(kArticles, w);
+                   inWordClass(w, WordClass::clauseOpener) || among(kNeverAfterArticle, w) || among(kArticles, w);
         };
     return context;
 }
