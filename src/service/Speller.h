@@ -151,6 +151,8 @@ private:
     // A word of kJoinedWords run together with one of the commonest words ("incase").
     std::optional<std::pair<std::string, std::string>> runTogether(std::string_view lowerWord) const;
     std::optional<std::string> twoSlips(std::string_view lowerWord, const std::vector<SpellingCandidate>& oneSlip) const;
+    // The one common word two likely slips from a long word, when no other is within two slips.
+    std::optional<std::string> onlyTwoSlips(std::string_view lowerWord) const;
     // 0 (most common) … 8 (rarer than every list); -1 when there are no lists.
     int rankOf(std::string_view word) const;
     void loadRanks(const std::filesystem::path& dir);

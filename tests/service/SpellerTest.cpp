@@ -46,6 +46,11 @@ const SpellingCase kSpellingCases[] = {
     SpellingCase{"pronounciation", "pronunciation"}, SpellingCase{"qbandonment", ""},
     // Two slips towards a common word, when it clearly stands out.
     SpellingCase{"excercize", "exercise"}, SpellingCase{"buisnes", "business"}, SpellingCase{"hopfulyl", "hopefully"},
+    // A long word with no word one slip away: the one common word two likely slips
+    // from it, unless another lies within two slips; two known words joined are a
+    // coinage, and a word two letters shorter a name the search cut down.
+    SpellingCase{"knowlage", "knowledge"}, SpellingCase{"ecsperiment", "experiment"},
+    SpellingCase{"bugfixes", ""}, SpellingCase{"readonly", ""}, SpellingCase{"symlink", ""},
     // Possessives and contractions are words the dictionary knows.
     SpellingCase{"doesnt", "doesn't"},
     // Nothing stands out, or nothing is close: left alone.
