@@ -2253,4 +2253,17 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
     correctArticles(tokens);
 }
 
+bool inWordClass(std::string_view w, WordClass wordClass) {
+    switch (wordClass) {
+    case WordClass::subjectPronoun: return in(kSubjectPronouns, w);
+    case WordClass::modal: return in(kModals, w);
+    case WordClass::baseVerb: return isListedVerb(w);
+    case WordClass::preposition: return in(kPrepositions, w);
+    case WordClass::clauseOpener: return in(kClauseOpeners, w);
+    case WordClass::plainAdjective: return isPlainAdjective(w);
+    case WordClass::comparative: return in(kComparatives, w);
+    }
+    return false;
+}
+
 }  // namespace quillant::service

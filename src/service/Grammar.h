@@ -52,4 +52,9 @@ std::optional<std::string_view> irregularPastOf(std::string_view regularised);
 // ("university", "one"); nothing when the spelling does not tell.
 std::optional<bool> startsWithVowelSound(std::string_view word);
 
+// The grammar's closed word classes, for the speller: the neighbours of a
+// misspelt word may leave room for one class only ("he woud go": a modal).
+enum class WordClass { subjectPronoun, modal, baseVerb, preposition, clauseOpener, plainAdjective, comparative };
+bool inWordClass(std::string_view lowerWord, WordClass wordClass);
+
 }  // namespace quillant::service

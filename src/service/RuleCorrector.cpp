@@ -2,6 +2,7 @@
 
 #include "service/Commas.h"
 #include "service/Grammar.h"
+#include "service/SpellingContext.h"
 #include "text/Text.h"
 
 #include <algorithm>
@@ -837,7 +838,7 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
         // A word too short to correct needs no look-up at all (its core,
         // without a possessive, is shorter still).
         if (t.kind != TokenKind::word || t.language >= table.size() || !table[t.language].primary ||
-            !isPlainWord(t.text) || text::graphemeCount(t.text) < kMinSpelledLetters) {
+            !isPlainWord(t.text) || text::graphemeCount(t.text) < kMinSpelledLetters - (t.language == kEnglish ? 1 : 0)) {
             keep();
             continue;
         }
@@ -889,7 +890,31 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
             keep();
             continue;
         }
-        if (skip || text::graphemeCount(core) < kMinSpelledLetters || language.accepts(t.text) ||
+        // The neighbours' word classes may leave room for a few words only.
+        auto context = [&](Speller::Form expected) {
+            const std::size_t next = nextSolid(tokens, i);
+            return spellingContext(previousWord ? text::lowercased(previousWord->text) : std::string(),
+                                   next != std::string::npos && tokens[next].kind == TokenKind::word
+                                       ? text::lowercased(tokens[next].text)
+                                       : std::string(),
+                                   expected);
+        };
+        // A word of three letters is mended only where its place leaves room
+        // for one word within reach ("I wil go"); elsewhere too many are.
+        if (text::graphemeCount(core) < kMinSpelledLetters) {
+            if (!skip && pattern != CasePattern::upper && possessive.empty() && t.language == kEnglish) {
+                const Speller::Context where = context(Speller::Form::any);
+                std::optional<std::string_view> fit;
+                if (!where.only.empty()) fit = Speller::nearestOf(lower, where.only);
+                if (fit && !language.accepts(t.text) && !language.accepts(lower) &&
+                    std::none_of(language.rivals.begin(), language.rivals.end(),
+                                 [&](const Speller* r) { return language.memo->accepts(*r, lower); }))
+                    t.text = withCase(std::string(*fit), pattern);
+            }
+            keep();
+            continue;
+        }
+        if (skip || language.accepts(t.text) ||
             (!possessive.empty() && language.accepts(core)) ||
             (pattern == CasePattern::lower && language.accepts(capitalizedFirst(core)) &&
              !language.primary->missesLetterOfCommonWord(lower)) ||
@@ -962,7 +987,8 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
             else if (among({"a", "an", "each", "every", "this", "one"}))
                 expected = Speller::Form::singular;
         }
-        if (auto fixed = language.primary->correction(lower, expected))
+        if (auto fixed = t.language == kEnglish ? language.primary->correction(lower, context(expected))
+                                                : language.primary->correction(lower, expected))
             t.text = withCase(*fixed, pattern) + std::string(possessive);
         keep();
     }

@@ -168,6 +168,15 @@ constexpr std::size_t kTwoSlipMaxLength = 24;
 constexpr int kTwoSlipRank = 4;
 constexpr double kTwoSlipMaxScore = 1.3;
 constexpr double kTwoSlipLead = 0.4;
+// A long word that no single slip explains, two likely slips (a letter left
+// out or added, a neighbouring key, a vowel for a vowel, two letters swapped)
+// from one common word and within two slips of no other: that word is meant
+// however costly the slips ("inviroment" → "environment"). Long words only:
+// shorter ones lie two slips from too many words. The word must be of size 35
+// or below (a rarer one is as often a guess past the word meant) and keep the
+// typed word's last two letters, which carry its ending ("voluntad" is no "voluntary").
+constexpr std::size_t kOnlyTwoSlipMinLength = 7;
+constexpr int kOnlyTwoSlipRank = 2;
 
 std::uint32_t lettersOf(std::string_view word) {
     std::uint32_t bits = 0;
@@ -739,6 +748,70 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
     return word;
 }
 
+std::optional<std::string> Speller::onlyTwoSlips(std::string_view lowerWord) const {
+    const std::size_t n = lowerWord.size();
+    if (commonIndex_.empty() || n < kOnlyTwoSlipMinLength || n > kTwoSlipMaxLength || !isLowerAscii(lowerWord)) return std::nullopt;
+    const std::uint32_t typedLetters = lettersOf(lowerWord);
+    // A first vowel is often heard as another: search the words that open with any vowel then.
+    std::string firsts(1, lowerWord[0]);
+    if (isVowel(char32_t(lowerWord[0]))) firsts = "aeiou";
+    // Edit distance with swaps; `likely` allows only likely replacements.
+    std::size_t rows[3][kTwoSlipMaxLength + 3];
+    auto distance = [&](std::string_view word, bool likely) {
+        const std::size_t m = word.size();
+        for (std::size_t j = 0; j <= m; ++j) rows[0][j] = j;
+        std::size_t* prev2 = nullptr;
+        std::size_t* prev = rows[0];
+        for (std::size_t i = 1; i <= n; ++i) {
+            std::size_t* row = rows[i % 3];
+            row[0] = i;
+            std::size_t best = i;
+            for (std::size_t j = 1; j <= m; ++j) {
+                const char t = lowerWord[i - 1], w = word[j - 1];
+                std::size_t replaced = t == w ? 0
+                                       : !likely || adjacentKeys(char32_t(t), char32_t(w)) || (isVowel(char32_t(t)) && isVowel(char32_t(w))) ? 1
+                                                                                                                                            : 3;
+                std::size_t d = std::min({prev[j] + 1, row[j - 1] + 1, prev[j - 1] + replaced});
+                if (prev2 && j > 1 && t == word[j - 2] && lowerWord[i - 2] == w) d = std::min(d, prev2[j - 2] + 1);
+                row[j] = d;
+                best = std::min(best, d);
+            }
+            if (best > 2) return std::size_t(3);
+            prev2 = prev;
+            prev = row;
+        }
+        return prev[m];
+    };
+    std::optional<std::string_view> only;
+    for (char first : firsts) {
+        auto begin = std::lower_bound(commonIndex_.begin(), commonIndex_.end(), std::pair{std::uint8_t(first), std::uint8_t(n - 2)},
+                                      [](const CommonWord& e, const auto& key) { return std::pair{e.first, e.length} < key; });
+        for (auto it = begin; it != commonIndex_.end() && it->first == std::uint8_t(first) && it->length <= n + 2; ++it) {
+            if (std::popcount(typedLetters & ~it->letters) > 2 || std::popcount(it->letters & ~typedLetters) > 2) continue;
+            std::string_view word = std::string_view(commonWords_).substr(it->offset, it->length);
+            // Any word within two slips of any kind is a rival, a likely reading or not.
+            if (distance(word, false) > 2) continue;
+            if (only || it->rank > kOnlyTwoSlipRank || distance(word, true) > 2) return std::nullopt;
+            only = word;
+        }
+    }
+    if (!only) return std::nullopt;
+    const std::size_t m = only->size();
+    const bool endingKept = (*only)[m - 1] == lowerWord[n - 1] && (*only)[m - 2] == lowerWord[n - 2];
+    const bool endingSwapped = (*only)[m - 1] == lowerWord[n - 2] && (*only)[m - 2] == lowerWord[n - 1];
+    if (!endingKept && !endingSwapped) return std::nullopt;
+    // A writer seldom types two letters too many; a name of the trade often
+    // loses two to the search ("symlink" is no "slink").
+    if (m + 1 < n) return std::nullopt;
+    // Two known words joined are a coinage of the trade ("bugfixes", "readonly"), not slips.
+    constexpr std::size_t kMinPart = 3;
+    for (std::size_t k = kMinPart; k + kMinPart <= n; ++k)
+        if (spell(std::string(lowerWord.substr(0, k))) && spell(std::string(lowerWord.substr(k)))) return std::nullopt;
+    std::string word(*only);
+    if (!spell(word)) return std::nullopt;
+    return word;
+}
+
 // Whether the word is a regular derivation of a word the dictionary knows,
 // made by the spelling rules ("sandboxed", "fuzzers", "schemas", "parsable",
 // "untrusted", "natively"): a coinage of the trade the dictionary lacks, not a slip.
@@ -789,7 +862,54 @@ bool Speller::derivedFromKnown(std::string_view w) const {
 }
 
 std::optional<std::string> Speller::correction(std::string_view lowerWord, Form expected) const {
+    return correction(lowerWord, Context{expected, {}, {}});
+}
+
+std::optional<std::string_view> Speller::nearestOf(std::string_view typed, std::span<const std::string_view> words) {
+    // 1 for one slip, 2 for two letters left out; an odd step marks letters left out only.
+    auto distance = [&](std::string_view w) -> int {
+        if (typed.empty() || w.empty() || typed[0] != w[0] || w == typed) return 0;
+        const bool leftOut = w.size() > typed.size() && w.size() - typed.size() <= 2 && [&] {
+            std::size_t k = 0;
+            for (char c : w) k += k < typed.size() && typed[k] == c;
+            return k == typed.size();
+        }();
+        if (leftOut) return w.size() - typed.size() == 1 ? 1 : 3;
+        if (w.size() + 1 < typed.size() || typed.size() + 1 < w.size()) return 0;
+        std::size_t a = 0;
+        while (a < w.size() && a < typed.size() && w[a] == typed[a]) ++a;
+        std::size_t b = 0;
+        while (b < w.size() - a && b < typed.size() - a && w[w.size() - 1 - b] == typed[typed.size() - 1 - b]) ++b;
+        const std::size_t restW = w.size() - a - b, restT = typed.size() - a - b;
+        if ((restW == 1 && restT == 1) || (restW == 0 && restT == 1)) return 2;  // a letter replaced or too many
+        if (restW == 2 && restT == 2 && w[a] == typed[a + 1] && w[a + 1] == typed[a]) return 2;  // swapped
+        return 0;
+    };
+    std::optional<std::string_view> best;
+    int bestDistance = 0;
+    bool tie = false;
+    for (std::string_view w : words) {
+        const int d = distance(w);
+        if (d == 0) continue;
+        if (!best || d < bestDistance) {
+            best = w;
+            bestDistance = d;
+            tie = false;
+        } else if (d == bestDistance) {
+            tie = true;
+        }
+    }
+    if (tie) return std::nullopt;
+    return best;
+}
+
+std::optional<std::string> Speller::correction(std::string_view lowerWord, const Context& context) const {
+    const Form expected = context.expected;
     if (accepts(lowerWord)) return std::nullopt;
+    // Where only a few words fit, the one within reach is meant, however many
+    // other words a slip would make ("woud" between "I" and "go" is "would").
+    if (!context.only.empty())
+        if (auto fit = nearestOf(lowerWord, context.only)) return std::string(*fit);
     // A derivation stands unless one clear slip explains the word better: two
     // letters swapped often make one ("fatser" is "faster", not "fats" + "-er").
     if (isEnglish() && !ranks_.empty() && isLowerAscii(lowerWord) && derivedFromKnown(lowerWord)) {
@@ -808,7 +928,7 @@ std::optional<std::string> Speller::correction(std::string_view lowerWord, Form 
             return std::nullopt;
         }
     }
-    return plainCorrection(lowerWord, expected);
+    return plainCorrection(lowerWord, expected, context.excluded);
 }
 
 bool Speller::missesLetterOfCommonWord(std::string_view lowerWord) const {
@@ -817,13 +937,16 @@ bool Speller::missesLetterOfCommonWord(std::string_view lowerWord) const {
     return fixed && fixed->size() == lowerWord.size() + 1 && rankOf(*fixed) == 0;
 }
 
-std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, Form expected) const {
+std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, Form expected,
+                                                    const std::function<bool(std::string_view)>& excluded) const {
     // "familys": the plural of a word in -y.
     if (lowerWord.size() > 4 && lowerWord.ends_with("ys") && std::string_view("aeiou").find(lowerWord[lowerWord.size() - 3]) == std::string_view::npos) {
         std::string plural = std::string(lowerWord.substr(0, lowerWord.size() - 2)) + "ies";
         if (!ranks_.empty() && rankOf(plural) <= kCommonPluralRank && spell(plural)) return plural;
     }
     auto found = candidates(lowerWord);
+    // A word the place leaves no room for is no reading of the slip.
+    if (excluded) std::erase_if(found, [&](const SpellingCandidate& c) { return excluded(c.word); });
     // A plural is never made a possessive: "informations" is no "information's".
     if (lowerWord.size() > 1 && lowerWord.back() == 's')
         std::erase_if(found, [&](const SpellingCandidate& c) {
@@ -838,7 +961,10 @@ std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, 
     // No single slip explains the word: a word that sounds alike may.
     if (found.empty() || found[0].score > maxScore + kScoreSlack) {
         if (auto alike = soundAlike(lowerWord)) return alike;
-        return twoSlips(lowerWord, found);
+        if (auto two = twoSlips(lowerWord, found)) return two;
+        // Only where nothing lies one slip away: the search is for words already known to be misspelt.
+        if (found.empty()) return onlyTwoSlips(lowerWord);
+        return std::nullopt;
     }
     // Near candidates that differ only in their last two letters ("main"/"mains",
     // "starter"/"started") are forms of one word. The one meant is the one whose

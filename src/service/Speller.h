@@ -3,9 +3,11 @@
 #include <bitset>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -71,6 +73,26 @@ public:
     // with is a name: only those two letters swapped is taken as a slip.
     std::optional<std::string> correction(std::string_view lowerWord, Form expected = Form::any) const;
 
+    // What a word's neighbours leave room for at its place.
+    struct Context {
+        Form expected = Form::any;
+        // The only words that fit there (a modal between a subject and its
+        // verb), or none when the place is open.
+        std::span<const std::string_view> only;
+        // Words that cannot stand there (a preposition right after "the").
+        std::function<bool(std::string_view)> excluded;
+    };
+    // The correction where the context may settle a near tie: the one word
+    // of CONTEXT.only within reach (see nearestOf), else the usual choice
+    // among the candidates that CONTEXT.excluded leaves.
+    std::optional<std::string> correction(std::string_view lowerWord, const Context& context) const;
+
+    // The word of WORDS that the typed one is nearest to: one slip away, or
+    // the same with one or two letters left out ("shud" → "should"); of two
+    // as near, one with letters left out only. Every word must keep the
+    // first letter. Nothing when none is within reach or two are as near.
+    static std::optional<std::string_view> nearestOf(std::string_view lowerWord, std::span<const std::string_view> words);
+
     // Whether SCOWL lists the word for any English variant (US, GB with -ise
     // or -ize, CA, AU): a far quicker look-up than loading the other variants'
     // dictionaries. False for other languages and without the lists.
@@ -124,10 +146,13 @@ public:
 private:
     bool spell(const std::string& utf8) const;
     bool derivedFromKnown(std::string_view lowerWord) const;
-    std::optional<std::string> plainCorrection(std::string_view lowerWord, Form expected) const;
+    std::optional<std::string> plainCorrection(std::string_view lowerWord, Form expected,
+                                               const std::function<bool(std::string_view)>& excluded = {}) const;
     // A word of kJoinedWords run together with one of the commonest words ("incase").
     std::optional<std::pair<std::string, std::string>> runTogether(std::string_view lowerWord) const;
     std::optional<std::string> twoSlips(std::string_view lowerWord, const std::vector<SpellingCandidate>& oneSlip) const;
+    // The one common word two likely slips from a long word, when no other is within two slips.
+    std::optional<std::string> onlyTwoSlips(std::string_view lowerWord) const;
     // 0 (most common) … 8 (rarer than every list); -1 when there are no lists.
     int rankOf(std::string_view word) const;
     void loadRanks(const std::filesystem::path& dir);

@@ -46,6 +46,11 @@ const SpellingCase kSpellingCases[] = {
     SpellingCase{"pronounciation", "pronunciation"}, SpellingCase{"qbandonment", ""},
     // Two slips towards a common word, when it clearly stands out.
     SpellingCase{"excercize", "exercise"}, SpellingCase{"buisnes", "business"}, SpellingCase{"hopfulyl", "hopefully"},
+    // A long word with no word one slip away: the one common word two likely slips
+    // from it, unless another lies within two slips; two known words joined are a
+    // coinage, and a word two letters shorter a name the search cut down.
+    SpellingCase{"knowlage", "knowledge"}, SpellingCase{"ecsperiment", "experiment"},
+    SpellingCase{"bugfixes", ""}, SpellingCase{"readonly", ""}, SpellingCase{"symlink", ""},
     // Possessives and contractions are words the dictionary knows.
     SpellingCase{"doesnt", "doesn't"},
     // Nothing stands out, or nothing is close: left alone.
@@ -78,6 +83,19 @@ TEST(Speller, OneCandidateStandsOutOrNone) {
             EXPECT_TRUE(speller.accepts(*correction)) << c.typed;
         }
     }
+}
+
+// The word a place leaves room for: letters left out beat a slip, the first
+// letter stays, and two as near leave the word alone.
+TEST(Speller, NearestOfTheWordsAPlaceAllows) {
+    constexpr std::string_view kWords[] = {"can", "could", "will", "would", "should", "must", "there", "three"};
+    const struct {
+        const char* typed;
+        const char* expected;
+    } cases[] = {{"woud", "would"}, {"shud", "should"}, {"wil", "will"}, {"wolud", "would"}, {"cuold", "could"},
+                 {"xould", ""},     {"mst", "must"},    {"thre", ""},    {"shouldd", "should"}, {"cn", "can"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(std::string(Speller::nearestOf(c.typed, kWords).value_or("")), c.expected) << c.typed;
 }
 
 TEST(Speller, KnowsWordsAndTheirForms) {
