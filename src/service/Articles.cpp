@@ -188,7 +188,7 @@ void correctArticles(Tokens& tokens) {
         const std::size_t after = nav.next(n);
         const std::string afterWord = nav.lower(after);
 
-        // "Our plans were never same." → "… never the same.": "same" ending its
+        // "Our plans are not same." → "… not the same.": "same" ending its
         // phrase after "be" stands only with "the".
         if (w == "same" && nav.lowerCase(i) && nav.endsAtMark(n)) {
             std::size_t b = nav.previous(i);
@@ -199,7 +199,7 @@ void correctArticles(Tokens& tokens) {
                 continue;
             }
         }
-        // "It is most famous museum" → "It is the most famous museum": a
+        // "It is most popular sport" → "It is the most popular sport": a
         // superlative before a counted singular after "be".
         if (w == "most" && nav.lowerCase(i) && in(kBe, nav.lower(nav.previous(i))) && nav.lowerCase(n) &&
             isLongAdjective(next) && nav.lowerCase(after) && in(kCountedHeads, afterWord)) {

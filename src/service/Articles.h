@@ -10,7 +10,7 @@ namespace quillant::service {
 // Articles and fixed phrases that the words around them decide, on the word
 // tokens whose language is 0 (English):
 //   - "the" that the phrase demands: "is same." → "is the same.", "is most
-//     famous museum" → "is the most famous museum", "at end of" → "at the
+//     popular sport" → "is the most popular sport", "at end of" → "at the
 //     end of", "in morning." → "in the morning.";
 //   - an article that cannot stand: "the these" → "these", "a many years" →
 //     "many years", "an information about" → "information about";

@@ -18,11 +18,11 @@ struct Case {
 
 TEST(Articles, OnlyWhereTheContextDecides) {
     const Case cases[] = {
-        {"same_ending_its_phrase", "Our plans were never same. Both are same, and it was same!",
-         "Our plans were never the same. Both are the same, and it was the same!"},
+        {"same_ending_its_phrase", "Our plans are not same. Both are same, and it was same!",
+         "Our plans are not the same. Both are the same, and it was the same!"},
         {"same_held_back", "It is the same. Same here. They are same-sex twins. Is it same?", nullptr},
-        {"superlative_of_a_counted_noun", "It is most famous museum here. It was most useful tool.",
-         "It is the most famous museum here. It was the most useful tool."},
+        {"superlative_of_a_counted_noun", "It is most popular sport here. It was most useful tool.",
+         "It is the most popular sport here. It was the most useful tool."},
         {"most_as_very_held_back", "This is most unusual weather. She was most helpful. It is most important.", nullptr},
         {"two_determiners", "We kept the those tools. The my friends stayed.",
          "We kept those tools. My friends stayed."},
