@@ -12,8 +12,8 @@ namespace quillant::service {
 //   - "the" that the phrase demands: "is same." → "is the same.", "is most
 //     popular sport" → "is the most popular sport", "at end of" → "at the
 //     end of", "in morning." → "in the morning.";
-//   - an article that cannot stand: "the these" → "these", "a many years" →
-//     "many years", "an information about" → "information about";
+//   - an article that cannot stand: "the these" → "these", "a many weeks" →
+//     "many weeks", "an information about" → "information about";
 //   - "a" that a counted noun needs: "be lot of" → "be a lot of", "got good
 //     grade" → "got a good grade", "is very good idea" → "is a very good idea";
 //   - confusables whose word class the context fixes: "to much." → "too
