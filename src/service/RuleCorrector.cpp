@@ -85,6 +85,10 @@ constexpr std::string_view kTradeNouns[] = {
     "command", "commands", "daemon", "daemons", "module", "modules", "package", "packages", "plugin", "plugins",
     "snapshot", "snapshots", "utilities", "utility"};
 
+// Endings of package names joined by a hyphen: "groff-base", "libfoo-dev".
+constexpr std::string_view kPackageSuffixes[] = {"base", "bin", "common", "core", "data", "dbg",
+                                                 "dev", "doc", "tools", "utils"};
+
 // Words right before a mark that is named rather than used: "the ! operator".
 constexpr std::string_view kSymbolDeterminers[] = {"a", "an", "each", "every", "the"};
 // Words right after such a mark.
@@ -859,6 +863,20 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                 (n.kind == TokenKind::verbatim && !n.text.empty() && std::string_view("/~-").find(n.text[0]) != std::string_view::npos))
                 skip = true;
         }
+        // A lower-case word before a colon that opens a line, a quotation or
+        // the text labels what follows: a program naming itself in an error
+        // message ("groff: can't find"), a field's name.
+        if (pattern == CasePattern::lower && isPunct(tokens, i + 1, ":") &&
+            (out.empty() || out.back().kind == TokenKind::lineBreak ||
+             (out.back().kind == TokenKind::punct && std::string_view("\"\u201C(").find(out.back().text) != std::string_view::npos)))
+            skip = true;
+        // Joined by a hyphen to a package's ending or to a word the dictionary
+        // rejects, a word is part of a name ("groff-base", "foo-bar").
+        if (i + 2 < tokens.size() && isPunct(tokens, i + 1, "-") && tokens[i + 2].kind == TokenKind::word &&
+            (wordIn(tokens, i + 2, kPackageSuffixes) ||
+             (isPlainWord(tokens[i + 2].text) && !language.accepts(tokens[i + 2].text) &&
+              !language.accepts(text::lowercased(tokens[i + 2].text)))))
+            skip = true;
         // Glued to a slash, a word is a piece of a relative path or a name pair
         // ("util/fusermount3", "src/dbus"): mending it breaks the path.
         auto slash = [](const Token& m) { return m.kind == TokenKind::punct && m.text == "/"; };
@@ -953,6 +971,8 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
         // Joined by "and" or "or" to a word no dictionary knows and no rule
         // mends, it is a name among names: "uids and gids", "TeX and groff".
         auto unmendedName = [&](const Token& w, bool mended) {
+            if (w.kind == TokenKind::word && isPlainWord(w.text) && casePattern(w.text) == CasePattern::mixed)
+                return true;  // "TeX", "GitHub": a name whatever the dictionary says
             return w.kind == TokenKind::word && w.language == t.language && isPlainWord(w.text) &&
                    text::graphemeCount(w.text) >= kMinSpelledLetters && !language.accepts(w.text) &&
                    !language.accepts(text::lowercased(w.text)) &&
