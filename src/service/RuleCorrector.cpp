@@ -220,6 +220,9 @@ bool quotationEndsSentence(const Tokens& tokens, std::size_t i, bool atTextEnd) 
     do --close;
     while (close > 0 && (static_cast<unsigned char>(q[close]) & 0xC0) == 0x80);
     if (close < 2 || std::string_view(".!?").find(q[close - 1]) == std::string_view::npos) return false;
+    // After an article the quotation is named, not said: replace the "Done." line.
+    if (const std::size_t before = previousSolid(tokens, i); before != std::string::npos && wordIn(tokens, before, kSymbolDeterminers))
+        return false;
     return i + 1 < tokens.size() ? isEndOrWhitespace(tokens, i + 1) : atTextEnd;
 }
 
@@ -251,7 +254,19 @@ std::vector<Start> sentenceStarts(const Tokens& tokens) {
             continue;
         }
         if (pending != Start::none && t.kind != TokenKind::punct) {  // "(see", an emoji: the word after
-            starts[i] = pending;
+            // A bracket closed with no mark of its own holds a word or a
+            // phrase, not a sentence: "… problems. (or) Why is it …".
+            bool phrase = false;
+            if (const std::size_t open = previousSolid(tokens, i); open != std::string::npos && isPunct(tokens, open, "(")) {
+                for (std::size_t j = i; j < tokens.size() && tokens[j].kind != TokenKind::lineBreak &&
+                                        !isPunct(tokens, j, ".!?");
+                     ++j)
+                    if (isPunct(tokens, j, ")")) {
+                        phrase = true;
+                        break;
+                    }
+            }
+            starts[i] = phrase ? Start::none : pending;
             pending = Start::none;
         }
         if (isSentenceEnd(tokens, i, false)) pending = Start::afterMark;

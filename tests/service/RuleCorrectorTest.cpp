@@ -167,6 +167,8 @@ const std::vector<RuleCase> kRuleCases = {
     spelled("abbreviation_after_slashes", "It wraps read/write/etc. and it logs them.", "It wraps read/write/etc. and it logs them."),
     spelled("shortcode_at_start", ":tada: We shipped it.", ":tada: We shipped it."),
     spelled("spaced_abbreviations", "Pick a mode, e. g. fast or slow, i. e. the speed.", "Pick a mode, e. g. fast or slow, i. e. the speed."),
+    spelled("named_quotation_and_bracketed_word", "Keep the \"Done.\" line. It failed. (or) Why did it fail? It broke. (see below) we left.",
+            "Keep the \"Done.\" line. It failed. (or) Why did it fail? It broke. (see below) we left."),
     spelled("mark_inside_an_aside", "There is another (better?) way. We fixed it (finally!) and left.",
             "There is another (better?) way. We fixed it (finally!) and left."),
     // Doubled words.
