@@ -316,7 +316,7 @@ std::string withCase(std::string_view word, CasePattern pattern) {
 
 // "word ," → "word,". The mark must be followed by white space, the end or
 // another mark, so ":)" and ".5" keep their space; and it must be used, not
-// named ("the ! operator").
+// named ("the ! operator"). An ellipsis keeps its blank ("pens ... and ink").
 void removeSpaceBeforePunctuation(Tokens& tokens, const std::vector<bool>& spacedMarks) {
     std::vector<bool> named(tokens.size(), false);
     for (std::size_t i = 0; i < tokens.size(); ++i) named[i] = isLoneMark(tokens, i) && isNamedMark(tokens, i);
@@ -327,6 +327,8 @@ void removeSpaceBeforePunctuation(Tokens& tokens, const std::vector<bool>& space
                     (out.back().kind == TokenKind::word || out.back().kind == TokenKind::verbatim ||
                      out.back().kind == TokenKind::quoted) &&
                     isPunct(tokens, i + 1, ",.;:!?") && !named[i + 1] &&
+                    // An ellipsis stands for words left out: its blank is the writer's.
+                    !(isPunct(tokens, i + 1, ".") && isPunct(tokens, i + 2, ".")) &&
                     (isEndOrWhitespace(tokens, i + 2) || isPunct(tokens, i + 2, ".!?") ||
                      (isPunct(tokens, i + 1, ".!?") && isPunct(tokens, i + 2, kClosers)));
         if (!drop) out.push_back(std::move(tokens[i]));

@@ -178,6 +178,7 @@ const std::vector<RuleCase> kRuleCases = {
     // Symbols and maths.
     RuleCase{"named_marks_keep_their_space", "The ! operator negates , and the ? mark asks.",
              "The ! operator negates, and the ? mark asks."},
+    RuleCase{"ellipsis_keeps_its_blank", "We sell pens, ink ... and more.", "We sell pens, ink ... and more."},
     RuleCase{"list_of_marks", "Use ! , ; or ? to end.", "Use ! , ; or ? to end."},
     RuleCase{"imaginary_unit", "The imaginary unit i is a root, so z = 3 + i and i squared is -1.",
              "The imaginary unit i is a root, so z = 3 + i and i squared is -1."},
