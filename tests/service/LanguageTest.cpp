@@ -89,6 +89,8 @@ TEST(NeverDamage, UnknownWordsAreReplacedOnlyWhenClear) {
         {"split_off_a_short_word", "Bring it incase we stay ontop, tothe end; I inprove.",
          "Bring it in case we stay on top, to the end; I improve."},
         {"no_split_of_a_word_with_s", "Mind the everydays list.", "Mind the everydays list."},
+        {"no_split_after_a_noun_that_closes_phrases", "Run the timecheck and the lotnumber.",
+         "Run the timecheck and the lotnumber."},
         {"plural_not_possessive", "We need more datas and two companys.", "We need more datas and two companies."},
         {"sounds_alike", "It was neccesary, definatly a prablam.", "It was necessary, definitely a problem."},
         {"sounds_like_several_words", "A baatle.", "A baatle."},
