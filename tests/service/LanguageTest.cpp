@@ -208,6 +208,7 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
         {"article_before_plural", "She has a cars. He is a friends of mine. I saw an women.", "She has a car. He is a friend of mine. I saw a woman."},
         {"article_before_plural_held_back", "A sports car, a means of travel, a series. Plan a requires more. A lots of us came.",
          "A sports car, a means of travel, a series. Plan a requires more. A lot of us came."},
+        {"noun_in_s_before_of", "The farms shared a commons of grazing land.", "The farms shared a commons of grazing land."},
         {"one_of_my", "One of my friend is here. One of their car was red.", "One of my friends is here. One of their cars was red."},
         {"most_superlative", "It was the most biggest and most easiest.", "It was the biggest and easiest."},
         {"verb_after_to", "I want to goes. It helps to learns.", "I want to go. It helps to learn."},
