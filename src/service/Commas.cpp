@@ -491,8 +491,12 @@ void beforeWhich(Sentence& s) {
         const bool verbFollows = in(kFinite, verb) || s.subjectAndVerbAt(k + 1) ||
                                  ((endsWith(verb, "s") || endsWith(verb, "ed")) && !in(kDeterminers, verb) &&
                                   !in(kSubjectPronouns, verb));
+        // "limit which files can be read": "which" picks a noun that is the
+        // subject of an indirect question, the object of the verb before it.
+        const bool asksWhich = k + 2 < s.size() && s.isWord(k + 2) && in(kFinite, s.w(k + 2)) &&
+                               !in(kFinite, verb) && !in(kSubjectPronouns, verb);
         const std::size_t start = s.clauseStart(k);
-        if (!known || !verbFollows || !s.hasFiniteVerb(start == std::string::npos ? 0 : start + 1, k) ||
+        if (!known || !verbFollows || asksWhich || !s.hasFiniteVerb(start == std::string::npos ? 0 : start + 1, k) ||
             s.anyOf(k + 1, s.clauseEnd(k), List{"which"}))
             continue;
         s.insertAfter(k - 1);

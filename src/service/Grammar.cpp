@@ -1285,12 +1285,14 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             return true;
         }
     }
-    // "a books." → "a book.": not "a sports car", nor "a" naming a letter ("plan a").
+    // "a books." → "a book.": not "a sports car", nor "a" naming a letter
+    // ("plan a"), nor a noun in -s made from an adjective, which is no
+    // plural ("a commons of land").
     constexpr std::string_view kQuantityNouns[] = {"billions", "couple", "dozens", "hundreds", "loads", "lots",
                                                    "millions", "thousands", "tons"};
     if ((w == "a" || w == "an") && n == i + 2 && isPluralNounAt(words, n, isWord) && !in(kLetterNames, words.previousLower(i)) &&
         !in(kQuantityNouns, next) && words.endsPhraseBefore(after, false)) {
-        if (std::string singular = singularOf(next, isWord); !singular.empty()) {
+        if (std::string singular = singularOf(next, isWord); !singular.empty() && !isPlainAdjective(singular)) {
             words.replace(n, singular);
             // The article by the new word's sound, in the same pass ("an women" → "a woman").
             if (auto vowel = startsWithVowelSound(singular); vowel && (*vowel || singular[0] != 'h'))

@@ -85,6 +85,10 @@ constexpr std::string_view kTradeNouns[] = {
     "command", "commands", "daemon", "daemons", "module", "modules", "package", "packages", "plugin", "plugins",
     "snapshot", "snapshots", "utilities", "utility"};
 
+// Endings of package names joined by a hyphen: "groff-base", "libfoo-dev".
+constexpr std::string_view kPackageSuffixes[] = {"base", "bin", "common", "core", "data", "dbg",
+                                                 "dev", "doc", "tools", "utils"};
+
 // Words right before a mark that is named rather than used: "the ! operator".
 constexpr std::string_view kSymbolDeterminers[] = {"a", "an", "each", "every", "the"};
 // Words right after such a mark.
@@ -216,6 +220,9 @@ bool quotationEndsSentence(const Tokens& tokens, std::size_t i, bool atTextEnd) 
     do --close;
     while (close > 0 && (static_cast<unsigned char>(q[close]) & 0xC0) == 0x80);
     if (close < 2 || std::string_view(".!?").find(q[close - 1]) == std::string_view::npos) return false;
+    // After an article the quotation is named, not said: replace the "Done." line.
+    if (const std::size_t before = previousSolid(tokens, i); before != std::string::npos && wordIn(tokens, before, kSymbolDeterminers))
+        return false;
     return i + 1 < tokens.size() ? isEndOrWhitespace(tokens, i + 1) : atTextEnd;
 }
 
@@ -247,7 +254,19 @@ std::vector<Start> sentenceStarts(const Tokens& tokens) {
             continue;
         }
         if (pending != Start::none && t.kind != TokenKind::punct) {  // "(see", an emoji: the word after
-            starts[i] = pending;
+            // A bracket closed with no mark of its own holds a word or a
+            // phrase, not a sentence: "… problems. (or) Why is it …".
+            bool phrase = false;
+            if (const std::size_t open = previousSolid(tokens, i); open != std::string::npos && isPunct(tokens, open, "(")) {
+                for (std::size_t j = i; j < tokens.size() && tokens[j].kind != TokenKind::lineBreak &&
+                                        !isPunct(tokens, j, ".!?");
+                     ++j)
+                    if (isPunct(tokens, j, ")")) {
+                        phrase = true;
+                        break;
+                    }
+            }
+            starts[i] = phrase ? Start::none : pending;
             pending = Start::none;
         }
         if (isSentenceEnd(tokens, i, false)) pending = Start::afterMark;
@@ -297,7 +316,7 @@ std::string withCase(std::string_view word, CasePattern pattern) {
 
 // "word ," → "word,". The mark must be followed by white space, the end or
 // another mark, so ":)" and ".5" keep their space; and it must be used, not
-// named ("the ! operator").
+// named ("the ! operator"). An ellipsis keeps its blank ("pens ... and ink").
 void removeSpaceBeforePunctuation(Tokens& tokens, const std::vector<bool>& spacedMarks) {
     std::vector<bool> named(tokens.size(), false);
     for (std::size_t i = 0; i < tokens.size(); ++i) named[i] = isLoneMark(tokens, i) && isNamedMark(tokens, i);
@@ -308,6 +327,8 @@ void removeSpaceBeforePunctuation(Tokens& tokens, const std::vector<bool>& space
                     (out.back().kind == TokenKind::word || out.back().kind == TokenKind::verbatim ||
                      out.back().kind == TokenKind::quoted) &&
                     isPunct(tokens, i + 1, ",.;:!?") && !named[i + 1] &&
+                    // An ellipsis stands for words left out: its blank is the writer's.
+                    !(isPunct(tokens, i + 1, ".") && isPunct(tokens, i + 2, ".")) &&
                     (isEndOrWhitespace(tokens, i + 2) || isPunct(tokens, i + 2, ".!?") ||
                      (isPunct(tokens, i + 1, ".!?") && isPunct(tokens, i + 2, kClosers)));
         if (!drop) out.push_back(std::move(tokens[i]));
@@ -859,6 +880,20 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                 (n.kind == TokenKind::verbatim && !n.text.empty() && std::string_view("/~-").find(n.text[0]) != std::string_view::npos))
                 skip = true;
         }
+        // A lower-case word before a colon that opens a line, a quotation or
+        // the text labels what follows: a program naming itself in an error
+        // message ("groff: can't find"), a field's name.
+        if (pattern == CasePattern::lower && isPunct(tokens, i + 1, ":") &&
+            (out.empty() || out.back().kind == TokenKind::lineBreak ||
+             (out.back().kind == TokenKind::punct && std::string_view("\"\u201C(").find(out.back().text) != std::string_view::npos)))
+            skip = true;
+        // Joined by a hyphen to a package's ending or to a word the dictionary
+        // rejects, a word is part of a name ("groff-base", "foo-bar").
+        if (i + 2 < tokens.size() && isPunct(tokens, i + 1, "-") && tokens[i + 2].kind == TokenKind::word &&
+            (wordIn(tokens, i + 2, kPackageSuffixes) ||
+             (isPlainWord(tokens[i + 2].text) && !language.accepts(tokens[i + 2].text) &&
+              !language.accepts(text::lowercased(tokens[i + 2].text)))))
+            skip = true;
         // Glued to a slash, a word is a piece of a relative path or a name pair
         // ("util/fusermount3", "src/dbus"): mending it breaks the path.
         auto slash = [](const Token& m) { return m.kind == TokenKind::punct && m.text == "/"; };
@@ -953,6 +988,8 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
         // Joined by "and" or "or" to a word no dictionary knows and no rule
         // mends, it is a name among names: "uids and gids", "TeX and groff".
         auto unmendedName = [&](const Token& w, bool mended) {
+            if (w.kind == TokenKind::word && isPlainWord(w.text) && casePattern(w.text) == CasePattern::mixed)
+                return true;  // "TeX", "GitHub": a name whatever the dictionary says
             return w.kind == TokenKind::word && w.language == t.language && isPlainWord(w.text) &&
                    text::graphemeCount(w.text) >= kMinSpelledLetters && !language.accepts(w.text) &&
                    !language.accepts(text::lowercased(w.text)) &&

@@ -576,6 +576,9 @@ constexpr std::string_view kJoinedWords[] = {
     "few", "for", "front", "how", "if", "in", "least", "little", "lot", "no", "not", "of", "on", "one", "other",
     "so", "some", "than", "though", "time", "to", "up", "well", "what", "while", "with"};
 
+// The nouns among them.
+constexpr std::string_view kJoinedNouns[] = {"bit", "course", "fact", "front", "lot", "time"};
+
 std::optional<std::pair<std::string, std::string>> Speller::split(std::string_view lowerWord) const {
     // Only the commonest words (the first three size classes).
     constexpr int kCommon = 2;
@@ -631,6 +634,12 @@ std::optional<std::pair<std::string, std::string>> Speller::runTogether(std::str
         };
         const bool leftListed = listed(left);
         if (!leftListed && !listed(right)) continue;
+        // A noun of the list closes the phrase a learner runs together ("in
+        // fact", "every time"); opening one it is half of a term of the
+        // trade, as written ("timecheck").
+        if (leftListed && !listed(right) &&
+            std::find(std::begin(kJoinedNouns), std::end(kJoinedNouns), left) != std::end(kJoinedNouns))
+            continue;
         const std::string& other = leftListed ? right : left;
         if (rankOf(other) != 0 || !spell(left) || !spell(right)) continue;
         if (found) return std::nullopt;

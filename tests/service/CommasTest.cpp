@@ -98,6 +98,7 @@ TEST(Commas, BeforeWhichAddingToAKnownNoun) {
         {"I need a tool which cuts metal. The book in which I found it is old.", nullptr},
         {"Which one do you want? I do not know which bus goes there.", nullptr},
         {"She reads the books which her father wrote. The car which I bought is red.", nullptr},
+        {"You can add rules that limit which files can be read.", nullptr},
     });
 }
 
