@@ -62,33 +62,11 @@ public:
         return i < t_.size() && t_[i].kind == TokenKind::word && t_[i].language == 0 && !t_[i].text.empty() &&
                isPlainWord(t_[i].text);
     }
-    std::string lower(std::size_t i) const {
-        if (!isWord(i)) return {};
-        const std::string& w = t_[i].text;
-        if (std::any_of(w.begin(), w.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-            return text::lowercased(w);
-        std::string out = w;
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        return out;
-    }
+    std::string lower(std::size_t i) const { return isWord(i) ? text::lowercased(t_[i].text) : std::string(); }
     bool lowerCase(std::size_t i) const { return isWord(i) && startsLowercase(t_[i].text); }
     // The next / previous token across one blank; npos at a line break or the end.
-    std::size_t next(std::size_t i) const {
-        if (i == npos) return npos;
-        std::size_t j = i + 1;
-        if (j < t_.size() && t_[j].kind == TokenKind::space) ++j;
-        return j < t_.size() && t_[j].kind != TokenKind::lineBreak && t_[j].kind != TokenKind::space ? j : npos;
-    }
-    std::size_t previous(std::size_t i) const {
-        if (i == npos || i == 0) return npos;
-        std::size_t j = i - 1;
-        if (t_[j].kind == TokenKind::space) {
-            if (j == 0) return npos;
-            --j;
-        }
-        return t_[j].kind != TokenKind::lineBreak && t_[j].kind != TokenKind::space ? j : npos;
-    }
+    std::size_t next(std::size_t i) const { return nextAcrossBlank(t_, i); }
+    std::size_t previous(std::size_t i) const { return previousAcrossBlank(t_, i); }
     // A mark that ends a phrase, or the line's end.
     bool endsAtMark(std::size_t i) const {
         return i == npos ||

@@ -349,26 +349,13 @@ public:
         const std::string& w = tokens_[i].text;
         if (!from || *from != w) {
             from = w;
-            lowered = isWord(i) ? lowercase(w) : std::string();
+            lowered = isWord(i) ? text::lowercased(w) : std::string();
         }
         return lowered;
     }
     // The next / previous token across one blank; npos at a line break or the end.
-    std::size_t next(std::size_t i) const {
-        if (i == npos) return npos;
-        std::size_t j = i + 1;
-        if (j < tokens_.size() && tokens_[j].kind == TokenKind::space) ++j;
-        return j < tokens_.size() && tokens_[j].kind != TokenKind::lineBreak && tokens_[j].kind != TokenKind::space ? j : npos;
-    }
-    std::size_t previous(std::size_t i) const {
-        if (i == npos || i == 0) return npos;
-        std::size_t j = i - 1;
-        if (tokens_[j].kind == TokenKind::space) {
-            if (j == 0) return npos;
-            --j;
-        }
-        return tokens_[j].kind != TokenKind::lineBreak && tokens_[j].kind != TokenKind::space ? j : npos;
-    }
+    std::size_t next(std::size_t i) const { return nextAcrossBlank(tokens_, i); }
+    std::size_t previous(std::size_t i) const { return previousAcrossBlank(tokens_, i); }
     // Whether the line ends right after i and the paragraph goes on in the next.
     bool wrapsAfter(std::size_t i) const {
         std::size_t j = i + 1;
@@ -453,14 +440,6 @@ public:
     }
 
 private:
-    static std::string lowercase(const std::string& w) {
-        if (std::any_of(w.begin(), w.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-            return text::lowercased(w);
-        std::string out = w;
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        return out;
-    }
 
     Tokens& tokens_;
     const std::vector<std::size_t>* commas_ = nullptr;

@@ -322,6 +322,25 @@ std::string join(const std::vector<Token>& tokens) {
     return out;
 }
 
+std::size_t nextAcrossBlank(const std::vector<Token>& tokens, std::size_t i) {
+    constexpr std::size_t npos = std::string::npos;
+    if (i == npos) return npos;
+    std::size_t j = i + 1;
+    if (j < tokens.size() && tokens[j].kind == TokenKind::space) ++j;
+    return j < tokens.size() && tokens[j].kind != TokenKind::lineBreak && tokens[j].kind != TokenKind::space ? j : npos;
+}
+
+std::size_t previousAcrossBlank(const std::vector<Token>& tokens, std::size_t i) {
+    constexpr std::size_t npos = std::string::npos;
+    if (i == npos || i == 0) return npos;
+    std::size_t j = i - 1;
+    if (tokens[j].kind == TokenKind::space) {
+        if (j == 0) return npos;
+        --j;
+    }
+    return tokens[j].kind != TokenKind::lineBreak && tokens[j].kind != TokenKind::space ? j : npos;
+}
+
 std::vector<std::string> mentionHandles(std::string_view text) {
     std::vector<std::string> handles;
     for (const auto& t : tokenize(text))

@@ -31,6 +31,11 @@ struct Token {
 std::vector<Token> tokenize(std::string_view text);
 std::string join(const std::vector<Token>& tokens);
 
+// The token after / before i across one blank on the same line; npos at a
+// line break, a second blank or either end, and for i == npos.
+std::size_t nextAcrossBlank(const std::vector<Token>& tokens, std::size_t i);
+std::size_t previousAcrossBlank(const std::vector<Token>& tokens, std::size_t i);
+
 // The @handles in the text ("@jane", "@bob.smith"), in order. A handle starts
 // at "@" that follows no word character, so e-mail addresses are not handles.
 std::vector<std::string> mentionHandles(std::string_view text);
