@@ -1024,9 +1024,35 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
             else if (among({"a", "an", "each", "every", "this", "one"}))
                 expected = Speller::Form::singular;
         }
-        if (auto fixed = t.language == kEnglish ? language.primary->correction(lower, context(expected))
-                                                : language.primary->correction(lower, expected))
-            t.text = withCase(*fixed, pattern) + std::string(possessive);
+        auto fixed = t.language == kEnglish ? language.primary->correction(lower, context(expected))
+                                            : language.primary->correction(lower, expected);
+        if (fixed && t.language == kEnglish && possessive.empty() && pattern == CasePattern::lower) {
+            // The mended word meets its neighbours: the form its subject asks
+            // for, or the compound its first half opens.
+            const std::size_t after = nextSolid(tokens, i);
+            const std::string next = after != std::string::npos && tokens[after].kind == TokenKind::word
+                                         ? text::lowercased(tokens[after].text)
+                                         : std::string();
+            if (previousWord && out.back().kind == TokenKind::space && out.back().text == " ") {
+                if (auto whole = compoundPronoun(text::lowercased(previousWord->text), *fixed, next)) {
+                    out.pop_back();
+                    out.back().text = withCase(*whole, casePattern(out.back().text));
+                    continue;
+                }
+            }
+            std::vector<std::string> words;  // the words before, nearest first
+            for (std::size_t at = before; words.size() < 3;) {
+                if (at == std::string::npos || out[at].kind != TokenKind::word) {
+                    words.emplace_back();
+                    break;
+                }
+                words.push_back(text::lowercased(out[at].text));
+                at = previousSolid(out, at);
+            }
+            if (auto agreed = agreedVerbForm(words, *fixed, next, [&](std::string_view w) { return language.accepts(w); }))
+                fixed = std::move(agreed);
+        }
+        if (fixed) t.text = withCase(*fixed, pattern) + std::string(possessive);
         keep();
     }
     tokens = std::move(out);

@@ -21,6 +21,21 @@ constexpr std::array<std::string_view, 9> kArticles = {"a", "an", "the", "my", "
 constexpr std::array<std::string_view, 14> kNeverAfterArticle = {"over", "onto", "upon", "against", "toward", "towards", "than",
                                                                 "and", "or", "if", "is", "are", "was", "were"};
 
+// Subjects that always take a verb's -s form.
+constexpr std::array<std::string_view, 12> kThirdPersonSubjects = {
+    "he", "she", "it", "everyone", "everybody", "someone", "somebody", "nobody", "everything", "something", "nothing", "anyone"};
+// Adverbs that may stand between a subject and its verb, besides those in -ly.
+constexpr std::array<std::string_view, 12> kMidAdverbs = {"always", "never", "often", "also",  "still", "just",
+                                                         "already", "sometimes", "even", "only", "seldom", "ever"};
+// Words a slip may hide after a subject that are no verb there although the
+// dictionary has an -s and an -ing form of them ("he even", "it still").
+constexpr std::array<std::string_view, 16> kAdverbsThatInflect = {"even", "still", "well", "right", "back", "further", "just", "once",
+                                                                 "better", "best", "more", "less", "first", "last", "alone", "home"};
+constexpr std::array<std::string_view, 13> kAuxiliaries = {"be",  "am",   "is", "are", "was",  "were", "been",
+                                                          "have", "has", "had", "do", "does", "did"};
+constexpr std::array<std::string_view, 4> kCompoundHeads = {"some", "any", "every", "no"};
+constexpr std::array<std::string_view, 3> kCompoundTails = {"thing", "body", "where"};
+
 template <std::size_t N>
 bool among(const std::array<std::string_view, N>& list, std::string_view w) {
     return std::find(list.begin(), list.end(), w) != list.end();
@@ -52,6 +67,64 @@ Speller::Context spellingContext(std::string_view previous, std::string_view nex
                    inWordClass(w, WordClass::clauseOpener) || among(kNeverAfterArticle, w) || among(kArticles, w);
         };
     return context;
+}
+
+std::optional<std::string> agreedVerbForm(std::span<const std::string> before, std::string_view mended,
+                                          std::string_view next, const std::function<bool(std::string_view)>& accepts) {
+    if (before.empty() || mended.size() < 2) return std::nullopt;
+    std::size_t subject = 0;
+    if (!among(kThirdPersonSubjects, before[0])) {
+        const std::string_view adverb = before[0];
+        if (!among(kMidAdverbs, adverb) && !(adverb.size() > 4 && adverb.ends_with("ly"))) return std::nullopt;
+        subject = 1;
+    }
+    if (subject >= before.size() || !among(kThirdPersonSubjects, before[subject])) return std::nullopt;
+    // The subject opens its clause: not "Does he", "let it", "insist that he".
+    if (subject + 1 < before.size() && !before[subject + 1].empty() && !inWordClass(before[subject + 1], WordClass::clauseOpener))
+        return std::nullopt;
+    if (inWordClass(mended, WordClass::modal) || among(kAuxiliaries, mended) || among(kAdverbsThatInflect, mended) ||
+        inWordClass(mended, WordClass::preposition) || inWordClass(mended, WordClass::subjectPronoun) ||
+        inWordClass(mended, WordClass::clauseOpener) || inWordClass(mended, WordClass::comparative) ||
+        among(kMidAdverbs, mended) || mended.ends_with("ly") || (mended.ends_with('s') && !mended.ends_with("ss")))
+        return std::nullopt;
+    // A past or a participle agrees already ("wanted", "hoping"; not "need", "bring").
+    auto known = [&](std::string_view w) { return w.size() >= 2 && accepts(w); };
+    const std::string_view bare = mended.substr(0, mended.size() - (mended.ends_with("ing") ? 3 : 2));
+    if ((mended.ends_with("ed") && (known(bare) || known(mended.substr(0, mended.size() - 1)))) ||
+        (mended.ends_with("ing") && (known(bare) || known(std::string(bare) + "e"))))
+        return std::nullopt;
+    // A verb right after it ("he evn likes") makes the word an adverb; "not" a
+    // verb that takes none ("he need not").
+    if (next == "not" || inWordClass(next, WordClass::baseVerb) ||
+        (next.size() > 3 && next.ends_with('s') && inWordClass(next.substr(0, next.size() - 1), WordClass::baseVerb)))
+        return std::nullopt;
+    const char last = mended.back();
+    const std::string stem(mended);
+    const bool consonantY = last == 'y' && std::string_view("aeiou").find(mended[mended.size() - 2]) == std::string_view::npos;
+    std::string third;
+    if (consonantY)
+        third = stem.substr(0, stem.size() - 1) + "ies";
+    else if (mended.ends_with("s") || mended.ends_with("x") || mended.ends_with("z") || mended.ends_with("ch") ||
+             mended.ends_with("sh") || mended.ends_with("o"))
+        third = stem + "es";
+    else
+        third = stem + "s";
+    // The dictionary's -ing form tells a verb from a noun or an adjective.
+    std::array<std::string, 3> participles = {stem + "ing", stem + last + "ing", std::string()};
+    if (last == 'e' && !mended.ends_with("ee") && !mended.ends_with("oe") && !mended.ends_with("ye"))
+        participles[2] = stem.substr(0, stem.size() - 1) + "ing";
+    else if (mended.ends_with("ie"))
+        participles[2] = stem.substr(0, stem.size() - 2) + "ying";
+    const bool verb = std::any_of(participles.begin(), participles.end(),
+                                  [&](const std::string& p) { return !p.empty() && accepts(p); });
+    if (!verb || !accepts(third)) return std::nullopt;
+    return third;
+}
+
+std::optional<std::string> compoundPronoun(std::string_view previous, std::string_view mended, std::string_view next) {
+    if (!among(kCompoundHeads, previous) || !among(kCompoundTails, mended)) return std::nullopt;
+    if (mended == "body" && next == "of") return std::nullopt;  // "any body of water"
+    return std::string(previous) + std::string(mended);
 }
 
 }  // namespace quillant::service

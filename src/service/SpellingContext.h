@@ -2,6 +2,10 @@
 
 #include "service/Speller.h"
 
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 
 namespace quillant::service {
@@ -17,5 +21,23 @@ namespace quillant::service {
 // are the lower-case words beside it, empty where a mark, a line or nothing
 // stands.
 Speller::Context spellingContext(std::string_view previous, std::string_view next, Speller::Form expected);
+
+// The form a mended verb's subject asks for: after "he", "she", "it",
+// "everyone", ... opening a clause, with at most one adverb between, a verb's
+// base form takes -s ("she often forgt" mended to "forget" → "forgets"). The
+// grammar's agreement knows common verbs only; a mended word is known to be
+// meant, and its place to want a verb. Nothing where the clause is a
+// question or an inversion, the word may be an adverb, or the dictionary
+// knows no -s and -ing forms of it. BEFORE holds the lower-case words before
+// MENDED, nearest first, empty where a mark, a line or nothing stands; NEXT
+// is the word after it; ACCEPTS tells whether English knows a word.
+std::optional<std::string> agreedVerbForm(std::span<const std::string> before, std::string_view mended,
+                                          std::string_view next, const std::function<bool(std::string_view)>& accepts);
+
+// The compound pronoun a misspelt second half makes with "some", "any",
+// "every" or "no" written apart ("some thinng" mended to "thing" →
+// "something"), else nothing. A correctly spelt "any body" is left to the
+// writer, so this is asked only for a mended word.
+std::optional<std::string> compoundPronoun(std::string_view previous, std::string_view mended, std::string_view next);
 
 }  // namespace quillant::service
