@@ -1049,8 +1049,11 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                 words.push_back(text::lowercased(out[at].text));
                 at = previousSolid(out, at);
             }
-            if (auto agreed = agreedVerbForm(words, *fixed, next, [&](std::string_view w) { return language.accepts(w); }))
+            auto accepts = [&](std::string_view w) { return language.accepts(w); };
+            if (auto agreed = agreedVerbForm(words, *fixed, next, accepts))
                 fixed = std::move(agreed);
+            else if (auto plural = countedPlural(words, *fixed, next, accepts))
+                fixed = std::move(plural);
         }
         if (fixed) t.text = withCase(*fixed, pattern) + std::string(possessive);
         keep();

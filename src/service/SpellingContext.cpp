@@ -15,6 +15,10 @@ constexpr std::array<std::string_view, 8> kDegreeWords = {"more", "most", "less"
 // The subjects of "is"/"was" and of "are"/"were" that a slip may hide.
 constexpr std::array<std::string_view, 8> kSingularSubjects = {"there", "here", "where", "this", "that", "what", "which", "who"};
 constexpr std::array<std::string_view, 8> kPluralSubjects = {"there", "here", "where", "these", "those", "what", "which", "who"};
+// The forms of "be", "have" and "do" that agree with a subject pronoun.
+constexpr std::array<std::string_view, 6> kFirstPersonAuxiliaries = {"am", "was", "have", "had", "do", "did"};
+constexpr std::array<std::string_view, 6> kThirdPersonAuxiliaries = {"is", "was", "has", "had", "does", "did"};
+constexpr std::array<std::string_view, 6> kPluralAuxiliaries = {"are", "were", "have", "had", "do", "did"};
 // After these a noun phrase goes on: an adjective or a noun follows.
 constexpr std::array<std::string_view, 9> kArticles = {"a", "an", "the", "my", "your", "his", "its", "our", "their"};
 // Function words that never follow an article, beyond the grammar's prepositions.
@@ -33,12 +37,44 @@ constexpr std::array<std::string_view, 16> kAdverbsThatInflect = {"even", "still
                                                                  "better", "best", "more", "less", "first", "last", "alone", "home"};
 constexpr std::array<std::string_view, 13> kAuxiliaries = {"be",  "am",   "is", "are", "was",  "were", "been",
                                                           "have", "has", "had", "do", "does", "did"};
+// Words that count the noun after them.
+constexpr std::array<std::string_view, 17> kCountingWords = {"many", "several", "various", "numerous", "both", "few", "these", "those", "two",
+                                                            "three", "four", "five", "six", "seven", "eight", "nine", "ten"};
+// Words that follow a noun ending its phrase, beyond prepositions, clause
+// openers and verbs; "and"/"or" are not among them ("both big and small").
+constexpr std::array<std::string_view, 18> kAfterPhrase = {"are", "were", "have", "had", "do", "did", "that", "who", "which",
+                                                          "here", "there", "ago", "now", "today", "too", "again", "later", "can"};
+// Counted but not made plural after a number ("two hundred people").
+constexpr std::array<std::string_view, 7> kNumberNouns = {"hundred", "thousand", "million", "billion", "dozen", "percent", "score"};
 constexpr std::array<std::string_view, 4> kCompoundHeads = {"some", "any", "every", "no"};
 constexpr std::array<std::string_view, 3> kCompoundTails = {"thing", "body", "where"};
 
 template <std::size_t N>
 bool among(const std::array<std::string_view, N>& list, std::string_view w) {
     return std::find(list.begin(), list.end(), w) != list.end();
+}
+
+// The -s form of a noun or a verb, by the regular rules ("city" → "cities",
+// "box" → "boxes", "go" → "goes").
+std::string withS(std::string_view word) {
+    const std::string stem(word);
+    if (word.size() >= 2 && word.back() == 'y' && std::string_view("aeiou").find(word[word.size() - 2]) == std::string_view::npos)
+        return stem.substr(0, stem.size() - 1) + "ies";
+    if (word.ends_with("s") || word.ends_with("x") || word.ends_with("z") || word.ends_with("ch") || word.ends_with("sh") ||
+        word.ends_with("o"))
+        return stem + "es";
+    return stem + "s";
+}
+
+// Whether the dictionary has an -ing form of the word: a verb, not only a
+// noun or an adjective.
+bool hasIngForm(std::string_view word, const std::function<bool(std::string_view)>& accepts) {
+    const std::string stem(word);
+    if (accepts(stem + "ing") || accepts(stem + word.back() + "ing")) return true;
+    if (word.ends_with("ie")) return accepts(stem.substr(0, stem.size() - 2) + "ying");
+    if (word.ends_with('e') && !word.ends_with("ee") && !word.ends_with("oe") && !word.ends_with("ye"))
+        return accepts(stem.substr(0, stem.size() - 1) + "ing");
+    return false;
 }
 
 }  // namespace
@@ -50,6 +86,15 @@ Speller::Context spellingContext(std::string_view previous, std::string_view nex
     if (!afterArticle && (next == "be" || (inWordClass(previous, WordClass::subjectPronoun) &&
                                            (inWordClass(next, WordClass::baseVerb) || next == "have")))) {
         context.only = kModalWords;
+    } else if (!afterArticle && inWordClass(previous, WordClass::subjectPronoun)) {
+        // Before anything but a verb, a subject pronoun's verb is most often
+        // "be", "have" or "do" in the pronoun's own person ("we wre late").
+        if (previous == "i")
+            context.only = kFirstPersonAuxiliaries;
+        else if (previous == "he" || previous == "she" || previous == "it")
+            context.only = kThirdPersonAuxiliaries;
+        else
+            context.only = kPluralAuxiliaries;
     } else if (next == "than" || inWordClass(next, WordClass::plainAdjective) || inWordClass(next, WordClass::comparative) ||
                (next.size() > 4 && next.ends_with("ly"))) {
         context.only = kDegreeWords;
@@ -98,27 +143,28 @@ std::optional<std::string> agreedVerbForm(std::span<const std::string> before, s
     if (next == "not" || inWordClass(next, WordClass::baseVerb) ||
         (next.size() > 3 && next.ends_with('s') && inWordClass(next.substr(0, next.size() - 1), WordClass::baseVerb)))
         return std::nullopt;
-    const char last = mended.back();
-    const std::string stem(mended);
-    const bool consonantY = last == 'y' && std::string_view("aeiou").find(mended[mended.size() - 2]) == std::string_view::npos;
-    std::string third;
-    if (consonantY)
-        third = stem.substr(0, stem.size() - 1) + "ies";
-    else if (mended.ends_with("s") || mended.ends_with("x") || mended.ends_with("z") || mended.ends_with("ch") ||
-             mended.ends_with("sh") || mended.ends_with("o"))
-        third = stem + "es";
-    else
-        third = stem + "s";
+    const std::string third = withS(mended);
     // The dictionary's -ing form tells a verb from a noun or an adjective.
-    std::array<std::string, 3> participles = {stem + "ing", stem + last + "ing", std::string()};
-    if (last == 'e' && !mended.ends_with("ee") && !mended.ends_with("oe") && !mended.ends_with("ye"))
-        participles[2] = stem.substr(0, stem.size() - 1) + "ing";
-    else if (mended.ends_with("ie"))
-        participles[2] = stem.substr(0, stem.size() - 2) + "ying";
-    const bool verb = std::any_of(participles.begin(), participles.end(),
-                                  [&](const std::string& p) { return !p.empty() && accepts(p); });
-    if (!verb || !accepts(third)) return std::nullopt;
+    if (!hasIngForm(mended, accepts) || !accepts(third)) return std::nullopt;
     return third;
+}
+
+std::optional<std::string> countedPlural(std::span<const std::string> before, std::string_view mended, std::string_view next,
+                                         const std::function<bool(std::string_view)>& accepts) {
+    if (before.empty() || !among(kCountingWords, before[0]) || mended.size() < 3 || (mended.ends_with('s') && !mended.ends_with("ss")) ||
+        among(kNumberNouns, mended) || inWordClass(mended, WordClass::plainAdjective) ||
+        inWordClass(mended, WordClass::comparative) || inWordClass(mended, WordClass::baseVerb) || mended.ends_with("ly"))
+        return std::nullopt;
+    const bool endsPhrase = next.empty() || among(kAfterPhrase, next) || inWordClass(next, WordClass::preposition) ||
+                            (inWordClass(next, WordClass::clauseOpener) && next != "and" && next != "or") ||
+                            inWordClass(next, WordClass::modal) || inWordClass(next, WordClass::baseVerb);
+    // Opening its clause the counting word may be the subject, and the word
+    // its verb ("Many agre that").
+    const bool opensClause = before.size() < 2 || before[1].empty() || inWordClass(before[1], WordClass::clauseOpener);
+    if (!endsPhrase || (opensClause && hasIngForm(mended, accepts))) return std::nullopt;
+    std::string plural = withS(mended);
+    if (!accepts(plural)) return std::nullopt;
+    return plural;
 }
 
 std::optional<std::string> compoundPronoun(std::string_view previous, std::string_view mended, std::string_view next) {

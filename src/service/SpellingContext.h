@@ -34,6 +34,15 @@ Speller::Context spellingContext(std::string_view previous, std::string_view nex
 std::optional<std::string> agreedVerbForm(std::span<const std::string> before, std::string_view mended,
                                           std::string_view next, const std::function<bool(std::string_view)>& accepts);
 
+// The plural that a counting word before a mended noun asks for, when the
+// noun ends its phrase ("many frend here" mended to "friend" → "friends").
+// Nothing for an adjective, a number word, a noun that "and" may join to
+// another ("both god and bad"), nor, where the counting word opens its
+// clause and may be the subject, a word the dictionary has an -ing form of
+// ("Many agre that"). BEFORE as for agreedVerbForm.
+std::optional<std::string> countedPlural(std::span<const std::string> before, std::string_view mended, std::string_view next,
+                                         const std::function<bool(std::string_view)>& accepts);
+
 // The compound pronoun a misspelt second half makes with "some", "any",
 // "every" or "no" written apart ("some thinng" mended to "thing" →
 // "something"), else nothing. A correctly spelt "any body" is left to the
