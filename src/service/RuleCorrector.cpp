@@ -1054,6 +1054,8 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                 fixed = std::move(agreed);
             else if (auto plural = countedPlural(words, *fixed, next, accepts))
                 fixed = std::move(plural);
+            else if (auto participle = participleAfterHave(words.front(), *fixed, next, accepts))
+                fixed = std::move(participle);
         }
         if (fixed) t.text = withCase(*fixed, pattern) + std::string(possessive);
         keep();

@@ -19,6 +19,12 @@ constexpr std::array<std::string_view, 8> kPluralSubjects = {"there", "here", "w
 constexpr std::array<std::string_view, 6> kFirstPersonAuxiliaries = {"am", "was", "have", "had", "do", "did"};
 constexpr std::array<std::string_view, 6> kThirdPersonAuxiliaries = {"is", "was", "has", "had", "does", "did"};
 constexpr std::array<std::string_view, 6> kPluralAuxiliaries = {"are", "were", "have", "had", "do", "did"};
+// The subjects a slip may hide at a clause's start, by the verb after them
+// (a modal or a past takes any; "has" a singular; "have" and a base verb a plural).
+constexpr std::array<std::string_view, 11> kAnySubjects = {"you",  "he",    "she",   "it",    "we", "they",
+                                                          "this", "that", "these", "those", "who"};
+constexpr std::array<std::string_view, 6> kSingularPronouns = {"he", "she", "it", "this", "that", "who"};
+constexpr std::array<std::string_view, 6> kPluralPronouns = {"you", "we", "they", "these", "those", "who"};
 // After these a noun phrase goes on: an adjective or a noun follows.
 constexpr std::array<std::string_view, 9> kArticles = {"a", "an", "the", "my", "your", "his", "its", "our", "their"};
 // Function words that never follow an article, beyond the grammar's prepositions.
@@ -46,6 +52,8 @@ constexpr std::array<std::string_view, 18> kAfterPhrase = {"are", "were", "have"
                                                           "here", "there", "ago", "now", "today", "too", "again", "later", "can"};
 // Counted but not made plural after a number ("two hundred people").
 constexpr std::array<std::string_view, 7> kNumberNouns = {"hundred", "thousand", "million", "billion", "dozen", "percent", "score"};
+// Objects that follow a verb, never a noun: "finished it", "sold their".
+constexpr std::array<std::string_view, 10> kObjects = {"it", "them", "him", "me", "us", "my", "his", "our", "their", "your"};
 constexpr std::array<std::string_view, 4> kCompoundHeads = {"some", "any", "every", "no"};
 constexpr std::array<std::string_view, 3> kCompoundTails = {"thing", "body", "where"};
 
@@ -86,6 +94,17 @@ Speller::Context spellingContext(std::string_view previous, std::string_view nex
     if (!afterArticle && (next == "be" || (inWordClass(previous, WordClass::subjectPronoun) &&
                                            (inWordClass(next, WordClass::baseVerb) || next == "have")))) {
         context.only = kModalWords;
+    } else if ((previous.empty() || previous == "that" || inWordClass(previous, WordClass::clauseOpener)) &&
+               (inWordClass(next, WordClass::modal) || next == "had" || next == "did" || next == "has" || next == "does" ||
+                next == "have" || next == "do" || inWordClass(next, WordClass::baseVerb))) {
+        // At a clause's start, before its verb, a slip hides the subject
+        // ("and tehy can"): a pronoun or a demonstrative of the verb's number.
+        if (next == "has" || next == "does")
+            context.only = kSingularPronouns;
+        else if (inWordClass(next, WordClass::modal) || next == "had" || next == "did")
+            context.only = kAnySubjects;
+        else
+            context.only = kPluralPronouns;
     } else if (!afterArticle && inWordClass(previous, WordClass::subjectPronoun)) {
         // Before anything but a verb, a subject pronoun's verb is most often
         // "be", "have" or "do" in the pronoun's own person ("we wre late").
@@ -165,6 +184,27 @@ std::optional<std::string> countedPlural(std::span<const std::string> before, st
     std::string plural = withS(mended);
     if (!accepts(plural)) return std::nullopt;
     return plural;
+}
+
+std::optional<std::string> participleAfterHave(std::string_view previous, std::string_view mended, std::string_view next,
+                                               const std::function<bool(std::string_view)>& accepts) {
+    if ((previous != "have" && previous != "has" && previous != "had") || !among(kObjects, next) || mended.size() < 3 ||
+        mended.ends_with("ed") || mended.ends_with("ing") ||
+        among(kAuxiliaries, mended) || !hasIngForm(mended, accepts))
+        return std::nullopt;
+    const std::string stem(mended);
+    const char last = mended.back();
+    std::string past;
+    if (last == 'e')
+        past = stem + "d";
+    else if (last == 'y' && std::string_view("aeiou").find(mended[mended.size() - 2]) == std::string_view::npos)
+        past = stem.substr(0, stem.size() - 1) + "ied";
+    else if (accepts(stem + last + "ed"))
+        past = stem + last + "ed";
+    else
+        past = stem + "ed";
+    if (!accepts(past)) return std::nullopt;
+    return past;
 }
 
 std::optional<std::string> compoundPronoun(std::string_view previous, std::string_view mended, std::string_view next) {

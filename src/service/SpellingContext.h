@@ -43,6 +43,14 @@ std::optional<std::string> agreedVerbForm(std::span<const std::string> before, s
 std::optional<std::string> countedPlural(std::span<const std::string> before, std::string_view mended, std::string_view next,
                                          const std::function<bool(std::string_view)>& accepts);
 
+// The participle of a verb mended right after "have", "has" or "had" and
+// before its object ("she has finsh it" mended to "finish" → "finished"): a
+// regular past the dictionary knows, for a word it has an -ing form of. Only
+// before a pronoun or a possessive, since "had dinner the next day" has a
+// noun there.
+std::optional<std::string> participleAfterHave(std::string_view previous, std::string_view mended, std::string_view next,
+                                               const std::function<bool(std::string_view)>& accepts);
+
 // The compound pronoun a misspelt second half makes with "some", "any",
 // "every" or "no" written apart ("some thinng" mended to "thing" →
 // "something"), else nothing. A correctly spelt "any body" is left to the
