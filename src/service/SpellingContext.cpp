@@ -124,9 +124,13 @@ Speller::Context spellingContext(std::string_view previous, std::string_view nex
         else
             context.only = kPluralSubjects;
     }
-    if (afterArticle)
-        context.excluded = [](std::string_view w) {
+    // After a quantifier a noun phrase goes on as well, but "some", "any" and
+    // "each" may also take "of".
+    const bool ofFollows = previous == "some" || previous == "any" || previous == "each";
+    if (afterArticle || ofFollows || previous == "every" || previous == "another" || previous == "no")
+        context.excluded = [ofFollows](std::string_view w) {
             // A modal is a noun there ("the can", "his will").
+            if (ofFollows && w == "of") return false;
             return inWordClass(w, WordClass::preposition) || inWordClass(w, WordClass::subjectPronoun) ||
                    inWordClass(w, WordClass::clauseOpener) || among(kNeverAfterArticle, w) || among(kArticles, w);
         };

@@ -110,6 +110,8 @@ const std::vector<RuleCase> kRuleCases = {
     spelled("context_subject_at_clause_start", "Wait here until tehy may leave, and shw has a plan. Thse could fail.",
             "Wait here until they may leave, and she has a plan. Thse could fail."),
     spelled("context_no_preposition_after_article", "Take the oher road.", "Take the other road."),
+    spelled("context_no_preposition_after_quantifier", "They made another ofer, and no frim replied.",
+            "They made another offer, and no firm replied."),
     spelled("context_held_back", "I woud. A woud is here. My wil, his mor, we ned it.",
             "I woud. A woud is here. My wil, his mor, we ned it."),
     // A mended word takes the form its neighbours ask for.
