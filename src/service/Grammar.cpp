@@ -186,6 +186,10 @@ constexpr std::string_view kIndefinite[] = {"anybody", "anyone", "everybody", "e
 constexpr std::string_view kMidAdverbs[] = {"always", "also", "never", "often", "rarely", "really", "seldom",
                                             "sometimes", "usually", "generally", "normally", "actually",
                                             "just", "still", "already"};
+// Pronouns in "-thing", singular subjects like "everyone" at a clause's
+// start; not before the verbs that are adjectives or prepositions too
+// ("Something like it exists", "Anything close to it").
+constexpr std::string_view kIndefiniteThings[] = {"anything", "everything", "nothing", "something"};
 // Words after which a pronoun starts a clause.
 constexpr std::string_view kClauseOpeners[] = {"and", "but", "so", "because", "if", "when", "while", "although",
                                               "though", "since", "until", "or", "then", "as", "once"};
@@ -311,6 +315,11 @@ const Forms& forms() {
     return f;
 }
 // Whether the word is one of kVerbs, by a sorted copy: it is asked for most words.
+bool isListedVerb(std::string_view w);
+std::string_view baseOfThirdPerson(std::string_view w);
+// An adverb in "-ly" that may stand between a pronoun and its verb ("she
+// mostly work"); not the verbs in "-ly" ("reply", "apply", "fly").
+bool isLyAdverb(std::string_view w) { return w.size() >= 5 && endsWith(w, "ly") && !isListedVerb(w); }
 bool isListedVerb(std::string_view w) {
     static const std::vector<std::string_view> sorted = [] {
         std::vector<std::string_view> v(std::begin(kVerbs), std::end(kVerbs));
@@ -2166,7 +2175,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
 
         // Agreement after a personal pronoun.
         // "everyone", "people": simple subjects whose number is never in doubt.
-        const bool indefinite = in(kIndefinite, w) && words.clauseStartsBefore(i);
+        const bool thing = in(kIndefiniteThings, w);
+        const bool indefinite = (in(kIndefinite, w) || thing) && words.clauseStartsBefore(i);
         const bool third = w == "he" || w == "she" || w == "it" || indefinite;
         // A lower-case "i" may be a letter of maths: "i is the imaginary unit".
         const bool other = tokens[i].text == "I" || w == "we" || w == "they" || w == "you" ||
@@ -2177,8 +2187,12 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             if ((w == "it" || w == "you") && !words.clauseStartsBefore(i)) continue;
             std::size_t v = n;
             if (in(kMidAdverbs, words.lower(v)) && words.isWord(words.next(v))) v = words.next(v);
+            else if (isLyAdverb(words.lower(v)) &&
+                     (isListedVerb(words.nextLower(v)) || !baseOfThirdPerson(words.nextLower(v)).empty()))
+                v = words.next(v);
             const std::string verb = words.lower(v);
             const std::string after = words.nextLower(v);
+            if (thing && in({"like", "close", "clean", "open"}, verb)) continue;
             if (third) {
                 if (verb == "don't" || verb == "don\u2019t") words.replace(v, verb == "don't" ? "doesn't" : "doesn\u2019t");
                 else if (verb == "are") words.replace(v, "is");

@@ -137,6 +137,13 @@ TEST(Grammar, RulesFireOnlyInDecidingContexts) {
         {"agreement_held_back", "Did he go? Let it go. We made it work. If he were here. I insist that he go.",
          "Did he go? Let it go. We made it work. If he were here. I insist that he go."},
         {"object_you_held_back", "We will send you updates.", "We will send you updates."},
+        {"agreement_across_an_adverb_in_ly", "She mostly work at night. They truly wants peace. Nothing really happen here.",
+         "She mostly works at night. They truly want peace. Nothing really happens here."},
+        {"agreement_across_an_adverb_in_ly_held_back",
+         "Does she mostly work at night? He would gladly help. Something like this takes time. Anything close to it "
+         "helps. I saw nothing move.",
+         "Does she mostly work at night? He would gladly help. Something like this takes time. Anything close to it "
+         "helps. I saw nothing move."},
         {"base_after_modal", "She can goes. He didn't went. I want to went home. It must works.",
          "She can go. He didn't go. I want to go home. It must work."},
         {"modal_as_noun_held_back", "The can holds water. His will states it. Will played well.",
