@@ -107,6 +107,10 @@ constexpr std::string_view kAgreeingVerbs[] = {
     "prove", "provide", "publish", "punish", "realize", "recognize", "recommend", "reduce", "relax", "rely",
     "remember", "remove", "replace", "represent", "require", "respond", "satisfy", "seek", "send", "settle",
     "sing", "sit", "solve", "succeed", "suffer", "suggest", "suppose", "survive", "tend", "thank", "warn"};
+// Nouns whose plural is the same word ("our sheep are"), so that no verb shows them wrong.
+constexpr std::string_view kSameInPlural[] = {"aircraft", "bison", "cattle", "clergy", "deer", "fish", "livestock",
+                                              "moose", "offspring", "personnel", "poultry", "salmon", "sheep",
+                                              "shrimp", "swine", "trout", "youth"};
 // Nouns for a group, which British English lets take a plural verb ("my family live").
 constexpr std::string_view kCollectives[] = {
     "army", "audience", "band", "board", "class", "club", "committee", "company", "council", "couple", "crew",
@@ -616,6 +620,15 @@ constexpr std::string_view kCountNouns[] = {
     "skill", "song", "store", "story", "street", "student", "task", "teacher", "thing", "tool",
     "tourist", "town", "tree", "trip", "university", "village", "visitor", "week", "woman", "word", "worker",
     "year"};
+
+// Nouns for people, who are never a part of one ("most of the students";
+// "most of the city" may be a part of one city).
+constexpr std::string_view kPersonNouns[] = {
+    "adult", "artist", "child", "citizen", "classmate", "colleague", "customer", "doctor", "driver", "employee",
+    "engineer", "farmer", "friend", "guest", "kid", "leader", "man", "manager", "member", "neighbor", "neighbour",
+    "nurse", "officer", "owner", "parent", "passenger", "person", "player", "reader", "resident", "scientist",
+    "soldier", "student", "teacher", "teenager", "tourist", "user", "visitor", "volunteer", "woman", "worker",
+    "writer"};
 
 // A noun for one who does what a common verb says ("driver", "visitor",
 // "creator", "swimmer") or a trade in "-ist" or "-ician" ("scientist",
@@ -1309,6 +1322,13 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             else if (!isSuperlative(words.lower(s)) || words.lower(s) == "best" || words.lower(s) == "worst") s = npos;
             if (s != npos && words.isWord(s) && startsLowercase(words.text(s))) noun = words.next(s);
         }
+        // "most of the student knew" → "… students knew": a part of a group
+        // of people, who cannot be divided.
+        if (noun == npos && w == "of" &&
+            in({"most", "some", "all", "many", "several", "both", "few", "none", "any"}, before) &&
+            in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, next) &&
+            in(kPersonNouns, words.lower(after)))
+            noun = after;
         // After words that may also count an uncountable noun ("a lot of
         // time") or stand alone ("these"), only nouns always counted; one
         // plain adjective may stand between ("many different country.").
@@ -1327,7 +1347,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
         // The noun ends its phrase, or a verb that is no noun follows ("a few friend came").
         const std::string verb = words.nextLower(noun);
-        const bool verbFollows = !adjective && (in(kVerbsOnly, verb) || in(kVerbsOnly, baseOfPast(verb)));
+        const bool verbFollows = !adjective && (isAgreeingBase(verb) || isAgreeingBase(baseOfPast(verb)));
         if (noun != npos && countableSingularAt(words, noun, isWord) &&
             (words.endsPhraseBefore(words.next(noun), false) || verbFollows)) {
             if (std::string plural = pluralOf(words.lower(noun), isWord); !plural.empty()) {
@@ -1517,16 +1537,32 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "My father were" → "My father was": the same subjects, a plural verb.
     // Not after "if" or "wish" ("if my father were"), nor a part ("a third are").
-    if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe) &&
+    // Before "don't" or "do not" also after "the" and any noun with a plural
+    // of its own ("the price do not" → "does not"); not an adjective that
+    // names people ("the poor do not", "the blind do not").
+    const std::string verbAfter = words.lower(after);
+    const bool nounBeforeDo =
+        w == "the" && (verbAfter == "don't" || (verbAfter == "do" && words.nextLower(after) == "not")) &&
+        !in({"poor", "rich", "young", "old", "elderly", "wealthy", "blind", "deaf", "sick", "dead", "living", "brave",
+             "free", "homeless", "unemployed", "disabled", "innocent", "guilty", "strong", "weak", "faithful", "former",
+             "latter", "remainder", "enemy", "opposition", "other", "following", "above"},
+            next) &&
+        !endsWith(next, "ing") && !endsWith(next, "ed") && !pluralOf(next, isWord).empty();
+    if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe ||
+         nounBeforeDo) &&
         words.clauseStartsBefore(i) && !in({"and", "or", "if", "as", "though", "wish", "unless", "whether"}, words.previousLower(i)) &&
         words.isWord(n) && startsLowercase(words.text(n)) && !endsWith(next, "s") && !in(kCollectives, next) &&
-        !in(kIrregularPlurals, next) && !in(kNumbers, next) && !in(kModals, next) && !in(kMidAdverbs, next) &&
+        !in(kIrregularPlurals, next) && !in(kSameInPlural, next) && !in(kNumbers, next) && !in(kModals, next) &&
+        !in(kMidAdverbs, next) &&
         !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "own", "half", "third",
              "quarter", "few", "majority", "minority", "variety", "range"}, next)) {
         constexpr std::pair<std::string_view, std::string_view> kToSingular[] = {
             {"are", "is"}, {"were", "was"}, {"have", "has"}, {"don't", "doesn't"},
             {"aren't", "isn't"}, {"weren't", "wasn't"}, {"haven't", "hasn't"}};
-        if (std::string_view singular = lookUp(kToSingular, words.lower(after)); !singular.empty() && isWord(next)) {
+        // "My phone do not ring" → "… does not ring": "do" before "not" is the auxiliary.
+        std::string_view singular = lookUp(kToSingular, words.lower(after));
+        if (words.lower(after) == "do" && words.nextLower(after) == "not") singular = "does";
+        if (!singular.empty() && isWord(next)) {
             words.replace(after, singular);
             return true;
         }
@@ -1660,6 +1696,17 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             const std::size_t v = words.next(noun);
             if (std::string plural = pluralVerbOf(words.lower(v)); !plural.empty() && words.nextLower(v) != "not") {
                 words.replace(v, plural);
+                return true;
+            }
+            // "Most of the pages loads" → "… load"; not before "are" or a
+            // verb, where the -s word is a noun ("most of the students needs are").
+            const std::string_view base = baseOfThirdPerson(words.lower(v));
+            const std::size_t object = words.next(v);
+            if (!base.empty() && startsLowercase(words.text(v)) &&
+                (object == npos || !words.isWord(object) ||
+                 (!in(kModals, words.lower(object)) && pluralVerbOf(words.lower(object)).empty() &&
+                  !in({"are", "were", "have", "do", "don't", "aren't", "weren't", "haven't"}, words.lower(object))))) {
+                words.replace(v, base);
                 return true;
             }
         }
