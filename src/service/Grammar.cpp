@@ -1347,7 +1347,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
         // The noun ends its phrase, or a verb that is no noun follows ("a few friend came").
         const std::string verb = words.nextLower(noun);
-        const bool verbFollows = !adjective && (isAgreeingBase(verb) || isAgreeingBase(baseOfPast(verb)));
+        const bool verbFollows = !adjective && (in(kVerbsOnly, verb) || in(kVerbsOnly, baseOfPast(verb)));
         if (noun != npos && countableSingularAt(words, noun, isWord) &&
             (words.endsPhraseBefore(words.next(noun), false) || verbFollows)) {
             if (std::string plural = pluralOf(words.lower(noun), isWord); !plural.empty()) {
@@ -1696,17 +1696,6 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             const std::size_t v = words.next(noun);
             if (std::string plural = pluralVerbOf(words.lower(v)); !plural.empty() && words.nextLower(v) != "not") {
                 words.replace(v, plural);
-                return true;
-            }
-            // "Most of the pages loads" → "… load"; not before "are" or a
-            // verb, where the -s word is a noun ("most of the students needs are").
-            const std::string_view base = baseOfThirdPerson(words.lower(v));
-            const std::size_t object = words.next(v);
-            if (!base.empty() && startsLowercase(words.text(v)) &&
-                (object == npos || !words.isWord(object) ||
-                 (!in(kModals, words.lower(object)) && pluralVerbOf(words.lower(object)).empty() &&
-                  !in({"are", "were", "have", "do", "don't", "aren't", "weren't", "haven't"}, words.lower(object))))) {
-                words.replace(v, base);
                 return true;
             }
         }
