@@ -1090,6 +1090,17 @@ bool correctBarePluralSubject(Words& words, std::size_t i, const IsWord& isWord)
     return true;
 }
 
+// Whether an introduction that opens the sentence ends right before i ("In
+// this case student learn"); not an ordinal, which may be the noun's own
+// ("First student arrive" lacks "the").
+bool introductionEndsBefore(const Words& words, std::size_t i) {
+    std::size_t p = words.previous(i);
+    for (std::size_t count = 1; count <= 5 && words.isWord(p); ++count, p = words.previous(p))
+        if (words.sentenceStartsBefore(p) && introductionAt(words, p) == count)
+            return !in({"first", "second", "third", "last"}, words.previousLower(i));
+    return false;
+}
+
 // "Student learn fast" → "Students learn fast", "Lately visitor have
 // found" → "… visitors have found": a counted noun with no determiner
 // that opens its clause, before a plural verb that is no noun, is a plural
@@ -1107,7 +1118,8 @@ bool correctBareCountedSubject(Words& words, std::size_t i, const IsWord& isWord
     // One adverb may open the clause before it ("Lately visitor have").
     if (const std::string before = words.previousLower(s); before.size() > 4 && endsWith(before, "ly"))
         start = words.previous(s);
-    if (!words.clauseStartsBefore(start) || (words.previous(start) == npos && !words.opensParagraph(start)) ||
+    if (!(words.clauseStartsBefore(start) || introductionEndsBefore(words, start)) ||
+        (words.previous(start) == npos && !words.opensParagraph(start)) ||
         in({"and", "or", "nor", "as", "than", "like"}, words.previousLower(start)))
         return false;
     if (const std::string plural = pluralOf(noun, isWord); !plural.empty()) {

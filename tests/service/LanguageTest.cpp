@@ -441,12 +441,13 @@ TEST(Grammar, NounNumberAndItsVerb) {
          "rules that makes it worse.",
          "She says that is true. He sold the cars, which is sad. The number of cars that is sold grows. No edit of these "
          "rules that makes it worse."},
-        {"bare_counted_subject", "Student learn fast. Lately visitor have found it, and when visitor arrive, we go.",
-         "Students learn fast. Lately visitors have found it, and when visitors arrive, we go."},
+        {"bare_counted_subject", "Student learn fast. Lately visitor have found it, and when visitor arrive, we go. In "
+         "the end tourist agree.",
+         "Students learn fast. Lately visitors have found it, and when visitors arrive, we go. In the end tourists agree."},
         {"bare_counted_subject_held_back",
-         "Teacher or student have to sign. Client and server have it. Student support is here. Day come and go. The rights of a\n"
+         "First student arrive at nine. Teacher or student have to sign. Client and server have it. Student support is here. Day come and go. The rights of a\n"
          "member are kept, and the rules of all\ncars is one.",
-         "Teacher or student have to sign. Client and server have it. Student support is here. Day come and go. The rights of a\n"
+         "First student arrive at nine. Teacher or student have to sign. Client and server have it. Student support is here. Day come and go. The rights of a\n"
          "member are kept, and the rules of all\ncars is one."},
         {"there_is_before_a_plural", "There is no good reasons to stay. There was big problems.",
          "There are no good reasons to stay. There were big problems."},
