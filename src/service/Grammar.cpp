@@ -233,7 +233,8 @@ constexpr std::string_view kOwnPlurals[] = {
 constexpr std::string_view kAfterNounPhrase[] = {
     "about", "and", "are", "as", "at", "because", "but", "by", "can", "could", "did", "do", "for", "from", "had",
     "have", "in", "into", "is", "like", "may", "might", "must", "of", "on", "or", "should", "such", "than", "that",
-    "to", "was", "were", "which", "who", "will", "with", "would"};
+    "to", "was", "were", "which", "who", "will", "with", "would", "during", "after", "before", "without", "through",
+    "among", "until", "while", "where", "whose"};
 
 // Quantities that make "there is" plural ("there is many" → "there are many").
 constexpr std::string_view kPluralQuantities[] = {

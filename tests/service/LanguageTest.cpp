@@ -286,8 +286,10 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
 // Round four: number after counting words, agreement with a certain subject, "the" a phrase needs.
 TEST(Grammar, CountedNounsAndTheirArticles) {
     expectCorrections({
-        {"plural_after_counting_words", "A few friend came. A number of problem exist, and hundreds of city.",
-         "A few friends came. A number of problems exist, and hundreds of cities."},
+        {"plural_after_counting_words", "A few friend came. A number of problem exist, and hundreds of city. The number "
+         "of visitor during the fair grew.",
+         "A few friends came. A number of problems exist, and hundreds of cities. The number of visitors during the fair "
+         "grew."},
         {"plural_of_counted_nouns", "We met a lot of friend; lots of tourist came. Many different country. These thing, two person.",
          "We met a lot of friends; lots of tourists came. Many different countries. These things, two people."},
         {"counted_nouns_held_back", "A lot of time and lots of fun. These are mine. A few left. Many new friend came. A few percent.",
