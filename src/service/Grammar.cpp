@@ -234,7 +234,7 @@ constexpr std::string_view kAfterNounPhrase[] = {
     "about", "and", "are", "as", "at", "because", "but", "by", "can", "could", "did", "do", "for", "from", "had",
     "have", "in", "into", "is", "like", "may", "might", "must", "of", "on", "or", "should", "such", "than", "that",
     "to", "was", "were", "which", "who", "will", "with", "would", "during", "after", "before", "without", "through",
-    "among", "until", "while", "where", "whose"};
+    "among", "until", "while", "where", "whose", "every"};
 
 // Quantities that make "there is" plural ("there is many" → "there are many").
 constexpr std::string_view kPluralQuantities[] = {

@@ -287,9 +287,9 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
 TEST(Grammar, CountedNounsAndTheirArticles) {
     expectCorrections({
         {"plural_after_counting_words", "A few friend came. A number of problem exist, and hundreds of city. The number "
-         "of visitor during the fair grew.",
+         "of visitor during the fair grew. We hire many new worker every spring.",
          "A few friends came. A number of problems exist, and hundreds of cities. The number of visitors during the fair "
-         "grew."},
+         "grew. We hire many new workers every spring."},
         {"plural_of_counted_nouns", "We met a lot of friend; lots of tourist came. Many different country. These thing, two person.",
          "We met a lot of friends; lots of tourists came. Many different countries. These things, two people."},
         {"counted_nouns_held_back", "A lot of time and lots of fun. These are mine. A few left. Many new friend came. A few percent.",
