@@ -1342,6 +1342,11 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, next) &&
             in(kPersonNouns, words.lower(after)))
             noun = after;
+        // "there are some lecture which" → "… lectures which": the verb has
+        // counted the noun already.
+        if (noun == npos && w == "some" && in({"are", "were"}, before) &&
+            words.previousLower(words.previous(i)) == "there")
+            noun = n;
         // After words that may also count an uncountable noun ("a lot of
         // time") or stand alone ("these"), only nouns always counted; one
         // plain adjective may stand between ("many different country.").

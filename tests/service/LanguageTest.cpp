@@ -287,13 +287,15 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
 TEST(Grammar, CountedNounsAndTheirArticles) {
     expectCorrections({
         {"plural_after_counting_words", "A few friend came. A number of problem exist, and hundreds of city. The number "
-         "of visitor during the fair grew. We hire many new worker every spring.",
+         "of visitor during the fair grew. We hire many new worker every spring. There were some visitor who left.",
          "A few friends came. A number of problems exist, and hundreds of cities. The number of visitors during the fair "
-         "grew. We hire many new workers every spring."},
+         "grew. We hire many new workers every spring. There were some visitors who left."},
         {"plural_of_counted_nouns", "We met a lot of friend; lots of tourist came. Many different country. These thing, two person.",
          "We met a lot of friends; lots of tourists came. Many different countries. These things, two people."},
-        {"counted_nouns_held_back", "A lot of time and lots of fun. These are mine. A few left. Many new friend came. A few percent.",
-         "A lot of time and lots of fun. These are mine. A few left. Many new friend came. A few percent."},
+        {"counted_nouns_held_back", "A lot of time and lots of fun. These are mine. A few left. Many new friend came. A few percent. "
+         "There are some student loans.",
+         "A lot of time and lots of fun. These are mine. A few left. Many new friend came. A few percent. There are some "
+         "student loans."},
         {"plural_after_a_superlative", "One of the biggest city is here; one of the most important man.",
          "One of the biggest cities is here; one of the most important men."},
         {"singular_after_one_thing", "I want another cars. She is a good friends. He came every single days.",
