@@ -1092,7 +1092,7 @@ bool correctBarePluralSubject(Words& words, std::size_t i, const IsWord& isWord)
 }
 
 // Whether an introduction that opens the sentence ends right before i ("In
-// this case student learn"); not an ordinal, which may be the noun's own
+// fact tourist agree"); not an ordinal, which may be the noun's own
 // ("First student arrive" lacks "the").
 bool introductionEndsBefore(const Words& words, std::size_t i) {
     std::size_t p = words.previous(i);
@@ -1342,7 +1342,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, next) &&
             in(kPersonNouns, words.lower(after)))
             noun = after;
-        // "there are some lecture which" → "… lectures which": the verb has
+        // "there were some visitor who" → "… visitors who": the verb has
         // counted the noun already.
         if (noun == npos && w == "some" && in({"are", "were"}, before) &&
             words.previousLower(words.previous(i)) == "there")
