@@ -107,6 +107,10 @@ constexpr std::string_view kAgreeingVerbs[] = {
     "prove", "provide", "publish", "punish", "realize", "recognize", "recommend", "reduce", "relax", "rely",
     "remember", "remove", "replace", "represent", "require", "respond", "satisfy", "seek", "send", "settle",
     "sing", "sit", "solve", "succeed", "suffer", "suggest", "suppose", "survive", "tend", "thank", "warn"};
+// Nouns whose plural is the same word ("our sheep are"), so that no verb shows them wrong.
+constexpr std::string_view kSameInPlural[] = {"aircraft", "bison", "cattle", "clergy", "deer", "fish", "livestock",
+                                              "moose", "offspring", "personnel", "poultry", "salmon", "sheep",
+                                              "shrimp", "swine", "trout", "youth"};
 // Nouns for a group, which British English lets take a plural verb ("my family live").
 constexpr std::string_view kCollectives[] = {
     "army", "audience", "band", "board", "class", "club", "committee", "company", "council", "couple", "crew",
@@ -186,6 +190,10 @@ constexpr std::string_view kIndefinite[] = {"anybody", "anyone", "everybody", "e
 constexpr std::string_view kMidAdverbs[] = {"always", "also", "never", "often", "rarely", "really", "seldom",
                                             "sometimes", "usually", "generally", "normally", "actually",
                                             "just", "still", "already"};
+// Pronouns in "-thing", singular subjects like "everyone" at a clause's
+// start; not before the verbs that are adjectives or prepositions too
+// ("Something like it exists", "Anything close to it").
+constexpr std::string_view kIndefiniteThings[] = {"anything", "everything", "nothing", "something"};
 // Words after which a pronoun starts a clause.
 constexpr std::string_view kClauseOpeners[] = {"and", "but", "so", "because", "if", "when", "while", "although",
                                               "though", "since", "until", "or", "then", "as", "once"};
@@ -225,7 +233,8 @@ constexpr std::string_view kOwnPlurals[] = {
 constexpr std::string_view kAfterNounPhrase[] = {
     "about", "and", "are", "as", "at", "because", "but", "by", "can", "could", "did", "do", "for", "from", "had",
     "have", "in", "into", "is", "like", "may", "might", "must", "of", "on", "or", "should", "such", "than", "that",
-    "to", "was", "were", "which", "who", "will", "with", "would"};
+    "to", "was", "were", "which", "who", "will", "with", "would", "during", "after", "before", "without", "through",
+    "among", "until", "while", "where", "whose", "every"};
 
 // Quantities that make "there is" plural ("there is many" → "there are many").
 constexpr std::string_view kPluralQuantities[] = {
@@ -311,6 +320,11 @@ const Forms& forms() {
     return f;
 }
 // Whether the word is one of kVerbs, by a sorted copy: it is asked for most words.
+bool isListedVerb(std::string_view w);
+std::string_view baseOfThirdPerson(std::string_view w);
+// An adverb in "-ly" that may stand between a pronoun and its verb ("she
+// mostly work"); not the verbs in "-ly" ("reply", "apply", "fly").
+bool isLyAdverb(std::string_view w) { return w.size() >= 5 && endsWith(w, "ly") && !isListedVerb(w); }
 bool isListedVerb(std::string_view w) {
     static const std::vector<std::string_view> sorted = [] {
         std::vector<std::string_view> v(std::begin(kVerbs), std::end(kVerbs));
@@ -607,6 +621,15 @@ constexpr std::string_view kCountNouns[] = {
     "skill", "song", "store", "story", "street", "student", "task", "teacher", "thing", "tool",
     "tourist", "town", "tree", "trip", "university", "village", "visitor", "week", "woman", "word", "worker",
     "year"};
+
+// Nouns for people, who are never a part of one ("most of the students";
+// "most of the city" may be a part of one city).
+constexpr std::string_view kPersonNouns[] = {
+    "adult", "artist", "child", "citizen", "classmate", "colleague", "customer", "doctor", "driver", "employee",
+    "engineer", "farmer", "friend", "guest", "kid", "leader", "man", "manager", "member", "neighbor", "neighbour",
+    "nurse", "officer", "owner", "parent", "passenger", "person", "player", "reader", "resident", "scientist",
+    "soldier", "student", "teacher", "teenager", "tourist", "user", "visitor", "volunteer", "woman", "worker",
+    "writer"};
 
 // A noun for one who does what a common verb says ("driver", "visitor",
 // "creator", "swimmer") or a trade in "-ist" or "-ician" ("scientist",
@@ -1068,6 +1091,17 @@ bool correctBarePluralSubject(Words& words, std::size_t i, const IsWord& isWord)
     return true;
 }
 
+// Whether an introduction that opens the sentence ends right before i ("In
+// fact tourist agree"); not an ordinal, which may be the noun's own
+// ("First student arrive" lacks "the").
+bool introductionEndsBefore(const Words& words, std::size_t i) {
+    std::size_t p = words.previous(i);
+    for (std::size_t count = 1; count <= 5 && words.isWord(p); ++count, p = words.previous(p))
+        if (words.sentenceStartsBefore(p) && introductionAt(words, p) == count)
+            return !in({"first", "second", "third", "last"}, words.previousLower(i));
+    return false;
+}
+
 // "Student learn fast" → "Students learn fast", "Lately visitor have
 // found" → "… visitors have found": a counted noun with no determiner
 // that opens its clause, before a plural verb that is no noun, is a plural
@@ -1085,7 +1119,8 @@ bool correctBareCountedSubject(Words& words, std::size_t i, const IsWord& isWord
     // One adverb may open the clause before it ("Lately visitor have").
     if (const std::string before = words.previousLower(s); before.size() > 4 && endsWith(before, "ly"))
         start = words.previous(s);
-    if (!words.clauseStartsBefore(start) || (words.previous(start) == npos && !words.opensParagraph(start)) ||
+    if (!(words.clauseStartsBefore(start) || introductionEndsBefore(words, start)) ||
+        (words.previous(start) == npos && !words.opensParagraph(start)) ||
         in({"and", "or", "nor", "as", "than", "like"}, words.previousLower(start)))
         return false;
     if (const std::string plural = pluralOf(noun, isWord); !plural.empty()) {
@@ -1300,6 +1335,18 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             else if (!isSuperlative(words.lower(s)) || words.lower(s) == "best" || words.lower(s) == "worst") s = npos;
             if (s != npos && words.isWord(s) && startsLowercase(words.text(s))) noun = words.next(s);
         }
+        // "most of the student knew" → "… students knew": a part of a group
+        // of people, who cannot be divided.
+        if (noun == npos && w == "of" &&
+            in({"most", "some", "all", "many", "several", "both", "few", "none", "any"}, before) &&
+            in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, next) &&
+            in(kPersonNouns, words.lower(after)))
+            noun = after;
+        // "there were some visitor who" → "… visitors who": the verb has
+        // counted the noun already.
+        if (noun == npos && w == "some" && in({"are", "were"}, before) &&
+            words.previousLower(words.previous(i)) == "there")
+            noun = n;
         // After words that may also count an uncountable noun ("a lot of
         // time") or stand alone ("these"), only nouns always counted; one
         // plain adjective may stand between ("many different country.").
@@ -1508,16 +1555,32 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "My father were" → "My father was": the same subjects, a plural verb.
     // Not after "if" or "wish" ("if my father were"), nor a part ("a third are").
-    if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe) &&
+    // Before "don't" or "do not" also after "the" and any noun with a plural
+    // of its own ("the price do not" → "does not"); not an adjective that
+    // names people ("the poor do not", "the blind do not").
+    const std::string verbAfter = words.lower(after);
+    const bool nounBeforeDo =
+        w == "the" && (verbAfter == "don't" || (verbAfter == "do" && words.nextLower(after) == "not")) &&
+        !in({"poor", "rich", "young", "old", "elderly", "wealthy", "blind", "deaf", "sick", "dead", "living", "brave",
+             "free", "homeless", "unemployed", "disabled", "innocent", "guilty", "strong", "weak", "faithful", "former",
+             "latter", "remainder", "enemy", "opposition", "other", "following", "above"},
+            next) &&
+        !endsWith(next, "ing") && !endsWith(next, "ed") && !pluralOf(next, isWord).empty();
+    if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe ||
+         nounBeforeDo) &&
         words.clauseStartsBefore(i) && !in({"and", "or", "if", "as", "though", "wish", "unless", "whether"}, words.previousLower(i)) &&
         words.isWord(n) && startsLowercase(words.text(n)) && !endsWith(next, "s") && !in(kCollectives, next) &&
-        !in(kIrregularPlurals, next) && !in(kNumbers, next) && !in(kModals, next) && !in(kMidAdverbs, next) &&
+        !in(kIrregularPlurals, next) && !in(kSameInPlural, next) && !in(kNumbers, next) && !in(kModals, next) &&
+        !in(kMidAdverbs, next) &&
         !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "own", "half", "third",
              "quarter", "few", "majority", "minority", "variety", "range"}, next)) {
         constexpr std::pair<std::string_view, std::string_view> kToSingular[] = {
             {"are", "is"}, {"were", "was"}, {"have", "has"}, {"don't", "doesn't"},
             {"aren't", "isn't"}, {"weren't", "wasn't"}, {"haven't", "hasn't"}};
-        if (std::string_view singular = lookUp(kToSingular, words.lower(after)); !singular.empty() && isWord(next)) {
+        // "My phone do not ring" → "… does not ring": "do" before "not" is the auxiliary.
+        std::string_view singular = lookUp(kToSingular, words.lower(after));
+        if (words.lower(after) == "do" && words.nextLower(after) == "not") singular = "does";
+        if (!singular.empty() && isWord(next)) {
             words.replace(after, singular);
             return true;
         }
@@ -2166,7 +2229,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
 
         // Agreement after a personal pronoun.
         // "everyone", "people": simple subjects whose number is never in doubt.
-        const bool indefinite = in(kIndefinite, w) && words.clauseStartsBefore(i);
+        const bool thing = in(kIndefiniteThings, w);
+        const bool indefinite = (in(kIndefinite, w) || thing) && words.clauseStartsBefore(i);
         const bool third = w == "he" || w == "she" || w == "it" || indefinite;
         // A lower-case "i" may be a letter of maths: "i is the imaginary unit".
         const bool other = tokens[i].text == "I" || w == "we" || w == "they" || w == "you" ||
@@ -2177,8 +2241,12 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             if ((w == "it" || w == "you") && !words.clauseStartsBefore(i)) continue;
             std::size_t v = n;
             if (in(kMidAdverbs, words.lower(v)) && words.isWord(words.next(v))) v = words.next(v);
+            else if (isLyAdverb(words.lower(v)) &&
+                     (isListedVerb(words.nextLower(v)) || !baseOfThirdPerson(words.nextLower(v)).empty()))
+                v = words.next(v);
             const std::string verb = words.lower(v);
             const std::string after = words.nextLower(v);
+            if (thing && in({"like", "close", "clean", "open"}, verb)) continue;
             if (third) {
                 if (verb == "don't" || verb == "don\u2019t") words.replace(v, verb == "don't" ? "doesn't" : "doesn\u2019t");
                 else if (verb == "are") words.replace(v, "is");

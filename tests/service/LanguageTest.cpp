@@ -137,6 +137,13 @@ TEST(Grammar, RulesFireOnlyInDecidingContexts) {
         {"agreement_held_back", "Did he go? Let it go. We made it work. If he were here. I insist that he go.",
          "Did he go? Let it go. We made it work. If he were here. I insist that he go."},
         {"object_you_held_back", "We will send you updates.", "We will send you updates."},
+        {"agreement_across_an_adverb_in_ly", "She mostly work at night. They truly wants peace. Nothing really happen here.",
+         "She mostly works at night. They truly want peace. Nothing really happens here."},
+        {"agreement_across_an_adverb_in_ly_held_back",
+         "Does she mostly work at night? He would gladly help. Something like this takes time. Anything close to it "
+         "helps. I saw nothing move.",
+         "Does she mostly work at night? He would gladly help. Something like this takes time. Anything close to it "
+         "helps. I saw nothing move."},
         {"base_after_modal", "She can goes. He didn't went. I want to went home. It must works.",
          "She can go. He didn't go. I want to go home. It must work."},
         {"modal_as_noun_held_back", "The can holds water. His will states it. Will played well.",
@@ -279,12 +286,16 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
 // Round four: number after counting words, agreement with a certain subject, "the" a phrase needs.
 TEST(Grammar, CountedNounsAndTheirArticles) {
     expectCorrections({
-        {"plural_after_counting_words", "A few friend came. A number of problem exist, and hundreds of city.",
-         "A few friends came. A number of problems exist, and hundreds of cities."},
+        {"plural_after_counting_words", "A few friend came. A number of problem exist, and hundreds of city. The number "
+         "of visitor during the fair grew. We hire many new worker every spring. There were some visitor who left.",
+         "A few friends came. A number of problems exist, and hundreds of cities. The number of visitors during the fair "
+         "grew. We hire many new workers every spring. There were some visitors who left."},
         {"plural_of_counted_nouns", "We met a lot of friend; lots of tourist came. Many different country. These thing, two person.",
          "We met a lot of friends; lots of tourists came. Many different countries. These things, two people."},
-        {"counted_nouns_held_back", "A lot of time and lots of fun. These are mine. A few left. Many new friend came. A few percent.",
-         "A lot of time and lots of fun. These are mine. A few left. Many new friend came. A few percent."},
+        {"counted_nouns_held_back", "A lot of time and lots of fun. These are mine. A few left. Many new friend came. A few percent. "
+         "There are some student loans.",
+         "A lot of time and lots of fun. These are mine. A few left. Many new friend came. A few percent. There are some "
+         "student loans."},
         {"plural_after_a_superlative", "One of the biggest city is here; one of the most important man.",
          "One of the biggest cities is here; one of the most important men."},
         {"singular_after_one_thing", "I want another cars. She is a good friends. He came every single days.",
@@ -434,15 +445,25 @@ TEST(Grammar, NounNumberAndItsVerb) {
          "rules that makes it worse.",
          "She says that is true. He sold the cars, which is sad. The number of cars that is sold grows. No edit of these "
          "rules that makes it worse."},
-        {"bare_counted_subject", "Student learn fast. Lately visitor have found it, and when visitor arrive, we go.",
-         "Students learn fast. Lately visitors have found it, and when visitors arrive, we go."},
+        {"bare_counted_subject", "Student learn fast. Lately visitor have found it, and when visitor arrive, we go. In "
+         "the end tourist agree.",
+         "Students learn fast. Lately visitors have found it, and when visitors arrive, we go. In the end tourists agree."},
         {"bare_counted_subject_held_back",
-         "Teacher or student have to sign. Client and server have it. Student support is here. Day come and go. The rights of a\n"
+         "First student arrive at nine. Teacher or student have to sign. Client and server have it. Student support is here. Day come and go. The rights of a\n"
          "member are kept, and the rules of all\ncars is one.",
-         "Teacher or student have to sign. Client and server have it. Student support is here. Day come and go. The rights of a\n"
+         "First student arrive at nine. Teacher or student have to sign. Client and server have it. Student support is here. Day come and go. The rights of a\n"
          "member are kept, and the rules of all\ncars is one."},
         {"there_is_before_a_plural", "There is no good reasons to stay. There was big problems.",
          "There are no good reasons to stay. There were big problems."},
+        {"part_of_a_group_of_people", "Most of the passenger arrived. Some of my colleague agree.",
+         "Most of the passengers arrived. Some of my colleagues agree."},
+        {"part_of_a_group_of_people_held_back",
+         "Most of the town agree. Some of the member states agree.",
+         "Most of the town agree. Some of the member states agree."},
+        {"singular_before_do_not", "The lid do not close. My watch don't tick.", "The lid does not close. My watch doesn't tick."},
+        {"singular_before_do_not_held_back",
+         "The rich do not wait. The sheep do not graze. Our fish are fed. Her offspring were born. If the lid do not fit.",
+         "The rich do not wait. The sheep do not graze. Our fish are fed. Her offspring were born. If the lid do not fit."},
         {"count_shown_after_some_and_other", "Some student think so, and other student agree.",
          "Some students think so, and other students agree."},
         {"count_after_some_and_other_held_back",
