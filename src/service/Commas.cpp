@@ -407,6 +407,17 @@ void afterOpening(Sentence& s) {
     }
 }
 
+// Whether the clause [from, k) and the one whose noun subject starts at
+// `second` have the same modal for their verb.
+bool sameModal(const Sentence& s, std::size_t from, std::size_t k, std::size_t second) {
+    std::size_t first = from;
+    while (first < k && !in(kFinite, s.w(first))) ++first;
+    if (first == k || !in(kModals, s.w(first)) || !in(kNounPhraseStarts, s.w(second))) return false;
+    for (std::size_t j = second + 1; j < std::min(s.clauseEnd(second), second + 6); ++j)
+        if (in(kFinite, s.w(j))) return s.w(j) == s.w(first);
+    return false;
+}
+
 // Adverbs of time and degree that may stand between "but" and its clause.
 constexpr std::string_view kButAdverbs[] = {"even", "now", "then", "still", "right", "today", "sometimes",
                                             "maybe", "perhaps", "later", "soon", "nowadays", "instead"};
@@ -457,6 +468,11 @@ void beforeConjunctions(Sentence& s) {
         if (!but && in(kNounPhraseStarts, s.w(subject)) &&
             in({"it", "they", "it's", "they're", "they've", "they'll", "it'll", "they'd"}, s.w(second)))
             continue;
+        // "The roads would flood and the buses would stop": two things under
+        // one modal, each with a noun for subject, share its condition and
+        // are joined closely; a word such as "so" after "and" makes the
+        // second a step of its own.
+        if (!but && sameModal(s, from, k, second)) continue;
         s.insertAfter(k - 1);
     }
 }

@@ -86,6 +86,10 @@ TEST(Commas, BeforeAConjunctionJoiningClauses) {
         {"Also the old mill by the river was closed last year and it will be pulled down soon.",
          "Also, the old mill by the river was closed last year and it will be pulled down soon."},
         {"Sooner or later they have to face the failures and a lot of struggles.", nullptr},
+        {"My brother would fix the roof himself and the neighbours would help him. The town will build a new school "
+         "next year and so the old one will close.",
+         "My brother would fix the roof himself and the neighbours would help him. The town will build a new school "
+         "next year, and so the old one will close."},
     });
 }
 
