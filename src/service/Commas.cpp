@@ -395,6 +395,11 @@ void afterOpening(Sentence& s) {
         };
         for (std::size_t j = k; j < s.size(); ++j) {
             if (newClause(j) || (s.isMark(j, ",") && newClause(j + 1))) break;
+            // The commas around an aside ("…, for example, that") end no opening.
+            if (s.isMark(j, ",") && s.w(j + 1) == "for" && in({"example", "instance"}, s.w(j + 2))) {
+                j += s.isMark(j + 3, ",") ? 3 : 2;
+                continue;
+            }
             if (s.isMark(j, ",;:")) return;
         }
         // "To buy the car they wanted was hard": the clause ends where a second verb comes.

@@ -61,6 +61,8 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"When the rain is heavy the road turns into mud.", "When the rain is heavy, the road turns into mud."},
         {"To make it fit the newly painted shelves some work is needed.", nullptr},
         {"To our surprise nothing happened.", "To our surprise, nothing happened."},
+        {"When the weather is fine we walk to the lake, for example, or up the hill.",
+         "When the weather is fine, we walk to the lake, for example, or up the hill."},
         {"Only by practising every day you get better.", nullptr},  // the order is at fault, not a comma
     });
 }
