@@ -253,6 +253,10 @@ private:
     std::vector<bool> after_;
 };
 
+// Adverbs of time and degree that may stand between "but" and its clause.
+constexpr std::string_view kButAdverbs[] = {"even", "now", "then", "still", "right", "today", "sometimes",
+                                            "maybe", "perhaps", "later", "soon", "nowadays", "instead"};
+
 // The words of the introduction that opens the sentence, or 0.
 std::size_t introductionLength(const Sentence& s) {
     std::size_t longest = 0;
@@ -278,6 +282,17 @@ std::size_t introductionLength(const Sentence& s) {
 // comma follows later ("However you look at it, it works"), and before any
 // other word it belongs to that word ("However hard").
 void afterIntroduction(Sentence& s) {
+    // "Thus, in the end we", "Hence, even now it": set apart from an adverb
+    // or a phrase that opens the clause after it. Straight before the subject
+    // it reads as part of the clause ("Thus we left"), and a phrase with no
+    // verb is no clause ("Hence the name").
+    if (in({"thus", "hence"}, s.w(0)) && s.canInsertAfter(0)) {
+        const std::string& next = s.w(1);
+        const bool opensClause = (in(kPrepositions, next) && !in(kIntroductionGoesOn, next)) ||
+                                 in(kMidAdverbs, next) || in(kButAdverbs, next);
+        if (opensClause && s.hasFiniteVerb(1, s.clauseEnd(1))) s.insertAfter(0);
+        return;
+    }
     std::size_t n = introductionLength(s);
     if (n == 0 || !s.canInsertAfter(n - 1)) return;
     const std::string& next = s.w(n);
@@ -422,10 +437,6 @@ bool sameModal(const Sentence& s, std::size_t from, std::size_t k, std::size_t s
         if (in(kFinite, s.w(j))) return s.w(j) == s.w(first);
     return false;
 }
-
-// Adverbs of time and degree that may stand between "but" and its clause.
-constexpr std::string_view kButAdverbs[] = {"even", "now", "then", "still", "right", "today", "sometimes",
-                                            "maybe", "perhaps", "later", "soon", "nowadays", "instead"};
 
 // "I stayed at home, but he went out": a conjunction between two clauses
 // that each have a subject and a finite verb and are not short. Held back

@@ -35,6 +35,8 @@ TEST(Commas, AfterAnIntroduction) {
         {"In addition to the fee we pay a tax. Of course not.", "In addition to the fee, we pay a tax. Of course not."},
         {"In general elections turnout is low.", nullptr},
         {"Of course we can help. Of course the plan failed.", "Of course we can help. Of course, the plan failed."},
+        {"Thus in the end we walked home. Thus began a long walk. Hence the name.",
+         "Thus, in the end, we walked home. Thus began a long walk. Hence the name."},
     });
 }
 
