@@ -536,9 +536,17 @@ void beforeWhich(Sentence& s) {
 }
 
 // "I like fruit, especially apples", "There are ways, for example, the bus":
-// words that add an example to a whole clause.
+// words that add an example to a whole clause; and "and so on" after a list.
 void aroundExamples(Sentence& s) {
     for (std::size_t k = 2; k + 1 < s.size(); ++k) {
+        // "cheap and warm, and so on": a list's open end is set off. After a
+        // list with commas ("bread, cakes and so on") it is the writer's last
+        // item, whose comma is theirs to choose.
+        if (s.w(k) == "and" && s.w(k + 1) == "so" && in({"on", "forth"}, s.w(k + 2)) &&
+            (k + 3 == s.size() || s.isMark(k + 3, ",;:)")) && s.canInsertAfter(k - 1)) {
+            const std::size_t start = s.clauseStart(k);
+            if (start == std::string::npos || !s.isMark(start, ",")) s.insertAfter(k - 1);
+        }
         if (s.w(k) != "especially" && s.w(k) != "for") continue;
         const std::size_t start = s.clauseStart(k);
         const std::size_t from = start == std::string::npos ? 0 : start + 1;

@@ -119,6 +119,8 @@ TEST(Commas, AroundExamplesInMidSentence) {
          "Prices vary a lot, for example, if you travel at night it is cheaper. Some are cheaper, for example Leeds."},
         {"It is especially hard in winter. I especially like the blue one.", nullptr},
         {"We had an especially long day.", nullptr},
+        {"The rooms are cheap and warm and so on. The shop sells bread, cakes and so on.",
+         "The rooms are cheap and warm, and so on. The shop sells bread, cakes and so on."},
     });
 }
 
