@@ -282,7 +282,7 @@ std::size_t introductionLength(const Sentence& s) {
 // comma follows later ("However you look at it, it works"), and before any
 // other word it belongs to that word ("However hard").
 void afterIntroduction(Sentence& s) {
-    // "Thus, in the end we", "Hence, even now it": set apart from an adverb
+    // "Thus, after a long wait we", "Hence, even now it": set apart from an adverb
     // or a phrase that opens the clause after it. Straight before the subject
     // it reads as part of the clause ("Thus we left"), and a phrase with no
     // verb is no clause ("Hence the name").
@@ -410,7 +410,7 @@ void afterOpening(Sentence& s) {
         };
         for (std::size_t j = k; j < s.size(); ++j) {
             if (newClause(j) || (s.isMark(j, ",") && newClause(j + 1))) break;
-            // The commas around an aside ("…, for example, that") end no opening.
+            // The commas that set off a "for example" aside end no opening.
             if (s.isMark(j, ",") && s.w(j + 1) == "for" && in({"example", "instance"}, s.w(j + 2))) {
                 j += s.isMark(j + 3, ",") ? 3 : 2;
                 continue;

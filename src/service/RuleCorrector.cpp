@@ -502,8 +502,8 @@ constexpr std::string_view kSlipCapitals[] = {
     "whose", "where", "why", "how"};
 
 // Lower-case words that never end a sentence: a capital after one cannot
-// open a sentence whose full stop was forgotten ("the roads What they did"
-// may be two sentences; "because If you" is one).
+// open a sentence whose full stop was forgotten ("the shop closed early The
+// owner was ill" may be two sentences; "because If you" is one).
 constexpr std::string_view kNeverLast[] = {"a",  "an",     "the",      "and",    "but",     "or",   "nor",
                                            "because", "if", "although", "though", "unless", "whether", "than",
                                            "my", "your",   "our",      "their",  "its",     "of",   "every"};

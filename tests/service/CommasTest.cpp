@@ -35,8 +35,8 @@ TEST(Commas, AfterAnIntroduction) {
         {"In addition to the fee we pay a tax. Of course not.", "In addition to the fee, we pay a tax. Of course not."},
         {"In general elections turnout is low.", nullptr},
         {"Of course we can help. Of course the plan failed.", "Of course we can help. Of course, the plan failed."},
-        {"Thus in the end we walked home. Thus began a long walk. Hence the name.",
-         "Thus, in the end, we walked home. Thus began a long walk. Hence the name."},
+        {"Thus after a long wait we walked home. Thus began a long walk. Hence the name.",
+         "Thus, after a long wait, we walked home. Thus began a long walk. Hence the name."},
     });
 }
 
@@ -91,9 +91,9 @@ TEST(Commas, BeforeAConjunctionJoiningClauses) {
          "Also, the old mill by the river was closed last year and it will be pulled down soon."},
         {"Sooner or later they have to face the failures and a lot of struggles.", nullptr},
         {"My brother would fix the roof himself and the neighbours would help him. The town will build a new school "
-         "next year and so the old one will close.",
+         "next year and so our old one will close.",
          "My brother would fix the roof himself and the neighbours would help him. The town will build a new school "
-         "next year, and so the old one will close."},
+         "next year, and so our old one will close."},
     });
 }
 
