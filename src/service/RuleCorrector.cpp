@@ -494,7 +494,7 @@ void capitalizeSentenceStarts(Tokens& tokens, const std::function<bool(const Tok
 }
 
 // Closed-class words that a slip of the shift key capitalises in mid-sentence
-// (", When we", "since If you"). Not "I", nor one letter ("plan A is").
+// (", When we", "because If you"). Not "I", nor one letter ("plan A is").
 constexpr std::string_view kSlipCapitals[] = {
     "the", "an", "he", "she", "it", "we", "they", "you", "me", "him", "her", "us", "them", "my", "your", "his",
     "its", "our", "their", "and", "but", "or", "nor", "so", "because", "if", "when", "while", "although", "though",
