@@ -253,6 +253,10 @@ private:
     std::vector<bool> after_;
 };
 
+// Adverbs of time and degree that may stand between "but" and its clause.
+constexpr std::string_view kButAdverbs[] = {"even", "now", "then", "still", "right", "today", "sometimes",
+                                            "maybe", "perhaps", "later", "soon", "nowadays", "instead"};
+
 // The words of the introduction that opens the sentence, or 0.
 std::size_t introductionLength(const Sentence& s) {
     std::size_t longest = 0;
@@ -278,6 +282,17 @@ std::size_t introductionLength(const Sentence& s) {
 // comma follows later ("However you look at it, it works"), and before any
 // other word it belongs to that word ("However hard").
 void afterIntroduction(Sentence& s) {
+    // "Thus, after a long wait we", "Hence, even now it": set apart from an adverb
+    // or a phrase that opens the clause after it. Straight before the subject
+    // it reads as part of the clause ("Thus we left"), and a phrase with no
+    // verb is no clause ("Hence the name").
+    if (in({"thus", "hence"}, s.w(0)) && s.canInsertAfter(0)) {
+        const std::string& next = s.w(1);
+        const bool opensClause = (in(kPrepositions, next) && !in(kIntroductionGoesOn, next)) ||
+                                 in(kMidAdverbs, next) || in(kButAdverbs, next);
+        if (opensClause && s.hasFiniteVerb(1, s.clauseEnd(1))) s.insertAfter(0);
+        return;
+    }
     std::size_t n = introductionLength(s);
     if (n == 0 || !s.canInsertAfter(n - 1)) return;
     const std::string& next = s.w(n);
@@ -395,6 +410,11 @@ void afterOpening(Sentence& s) {
         };
         for (std::size_t j = k; j < s.size(); ++j) {
             if (newClause(j) || (s.isMark(j, ",") && newClause(j + 1))) break;
+            // The commas that set off a "for example" aside end no opening.
+            if (s.isMark(j, ",") && s.w(j + 1) == "for" && in({"example", "instance"}, s.w(j + 2))) {
+                j += s.isMark(j + 3, ",") ? 3 : 2;
+                continue;
+            }
             if (s.isMark(j, ",;:")) return;
         }
         // "To buy the car they wanted was hard": the clause ends where a second verb comes.
@@ -407,9 +427,16 @@ void afterOpening(Sentence& s) {
     }
 }
 
-// Adverbs of time and degree that may stand between "but" and its clause.
-constexpr std::string_view kButAdverbs[] = {"even", "now", "then", "still", "right", "today", "sometimes",
-                                            "maybe", "perhaps", "later", "soon", "nowadays", "instead"};
+// Whether the clause [from, k) and the one whose noun subject starts at
+// `second` have the same modal for their verb.
+bool sameModal(const Sentence& s, std::size_t from, std::size_t k, std::size_t second) {
+    std::size_t first = from;
+    while (first < k && !in(kFinite, s.w(first))) ++first;
+    if (first == k || !in(kModals, s.w(first)) || !in(kNounPhraseStarts, s.w(second))) return false;
+    for (std::size_t j = second + 1; j < std::min(s.clauseEnd(second), second + 6); ++j)
+        if (in(kFinite, s.w(j))) return s.w(j) == s.w(first);
+    return false;
+}
 
 // "I stayed at home, but he went out": a conjunction between two clauses
 // that each have a subject and a finite verb and are not short. Held back
@@ -457,6 +484,11 @@ void beforeConjunctions(Sentence& s) {
         if (!but && in(kNounPhraseStarts, s.w(subject)) &&
             in({"it", "they", "it's", "they're", "they've", "they'll", "it'll", "they'd"}, s.w(second)))
             continue;
+        // "The roads would flood and the buses would stop": two things under
+        // one modal, each with a noun for subject, share its condition and
+        // are joined closely; a word such as "so" after "and" makes the
+        // second a step of its own.
+        if (!but && sameModal(s, from, k, second)) continue;
         s.insertAfter(k - 1);
     }
 }
@@ -504,9 +536,17 @@ void beforeWhich(Sentence& s) {
 }
 
 // "I like fruit, especially apples", "There are ways, for example, the bus":
-// words that add an example to a whole clause.
+// words that add an example to a whole clause; and "and so on" after a list.
 void aroundExamples(Sentence& s) {
     for (std::size_t k = 2; k + 1 < s.size(); ++k) {
+        // "cheap and warm, and so on": a list's open end is set off. After a
+        // list with commas ("bread, cakes and so on") it is the writer's last
+        // item, whose comma is theirs to choose.
+        if (s.w(k) == "and" && s.w(k + 1) == "so" && in({"on", "forth"}, s.w(k + 2)) &&
+            (k + 3 == s.size() || s.isMark(k + 3, ",;:)")) && s.canInsertAfter(k - 1)) {
+            const std::size_t start = s.clauseStart(k);
+            if (start == std::string::npos || !s.isMark(start, ",")) s.insertAfter(k - 1);
+        }
         if (s.w(k) != "especially" && s.w(k) != "for") continue;
         const std::size_t start = s.clauseStart(k);
         const std::size_t from = start == std::string::npos ? 0 : start + 1;

@@ -493,6 +493,99 @@ void capitalizeSentenceStarts(Tokens& tokens, const std::function<bool(const Tok
     }
 }
 
+// Closed-class words that a slip of the shift key capitalises in mid-sentence
+// (", When we", "because If you"). Not "I", nor one letter ("plan A is").
+constexpr std::string_view kSlipCapitals[] = {
+    "the", "an", "he", "she", "it", "we", "they", "you", "me", "him", "her", "us", "them", "my", "your", "his",
+    "its", "our", "their", "and", "but", "or", "nor", "so", "because", "if", "when", "while", "although", "though",
+    "since", "unless", "until", "then", "that", "this", "these", "those", "there", "what", "which", "who", "whom",
+    "whose", "where", "why", "how"};
+
+// Lower-case words that never end a sentence: a capital after one cannot
+// open a sentence whose full stop was forgotten ("the shop closed early The
+// owner was ill" may be two sentences; "because If you" is one).
+constexpr std::string_view kNeverLast[] = {"a",  "an",     "the",      "and",    "but",     "or",   "nor",
+                                           "because", "if", "although", "though", "unless", "whether", "than",
+                                           "my", "your",   "our",      "their",  "its",     "of",   "every"};
+// Verbs of saying: a capital after "said," opens the words said, quoted or not.
+constexpr std::string_view kSaying[] = {"said", "says", "say", "asked", "asks", "replied", "replies", "answered",
+                                        "wrote", "writes", "told", "tells", "added", "shouted", "thought"};
+
+// Whether the word at i is in mid-sentence: the solid token before it on its
+// line is a comma (not one after a verb of saying), a lower-case word that
+// never ends a sentence, or the capitalised first word of its sentence ("Then
+// It was"). Not after a colon, a quotation mark or a line's start.
+bool inMidSentence(const Tokens& tokens, std::size_t i, const std::vector<std::size_t>& sentence) {
+    const std::size_t before = previousSolid(tokens, i);
+    if (before == std::string::npos) return false;
+    if (isPunct(tokens, before, ",")) {
+        const std::size_t verb = previousSolid(tokens, before);
+        return verb == std::string::npos || !wordIn(tokens, verb, kSaying);
+    }
+    // Not after a bullet letter ("o If the"), nor after the same word ("The The played": a name).
+    if (tokens[before].kind != TokenKind::word || !isPlainWord(tokens[before].text) ||
+        hasUppercaseAfterFirst(tokens[before].text) ||
+        text::lowercased(tokens[before].text) == text::lowercased(tokens[i].text))
+        return false;
+    if (sentence[before] == before)
+        return !startsLowercase(tokens[before].text) && text::graphemeCount(tokens[before].text) > 1;
+    return startsLowercase(tokens[before].text) && contains(kNeverLast, tokens[before].text);
+}
+
+// Whether the sentence that holds the word at i ends on i's line: a heading
+// ("Why It matters") has no closing mark, and a wrapped line may be one.
+bool endsOnItsLine(const Tokens& tokens, std::size_t i) {
+    for (std::size_t j = i + 1; j < tokens.size() && tokens[j].kind != TokenKind::lineBreak; ++j)
+        if (isSentenceEnd(tokens, j, true)) return true;
+    return false;
+}
+
+// Letters only, the first two capitals and the rest (more than a plural's
+// "s") lower case: "THe", "NIce", not "PCs", "iPhone", "McDonald", "JSON".
+bool twoCapitalsSlip(std::string_view w) {
+    if (w.size() < 3 || w.substr(2) == "s") return false;
+    auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+    auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+    return upper(w[0]) && upper(w[1]) && std::all_of(w.begin() + 2, w.end(), lower);
+}
+
+// "NIce", "THe plan" → "Nice", "The plan": a plain word written with a second
+// capital by a slip of the shift key, when the dictionary has it as one of the
+// commonest words and not as written ("OAuth", "GLib", "GHz" stay).
+// And "We left, When it rained" → "when": a closed-class word
+// capitalised in mid-sentence before a lower-case word; a capital before
+// another ("the film The Great Escape") is a title's. Lower case only in
+// whole English sentences without quotation marks that end on the word's line.
+void lowerSlipCapitals(Tokens& tokens, const std::function<bool(std::string_view)>& known) {
+    std::vector<std::size_t> sentence;  // computed on the first candidate
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        Token& t = tokens[i];
+        if (t.kind != TokenKind::word || t.language != kEnglish || t.text.size() < 2 || t.text[0] < 'A' ||
+            t.text[0] > 'Z')
+            continue;
+        const bool slip = twoCapitalsSlip(t.text);
+        if (!slip && casePattern(t.text) != CasePattern::capitalized) continue;
+        const std::string lower = text::lowercased(t.text);
+        if (!slip && !contains(kSlipCapitals, lower)) continue;
+        if (sentence.empty()) sentence = wholeSentenceStarts(tokens, true);
+        const bool whole = sentence[i] != std::string::npos && endsOnItsLine(tokens, i);
+        if (!slip && !whole) continue;
+        const std::size_t after = nextSolid(tokens, i);
+        const std::string_view next = after == std::string::npos ? std::string_view() : tokens[after].text;
+        const bool lowerNext = after != std::string::npos && tokens[after].kind == TokenKind::word &&
+                               isPlainWord(next) &&
+                               (startsLowercase(next) || next == "I" || next.starts_with("I'") ||
+                                next.starts_with("I\u2019"));
+        const bool mid = whole && sentence[i] != i && inMidSentence(tokens, i, sentence) && lowerNext;
+        if (slip) {
+            // The first capital stays: "in NIce" may be the town.
+            if (known(t.text) || !known(lower)) continue;
+            t.text = capitalizedFirst(lower);
+        }
+        if (mid && contains(kSlipCapitals, lower)) t.text = lower;
+    }
+}
+
 // How much of a sentence a dictionary must accept for the sentence to be in its language.
 constexpr double kMinAcceptedShare = 0.4;
 // A share that no other language needs to be asked to beat.
@@ -555,6 +648,12 @@ std::string RuleCorrector::correctIn(std::string_view text, const std::string& l
     for (const auto& l : table) spacedMarks.push_back(l.primary && l.primary->language().rfind("fr", 0) == 0);
     removeSpaceBeforePunctuation(tokens, spacedMarks);
     collapseDoubledSpaces(tokens);
+    // The dictionary as written, and for a lower-case word one of the commonest
+    // words: the dictionary also takes names of the trade ("oauth", "glib").
+    lowerSlipCapitals(tokens, [&](std::string_view word) {
+        const Speller* english = table[kEnglish].primary;
+        return english && english->accepts(word) && (!startsLowercase(word) || english->isCommon(word));
+    });
     fixMisspellings(tokens);
     fixSpelling(tokens, table);
     // Before the grammar, whose agreement takes a lower-case "i" for a letter.

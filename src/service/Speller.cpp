@@ -467,6 +467,11 @@ bool Speller::spell(const std::string& utf8) const {
 
 bool Speller::accepts(std::string_view word) const { return spell(normalisedApostrophes(word)); }
 
+bool Speller::isCommon(std::string_view lowerWord) const {
+    const int rank = rankOf(lowerWord);
+    return rank == 0;
+}
+
 std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) const {
     std::u32string typed = toUtf32(normalisedApostrophes(lowerWord));
     std::vector<std::string> pieces;  // the typed word's code points, in UTF-8

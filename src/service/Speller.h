@@ -61,6 +61,9 @@ public:
 
     // Whether the dictionary knows the word, as written.
     bool accepts(std::string_view word) const;
+    // Whether the lower-case word is in the frequency lists' commonest class
+    // (false without lists): an everyday word, not a name ("glib", "oauth").
+    bool isCommon(std::string_view lowerWord) const;
 
     // The form a word's neighbour asks for: a plural after "many", a past
     // participle after "have", a singular after "a".

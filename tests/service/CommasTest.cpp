@@ -35,6 +35,8 @@ TEST(Commas, AfterAnIntroduction) {
         {"In addition to the fee we pay a tax. Of course not.", "In addition to the fee, we pay a tax. Of course not."},
         {"In general elections turnout is low.", nullptr},
         {"Of course we can help. Of course the plan failed.", "Of course we can help. Of course, the plan failed."},
+        {"Thus after a long wait we walked home. Thus began a long walk. Hence the name.",
+         "Thus, after a long wait, we walked home. Thus began a long walk. Hence the name."},
     });
 }
 
@@ -61,6 +63,8 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"When the rain is heavy the road turns into mud.", "When the rain is heavy, the road turns into mud."},
         {"To make it fit the newly painted shelves some work is needed.", nullptr},
         {"To our surprise nothing happened.", "To our surprise, nothing happened."},
+        {"When the weather is fine we walk to the lake, for example, or up the hill.",
+         "When the weather is fine, we walk to the lake, for example, or up the hill."},
         {"Only by practising every day you get better.", nullptr},  // the order is at fault, not a comma
     });
 }
@@ -86,6 +90,10 @@ TEST(Commas, BeforeAConjunctionJoiningClauses) {
         {"Also the old mill by the river was closed last year and it will be pulled down soon.",
          "Also, the old mill by the river was closed last year and it will be pulled down soon."},
         {"Sooner or later they have to face the failures and a lot of struggles.", nullptr},
+        {"My brother would fix the roof himself and the neighbours would help him. The town will build a new school "
+         "next year and so our old one will close.",
+         "My brother would fix the roof himself and the neighbours would help him. The town will build a new school "
+         "next year, and so our old one will close."},
     });
 }
 
@@ -111,6 +119,8 @@ TEST(Commas, AroundExamplesInMidSentence) {
          "Prices vary a lot, for example, if you travel at night it is cheaper. Some are cheaper, for example Leeds."},
         {"It is especially hard in winter. I especially like the blue one.", nullptr},
         {"We had an especially long day.", nullptr},
+        {"The rooms are cheap and warm and so on. The shop sells bread, cakes and so on.",
+         "The rooms are cheap and warm, and so on. The shop sells bread, cakes and so on."},
     });
 }
 

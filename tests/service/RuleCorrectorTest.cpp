@@ -33,6 +33,17 @@ const std::vector<RuleCase> kRuleCases = {
     RuleCase{"repeated_word_across_line_kept", "Read the\nthe list.", "Read the\nthe list."},
     RuleCase{"repeated_number_kept", "Dial 5 5 5.", "Dial 5 5 5."},
     // Sentence-initial capitals.
+    RuleCase{"capital_slip_in_mid_sentence",
+             "We stayed in, When I slept. Then It was late, because If you wait, The bus goes.",
+             "We stayed in, when I slept. Then it was late, because if you wait, the bus goes."},
+    RuleCase{"capital_kept_in_titles_quotes_and_lists",
+             "We saw the film The Great Escape. I said: The end is near. He wrote \"It works\" twice.\n- It is done.\n"
+             "Why It matters\n\nWe keep plan A and plan B. The shop closed early The owner was ill. He said, This works.",
+             "We saw the film The Great Escape. I said: The end is near. He wrote \"It works\" twice.\n- It is done.\n"
+             "Why It matters\n\nWe keep plan A and plan B. The shop closed early The owner was ill. He said, This works."},
+    spelled("capital_slip_inside_a_word",
+            "THe plan was a NIce idea. Our PCs and iPhone use OAuth and GLib at McDonald's. She ran because THe bus was late.",
+            "The plan was a Nice idea. Our PCs and iPhone use OAuth and GLib at McDonald's. She ran because the bus was late."),
     RuleCase{"capital_at_start", "hello there.", "Hello there."},
     RuleCase{"capital_after_stop", "It works. it really does! does it? yes.", "It works. It really does! Does it? Yes."},
     RuleCase{"capital_after_closing_quote", "He said \"fine.\" then left.", "He said \"fine.\" Then left."},
