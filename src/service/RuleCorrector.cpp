@@ -541,7 +541,7 @@ bool endsOnItsLine(const Tokens& tokens, std::size_t i) {
 }
 
 // Letters only, the first two capitals and the rest (more than a plural's
-// "s") lower case: "THe", "NIce", not "PCs", "iPhone", "McDonald", "JSON".
+// "s") lower case: "THe", "GReat", not "PCs", "iPhone", "McDonald", "JSON".
 bool twoCapitalsSlip(std::string_view w) {
     if (w.size() < 3 || w.substr(2) == "s") return false;
     auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
@@ -549,7 +549,7 @@ bool twoCapitalsSlip(std::string_view w) {
     return upper(w[0]) && upper(w[1]) && std::all_of(w.begin() + 2, w.end(), lower);
 }
 
-// "NIce", "THe plan" → "Nice", "The plan": a plain word written with a second
+// "GReat", "THe plan" → "Great", "The plan": a plain word written with a second
 // capital by a slip of the shift key, when the dictionary has it as one of the
 // commonest words and not as written ("OAuth", "GLib", "GHz" stay).
 // And "We left, When it rained" → "when": a closed-class word
@@ -578,7 +578,7 @@ void lowerSlipCapitals(Tokens& tokens, const std::function<bool(std::string_view
                                 next.starts_with("I\u2019"));
         const bool mid = whole && sentence[i] != i && inMidSentence(tokens, i, sentence) && lowerNext;
         if (slip) {
-            // The first capital stays: "in NIce" may be the town.
+            // The first capital stays: "to PAris" is still a name.
             if (known(t.text) || !known(lower)) continue;
             t.text = capitalizedFirst(lower);
         }

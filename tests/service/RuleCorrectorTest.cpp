@@ -42,8 +42,8 @@ const std::vector<RuleCase> kRuleCases = {
              "We saw the film The Great Escape. I said: The end is near. He wrote \"It works\" twice.\n- It is done.\n"
              "Why It matters\n\nWe keep plan A and plan B. The shop closed early The owner was ill. He said, This works."},
     spelled("capital_slip_inside_a_word",
-            "THe plan was a NIce idea. Our PCs and iPhone use OAuth and GLib at McDonald's. She ran because THe bus was late.",
-            "The plan was a Nice idea. Our PCs and iPhone use OAuth and GLib at McDonald's. She ran because the bus was late."),
+            "THe plan was a GReat idea. Our PCs and iPhone use OAuth and GLib at McDonald's. She ran because THe bus was late.",
+            "The plan was a Great idea. Our PCs and iPhone use OAuth and GLib at McDonald's. She ran because the bus was late."),
     RuleCase{"capital_at_start", "hello there.", "Hello there."},
     RuleCase{"capital_after_stop", "It works. it really does! does it? yes.", "It works. It really does! Does it? Yes."},
     RuleCase{"capital_after_closing_quote", "He said \"fine.\" then left.", "He said \"fine.\" Then left."},
