@@ -144,6 +144,9 @@ bool formsOfOneWord(std::string_view a, std::string_view b) {
 constexpr double kClearSlip = 0.6;
 constexpr double kLikelySlip = 0.7;
 
+// The shortest word that "-ion" is taken to coin a noun of ("effect").
+constexpr std::size_t kCoinedMinBase = 5;
+
 // A cheaper candidate this many size classes commoner than its rival needs only a lead of more than kCommonerLead.
 constexpr int kCommonerBy = 2;
 constexpr double kCommonerLead = 0.1;
@@ -214,21 +217,72 @@ bool adjacentKeys(char32_t a, char32_t b) {
     return kNeighbours[a - 'a'].find(char(b)) != std::string_view::npos;
 }
 
+// Whether an ending that may double a stem's last consonant ("stopped",
+// "running", "bigger") starts at position i. Writers who know the rule
+// apply it where it does not hold ("namming"): a likelier slip than another
+// doubled letter. The other way it is no likelier: a letter left out before
+// "-ing" must not read as a consonant left single.
+bool endingAt(const std::u32string& typed, std::size_t i) {
+    if (i < 2 || i > typed.size()) return false;
+    const std::u32string_view rest = std::u32string_view(typed).substr(i);
+    return rest == U"ing" || rest == U"ed" || rest == U"er" || rest == U"est";
+}
+bool isConsonant(char32_t c) { return c >= 'a' && c <= 'z' && !isVowel(c) && c != 'w' && c != 'x' && c != 'y'; }
+constexpr double kDoubledAtEndingCost = 0.4;
+
+// Whether WORD is the typed one with one letter hit on its neighbouring key.
+bool neighbourKeySlip(std::string_view typed, std::string_view word) {
+    if (typed.size() != word.size()) return false;
+    std::size_t differ = 0, at = 0;
+    for (std::size_t k = 0; k < typed.size(); ++k)
+        if (typed[k] != word[k]) ++differ, at = k;
+    return differ == 1 && adjacentKeys(char32_t(typed[at]), char32_t(word[at]));
+}
+
 // The typed word has `extra` at position i that the intended word lacks.
 double droppedCost(const std::u32string& typed, std::size_t i) {
     char32_t extra = typed[i];
     char32_t before = i > 0 ? typed[i - 1] : 0;
     char32_t after = i + 1 < typed.size() ? typed[i + 1] : 0;
     double first = i == 0 ? kFirstLetterCost : 0.0;
+    // "namming": the consonant doubled before the ending.
+    if (isConsonant(extra) && ((extra == before && endingAt(typed, i + 1)) || (extra == after && endingAt(typed, i + 2))))
+        return kDoubledAtEndingCost;
     if (extra == before || extra == after) return first + 0.5;  // "untill"
+    // "makeing": a stem's silent "e" kept before "-ing".
+    if (extra == 'e' && isConsonant(before) && std::u32string_view(typed).substr(i + 1) == U"ing") return 0.5;
     if (adjacentKeys(extra, before) || adjacentKeys(extra, after)) return first + 0.7;
     return first + 1.0;
 }
 
+// Whether `missing`, put before position i, is a letter that is written but
+// not heard there: writers who spell by ear leave it out ("dout", "rite",
+// "lisen", "colum"). English only.
+bool silentLetter(const std::u32string& typed, std::size_t i, char32_t missing) {
+    const char32_t before = i > 0 ? typed[i - 1] : 0;
+    const char32_t after = i < typed.size() ? typed[i] : 0;
+    const char32_t next = i + 1 < typed.size() ? typed[i + 1] : 0;
+    switch (missing) {
+    case 'b': return (before == 'm' && (i == typed.size() || endingAt(typed, i) || (after == 's' && next == 0))) ||
+                     (before == 'u' && after == 't');  // "climb", "climbing", "doubt"
+    case 'k': return i == 0 && after == 'n';                                                   // "know"
+    case 'w': return i == 0 && after == 'r';                                                   // "write"
+    case 'g': return i > 0 && after == 'n' && (next == 0 || next == 's' || next == 'e');     // "sign", "foreign"
+    case 'h': return i > 0 && (before == 'g' || before == 'r' || before == 'w') && isVowel(after);  // "ghost", "rhythm", "which"
+    case 'l': return (before == 'a' && (after == 'k' || after == 'm')) || (before == 'u' && after == 'd');  // "walk", "calm", "could"
+    case 't': return before == 's' && (after == 'l' || (after == 'e' && next == 'n'));        // "castle", "listen"
+    case 'n': return before == 'm' && i == typed.size();                                       // "autumn"
+    case 'u': return before == 'g' && (after == 'e' || after == 'i');                          // "guess", "guide"
+    default: return false;
+    }
+}
+constexpr double kSilentLetterCost = 0.6;
+
 // The typed word lacks `missing` before position i.
-double addedCost(const std::u32string& typed, std::size_t i, char32_t missing) {
+double addedCost(const std::u32string& typed, std::size_t i, char32_t missing, bool english = false) {
     char32_t before = i > 0 ? typed[i - 1] : 0;
     char32_t after = i < typed.size() ? typed[i] : 0;
+    if (english && silentLetter(typed, i, missing)) return kSilentLetterCost;
     double first = i == 0 ? kFirstLetterCost : 0.0;
     if (missing == before || missing == after) return first + 0.5;  // "adress"
     if (missing == '\'') return 0.5;                                // "cant"
@@ -530,7 +584,7 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
             build(0, i);
             word += alphabetPieces_[a];
             build(i, n);
-            consider(addedCost(typed, i, c));
+            consider(addedCost(typed, i, c, isEnglish()));
         }
     }
     if (isEnglish()) {  // one sound spelled another way: "telefone"
@@ -930,6 +984,16 @@ std::optional<std::string> Speller::correction(std::string_view lowerWord, const
         auto near = candidates(lowerWord);
         if (near.empty() || near[0].score > kClearSlip + kScoreSlack) return std::nullopt;
     }
+    // A noun made of a known word in "-ct" with "-ion" is a coinage
+    // ("ediction" of "edict", as "selection" of "select"), not a slip of
+    // another word one costly slip away ("edition"); a likely slip still
+    // wins, and a word further away is still searched.
+    if (isEnglish() && !ranks_.empty() && isLowerAscii(lowerWord) && lowerWord.size() >= kCoinedMinBase + 3 &&
+        lowerWord.ends_with("ction") && spell(std::string(lowerWord.substr(0, lowerWord.size() - 3)))) {
+        auto near = candidates(lowerWord);
+        if (!near.empty() && near[0].score > kLikelySlip + kScoreSlack && near[0].score <= kMaxListedScore + kScoreSlack)
+            return std::nullopt;
+    }
     if (isEnglish()) {
         // Two consonants that no common word opens with ("dbus", "mmap") mark
         // a name; only its first two letters swapped ("hte") is taken as a slip.
@@ -1069,6 +1133,17 @@ std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, 
     // with a letter left out has few ("redy").
     if (lowerWord.size() == kShortWord && found[chosen].word.size() <= lowerWord.size()) lead = std::max(lead, kShortLead);
     if (!settled && rival != 0 && found[rival].score - found[chosen].score <= lead + kScoreSlack) return std::nullopt;
+    // When the winner is a neighbouring key hit for one letter, a rival that is
+    // the first letter's neighbouring key, and about as common, is as likely:
+    // a hand slips on the first key as on any other ("forner" may be "former"
+    // or "corner").
+    if (!settled && rival != 0 && lists && neighbourKeySlip(lowerWord, found[chosen].word)) {
+        const std::string& other = found[rival].word;
+        if (neighbourKeySlip(lowerWord, other) && other[0] != lowerWord[0] &&
+            found[rival].score - kFirstLetterCost - found[chosen].score <= kMinLead + kScoreSlack &&
+            rankOf(other) <= rankOf(found[chosen].word) + 1)
+            return std::nullopt;
+    }
     // "companys" is a plural gone wrong, not a singular.
     if (lowerWord.size() > 1 && lowerWord.back() == 's' && found[chosen].word == lowerWord.substr(0, lowerWord.size() - 1))
         return std::nullopt;

@@ -63,6 +63,15 @@ const SpellingCase kSpellingCases[] = {
     SpellingCase{"sandboxed", ""}, SpellingCase{"fuzzers", ""}, SpellingCase{"parsable", ""},
     SpellingCase{"untrusted", ""}, SpellingCase{"natively", ""}, SpellingCase{"recods", "records"},
     SpellingCase{"unability", "inability"}, SpellingCase{"fatser", "faster"},
+    // A consonant doubled before an ending, a silent "e" kept before "-ing", a
+    // silent letter left out: likelier slips than another letter.
+    SpellingCase{"namming", "naming"}, SpellingCase{"hopeing", "hoping"}, SpellingCase{"driveing", "driving"},
+    SpellingCase{"nowledge", "knowledge"}, SpellingCase{"nowing", "knowing"}, SpellingCase{"ritten", ""},
+    // A neighbouring key for the first letter is as likely as one further on:
+    // two such words about as common leave the word alone.
+    SpellingCase{"forner", ""}, SpellingCase{"niting", ""},
+    // A noun coined of a known word in "-ct" stands against one costly slip.
+    SpellingCase{"ediction", ""},
     // A short word with a letter replaced: only a clear lead counts.
     SpellingCase{"gids", ""}, SpellingCase{"likr", "like"},
     // Two likely words: left to the misspelling list, or to the writer.
