@@ -1950,24 +1950,16 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             }
         }
 
-        // "I tried but he refused" → "I tried, but he refused": "but" or "so"
-        // joining two clauses, the second with its own subject. Not "all but
-        // he", nor "so" of purpose ("so I could", "so they know").
-        if ((w == "but" || w == "so") && startsLowercase(tokens[i].text) && in({"i", "he", "she", "we", "they"}, next) &&
+        // "I tried but he refused" → "I tried, but he refused": "but" joining
+        // two clauses, the second with its own subject. Not "all but he". A
+        // comma before "so" stays the writer's choice: readers leave it out
+        // as often as they put it in.
+        if (w == "but" && startsLowercase(tokens[i].text) && in({"i", "he", "she", "we", "they"}, next) &&
             n == i + 2 && i >= 2 && tokens[i - 1].kind == TokenKind::space && words.isWord(i - 2)) {
             const std::string before = words.lower(i - 2);
-            const std::string verb = words.nextLower(n);
             bool except = in({"all", "nothing", "anything", "everything", "everyone", "anyone", "nobody", "none", "not"}, before);
-            // A result has happened or compels ("it rained so we stayed", "so
-            // we have to"); a present verb may be a purpose ("show them the
-            // terms so they know").
-            const bool past = !baseOfPast(verb).empty() || endsWith(verb, "ed") ||
-                              in({"was", "were", "had", "did", "didn't", "wasn't", "weren't", "couldn't"}, verb);
-            const bool must = verb == "must" || (in({"have", "has", "need", "needs"}, verb) &&
-                                                 words.lower(words.next(words.next(n))) == "to");
-            bool purpose = w == "so" && !past && !must;
             bool clause = !in(kClauseOpeners, before) && !in(kPrepositions, before) && !in(kDeterminers, before);
-            if (!except && !purpose && clause && words.isWord(words.next(n)) && wholeFrom[i] != npos)
+            if (!except && clause && words.isWord(words.next(n)) && wholeFrom[i] != npos)
                 commasAfter.push_back(i - 2);
         }
         // "Although it rained, but we went" → "Although it rained, we went":

