@@ -138,7 +138,7 @@ bool startsARule(std::string_view w) {
             "same", "most", "the", "a", "an", "be", "been", "become", "becomes", "became", "to", "there", "they're",
             "they\u2019re", "side", "more", "less", "fewer", "better", "worse", "is", "was", "have", "has", "had", "get",
             "gets", "got", "make", "makes", "made", "bring", "brings", "brought", "at", "in", "for", "of", "by", "until",
-            "till"};
+            "till", "let", "lets", "making", "first", "second", "third", "last"};
         v.insert(v.end(), std::begin(kBeforeEffect), std::end(kBeforeEffect));
         std::sort(v.begin(), v.end());
         return v;
@@ -185,8 +185,54 @@ void correctArticles(Tokens& tokens) {
             changed = true;
             continue;
         }
+        // "It made them to be calm" → "It made them be calm": the verbs of
+        // making and letting take their object's verb bare (the others are
+        // the grammar's; "be" is no verb of its lists).
+        if (in({"let", "lets", "make", "makes", "made", "making"}, w) &&
+            in({"me", "him", "her", "us", "them", "you"}, next) && afterWord == "to" && nav.lowerCase(after) &&
+            nav.lower(nav.next(after)) == "be") {
+            nav.remove(after);
+            changed = true;
+            continue;
+        }
+        // "We must protect the nature." → "… protect nature.": nature and
+        // mankind as a whole take no "the" ("the nature of", "the nature
+        // reserve" and "the nature and scope" go on with the phrase).
+        if (w == "the" && nav.lowerCase(n) && (next == "mankind" || next == "humankind" ||
+            (next == "nature" && (nav.endsAtMark(after) || in({"is", "was", "has", "will", "can"}, afterWord))))) {
+            nav.remove(i);
+            changed = true;
+            continue;
+        }
+        // "First reason is cost." → "The first reason is cost.": an ordinal
+        // opening a sentence before the noun of a list of points, which a
+        // verb or the noun's own phrase follows, needs "the" ("First aid
+        // is", "Last week was", "First thing in the morning" stay).
+        if (in({"first", "second", "third", "last"}, w) && !nav.lowerCase(i) && nav.lowerCase(n) &&
+            in({"reason", "point", "thing", "step", "difference", "effect", "example", "problem", "advantage",
+                "disadvantage", "question", "argument", "one", "factor", "issue", "method", "benefit", "aspect"},
+               next) &&
+            in({"is", "was", "of", "between", "that", "for"}, afterWord)) {
+            const std::size_t b = nav.previous(i);
+            if (b == npos || (tokens[b].kind == TokenKind::punct && std::string_view(".!?").find(tokens[b].text) != npos)) {
+                nav.replace(i, "the " + w);
+                changed = true;
+                continue;
+            }
+        }
+        // "The one of the best ways" → "One of the best ways": one of a
+        // superlative's group is no definite one ("the one of the two" is).
+        if (w == "the" && next == "one" && afterWord == "of" && nav.lowerCase(n) &&
+            nav.lower(nav.next(after)) == "the") {
+            const std::string group = nav.lower(nav.next(nav.next(after)));
+            if (in({"most", "best", "worst", "biggest", "greatest", "largest", "main", "reasons", "reason"}, group)) {
+                nav.remove(i);
+                changed = true;
+                continue;
+            }
+        }
         // "kept the those tools" → "kept those tools": two determiners.
-        if (w == "the" && nav.lowerCase(n) && in({"these", "those", "my", "your", "his", "our", "their"}, next) &&
+        if (w == "the" && nav.lowerCase(n) && in({"these", "those", "my", "your", "his", "our", "their", "another"}, next) &&
             nav.isWord(after)) {
             nav.remove(i);
             changed = true;
