@@ -138,7 +138,8 @@ bool startsARule(std::string_view w) {
             "same", "most", "the", "a", "an", "be", "been", "become", "becomes", "became", "to", "there", "they're",
             "they\u2019re", "side", "more", "less", "fewer", "better", "worse", "is", "was", "have", "has", "had", "get",
             "gets", "got", "make", "makes", "made", "bring", "brings", "brought", "at", "in", "for", "of", "by", "until",
-            "till", "let", "lets", "making", "first", "second", "third", "last"};
+            "till", "let", "lets", "making", "first", "second", "third", "last",
+            "will", "would", "could", "should", "must", "might", "may", "shall", "many"};
         v.insert(v.end(), std::begin(kBeforeEffect), std::end(kBeforeEffect));
         std::sort(v.begin(), v.end());
         return v;
@@ -184,6 +185,32 @@ void correctArticles(Tokens& tokens) {
             nav.replace(i, "the most");
             changed = true;
             continue;
+        }
+        // "We will able to go" → "We will be able to go": "able" is no
+        // verb, so a modal before it lacks its "be" ("can able to" is
+        // better mended otherwise, and stays).
+        if (in({"will", "would", "could", "should", "must", "might", "may", "shall"}, w) && nav.lowerCase(i)) {
+            const std::size_t a = next == "not" ? after : n;
+            if (nav.lower(a) == "able" && nav.lowerCase(a) && nav.lower(nav.next(a)) == "to") {
+                nav.replace(a, "be able");
+                changed = true;
+                continue;
+            }
+        }
+        // "Most of people agree" → "Most people agree": "people" and
+        // "children" after "of" want a determiner wherever the phrase goes
+        // on (the grammar takes the plurals that end their phrase; "the most
+        // of", "most of people's" stay).
+        if ((w == "most" || w == "many") && next == "of" && nav.lowerCase(n) &&
+            (afterWord == "people" || afterWord == "children") && nav.lowerCase(after) &&
+            nav.lower(nav.previous(i)) != "the") {
+            const std::size_t later = nav.next(after);
+            if (later == npos || tokens[later].kind != TokenKind::punct ||
+                std::string_view(".,;:!?").find(tokens[later].text) != npos) {
+                nav.remove(n);
+                changed = true;
+                continue;
+            }
         }
         // "It made them to be calm" → "It made them be calm": the verbs of
         // making and letting take their object's verb bare (the others are

@@ -70,6 +70,12 @@ TEST(Articles, OnlyWhereTheContextDecides) {
 // the same words are right.
 TEST(Articles, WordsTakenOutWhereTheyCannotStand) {
     const Case cases[] = {
+        {"be_before_able", "We will able to help. She would not able to stay.",
+         "We will be able to help. She would not be able to stay."},
+        {"be_before_able_held_back", "You can able to go. Many were able to come. May able to?", nullptr},
+        {"most_of_people_going_on", "Most of people agree with him, and many of children play outside.",
+         "Most people agree with him, and many children play outside."},
+        {"most_of_people_held_back", "We made the most of people there. Most of people's homes are warm.", nullptr},
         {"to_be_after_make_or_let", "The rain made us to be careful. Let them to be.",
          "The rain made us be careful. Let them be."},
         {"to_be_after_make_held_back", "She made it to be on time. It made him to the top.", nullptr},
