@@ -139,7 +139,8 @@ bool startsARule(std::string_view w) {
             "they\u2019re", "side", "more", "less", "fewer", "better", "worse", "is", "was", "have", "has", "had", "get",
             "gets", "got", "make", "makes", "made", "bring", "brings", "brought", "at", "in", "for", "of", "by", "until",
             "till", "let", "lets", "making", "first", "second", "third", "last",
-            "will", "would", "could", "should", "must", "might", "may", "shall", "many"};
+            "will", "would", "could", "should", "must", "might", "may", "shall", "many",
+            "enjoy", "enjoys", "enjoyed", "enjoying", "describe", "describes", "described", "describing"};
         v.insert(v.end(), std::begin(kBeforeEffect), std::end(kBeforeEffect));
         std::sort(v.begin(), v.end());
         return v;
@@ -211,6 +212,23 @@ void correctArticles(Tokens& tokens) {
                 changed = true;
                 continue;
             }
+        }
+        // "We enjoyed in it" → "We enjoyed it", "described about the town"
+        // → "described the town": verbs that take their object directly,
+        // before a word that opens a noun phrase ("enjoy in summer" stays;
+        // "mention about", "emphasize on" are the grammar's; not "a", as in
+        // "described about a dozen").
+        if (nav.lowerCase(i) && nav.lowerCase(n) &&
+            ((w.starts_with("enjoy") && next == "in" &&
+              in({"it", "them", "this", "that", "myself", "yourself", "himself", "herself", "ourselves",
+                  "themselves"}, afterWord)) ||
+             (w.starts_with("describ") && next == "about" &&
+              (in({"the", "it", "them", "this", "that", "these", "those", "his", "her", "their", "our", "my", "your",
+                   "its"}, afterWord) ||
+               (nav.isWord(after) && !nav.lowerCase(after)))))) {
+            nav.remove(n);
+            changed = true;
+            continue;
         }
         // "It made them to be calm" → "It made them be calm": the verbs of
         // making and letting take their object's verb bare (the others are
