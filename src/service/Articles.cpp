@@ -187,7 +187,7 @@ void correctArticles(Tokens& tokens) {
             changed = true;
             continue;
         }
-        // "We will able to go" → "We will be able to go": "able" is no
+        // "They might able to go" → "They might be able to go": "able" is no
         // verb, so a modal before it lacks its "be" ("can able to" is
         // better mended otherwise, and stays).
         if (in({"will", "would", "could", "should", "must", "might", "may", "shall"}, w) && nav.lowerCase(i)) {
@@ -230,7 +230,7 @@ void correctArticles(Tokens& tokens) {
             changed = true;
             continue;
         }
-        // "It made them to be calm" → "It made them be calm": the verbs of
+        // "It made her to be calm" → "It made her be calm": the verbs of
         // making and letting take their object's verb bare (the others are
         // the grammar's; "be" is no verb of its lists).
         if (in({"let", "lets", "make", "makes", "made", "making"}, w) &&
