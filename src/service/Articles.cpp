@@ -131,6 +131,17 @@ constexpr FixedThe kFixedThe[] = {
     {"at", "moment", false},    {"of", "time", false},     {"by", "end", true},        {"until", "end", true},
     {"till", "end", true},      {"to", "end", true},       {"from", "beginning", false}};
 
+// Words that start only the rules of a word one too many or missing, and
+// the next words those rules read (in lower case, as written).
+constexpr std::string_view kStartOnlyNew[] = {
+    "will", "would", "could", "should", "must", "might", "may", "shall", "many", "first", "second", "third", "last",
+    "let", "lets", "making", "enjoy", "enjoys", "enjoyed", "enjoying", "describe", "describes", "described",
+    "describing"};
+constexpr std::string_view kReadAfterOnlyNew[] = {
+    "able", "not", "of", "in", "about", "me", "him", "her", "us", "them", "you", "reason", "point", "thing", "step",
+    "difference", "effect", "example", "problem", "advantage", "disadvantage", "question", "argument", "one",
+    "factor", "issue", "method", "benefit", "aspect"};
+
 // The words at which a rule starts, so that the others cost one look-up.
 bool startsARule(std::string_view w) {
     static const std::vector<std::string_view> sorted = [] {
@@ -162,6 +173,14 @@ void correctArticles(Tokens& tokens) {
         std::transform(raw.begin(), raw.end(), folded, [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
         if (!startsARule(std::string_view(folded, raw.size())) || !nav.isWord(i)) continue;
         const std::string w(folded, raw.size());
+        // Modals and ordinals are common: the words that start only the
+        // rules of words one too many or missing go on only where the next
+        // word, as written, is one those rules read.
+        const bool onlyNew = in(kStartOnlyNew, w);
+        if (onlyNew) {
+            const std::size_t following = nav.next(i);
+            if (following == npos || !in(kReadAfterOnlyNew, std::string_view(tokens[following].text))) continue;
+        }
         const std::size_t n = nav.next(i);
         const std::string next = nav.lower(n);
         if (next.empty() && w != "same") continue;
@@ -218,14 +237,14 @@ void correctArticles(Tokens& tokens) {
         // before a word that opens a noun phrase ("enjoy in summer" stays;
         // "mention about", "emphasize on" are the grammar's; not "a", as in
         // "described about a dozen").
-        if (nav.lowerCase(i) && nav.lowerCase(n) &&
-            ((w.starts_with("enjoy") && next == "in" &&
+        if (((w.starts_with("enjoy") && next == "in" &&
               in({"it", "them", "this", "that", "myself", "yourself", "himself", "herself", "ourselves",
                   "themselves"}, afterWord)) ||
              (w.starts_with("describ") && next == "about" &&
               (in({"the", "it", "them", "this", "that", "these", "those", "his", "her", "their", "our", "my", "your",
                    "its"}, afterWord) ||
-               (nav.isWord(after) && !nav.lowerCase(after)))))) {
+               (nav.isWord(after) && !nav.lowerCase(after))))) &&
+            nav.lowerCase(i) && nav.lowerCase(n)) {
             nav.remove(n);
             changed = true;
             continue;
@@ -243,8 +262,9 @@ void correctArticles(Tokens& tokens) {
         // "We must protect the nature." → "… protect nature.": nature and
         // mankind as a whole take no "the" ("the nature of", "the nature
         // reserve" and "the nature and scope" go on with the phrase).
-        if (w == "the" && nav.lowerCase(n) && (next == "mankind" || next == "humankind" ||
-            (next == "nature" && (nav.endsAtMark(after) || in({"is", "was", "has", "will", "can"}, afterWord))))) {
+        if (w == "the" && (next == "mankind" || next == "humankind" ||
+            (next == "nature" && (nav.endsAtMark(after) || in({"is", "was", "has", "will", "can"}, afterWord)))) &&
+            nav.lowerCase(n)) {
             nav.remove(i);
             changed = true;
             continue;
@@ -276,9 +296,11 @@ void correctArticles(Tokens& tokens) {
                 continue;
             }
         }
+        // The words that start only the rules above go no further.
+        if (onlyNew) continue;
         // "kept the those tools" → "kept those tools": two determiners.
-        if (w == "the" && nav.lowerCase(n) && in({"these", "those", "my", "your", "his", "our", "their", "another"}, next) &&
-            nav.isWord(after)) {
+        if (w == "the" && in({"these", "those", "my", "your", "his", "our", "their", "another"}, next) &&
+            nav.lowerCase(n) && nav.isWord(after)) {
             nav.remove(i);
             changed = true;
             continue;
