@@ -131,6 +131,17 @@ constexpr FixedThe kFixedThe[] = {
     {"at", "moment", false},    {"of", "time", false},     {"by", "end", true},        {"until", "end", true},
     {"till", "end", true},      {"to", "end", true},       {"from", "beginning", false}};
 
+// Words that start only the rules of a word one too many or missing, and
+// the next words those rules read (in lower case, as written).
+constexpr std::string_view kStartOnlyNew[] = {
+    "will", "would", "could", "should", "must", "might", "may", "shall", "many", "first", "second", "third", "last",
+    "let", "lets", "making", "enjoy", "enjoys", "enjoyed", "enjoying", "describe", "describes", "described",
+    "describing"};
+constexpr std::string_view kReadAfterOnlyNew[] = {
+    "able", "not", "of", "in", "about", "me", "him", "her", "us", "them", "you", "reason", "point", "thing", "step",
+    "difference", "effect", "example", "problem", "advantage", "disadvantage", "question", "argument", "one",
+    "factor", "issue", "method", "benefit", "aspect"};
+
 // The words at which a rule starts, so that the others cost one look-up.
 bool startsARule(std::string_view w) {
     static const std::vector<std::string_view> sorted = [] {
@@ -138,7 +149,9 @@ bool startsARule(std::string_view w) {
             "same", "most", "the", "a", "an", "be", "been", "become", "becomes", "became", "to", "there", "they're",
             "they\u2019re", "side", "more", "less", "fewer", "better", "worse", "is", "was", "have", "has", "had", "get",
             "gets", "got", "make", "makes", "made", "bring", "brings", "brought", "at", "in", "for", "of", "by", "until",
-            "till"};
+            "till", "let", "lets", "making", "first", "second", "third", "last",
+            "will", "would", "could", "should", "must", "might", "may", "shall", "many",
+            "enjoy", "enjoys", "enjoyed", "enjoying", "describe", "describes", "described", "describing"};
         v.insert(v.end(), std::begin(kBeforeEffect), std::end(kBeforeEffect));
         std::sort(v.begin(), v.end());
         return v;
@@ -160,6 +173,14 @@ void correctArticles(Tokens& tokens) {
         std::transform(raw.begin(), raw.end(), folded, [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
         if (!startsARule(std::string_view(folded, raw.size())) || !nav.isWord(i)) continue;
         const std::string w(folded, raw.size());
+        // Modals and ordinals are common: the words that start only the
+        // rules of words one too many or missing go on only where the next
+        // word, as written, is one those rules read.
+        const bool onlyNew = in(kStartOnlyNew, w);
+        if (onlyNew) {
+            const std::size_t following = nav.next(i);
+            if (following == npos || !in(kReadAfterOnlyNew, std::string_view(tokens[following].text))) continue;
+        }
         const std::size_t n = nav.next(i);
         const std::string next = nav.lower(n);
         if (next.empty() && w != "same") continue;
@@ -185,9 +206,101 @@ void correctArticles(Tokens& tokens) {
             changed = true;
             continue;
         }
+        // "They might able to go" → "They might be able to go": "able" is no
+        // verb, so a modal before it lacks its "be" ("can able to" is
+        // better mended otherwise, and stays).
+        if (in({"will", "would", "could", "should", "must", "might", "may", "shall"}, w) && nav.lowerCase(i)) {
+            const std::size_t a = next == "not" ? after : n;
+            if (nav.lower(a) == "able" && nav.lowerCase(a) && nav.lower(nav.next(a)) == "to") {
+                nav.replace(a, "be able");
+                changed = true;
+                continue;
+            }
+        }
+        // "Most of people agree" → "Most people agree": "people" and
+        // "children" after "of" want a determiner wherever the phrase goes
+        // on (the grammar takes the plurals that end their phrase; "the most
+        // of", "most of people's" stay).
+        if ((w == "most" || w == "many") && next == "of" && nav.lowerCase(n) &&
+            (afterWord == "people" || afterWord == "children") && nav.lowerCase(after) &&
+            nav.lower(nav.previous(i)) != "the") {
+            const std::size_t later = nav.next(after);
+            if (later == npos || tokens[later].kind != TokenKind::punct ||
+                std::string_view(".,;:!?").find(tokens[later].text) != npos) {
+                nav.remove(n);
+                changed = true;
+                continue;
+            }
+        }
+        // "We enjoyed in it" → "We enjoyed it", "described about the town"
+        // → "described the town": verbs that take their object directly,
+        // before a word that opens a noun phrase ("enjoy in summer" stays;
+        // "mention about", "emphasize on" are the grammar's; not "a", as in
+        // "described about a dozen").
+        if (((w.starts_with("enjoy") && next == "in" &&
+              in({"it", "them", "this", "that", "myself", "yourself", "himself", "herself", "ourselves",
+                  "themselves"}, afterWord)) ||
+             (w.starts_with("describ") && next == "about" &&
+              (in({"the", "it", "them", "this", "that", "these", "those", "his", "her", "their", "our", "my", "your",
+                   "its"}, afterWord) ||
+               (nav.isWord(after) && !nav.lowerCase(after))))) &&
+            nav.lowerCase(i) && nav.lowerCase(n)) {
+            nav.remove(n);
+            changed = true;
+            continue;
+        }
+        // "It made her to be calm" → "It made her be calm": the verbs of
+        // making and letting take their object's verb bare (the others are
+        // the grammar's; "be" is no verb of its lists).
+        if (in({"let", "lets", "make", "makes", "made", "making"}, w) &&
+            in({"me", "him", "her", "us", "them", "you"}, next) && afterWord == "to" && nav.lowerCase(after) &&
+            nav.lower(nav.next(after)) == "be") {
+            nav.remove(after);
+            changed = true;
+            continue;
+        }
+        // "We must protect the nature." → "… protect nature.": nature and
+        // mankind as a whole take no "the" ("the nature of", "the nature
+        // reserve" and "the nature and scope" go on with the phrase).
+        if (w == "the" && (next == "mankind" || next == "humankind" ||
+            (next == "nature" && (nav.endsAtMark(after) || in({"is", "was", "has", "will", "can"}, afterWord)))) &&
+            nav.lowerCase(n)) {
+            nav.remove(i);
+            changed = true;
+            continue;
+        }
+        // "First reason is cost." → "The first reason is cost.": an ordinal
+        // opening a sentence before the noun of a list of points, which a
+        // verb or the noun's own phrase follows, needs "the" ("First aid
+        // is", "Last week was", "First thing in the morning" stay).
+        if (in({"first", "second", "third", "last"}, w) && !nav.lowerCase(i) && nav.lowerCase(n) &&
+            in({"reason", "point", "thing", "step", "difference", "effect", "example", "problem", "advantage",
+                "disadvantage", "question", "argument", "one", "factor", "issue", "method", "benefit", "aspect"},
+               next) &&
+            in({"is", "was", "of", "between", "that", "for"}, afterWord)) {
+            const std::size_t b = nav.previous(i);
+            if (b == npos || (tokens[b].kind == TokenKind::punct && std::string_view(".!?").find(tokens[b].text) != npos)) {
+                nav.replace(i, "the " + w);
+                changed = true;
+                continue;
+            }
+        }
+        // "The one of the best ways" → "One of the best ways": one of a
+        // superlative's group is no definite one ("the one of the two" is).
+        if (w == "the" && next == "one" && afterWord == "of" && nav.lowerCase(n) &&
+            nav.lower(nav.next(after)) == "the") {
+            const std::string group = nav.lower(nav.next(nav.next(after)));
+            if (in({"most", "best", "worst", "biggest", "greatest", "largest", "main", "reasons", "reason"}, group)) {
+                nav.remove(i);
+                changed = true;
+                continue;
+            }
+        }
+        // The words that start only the rules above go no further.
+        if (onlyNew) continue;
         // "kept the those tools" → "kept those tools": two determiners.
-        if (w == "the" && nav.lowerCase(n) && in({"these", "those", "my", "your", "his", "our", "their"}, next) &&
-            nav.isWord(after)) {
+        if (w == "the" && in({"these", "those", "my", "your", "his", "our", "their", "another"}, next) &&
+            nav.lowerCase(n) && nav.isWord(after)) {
             nav.remove(i);
             changed = true;
             continue;

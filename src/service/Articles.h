@@ -14,6 +14,11 @@ namespace quillant::service {
 //     end of", "in morning." → "in the morning.";
 //   - an article that cannot stand: "the these" → "these", "a many weeks" →
 //     "many weeks", "an information about" → "information about";
+//   - words one too many or one missing: "the another" → "another", "The
+//     one of the best" → "One of the best", "First reason is" → "The first
+//     reason is", "made us to be" → "made us be", "love the nature." →
+//     "love nature.", "might able to" → "might be able to", "enjoyed in
+//     it" → "enjoyed it";
 //   - "a" that a counted noun needs: "be lot of" → "be a lot of", "got good
 //     grade" → "got a good grade", "is very good idea" → "is a very good idea";
 //   - confusables whose word class the context fixes: "to much." → "too

@@ -37,6 +37,10 @@ TEST(Articles, OnlyWhereTheContextDecides) {
          "It is a very good idea. That was an extremely good question!"},
         {"counted_after_get_good_held_back",
          "It has low opportunity cost. It makes good sense. We got good results. It is quite good idea.", nullptr},
+        {"ordinal_opening_a_point", "First reason is cost. Last step was odd! Second difference between them is size.",
+         "The first reason is cost. The last step was odd! The second difference between them is size."},
+        {"ordinal_opening_held_back", "First aid is vital. Last week was long. First thing in the morning, we ran. "
+         "We said first reason is odd.", nullptr},
         {"fixed_phrases_with_the", "We met at end of May, in middle of town. I read in morning, most of time.",
          "We met at the end of May, in the middle of town. I read in the morning, most of the time."},
         {"fixed_phrases_held_back", "It runs from beginning to end. He came in morning dress at times.", nullptr},
@@ -51,6 +55,43 @@ TEST(Articles, OnlyWhereTheContextDecides) {
         {"than_before_a_second_term", "We need it more then ever. He earns less then me.",
          "We need it more than ever. He earns less than me."},
         {"then_starting_a_clause_held_back", "We ate more then everyone left. Do more, then rest.", nullptr},
+    };
+    static Dictionaries dictionaries;
+    RuleCorrector corrector(dictionaries);
+    for (const auto& c : cases) {
+        const std::string expected = c.expected ? c.expected : c.input;
+        const std::string once = corrector.correctIn(c.input, "auto");
+        EXPECT_EQ(once, expected) << c.name;
+        EXPECT_EQ(corrector.correctIn(once, "auto"), once) << c.name << " (second pass)";
+    }
+}
+
+// Words a sentence has one too many of. The rows that hold back show where
+// the same words are right.
+TEST(Articles, WordsTakenOutWhereTheyCannotStand) {
+    const Case cases[] = {
+        {"be_before_able", "They might able to help. He shall not able to vote.",
+         "They might be able to help. He shall not be able to vote."},
+        {"be_before_able_held_back", "You can able to go. Many were able to come. May able to?", nullptr},
+        {"most_of_people_going_on", "Most of people agree with him, and many of children play outside.",
+         "Most people agree with him, and many children play outside."},
+        {"most_of_people_held_back", "We made the most of people there. Most of people's homes are warm.", nullptr},
+        {"needless_preposition_after_a_verb",
+         "We enjoyed in it. She described about the town and he described about Rome.",
+         "We enjoyed it. She described the town and he described Rome."},
+        {"needless_preposition_held_back",
+         "We enjoy in summer. I am enjoying in Paris. It described about a dozen.", nullptr},
+        {"to_be_after_make_or_let", "The rain made us to be careful. Let her to be.",
+         "The rain made us be careful. Let her be."},
+        {"to_be_after_make_held_back", "She made it to be on time. It made him to the top.", nullptr},
+        {"the_before_another", "We took the another road.", "We took another road."},
+        {"the_one_of_a_superlative_group", "The one of the best parts was the end. She is the one of the main reasons.",
+         "One of the best parts was the end. She is one of the main reasons."},
+        {"the_one_of_a_group_held_back", "Take the one of those cars that works.", nullptr},
+        {"nature_and_mankind_as_a_whole", "We love the nature. The nature is calm, and the mankind grows.",
+         "We love nature. Nature is calm, and mankind grows."},
+        {"nature_in_its_phrase_held_back",
+         "I see the nature of it. We walked in the nature reserve. Note the nature and scope.", nullptr},
     };
     static Dictionaries dictionaries;
     RuleCorrector corrector(dictionaries);
