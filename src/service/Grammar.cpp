@@ -575,6 +575,10 @@ std::string singularOf(std::string_view w, const IsWord& isWord) {
 // The plural of a singular noun English knows ("city" → "cities", "man" →
 // "men"); empty when no spelling of it is a word.
 std::string pluralOf(std::string_view w, const IsWord& isWord) {
+    // A number counts; it is not a counted noun ("one of the two" stays).
+    if (in(kNumbers, w) || in({"dozen", "thirteen", "fourteen", "sixteen", "seventeen", "eighteen", "nineteen", "sixty",
+                               "seventy", "eighty", "ninety", "million", "billion"}, w))
+        return {};
     if (std::string_view plural = lookUp(kIrregularNouns, w); !plural.empty()) return std::string(plural);
     if (w == "person") return "people";
     std::string plural = thirdPerson(w);
@@ -1100,6 +1104,16 @@ bool introductionEndsBefore(const Words& words, std::size_t i) {
         if (words.sentenceStartsBefore(p) && introductionAt(words, p) == count)
             return !in({"first", "second", "third", "last"}, words.previousLower(i));
     return false;
+}
+
+// A count starts at k: "about a dozen", "about 40", "about twenty" (where
+// "about" means roughly and stays).
+bool countFollows(const Words& words, std::size_t k) {
+    if (k >= words.size()) return false;
+    if (const auto& raw = words.text(k); !raw.empty() && raw[0] >= '0' && raw[0] <= '9') return true;
+    const std::string w = words.lower(k);
+    if (in({"a", "an"}, w)) return in({"dozen", "hundred", "thousand", "million", "few", "couple", "third", "quarter", "half"}, words.nextLower(k));
+    return in(kNumbers, w) || in({"dozen", "half", "one", "hundreds", "thousands", "dozens"}, w);
 }
 
 // "Student learn fast" → "Students learn fast", "Lately visitor have
@@ -1670,7 +1684,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "emphasize on the point", "mentioned about it", "cope up with", "we lack of": no preposition.
     if ((in({"emphasize", "emphasizes", "emphasized", "emphasise", "emphasises", "emphasised"}, w) && next == "on") ||
         (in({"mention", "mentions", "mentioned", "mentioning"}, w) && next == "about" &&
-         !in({"a", "an", "the", "no", "any", "brief"}, words.previousLower(i))) ||
+         !in({"a", "an", "the", "no", "any", "brief"}, words.previousLower(i)) && !countFollows(words, after)) ||
         (in({"cope", "copes", "coped", "coping"}, w) && next == "up" && words.lower(after) == "with") ||
         (in({"lack", "lacks", "lacked"}, w) && next == "of" && in(kSubjectPronouns, words.previousLower(i)))) {
         words.remove(n);

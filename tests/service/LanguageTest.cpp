@@ -279,6 +279,8 @@ TEST(Grammar, FormsAndNumberFollowTheirHead) {
         {"a_lot_of_held_back", "The whole lot of them and the parking lot of the mall.", "The whole lot of them and the parking lot of the mall."},
         {"plural_after_count_held_back", "One of the two\ngroups and many other\npeople chose one of the following: red.",
          "One of the two\ngroups and many other\npeople chose one of the following: red."},
+        {"numbers_are_no_counted_nouns", "She is one of the two who stayed. He mentioned about a dozen names, about 40 in all.",
+         "She is one of the two who stayed. He mentioned about a dozen names, about 40 in all."},
         {"one_before_plural_held_back", "If one decides to go, the one students like.", "If one decides to go, the one students like."},
     });
 }
