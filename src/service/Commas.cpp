@@ -390,7 +390,10 @@ void afterOpening(Sentence& s) {
                            !demonstrative) ||
                           (in(kNotVerbs, before) && !demonstrative && before != "there" && before != "here") ||
                           in({"not", "very", "so", "too", "more", "less"}, before) || !s.canInsertAfter(b);
-        if (held) {
+        // "To watch the birds is fun": right after the infinitive's verb, a
+        // noun phrase is its object, not the main clause's subject.
+        const bool infinitiveObject = opener == "to" && b == o + 1 && nounPhrase;
+        if (held || infinitiveObject) {
             if (nounPhrase) continue;
             return;
         }
