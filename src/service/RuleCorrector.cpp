@@ -1140,7 +1140,7 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                 }
             }
             std::vector<std::string> words;  // the words before, nearest first
-            for (std::size_t at = before; words.size() < 3;) {
+            for (std::size_t at = before; words.size() < 8;) {
                 if (at == std::string::npos || out[at].kind != TokenKind::word) {
                     words.emplace_back();
                     break;
