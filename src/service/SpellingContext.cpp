@@ -67,6 +67,10 @@ constexpr std::array<std::string_view, 40> kNotSingularNouns = {
     "crew",  "crowd",    "family", "firm",   "gang",    "government", "group", "jury",   "majority",   "management",
     "minority", "pair",  "party", "press",   "public",  "rest",  "staff",     "team",    "police",     "people",
     "sheep", "fish",     "deer",  "series",  "species", "aircraft", "cattle", "data",   "media",      "youth"};
+// Clause openers that make the clause a part of another: it ends in its verb
+// or after it.
+constexpr std::array<std::string_view, 10> kSubordinators = {"when",   "because", "if",    "while", "although",
+                                                            "though", "since",   "until", "as",    "once"};
 // Prepositions that open a sentence with a short phrase of time or place
 // before the subject ("After supper the cook washes up"); not "to", which
 // opens an infinitive, nor "with", "of", "for", which may govern the noun.
@@ -198,29 +202,44 @@ Speller::Context spellingContext(std::string_view previous, std::string_view nex
 }
 
 std::optional<std::string> agreedVerbForm(std::span<const std::string> before, std::string_view mended,
-                                          std::string_view next, const std::function<bool(std::string_view)>& accepts) {
+                                          std::string_view next, const std::function<bool(std::string_view)>& accepts,
+                                          const std::function<bool(std::size_t)>& name) {
     if (before.empty() || mended.size() < 2) return std::nullopt;
+    // A name stands for one person unless it is plural or a people's ("the
+    // French", "Swiss", "Chinese").
+    auto singularName = [&](std::size_t at) {
+        const std::string_view w = before[at];
+        return name && name(at) && w.size() >= 3 && !w.ends_with('s') && !w.ends_with("ese") && !w.ends_with("ish") &&
+               !w.ends_with("ch");
+    };
     std::size_t subject = 0;
-    if (!among(kThirdPersonSubjects, before[0]) && !singularNounOpensClause(before, 0, accepts)) {
+    if (!among(kThirdPersonSubjects, before[0]) && !singularName(0) && !singularNounOpensClause(before, 0, accepts)) {
         const std::string_view adverb = before[0];
         if (!among(kMidAdverbs, adverb) && !(adverb.size() > 4 && adverb.ends_with("ly"))) return std::nullopt;
         subject = 1;
     }
     if (subject >= before.size()) return std::nullopt;
-    if (among(kThirdPersonSubjects, before[subject])) {
+    const bool pronoun = among(kThirdPersonSubjects, before[subject]);
+    if (pronoun || singularName(subject)) {
         // The subject opens its clause: not "Does he", "let it", "insist that he".
         if (subject + 1 < before.size() && !before[subject + 1].empty() &&
             !inWordClass(before[subject + 1], WordClass::clauseOpener))
             return std::nullopt;
     } else if (!singularNounOpensClause(before, subject, accepts)) {
         return std::nullopt;
-    } else if (subject == 0) {
+    }
+    if (!pronoun && subject == 0) {
         // Right after a noun the word may be a second noun ("the bus stop
-        // near"); a verb shows by its object, an adverb or a complement.
+        // near"); a verb shows by its object, an adverb or a complement, or
+        // by ending a clause that a subordinator opened ("when the kettle
+        // boils,").
         const bool verbFollows = among(kArticles, next) || among(kObjects, next) || among(kSingularDeterminers, next) ||
                                  next == "these" || next == "those" || next == "some" || next == "all" ||
                                  (next.size() > 4 && next.ends_with("ly")) || inWordClass(next, WordClass::plainAdjective);
-        if (!verbFollows) return std::nullopt;
+        const bool subordinate =
+            next.empty() && std::any_of(before.begin() + 1, before.begin() + std::min<std::size_t>(before.size(), 4),
+                                        [](const std::string& w) { return among(kSubordinators, w); });
+        if (!verbFollows && !subordinate) return std::nullopt;
     }
     if (inWordClass(mended, WordClass::modal) || among(kAuxiliaries, mended) || among(kAdverbsThatInflect, mended) ||
         inWordClass(mended, WordClass::preposition) || inWordClass(mended, WordClass::subjectPronoun) ||
