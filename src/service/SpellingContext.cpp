@@ -140,6 +140,8 @@ bool singularNounOpensClause(std::span<const std::string> before, std::size_t no
     // the sentence ("After supper", "In the evening"), "every" or "each" and
     // a word ("Every spring"), or an adverb in -ly.
     const std::string_view word = before[at++];
+    // A year or the past sets the verb in the past ("In the past the ...").
+    if (word == "past" || (word[0] >= '0' && word[0] <= '9')) return false;
     if (word.size() > 4 && word.ends_with("ly") && boundary(at)) return true;  // "Sadly the ..."
     if (at < before.size() && (before[at] == "every" || before[at] == "each") && boundary(at + 1)) return true;
     const bool article = at < before.size() && among(kArticles, before[at]);
