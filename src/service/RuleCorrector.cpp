@@ -1148,8 +1148,10 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                     break;
                 }
                 words.push_back(text::lowercased(out[at].text));
-                // Capitalised, and no word in lower case ("Anna", not "Rose").
-                names.push_back(casePattern(out[at].text) == CasePattern::capitalized && !language.accepts(words.back()));
+                // Capitalised, and no word in lower case ("Anna", not "Rose");
+                // a short one the dictionary knows ("Ali", not "Plz").
+                names.push_back(casePattern(out[at].text) == CasePattern::capitalized && !language.accepts(words.back()) &&
+                                (words.back().size() >= 4 || language.accepts(out[at].text)));
                 at = previousSolid(out, at);
             }
             auto accepts = [&](std::string_view w) { return language.accepts(w); };

@@ -137,9 +137,11 @@ const std::vector<RuleCase> kRuleCases = {
             "When Priya arrives, we eat."),
     spelled("mended_verb_after_a_noun_that_may_be_an_object_or_a_partner",
             "We heard the farmer plantt corn. The cat and the dog rarely fihgt indoors. We let the old dog snif the bag. "
-            "We let Priya sortt it. The French usually plantt corn. The lake and the bus stopp. In 1990 the farmer plantt the corn.",
+            "We let Priya sortt it. The French usually plantt corn. The lake and the bus stopp. In 1990 the farmer plantt the corn. "
+            "Plz sortt the mail.",
             "We heard the farmer plant corn. The cat and the dog rarely fight indoors. We let the old dog sniff the bag. "
-            "We let Priya sort it. The French usually plant corn. The lake and the bus stop. In 1990 the farmer plant the corn."),
+            "We let Priya sort it. The French usually plant corn. The lake and the bus stop. In 1990 the farmer plant the corn. "
+            "Plz sort the mail."),
     spelled("mended_noun_counted", "I have many frend here, and he has few frend in town.",
             "I have many friends here, and he has few friends in town."),
     spelled("mended_noun_counted_held_back", "We paid two hundrd. Both smal and big dogs came. Both tabel and chair.",
