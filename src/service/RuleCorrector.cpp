@@ -1140,16 +1140,23 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                 }
             }
             std::vector<std::string> words;  // the words before, nearest first
-            for (std::size_t at = before; words.size() < 3;) {
+            std::vector<bool> names;         // ... and which of them are names
+            for (std::size_t at = before; words.size() < 8;) {
                 if (at == std::string::npos || out[at].kind != TokenKind::word) {
                     words.emplace_back();
+                    names.push_back(false);
                     break;
                 }
                 words.push_back(text::lowercased(out[at].text));
+                // Capitalised, and no word in lower case ("Anna", not "Rose");
+                // a short one the dictionary knows ("Ali", not "Plz").
+                names.push_back(casePattern(out[at].text) == CasePattern::capitalized && !language.accepts(words.back()) &&
+                                (words.back().size() >= 4 || language.accepts(out[at].text)));
                 at = previousSolid(out, at);
             }
             auto accepts = [&](std::string_view w) { return language.accepts(w); };
-            if (auto agreed = agreedVerbForm(words, *fixed, next, accepts))
+            auto name = [&](std::size_t at) { return names[at]; };
+            if (auto agreed = agreedVerbForm(words, *fixed, next, accepts, name))
                 fixed = std::move(agreed);
             else if (auto plural = countedPlural(words, *fixed, next, accepts))
                 fixed = std::move(plural);

@@ -57,6 +57,26 @@ constexpr std::array<std::string_view, 10> kObjects = {"it", "them", "him", "me"
 constexpr std::array<std::string_view, 4> kCompoundHeads = {"some", "any", "every", "no"};
 constexpr std::array<std::string_view, 3> kCompoundTails = {"thing", "body", "where"};
 
+// Words that open a singular noun phrase that may be a clause's subject.
+constexpr std::array<std::string_view, 16> kSingularDeterminers = {"the", "a",  "an",  "this", "that",  "each",  "every", "no",
+                                                                  "my",  "his", "her", "its",  "our",   "their", "your",  "any"};
+// Nouns that are singular in form but often take a plural verb, or that are
+// a plural already ("the staff agree", "the sheep graze").
+constexpr std::array<std::string_view, 40> kNotSingularNouns = {
+    "army",  "audience", "band",  "board",   "class",   "club",  "committee", "company", "council",    "couple",
+    "crew",  "crowd",    "family", "firm",   "gang",    "government", "group", "jury",   "majority",   "management",
+    "minority", "pair",  "party", "press",   "public",  "rest",  "staff",     "team",    "police",     "people",
+    "sheep", "fish",     "deer",  "series",  "species", "aircraft", "cattle", "data",   "media",      "youth"};
+// Clause openers that make the clause a part of another: it ends in its verb
+// or after it.
+constexpr std::array<std::string_view, 10> kSubordinators = {"when",   "because", "if",    "while", "although",
+                                                            "though", "since",   "until", "as",    "once"};
+// Prepositions that open a sentence with a short phrase of time or place
+// before the subject ("After supper the cook washes up"); not "to", which
+// opens an infinitive, nor "with", "of", "for", which may govern the noun.
+constexpr std::array<std::string_view, 14> kOpeningPrepositions = {"after", "before", "during", "in",     "on",      "at",     "since",
+                                                                  "until", "from",   "despite", "behind", "inside", "outside", "throughout"};
+
 template <std::size_t N>
 bool among(const std::array<std::string_view, N>& list, std::string_view w) {
     return std::find(list.begin(), list.end(), w) != list.end();
@@ -83,6 +103,52 @@ bool hasIngForm(std::string_view word, const std::function<bool(std::string_view
     if (word.ends_with('e') && !word.ends_with("ee") && !word.ends_with("oe") && !word.ends_with("ye"))
         return accepts(stem.substr(0, stem.size() - 1) + "ing");
     return false;
+}
+
+// Whether the words from NOUN on, nearest first, are a singular count noun
+// and its determiner that open a clause, so that the noun is the subject of
+// the word after it: at a sentence's start or after a mark, after a clause
+// opener (after "and" or "or" only with a mark before them: "the cat and the
+// dog" is one subject), or after a short opening phrase ("In the evening the
+// cook ..."). Never after a verb ("we let the dog"), nor after a preposition
+// of the noun's own phrase ("with the dog").
+bool singularNounOpensClause(std::span<const std::string> before, std::size_t noun,
+                             const std::function<bool(std::string_view)>& accepts) {
+    auto plainWord = [](std::string_view w) {
+        return w.size() >= 3 && !w.ends_with("ing") && !w.ends_with("ed") && !w.ends_with("ly") &&
+               !inWordClass(w, WordClass::subjectPronoun) && !inWordClass(w, WordClass::modal) &&
+               !inWordClass(w, WordClass::baseVerb) && !inWordClass(w, WordClass::preposition) &&
+               !inWordClass(w, WordClass::clauseOpener) && !among(kAuxiliaries, w) && !among(kMidAdverbs, w) &&
+               !among(kSingularDeterminers, w) && !among(kObjects, w);
+    };
+    // One adjective the grammar knows may stand between ("the old man").
+    const std::size_t determiner = noun + 1 + (noun + 1 < before.size() && inWordClass(before[noun + 1], WordClass::plainAdjective));
+    if (determiner + 1 >= before.size()) return false;
+    const std::string_view n = before[noun];
+    if (!among(kSingularDeterminers, before[determiner]) || !plainWord(n) || (n.ends_with('s') && !n.ends_with("ss")) ||
+        among(kNotSingularNouns, n) || among(kCountingWords, n) || inWordClass(n, WordClass::plainAdjective) ||
+        inWordClass(n, WordClass::comparative) ||
+        !accepts(n.ends_with("man") ? std::string(n.substr(0, n.size() - 2)) + "en" : withS(n)))
+        return false;
+    // What stands before the determiner; running out of words is no clause start.
+    auto boundary = [&](std::size_t at) { return at < before.size() && before[at].empty(); };
+    std::size_t at = determiner + 1;
+    if (before[at].empty()) return true;
+    if (before[at] == "and" || before[at] == "or") return boundary(at + 1);
+    if (inWordClass(before[at], WordClass::clauseOpener)) return true;
+    // A one-word or determiner-and-word phrase after a preposition that opens
+    // the sentence ("After supper", "In the evening"), "every" or "each" and
+    // a word ("Every spring"), or an adverb in -ly.
+    const std::string_view word = before[at++];
+    // A year or the past sets the verb in the past ("In the past the ...").
+    if (word == "past" || (word[0] >= '0' && word[0] <= '9')) return false;
+    if (word.size() > 4 && word.ends_with("ly") && boundary(at)) return true;  // "Sadly the ..."
+    if (at < before.size() && (before[at] == "every" || before[at] == "each") && boundary(at + 1)) return true;
+    const bool article = at < before.size() && among(kArticles, before[at]);
+    // A word in -ing there is a noun after an article only ("After seeing the dog").
+    if (!(plainWord(word) || (article && word.ends_with("ing") && !among(kObjects, word)))) return false;
+    if (article) ++at;
+    return at < before.size() && among(kOpeningPrepositions, before[at]) && boundary(at + 1);
 }
 
 }  // namespace
@@ -138,18 +204,45 @@ Speller::Context spellingContext(std::string_view previous, std::string_view nex
 }
 
 std::optional<std::string> agreedVerbForm(std::span<const std::string> before, std::string_view mended,
-                                          std::string_view next, const std::function<bool(std::string_view)>& accepts) {
+                                          std::string_view next, const std::function<bool(std::string_view)>& accepts,
+                                          const std::function<bool(std::size_t)>& name) {
     if (before.empty() || mended.size() < 2) return std::nullopt;
+    // A name stands for one person unless it is plural or a people's ("the
+    // French", "Swiss", "Chinese").
+    auto singularName = [&](std::size_t at) {
+        const std::string_view w = before[at];
+        return name && name(at) && w.size() >= 3 && !w.ends_with('s') && !w.ends_with("ese") && !w.ends_with("ish") &&
+               !w.ends_with("ch");
+    };
     std::size_t subject = 0;
-    if (!among(kThirdPersonSubjects, before[0])) {
+    if (!among(kThirdPersonSubjects, before[0]) && !singularName(0) && !singularNounOpensClause(before, 0, accepts)) {
         const std::string_view adverb = before[0];
         if (!among(kMidAdverbs, adverb) && !(adverb.size() > 4 && adverb.ends_with("ly"))) return std::nullopt;
         subject = 1;
     }
-    if (subject >= before.size() || !among(kThirdPersonSubjects, before[subject])) return std::nullopt;
-    // The subject opens its clause: not "Does he", "let it", "insist that he".
-    if (subject + 1 < before.size() && !before[subject + 1].empty() && !inWordClass(before[subject + 1], WordClass::clauseOpener))
+    if (subject >= before.size()) return std::nullopt;
+    const bool pronoun = among(kThirdPersonSubjects, before[subject]);
+    if (pronoun || singularName(subject)) {
+        // The subject opens its clause: not "Does he", "let it", "insist that he".
+        if (subject + 1 < before.size() && !before[subject + 1].empty() &&
+            !inWordClass(before[subject + 1], WordClass::clauseOpener))
+            return std::nullopt;
+    } else if (!singularNounOpensClause(before, subject, accepts)) {
         return std::nullopt;
+    }
+    if (!pronoun && subject == 0) {
+        // Right after a noun the word may be a second noun ("the bus stop
+        // near"); a verb shows by its object, an adverb or a complement, or
+        // by ending a clause that a subordinator opened ("when the kettle
+        // boils,").
+        const bool verbFollows = among(kArticles, next) || among(kObjects, next) || among(kSingularDeterminers, next) ||
+                                 next == "these" || next == "those" || next == "some" || next == "all" ||
+                                 (next.size() > 4 && next.ends_with("ly")) || inWordClass(next, WordClass::plainAdjective);
+        const bool subordinate =
+            next.empty() && std::any_of(before.begin() + 1, before.begin() + std::min<std::size_t>(before.size(), 4),
+                                        [](const std::string& w) { return among(kSubordinators, w); });
+        if (!verbFollows && !subordinate) return std::nullopt;
+    }
     if (inWordClass(mended, WordClass::modal) || among(kAuxiliaries, mended) || among(kAdverbsThatInflect, mended) ||
         inWordClass(mended, WordClass::preposition) || inWordClass(mended, WordClass::subjectPronoun) ||
         inWordClass(mended, WordClass::clauseOpener) || inWordClass(mended, WordClass::comparative) ||

@@ -23,16 +23,22 @@ namespace quillant::service {
 Speller::Context spellingContext(std::string_view previous, std::string_view next, Speller::Form expected);
 
 // The form a mended verb's subject asks for: after "he", "she", "it",
-// "everyone", ... opening a clause, with at most one adverb between, a verb's
-// base form takes -s ("she often forgt" mended to "forget" → "forgets"). The
-// grammar's agreement knows common verbs only; a mended word is known to be
-// meant, and its place to want a verb. Nothing where the clause is a
-// question or an inversion, the word may be an adverb, or the dictionary
-// knows no -s and -ing forms of it. BEFORE holds the lower-case words before
-// MENDED, nearest first, empty where a mark, a line or nothing stands; NEXT
-// is the word after it; ACCEPTS tells whether English knows a word.
+// "everyone", ..., a name, or a singular count noun with its determiner,
+// opening a clause, with at most one adverb between, a verb's base form takes
+// -s ("she often forgt" mended to "forget" → "forgets", "The porter usually
+// carri" → "carries"). The grammar's agreement knows common verbs only; a
+// mended word is known to be meant, and its place to want a verb. Nothing
+// where the clause is a question or an inversion, the word may be an adverb,
+// the noun may be an object ("we let the dog") or a partner ("the cat and
+// the dog"), or the dictionary knows no -s and -ing forms of it; right after
+// a noun or a name, only before an object, an adverb or an adjective, since
+// the word may be a noun of a compound ("the bus stop"). BEFORE holds the
+// lower-case words before MENDED, nearest first, empty where a mark, a line
+// or nothing stands; NEXT is the word after it; ACCEPTS tells whether English
+// knows a word; NAME whether the word at an index of BEFORE is a name.
 std::optional<std::string> agreedVerbForm(std::span<const std::string> before, std::string_view mended,
-                                          std::string_view next, const std::function<bool(std::string_view)>& accepts);
+                                          std::string_view next, const std::function<bool(std::string_view)>& accepts,
+                                          const std::function<bool(std::size_t)>& name = {});
 
 // The plural that a counting word before a mended noun asks for, when the
 // noun ends its phrase ("many frend here" mended to "friend" → "friends").

@@ -130,6 +130,18 @@ const std::vector<RuleCase> kRuleCases = {
             "When she arrives, he really carries the bags and she explains it."),
     spelled("mended_verb_held_back", "Does he finsh early? They finsh early. Let it finsh. He stil works here.",
             "Does he finish early? They finish early. Let it finish. He still works here."),
+    spelled("mended_verb_agrees_with_a_noun_subject_that_opens_its_clause",
+            "The clerk usually sortt the mail. Every spring the farmer plantt the corn. Sadly the old man rarely visitt us. "
+            "When Priya arive, we eat.",
+            "The clerk usually sorts the mail. Every spring the farmer plants the corn. Sadly, the old man rarely visits us. "
+            "When Priya arrives, we eat."),
+    spelled("mended_verb_after_a_noun_that_may_be_an_object_or_a_partner",
+            "We heard the farmer plantt corn. The cat and the dog rarely fihgt indoors. We let the old dog snif the bag. "
+            "We let Priya sortt it. The French usually plantt corn. The lake and the bus stopp. In 1990 the farmer plantt the corn. "
+            "Plz sortt the mail.",
+            "We heard the farmer plant corn. The cat and the dog rarely fight indoors. We let the old dog sniff the bag. "
+            "We let Priya sort it. The French usually plant corn. The lake and the bus stop. In 1990 the farmer plant the corn. "
+            "Plz sort the mail."),
     spelled("mended_noun_counted", "I have many frend here, and he has few frend in town.",
             "I have many friends here, and he has few friends in town."),
     spelled("mended_noun_counted_held_back", "We paid two hundrd. Both smal and big dogs came. Both tabel and chair.",
