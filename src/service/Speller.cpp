@@ -239,12 +239,17 @@ bool neighbourKeySlip(std::string_view typed, std::string_view word) {
     return differ == 1 && adjacentKeys(char32_t(typed[at]), char32_t(word[at]));
 }
 
+// A silent "e" written after a word's last consonant ("visite" for "visit"):
+// so many English words end in one that writers add it where none belongs.
+constexpr double kAddedFinalECost = 0.3;
+
 // The typed word has `extra` at position i that the intended word lacks.
-double droppedCost(const std::u32string& typed, std::size_t i) {
+double droppedCost(const std::u32string& typed, std::size_t i, bool addedFinalE = false) {
     char32_t extra = typed[i];
     char32_t before = i > 0 ? typed[i - 1] : 0;
     char32_t after = i + 1 < typed.size() ? typed[i + 1] : 0;
     double first = i == 0 ? kFirstLetterCost : 0.0;
+    if (addedFinalE && i + 1 == typed.size()) return kAddedFinalECost;
     // "namming": the consonant doubled before the ending.
     if (isConsonant(extra) && ((extra == before && endingAt(typed, i + 1)) || (extra == after && endingAt(typed, i + 2))))
         return kDoubledAtEndingCost;
@@ -550,11 +555,30 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
         for (std::size_t k = from; k < to; ++k) word += pieces[k];
     };
     const std::size_t n = typed.size();
+    // A final "e" after a consonant read as a silent one added, after a stem of
+    // four letters or more (shorter ones have too many neighbours), unless it
+    // may begin an ending whose last letter was left off ("wante" for "wanted",
+    // "-er", "-es", "-en"), or be an "s" hit on its neighbouring key ("jumpe" for
+    // "jumps"): both slips are as likely, and a form of the word is no rival then.
+    bool addedFinalE = isEnglish() && lists && n >= 5 && typed[n - 1] == 'e' && isConsonant(typed[n - 2]);
+    for (std::string_view last : {"d", "r", "s", "n"}) {
+        if (!addedFinalE) break;
+        word.clear();
+        build(0, n);
+        word += last;
+        addedFinalE = rankOf(word) == kUnranked;
+    }
+    if (addedFinalE) {
+        word.clear();
+        build(0, n - 1);
+        word += 's';
+        addedFinalE = rankOf(word) == kUnranked;
+    }
     for (std::size_t i = 0; i < n; ++i) {  // a letter too many
         word.clear();
         build(0, i);
         build(i + 1, n);
-        consider(droppedCost(typed, i));
+        consider(droppedCost(typed, i, addedFinalE));
     }
     for (std::size_t i = 0; i + 1 < n; ++i) {  // two letters swapped
         if (typed[i] == typed[i + 1]) continue;

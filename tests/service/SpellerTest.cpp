@@ -67,6 +67,11 @@ const SpellingCase kSpellingCases[] = {
     // silent letter left out: likelier slips than another letter.
     SpellingCase{"namming", "naming"}, SpellingCase{"hopeing", "hoping"}, SpellingCase{"driveing", "driving"},
     SpellingCase{"nowledge", "knowledge"}, SpellingCase{"nowing", "knowing"}, SpellingCase{"ritten", ""},
+    // A silent "e" added after the last consonant; not where it may begin an
+    // ending whose last letter was left off ("jumped", "jumper") or be the
+    // plural's "s" hit on its neighbouring key ("parrots").
+    SpellingCase{"eloquente", "eloquent"}, SpellingCase{"garishe", "garish"}, SpellingCase{"jumpe", ""},
+    SpellingCase{"parrote", ""},
     // A neighbouring key for the first letter is as likely as one further on:
     // two such words about as common leave the word alone.
     SpellingCase{"forner", ""}, SpellingCase{"niting", ""},
