@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 using namespace quillant::service;
 
 namespace {
@@ -16,8 +19,20 @@ struct Case {
     const char* expected;  // nullptr: unchanged
 };
 
+// Each row corrected once as expected, and again without change.
+void expectArticles(const std::vector<Case>& cases) {
+    static Dictionaries dictionaries;
+    RuleCorrector corrector(dictionaries);
+    for (const auto& c : cases) {
+        const std::string expected = c.expected ? c.expected : c.input;
+        const std::string once = corrector.correctIn(c.input, "auto");
+        EXPECT_EQ(once, expected) << c.name;
+        EXPECT_EQ(corrector.correctIn(once, "auto"), once) << c.name << " (second pass)";
+    }
+}
+
 TEST(Articles, OnlyWhereTheContextDecides) {
-    const Case cases[] = {
+    expectArticles({
         {"same_ending_its_phrase", "Our plans are not same. Both are same, and it was same!",
          "Our plans are not the same. Both are the same, and it was the same!"},
         {"same_held_back", "It is the same. Same here. They are same-sex twins. Is it same?", nullptr},
@@ -55,21 +70,13 @@ TEST(Articles, OnlyWhereTheContextDecides) {
         {"than_before_a_second_term", "We need it more then ever. He earns less then me.",
          "We need it more than ever. He earns less than me."},
         {"then_starting_a_clause_held_back", "We ate more then everyone left. Do more, then rest.", nullptr},
-    };
-    static Dictionaries dictionaries;
-    RuleCorrector corrector(dictionaries);
-    for (const auto& c : cases) {
-        const std::string expected = c.expected ? c.expected : c.input;
-        const std::string once = corrector.correctIn(c.input, "auto");
-        EXPECT_EQ(once, expected) << c.name;
-        EXPECT_EQ(corrector.correctIn(once, "auto"), once) << c.name << " (second pass)";
-    }
+    });
 }
 
 // Words a sentence has one too many of. The rows that hold back show where
 // the same words are right.
 TEST(Articles, WordsTakenOutWhereTheyCannotStand) {
-    const Case cases[] = {
+    expectArticles({
         {"be_before_able", "They might able to help. He shall not able to vote.",
          "They might be able to help. He shall not be able to vote."},
         {"be_before_able_held_back", "You can able to go. Many were able to come. May able to?", nullptr},
@@ -92,15 +99,7 @@ TEST(Articles, WordsTakenOutWhereTheyCannotStand) {
          "We love nature. Nature is calm, and mankind grows."},
         {"nature_in_its_phrase_held_back",
          "I see the nature of it. We walked in the nature reserve. Note the nature and scope.", nullptr},
-    };
-    static Dictionaries dictionaries;
-    RuleCorrector corrector(dictionaries);
-    for (const auto& c : cases) {
-        const std::string expected = c.expected ? c.expected : c.input;
-        const std::string once = corrector.correctIn(c.input, "auto");
-        EXPECT_EQ(once, expected) << c.name;
-        EXPECT_EQ(corrector.correctIn(once, "auto"), once) << c.name << " (second pass)";
-    }
+    });
 }
 
 }  // namespace
