@@ -149,10 +149,9 @@ bool startsARule(std::string_view w) {
             "same", "most", "the", "a", "an", "be", "been", "become", "becomes", "became", "to", "there", "they're",
             "they\u2019re", "side", "more", "less", "fewer", "better", "worse", "is", "was", "have", "has", "had", "get",
             "gets", "got", "make", "makes", "made", "bring", "brings", "brought", "at", "in", "for", "of", "by", "until",
-            "till", "let", "lets", "making", "first", "second", "third", "last",
-            "will", "would", "could", "should", "must", "might", "may", "shall", "many",
-            "enjoy", "enjoys", "enjoyed", "enjoying", "describe", "describes", "described", "describing"};
+            "till"};
         v.insert(v.end(), std::begin(kBeforeEffect), std::end(kBeforeEffect));
+        v.insert(v.end(), std::begin(kStartOnlyNew), std::end(kStartOnlyNew));
         std::sort(v.begin(), v.end());
         return v;
     }();
