@@ -1,6 +1,7 @@
 #include "service/Grammar.h"
 
 #include "service/Articles.h"
+#include "service/Confusables.h"
 #include "service/Commas.h"
 
 #include "text/Text.h"
@@ -1928,6 +1929,9 @@ void mergeNowadays(Tokens& tokens) {
 
 void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>& isWord) {
     mergeNowadays(tokens);
+    // First, so that the rules below read the word meant ("the town were I
+    // live" is no plural verb).
+    correctConfusables(tokens);
     Words words(tokens);
     std::vector<std::size_t> commasAfter;
     words.setPendingCommas(&commasAfter);

@@ -1,0 +1,266 @@
+#include "service/Confusables.h"
+
+#include "text/Text.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+
+namespace quillant::service {
+
+namespace {
+
+using Tokens = std::vector<Token>;
+constexpr std::size_t npos = std::string::npos;
+
+bool in(std::initializer_list<std::string_view> list, std::string_view word) {
+    return std::find(list.begin(), list.end(), word) != list.end();
+}
+template <std::size_t N>
+bool in(const std::string_view (&list)[N], std::string_view word) {
+    return std::find(std::begin(list), std::end(list), word) != std::end(list);
+}
+
+class Nav {
+public:
+    explicit Nav(Tokens& tokens) : t_(tokens) {}
+    bool isWord(std::size_t i) const {
+        return i < t_.size() && t_[i].kind == TokenKind::word && t_[i].language == 0 && !t_[i].text.empty() &&
+               isPlainWord(t_[i].text);
+    }
+    std::string lower(std::size_t i) const { return isWord(i) ? text::lowercased(t_[i].text) : std::string(); }
+    // The next / previous token across one blank; npos at a line break or the end.
+    std::size_t next(std::size_t i) const { return nextAcrossBlank(t_, i); }
+    std::size_t previous(std::size_t i) const { return previousAcrossBlank(t_, i); }
+    // Whether a mark ends the phrase after word i, or the text or its
+    // paragraph ends there; a line that only wraps goes on.
+    bool endsAfter(std::size_t i) const {
+        if (const std::size_t n = next(i); n != npos)
+            return t_[n].kind == TokenKind::punct && std::string_view(".,;:!?").find(t_[n].text) != npos;
+        int breaks = 0;
+        for (std::size_t k = i + 1; k < t_.size(); ++k) {
+            if (t_[k].kind == TokenKind::lineBreak) ++breaks;
+            else if (t_[k].kind != TokenKind::space) return breaks > 1;
+        }
+        return true;
+    }
+    // Nothing before on the line, or a mark: the word opens a clause.
+    bool opensClause(std::size_t i) const {
+        const std::size_t p = previous(i);
+        return p == npos || (t_[p].kind == TokenKind::punct && std::string_view(".,;:!?").find(t_[p].text) != npos);
+    }
+    // Whether the sentence of word i ends with a question mark.
+    bool asks(std::size_t i) const {
+        for (std::size_t k = i + 1; k < t_.size(); ++k)
+            if (t_[k].kind == TokenKind::punct && std::string_view(".!?").find(t_[k].text) != npos) return t_[k].text == "?";
+        return false;
+    }
+    bool isNumber(std::size_t i) const {
+        if (i >= t_.size() || t_[i].kind != TokenKind::word || t_[i].language != 0) return false;
+        const std::string& w = t_[i].text;
+        return (!w.empty() && w[0] >= '0' && w[0] <= '9') ||
+               in({"two", "three", "four", "five", "six", "seven", "eight", "nine", "ten", "twenty", "fifty", "hundred",
+                   "hundreds", "thousand", "thousands", "million", "millions", "half"},
+                  lower(i));
+    }
+    // Replaces the word, keeping a capital first letter and ALL CAPS.
+    void replace(std::size_t i, std::string_view with) {
+        std::string& w = t_[i].text;
+        if (text::graphemeCount(w) > 1 && isAllUppercase(w)) w = uppercased(with);
+        else if (!startsLowercase(w)) w = capitalizedFirst(with);
+        else w = std::string(with);
+    }
+
+private:
+    Tokens& t_;
+};
+
+constexpr std::string_view kBe[] = {"is", "are", "was", "were", "be", "been", "am", "being", "isn't", "aren't",
+                                    "wasn't", "weren't"};
+// Words after which only a verb's base form fits (a modal, "to", "do").
+constexpr std::string_view kBeforeBase[] = {"to", "can", "could", "will", "would", "shall", "should", "may", "might",
+                                            "must", "cannot", "can't", "won't", "wouldn't", "couldn't", "shouldn't",
+                                            "don't", "doesn't", "didn't", "not"};
+constexpr std::string_view kDeterminers[] = {"a", "an", "the", "this", "that", "my", "your", "his", "her", "its", "our",
+                                             "their", "every", "each", "no", "any", "some"};
+// What opens the object of "save" or "lose" and never follows the adjective:
+// "to safe the", "to loose them", but not "access to safe water".
+constexpr std::string_view kObjectOpeners[] = {"the", "a", "an", "my", "your", "his", "her", "our", "their", "its",
+                                               "it", "them", "me", "him", "us", "this", "these", "those", "some", "all"};
+// Nouns "save" and "lose" take, which the adjectives may also qualify ("safe
+// water", "loose control"): only after a modal ("will safe money").
+constexpr std::string_view kObjectNouns[] = {"money", "time", "energy", "weight", "lives", "water", "fuel", "everything",
+                                             "power", "control", "interest", "hope", "track", "sight", "people"};
+// What follows "feel" and never the verb "fell" (to cut down), which takes
+// trees, even "old" or "more" ones: "will fell sad".
+constexpr std::string_view kFeelings[] = {
+    "like", "better", "worse", "sad", "sorry", "tired", "free", "safe", "lonely", "alone", "guilty", "sick", "ill",
+    "angry", "afraid", "proud", "nervous", "bored", "excited", "confident", "relaxed", "stressed", "fine", "scared",
+    "ashamed", "embarrassed", "welcome", "uncomfortable", "lucky", "hungry", "comfortable", "happy", "good", "bad",
+    "anxious", "depressed", "disappointed", "satisfied", "upset", "unhappy", "worried", "uneasy"};
+constexpr std::string_view kSubjects[] = {"i", "he", "she", "we", "they", "you"};
+// Places and cases that "where" follows ("the town where I live").
+constexpr std::string_view kPlaces[] = {"place", "places", "city", "cities", "town", "towns", "country", "countries",
+                                        "house", "home", "room", "school", "area", "areas", "village", "world",
+                                        "restaurant", "street"};
+
+// "will safe money" → "will save money", "to loose the match" → "to lose the
+// match": after a modal or "to", before what opens an object. "will be save"
+// → "will be safe": after "be" where the phrase ends.
+bool verbOrAdjective(Nav& nav, std::size_t i, const std::string& w) {
+    const std::size_t p = nav.previous(i), n = nav.next(i);
+    const std::string before = nav.lower(p), next = nav.lower(n);
+    if ((w == "safe" || w == "loose") && in(kBeforeBase, before) && before != "not" &&
+        (in(kObjectOpeners, next) || (before != "to" && in(kObjectNouns, next))) &&
+        !in(kDeterminers, nav.lower(nav.previous(p)))) {
+        nav.replace(i, w == "safe" ? "save" : "lose");
+        return true;
+    }
+    // "is save" only after a pronoun: "all we can do is save." is a verb.
+    if (w == "save") {
+        std::size_t b = p;
+        if (in({"very", "so", "too", "not", "really", "quite", "more"}, before)) b = nav.previous(p);
+        const std::string be = nav.lower(b);
+        const bool afterPronoun = in({"it", "he", "she", "this", "everything", "everyone"}, nav.lower(nav.previous(b)));
+        if (((in(kBe, be) && (afterPronoun || !in({"is", "was", "isn't", "wasn't"}, be))) ||
+             in({"feel", "feels", "felt", "stay", "stays", "stayed"}, be)) &&
+            (nav.endsAfter(i) || in({"and", "from", "for", "enough", "here", "there"}, next))) {
+            nav.replace(i, "safe");
+            return true;
+        }
+    }
+    // "can fell sad" → "can feel sad": "fell" as a verb (to cut down) takes a
+    // tree, not a feeling.
+    if (w == "fell" && in(kBeforeBase, before) && in(kFeelings, next)) {
+        nav.replace(i, "feel");
+        return true;
+    }
+    // "to advice him" → "to advise him": an object pronoun that no noun takes
+    // ("listen to advice you trust" keeps its noun).
+    if (w == "advice" && before == "to" && in({"me", "him", "them", "us"}, next)) {
+        nav.replace(i, "advise");
+        return true;
+    }
+    // "ask for advise" → "ask for advice", "a piece of advise": no verb fits.
+    if (w == "advise" && in({"for", "of", "no", "useful", "helpful", "expert", "professional", "give", "gave",
+                             "given", "giving", "gives"},
+                            before)) {
+        nav.replace(i, "advice");
+        return true;
+    }
+    // "will effect us" → "will affect us": one brings about a change, not a person.
+    if ((w == "effect" && in(kBeforeBase, before)) || ((w == "effects" || w == "effected") && !in(kDeterminers, before))) {
+        if (in({"me", "him", "us", "them", "everyone", "everybody"}, next)) {
+            nav.replace(i, w == "effect" ? "affect" : w == "effects" ? "affects" : "affected");
+            return true;
+        }
+    }
+    // "the lose of" → "the loss of"; not "let her lose", nor "a lose end" (loose).
+    if (w == "lose" && in({"a", "the", "his", "my", "their", "our", "your", "its", "great", "big", "huge",
+                           "total", "heavy", "significant"},
+                          before) &&
+        (nav.endsAfter(i) || in({"of", "for", "in", "on", "is", "was"}, next))) {
+        nav.replace(i, "loss");
+        return true;
+    }
+    // "It was very quite." → "It was very quiet.": "quite" needs a word to modify.
+    if (w == "quite" && nav.endsAfter(i) &&
+        (in(kBe, before) || in({"very", "so", "too", "really", "keep", "kept", "stay", "stayed", "remain", "remained"},
+                               before))) {
+        nav.replace(i, "quiet");
+        return true;
+    }
+    return false;
+}
+
+// Small words: "more that 20" → "more than 20", "since than" → "since then",
+// "fore example", "the town were I live", "wonder weather it", "you're own".
+bool smallWord(Nav& nav, std::size_t i, const std::string& w) {
+    const std::size_t p = nav.previous(i), n = nav.next(i);
+    const std::string before = nav.lower(p), next = nav.lower(n);
+    if (w == "that" && in({"more", "less", "fewer"}, before) && nav.isNumber(n)) {
+        nav.replace(i, "than");
+        return true;
+    }
+    // "than" never follows "since" or "until"; "and than we left" is "and then".
+    if (w == "than" && (in({"since", "until", "till"}, before) ||
+                        (before == "and" && in(kSubjects, next) && nav.isWord(nav.next(n))))) {
+        nav.replace(i, "then");
+        return true;
+    }
+    // "Other then that" → "Other than that", "nothing other then"; not "each
+    // other then" nor "the other then".
+    if (w == "then" && before == "other" && nav.isWord(n) &&
+        (nav.opensClause(p) || in({"anything", "nothing", "something", "everything", "anyone", "nobody", "someone",
+                                   "everyone", "none"},
+                                  nav.lower(nav.previous(p))))) {
+        nav.replace(i, "than");
+        return true;
+    }
+    // "fore example" → "for example"; "to the fore" and "fore and aft" stay.
+    if (w == "fore" && before != "the" && before != "to" &&
+        in({"example", "instance", "the", "a", "an", "me", "you", "him", "her", "us", "them", "my", "your", "his",
+            "our", "their", "many", "some", "all", "this", "these", "those", "it", "years", "ever", "sure", "free",
+            "everyone", "people", "each", "every", "several", "now"},
+           next)) {
+        nav.replace(i, "for");
+        return true;
+    }
+    // "the town were I live" → "the town where I live": a subject after a
+    // place names where ("so were we" and "which city were you in?" stay).
+    if (w == "were" && in(kPlaces, before) && in(kSubjects, next) && nav.isWord(nav.next(n)) &&
+        !nav.asks(i) && !in({"what", "which", "whose"}, nav.lower(nav.previous(p))) &&
+        !in({"what", "which", "whose"}, nav.lower(nav.previous(nav.previous(p))))) {
+        nav.replace(i, "where");
+        return true;
+    }
+    // "There where many" → "There were many": a count after it, where
+    // "there" opens the clause ("out there where many live" stays).
+    if (w == "where" && before == "there" && nav.opensClause(p) &&
+        (in({"many", "several", "some", "lots", "few", "no", "more", "hundreds", "thousands", "people"}, next) ||
+         nav.isNumber(n))) {
+        nav.replace(i, "were");
+        return true;
+    }
+    if (w == "whether" && before == "the") {
+        nav.replace(i, "weather");
+        return true;
+    }
+    if (w == "weather" &&
+        in({"wonder", "wondered", "wondering", "decide", "decided", "deciding", "sure", "unsure", "doubt", "ask",
+            "asked", "asking", "matter", "matters"},
+           before) &&
+        (in(kSubjects, next) || in({"it", "there", "to", "or", "the", "this", "that", "a"}, next))) {
+        nav.replace(i, "whether");
+        return true;
+    }
+    if ((w == "you're" || w == "you\u2019re") && next == "own") {
+        nav.replace(i, "your");
+        return true;
+    }
+    return false;
+}
+
+// The words at which a rule starts, so that the others cost one look-up.
+constexpr std::string_view kStarts[] = {"advice", "advise", "effect", "effected", "effects", "fell", "fore", "lose",
+                                        "loose", "quite", "safe", "save", "than", "that", "then", "were", "weather",
+                                        "where", "whether", "you're", "you\u2019re"};
+
+}  // namespace
+
+void correctConfusables(Tokens& tokens) {
+    Nav nav(tokens);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        // Told apart on the ASCII lower case first: no word that starts a rule is longer.
+        const std::string& raw = tokens[i].text;
+        if (tokens[i].kind != TokenKind::word || tokens[i].language != 0 || raw.size() < 4 || raw.size() > 8) continue;
+        char folded[8];
+        std::transform(raw.begin(), raw.end(), folded, [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+        const std::string w(folded, raw.size());
+        if (!in(kStarts, w) || !nav.isWord(i)) continue;
+        if (!verbOrAdjective(nav, i, w)) smallWord(nav, i, w);
+    }
+}
+
+}  // namespace quillant::service

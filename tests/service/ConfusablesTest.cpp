@@ -1,0 +1,73 @@
+// Real words written for another that sounds alike, where the words around
+// leave one reading: each rule where it fires and where it must hold back.
+// Every answer is corrected again and must not change.
+#include "service/Dictionaries.h"
+#include "service/RuleCorrector.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace quillant::service;
+
+namespace {
+
+struct Case {
+    const char* name;
+    const char* input;
+    const char* expected;  // nullptr: unchanged
+};
+
+void expectConfusables(const std::vector<Case>& cases) {
+    static Dictionaries dictionaries;
+    RuleCorrector corrector(dictionaries);
+    for (const auto& c : cases) {
+        const std::string expected = c.expected ? c.expected : c.input;
+        const std::string once = corrector.correctIn(c.input, "auto");
+        EXPECT_EQ(once, expected) << c.name;
+        EXPECT_EQ(corrector.correctIn(once, "auto"), once) << c.name << " (second pass)";
+    }
+}
+
+TEST(Confusables, VerbWhereOnlyAVerbFitsAndNounWhereNoVerbDoes) {
+    expectConfusables({
+        {"save_and_lose_before_an_object", "We must safe money. I hate to loose them. Try to safe the cat.",
+         "We must save money. I hate to lose them. Try to save the cat."},
+        {"adjective_before_its_noun_held_back", "Kids need access to safe water. We moved to loose control.", nullptr},
+        {"safe_after_be", "It will be save. They were so save here. He felt save.",
+         "It will be safe. They were so safe here. He felt safe."},
+        {"save_after_be_held_back", "All we can do is save. The best move was save and quit.", nullptr},
+        {"feel_before_a_feeling", "You will fell better. Do not fell sorry.",
+         "You will feel better. Do not feel sorry."},
+        {"fell_a_tree_held_back", "They had to fell old trees. Prices fell sharply.", nullptr},
+        {"advise_and_advice", "I want to advice him. We asked for advise and gave advise.",
+         "I want to advise him. We asked for advice and gave advice."},
+        {"advice_as_a_noun_held_back", "Listen to advice you trust. I advise you to rest.", nullptr},
+        {"affect_a_person", "Noise can effect us. It effects them.", "Noise can affect us. It affects them."},
+        {"effect_a_change_held_back", "They want to effect change. The effects them aside are mild.", nullptr},
+        {"loss_where_no_verb_fits", "The lose of a job hurts. It was a big lose.", "The loss of a job hurts. It was a big loss."},
+        {"lose_as_a_verb_held_back", "Let her lose. We tied a lose end.", nullptr},
+        {"quiet_ending_its_phrase", "The room was very quite. Please keep quite!",
+         "The room was very quiet. Please keep quiet!"},
+        {"quite_before_its_word_held_back", "It was quite\nlate. It is quite good.", nullptr},
+    });
+}
+
+TEST(Confusables, SmallWordsTheNeighboursDecide) {
+    expectConfusables({
+        {"than_and_then", "It costs more that 20 euros. Since than we walk. Other then that, fine.",
+         "It costs more than 20 euros. Since then, we walk. Other than that, fine."},
+        {"than_and_then_held_back", "I like it more that way. We met each other then left.", nullptr},
+        {"for_written_fore", "We need tools fore many jobs, fore example this one.", "We need tools for many jobs, for example this one."},
+        {"fore_held_back", "It came to the fore and aft. Fore!", nullptr},
+        {"where_after_a_place", "The town were I live is small. There where many people.",
+         "The town where I live is small. There were many people."},
+        {"were_held_back", "Which city were you born in? So were we. Out there where many live.", nullptr},
+        {"whether_and_weather", "I wonder weather it works. The whether is nice.",
+         "I wonder whether it works. The weather is nice."},
+        {"your_own", "Bring you're own food.", "Bring your own food."},
+    });
+}
+
+}  // namespace
