@@ -64,6 +64,7 @@ public:
                    "hundreds", "thousand", "thousands", "million", "millions", "half"},
                   lower(i));
     }
+    const std::string& text(std::size_t i) const { return t_[i].text; }
     // Replaces the word, keeping a capital first letter and ALL CAPS.
     void replace(std::size_t i, std::string_view with) {
         std::string& w = t_[i].text;
@@ -242,10 +243,118 @@ bool smallWord(Nav& nav, std::size_t i, const std::string& w) {
     return false;
 }
 
+// Words that sound alike in a set phrase or before the words they govern:
+// "I no that" → "I know that", "to by new shoes", "has past away", "has lead
+// to", "whose the", "the hole day", "a peace of cake", "it makes since.",
+// "can't bare it", "bare in mind", "refuse to except it", "wear cloths".
+bool soundsAlike(Nav& nav, std::size_t i, const std::string& w) {
+    const std::size_t p = nav.previous(i), n = nav.next(i);
+    const std::string before = nav.lower(p), next = nav.lower(n);
+    auto change = [&](std::string_view to) {
+        nav.replace(i, to);
+        return true;
+    };
+    // Not "I no longer", "to no avail": only before what "know" governs.
+    if (w == "no" && in({"i", "you", "we", "they", "don't", "didn't", "doesn't", "to"}, before) &&
+        in({"that", "what", "how", "why", "where", "who", "whether", "if", "it", "him", "her", "them", "anything", "about"},
+           next) &&
+        (before != "i" || nav.text(p) == "I"))
+        return change("know");
+    // Not "can by the way", "to by a factor": only before what one buys.
+    if (w == "by" && in(kBeforeBase, before) && before != "not" &&
+        (in({"new", "food", "tickets", "things", "clothes", "gifts", "presents", "groceries", "something", "anything",
+             "everything", "stuff"},
+            next) ||
+         (before == "to" && in({"want", "wants", "wanted", "afford", "decided", "decide"}, nav.lower(nav.previous(p))) &&
+          in({"a", "an", "some", "it", "them", "one", "more"}, next))))
+        return change("buy");
+    if (w == "past" &&
+        ((in({"have", "has", "had", "haven't", "hasn't", "hadn't"}, before) &&
+          in({"away", "the", "a", "an", "my", "his", "her", "their", "our", "your", "it", "them", "all"}, next)) ||
+         (in({"he", "she", "they", "who", "i", "we"}, before) && next == "away")))
+        return change("passed");
+    if (w == "lead" && ((in({"have", "has", "had"}, before) && next == "to") ||
+                        (in({"was", "were", "been", "is", "are", "be"}, before) && next == "by")))
+        return change("led");
+    // "whose" comes before a noun, never before an article or a verb.
+    if (w == "whose" && in({"a", "an", "the", "not", "been", "going", "gonna"}, next)) return change("who's");
+    if (w == "hole" && in({"the", "a", "my", "your", "his", "her", "our", "their", "this"}, before) &&
+        in({"day", "week", "year", "world", "family", "life", "night", "month", "country", "class", "process", "weekend",
+            "summer"},
+           next))
+        return change("whole");
+    if (w == "peace" && before == "a" && next == "of" &&
+        in({"cake", "paper", "advice", "information", "work", "land", "furniture", "bread", "art", "music", "equipment",
+            "wood", "metal", "evidence", "news", "software", "code", "cloth"},
+           nav.lower(nav.next(n))))
+        return change("piece");
+    // "It makes since." → "It makes sense.": not "the gains made since 2010".
+    if (w == "since" &&
+        ((in({"make", "makes", "made", "making"}, before) &&
+          in({"it", "that", "this"}, nav.lower(nav.previous(p))) && (nav.endsAfter(i) || in({"to", "for"}, next))) ||
+         (before == "no" && in({"make", "makes", "made", "making"}, nav.lower(nav.previous(p))))))
+        return change("sense");
+    // "I can't bare it" → "bear", "bare in mind" → "bear in mind"; "you can bare
+    // the wires" stays.
+    if (w == "bare" && ((in({"can't", "cannot", "couldn't"}, before) &&
+                         in({"it", "to", "this", "that", "him", "her", "them", "me", "with"}, next)) ||
+                        (next == "in" && nav.lower(nav.next(n)) == "mind")))
+        return change("bear");
+    if (w == "except" && before == "to" &&
+        in({"refuse", "refuses", "refused", "refusing", "agree", "agrees", "agreed", "willing", "ready", "hard",
+            "difficult", "unable", "forced"},
+           nav.lower(nav.previous(p))) &&
+        in(kObjectOpeners, next))
+        return change("accept");
+    if (w == "cloths" && in({"wear", "wears", "wore", "wearing", "worn"}, before)) return change("clothes");
+    // "take affect", "come into affect", "cause and affect" → "effect".
+    if (w == "affect" && (in({"take", "takes", "took", "taken", "taking", "into"}, before) ||
+                          (before == "and" && nav.lower(nav.previous(p)) == "cause")))
+        return change("effect");
+    // "we loose the match" → "lose": after a subject only a verb fits.
+    if ((w == "loose" && in({"i", "we", "they", "you"}, before)) || (w == "looses" && in({"he", "she", "it"}, before))) {
+        if (in(kObjectOpeners, next) || in(kObjectNouns, next)) return change(w == "loose" ? "lose" : "loses");
+    }
+    // "was quit happy" → "quite happy": "quit" takes no adjective.
+    if (w == "quit" && in(kBe, before) &&
+        (in(kFeelings, next) || in({"different", "difficult", "easy", "hard", "important", "interesting", "expensive",
+                                    "similar", "common", "popular", "large", "small", "big", "long", "old", "young",
+                                    "sure", "often", "well", "simple", "far", "new"},
+                                   next)))
+        return change("quite");
+    // "come form the north" → "come from the north"; "a different form of" and
+    // "their away form this season" stay.
+    if (w == "form" && in({"come", "comes", "came", "coming", "apart"}, before) &&
+        in({"the", "a", "an", "my", "his", "her", "our", "their", "your", "this", "that", "home", "school", "work", "here",
+            "there", "abroad", "another", "other", "different", "all", "each", "every"},
+           next))
+        return change("from");
+    if (w == "site" && ((before == "of" && nav.lower(nav.previous(p)) == "out") ||
+                        (before == "first" && nav.lower(nav.previous(p)) == "at")))
+        return change("sight");
+    // "rest in piece" → "peace", "world piece", "piece of mind"; not "a piece of my mind".
+    if (w == "piece" && ((in({"in", "world"}, before) && (nav.endsAfter(i) || in({"and", "with"}, next))) ||
+                         (next == "of" && nav.lower(nav.next(n)) == "mind" && before != "a")))
+        return change("peace");
+    // "it dose not" → "it does not"; "a dose not to exceed" stays.
+    if (w == "dose" && ((in({"he", "she", "it", "this", "that", "who", "everyone"}, before) &&
+                         in({"not", "n't"}, next)) ||
+                        (nav.opensClause(i) &&
+                         in({"it", "he", "she", "this", "that", "anyone", "anybody", "everyone", "someone"}, next))))
+        return change("does");
+    // "I thing that" → "I think that": a subject pronoun is no determiner.
+    if (w == "thing" && in({"i", "we", "they"}, before) &&
+        in({"that", "so", "about", "of", "it", "the", "this"}, next))
+        return change("think");
+    return false;
+}
+
 // The words at which a rule starts, so that the others cost one look-up.
-constexpr std::string_view kStarts[] = {"advice", "advise", "effect", "effected", "effects", "fell", "fore", "lose",
-                                        "loose", "quite", "safe", "save", "than", "that", "then", "were", "weather",
-                                        "where", "whether", "you're", "you\u2019re"};
+constexpr std::string_view kStarts[] = {
+    "advice", "advise", "affect", "bare", "by", "cloths", "dose", "effect", "effected", "effects", "except", "fell",
+    "fore", "form", "hole", "lead", "lose", "loose", "looses", "no", "past", "peace", "piece", "quit", "quite", "safe",
+    "save", "since", "site", "than", "that", "then", "thing", "were", "weather", "where", "whether", "whose", "you're",
+    "you\u2019re"};
 
 }  // namespace
 
@@ -254,12 +363,12 @@ void correctConfusables(Tokens& tokens) {
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         // Told apart on the ASCII lower case first: no word that starts a rule is longer.
         const std::string& raw = tokens[i].text;
-        if (tokens[i].kind != TokenKind::word || tokens[i].language != 0 || raw.size() < 4 || raw.size() > 8) continue;
+        if (tokens[i].kind != TokenKind::word || tokens[i].language != 0 || raw.size() < 2 || raw.size() > 8) continue;
         char folded[8];
         std::transform(raw.begin(), raw.end(), folded, [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
         const std::string w(folded, raw.size());
         if (!in(kStarts, w) || !nav.isWord(i)) continue;
-        if (!verbOrAdjective(nav, i, w)) smallWord(nav, i, w);
+        if (!verbOrAdjective(nav, i, w) && !smallWord(nav, i, w)) soundsAlike(nav, i, w);
     }
 }
 

@@ -56,8 +56,8 @@ TEST(Confusables, VerbWhereOnlyAVerbFitsAndNounWhereNoVerbDoes) {
 
 TEST(Confusables, SmallWordsTheNeighboursDecide) {
     expectConfusables({
-        {"than_and_then", "It costs more that 20 euros. Since than we walk. Other then that, fine.",
-         "It costs more than 20 euros. Since then, we walk. Other than that, fine."},
+        {"than_and_then", "It costs more that 20 euros. Since than we walk. We ate and than we left. Other then that, fine.",
+         "It costs more than 20 euros. Since then, we walk. We ate and then we left. Other than that, fine."},
         {"than_and_then_held_back", "I like it more that way. We met each other then left.", nullptr},
         {"for_written_fore", "We need tools fore many jobs, fore example this one.", "We need tools for many jobs, for example this one."},
         {"fore_held_back", "It came to the fore and aft. Fore!", nullptr},
@@ -67,6 +67,34 @@ TEST(Confusables, SmallWordsTheNeighboursDecide) {
         {"whether_and_weather", "I wonder weather it works. The whether is nice.",
          "I wonder whether it works. The weather is nice."},
         {"your_own", "Bring you're own food.", "Bring your own food."},
+    });
+}
+
+TEST(Confusables, SoundAlikesInASetPhrase) {
+    expectConfusables({
+        {"know_before_what_it_governs", "I no that you came. We don't no how.", "I know that you came. We don't know how."},
+        {"no_held_back", "I no longer care. It was to no avail. Say no to them.", nullptr},
+        {"buy_before_what_one_buys", "I want to by a bike. You can by food there.",
+         "I want to buy a bike. You can buy food there."},
+        {"by_held_back", "You can by the way go. It rose to by far the most.", nullptr},
+        {"passed_and_led", "He has past away. It has lead to delays and was lead by her.",
+         "He has passed away. It has led to delays and was led by her."},
+        {"past_and_lead_held_back", "We had past lives. They lead to town. Pipes have lead in them.", nullptr},
+        {"whose_before_an_article", "Whose the winner?", "Who's the winner?"},
+        {"whole_piece_sense_bear", "We read the hole day. It was a peace of cake. It makes since. I can't bare it.",
+         "We read the whole day. It was a piece of cake. It makes sense. I can't bear it."},
+        {"set_phrases_held_back", "The hole in the wall. Peace of mind. The gains made since 2010. You can bare the wires.",
+         nullptr},
+        {"accept_and_clothes", "I refuse to except it. They wear cloths.", "I refuse to accept it. They wear clothes."},
+        {"except_held_back", "We have to except some cases.", nullptr},
+        {"effect_in_set_phrases", "It takes affect today, by cause and affect.", "It takes effect today, by cause and effect."},
+        {"verb_after_a_subject", "We loose the match when she looses her keys. I thing that it dose not work.",
+         "We lose the match when she loses her keys. I think that it does not work."},
+        {"verb_after_a_subject_held_back", "Set them loose. A dose not to exceed. The thing is.", nullptr},
+        {"quite_from_sight_peace", "It was quit different. We come form the north. Out of site. Rest in piece.",
+         "It was quite different. We come from the north. Out of sight. Rest in peace."},
+        {"quit_form_site_piece_held_back",
+         "I quit early. Their away form this season. A piece of my mind. The site of the fire.", nullptr},
     });
 }
 
