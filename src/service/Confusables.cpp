@@ -94,9 +94,9 @@ constexpr std::string_view kObjectOpeners[] = {"the", "a", "an", "my", "your", "
 constexpr std::string_view kObjectNouns[] = {"money", "time", "energy", "weight", "lives", "water", "fuel", "everything",
                                              "power", "control", "interest", "hope", "track", "sight", "people"};
 // What follows "feel" and never the verb "fell" (to cut down), which takes
-// trees, even "old" or "more" ones: "will fell sad".
+// trees, even "old" or "more" ones: "will fell sad" ("fell ill" is "fall ill").
 constexpr std::string_view kFeelings[] = {
-    "like", "better", "worse", "sad", "sorry", "tired", "free", "safe", "lonely", "alone", "guilty", "sick", "ill",
+    "like", "better", "worse", "sad", "sorry", "tired", "free", "safe", "lonely", "alone", "guilty",
     "angry", "afraid", "proud", "nervous", "bored", "excited", "confident", "relaxed", "stressed", "fine", "scared",
     "ashamed", "embarrassed", "welcome", "uncomfortable", "lucky", "hungry", "comfortable", "happy", "good", "bad",
     "anxious", "depressed", "disappointed", "satisfied", "upset", "unhappy", "worried", "uneasy"};
@@ -236,6 +236,18 @@ bool smallWord(Nav& nav, std::size_t i, const std::string& w) {
         nav.replace(i, "whether");
         return true;
     }
+    // "it's name is" → "its name is": a noun and its verb after "it is" leave
+    // no room for a cleft ("it's size that counts" stays).
+    if ((w == "it's" || w == "it\u2019s") &&
+        in({"name", "size", "color", "colour", "shape", "price", "value", "owner", "owners", "population", "purpose",
+            "quality", "role", "function", "history", "people", "citizens", "members", "users", "economy", "culture",
+            "capital", "surface", "design", "effect", "effects", "impact", "roots", "goal", "aim", "weight"},
+           next) &&
+        in({"is", "was", "are", "were", "has", "have", "had", "will", "can", "may", "must", "does", "did"},
+           nav.lower(nav.next(n)))) {
+        nav.replace(i, "its");
+        return true;
+    }
     if ((w == "you're" || w == "you\u2019re") && next == "own") {
         nav.replace(i, "your");
         return true;
@@ -354,7 +366,7 @@ constexpr std::string_view kStarts[] = {
     "advice", "advise", "affect", "bare", "by", "cloths", "dose", "effect", "effected", "effects", "except", "fell",
     "fore", "form", "hole", "lead", "lose", "loose", "looses", "no", "past", "peace", "piece", "quit", "quite", "safe",
     "save", "since", "site", "than", "that", "then", "thing", "were", "weather", "where", "whether", "whose", "you're",
-    "you\u2019re"};
+    "you\u2019re", "it's", "it\u2019s"};
 
 }  // namespace
 

@@ -19,7 +19,7 @@ namespace quillant::service {
 //     then", "Other then that" → "Other than that", "fore example" → "for
 //     example", "the town were I live" → "… where I live", "there where many"
 //     → "there were many", "wonder weather it" → "wonder whether it", "you're
-//     own" → "your own";
+//     own" → "your own", "it's name is" → "its name is";
 //   - sound-alikes in a set phrase or before what they govern: "I no that" →
 //     "I know that", "to by a bike", "has past away", "has lead to", "Whose
 //     the winner?", "the hole day", "a peace of cake", "it makes since.", "I

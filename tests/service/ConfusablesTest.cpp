@@ -40,7 +40,7 @@ TEST(Confusables, VerbWhereOnlyAVerbFitsAndNounWhereNoVerbDoes) {
         {"save_after_be_held_back", "All we can do is save. The best move was save and quit.", nullptr},
         {"feel_before_a_feeling", "You will fell better. Do not fell sorry.",
          "You will feel better. Do not feel sorry."},
-        {"fell_a_tree_held_back", "They had to fell old trees. Prices fell sharply.", nullptr},
+        {"fell_a_tree_held_back", "They had to fell old trees. He will fell ill. Prices fell sharply.", nullptr},
         {"advise_and_advice", "I want to advice him. We asked for advise and gave advise.",
          "I want to advise him. We asked for advice and gave advice."},
         {"advice_as_a_noun_held_back", "Listen to advice you trust. I advise you to rest.", nullptr},
@@ -67,6 +67,9 @@ TEST(Confusables, SmallWordsTheNeighboursDecide) {
         {"whether_and_weather", "I wonder weather it works. The whether is nice.",
          "I wonder whether it works. The weather is nice."},
         {"your_own", "Bring you're own food.", "Bring your own food."},
+        {"its_before_a_noun_and_its_verb", "It's name is Rex and it's people were kind.",
+         "Its name is Rex and its people were kind."},
+        {"its_held_back", "It's size that counts. It's history now.", nullptr},
     });
 }
 
