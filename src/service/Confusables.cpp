@@ -86,7 +86,7 @@ constexpr std::string_view kBeforeBase[] = {"to", "can", "could", "will", "would
 constexpr std::string_view kDeterminers[] = {"a", "an", "the", "this", "that", "my", "your", "his", "her", "its", "our",
                                              "their", "every", "each", "no", "any", "some"};
 // What opens the object of "save" or "lose" and never follows the adjective:
-// "to safe the", "to loose them", but not "access to safe water".
+// "to safe our", "to loose them", but not "access to safe water".
 constexpr std::string_view kObjectOpeners[] = {"the", "a", "an", "my", "your", "his", "her", "our", "their", "its",
                                                "it", "them", "me", "him", "us", "this", "these", "those", "some", "all"};
 // Nouns "save" and "lose" take, which the adjectives may also qualify ("safe
@@ -107,8 +107,8 @@ constexpr std::string_view kPlaces[] = {"place", "places", "city", "cities", "to
                                         "restaurant", "street"};
 
 // "will safe money" → "will save money", "to loose the match" → "to lose the
-// match": after a modal or "to", before what opens an object. "will be save"
-// → "will be safe": after "be" where the phrase ends.
+// match": after a modal or "to", before what opens an object. "we are save."
+// → "we are safe.": after "be" where the phrase ends.
 bool verbOrAdjective(Nav& nav, std::size_t i, const std::string& w) {
     const std::size_t p = nav.previous(i), n = nav.next(i);
     const std::string before = nav.lower(p), next = nav.lower(n);

@@ -32,11 +32,11 @@ void expectConfusables(const std::vector<Case>& cases) {
 
 TEST(Confusables, VerbWhereOnlyAVerbFitsAndNounWhereNoVerbDoes) {
     expectConfusables({
-        {"save_and_lose_before_an_object", "We must safe money. I hate to loose them. Try to safe the cat.",
-         "We must save money. I hate to lose them. Try to save the cat."},
+        {"save_and_lose_before_an_object", "We must safe money. I hate to loose them. Try to safe our cat.",
+         "We must save money. I hate to lose them. Try to save our cat."},
         {"adjective_before_its_noun_held_back", "Kids need access to safe water. We moved to loose control.", nullptr},
-        {"safe_after_be", "It will be save. They were so save here. He felt save.",
-         "It will be safe. They were so safe here. He felt safe."},
+        {"safe_after_be", "Now we are save. They were so save here. He felt save.",
+         "Now we are safe. They were so safe here. He felt safe."},
         {"save_after_be_held_back", "All we can do is save. The best move was save and quit.", nullptr},
         {"feel_before_a_feeling", "You will fell better. Do not fell sorry.",
          "You will feel better. Do not feel sorry."},
@@ -59,7 +59,7 @@ TEST(Confusables, SmallWordsTheNeighboursDecide) {
         {"than_and_then", "It costs more that 20 euros. Since than we walk. We ate and than we left. Other then that, fine.",
          "It costs more than 20 euros. Since then, we walk. We ate and then we left. Other than that, fine."},
         {"than_and_then_held_back", "I like it more that way. We met each other then left.", nullptr},
-        {"for_written_fore", "We need tools fore many jobs, fore example this one.", "We need tools for many jobs, for example this one."},
+        {"for_written_fore", "We need tools fore every job, fore example this one.", "We need tools for every job, for example this one."},
         {"fore_held_back", "It came to the fore and aft. Fore!", nullptr},
         {"where_after_a_place", "The town were I live is small. There where many people.",
          "The town where I live is small. There were many people."},
