@@ -1413,10 +1413,16 @@ bool correctHeadBeforeOf(Words& words, std::size_t i, const IsWord& isWord) {
     return true;
 }
 
-// The rules above, at a verb.
+// The rules above, at a verb; its last letter lets most words skip the
+// look-ups of the rules that want an -s form, "isn't" or "are".
 bool correctNounSubjectVerb(Words& words, std::size_t i, const IsWord& isWord) {
-    return correctSingularNounSubject(words, i, isWord) || correctPluralNounSubject(words, i, isWord) ||
-           correctJoinedSubject(words, i, isWord) || correctHeadBeforeOf(words, i, isWord);
+    const std::string w = words.lower(i);
+    if (w.empty()) return false;
+    const char last = w.back();
+    return correctSingularNounSubject(words, i, isWord) ||
+           ((last == 's' || last == 't') &&
+            (correctPluralNounSubject(words, i, isWord) || correctJoinedSubject(words, i, isWord))) ||
+           ((last == 'e' || last == 't') && correctHeadBeforeOf(words, i, isWord));
 }
 
 // The rules above, for the word at i: most words start none of them, and
