@@ -1303,10 +1303,11 @@ bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWor
 }
 
 // Whether the word after an -s verb lets it be a verb: in "the students
-// needs are" the "-s" is a lost apostrophe, a modal or "be" shows it.
+// needs are" the "-s" is a lost apostrophe, a modal or "be" shows it. A
+// mark that ends a clause leaves no room for a lost apostrophe's noun.
 bool objectFollowsVerb(const Words& words, std::size_t i) {
     const std::size_t object = words.next(i);
-    if (object == npos) return true;
+    if (object == npos || in({".", ",", "!", "?", ";"}, words.text(object))) return true;
     const std::string word = words.lower(object);
     return words.isWord(object) && !in(kModals, word) && pluralVerbOf(word).empty() &&
            !in({"are", "were", "have", "do", "don't", "aren't", "weren't", "haven't"}, word);

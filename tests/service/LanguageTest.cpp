@@ -478,8 +478,9 @@ TEST(Grammar, NounNumberAndItsVerb) {
          "explain it. Let the music teacher explain it. The government provide schools. Research and science have grown.",
          "Yesterday the coach explain it. My father go there last year. The brave suffer less. I insist that the manager "
          "explain it. Let the music teacher explain it. The government provide schools. Research and science have grown."},
-        {"plural_noun_subject", "Now many of my friends walks home. The taxi drivers works late. Workers earns little.",
-         "Now many of my friends walk home. The taxi drivers work late. Workers earn little."},
+        {"plural_noun_subject", "Now many of my friends walks home. The taxi drivers works late. Workers earns little. "
+         "All of my cousins agrees.",
+         "Now many of my friends walk home. The taxi drivers work late. Workers earn little. All of my cousins agree."},
         {"plural_noun_subject_held_back", "The teacher grades tests. Most of the students needs are simple. Such workers earns little.",
          "The teacher grades tests. Most of the students needs are simple. Such workers earns little."},
         {"joined_subject", "My brother and my sister is here. The owner and the manager works late.",
