@@ -1145,6 +1145,288 @@ bool correctBareCountedSubject(Words& words, std::size_t i, const IsWord& isWord
     return false;
 }
 
+// Agreement with a noun subject, decided at the verb: the subject must open
+// its clause (not an object's or a preposition's noun), and a bare verb
+// becomes an -s form only where the sentence is told in the present.
+
+// Whether the sentence around i tells of the past ("When the rain stop, we
+// went in" wants "stopped", not "stops"): a past of "be", "have" or "do", a
+// past or an "-ed" word that no "be" or "have" makes a participle, or a
+// time gone by. With `clauseOnly`, in the clause between marks around i.
+bool sentenceTellsOfThePast(const Words& words, std::size_t i, bool clauseOnly = false) {
+    auto isPast = [&](std::size_t k) {
+        const std::string w = words.lower(k);
+        if (w.empty()) return false;
+        if (in({"was", "were", "had", "did", "wasn't", "weren't", "hadn't", "didn't", "ago", "yesterday"}, w) ||
+            (w == "last" && (in(kTimeNouns, words.nextLower(k)) || words.nextLower(k) == "night")))
+            return true;
+        if (baseOfPast(w).empty() && !(w.size() > 4 && endsWith(w, "ed") && !endsWith(w, "eed"))) return false;
+        std::size_t p = words.previous(k);
+        if (in(kMidAdverbs, words.lower(p))) p = words.previous(p);
+        return !in({"is", "are", "am", "be", "been", "being", "has", "have", "having", "get", "gets", "getting",
+                    "isn't", "aren't", "hasn't", "haven't", "it's", "that's"},
+                   words.lower(p));
+    };
+    auto endsSentence = [&](std::size_t k) {
+        return in({".", "!", "?"}, words.text(k)) || (clauseOnly && in({",", ";", ":"}, words.text(k)));
+    };
+    for (std::size_t k = words.previous(i); k != npos && !endsSentence(k); k = words.previous(k))
+        if (isPast(k)) return true;
+    for (std::size_t k = words.next(i); k != npos && !endsSentence(k); k = words.next(k))
+        if (isPast(k)) return true;
+    return false;
+}
+
+// Whether a subject that starts at `start` opens its clause: after the
+// text's start, a mark or a conjunction, with up to two adverbs between
+// ("Now all of them"). A line that merely wraps a paragraph opens
+// none, and a word that may govern the noun ("than", "like") or make it
+// an infinitive's subject ("if", "lest") holds it back.
+bool subjectOpensClause(const Words& words, std::size_t start) {
+    std::size_t at = start;
+    for (int steps = 0; steps < 2; ++steps) {
+        const std::size_t p = words.previous(at);
+        const std::string word = words.lower(p);
+        if (!in(kMidAdverbs, word) && !in({"today", "nowadays", "now", "currently", "even"}, word) && !isLyAdverb(word))
+            break;
+        at = p;
+    }
+    if (!words.clauseStartsBefore(at) || (words.previous(at) == npos && !words.opensParagraph(at))) return false;
+    if (!startsLowercase(words.text(at)) && !words.sentenceStartsBefore(at)) return false;
+    return !in({"and", "or", "nor", "if", "as", "though", "than", "like", "unless", "whether", "lest", "wish", "until",
+                "since", "once", "between", "both"},
+               words.previousLower(at));
+}
+
+// Adjectives that name people after "the" and have a plural of their own as
+// nouns too ("the rich" are many; "riches" is a word).
+constexpr std::string_view kPeopleAdjectives[] = {"blind", "brave", "innocent", "rich", "living", "elderly", "poor",
+                                                  "young", "old", "wealthy", "sick", "dead", "deaf", "weak", "strong",
+                                                  "needy", "faithful", "former", "latter", "remainder", "other",
+                                                  "following", "above", "majority", "minority", "rest", "same"};
+// Nouns seldom counted that are often a clause's subject with no
+// determiner ("Science explains it"); a counted noun there lacks its "-s".
+constexpr std::string_view kMassSubjects[] = {
+    "advertising", "agriculture", "art", "competition", "crime", "culture", "education", "electricity", "energy",
+    "exercise", "experience", "freedom", "happiness", "health", "history", "information", "knowledge", "life",
+    "literature", "love", "medicine", "money", "music", "nature", "pollution", "poverty", "research", "science",
+    "smoking", "society", "success", "technology", "television", "tourism", "transportation", "violence"};
+
+// A singular noun at s that may head a subject: English knows it with a
+// plural, and it is no pronoun, determiner, adverb, group or adjective.
+bool singularSubjectNounAt(const Words& words, std::size_t s, const IsWord& isWord) {
+    if (!words.isWord(s)) return false;
+    const std::string noun = words.lower(s);
+    if (noun.size() < 3 || noun.find('\'') != npos || noun.find('\xe2') != npos ||
+        (endsWith(noun, "s") && !endsWith(noun, "ss")) || endsWith(noun, "ly") || endsWith(noun, "ed") ||
+        endsWith(noun, "ing") || in(kSubjectPronouns, noun) || in(kNounDeterminers, noun) || in(kDeterminers, noun) ||
+        in(kModals, noun) || in(kMidAdverbs, noun) || in(kNumbers, noun) || in(kCollectives, noun) ||
+        in(kIrregularPlurals, noun) || in(kSameInPlural, noun) || in(kPeopleAdjectives, noun) ||
+        in(kPrepositions, noun) || in(kAfterNounPhrase, noun) || in(kClauseOpeners, noun) || in(kIndefinite, noun) ||
+        in(kIndefiniteThings, noun) || in(kComparatives, noun) || isPlainAdjective(noun) || in(kVerbsOnly, noun) ||
+        in({"lot", "bit", "number", "one", "none", "each", "every", "any", "another", "what", "how", "why",
+            "whatever", "whoever", "please", "let", "here", "now", "then", "not", "just", "only", "even", "first",
+            "next", "more", "less", "much", "own", "kind", "sort", "type", "half", "part", "couple", "pair"},
+           noun))
+        return false;
+    return !pluralOf(noun, isWord).empty();
+}
+
+// Where the clause's subject that ends at s starts, or npos: a determiner
+// and the noun ("my father"), with one plain adjective or one counted noun
+// between ("the music teacher"), or a bare noun seldom counted
+// ("science"). Not after a word that governs it or makes it an
+// infinitive's subject ("let", "that", "and").
+std::size_t singularSubjectStart(const Words& words, std::size_t s, const IsWord& isWord) {
+    const std::string noun = words.lower(s);
+    std::size_t d = words.previous(s);
+    auto isDeterminer = [&](std::size_t k) {
+        return in({"the", "my", "your", "his", "her", "its", "our", "their", "a", "an", "every", "each"}, words.lower(k));
+    };
+    std::size_t start = npos;
+    if (startsLowercase(words.text(s)) && isDeterminer(d)) {
+        start = d;
+    } else if (startsLowercase(words.text(s)) && words.isWord(d) && startsLowercase(words.text(d)) &&
+               (isPlainAdjective(words.lower(d)) || (isCountedNoun(noun, isWord) &&
+                                                      singularSubjectNounAt(words, d, isWord) &&
+                                                      !isListedVerb(words.lower(d)))) &&
+               isDeterminer(words.previous(d))) {
+        start = words.previous(d);
+    } else if (in(kMassSubjects, noun) && (startsLowercase(words.text(s)) || words.sentenceStartsBefore(s))) {
+        start = s;
+    }
+    return start != npos && subjectOpensClause(words, start) ? start : npos;
+}
+
+// "The music teacher explain it" → "explains", "science explain it" →
+// "explains": a singular subject that opens its clause, then a verb that is
+// no noun, or one that a following "to" or object pronoun shows to be a
+// verb ("the manager need us"). Not before "not" ("the lid need not"), nor
+// in a sentence told in the past.
+bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string verb = words.lower(i);
+    if (!startsLowercase(words.text(i))) return false;
+    const std::size_t n = words.next(i);
+    const std::string next = words.lower(n);
+    // "Technology have changed" → "has", "the music teacher are" → "is":
+    // the subjects the rules on determiners leave, a noun seldom counted
+    // with none, or a counted noun after a modifier.
+    std::string singular(lookUp(kToSingularVerb, verb));
+    if (verb == "don't" || verb == "don\u2019t") singular = verb == "don't" ? "doesn't" : "doesn\u2019t";
+    if (!singular.empty()) {
+        std::size_t s = words.previous(i);
+        if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
+        if (!singularSubjectNounAt(words, s, isWord)) return false;
+        const std::size_t start = singularSubjectStart(words, s, isWord);
+        const bool modified = start != npos && start != s && start != words.previous(s);
+        if (start == npos || (start != s && !(modified && isCountedNoun(words.lower(s), isWord)))) return false;
+        words.replace(i, singular);
+        return true;
+    }
+    const bool verbOnly = isAgreeingBase(verb);
+    const bool shownByObject =
+        in({"need", "want", "like", "love", "hate", "hope", "try", "help", "use", "ask", "make", "take", "give",
+            "keep", "let", "show"}, verb) &&
+        (in({"me", "us", "him", "them"}, next) ||
+         (next == "to" && in({"need", "want", "like", "love", "hate", "hope", "try"}, verb) &&
+          (isListedVerb(words.nextLower(n)) || in(kVerbsOnly, words.nextLower(n)))));
+    const bool shownByDeterminer = isListedVerb(verb) &&
+                                   in({"a", "an", "the", "my", "your", "his", "our", "their", "this", "these", "those"}, next);
+    if (!verbOnly && !shownByObject && !shownByDeterminer) return false;
+    if (next == "not" || (n != npos && n == i + 1 && words.text(n) == "-")) return false;
+    std::size_t s = words.previous(i);
+    if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
+    if (!singularSubjectNounAt(words, s, isWord) || singularSubjectStart(words, s, isWord) == npos) return false;
+    const std::string third = thirdPerson(verb);
+    if (!isWord(third) || sentenceTellsOfThePast(words, i)) return false;
+    words.replace(i, third);
+    return true;
+}
+
+// Whether the word after an -s verb lets it be a verb: in "the students
+// needs are" the "-s" is a lost apostrophe, a modal or "be" shows it. A
+// mark that ends a clause leaves no room for a lost apostrophe's noun.
+bool objectFollowsVerb(const Words& words, std::size_t i) {
+    const std::size_t object = words.next(i);
+    if (object == npos || in({".", ",", "!", "?", ";"}, words.text(object))) return true;
+    const std::string word = words.lower(object);
+    return words.isWord(object) && !in(kModals, word) && pluralVerbOf(word).empty() &&
+           !in({"are", "were", "have", "do", "don't", "aren't", "weren't", "haven't"}, word);
+}
+
+// "All of my cousins lives" → "live", "the bus drivers works" → "work",
+// "Workers earns" → "earn": a plural subject that opens its clause before a
+// verb's -s form: a part of a plural ("most of", "all of my", "a lot of"),
+// a counted plural after a noun and a determiner, or a bare counted plural.
+bool correctPluralNounSubject(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string verb = words.lower(i);
+    const std::string base(baseOfThirdPerson(verb));
+    if (base.empty() || !startsLowercase(words.text(i)) || !objectFollowsVerb(words, i)) return false;
+    std::size_t s = words.previous(i);
+    if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
+    if (!isPluralNounAt(words, s, isWord)) return false;
+    const std::string plural = words.lower(s);
+    if (!baseOfThirdPerson(plural).empty() || in(kPluralOnly, plural)) return false;
+    const bool counted = isCountedNoun(singularOf(plural, isWord), isWord);
+    const std::size_t d = words.previous(s);
+    std::size_t start = npos;
+    std::size_t k = d;
+    if (isPlainAdjective(words.lower(k)) && startsLowercase(words.text(k))) k = words.previous(k);
+    if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, words.lower(k))) k = words.previous(k);
+    if (words.lower(k) == "of") {
+        const std::size_t q = words.previous(k);
+        const std::string quantity = words.lower(q);
+        if (in({"most", "many", "some", "all", "both", "several", "lots"}, quantity)) start = q;
+        else if ((quantity == "lot" || quantity == "few") && words.previousLower(q) == "a") start = words.previous(q);
+    } else if (counted && startsLowercase(words.text(s)) && singularSubjectNounAt(words, d, isWord) &&
+               startsLowercase(words.text(d)) && !isListedVerb(words.lower(d)) &&
+               in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, words.previousLower(d))) {
+        start = words.previous(d);
+    } else if (counted && k == d) {
+        start = s;
+    }
+    if (start == npos || !subjectOpensClause(words, start)) return false;
+    words.replace(i, base);
+    return true;
+}
+
+// Nouns for kin, each one person.
+constexpr std::string_view kKin[] = {"aunt", "brother", "cousin", "dad", "daughter", "father", "grandfather",
+                                     "grandmother", "husband", "mother", "mum", "mom", "nephew", "niece", "sister",
+                                     "son", "uncle", "wife", "boyfriend", "girlfriend"};
+
+// "My brother and my sister is" → "are": two counted singulars, each with
+// its own determiner, joined by "and" and opening a clause. Not after
+// "each" or "every", which count them one by one, nor "between".
+bool correctJoinedSubject(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string verb = words.lower(i);
+    std::string plural = pluralVerbOf(verb);
+    if (plural.empty() && !baseOfThirdPerson(verb).empty() && objectFollowsVerb(words, i)) plural = baseOfThirdPerson(verb);
+    if (plural.empty() || !startsLowercase(words.text(i))) return false;
+    auto determinerAt = [&](std::size_t k) {
+        return in({"the", "my", "your", "his", "her", "our", "their", "a", "an", "this", "that"}, words.lower(k));
+    };
+    auto countedAt = [&](std::size_t k) {
+        const std::string noun = words.lower(k);
+        return words.isWord(k) && startsLowercase(words.text(k)) &&
+               (isCountedNoun(noun, isWord) || in(kPersonNouns, noun) || in(kKin, noun));
+    };
+    const std::size_t second = words.previous(i);
+    const std::size_t and_ = words.previous(words.previous(second));
+    const std::size_t first = words.previous(and_);
+    const std::size_t start = words.previous(first);
+    if (!countedAt(second) || !determinerAt(words.previous(second)) || words.lower(and_) != "and" ||
+        !countedAt(first) || !determinerAt(start) || !subjectOpensClause(words, start))
+        return false;
+    words.replace(i, plural);
+    return true;
+}
+
+// "The price of the shoes are" → "is": the verb agrees with the head
+// before "of", a singular with its determiner that opens the clause, not
+// with the plural that ends the phrase. Not after words that count or
+// sort what follows ("a number of", "a kind of", "the rest of"), where the
+// plural is the subject.
+bool correctHeadBeforeOf(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string_view singular = lookUp(kToSingularVerb, words.lower(i));
+    if (singular.empty() || !startsLowercase(words.text(i)) || words.nextLower(i) == "not") return false;
+    const std::size_t p = words.previous(i);
+    if (!isPluralNounAt(words, p, isWord) || !startsLowercase(words.text(p))) return false;
+    std::size_t k = words.previous(p);
+    if (isPlainAdjective(words.lower(k)) && startsLowercase(words.text(k))) k = words.previous(k);
+    if (in({"the", "my", "your", "his", "her", "its", "our", "their", "these", "those"}, words.lower(k)))
+        k = words.previous(k);
+    if (words.lower(k) != "of") return false;
+    const std::size_t head = words.previous(k);
+    const std::size_t d = words.previous(head);
+    const std::string noun = words.lower(head);
+    if (!startsLowercase(words.text(head)) || !singularSubjectNounAt(words, head, isWord) ||
+        in({"kind", "sort", "type", "variety", "range", "series", "set", "group", "number", "lot", "majority", "rest",
+            "bulk", "total", "handful", "host", "plenty", "mix", "mixture", "bunch", "percentage", "proportion",
+            "third", "quarter", "half", "part", "portion", "share", "fraction", "couple", "pair", "dozen", "amount",
+            "list", "collection", "selection", "combination", "average", "minimum", "maximum", "most", "none",
+            "lack", "supply", "crowd", "mass", "heap", "pile", "load", "ton", "flock", "herd", "pack",
+            "team", "class", "family", "committee", "board", "staff", "jury", "line", "row", "lots"},
+           noun) ||
+        !in({"the", "a", "an", "my", "your", "his", "her", "its", "our", "their", "this", "that"}, words.lower(d)) ||
+        !subjectOpensClause(words, d))
+        return false;
+    words.replace(i, singular);
+    return true;
+}
+
+// The rules above, at a verb; its last letter lets most words skip the
+// look-ups of the rules that want an -s form, "isn't" or "are".
+bool correctNounSubjectVerb(Words& words, std::size_t i, const IsWord& isWord) {
+    const std::string w = words.lower(i);
+    if (w.empty()) return false;
+    const char last = w.back();
+    return correctSingularNounSubject(words, i, isWord) ||
+           ((last == 's' || last == 't') &&
+            (correctPluralNounSubject(words, i, isWord) || correctJoinedSubject(words, i, isWord))) ||
+           ((last == 'e' || last == 't') && correctHeadBeforeOf(words, i, isWord));
+}
+
 // The rules above, for the word at i: most words start none of them, and
 // are let go after a few look-ups.
 bool correctClauseAndCount(Words& words, std::size_t i, const IsWord& isWord) {
@@ -1185,6 +1467,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if (std::binary_search(std::begin(kClauseAndCountStarts), std::end(kClauseAndCountStarts), w))
         return correctClauseAndCount(words, i, isWord);
     if (isAgreeingBase(w) && correctBareCountedSubject(words, i, isWord)) return true;
+    if (correctNounSubjectVerb(words, i, isWord)) return true;
     if (!startsAFormRule(w)) return isPlainAdjective(w) && correctNounForms(words, i, isWord);
     const std::size_t n = words.next(i);
     const std::string nextStore = words.lower(n);
@@ -1563,7 +1846,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         (in(kVerbsOnly, words.lower(after)) || in(kAgreeingVerbs, words.lower(after))) &&
         startsLowercase(words.text(after)) && words.nextLower(after) != "not") {
         std::string third = thirdPerson(words.lower(after));
-        if (isWord(third)) {
+        if (isWord(third) && !sentenceTellsOfThePast(words, after, true)) {
             words.replace(after, third);
             return true;
         }

@@ -27,6 +27,9 @@ namespace quillant::service {
 //     after "many", "several", "one of the" ("many reasons");
 //   - verb forms a head decides: the participle after "have" ("have gone"),
 //     the base form after an inverted "do" or "to", "-ing" after a preposition;
+//   - a noun subject's verb where the subject opens its clause and, for an
+//     -s form, the sentence is in the present ("the music teacher
+//     explains", "my brother and my sister are", "the price of shoes is");
 //   - number: a noun subject's verb ("the students are"), "this"/"these",
 //     "much"/"many", "every day", "a car", "two years ago";
 //   - a word's own preposition ("interested in"), the article a phrase needs

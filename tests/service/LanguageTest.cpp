@@ -468,6 +468,30 @@ TEST(Grammar, NounNumberAndItsVerb) {
          "The rich do not wait. The sheep do not graze. Our fish are fed. Her offspring were born. If the lid do not fit."},
         {"count_shown_after_some_and_other", "Some student think so, and other student agree.",
          "Some students think so, and other students agree."},
+        {"singular_noun_subject",
+         "The music teacher explain it. Oddly, science explain little. The manager need us today. Technology "
+         "have changed, so money don't wait.",
+         "The music teacher explains it. Oddly, science explains little. The manager needs us today. Technology "
+         "has changed, so money doesn't wait."},
+        {"singular_noun_subject_held_back",
+         "Yesterday the coach explain it. My father go there last year. The brave suffer less. I insist that the manager "
+         "explain it. Let the music teacher explain it. The government provide schools. Research and science have grown.",
+         "Yesterday the coach explain it. My father go there last year. The brave suffer less. I insist that the manager "
+         "explain it. Let the music teacher explain it. The government provide schools. Research and science have grown."},
+        {"plural_noun_subject", "Now many of my friends walks home. The taxi drivers works late. Workers earns little. "
+         "All of my cousins agrees.",
+         "Now many of my friends walk home. The taxi drivers work late. Workers earn little. All of my cousins agree."},
+        {"plural_noun_subject_held_back", "The teacher grades tests. Most of the students needs are simple. Such workers earns little.",
+         "The teacher grades tests. Most of the students needs are simple. Such workers earns little."},
+        {"joined_subject", "My brother and my sister is here. The owner and the manager works late.",
+         "My brother and my sister are here. The owner and the manager work late."},
+        {"joined_subject_held_back",
+         "My friend and mentor is here. Each boy and each girl has a desk. Between the lamp and the desk is a gap.",
+         "My friend and mentor is here. Each boy and each girl has a desk. Between the lamp and the desk is a gap."},
+        {"head_before_of", "The price of these shoes are high. The cost of the new phones were huge.",
+         "The price of these shoes is high. The cost of the new phones was huge."},
+        {"head_before_of_held_back", "A range of birds are here. The rest of the students are late.",
+         "A range of birds are here. The rest of the students are late."},
         {"count_after_some_and_other_held_back",
          "Some day we go. Every other day we meet. He offered me other job. John's other car agree.",
          "Some day we go. Every other day we meet. He offered me other job. John's other car agree."},
