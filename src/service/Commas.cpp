@@ -257,18 +257,18 @@ private:
 constexpr std::string_view kButAdverbs[] = {"even", "now", "then", "still", "right", "today", "sometimes",
                                             "maybe", "perhaps", "later", "soon", "nowadays", "instead"};
 
-// The words of the introduction that opens the sentence, or 0.
-std::size_t introductionLength(const Sentence& s) {
+// The words of the introduction that starts at unit `at`, or 0.
+std::size_t introductionLength(const Sentence& s, std::size_t at = 0) {
     std::size_t longest = 0;
     for (std::string_view phrase : kIntroductions) {
-        std::size_t k = 0, from = 0;
+        std::size_t k = at, from = 0;
         while (true) {
             std::size_t blank = phrase.find(' ', from);
             if (s.w(k) != phrase.substr(from, blank == std::string_view::npos ? std::string_view::npos : blank - from))
                 break;
             ++k;
             if (blank == std::string_view::npos) {
-                longest = std::max(longest, k);
+                longest = std::max(longest, k - at);
                 break;
             }
             from = blank + 1;
@@ -277,29 +277,45 @@ std::size_t introductionLength(const Sentence& s) {
     return longest;
 }
 
+// Adverbs that open a sentence and are set off by the writer's comma.
+constexpr std::string_view kLeadAdverbs[] = {
+    "so", "thus", "hence", "then", "also", "now", "still", "besides", "finally", "first", "firstly", "second",
+    "secondly", "third", "thirdly", "lastly", "next", "later", "meanwhile", "instead", "otherwise", "overall",
+    "actually", "unfortunately", "fortunately", "luckily", "sadly", "clearly", "obviously", "indeed", "similarly",
+    "additionally", "personally", "honestly", "basically", "ultimately", "eventually", "anyway", "well"};
+
+// Where the sentence goes on after an introduction that the writer set off
+// with a comma ("However, if you want …", "So, to get there …"), or 0.
+std::size_t afterLeadIn(const Sentence& s) {
+    std::size_t n = introductionLength(s);
+    if (n == 0 && in(kLeadAdverbs, s.w(0))) n = 1;
+    return n > 0 && s.isMark(n, ",") && s.isWord(n + 1) ? n + 1 : 0;
+}
+
 // "For example, each of", "However, I still think": an introduction before
 // the clause. "However" before a pronoun opens a clause of its own when a
 // comma follows later ("However you look at it, it works"), and before any
 // other word it belongs to that word ("However hard").
-void afterIntroduction(Sentence& s) {
+void afterIntroduction(Sentence& s, std::size_t at) {
     // "Thus, after a long wait we", "Hence, even now it": set apart from an adverb
     // or a phrase that opens the clause after it. Straight before the subject
     // it reads as part of the clause ("Thus we left"), and a phrase with no
     // verb is no clause ("Hence the name").
-    if (in({"thus", "hence"}, s.w(0)) && s.canInsertAfter(0)) {
+    if (at == 0 && in({"thus", "hence"}, s.w(0)) && s.canInsertAfter(0)) {
         const std::string& next = s.w(1);
         const bool opensClause = (in(kPrepositions, next) && !in(kIntroductionGoesOn, next)) ||
                                  in(kMidAdverbs, next) || in(kButAdverbs, next);
         if (opensClause && s.hasFiniteVerb(1, s.clauseEnd(1))) s.insertAfter(0);
         return;
     }
-    std::size_t n = introductionLength(s);
-    if (n == 0 || !s.canInsertAfter(n - 1)) return;
+    std::size_t n = introductionLength(s, at);
+    if (n == 0 || !s.canInsertAfter(at + n - 1)) return;
+    n += at;
     const std::string& next = s.w(n);
     if (in(kIntroductionGoesOn, next)) return;
     // "Of course we can": before a subject pronoun it reads as part of the clause.
-    if (s.w(0) == "of" && in(kSubjectPronouns, next)) return;
-    if (s.w(0) == "however") {
+    if (s.w(at) == "of" && in(kSubjectPronouns, next)) return;
+    if (s.w(at) == "however") {
         bool pronoun = in(kSubjectPronouns, next);
         if (!pronoun && !in(kDeterminers, next) && !s.capital(n)) return;
         for (std::size_t k = n; pronoun && k < s.size(); ++k)
@@ -361,16 +377,20 @@ bool embeddedClauseAfter(const Sentence& s, std::size_t from) {
 // were", "If the teacher told them that they"), after a pronoun that a verb
 // of telling governs ("If I tell him he"), where the clause has a relative
 // pronoun, and where the writer set a comma later.
-void afterOpening(Sentence& s) {
+void afterOpening(Sentence& s, std::size_t at) {
     // Not after "only", whose phrase turns the main clause round ("Only by
     // trying can you learn"): the fault there is the order, not a comma.
-    if (s.w(0) == "only") return;
-    std::size_t o = in({"so", "thus", "but", "and", "then", "even", "just", "also"}, s.w(0)) ? 1 : 0;
+    if (s.w(at) == "only") return;
+    std::size_t o = at + (in({"so", "thus", "but", "and", "then", "even", "just", "also"}, s.w(at)) ? 1 : 0);
     const std::string& opener = s.w(o);
     const bool clause = in(kClauseOpeners, opener), either = in(kEitherOpeners, opener),
                byParticiple = !in(kPhraseOpeners, opener) && participle(opener, s.w(o + 1)),
                phrase = in(kPhraseOpeners, opener) || byParticiple;
     if ((!clause && !phrase && !either) || (opener == "at" && in({"least", "most", "all"}, s.w(o + 1)))) return;
+    // After the writer's own comma ("Moreover, for daily use we …") a
+    // prepositional phrase often runs on into the clause, to spare a second
+    // comma; a clause or an infinitive of purpose is still closed.
+    const bool runsOn = at > 0 && !clause && !byParticiple && opener != "to";
     for (std::size_t k = o + 2; k < std::min<std::size_t>(s.size(), o + 14); ++k) {
         if (!s.isWord(k)) return;
         const bool pronoun = s.subjectAndVerbAt(k);
@@ -398,7 +418,7 @@ void afterOpening(Sentence& s) {
             return;
         }
         const bool hasVerb = s.hasFiniteVerb(o + 1, k);
-        if ((clause && !hasVerb) || (phrase && !either && hasVerb)) return;
+        if ((clause && !hasVerb) || (phrase && !either && hasVerb) || (runsOn && !hasVerb)) return;
         // "Travelling alone gives you the freedom …": an -ing phrase may be the subject of a verb in -s.
         if (byParticiple)
             for (std::size_t j = o + 1; j < k; ++j)
@@ -749,8 +769,14 @@ void insertCommas(Tokens& tokens) {
         }
         Sentence s(tokens, std::move(units), commas, drops);
         afterThinking(s);
-        afterIntroduction(s);
-        afterOpening(s);
+        afterIntroduction(s, 0);
+        afterOpening(s, 0);
+        // Also after an introduction the writer set off: "However, if you
+        // want a car, you save".
+        if (const std::size_t lead = afterLeadIn(s)) {
+            afterIntroduction(s, lead);
+            afterOpening(s, lead);
+        }
         beforeConjunctions(s);
         beforeWhich(s);
         aroundExamples(s);

@@ -67,6 +67,11 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"When the weather is fine we walk to the lake, for example, or up the hill.",
          "When the weather is fine, we walk to the lake, for example, or up the hill."},
         {"Only by practising every day you get better.", nullptr},  // the order is at fault, not a comma
+        // After an introduction that the writer set off.
+        {"Firstly, when the rain stopped we went out. So, to reach the top the team climbs all day.",
+         "Firstly, when the rain stopped, we went out. So, to reach the top, the team climbs all day."},
+        {"Thus, in my opinion the plan is fine.", "Thus, in my opinion, the plan is fine."},
+        {"Moreover, for daily use you may want a bigger one.", nullptr},
     });
 }
 
