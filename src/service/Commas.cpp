@@ -600,6 +600,36 @@ void aroundExamples(Sentence& s) {
     }
 }
 
+// Comparatives that pair up in "the more you read, the less you know".
+constexpr std::string_view kComparatives[] = {
+    "more", "less", "fewer", "better", "worse", "bigger", "smaller", "longer", "shorter", "harder", "faster",
+    "slower", "sooner", "later", "earlier", "older", "younger", "higher", "lower", "greater", "easier", "happier",
+    "richer", "cheaper", "larger", "stronger", "weaker", "further", "farther", "deeper", "wider", "closer",
+    "quicker", "simpler", "safer", "louder"};
+
+// "The harder you work, the more you earn": the two halves of a paired
+// comparative, where the first opens a clause and has its own subject
+// pronoun and verb ("the bigger dog chased the smaller cat" has none).
+void betweenComparatives(Sentence& s) {
+    for (std::size_t k = 0; k + 4 < s.size(); ++k) {
+        if (s.w(k) != "the" || !in(kComparatives, s.w(k + 1))) continue;
+        const std::string& before = k > 0 ? s.w(k - 1) : std::string();
+        if (k > 0 && s.isWord(k - 1) && !in(kJoiners, before) && !takesClause(before)) continue;
+        std::size_t j = k + 2;
+        while (j < k + 5 && s.isWord(j) && !s.subjectAndVerbAt(j)) ++j;
+        if (!s.isWord(j) || !s.subjectAndVerbAt(j)) continue;
+        // A second verb ends the half: "the older man we met was kind".
+        for (std::size_t m = j + 2; m + 1 < s.size() && s.isWord(m); ++m) {
+            if (in(kFinite, s.w(m)) && !(m == j + 2 && in(kFinite, s.w(j + 1)))) break;
+            if (s.w(m) != "the" || !in(kComparatives, s.w(m + 1))) continue;
+            const std::string& end = s.w(m - 1);
+            if (s.canInsertAfter(m - 1) && !in(kDeterminers, end) && !in(kNotVerbs, end) && !in(kJoiners, end))
+                s.insertAfter(m - 1);
+            break;
+        }
+    }
+}
+
 // "The plan, however, failed": "however" set off between a subject and its
 // verb, or after a clause it ends. Before an adjective or an adverb it says
 // "to whatever degree" ("however hard we try") and takes none.
@@ -781,6 +811,7 @@ void insertCommas(Tokens& tokens) {
         beforeWhich(s);
         aroundExamples(s);
         aroundHowever(s);
+        betweenComparatives(s);
     });
     // From the end, so that each edit leaves the places of those before it.
     std::vector<std::pair<std::size_t, bool>> edits;  // (token index, insert a comma there or drop it)

@@ -138,6 +138,15 @@ TEST(Commas, AroundHoweverInMidSentence) {
     });
 }
 
+TEST(Commas, BetweenPairedComparatives) {
+    expectCommas({
+        {"The harder they work the more money they earn.", "The harder they work, the more money they earn."},
+        {"I think the longer we wait the worse it gets.", "I think the longer we wait, the worse it gets."},
+        {"The bigger dog chased the smaller cat.", nullptr},
+        {"The older man we met was kind and the younger one smiled.", nullptr},
+    });
+}
+
 // A comma between a verb of thinking and its clause is taken out.
 TEST(Commas, NotBetweenAVerbOfThinkingAndItsClause) {
     expectCommas({
