@@ -308,6 +308,14 @@ void afterIntroduction(Sentence& s, std::size_t at) {
         if (opensClause && s.hasFiniteVerb(1, s.clauseEnd(1))) s.insertAfter(0);
         return;
     }
+    // "No I have not", "Yes that is true": an answer before a clause. Before
+    // anything else "no" is a determiner ("No one came").
+    if (in({"yes", "no"}, s.w(at)) && s.canInsertAfter(at) &&
+        (s.subjectAndVerbAt(at + 1) || (in({"that", "this"}, s.w(at + 1)) && in(kFinite, s.w(at + 2))) ||
+         in({"that's", "this's"}, s.w(at + 1)))) {
+        s.insertAfter(at);
+        return;
+    }
     std::size_t n = introductionLength(s, at);
     if (n == 0 || !s.canInsertAfter(at + n - 1)) return;
     n += at;
@@ -417,7 +425,10 @@ void afterOpening(Sentence& s, std::size_t at) {
             if (nounPhrase) continue;
             return;
         }
-        const bool hasVerb = s.hasFiniteVerb(o + 1, k);
+        // "When my sister arrives": a noun subject's verb in -s.
+        bool hasVerb = s.hasFiniteVerb(o + 1, k);
+        for (std::size_t j = o + 3; clause && !hasVerb && j < std::min(k, o + 6); ++j)
+            hasVerb = in(kNounPhraseStarts, s.w(o + 1)) && presentTense(s.w(j)) && !in(kPrepositions, s.w(j - 1));
         if ((clause && !hasVerb) || (phrase && !either && hasVerb) || (runsOn && !hasVerb)) return;
         // "Travelling alone gives you the freedom …": an -ing phrase may be the subject of a verb in -s.
         if (byParticiple)

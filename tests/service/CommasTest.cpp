@@ -35,6 +35,8 @@ TEST(Commas, AfterAnIntroduction) {
         {"In addition to the fee we pay a tax. Of course not.", "In addition to the fee, we pay a tax. Of course not."},
         {"In general elections turnout is low.", nullptr},
         {"Of course we can help. Of course the plan failed.", "Of course we can help. Of course, the plan failed."},
+        {"No I have not seen it. Yes that is true.", "No, I have not seen it. Yes, that is true."},
+        {"No one came. No students were late.", nullptr},
         {"Thus after a long wait we walked home. Thus began a long walk. Hence the name.",
          "Thus, after a long wait, we walked home. Thus began a long walk. Hence the name."},
     });
@@ -47,6 +49,7 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"Even if she liked it she would not say so.", "Even if she liked it, she would not say so."},
         {"By avoiding this we save a lot of time.", "By avoiding this, we save a lot of time."},
         {"When the rain stopped we went outside.", "When the rain stopped, we went outside."},
+        {"When my sister arrives the party will start.", "When my sister arrives, the party will start."},
         {"When I said we were late nobody listened. If he hoped they would stay he was wrong.", nullptr},
         {"If I tell him he will come. At least we tried.", nullptr},
         {"To get there we took the bus.", "To get there, we took the bus."},
