@@ -354,7 +354,8 @@ bool clauseAt(const Sentence& s, std::size_t k) {
     if ((first == "this" || first == "that") && in(kFinite, s.w(k + 1))) return true;
     if (in(kNounPhraseStarts, first))
         for (std::size_t j = k + 2; j <= k + 5; ++j) {  // "the demand for new cars will"
-            if (!s.isWord(j) || in({"and", "or"}, s.w(j - 1)) || in(kSubjectPronouns, s.w(j - 1)) ||
+            if (!s.isWord(j) || in(kJoiners, s.w(j - 1)) || in(kSubjectPronouns, s.w(j - 1)) ||
+                in(kIndefinites, s.w(j - 1)) ||
                 (j - 1 > k + 1 && in(kNounPhraseStarts, s.w(j - 1))))  // "all the parts" is one
                 break;
             if (in(kFinite, s.w(j)) && s.w(j) != "do" && s.w(j) != "does" && s.w(j) != "did") return true;
@@ -740,7 +741,7 @@ void forEachSentence(const Tokens& tokens, bool capitalOpens, F f) {
         if (opening && tokens[*opening].kind == TokenKind::word) {
             const std::string& w = tokens[*opening].text;
             if (isAsciiWord(w) || isPlainWord(w))
-                whole = english && (afterMark || (closed && !in(kContinuations, lowerAscii(w))) ||
+                whole = english && (afterMark || (closed && (!in(kContinuations, lowerAscii(w)) || !startsLowercase(w))) ||
                                     (capitalOpens && !startsLowercase(w) && w != "I"));
         }
         f(first, end, whole);

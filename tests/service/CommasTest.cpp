@@ -167,6 +167,8 @@ TEST(Commas, NeverOutsideWholeEnglishSentences) {
         {"He wrote \"The shop was closed on Monday and the owner was away\" on the card.", nullptr},
         {"the shop was closed on Monday and the owner was away", nullptr},
         {"and if you want a new car you should save money.", nullptr},
+        {"But by then we had already left the town.", "But by then, we had already left the town."},
+        {"Because it is already a fixed price so nobody can change it.", nullptr},
         {"It means that they may pass it on\nunder the same terms they got it.", nullptr},
         {"Wenn du ein Auto willst, musst du sparen, aber wir fahren Rad.", nullptr},
     });
