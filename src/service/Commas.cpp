@@ -183,6 +183,7 @@ public:
         after_[k] = true;
         commas_.push_back(units_[k].token);
     }
+    bool commaSetAfter(std::size_t k) const { return k < after_.size() && after_[k]; }
     // The unit after which the clause holding unit k starts, or npos at the sentence's start.
     std::size_t clauseStart(std::size_t k) const {
         while (k > 0) {
@@ -460,6 +461,19 @@ void afterOpening(Sentence& s, std::size_t at) {
         s.insertAfter(b);
         return;
     }
+}
+
+// "Then, when we arrived, it rained": "then" or "now" before an opening
+// clause that a comma closes is set off as the clause is.
+void beforeOpeningClause(Sentence& s) {
+    if (!in({"then", "now"}, s.w(0)) || !s.canInsertAfter(0) ||
+        !(in(kClauseOpeners, s.w(1)) || in(kEitherOpeners, s.w(1))))
+        return;
+    for (std::size_t k = 2; k < s.size(); ++k)
+        if (s.isMark(k, ",") || s.commaSetAfter(k)) {
+            s.insertAfter(0);
+            return;
+        }
 }
 
 // Whether the clause [from, k) and the one whose noun subject starts at
@@ -819,6 +833,7 @@ void insertCommas(Tokens& tokens) {
             afterIntroduction(s, lead);
             afterOpening(s, lead);
         }
+        beforeOpeningClause(s);
         beforeConjunctions(s);
         beforeWhich(s);
         aroundExamples(s);

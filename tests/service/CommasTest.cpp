@@ -70,6 +70,8 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"When the weather is fine we walk to the lake, for example, or up the hill.",
          "When the weather is fine, we walk to the lake, for example, or up the hill."},
         {"Only by practising every day you get better.", nullptr},  // the order is at fault, not a comma
+        {"Then when we reached the harbour it was dark. Then when you leave close the door.",
+         "Then, when we reached the harbour, it was dark. Then when you leave close the door."},
         // After an introduction that the writer set off.
         {"Firstly, when the rain stopped we went out. So, to reach the top the team climbs all day.",
          "Firstly, when the rain stopped, we went out. So, to reach the top, the team climbs all day."},
