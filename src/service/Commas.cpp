@@ -571,6 +571,12 @@ void beforeWhich(Sentence& s) {
             known = possessive || bare;
         }
         const std::string& verb = s.w(k + 1);
+        // "more cars, which means more smoke": a verb in -s cannot have a
+        // plural for subject, so "which" takes up the whole clause.
+        known = known || (presentTense(n) && n.size() > 4 &&
+                          in({"means", "makes", "gives", "shows", "leads", "causes", "helps", "explains", "proves",
+                              "allows", "results"},
+                             verb));
         // "which" is the clause's subject before a verb, its object before
         // a subject of its own ("my car, which he sold").
         const bool verbFollows = in(kFinite, verb) || s.subjectAndVerbAt(k + 1) ||

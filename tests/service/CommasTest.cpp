@@ -115,6 +115,8 @@ TEST(Commas, BeforeWhichAddingToAKnownNoun) {
          "Last year we visited Kyoto, which is famous for its temples."},
         {"He finally sold his old car which was too small.", "He finally sold his old car, which was too small."},
         {"She lent me her old bike which I rode every day.", "She lent me her old bike, which I rode every day."},
+        {"They work in other ways than their rivals which gives them an edge. She sells tools which make work easier.",
+         "They work in other ways than their rivals, which gives them an edge. She sells tools which make work easier."},
         {"I need a tool which cuts metal. The book in which I found it is old.", nullptr},
         {"Which one do you want? I do not know which bus goes there.", nullptr},
         {"She reads the books which her father wrote. The car which I bought is red.", nullptr},
