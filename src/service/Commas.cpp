@@ -461,7 +461,17 @@ void afterOpening(Sentence& s, std::size_t at) {
         // A modal's base form is the same verb ("you can do"), not a second one.
         const bool modalBase = in(kModals, s.w(k + 1)) && in({"do", "have", "be"}, s.w(k + 2)) &&
                                !in(kFinite, s.w(k + 3));
-        if (embeddedClauseAfter(s, k + 2) || (pronoun && in(kFinite, s.w(k + 2)) && !modalBase)) return;
+        if (embeddedClauseAfter(s, k + 2) || (pronoun && in(kFinite, s.w(k + 2)) && !modalBase)) {
+            // "To fit into the town we moved to, we learnt": a relative clause
+            // that ends on its preposition, which cannot take the pronoun after
+            // it; the main clause starts there.
+            const std::size_t m = k + 3;
+            if (in(kSubjectPronouns, s.w(k)) && s.verbAfter(s.w(k), k + 1) && !in(kMidAdverbs, s.w(k + 1)) &&
+                in(kPrepositions, s.w(k + 2)) && in(kSubjectPronouns, s.w(m)) && s.subjectAndVerbAt(m) &&
+                s.canInsertAfter(k + 2) && !embeddedClauseAfter(s, m + 2))
+                s.insertAfter(k + 2);
+            return;
+        }
         s.insertAfter(b);
         return;
     }

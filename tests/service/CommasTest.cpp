@@ -55,6 +55,8 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"If I tell him he will come. At least we tried.", nullptr},
         {"To get there we took the bus.", "To get there, we took the bus."},
         {"In the house they built there was a cellar. To buy the car they wanted was hard.", nullptr},
+        {"To fit into the town we moved to we had to learn the dialect.",
+         "To fit into the town we moved to, we had to learn the dialect."},
         {"To watch the birds is fun. To read the books is a joy.", nullptr},
         {"If the job we like pays well we stay.", nullptr},
         {"If you buy a car you like, you will be happy.", nullptr},
