@@ -415,7 +415,8 @@ void afterOpening(Sentence& s, std::size_t at) {
         const bool verbBefore = !demonstrative && (in(kFinite, before) || in(kEmbedding, before) || takesClause(before));
         const bool object = in({"me", "him", "her", "us", "them", "it"}, before) && !in(kTelling, s.w(b - 1));
         const bool held = verbBefore || (in(kObjectPronouns, before) && !object) ||
-                          (in(kDeterminers, before) && !demonstrative) || in(kPrepositions, before) ||
+                          (in(kDeterminers, before) && !demonstrative) ||
+                          (in(kPrepositions, before) && !in(kDeterminers, s.w(b - 1))) ||  // "the above"
                           (in(kJoiners, before) && !(before == "then" && in(kPrepositions, s.w(b - 1))) &&
                            !demonstrative) ||
                           (in(kNotVerbs, before) && !demonstrative && before != "there" && before != "here") ||

@@ -55,6 +55,7 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"If I tell him he will come. At least we tried.", nullptr},
         {"To get there we took the bus.", "To get there, we took the bus."},
         {"In the house they built there was a cellar. To buy the car they wanted was hard.", nullptr},
+        {"In line with the above we agree to the plan.", "In line with the above, we agree to the plan."},
         {"To fit into the town we moved to we had to learn the dialect.",
          "To fit into the town we moved to, we had to learn the dialect."},
         {"To watch the birds is fun. To read the books is a joy.", nullptr},
