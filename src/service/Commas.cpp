@@ -183,6 +183,7 @@ public:
         after_[k] = true;
         commas_.push_back(units_[k].token);
     }
+    bool commaSetAfter(std::size_t k) const { return k < after_.size() && after_[k]; }
     // The unit after which the clause holding unit k starts, or npos at the sentence's start.
     std::size_t clauseStart(std::size_t k) const {
         while (k > 0) {
@@ -257,18 +258,18 @@ private:
 constexpr std::string_view kButAdverbs[] = {"even", "now", "then", "still", "right", "today", "sometimes",
                                             "maybe", "perhaps", "later", "soon", "nowadays", "instead"};
 
-// The words of the introduction that opens the sentence, or 0.
-std::size_t introductionLength(const Sentence& s) {
+// The words of the introduction that starts at unit `at`, or 0.
+std::size_t introductionLength(const Sentence& s, std::size_t at = 0) {
     std::size_t longest = 0;
     for (std::string_view phrase : kIntroductions) {
-        std::size_t k = 0, from = 0;
+        std::size_t k = at, from = 0;
         while (true) {
             std::size_t blank = phrase.find(' ', from);
             if (s.w(k) != phrase.substr(from, blank == std::string_view::npos ? std::string_view::npos : blank - from))
                 break;
             ++k;
             if (blank == std::string_view::npos) {
-                longest = std::max(longest, k);
+                longest = std::max(longest, k - at);
                 break;
             }
             from = blank + 1;
@@ -277,29 +278,53 @@ std::size_t introductionLength(const Sentence& s) {
     return longest;
 }
 
+// Adverbs that open a sentence and are set off by the writer's comma.
+constexpr std::string_view kLeadAdverbs[] = {
+    "so", "thus", "hence", "then", "also", "now", "still", "besides", "finally", "first", "firstly", "second",
+    "secondly", "third", "thirdly", "lastly", "next", "later", "meanwhile", "instead", "otherwise", "overall",
+    "actually", "unfortunately", "fortunately", "luckily", "sadly", "clearly", "obviously", "indeed", "similarly",
+    "additionally", "personally", "honestly", "basically", "ultimately", "eventually", "anyway", "well"};
+
+// Where the sentence goes on after an introduction that the writer set off
+// with a comma ("However, if you want …", "So, to get there …"), or 0.
+std::size_t afterLeadIn(const Sentence& s) {
+    std::size_t n = introductionLength(s);
+    if (n == 0 && in(kLeadAdverbs, s.w(0))) n = 1;
+    return n > 0 && s.isMark(n, ",") && s.isWord(n + 1) ? n + 1 : 0;
+}
+
 // "For example, each of", "However, I still think": an introduction before
 // the clause. "However" before a pronoun opens a clause of its own when a
 // comma follows later ("However you look at it, it works"), and before any
 // other word it belongs to that word ("However hard").
-void afterIntroduction(Sentence& s) {
+void afterIntroduction(Sentence& s, std::size_t at) {
     // "Thus, after a long wait we", "Hence, even now it": set apart from an adverb
     // or a phrase that opens the clause after it. Straight before the subject
     // it reads as part of the clause ("Thus we left"), and a phrase with no
     // verb is no clause ("Hence the name").
-    if (in({"thus", "hence"}, s.w(0)) && s.canInsertAfter(0)) {
+    if (at == 0 && in({"thus", "hence"}, s.w(0)) && s.canInsertAfter(0)) {
         const std::string& next = s.w(1);
         const bool opensClause = (in(kPrepositions, next) && !in(kIntroductionGoesOn, next)) ||
                                  in(kMidAdverbs, next) || in(kButAdverbs, next);
         if (opensClause && s.hasFiniteVerb(1, s.clauseEnd(1))) s.insertAfter(0);
         return;
     }
-    std::size_t n = introductionLength(s);
-    if (n == 0 || !s.canInsertAfter(n - 1)) return;
+    // "No I have not", "Yes that is true": an answer before a clause. Before
+    // anything else "no" is a determiner ("No one came").
+    if (in({"yes", "no"}, s.w(at)) && s.canInsertAfter(at) &&
+        (s.subjectAndVerbAt(at + 1) || (in({"that", "this"}, s.w(at + 1)) && in(kFinite, s.w(at + 2))) ||
+         in({"that's", "this's"}, s.w(at + 1)))) {
+        s.insertAfter(at);
+        return;
+    }
+    std::size_t n = introductionLength(s, at);
+    if (n == 0 || !s.canInsertAfter(at + n - 1)) return;
+    n += at;
     const std::string& next = s.w(n);
     if (in(kIntroductionGoesOn, next)) return;
     // "Of course we can": before a subject pronoun it reads as part of the clause.
-    if (s.w(0) == "of" && in(kSubjectPronouns, next)) return;
-    if (s.w(0) == "however") {
+    if (s.w(at) == "of" && in(kSubjectPronouns, next)) return;
+    if (s.w(at) == "however") {
         bool pronoun = in(kSubjectPronouns, next);
         if (!pronoun && !in(kDeterminers, next) && !s.capital(n)) return;
         for (std::size_t k = n; pronoun && k < s.size(); ++k)
@@ -330,7 +355,8 @@ bool clauseAt(const Sentence& s, std::size_t k) {
     if ((first == "this" || first == "that") && in(kFinite, s.w(k + 1))) return true;
     if (in(kNounPhraseStarts, first))
         for (std::size_t j = k + 2; j <= k + 5; ++j) {  // "the demand for new cars will"
-            if (!s.isWord(j) || in({"and", "or"}, s.w(j - 1)) || in(kSubjectPronouns, s.w(j - 1)) ||
+            if (!s.isWord(j) || in(kJoiners, s.w(j - 1)) || in(kSubjectPronouns, s.w(j - 1)) ||
+                in(kIndefinites, s.w(j - 1)) ||
                 (j - 1 > k + 1 && in(kNounPhraseStarts, s.w(j - 1))))  // "all the parts" is one
                 break;
             if (in(kFinite, s.w(j)) && s.w(j) != "do" && s.w(j) != "does" && s.w(j) != "did") return true;
@@ -361,16 +387,20 @@ bool embeddedClauseAfter(const Sentence& s, std::size_t from) {
 // were", "If the teacher told them that they"), after a pronoun that a verb
 // of telling governs ("If I tell him he"), where the clause has a relative
 // pronoun, and where the writer set a comma later.
-void afterOpening(Sentence& s) {
+void afterOpening(Sentence& s, std::size_t at) {
     // Not after "only", whose phrase turns the main clause round ("Only by
     // trying can you learn"): the fault there is the order, not a comma.
-    if (s.w(0) == "only") return;
-    std::size_t o = in({"so", "thus", "but", "and", "then", "even", "just", "also"}, s.w(0)) ? 1 : 0;
+    if (s.w(at) == "only") return;
+    std::size_t o = at + (in({"so", "thus", "but", "and", "then", "even", "just", "also"}, s.w(at)) ? 1 : 0);
     const std::string& opener = s.w(o);
     const bool clause = in(kClauseOpeners, opener), either = in(kEitherOpeners, opener),
                byParticiple = !in(kPhraseOpeners, opener) && participle(opener, s.w(o + 1)),
                phrase = in(kPhraseOpeners, opener) || byParticiple;
     if ((!clause && !phrase && !either) || (opener == "at" && in({"least", "most", "all"}, s.w(o + 1)))) return;
+    // After the writer's own comma ("Moreover, for daily use we …") a
+    // prepositional phrase often runs on into the clause, to spare a second
+    // comma; a clause or an infinitive of purpose is still closed.
+    const bool runsOn = at > 0 && !clause && !byParticiple && opener != "to";
     for (std::size_t k = o + 2; k < std::min<std::size_t>(s.size(), o + 14); ++k) {
         if (!s.isWord(k)) return;
         const bool pronoun = s.subjectAndVerbAt(k);
@@ -385,7 +415,8 @@ void afterOpening(Sentence& s) {
         const bool verbBefore = !demonstrative && (in(kFinite, before) || in(kEmbedding, before) || takesClause(before));
         const bool object = in({"me", "him", "her", "us", "them", "it"}, before) && !in(kTelling, s.w(b - 1));
         const bool held = verbBefore || (in(kObjectPronouns, before) && !object) ||
-                          (in(kDeterminers, before) && !demonstrative) || in(kPrepositions, before) ||
+                          (in(kDeterminers, before) && !demonstrative) ||
+                          (in(kPrepositions, before) && !in(kDeterminers, s.w(b - 1))) ||  // "the above"
                           (in(kJoiners, before) && !(before == "then" && in(kPrepositions, s.w(b - 1))) &&
                            !demonstrative) ||
                           (in(kNotVerbs, before) && !demonstrative && before != "there" && before != "here") ||
@@ -397,8 +428,15 @@ void afterOpening(Sentence& s) {
             if (nounPhrase) continue;
             return;
         }
-        const bool hasVerb = s.hasFiniteVerb(o + 1, k);
-        if ((clause && !hasVerb) || (phrase && !either && hasVerb)) return;
+        // "When my sister arrives": a noun subject's verb in -s.
+        bool hasVerb = s.hasFiniteVerb(o + 1, k);
+        for (std::size_t j = o + 3; clause && !hasVerb && j < std::min(k, o + 6); ++j)
+            hasVerb = in(kNounPhraseStarts, s.w(o + 1)) && presentTense(s.w(j)) && !in(kPrepositions, s.w(j - 1));
+        // "When older people think": a plural with no -s before its verb.
+        for (std::size_t j = o + 2; clause && !hasVerb && j < std::min(k, o + 5); ++j)
+            hasVerb = in({"people", "children", "men", "women"}, s.w(j - 1)) && !in(kNotVerbs, s.w(j)) &&
+                      !in(kDeterminers, s.w(j)) && !in(kPrepositions, s.w(j)) && !endsWith(s.w(j), "ing");
+        if ((clause && !hasVerb) || (phrase && !either && hasVerb) || (runsOn && !hasVerb)) return;
         // "Travelling alone gives you the freedom …": an -ing phrase may be the subject of a verb in -s.
         if (byParticiple)
             for (std::size_t j = o + 1; j < k; ++j)
@@ -424,10 +462,33 @@ void afterOpening(Sentence& s) {
         // A modal's base form is the same verb ("you can do"), not a second one.
         const bool modalBase = in(kModals, s.w(k + 1)) && in({"do", "have", "be"}, s.w(k + 2)) &&
                                !in(kFinite, s.w(k + 3));
-        if (embeddedClauseAfter(s, k + 2) || (pronoun && in(kFinite, s.w(k + 2)) && !modalBase)) return;
+        if (embeddedClauseAfter(s, k + 2) || (pronoun && in(kFinite, s.w(k + 2)) && !modalBase)) {
+            // "To fit into the town we moved to, we learnt": a relative clause
+            // that ends on its preposition, which cannot take the pronoun after
+            // it; the main clause starts there.
+            const std::size_t m = k + 3;
+            if (in(kSubjectPronouns, s.w(k)) && s.verbAfter(s.w(k), k + 1) && !in(kMidAdverbs, s.w(k + 1)) &&
+                in(kPrepositions, s.w(k + 2)) && in(kSubjectPronouns, s.w(m)) && s.subjectAndVerbAt(m) &&
+                s.canInsertAfter(k + 2) && !embeddedClauseAfter(s, m + 2))
+                s.insertAfter(k + 2);
+            return;
+        }
         s.insertAfter(b);
         return;
     }
+}
+
+// "Then, when we arrived, it rained": "then" or "now" before an opening
+// clause that a comma closes is set off as the clause is.
+void beforeOpeningClause(Sentence& s) {
+    if (!in({"then", "now"}, s.w(0)) || !s.canInsertAfter(0) ||
+        !(in(kClauseOpeners, s.w(1)) || in(kEitherOpeners, s.w(1))))
+        return;
+    for (std::size_t k = 2; k < s.size(); ++k)
+        if (s.isMark(k, ",") || s.commaSetAfter(k)) {
+            s.insertAfter(0);
+            return;
+        }
 }
 
 // Whether the clause [from, k) and the one whose noun subject starts at
@@ -521,6 +582,12 @@ void beforeWhich(Sentence& s) {
             known = possessive || bare;
         }
         const std::string& verb = s.w(k + 1);
+        // "more cars, which means more smoke": a verb in -s cannot have a
+        // plural for subject, so "which" takes up the whole clause.
+        known = known || (presentTense(n) && n.size() > 4 &&
+                          in({"means", "makes", "gives", "shows", "leads", "causes", "helps", "explains", "proves",
+                              "allows", "results"},
+                             verb));
         // "which" is the clause's subject before a verb, its object before
         // a subject of its own ("my car, which he sold").
         const bool verbFollows = in(kFinite, verb) || s.subjectAndVerbAt(k + 1) ||
@@ -576,6 +643,36 @@ void aroundExamples(Sentence& s) {
             s.insertAfter(k - 1);
             if (s.canInsertAfter(k + 1) && (in(kFinite, s.w(k - 1)) || s.hasFiniteVerb(k + 2, s.clauseEnd(k + 2))))
                 s.insertAfter(k + 1);
+        }
+    }
+}
+
+// Comparatives that pair up in "the more you read, the less you know".
+constexpr std::string_view kComparatives[] = {
+    "more", "less", "fewer", "better", "worse", "bigger", "smaller", "longer", "shorter", "harder", "faster",
+    "slower", "sooner", "later", "earlier", "older", "younger", "higher", "lower", "greater", "easier", "happier",
+    "richer", "cheaper", "larger", "stronger", "weaker", "further", "farther", "deeper", "wider", "closer",
+    "quicker", "simpler", "safer", "louder"};
+
+// "The harder you work, the more you earn": the two halves of a paired
+// comparative, where the first opens a clause and has its own subject
+// pronoun and verb ("the bigger dog chased the smaller cat" has none).
+void betweenComparatives(Sentence& s) {
+    for (std::size_t k = 0; k + 4 < s.size(); ++k) {
+        if (s.w(k) != "the" || !in(kComparatives, s.w(k + 1))) continue;
+        const std::string& before = k > 0 ? s.w(k - 1) : std::string();
+        if (k > 0 && s.isWord(k - 1) && !in(kJoiners, before) && !takesClause(before)) continue;
+        std::size_t j = k + 2;
+        while (j < k + 5 && s.isWord(j) && !s.subjectAndVerbAt(j)) ++j;
+        if (!s.isWord(j) || !s.subjectAndVerbAt(j)) continue;
+        // A second verb ends the half: "the older man we met was kind".
+        for (std::size_t m = j + 2; m + 1 < s.size() && s.isWord(m); ++m) {
+            if (in(kFinite, s.w(m)) && !(m == j + 2 && in(kFinite, s.w(j + 1)))) break;
+            if (s.w(m) != "the" || !in(kComparatives, s.w(m + 1))) continue;
+            const std::string& end = s.w(m - 1);
+            if (s.canInsertAfter(m - 1) && !in(kDeterminers, end) && !in(kNotVerbs, end) && !in(kJoiners, end))
+                s.insertAfter(m - 1);
+            break;
         }
     }
 }
@@ -679,7 +776,7 @@ void forEachSentence(const Tokens& tokens, bool capitalOpens, F f) {
         if (opening && tokens[*opening].kind == TokenKind::word) {
             const std::string& w = tokens[*opening].text;
             if (isAsciiWord(w) || isPlainWord(w))
-                whole = english && (afterMark || (closed && !in(kContinuations, lowerAscii(w))) ||
+                whole = english && (afterMark || (closed && (!in(kContinuations, lowerAscii(w)) || !startsLowercase(w))) ||
                                     (capitalOpens && !startsLowercase(w) && w != "I"));
         }
         f(first, end, whole);
@@ -749,12 +846,20 @@ void insertCommas(Tokens& tokens) {
         }
         Sentence s(tokens, std::move(units), commas, drops);
         afterThinking(s);
-        afterIntroduction(s);
-        afterOpening(s);
+        afterIntroduction(s, 0);
+        afterOpening(s, 0);
+        // Also after an introduction the writer set off: "However, if you
+        // want a car, you save".
+        if (const std::size_t lead = afterLeadIn(s)) {
+            afterIntroduction(s, lead);
+            afterOpening(s, lead);
+        }
+        beforeOpeningClause(s);
         beforeConjunctions(s);
         beforeWhich(s);
         aroundExamples(s);
         aroundHowever(s);
+        betweenComparatives(s);
     });
     // From the end, so that each edit leaves the places of those before it.
     std::vector<std::pair<std::size_t, bool>> edits;  // (token index, insert a comma there or drop it)

@@ -35,6 +35,8 @@ TEST(Commas, AfterAnIntroduction) {
         {"In addition to the fee we pay a tax. Of course not.", "In addition to the fee, we pay a tax. Of course not."},
         {"In general elections turnout is low.", nullptr},
         {"Of course we can help. Of course the plan failed.", "Of course we can help. Of course, the plan failed."},
+        {"No I have not seen it. Yes that is true.", "No, I have not seen it. Yes, that is true."},
+        {"No one came. No students were late.", nullptr},
         {"Thus after a long wait we walked home. Thus began a long walk. Hence the name.",
          "Thus, after a long wait, we walked home. Thus began a long walk. Hence the name."},
     });
@@ -47,10 +49,15 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"Even if she liked it she would not say so.", "Even if she liked it, she would not say so."},
         {"By avoiding this we save a lot of time.", "By avoiding this, we save a lot of time."},
         {"When the rain stopped we went outside.", "When the rain stopped, we went outside."},
+        {"When my sister arrives the party will start. When young people think like this it is hard.",
+         "When my sister arrives, the party will start. When young people think like this, it is hard."},
         {"When I said we were late nobody listened. If he hoped they would stay he was wrong.", nullptr},
         {"If I tell him he will come. At least we tried.", nullptr},
         {"To get there we took the bus.", "To get there, we took the bus."},
         {"In the house they built there was a cellar. To buy the car they wanted was hard.", nullptr},
+        {"In line with the above we agree to the plan.", "In line with the above, we agree to the plan."},
+        {"To fit into the town we moved to we had to learn the dialect.",
+         "To fit into the town we moved to, we had to learn the dialect."},
         {"To watch the birds is fun. To read the books is a joy.", nullptr},
         {"If the job we like pays well we stay.", nullptr},
         {"If you buy a car you like, you will be happy.", nullptr},
@@ -67,6 +74,13 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"When the weather is fine we walk to the lake, for example, or up the hill.",
          "When the weather is fine, we walk to the lake, for example, or up the hill."},
         {"Only by practising every day you get better.", nullptr},  // the order is at fault, not a comma
+        {"Then when we reached the harbour it was dark. Then when you leave close the door.",
+         "Then, when we reached the harbour, it was dark. Then when you leave close the door."},
+        // After an introduction that the writer set off.
+        {"Firstly, when the rain stopped we went out. So, to reach the top the team climbs all day.",
+         "Firstly, when the rain stopped, we went out. So, to reach the top, the team climbs all day."},
+        {"Thus, in my opinion the plan is fine.", "Thus, in my opinion, the plan is fine."},
+        {"Moreover, for daily use you may want a bigger one.", nullptr},
     });
 }
 
@@ -104,6 +118,8 @@ TEST(Commas, BeforeWhichAddingToAKnownNoun) {
          "Last year we visited Kyoto, which is famous for its temples."},
         {"He finally sold his old car which was too small.", "He finally sold his old car, which was too small."},
         {"She lent me her old bike which I rode every day.", "She lent me her old bike, which I rode every day."},
+        {"They work in other ways than their rivals which gives them an edge. She sells tools which make work easier.",
+         "They work in other ways than their rivals, which gives them an edge. She sells tools which make work easier."},
         {"I need a tool which cuts metal. The book in which I found it is old.", nullptr},
         {"Which one do you want? I do not know which bus goes there.", nullptr},
         {"She reads the books which her father wrote. The car which I bought is red.", nullptr},
@@ -133,6 +149,15 @@ TEST(Commas, AroundHoweverInMidSentence) {
     });
 }
 
+TEST(Commas, BetweenPairedComparatives) {
+    expectCommas({
+        {"The harder they work the more money they earn.", "The harder they work, the more money they earn."},
+        {"I think the longer we wait the worse it gets.", "I think the longer we wait, the worse it gets."},
+        {"The bigger dog chased the smaller cat.", nullptr},
+        {"The older man we met was kind and the younger one smiled.", nullptr},
+    });
+}
+
 // A comma between a verb of thinking and its clause is taken out.
 TEST(Commas, NotBetweenAVerbOfThinkingAndItsClause) {
     expectCommas({
@@ -150,6 +175,8 @@ TEST(Commas, NeverOutsideWholeEnglishSentences) {
         {"He wrote \"The shop was closed on Monday and the owner was away\" on the card.", nullptr},
         {"the shop was closed on Monday and the owner was away", nullptr},
         {"and if you want a new car you should save money.", nullptr},
+        {"But by then we had already left the town.", "But by then, we had already left the town."},
+        {"Because it is already a fixed price so nobody can change it.", nullptr},
         {"It means that they may pass it on\nunder the same terms they got it.", nullptr},
         {"Wenn du ein Auto willst, musst du sparen, aber wir fahren Rad.", nullptr},
     });
