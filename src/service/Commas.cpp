@@ -432,7 +432,7 @@ void afterOpening(Sentence& s, std::size_t at) {
         bool hasVerb = s.hasFiniteVerb(o + 1, k);
         for (std::size_t j = o + 3; clause && !hasVerb && j < std::min(k, o + 6); ++j)
             hasVerb = in(kNounPhraseStarts, s.w(o + 1)) && presentTense(s.w(j)) && !in(kPrepositions, s.w(j - 1));
-        // "When older people think": a plural with no -s before its verb.
+        // "When young people travel": a plural with no -s before its verb.
         for (std::size_t j = o + 2; clause && !hasVerb && j < std::min(k, o + 5); ++j)
             hasVerb = in({"people", "children", "men", "women"}, s.w(j - 1)) && !in(kNotVerbs, s.w(j)) &&
                       !in(kDeterminers, s.w(j)) && !in(kPrepositions, s.w(j)) && !endsWith(s.w(j), "ing");
