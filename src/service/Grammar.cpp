@@ -2,6 +2,7 @@
 
 #include "service/Articles.h"
 #include "service/Commas.h"
+#include "service/NounNumber.h"
 
 #include "text/Text.h"
 
@@ -2306,6 +2307,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         tokens.insert(tokens.begin() + std::ptrdiff_t(i + 1), {Token{TokenKind::space, " ", rest.language}, std::move(rest)});
     }
     correctArticles(tokens);
+    correctNounNumber(tokens);
 }
 
 bool inWordClass(std::string_view w, WordClass wordClass) {

@@ -1,0 +1,143 @@
+#include "service/NounNumber.h"
+
+#include "text/Text.h"
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <utility>
+
+namespace quillant::service {
+
+namespace {
+
+using Tokens = std::vector<Token>;
+constexpr std::size_t npos = std::string::npos;
+
+template <std::size_t N>
+bool in(const std::string_view (&list)[N], std::string_view word) {
+    return std::find(std::begin(list), std::end(list), word) != std::end(list);
+}
+
+// Nouns English never counts, with no verb in -s of the same spelling
+// ("researches", "evidences", "stuffs" are verbs too, and stay). The
+// grammar's own list has the commonest ("informations", "advices").
+constexpr std::pair<std::string_view, std::string_view> kNeverPlural[] = {
+    {"applauses", "applause"},       {"clothings", "clothing"},         {"courages", "courage"},
+    {"electricities", "electricity"}, {"garbages", "garbage"},          {"healths", "health"},
+    {"houseworks", "housework"},     {"mankinds", "mankind"},           {"medias", "media"},
+    {"musics", "music"},             {"pollutions", "pollution"},       {"sunshines", "sunshine"},
+    {"transportations", "transportation"}, {"violences", "violence"},  {"wealths", "wealth"},
+    {"wildlifes", "wildlife"}};
+
+// Nouns that follow an owner ("their families", "your knowledge") and are no
+// verb, so that "there" before them is no place ("the dog in there barks").
+constexpr std::string_view kOwnedNouns[] = {
+    "abilities", "ability", "behavior", "behaviour", "bodies", "body", "business", "businesses", "car", "cars",
+    "children", "choices", "cities", "city", "communities", "community", "companies", "company", "countries",
+    "country", "culture", "customers", "daughter", "daughters", "decisions", "duties", "education", "families",
+    "family", "feelings", "friends", "future", "goals", "habits", "health", "homework", "idea", "ideas", "job",
+    "jobs", "kids", "knowledge", "language", "languages", "life", "lifestyle", "money", "opinion", "opinions",
+    "parents", "performance", "personality", "product", "products", "relationship", "relationships", "religion",
+    "responsibilities", "responsibility", "safety", "salary", "savings", "skills", "society", "son", "sons",
+    "talent", "talents", "teachers", "teeth", "thoughts", "wealth", "wife", "wives"};
+// Owned nouns that are verbs too ("the cat in there lives on mice"): only
+// where "there" cannot name a place.
+constexpr std::string_view kOwnedVerbNouns[] = {"career", "dream", "dreams", "experience", "experiences", "eyes", "help",
+                                                "home", "homes", "house", "houses", "lives", "mind", "minds",
+                                                "studies", "work"};
+// People, whom "you" may name in apposition ("for you children", "you kids").
+constexpr std::string_view kPeople[] = {"children", "customers", "daughter", "daughters", "friends", "kids",
+                                        "parents", "son", "sons", "teachers", "wife", "wives"};
+// Adjectives that may stand between the owner and the noun ("their free time").
+constexpr std::string_view kOwnedAdjectives[] = {"daily", "favorite", "favourite", "free", "native", "new",
+                                                 "personal", "spare", "whole"};
+// Prepositions after which "there" is no place and "you" no subject.
+constexpr std::string_view kOwnerPrepositions[] = {"about", "among", "during", "for", "of", "to", "with", "without"};
+// Prepositions after which "there" may name a place ("in there"): then only
+// nouns that are no verb.
+constexpr std::string_view kPlacePrepositions[] = {"at", "by", "in", "into", "on", "through"};
+// Verbs that take an owned thing as their object and never two objects, so
+// that "you" after them is no receiver ("give you money" stays).
+constexpr std::string_view kOwningVerbs[] = {
+    "broaden", "broadened", "broadening", "change", "changed", "changes", "changing", "choose", "chooses",
+    "choosing", "chose", "develop", "developed", "developing", "develops", "expand", "expanded", "expanding",
+    "express", "expressed", "expressing", "follow", "followed", "following", "follows", "improve", "improved",
+    "improves", "improving", "increase", "increased", "increasing", "lose", "loses", "losing", "lost", "protect",
+    "protected", "protecting", "protects", "put", "putting", "raise", "raised", "raising", "share", "shared",
+    "shares", "sharing", "spend", "spending", "spends", "spent", "use", "used", "uses", "using"};
+
+class Nav {
+public:
+    explicit Nav(Tokens& tokens) : t_(tokens) {}
+    bool isWord(std::size_t i) const {
+        return i < t_.size() && t_[i].kind == TokenKind::word && t_[i].language == 0 && !t_[i].text.empty() &&
+               isPlainWord(t_[i].text);
+    }
+    std::string lower(std::size_t i) const { return isWord(i) ? text::lowercased(t_[i].text) : std::string(); }
+    bool lowerCase(std::size_t i) const { return isWord(i) && startsLowercase(t_[i].text); }
+    std::size_t next(std::size_t i) const { return nextAcrossBlank(t_, i); }
+    std::size_t previous(std::size_t i) const { return previousAcrossBlank(t_, i); }
+    // Nothing before on the line, or a mark that ends a sentence.
+    bool opensSentence(std::size_t i) const {
+        const std::size_t p = previous(i);
+        return p == npos || (t_[p].kind == TokenKind::punct && std::string_view(".!?").find(t_[p].text) != npos);
+    }
+    // Replaces the word, keeping a capital first letter.
+    void replace(std::size_t i, std::string_view with) {
+        std::string& w = t_[i].text;
+        w = startsLowercase(w) ? std::string(with) : capitalizedFirst(with);
+    }
+
+private:
+    Tokens& t_;
+};
+
+// Whether the word at `noun` (after an adjective or not) is owned, as the
+// word `before` the owner allows: after a place preposition only nouns that
+// are no verb.
+bool ownedNounAt(const Nav& nav, std::size_t noun, bool place) {
+    if (!nav.lowerCase(noun)) return false;
+    std::string w = nav.lower(noun);
+    if (in(kOwnedAdjectives, w)) {
+        noun = nav.next(noun);
+        if (!nav.lowerCase(noun)) return false;
+        const std::string head = nav.lower(noun);
+        if ((w == "free" || w == "spare") && head == "time") return true;
+        w = head;
+    }
+    return in(kOwnedNouns, w) || (!place && in(kOwnedVerbNouns, w));
+}
+
+}  // namespace
+
+void correctNounNumber(Tokens& tokens) {
+    Nav nav(tokens);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (!nav.isWord(i)) continue;
+        const std::string w = nav.lower(i);
+        if (w.size() > 15) continue;
+        for (const auto& [plural, singular] : kNeverPlural)
+            if (w == plural && (nav.lowerCase(i) || nav.opensSentence(i))) nav.replace(i, singular);
+
+        // "for there children" → "for their children", "to you knowledge" →
+        // "to your knowledge": after a preposition or a verb that takes an
+        // owned thing, before such a thing. Only in lower case: "There" and
+        // "You" open a clause.
+        if ((w != "there" && w != "you") || !nav.lowerCase(i)) continue;
+        const std::size_t b = nav.previous(i);
+        if (!nav.lowerCase(b)) continue;
+        const std::string before = nav.lower(b);
+        const bool place = in(kPlacePrepositions, before);
+        if (!place && !in(kOwnerPrepositions, before) && !in(kOwningVerbs, before)) continue;
+        // "out of there" names a place.
+        if (before == "of" && nav.lower(nav.previous(b)) == "out") continue;
+        const std::size_t n = nav.next(i);
+        if (!ownedNounAt(nav, n, w == "there" && place)) continue;
+        // "for you children": people in apposition to "you".
+        if (w == "you" && in(kPeople, nav.lower(n))) continue;
+        nav.replace(i, w == "there" ? "their" : "your");
+    }
+}
+
+}  // namespace quillant::service

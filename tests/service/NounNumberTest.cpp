@@ -1,0 +1,55 @@
+// Noun number and possessive determiners that the words around them decide,
+// on the installed dictionaries: each rule where it fires and where it must
+// hold back. Every answer is corrected again and must not change.
+#include "service/Dictionaries.h"
+#include "service/RuleCorrector.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace quillant::service;
+
+namespace {
+
+struct Case {
+    const char* name;
+    const char* input;
+    const char* expected;  // nullptr: unchanged
+};
+
+void expectNounNumber(const std::vector<Case>& cases) {
+    static Dictionaries dictionaries;
+    RuleCorrector corrector(dictionaries);
+    for (const auto& c : cases) {
+        const std::string expected = c.expected ? c.expected : c.input;
+        const std::string once = corrector.correctIn(c.input, "auto");
+        EXPECT_EQ(once, expected) << c.name;
+        EXPECT_EQ(corrector.correctIn(once, "auto"), once) << c.name << " (second pass)";
+    }
+}
+
+TEST(NounNumber, NounsNeverCounted) {
+    expectNounNumber({
+        {"plural_made_singular", "She loves musics and hates pollutions.", "She loves music and hates pollution."},
+        {"at_a_sentence_start", "Medias shape opinion.", "Media shape opinion."},
+        {"a_name_held_back", "We met the Musics at noon.", nullptr},
+    });
+}
+
+TEST(NounNumber, OwnerWrittenAsThereOrYou) {
+    expectNounNumber({
+        {"there_after_a_preposition", "They cook for there families.", "They cook for their families."},
+        {"there_before_free_time", "Kids read in there free time.", "Kids read in their free time."},
+        {"there_after_a_verb", "They spend there money fast.", "They spend their money fast."},
+        {"you_after_a_verb", "It will broaden you knowledge.", "It will broaden your knowledge."},
+        {"you_after_a_preposition", "Thank you for you help.", "Thank you for your help."},
+        {"there_a_place", "Put it in there, then go. The dog in there lives on scraps. We ran out of there "
+         "children first.", nullptr},
+        {"there_existential", "Is there life on Mars?", nullptr},
+        {"you_a_receiver_or_in_apposition", "I will give you money. This is for you children.", nullptr},
+    });
+}
+
+}  // namespace
