@@ -67,6 +67,17 @@ constexpr std::string_view kOwningVerbs[] = {
     "protected", "protecting", "protects", "put", "putting", "raise", "raised", "raising", "share", "shared",
     "shares", "sharing", "spend", "spending", "spends", "spent", "use", "used", "uses", "using"};
 
+// Verbs that take an owned thing but may take two objects: "there" after
+// them is still no place ("show there products"), "you" may be a receiver
+// ("show you pictures").
+constexpr std::string_view kGivingVerbs[] = {
+    "bring", "brings", "brought", "bringing", "buy", "buys", "bought", "buying", "give", "gives", "gave", "given",
+    "giving", "help", "helps", "helped", "helping", "keep", "keeps", "kept", "keeping", "leave", "leaves", "left",
+    "leaving", "love", "loves", "loved", "loving", "make", "makes", "made", "making", "sell", "sells", "sold",
+    "selling", "send", "sends", "sent", "sending", "show", "shows", "showed", "shown", "showing", "support",
+    "supports", "supported", "supporting", "take", "takes", "took", "taken", "taking", "teach", "teaches", "taught",
+    "teaching", "tell", "tells", "told", "telling"};
+
 class Nav {
 public:
     explicit Nav(Tokens& tokens) : t_(tokens) {}
@@ -129,7 +140,9 @@ void correctNounNumber(Tokens& tokens) {
         if (!nav.lowerCase(b)) continue;
         const std::string before = nav.lower(b);
         const bool place = in(kPlacePrepositions, before);
-        if (!place && !in(kOwnerPrepositions, before) && !in(kOwningVerbs, before)) continue;
+        if (!place && !in(kOwnerPrepositions, before) && !in(kOwningVerbs, before) &&
+            !(w == "there" && in(kGivingVerbs, before)))
+            continue;
         // "out of there" names a place.
         if (before == "of" && nav.lower(nav.previous(b)) == "out") continue;
         const std::size_t n = nav.next(i);

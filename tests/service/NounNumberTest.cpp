@@ -43,6 +43,7 @@ TEST(NounNumber, OwnerWrittenAsThereOrYou) {
         {"there_after_a_preposition", "They cook for there families.", "They cook for their families."},
         {"there_before_free_time", "Kids read in there free time.", "Kids read in their free time."},
         {"there_after_a_verb", "They spend there money fast.", "They spend their money fast."},
+        {"there_after_a_verb_of_two_objects", "They show there products.", "They show their products."},
         {"you_after_a_verb", "It will broaden you knowledge.", "It will broaden your knowledge."},
         {"you_after_a_preposition", "Thank you for you help.", "Thank you for your help."},
         {"there_a_place", "Put it in there, then go. The dog in there lives on scraps. We ran out of there "
