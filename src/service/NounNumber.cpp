@@ -1,5 +1,7 @@
 #include "service/NounNumber.h"
 
+#include "service/Grammar.h"
+
 #include "text/Text.h"
 
 #include <algorithm>
@@ -78,6 +80,12 @@ constexpr std::string_view kGivingVerbs[] = {
     "supports", "supported", "supporting", "take", "takes", "took", "taken", "taking", "teach", "teaches", "taught",
     "teaching", "tell", "tells", "told", "telling"};
 
+// Words that follow a noun phrase and end it: not "and"/"or".
+constexpr std::string_view kPhraseEnders[] = {
+    "are", "at", "because", "by", "can", "could", "ever", "for", "from", "had", "has", "have", "he", "i", "in", "is",
+    "of", "on", "she", "since", "that", "they", "to", "was", "we", "were", "which", "who", "will", "with", "would",
+    "you"};
+
 class Nav {
 public:
     explicit Nav(Tokens& tokens) : t_(tokens) {}
@@ -93,6 +101,11 @@ public:
     bool opensSentence(std::size_t i) const {
         const std::size_t p = previous(i);
         return p == npos || (t_[p].kind == TokenKind::punct && std::string_view(".!?").find(t_[p].text) != npos);
+    }
+    // A mark that ends a phrase, or the line's end.
+    bool endsAtMark(std::size_t i) const {
+        return i == npos ||
+               (t_[i].kind == TokenKind::punct && std::string_view(".,;:!?").find(t_[i].text) != npos);
     }
     // Replaces the word, keeping a capital first letter.
     void replace(std::size_t i, std::string_view with) {
@@ -122,7 +135,7 @@ bool ownedNounAt(const Nav& nav, std::size_t noun, bool place) {
 
 }  // namespace
 
-void correctNounNumber(Tokens& tokens) {
+void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view)>& isWord) {
     Nav nav(tokens);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         if (!nav.isWord(i)) continue;
@@ -131,6 +144,24 @@ void correctNounNumber(Tokens& tokens) {
         for (const auto& [plural, singular] : kNeverPlural)
             if (w == plural && (nav.lowerCase(i) || nav.opensSentence(i))) nav.replace(i, singular);
 
+        // "one of my best friend." → "… friends.": a counting word's "of",
+        // an owner, a word that picks some of many, and a counted noun ending
+        // its phrase. "and" may join a second noun ("one of my best friend
+        // and colleague"), so it ends no phrase here.
+        if (in({"best", "worst", "favorite", "favourite"}, w) && nav.lowerCase(i)) {
+            const std::size_t det = nav.previous(i);
+            const std::size_t of = nav.previous(det);
+            const std::size_t n = nav.next(i);
+            const std::size_t after = nav.next(n);
+            const std::string noun = nav.lower(n);
+            if (in({"the", "my", "your", "his", "her", "our", "their"}, nav.lower(det)) && nav.lower(of) == "of" &&
+                in({"one", "each", "many", "several", "both", "few"}, nav.lower(nav.previous(of))) &&
+                nav.lowerCase(n) && isAlwaysCountedNoun(noun, isWord) &&
+                (nav.endsAtMark(after) || in(kPhraseEnders, nav.lower(after)))) {
+                if (const std::string plural = pluralOfNoun(noun, isWord); !plural.empty()) nav.replace(n, plural);
+            }
+            continue;
+        }
         // "for there children" → "for their children", "to you knowledge" →
         // "to your knowledge": after a preposition or a verb that takes an
         // owned thing, before such a thing. Only in lower case: "There" and

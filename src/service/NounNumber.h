@@ -2,6 +2,8 @@
 
 #include "service/TextScan.h"
 
+#include <functional>
+#include <string_view>
 #include <vector>
 
 namespace quillant::service {
@@ -13,7 +15,10 @@ namespace quillant::service {
 //   - "there" and "you" written for "their" and "your" before a noun that
 //     someone owns, where neither can stand: "for there children" → "for
 //     their children", "improve you skills" → "improve your skills" (not "in
-//     there, the", "Is there life", "give you money", "for you people").
-void correctNounNumber(std::vector<Token>& tokens);
+//     there, the", "Is there life", "give you money", "for you people");
+//   - the plural after "one of my best", "each of the worst", "one of his
+//     favourite" ("one of my best friend." → "… friends.").
+// `isWord` tells whether English accepts a word (any variant).
+void correctNounNumber(std::vector<Token>& tokens, const std::function<bool(std::string_view)>& isWord);
 
 }  // namespace quillant::service

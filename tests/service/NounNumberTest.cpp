@@ -53,4 +53,13 @@ TEST(NounNumber, OwnerWrittenAsThereOrYou) {
     });
 }
 
+TEST(NounNumber, PluralAfterOneOfMyBest) {
+    expectNounNumber({
+        {"counted_noun_ending_its_phrase", "He is one of my best friend. One of her favourite song is old.",
+         "He is one of my best friends. One of her favourite songs is old."},
+        {"held_back_without_a_count_or_before_and", "He is my best friend. She is one of my best friend and colleague.",
+         nullptr},
+    });
+}
+
 }  // namespace
