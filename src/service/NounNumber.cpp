@@ -86,6 +86,9 @@ constexpr std::string_view kPhraseEnders[] = {
     "of", "on", "she", "since", "that", "they", "to", "was", "we", "were", "which", "who", "will", "with", "would",
     "you"};
 
+// The words at which a rule starts, besides the plurals in -s.
+constexpr std::string_view kStarters[] = {"best", "favorite", "favourite", "there", "worst", "you"};
+
 class Nav {
 public:
     explicit Nav(Tokens& tokens) : t_(tokens) {}
@@ -138,11 +141,23 @@ bool ownedNounAt(const Nav& nav, std::size_t noun, bool place) {
 void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view)>& isWord) {
     Nav nav(tokens);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
+        // Most words start no rule: they are told apart on their ASCII lower
+        // case before any Unicode test (no word that starts one is longer).
+        const std::string& raw = tokens[i].text;
+        if (tokens[i].kind != TokenKind::word || tokens[i].language != 0 || raw.size() > 15 || raw.size() < 3) continue;
+        std::string w(raw);
+        std::transform(w.begin(), w.end(), w.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+        if (!in(kStarters, w) && !(w.back() == 's' && w != "was" && w != "is" && w != "has")) continue;
         if (!nav.isWord(i)) continue;
-        const std::string w = nav.lower(i);
-        if (w.size() > 15) continue;
         for (const auto& [plural, singular] : kNeverPlural)
             if (w == plural && (nav.lowerCase(i) || nav.opensSentence(i))) nav.replace(i, singular);
+        // "my point of views" → "my point of view": the phrase's noun is
+        // singular whatever the number of points.
+        if (w == "views" && nav.lowerCase(i) && nav.lower(nav.previous(i)) == "of" &&
+            in({"point", "points"}, nav.lower(nav.previous(nav.previous(i))))) {
+            nav.replace(i, "view");
+            continue;
+        }
 
         // "one of my best friend." → "… friends.": a counting word's "of",
         // an owner, a word that picks some of many, and a counted noun ending

@@ -17,7 +17,8 @@ namespace quillant::service {
 //     their children", "improve you skills" → "improve your skills" (not "in
 //     there, the", "Is there life", "give you money", "for you people");
 //   - the plural after "one of my best", "each of the worst", "one of his
-//     favourite" ("one of my best friend." → "… friends.").
+//     favourite" ("one of my best friend." → "… friends."), and "point of
+//     view" ("points of views" → "points of view").
 // `isWord` tells whether English accepts a word (any variant).
 void correctNounNumber(std::vector<Token>& tokens, const std::function<bool(std::string_view)>& isWord);
 

@@ -38,6 +38,13 @@ TEST(NounNumber, NounsNeverCounted) {
     });
 }
 
+TEST(NounNumber, PointOfView) {
+    expectNounNumber({
+        {"views_made_singular", "From my point of views, and their points of views, it works.",
+         "From my point of view, and their points of view, it works."},
+    });
+}
+
 TEST(NounNumber, OwnerWrittenAsThereOrYou) {
     expectNounNumber({
         {"there_after_a_preposition", "They cook for there families.", "They cook for their families."},
