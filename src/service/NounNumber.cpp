@@ -39,7 +39,7 @@ constexpr std::string_view kOwnedNouns[] = {
     "children", "choices", "cities", "city", "communities", "community", "companies", "company", "countries",
     "country", "culture", "customers", "daughter", "daughters", "decisions", "duties", "education", "families",
     "family", "feelings", "friends", "future", "goals", "habits", "health", "homework", "idea", "ideas", "job",
-    "jobs", "kids", "knowledge", "language", "languages", "life", "lifestyle", "money", "opinion", "opinions",
+    "jobs", "kids", "knowledge", "language", "languages", "life", "lifestyle", "money", "opinion", "opinions", "own",
     "parents", "performance", "personality", "product", "products", "relationship", "relationships", "religion",
     "responsibilities", "responsibility", "safety", "salary", "savings", "skills", "society", "son", "sons",
     "talent", "talents", "teachers", "teeth", "thoughts", "wealth", "wife", "wives"};

@@ -52,7 +52,8 @@ TEST(NounNumber, OwnerWrittenAsThereOrYou) {
         {"there_after_a_verb", "They spend there money fast.", "They spend their money fast."},
         {"there_after_a_verb_of_two_objects", "They show there products.", "They show their products."},
         {"you_after_a_verb", "It will broaden you knowledge.", "It will broaden your knowledge."},
-        {"you_after_a_preposition", "Thank you for you help.", "Thank you for your help."},
+        {"you_after_a_preposition", "Thank you for you help. Do it on you own.",
+         "Thank you for your help. Do it on your own."},
         {"there_a_place", "Put it in there, then go. The dog in there lives on scraps. We ran out of there "
          "children first.", nullptr},
         {"there_existential", "Is there life on Mars?", nullptr},
