@@ -86,8 +86,25 @@ constexpr std::string_view kPhraseEnders[] = {
     "of", "on", "she", "since", "that", "they", "to", "was", "we", "were", "which", "who", "will", "with", "would",
     "you"};
 
+// Words that count a plural noun after them ("several friends"); the
+// grammar mends the noun where it ends its phrase at a mark or a preposition.
+constexpr std::string_view kPluralCounters[] = {"both", "eight", "five", "four", "many", "nine", "numerous", "seven",
+                                                "several", "six", "ten", "these", "those", "three", "two", "various"};
+// Words that follow a noun phrase and end it where the grammar's list does
+// not: a place or a time ("many friends here", "several trips last year"),
+// or a subject that opens a relative clause ("the many problems we had").
+constexpr std::string_view kPlaceTimeFollowers[] = {"abroad", "he", "here", "i", "last", "next", "nowadays",
+                                                    "she", "they", "today", "together", "we", "yesterday"};
+// Counted nouns that are verbs too: after "many" or "these" they may be the
+// verb ("Many shop online", "Those travel abroad").
+constexpr std::string_view kCountedVerbs[] = {"benefit", "book", "class", "feature", "film", "park", "phone", "photo",
+                                              "picture", "place", "question", "rule", "shop", "store", "task", "tool",
+                                              "trip", "word"};
+
 // The words at which a rule starts, besides the plurals in -s.
-constexpr std::string_view kStarters[] = {"best", "favorite", "favourite", "there", "worst", "you"};
+constexpr std::string_view kStarters[] = {"best", "both", "eight", "favorite", "favourite", "five", "four", "many",
+                                          "nine", "numerous", "seven", "several", "six", "ten", "there", "these",
+                                          "those", "three", "two", "various", "worst", "you"};
 
 class Nav {
 public:
@@ -159,6 +176,20 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
             continue;
         }
 
+        // "many friend here" → "many friends here", "two sister last year"
+        // → "two sisters last year": a counted noun that is no verb, before a
+        // place, a time or a relative clause's subject.
+        if (in(kPluralCounters, w)) {
+            const std::size_t n = nav.next(i);
+            const std::string noun = nav.lower(n);
+            if (nav.lowerCase(n) && !noun.ends_with("s") && isAlwaysCountedNoun(noun, isWord) &&
+                !in(kCountedVerbs, noun) && !inWordClass(noun, WordClass::baseVerb) &&
+                in(kPlaceTimeFollowers, nav.lower(nav.next(n))) &&
+                (nav.lowerCase(nav.next(n)) || nav.lower(nav.next(n)) == "i")) {
+                if (const std::string plural = pluralOfNoun(noun, isWord); !plural.empty()) nav.replace(n, plural);
+            }
+            continue;
+        }
         // "one of my best friend." → "… friends.": a counting word's "of",
         // an owner, a word that picks some of many, and a counted noun ending
         // its phrase. "and" may join a second noun ("one of my best friend

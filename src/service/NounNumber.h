@@ -16,6 +16,8 @@ namespace quillant::service {
 //     someone owns, where neither can stand: "for there children" → "for
 //     their children", "improve you skills" → "improve your skills" (not "in
 //     there, the", "Is there life", "give you money", "for you people");
+//   - the plural after a counting word before a place or a time ("many
+//     friend here" → "many friends here");
 //   - the plural after "one of my best", "each of the worst", "one of his
 //     favourite" ("one of my best friend." → "… friends."), and "point of
 //     view" ("points of views" → "points of view").

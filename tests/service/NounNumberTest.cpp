@@ -61,6 +61,14 @@ TEST(NounNumber, OwnerWrittenAsThereOrYou) {
     });
 }
 
+TEST(NounNumber, PluralBeforeAPlaceOrATime) {
+    expectNounNumber({
+        {"counted_noun", "I have many friend here. She met two dog yesterday. We fixed several problem we had.",
+         "I have many friends here. She met two dogs yesterday. We fixed several problems we had."},
+        {"a_noun_that_is_a_verb_held_back", "Many shop online. Several park here.", nullptr},
+    });
+}
+
 TEST(NounNumber, PluralAfterOneOfMyBest) {
     expectNounNumber({
         {"counted_noun_ending_its_phrase", "He is one of my best friend. One of her favourite song is old.",
