@@ -105,6 +105,7 @@ constexpr std::string_view kCountedVerbs[] = {"benefit", "book", "class", "featu
 constexpr std::string_view kStarters[] = {"best", "both", "eight", "favorite", "favourite", "five", "four", "many",
                                           "nine", "numerous", "seven", "several", "six", "ten", "there", "these",
                                           "those", "three", "two", "various", "worst", "you"};
+static_assert(std::is_sorted(std::begin(kStarters), std::end(kStarters)));
 
 class Nav {
 public:
@@ -162,9 +163,12 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         // case before any Unicode test (no word that starts one is longer).
         const std::string& raw = tokens[i].text;
         if (tokens[i].kind != TokenKind::word || tokens[i].language != 0 || raw.size() > 15 || raw.size() < 3) continue;
+        const bool plural = raw.back() == 's' || raw.back() == 'S';
+        if (!plural && std::string_view("befmnstvwyBEFMNSTVWY").find(raw[0]) == npos) continue;
         std::string w(raw);
         std::transform(w.begin(), w.end(), w.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
-        if (!in(kStarters, w) && !(w.back() == 's' && w != "was" && w != "is" && w != "has")) continue;
+        if (!(plural && w != "was" && w != "has") && !std::binary_search(std::begin(kStarters), std::end(kStarters), w))
+            continue;
         if (!nav.isWord(i)) continue;
         for (const auto& [plural, singular] : kNeverPlural)
             if (w == plural && (nav.lowerCase(i) || nav.opensSentence(i))) nav.replace(i, singular);
