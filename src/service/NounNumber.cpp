@@ -104,7 +104,7 @@ constexpr std::string_view kCountedVerbs[] = {"benefit", "book", "class", "featu
 // The words at which a rule starts, besides the plurals in -s.
 constexpr std::string_view kStarters[] = {"best", "both", "eight", "favorite", "favourite", "five", "four", "many",
                                           "nine", "numerous", "seven", "several", "six", "ten", "there", "these",
-                                          "those", "three", "two", "various", "worst", "you"};
+                                          "those", "three", "two", "various", "worst", "you", "your"};
 static_assert(std::is_sorted(std::begin(kStarters), std::end(kStarters)));
 
 class Nav {
@@ -192,6 +192,21 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
                 (nav.lowerCase(nav.next(n)) || nav.lower(nav.next(n)) == "i")) {
                 if (const std::string plural = pluralOfNoun(noun, isWord); !plural.empty()) nav.replace(n, plural);
             }
+            continue;
+        }
+        // "your are right" → "you are right", "Thank your for" → "Thank you
+        // for": an owner before a verb, or after "thank" with nothing owned.
+        if (w == "your") {
+            const std::size_t n = nav.next(i);
+            const std::string next = nav.lower(n);
+            const bool verb = nav.lowerCase(n) && in({"are", "were", "aren't", "weren't", "should", "could", "would",
+                                                      "shouldn't", "couldn't", "wouldn't"},
+                                                     next);
+            // "Thank your very kind hosts" owns them.
+            const bool thanked = nav.lower(nav.previous(i)) == "thank" &&
+                                 (nav.endsAtMark(n) || (nav.lowerCase(n) && in({"for", "so", "again"}, next)) ||
+                                  (next == "very" && nav.lower(nav.next(n)) == "much"));
+            if (verb || thanked) nav.replace(i, "you");
             continue;
         }
         // "one of my best friend." → "… friends.": a counting word's "of",

@@ -15,7 +15,8 @@ namespace quillant::service {
 //   - "there" and "you" written for "their" and "your" before a noun that
 //     someone owns, where neither can stand: "for there children" → "for
 //     their children", "improve you skills" → "improve your skills" (not "in
-//     there, the", "Is there life", "give you money", "for you people");
+//     there, the", "Is there life", "give you money", "for you people"),
+//     and "your" for "you" before a verb ("your are right");
 //   - the plural after a counting word before a place or a time ("many
 //     friend here" → "many friends here");
 //   - the plural after "one of my best", "each of the worst", "one of his

@@ -38,6 +38,14 @@ TEST(NounNumber, NounsNeverCounted) {
     });
 }
 
+TEST(NounNumber, YourForYou) {
+    expectNounNumber({
+        {"before_a_verb_or_after_thank", "I think your are right. Thank your very much.",
+         "I think you are right. Thank you very much."},
+        {"owner_held_back", "Your will is strong. Thank your very kind hosts.", nullptr},
+    });
+}
+
 TEST(NounNumber, PointOfView) {
     expectNounNumber({
         {"views_made_singular", "From my point of views, and their points of views, it works.",
