@@ -128,10 +128,12 @@ public:
         return i == npos ||
                (t_[i].kind == TokenKind::punct && std::string_view(".,;:!?").find(t_[i].text) != npos);
     }
-    // Replaces the word, keeping a capital first letter.
+    // Replaces the word, keeping a capital first letter and ALL CAPS.
     void replace(std::size_t i, std::string_view with) {
         std::string& w = t_[i].text;
-        w = startsLowercase(w) ? std::string(with) : capitalizedFirst(with);
+        if (text::graphemeCount(w) > 1 && isAllUppercase(w)) w = uppercased(with);
+        else if (!startsLowercase(w)) w = capitalizedFirst(with);
+        else w = std::string(with);
     }
 
 private:
@@ -163,11 +165,11 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         // case before any Unicode test (no word that starts one is longer).
         const std::string& raw = tokens[i].text;
         if (tokens[i].kind != TokenKind::word || tokens[i].language != 0 || raw.size() > 15 || raw.size() < 3) continue;
-        const bool plural = raw.back() == 's' || raw.back() == 'S';
-        if (!plural && std::string_view("befmnstvwyBEFMNSTVWY").find(raw[0]) == npos) continue;
+        const bool endsInS = raw.back() == 's' || raw.back() == 'S';
+        if (!endsInS && std::string_view("befmnstvwyBEFMNSTVWY").find(raw[0]) == npos) continue;
         std::string w(raw);
         std::transform(w.begin(), w.end(), w.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
-        if (!(plural && w != "was" && w != "has") && !std::binary_search(std::begin(kStarters), std::end(kStarters), w))
+        if (!(endsInS && w != "was" && w != "has") && !std::binary_search(std::begin(kStarters), std::end(kStarters), w))
             continue;
         if (!nav.isWord(i)) continue;
         for (const auto& [plural, singular] : kNeverPlural)
