@@ -51,7 +51,7 @@ constexpr std::string_view kOwnedVerbNouns[] = {"career", "dream", "dreams", "ex
 // People, whom "you" may name in apposition ("for you children", "you kids").
 constexpr std::string_view kPeople[] = {"children", "customers", "daughter", "daughters", "friends", "kids",
                                         "parents", "son", "sons", "teachers", "wife", "wives"};
-// Adjectives that may stand between the owner and the noun ("their free time").
+// Adjectives that may stand between the owner and the noun ("their spare time").
 constexpr std::string_view kOwnedAdjectives[] = {"daily", "favorite", "favourite", "free", "native", "new",
                                                  "personal", "spare", "whole"};
 // Prepositions after which "there" is no place and "you" no subject.
@@ -70,7 +70,7 @@ constexpr std::string_view kOwningVerbs[] = {
     "shares", "sharing", "spend", "spending", "spends", "spent", "use", "used", "uses", "using"};
 
 // Verbs that take an owned thing but may take two objects: "there" after
-// them is still no place ("show there products"), "you" may be a receiver
+// them is still no place ("sell there products"), "you" may be a receiver
 // ("show you pictures").
 constexpr std::string_view kGivingVerbs[] = {
     "bring", "brings", "brought", "bringing", "buy", "buys", "bought", "buying", "give", "gives", "gave", "given",
@@ -229,8 +229,8 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
             }
             continue;
         }
-        // "for there children" → "for their children", "to you knowledge" →
-        // "to your knowledge": after a preposition or a verb that takes an
+        // "for there children" → "for their children", "with you family" →
+        // "with your family": after a preposition or a verb that takes an
         // owned thing, before such a thing. Only in lower case: "There" and
         // "You" open a clause.
         if ((w != "there" && w != "you") || !nav.lowerCase(i)) continue;
