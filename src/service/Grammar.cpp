@@ -3,6 +3,7 @@
 #include "service/Articles.h"
 #include "service/Confusables.h"
 #include "service/Commas.h"
+#include "service/NounNumber.h"
 
 #include "text/Text.h"
 
@@ -2593,6 +2594,14 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         tokens.insert(tokens.begin() + std::ptrdiff_t(i + 1), {Token{TokenKind::space, " ", rest.language}, std::move(rest)});
     }
     correctArticles(tokens);
+    correctNounNumber(tokens, isWord);
+}
+
+bool isAlwaysCountedNoun(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
+    return isCountedNoun(w, isWord);
+}
+std::string pluralOfNoun(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
+    return pluralOf(w, isWord);
 }
 
 bool inWordClass(std::string_view w, WordClass wordClass) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <initializer_list>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -54,6 +55,12 @@ std::optional<std::string_view> irregularPastOf(std::string_view regularised);
 // Whether the word begins with a vowel sound ("hour", "MBA") or not
 // ("university", "one"); nothing when the spelling does not tell.
 std::optional<bool> startsWithVowelSound(std::string_view word);
+
+// A noun always counted, an everyday one or a doer's ("friend", "driver"),
+// and the plural of a singular noun ("city" → "cities", "man" → "men"; empty
+// when no spelling of it is a word).
+bool isAlwaysCountedNoun(std::string_view lowerWord, const std::function<bool(std::string_view)>& isWord);
+std::string pluralOfNoun(std::string_view lowerWord, const std::function<bool(std::string_view)>& isWord);
 
 // The grammar's closed word classes, for the speller: the neighbours of a
 // misspelt word may leave room for one class only ("he woud go": a modal).
