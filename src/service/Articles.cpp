@@ -350,7 +350,7 @@ void correctArticles(Tokens& tokens) {
             // ("we can the peaches" is a verb of its own, so "can" only after
             // "it", "this", "that").
             // A preposition before "this" or "that" makes "will" a noun
-            // ("under this will the estate passes").
+            // ("under that will the estate passes").
             if (in({"will", "would", "could", "should", "must", "might", "may", "can"}, w) && nav.lowerCase(i) &&
                 in({"the", "a", "an"}, next) && nav.lowerCase(n) && nav.isWord(after)) {
                 const std::size_t subjectAt = nav.previous(i);

@@ -127,7 +127,7 @@ TEST(Articles, WordsAddedWhereTheyAreMissing) {
         {"a_after_without_held_back", "We left without car keys, without doubt and without tickets.", nullptr},
         {"be_after_a_modal_and_its_pronoun", "I hope it will a short trip. It could a good start.",
          "I hope it will be a short trip. It could be a good start."},
-        {"be_after_a_modal_held_back", "We can the peaches. So will the others. Under this will the son gains.",
+        {"be_after_a_modal_held_back", "We can the peaches. So will the others. Under that will the son gains.",
          nullptr},
         {"the_before_a_superlative_or_ordinal", "It is best way to learn. It was first time I saw it.",
          "It is the best way to learn. It was the first time I saw it."},
