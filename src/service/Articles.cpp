@@ -1,5 +1,6 @@
 #include "service/Articles.h"
 
+#include "service/Grammar.h"
 #include "text/Text.h"
 
 #include <algorithm>
@@ -131,16 +132,59 @@ constexpr FixedThe kFixedThe[] = {
     {"at", "moment", false},    {"of", "time", false},     {"by", "end", true},        {"until", "end", true},
     {"till", "end", true},      {"to", "end", true},       {"from", "beginning", false}};
 
+// Nouns for one person in a role, whom a story names with "the" as the
+// subject of its clause ("When nurse came in" lacks it); not nouns of a
+// group ("student"), which may be meant as plurals.
+constexpr std::string_view kRoleNouns[] = {
+    "teacher", "professor", "lecturer", "instructor", "tutor", "guide", "doctor", "nurse", "author", "writer",
+    "narrator", "speaker", "manager", "boss", "coach", "principal", "landlord", "interviewer"};
+
+// Verb forms that may follow such a subject and are no nouns: past and
+// present forms, modals, and base forms that fail to agree ("teacher ask").
+constexpr std::string_view kVerbsAfterRole[] = {
+    "said", "asked", "told", "explained", "gave", "came", "went", "wanted", "thought", "believed", "opposed",
+    "suggested", "argued", "showed", "taught", "made", "did", "had", "was", "found", "saw", "knew", "called",
+    "left", "stated", "mentioned", "pointed", "claimed", "needed", "says", "asks", "tells", "explains", "thinks",
+    "believes", "argues", "suggests", "gives", "goes", "does", "has", "is", "ask", "tell", "say", "explain",
+    "think", "believe", "want", "oppose", "need", "give", "suggest", "argue", "will", "would", "can", "could",
+    "should", "must", "might", "didn't", "doesn't", "wasn't", "won't", "can't", "couldn't", "isn't", "didn\u2019t",
+    "doesn\u2019t", "wasn\u2019t", "won\u2019t", "can\u2019t", "couldn\u2019t", "isn\u2019t"};
+
+// Words that open a clause, after which a noun starts its subject.
+constexpr std::string_view kClauseOpeners[] = {
+    "when", "if", "because", "since", "while", "after", "before", "until", "although", "though", "unless", "once"};
+
+// Adverbs that, set off by a comma, open a clause ("However, doctor said").
+constexpr std::string_view kOpeningAdverbs[] = {
+    "however", "therefore", "then", "also", "instead", "nevertheless", "later", "meanwhile", "suddenly", "finally",
+    "yesterday", "today", "so"};
+
+// Counted nouns that "without" cannot take bare ("without guide" lacks "a";
+// "without doubt", "without warning" are idioms of nouns not listed).
+constexpr std::string_view kWithoutNouns[] = {
+    "guide", "map", "car", "bus", "ticket", "passport", "job", "plan", "phone", "coat", "umbrella", "helmet", "visa",
+    "tour", "guidebook", "tent", "compass", "jacket", "raincoat"};
+
+// The words at which the rules of a word missing or one too many that come
+// last start, sorted.
+constexpr std::string_view kMissingStarts[] = {
+    "agree", "agreed", "agrees", "author", "besides", "best", "boss", "can", "coach", "consider", "considered",
+    "considering", "considers", "could", "disagree", "disagreed", "disagrees", "doctor", "first", "guide",
+    "important", "instructor", "interviewer", "landlord", "lecturer", "manager", "may", "might", "most", "must",
+    "narrator", "nurse", "principal", "professor", "second", "should", "speaker", "such", "teacher", "third",
+    "tutor", "will", "without", "worst", "would", "writer"};
+static_assert(std::is_sorted(std::begin(kMissingStarts), std::end(kMissingStarts)));
+
 // Words that start only the rules of a word one too many or missing, and
 // the next words those rules read (in lower case, as written).
 constexpr std::string_view kStartOnlyNew[] = {
     "will", "would", "could", "should", "must", "might", "may", "shall", "many", "first", "second", "third", "last",
     "let", "lets", "making", "enjoy", "enjoys", "enjoyed", "enjoying", "describe", "describes", "described",
-    "describing"};
+    "describing", "can", "besides"};
 constexpr std::string_view kReadAfterOnlyNew[] = {
     "able", "not", "of", "in", "about", "me", "him", "her", "us", "them", "you", "reason", "point", "thing", "step",
     "difference", "effect", "example", "problem", "advantage", "disadvantage", "question", "argument", "one",
-    "factor", "issue", "method", "benefit", "aspect"};
+    "factor", "issue", "method", "benefit", "aspect", "the", "a", "an", "time"};
 
 // The words at which a rule starts, so that the others cost one look-up.
 bool startsARule(std::string_view w) {
@@ -150,7 +194,11 @@ bool startsARule(std::string_view w) {
             "they\u2019re", "side", "more", "less", "fewer", "better", "worse", "is", "was", "have", "has", "had", "get",
             "gets", "got", "make", "makes", "made", "bring", "brings", "brought", "at", "in", "for", "of", "by", "until",
             "till"};
+        // The newer rules' words, but the modals and ordinals (gated below).
+        v.insert(v.end(), {"without", "agree", "agrees", "agreed", "disagree", "disagrees", "disagreed", "consider",
+                           "considers", "considered", "considering", "best", "worst", "important", "such"});
         v.insert(v.end(), std::begin(kBeforeEffect), std::end(kBeforeEffect));
+        v.insert(v.end(), std::begin(kRoleNouns), std::end(kRoleNouns));
         v.insert(v.end(), std::begin(kStartOnlyNew), std::end(kStartOnlyNew));
         std::sort(v.begin(), v.end());
         return v;
@@ -293,6 +341,170 @@ void correctArticles(Tokens& tokens) {
                 nav.remove(i);
                 changed = true;
                 continue;
+            }
+        }
+        // The rules below start at few words: one look-up for the others.
+        if (std::binary_search(std::begin(kMissingStarts), std::end(kMissingStarts), std::string_view(w))) {
+            // "she would a fine judge" → "she would be a fine judge": a modal right
+            // after its subject pronoun cannot take a noun phrase as its verb
+            // ("we can the peaches" is a verb of its own, so "can" only after
+            // "it", "this", "that").
+            // A preposition before "this" or "that" makes "will" a noun
+            // ("under that will the estate passes").
+            if (in({"will", "would", "could", "should", "must", "might", "may", "can"}, w) && nav.lowerCase(i) &&
+                in({"the", "a", "an"}, next) && nav.lowerCase(n) && nav.isWord(after)) {
+                const std::size_t subjectAt = nav.previous(i);
+                const std::string subject = nav.lower(subjectAt);
+                const bool noun = (subject == "this" || subject == "that") &&
+                                  in({"under", "by", "in", "of", "from", "with", "to", "for", "on", "about", "into"},
+                                     nav.lower(nav.previous(subjectAt)));
+                if (!noun && (in({"it", "this", "that"}, subject) ||
+                              (w != "can" && in({"he", "she", "they", "we", "you"}, subject)))) {
+                    nav.replace(i, w + " be");
+                    changed = true;
+                    continue;
+                }
+            }
+            // "besides of her job" → "besides her job": "besides" takes
+            // its object directly ("Besides, of course" has its comma).
+            if (w == "besides" && next == "of" && nav.lowerCase(n) && nav.isWord(after)) {
+                nav.remove(n);
+                changed = true;
+                continue;
+            }
+            // "the important was to rest" → "the important thing was to rest":
+            // an adjective cannot be the subject ("the most important was" may
+            // name one of a group, and stays).
+            if (w == "important" && nav.lowerCase(i) && nav.lower(nav.previous(i)) == "the" &&
+                in({"is", "was"}, next)) {
+                nav.replace(i, "important thing");
+                changed = true;
+                continue;
+            }
+            // "never saw a such mess" → "never saw such a mess": "such" comes first (the
+            // grammar may have given "such" its own article already).
+            if (const std::size_t article = nav.previous(i);
+                w == "such" && nav.lowerCase(i) && (nav.lower(article) == "a" || nav.lower(article) == "an") &&
+                nav.lowerCase(n) && next != "as") {
+                if (next == "a" || next == "an") {
+                    nav.remove(article);
+                    changed = true;
+                    continue;
+                }
+                const auto vowel = startsWithVowelSound(next);
+                nav.replace(article, "such");
+                nav.replace(i, vowel && *vowel ? "an" : "a");
+                changed = true;
+                continue;
+            }
+            // "so most time they rest" → "so most of the time they rest": "most
+            // time" opening a clause is a share of the time ("it takes most
+            // time," is the most time, and stays).
+            if (w == "most" && next == "time" && nav.lowerCase(n) &&
+                ((after != npos && tokens[after].text == ",") ||
+                 in({"i", "we", "you", "he", "she", "it", "they"}, afterWord))) {
+                const std::size_t b = nav.previous(i);
+                if (b == npos ||
+                    (tokens[b].kind == TokenKind::punct && std::string_view(".!?,;").find(tokens[b].text) != npos) ||
+                    in({"but", "and", "so", "because"}, nav.lower(b)) || in(kClauseOpeners, nav.lower(b))) {
+                    nav.replace(i, nav.text(i) + " of the");
+                    changed = true;
+                    continue;
+                }
+            }
+            // "She agrees the claim." → "She agrees with the claim.": a
+            // person agrees with a view ("The board agreed the budget" approves
+            // it, and "I agree this idea is good" is a clause, so only after a
+            // personal pronoun and where the noun ends its phrase).
+            if (in({"agree", "agrees", "agreed", "disagree", "disagrees", "disagreed"}, w) && nav.lowerCase(i) &&
+                in({"i", "we", "they", "you", "he", "she"}, nav.lower(nav.previous(i))) &&
+                in({"the", "this", "that", "these", "those", "his", "her", "their", "your", "my", "our"}, next) &&
+                nav.lowerCase(n) && nav.lowerCase(after) &&
+                in({"statement", "statements", "opinion", "opinions", "idea", "ideas", "view", "views", "argument",
+                    "arguments", "claim", "claims"},
+                   afterWord)) {
+                const std::size_t end = nav.next(after);
+                if (nav.endsAtMark(end) || in({"because", "but", "with", "since", "as", "so"}, nav.lower(end))) {
+                    nav.replace(n, "with " + nav.text(n));
+                    changed = true;
+                    continue;
+                }
+            }
+            // "They consider him as a friend." → "… consider him a friend.",
+            // "was considered as a hero" → "was considered a hero": "consider"
+            // takes its complement directly, after an object pronoun or in the
+            // passive ("considered as a whole" is a phrase of its own).
+            if (in({"consider", "considers", "considered", "considering"}, w) && nav.lowerCase(i)) {
+                const bool passive = w == "considered" && in(kBe, nav.lower(nav.previous(i)));
+                const std::size_t as = in({"me", "him", "her", "us", "them", "it", "you"}, next) && !passive ? after
+                                       : passive                                                        ? n
+                                                                                                        : npos;
+                const std::size_t det = as == npos ? npos : nav.next(as);
+                if (det != npos && nav.lower(as) == "as" && nav.lowerCase(as) &&
+                    in({"a", "an", "the", "my", "your", "his", "her", "our", "their"}, nav.lower(det)) &&
+                    nav.lowerCase(det) &&
+                    !in({"whole", "group", "unit"}, nav.lower(nav.next(det)))) {
+                    nav.remove(as);
+                    changed = true;
+                    continue;
+                }
+            }
+            // "It is best way to learn" → "It is the best way to learn", "It was
+            // first time I saw it" → "It was the first time …": a superlative or
+            // an ordinal before a counted singular after "be" names one thing
+            // ("is best known", "was best man at the wedding" stay).
+            if (in({"best", "worst", "first", "second", "third"}, w) && nav.lowerCase(i) && nav.lowerCase(n) &&
+                in({"is", "was", "be", "been", "are", "were", "it's", "it\u2019s", "that's", "that\u2019s"},
+                   nav.lower(nav.previous(i)))) {
+                const bool ordinal = w == "first" || w == "second" || w == "third";
+                if (ordinal ? next == "time" : in(kCountedHeads, next) && next != "man") {
+                    nav.replace(i, "the " + w);
+                    changed = true;
+                    continue;
+                }
+            }
+            // "When nurse came in" → "When the nurse came in": one person in
+            // a role, bare as the subject of a clause that a verb goes on with,
+            // after a word that opens it, at a sentence's start or after "however,".
+            // A capital inside a sentence is a title ("when Doctor Lee came").
+            if (in(kRoleNouns, w) && nav.isWord(n) && nav.lowerCase(n) && in(kVerbsAfterRole, next)) {
+                const std::size_t b = nav.previous(i);
+                const bool start = b == npos || (tokens[b].kind == TokenKind::punct &&
+                                                 std::string_view(".!?").find(tokens[b].text) != npos);
+                // Manuals name a role bare before a present verb ("Author can
+                // edit the page", "Teacher creates a class"): at a sentence's
+                // start, only a past or a base form that fails to agree.
+                const bool present =
+                    (endsWith(next, "s") && next != "was") ||
+                    in({"will", "would", "can", "could", "should", "must", "might", "doesn't", "isn't", "won't",
+                        "can't", "couldn't", "doesn\u2019t", "isn\u2019t", "won\u2019t", "can\u2019t",
+                        "couldn\u2019t"},
+                       next);
+                bool opens = start && !present;
+                if (!start && nav.lowerCase(i)) {
+                    if (in(kClauseOpeners, nav.lower(b))) opens = true;
+                    else if (tokens[b].kind == TokenKind::punct && tokens[b].text == ",")
+                        opens = in(kOpeningAdverbs, nav.lower(nav.previous(b)));
+                }
+                if (opens) {
+                    nav.replace(i, "the " + w);
+                    changed = true;
+                    continue;
+                }
+            }
+            // "We went without guide." → "We went without a guide.": a counted
+            // noun that ends its phrase, or one that names the next ("without
+            // bus ticket"); not a compound that goes on ("without car keys").
+            if (w == "without" && nav.lowerCase(n) && in(kWithoutNouns, next)) {
+                const bool compound = in(kWithoutNouns, afterWord) && nav.lowerCase(after);
+                const std::size_t end = compound ? nav.next(after) : after;
+                const std::string endWord = nav.lower(end);
+                if (nav.endsAtMark(end) || in(kPhraseEnders, endWord) || in({"and", "or", "but", "because"}, endWord)) {
+                    const auto vowel = startsWithVowelSound(next);
+                    nav.replace(n, std::string(vowel && *vowel ? "an " : "a ") + nav.text(n));
+                    changed = true;
+                    continue;
+                }
             }
         }
         // The words that start only the rules above go no further.

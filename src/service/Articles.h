@@ -18,7 +18,14 @@ namespace quillant::service {
 //     one of the best" → "One of the best", "First reason is" → "The first
 //     reason is", "made us to be" → "made us be", "love the nature." →
 //     "love nature.", "might able to" → "might be able to", "enjoyed in
-//     it" → "enjoyed it";
+//     it" → "enjoyed it", "besides of" → "besides", "When nurse came" →
+//     "When the nurse came", "without guide" → "without a guide", "it
+//     will a short trip" → "it will be a short trip", "a such mess" → "such a
+//     mess", "the important was" → "the important thing was", "most time
+//     they rest" → "most of the time they rest", "She agrees the claim" →
+//     "She agrees with the claim", "consider him as a friend" →
+//     "consider him a friend", "is best way" → "is the best way", "was
+//     first time" → "was the first time";
 //   - "a" that a counted noun needs: "be lot of" → "be a lot of", "got good
 //     grade" → "got a good grade", "is very good idea" → "is a very good idea";
 //   - confusables whose word class the context fixes: "to much." → "too

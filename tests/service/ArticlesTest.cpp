@@ -97,8 +97,49 @@ TEST(Articles, WordsTakenOutWhereTheyCannotStand) {
         {"the_one_of_a_group_held_back", "Take the one of those cars that works.", nullptr},
         {"nature_and_mankind_as_a_whole", "We love the nature. The nature is calm, and the mankind grows.",
          "We love nature. Nature is calm, and mankind grows."},
+        {"as_after_consider", "They consider him as a friend. He was considered as a hero.",
+         "They consider him a friend. He was considered a hero."},
+        {"as_after_consider_held_back", "We consider it as a whole. We considered as a team what to do.", nullptr},
+        {"besides_of", "We read besides of our work.", "We read besides our work."},
+        {"a_such_turned_round", "We never met a such man. We never saw a such mess.",
+         "We never met such a man. We never saw such a mess."},
+        {"a_such_as_held_back", "He was a such as I said.", nullptr},
+        {"besides_of_held_back", "Besides, of course, we read.", nullptr},
         {"nature_in_its_phrase_held_back",
          "I see the nature of it. We walked in the nature reserve. Note the nature and scope.", nullptr},
+    });
+}
+
+// Words missing: "the" before one person in a role as a clause's subject
+// and before a superlative or an ordinal after "be",
+// "a" after "without", "be" after a modal before a noun phrase, the noun
+// after "the important", "most of the time" and "agree with".
+TEST(Articles, WordsAddedWhereTheyAreMissing) {
+    expectArticles({
+        {"role_as_a_clause_subject",
+         "When nurse came in, we sat. Coach said no. Yes, however, doctor was late.",
+         "When the nurse came in, we sat. The coach said no. Yes, however, the doctor was late."},
+        {"role_subject_held_back",
+         "When Coach said it, we ran. When teacher training ends, we rest. My aunt and teacher said so. "
+         "Author can edit the page.", nullptr},
+        {"a_after_without", "We left without guide and without bus ticket. She came without umbrella.",
+         "We left without a guide and without a bus ticket. She came without an umbrella."},
+        {"a_after_without_held_back", "We left without car keys, without doubt and without tickets.", nullptr},
+        {"be_after_a_modal_and_its_pronoun", "I hope it will a short trip. It could a good start.",
+         "I hope it will be a short trip. It could be a good start."},
+        {"be_after_a_modal_held_back", "We can the peaches. So will the others. Under that will the son gains.",
+         nullptr},
+        {"the_before_a_superlative_or_ordinal", "It is best way to learn. It was first time I saw it.",
+         "It is the best way to learn. It was the first time I saw it."},
+        {"the_before_a_superlative_held_back", "It is best known for tea. He was best man at the wedding.", nullptr},
+        {"thing_after_the_important", "The important was to rest.", "The important thing was to rest."},
+        {"thing_after_the_most_important_held_back", "The most important was her smile.", nullptr},
+        {"most_of_the_time_opening_a_clause", "So most time they rest. Most time, we walk.",
+         "So most of the time they rest. Most of the time, we walk."},
+        {"most_time_as_an_object_held_back", "This job takes most time, so we start early.", nullptr},
+        {"with_after_agree", "She agrees the claim. We disagree this idea because it is odd.",
+         "She agrees with the claim. We disagree with this idea because it is odd."},
+        {"with_after_agree_held_back", "I agree this idea is good. The board agreed the statement.", nullptr},
     });
 }
 
