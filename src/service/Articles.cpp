@@ -159,7 +159,7 @@ constexpr std::string_view kOpeningAdverbs[] = {
     "however", "therefore", "then", "also", "instead", "nevertheless", "later", "meanwhile", "suddenly", "finally",
     "yesterday", "today", "so"};
 
-// Counted nouns that "without" cannot take bare ("without guide" lacks "a";
+// Counted nouns that "without" cannot take bare ("without map" lacks "a";
 // "without doubt", "without warning" are idioms of nouns not listed).
 constexpr std::string_view kWithoutNouns[] = {
     "guide", "map", "car", "bus", "ticket", "passport", "job", "plan", "phone", "coat", "umbrella", "helmet", "visa",
@@ -492,7 +492,7 @@ void correctArticles(Tokens& tokens) {
                     continue;
                 }
             }
-            // "We went without guide." → "We went without a guide.": a counted
+            // "We went without map." → "We went without a map.": a counted
             // noun that ends its phrase, or one that names the next ("without
             // bus ticket"); not a compound that goes on ("without car keys").
             if (w == "without" && nav.lowerCase(n) && in(kWithoutNouns, next)) {

@@ -19,7 +19,7 @@ namespace quillant::service {
 //     reason is", "made us to be" → "made us be", "love the nature." →
 //     "love nature.", "might able to" → "might be able to", "enjoyed in
 //     it" → "enjoyed it", "besides of" → "besides", "When nurse came" →
-//     "When the nurse came", "without guide" → "without a guide", "it
+//     "When the nurse came", "without map" → "without a map", "it
 //     will a short trip" → "it will be a short trip", "a such mess" → "such a
 //     mess", "the important was" → "the important thing was", "most time
 //     they rest" → "most of the time they rest", "She agrees the claim" →

@@ -122,8 +122,8 @@ TEST(Articles, WordsAddedWhereTheyAreMissing) {
         {"role_subject_held_back",
          "When Coach said it, we ran. When teacher training ends, we rest. My aunt and teacher said so. "
          "Author can edit the page.", nullptr},
-        {"a_after_without", "We left without guide and without bus ticket. She came without umbrella.",
-         "We left without a guide and without a bus ticket. She came without an umbrella."},
+        {"a_after_without", "We left without map and without bus ticket. She came without umbrella.",
+         "We left without a map and without a bus ticket. She came without an umbrella."},
         {"a_after_without_held_back", "We left without car keys, without doubt and without tickets.", nullptr},
         {"be_after_a_modal_and_its_pronoun", "I hope it will a short trip. It could a good start.",
          "I hope it will be a short trip. It could be a good start."},
