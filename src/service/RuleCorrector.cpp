@@ -650,12 +650,15 @@ std::string RuleCorrector::correctIn(std::string_view text, const std::string& l
     collapseDoubledSpaces(tokens);
     // The dictionary as written, and for a lower-case word one of the commonest
     // words: the dictionary also takes names of the trade ("oauth", "glib").
-    lowerSlipCapitals(tokens, [&](std::string_view word) {
+    auto knownAsWritten = [&](std::string_view word) {
         const Speller* english = table[kEnglish].primary;
         return english && english->accepts(word) && (!startsLowercase(word) || english->isCommon(word));
-    });
+    };
+    lowerSlipCapitals(tokens, knownAsWritten);
     fixMisspellings(tokens);
     fixSpelling(tokens, table);
+    // A mended word keeps the writer's capital: mid-sentence "Teh" became "The".
+    lowerSlipCapitals(tokens, knownAsWritten);
     // Before the grammar, whose agreement takes a lower-case "i" for a letter.
     capitalizeLoneI(tokens);
     removeRepeatedWords(tokens);
