@@ -1034,7 +1034,7 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                                    next != std::string::npos && tokens[next].kind == TokenKind::word
                                        ? text::lowercased(tokens[next].text)
                                        : std::string(),
-                                   expected);
+                                   expected, lower);
         };
         // A word of three letters is mended only where its place leaves room
         // for one word within reach ("I wil go"); elsewhere too many are.

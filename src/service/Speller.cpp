@@ -995,6 +995,8 @@ std::optional<std::string_view> Speller::nearestOf(std::string_view typed, std::
     return best;
 }
 
+std::size_t Speller::slipsBetween(std::string_view a, std::string_view b) { return editDistance(a, b); }
+
 std::optional<std::string> Speller::correction(std::string_view lowerWord, const Context& context) const {
     const Form expected = context.expected;
     if (accepts(lowerWord)) return std::nullopt;
@@ -1044,10 +1046,13 @@ std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, 
     // "familys": the plural of a word in -y.
     if (lowerWord.size() > 4 && lowerWord.ends_with("ys") && std::string_view("aeiou").find(lowerWord[lowerWord.size() - 3]) == std::string_view::npos) {
         std::string plural = std::string(lowerWord.substr(0, lowerWord.size() - 2)) + "ies";
-        if (!ranks_.empty() && rankOf(plural) <= kCommonPluralRank && spell(plural)) return plural;
+        if (!ranks_.empty() && rankOf(plural) <= kCommonPluralRank && spell(plural) && !(excluded && excluded(plural)))
+            return plural;
     }
     auto found = candidates(lowerWord);
-    // A word the place leaves no room for is no reading of the slip.
+    const bool oneSlipAway = !found.empty();
+    // A word the place leaves no room for is no reading of the slip, whichever search finds it.
+    auto fits = [&](std::optional<std::string> word) { return word && excluded && excluded(*word) ? std::nullopt : word; };
     if (excluded) std::erase_if(found, [&](const SpellingCandidate& c) { return excluded(c.word); });
     // A plural is never made a possessive: "informations" is no "information's".
     if (lowerWord.size() > 1 && lowerWord.back() == 's')
@@ -1062,10 +1067,10 @@ std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, 
     const double maxScore = !lists ? kMaxScore : longWord ? kMaxLongScore : kMaxListedScore;
     // No single slip explains the word: a word that sounds alike may.
     if (found.empty() || found[0].score > maxScore + kScoreSlack) {
-        if (auto alike = soundAlike(lowerWord)) return alike;
-        if (auto two = twoSlips(lowerWord, found)) return two;
+        if (auto alike = fits(soundAlike(lowerWord))) return alike;
+        if (auto two = fits(twoSlips(lowerWord, found))) return two;
         // Only where nothing lies one slip away: the search is for words already known to be misspelt.
-        if (found.empty()) return onlyTwoSlips(lowerWord);
+        if (!oneSlipAway) return fits(onlyTwoSlips(lowerWord));
         return std::nullopt;
     }
     // Near candidates that differ only in their last two letters ("main"/"mains",
