@@ -109,6 +109,14 @@ bool sameEnding(std::string_view word, std::string_view typed) {
     return a == b;
 }
 
+// Whether WORD ends in the typed word's last two letters, or in them swapped:
+// they carry its ending ("voluntad" is no "voluntary").
+bool lastTwoKept(std::string_view typed, std::string_view word) {
+    const std::size_t n = typed.size(), m = word.size();
+    if (n < 2 || m < 2) return false;
+    return (word[m - 1] == typed[n - 1] && word[m - 2] == typed[n - 2]) || (word[m - 1] == typed[n - 2] && word[m - 2] == typed[n - 1]);
+}
+
 // From this many letters, a slip may cost up to kMaxLongScore, with a lead of more than kLongLead.
 constexpr std::size_t kLongWord = 8;
 constexpr double kMaxLongScore = 1.2;
@@ -170,6 +178,12 @@ constexpr std::size_t kTwoSlipMinLength = 6;
 constexpr std::size_t kTwoSlipMaxLength = 24;
 constexpr int kTwoSlipRank = 4;
 constexpr double kTwoSlipMaxScore = 1.3;
+// A long word lies two slips from few words: two likely slips (a letter left
+// out and a sound spelled another way, "comunicasion") may cost more there,
+// where the word opens with a consonant (a first vowel is often heard as
+// another, whose words this search does not hold as rivals), keeps its last
+// letter ("naturaleza" is no "naturalize") and shows no sign of a name.
+constexpr double kLongTwoSlipMaxScore = 1.6;
 constexpr double kTwoSlipLead = 0.4;
 // A long word that no single slip explains, two likely slips (a letter left
 // out or added, a neighbouring key, a vowel for a vowel, two letters swapped)
@@ -828,7 +842,11 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
     });
     const Found& best = found[0];
     // Two slips leave much open: the word must at least keep the typed word's ending.
-    if (best.slips != 2 || best.score > kTwoSlipMaxScore + kScoreSlack || !sameEnding(best.word, lowerWord))
+    if (best.slips != 2 || best.score > kLongTwoSlipMaxScore + kScoreSlack || !sameEnding(best.word, lowerWord))
+        return std::nullopt;
+    const bool costly = best.score > kTwoSlipMaxScore + kScoreSlack;
+    if (costly && (n < kLongWord || isVowel(char32_t(first)) || best.word.back() != lowerWord.back() ||
+                   coinedOrCut(lowerWord, best.word)))
         return std::nullopt;
     for (std::size_t k = 1; k < found.size(); ++k)
         if (found[k].word != best.word) {
@@ -838,6 +856,17 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
     std::string word(best.word);
     if (!spell(word)) return std::nullopt;
     return word;
+}
+
+bool Speller::coinedOrCut(std::string_view lowerWord, std::string_view word) const {
+    // A writer seldom types two letters too many; a name of the trade often
+    // loses two to the search ("symlink" is no "slink").
+    if (word.size() + 1 < lowerWord.size()) return true;
+    // Two known words joined are a coinage of the trade ("bugfixes", "readonly"), not slips.
+    constexpr std::size_t kMinPart = 3;
+    for (std::size_t k = kMinPart; k + kMinPart <= lowerWord.size(); ++k)
+        if (spell(std::string(lowerWord.substr(0, k))) && spell(std::string(lowerWord.substr(k)))) return true;
+    return false;
 }
 
 std::optional<std::string> Speller::onlyTwoSlips(std::string_view lowerWord) const {
@@ -888,17 +917,7 @@ std::optional<std::string> Speller::onlyTwoSlips(std::string_view lowerWord) con
         }
     }
     if (!only) return std::nullopt;
-    const std::size_t m = only->size();
-    const bool endingKept = (*only)[m - 1] == lowerWord[n - 1] && (*only)[m - 2] == lowerWord[n - 2];
-    const bool endingSwapped = (*only)[m - 1] == lowerWord[n - 2] && (*only)[m - 2] == lowerWord[n - 1];
-    if (!endingKept && !endingSwapped) return std::nullopt;
-    // A writer seldom types two letters too many; a name of the trade often
-    // loses two to the search ("symlink" is no "slink").
-    if (m + 1 < n) return std::nullopt;
-    // Two known words joined are a coinage of the trade ("bugfixes", "readonly"), not slips.
-    constexpr std::size_t kMinPart = 3;
-    for (std::size_t k = kMinPart; k + kMinPart <= n; ++k)
-        if (spell(std::string(lowerWord.substr(0, k))) && spell(std::string(lowerWord.substr(k)))) return std::nullopt;
+    if (!lastTwoKept(lowerWord, *only) || coinedOrCut(lowerWord, *only)) return std::nullopt;
     std::string word(*only);
     if (!spell(word)) return std::nullopt;
     return word;

@@ -158,6 +158,9 @@ private:
     std::optional<std::string> twoSlips(std::string_view lowerWord, const std::vector<SpellingCandidate>& oneSlip) const;
     // The one common word two likely slips from a long word, when no other is within two slips.
     std::optional<std::string> onlyTwoSlips(std::string_view lowerWord) const;
+    // Whether a long word read as WORD two slips away looks rather like a
+    // name: two known words joined, or two letters longer than WORD.
+    bool coinedOrCut(std::string_view lowerWord, std::string_view word) const;
     // 0 (most common) … 8 (rarer than every list); -1 when there are no lists.
     int rankOf(std::string_view word) const;
     void loadRanks(const std::filesystem::path& dir);
