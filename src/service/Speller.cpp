@@ -270,6 +270,8 @@ double droppedCost(const std::u32string& typed, std::size_t i, bool addedFinalE 
     if (extra == before || extra == after) return first + 0.5;  // "untill"
     // "makeing": a stem's silent "e" kept before "-ing".
     if (extra == 'e' && isConsonant(before) && std::u32string_view(typed).substr(i + 1) == U"ing") return 0.5;
+    // "gentely", "secretely": an "e" put before "-ly" as in "completely".
+    if (extra == 'e' && isConsonant(before) && i >= 3 && std::u32string_view(typed).substr(i + 1) == U"ly") return 0.5;
     if (adjacentKeys(extra, before) || adjacentKeys(extra, after)) return first + 0.7;
     return first + 1.0;
 }

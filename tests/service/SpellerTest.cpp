@@ -68,6 +68,7 @@ const SpellingCase kSpellingCases[] = {
     // A consonant doubled before an ending, a silent "e" kept before "-ing", a
     // silent letter left out: likelier slips than another letter.
     SpellingCase{"namming", "naming"}, SpellingCase{"hopeing", "hoping"}, SpellingCase{"driveing", "driving"},
+    SpellingCase{"strongely", "strongly"},  // an "e" before "-ly", not "strangely"
     SpellingCase{"nowledge", "knowledge"}, SpellingCase{"nowing", "knowing"}, SpellingCase{"ritten", ""},
     // A silent "e" added after the last consonant; not where it may begin an
     // ending whose last letter was left off ("jumped", "jumper") or be the
