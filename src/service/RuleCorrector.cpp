@@ -655,10 +655,11 @@ std::string RuleCorrector::correctIn(std::string_view text, const std::string& l
         return english && english->accepts(word) && (!startsLowercase(word) || english->isCommon(word));
     };
     lowerSlipCapitals(tokens, knownAsWritten);
+    const std::string unmended = join(tokens);
     fixMisspellings(tokens);
     fixSpelling(tokens, table);
     // A mended word keeps the writer's capital: mid-sentence "Teh" became "The".
-    lowerSlipCapitals(tokens, knownAsWritten);
+    if (join(tokens) != unmended) lowerSlipCapitals(tokens, knownAsWritten);
     // Before the grammar, whose agreement takes a lower-case "i" for a letter.
     capitalizeLoneI(tokens);
     removeRepeatedWords(tokens);
