@@ -95,7 +95,7 @@ public:
     // as near, one with letters left out only. Every word must keep the
     // first letter. Nothing when none is within reach or two are as near.
     static std::optional<std::string_view> nearestOf(std::string_view lowerWord, std::span<const std::string_view> words);
-    // How many slips (a letter dropped, added, replaced, or two neighbours swapped) part two words.
+    // How many slips (a letter dropped, added, replaced, or two neighbours swapped) lie between two words.
     static std::size_t slipsBetween(std::string_view a, std::string_view b);
 
     // Whether SCOWL lists the word for any English variant (US, GB with -ise
