@@ -650,12 +650,16 @@ std::string RuleCorrector::correctIn(std::string_view text, const std::string& l
     collapseDoubledSpaces(tokens);
     // The dictionary as written, and for a lower-case word one of the commonest
     // words: the dictionary also takes names of the trade ("oauth", "glib").
-    lowerSlipCapitals(tokens, [&](std::string_view word) {
+    auto knownAsWritten = [&](std::string_view word) {
         const Speller* english = table[kEnglish].primary;
         return english && english->accepts(word) && (!startsLowercase(word) || english->isCommon(word));
-    });
+    };
+    lowerSlipCapitals(tokens, knownAsWritten);
+    const std::string unmended = join(tokens);
     fixMisspellings(tokens);
     fixSpelling(tokens, table);
+    // A mended word keeps the writer's capital: mid-sentence "Teh" became "The".
+    if (join(tokens) != unmended) lowerSlipCapitals(tokens, knownAsWritten);
     // Before the grammar, whose agreement takes a lower-case "i" for a letter.
     capitalizeLoneI(tokens);
     removeRepeatedWords(tokens);
@@ -1031,7 +1035,7 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
                                    next != std::string::npos && tokens[next].kind == TokenKind::word
                                        ? text::lowercased(tokens[next].text)
                                        : std::string(),
-                                   expected);
+                                   expected, lower);
         };
         // A word of three letters is mended only where its place leaves room
         // for one word within reach ("I wil go"); elsewhere too many are.

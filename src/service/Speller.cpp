@@ -109,6 +109,14 @@ bool sameEnding(std::string_view word, std::string_view typed) {
     return a == b;
 }
 
+// Whether WORD ends in the typed word's last two letters, or in them swapped:
+// they carry its ending ("voluntad" is no "voluntary").
+bool lastTwoKept(std::string_view typed, std::string_view word) {
+    const std::size_t n = typed.size(), m = word.size();
+    if (n < 2 || m < 2) return false;
+    return (word[m - 1] == typed[n - 1] && word[m - 2] == typed[n - 2]) || (word[m - 1] == typed[n - 2] && word[m - 2] == typed[n - 1]);
+}
+
 // From this many letters, a slip may cost up to kMaxLongScore, with a lead of more than kLongLead.
 constexpr std::size_t kLongWord = 8;
 constexpr double kMaxLongScore = 1.2;
@@ -170,6 +178,12 @@ constexpr std::size_t kTwoSlipMinLength = 6;
 constexpr std::size_t kTwoSlipMaxLength = 24;
 constexpr int kTwoSlipRank = 4;
 constexpr double kTwoSlipMaxScore = 1.3;
+// A long word lies two slips from few words: two likely slips (a letter left
+// out and a sound spelled another way, "comunicasion") may cost more there,
+// where the word opens with a consonant (a first vowel is often heard as
+// another, whose words this search does not hold as rivals), keeps its last
+// letter ("naturaleza" is no "naturalize") and shows no sign of a name.
+constexpr double kLongTwoSlipMaxScore = 1.6;
 constexpr double kTwoSlipLead = 0.4;
 // A long word that no single slip explains, two likely slips (a letter left
 // out or added, a neighbouring key, a vowel for a vowel, two letters swapped)
@@ -256,6 +270,8 @@ double droppedCost(const std::u32string& typed, std::size_t i, bool addedFinalE 
     if (extra == before || extra == after) return first + 0.5;  // "untill"
     // "makeing": a stem's silent "e" kept before "-ing".
     if (extra == 'e' && isConsonant(before) && std::u32string_view(typed).substr(i + 1) == U"ing") return 0.5;
+    // "gentely", "secretely": an "e" put before "-ly" as in "completely".
+    if (extra == 'e' && isConsonant(before) && i >= 3 && std::u32string_view(typed).substr(i + 1) == U"ly") return 0.5;
     if (adjacentKeys(extra, before) || adjacentKeys(extra, after)) return first + 0.7;
     return first + 1.0;
 }
@@ -828,7 +844,11 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
     });
     const Found& best = found[0];
     // Two slips leave much open: the word must at least keep the typed word's ending.
-    if (best.slips != 2 || best.score > kTwoSlipMaxScore + kScoreSlack || !sameEnding(best.word, lowerWord))
+    if (best.slips != 2 || best.score > kLongTwoSlipMaxScore + kScoreSlack || !sameEnding(best.word, lowerWord))
+        return std::nullopt;
+    const bool costly = best.score > kTwoSlipMaxScore + kScoreSlack;
+    if (costly && (n < kLongWord || isVowel(char32_t(first)) || best.word.back() != lowerWord.back() ||
+                   coinedOrCut(lowerWord, best.word)))
         return std::nullopt;
     for (std::size_t k = 1; k < found.size(); ++k)
         if (found[k].word != best.word) {
@@ -838,6 +858,17 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
     std::string word(best.word);
     if (!spell(word)) return std::nullopt;
     return word;
+}
+
+bool Speller::coinedOrCut(std::string_view lowerWord, std::string_view word) const {
+    // A writer seldom types two letters too many; a name of the trade often
+    // loses two to the search ("symlink" is no "slink").
+    if (word.size() + 1 < lowerWord.size()) return true;
+    // Two known words joined are a coinage of the trade ("bugfixes", "readonly"), not slips.
+    constexpr std::size_t kMinPart = 3;
+    for (std::size_t k = kMinPart; k + kMinPart <= lowerWord.size(); ++k)
+        if (spell(std::string(lowerWord.substr(0, k))) && spell(std::string(lowerWord.substr(k)))) return true;
+    return false;
 }
 
 std::optional<std::string> Speller::onlyTwoSlips(std::string_view lowerWord) const {
@@ -888,17 +919,7 @@ std::optional<std::string> Speller::onlyTwoSlips(std::string_view lowerWord) con
         }
     }
     if (!only) return std::nullopt;
-    const std::size_t m = only->size();
-    const bool endingKept = (*only)[m - 1] == lowerWord[n - 1] && (*only)[m - 2] == lowerWord[n - 2];
-    const bool endingSwapped = (*only)[m - 1] == lowerWord[n - 2] && (*only)[m - 2] == lowerWord[n - 1];
-    if (!endingKept && !endingSwapped) return std::nullopt;
-    // A writer seldom types two letters too many; a name of the trade often
-    // loses two to the search ("symlink" is no "slink").
-    if (m + 1 < n) return std::nullopt;
-    // Two known words joined are a coinage of the trade ("bugfixes", "readonly"), not slips.
-    constexpr std::size_t kMinPart = 3;
-    for (std::size_t k = kMinPart; k + kMinPart <= n; ++k)
-        if (spell(std::string(lowerWord.substr(0, k))) && spell(std::string(lowerWord.substr(k)))) return std::nullopt;
+    if (!lastTwoKept(lowerWord, *only) || coinedOrCut(lowerWord, *only)) return std::nullopt;
     std::string word(*only);
     if (!spell(word)) return std::nullopt;
     return word;
@@ -995,6 +1016,8 @@ std::optional<std::string_view> Speller::nearestOf(std::string_view typed, std::
     return best;
 }
 
+std::size_t Speller::slipsBetween(std::string_view a, std::string_view b) { return editDistance(a, b); }
+
 std::optional<std::string> Speller::correction(std::string_view lowerWord, const Context& context) const {
     const Form expected = context.expected;
     if (accepts(lowerWord)) return std::nullopt;
@@ -1044,10 +1067,13 @@ std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, 
     // "familys": the plural of a word in -y.
     if (lowerWord.size() > 4 && lowerWord.ends_with("ys") && std::string_view("aeiou").find(lowerWord[lowerWord.size() - 3]) == std::string_view::npos) {
         std::string plural = std::string(lowerWord.substr(0, lowerWord.size() - 2)) + "ies";
-        if (!ranks_.empty() && rankOf(plural) <= kCommonPluralRank && spell(plural)) return plural;
+        if (!ranks_.empty() && rankOf(plural) <= kCommonPluralRank && spell(plural) && !(excluded && excluded(plural)))
+            return plural;
     }
     auto found = candidates(lowerWord);
-    // A word the place leaves no room for is no reading of the slip.
+    const bool oneSlipAway = !found.empty();
+    // A word the place leaves no room for is no reading of the slip, whichever search finds it.
+    auto fits = [&](std::optional<std::string> word) { return word && excluded && excluded(*word) ? std::nullopt : word; };
     if (excluded) std::erase_if(found, [&](const SpellingCandidate& c) { return excluded(c.word); });
     // A plural is never made a possessive: "informations" is no "information's".
     if (lowerWord.size() > 1 && lowerWord.back() == 's')
@@ -1062,10 +1088,10 @@ std::optional<std::string> Speller::plainCorrection(std::string_view lowerWord, 
     const double maxScore = !lists ? kMaxScore : longWord ? kMaxLongScore : kMaxListedScore;
     // No single slip explains the word: a word that sounds alike may.
     if (found.empty() || found[0].score > maxScore + kScoreSlack) {
-        if (auto alike = soundAlike(lowerWord)) return alike;
-        if (auto two = twoSlips(lowerWord, found)) return two;
+        if (auto alike = fits(soundAlike(lowerWord))) return alike;
+        if (auto two = fits(twoSlips(lowerWord, found))) return two;
         // Only where nothing lies one slip away: the search is for words already known to be misspelt.
-        if (found.empty()) return onlyTwoSlips(lowerWord);
+        if (!oneSlipAway) return fits(onlyTwoSlips(lowerWord));
         return std::nullopt;
     }
     // Near candidates that differ only in their last two letters ("main"/"mains",

@@ -95,6 +95,8 @@ public:
     // as near, one with letters left out only. Every word must keep the
     // first letter. Nothing when none is within reach or two are as near.
     static std::optional<std::string_view> nearestOf(std::string_view lowerWord, std::span<const std::string_view> words);
+    // How many slips (a letter dropped, added, replaced, or two neighbours swapped) lie between two words.
+    static std::size_t slipsBetween(std::string_view a, std::string_view b);
 
     // Whether SCOWL lists the word for any English variant (US, GB with -ise
     // or -ize, CA, AU): a far quicker look-up than loading the other variants'
@@ -156,6 +158,9 @@ private:
     std::optional<std::string> twoSlips(std::string_view lowerWord, const std::vector<SpellingCandidate>& oneSlip) const;
     // The one common word two likely slips from a long word, when no other is within two slips.
     std::optional<std::string> onlyTwoSlips(std::string_view lowerWord) const;
+    // Whether a long word read as WORD two slips away looks rather like a
+    // name: two known words joined, or two letters longer than WORD.
+    bool coinedOrCut(std::string_view lowerWord, std::string_view word) const;
     // 0 (most common) … 8 (rarer than every list); -1 when there are no lists.
     int rankOf(std::string_view word) const;
     void loadRanks(const std::filesystem::path& dir);

@@ -27,6 +27,12 @@ constexpr std::array<std::string_view, 6> kSingularPronouns = {"he", "she", "it"
 constexpr std::array<std::string_view, 6> kPluralPronouns = {"you", "we", "they", "these", "those", "who"};
 // After these a noun phrase goes on: an adjective or a noun follows.
 constexpr std::array<std::string_view, 9> kArticles = {"a", "an", "the", "my", "your", "his", "its", "our", "their"};
+// The possessives that open a noun phrase; the prepositions and adverbs that
+// open a sentence before one ("Until our guests came"), some ending in -s.
+constexpr std::array<std::string_view, 7> kPossessives = {"my", "your", "his", "her", "its", "our", "their"};
+constexpr std::array<std::string_view, 25> kOpenersBeforePossessive = {
+    "from", "after",  "before",  "during", "since",  "until",   "despite", "behind",  "inside",  "outside", "throughout", "across",  "among",
+    "through", "without", "within", "between", "beyond", "around", "against", "towards", "besides", "instead", "sometimes", "always"};
 // Function words that never follow an article, beyond the grammar's prepositions.
 constexpr std::array<std::string_view, 14> kNeverAfterArticle = {"over", "onto", "upon", "against", "toward", "towards", "than",
                                                                 "and", "or", "if", "is", "are", "was", "were"};
@@ -153,7 +159,8 @@ bool singularNounOpensClause(std::span<const std::string> before, std::size_t no
 
 }  // namespace
 
-Speller::Context spellingContext(std::string_view previous, std::string_view next, Speller::Form expected) {
+Speller::Context spellingContext(std::string_view previous, std::string_view next, Speller::Form expected,
+                                 std::string_view typed) {
     Speller::Context context;
     context.expected = expected;
     const bool afterArticle = among(kArticles, previous);
@@ -199,6 +206,17 @@ Speller::Context spellingContext(std::string_view previous, std::string_view nex
             if (ofFollows && w == "of") return false;
             return inWordClass(w, WordClass::preposition) || inWordClass(w, WordClass::subjectPronoun) ||
                    inWordClass(w, WordClass::clauseOpener) || among(kNeverAfterArticle, w) || among(kArticles, w);
+        };
+    // Opening a sentence before a possessive, a word in -s is a plural noun
+    // ("Things my father said") or a preposition or an adverb ("Throughout our
+    // stay"): when one of the latter lies within two slips of the typed word, a
+    // plural is the wrong guess.
+    constexpr std::size_t kMinOpener = 5;
+    if (previous.empty() && among(kPossessives, next) && typed.size() >= kMinOpener &&
+        std::any_of(kOpenersBeforePossessive.begin(), kOpenersBeforePossessive.end(),
+                    [&](std::string_view w) { return Speller::slipsBetween(typed, w) <= 2; }))
+        context.excluded = [](std::string_view w) {
+            return w.size() > 3 && w.ends_with('s') && !w.ends_with("ss") && !among(kOpenersBeforePossessive, w);
         };
     return context;
 }

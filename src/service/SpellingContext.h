@@ -17,10 +17,13 @@ namespace quillant::service {
 // "is"/"are"/"was"/"were", unless a preposition or an article asks for a noun,
 // only "there", "here", "where", a demonstrative of the verb's number or
 // "what", "which", "who" ("ther is", "ths is"); and right after an article
-// or a possessive no preposition, pronoun or conjunction. PREVIOUS and NEXT
-// are the lower-case words beside it, empty where a mark, a line or nothing
-// stands.
-Speller::Context spellingContext(std::string_view previous, std::string_view next, Speller::Form expected);
+// or a possessive no preposition, pronoun or conjunction; opening a sentence
+// before a possessive, no word in -s when a preposition or an adverb that
+// opens sentences is within two slips of TYPED ("untis our" is "until", not
+// "units"). PREVIOUS and NEXT are the lower-case words beside it, empty where
+// a mark, a line or nothing stands.
+Speller::Context spellingContext(std::string_view previous, std::string_view next, Speller::Form expected,
+                                 std::string_view typed = {});
 
 // The form a mended verb's subject asks for: after "he", "she", "it",
 // "everyone", ..., a name, or a singular count noun with its determiner,

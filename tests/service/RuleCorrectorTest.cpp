@@ -123,6 +123,9 @@ const std::vector<RuleCase> kRuleCases = {
     spelled("context_no_preposition_after_article", "Take the oher road.", "Take the other road."),
     spelled("context_no_preposition_after_quantifier", "They made another ofer, and no frim replied.",
             "They made another offer, and no firm replied."),
+    spelled("context_no_plural_opening_a_sentence_before_a_possessive",
+            "Arross our land the river flows. Froms my window I saw it. Thnigs my father said were true.",
+            "Across our land the river flows. Froms my window I saw it. Things my father said were true."),
     spelled("context_held_back", "I woud. A woud is here. My wil, his mor, we ned it.",
             "I woud. A woud is here. My wil, his mor, we ned it."),
     // A mended word takes the form its neighbours ask for.

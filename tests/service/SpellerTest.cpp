@@ -46,6 +46,8 @@ const SpellingCase kSpellingCases[] = {
     SpellingCase{"pronounciation", "pronunciation"}, SpellingCase{"qbandonment", ""},
     // Two slips towards a common word, when it clearly stands out.
     SpellingCase{"excercize", "exercise"}, SpellingCase{"buisnes", "business"}, SpellingCase{"hopfulyl", "hopefully"},
+    // Costlier in a long word, where it opens with a consonant and keeps its last letter (not another language's word).
+    SpellingCase{"comunicasion", "communication"}, SpellingCase{"naturaleza", ""}, SpellingCase{"amarillos", ""},
     // A long word with no word one slip away: the one common word two likely slips
     // from it, unless another lies within two slips; two known words joined are a
     // coinage, and a word two letters shorter a name the search cut down.
@@ -66,6 +68,7 @@ const SpellingCase kSpellingCases[] = {
     // A consonant doubled before an ending, a silent "e" kept before "-ing", a
     // silent letter left out: likelier slips than another letter.
     SpellingCase{"namming", "naming"}, SpellingCase{"hopeing", "hoping"}, SpellingCase{"driveing", "driving"},
+    SpellingCase{"strongely", "strongly"},  // an "e" before "-ly", not "strangely"
     SpellingCase{"nowledge", "knowledge"}, SpellingCase{"nowing", "knowing"}, SpellingCase{"ritten", ""},
     // A silent "e" added after the last consonant; not where it may begin an
     // ending whose last letter was left off ("jumped", "jumper") or be the
