@@ -165,6 +165,19 @@ constexpr std::string_view kWithoutNouns[] = {
     "guide", "map", "car", "bus", "ticket", "passport", "job", "plan", "phone", "coat", "umbrella", "helmet", "visa",
     "tour", "guidebook", "tent", "compass", "jacket", "raincoat"};
 
+// A word and the preposition English gives it where a learner writes
+// another that is nowhere right with it (the grammar has the pairs of
+// "interested", "depend", "afraid", "aware"). Not "consist in", a phrase
+// of its own, nor "consists on average of".
+struct WrongPreposition {
+    std::string_view word, wrong, right;
+};
+constexpr WrongPreposition kWrongPrepositions[] = {
+    {"consist", "on", "of"}, {"consists", "on", "of"},  {"consisted", "on", "of"}, {"consisting", "on", "of"},
+    {"rely", "of", "on"},    {"relies", "of", "on"},    {"relied", "of", "on"},    {"relying", "of", "on"},
+    {"suffer", "of", "from"}, {"suffers", "of", "from"}, {"suffered", "of", "from"}, {"regardless", "to", "of"},
+    {"addicted", "on", "to"}};
+
 // The words at which the rules of a word missing or one too many that come
 // last start, sorted.
 constexpr std::string_view kMissingStarts[] = {
@@ -198,6 +211,7 @@ bool startsARule(std::string_view w) {
         v.insert(v.end(), {"without", "agree", "agrees", "agreed", "disagree", "disagrees", "disagreed", "consider",
                            "considers", "considered", "considering", "best", "worst", "important", "such"});
         v.insert(v.end(), std::begin(kBeforeEffect), std::end(kBeforeEffect));
+        for (const WrongPreposition& p : kWrongPrepositions) v.push_back(p.word);
         v.insert(v.end(), std::begin(kRoleNouns), std::end(kRoleNouns));
         v.insert(v.end(), std::begin(kStartOnlyNew), std::end(kStartOnlyNew));
         std::sort(v.begin(), v.end());
@@ -591,6 +605,16 @@ void correctArticles(Tokens& tokens) {
         if ((next == "affect" || next == "affects") && nav.lowerCase(n) &&
             ((w == "side" && nav.lowerCase(i)) || (in(kBeforeEffect, w) && in({"on", "of", "upon"}, afterWord)))) {
             nav.replace(n, next == "affect" ? "effect" : "effects");
+            changed = true;
+            continue;
+        }
+        // "relies of luck" → "relies on luck": the preposition goes before
+        // its object, so a word must follow it.
+        if (const auto wp = std::find_if(std::begin(kWrongPrepositions), std::end(kWrongPrepositions),
+                                         [&](const WrongPreposition& p) { return p.word == w && p.wrong == next; });
+            wp != std::end(kWrongPrepositions) && nav.lowerCase(n) && nav.isWord(after) &&
+            !in({"average", "balance"}, afterWord) && !(afterWord == "the" && nav.lower(nav.next(after)) == "whole")) {
+            nav.replace(n, wp->right);
             changed = true;
             continue;
         }

@@ -31,6 +31,8 @@ namespace quillant::service {
 //   - confusables whose word class the context fixes: "to much." → "too
 //     much.", "there own" → "their own", "a strong affect on" → "a strong effect
 //     on", "side affects" → "side effects", "more then ever" → "more than ever".
+//   - a preposition no use of the word takes: "consists on" → "consists of",
+//     "relies of" → "relies on", "suffered of" → "suffered from".
 void correctArticles(std::vector<Token>& tokens);
 
 }  // namespace quillant::service

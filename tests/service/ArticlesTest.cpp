@@ -143,4 +143,15 @@ TEST(Articles, WordsAddedWhereTheyAreMissing) {
     });
 }
 
+// A word that takes one preposition, given another.
+TEST(Articles, ThePrepositionAWordTakes) {
+    expectArticles({
+        {"wrong_preposition_replaced", "The kit consists on two boxes. Farms rely of rain. He suffers of colds.",
+         "The kit consists of two boxes. Farms rely on rain. He suffers from colds."},
+        {"wrong_preposition_held_back",
+         "Joy consists in giving. A set consists on average of six. It consists on the whole of tins. We rely of.",
+         nullptr},
+    });
+}
+
 }  // namespace
