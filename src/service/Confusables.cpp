@@ -354,6 +354,11 @@ bool soundsAlike(Nav& nav, std::size_t i, const std::string& w) {
                         (nav.opensClause(i) &&
                          in({"it", "he", "she", "this", "that", "anyone", "anybody", "everyone", "someone"}, next))))
         return change("does");
+    // "Image you are lost" → "Imagine you are lost": a clause never opens with
+    // the noun before a pronoun or a condition; "Image that shows it" stays.
+    if (w == "image" && nav.opensClause(i) &&
+        in({"you", "yourself", "yourselves", "being", "living", "having", "if", "how"}, next))
+        return change("imagine");
     // "I thing that" → "I think that": a subject pronoun is no determiner.
     if (w == "thing" && in({"i", "we", "they"}, before) &&
         in({"that", "so", "about", "of", "it", "the", "this"}, next))
@@ -364,7 +369,7 @@ bool soundsAlike(Nav& nav, std::size_t i, const std::string& w) {
 // The words at which a rule starts, so that the others cost one look-up.
 constexpr std::string_view kStarts[] = {
     "advice", "advise", "affect", "bare", "by", "cloths", "dose", "effect", "effected", "effects", "except", "fell",
-    "fore", "form", "hole", "lead", "lose", "loose", "looses", "no", "past", "peace", "piece", "quit", "quite", "safe",
+    "fore", "form", "hole", "image", "lead", "lose", "loose", "looses", "no", "past", "peace", "piece", "quit", "quite", "safe",
     "save", "since", "site", "than", "that", "then", "thing", "were", "weather", "where", "whether", "whose", "you're",
     "you\u2019re", "it's", "it\u2019s"};
 

@@ -76,6 +76,8 @@ TEST(Confusables, SmallWordsTheNeighboursDecide) {
 TEST(Confusables, SoundAlikesInASetPhrase) {
     expectConfusables({
         {"know_before_what_it_governs", "I no that you came. We don't no how.", "I know that you came. We don't know how."},
+        {"imagine_opening_a_clause", "Image you are lost. Image that shows the map.",
+         "Imagine you are lost. Image that shows the map."},
         {"no_held_back", "I no longer care. It was to no avail. Say no to them.", nullptr},
         {"buy_before_what_one_buys", "I want to by a bike. You can by food there.",
          "I want to buy a bike. You can buy food there."},
