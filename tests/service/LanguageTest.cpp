@@ -146,6 +146,8 @@ TEST(Grammar, RulesFireOnlyInDecidingContexts) {
          "helps. I saw nothing move."},
         {"base_after_modal", "She can goes. He didn't went. I want to went home. It must works.",
          "She can go. He didn't go. I want to go home. It must work."},
+        {"base_after_modal_and_an_adverb", "We could even began early. She will also sings. The can also holds water.",
+         "We could even begin early. She will also sing. The can also holds water."},
         {"modal_as_noun_held_back", "The can holds water. His will states it. Will played well.",
          "The can holds water. His will states it. Will played well."},
         {"confusables", "Their is time. Their going to win. Its a pity. Your welcome. It's own way.",
