@@ -2406,6 +2406,20 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
         // "a apple" → "an apple", "an university" → "a university"; "an" before
         // an h-word stays ("an historic" is a style).
+        // "a ten years old boy" → "a ten year old boy": an age before its noun
+        // takes the singular, as "a ten-year-old boy" shows.
+        if ((w == "a" || w == "an") && ((in(kNumbers, next) && next != "several" && next != "few") ||
+                                        (n != npos && n < tokens.size() && !tokens[n].text.empty() &&
+                                         std::all_of(tokens[n].text.begin(), tokens[n].text.end(), [](char c) { return c >= '0' && c <= '9'; })))) {
+            const std::size_t unit = words.next(n);
+            const std::string unitWord = words.lower(unit);
+            if ((unitWord == "years" || unitWord == "months" || unitWord == "weeks") && words.lower(words.next(unit)) == "old") {
+                const std::size_t noun = words.next(words.next(unit));
+                if (words.isWord(noun) && startsLowercase(tokens[noun].text) && !in(kClauseOpeners, words.lower(noun)) &&
+                    !in({"and", "or", "but", "when", "if", "at", "in", "by", "now", "then"}, words.lower(noun)))
+                    words.replace(unit, unitWord.substr(0, unitWord.size() - 1));
+            }
+        }
         if ((w == "a" || w == "an") && words.isWord(n) && n == i + 2 && next != "and" && next != "or" &&
             (startsLowercase(tokens[i].text) || words.clauseStartsBefore(i)) &&
             (isWord(tokens[n].text) || isAllUppercase(tokens[n].text))) {
@@ -2567,6 +2581,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         if (modal || negatedDo || negatedModal) {
             std::size_t v = n;
             if (words.lower(v) == "not") v = words.next(v);
+            // "could even began": an adverb between the modal and its verb.
+            else if (modal && (in(kMidAdverbs, words.lower(v)) || words.lower(v) == "even")) v = words.next(v);
             std::string verb = words.lower(v);
             std::string_view base = baseOfThirdPerson(verb);
             if (base.empty()) base = baseOfPast(verb);
