@@ -2581,7 +2581,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         if (modal || negatedDo || negatedModal) {
             std::size_t v = n;
             if (words.lower(v) == "not") v = words.next(v);
-            // "could even began": an adverb between the modal and its verb.
+            // "might even began": an adverb between the modal and its verb.
             else if (modal && (in(kMidAdverbs, words.lower(v)) || words.lower(v) == "even")) v = words.next(v);
             std::string verb = words.lower(v);
             std::string_view base = baseOfThirdPerson(verb);
