@@ -105,6 +105,8 @@ TEST(Articles, WordsTakenOutWhereTheyCannotStand) {
          "We never met such a man. We never saw such a mess."},
         {"a_such_as_held_back", "He was a such as I said.", nullptr},
         {"besides_of_held_back", "Besides, of course, we read.", nullptr},
+        {"is_after_a_pronoun_s", "It's is late. That 's is why.", "It is late. That is why."},
+        {"is_after_a_possessive_held_back", "Anna's is red. It's his.", nullptr},
         {"nature_in_its_phrase_held_back",
          "I see the nature of it. We walked in the nature reserve. Note the nature and scope.", nullptr},
     });
