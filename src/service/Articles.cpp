@@ -563,7 +563,13 @@ void correctArticles(Tokens& tokens) {
             const bool many = next == "many" && nav.isWord(after);
             // "an information about" → "information about".
             const bool uncounted = in(kNeverCounted, next) && in(kPhraseEnders, afterWord);
-            if (many || uncounted) {
+            // "a useful advice on" → "useful advice on": one adjective between
+            // changes nothing ("a new software package" is a compound).
+            const std::size_t later = nav.next(after);
+            const bool describedUncounted = inWordClass(next, WordClass::plainAdjective) && nav.lowerCase(after) &&
+                                            in(kNeverCounted, afterWord) &&
+                                            (nav.endsAtMark(later) || in(kPhraseEnders, nav.lower(later)));
+            if (many || uncounted || describedUncounted) {
                 nav.remove(i);
                 changed = true;
                 continue;
