@@ -330,6 +330,34 @@ void correctArticles(Tokens& tokens) {
             changed = true;
             continue;
         }
+        // "It's is late." → "It is late.": a pronoun's "'s" is already its
+        // "is" ("John's is red" is a possessive, and stays).
+        if (w == "is" && nav.lowerCase(i)) {
+            const std::size_t p = nav.previous(i);
+            if (p != npos) {
+                std::string& t = tokens[p].text;
+                const std::size_t cut = endsWith(t, "'s") ? 2 : endsWith(t, "\u2019s") ? 4 : 0;
+                const auto isPronoun = [](std::string_view x) {
+                    const std::string l = text::lowercased(x);
+                    return in({"it", "that", "there", "he", "she"}, l);
+                };
+                if (cut && t.size() > cut && isPronoun(std::string_view(t).substr(0, t.size() - cut))) {
+                    t.resize(t.size() - cut);
+                    changed = true;
+                    continue;
+                }
+                // Written apart ("It 's is"), the "'s" may come as a mark and a word.
+                const bool markThenS = t == "s" && p > 0 && (tokens[p - 1].text == "'" || tokens[p - 1].text == "\u2019");
+                const std::size_t start = markThenS ? p - 1 : p;
+                const std::size_t q = start > 0 ? nav.previous(start) : npos;
+                if ((markThenS || (cut && t.size() == cut)) && q != npos && q + 1 < start && isPronoun(tokens[q].text)) {
+                    for (std::size_t k = start; k <= p + 1 && k < tokens.size(); ++k)
+                        if (k <= p || tokens[k].kind == TokenKind::space) tokens[k].text.clear();
+                    changed = true;
+                    continue;
+                }
+            }
+        }
         // "First reason is cost." → "The first reason is cost.": an ordinal
         // opening a sentence before the noun of a list of points, which a
         // verb or the noun's own phrase follows, needs "the" ("First aid
@@ -535,7 +563,13 @@ void correctArticles(Tokens& tokens) {
             const bool many = next == "many" && nav.isWord(after);
             // "an information about" → "information about".
             const bool uncounted = in(kNeverCounted, next) && in(kPhraseEnders, afterWord);
-            if (many || uncounted) {
+            // "a useful advice on" → "useful advice on": one adjective between
+            // changes nothing ("a new software package" is a compound).
+            const std::size_t later = nav.next(after);
+            const bool describedUncounted = inWordClass(next, WordClass::plainAdjective) && nav.lowerCase(after) &&
+                                            in(kNeverCounted, afterWord) &&
+                                            (nav.endsAtMark(later) || in(kPhraseEnders, nav.lower(later)));
+            if (many || uncounted || describedUncounted) {
                 nav.remove(i);
                 changed = true;
                 continue;

@@ -46,6 +46,9 @@ TEST(Articles, OnlyWhereTheContextDecides) {
         {"never_counted_before_its_phrase_ends", "We got a information about it and an advice on that.",
          "We got information about it and advice on that."},
         {"never_counted_compound_held_back", "Ask at an information desk for a software update.", nullptr},
+        {"never_counted_after_an_adjective", "We had an old luggage. She sent a new equipment to us.",
+         "We had old luggage. She sent new equipment to us."},
+        {"never_counted_after_an_adjective_held_back", "They built a new software tool.", nullptr},
         {"counted_after_get_good", "She got good grade. He made good decision and left. It is better solution than that.",
          "She got a good grade. He made a good decision and left. It is a better solution than that."},
         {"counted_after_get_good_and_an_adverb", "It is very good idea. That was extremely good question!",
@@ -105,6 +108,8 @@ TEST(Articles, WordsTakenOutWhereTheyCannotStand) {
          "We never met such a man. We never saw such a mess."},
         {"a_such_as_held_back", "He was a such as I said.", nullptr},
         {"besides_of_held_back", "Besides, of course, we read.", nullptr},
+        {"is_after_a_pronoun_s", "It's is late. That 's is why.", "It is late. That is why."},
+        {"is_after_a_possessive_held_back", "Anna's is red. It's his.", nullptr},
         {"nature_in_its_phrase_held_back",
          "I see the nature of it. We walked in the nature reserve. Note the nature and scope.", nullptr},
     });
