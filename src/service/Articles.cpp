@@ -346,7 +346,7 @@ void correctArticles(Tokens& tokens) {
                     changed = true;
                     continue;
                 }
-                // Written apart ("It 's is"), the "'s" may come as a mark and a word.
+                // Written apart ("That 's is"), the "'s" may come as a mark and a word.
                 const bool markThenS = t == "s" && p > 0 && (tokens[p - 1].text == "'" || tokens[p - 1].text == "\u2019");
                 const std::size_t start = markThenS ? p - 1 : p;
                 const std::size_t q = start > 0 ? nav.previous(start) : npos;
