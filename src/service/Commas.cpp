@@ -317,6 +317,16 @@ void afterIntroduction(Sentence& s, std::size_t at) {
         s.insertAfter(at);
         return;
     }
+    // "These days we walk": the phrase is an adverb of time only before a
+    // clause; "These days are long" is its subject, and a verb soon after
+    // makes the clause a relative one ("These days we spent there were fun").
+    if (s.w(at) == "these" && s.w(at + 1) == "days") {
+        if (!s.canInsertAfter(at + 1) || !s.subjectAndVerbAt(at + 2)) return;
+        for (std::size_t k = at + 4; k < s.clauseEnd(at + 2); ++k)
+            if (in(kFinite, s.w(k)) && !in(kSubjectPronouns, s.w(k - 1))) return;
+        s.insertAfter(at + 1);
+        return;
+    }
     std::size_t n = introductionLength(s, at);
     if (n == 0 || !s.canInsertAfter(at + n - 1)) return;
     n += at;

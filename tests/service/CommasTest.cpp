@@ -37,6 +37,8 @@ TEST(Commas, AfterAnIntroduction) {
         {"Of course we can help. Of course the plan failed.", "Of course we can help. Of course, the plan failed."},
         {"No I have not seen it. Yes that is true.", "No, I have not seen it. Yes, that is true."},
         {"No one came. No students were late.", nullptr},
+        {"These days we rarely write letters.", "These days, we rarely write letters."},
+        {"These days are short. These days we spent by the lake were the best.", nullptr},
         {"Thus after a long wait we walked home. Thus began a long walk. Hence the name.",
          "Thus, after a long wait, we walked home. Thus began a long walk. Hence the name."},
     });
