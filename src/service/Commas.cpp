@@ -403,9 +403,11 @@ void afterOpening(Sentence& s, std::size_t at) {
     if (s.w(at) == "only") return;
     std::size_t o = at + (in({"so", "thus", "but", "and", "then", "even", "just", "also"}, s.w(at)) ? 1 : 0);
     const std::string& opener = s.w(o);
-    const bool clause = in(kClauseOpeners, opener), either = in(kEitherOpeners, opener),
+    // "Because of the rain, we": "because of" opens a phrase, not a clause.
+    const bool becauseOf = opener == "because" && s.w(o + 1) == "of";
+    const bool clause = in(kClauseOpeners, opener) && !becauseOf, either = in(kEitherOpeners, opener),
                byParticiple = !in(kPhraseOpeners, opener) && participle(opener, s.w(o + 1)),
-               phrase = in(kPhraseOpeners, opener) || byParticiple;
+               phrase = in(kPhraseOpeners, opener) || byParticiple || becauseOf;
     if ((!clause && !phrase && !either) || (opener == "at" && in({"least", "most", "all"}, s.w(o + 1)))) return;
     // After the writer's own comma ("Moreover, for daily use we …") a
     // prepositional phrase often runs on into the clause, to spare a second

@@ -56,6 +56,8 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"When I said we were late nobody listened. If he hoped they would stay he was wrong.", nullptr},
         {"If I tell him he will come. At least we tried.", nullptr},
         {"To get there we took the bus.", "To get there, we took the bus."},
+        {"Because of the storm we stayed inside.", "Because of the storm, we stayed inside."},
+        {"Because of the friends we made there was a party.", nullptr},
         {"In the house they built there was a cellar. To buy the car they wanted was hard.", nullptr},
         {"In line with the above we agree to the plan.", "In line with the above, we agree to the plan."},
         {"To fit into the town we moved to we had to learn the dialect.",
