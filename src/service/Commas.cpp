@@ -866,6 +866,11 @@ void insertCommas(Tokens& tokens) {
             afterIntroduction(s, lead);
             afterOpening(s, lead);
         }
+        // "…, but if you want more, you can ask": an opening clause after a
+        // comma and a conjunction is closed as one that opens the sentence.
+        for (std::size_t j = 1; j + 2 < s.size(); ++j)
+            if (s.isMark(j, ",") && in({"and", "but", "so"}, s.w(j + 1)) && in(kClauseOpeners, s.w(j + 2)))
+                afterOpening(s, j + 1);
         beforeOpeningClause(s);
         beforeConjunctions(s);
         beforeWhich(s);

@@ -58,6 +58,8 @@ TEST(Commas, AfterAnOpeningClauseOrPhrase) {
         {"To get there we took the bus.", "To get there, we took the bus."},
         {"Because of the storm we stayed inside.", "Because of the storm, we stayed inside."},
         {"Because of the friends we made there was a party.", nullptr},
+        {"I left early, and when he came back I was gone.", "I left early, and when he came back, I was gone."},
+        {"It rained, and when I said we were late nobody listened.", nullptr},
         {"In the house they built there was a cellar. To buy the car they wanted was hard.", nullptr},
         {"In line with the above we agree to the plan.", "In line with the above, we agree to the plan."},
         {"To fit into the town we moved to we had to learn the dialect.",
