@@ -317,6 +317,16 @@ void afterIntroduction(Sentence& s, std::size_t at) {
         s.insertAfter(at);
         return;
     }
+    // "These days we walk": the phrase is an adverb of time only before a
+    // clause; "These days are long" is its subject, and a verb soon after
+    // makes the clause a relative one ("These days we spent there were fun").
+    if (s.w(at) == "these" && s.w(at + 1) == "days") {
+        if (!s.canInsertAfter(at + 1) || !s.subjectAndVerbAt(at + 2)) return;
+        for (std::size_t k = at + 4; k < s.clauseEnd(at + 2); ++k)
+            if (in(kFinite, s.w(k)) && !in(kSubjectPronouns, s.w(k - 1))) return;
+        s.insertAfter(at + 1);
+        return;
+    }
     std::size_t n = introductionLength(s, at);
     if (n == 0 || !s.canInsertAfter(at + n - 1)) return;
     n += at;
@@ -393,9 +403,11 @@ void afterOpening(Sentence& s, std::size_t at) {
     if (s.w(at) == "only") return;
     std::size_t o = at + (in({"so", "thus", "but", "and", "then", "even", "just", "also"}, s.w(at)) ? 1 : 0);
     const std::string& opener = s.w(o);
-    const bool clause = in(kClauseOpeners, opener), either = in(kEitherOpeners, opener),
+    // "Because of the rain, we": "because of" opens a phrase, not a clause.
+    const bool becauseOf = opener == "because" && s.w(o + 1) == "of";
+    const bool clause = in(kClauseOpeners, opener) && !becauseOf, either = in(kEitherOpeners, opener),
                byParticiple = !in(kPhraseOpeners, opener) && participle(opener, s.w(o + 1)),
-               phrase = in(kPhraseOpeners, opener) || byParticiple;
+               phrase = in(kPhraseOpeners, opener) || byParticiple || becauseOf;
     if ((!clause && !phrase && !either) || (opener == "at" && in({"least", "most", "all"}, s.w(o + 1)))) return;
     // After the writer's own comma ("Moreover, for daily use we …") a
     // prepositional phrase often runs on into the clause, to spare a second
@@ -854,6 +866,11 @@ void insertCommas(Tokens& tokens) {
             afterIntroduction(s, lead);
             afterOpening(s, lead);
         }
+        // "…, but if you want more, you can ask": an opening clause after a
+        // comma and a conjunction is closed as one that opens the sentence.
+        for (std::size_t j = 1; j + 2 < s.size(); ++j)
+            if (s.isMark(j, ",") && in({"and", "but", "so"}, s.w(j + 1)) && in(kClauseOpeners, s.w(j + 2)))
+                afterOpening(s, j + 1);
         beforeOpeningClause(s);
         beforeConjunctions(s);
         beforeWhich(s);
