@@ -180,8 +180,8 @@ constexpr int kTwoSlipRank = 4;
 constexpr double kTwoSlipMaxScore = 1.3;
 // A long word lies two slips from few words: two likely slips (a letter left
 // out and a sound spelled another way, "comunicasion") may cost more there,
-// where the word opens with a consonant (a first vowel is often heard as
-// another, whose words this search does not hold as rivals), keeps its last
+// where it keeps its first two letters if it opens with a vowel (the words of
+// every first vowel are its rivals: a first vowel is often heard as another), keeps its last
 // letter ("naturaleza" is no "naturalize") and shows no sign of a name.
 constexpr double kLongTwoSlipMaxScore = 1.6;
 constexpr double kTwoSlipLead = 0.4;
@@ -793,9 +793,12 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
     // The slips' cost, as for one slip: keyboard neighbours, vowels, doubled letters.
     double cost[kTwoSlipMaxLength + 1][kTwoSlipMaxLength + 3];
     const char first = lowerWord[0];
-    auto begin = std::lower_bound(commonIndex_.begin(), commonIndex_.end(), std::pair{std::uint8_t(first), std::uint8_t(n - 2)},
+    // A first vowel is often heard as another: the words of every vowel are then rivals.
+    const std::string_view firsts = isVowel(char32_t(first)) ? std::string_view("aeiou") : std::string_view(&first, 1);
+    for (char lead : firsts) {
+    auto begin = std::lower_bound(commonIndex_.begin(), commonIndex_.end(), std::pair{std::uint8_t(lead), std::uint8_t(n - 2)},
                                   [](const CommonWord& e, const auto& key) { return std::pair{e.first, e.length} < key; });
-    for (auto it = begin; it != commonIndex_.end() && it->first == std::uint8_t(first) && it->length <= n + 2; ++it) {
+    for (auto it = begin; it != commonIndex_.end() && it->first == std::uint8_t(lead) && it->length <= n + 2; ++it) {
         // Two edits add at most two letters the word lacks, and take at most two away.
         if (std::popcount(typedLetters & ~it->letters) > 2 || std::popcount(it->letters & ~typedLetters) > 2) continue;
         std::string_view word = std::string_view(commonWords_).substr(it->offset, it->length);
@@ -836,6 +839,7 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
         }
         found.push_back({word, cost[n][m] + kRarityCost[it->rank], slips});
     }
+    }
     // Rivals one slip away among rarer words too.
     for (const auto& c : near) found.push_back({c.word, c.score, 1});
     if (found.empty()) return std::nullopt;
@@ -844,10 +848,12 @@ std::optional<std::string> Speller::twoSlips(std::string_view lowerWord, const s
     });
     const Found& best = found[0];
     // Two slips leave much open: the word must at least keep the typed word's ending.
-    if (best.slips != 2 || best.score > kLongTwoSlipMaxScore + kScoreSlack || !sameEnding(best.word, lowerWord))
+    if (best.slips != 2 || best.word[0] != first || best.score > kLongTwoSlipMaxScore + kScoreSlack ||
+        !sameEnding(best.word, lowerWord))
         return std::nullopt;
     const bool costly = best.score > kTwoSlipMaxScore + kScoreSlack;
-    if (costly && (n < kLongWord || isVowel(char32_t(first)) || best.word.back() != lowerWord.back() ||
+    // A vowel-led word must keep its second letter too: the first gives little hold ("amarillos" is no "armadillos").
+    if (costly && (n < kLongWord || (isVowel(char32_t(first)) && best.word[1] != lowerWord[1]) || best.word.back() != lowerWord.back() ||
                    coinedOrCut(lowerWord, best.word)))
         return std::nullopt;
     for (std::size_t k = 1; k < found.size(); ++k)

@@ -46,8 +46,10 @@ const SpellingCase kSpellingCases[] = {
     SpellingCase{"pronounciation", "pronunciation"}, SpellingCase{"qbandonment", ""},
     // Two slips towards a common word, when it clearly stands out.
     SpellingCase{"excercize", "exercise"}, SpellingCase{"buisnes", "business"}, SpellingCase{"hopfulyl", "hopefully"},
-    // Costlier in a long word, where it opens with a consonant and keeps its last letter (not another language's word).
-    SpellingCase{"comunicasion", "communication"}, SpellingCase{"naturaleza", ""}, SpellingCase{"amarillos", ""},
+    // Costlier in a long word that keeps its last letter (not another language's word), and its first two
+    // when it opens with a vowel.
+    SpellingCase{"comunicasion", "communication"}, SpellingCase{"envirement", "environment"},
+    SpellingCase{"naturaleza", ""}, SpellingCase{"amarillos", ""},
     // A long word with no word one slip away: the one common word two likely slips
     // from it, unless another lies within two slips; two known words joined are a
     // coinage, and a word two letters shorter a name the search cut down.
