@@ -373,10 +373,38 @@ constexpr std::string_view kStarts[] = {
     "save", "since", "site", "than", "that", "then", "thing", "were", "weather", "where", "whether", "whose", "you're",
     "you\u2019re", "it's", "it\u2019s"};
 
+// A question tag that ends its sentence asks: "…, isn't it." → "…, isn't it?".
+constexpr std::string_view kTagVerbs[] = {"isn't", "aren't", "wasn't", "weren't", "don't", "doesn't", "didn't",
+                                          "can't", "won't", "couldn't", "wouldn't", "shouldn't", "haven't", "hasn't"};
+void askTheTag(Nav& nav, Tokens& tokens, std::size_t dot) {
+    const std::size_t pronoun = nav.previous(dot);
+    if (pronoun == npos || !in({"it", "they", "you", "he", "she", "we", "there"}, nav.lower(pronoun))) return;
+    const std::size_t verb = nav.previous(pronoun);
+    std::string tag = nav.lower(verb);
+    if (const auto curly = tag.find("\u2019"); curly != std::string::npos) tag.replace(curly, 3, "'");
+    const std::size_t comma = nav.previous(verb);
+    if (!in(kTagVerbs, tag) || comma == npos || tokens[comma].kind != TokenKind::punct || tokens[comma].text != ",")
+        return;
+    tokens[dot].text = "?";
+}
+
 }  // namespace
 
 void correctConfusables(Tokens& tokens) {
     Nav nav(tokens);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].kind != TokenKind::punct || tokens[i].text != ".") continue;
+        const bool last = i + 1 == tokens.size() || tokens[i + 1].kind == TokenKind::space ||
+                          tokens[i + 1].kind == TokenKind::lineBreak;
+        // "Stop it!." → "Stop it!": the sentence has its mark (not "Wow!..." ).
+        if (last && i > 0 && tokens[i - 1].kind == TokenKind::punct &&
+            (tokens[i - 1].text == "!" || tokens[i - 1].text == "?")) {
+            tokens.erase(tokens.begin() + std::ptrdiff_t(i));
+            --i;
+            continue;
+        }
+        if (last) askTheTag(nav, tokens, i);
+    }
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         // Told apart on the ASCII lower case first: no word that starts a rule is longer.
         const std::string& raw = tokens[i].text;

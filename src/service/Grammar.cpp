@@ -122,7 +122,7 @@ constexpr std::string_view kCollectives[] = {
 constexpr std::string_view kTooAdjectives[] = {
     "bad", "big", "boring", "busy", "cheap", "complicated", "crowded", "dangerous", "difficult", "early", "easy",
     "expensive", "far", "good", "hard", "heavy", "hot", "large", "late", "lazy", "little", "loud", "many", "much",
-    "noisy", "old", "small", "soon", "tall", "tired", "weak", "young"};
+    "noisy", "old", "pretty", "small", "soon", "tall", "tired", "weak", "young"};
 constexpr std::string_view kTimeNouns[] = {"century", "day", "decade", "hour", "minute", "month", "second", "week",
                                            "year"};
 constexpr std::string_view kNumbers[] = {"two", "three", "four", "five", "six", "seven", "eight", "nine", "ten",
@@ -749,7 +749,7 @@ constexpr std::string_view kOtherStarts[] = {
     "we", "you", "they", "in", "eventhough", "my", "your", "another", "same", "such", "as", "many", "others", "return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting", "seems", "looks", "gets", "find", "finds", "buy", "buys", "bought", "become", "becomes", "became", "take", "takes", "took", "taking", "spend", "spent", "over", "around", "throughout", "that's", "that\u2019s",
             "his", "her", "our", "their", "which",
             "can't", "couldn't", "shouldn't", "mustn't", "wouldn't", "won't", "suggest", "suggests", "suggested",
-            "consider", "considers", "considered"};
+            "consider", "considers", "considered", "trust", "trusts", "trusted"};
 // Words at which only the rules of correctClauseAndCount start (sorted).
 constexpr std::string_view kClauseAndCountStarts[] = {
     "addicted", "afraid", "and", "aren't", "aware", "being", "childrens", "childs", "dependant", "dependent", "go",
@@ -1919,11 +1919,14 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(n, next == "century" ? "centuries" : nextStore + "s");
         return true;
     }
-    // "it is to late" → "it is too late".
-    if (in({"is", "are", "was", "were", "it's", "it\u2019s", "be", "am", "get", "got", "seems"}, w) && next == "to" &&
-        in(kTooAdjectives, words.lower(after))) {
+    // "it is to late" → "it is too late", "it looks to big we" → "too big"
+    // ("she looks to old friends" stays: the adjective has its noun).
+    if (in({"is", "are", "was", "were", "it's", "it\u2019s", "be", "am", "get", "got", "seems", "look", "looks", "looked"},
+           w) &&
+        next == "to" && in(kTooAdjectives, words.lower(after))) {
         std::size_t afterThat = words.next(after);
-        if (afterThat == npos || !words.isWord(afterThat) || in({"to", "for", "and", "that", "so"}, words.lower(afterThat))) {
+        if (afterThat == npos || !words.isWord(afterThat) ||
+            in({"to", "for", "and", "that", "so", "i", "we", "you", "he", "she", "it", "they"}, words.lower(afterThat))) {
             words.replace(n, "too");
             return true;
         }
@@ -1971,7 +1974,13 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         (in({"mention", "mentions", "mentioned", "mentioning"}, w) && next == "about" &&
          !in({"a", "an", "the", "no", "any", "brief"}, words.previousLower(i)) && !countFollows(words, after)) ||
         (in({"cope", "copes", "coped", "coping"}, w) && next == "up" && words.lower(after) == "with") ||
-        (in({"lack", "lacks", "lacked"}, w) && next == "of" && in(kSubjectPronouns, words.previousLower(i)))) {
+        (in({"lack", "lacks", "lacked"}, w) && next == "of" && in(kSubjectPronouns, words.previousLower(i))) ||
+        // "you can trust on it" → "trust it"; "our trust on both sides" is the noun.
+        (in({"trust", "trusts", "trusted"}, w) && next == "on" &&
+         in({"it", "him", "her", "them", "me", "us", "you"}, words.lower(after)) &&
+         in({"can", "could", "will", "would", "should", "must", "may", "might", "to", "not", "cannot", "can't", "don't",
+             "i", "we", "you", "they", "he", "she"},
+            words.previousLower(i)))) {
         words.remove(n);
         return true;
     }

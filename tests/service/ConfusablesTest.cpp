@@ -76,6 +76,8 @@ TEST(Confusables, SmallWordsTheNeighboursDecide) {
 TEST(Confusables, SoundAlikesInASetPhrase) {
     expectConfusables({
         {"know_before_what_it_governs", "I no that you came. We don't no how.", "I know that you came. We don't know how."},
+        {"a_tag_asks", "It is cold, isn't it. They came, didn’t they. It is not hard, it is. Stop it!. Why?. Wow!...",
+         "It is cold, isn't it? They came, didn’t they? It is not hard, it is. Stop it! Why? Wow!..."},
         {"imagine_opening_a_clause", "Image you are lost. Image that shows the map.",
          "Imagine you are lost. Image that shows the map."},
         {"no_held_back", "I no longer care. It was to no avail. Say no to them.", nullptr},
