@@ -43,9 +43,10 @@ public:
         return process_.errors();
     }
 
-    // Waits up to ten seconds for the exit; returns the exit status or -1.
+    // Waits up to thirty seconds for the exit (a sanitised build on a busy
+    // machine loads its dictionaries slowly); returns the exit status or -1.
     int wait() {
-        int status = process_.finish(std::chrono::seconds(10));
+        int status = process_.finish(std::chrono::seconds(30));
         stdout_ += process_.readAll(std::chrono::milliseconds(0));
         return status;
     }
