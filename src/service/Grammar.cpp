@@ -1975,7 +1975,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
          !in({"a", "an", "the", "no", "any", "brief"}, words.previousLower(i)) && !countFollows(words, after)) ||
         (in({"cope", "copes", "coped", "coping"}, w) && next == "up" && words.lower(after) == "with") ||
         (in({"lack", "lacks", "lacked"}, w) && next == "of" && in(kSubjectPronouns, words.previousLower(i))) ||
-        // "you can trust on it" → "trust it"; "our trust on both sides" is the noun.
+        // "we can trust on her" → "trust her"; "our trust on both sides" is the noun.
         (in({"trust", "trusts", "trusted"}, w) && next == "on" &&
          in({"it", "him", "her", "them", "me", "us", "you"}, words.lower(after)) &&
          in({"can", "could", "will", "would", "should", "must", "may", "might", "to", "not", "cannot", "can't", "don't",
