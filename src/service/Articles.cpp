@@ -1,5 +1,6 @@
 #include "service/Articles.h"
 
+#include "service/WordList.h"
 #include "service/Grammar.h"
 #include "text/Text.h"
 
@@ -15,13 +16,6 @@ namespace {
 using Tokens = std::vector<Token>;
 constexpr std::size_t npos = std::string::npos;
 
-bool in(std::initializer_list<std::string_view> list, std::string_view word) {
-    return std::find(list.begin(), list.end(), word) != list.end();
-}
-template <std::size_t N>
-bool in(const std::string_view (&list)[N], std::string_view word) {
-    return std::find(std::begin(list), std::end(list), word) != std::end(list);
-}
 bool endsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }

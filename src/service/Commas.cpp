@@ -1,5 +1,6 @@
 #include "service/Commas.h"
 
+#include "service/WordList.h"
 #include "text/Text.h"
 
 #include <algorithm>
@@ -15,11 +16,6 @@ namespace {
 using Tokens = std::vector<Token>;
 using List = std::initializer_list<std::string_view>;
 
-template <class Words>
-bool in(const Words& list, std::string_view word) {
-    return std::find(std::begin(list), std::end(list), word) != std::end(list);
-}
-bool in(List list, std::string_view word) { return std::find(list.begin(), list.end(), word) != list.end(); }
 bool endsWith(std::string_view s, std::string_view suffix) {
     return s.size() > suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }

@@ -1,5 +1,6 @@
 #include "service/Confusables.h"
 
+#include "service/WordList.h"
 #include "text/Text.h"
 
 #include <algorithm>
@@ -14,13 +15,6 @@ namespace {
 using Tokens = std::vector<Token>;
 constexpr std::size_t npos = std::string::npos;
 
-bool in(std::initializer_list<std::string_view> list, std::string_view word) {
-    return std::find(list.begin(), list.end(), word) != list.end();
-}
-template <std::size_t N>
-bool in(const std::string_view (&list)[N], std::string_view word) {
-    return std::find(std::begin(list), std::end(list), word) != std::end(list);
-}
 
 class Nav {
 public:

@@ -1,5 +1,6 @@
 #include "service/Grammar.h"
 
+#include "service/WordList.h"
 #include "service/Articles.h"
 #include "service/Confusables.h"
 #include "service/Commas.h"
@@ -255,13 +256,6 @@ constexpr std::string_view kProperNames[] = {
     "english", "europe", "european", "europeans", "france", "german", "germany", "india", "indian", "italian",
     "italy", "japan", "japanese", "korea", "korean", "mexican", "mexico", "russia", "russian", "spain", "spanish"};
 
-template <std::size_t N>
-bool in(const std::string_view (&list)[N], std::string_view word) {
-    return std::find(std::begin(list), std::end(list), word) != std::end(list);
-}
-bool in(std::initializer_list<std::string_view> list, std::string_view word) {
-    return std::find(list.begin(), list.end(), word) != list.end();
-}
 template <std::size_t N>
 std::string_view lookUp(const std::pair<std::string_view, std::string_view> (&table)[N], std::string_view word) {
     for (const auto& [from, to] : table)
@@ -1267,13 +1261,18 @@ std::size_t singularSubjectStart(const Words& words, std::size_t s, const IsWord
 bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWord) {
     const std::string verb = words.lower(i);
     if (!startsLowercase(words.text(i))) return false;
-    const std::size_t n = words.next(i);
-    const std::string next = words.lower(n);
     // "Technology have changed" → "has", "the music teacher are" → "is":
     // the subjects the rules on determiners leave, a noun seldom counted
     // with none, or a counted noun after a modifier.
     std::string singular(lookUp(kToSingularVerb, verb));
     if (verb == "don't" || verb == "don\u2019t") singular = verb == "don't" ? "doesn't" : "doesn\u2019t";
+    constexpr std::string_view kShownByObject[] = {"need", "want", "like", "love", "hate", "hope", "try", "help",
+                                                   "use",  "ask",  "make", "take", "give", "keep", "let",  "show"};
+    // Most words are no verb of these: let them go before reading the next.
+    const bool verbOnly = singular.empty() && isAgreeingBase(verb);
+    if (singular.empty() && !verbOnly && !in(kShownByObject, verb) && !isListedVerb(verb)) return false;
+    const std::size_t n = words.next(i);
+    const std::string next = words.lower(n);
     if (!singular.empty()) {
         std::size_t s = words.previous(i);
         if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
@@ -1284,10 +1283,8 @@ bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWor
         words.replace(i, singular);
         return true;
     }
-    const bool verbOnly = isAgreeingBase(verb);
     const bool shownByObject =
-        in({"need", "want", "like", "love", "hate", "hope", "try", "help", "use", "ask", "make", "take", "give",
-            "keep", "let", "show"}, verb) &&
+        in(kShownByObject, verb) &&
         (in({"me", "us", "him", "them"}, next) ||
          (next == "to" && in({"need", "want", "like", "love", "hate", "hope", "try"}, verb) &&
           (isListedVerb(words.nextLower(n)) || in(kVerbsOnly, words.nextLower(n)))));

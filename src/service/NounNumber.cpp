@@ -1,5 +1,6 @@
 #include "service/NounNumber.h"
 
+#include "service/WordList.h"
 #include "service/Grammar.h"
 
 #include "text/Text.h"
@@ -16,10 +17,6 @@ namespace {
 using Tokens = std::vector<Token>;
 constexpr std::size_t npos = std::string::npos;
 
-template <std::size_t N>
-bool in(const std::string_view (&list)[N], std::string_view word) {
-    return std::find(std::begin(list), std::end(list), word) != std::end(list);
-}
 
 // Nouns English never counts, with no verb in -s of the same spelling
 // ("researches", "evidences", "stuffs" are verbs too, and stay). The
