@@ -1,5 +1,6 @@
 #include "service/Articles.h"
 
+#include "service/TokenNav.h"
 #include "service/WordList.h"
 #include "service/Grammar.h"
 #include "text/Text.h"
@@ -50,31 +51,9 @@ constexpr std::string_view kBeforeEffect[] = {
     "a", "an", "the", "any", "no", "big", "great", "huge", "large", "positive", "negative", "bad", "good", "strong",
     "significant", "major", "serious", "little", "its", "their", "his", "her", "our", "my", "your", "real", "direct"};
 
-class Nav {
+class Nav : public TokenNav {
 public:
-    explicit Nav(Tokens& tokens) : t_(tokens) {}
-    bool isWord(std::size_t i) const {
-        return i < t_.size() && t_[i].kind == TokenKind::word && t_[i].language == 0 && !t_[i].text.empty() &&
-               isPlainWord(t_[i].text);
-    }
-    std::string lower(std::size_t i) const { return isWord(i) ? text::lowercased(t_[i].text) : std::string(); }
-    bool lowerCase(std::size_t i) const { return isWord(i) && startsLowercase(t_[i].text); }
-    // The next / previous token across one blank; npos at a line break or the end.
-    std::size_t next(std::size_t i) const { return nextAcrossBlank(t_, i); }
-    std::size_t previous(std::size_t i) const { return previousAcrossBlank(t_, i); }
-    // A mark that ends a phrase, or the line's end.
-    bool endsAtMark(std::size_t i) const {
-        return i == npos ||
-               (t_[i].kind == TokenKind::punct && std::string_view(".,;:!?").find(t_[i].text) != npos);
-    }
-    const std::string& text(std::size_t i) const { return t_[i].text; }
-    // Replaces the word, keeping a capital first letter and ALL CAPS.
-    void replace(std::size_t i, std::string_view with) {
-        std::string& w = t_[i].text;
-        if (text::graphemeCount(w) > 1 && isAllUppercase(w)) w = uppercased(with);
-        else if (!startsLowercase(w)) w = capitalizedFirst(with);
-        else w = std::string(with);
-    }
+    using TokenNav::TokenNav;
     // Removes the word and the blank after it; a capital goes to the next word.
     void remove(std::size_t i) {
         const bool capital = !startsLowercase(t_[i].text);
@@ -83,9 +62,6 @@ public:
         if (i + 1 < t_.size() && t_[i + 1].kind == TokenKind::space) t_[i + 1].text.clear();
         if (capital && isWord(n)) t_[n].text = capitalizedFirst(t_[n].text);
     }
-
-private:
-    Tokens& t_;
 };
 
 // An adjective that "most" makes a superlative of ("most beautiful").

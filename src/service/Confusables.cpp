@@ -1,5 +1,6 @@
 #include "service/Confusables.h"
 
+#include "service/TokenNav.h"
 #include "service/WordList.h"
 #include "text/Text.h"
 
@@ -16,17 +17,9 @@ using Tokens = std::vector<Token>;
 constexpr std::size_t npos = std::string::npos;
 
 
-class Nav {
+class Nav : public TokenNav {
 public:
-    explicit Nav(Tokens& tokens) : t_(tokens) {}
-    bool isWord(std::size_t i) const {
-        return i < t_.size() && t_[i].kind == TokenKind::word && t_[i].language == 0 && !t_[i].text.empty() &&
-               isPlainWord(t_[i].text);
-    }
-    std::string lower(std::size_t i) const { return isWord(i) ? text::lowercased(t_[i].text) : std::string(); }
-    // The next / previous token across one blank; npos at a line break or the end.
-    std::size_t next(std::size_t i) const { return nextAcrossBlank(t_, i); }
-    std::size_t previous(std::size_t i) const { return previousAcrossBlank(t_, i); }
+    using TokenNav::TokenNav;
     // Whether a mark ends the phrase after word i, or the text or its
     // paragraph ends there; a line that only wraps goes on.
     bool endsAfter(std::size_t i) const {
@@ -58,17 +51,6 @@ public:
                    "hundreds", "thousand", "thousands", "million", "millions", "half"},
                   lower(i));
     }
-    const std::string& text(std::size_t i) const { return t_[i].text; }
-    // Replaces the word, keeping a capital first letter and ALL CAPS.
-    void replace(std::size_t i, std::string_view with) {
-        std::string& w = t_[i].text;
-        if (text::graphemeCount(w) > 1 && isAllUppercase(w)) w = uppercased(with);
-        else if (!startsLowercase(w)) w = capitalizedFirst(with);
-        else w = std::string(with);
-    }
-
-private:
-    Tokens& t_;
 };
 
 constexpr std::string_view kBe[] = {"is", "are", "was", "were", "be", "been", "am", "being", "isn't", "aren't",

@@ -1,5 +1,6 @@
 #include "service/NounNumber.h"
 
+#include "service/TokenNav.h"
 #include "service/WordList.h"
 #include "service/Grammar.h"
 
@@ -104,37 +105,14 @@ constexpr std::string_view kStarters[] = {"best", "both", "eight", "favorite", "
                                           "those", "three", "two", "various", "worst", "you", "your"};
 static_assert(std::is_sorted(std::begin(kStarters), std::end(kStarters)));
 
-class Nav {
+class Nav : public TokenNav {
 public:
-    explicit Nav(Tokens& tokens) : t_(tokens) {}
-    bool isWord(std::size_t i) const {
-        return i < t_.size() && t_[i].kind == TokenKind::word && t_[i].language == 0 && !t_[i].text.empty() &&
-               isPlainWord(t_[i].text);
-    }
-    std::string lower(std::size_t i) const { return isWord(i) ? text::lowercased(t_[i].text) : std::string(); }
-    bool lowerCase(std::size_t i) const { return isWord(i) && startsLowercase(t_[i].text); }
-    std::size_t next(std::size_t i) const { return nextAcrossBlank(t_, i); }
-    std::size_t previous(std::size_t i) const { return previousAcrossBlank(t_, i); }
+    using TokenNav::TokenNav;
     // Nothing before on the line, or a mark that ends a sentence.
     bool opensSentence(std::size_t i) const {
         const std::size_t p = previous(i);
         return p == npos || (t_[p].kind == TokenKind::punct && std::string_view(".!?").find(t_[p].text) != npos);
     }
-    // A mark that ends a phrase, or the line's end.
-    bool endsAtMark(std::size_t i) const {
-        return i == npos ||
-               (t_[i].kind == TokenKind::punct && std::string_view(".,;:!?").find(t_[i].text) != npos);
-    }
-    // Replaces the word, keeping a capital first letter and ALL CAPS.
-    void replace(std::size_t i, std::string_view with) {
-        std::string& w = t_[i].text;
-        if (text::graphemeCount(w) > 1 && isAllUppercase(w)) w = uppercased(with);
-        else if (!startsLowercase(w)) w = capitalizedFirst(with);
-        else w = std::string(with);
-    }
-
-private:
-    Tokens& t_;
 };
 
 // Whether the word at `noun` (after an adjective or not) is owned, as the
