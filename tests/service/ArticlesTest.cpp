@@ -1,8 +1,7 @@
 // Articles and fixed phrases that the words around them decide, on the
 // installed dictionaries: each rule where it fires and where it must hold
 // back. Every answer is corrected again and must not change.
-#include "service/Dictionaries.h"
-#include "service/RuleCorrector.h"
+#include "CorrectionCases.h"
 
 #include <gtest/gtest.h>
 
@@ -13,26 +12,8 @@ using namespace quillant::service;
 
 namespace {
 
-struct Case {
-    const char* name;
-    const char* input;
-    const char* expected;  // nullptr: unchanged
-};
-
-// Each row corrected once as expected, and again without change.
-void expectArticles(const std::vector<Case>& cases) {
-    static Dictionaries dictionaries;
-    RuleCorrector corrector(dictionaries);
-    for (const auto& c : cases) {
-        const std::string expected = c.expected ? c.expected : c.input;
-        const std::string once = corrector.correctIn(c.input, "auto");
-        EXPECT_EQ(once, expected) << c.name;
-        EXPECT_EQ(corrector.correctIn(once, "auto"), once) << c.name << " (second pass)";
-    }
-}
-
 TEST(Articles, OnlyWhereTheContextDecides) {
-    expectArticles({
+    quillant::service::testing::expectCorrectedOnce({
         {"same_ending_its_phrase", "Our plans are not same. Both are same, and it was same!",
          "Our plans are not the same. Both are the same, and it was the same!"},
         {"same_held_back", "It is the same. Same here. They are same-sex twins. Is it same?", nullptr},
@@ -79,7 +60,7 @@ TEST(Articles, OnlyWhereTheContextDecides) {
 // Words a sentence has one too many of. The rows that hold back show where
 // the same words are right.
 TEST(Articles, WordsTakenOutWhereTheyCannotStand) {
-    expectArticles({
+    quillant::service::testing::expectCorrectedOnce({
         {"be_before_able", "They might able to help. He shall not able to vote.",
          "They might be able to help. He shall not be able to vote."},
         {"be_before_able_held_back", "You can able to go. Many were able to come. May able to?", nullptr},
@@ -120,7 +101,7 @@ TEST(Articles, WordsTakenOutWhereTheyCannotStand) {
 // "a" after "without", "be" after a modal before a noun phrase, the noun
 // after "the important", "most of the time" and "agree with".
 TEST(Articles, WordsAddedWhereTheyAreMissing) {
-    expectArticles({
+    quillant::service::testing::expectCorrectedOnce({
         {"role_as_a_clause_subject",
          "When nurse came in, we sat. Coach said no. Yes, however, doctor was late.",
          "When the nurse came in, we sat. The coach said no. Yes, however, the doctor was late."},
@@ -150,7 +131,7 @@ TEST(Articles, WordsAddedWhereTheyAreMissing) {
 
 // A word that takes one preposition, given another.
 TEST(Articles, ThePrepositionAWordTakes) {
-    expectArticles({
+    quillant::service::testing::expectCorrectedOnce({
         {"wrong_preposition_replaced", "The kit consists on two boxes. Farms rely of rain. He suffers of colds.",
          "The kit consists of two boxes. Farms rely on rain. He suffers from colds."},
         {"wrong_preposition_held_back",

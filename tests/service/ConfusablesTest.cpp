@@ -1,8 +1,7 @@
 // Real words written for another that sounds alike, where the words around
 // leave one reading: each rule where it fires and where it must hold back.
 // Every answer is corrected again and must not change.
-#include "service/Dictionaries.h"
-#include "service/RuleCorrector.h"
+#include "CorrectionCases.h"
 
 #include <gtest/gtest.h>
 
@@ -13,25 +12,8 @@ using namespace quillant::service;
 
 namespace {
 
-struct Case {
-    const char* name;
-    const char* input;
-    const char* expected;  // nullptr: unchanged
-};
-
-void expectConfusables(const std::vector<Case>& cases) {
-    static Dictionaries dictionaries;
-    RuleCorrector corrector(dictionaries);
-    for (const auto& c : cases) {
-        const std::string expected = c.expected ? c.expected : c.input;
-        const std::string once = corrector.correctIn(c.input, "auto");
-        EXPECT_EQ(once, expected) << c.name;
-        EXPECT_EQ(corrector.correctIn(once, "auto"), once) << c.name << " (second pass)";
-    }
-}
-
 TEST(Confusables, VerbWhereOnlyAVerbFitsAndNounWhereNoVerbDoes) {
-    expectConfusables({
+    quillant::service::testing::expectCorrectedOnce({
         {"save_and_lose_before_an_object", "We must safe money. I hate to loose them. Try to safe our cat.",
          "We must save money. I hate to lose them. Try to save our cat."},
         {"adjective_before_its_noun_held_back", "Kids need access to safe water. We moved to loose control.", nullptr},
@@ -55,7 +37,7 @@ TEST(Confusables, VerbWhereOnlyAVerbFitsAndNounWhereNoVerbDoes) {
 }
 
 TEST(Confusables, SmallWordsTheNeighboursDecide) {
-    expectConfusables({
+    quillant::service::testing::expectCorrectedOnce({
         {"than_and_then", "It costs more that 20 euros. Since than we walk. We ate and than we left. Other then that, fine.",
          "It costs more than 20 euros. Since then, we walk. We ate and then we left. Other than that, fine."},
         {"than_and_then_held_back", "I like it more that way. We met each other then left.", nullptr},
@@ -74,7 +56,7 @@ TEST(Confusables, SmallWordsTheNeighboursDecide) {
 }
 
 TEST(Confusables, SoundAlikesInASetPhrase) {
-    expectConfusables({
+    quillant::service::testing::expectCorrectedOnce({
         {"know_before_what_it_governs", "I no that you came. We don't no how.", "I know that you came. We don't know how."},
         {"a_tag_asks", "It is cold, isn't it. They came, didn’t they. It is not hard, it is. Stop it!. Why?. Wow!...",
          "It is cold, isn't it? They came, didn’t they? It is not hard, it is. Stop it! Why? Wow!..."},

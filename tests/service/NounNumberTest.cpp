@@ -1,8 +1,7 @@
 // Noun number and possessive determiners that the words around them decide,
 // on the installed dictionaries: each rule where it fires and where it must
 // hold back. Every answer is corrected again and must not change.
-#include "service/Dictionaries.h"
-#include "service/RuleCorrector.h"
+#include "CorrectionCases.h"
 
 #include <gtest/gtest.h>
 
@@ -13,25 +12,8 @@ using namespace quillant::service;
 
 namespace {
 
-struct Case {
-    const char* name;
-    const char* input;
-    const char* expected;  // nullptr: unchanged
-};
-
-void expectNounNumber(const std::vector<Case>& cases) {
-    static Dictionaries dictionaries;
-    RuleCorrector corrector(dictionaries);
-    for (const auto& c : cases) {
-        const std::string expected = c.expected ? c.expected : c.input;
-        const std::string once = corrector.correctIn(c.input, "auto");
-        EXPECT_EQ(once, expected) << c.name;
-        EXPECT_EQ(corrector.correctIn(once, "auto"), once) << c.name << " (second pass)";
-    }
-}
-
 TEST(NounNumber, NounsNeverCounted) {
-    expectNounNumber({
+    quillant::service::testing::expectCorrectedOnce({
         {"plural_made_singular", "She loves musics and hates pollutions.", "She loves music and hates pollution."},
         {"at_a_sentence_start", "Medias shape opinion.", "Media shape opinion."},
         {"a_name_held_back", "We met the Musics at noon.", nullptr},
@@ -39,7 +21,7 @@ TEST(NounNumber, NounsNeverCounted) {
 }
 
 TEST(NounNumber, YourForYou) {
-    expectNounNumber({
+    quillant::service::testing::expectCorrectedOnce({
         {"before_a_verb_or_after_thank", "I think your are right. Thank your very much.",
          "I think you are right. Thank you very much."},
         {"owner_held_back", "Your will is strong. Thank your very kind hosts.", nullptr},
@@ -47,13 +29,13 @@ TEST(NounNumber, YourForYou) {
 }
 
 TEST(NounNumber, PointOfView) {
-    expectNounNumber({
+    quillant::service::testing::expectCorrectedOnce({
         {"views_made_singular", "From my point of views, it works.", "From my point of view, it works."},
     });
 }
 
 TEST(NounNumber, OwnerWrittenAsThereOrYou) {
-    expectNounNumber({
+    quillant::service::testing::expectCorrectedOnce({
         {"there_after_a_preposition", "They cook for there families.", "They cook for their families."},
         {"there_before_spare_time", "Kids nap in there spare time.", "Kids nap in their spare time."},
         {"there_after_a_verb", "The twins spend there money fast.", "The twins spend their money fast."},
@@ -69,7 +51,7 @@ TEST(NounNumber, OwnerWrittenAsThereOrYou) {
 }
 
 TEST(NounNumber, PluralBeforeAPlaceOrATime) {
-    expectNounNumber({
+    quillant::service::testing::expectCorrectedOnce({
         {"counted_noun", "I have many friend here. She met two dog yesterday. We fixed several problem we had.",
          "I have many friends here. She met two dogs yesterday. We fixed several problems we had."},
         {"a_noun_that_is_a_verb_held_back", "Many shop online. Several park here.", nullptr},
@@ -77,7 +59,7 @@ TEST(NounNumber, PluralBeforeAPlaceOrATime) {
 }
 
 TEST(NounNumber, PluralAfterOneOfMyBest) {
-    expectNounNumber({
+    quillant::service::testing::expectCorrectedOnce({
         {"counted_noun_ending_its_phrase", "He is one of my best friend. One of her favourite song is old.",
          "He is one of my best friends. One of her favourite songs is old."},
         {"held_back_without_a_count_or_before_and", "He is my best friend. She is one of my best friend and colleague.",
