@@ -33,10 +33,22 @@ bool isMark(UChar32 c) {
     auto type = u_charType(c);
     return type == U_NON_SPACING_MARK || type == U_COMBINING_SPACING_MARK || type == U_ENCLOSING_MARK;
 }
-bool isWordChar(UChar32 c) { return c >= 0 && (c == '_' || u_isalnum(c) || isMark(c)); }
-bool isLetter(UChar32 c) { return c >= 0 && (u_isalpha(c) || isMark(c)); }
+// ASCII is answered without ICU: it is most of what is typed, and these run on every character.
+bool isAsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isWordChar(UChar32 c) {
+    if (c >= 0 && c < 0x80) return c == '_' || isAsciiAlnum(char(c));
+    return c >= 0 && (u_isalnum(c) || isMark(c));
+}
+bool isLetter(UChar32 c) {
+    if (c >= 0 && c < 0x80) return isAsciiLetter(char(c));
+    return c >= 0 && (u_isalpha(c) || isMark(c));
+}
 bool isApostrophe(UChar32 c) { return c == '\'' || c == 0x2019; }
-bool isWhite(UChar32 c) { return c >= 0 && u_hasBinaryProperty(c, UCHAR_WHITE_SPACE); }
+bool isWhite(UChar32 c) {
+    if (c >= 0 && c < 0x80) return c == ' ' || (c >= '\t' && c <= '\r');
+    return c >= 0 && u_hasBinaryProperty(c, UCHAR_WHITE_SPACE);
+}
 
 bool startsWithNoCase(std::string_view s, std::string_view prefix) {
     if (s.size() < prefix.size()) return false;
@@ -60,9 +72,6 @@ std::size_t trimTrailingPunctuation(std::string_view run) {
     }
     return length;
 }
-
-bool isAsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
-bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // "example.com", "docs.python.org/3/", "main.cpp", "Node.js": dotted labels
 // whose last one has two letters or more (not "e.g" nor "3.5"); a host with
@@ -130,6 +139,8 @@ bool isCode(std::string_view run) {
 // after dropping trailing sentence punctuation. `runStart`: the run is not
 // glued to a word before it.
 std::size_t verbatimRunLength(std::string_view run, bool runStart) {
+    // Every kind below needs one of these marks; most runs are plain words.
+    if (run.find_first_of(".:/@\\$(-=<>{}[]|^~") == std::string_view::npos) return 0;
     bool link = startsWithNoCase(run, "http://") || startsWithNoCase(run, "https://") ||
                 startsWithNoCase(run, "www.") || run.find("://") != std::string_view::npos;
     bool address = false;
@@ -403,12 +414,16 @@ bool containsInOrder(std::string_view text, const std::vector<std::string>& hand
 
 bool isPlainWord(std::string_view word) {
     if (word.empty()) return false;
+    std::size_t ascii = 0;
+    for (; ascii < word.size() && static_cast<unsigned char>(word[ascii]) < 0x80; ++ascii)
+        if (!isAsciiLetter(word[ascii]) && word[ascii] != '\'') return false;
     bool plain = true;
-    forEachCodePoint(word, [&](UChar32 c) { plain = plain && (isLetter(c) || isApostrophe(c)); });
+    forEachCodePoint(word.substr(ascii), [&](UChar32 c) { plain = plain && (isLetter(c) || isApostrophe(c)); });
     return plain;
 }
 
 bool startsLowercase(std::string_view word) {
+    if (!word.empty() && static_cast<unsigned char>(word[0]) < 0x80) return word[0] >= 'a' && word[0] <= 'z';
     std::size_t next = 0;
     UChar32 c = word.empty() ? -1 : decodeAt(word, 0, next);
     return c >= 0 && u_islower(c);
