@@ -482,8 +482,14 @@ std::size_t introductionAt(const Words& words, std::size_t i) {
 }  // namespace
 
 std::optional<std::string_view> irregularPastOf(std::string_view regularised) {
-    for (const auto& [past, base] : kIrregularPast)
-        if (regularPast(base) == regularised) return past;
+    // Asked of every unknown word: the regular forms are made once.
+    static const std::vector<std::pair<std::string, std::string_view>> regular = [] {
+        std::vector<std::pair<std::string, std::string_view>> out;
+        for (const auto& [past, base] : kIrregularPast) out.emplace_back(regularPast(base), past);
+        return out;
+    }();
+    for (const auto& [form, past] : regular)
+        if (form == regularised) return past;
     return std::nullopt;
 }
 

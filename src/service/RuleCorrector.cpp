@@ -1040,11 +1040,13 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
         // A word of three letters is mended only where its place leaves room
         // for one word within reach ("I wil go"); elsewhere too many are.
         if (text::graphemeCount(core) < kMinSpelledLetters) {
-            if (!skip && pattern != CasePattern::upper && possessive.empty() && t.language == kEnglish) {
+            // Most short words are known: that is asked before their neighbours are read.
+            if (!skip && pattern != CasePattern::upper && possessive.empty() && t.language == kEnglish &&
+                !language.accepts(t.text) && !language.accepts(lower)) {
                 const Speller::Context where = context(Speller::Form::any);
                 std::optional<std::string_view> fit;
                 if (!where.only.empty()) fit = Speller::nearestOf(lower, where.only);
-                if (fit && !language.accepts(t.text) && !language.accepts(lower) &&
+                if (fit &&
                     std::none_of(language.rivals.begin(), language.rivals.end(),
                                  [&](const Speller* r) { return language.memo->accepts(*r, lower); }))
                     t.text = withCase(std::string(*fit), pattern);
