@@ -40,10 +40,14 @@ std::string toUtf8(std::u32string_view s) {
     return out;
 }
 
+// FNV-1a, fed a byte at a time so that words sharing a prefix share its state.
+constexpr std::uint64_t kHashSeed = 1469598103934665603ull;
+constexpr std::uint64_t hashStep(std::uint64_t h, unsigned char c) { return (h ^ c) * 1099511628211ull; }
+constexpr std::uint64_t hashKey(std::uint64_t h) { return h & ~std::uint64_t(0xF); }
 std::uint64_t hashOf(std::string_view s) {
-    std::uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
-    return h & ~std::uint64_t(0xF);
+    std::uint64_t h = kHashSeed;
+    for (unsigned char c : s) h = hashStep(h, c);
+    return hashKey(h);
 }
 
 // SCOWL size classes, most common first.
@@ -426,6 +430,7 @@ Speller::Speller(const std::string& language, const SpellerPaths& paths) : langu
     }
     if (alphabet_.empty()) alphabet_ = U"abcdefghijklmnopqrstuvwxyz";
     for (char32_t c : alphabet_) alphabetPieces_.push_back(toUtf8(std::u32string_view(&c, 1)));
+    asciiAlphabet_ = std::all_of(alphabet_.begin(), alphabet_.end(), [](char32_t c) { return c < 0x80; });
 
     if (isEnglish()) {
         for (const char* word : kTechnicalWords) hunspell_->add(word);
@@ -511,7 +516,10 @@ void Speller::loadRanks(const fs::path& dir) {
 
 int Speller::rankOf(std::string_view word) const {
     if (ranks_.empty()) return -1;
-    std::uint64_t key = hashOf(word);
+    return rankOfKey(hashOf(word));
+}
+
+int Speller::rankOfKey(std::uint64_t key) const {
     for (std::uint64_t bit : {(key >> 4) & (kFilterBits - 1), (key >> 40) & (kFilterBits - 1)})
         if (!(filter_[bit / 64] >> (bit % 64) & 1)) return kUnranked;
     auto it = std::lower_bound(ranks_.begin(), ranks_.end(), key);
@@ -548,9 +556,8 @@ bool Speller::isCommon(std::string_view lowerWord) const {
 }
 
 std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) const {
-    std::u32string typed = toUtf32(normalisedApostrophes(lowerWord));
-    std::vector<std::string> pieces;  // the typed word's code points, in UTF-8
-    for (char32_t c : typed) pieces.push_back(toUtf8(std::u32string_view(&c, 1)));
+    const std::string plain = normalisedApostrophes(lowerWord);
+    std::u32string typed = toUtf32(plain);
     const bool lists = !ranks_.empty();
 
     // Every word one edit away is built in one buffer; with frequency lists,
@@ -567,9 +574,6 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
             found.push_back({word, cost + kNoListRarityCost});
         }
     };
-    auto build = [&](std::size_t from, std::size_t to) {
-        for (std::size_t k = from; k < to; ++k) word += pieces[k];
-    };
     const std::size_t n = typed.size();
     // A final "e" after a consonant read as a silent one added, after a stem of
     // four letters or more (shorter ones have too many neighbours), unless it
@@ -577,58 +581,123 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
     // "-er", "-es", "-en"), or be an "s" hit on its neighbouring key ("jumpe" for
     // "jumps"): both slips are as likely, and a form of the word is no rival then.
     bool addedFinalE = isEnglish() && lists && n >= 5 && typed[n - 1] == 'e' && isConsonant(typed[n - 2]);
-    for (std::string_view last : {"d", "r", "s", "n"}) {
-        if (!addedFinalE) break;
-        word.clear();
-        build(0, n);
-        word += last;
-        addedFinalE = rankOf(word) == kUnranked;
-    }
-    if (addedFinalE) {
-        word.clear();
-        build(0, n - 1);
-        word += 's';
-        addedFinalE = rankOf(word) == kUnranked;
-    }
-    for (std::size_t i = 0; i < n; ++i) {  // a letter too many
-        word.clear();
-        build(0, i);
-        build(i + 1, n);
-        consider(droppedCost(typed, i, addedFinalE));
-    }
-    for (std::size_t i = 0; i + 1 < n; ++i) {  // two letters swapped
-        if (typed[i] == typed[i + 1]) continue;
-        word.clear();
-        build(0, i);
-        word += pieces[i + 1];
-        word += pieces[i];
-        build(i + 2, n);
-        consider(0.5 + (i == 0 ? kFirstLetterCost : 0.0));
-    }
-    for (std::size_t i = 0; i < n; ++i) {  // a wrong letter
-        for (std::size_t a = 0; a < alphabet_.size(); ++a) {
-            char32_t c = alphabet_[a];
-            if (c == typed[i] || c == '\'') continue;
-            word.clear();
-            build(0, i);
-            word += alphabetPieces_[a];
-            build(i + 1, n);
-            consider(replacedCost(typed[i], c, isEnglish()) + (i == 0 ? firstLetterCost(typed[i], c) : 0.0));
+    if (lists && asciiAlphabet_ && std::all_of(plain.begin(), plain.end(), [](char c) { return (c & 0x80) == 0; })) {
+        // ASCII, the common case: one byte a letter, so every variant is
+        // hashed from its prefix's hash state without being built, and only
+        // the few the lists hold become strings.
+        std::vector<std::uint64_t> prefix(n + 1);
+        prefix[0] = kHashSeed;
+        for (std::size_t k = 0; k < n; ++k) prefix[k + 1] = hashStep(prefix[k], static_cast<unsigned char>(plain[k]));
+        auto tail = [&](std::uint64_t h, std::size_t from) {
+            for (std::size_t k = from; k < n; ++k) h = hashStep(h, static_cast<unsigned char>(plain[k]));
+            return hashKey(h);
+        };
+        // The cost is reckoned only for a listed word: most variants are none.
+        auto keep = [&](std::uint64_t key, auto&& make, auto&& cost) {
+            const int rank = rankOfKey(key);
+            if (rank != kUnranked) found.push_back({make(), cost() + kRarityCost[rank]});
+        };
+        for (const char last : {'d', 'r', 's', 'n'}) {
+            if (!addedFinalE) break;
+            addedFinalE = rankOfKey(hashKey(hashStep(prefix[n], static_cast<unsigned char>(last)))) == kUnranked;
         }
-    }
-    for (std::size_t i = 0; i <= n; ++i) {  // a letter missing
-        for (std::size_t a = 0; a < alphabet_.size(); ++a) {
-            char32_t c = alphabet_[a];
-            if (c == '\'' && (i == 0 || i == n)) continue;
+        if (addedFinalE) addedFinalE = rankOfKey(hashKey(hashStep(prefix[n - 1], 's'))) == kUnranked;
+        for (std::size_t i = 0; i < n && n > 1; ++i)  // a letter too many
+            keep(tail(prefix[i], i + 1), [&] { return plain.substr(0, i) + plain.substr(i + 1); },
+                 [&] { return droppedCost(typed, i, addedFinalE); });
+        for (std::size_t i = 0; i + 1 < n; ++i) {  // two letters swapped
+            if (plain[i] == plain[i + 1]) continue;
+            const auto a = static_cast<unsigned char>(plain[i]), b = static_cast<unsigned char>(plain[i + 1]);
+            keep(tail(hashStep(hashStep(prefix[i], b), a), i + 2),
+                 [&] {
+                     std::string w = plain;
+                     std::swap(w[i], w[i + 1]);
+                     return w;
+                 },
+                 [&] { return 0.5 + (i == 0 ? kFirstLetterCost : 0.0); });
+        }
+        for (std::size_t i = 0; i < n; ++i) {  // a wrong letter
+            for (char32_t c : alphabet_) {
+                if (c == typed[i] || c == '\'') continue;
+                keep(tail(hashStep(prefix[i], static_cast<unsigned char>(c)), i + 1),
+                     [&] {
+                         std::string w = plain;
+                         w[i] = char(c);
+                         return w;
+                     },
+                     [&] { return replacedCost(typed[i], c, isEnglish()) + (i == 0 ? firstLetterCost(typed[i], c) : 0.0); });
+            }
+        }
+        for (std::size_t i = 0; i <= n; ++i) {  // a letter missing
+            for (char32_t c : alphabet_) {
+                if (c == '\'' && (i == 0 || i == n)) continue;
+                keep(tail(hashStep(prefix[i], static_cast<unsigned char>(c)), i),
+                     [&] {
+                         std::string w = plain;
+                         w.insert(w.begin() + std::ptrdiff_t(i), char(c));
+                         return w;
+                     },
+                     [&] { return addedCost(typed, i, c, isEnglish()); });
+            }
+        }
+    } else {
+        std::vector<std::string> pieces;  // the typed word's code points, in UTF-8
+        for (char32_t c : typed) pieces.push_back(toUtf8(std::u32string_view(&c, 1)));
+        auto build = [&](std::size_t from, std::size_t to) {
+            for (std::size_t k = from; k < to; ++k) word += pieces[k];
+        };
+        for (std::string_view last : {"d", "r", "s", "n"}) {
+            if (!addedFinalE) break;
+            word.clear();
+            build(0, n);
+            word += last;
+            addedFinalE = rankOf(word) == kUnranked;
+        }
+        if (addedFinalE) {
+            word.clear();
+            build(0, n - 1);
+            word += 's';
+            addedFinalE = rankOf(word) == kUnranked;
+        }
+        for (std::size_t i = 0; i < n; ++i) {  // a letter too many
             word.clear();
             build(0, i);
-            word += alphabetPieces_[a];
-            build(i, n);
-            consider(addedCost(typed, i, c, isEnglish()));
+            build(i + 1, n);
+            consider(droppedCost(typed, i, addedFinalE));
+        }
+        for (std::size_t i = 0; i + 1 < n; ++i) {  // two letters swapped
+            if (typed[i] == typed[i + 1]) continue;
+            word.clear();
+            build(0, i);
+            word += pieces[i + 1];
+            word += pieces[i];
+            build(i + 2, n);
+            consider(0.5 + (i == 0 ? kFirstLetterCost : 0.0));
+        }
+        for (std::size_t i = 0; i < n; ++i) {  // a wrong letter
+            for (std::size_t a = 0; a < alphabet_.size(); ++a) {
+                char32_t c = alphabet_[a];
+                if (c == typed[i] || c == '\'') continue;
+                word.clear();
+                build(0, i);
+                word += alphabetPieces_[a];
+                build(i + 1, n);
+                consider(replacedCost(typed[i], c, isEnglish()) + (i == 0 ? firstLetterCost(typed[i], c) : 0.0));
+            }
+        }
+        for (std::size_t i = 0; i <= n; ++i) {  // a letter missing
+            for (std::size_t a = 0; a < alphabet_.size(); ++a) {
+                char32_t c = alphabet_[a];
+                if (c == '\'' && (i == 0 || i == n)) continue;
+                word.clear();
+                build(0, i);
+                word += alphabetPieces_[a];
+                build(i, n);
+                consider(addedCost(typed, i, c, isEnglish()));
+            }
         }
     }
     if (isEnglish()) {  // one sound spelled another way: "telefone"
-        const std::string plain = normalisedApostrophes(lowerWord);
         for (auto [from, to] : kSoundSpellings)
             for (std::size_t at = plain.find(from); at != std::string::npos; at = plain.find(from, at + 1)) {
                 word = plain.substr(0, at);

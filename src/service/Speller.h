@@ -163,6 +163,7 @@ private:
     bool coinedOrCut(std::string_view lowerWord, std::string_view word) const;
     // 0 (most common) … 8 (rarer than every list); -1 when there are no lists.
     int rankOf(std::string_view word) const;
+    int rankOfKey(std::uint64_t key) const;  // the same, by the word's hash
     void loadRanks(const std::filesystem::path& dir);
 
     std::string language_;
@@ -171,6 +172,7 @@ private:
     std::string encoding_;          // the dictionary's own; words are converted when not UTF-8
     std::u32string alphabet_;       // lower-case letters tried in candidates
     std::vector<std::string> alphabetPieces_;  // the same, in UTF-8
+    bool asciiAlphabet_ = false;    // one byte a letter: candidates may take the ASCII path
     std::vector<std::uint64_t> ranks_;  // sorted: word hash with the rank class in the low 4 bits
     std::vector<std::uint64_t> variantWords_;  // sorted word hashes
     // Every listed word's consonant outline, sorted by its hash; the common
