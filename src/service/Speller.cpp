@@ -40,14 +40,25 @@ std::string toUtf8(std::u32string_view s) {
     return out;
 }
 
-// FNV-1a, fed a byte at a time so that words sharing a prefix share its state.
-constexpr std::uint64_t kHashSeed = 1469598103934665603ull;
-constexpr std::uint64_t hashStep(std::uint64_t h, unsigned char c) { return (h ^ c) * 1099511628211ull; }
-constexpr std::uint64_t hashKey(std::uint64_t h) { return h & ~std::uint64_t(0xF); }
 std::uint64_t hashOf(std::string_view s) {
-    std::uint64_t h = kHashSeed;
-    for (unsigned char c : s) h = hashStep(h, c);
-    return hashKey(h);
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return h & ~std::uint64_t(0xF);
+}
+
+// A polynomial hash, sum of byte * kPolyBase^(places after it): a word one
+// edit from another hashes in a few operations from the other's sums.
+constexpr std::uint64_t kPolyBase = 0x100000001b3ull;
+std::uint64_t polyHashOf(std::string_view s) {
+    std::uint64_t h = 0;
+    for (unsigned char c : s) h = h * kPolyBase + c;
+    return h;
+}
+// Its bits mixed, for the filter's two bits.
+constexpr std::uint64_t polyMix(std::uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
 }
 
 // SCOWL size classes, most common first.
@@ -445,12 +456,16 @@ void Speller::loadRanks(const fs::path& dir) {
     if (language_.find("GB") != std::string::npos) region = "british";
     else if (language_.find("CA") != std::string::npos) region = "canadian";
     else if (language_.find("AU") != std::string::npos) region = "australian";
+    polyFilter_.assign(kFilterBits / 64, 0);
     for (int rank = 0; rank < int(std::size(kSizeClasses)); ++rank) {
         for (const std::string& list : {std::string("english-words"), std::string("english-contractions"), region + "-words"}) {
             std::ifstream in(dir / (list + "." + std::to_string(kSizeClasses[rank])));
             for (std::string word; std::getline(in, word);) {
                 if (word.empty()) continue;
                 ranks_.push_back(hashOf(word) | std::uint64_t(rank));
+                const std::uint64_t mixed = polyMix(polyHashOf(word));
+                for (std::uint64_t bit : {mixed & (kFilterBits - 1), (mixed >> 32) & (kFilterBits - 1)})
+                    polyFilter_[bit / 64] |= std::uint64_t(1) << (bit % 64);
                 if (!isLowerAscii(word)) continue;
                 std::uint32_t offset = kRareWord;
                 if (rank <= kSoundAlikeRank) {
@@ -581,34 +596,43 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
     // "-er", "-es", "-en"), or be an "s" hit on its neighbouring key ("jumpe" for
     // "jumps"): both slips are as likely, and a form of the word is no rival then.
     bool addedFinalE = isEnglish() && lists && n >= 5 && typed[n - 1] == 'e' && isConsonant(typed[n - 2]);
-    if (lists && asciiAlphabet_ && std::all_of(plain.begin(), plain.end(), [](char c) { return (c & 0x80) == 0; })) {
-        // ASCII, the common case: one byte a letter, so every variant is
-        // hashed from its prefix's hash state without being built, and only
-        // the few the lists hold become strings.
-        std::vector<std::uint64_t> prefix(n + 1);
-        prefix[0] = kHashSeed;
-        for (std::size_t k = 0; k < n; ++k) prefix[k + 1] = hashStep(prefix[k], static_cast<unsigned char>(plain[k]));
-        auto tail = [&](std::uint64_t h, std::size_t from) {
-            for (std::size_t k = from; k < n; ++k) h = hashStep(h, static_cast<unsigned char>(plain[k]));
-            return hashKey(h);
-        };
+    if (lists && asciiAlphabet_ && n <= kMaxAsciiWord &&
+        std::all_of(plain.begin(), plain.end(), [](char c) { return (c & 0x80) == 0; })) {
+        // ASCII, the common case: one byte a letter. A variant's polynomial
+        // hash follows from the typed word's prefix and suffix sums in a few
+        // operations, and its own filter turns away nearly every variant
+        // before one is built; only those that pass are hashed for the lists.
+        std::uint64_t power[kMaxAsciiWord + 2], prefix[kMaxAsciiWord + 1], suffix[kMaxAsciiWord + 1];
+        power[0] = 1;
+        for (std::size_t k = 0; k <= n; ++k) power[k + 1] = power[k] * kPolyBase;
+        prefix[0] = 0;
+        for (std::size_t k = 0; k < n; ++k) prefix[k + 1] = prefix[k] * kPolyBase + static_cast<unsigned char>(plain[k]);
+        suffix[n] = 0;
+        for (std::size_t k = n; k-- > 0;) suffix[k] = suffix[k + 1] + static_cast<unsigned char>(plain[k]) * power[n - 1 - k];
+        const std::uint64_t whole = prefix[n];
         // The cost is reckoned only for a listed word: most variants are none.
-        auto keep = [&](std::uint64_t key, auto&& make, auto&& cost) {
-            const int rank = rankOfKey(key);
-            if (rank != kUnranked) found.push_back({make(), cost() + kRarityCost[rank]});
+        const std::uint64_t* const filter = polyFilter_.data();
+        auto keep = [&](std::uint64_t poly, auto&& make, auto&& cost) {
+            const std::uint64_t mixed = polyMix(poly);
+            const std::uint64_t bit = mixed & (kFilterBits - 1), other = (mixed >> 32) & (kFilterBits - 1);
+            if (!(filter[bit / 64] >> (bit % 64) & 1) || !(filter[other / 64] >> (other % 64) & 1)) return;
+            std::string w = make();
+            const int rank = rankOfKey(hashOf(w));
+            if (rank != kUnranked) found.push_back({std::move(w), cost() + kRarityCost[rank]});
         };
+        auto listed = [&](std::string_view w) { return rankOfKey(hashOf(w)) != kUnranked; };
         for (const char last : {'d', 'r', 's', 'n'}) {
             if (!addedFinalE) break;
-            addedFinalE = rankOfKey(hashKey(hashStep(prefix[n], static_cast<unsigned char>(last)))) == kUnranked;
+            addedFinalE = !listed(plain + last);
         }
-        if (addedFinalE) addedFinalE = rankOfKey(hashKey(hashStep(prefix[n - 1], 's'))) == kUnranked;
+        if (addedFinalE) addedFinalE = !listed(plain.substr(0, n - 1) + 's');
         for (std::size_t i = 0; i < n && n > 1; ++i)  // a letter too many
-            keep(tail(prefix[i], i + 1), [&] { return plain.substr(0, i) + plain.substr(i + 1); },
+            keep(prefix[i] * power[n - 1 - i] + suffix[i + 1], [&] { return plain.substr(0, i) + plain.substr(i + 1); },
                  [&] { return droppedCost(typed, i, addedFinalE); });
         for (std::size_t i = 0; i + 1 < n; ++i) {  // two letters swapped
             if (plain[i] == plain[i + 1]) continue;
-            const auto a = static_cast<unsigned char>(plain[i]), b = static_cast<unsigned char>(plain[i + 1]);
-            keep(tail(hashStep(hashStep(prefix[i], b), a), i + 2),
+            const std::uint64_t a = static_cast<unsigned char>(plain[i]), b = static_cast<unsigned char>(plain[i + 1]);
+            keep(whole + (b - a) * power[n - 1 - i] + (a - b) * power[n - 2 - i],
                  [&] {
                      std::string w = plain;
                      std::swap(w[i], w[i + 1]);
@@ -617,9 +641,10 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
                  [&] { return 0.5 + (i == 0 ? kFirstLetterCost : 0.0); });
         }
         for (std::size_t i = 0; i < n; ++i) {  // a wrong letter
-            for (char32_t c : alphabet_) {
+            const std::uint64_t base = whole - static_cast<unsigned char>(plain[i]) * power[n - 1 - i];
+            for (const char32_t c : alphabet_) {
                 if (c == typed[i] || c == '\'') continue;
-                keep(tail(hashStep(prefix[i], static_cast<unsigned char>(c)), i + 1),
+                keep(base + std::uint64_t(c) * power[n - 1 - i],
                      [&] {
                          std::string w = plain;
                          w[i] = char(c);
@@ -629,9 +654,10 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
             }
         }
         for (std::size_t i = 0; i <= n; ++i) {  // a letter missing
-            for (char32_t c : alphabet_) {
+            const std::uint64_t base = prefix[i] * power[n + 1 - i] + suffix[i];
+            for (const char32_t c : alphabet_) {
                 if (c == '\'' && (i == 0 || i == n)) continue;
-                keep(tail(hashStep(prefix[i], static_cast<unsigned char>(c)), i),
+                keep(base + std::uint64_t(c) * power[n - i],
                      [&] {
                          std::string w = plain;
                          w.insert(w.begin() + std::ptrdiff_t(i), char(c));

@@ -173,6 +173,7 @@ private:
     std::u32string alphabet_;       // lower-case letters tried in candidates
     std::vector<std::string> alphabetPieces_;  // the same, in UTF-8
     bool asciiAlphabet_ = false;    // one byte a letter: candidates may take the ASCII path
+    static constexpr std::size_t kMaxAsciiWord = 64;  // longer words take the general path
     std::vector<std::uint64_t> ranks_;  // sorted: word hash with the rank class in the low 4 bits
     std::vector<std::uint64_t> variantWords_;  // sorted word hashes
     // Every listed word's consonant outline, sorted by its hash; the common
@@ -197,6 +198,9 @@ private:
     // away are not words, and this tells so without searching ranks_.
     static constexpr std::uint64_t kFilterBits = std::uint64_t(1) << 22;
     std::vector<std::uint64_t> filter_;
+    // The same over the listed words' polynomial hashes, which the words one
+    // edit from a typed word get without being built.
+    std::vector<std::uint64_t> polyFilter_;
     mutable std::mutex mutex_;      // Hunspell is not safe to share between threads
 };
 
