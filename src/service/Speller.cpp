@@ -773,6 +773,12 @@ constexpr std::string_view kJoinedWords[] = {
 // The nouns among them.
 constexpr std::string_view kJoinedNouns[] = {"bit", "course", "fact", "front", "lot", "time"};
 
+// Whether the word is one of kJoinedWords; most parts of a split word are longer than any.
+bool isJoinedWord(std::string_view w) {
+    constexpr std::size_t kLongest = std::ranges::max(kJoinedWords, {}, &std::string_view::size).size();
+    return w.size() <= kLongest && std::find(std::begin(kJoinedWords), std::end(kJoinedWords), w) != std::end(kJoinedWords);
+}
+
 std::optional<std::pair<std::string, std::string>> Speller::split(std::string_view lowerWord) const {
     // Only the commonest words (the first three size classes).
     constexpr int kCommon = 2;
@@ -780,15 +786,15 @@ std::optional<std::pair<std::string, std::string>> Speller::split(std::string_vi
     std::optional<std::pair<std::string, std::string>> found;
     for (std::size_t k = 1; k < lowerWord.size(); ++k) {
         if ((static_cast<unsigned char>(lowerWord[k]) & 0xC0) == 0x80) continue;
-        std::string left(lowerWord.substr(0, k)), right(lowerWord.substr(k));
-        auto part = [&](const std::string& w) {
-            if (std::find(std::begin(kJoinedWords), std::end(kJoinedWords), w) == std::end(kJoinedWords)) return false;
+        const std::string_view left = lowerWord.substr(0, k), right = lowerWord.substr(k);
+        auto part = [&](std::string_view w) {
+            if (!isJoinedWord(w)) return false;
             int rank = rankOf(w);
-            return rank >= 0 && rank <= kCommon && spell(w);
+            return rank >= 0 && rank <= kCommon && spell(std::string(w));
         };
         if (!part(left) || !part(right)) continue;
         if (found) return std::nullopt;  // two readings: not clear
-        found = std::pair{left, right};
+        found = std::pair{std::string(left), std::string(right)};
     }
     // The joint's letter typed twice ("attleast"), unless one slip explains
     // the word better ("cannto" is "cannot", not "can to").
@@ -821,11 +827,8 @@ std::optional<std::pair<std::string, std::string>> Speller::runTogether(std::str
     // "tothe"). Not "a", which starts too many misspellings ("amature").
     std::optional<std::pair<std::string, std::string>> found;
     for (std::size_t k = 2; k + 1 < lowerWord.size(); ++k) {
-        std::string left(lowerWord.substr(0, k)), right(lowerWord.substr(k));
-        auto listed = [&](const std::string& w) {
-            return std::find(std::begin(kJoinedWords), std::end(kJoinedWords), w) != std::end(kJoinedWords) &&
-                   rankOf(w) <= kCommon;
-        };
+        const std::string_view left = lowerWord.substr(0, k), right = lowerWord.substr(k);
+        auto listed = [&](std::string_view w) { return isJoinedWord(w) && rankOf(w) <= kCommon; };
         const bool leftListed = listed(left);
         if (!leftListed && !listed(right)) continue;
         // A noun of the list closes the phrase a learner runs together ("in
@@ -834,10 +837,10 @@ std::optional<std::pair<std::string, std::string>> Speller::runTogether(std::str
         if (leftListed && !listed(right) &&
             std::find(std::begin(kJoinedNouns), std::end(kJoinedNouns), left) != std::end(kJoinedNouns))
             continue;
-        const std::string& other = leftListed ? right : left;
-        if (rankOf(other) != 0 || !spell(left) || !spell(right)) continue;
+        const std::string_view other = leftListed ? right : left;
+        if (rankOf(other) != 0 || !spell(std::string(left)) || !spell(std::string(right))) continue;
         if (found) return std::nullopt;
-        found = std::pair{left, right};
+        found = std::pair{std::string(left), std::string(right)};
     }
     return found;
 }
