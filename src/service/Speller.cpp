@@ -54,11 +54,12 @@ std::uint64_t polyHashOf(std::string_view s) {
     for (unsigned char c : s) h = h * kPolyBase + c;
     return h;
 }
-// Its bits mixed, for the filter's two bits.
-constexpr std::uint64_t polyMix(std::uint64_t z) {
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    return z ^ (z >> 31);
+// The two bits of a polynomial hash in a filter of 2^kPolyFilterLog bits:
+// high bits of its product with an odd constant, which depend on all of it.
+constexpr unsigned kPolyFilterLog = 22;
+constexpr std::pair<std::uint64_t, std::uint64_t> polyFilterBits(std::uint64_t poly) {
+    const std::uint64_t m = poly * 0x9e3779b97f4a7c15ull;
+    return {m >> (64 - kPolyFilterLog), (m >> (64 - 2 * kPolyFilterLog)) & ((std::uint64_t(1) << kPolyFilterLog) - 1)};
 }
 
 // SCOWL size classes, most common first.
@@ -442,6 +443,11 @@ Speller::Speller(const std::string& language, const SpellerPaths& paths) : langu
     if (alphabet_.empty()) alphabet_ = U"abcdefghijklmnopqrstuvwxyz";
     for (char32_t c : alphabet_) alphabetPieces_.push_back(toUtf8(std::u32string_view(&c, 1)));
     asciiAlphabet_ = std::all_of(alphabet_.begin(), alphabet_.end(), [](char32_t c) { return c < 0x80; });
+    if (asciiAlphabet_)
+        for (char32_t c : alphabet_) {
+            if (c != '\'') asciiLetters_ += char(c);
+            asciiInsideLetters_ += char(c);
+        }
 
     if (isEnglish()) {
         for (const char* word : kTechnicalWords) hunspell_->add(word);
@@ -456,16 +462,16 @@ void Speller::loadRanks(const fs::path& dir) {
     if (language_.find("GB") != std::string::npos) region = "british";
     else if (language_.find("CA") != std::string::npos) region = "canadian";
     else if (language_.find("AU") != std::string::npos) region = "australian";
-    polyFilter_.assign(kFilterBits / 64, 0);
+    polyFilter_.assign((std::size_t(1) << kPolyFilterLog) / 64, 0);
     for (int rank = 0; rank < int(std::size(kSizeClasses)); ++rank) {
         for (const std::string& list : {std::string("english-words"), std::string("english-contractions"), region + "-words"}) {
             std::ifstream in(dir / (list + "." + std::to_string(kSizeClasses[rank])));
             for (std::string word; std::getline(in, word);) {
                 if (word.empty()) continue;
                 ranks_.push_back(hashOf(word) | std::uint64_t(rank));
-                const std::uint64_t mixed = polyMix(polyHashOf(word));
-                for (std::uint64_t bit : {mixed & (kFilterBits - 1), (mixed >> 32) & (kFilterBits - 1)})
-                    polyFilter_[bit / 64] |= std::uint64_t(1) << (bit % 64);
+                const auto [bit, other] = polyFilterBits(polyHashOf(word));
+                polyFilter_[bit / 64] |= std::uint64_t(1) << (bit % 64);
+                polyFilter_[other / 64] |= std::uint64_t(1) << (other % 64);
                 if (!isLowerAscii(word)) continue;
                 std::uint32_t offset = kRareWord;
                 if (rank <= kSoundAlikeRank) {
@@ -613,8 +619,7 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
         // The cost is reckoned only for a listed word: most variants are none.
         const std::uint64_t* const filter = polyFilter_.data();
         auto keep = [&](std::uint64_t poly, auto&& make, auto&& cost) {
-            const std::uint64_t mixed = polyMix(poly);
-            const std::uint64_t bit = mixed & (kFilterBits - 1), other = (mixed >> 32) & (kFilterBits - 1);
+            const auto [bit, other] = polyFilterBits(poly);
             if (!(filter[bit / 64] >> (bit % 64) & 1) || !(filter[other / 64] >> (other % 64) & 1)) return;
             std::string w = make();
             const int rank = rankOfKey(hashOf(w));
@@ -640,31 +645,35 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
                  },
                  [&] { return 0.5 + (i == 0 ? kFirstLetterCost : 0.0); });
         }
+        // The order variants are found in is of no account: they are sorted by word below.
         for (std::size_t i = 0; i < n; ++i) {  // a wrong letter
-            const std::uint64_t base = whole - static_cast<unsigned char>(plain[i]) * power[n - 1 - i];
-            for (const char32_t c : alphabet_) {
-                if (c == typed[i] || c == '\'') continue;
-                keep(base + std::uint64_t(c) * power[n - 1 - i],
+            const std::uint64_t step = power[n - 1 - i];
+            const std::uint64_t base = whole - static_cast<unsigned char>(plain[i]) * step;
+            for (const char c : asciiLetters_) {
+                if (c == plain[i]) continue;
+                keep(base + static_cast<unsigned char>(c) * step,
                      [&] {
                          std::string w = plain;
-                         w[i] = char(c);
+                         w[i] = c;
                          return w;
                      },
-                     [&] { return replacedCost(typed[i], c, isEnglish()) + (i == 0 ? firstLetterCost(typed[i], c) : 0.0); });
+                     [&] {
+                         return replacedCost(typed[i], char32_t(c), isEnglish()) +
+                                (i == 0 ? firstLetterCost(typed[i], char32_t(c)) : 0.0);
+                     });
             }
         }
         for (std::size_t i = 0; i <= n; ++i) {  // a letter missing
+            const std::uint64_t step = power[n - i];
             const std::uint64_t base = prefix[i] * power[n + 1 - i] + suffix[i];
-            for (const char32_t c : alphabet_) {
-                if (c == '\'' && (i == 0 || i == n)) continue;
-                keep(base + std::uint64_t(c) * power[n - i],
+            for (const char c : i > 0 && i < n ? asciiInsideLetters_ : asciiLetters_)
+                keep(base + static_cast<unsigned char>(c) * step,
                      [&] {
                          std::string w = plain;
-                         w.insert(w.begin() + std::ptrdiff_t(i), char(c));
+                         w.insert(w.begin() + std::ptrdiff_t(i), c);
                          return w;
                      },
-                     [&] { return addedCost(typed, i, c, isEnglish()); });
-            }
+                     [&] { return addedCost(typed, i, char32_t(c), isEnglish()); });
         }
     } else {
         std::vector<std::string> pieces;  // the typed word's code points, in UTF-8

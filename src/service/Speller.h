@@ -173,6 +173,8 @@ private:
     std::u32string alphabet_;       // lower-case letters tried in candidates
     std::vector<std::string> alphabetPieces_;  // the same, in UTF-8
     bool asciiAlphabet_ = false;    // one byte a letter: candidates may take the ASCII path
+    std::string asciiLetters_;        // then the letters, the apostrophe aside,
+    std::string asciiInsideLetters_;  // and those put inside a word, where it may be too
     static constexpr std::size_t kMaxAsciiWord = 64;  // longer words take the general path
     std::vector<std::uint64_t> ranks_;  // sorted: word hash with the rank class in the low 4 bits
     std::vector<std::uint64_t> variantWords_;  // sorted word hashes
