@@ -381,15 +381,8 @@ std::string convert(std::string_view text, const char* to, const char* from) {
 }
 
 std::string normalisedApostrophes(std::string_view word) {
-    std::string out;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        if (word.substr(i, 3) == "\u2019") {
-            out += '\'';
-            i += 2;
-        } else {
-            out += word[i];
-        }
-    }
+    std::string out(word);
+    for (std::size_t at = out.find("\u2019"); at != std::string::npos; at = out.find("\u2019", at)) out.replace(at, 3, 1, '\'');
     return out;
 }
 
@@ -756,6 +749,7 @@ bool Speller::variantKnows(std::string_view word) const {
     if (variantWords_.empty()) return false;
     std::string w = normalisedApostrophes(word);
     if (std::binary_search(variantWords_.begin(), variantWords_.end(), hashOf(w))) return true;
+    if (std::none_of(w.begin(), w.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) return false;  // as asked already
     std::string lower;
     for (char c : w) lower += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
     return std::binary_search(variantWords_.begin(), variantWords_.end(), hashOf(lower));
