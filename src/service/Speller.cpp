@@ -749,7 +749,7 @@ bool Speller::variantKnows(std::string_view word) const {
     if (variantWords_.empty()) return false;
     std::string w = normalisedApostrophes(word);
     if (std::binary_search(variantWords_.begin(), variantWords_.end(), hashOf(w))) return true;
-    if (std::none_of(w.begin(), w.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) return false;  // as asked already
+    if (std::none_of(w.begin(), w.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) return false;  // its lower case is itself
     std::string lower;
     for (char c : w) lower += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
     return std::binary_search(variantWords_.begin(), variantWords_.end(), hashOf(lower));
