@@ -46,6 +46,22 @@ std::uint64_t hashOf(std::string_view s) {
     return h & ~std::uint64_t(0xF);
 }
 
+// A polynomial hash, sum of byte * kPolyBase^(places after it): a word one
+// edit from another hashes in a few operations from the other's sums.
+constexpr std::uint64_t kPolyBase = 0x100000001b3ull;
+std::uint64_t polyHashOf(std::string_view s) {
+    std::uint64_t h = 0;
+    for (unsigned char c : s) h = h * kPolyBase + c;
+    return h;
+}
+// The two bits of a polynomial hash in a filter of 2^kPolyFilterLog bits:
+// high bits of its product with an odd constant, which depend on all of it.
+constexpr unsigned kPolyFilterLog = 22;
+constexpr std::pair<std::uint64_t, std::uint64_t> polyFilterBits(std::uint64_t poly) {
+    const std::uint64_t m = poly * 0x9e3779b97f4a7c15ull;
+    return {m >> (64 - kPolyFilterLog), (m >> (64 - 2 * kPolyFilterLog)) & ((std::uint64_t(1) << kPolyFilterLog) - 1)};
+}
+
 // SCOWL size classes, most common first.
 constexpr int kSizeClasses[] = {10, 20, 35, 40, 50, 55, 60, 70};
 constexpr int kUnranked = 8;
@@ -365,15 +381,8 @@ std::string convert(std::string_view text, const char* to, const char* from) {
 }
 
 std::string normalisedApostrophes(std::string_view word) {
-    std::string out;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        if (word.substr(i, 3) == "\u2019") {
-            out += '\'';
-            i += 2;
-        } else {
-            out += word[i];
-        }
-    }
+    std::string out(word);
+    for (std::size_t at = out.find("\u2019"); at != std::string::npos; at = out.find("\u2019", at)) out.replace(at, 3, 1, '\'');
     return out;
 }
 
@@ -426,6 +435,12 @@ Speller::Speller(const std::string& language, const SpellerPaths& paths) : langu
     }
     if (alphabet_.empty()) alphabet_ = U"abcdefghijklmnopqrstuvwxyz";
     for (char32_t c : alphabet_) alphabetPieces_.push_back(toUtf8(std::u32string_view(&c, 1)));
+    asciiAlphabet_ = std::all_of(alphabet_.begin(), alphabet_.end(), [](char32_t c) { return c < 0x80; });
+    if (asciiAlphabet_)
+        for (char32_t c : alphabet_) {
+            if (c != '\'') asciiLetters_ += char(c);
+            asciiInsideLetters_ += char(c);
+        }
 
     if (isEnglish()) {
         for (const char* word : kTechnicalWords) hunspell_->add(word);
@@ -440,12 +455,16 @@ void Speller::loadRanks(const fs::path& dir) {
     if (language_.find("GB") != std::string::npos) region = "british";
     else if (language_.find("CA") != std::string::npos) region = "canadian";
     else if (language_.find("AU") != std::string::npos) region = "australian";
+    polyFilter_.assign((std::size_t(1) << kPolyFilterLog) / 64, 0);
     for (int rank = 0; rank < int(std::size(kSizeClasses)); ++rank) {
         for (const std::string& list : {std::string("english-words"), std::string("english-contractions"), region + "-words"}) {
             std::ifstream in(dir / (list + "." + std::to_string(kSizeClasses[rank])));
             for (std::string word; std::getline(in, word);) {
                 if (word.empty()) continue;
                 ranks_.push_back(hashOf(word) | std::uint64_t(rank));
+                const auto [bit, other] = polyFilterBits(polyHashOf(word));
+                polyFilter_[bit / 64] |= std::uint64_t(1) << (bit % 64);
+                polyFilter_[other / 64] |= std::uint64_t(1) << (other % 64);
                 if (!isLowerAscii(word)) continue;
                 std::uint32_t offset = kRareWord;
                 if (rank <= kSoundAlikeRank) {
@@ -511,7 +530,10 @@ void Speller::loadRanks(const fs::path& dir) {
 
 int Speller::rankOf(std::string_view word) const {
     if (ranks_.empty()) return -1;
-    std::uint64_t key = hashOf(word);
+    return rankOfKey(hashOf(word));
+}
+
+int Speller::rankOfKey(std::uint64_t key) const {
     for (std::uint64_t bit : {(key >> 4) & (kFilterBits - 1), (key >> 40) & (kFilterBits - 1)})
         if (!(filter_[bit / 64] >> (bit % 64) & 1)) return kUnranked;
     auto it = std::lower_bound(ranks_.begin(), ranks_.end(), key);
@@ -548,9 +570,8 @@ bool Speller::isCommon(std::string_view lowerWord) const {
 }
 
 std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) const {
-    std::u32string typed = toUtf32(normalisedApostrophes(lowerWord));
-    std::vector<std::string> pieces;  // the typed word's code points, in UTF-8
-    for (char32_t c : typed) pieces.push_back(toUtf8(std::u32string_view(&c, 1)));
+    const std::string plain = normalisedApostrophes(lowerWord);
+    std::u32string typed = toUtf32(plain);
     const bool lists = !ranks_.empty();
 
     // Every word one edit away is built in one buffer; with frequency lists,
@@ -567,9 +588,6 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
             found.push_back({word, cost + kNoListRarityCost});
         }
     };
-    auto build = [&](std::size_t from, std::size_t to) {
-        for (std::size_t k = from; k < to; ++k) word += pieces[k];
-    };
     const std::size_t n = typed.size();
     // A final "e" after a consonant read as a silent one added, after a stem of
     // four letters or more (shorter ones have too many neighbours), unless it
@@ -577,58 +595,137 @@ std::vector<SpellingCandidate> Speller::candidates(std::string_view lowerWord) c
     // "-er", "-es", "-en"), or be an "s" hit on its neighbouring key ("jumpe" for
     // "jumps"): both slips are as likely, and a form of the word is no rival then.
     bool addedFinalE = isEnglish() && lists && n >= 5 && typed[n - 1] == 'e' && isConsonant(typed[n - 2]);
-    for (std::string_view last : {"d", "r", "s", "n"}) {
-        if (!addedFinalE) break;
-        word.clear();
-        build(0, n);
-        word += last;
-        addedFinalE = rankOf(word) == kUnranked;
-    }
-    if (addedFinalE) {
-        word.clear();
-        build(0, n - 1);
-        word += 's';
-        addedFinalE = rankOf(word) == kUnranked;
-    }
-    for (std::size_t i = 0; i < n; ++i) {  // a letter too many
-        word.clear();
-        build(0, i);
-        build(i + 1, n);
-        consider(droppedCost(typed, i, addedFinalE));
-    }
-    for (std::size_t i = 0; i + 1 < n; ++i) {  // two letters swapped
-        if (typed[i] == typed[i + 1]) continue;
-        word.clear();
-        build(0, i);
-        word += pieces[i + 1];
-        word += pieces[i];
-        build(i + 2, n);
-        consider(0.5 + (i == 0 ? kFirstLetterCost : 0.0));
-    }
-    for (std::size_t i = 0; i < n; ++i) {  // a wrong letter
-        for (std::size_t a = 0; a < alphabet_.size(); ++a) {
-            char32_t c = alphabet_[a];
-            if (c == typed[i] || c == '\'') continue;
-            word.clear();
-            build(0, i);
-            word += alphabetPieces_[a];
-            build(i + 1, n);
-            consider(replacedCost(typed[i], c, isEnglish()) + (i == 0 ? firstLetterCost(typed[i], c) : 0.0));
+    if (lists && asciiAlphabet_ && n <= kMaxAsciiWord &&
+        std::all_of(plain.begin(), plain.end(), [](char c) { return (c & 0x80) == 0; })) {
+        // ASCII, the common case: one byte a letter. A variant's polynomial
+        // hash follows from the typed word's prefix and suffix sums in a few
+        // operations, and its own filter turns away nearly every variant
+        // before one is built; only those that pass are hashed for the lists.
+        std::uint64_t power[kMaxAsciiWord + 2], prefix[kMaxAsciiWord + 1], suffix[kMaxAsciiWord + 1];
+        power[0] = 1;
+        for (std::size_t k = 0; k <= n; ++k) power[k + 1] = power[k] * kPolyBase;
+        prefix[0] = 0;
+        for (std::size_t k = 0; k < n; ++k) prefix[k + 1] = prefix[k] * kPolyBase + static_cast<unsigned char>(plain[k]);
+        suffix[n] = 0;
+        for (std::size_t k = n; k-- > 0;) suffix[k] = suffix[k + 1] + static_cast<unsigned char>(plain[k]) * power[n - 1 - k];
+        const std::uint64_t whole = prefix[n];
+        // The cost is reckoned only for a listed word: most variants are none.
+        const std::uint64_t* const filter = polyFilter_.data();
+        auto keep = [&](std::uint64_t poly, auto&& make, auto&& cost) {
+            const auto [bit, other] = polyFilterBits(poly);
+            if (!(filter[bit / 64] >> (bit % 64) & 1) || !(filter[other / 64] >> (other % 64) & 1)) return;
+            std::string w = make();
+            const int rank = rankOfKey(hashOf(w));
+            if (rank != kUnranked) found.push_back({std::move(w), cost() + kRarityCost[rank]});
+        };
+        auto listed = [&](std::string_view w) { return rankOfKey(hashOf(w)) != kUnranked; };
+        for (const char last : {'d', 'r', 's', 'n'}) {
+            if (!addedFinalE) break;
+            addedFinalE = !listed(plain + last);
         }
-    }
-    for (std::size_t i = 0; i <= n; ++i) {  // a letter missing
-        for (std::size_t a = 0; a < alphabet_.size(); ++a) {
-            char32_t c = alphabet_[a];
-            if (c == '\'' && (i == 0 || i == n)) continue;
+        if (addedFinalE) addedFinalE = !listed(plain.substr(0, n - 1) + 's');
+        for (std::size_t i = 0; i < n && n > 1; ++i)  // a letter too many
+            keep(prefix[i] * power[n - 1 - i] + suffix[i + 1], [&] { return plain.substr(0, i) + plain.substr(i + 1); },
+                 [&] { return droppedCost(typed, i, addedFinalE); });
+        for (std::size_t i = 0; i + 1 < n; ++i) {  // two letters swapped
+            if (plain[i] == plain[i + 1]) continue;
+            const std::uint64_t a = static_cast<unsigned char>(plain[i]), b = static_cast<unsigned char>(plain[i + 1]);
+            keep(whole + (b - a) * power[n - 1 - i] + (a - b) * power[n - 2 - i],
+                 [&] {
+                     std::string w = plain;
+                     std::swap(w[i], w[i + 1]);
+                     return w;
+                 },
+                 [&] { return 0.5 + (i == 0 ? kFirstLetterCost : 0.0); });
+        }
+        // The order variants are found in is of no account: they are sorted by word below.
+        for (std::size_t i = 0; i < n; ++i) {  // a wrong letter
+            const std::uint64_t step = power[n - 1 - i];
+            const std::uint64_t base = whole - static_cast<unsigned char>(plain[i]) * step;
+            for (const char c : asciiLetters_) {
+                if (c == plain[i]) continue;
+                keep(base + static_cast<unsigned char>(c) * step,
+                     [&] {
+                         std::string w = plain;
+                         w[i] = c;
+                         return w;
+                     },
+                     [&] {
+                         return replacedCost(typed[i], char32_t(c), isEnglish()) +
+                                (i == 0 ? firstLetterCost(typed[i], char32_t(c)) : 0.0);
+                     });
+            }
+        }
+        for (std::size_t i = 0; i <= n; ++i) {  // a letter missing
+            const std::uint64_t step = power[n - i];
+            const std::uint64_t base = prefix[i] * power[n + 1 - i] + suffix[i];
+            for (const char c : i > 0 && i < n ? asciiInsideLetters_ : asciiLetters_)
+                keep(base + static_cast<unsigned char>(c) * step,
+                     [&] {
+                         std::string w = plain;
+                         w.insert(w.begin() + std::ptrdiff_t(i), c);
+                         return w;
+                     },
+                     [&] { return addedCost(typed, i, char32_t(c), isEnglish()); });
+        }
+    } else {
+        std::vector<std::string> pieces;  // the typed word's code points, in UTF-8
+        for (char32_t c : typed) pieces.push_back(toUtf8(std::u32string_view(&c, 1)));
+        auto build = [&](std::size_t from, std::size_t to) {
+            for (std::size_t k = from; k < to; ++k) word += pieces[k];
+        };
+        for (std::string_view last : {"d", "r", "s", "n"}) {
+            if (!addedFinalE) break;
+            word.clear();
+            build(0, n);
+            word += last;
+            addedFinalE = rankOf(word) == kUnranked;
+        }
+        if (addedFinalE) {
+            word.clear();
+            build(0, n - 1);
+            word += 's';
+            addedFinalE = rankOf(word) == kUnranked;
+        }
+        for (std::size_t i = 0; i < n; ++i) {  // a letter too many
             word.clear();
             build(0, i);
-            word += alphabetPieces_[a];
-            build(i, n);
-            consider(addedCost(typed, i, c, isEnglish()));
+            build(i + 1, n);
+            consider(droppedCost(typed, i, addedFinalE));
+        }
+        for (std::size_t i = 0; i + 1 < n; ++i) {  // two letters swapped
+            if (typed[i] == typed[i + 1]) continue;
+            word.clear();
+            build(0, i);
+            word += pieces[i + 1];
+            word += pieces[i];
+            build(i + 2, n);
+            consider(0.5 + (i == 0 ? kFirstLetterCost : 0.0));
+        }
+        for (std::size_t i = 0; i < n; ++i) {  // a wrong letter
+            for (std::size_t a = 0; a < alphabet_.size(); ++a) {
+                char32_t c = alphabet_[a];
+                if (c == typed[i] || c == '\'') continue;
+                word.clear();
+                build(0, i);
+                word += alphabetPieces_[a];
+                build(i + 1, n);
+                consider(replacedCost(typed[i], c, isEnglish()) + (i == 0 ? firstLetterCost(typed[i], c) : 0.0));
+            }
+        }
+        for (std::size_t i = 0; i <= n; ++i) {  // a letter missing
+            for (std::size_t a = 0; a < alphabet_.size(); ++a) {
+                char32_t c = alphabet_[a];
+                if (c == '\'' && (i == 0 || i == n)) continue;
+                word.clear();
+                build(0, i);
+                word += alphabetPieces_[a];
+                build(i, n);
+                consider(addedCost(typed, i, c, isEnglish()));
+            }
         }
     }
     if (isEnglish()) {  // one sound spelled another way: "telefone"
-        const std::string plain = normalisedApostrophes(lowerWord);
         for (auto [from, to] : kSoundSpellings)
             for (std::size_t at = plain.find(from); at != std::string::npos; at = plain.find(from, at + 1)) {
                 word = plain.substr(0, at);
@@ -652,6 +749,7 @@ bool Speller::variantKnows(std::string_view word) const {
     if (variantWords_.empty()) return false;
     std::string w = normalisedApostrophes(word);
     if (std::binary_search(variantWords_.begin(), variantWords_.end(), hashOf(w))) return true;
+    if (std::none_of(w.begin(), w.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) return false;  // its lower case is itself
     std::string lower;
     for (char c : w) lower += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
     return std::binary_search(variantWords_.begin(), variantWords_.end(), hashOf(lower));
@@ -678,6 +776,12 @@ constexpr std::string_view kJoinedWords[] = {
 // The nouns among them.
 constexpr std::string_view kJoinedNouns[] = {"bit", "course", "fact", "front", "lot", "time"};
 
+// Whether the word is one of kJoinedWords; most parts of a split word are longer than any.
+bool isJoinedWord(std::string_view w) {
+    constexpr std::size_t kLongest = std::ranges::max(kJoinedWords, {}, &std::string_view::size).size();
+    return w.size() <= kLongest && std::find(std::begin(kJoinedWords), std::end(kJoinedWords), w) != std::end(kJoinedWords);
+}
+
 std::optional<std::pair<std::string, std::string>> Speller::split(std::string_view lowerWord) const {
     // Only the commonest words (the first three size classes).
     constexpr int kCommon = 2;
@@ -685,15 +789,15 @@ std::optional<std::pair<std::string, std::string>> Speller::split(std::string_vi
     std::optional<std::pair<std::string, std::string>> found;
     for (std::size_t k = 1; k < lowerWord.size(); ++k) {
         if ((static_cast<unsigned char>(lowerWord[k]) & 0xC0) == 0x80) continue;
-        std::string left(lowerWord.substr(0, k)), right(lowerWord.substr(k));
-        auto part = [&](const std::string& w) {
-            if (std::find(std::begin(kJoinedWords), std::end(kJoinedWords), w) == std::end(kJoinedWords)) return false;
+        const std::string_view left = lowerWord.substr(0, k), right = lowerWord.substr(k);
+        auto part = [&](std::string_view w) {
+            if (!isJoinedWord(w)) return false;
             int rank = rankOf(w);
-            return rank >= 0 && rank <= kCommon && spell(w);
+            return rank >= 0 && rank <= kCommon && spell(std::string(w));
         };
         if (!part(left) || !part(right)) continue;
         if (found) return std::nullopt;  // two readings: not clear
-        found = std::pair{left, right};
+        found = std::pair{std::string(left), std::string(right)};
     }
     // The joint's letter typed twice ("attleast"), unless one slip explains
     // the word better ("cannto" is "cannot", not "can to").
@@ -726,11 +830,8 @@ std::optional<std::pair<std::string, std::string>> Speller::runTogether(std::str
     // "tothe"). Not "a", which starts too many misspellings ("amature").
     std::optional<std::pair<std::string, std::string>> found;
     for (std::size_t k = 2; k + 1 < lowerWord.size(); ++k) {
-        std::string left(lowerWord.substr(0, k)), right(lowerWord.substr(k));
-        auto listed = [&](const std::string& w) {
-            return std::find(std::begin(kJoinedWords), std::end(kJoinedWords), w) != std::end(kJoinedWords) &&
-                   rankOf(w) <= kCommon;
-        };
+        const std::string_view left = lowerWord.substr(0, k), right = lowerWord.substr(k);
+        auto listed = [&](std::string_view w) { return isJoinedWord(w) && rankOf(w) <= kCommon; };
         const bool leftListed = listed(left);
         if (!leftListed && !listed(right)) continue;
         // A noun of the list closes the phrase a learner runs together ("in
@@ -739,10 +840,10 @@ std::optional<std::pair<std::string, std::string>> Speller::runTogether(std::str
         if (leftListed && !listed(right) &&
             std::find(std::begin(kJoinedNouns), std::end(kJoinedNouns), left) != std::end(kJoinedNouns))
             continue;
-        const std::string& other = leftListed ? right : left;
-        if (rankOf(other) != 0 || !spell(left) || !spell(right)) continue;
+        const std::string_view other = leftListed ? right : left;
+        if (rankOf(other) != 0 || !spell(std::string(left)) || !spell(std::string(right))) continue;
         if (found) return std::nullopt;
-        found = std::pair{left, right};
+        found = std::pair{std::string(left), std::string(right)};
     }
     return found;
 }

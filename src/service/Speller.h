@@ -163,6 +163,7 @@ private:
     bool coinedOrCut(std::string_view lowerWord, std::string_view word) const;
     // 0 (most common) … 8 (rarer than every list); -1 when there are no lists.
     int rankOf(std::string_view word) const;
+    int rankOfKey(std::uint64_t key) const;  // the same, by the word's hash
     void loadRanks(const std::filesystem::path& dir);
 
     std::string language_;
@@ -171,6 +172,10 @@ private:
     std::string encoding_;          // the dictionary's own; words are converted when not UTF-8
     std::u32string alphabet_;       // lower-case letters tried in candidates
     std::vector<std::string> alphabetPieces_;  // the same, in UTF-8
+    bool asciiAlphabet_ = false;    // one byte a letter: candidates may take the ASCII path
+    std::string asciiLetters_;        // then the letters, the apostrophe aside,
+    std::string asciiInsideLetters_;  // and those put inside a word, where it may be too
+    static constexpr std::size_t kMaxAsciiWord = 64;  // longer words take the general path
     std::vector<std::uint64_t> ranks_;  // sorted: word hash with the rank class in the low 4 bits
     std::vector<std::uint64_t> variantWords_;  // sorted word hashes
     // Every listed word's consonant outline, sorted by its hash; the common
@@ -195,6 +200,9 @@ private:
     // away are not words, and this tells so without searching ranks_.
     static constexpr std::uint64_t kFilterBits = std::uint64_t(1) << 22;
     std::vector<std::uint64_t> filter_;
+    // The same over the listed words' polynomial hashes, which the words one
+    // edit from a typed word get without being built.
+    std::vector<std::uint64_t> polyFilter_;
     mutable std::mutex mutex_;      // Hunspell is not safe to share between threads
 };
 

@@ -88,6 +88,8 @@ const SpellingCase kSpellingCases[] = {
     SpellingCase{"wich", ""}, SpellingCase{"wierd", ""}, SpellingCase{"thier", ""}, SpellingCase{"redis", ""},
     SpellingCase{"async", ""}, SpellingCase{"json", ""}, SpellingCase{"printf", ""}, SpellingCase{"sudo", ""},
     SpellingCase{"tarik", ""}, SpellingCase{"distro", ""}, SpellingCase{"blog", ""},
+    // A letter outside ASCII, slipped on like any other: an accent on a word that has none.
+    SpellingCase{"governmént", "government"},
 };
 
 TEST(Speller, OneCandidateStandsOutOrNone) {
