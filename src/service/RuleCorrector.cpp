@@ -1129,8 +1129,14 @@ void RuleCorrector::fixSpelling(Tokens& tokens, const std::vector<Language>& tab
             else if (among({"a", "an", "each", "every", "this", "one"}))
                 expected = Speller::Form::singular;
         }
-        auto fixed = t.language == kEnglish ? language.primary->correction(lower, context(expected))
-                                            : language.primary->correction(lower, expected);
+        std::optional<std::string> fixed;
+        if (t.language == kEnglish) {
+            Speller::Context where = context(expected);
+            where.rejected = t.text == lower;  // asked above, as written
+            fixed = language.primary->correction(lower, where);
+        } else {
+            fixed = language.primary->correction(lower, expected);
+        }
         if (fixed && t.language == kEnglish && possessive.empty() && pattern == CasePattern::lower) {
             // The mended word meets its neighbours: the form its subject asks
             // for, or the compound its first half opens.

@@ -1127,7 +1127,7 @@ std::size_t Speller::slipsBetween(std::string_view a, std::string_view b) { retu
 
 std::optional<std::string> Speller::correction(std::string_view lowerWord, const Context& context) const {
     const Form expected = context.expected;
-    if (accepts(lowerWord)) return std::nullopt;
+    if (!context.rejected && accepts(lowerWord)) return std::nullopt;
     // Where only a few words fit, the one within reach is meant, however many
     // other words a slip would make ("woud" between "I" and "go" is "would").
     if (!context.only.empty())

@@ -84,6 +84,8 @@ public:
         std::span<const std::string_view> only;
         // Words that cannot stand there (a preposition right after "the").
         std::function<bool(std::string_view)> excluded;
+        // The caller found that the dictionary rejects the word as given: not asked again.
+        bool rejected = false;
     };
     // The correction where the context may settle a near tie: the one word
     // of CONTEXT.only within reach (see nearestOf), else the usual choice
