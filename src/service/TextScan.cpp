@@ -206,12 +206,18 @@ std::size_t quotationEnd(std::string_view text, std::size_t afterOpen, UChar32 o
 
 std::vector<Token> tokenize(std::string_view text) {
     std::vector<Token> tokens;
+    tokens.reserve(text.size() / 3);  // about a word and a blank per five letters
     auto emit = [&](TokenKind kind, std::size_t from, std::size_t to) {
         tokens.push_back({kind, std::string(text.substr(from, to - from))});
     };
     auto runEndFrom = [&](std::size_t from) {
         std::size_t end = from;
         while (end < text.size()) {
+            if (const auto b = static_cast<unsigned char>(text[end]); b < 0x80) {
+                if (isWhite(b)) break;
+                ++end;
+                continue;
+            }
             std::size_t n = 0;
             if (isWhite(decodeAt(text, end, n))) break;
             end = n;
@@ -304,6 +310,10 @@ std::vector<Token> tokenize(std::string_view text) {
         if (isWordChar(c)) {
             std::size_t end = next;
             while (end < text.size()) {
+                if (const auto b = static_cast<unsigned char>(text[end]); b < 0x80 && isWordChar(b)) {
+                    ++end;
+                    continue;
+                }
                 std::size_t n = 0;
                 UChar32 d = decodeAt(text, end, n);
                 if (isWordChar(d)) {
