@@ -207,10 +207,10 @@ void correctArticles(Tokens& tokens) {
         // Modals and ordinals are common: the words that start only the
         // rules of words one too many or missing go on only where the next
         // word, as written, is one those rules read.
-        const bool onlyNew = in(kStartOnlyNew, w);
+        const bool onlyNew = in<kStartOnlyNew>(w);
         if (onlyNew) {
             const std::size_t following = nav.next(i);
-            if (following == npos || !in(kReadAfterOnlyNew, std::string_view(tokens[following].text))) continue;
+            if (following == npos || !in<kReadAfterOnlyNew>(std::string_view(tokens[following].text))) continue;
         }
         const std::size_t n = nav.next(i);
         const std::string next = nav.lower(n);
@@ -223,7 +223,7 @@ void correctArticles(Tokens& tokens) {
         if (w == "same" && nav.lowerCase(i) && nav.endsAtMark(n)) {
             std::size_t b = nav.previous(i);
             if (nav.lower(b) == "not") b = nav.previous(b);
-            if (in(kBe, nav.lower(b))) {
+            if (in<kBe>(nav.lower(b))) {
                 nav.replace(i, "the same");
                 changed = true;
                 continue;
@@ -231,8 +231,8 @@ void correctArticles(Tokens& tokens) {
         }
         // "It is most popular sport" → "It is the most popular sport": a
         // superlative before a counted singular after "be".
-        if (w == "most" && nav.lowerCase(i) && in(kBe, nav.lower(nav.previous(i))) && nav.lowerCase(n) &&
-            isLongAdjective(next) && nav.lowerCase(after) && in(kCountedHeads, afterWord)) {
+        if (w == "most" && nav.lowerCase(i) && in<kBe>(nav.lower(nav.previous(i))) && nav.lowerCase(n) &&
+            isLongAdjective(next) && nav.lowerCase(after) && in<kCountedHeads>(afterWord)) {
             nav.replace(i, "the most");
             changed = true;
             continue;
@@ -418,7 +418,7 @@ void correctArticles(Tokens& tokens) {
                 const std::size_t b = nav.previous(i);
                 if (b == npos ||
                     (tokens[b].kind == TokenKind::punct && std::string_view(".!?,;").find(tokens[b].text) != npos) ||
-                    in({"but", "and", "so", "because"}, nav.lower(b)) || in(kClauseOpeners, nav.lower(b))) {
+                    in({"but", "and", "so", "because"}, nav.lower(b)) || in<kClauseOpeners>(nav.lower(b))) {
                     nav.replace(i, nav.text(i) + " of the");
                     changed = true;
                     continue;
@@ -447,7 +447,7 @@ void correctArticles(Tokens& tokens) {
             // takes its complement directly, after an object pronoun or in the
             // passive ("considered as a whole" is a phrase of its own).
             if (in({"consider", "considers", "considered", "considering"}, w) && nav.lowerCase(i)) {
-                const bool passive = w == "considered" && in(kBe, nav.lower(nav.previous(i)));
+                const bool passive = w == "considered" && in<kBe>(nav.lower(nav.previous(i)));
                 const std::size_t as = in({"me", "him", "her", "us", "them", "it", "you"}, next) && !passive ? after
                                        : passive                                                        ? n
                                                                                                         : npos;
@@ -469,7 +469,7 @@ void correctArticles(Tokens& tokens) {
                 in({"is", "was", "be", "been", "are", "were", "it's", "it\u2019s", "that's", "that\u2019s"},
                    nav.lower(nav.previous(i)))) {
                 const bool ordinal = w == "first" || w == "second" || w == "third";
-                if (ordinal ? next == "time" : in(kCountedHeads, next) && next != "man") {
+                if (ordinal ? next == "time" : in<kCountedHeads>(next) && next != "man") {
                     nav.replace(i, "the " + w);
                     changed = true;
                     continue;
@@ -479,7 +479,7 @@ void correctArticles(Tokens& tokens) {
             // a role, bare as the subject of a clause that a verb goes on with,
             // after a word that opens it, at a sentence's start or after "however,".
             // A capital inside a sentence is a title ("when Doctor Lee came").
-            if (in(kRoleNouns, w) && nav.isWord(n) && nav.lowerCase(n) && in(kVerbsAfterRole, next)) {
+            if (in<kRoleNouns>(w) && nav.isWord(n) && nav.lowerCase(n) && in<kVerbsAfterRole>(next)) {
                 const std::size_t b = nav.previous(i);
                 const bool start = b == npos || (tokens[b].kind == TokenKind::punct &&
                                                  std::string_view(".!?").find(tokens[b].text) != npos);
@@ -494,9 +494,9 @@ void correctArticles(Tokens& tokens) {
                        next);
                 bool opens = start && !present;
                 if (!start && nav.lowerCase(i)) {
-                    if (in(kClauseOpeners, nav.lower(b))) opens = true;
+                    if (in<kClauseOpeners>(nav.lower(b))) opens = true;
                     else if (tokens[b].kind == TokenKind::punct && tokens[b].text == ",")
-                        opens = in(kOpeningAdverbs, nav.lower(nav.previous(b)));
+                        opens = in<kOpeningAdverbs>(nav.lower(nav.previous(b)));
                 }
                 if (opens) {
                     nav.replace(i, "the " + w);
@@ -507,11 +507,11 @@ void correctArticles(Tokens& tokens) {
             // "We went without map." → "We went without a map.": a counted
             // noun that ends its phrase, or one that names the next ("without
             // bus ticket"); not a compound that goes on ("without car keys").
-            if (w == "without" && nav.lowerCase(n) && in(kWithoutNouns, next)) {
-                const bool compound = in(kWithoutNouns, afterWord) && nav.lowerCase(after);
+            if (w == "without" && nav.lowerCase(n) && in<kWithoutNouns>(next)) {
+                const bool compound = in<kWithoutNouns>(afterWord) && nav.lowerCase(after);
                 const std::size_t end = compound ? nav.next(after) : after;
                 const std::string endWord = nav.lower(end);
-                if (nav.endsAtMark(end) || in(kPhraseEnders, endWord) || in({"and", "or", "but", "because"}, endWord)) {
+                if (nav.endsAtMark(end) || in<kPhraseEnders>(endWord) || in({"and", "or", "but", "because"}, endWord)) {
                     const auto vowel = startsWithVowelSound(next);
                     nav.replace(n, std::string(vowel && *vowel ? "an " : "a ") + nav.text(n));
                     changed = true;
@@ -532,13 +532,13 @@ void correctArticles(Tokens& tokens) {
             // "waited a many weeks" → "waited many weeks" ("a great many" has its adjective).
             const bool many = next == "many" && nav.isWord(after);
             // "an information about" → "information about".
-            const bool uncounted = in(kNeverCounted, next) && in(kPhraseEnders, afterWord);
+            const bool uncounted = in<kNeverCounted>(next) && in<kPhraseEnders>(afterWord);
             // "a useful advice on" → "useful advice on": one adjective between
             // changes nothing ("a new software package" is a compound).
             const std::size_t later = nav.next(after);
             const bool describedUncounted = inWordClass(next, WordClass::plainAdjective) && nav.lowerCase(after) &&
-                                            in(kNeverCounted, afterWord) &&
-                                            (nav.endsAtMark(later) || in(kPhraseEnders, nav.lower(later)));
+                                            in<kNeverCounted>(afterWord) &&
+                                            (nav.endsAtMark(later) || in<kPhraseEnders>(nav.lower(later)));
             if (many || uncounted || describedUncounted) {
                 nav.remove(i);
                 changed = true;
@@ -557,9 +557,9 @@ void correctArticles(Tokens& tokens) {
             const std::size_t adjective = degree ? after : n;
             const std::size_t noun = nav.next(adjective);
             const std::size_t end = nav.next(noun);
-            if (in(kGoodOrBad, nav.lower(adjective)) && nav.lowerCase(adjective) && nav.lowerCase(noun) &&
-                in(kCountedAfterAdjective, nav.lower(noun)) &&
-                (nav.endsAtMark(end) || in(kPhraseEnders, nav.lower(end)) ||
+            if (in<kGoodOrBad>(nav.lower(adjective)) && nav.lowerCase(adjective) && nav.lowerCase(noun) &&
+                in<kCountedAfterAdjective>(nav.lower(noun)) &&
+                (nav.endsAtMark(end) || in<kPhraseEnders>(nav.lower(end)) ||
                  in({"and", "but", "because", "than"}, nav.lower(end)))) {
                 const bool vowel = next == "excellent" || next == "extremely";
                 nav.replace(n, std::string(vowel ? "an " : "a ") + nav.text(n));
@@ -574,7 +574,7 @@ void correctArticles(Tokens& tokens) {
             });
             if (fixed != std::end(kFixedThe) && (fixed->noun != "time" || nav.lower(nav.previous(i)) == "most") &&
                 (fixed->ofFollows ? afterWord == "of"
-                                  : nav.endsAtMark(after) || in(kPhraseEnders, afterWord) || afterWord == "and")) {
+                                  : nav.endsAtMark(after) || in<kPhraseEnders>(afterWord) || afterWord == "and")) {
                 nav.replace(n, "the " + nav.text(n));
                 changed = true;
                 continue;
@@ -607,7 +607,7 @@ void correctArticles(Tokens& tokens) {
         // effects": the noun, where a determiner or an adjective comes
         // before and "on" or "of" after ("will affect on" stays: a verb).
         if ((next == "affect" || next == "affects") && nav.lowerCase(n) &&
-            ((w == "side" && nav.lowerCase(i)) || (in(kBeforeEffect, w) && in({"on", "of", "upon"}, afterWord)))) {
+            ((w == "side" && nav.lowerCase(i)) || (in<kBeforeEffect>(w) && in({"on", "of", "upon"}, afterWord)))) {
             nav.replace(n, next == "affect" ? "effect" : "effects");
             changed = true;
             continue;
@@ -624,7 +624,7 @@ void correctArticles(Tokens& tokens) {
         }
         // "more then ever" → "more than ever": a comparison's second term.
         if (in({"more", "less", "fewer", "better", "worse"}, w) && next == "then" && nav.lowerCase(n) &&
-            in(kComparedTerms, afterWord) && nav.endsAtMark(nav.next(after))) {
+            in<kComparedTerms>(afterWord) && nav.endsAtMark(nav.next(after))) {
             nav.replace(n, "than");
             changed = true;
             continue;

@@ -88,9 +88,9 @@ constexpr std::string_view kPlaces[] = {"place", "places", "city", "cities", "to
 bool verbOrAdjective(Nav& nav, std::size_t i, const std::string& w) {
     const std::size_t p = nav.previous(i), n = nav.next(i);
     const std::string before = nav.lower(p), next = nav.lower(n);
-    if ((w == "safe" || w == "loose") && in(kBeforeBase, before) && before != "not" &&
-        (in(kObjectOpeners, next) || (before != "to" && in(kObjectNouns, next))) &&
-        !in(kDeterminers, nav.lower(nav.previous(p)))) {
+    if ((w == "safe" || w == "loose") && in<kBeforeBase>(before) && before != "not" &&
+        (in<kObjectOpeners>(next) || (before != "to" && in<kObjectNouns>(next))) &&
+        !in<kDeterminers>(nav.lower(nav.previous(p)))) {
         nav.replace(i, w == "safe" ? "save" : "lose");
         return true;
     }
@@ -100,7 +100,7 @@ bool verbOrAdjective(Nav& nav, std::size_t i, const std::string& w) {
         if (in({"very", "so", "too", "not", "really", "quite", "more"}, before)) b = nav.previous(p);
         const std::string be = nav.lower(b);
         const bool afterPronoun = in({"it", "he", "she", "this", "everything", "everyone"}, nav.lower(nav.previous(b)));
-        if (((in(kBe, be) && (afterPronoun || !in({"is", "was", "isn't", "wasn't"}, be))) ||
+        if (((in<kBe>(be) && (afterPronoun || !in({"is", "was", "isn't", "wasn't"}, be))) ||
              in({"feel", "feels", "felt", "stay", "stays", "stayed"}, be)) &&
             (nav.endsAfter(i) || in({"and", "from", "for", "enough", "here", "there"}, next))) {
             nav.replace(i, "safe");
@@ -109,7 +109,7 @@ bool verbOrAdjective(Nav& nav, std::size_t i, const std::string& w) {
     }
     // "can fell sad" → "can feel sad": "fell" as a verb (to cut down) takes a
     // tree, not a feeling.
-    if (w == "fell" && in(kBeforeBase, before) && in(kFeelings, next)) {
+    if (w == "fell" && in<kBeforeBase>(before) && in<kFeelings>(next)) {
         nav.replace(i, "feel");
         return true;
     }
@@ -127,7 +127,7 @@ bool verbOrAdjective(Nav& nav, std::size_t i, const std::string& w) {
         return true;
     }
     // "will effect us" → "will affect us": one brings about a change, not a person.
-    if ((w == "effect" && in(kBeforeBase, before)) || ((w == "effects" || w == "effected") && !in(kDeterminers, before))) {
+    if ((w == "effect" && in<kBeforeBase>(before)) || ((w == "effects" || w == "effected") && !in<kDeterminers>(before))) {
         if (in({"me", "him", "us", "them", "everyone", "everybody"}, next)) {
             nav.replace(i, w == "effect" ? "affect" : w == "effects" ? "affects" : "affected");
             return true;
@@ -143,7 +143,7 @@ bool verbOrAdjective(Nav& nav, std::size_t i, const std::string& w) {
     }
     // "It was very quite." → "It was very quiet.": "quite" needs a word to modify.
     if (w == "quite" && nav.endsAfter(i) &&
-        (in(kBe, before) || in({"very", "so", "too", "really", "keep", "kept", "stay", "stayed", "remain", "remained"},
+        (in<kBe>(before) || in({"very", "so", "too", "really", "keep", "kept", "stay", "stayed", "remain", "remained"},
                                before))) {
         nav.replace(i, "quiet");
         return true;
@@ -162,7 +162,7 @@ bool smallWord(Nav& nav, std::size_t i, const std::string& w) {
     }
     // "than" never follows "since" or "until"; "and than we left" is "and then".
     if (w == "than" && (in({"since", "until", "till"}, before) ||
-                        (before == "and" && in(kSubjects, next) && nav.isWord(nav.next(n))))) {
+                        (before == "and" && in<kSubjects>(next) && nav.isWord(nav.next(n))))) {
         nav.replace(i, "then");
         return true;
     }
@@ -186,7 +186,7 @@ bool smallWord(Nav& nav, std::size_t i, const std::string& w) {
     }
     // "the town were I live" → "the town where I live": a subject after a
     // place names where ("so were we" and "which city were you in?" stay).
-    if (w == "were" && in(kPlaces, before) && in(kSubjects, next) && nav.isWord(nav.next(n)) &&
+    if (w == "were" && in<kPlaces>(before) && in<kSubjects>(next) && nav.isWord(nav.next(n)) &&
         !nav.asks(i) && !in({"what", "which", "whose"}, nav.lower(nav.previous(p))) &&
         !in({"what", "which", "whose"}, nav.lower(nav.previous(nav.previous(p))))) {
         nav.replace(i, "where");
@@ -208,7 +208,7 @@ bool smallWord(Nav& nav, std::size_t i, const std::string& w) {
         in({"wonder", "wondered", "wondering", "decide", "decided", "deciding", "sure", "unsure", "doubt", "ask",
             "asked", "asking", "matter", "matters"},
            before) &&
-        (in(kSubjects, next) || in({"it", "there", "to", "or", "the", "this", "that", "a"}, next))) {
+        (in<kSubjects>(next) || in({"it", "there", "to", "or", "the", "this", "that", "a"}, next))) {
         nav.replace(i, "whether");
         return true;
     }
@@ -249,7 +249,7 @@ bool soundsAlike(Nav& nav, std::size_t i, const std::string& w) {
         (before != "i" || nav.text(p) == "I"))
         return change("know");
     // Not "can by the way", "to by a factor": only before what one buys.
-    if (w == "by" && in(kBeforeBase, before) && before != "not" &&
+    if (w == "by" && in<kBeforeBase>(before) && before != "not" &&
         (in({"new", "food", "tickets", "things", "clothes", "gifts", "presents", "groceries", "something", "anything",
              "everything", "stuff"},
             next) ||
@@ -292,7 +292,7 @@ bool soundsAlike(Nav& nav, std::size_t i, const std::string& w) {
         in({"refuse", "refuses", "refused", "refusing", "agree", "agrees", "agreed", "willing", "ready", "hard",
             "difficult", "unable", "forced"},
            nav.lower(nav.previous(p))) &&
-        in(kObjectOpeners, next))
+        in<kObjectOpeners>(next))
         return change("accept");
     if (w == "cloths" && in({"wear", "wears", "wore", "wearing", "worn"}, before)) return change("clothes");
     // "take affect", "come into affect", "cause and affect" → "effect".
@@ -301,11 +301,11 @@ bool soundsAlike(Nav& nav, std::size_t i, const std::string& w) {
         return change("effect");
     // "we loose the match" → "lose": after a subject only a verb fits.
     if ((w == "loose" && in({"i", "we", "they", "you"}, before)) || (w == "looses" && in({"he", "she", "it"}, before))) {
-        if (in(kObjectOpeners, next) || in(kObjectNouns, next)) return change(w == "loose" ? "lose" : "loses");
+        if (in<kObjectOpeners>(next) || in<kObjectNouns>(next)) return change(w == "loose" ? "lose" : "loses");
     }
     // "was quit happy" → "quite happy": "quit" takes no adjective.
-    if (w == "quit" && in(kBe, before) &&
-        (in(kFeelings, next) || in({"different", "difficult", "easy", "hard", "important", "interesting", "expensive",
+    if (w == "quit" && in<kBe>(before) &&
+        (in<kFeelings>(next) || in({"different", "difficult", "easy", "hard", "important", "interesting", "expensive",
                                     "similar", "common", "popular", "large", "small", "big", "long", "old", "young",
                                     "sure", "often", "well", "simple", "far", "new"},
                                    next)))
@@ -359,7 +359,7 @@ void askTheTag(Nav& nav, Tokens& tokens, std::size_t dot) {
     std::string tag = nav.lower(verb);
     if (const auto curly = tag.find("\u2019"); curly != std::string::npos) tag.replace(curly, 3, "'");
     const std::size_t comma = nav.previous(verb);
-    if (!in(kTagVerbs, tag) || comma == npos || tokens[comma].kind != TokenKind::punct || tokens[comma].text != ",")
+    if (!in<kTagVerbs>(tag) || comma == npos || tokens[comma].kind != TokenKind::punct || tokens[comma].text != ",")
         return;
     tokens[dot].text = "?";
 }
@@ -388,7 +388,7 @@ void correctConfusables(Tokens& tokens) {
         char folded[8];
         std::transform(raw.begin(), raw.end(), folded, [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
         const std::string w(folded, raw.size());
-        if (!in(kStarts, w) || !nav.isWord(i)) continue;
+        if (!in<kStarts>(w) || !nav.isWord(i)) continue;
         if (!verbOrAdjective(nav, i, w) && !smallWord(nav, i, w)) soundsAlike(nav, i, w);
     }
 }

@@ -408,7 +408,7 @@ public:
         if (tokens_[after].kind == TokenKind::punct) return std::string_view(".,;:!?").find(tokens_[after].text) != npos;
         std::string word = lower(after);
         if (!orJoined && (word == "and" || word == "or")) return false;
-        return in(kAfterNounPhrase, word);
+        return in<kAfterNounPhrase>(word);
     }
     // Whether the subject before the verb at i opens its clause: a pronoun
     // ("I had went") or a determiner and one word ("the boys have took"). In
@@ -416,10 +416,10 @@ public:
     bool subjectOpensClauseBefore(std::size_t i) const {
         std::size_t p = previous(i);
         if (p == npos) return false;
-        if (in(kSubjectPronouns, lower(p))) return clauseStartsBefore(p);
+        if (in<kSubjectPronouns>(lower(p))) return clauseStartsBefore(p);
         std::size_t d = previous(p);
         const std::string det = lower(d);
-        return isWord(p) && (in(kNounDeterminers, det) || det == "a" || det == "an" || det == "this") &&
+        return isWord(p) && (in<kNounDeterminers>(det) || det == "a" || det == "an" || det == "this") &&
                clauseStartsBefore(d);
     }
     // Whether a sentence or paragraph starts at i across line breaks: a line
@@ -446,7 +446,7 @@ public:
         if (p == npos) return true;
         if (commas_ && std::find(commas_->begin(), commas_->end(), p) != commas_->end()) return true;
         if (tokens_[p].kind == TokenKind::punct) return std::string_view(",;:.!?(").find(tokens_[p].text) != npos;
-        return in(kClauseOpeners, lower(p));
+        return in<kClauseOpeners>(lower(p));
     }
 
 private:
@@ -525,11 +525,11 @@ std::optional<bool> startsWithVowelSound(std::string_view word) {
 // A plural of a noun English knows ("cars", "classes", "cities", "people"); not
 // pronouns and determiners in -s, nor words in -ss, -us, -is or -ics.
 bool isPlainPlural(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
-    constexpr std::string_view kNotPlurals[] = {"does", "has", "hers", "his", "its", "ours", "theirs", "these",
+    static constexpr std::string_view kNotPlurals[] = {"does", "has", "hers", "his", "its", "ours", "theirs", "these",
                                                 "this", "those", "was", "whose", "yes", "yours"};
     if (w == "people" || w == "children" || w == "men" || w == "women") return true;
     if (w.size() < 4 || w.back() != 's' || endsWith(w, "ss") || endsWith(w, "us") || endsWith(w, "is") ||
-        endsWith(w, "ics") || in(kNotPlurals, w) || !isWord(w))
+        endsWith(w, "ics") || in<kNotPlurals>(w) || !isWord(w))
         return false;
     std::string stem(w.substr(0, w.size() - 1));
     if (isWord(stem)) return true;
@@ -543,7 +543,7 @@ using IsWord = std::function<bool(std::string_view)>;
 // "People"), not one that names a single thing ("news", "series").
 bool isPluralNounAt(const Words& words, std::size_t i, const IsWord& isWord) {
     return words.isWord(i) && (startsLowercase(words.text(i)) || words.sentenceStartsBefore(i)) &&
-           !in(kSingularInS, words.lower(i)) &&
+           !in<kSingularInS>(words.lower(i)) &&
            isPlainPlural(words.lower(i), isWord);
 }
 
@@ -572,7 +572,7 @@ std::string singularOf(std::string_view w, const IsWord& isWord) {
 // "men"); empty when no spelling of it is a word.
 std::string pluralOf(std::string_view w, const IsWord& isWord) {
     // A number counts; it is not a counted noun ("one of the two" stays).
-    if (in(kNumbers, w) || in({"dozen", "thirteen", "fourteen", "sixteen", "seventeen", "eighteen", "nineteen", "sixty",
+    if (in<kNumbers>(w) || in({"dozen", "thirteen", "fourteen", "sixteen", "seventeen", "eighteen", "nineteen", "sixty",
                                "seventy", "eighty", "ninety", "million", "billion"}, w))
         return {};
     if (std::string_view plural = lookUp(kIrregularNouns, w); !plural.empty()) return std::string(plural);
@@ -639,7 +639,7 @@ constexpr std::string_view kPersonNouns[] = {
 bool isAgentNoun(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
     if (w.size() < 5) return false;
     auto isVerb = [](std::string_view stem) {
-        return !in({"clean", "close", "live", "lie", "open"}, stem) && (isListedVerb(stem) || in(kVerbsOnly, stem));
+        return !in({"clean", "close", "live", "lie", "open"}, stem) && (isListedVerb(stem) || in<kVerbsOnly>(stem));
     };
     bool agent = false;
     if (endsWith(w, "er") || endsWith(w, "or")) {
@@ -658,18 +658,18 @@ bool isAgentNoun(std::string_view w, const std::function<bool(std::string_view)>
 
 // A noun always counted: an everyday one of kCountNouns or a doer's noun.
 bool isCountedNoun(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
-    return in(kCountNouns, w) || isAgentNoun(w, isWord);
+    return in<kCountNouns>(w) || isAgentNoun(w, isWord);
 }
 
 // Common adjectives that are no nouns, which may stand between a determiner
 // and its noun; and endings only adjectives have.
 bool isPlainAdjective(std::string_view w) {
-    constexpr std::string_view kAdjectives[] = {
+    static constexpr std::string_view kAdjectives[] = {
         "bad", "beautiful", "big", "cheap", "common", "different", "difficult", "easy", "entire", "expensive",
         "famous", "good", "great", "happy", "hard", "huge", "important", "large", "long", "modern", "new", "nice",
         "old", "perfect", "poor", "popular", "rich", "serious", "short", "simple", "single", "small", "special",
         "strong", "typical", "whole", "wonderful", "young"};
-    if (in(kAdjectives, w)) return true;
+    if (in<kAdjectives>(w)) return true;
     for (std::string_view ending : {"ful", "ous", "ive", "able", "ible"})
         if (w.size() > ending.size() + 3 && endsWith(w, ending)) return true;
     return false;
@@ -690,9 +690,9 @@ bool isSuperlative(std::string_view w) {
 bool countableSingularAt(const Words& words, std::size_t i, const IsWord& isWord) {
     if (!words.isWord(i) || !startsLowercase(words.text(i))) return false;
     const std::string w = words.lower(i);
-    return isWord(w) && !endsWith(w, "s") && w.find('\'') == npos && !in(kOwnPlurals, w) && !isListedVerb(w) &&
-           !in(kSubjectPronouns, w) && !in(kNounDeterminers, w) && !in(kDeterminers, w) && !in(kPrepositions, w) &&
-           !in(kAfterNounPhrase, w) && !in(kNumbers, w) && !in(kComparatives, w) &&
+    return isWord(w) && !endsWith(w, "s") && w.find('\'') == npos && !in<kOwnPlurals>(w) && !isListedVerb(w) &&
+           !in<kSubjectPronouns>(w) && !in<kNounDeterminers>(w) && !in<kDeterminers>(w) && !in<kPrepositions>(w) &&
+           !in<kAfterNounPhrase>(w) && !in<kNumbers>(w) && !in<kComparatives>(w) &&
            !in({"more", "less", "other", "else", "hundred", "thousand", "million", "billion", "dozen", "much", "own",
                 "one", "ones", "not", "ago", "later", "percent"},
                w) &&
@@ -785,7 +785,7 @@ bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
     if (second == "don't" || second == "don\u2019t") agreeing = second == "don't" ? "doesn't" : "doesn\u2019t";
     else if (second == "have") agreeing = "has";
     else if (second == "haven't") agreeing = "hasn't";
-    else if (in(kVerbsOnly, second) && startsLowercase(words.text(v))) agreeing = thirdPerson(second);
+    else if (in<kVerbsOnly>(second) && startsLowercase(words.text(v))) agreeing = thirdPerson(second);
     const std::size_t afterVerb = v == npos ? npos : v + 1;
     if (agreeing.empty() || (afterVerb < words.size() && words.text(afterVerb) == "-")) return false;
     // Back to the first clause's verb in -s, at most eight words away.
@@ -794,19 +794,19 @@ bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
     for (int steps = 0; steps < 8 && words.isWord(k); ++steps, later = words.lower(k), k = words.previous(k)) {
         const std::string word = words.lower(k);
         // "goes to school": "to" before a noun phrase is a preposition.
-        if (word == "to" && (in(kNounDeterminers, later) || in(kDeterminers, later) ||
+        if (word == "to" && (in<kNounDeterminers>(later) || in<kDeterminers>(later) ||
                              in({"school", "bed", "church", "class", "town", "me", "him", "us", "them"}, later)))
             continue;
         const bool singularVerb = isSingularVerb(word) || word == "does" || !baseOfThirdPerson(word).empty();
         if (singularVerb) {
             std::size_t s = words.previous(k);
-            if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
+            if (in<kMidAdverbs>(words.lower(s))) s = words.previous(s);
             if (!words.isWord(s)) return false;
             const std::string subject = words.lower(s);
-            const bool pronoun = in({"he", "she", "it"}, subject) || in(kIndefinite, subject);
+            const bool pronoun = in({"he", "she", "it"}, subject) || in<kIndefinite>(subject);
             const bool opens = pronoun ? words.clauseStartsBefore(s) : words.subjectOpensClauseBefore(words.next(s));
-            if (!opens || (!pronoun && (isPluralNounAt(words, s, isWord) || in(kCollectives, subject) ||
-                                        in(kSubjectPronouns, subject) || !startsLowercase(words.text(s)))))
+            if (!opens || (!pronoun && (isPluralNounAt(words, s, isWord) || in<kCollectives>(subject) ||
+                                        in<kSubjectPronouns>(subject) || !startsLowercase(words.text(s)))))
                 return false;
             // "It is cold and don't forget your coat": after a state, an order.
             if (subject == "it" && word == "is") return false;
@@ -815,8 +815,8 @@ bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
         }
         // Words that take a bare verb, start a clause of their own, or name
         // another subject ("he says it's late and don't wait").
-        if (word.find('\'') != npos || word.find("\u2019") != npos || isListedVerb(word) || in(kVerbsOnly, word) || in(kModals, word) || in(kInverting, word) ||
-            in(kClauseOpeners, word) || in(kSubjectPronouns, word) ||
+        if (word.find('\'') != npos || word.find("\u2019") != npos || isListedVerb(word) || in<kVerbsOnly>(word) || in<kModals>(word) || in<kInverting>(word) ||
+            in<kClauseOpeners>(word) || in<kSubjectPronouns>(word) ||
             in({"to", "that", "who", "which", "where", "what", "how", "why", "whose", "whom", "not", "never", "than",
                 "we", "they", "i", "you", "let", "lets", "make", "makes", "help", "helps", "see", "sees", "watch",
                 "watches", "hear", "hears", "feel", "feels", "rather", "do"},
@@ -847,7 +847,7 @@ bool correctPassive(Words& words, std::size_t i, const IsWord& isWord) {
         return false;
     const std::size_t v = words.next(i);
     const std::string verb = words.lower(v);
-    if (!in(kPassiveBases, verb) || !startsLowercase(words.text(v))) return false;
+    if (!in<kPassiveBases>(verb) || !startsLowercase(words.text(v))) return false;
     const std::size_t after = words.next(v);
     if (after != npos && !words.isWord(after) && std::string_view(".,;:!?").find(words.text(after)) == npos) return false;
     const std::string then = words.lower(after);
@@ -900,7 +900,7 @@ bool correctAfterUsedTo(Words& words, std::size_t i) {
     if (base.empty() && endsWith(verb, "ing") && verb.size() >= 5) {
         const std::string stem = verb.substr(0, verb.size() - 3);
         for (const std::string& guess : {stem, stem + "e", stem.substr(0, stem.size() - 1)})
-            if (isListedVerb(guess) || in(kVerbsOnly, guess)) {
+            if (isListedVerb(guess) || in<kVerbsOnly>(guess)) {
                 base = guess;
                 break;
             }
@@ -942,7 +942,7 @@ bool correctDemonstrativeSubject(Words& words, std::size_t i, const IsWord& isWo
         return false;
     const std::size_t v = words.next(i);
     const std::string verb = words.lower(v);
-    if (!in(kVerbsOnly, verb) || !startsLowercase(words.text(v)) || (v + 1 < words.size() && words.text(v + 1) == "-"))
+    if (!in<kVerbsOnly>(verb) || !startsLowercase(words.text(v)) || (v + 1 < words.size() && words.text(v + 1) == "-"))
         return false;
     const std::string third = thirdPerson(verb);
     if (!isWord(third)) return false;
@@ -968,13 +968,13 @@ bool correctCountedOrNot(Words& words, std::size_t i) {
     const std::string next = words.lower(n);
     const std::size_t after = words.next(n);
     const bool endsAtOnce = after == npos || (words.text(after).size() == 1 && std::string_view(".,;:!?").find(words.text(after)) != npos);
-    if ((w == "a" || w == "an") && in(kNeverCounted, next) && startsLowercase(words.text(n)) && endsAtOnce &&
+    if ((w == "a" || w == "an") && in<kNeverCounted>(next) && startsLowercase(words.text(n)) && endsAtOnce &&
         words.isWord(words.previous(i))) {
         words.remove(i);
         return true;
     }
     if (w == "since" && words.isWord(words.previous(i)) && startsLowercase(words.text(i)) &&
-        (in(kNumbers, next) || next == "many")) {
+        (in<kNumbers>(next) || next == "many")) {
         std::size_t noun = after;
         if (next == "few") return false;
         const std::string unit = words.lower(noun);
@@ -986,7 +986,7 @@ bool correctCountedOrNot(Words& words, std::size_t i) {
             return true;
         }
     }
-    if (in({"go", "goes", "went", "going", "gone"}, w) && next == "for" && in(kGoingDoing, words.lower(after))) {
+    if (in({"go", "goes", "went", "going", "gone"}, w) && next == "for" && in<kGoingDoing>(words.lower(after))) {
         const std::size_t end = words.next(after);
         if (end == npos || (words.isWord(end) ? in({"in", "at", "on", "with", "every", "today", "tomorrow", "yesterday",
                                                     "together", "again"}, words.lower(end))
@@ -1014,7 +1014,7 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
     constexpr std::pair<std::string_view, std::string_view> kRegularised[] = {
         {"childs", "children"}, {"childrens", "children"}, {"mens", "men"}, {"womens", "women"}};
     if (std::string_view plural = lookUp(kRegularised, w); !plural.empty() && startsLowercase(words.text(i)) &&
-        (endsAt(n) || (words.isWord(n) && in(kAfterNounPhrase, next)))) {
+        (endsAt(n) || (words.isWord(n) && in<kAfterNounPhrase>(next)))) {
         words.replace(i, plural);
         return true;
     }
@@ -1109,7 +1109,7 @@ bool countFollows(const Words& words, std::size_t k) {
     if (const auto& raw = words.text(k); !raw.empty() && raw[0] >= '0' && raw[0] <= '9') return true;
     const std::string w = words.lower(k);
     if (in({"a", "an"}, w)) return in({"dozen", "hundred", "thousand", "million", "few", "couple", "third", "quarter", "half"}, words.nextLower(k));
-    return in(kNumbers, w) || in({"dozen", "half", "one", "hundreds", "thousands", "dozens"}, w);
+    return in<kNumbers>(w) || in({"dozen", "half", "one", "hundreds", "thousands", "dozens"}, w);
 }
 
 // "Student learn fast" → "Students learn fast", "Lately visitor have
@@ -1122,7 +1122,7 @@ bool correctBareCountedSubject(Words& words, std::size_t i, const IsWord& isWord
     const std::size_t s = words.previous(i);
     if (!words.isWord(s) || !startsLowercase(words.text(i))) return false;
     const std::string noun = words.lower(s);
-    if (endsWith(noun, "s") || !isCountedNoun(noun, isWord) || in(kCollectives, noun) || in(kTimeNouns, noun) ||
+    if (endsWith(noun, "s") || !isCountedNoun(noun, isWord) || in<kCollectives>(noun) || in<kTimeNouns>(noun) ||
         !(startsLowercase(words.text(s)) || words.sentenceStartsBefore(s)))
         return false;
     std::size_t start = s;
@@ -1153,11 +1153,11 @@ bool sentenceTellsOfThePast(const Words& words, std::size_t i, bool clauseOnly =
         const std::string w = words.lower(k);
         if (w.empty()) return false;
         if (in({"was", "were", "had", "did", "wasn't", "weren't", "hadn't", "didn't", "ago", "yesterday"}, w) ||
-            (w == "last" && (in(kTimeNouns, words.nextLower(k)) || words.nextLower(k) == "night")))
+            (w == "last" && (in<kTimeNouns>(words.nextLower(k)) || words.nextLower(k) == "night")))
             return true;
         if (baseOfPast(w).empty() && !(w.size() > 4 && endsWith(w, "ed") && !endsWith(w, "eed"))) return false;
         std::size_t p = words.previous(k);
-        if (in(kMidAdverbs, words.lower(p))) p = words.previous(p);
+        if (in<kMidAdverbs>(words.lower(p))) p = words.previous(p);
         return !in({"is", "are", "am", "be", "been", "being", "has", "have", "having", "get", "gets", "getting",
                     "isn't", "aren't", "hasn't", "haven't", "it's", "that's"},
                    words.lower(p));
@@ -1182,7 +1182,7 @@ bool subjectOpensClause(const Words& words, std::size_t start) {
     for (int steps = 0; steps < 2; ++steps) {
         const std::size_t p = words.previous(at);
         const std::string word = words.lower(p);
-        if (!in(kMidAdverbs, word) && !in({"today", "nowadays", "now", "currently", "even"}, word) && !isLyAdverb(word))
+        if (!in<kMidAdverbs>(word) && !in({"today", "nowadays", "now", "currently", "even"}, word) && !isLyAdverb(word))
             break;
         at = p;
     }
@@ -1214,11 +1214,11 @@ bool singularSubjectNounAt(const Words& words, std::size_t s, const IsWord& isWo
     const std::string noun = words.lower(s);
     if (noun.size() < 3 || noun.find('\'') != npos || noun.find('\xe2') != npos ||
         (endsWith(noun, "s") && !endsWith(noun, "ss")) || endsWith(noun, "ly") || endsWith(noun, "ed") ||
-        endsWith(noun, "ing") || in(kSubjectPronouns, noun) || in(kNounDeterminers, noun) || in(kDeterminers, noun) ||
-        in(kModals, noun) || in(kMidAdverbs, noun) || in(kNumbers, noun) || in(kCollectives, noun) ||
-        in(kIrregularPlurals, noun) || in(kSameInPlural, noun) || in(kPeopleAdjectives, noun) ||
-        in(kPrepositions, noun) || in(kAfterNounPhrase, noun) || in(kClauseOpeners, noun) || in(kIndefinite, noun) ||
-        in(kIndefiniteThings, noun) || in(kComparatives, noun) || isPlainAdjective(noun) || in(kVerbsOnly, noun) ||
+        endsWith(noun, "ing") || in<kSubjectPronouns>(noun) || in<kNounDeterminers>(noun) || in<kDeterminers>(noun) ||
+        in<kModals>(noun) || in<kMidAdverbs>(noun) || in<kNumbers>(noun) || in<kCollectives>(noun) ||
+        in<kIrregularPlurals>(noun) || in<kSameInPlural>(noun) || in<kPeopleAdjectives>(noun) ||
+        in<kPrepositions>(noun) || in<kAfterNounPhrase>(noun) || in<kClauseOpeners>(noun) || in<kIndefinite>(noun) ||
+        in<kIndefiniteThings>(noun) || in<kComparatives>(noun) || isPlainAdjective(noun) || in<kVerbsOnly>(noun) ||
         in({"lot", "bit", "number", "one", "none", "each", "every", "any", "another", "what", "how", "why",
             "whatever", "whoever", "please", "let", "here", "now", "then", "not", "just", "only", "even", "first",
             "next", "more", "less", "much", "own", "kind", "sort", "type", "half", "part", "couple", "pair"},
@@ -1247,7 +1247,7 @@ std::size_t singularSubjectStart(const Words& words, std::size_t s, const IsWord
                                                       !isListedVerb(words.lower(d)))) &&
                isDeterminer(words.previous(d))) {
         start = words.previous(d);
-    } else if (in(kMassSubjects, noun) && (startsLowercase(words.text(s)) || words.sentenceStartsBefore(s))) {
+    } else if (in<kMassSubjects>(noun) && (startsLowercase(words.text(s)) || words.sentenceStartsBefore(s))) {
         start = s;
     }
     return start != npos && subjectOpensClause(words, start) ? start : npos;
@@ -1266,16 +1266,16 @@ bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWor
     // with none, or a counted noun after a modifier.
     std::string singular(lookUp(kToSingularVerb, verb));
     if (verb == "don't" || verb == "don\u2019t") singular = verb == "don't" ? "doesn't" : "doesn\u2019t";
-    constexpr std::string_view kShownByObject[] = {"need", "want", "like", "love", "hate", "hope", "try", "help",
+    static constexpr std::string_view kShownByObject[] = {"need", "want", "like", "love", "hate", "hope", "try", "help",
                                                    "use",  "ask",  "make", "take", "give", "keep", "let",  "show"};
     // Most words are no verb of these: let them go before reading the next.
     const bool verbOnly = singular.empty() && isAgreeingBase(verb);
-    if (singular.empty() && !verbOnly && !in(kShownByObject, verb) && !isListedVerb(verb)) return false;
+    if (singular.empty() && !verbOnly && !in<kShownByObject>(verb) && !isListedVerb(verb)) return false;
     const std::size_t n = words.next(i);
     const std::string next = words.lower(n);
     if (!singular.empty()) {
         std::size_t s = words.previous(i);
-        if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
+        if (in<kMidAdverbs>(words.lower(s))) s = words.previous(s);
         if (!singularSubjectNounAt(words, s, isWord)) return false;
         const std::size_t start = singularSubjectStart(words, s, isWord);
         const bool modified = start != npos && start != s && start != words.previous(s);
@@ -1284,16 +1284,16 @@ bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWor
         return true;
     }
     const bool shownByObject =
-        in(kShownByObject, verb) &&
+        in<kShownByObject>(verb) &&
         (in({"me", "us", "him", "them"}, next) ||
          (next == "to" && in({"need", "want", "like", "love", "hate", "hope", "try"}, verb) &&
-          (isListedVerb(words.nextLower(n)) || in(kVerbsOnly, words.nextLower(n)))));
+          (isListedVerb(words.nextLower(n)) || in<kVerbsOnly>(words.nextLower(n)))));
     const bool shownByDeterminer = isListedVerb(verb) &&
                                    in({"a", "an", "the", "my", "your", "his", "our", "their", "this", "these", "those"}, next);
     if (!verbOnly && !shownByObject && !shownByDeterminer) return false;
     if (next == "not" || (n != npos && n == i + 1 && words.text(n) == "-")) return false;
     std::size_t s = words.previous(i);
-    if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
+    if (in<kMidAdverbs>(words.lower(s))) s = words.previous(s);
     if (!singularSubjectNounAt(words, s, isWord) || singularSubjectStart(words, s, isWord) == npos) return false;
     const std::string third = thirdPerson(verb);
     if (!isWord(third) || sentenceTellsOfThePast(words, i)) return false;
@@ -1308,7 +1308,7 @@ bool objectFollowsVerb(const Words& words, std::size_t i) {
     const std::size_t object = words.next(i);
     if (object == npos || in({".", ",", "!", "?", ";"}, words.text(object))) return true;
     const std::string word = words.lower(object);
-    return words.isWord(object) && !in(kModals, word) && pluralVerbOf(word).empty() &&
+    return words.isWord(object) && !in<kModals>(word) && pluralVerbOf(word).empty() &&
            !in({"are", "were", "have", "do", "don't", "aren't", "weren't", "haven't"}, word);
 }
 
@@ -1321,10 +1321,10 @@ bool correctPluralNounSubject(Words& words, std::size_t i, const IsWord& isWord)
     const std::string base(baseOfThirdPerson(verb));
     if (base.empty() || !startsLowercase(words.text(i)) || !objectFollowsVerb(words, i)) return false;
     std::size_t s = words.previous(i);
-    if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
+    if (in<kMidAdverbs>(words.lower(s))) s = words.previous(s);
     if (!isPluralNounAt(words, s, isWord)) return false;
     const std::string plural = words.lower(s);
-    if (!baseOfThirdPerson(plural).empty() || in(kPluralOnly, plural)) return false;
+    if (!baseOfThirdPerson(plural).empty() || in<kPluralOnly>(plural)) return false;
     const bool counted = isCountedNoun(singularOf(plural, isWord), isWord);
     const std::size_t d = words.previous(s);
     std::size_t start = npos;
@@ -1367,7 +1367,7 @@ bool correctJoinedSubject(Words& words, std::size_t i, const IsWord& isWord) {
     auto countedAt = [&](std::size_t k) {
         const std::string noun = words.lower(k);
         return words.isWord(k) && startsLowercase(words.text(k)) &&
-               (isCountedNoun(noun, isWord) || in(kPersonNouns, noun) || in(kKin, noun));
+               (isCountedNoun(noun, isWord) || in<kPersonNouns>(noun) || in<kKin>(noun));
     };
     const std::size_t second = words.previous(i);
     const std::size_t and_ = words.previous(words.previous(second));
@@ -1473,12 +1473,12 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     const std::size_t after = words.next(n);
 
     // "I have went" → "I have gone", "Have you ate?" → "Have you eaten?".
-    if (in(kHave, w)) {
+    if (in<kHave>(w)) {
         std::size_t v = n;
-        bool question = words.clauseStartsBefore(i) && in(kSubjectPronouns, next) && (w == "have" || w == "has" || w == "had");
+        bool question = words.clauseStartsBefore(i) && in<kSubjectPronouns>(next) && (w == "have" || w == "has" || w == "had");
         if (question) v = words.next(v);
-        constexpr std::string_view kBetween[] = {"already", "also", "always", "ever", "just", "never", "not", "recently"};
-        if (in(kBetween, words.lower(v))) v = words.next(v);
+        static constexpr std::string_view kBetween[] = {"already", "also", "always", "ever", "just", "never", "not", "recently"};
+        if (in<kBetween>(words.lower(v))) v = words.next(v);
         const std::string_view participle = lookUp(kParticiples, words.lower(v));
         bool subjectKnown = question || w == "having" || w.find('\'') != npos || words.subjectOpensClauseBefore(i);
         if (!participle.empty() && subjectKnown) {
@@ -1489,7 +1489,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         // has its participle after "have" whoever the subject ("get" has two;
         // "write", "sell" and "think" name a noun: "have write access").
         const std::string base = words.lower(v);
-        if (in(kVerbsOnly, base) && !in({"get", "write", "sell", "think"}, base) && words.isWord(v) &&
+        if (in<kVerbsOnly>(base) && !in({"get", "write", "sell", "think"}, base) && words.isWord(v) &&
             startsLowercase(words.text(v))) {
             if (std::string done = participleOf(base); !done.empty() && done != base && isWord(done)) {
                 words.replace(v, done);
@@ -1498,7 +1498,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "Did you went?" → "Did you go?": the verb after an inverted "do".
-    if ((w == "did" || w == "does" || w == "do") && in(kSubjectPronouns, next) &&
+    if ((w == "did" || w == "does" || w == "do") && in<kSubjectPronouns>(next) &&
         (words.clauseStartsBefore(i) || in({"what", "where", "when", "why", "how", "who"},
                                           words.previousLower(i)))) {
         const std::string verb = words.lower(after);
@@ -1514,10 +1514,10 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // students is") they are not.
     // One plain adjective may stand between ("the new students is").
     const bool adjectiveFirst = isPlainAdjective(next) && startsLowercase(words.text(n)) && isPluralNounAt(words, after, isWord);
-    if (in(kNounDeterminers, w) && (words.clauseStartsBefore(i) || words.previousLower(i) == "that") &&
+    if (in<kNounDeterminers>(w) && (words.clauseStartsBefore(i) || words.previousLower(i) == "that") &&
         (isPluralNounAt(words, n, isWord) || adjectiveFirst)) {
         std::size_t v = adjectiveFirst ? words.next(after) : after;
-        if (in(kMidAdverbs, words.lower(v))) v = words.next(v);
+        if (in<kMidAdverbs>(words.lower(v))) v = words.next(v);
         if (std::string plural = pluralVerbOf(words.lower(v)); !plural.empty() && words.nextLower(v) != "not") {
             words.replace(v, plural);
             return true;
@@ -1525,7 +1525,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         // "The students likes it" → "… like it"; not "the students needs are", a possessive without its apostrophe.
         const std::string_view base = baseOfThirdPerson(words.lower(v));
         const std::size_t object = words.next(v);
-        if (!base.empty() && (object == npos || (words.isWord(object) && !in(kModals, words.lower(object)) &&
+        if (!base.empty() && (object == npos || (words.isWord(object) && !in<kModals>(words.lower(object)) &&
                                                  pluralVerbOf(words.lower(object)).empty() &&
                                                  !in({"are", "were", "have", "do", "don't"}, words.lower(object))))) {
             words.replace(v, base);
@@ -1535,28 +1535,28 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "This cars are" → "These cars are", "in this days," → "in these days,";
     // "these problem is" → "this problem is". The verb after the noun, or a
     // preposition before "this", shows "this" is no pronoun.
-    constexpr std::string_view kVocatives[] = {"boys", "folks", "friends", "girls", "guys", "kids", "ladies"};
-    if ((w == "this" || w == "that") && isPluralNounAt(words, n, isWord) && !in(kVocatives, next)) {
+    static constexpr std::string_view kVocatives[] = {"boys", "folks", "friends", "girls", "guys", "kids", "ladies"};
+    if ((w == "this" || w == "that") && isPluralNounAt(words, n, isWord) && !in<kVocatives>(next)) {
         const std::string verb = words.lower(after);
-        constexpr std::string_view kPluralVerbs[] = {"are", "were", "have", "aren't", "weren't", "haven't", "don't"};
-        bool agrees = w == "this" && words.clauseStartsBefore(i) && in(kPluralVerbs, verb);
-        bool governed = in(kPrepositions, words.previousLower(i)) &&
+        static constexpr std::string_view kPluralVerbs[] = {"are", "were", "have", "aren't", "weren't", "haven't", "don't"};
+        bool agrees = w == "this" && words.clauseStartsBefore(i) && in<kPluralVerbs>(verb);
+        bool governed = in<kPrepositions>(words.previousLower(i)) &&
                         (after == npos || (words.text(after).size() == 1 && std::string_view(".,;:!?").find(words.text(after)) != npos) ||
-                         (in(kSubjectPronouns, verb) && verb != "it"));
+                         (in<kSubjectPronouns>(verb) && verb != "it"));
         if (agrees || governed) {
             words.replace(i, w == "this" ? "these" : "those");
             return true;
         }
     }
     if ((w == "these" || w == "those") && words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) &&
-        isSingularVerb(words.lower(after)) && !in(kIrregularPlurals, next) && !in(kPluralQuantities, next) &&
+        isSingularVerb(words.lower(after)) && !in<kIrregularPlurals>(next) && !in<kPluralQuantities>(next) &&
         !endsWith(next, "s") && next != "few" && next != "other") {
         words.replace(i, w == "these" ? "this" : "that");
         return true;
     }
     // "one days" → "one day"; not "the one students like".
     if (w == "one" && isPluralNounAt(words, n, isWord) && words.endsPhraseBefore(after, false) &&
-        !words.clauseStartsBefore(i) && baseOfThirdPerson(next).empty() && !in(kVerbsOnly, singularOf(next, isWord)) &&
+        !words.clauseStartsBefore(i) && baseOfThirdPerson(next).empty() && !in<kVerbsOnly>(singularOf(next, isWord)) &&
         !in({"the", "this", "that", "which", "each", "every", "no", "any", "a", "an", "only"}, words.previousLower(i))) {
         if (std::string singular = singularOf(next, isWord); !singular.empty()) {
             words.replace(n, singular);
@@ -1565,7 +1565,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "There are lot of people" → "… a lot of people"; not "the lot of", "a parking lot of".
     if (w == "lot" && next == "of" && startsLowercase(words.text(i)) &&
-        (words.clauseStartsBefore(i) || in(kPrepositions, words.previousLower(i)) ||
+        (words.clauseStartsBefore(i) || in<kPrepositions>(words.previousLower(i)) ||
          in({"is", "are", "was", "were", "there", "have", "has", "had", "make", "makes", "made", "take", "takes", "took",
              "spend", "spends", "spent", "need", "needs", "needed", "get", "gets", "got", "give", "gives", "gave",
              "do", "does", "did", "bring", "brings", "brought"},
@@ -1574,13 +1574,13 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     // "much people", "much problems." → "many …"; not "thank you so much guys".
-    if (w == "much" && isPluralNounAt(words, n, isWord) && !in(kVocatives, next)) {
+    if (w == "much" && isPluralNounAt(words, n, isWord) && !in<kVocatives>(next)) {
         std::string before = words.previousLower(i);
         bool degree = before == "very" || before == "so" || before == "too";
         std::string beforeThat = words.previousLower(words.previous(i));
         bool thanking = before == "very" || before.rfind("thank", 0) == 0 || beforeThat.rfind("thank", 0) == 0 ||
                         (degree && in({"you", "it", "them", "him", "her", "me", "us"}, beforeThat));
-        if (!thanking && (in(kIrregularPlurals, next) || words.endsPhraseBefore(after, false))) {
+        if (!thanking && (in<kIrregularPlurals>(next) || words.endsPhraseBefore(after, false))) {
             words.replace(i, "many");
             return true;
         }
@@ -1588,7 +1588,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "every days" → "every day"; "each students has" → "each student has"
     // (before a verb only: "each" alone is a pronoun, "each needs its own").
     if ((w == "every" && isPluralNounAt(words, n, isWord) &&
-         (words.endsPhraseBefore(after, false) || in(kSubjectPronouns, words.lower(after)))) ||
+         (words.endsPhraseBefore(after, false) || in<kSubjectPronouns>(words.lower(after)))) ||
         (w == "each" && isPluralNounAt(words, n, isWord) && isSingularVerb(words.lower(after)))) {
         if (std::string singular = singularOf(next, isWord); !singular.empty()) {
             words.replace(n, singular);
@@ -1598,10 +1598,10 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "a books." → "a book.": not "a sports car", nor "a" naming a letter
     // ("plan a"), nor a noun in -s made from an adjective, which is no
     // plural ("a commons of land").
-    constexpr std::string_view kQuantityNouns[] = {"billions", "couple", "dozens", "hundreds", "loads", "lots",
+    static constexpr std::string_view kQuantityNouns[] = {"billions", "couple", "dozens", "hundreds", "loads", "lots",
                                                    "millions", "thousands", "tons"};
-    if ((w == "a" || w == "an") && n == i + 2 && isPluralNounAt(words, n, isWord) && !in(kLetterNames, words.previousLower(i)) &&
-        !in(kQuantityNouns, next) && words.endsPhraseBefore(after, false)) {
+    if ((w == "a" || w == "an") && n == i + 2 && isPluralNounAt(words, n, isWord) && !in<kLetterNames>(words.previousLower(i)) &&
+        !in<kQuantityNouns>(next) && words.endsPhraseBefore(after, false)) {
         if (std::string singular = singularOf(next, isWord); !singular.empty() && !isPlainAdjective(singular)) {
             words.replace(n, singular);
             // The article by the new word's sound, in the same pass ("an women" → "a woman").
@@ -1617,14 +1617,14 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     {
         std::size_t noun = npos;
         const std::string before = words.previousLower(i);
-        constexpr std::string_view kCounters[] = {"one", "each", "many", "several", "both", "few"};
+        static constexpr std::string_view kCounters[] = {"one", "each", "many", "several", "both", "few"};
         if (w == "few" && before == "a") noun = n;
         else if (w == "of" && in({"dozens", "hundreds", "thousands", "millions", "billions"}, before)) noun = n;
         else if (w == "of" && in({"number", "couple"}, before) &&
                  in({"a", "the", "large", "great", "small", "huge", "growing", "increasing", "big", "certain", "limited"},
                     words.previousLower(words.previous(i))))
             noun = n;
-        else if (w == "of" && in(kCounters, before) &&
+        else if (w == "of" && in<kCounters>(before) &&
                  in({"the", "my", "your", "his", "her", "our", "their"}, next)) {
             std::size_t s = after;
             if (words.lower(s) == "most") s = words.next(s);
@@ -1636,7 +1636,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         if (noun == npos && w == "of" &&
             in({"most", "some", "all", "many", "several", "both", "few", "none", "any"}, before) &&
             in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, next) &&
-            in(kPersonNouns, words.lower(after)))
+            in<kPersonNouns>(words.lower(after)))
             noun = after;
         // "there were some visitor who" → "… visitors who": the verb has
         // counted the noun already.
@@ -1651,7 +1651,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             ((w == "of" && (in({"lots", "plenty", "variety", "kinds", "types", "sorts"}, before) ||
                             (before == "lot" && words.previousLower(words.previous(i)) == "a"))) ||
              in({"many", "several", "various", "numerous", "few", "both", "these", "those"}, w) ||
-             (in(kNumbers, w) && !in({"a", "an", "the"}, before)))) {
+             (in<kNumbers>(w) && !in({"a", "an", "the"}, before)))) {
             noun = n;
             if (isPlainAdjective(next) && isCountedNoun(words.lower(after), isWord)) {
                 noun = after;
@@ -1661,7 +1661,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
         // The noun ends its phrase, or a verb that is no noun follows ("a few friend came").
         const std::string verb = words.nextLower(noun);
-        const bool verbFollows = !adjective && (in(kVerbsOnly, verb) || in(kVerbsOnly, baseOfPast(verb)));
+        const bool verbFollows = !adjective && (in<kVerbsOnly>(verb) || in<kVerbsOnly>(baseOfPast(verb)));
         if (noun != npos && countableSingularAt(words, noun, isWord) &&
             (words.endsPhraseBefore(words.next(noun), false) || verbFollows)) {
             if (std::string plural = pluralOf(words.lower(noun), isWord); !plural.empty()) {
@@ -1673,14 +1673,14 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "another cars" → "another car", "a good friends." → "a good friend.",
     // "every single days" → "every single day": a singular determiner, a
     // plain adjective, and a plural that ends the phrase.
-    if (in({"a", "an", "another", "every", "each"}, w) && !in(kLetterNames, words.previousLower(i)) && words.isWord(n) &&
+    if (in({"a", "an", "another", "every", "each"}, w) && !in<kLetterNames>(words.previousLower(i)) && words.isWord(n) &&
         startsLowercase(words.text(n))) {
         std::size_t noun = w == "another" && isPluralNounAt(words, n, isWord) ? n : npos;
         if (noun == npos && isPlainAdjective(next)) noun = after;
         if (noun != npos && isPluralNounAt(words, noun, isWord) && startsLowercase(words.text(noun)) &&
-            !in(kQuantityNouns, words.lower(noun)) && !in(kPluralOnly, words.lower(noun)) &&
+            !in<kQuantityNouns>(words.lower(noun)) && !in<kPluralOnly>(words.lower(noun)) &&
             baseOfThirdPerson(words.lower(noun)).empty() && words.endsPhraseBefore(words.next(noun), false)) {
-            if (std::string singular = singularOf(words.lower(noun), isWord); !singular.empty() && !in(kVerbsOnly, singular)) {
+            if (std::string singular = singularOf(words.lower(noun), isWord); !singular.empty() && !in<kVerbsOnly>(singular)) {
                 words.replace(noun, singular);
                 return true;
             }
@@ -1692,7 +1692,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     auto singularVerbFrom = [&](std::size_t k) {
         for (int steps = 0; steps < 6 && words.isWord(k); ++steps, k = words.next(k)) {
             const std::string word = words.lower(k);
-            if (in({"who", "that", "which", "where", "when", "whom", "whose", "and", "or"}, word) || in(kModals, word))
+            if (in({"who", "that", "which", "where", "when", "whom", "whose", "and", "or"}, word) || in<kModals>(word))
                 return false;
             if (std::string_view singular = lookUp(kToSingularVerb, word); !singular.empty()) {
                 words.replace(k, singular);
@@ -1703,7 +1703,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     };
     if (w == "the" && next == "number" && words.lower(after) == "of" && words.clauseStartsBefore(i)) {
         std::size_t k = words.next(after);
-        if (in(kNounDeterminers, words.lower(k))) k = words.next(k);
+        if (in<kNounDeterminers>(words.lower(k))) k = words.next(k);
         if (isPluralNounAt(words, k, isWord) && singularVerbFrom(k)) return true;
     }
     if ((w == "one" || w == "each") && next == "of" && words.clauseStartsBefore(i)) {
@@ -1733,10 +1733,10 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     const bool asOrSuch = (w == "such" && !in({"no", "any"}, words.previousLower(i))) ||
                           (w == "as" && !in({"such", "well", "same", "so"}, words.previousLower(i)));
     // And after verbs that take one thing as their object ("get good job").
-    constexpr std::string_view kTakingOne[] = {"is", "was", "be", "been", "it's", "it\u2019s", "that's", "that\u2019s", "have",
+    static constexpr std::string_view kTakingOne[] = {"is", "was", "be", "been", "it's", "it\u2019s", "that's", "that\u2019s", "have",
                                                "has", "had", "get", "gets", "got", "find", "finds", "buy", "buys", "bought",
                                                "become", "becomes", "became"};
-    if ((asOrSuch || in(kTakingOne, w)) &&
+    if ((asOrSuch || in<kTakingOne>(w)) &&
         !in({"what", "which", "who", "where", "how", "why", "when"}, words.previousLower(i)) && words.isWord(n) &&
         startsLowercase(words.text(n)) && n == i + 2) {
         std::size_t noun = isPlainAdjective(next) && !in({"whole", "entire"}, next) ? after : n;
@@ -1766,7 +1766,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // which there is one, after a preposition and ending their phrase ("in
     // world history" is a compound).
     // Not after "both of", where the noun is counted ("both of worlds").
-    if ((in(kPrepositions, w) || in({"over", "around", "throughout"}, w)) && w != "all" &&
+    if ((in<kPrepositions>(w) || in({"over", "around", "throughout"}, w)) && w != "all" &&
         !(w == "of" && in({"one", "each", "many", "several", "both", "either", "neither", "few"}, words.previousLower(i))) &&
         in({"world", "past", "internet", "universe", "sun", "moon"}, next) &&
         startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
@@ -1814,7 +1814,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "by learn" → "by learning": a preposition takes a verb's -ing form.
-    if (in(kGerundPrepositions, w) && startsLowercase(words.text(i)) && in(kVerbsOnly, next) && next != "go") {
+    if (in<kGerundPrepositions>(w) && startsLowercase(words.text(i)) && in<kVerbsOnly>(next) && next != "go") {
         if (std::string ing = ingFormOf(next, isWord); !ing.empty()) {
             words.replace(n, ing);
             return true;
@@ -1837,11 +1837,11 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe) &&
         words.clauseStartsBefore(i) && words.previousLower(i) != "and" && words.previousLower(i) != "or" &&
         words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) && !endsWith(next, "s") &&
-        !in(kCollectives, next) && !in(kIrregularPlurals, next) && !in(kNumbers, next) &&
+        !in<kCollectives>(next) && !in<kIrregularPlurals>(next) && !in<kNumbers>(next) &&
         !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "do", "does", "did", "to",
              "not", "just", "only", "even", "still", "then", "now"}, next) &&
-        !in(kModals, next) && !in(kMidAdverbs, next) &&
-        (in(kVerbsOnly, words.lower(after)) || in(kAgreeingVerbs, words.lower(after))) &&
+        !in<kModals>(next) && !in<kMidAdverbs>(next) &&
+        (in<kVerbsOnly>(words.lower(after)) || in<kAgreeingVerbs>(words.lower(after))) &&
         startsLowercase(words.text(after)) && words.nextLower(after) != "not") {
         std::string third = thirdPerson(words.lower(after));
         if (isWord(third) && !sentenceTellsOfThePast(words, after, true)) {
@@ -1865,9 +1865,9 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe ||
          nounBeforeDo) &&
         words.clauseStartsBefore(i) && !in({"and", "or", "if", "as", "though", "wish", "unless", "whether"}, words.previousLower(i)) &&
-        words.isWord(n) && startsLowercase(words.text(n)) && !endsWith(next, "s") && !in(kCollectives, next) &&
-        !in(kIrregularPlurals, next) && !in(kSameInPlural, next) && !in(kNumbers, next) && !in(kModals, next) &&
-        !in(kMidAdverbs, next) &&
+        words.isWord(n) && startsLowercase(words.text(n)) && !endsWith(next, "s") && !in<kCollectives>(next) &&
+        !in<kIrregularPlurals>(next) && !in<kSameInPlural>(next) && !in<kNumbers>(next) && !in<kModals>(next) &&
+        !in<kMidAdverbs>(next) &&
         !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "own", "half", "third",
              "quarter", "few", "majority", "minority", "variety", "range"}, next)) {
         constexpr std::pair<std::string_view, std::string_view> kToSingular[] = {
@@ -1891,7 +1891,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         std::size_t k = head;
         for (int steps = 0; steps < 3 && k != npos; ++steps) {
             k = words.previous(k);
-            if (in(kPrepositions, words.lower(k))) return true;
+            if (in<kPrepositions>(words.lower(k))) return true;
         }
         return false;
     };
@@ -1910,7 +1910,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "two year ago" → "two years ago": a time after a number, ending its phrase.
-    if (in(kNumbers, w) && w != "few" && in(kTimeNouns, next) &&
+    if (in<kNumbers>(w) && w != "few" && in<kTimeNouns>(next) &&
         words.previousLower(i) != "a" && words.previousLower(i) != "an" &&
         (words.endsPhraseBefore(after, false) || words.lower(after) == "ago" || words.lower(after) == "later")) {
         words.replace(n, next == "century" ? "centuries" : nextStore + "s");
@@ -1920,7 +1920,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // ("she looks to old friends" stays: the adjective has its noun).
     if (in({"is", "are", "was", "were", "it's", "it\u2019s", "be", "am", "get", "got", "seems", "look", "looks", "looked"},
            w) &&
-        next == "to" && in(kTooAdjectives, words.lower(after))) {
+        next == "to" && in<kTooAdjectives>(words.lower(after))) {
         std::size_t afterThat = words.next(after);
         if (afterThat == npos || !words.isWord(afterThat) ||
             in({"to", "for", "and", "that", "so", "i", "we", "you", "he", "she", "it", "they"}, words.lower(afterThat))) {
@@ -1931,13 +1931,13 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "I want go" → "I want to go".
     if (in({"want", "wants", "wanted", "need", "needs", "decide", "decides", "decided", "hope", "hopes", "hoped",
             "try", "tries", "tried", "going"}, w) &&
-        (in(kVerbsOnly, next) || in({"see", "buy", "do", "be", "visit"}, next)) && startsLowercase(words.text(n))) {
+        (in<kVerbsOnly>(next) || in({"see", "buy", "do", "be", "visit"}, next)) && startsLowercase(words.text(n))) {
         words.replace(n, "to " + nextStore);
         return true;
     }
     // Articles that the phrase itself demands: "one of best" → "one of the
     // best", "at same time" → "at the same time", "for first time" → "for the first time".
-    const bool governing = in(kPrepositions, w) || in({"is", "are", "was", "were", "be", "been"}, w);
+    const bool governing = in<kPrepositions>(w) || in({"is", "are", "was", "were", "be", "been"}, w);
     if ((w == "of" && words.previousLower(i) == "one" && (isSuperlative(next) || next == "most")) ||
         (governing && next == "same" && words.isWord(after)) ||
         (governing && next == "first" && words.lower(after) == "time")) {
@@ -1971,7 +1971,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         (in({"mention", "mentions", "mentioned", "mentioning"}, w) && next == "about" &&
          !in({"a", "an", "the", "no", "any", "brief"}, words.previousLower(i)) && !countFollows(words, after)) ||
         (in({"cope", "copes", "coped", "coping"}, w) && next == "up" && words.lower(after) == "with") ||
-        (in({"lack", "lacks", "lacked"}, w) && next == "of" && in(kSubjectPronouns, words.previousLower(i))) ||
+        (in({"lack", "lacks", "lacked"}, w) && next == "of" && in<kSubjectPronouns>(words.previousLower(i))) ||
         // "we can trust on her" → "trust her"; "our trust on both sides" is the noun.
         (in({"trust", "trusts", "trusted"}, w) && next == "on" &&
          in({"it", "him", "her", "them", "me", "us", "you"}, words.lower(after)) &&
@@ -2015,7 +2015,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         std::size_t noun = n;
         if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, next)) noun = words.next(noun);
         if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
-        if (counts && isPluralNounAt(words, noun, isWord) && !in(kPluralOnly, words.lower(noun))) {
+        if (counts && isPluralNounAt(words, noun, isWord) && !in<kPluralOnly>(words.lower(noun))) {
             const std::size_t v = words.next(noun);
             if (std::string plural = pluralVerbOf(words.lower(v)); !plural.empty() && words.nextLower(v) != "not") {
                 words.replace(v, plural);
@@ -2026,15 +2026,15 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "can to go" → "can go"; not "will", "may" or "might", which are nouns too.
     if (in({"can", "could", "should", "must", "would", "cannot", "can't", "couldn't", "shouldn't", "mustn't", "wouldn't",
             "won't"}, w) && next == "to" &&
-        (isListedVerb(words.lower(after)) || in(kVerbsOnly, words.lower(after))) &&
-        !in(kDeterminers, words.previousLower(i))) {
+        (isListedVerb(words.lower(after)) || in<kVerbsOnly>(words.lower(after))) &&
+        !in<kDeterminers>(words.previousLower(i))) {
         words.remove(n);
         return true;
     }
     // "let me to go" → "let me go", "made them to wait" → "made them wait".
     if (in({"let", "lets", "make", "makes", "made", "making"}, w) &&
         in({"me", "him", "her", "us", "them", "you"}, next) && words.lower(after) == "to" &&
-        (isListedVerb(words.nextLower(after)) || in(kVerbsOnly, words.nextLower(after)))) {
+        (isListedVerb(words.nextLower(after)) || in<kVerbsOnly>(words.nextLower(after)))) {
         words.remove(after);
         return true;
     }
@@ -2049,7 +2049,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         (in({"look", "looks", "looked", "looking"}, w) && next == "forward" && words.lower(after) == "to")) {
         const std::size_t v = next == "to" ? after : words.next(after);
         const std::string verb = words.lower(v);
-        if (isListedVerb(verb) || in(kVerbsOnly, verb)) {
+        if (isListedVerb(verb) || in<kVerbsOnly>(verb)) {
             if (std::string ing = ingFormOf(verb, isWord); !ing.empty()) {
                 words.replace(v, ing);
                 if (next == "to") words.remove(n);
@@ -2062,7 +2062,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if (in({"enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish", "finishes",
             "finished", "practise", "practice", "practised", "practiced"},
            w) &&
-        in(kVerbsOnly, next) && startsLowercase(words.text(n))) {
+        in<kVerbsOnly>(next) && startsLowercase(words.text(n))) {
         if (std::string ing = ingFormOf(next, isWord); !ing.empty()) {
             words.replace(n, ing);
             return true;
@@ -2105,7 +2105,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     // "will loose weight" → "will lose weight": after a modal or "do" only a verb fits.
-    if ((in(kModals, w) || in({"don't", "doesn't", "didn't"}, w)) && next == "loose" && !in(kDeterminers, words.previousLower(i))) {
+    if ((in<kModals>(w) || in({"don't", "doesn't", "didn't"}, w)) && next == "loose" && !in<kDeterminers>(words.previousLower(i))) {
         words.replace(n, "lose");
         return true;
     }
@@ -2116,7 +2116,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     // "Lets go" → "Let's go" at a clause's start.
-    if (w == "lets" && words.clauseStartsBefore(i) && (isListedVerb(next) || in(kVerbsOnly, next) || next == "see")) {
+    if (w == "lets" && words.clauseStartsBefore(i) && (isListedVerb(next) || in<kVerbsOnly>(next) || next == "see")) {
         words.replace(i, "let's");
         return true;
     }
@@ -2128,7 +2128,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(i, "their");
         return true;
     }
-    if (w == "too" && in(kVerbsOnly, next) && startsLowercase(words.text(n))) {
+    if (w == "too" && in<kVerbsOnly>(next) && startsLowercase(words.text(n))) {
         words.replace(i, "to");
         return true;
     }
@@ -2136,7 +2136,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(i, "whether");
         return true;
     }
-    if (next == "advice" && in(kModals, w) && !in(kDeterminers, words.previousLower(i)) && words.isWord(after)) {
+    if (next == "advice" && in<kModals>(w) && !in<kDeterminers>(words.previousLower(i)) && words.isWord(after)) {
         words.replace(n, "advise");
         return true;
     }
@@ -2169,7 +2169,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(n, "quite");
         return true;
     }
-    if ((w == "to" || in(kModals, w)) && next == "breath" && !in(kDeterminers, words.previousLower(i))) {
+    if ((w == "to" || in<kModals>(w)) && next == "breath" && !in<kDeterminers>(words.previousLower(i))) {
         words.replace(n, "breathe");
         return true;
     }
@@ -2253,7 +2253,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 std::string first = words.lower(subject);
                 bool pronoun = first == "you" || first == "we" || first == "they" || first == "it" || first == "i" ||
                                first == "he" || first == "she";
-                if (subject == last + 2 && in(kSubjectStarts, first) && !((w == "however" || w == "of") && pronoun))
+                if (subject == last + 2 && in<kSubjectStarts>(first) && !((w == "however" || w == "of") && pronoun))
                     commasAfter.push_back(last);
             }
         }
@@ -2266,7 +2266,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             n == i + 2 && i >= 2 && tokens[i - 1].kind == TokenKind::space && words.isWord(i - 2)) {
             const std::string before = words.lower(i - 2);
             bool except = in({"all", "nothing", "anything", "everything", "everyone", "anyone", "nobody", "none", "not"}, before);
-            bool clause = !in(kClauseOpeners, before) && !in(kPrepositions, before) && !in(kDeterminers, before);
+            bool clause = !in<kClauseOpeners>(before) && !in<kPrepositions>(before) && !in<kDeterminers>(before);
             if (!except && clause && words.isWord(words.next(n)) && wholeFrom[i] != npos)
                 commasAfter.push_back(i - 2);
         }
@@ -2280,7 +2280,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 const std::string word = words.lower(joiner);
                 std::size_t subject = words.next(joiner);
                 if (((w != "because" && word == "but") || (w == "because" && word == "so")) &&
-                    (in(kSubjectPronouns, words.lower(subject)) || in(kNounDeterminers, words.lower(subject)))) {
+                    (in<kSubjectPronouns>(words.lower(subject)) || in<kNounDeterminers>(words.lower(subject)))) {
                     tokens[joiner].text.clear();
                     if (joiner + 1 < tokens.size() && tokens[joiner + 1].kind == TokenKind::space) tokens[joiner + 1].text.clear();
                 }
@@ -2303,16 +2303,16 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 const std::string before = words.lower(b);
                 const std::string verb = words.nextLower(k);
                 const bool verbBefore = !baseOfThirdPerson(before).empty() || !baseOfPast(before).empty() ||
-                                        isListedVerb(before) || in(kVerbsOnly, before) || endsWith(before, "ed") ||
-                                        in(kModals, before) || in(kInverting, before);
+                                        isListedVerb(before) || in<kVerbsOnly>(before) || endsWith(before, "ed") ||
+                                        in<kModals>(before) || in<kInverting>(before);
                 const bool goesOn = in({"me", "him", "her", "us", "them", "it", "you", "that", "than", "as", "not", "and",
                                         "or", "but", "to", "is", "are", "was", "were", "be", "been", "am", "very", "so",
                                         "too", "such", "what", "which", "who", "how", "where"},
                                        before) ||
-                                    in(kPrepositions, before) || in(kDeterminers, before) || in(kClauseOpeners, before) ||
-                                    in(kSubjectPronouns, before) || in(kMidAdverbs, before) || in(kNounDeterminers, before);
-                const bool verbFollows = in(kModals, verb) || !baseOfThirdPerson(verb).empty() ||
-                                         !baseOfPast(verb).empty() || isListedVerb(verb) || in(kVerbsOnly, verb) ||
+                                    in<kPrepositions>(before) || in<kDeterminers>(before) || in<kClauseOpeners>(before) ||
+                                    in<kSubjectPronouns>(before) || in<kMidAdverbs>(before) || in<kNounDeterminers>(before);
+                const bool verbFollows = in<kModals>(verb) || !baseOfThirdPerson(verb).empty() ||
+                                         !baseOfPast(verb).empty() || isListedVerb(verb) || in<kVerbsOnly>(verb) ||
                                          in({"is", "are", "was", "were", "am", "have", "has", "had", "don't", "didn't",
                                              "won't", "can't", "doesn't"},
                                             verb);
@@ -2338,7 +2338,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
         if (correctFormsAndNumber(words, i, isWord)) continue;
         // "more easier" → "easier".
-        if (w == "more" && in(kComparatives, next) && words.previousLower(i) != "no") {
+        if (w == "more" && in<kComparatives>(next) && words.previousLower(i) != "no") {
             words.remove(i);
             continue;
         }
@@ -2350,7 +2350,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             std::size_t after = words.next(noun);
             bool ends = after == npos ? noun != npos
                         : tokens[after].kind == TokenKind::punct ? std::string_view(".,;:!?").find(tokens[after].text) != npos
-                                                                 : in(kAfterNounPhrase, words.lower(after));
+                                                                 : in<kAfterNounPhrase>(words.lower(after));
             if (ends && words.isWord(noun) && startsLowercase(tokens[noun].text) && isPlainPlural(words.lower(noun), isWord)) {
                 words.remove(n);
                 continue;
@@ -2414,14 +2414,14 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // an h-word stays ("an historic" is a style).
         // "a ten years old boy" → "a ten year old boy": an age before its noun
         // takes the singular, as "a ten-year-old boy" shows.
-        if ((w == "a" || w == "an") && ((in(kNumbers, next) && next != "several" && next != "few") ||
+        if ((w == "a" || w == "an") && ((in<kNumbers>(next) && next != "several" && next != "few") ||
                                         (n != npos && n < tokens.size() && !tokens[n].text.empty() &&
                                          std::all_of(tokens[n].text.begin(), tokens[n].text.end(), [](char c) { return c >= '0' && c <= '9'; })))) {
             const std::size_t unit = words.next(n);
             const std::string unitWord = words.lower(unit);
             if ((unitWord == "years" || unitWord == "months" || unitWord == "weeks") && words.lower(words.next(unit)) == "old") {
                 const std::size_t noun = words.next(words.next(unit));
-                if (words.isWord(noun) && startsLowercase(tokens[noun].text) && !in(kClauseOpeners, words.lower(noun)) &&
+                if (words.isWord(noun) && startsLowercase(tokens[noun].text) && !in<kClauseOpeners>(words.lower(noun)) &&
                     !in({"and", "or", "but", "when", "if", "at", "in", "by", "now", "then"}, words.lower(noun)))
                     words.replace(unit, unitWord.substr(0, unitWord.size() - 1));
             }
@@ -2465,7 +2465,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             std::string before = words.previousLower(i);
             // Not after "more": "… grow more then it rains" starts a clause.
             // "more important then" → "more important than": an adjective after "more" or "less".
-            bool comparative = in(kComparatives, before) || before == "rather" ||
+            bool comparative = in<kComparatives>(before) || before == "rather" ||
                                ((isPlainAdjective(before) || endsWith(before, "ant") || endsWith(before, "ent")) &&
                                 in({"more", "less"}, words.previousLower(words.previous(i))));
             if (comparative) words.replace(i, "than");
@@ -2476,7 +2476,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // never after a clause's start, where "many" may be the subject
         // itself ("Many argue that").
         {
-            bool plural = in(kPluralDeterminers, w) && !words.clauseStartsBefore(i);
+            bool plural = in<kPluralDeterminers>(w) && !words.clauseStartsBefore(i);
             // "each of the student" → "each of the students": these count their noun.
             if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, w) &&
                 words.previousLower(i) == "of" &&
@@ -2490,8 +2490,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             // "many student think" → "many students think": a plural verb after
             // the noun shows the count, even at a clause's start.
             const std::string afterWord = words.lower(after);
-            if ((in(kPluralDeterminers, w) || in({"both", "few", "these", "those"}, w)) &&
-                (isListedVerb(afterWord) || in(kVerbsOnly, afterWord)) && !in(kModals, next) && !in(kMidAdverbs, next) &&
+            if ((in<kPluralDeterminers>(w) || in({"both", "few", "these", "those"}, w)) &&
+                (isListedVerb(afterWord) || in<kVerbsOnly>(afterWord)) && !in<kModals>(next) && !in<kMidAdverbs>(next) &&
                 !in({"more", "other", "new", "good", "great", "local", "rich", "individual", "human", "own", "do", "does",
                      "did", "have", "has", "had", "still", "just", "only", "even", "all", "each", "both"},
                     next)) {
@@ -2512,9 +2512,9 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                                    (words.previous(i) == npos ||
                                     (words.text(words.previous(i)).find('\'') == npos &&
                                      words.text(words.previous(i)).find("\u2019") == npos));
-            if ((bareOther || w == "some") && isCountedNoun(next, isWord) && !in(kTimeNouns, next) &&
+            if ((bareOther || w == "some") && isCountedNoun(next, isWord) && !in<kTimeNouns>(next) &&
                 !in({"place", "thing"}, next)) {
-                const bool verbShows = (isListedVerb(afterWord) || in(kVerbsOnly, afterWord)) && !in(kModals, afterWord);
+                const bool verbShows = (isListedVerb(afterWord) || in<kVerbsOnly>(afterWord)) && !in<kModals>(afterWord);
                 if (verbShows) {
                     plural = true;
                     ends = true;
@@ -2522,7 +2522,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             }
             if (plural && words.isWord(n) && startsLowercase(tokens[n].text) && ends && !endsWith(next, "s") &&
                 next != "following" &&  // "one of the following:"
-                !in(kOwnPlurals, next) && !isListedVerb(next) && isWord(next) &&
+                !in<kOwnPlurals>(next) && !isListedVerb(next) && isWord(next) &&
                 std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; })) {
                 if (std::string pluralForm = pluralOf(next, isWord); !pluralForm.empty()) {
                     words.replace(n, pluralForm);
@@ -2532,29 +2532,29 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
         // "there is many" → "there are many".
         if (w == "there" && (next == "is" || next == "was" || next == "isn't" || next == "wasn't") &&
-            in(kPluralQuantities, words.nextLower(n))) {
+            in<kPluralQuantities>(words.nextLower(n))) {
             words.replace(n, next == "is" ? "are" : next == "was" ? "were" : next == "isn't" ? "aren't" : "weren't");
             continue;
         }
-        if ((in(kDaysAndMonths, w) || in(kProperNames, w)) && startsLowercase(tokens[i].text)) {
+        if ((in<kDaysAndMonths>(w) || in<kProperNames>(w)) && startsLowercase(tokens[i].text)) {
             tokens[i].text = capitalizedFirst(tokens[i].text);
             continue;
         }
 
         // Agreement after a personal pronoun.
         // "everyone", "people": simple subjects whose number is never in doubt.
-        const bool thing = in(kIndefiniteThings, w);
-        const bool indefinite = (in(kIndefinite, w) || thing) && words.clauseStartsBefore(i);
+        const bool thing = in<kIndefiniteThings>(w);
+        const bool indefinite = (in<kIndefinite>(w) || thing) && words.clauseStartsBefore(i);
         const bool third = w == "he" || w == "she" || w == "it" || indefinite;
         // A lower-case "i" may be a letter of maths: "i is the imaginary unit".
         const bool other = tokens[i].text == "I" || w == "we" || w == "they" || w == "you" ||
-                           (in({"people", "children", "men", "women"}, w) && !in(kSingularDeterminers, words.previousLower(i)));
-        if ((third || other) && words.isWord(n) && !in(kInverting, words.previousLower(i)) &&
+                           (in({"people", "children", "men", "women"}, w) && !in<kSingularDeterminers>(words.previousLower(i)));
+        if ((third || other) && words.isWord(n) && !in<kInverting>(words.previousLower(i)) &&
             !(endsWith(words.previousLower(i), "n't") || endsWith(words.previousLower(i), "n\u2019t"))) {
             // "it" and "you" are objects too ("let it go", "give you updates"): only at a clause's start.
             if ((w == "it" || w == "you") && !words.clauseStartsBefore(i)) continue;
             std::size_t v = n;
-            if (in(kMidAdverbs, words.lower(v)) && words.isWord(words.next(v))) v = words.next(v);
+            if (in<kMidAdverbs>(words.lower(v)) && words.isWord(words.next(v))) v = words.next(v);
             else if (isLyAdverb(words.lower(v)) &&
                      (isListedVerb(words.nextLower(v)) || !baseOfThirdPerson(words.nextLower(v)).empty()))
                 v = words.next(v);
@@ -2579,7 +2579,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
 
         // The base form after a modal or a negated "do": "can goes", "didn't went".
-        bool modal = in(kModals, w) && !in(kDeterminers, words.previousLower(i)) && startsLowercase(tokens[i].text);
+        bool modal = in<kModals>(w) && !in<kDeterminers>(words.previousLower(i)) && startsLowercase(tokens[i].text);
         bool negatedDo = w == "don't" || w == "doesn't" || w == "didn't" || w == "don\u2019t" || w == "doesn\u2019t" ||
                          w == "didn\u2019t" || ((w == "do" || w == "does" || w == "did") && next == "not");
         bool negatedModal = endsWith(w, "n't") && (w == "can't" || w == "couldn't" || w == "won't" || w == "wouldn't" ||
@@ -2588,7 +2588,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             std::size_t v = n;
             if (words.lower(v) == "not") v = words.next(v);
             // "might even began": an adverb between the modal and its verb.
-            else if (modal && (in(kMidAdverbs, words.lower(v)) || words.lower(v) == "even")) v = words.next(v);
+            else if (modal && (in<kMidAdverbs>(words.lower(v)) || words.lower(v) == "even")) v = words.next(v);
             std::string verb = words.lower(v);
             std::string_view base = baseOfThirdPerson(verb);
             if (base.empty()) base = baseOfPast(verb);
@@ -2628,13 +2628,13 @@ std::string pluralOfNoun(std::string_view w, const std::function<bool(std::strin
 
 bool inWordClass(std::string_view w, WordClass wordClass) {
     switch (wordClass) {
-    case WordClass::subjectPronoun: return in(kSubjectPronouns, w);
-    case WordClass::modal: return in(kModals, w);
+    case WordClass::subjectPronoun: return in<kSubjectPronouns>(w);
+    case WordClass::modal: return in<kModals>(w);
     case WordClass::baseVerb: return isListedVerb(w);
-    case WordClass::preposition: return in(kPrepositions, w);
-    case WordClass::clauseOpener: return in(kClauseOpeners, w);
+    case WordClass::preposition: return in<kPrepositions>(w);
+    case WordClass::clauseOpener: return in<kClauseOpeners>(w);
     case WordClass::plainAdjective: return isPlainAdjective(w);
-    case WordClass::comparative: return in(kComparatives, w);
+    case WordClass::comparative: return in<kComparatives>(w);
     }
     return false;
 }

@@ -121,14 +121,14 @@ public:
 bool ownedNounAt(const Nav& nav, std::size_t noun, bool place) {
     if (!nav.lowerCase(noun)) return false;
     std::string w = nav.lower(noun);
-    if (in(kOwnedAdjectives, w)) {
+    if (in<kOwnedAdjectives>(w)) {
         noun = nav.next(noun);
         if (!nav.lowerCase(noun)) return false;
         const std::string head = nav.lower(noun);
         if ((w == "free" || w == "spare") && head == "time") return true;
         w = head;
     }
-    return in(kOwnedNouns, w) || (!place && in(kOwnedVerbNouns, w));
+    return in<kOwnedNouns>(w) || (!place && in<kOwnedVerbNouns>(w));
 }
 
 }  // namespace
@@ -160,12 +160,12 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         // "many friend here" → "many friends here", "two sister last year"
         // → "two sisters last year": a counted noun that is no verb, before a
         // place, a time or a relative clause's subject.
-        if (in(kPluralCounters, w)) {
+        if (in<kPluralCounters>(w)) {
             const std::size_t n = nav.next(i);
             const std::string noun = nav.lower(n);
             if (nav.lowerCase(n) && !noun.ends_with("s") && isAlwaysCountedNoun(noun, isWord) &&
-                !in(kCountedVerbs, noun) && !inWordClass(noun, WordClass::baseVerb) &&
-                in(kPlaceTimeFollowers, nav.lower(nav.next(n))) &&
+                !in<kCountedVerbs>(noun) && !inWordClass(noun, WordClass::baseVerb) &&
+                in<kPlaceTimeFollowers>(nav.lower(nav.next(n))) &&
                 (nav.lowerCase(nav.next(n)) || nav.lower(nav.next(n)) == "i")) {
                 if (const std::string plural = pluralOfNoun(noun, isWord); !plural.empty()) nav.replace(n, plural);
             }
@@ -199,7 +199,7 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
             if (in({"the", "my", "your", "his", "her", "our", "their"}, nav.lower(det)) && nav.lower(of) == "of" &&
                 in({"one", "each", "many", "several", "both", "few"}, nav.lower(nav.previous(of))) &&
                 nav.lowerCase(n) && isAlwaysCountedNoun(noun, isWord) &&
-                (nav.endsAtMark(after) || in(kPhraseEnders, nav.lower(after)))) {
+                (nav.endsAtMark(after) || in<kPhraseEnders>(nav.lower(after)))) {
                 if (const std::string plural = pluralOfNoun(noun, isWord); !plural.empty()) nav.replace(n, plural);
             }
             continue;
@@ -212,16 +212,16 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         const std::size_t b = nav.previous(i);
         if (!nav.lowerCase(b)) continue;
         const std::string before = nav.lower(b);
-        const bool place = in(kPlacePrepositions, before);
-        if (!place && !in(kOwnerPrepositions, before) && !in(kOwningVerbs, before) &&
-            !(w == "there" && in(kGivingVerbs, before)))
+        const bool place = in<kPlacePrepositions>(before);
+        if (!place && !in<kOwnerPrepositions>(before) && !in<kOwningVerbs>(before) &&
+            !(w == "there" && in<kGivingVerbs>(before)))
             continue;
         // "out of there" names a place.
         if (before == "of" && nav.lower(nav.previous(b)) == "out") continue;
         const std::size_t n = nav.next(i);
         if (!ownedNounAt(nav, n, w == "there" && place)) continue;
         // "for you children": people in apposition to "you".
-        if (w == "you" && in(kPeople, nav.lower(n))) continue;
+        if (w == "you" && in<kPeople>(nav.lower(n))) continue;
         nav.replace(i, w == "there" ? "their" : "your");
     }
 }
