@@ -9,6 +9,7 @@
 #include "text/Text.h"
 
 #include <algorithm>
+#include <deque>
 #include <iterator>
 #include <map>
 #include <string>
@@ -351,17 +352,30 @@ public:
     }
     // The lower-case word at i, empty if i is no English word. Remembered
     // per token, with the text it was made from: the rules ask for most
-    // words many times, and a rule may have changed the token since.
-    std::string lower(std::size_t i) const {
+    // words many times, and a rule may have changed the token since. The
+    // words lowered are kept as long as this object, never moved nor
+    // overwritten, so that a view of one stays good across later edits.
+    std::string_view lower(std::size_t i) const {
         if (i >= tokens_.size()) return {};
         if (cache_.size() < tokens_.size()) cache_.resize(tokens_.size());
-        auto& [from, lowered] = cache_[i];
+        Lowered& entry = cache_[i];
         const std::string& w = tokens_[i].text;
-        if (!from || *from != w) {
-            from = w;
-            lowered = isWord(i) ? text::lowercased(w) : std::string();
+        if (!entry.known || entry.from != w) {
+            entry.known = true;
+            entry.from = w;
+            entry.lowered = {};
+            if (isWord(i)) {
+                bool ascii = true, upper = false;
+                for (char c : w) {
+                    ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+                    upper = upper || (c >= 'A' && c <= 'Z');
+                }
+                // Most words are already in lower case: the first copy serves.
+                entry.lowered = ascii && !upper ? std::string_view(lowered_.emplace_back(w))
+                                                : std::string_view(lowered_.emplace_back(text::lowercased(w)));
+            }
         }
-        return lowered;
+        return entry.lowered;
     }
     // The next / previous token across one blank; npos at a line break or the end.
     std::size_t next(std::size_t i) const { return nextAcrossBlank(tokens_, i); }
@@ -374,9 +388,9 @@ public:
         for (++j; j < tokens_.size() && tokens_[j].kind == TokenKind::space; ++j) {}
         return j < tokens_.size() && tokens_[j].kind != TokenKind::lineBreak;
     }
-    std::string nextLower(std::size_t i) const { return lower(next(i)); }
+    std::string_view nextLower(std::size_t i) const { return lower(next(i)); }
     std::size_t size() const { return tokens_.size(); }
-    std::string previousLower(std::size_t i) const { return lower(previous(i)); }
+    std::string_view previousLower(std::size_t i) const { return lower(previous(i)); }
 
     // Replaces the word, keeping a capital first letter and ALL CAPS.
     void replace(std::size_t i, std::string_view with) {
@@ -406,7 +420,7 @@ public:
     bool endsPhraseBefore(std::size_t after, bool orJoined = true) const {
         if (after == npos) return true;
         if (tokens_[after].kind == TokenKind::punct) return std::string_view(".,;:!?").find(tokens_[after].text) != npos;
-        std::string word = lower(after);
+        std::string_view word = lower(after);
         if (!orJoined && (word == "and" || word == "or")) return false;
         return in<kAfterNounPhrase>(word);
     }
@@ -418,7 +432,7 @@ public:
         if (p == npos) return false;
         if (in<kSubjectPronouns>(lower(p))) return clauseStartsBefore(p);
         std::size_t d = previous(p);
-        const std::string det = lower(d);
+        const std::string_view det = lower(d);
         return isWord(p) && (in<kNounDeterminers>(det) || det == "a" || det == "an" || det == "this") &&
                clauseStartsBefore(d);
     }
@@ -453,14 +467,23 @@ private:
 
     Tokens& tokens_;
     const std::vector<std::size_t>* commas_ = nullptr;
-    mutable std::vector<std::pair<std::optional<std::string>, std::string>> cache_;
+    struct Lowered {
+        bool known = false;
+        std::string from;
+        std::string_view lowered;
+    };
+    mutable std::vector<Lowered> cache_;
+    mutable std::deque<std::string> lowered_;
 };
 
 
 // The words of an introduction that starts at i ("on the other hand"), or 0.
 std::size_t introductionAt(const Words& words, std::size_t i) {
+    const std::string_view first = words.lower(i);
+    if (first.empty()) return 0;
     std::size_t longest = 0;
     for (std::string_view phrase : kIntroductions) {
+        if (!phrase.starts_with(first) || (phrase.size() > first.size() && phrase[first.size()] != ' ')) continue;
         std::size_t at = i, count = 0;
         std::size_t from = 0;
         while (true) {
@@ -689,7 +712,7 @@ bool isSuperlative(std::string_view w) {
 // function word.
 bool countableSingularAt(const Words& words, std::size_t i, const IsWord& isWord) {
     if (!words.isWord(i) || !startsLowercase(words.text(i))) return false;
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     return isWord(w) && !endsWith(w, "s") && w.find('\'') == npos && !in<kOwnPlurals>(w) && !isListedVerb(w) &&
            !in<kSubjectPronouns>(w) && !in<kNounDeterminers>(w) && !in<kDeterminers>(w) && !in<kPrepositions>(w) &&
            !in<kAfterNounPhrase>(w) && !in<kNumbers>(w) && !in<kComparatives>(w) &&
@@ -777,10 +800,10 @@ bool startsAFormRule(std::string_view w) {
 // order), and nothing between the two verbs that would take a bare verb
 // ("to", "let", "make", another verb's base form) or start a new subject.
 bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     if (w != "and" || !words.isWord(words.previous(i))) return false;
     const std::size_t v = words.next(i);
-    const std::string second = words.lower(v);
+    const std::string_view second = words.lower(v);
     std::string agreeing;
     if (second == "don't" || second == "don\u2019t") agreeing = second == "don't" ? "doesn't" : "doesn\u2019t";
     else if (second == "have") agreeing = "has";
@@ -792,7 +815,7 @@ bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
     std::size_t k = words.previous(i);
     std::string later;
     for (int steps = 0; steps < 8 && words.isWord(k); ++steps, later = words.lower(k), k = words.previous(k)) {
-        const std::string word = words.lower(k);
+        const std::string_view word = words.lower(k);
         // "goes to school": "to" before a noun phrase is a preposition.
         if (word == "to" && (in<kNounDeterminers>(later) || in<kDeterminers>(later) ||
                              in({"school", "bed", "church", "class", "town", "me", "him", "us", "them"}, later)))
@@ -802,7 +825,7 @@ bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
             std::size_t s = words.previous(k);
             if (in<kMidAdverbs>(words.lower(s))) s = words.previous(s);
             if (!words.isWord(s)) return false;
-            const std::string subject = words.lower(s);
+            const std::string_view subject = words.lower(s);
             const bool pronoun = in({"he", "she", "it"}, subject) || in<kIndefinite>(subject);
             const bool opens = pronoun ? words.clauseStartsBefore(s) : words.subjectOpensClauseBefore(words.next(s));
             if (!opens || (!pronoun && (isPluralNounAt(words, s, isWord) || in<kCollectives>(subject) ||
@@ -842,15 +865,15 @@ constexpr std::string_view kPassiveBases[] = {
 // sentence with "do" or "what" before ("all we can do is give"), where
 // "be" may join a bare verb.
 bool correctPassive(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     if (!in({"is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"}, w))
         return false;
     const std::size_t v = words.next(i);
-    const std::string verb = words.lower(v);
+    const std::string_view verb = words.lower(v);
     if (!in<kPassiveBases>(verb) || !startsLowercase(words.text(v))) return false;
     const std::size_t after = words.next(v);
     if (after != npos && !words.isWord(after) && std::string_view(".,;:!?").find(words.text(after)) == npos) return false;
-    const std::string then = words.lower(after);
+    const std::string_view then = words.lower(after);
     if (words.isWord(after) &&
         !in({"by", "in", "at", "on", "to", "for", "from", "with", "into", "during", "before", "after", "and", "or",
              "but", "because", "as", "until", "when", "yesterday", "today", "tomorrow", "soon", "later", "last",
@@ -870,7 +893,7 @@ bool correctPassive(Words& words, std::size_t i, const IsWord& isWord) {
 // takes an infinitive, "to" is no preposition, so a past is a slip.
 bool correctAfterInfinitiveTo(Words& words, std::size_t i) {
     if (words.lower(i) != "to") return false;
-    const std::string head = words.previousLower(i);
+    const std::string_view head = words.previousLower(i);
     if (!in({"have", "has", "had", "need", "needs", "needed", "want", "wants", "wanted", "able", "unable", "try",
              "tries", "tried", "decide", "decides", "decided", "hope", "hopes", "hoped", "would", "like", "plan",
              "plans", "planned", "must", "ought", "seem", "seems", "seemed"},
@@ -879,7 +902,7 @@ bool correctAfterInfinitiveTo(Words& words, std::size_t i) {
     if (head == "like" && !in({"would", "'d", "i'd", "we'd", "you'd", "they'd", "he'd", "she'd"}, words.previousLower(words.previous(i))))
         return false;
     const std::size_t v = words.next(i);
-    const std::string verb = words.lower(v);
+    const std::string_view verb = words.lower(v);
     const std::string_view base = baseOfPast(verb);
     if (base.empty() || base == verb || !startsLowercase(words.text(v))) return false;
     words.replace(v, base);
@@ -894,11 +917,11 @@ bool correctAfterUsedTo(Words& words, std::size_t i) {
         !in({"i", "you", "he", "she", "we", "they"}, words.previousLower(words.previous(i))))
         return false;
     const std::size_t v = words.next(i);
-    const std::string verb = words.lower(v);
+    const std::string_view verb = words.lower(v);
     if (!words.isWord(v) || !startsLowercase(words.text(v))) return false;
     std::string base(baseOfPast(verb));
     if (base.empty() && endsWith(verb, "ing") && verb.size() >= 5) {
-        const std::string stem = verb.substr(0, verb.size() - 3);
+        const std::string stem(verb.substr(0, verb.size() - 3));
         for (const std::string& guess : {stem, stem + "e", stem.substr(0, stem.size() - 1)})
             if (isListedVerb(guess) || in<kVerbsOnly>(guess)) {
                 base = guess;
@@ -915,10 +938,10 @@ bool correctAfterUsedTo(Words& words, std::size_t i) {
 // "is dependent on" ("a dependent of" is a person), "similar with" →
 // "similar to" (not "with respect to").
 bool correctVerbPreposition(Words& words, std::size_t i) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     const std::size_t n = words.next(i);
-    const std::string next = words.lower(n);
-    const std::string after = words.nextLower(n);
+    const std::string_view next = words.lower(n);
+    const std::string_view after = words.nextLower(n);
     if (!words.isWord(words.next(n))) return false;
     std::string_view right;
     if (w == "afraid" && next == "from") right = "of";
@@ -936,12 +959,12 @@ bool correctVerbPreposition(Words& words, std::size_t i) {
 // "This depend on it" → "This depends on it": "this" or "that" opening a
 // clause before a verb that is never a noun is its subject.
 bool correctDemonstrativeSubject(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     // "that" after a mark may be a relative ("trees, that grow"): only at a sentence's start.
     if (!(w == "this" ? words.clauseStartsBefore(i) && words.previousLower(i) != "so" : w == "that" && words.sentenceStartsBefore(i)))
         return false;
     const std::size_t v = words.next(i);
-    const std::string verb = words.lower(v);
+    const std::string_view verb = words.lower(v);
     if (!in<kVerbsOnly>(verb) || !startsLowercase(words.text(v)) || (v + 1 < words.size() && words.text(v + 1) == "-"))
         return false;
     const std::string third = thirdPerson(verb);
@@ -963,9 +986,9 @@ constexpr std::string_view kGoingDoing[] = {"bowling", "camping", "dancing", "fi
 // information desk", "since two years have passed" and "go for swimming
 // lessons" stay).
 bool correctCountedOrNot(Words& words, std::size_t i) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     const std::size_t n = words.next(i);
-    const std::string next = words.lower(n);
+    const std::string_view next = words.lower(n);
     const std::size_t after = words.next(n);
     const bool endsAtOnce = after == npos || (words.text(after).size() == 1 && std::string_view(".,;:!?").find(words.text(after)) != npos);
     if ((w == "a" || w == "an") && in<kNeverCounted>(next) && startsLowercase(words.text(n)) && endsAtOnce &&
@@ -977,7 +1000,7 @@ bool correctCountedOrNot(Words& words, std::size_t i) {
         (in<kNumbers>(next) || next == "many")) {
         std::size_t noun = after;
         if (next == "few") return false;
-        const std::string unit = words.lower(noun);
+        const std::string_view unit = words.lower(noun);
         const std::size_t end = words.next(noun);
         const bool ends = end == npos || (words.text(end).size() == 1 && std::string_view(".,;:!?").find(words.text(end)) != npos) ||
                           words.lower(end) == "now";
@@ -1004,9 +1027,9 @@ bool correctCountedOrNot(Words& words, std::size_t i) {
 // plural opening a clause; "in the internet." → "on the internet.";
 // "married with him" → "married him", "is married with him" → "is married to him".
 bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     const std::size_t n = words.next(i);
-    const std::string next = words.lower(n);
+    const std::string_view next = words.lower(n);
     const std::size_t after = words.next(n);
     auto endsAt = [&](std::size_t k) {
         return k == npos || (words.text(k).size() == 1 && std::string_view(".,;:!?").find(words.text(k)) != npos);
@@ -1081,7 +1104,7 @@ bool correctBarePluralSubject(Words& words, std::size_t i, const IsWord& isWord)
         !words.clauseStartsBefore(s) || (words.previous(s) == npos && !words.opensParagraph(s)) ||
         in({"and", "or", "as", "since", "until", "once", "than", "like"}, words.previousLower(s)))
         return false;
-    const std::string verb = words.lower(i);
+    const std::string_view verb = words.lower(i);
     if (in({"is", "was"}, verb) &&
         in({"a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"}, words.nextLower(i)))
         return false;
@@ -1107,7 +1130,7 @@ bool introductionEndsBefore(const Words& words, std::size_t i) {
 bool countFollows(const Words& words, std::size_t k) {
     if (k >= words.size()) return false;
     if (const auto& raw = words.text(k); !raw.empty() && raw[0] >= '0' && raw[0] <= '9') return true;
-    const std::string w = words.lower(k);
+    const std::string_view w = words.lower(k);
     if (in({"a", "an"}, w)) return in({"dozen", "hundred", "thousand", "million", "few", "couple", "third", "quarter", "half"}, words.nextLower(k));
     return in<kNumbers>(w) || in({"dozen", "half", "one", "hundreds", "thousands", "dozens"}, w);
 }
@@ -1121,13 +1144,13 @@ bool countFollows(const Words& words, std::size_t k) {
 bool correctBareCountedSubject(Words& words, std::size_t i, const IsWord& isWord) {
     const std::size_t s = words.previous(i);
     if (!words.isWord(s) || !startsLowercase(words.text(i))) return false;
-    const std::string noun = words.lower(s);
+    const std::string_view noun = words.lower(s);
     if (endsWith(noun, "s") || !isCountedNoun(noun, isWord) || in<kCollectives>(noun) || in<kTimeNouns>(noun) ||
         !(startsLowercase(words.text(s)) || words.sentenceStartsBefore(s)))
         return false;
     std::size_t start = s;
     // One adverb may open the clause before it ("Lately visitor have").
-    if (const std::string before = words.previousLower(s); before.size() > 4 && endsWith(before, "ly"))
+    if (const std::string_view before = words.previousLower(s); before.size() > 4 && endsWith(before, "ly"))
         start = words.previous(s);
     if (!(words.clauseStartsBefore(start) || introductionEndsBefore(words, start)) ||
         (words.previous(start) == npos && !words.opensParagraph(start)) ||
@@ -1150,7 +1173,7 @@ bool correctBareCountedSubject(Words& words, std::size_t i, const IsWord& isWord
 // time gone by. With `clauseOnly`, in the clause between marks around i.
 bool sentenceTellsOfThePast(const Words& words, std::size_t i, bool clauseOnly = false) {
     auto isPast = [&](std::size_t k) {
-        const std::string w = words.lower(k);
+        const std::string_view w = words.lower(k);
         if (w.empty()) return false;
         if (in({"was", "were", "had", "did", "wasn't", "weren't", "hadn't", "didn't", "ago", "yesterday"}, w) ||
             (w == "last" && (in<kTimeNouns>(words.nextLower(k)) || words.nextLower(k) == "night")))
@@ -1181,7 +1204,7 @@ bool subjectOpensClause(const Words& words, std::size_t start) {
     std::size_t at = start;
     for (int steps = 0; steps < 2; ++steps) {
         const std::size_t p = words.previous(at);
-        const std::string word = words.lower(p);
+        const std::string_view word = words.lower(p);
         if (!in<kMidAdverbs>(word) && !in({"today", "nowadays", "now", "currently", "even"}, word) && !isLyAdverb(word))
             break;
         at = p;
@@ -1211,7 +1234,7 @@ constexpr std::string_view kMassSubjects[] = {
 // plural, and it is no pronoun, determiner, adverb, group or adjective.
 bool singularSubjectNounAt(const Words& words, std::size_t s, const IsWord& isWord) {
     if (!words.isWord(s)) return false;
-    const std::string noun = words.lower(s);
+    const std::string_view noun = words.lower(s);
     if (noun.size() < 3 || noun.find('\'') != npos || noun.find('\xe2') != npos ||
         (endsWith(noun, "s") && !endsWith(noun, "ss")) || endsWith(noun, "ly") || endsWith(noun, "ed") ||
         endsWith(noun, "ing") || in<kSubjectPronouns>(noun) || in<kNounDeterminers>(noun) || in<kDeterminers>(noun) ||
@@ -1233,7 +1256,7 @@ bool singularSubjectNounAt(const Words& words, std::size_t s, const IsWord& isWo
 // ("science"). Not after a word that governs it or makes it an
 // infinitive's subject ("let", "that", "and").
 std::size_t singularSubjectStart(const Words& words, std::size_t s, const IsWord& isWord) {
-    const std::string noun = words.lower(s);
+    const std::string_view noun = words.lower(s);
     std::size_t d = words.previous(s);
     auto isDeterminer = [&](std::size_t k) {
         return in({"the", "my", "your", "his", "her", "its", "our", "their", "a", "an", "every", "each"}, words.lower(k));
@@ -1259,7 +1282,7 @@ std::size_t singularSubjectStart(const Words& words, std::size_t s, const IsWord
 // verb ("the manager need us"). Not before "not" ("the lid need not"), nor
 // in a sentence told in the past.
 bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string verb = words.lower(i);
+    const std::string_view verb = words.lower(i);
     if (!startsLowercase(words.text(i))) return false;
     // "Technology have changed" → "has", "the music teacher are" → "is":
     // the subjects the rules on determiners leave, a noun seldom counted
@@ -1272,7 +1295,7 @@ bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWor
     const bool verbOnly = singular.empty() && isAgreeingBase(verb);
     if (singular.empty() && !verbOnly && !in<kShownByObject>(verb) && !isListedVerb(verb)) return false;
     const std::size_t n = words.next(i);
-    const std::string next = words.lower(n);
+    const std::string_view next = words.lower(n);
     if (!singular.empty()) {
         std::size_t s = words.previous(i);
         if (in<kMidAdverbs>(words.lower(s))) s = words.previous(s);
@@ -1307,7 +1330,7 @@ bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWor
 bool objectFollowsVerb(const Words& words, std::size_t i) {
     const std::size_t object = words.next(i);
     if (object == npos || in({".", ",", "!", "?", ";"}, words.text(object))) return true;
-    const std::string word = words.lower(object);
+    const std::string_view word = words.lower(object);
     return words.isWord(object) && !in<kModals>(word) && pluralVerbOf(word).empty() &&
            !in({"are", "were", "have", "do", "don't", "aren't", "weren't", "haven't"}, word);
 }
@@ -1317,13 +1340,13 @@ bool objectFollowsVerb(const Words& words, std::size_t i) {
 // verb's -s form: a part of a plural ("most of", "all of my", "a lot of"),
 // a counted plural after a noun and a determiner, or a bare counted plural.
 bool correctPluralNounSubject(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string verb = words.lower(i);
+    const std::string_view verb = words.lower(i);
     const std::string base(baseOfThirdPerson(verb));
     if (base.empty() || !startsLowercase(words.text(i)) || !objectFollowsVerb(words, i)) return false;
     std::size_t s = words.previous(i);
     if (in<kMidAdverbs>(words.lower(s))) s = words.previous(s);
     if (!isPluralNounAt(words, s, isWord)) return false;
-    const std::string plural = words.lower(s);
+    const std::string_view plural = words.lower(s);
     if (!baseOfThirdPerson(plural).empty() || in<kPluralOnly>(plural)) return false;
     const bool counted = isCountedNoun(singularOf(plural, isWord), isWord);
     const std::size_t d = words.previous(s);
@@ -1333,7 +1356,7 @@ bool correctPluralNounSubject(Words& words, std::size_t i, const IsWord& isWord)
     if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, words.lower(k))) k = words.previous(k);
     if (words.lower(k) == "of") {
         const std::size_t q = words.previous(k);
-        const std::string quantity = words.lower(q);
+        const std::string_view quantity = words.lower(q);
         if (in({"most", "many", "some", "all", "both", "several", "lots"}, quantity)) start = q;
         else if ((quantity == "lot" || quantity == "few") && words.previousLower(q) == "a") start = words.previous(q);
     } else if (counted && startsLowercase(words.text(s)) && singularSubjectNounAt(words, d, isWord) &&
@@ -1357,7 +1380,7 @@ constexpr std::string_view kKin[] = {"aunt", "brother", "cousin", "dad", "daught
 // its own determiner, joined by "and" and opening a clause. Not after
 // "each" or "every", which count them one by one, nor "between".
 bool correctJoinedSubject(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string verb = words.lower(i);
+    const std::string_view verb = words.lower(i);
     std::string plural = pluralVerbOf(verb);
     if (plural.empty() && !baseOfThirdPerson(verb).empty() && objectFollowsVerb(words, i)) plural = baseOfThirdPerson(verb);
     if (plural.empty() || !startsLowercase(words.text(i))) return false;
@@ -1365,7 +1388,7 @@ bool correctJoinedSubject(Words& words, std::size_t i, const IsWord& isWord) {
         return in({"the", "my", "your", "his", "her", "our", "their", "a", "an", "this", "that"}, words.lower(k));
     };
     auto countedAt = [&](std::size_t k) {
-        const std::string noun = words.lower(k);
+        const std::string_view noun = words.lower(k);
         return words.isWord(k) && startsLowercase(words.text(k)) &&
                (isCountedNoun(noun, isWord) || in<kPersonNouns>(noun) || in<kKin>(noun));
     };
@@ -1397,7 +1420,7 @@ bool correctHeadBeforeOf(Words& words, std::size_t i, const IsWord& isWord) {
     if (words.lower(k) != "of") return false;
     const std::size_t head = words.previous(k);
     const std::size_t d = words.previous(head);
-    const std::string noun = words.lower(head);
+    const std::string_view noun = words.lower(head);
     if (!startsLowercase(words.text(head)) || !singularSubjectNounAt(words, head, isWord) ||
         in({"kind", "sort", "type", "variety", "range", "series", "set", "group", "number", "lot", "majority", "rest",
             "bulk", "total", "handful", "host", "plenty", "mix", "mixture", "bunch", "percentage", "proportion",
@@ -1416,7 +1439,7 @@ bool correctHeadBeforeOf(Words& words, std::size_t i, const IsWord& isWord) {
 // The rules above, at a verb; its last letter lets most words skip the
 // look-ups of the rules that want an -s form, "isn't" or "are".
 bool correctNounSubjectVerb(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     if (w.empty()) return false;
     const char last = w.back();
     return correctSingularNounSubject(words, i, isWord) ||
@@ -1428,7 +1451,7 @@ bool correctNounSubjectVerb(Words& words, std::size_t i, const IsWord& isWord) {
 // The rules above, for the word at i: most words start none of them, and
 // are let go after a few look-ups.
 bool correctClauseAndCount(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     if (in({"is", "was", "has", "isn't", "wasn't", "hasn't", "doesn't"}, w) && correctBarePluralSubject(words, i, isWord))
         return true;
     if (in({"are", "were", "have", "don't", "aren't", "weren't", "haven't"}, w) && correctBareCountedSubject(words, i, isWord))
@@ -1448,7 +1471,7 @@ bool correctClauseAndCount(Words& words, std::size_t i, const IsWord& isWord) {
 // Returns whether one fired at i.
 bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // Compared as views: against a literal a view compares lengths first.
-    const std::string wStore = words.lower(i);
+    const std::string_view wStore = words.lower(i);
     const std::string_view w = wStore;
     // "it is biggest city" → "it is the biggest city": a superlative before
     // its noun takes "the" after a verb "be" or a preposition ("from
@@ -1458,7 +1481,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
            words.previousLower(i))) {
         const std::size_t n = words.next(i);
         if (countableSingularAt(words, n, isWord) || isPluralNounAt(words, n, isWord)) {
-            words.replace(i, "the " + wStore);
+            words.replace(i, "the " + std::string(wStore));
             return true;
         }
     }
@@ -1468,7 +1491,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if (correctNounSubjectVerb(words, i, isWord)) return true;
     if (!startsAFormRule(w)) return isPlainAdjective(w) && correctNounForms(words, i, isWord);
     const std::size_t n = words.next(i);
-    const std::string nextStore = words.lower(n);
+    const std::string_view nextStore = words.lower(n);
     const std::string_view next = nextStore;
     const std::size_t after = words.next(n);
 
@@ -1488,7 +1511,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         // "I have never understand" → "… understood": a verb that is no noun
         // has its participle after "have" whoever the subject ("get" has two;
         // "write", "sell" and "think" name a noun: "have write access").
-        const std::string base = words.lower(v);
+        const std::string_view base = words.lower(v);
         if (in<kVerbsOnly>(base) && !in({"get", "write", "sell", "think"}, base) && words.isWord(v) &&
             startsLowercase(words.text(v))) {
             if (std::string done = participleOf(base); !done.empty() && done != base && isWord(done)) {
@@ -1501,7 +1524,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if ((w == "did" || w == "does" || w == "do") && in<kSubjectPronouns>(next) &&
         (words.clauseStartsBefore(i) || in({"what", "where", "when", "why", "how", "who"},
                                           words.previousLower(i)))) {
-        const std::string verb = words.lower(after);
+        const std::string_view verb = words.lower(after);
         std::string_view base = baseOfThirdPerson(verb);
         if (base.empty()) base = baseOfPast(verb);
         if (!base.empty()) {
@@ -1537,7 +1560,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // preposition before "this", shows "this" is no pronoun.
     static constexpr std::string_view kVocatives[] = {"boys", "folks", "friends", "girls", "guys", "kids", "ladies"};
     if ((w == "this" || w == "that") && isPluralNounAt(words, n, isWord) && !in<kVocatives>(next)) {
-        const std::string verb = words.lower(after);
+        const std::string_view verb = words.lower(after);
         static constexpr std::string_view kPluralVerbs[] = {"are", "were", "have", "aren't", "weren't", "haven't", "don't"};
         bool agrees = w == "this" && words.clauseStartsBefore(i) && in<kPluralVerbs>(verb);
         bool governed = in<kPrepositions>(words.previousLower(i)) &&
@@ -1575,9 +1598,9 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "much people", "much problems." → "many …"; not "thank you so much guys".
     if (w == "much" && isPluralNounAt(words, n, isWord) && !in<kVocatives>(next)) {
-        std::string before = words.previousLower(i);
+        std::string_view before = words.previousLower(i);
         bool degree = before == "very" || before == "so" || before == "too";
-        std::string beforeThat = words.previousLower(words.previous(i));
+        std::string_view beforeThat = words.previousLower(words.previous(i));
         bool thanking = before == "very" || before.rfind("thank", 0) == 0 || beforeThat.rfind("thank", 0) == 0 ||
                         (degree && in({"you", "it", "them", "him", "her", "me", "us"}, beforeThat));
         if (!thanking && (in<kIrregularPlurals>(next) || words.endsPhraseBefore(after, false))) {
@@ -1616,7 +1639,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // read only after a superlative, which a noun must follow.
     {
         std::size_t noun = npos;
-        const std::string before = words.previousLower(i);
+        const std::string_view before = words.previousLower(i);
         static constexpr std::string_view kCounters[] = {"one", "each", "many", "several", "both", "few"};
         if (w == "few" && before == "a") noun = n;
         else if (w == "of" && in({"dozens", "hundreds", "thousands", "millions", "billions"}, before)) noun = n;
@@ -1660,7 +1683,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             if (!isCountedNoun(words.lower(noun), isWord)) noun = npos;
         }
         // The noun ends its phrase, or a verb that is no noun follows ("a few friend came").
-        const std::string verb = words.nextLower(noun);
+        const std::string_view verb = words.nextLower(noun);
         const bool verbFollows = !adjective && (in<kVerbsOnly>(verb) || in<kVerbsOnly>(baseOfPast(verb)));
         if (noun != npos && countableSingularAt(words, noun, isWord) &&
             (words.endsPhraseBefore(words.next(noun), false) || verbFollows)) {
@@ -1691,7 +1714,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // the phrase that counts; a relative or a second subject ends the search.
     auto singularVerbFrom = [&](std::size_t k) {
         for (int steps = 0; steps < 6 && words.isWord(k); ++steps, k = words.next(k)) {
-            const std::string word = words.lower(k);
+            const std::string_view word = words.lower(k);
             if (in({"who", "that", "which", "where", "when", "whom", "whose", "and", "or"}, word) || in<kModals>(word))
                 return false;
             if (std::string_view singular = lookUp(kToSingularVerb, word); !singular.empty()) {
@@ -1707,7 +1730,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         if (isPluralNounAt(words, k, isWord) && singularVerbFrom(k)) return true;
     }
     if ((w == "one" || w == "each") && next == "of" && words.clauseStartsBefore(i)) {
-        const std::string det = words.lower(after);
+        const std::string_view det = words.lower(after);
         if (in({"us", "them", "you"}, det) ? singularVerbFrom(words.next(after))
             : in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, det) && singularVerbFrom(words.next(words.next(after))))
             return true;
@@ -1740,7 +1763,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         !in({"what", "which", "who", "where", "how", "why", "when"}, words.previousLower(i)) && words.isWord(n) &&
         startsLowercase(words.text(n)) && n == i + 2) {
         std::size_t noun = isPlainAdjective(next) && !in({"whole", "entire"}, next) ? after : n;
-        const std::string head = words.lower(noun);
+        const std::string_view head = words.lower(noun);
         const std::size_t end = words.next(noun);
         const bool ends = end == npos ? noun != npos
                           : words.text(end).size() == 1 && std::string_view(".,;:!?").find(words.text(end)) != npos
@@ -1771,7 +1794,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         in({"world", "past", "internet", "universe", "sun", "moon"}, next) &&
         startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
         !(next == "past" && in({"in", "for", "of", "on"}, w) && words.isWord(after) && words.lower(after) != "and")) {
-        words.replace(n, "the " + nextStore);
+        words.replace(n, "the " + std::string(nextStore));
         return true;
     }
     // "many information" → "much information": a noun never counted.
@@ -1790,7 +1813,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "we have same problem" → "we have the same problem": "same" takes
     // "the" after a verb as after a preposition.
     if (w == "same" && startsLowercase(words.text(i)) && words.isWord(n)) {
-        const std::string before = words.previousLower(i);
+        const std::string_view before = words.previousLower(i);
         if (isListedVerb(before) || !baseOfThirdPerson(before).empty() || !baseOfPast(before).empty()) {
             words.replace(i, "the same");
             return true;
@@ -1854,7 +1877,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // Before "don't" or "do not" also after "the" and any noun with a plural
     // of its own ("the price do not" → "does not"); not an adjective that
     // names people ("the poor do not", "the blind do not").
-    const std::string verbAfter = words.lower(after);
+    const std::string_view verbAfter = words.lower(after);
     const bool nounBeforeDo =
         w == "the" && (verbAfter == "don't" || (verbAfter == "do" && words.nextLower(after) == "not")) &&
         !in({"poor", "rich", "young", "old", "elderly", "wealthy", "blind", "deaf", "sick", "dead", "living", "brave",
@@ -1913,7 +1936,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if (in<kNumbers>(w) && w != "few" && in<kTimeNouns>(next) &&
         words.previousLower(i) != "a" && words.previousLower(i) != "an" &&
         (words.endsPhraseBefore(after, false) || words.lower(after) == "ago" || words.lower(after) == "later")) {
-        words.replace(n, next == "century" ? "centuries" : nextStore + "s");
+        words.replace(n, next == "century" ? "centuries" : std::string(nextStore) + "s");
         return true;
     }
     // "it is to late" → "it is too late", "it looks to big we" → "too big"
@@ -1932,7 +1955,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if (in({"want", "wants", "wanted", "need", "needs", "decide", "decides", "decided", "hope", "hopes", "hoped",
             "try", "tries", "tried", "going"}, w) &&
         (in<kVerbsOnly>(next) || in({"see", "buy", "do", "be", "visit"}, next)) && startsLowercase(words.text(n))) {
-        words.replace(n, "to " + nextStore);
+        words.replace(n, "to " + std::string(nextStore));
         return true;
     }
     // Articles that the phrase itself demands: "one of best" → "one of the
@@ -1942,7 +1965,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         (governing && next == "same" && words.isWord(after)) ||
         (governing && next == "first" && words.lower(after) == "time")) {
         if (startsLowercase(words.text(n))) {
-            words.replace(n, "the " + nextStore);
+            words.replace(n, "the " + std::string(nextStore));
             return true;
         }
     }
@@ -2008,8 +2031,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // a quantity of a plural that opens its clause is plural.
     if (w == "of" && words.isWord(n)) {
         const std::size_t q = words.previous(i);
-        const std::string quantity = words.lower(q);
-        const std::string article = words.previousLower(q);
+        const std::string_view quantity = words.lower(q);
+        const std::string_view article = words.previousLower(q);
         const bool counts = ((quantity == "lot" || quantity == "number") && article == "a" && words.clauseStartsBefore(words.previous(q))) ||
                             (in({"lots", "most", "many", "some", "all", "both", "several"}, quantity) && words.clauseStartsBefore(q));
         std::size_t noun = n;
@@ -2048,7 +2071,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
               "to", "don't", "didn't", "doesn't"}, words.previousLower(i)))) ||
         (in({"look", "looks", "looked", "looking"}, w) && next == "forward" && words.lower(after) == "to")) {
         const std::size_t v = next == "to" ? after : words.next(after);
-        const std::string verb = words.lower(v);
+        const std::string_view verb = words.lower(v);
         if (isListedVerb(verb) || in<kVerbsOnly>(verb)) {
             if (std::string ing = ingFormOf(verb, isWord); !ing.empty()) {
                 words.replace(v, ing);
@@ -2202,9 +2225,13 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
 void mergeNowadays(Tokens& tokens) {
     Words words(tokens);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
+        // Only "now" and "in" start one: the rest skip the look-ups.
+        const std::string& t = tokens[i].text;
+        if (!(t.size() == 3 && (t[0] == 'n' || t[0] == 'N')) && !(t.size() == 2 && (t[0] == 'i' || t[0] == 'I')))
+            continue;
         const std::size_t n = words.next(i);
         const std::size_t after = words.next(n);
-        const std::string w = words.lower(i);
+        const std::string_view w = words.lower(i);
         if (w == "now" && words.lower(n) == "a" && words.lower(after) == "days" && after == i + 4) {
             words.replace(i, "nowadays");
             tokens.erase(tokens.begin() + std::ptrdiff_t(i + 1), tokens.begin() + std::ptrdiff_t(after + 1));
@@ -2230,10 +2257,10 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
     const std::vector<std::size_t> wholeFrom = wholeSentenceStarts(tokens, true);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         if (!words.isWord(i)) continue;
-        const std::string wStore = words.lower(i);
+        const std::string_view wStore = words.lower(i);
         const std::string_view w = wStore;
         const std::size_t n = words.next(i);
-        const std::string nextStore = words.lower(n);
+        const std::string_view nextStore = words.lower(n);
         const std::string_view next = nextStore;
 
         // "However the …" → "However, the …": an introduction written with a
@@ -2250,7 +2277,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 std::size_t last = i;
                 for (std::size_t k = 1; k < count; ++k) last = words.next(last);
                 std::size_t subject = words.next(last);
-                std::string first = words.lower(subject);
+                std::string_view first = words.lower(subject);
                 bool pronoun = first == "you" || first == "we" || first == "they" || first == "it" || first == "i" ||
                                first == "he" || first == "she";
                 if (subject == last + 2 && in<kSubjectStarts>(first) && !((w == "however" || w == "of") && pronoun))
@@ -2264,7 +2291,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // as often as they put it in.
         if (w == "but" && startsLowercase(tokens[i].text) && in({"i", "he", "she", "we", "they"}, next) &&
             n == i + 2 && i >= 2 && tokens[i - 1].kind == TokenKind::space && words.isWord(i - 2)) {
-            const std::string before = words.lower(i - 2);
+            const std::string_view before = words.lower(i - 2);
             bool except = in({"all", "nothing", "anything", "everything", "everyone", "anyone", "nobody", "none", "not"}, before);
             bool clause = !in<kClauseOpeners>(before) && !in<kPrepositions>(before) && !in<kDeterminers>(before);
             if (!except && clause && words.isWord(words.next(n)) && wholeFrom[i] != npos)
@@ -2277,7 +2304,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 if (tokens[k].kind != TokenKind::punct) continue;
                 if (tokens[k].text != ",") break;
                 std::size_t joiner = words.next(k);
-                const std::string word = words.lower(joiner);
+                const std::string_view word = words.lower(joiner);
                 std::size_t subject = words.next(joiner);
                 if (((w != "because" && word == "but") || (w == "because" && word == "so")) &&
                     (in<kSubjectPronouns>(words.lower(subject)) || in<kNounDeterminers>(words.lower(subject)))) {
@@ -2297,11 +2324,11 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             words.sentenceStartsBefore(i) && wholeFrom[i] == i) {
             std::size_t k = words.next(n);
             for (int steps = 0; steps < 12 && words.isWord(k); ++steps, k = words.next(k)) {
-                const std::string word = words.lower(k);
+                const std::string_view word = words.lower(k);
                 if (!in({"i", "he", "she", "we", "they", "you", "it"}, word)) continue;
                 const std::size_t b = words.previous(k);
-                const std::string before = words.lower(b);
-                const std::string verb = words.nextLower(k);
+                const std::string_view before = words.lower(b);
+                const std::string_view verb = words.nextLower(k);
                 const bool verbBefore = !baseOfThirdPerson(before).empty() || !baseOfPast(before).empty() ||
                                         isListedVerb(before) || in<kVerbsOnly>(before) || endsWith(before, "ed") ||
                                         in<kModals>(before) || in<kInverting>(before);
@@ -2375,13 +2402,13 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // "I am agree" → "I agree": "agree" is a verb, not an adjective.
         // Also "disagree", "I'm agree" → "I agree", "he is agree" → "he agrees".
         if ((next == "agree" || next == "disagree") && startsLowercase(tokens[n].text)) {
-            const std::string before = words.previousLower(i);
+            const std::string_view before = words.previousLower(i);
             if (w == "am" || (w == "are" && in({"we", "they", "you"}, before))) {
                 words.remove(i);
                 continue;
             }
             if (w == "is" && in({"he", "she"}, before)) {
-                words.replace(n, nextStore + "s");
+                words.replace(n, std::string(nextStore) + "s");
                 words.remove(i);
                 continue;
             }
@@ -2418,7 +2445,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                                         (n != npos && n < tokens.size() && !tokens[n].text.empty() &&
                                          std::all_of(tokens[n].text.begin(), tokens[n].text.end(), [](char c) { return c >= '0' && c <= '9'; })))) {
             const std::size_t unit = words.next(n);
-            const std::string unitWord = words.lower(unit);
+            const std::string_view unitWord = words.lower(unit);
             if ((unitWord == "years" || unitWord == "months" || unitWord == "weeks") && words.lower(words.next(unit)) == "old") {
                 const std::size_t noun = words.next(words.next(unit));
                 if (words.isWord(noun) && startsLowercase(tokens[noun].text) && !in<kClauseOpeners>(words.lower(noun)) &&
@@ -2462,7 +2489,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
         // "bigger then you" → "bigger than you"; not "it was better then, …" nor "once more then".
         if (w == "then" && words.isWord(words.next(i))) {
-            std::string before = words.previousLower(i);
+            std::string_view before = words.previousLower(i);
             // Not after "more": "… grow more then it rains" starts a clause.
             // "more important then" → "more important than": an adjective after "more" or "less".
             bool comparative = in<kComparatives>(before) || before == "rather" ||
@@ -2489,7 +2516,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             bool ends = words.endsPhraseBefore(after, false) && !(after == npos && words.wrapsAfter(n));
             // "many student think" → "many students think": a plural verb after
             // the noun shows the count, even at a clause's start.
-            const std::string afterWord = words.lower(after);
+            const std::string_view afterWord = words.lower(after);
             if ((in<kPluralDeterminers>(w) || in({"both", "few", "these", "those"}, w)) &&
                 (isListedVerb(afterWord) || in<kVerbsOnly>(afterWord)) && !in<kModals>(next) && !in<kMidAdverbs>(next) &&
                 !in({"more", "other", "new", "good", "great", "local", "rich", "individual", "human", "own", "do", "does",
@@ -2504,7 +2531,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             // car") or after "some", when a plural verb shows the count ("some
             // day we go" names a time). Where the noun ends its phrase, "other
             // job" is as often a slip of "another job".
-            const std::string before = words.previousLower(i);
+            const std::string_view before = words.previousLower(i);
             const bool bareOther = w == "other" && startsLowercase(tokens[i].text) &&
                                    !in({"the", "a", "an", "any", "no", "some", "every", "each", "one", "this", "that",
                                         "my", "your", "his", "her", "its", "our", "their", "whose", "which", "what",
@@ -2558,8 +2585,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             else if (isLyAdverb(words.lower(v)) &&
                      (isListedVerb(words.nextLower(v)) || !baseOfThirdPerson(words.nextLower(v)).empty()))
                 v = words.next(v);
-            const std::string verb = words.lower(v);
-            const std::string after = words.nextLower(v);
+            const std::string_view verb = words.lower(v);
+            const std::string_view after = words.nextLower(v);
             if (thing && in({"like", "close", "clean", "open"}, verb)) continue;
             if (third) {
                 if (verb == "don't" || verb == "don\u2019t") words.replace(v, verb == "don't" ? "doesn't" : "doesn\u2019t");
@@ -2589,7 +2616,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             if (words.lower(v) == "not") v = words.next(v);
             // "might even began": an adverb between the modal and its verb.
             else if (modal && (in<kMidAdverbs>(words.lower(v)) || words.lower(v) == "even")) v = words.next(v);
-            std::string verb = words.lower(v);
+            std::string_view verb = words.lower(v);
             std::string_view base = baseOfThirdPerson(verb);
             if (base.empty()) base = baseOfPast(verb);
             if (!base.empty()) words.replace(v, base);
