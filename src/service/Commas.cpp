@@ -196,7 +196,7 @@ public:
         if (in<kMidAdverbs>(v) || (endsWith(v, "ly") && v != "fly" && v != "reply")) return verbAfter(subject, k + 1);
         if (in<kFinite>(v)) return true;
         if (in<kNotVerbs>(v) || in<kDeterminers>(v) || (in<kPrepositions>(v) && v != "like") ||
-            in<kSubjectPronouns>(v) || in({"guys", "people", "two", "three"}, v))  // "you guys"
+            in<kSubjectPronouns>(v) || oneOf(v, "guys", "people", "two", "three"))  // "you guys"
             return false;
         if (subject == "it")
             return (endsWith(v, "s") && !endsWith(v, "ss") && !endsWith(v, "'s")) || endsWith(v, "ed") ||
@@ -208,7 +208,7 @@ public:
         const std::string& s = w(k);
         if (in<kSubjectContractions>(s)) return true;
         if (in<kIndefinites>(s)) return verbAfter("it", k + 1);  // "nothing happened", "everyone knows"
-        if (s == "there") return in<kFinite>(w(k + 1)) || in({"seems", "seem", "seemed", "used"}, w(k + 1));
+        if (s == "there") return in<kFinite>(w(k + 1)) || oneOf(w(k + 1), "seems", "seem", "seemed", "used");
         return in<kSubjectPronouns>(s) && verbAfter(s, k + 1);
     }
     // Whether units [from, to) hold a finite verb: an auxiliary, a past, or a
@@ -298,7 +298,7 @@ void afterIntroduction(Sentence& s, std::size_t at) {
     // or a phrase that opens the clause after it. Straight before the subject
     // it reads as part of the clause ("Thus we left"), and a phrase with no
     // verb is no clause ("Hence the name").
-    if (at == 0 && in({"thus", "hence"}, s.w(0)) && s.canInsertAfter(0)) {
+    if (at == 0 && oneOf(s.w(0), "thus", "hence") && s.canInsertAfter(0)) {
         const std::string& next = s.w(1);
         const bool opensClause = (in<kPrepositions>(next) && !in<kIntroductionGoesOn>(next)) ||
                                  in<kMidAdverbs>(next) || in<kButAdverbs>(next);
@@ -307,9 +307,9 @@ void afterIntroduction(Sentence& s, std::size_t at) {
     }
     // "No I have not", "Yes that is true": an answer before a clause. Before
     // anything else "no" is a determiner ("No one came").
-    if (in({"yes", "no"}, s.w(at)) && s.canInsertAfter(at) &&
-        (s.subjectAndVerbAt(at + 1) || (in({"that", "this"}, s.w(at + 1)) && in<kFinite>(s.w(at + 2))) ||
-         in({"that's", "this's"}, s.w(at + 1)))) {
+    if (oneOf(s.w(at), "yes", "no") && s.canInsertAfter(at) &&
+        (s.subjectAndVerbAt(at + 1) || (oneOf(s.w(at + 1), "that", "this") && in<kFinite>(s.w(at + 2))) ||
+         oneOf(s.w(at + 1), "that's", "this's"))) {
         s.insertAfter(at);
         return;
     }
@@ -355,7 +355,7 @@ bool presentTense(std::string_view w) {
 // "this is", or a determiner's noun phrase before an auxiliary ("the price
 // was"). Returns whether one does.
 bool clauseAt(const Sentence& s, std::size_t k) {
-    if (in({"then", "now", "so", "thus", "therefore", "also", "still"}, s.w(k)) && s.isWord(k + 1)) ++k;
+    if (oneOf(s.w(k), "then", "now", "so", "thus", "therefore", "also", "still") && s.isWord(k + 1)) ++k;
     if (s.subjectAndVerbAt(k)) return true;
     const std::string& first = s.w(k);
     if ((first == "this" || first == "that") && in<kFinite>(s.w(k + 1))) return true;
@@ -397,14 +397,14 @@ void afterOpening(Sentence& s, std::size_t at) {
     // Not after "only", whose phrase turns the main clause round ("Only by
     // trying can you learn"): the fault there is the order, not a comma.
     if (s.w(at) == "only") return;
-    std::size_t o = at + (in({"so", "thus", "but", "and", "then", "even", "just", "also"}, s.w(at)) ? 1 : 0);
+    std::size_t o = at + (oneOf(s.w(at), "so", "thus", "but", "and", "then", "even", "just", "also") ? 1 : 0);
     const std::string& opener = s.w(o);
     // "Because of the rain, we": "because of" opens a phrase, not a clause.
     const bool becauseOf = opener == "because" && s.w(o + 1) == "of";
     const bool clause = in<kClauseOpeners>(opener) && !becauseOf, either = in<kEitherOpeners>(opener),
                byParticiple = !in<kPhraseOpeners>(opener) && participle(opener, s.w(o + 1)),
                phrase = in<kPhraseOpeners>(opener) || byParticiple || becauseOf;
-    if ((!clause && !phrase && !either) || (opener == "at" && in({"least", "most", "all"}, s.w(o + 1)))) return;
+    if ((!clause && !phrase && !either) || (opener == "at" && oneOf(s.w(o + 1), "least", "most", "all"))) return;
     // After the writer's own comma ("Moreover, for daily use we …") a
     // prepositional phrase often runs on into the clause, to spare a second
     // comma; a clause or an infinitive of purpose is still closed.
@@ -417,18 +417,18 @@ void afterOpening(Sentence& s, std::size_t at) {
         const std::size_t b = k - 1;
         const std::string& before = s.w(b);
         // "By avoiding this, we", "After that, they": a pronoun, not a determiner.
-        const bool demonstrative = pronoun && (in({"this", "these", "those"}, before) ||
+        const bool demonstrative = pronoun && (oneOf(before, "this", "these", "those") ||
                                                (before == "that" && in<kPrepositions>(s.w(b - 1))));
         // The clause may be the object of a verb before it ("When I said we").
         const bool verbBefore = !demonstrative && (in<kFinite>(before) || in<kEmbedding>(before) || takesClause(before));
-        const bool object = in({"me", "him", "her", "us", "them", "it"}, before) && !in<kTelling>(s.w(b - 1));
+        const bool object = oneOf(before, "me", "him", "her", "us", "them", "it") && !in<kTelling>(s.w(b - 1));
         const bool held = verbBefore || (in<kObjectPronouns>(before) && !object) ||
                           (in<kDeterminers>(before) && !demonstrative) ||
                           (in<kPrepositions>(before) && !in<kDeterminers>(s.w(b - 1))) ||  // "the above"
                           (in<kJoiners>(before) && !(before == "then" && in<kPrepositions>(s.w(b - 1))) &&
                            !demonstrative) ||
                           (in<kNotVerbs>(before) && !demonstrative && before != "there" && before != "here") ||
-                          in({"not", "very", "so", "too", "more", "less"}, before) || !s.canInsertAfter(b);
+                          oneOf(before, "not", "very", "so", "too", "more", "less") || !s.canInsertAfter(b);
         // "To watch the birds is fun": right after the infinitive's verb, a
         // noun phrase is its object, not the main clause's subject.
         const bool infinitiveObject = opener == "to" && b == o + 1 && nounPhrase;
@@ -442,7 +442,7 @@ void afterOpening(Sentence& s, std::size_t at) {
             hasVerb = in<kNounPhraseStarts>(s.w(o + 1)) && presentTense(s.w(j)) && !in<kPrepositions>(s.w(j - 1));
         // "When young people travel": a plural with no -s before its verb.
         for (std::size_t j = o + 2; clause && !hasVerb && j < std::min(k, o + 5); ++j)
-            hasVerb = in({"people", "children", "men", "women"}, s.w(j - 1)) && !in<kNotVerbs>(s.w(j)) &&
+            hasVerb = oneOf(s.w(j - 1), "people", "children", "men", "women") && !in<kNotVerbs>(s.w(j)) &&
                       !in<kDeterminers>(s.w(j)) && !in<kPrepositions>(s.w(j)) && !endsWith(s.w(j), "ing");
         if ((clause && !hasVerb) || (phrase && !either && hasVerb) || (runsOn && !hasVerb)) return;
         // "Travelling alone gives you the freedom …": an -ing phrase may be the subject of a verb in -s.
@@ -454,13 +454,13 @@ void afterOpening(Sentence& s, std::size_t at) {
         // buy a car you like, you"), unless a conjunction that starts a new
         // clause before it shows that it ends a later one ("…, but if you do not,").
         auto newClause = [&](std::size_t j) {
-            return in({"and", "but", "or", "so"}, s.w(j)) &&
+            return oneOf(s.w(j), "and", "but", "or", "so") &&
                    (in<kClauseOpeners>(s.w(j + 1)) || s.subjectAndVerbAt(j + 1));
         };
         for (std::size_t j = k; j < s.size(); ++j) {
             if (newClause(j) || (s.isMark(j, ",") && newClause(j + 1))) break;
             // The commas that set off a "for example" aside end no opening.
-            if (s.isMark(j, ",") && s.w(j + 1) == "for" && in({"example", "instance"}, s.w(j + 2))) {
+            if (s.isMark(j, ",") && s.w(j + 1) == "for" && oneOf(s.w(j + 2), "example", "instance")) {
                 j += s.isMark(j + 3, ",") ? 3 : 2;
                 continue;
             }
@@ -468,7 +468,7 @@ void afterOpening(Sentence& s, std::size_t at) {
         }
         // "To buy the car they wanted was hard": the clause ends where a second verb comes.
         // A modal's base form is the same verb ("you can do"), not a second one.
-        const bool modalBase = in<kModals>(s.w(k + 1)) && in({"do", "have", "be"}, s.w(k + 2)) &&
+        const bool modalBase = in<kModals>(s.w(k + 1)) && oneOf(s.w(k + 2), "do", "have", "be") &&
                                !in<kFinite>(s.w(k + 3));
         if (embeddedClauseAfter(s, k + 2) || (pronoun && in<kFinite>(s.w(k + 2)) && !modalBase)) {
             // "To fit into the town we moved to, we learnt": a relative clause
@@ -489,7 +489,7 @@ void afterOpening(Sentence& s, std::size_t at) {
 // "Then, when we arrived, it rained": "then" or "now" before an opening
 // clause that a comma closes is set off as the clause is.
 void beforeOpeningClause(Sentence& s) {
-    if (!in({"then", "now"}, s.w(0)) || !s.canInsertAfter(0) ||
+    if (!oneOf(s.w(0), "then", "now") || !s.canInsertAfter(0) ||
         !(in<kClauseOpeners>(s.w(1)) || in<kEitherOpeners>(s.w(1))))
         return;
     for (std::size_t k = 2; k < s.size(); ++k)
@@ -517,7 +517,7 @@ bool sameModal(const Sentence& s, std::size_t from, std::size_t k, std::size_t s
 // are"), and in lists.
 void beforeConjunctions(Sentence& s) {
     for (std::size_t k = 1; k + 1 < s.size(); ++k) {
-        if (!in({"and", "but", "or", "yet"}, s.w(k)) || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
+        if (!oneOf(s.w(k), "and", "but", "or", "yet") || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
         // Short clauses that "and" or "or" join closely need none ("the colour was lovely and it was").
         const bool but = s.w(k) == "but";
         // "but" may put an adverb or an opening clause before its subject
@@ -537,7 +537,7 @@ void beforeConjunctions(Sentence& s) {
         const std::size_t secondWords = s.wordsIn(second, s.clauseEnd(second));
         if (secondWords < 3 || (!but && secondWords < 4 && s.wordsIn(from, k) < 8)) continue;
         // "like this, but": a demonstrative that ends the clause is a pronoun.
-        const bool demonstrative = but && in({"this", "that", "these", "those"}, s.w(k - 1));
+        const bool demonstrative = but && oneOf(s.w(k - 1), "this", "that", "these", "those");
         if (s.wordsIn(from, k) < (but ? 4u : 6u) || in<kObjectPronouns>(s.w(k - 1)) ||
             (in<kDeterminers>(s.w(k - 1)) && !demonstrative) ||
             in<kPrepositions>(s.w(k - 1)) || !s.hasFiniteVerb(from, k))
@@ -550,11 +550,12 @@ void beforeConjunctions(Sentence& s) {
         // noun subject takes that subject up again, and the one subject's two
         // predicates are joined closely.
         std::size_t subject = from;  // past an adverb that opens the clause ("Also the …")
-        while (subject + 1 < k && (in({"also", "so", "and", "then", "thus", "therefore", "now", "still"}, s.w(subject)) ||
+        while (subject + 1 < k && (oneOf(s.w(subject), "also", "so", "and", "then", "thus", "therefore", "now",
+                                         "still") ||
                                    endsWith(s.w(subject), "ly")))
             ++subject;
         if (!but && in<kNounPhraseStarts>(s.w(subject)) &&
-            in({"it", "they", "it's", "they're", "they've", "they'll", "it'll", "they'd"}, s.w(second)))
+            oneOf(s.w(second), "it", "they", "it's", "they're", "they've", "they'll", "it'll", "they'd"))
             continue;
         // "The roads would flood and the buses would stop": two things under
         // one modal, each with a noun for subject, share its condition and
@@ -585,7 +586,7 @@ void beforeWhich(Sentence& s) {
                    !in<kPrepositions>(s.w(d - 1)))
                 --d;
             const std::string& det = d > 0 ? s.w(d - 1) : std::string();
-            const bool possessive = in({"my", "your", "his", "her", "our", "their", "its", "this", "that"}, det);
+            const bool possessive = oneOf(det, "my", "your", "his", "her", "our", "their", "its", "this", "that");
             const bool bare = d == noun && in<kPrepositions>(det) && !endsWith(n, "s");
             known = possessive || bare;
         }
@@ -593,9 +594,8 @@ void beforeWhich(Sentence& s) {
         // "more cars, which means more smoke": a verb in -s cannot have a
         // plural for subject, so "which" takes up the whole clause.
         known = known || (presentTense(n) && n.size() > 4 &&
-                          in({"means", "makes", "gives", "shows", "leads", "causes", "helps", "explains", "proves",
-                              "allows", "results"},
-                             verb));
+                          oneOf(verb, "means", "makes", "gives", "shows", "leads", "causes", "helps", "explains",
+                                "proves", "allows", "results"));
         // "which" is the clause's subject before a verb, its object before
         // a subject of its own ("my car, which he sold").
         const bool verbFollows = in<kFinite>(verb) || s.subjectAndVerbAt(k + 1) ||
@@ -620,7 +620,7 @@ void aroundExamples(Sentence& s) {
         // "cheap and warm, and so on": a list's open end is set off. After a
         // list with commas ("bread, cakes and so on") it is the writer's last
         // item, whose comma is theirs to choose.
-        if (s.w(k) == "and" && s.w(k + 1) == "so" && in({"on", "forth"}, s.w(k + 2)) &&
+        if (s.w(k) == "and" && s.w(k + 1) == "so" && oneOf(s.w(k + 2), "on", "forth") &&
             (k + 3 == s.size() || s.isMark(k + 3, ",;:)")) && s.canInsertAfter(k - 1)) {
             const std::size_t start = s.clauseStart(k);
             if (start == std::string::npos || !s.isMark(start, ",")) s.insertAfter(k - 1);
@@ -632,20 +632,19 @@ void aroundExamples(Sentence& s) {
             const std::string& before = s.w(k - 1);
             const std::string& after = s.w(k + 1);
             const bool set = in<kPrepositions>(after) || in<kDeterminers>(after) ||
-                             in({"when", "if", "because", "where", "while", "now", "today", "those"}, after);
+                             oneOf(after, "when", "if", "because", "where", "while", "now", "today", "those");
             if (set && !in<kFinite>(before) && !in<kObjectPronouns>(before) && !in<kDeterminers>(before) &&
-                !in<kNotVerbs>(before) && !in({"not", "very", "be", "been", "being", "seem", "seems", "seemed",
-                                               "look", "looks", "feel", "feels", "become", "becomes"},
-                                              before))
+                !in<kNotVerbs>(before) && !oneOf(before, "not", "very", "be", "been", "being", "seem", "seems",
+                                                 "seemed", "look", "looks", "feel", "feels", "become", "becomes"))
                 s.insertAfter(k - 1);
         }
         // "…, for example if you …": the writer opened the aside; a clause
         // after it closes it.
-        if (s.w(k) == "for" && in({"example", "instance"}, s.w(k + 1)) && s.isMark(k - 1, ",") &&
+        if (s.w(k) == "for" && oneOf(s.w(k + 1), "example", "instance") && s.isMark(k - 1, ",") &&
             s.canInsertAfter(k + 1) && (in<kClauseOpeners>(s.w(k + 2)) || clauseAt(s, k + 2)))
             s.insertAfter(k + 1);
-        if (s.w(k) == "for" && in({"example", "instance"}, s.w(k + 1)) && s.canInsertAfter(k - 1) &&
-            !in({"as", "like", "such"}, s.w(k - 1)) && !in<kPrepositions>(s.w(k - 1)) &&
+        if (s.w(k) == "for" && oneOf(s.w(k + 1), "example", "instance") && s.canInsertAfter(k - 1) &&
+            !oneOf(s.w(k - 1), "as", "like", "such") && !in<kPrepositions>(s.w(k - 1)) &&
             !in<kDeterminers>(s.w(k - 1)) && s.wordsIn(from, k) >= 2) {
             // Inside a clause that goes on it is set off on both sides.
             s.insertAfter(k - 1);
@@ -716,7 +715,7 @@ constexpr std::string_view kThinking[] = {"think", "believe", "feel", "hope", "g
                                           "assumed"};
 void afterThinking(Sentence& s) {
     for (std::size_t k = 0; k + 3 < s.size(); ++k) {
-        if ((k > 0 && !s.isMark(k - 1, ",")) || !in({"i", "we", "they", "he", "she", "you"}, s.w(k))) continue;
+        if ((k > 0 && !s.isMark(k - 1, ",")) || !oneOf(s.w(k), "i", "we", "they", "he", "she", "you")) continue;
         std::size_t v = k + 1;
         if (in<kMidAdverbs>(s.w(v)) || (endsWith(s.w(v), "ly") && s.w(v) != "only")) ++v;
         const std::string& verb = s.w(v);
@@ -724,10 +723,10 @@ void afterThinking(Sentence& s) {
             in<kThinking>(verb) || (endsWith(verb, "s") && in<kThinking>(verb.substr(0, verb.size() - 1)));
         if (!thinking || !s.canRemove(v + 1)) continue;
         const std::size_t c = v + 2;
-        if (in({"then", "now", "so", "thus", "therefore", "also", "still"}, s.w(c))) continue;  // "I think, therefore I am"
+        if (oneOf(s.w(c), "then", "now", "so", "thus", "therefore", "also", "still")) continue;  // "I think, therefore I am"
         if (s.isMark(c + 1, ",") || s.isMark(c + 2, ",") || s.isMark(c + 3, ",")) continue;  // "They feel, it seems, that"
         const bool clause = s.w(c) == "that" ? !in<kFinite>(s.w(c + 1)) && s.isWord(c + 1)
-                                             : (in({"this", "these", "those"}, s.w(c)) && in<kFinite>(s.w(c + 2))) ||
+                                             : (oneOf(s.w(c), "this", "these", "those") && in<kFinite>(s.w(c + 2))) ||
                                                    clauseAt(s, c);
         if (clause) s.remove(v + 1);
     }
@@ -865,7 +864,7 @@ void insertCommas(Tokens& tokens) {
         // "…, but if you want more, you can ask": an opening clause after a
         // comma and a conjunction is closed as one that opens the sentence.
         for (std::size_t j = 1; j + 2 < s.size(); ++j)
-            if (s.isMark(j, ",") && in({"and", "but", "so"}, s.w(j + 1)) && in<kClauseOpeners>(s.w(j + 2)))
+            if (s.isMark(j, ",") && oneOf(s.w(j + 1), "and", "but", "so") && in<kClauseOpeners>(s.w(j + 2)))
                 afterOpening(s, j + 1);
         beforeOpeningClause(s);
         beforeConjunctions(s);

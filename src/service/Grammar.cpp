@@ -595,8 +595,8 @@ std::string singularOf(std::string_view w, const IsWord& isWord) {
 // "men"); empty when no spelling of it is a word.
 std::string pluralOf(std::string_view w, const IsWord& isWord) {
     // A number counts; it is not a counted noun ("one of the two" stays).
-    if (in<kNumbers>(w) || in({"dozen", "thirteen", "fourteen", "sixteen", "seventeen", "eighteen", "nineteen", "sixty",
-                               "seventy", "eighty", "ninety", "million", "billion"}, w))
+    if (in<kNumbers>(w) || oneOf(w, "dozen", "thirteen", "fourteen", "sixteen", "seventeen", "eighteen", "nineteen",
+                                 "sixty", "seventy", "eighty", "ninety", "million", "billion"))
         return {};
     if (std::string_view plural = lookUp(kIrregularNouns, w); !plural.empty()) return std::string(plural);
     if (w == "person") return "people";
@@ -662,7 +662,7 @@ constexpr std::string_view kPersonNouns[] = {
 bool isAgentNoun(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
     if (w.size() < 5) return false;
     auto isVerb = [](std::string_view stem) {
-        return !in({"clean", "close", "live", "lie", "open"}, stem) && (isListedVerb(stem) || in<kVerbsOnly>(stem));
+        return !oneOf(stem, "clean", "close", "live", "lie", "open") && (isListedVerb(stem) || in<kVerbsOnly>(stem));
     };
     bool agent = false;
     if (endsWith(w, "er") || endsWith(w, "or")) {
@@ -716,11 +716,11 @@ bool countableSingularAt(const Words& words, std::size_t i, const IsWord& isWord
     return isWord(w) && !endsWith(w, "s") && w.find('\'') == npos && !in<kOwnPlurals>(w) && !isListedVerb(w) &&
            !in<kSubjectPronouns>(w) && !in<kNounDeterminers>(w) && !in<kDeterminers>(w) && !in<kPrepositions>(w) &&
            !in<kAfterNounPhrase>(w) && !in<kNumbers>(w) && !in<kComparatives>(w) &&
-           !in({"more", "less", "other", "else", "hundred", "thousand", "million", "billion", "dozen", "much", "own",
-                "one", "ones", "not", "ago", "later", "percent"},
-               w) &&
+           !oneOf(w, "more", "less", "other", "else", "hundred", "thousand", "million", "billion", "dozen", "much",
+                  "own", "one", "ones", "not", "ago", "later", "percent") &&
            !endsWith(w, "ly") && !endsWith(w, "ed") && baseOfPast(w).empty() &&
-           !in({"left", "found", "gone", "done", "known", "seen", "given", "taken", "put", "set", "cut", "read"}, w) &&
+           !oneOf(w, "left", "found", "gone", "done", "known", "seen", "given", "taken", "put", "set", "cut",
+                  "read") &&
            std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == w; });
 }
 
@@ -818,7 +818,7 @@ bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
         const std::string_view word = words.lower(k);
         // "goes to school": "to" before a noun phrase is a preposition.
         if (word == "to" && (in<kNounDeterminers>(later) || in<kDeterminers>(later) ||
-                             in({"school", "bed", "church", "class", "town", "me", "him", "us", "them"}, later)))
+                             oneOf(later, "school", "bed", "church", "class", "town", "me", "him", "us", "them")))
             continue;
         const bool singularVerb = isSingularVerb(word) || word == "does" || !baseOfThirdPerson(word).empty();
         if (singularVerb) {
@@ -826,7 +826,7 @@ bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
             if (in<kMidAdverbs>(words.lower(s))) s = words.previous(s);
             if (!words.isWord(s)) return false;
             const std::string_view subject = words.lower(s);
-            const bool pronoun = in({"he", "she", "it"}, subject) || in<kIndefinite>(subject);
+            const bool pronoun = oneOf(subject, "he", "she", "it") || in<kIndefinite>(subject);
             const bool opens = pronoun ? words.clauseStartsBefore(s) : words.subjectOpensClauseBefore(words.next(s));
             if (!opens || (!pronoun && (isPluralNounAt(words, s, isWord) || in<kCollectives>(subject) ||
                                         in<kSubjectPronouns>(subject) || !startsLowercase(words.text(s)))))
@@ -840,10 +840,9 @@ bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
         // another subject ("he says it's late and don't wait").
         if (word.find('\'') != npos || word.find("\u2019") != npos || isListedVerb(word) || in<kVerbsOnly>(word) || in<kModals>(word) || in<kInverting>(word) ||
             in<kClauseOpeners>(word) || in<kSubjectPronouns>(word) ||
-            in({"to", "that", "who", "which", "where", "what", "how", "why", "whose", "whom", "not", "never", "than",
-                "we", "they", "i", "you", "let", "lets", "make", "makes", "help", "helps", "see", "sees", "watch",
-                "watches", "hear", "hears", "feel", "feels", "rather", "do"},
-               word))
+            oneOf(word, "to", "that", "who", "which", "where", "what", "how", "why", "whose", "whom", "not",
+                  "never", "than", "we", "they", "i", "you", "let", "lets", "make", "makes", "help", "helps", "see",
+                  "sees", "watch", "watches", "hear", "hears", "feel", "feels", "rather", "do"))
             return false;
     }
     return false;
@@ -866,7 +865,7 @@ constexpr std::string_view kPassiveBases[] = {
 // "be" may join a bare verb.
 bool correctPassive(Words& words, std::size_t i, const IsWord& isWord) {
     const std::string_view w = words.lower(i);
-    if (!in({"is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"}, w))
+    if (!oneOf(w, "is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"))
         return false;
     const std::size_t v = words.next(i);
     const std::string_view verb = words.lower(v);
@@ -875,13 +874,13 @@ bool correctPassive(Words& words, std::size_t i, const IsWord& isWord) {
     if (after != npos && !words.isWord(after) && std::string_view(".,;:!?").find(words.text(after)) == npos) return false;
     const std::string_view then = words.lower(after);
     if (words.isWord(after) &&
-        !in({"by", "in", "at", "on", "to", "for", "from", "with", "into", "during", "before", "after", "and", "or",
-             "but", "because", "as", "until", "when", "yesterday", "today", "tomorrow", "soon", "later", "last",
-             "next", "every", "here", "there", "now", "again", "already", "immediately", "automatically"},
-            then))
+        !oneOf(then, "by", "in", "at", "on", "to", "for", "from", "with", "into", "during", "before", "after",
+               "and", "or", "but", "because", "as", "until", "when", "yesterday", "today", "tomorrow", "soon",
+               "later", "last", "next", "every", "here", "there", "now", "again", "already", "immediately",
+               "automatically"))
         return false;
     for (std::size_t k = words.previous(i); words.isWord(k); k = words.previous(k))
-        if (in({"do", "does", "did", "done", "doing", "what", "all"}, words.lower(k))) return false;
+        if (oneOf(words.lower(k), "do", "does", "did", "done", "doing", "what", "all")) return false;
     if (std::string done = participleOf(verb); !done.empty() && done != verb && isWord(done)) {
         words.replace(v, done);
         return true;
@@ -894,12 +893,12 @@ bool correctPassive(Words& words, std::size_t i, const IsWord& isWord) {
 bool correctAfterInfinitiveTo(Words& words, std::size_t i) {
     if (words.lower(i) != "to") return false;
     const std::string_view head = words.previousLower(i);
-    if (!in({"have", "has", "had", "need", "needs", "needed", "want", "wants", "wanted", "able", "unable", "try",
-             "tries", "tried", "decide", "decides", "decided", "hope", "hopes", "hoped", "would", "like", "plan",
-             "plans", "planned", "must", "ought", "seem", "seems", "seemed"},
-            head))
+    if (!oneOf(head, "have", "has", "had", "need", "needs", "needed", "want", "wants", "wanted", "able", "unable",
+               "try", "tries", "tried", "decide", "decides", "decided", "hope", "hopes", "hoped", "would", "like",
+               "plan", "plans", "planned", "must", "ought", "seem", "seems", "seemed"))
         return false;
-    if (head == "like" && !in({"would", "'d", "i'd", "we'd", "you'd", "they'd", "he'd", "she'd"}, words.previousLower(words.previous(i))))
+    if (head == "like" && !oneOf(words.previousLower(words.previous(i)), "would", "'d", "i'd", "we'd", "you'd",
+                                 "they'd", "he'd", "she'd"))
         return false;
     const std::size_t v = words.next(i);
     const std::string_view verb = words.lower(v);
@@ -914,7 +913,7 @@ bool correctAfterInfinitiveTo(Words& words, std::size_t i) {
 // takes a bare verb; "I am used to going" keeps its -ing.
 bool correctAfterUsedTo(Words& words, std::size_t i) {
     if (words.lower(i) != "to" || words.previousLower(i) != "used" ||
-        !in({"i", "you", "he", "she", "we", "they"}, words.previousLower(words.previous(i))))
+        !oneOf(words.previousLower(words.previous(i)), "i", "you", "he", "she", "we", "they"))
         return false;
     const std::size_t v = words.next(i);
     const std::string_view verb = words.lower(v);
@@ -947,9 +946,9 @@ bool correctVerbPreposition(Words& words, std::size_t i) {
     if (w == "afraid" && next == "from") right = "of";
     else if (w == "aware" && next == "about") right = "of";
     else if (w == "addicted" && next == "with") right = "to";
-    else if (w == "similar" && next == "with" && !in({"respect", "regard", "regards"}, after)) right = "to";
+    else if (w == "similar" && next == "with" && !oneOf(after, "respect", "regard", "regards")) right = "to";
     else if ((w == "dependent" || w == "dependant") && next == "of" &&
-             !in({"a", "an", "the", "each", "every", "any", "no", "one"}, words.previousLower(i)))
+             !oneOf(words.previousLower(i), "a", "an", "the", "each", "every", "any", "no", "one"))
         right = "on";
     if (right.empty()) return false;
     words.replace(n, right);
@@ -1004,15 +1003,15 @@ bool correctCountedOrNot(Words& words, std::size_t i) {
         const std::size_t end = words.next(noun);
         const bool ends = end == npos || (words.text(end).size() == 1 && std::string_view(".,;:!?").find(words.text(end)) != npos) ||
                           words.lower(end) == "now";
-        if (in({"centuries", "days", "decades", "hours", "minutes", "months", "weeks", "years"}, unit) && ends) {
+        if (oneOf(unit, "centuries", "days", "decades", "hours", "minutes", "months", "weeks", "years") && ends) {
             words.replace(i, "for");
             return true;
         }
     }
-    if (in({"go", "goes", "went", "going", "gone"}, w) && next == "for" && in<kGoingDoing>(words.lower(after))) {
+    if (oneOf(w, "go", "goes", "went", "going", "gone") && next == "for" && in<kGoingDoing>(words.lower(after))) {
         const std::size_t end = words.next(after);
-        if (end == npos || (words.isWord(end) ? in({"in", "at", "on", "with", "every", "today", "tomorrow", "yesterday",
-                                                    "together", "again"}, words.lower(end))
+        if (end == npos || (words.isWord(end) ? oneOf(words.lower(end), "in", "at", "on", "with", "every", "today",
+                                                      "tomorrow", "yesterday", "together", "again")
                                               : std::string_view(".,;:!?").find(words.text(end)) != npos)) {
             words.remove(n);
             return true;
@@ -1041,12 +1040,12 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(i, plural);
         return true;
     }
-    if (isPlainAdjective(w) && words.clauseStartsBefore(i) && !in({"and", "or"}, words.previousLower(i)) &&
+    if (isPlainAdjective(w) && words.clauseStartsBefore(i) && !oneOf(words.previousLower(i), "and", "or") &&
         words.isWord(n) && startsLowercase(words.text(n)) && isCountedNoun(singularOf(next, isWord), isWord) &&
         isPluralNounAt(words, n, isWord) && words.nextLower(after) != "not" &&
         // "Happy customers is our goal": a plural may name one aim.
-        !(in({"is", "was"}, words.lower(after)) &&
-          in({"a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"}, words.nextLower(after)))) {
+        !(oneOf(words.lower(after), "is", "was") &&
+          oneOf(words.nextLower(after), "a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"))) {
         if (std::string plural = pluralVerbOf(words.lower(after)); !plural.empty()) {
             words.replace(after, plural);
             return true;
@@ -1054,26 +1053,28 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
     }
     if (w == "in" && next == "the" && words.lower(after) == "internet" && startsLowercase(words.text(after))) {
         const std::size_t end = words.next(after);
-        if (endsAt(end) || in({"to", "for", "with", "because", "but", "every"}, words.lower(end))) {
+        if (endsAt(end) || oneOf(words.lower(end), "to", "for", "with", "because", "but", "every")) {
             words.replace(i, "on");
             return true;
         }
     }
     // "less cars" → "fewer cars": a counted plural; not "less than", "less time".
-    if (w == "less" && words.isWord(n) && startsLowercase(words.text(n)) && !in({"no", "much", "far", "even"}, words.previousLower(i)) &&
-        (in({"people", "children"}, next) || (isPluralNounAt(words, n, isWord) && isCountedNoun(singularOf(next, isWord), isWord))) &&
+    if (w == "less" && words.isWord(n) && startsLowercase(words.text(n)) && !oneOf(words.previousLower(i), "no",
+                                                                                   "much", "far", "even") &&
+        (oneOf(next, "people", "children") || (isPluralNounAt(words, n, isWord) && isCountedNoun(singularOf(next, isWord), isWord))) &&
         words.endsPhraseBefore(after, false)) {
         words.replace(i, "fewer");
         return true;
     }
     // "loosing weight" → "losing weight": what one loses, not lets loose.
-    if (w == "loosing" && in({"weight", "money", "time", "control", "interest", "hope", "touch", "track", "sight", "jobs", "job",
-                              "face", "my", "your", "his", "their", "our"}, next)) {
+    if (w == "loosing" && oneOf(next, "weight", "money", "time", "control", "interest", "hope", "touch", "track",
+                                "sight", "jobs", "job", "face", "my", "your", "his", "their", "our")) {
         words.replace(i, "losing");
         return true;
     }
-    if (w == "married" && next == "with" && in({"him", "me", "them", "us"}, words.lower(after))) {
-        if (in({"is", "are", "was", "were", "be", "been", "being", "am", "get", "gets", "got", "getting"}, words.previousLower(i)))
+    if (w == "married" && next == "with" && oneOf(words.lower(after), "him", "me", "them", "us")) {
+        if (oneOf(words.previousLower(i), "is", "are", "was", "were", "be", "been", "being", "am", "get", "gets",
+                  "got", "getting"))
             words.replace(n, "to");
         else
             words.remove(n);
@@ -1102,11 +1103,11 @@ bool correctBarePluralSubject(Words& words, std::size_t i, const IsWord& isWord)
     const std::size_t s = words.previous(i);
     if (!isPluralNounAt(words, s, isWord) || !isCountedNoun(singularOf(words.lower(s), isWord), isWord) ||
         !words.clauseStartsBefore(s) || (words.previous(s) == npos && !words.opensParagraph(s)) ||
-        in({"and", "or", "as", "since", "until", "once", "than", "like"}, words.previousLower(s)))
+        oneOf(words.previousLower(s), "and", "or", "as", "since", "until", "once", "than", "like"))
         return false;
     const std::string_view verb = words.lower(i);
-    if (in({"is", "was"}, verb) &&
-        in({"a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"}, words.nextLower(i)))
+    if (oneOf(verb, "is", "was") &&
+        oneOf(words.nextLower(i), "a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"))
         return false;
     const std::string plural = pluralVerbOf(verb);
     if (plural.empty() || !startsLowercase(words.text(i))) return false;
@@ -1121,7 +1122,7 @@ bool introductionEndsBefore(const Words& words, std::size_t i) {
     std::size_t p = words.previous(i);
     for (std::size_t count = 1; count <= 5 && words.isWord(p); ++count, p = words.previous(p))
         if (words.sentenceStartsBefore(p) && introductionAt(words, p) == count)
-            return !in({"first", "second", "third", "last"}, words.previousLower(i));
+            return !oneOf(words.previousLower(i), "first", "second", "third", "last");
     return false;
 }
 
@@ -1131,8 +1132,9 @@ bool countFollows(const Words& words, std::size_t k) {
     if (k >= words.size()) return false;
     if (const auto& raw = words.text(k); !raw.empty() && raw[0] >= '0' && raw[0] <= '9') return true;
     const std::string_view w = words.lower(k);
-    if (in({"a", "an"}, w)) return in({"dozen", "hundred", "thousand", "million", "few", "couple", "third", "quarter", "half"}, words.nextLower(k));
-    return in<kNumbers>(w) || in({"dozen", "half", "one", "hundreds", "thousands", "dozens"}, w);
+    if (oneOf(w, "a", "an")) return oneOf(words.nextLower(k), "dozen", "hundred", "thousand", "million", "few",
+                                          "couple", "third", "quarter", "half");
+    return in<kNumbers>(w) || oneOf(w, "dozen", "half", "one", "hundreds", "thousands", "dozens");
 }
 
 // "Student learn fast" → "Students learn fast", "Lately visitor have
@@ -1154,7 +1156,7 @@ bool correctBareCountedSubject(Words& words, std::size_t i, const IsWord& isWord
         start = words.previous(s);
     if (!(words.clauseStartsBefore(start) || introductionEndsBefore(words, start)) ||
         (words.previous(start) == npos && !words.opensParagraph(start)) ||
-        in({"and", "or", "nor", "as", "than", "like"}, words.previousLower(start)))
+        oneOf(words.previousLower(start), "and", "or", "nor", "as", "than", "like"))
         return false;
     if (const std::string plural = pluralOf(noun, isWord); !plural.empty()) {
         words.replace(s, plural);
@@ -1175,18 +1177,17 @@ bool sentenceTellsOfThePast(const Words& words, std::size_t i, bool clauseOnly =
     auto isPast = [&](std::size_t k) {
         const std::string_view w = words.lower(k);
         if (w.empty()) return false;
-        if (in({"was", "were", "had", "did", "wasn't", "weren't", "hadn't", "didn't", "ago", "yesterday"}, w) ||
+        if (oneOf(w, "was", "were", "had", "did", "wasn't", "weren't", "hadn't", "didn't", "ago", "yesterday") ||
             (w == "last" && (in<kTimeNouns>(words.nextLower(k)) || words.nextLower(k) == "night")))
             return true;
         if (baseOfPast(w).empty() && !(w.size() > 4 && endsWith(w, "ed") && !endsWith(w, "eed"))) return false;
         std::size_t p = words.previous(k);
         if (in<kMidAdverbs>(words.lower(p))) p = words.previous(p);
-        return !in({"is", "are", "am", "be", "been", "being", "has", "have", "having", "get", "gets", "getting",
-                    "isn't", "aren't", "hasn't", "haven't", "it's", "that's"},
-                   words.lower(p));
+        return !oneOf(words.lower(p), "is", "are", "am", "be", "been", "being", "has", "have", "having", "get",
+                      "gets", "getting", "isn't", "aren't", "hasn't", "haven't", "it's", "that's");
     };
     auto endsSentence = [&](std::size_t k) {
-        return in({".", "!", "?"}, words.text(k)) || (clauseOnly && in({",", ";", ":"}, words.text(k)));
+        return oneOf(words.text(k), ".", "!", "?") || (clauseOnly && oneOf(words.text(k), ",", ";", ":"));
     };
     for (std::size_t k = words.previous(i); k != npos && !endsSentence(k); k = words.previous(k))
         if (isPast(k)) return true;
@@ -1205,15 +1206,14 @@ bool subjectOpensClause(const Words& words, std::size_t start) {
     for (int steps = 0; steps < 2; ++steps) {
         const std::size_t p = words.previous(at);
         const std::string_view word = words.lower(p);
-        if (!in<kMidAdverbs>(word) && !in({"today", "nowadays", "now", "currently", "even"}, word) && !isLyAdverb(word))
+        if (!in<kMidAdverbs>(word) && !oneOf(word, "today", "nowadays", "now", "currently", "even") && !isLyAdverb(word))
             break;
         at = p;
     }
     if (!words.clauseStartsBefore(at) || (words.previous(at) == npos && !words.opensParagraph(at))) return false;
     if (!startsLowercase(words.text(at)) && !words.sentenceStartsBefore(at)) return false;
-    return !in({"and", "or", "nor", "if", "as", "though", "than", "like", "unless", "whether", "lest", "wish", "until",
-                "since", "once", "between", "both"},
-               words.previousLower(at));
+    return !oneOf(words.previousLower(at), "and", "or", "nor", "if", "as", "though", "than", "like", "unless",
+                  "whether", "lest", "wish", "until", "since", "once", "between", "both");
 }
 
 // Adjectives that name people after "the" and have a plural of their own as
@@ -1242,10 +1242,9 @@ bool singularSubjectNounAt(const Words& words, std::size_t s, const IsWord& isWo
         in<kIrregularPlurals>(noun) || in<kSameInPlural>(noun) || in<kPeopleAdjectives>(noun) ||
         in<kPrepositions>(noun) || in<kAfterNounPhrase>(noun) || in<kClauseOpeners>(noun) || in<kIndefinite>(noun) ||
         in<kIndefiniteThings>(noun) || in<kComparatives>(noun) || isPlainAdjective(noun) || in<kVerbsOnly>(noun) ||
-        in({"lot", "bit", "number", "one", "none", "each", "every", "any", "another", "what", "how", "why",
-            "whatever", "whoever", "please", "let", "here", "now", "then", "not", "just", "only", "even", "first",
-            "next", "more", "less", "much", "own", "kind", "sort", "type", "half", "part", "couple", "pair"},
-           noun))
+        oneOf(noun, "lot", "bit", "number", "one", "none", "each", "every", "any", "another", "what", "how", "why",
+              "whatever", "whoever", "please", "let", "here", "now", "then", "not", "just", "only", "even", "first",
+              "next", "more", "less", "much", "own", "kind", "sort", "type", "half", "part", "couple", "pair"))
         return false;
     return !pluralOf(noun, isWord).empty();
 }
@@ -1259,7 +1258,8 @@ std::size_t singularSubjectStart(const Words& words, std::size_t s, const IsWord
     const std::string_view noun = words.lower(s);
     std::size_t d = words.previous(s);
     auto isDeterminer = [&](std::size_t k) {
-        return in({"the", "my", "your", "his", "her", "its", "our", "their", "a", "an", "every", "each"}, words.lower(k));
+        return oneOf(words.lower(k), "the", "my", "your", "his", "her", "its", "our", "their", "a", "an", "every",
+                     "each");
     };
     std::size_t start = npos;
     if (startsLowercase(words.text(s)) && isDeterminer(d)) {
@@ -1308,11 +1308,12 @@ bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWor
     }
     const bool shownByObject =
         in<kShownByObject>(verb) &&
-        (in({"me", "us", "him", "them"}, next) ||
-         (next == "to" && in({"need", "want", "like", "love", "hate", "hope", "try"}, verb) &&
+        (oneOf(next, "me", "us", "him", "them") ||
+         (next == "to" && oneOf(verb, "need", "want", "like", "love", "hate", "hope", "try") &&
           (isListedVerb(words.nextLower(n)) || in<kVerbsOnly>(words.nextLower(n)))));
     const bool shownByDeterminer = isListedVerb(verb) &&
-                                   in({"a", "an", "the", "my", "your", "his", "our", "their", "this", "these", "those"}, next);
+                                   oneOf(next, "a", "an", "the", "my", "your", "his", "our", "their", "this",
+                                         "these", "those");
     if (!verbOnly && !shownByObject && !shownByDeterminer) return false;
     if (next == "not" || (n != npos && n == i + 1 && words.text(n) == "-")) return false;
     std::size_t s = words.previous(i);
@@ -1329,10 +1330,10 @@ bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWor
 // mark that ends a clause leaves no room for a lost apostrophe's noun.
 bool objectFollowsVerb(const Words& words, std::size_t i) {
     const std::size_t object = words.next(i);
-    if (object == npos || in({".", ",", "!", "?", ";"}, words.text(object))) return true;
+    if (object == npos || oneOf(words.text(object), ".", ",", "!", "?", ";")) return true;
     const std::string_view word = words.lower(object);
     return words.isWord(object) && !in<kModals>(word) && pluralVerbOf(word).empty() &&
-           !in({"are", "were", "have", "do", "don't", "aren't", "weren't", "haven't"}, word);
+           !oneOf(word, "are", "were", "have", "do", "don't", "aren't", "weren't", "haven't");
 }
 
 // "All of my cousins lives" → "live", "the bus drivers works" → "work",
@@ -1353,15 +1354,15 @@ bool correctPluralNounSubject(Words& words, std::size_t i, const IsWord& isWord)
     std::size_t start = npos;
     std::size_t k = d;
     if (isPlainAdjective(words.lower(k)) && startsLowercase(words.text(k))) k = words.previous(k);
-    if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, words.lower(k))) k = words.previous(k);
+    if (oneOf(words.lower(k), "the", "my", "your", "his", "her", "our", "their", "these", "those")) k = words.previous(k);
     if (words.lower(k) == "of") {
         const std::size_t q = words.previous(k);
         const std::string_view quantity = words.lower(q);
-        if (in({"most", "many", "some", "all", "both", "several", "lots"}, quantity)) start = q;
+        if (oneOf(quantity, "most", "many", "some", "all", "both", "several", "lots")) start = q;
         else if ((quantity == "lot" || quantity == "few") && words.previousLower(q) == "a") start = words.previous(q);
     } else if (counted && startsLowercase(words.text(s)) && singularSubjectNounAt(words, d, isWord) &&
                startsLowercase(words.text(d)) && !isListedVerb(words.lower(d)) &&
-               in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, words.previousLower(d))) {
+               oneOf(words.previousLower(d), "the", "my", "your", "his", "her", "our", "their", "these", "those")) {
         start = words.previous(d);
     } else if (counted && k == d) {
         start = s;
@@ -1385,7 +1386,7 @@ bool correctJoinedSubject(Words& words, std::size_t i, const IsWord& isWord) {
     if (plural.empty() && !baseOfThirdPerson(verb).empty() && objectFollowsVerb(words, i)) plural = baseOfThirdPerson(verb);
     if (plural.empty() || !startsLowercase(words.text(i))) return false;
     auto determinerAt = [&](std::size_t k) {
-        return in({"the", "my", "your", "his", "her", "our", "their", "a", "an", "this", "that"}, words.lower(k));
+        return oneOf(words.lower(k), "the", "my", "your", "his", "her", "our", "their", "a", "an", "this", "that");
     };
     auto countedAt = [&](std::size_t k) {
         const std::string_view noun = words.lower(k);
@@ -1415,21 +1416,21 @@ bool correctHeadBeforeOf(Words& words, std::size_t i, const IsWord& isWord) {
     if (!isPluralNounAt(words, p, isWord) || !startsLowercase(words.text(p))) return false;
     std::size_t k = words.previous(p);
     if (isPlainAdjective(words.lower(k)) && startsLowercase(words.text(k))) k = words.previous(k);
-    if (in({"the", "my", "your", "his", "her", "its", "our", "their", "these", "those"}, words.lower(k)))
+    if (oneOf(words.lower(k), "the", "my", "your", "his", "her", "its", "our", "their", "these", "those"))
         k = words.previous(k);
     if (words.lower(k) != "of") return false;
     const std::size_t head = words.previous(k);
     const std::size_t d = words.previous(head);
     const std::string_view noun = words.lower(head);
     if (!startsLowercase(words.text(head)) || !singularSubjectNounAt(words, head, isWord) ||
-        in({"kind", "sort", "type", "variety", "range", "series", "set", "group", "number", "lot", "majority", "rest",
-            "bulk", "total", "handful", "host", "plenty", "mix", "mixture", "bunch", "percentage", "proportion",
-            "third", "quarter", "half", "part", "portion", "share", "fraction", "couple", "pair", "dozen", "amount",
-            "list", "collection", "selection", "combination", "average", "minimum", "maximum", "most", "none",
-            "lack", "supply", "crowd", "mass", "heap", "pile", "load", "ton", "flock", "herd", "pack",
-            "team", "class", "family", "committee", "board", "staff", "jury", "line", "row", "lots"},
-           noun) ||
-        !in({"the", "a", "an", "my", "your", "his", "her", "its", "our", "their", "this", "that"}, words.lower(d)) ||
+        oneOf(noun, "kind", "sort", "type", "variety", "range", "series", "set", "group", "number", "lot",
+              "majority", "rest", "bulk", "total", "handful", "host", "plenty", "mix", "mixture", "bunch",
+              "percentage", "proportion", "third", "quarter", "half", "part", "portion", "share", "fraction",
+              "couple", "pair", "dozen", "amount", "list", "collection", "selection", "combination", "average",
+              "minimum", "maximum", "most", "none", "lack", "supply", "crowd", "mass", "heap", "pile", "load",
+              "ton", "flock", "herd", "pack", "team", "class", "family", "committee", "board", "staff", "jury",
+              "line", "row", "lots") ||
+        !oneOf(words.lower(d), "the", "a", "an", "my", "your", "his", "her", "its", "our", "their", "this", "that") ||
         !subjectOpensClause(words, d))
         return false;
     words.replace(i, singular);
@@ -1452,18 +1453,18 @@ bool correctNounSubjectVerb(Words& words, std::size_t i, const IsWord& isWord) {
 // are let go after a few look-ups.
 bool correctClauseAndCount(Words& words, std::size_t i, const IsWord& isWord) {
     const std::string_view w = words.lower(i);
-    if (in({"is", "was", "has", "isn't", "wasn't", "hasn't", "doesn't"}, w) && correctBarePluralSubject(words, i, isWord))
+    if (oneOf(w, "is", "was", "has", "isn't", "wasn't", "hasn't", "doesn't") && correctBarePluralSubject(words, i, isWord))
         return true;
-    if (in({"are", "were", "have", "don't", "aren't", "weren't", "haven't"}, w) && correctBareCountedSubject(words, i, isWord))
+    if (oneOf(w, "are", "were", "have", "don't", "aren't", "weren't", "haven't") && correctBareCountedSubject(words, i, isWord))
         return true;
     if (w == "and") return correctSharedSubject(words, i, isWord);
     if (w == "this" || w == "that") return correctDemonstrativeSubject(words, i, isWord);
     if (w == "to") return correctAfterInfinitiveTo(words, i) || correctAfterUsedTo(words, i);
-    if (in({"is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"}, w))
+    if (oneOf(w, "is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"))
         return correctPassive(words, i, isWord);
-    if (in({"a", "an", "since", "go", "goes", "went", "going", "gone"}, w)) return correctCountedOrNot(words, i);
-    if (in({"afraid", "aware", "addicted", "similar", "dependent", "dependant"}, w)) return correctVerbPreposition(words, i);
-    return (in({"childs", "childrens", "mens", "womens", "in", "married", "less", "loosing"}, w) || isPlainAdjective(w)) &&
+    if (oneOf(w, "a", "an", "since", "go", "goes", "went", "going", "gone")) return correctCountedOrNot(words, i);
+    if (oneOf(w, "afraid", "aware", "addicted", "similar", "dependent", "dependant")) return correctVerbPreposition(words, i);
+    return (oneOf(w, "childs", "childrens", "mens", "womens", "in", "married", "less", "loosing") || isPlainAdjective(w)) &&
            correctNounForms(words, i, isWord);
 }
 
@@ -1477,8 +1478,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // its noun takes "the" after a verb "be" or a preposition ("from
     // youngest to oldest" has no noun).
     if (endsWith(w, "est") && isSuperlative(w) && w != "best" && w != "worst" && startsLowercase(words.text(i)) &&
-        in({"is", "are", "was", "were", "be", "been", "of", "in", "on", "to", "from", "with", "among"},
-           words.previousLower(i))) {
+        oneOf(words.previousLower(i), "is", "are", "was", "were", "be", "been", "of", "in", "on", "to", "from",
+              "with", "among")) {
         const std::size_t n = words.next(i);
         if (countableSingularAt(words, n, isWord) || isPluralNounAt(words, n, isWord)) {
             words.replace(i, "the " + std::string(wStore));
@@ -1512,7 +1513,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         // has its participle after "have" whoever the subject ("get" has two;
         // "write", "sell" and "think" name a noun: "have write access").
         const std::string_view base = words.lower(v);
-        if (in<kVerbsOnly>(base) && !in({"get", "write", "sell", "think"}, base) && words.isWord(v) &&
+        if (in<kVerbsOnly>(base) && !oneOf(base, "get", "write", "sell", "think") && words.isWord(v) &&
             startsLowercase(words.text(v))) {
             if (std::string done = participleOf(base); !done.empty() && done != base && isWord(done)) {
                 words.replace(v, done);
@@ -1522,8 +1523,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "Did you went?" → "Did you go?": the verb after an inverted "do".
     if ((w == "did" || w == "does" || w == "do") && in<kSubjectPronouns>(next) &&
-        (words.clauseStartsBefore(i) || in({"what", "where", "when", "why", "how", "who"},
-                                          words.previousLower(i)))) {
+        (words.clauseStartsBefore(i) || oneOf(words.previousLower(i), "what", "where", "when", "why", "how", "who"))) {
         const std::string_view verb = words.lower(after);
         std::string_view base = baseOfThirdPerson(verb);
         if (base.empty()) base = baseOfPast(verb);
@@ -1550,7 +1550,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         const std::size_t object = words.next(v);
         if (!base.empty() && (object == npos || (words.isWord(object) && !in<kModals>(words.lower(object)) &&
                                                  pluralVerbOf(words.lower(object)).empty() &&
-                                                 !in({"are", "were", "have", "do", "don't"}, words.lower(object))))) {
+                                                 !oneOf(words.lower(object), "are", "were", "have", "do", "don't")))) {
             words.replace(v, base);
             return true;
         }
@@ -1580,7 +1580,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "one days" → "one day"; not "the one students like".
     if (w == "one" && isPluralNounAt(words, n, isWord) && words.endsPhraseBefore(after, false) &&
         !words.clauseStartsBefore(i) && baseOfThirdPerson(next).empty() && !in<kVerbsOnly>(singularOf(next, isWord)) &&
-        !in({"the", "this", "that", "which", "each", "every", "no", "any", "a", "an", "only"}, words.previousLower(i))) {
+        !oneOf(words.previousLower(i), "the", "this", "that", "which", "each", "every", "no", "any", "a", "an",
+               "only")) {
         if (std::string singular = singularOf(next, isWord); !singular.empty()) {
             words.replace(n, singular);
             return true;
@@ -1589,10 +1590,9 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "There are lot of people" → "… a lot of people"; not "the lot of", "a parking lot of".
     if (w == "lot" && next == "of" && startsLowercase(words.text(i)) &&
         (words.clauseStartsBefore(i) || in<kPrepositions>(words.previousLower(i)) ||
-         in({"is", "are", "was", "were", "there", "have", "has", "had", "make", "makes", "made", "take", "takes", "took",
-             "spend", "spends", "spent", "need", "needs", "needed", "get", "gets", "got", "give", "gives", "gave",
-             "do", "does", "did", "bring", "brings", "brought"},
-            words.previousLower(i)))) {
+         oneOf(words.previousLower(i), "is", "are", "was", "were", "there", "have", "has", "had", "make", "makes",
+               "made", "take", "takes", "took", "spend", "spends", "spent", "need", "needs", "needed", "get",
+               "gets", "got", "give", "gives", "gave", "do", "does", "did", "bring", "brings", "brought"))) {
         words.replace(i, "a lot");
         return true;
     }
@@ -1602,7 +1602,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         bool degree = before == "very" || before == "so" || before == "too";
         std::string_view beforeThat = words.previousLower(words.previous(i));
         bool thanking = before == "very" || before.rfind("thank", 0) == 0 || beforeThat.rfind("thank", 0) == 0 ||
-                        (degree && in({"you", "it", "them", "him", "her", "me", "us"}, beforeThat));
+                        (degree && oneOf(beforeThat, "you", "it", "them", "him", "her", "me", "us"));
         if (!thanking && (in<kIrregularPlurals>(next) || words.endsPhraseBefore(after, false))) {
             words.replace(i, "many");
             return true;
@@ -1642,13 +1642,13 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         const std::string_view before = words.previousLower(i);
         static constexpr std::string_view kCounters[] = {"one", "each", "many", "several", "both", "few"};
         if (w == "few" && before == "a") noun = n;
-        else if (w == "of" && in({"dozens", "hundreds", "thousands", "millions", "billions"}, before)) noun = n;
-        else if (w == "of" && in({"number", "couple"}, before) &&
-                 in({"a", "the", "large", "great", "small", "huge", "growing", "increasing", "big", "certain", "limited"},
-                    words.previousLower(words.previous(i))))
+        else if (w == "of" && oneOf(before, "dozens", "hundreds", "thousands", "millions", "billions")) noun = n;
+        else if (w == "of" && oneOf(before, "number", "couple") &&
+                 oneOf(words.previousLower(words.previous(i)), "a", "the", "large", "great", "small", "huge",
+                       "growing", "increasing", "big", "certain", "limited"))
             noun = n;
         else if (w == "of" && in<kCounters>(before) &&
-                 in({"the", "my", "your", "his", "her", "our", "their"}, next)) {
+                 oneOf(next, "the", "my", "your", "his", "her", "our", "their")) {
             std::size_t s = after;
             if (words.lower(s) == "most") s = words.next(s);
             else if (!isSuperlative(words.lower(s)) || words.lower(s) == "best" || words.lower(s) == "worst") s = npos;
@@ -1657,13 +1657,13 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         // "most of the student knew" → "… students knew": a part of a group
         // of people, who cannot be divided.
         if (noun == npos && w == "of" &&
-            in({"most", "some", "all", "many", "several", "both", "few", "none", "any"}, before) &&
-            in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, next) &&
+            oneOf(before, "most", "some", "all", "many", "several", "both", "few", "none", "any") &&
+            oneOf(next, "the", "my", "your", "his", "her", "our", "their", "these", "those") &&
             in<kPersonNouns>(words.lower(after)))
             noun = after;
         // "there were some visitor who" → "… visitors who": the verb has
         // counted the noun already.
-        if (noun == npos && w == "some" && in({"are", "were"}, before) &&
+        if (noun == npos && w == "some" && oneOf(before, "are", "were") &&
             words.previousLower(words.previous(i)) == "there")
             noun = n;
         // After words that may also count an uncountable noun ("a lot of
@@ -1671,10 +1671,10 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         // plain adjective may stand between ("many different country.").
         bool adjective = false;
         if (noun == npos &&
-            ((w == "of" && (in({"lots", "plenty", "variety", "kinds", "types", "sorts"}, before) ||
+            ((w == "of" && (oneOf(before, "lots", "plenty", "variety", "kinds", "types", "sorts") ||
                             (before == "lot" && words.previousLower(words.previous(i)) == "a"))) ||
-             in({"many", "several", "various", "numerous", "few", "both", "these", "those"}, w) ||
-             (in<kNumbers>(w) && !in({"a", "an", "the"}, before)))) {
+             oneOf(w, "many", "several", "various", "numerous", "few", "both", "these", "those") ||
+             (in<kNumbers>(w) && !oneOf(before, "a", "an", "the")))) {
             noun = n;
             if (isPlainAdjective(next) && isCountedNoun(words.lower(after), isWord)) {
                 noun = after;
@@ -1696,7 +1696,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "another cars" → "another car", "a good friends." → "a good friend.",
     // "every single days" → "every single day": a singular determiner, a
     // plain adjective, and a plural that ends the phrase.
-    if (in({"a", "an", "another", "every", "each"}, w) && !in<kLetterNames>(words.previousLower(i)) && words.isWord(n) &&
+    if (oneOf(w, "a", "an", "another", "every", "each") && !in<kLetterNames>(words.previousLower(i)) && words.isWord(n) &&
         startsLowercase(words.text(n))) {
         std::size_t noun = w == "another" && isPluralNounAt(words, n, isWord) ? n : npos;
         if (noun == npos && isPlainAdjective(next)) noun = after;
@@ -1715,7 +1715,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     auto singularVerbFrom = [&](std::size_t k) {
         for (int steps = 0; steps < 6 && words.isWord(k); ++steps, k = words.next(k)) {
             const std::string_view word = words.lower(k);
-            if (in({"who", "that", "which", "where", "when", "whom", "whose", "and", "or"}, word) || in<kModals>(word))
+            if (oneOf(word, "who", "that", "which", "where", "when", "whom", "whose", "and", "or") || in<kModals>(word))
                 return false;
             if (std::string_view singular = lookUp(kToSingularVerb, word); !singular.empty()) {
                 words.replace(k, singular);
@@ -1731,15 +1731,15 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     if ((w == "one" || w == "each") && next == "of" && words.clauseStartsBefore(i)) {
         const std::string_view det = words.lower(after);
-        if (in({"us", "them", "you"}, det) ? singularVerbFrom(words.next(after))
-            : in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, det) && singularVerbFrom(words.next(words.next(after))))
+        if (oneOf(det, "us", "them", "you") ? singularVerbFrom(words.next(after))
+            : oneOf(det, "the", "my", "your", "his", "her", "our", "their", "these", "those") && singularVerbFrom(words.next(words.next(after))))
             return true;
     }
     // "a person who are" → "a person who is": the relative's verb agrees
     // with the counted singular before it.
     if (w == "who" && isCountedNoun(words.previousLower(i), isWord) && startsLowercase(words.text(words.previous(i))) &&
-        in({"a", "an", "the", "this", "that", "every", "each", "any", "one", "another"},
-           words.previousLower(words.previous(i))) &&
+        oneOf(words.previousLower(words.previous(i)), "a", "an", "the", "this", "that", "every", "each", "any",
+              "one", "another") &&
         words.nextLower(n) != "not") {
         if (std::string_view singular = lookUp(kToSingularVerb, next); !singular.empty()) {
             words.replace(n, singular);
@@ -1753,24 +1753,25 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // and for "have reason to", where the noun is not counted.
     // Also after "such" ("such thing" → "such a thing"; not "no such thing")
     // and "as" ("as teacher" → "as a teacher"; not "such as", "as well as").
-    const bool asOrSuch = (w == "such" && !in({"no", "any"}, words.previousLower(i))) ||
-                          (w == "as" && !in({"such", "well", "same", "so"}, words.previousLower(i)));
+    const bool asOrSuch = (w == "such" && !oneOf(words.previousLower(i), "no", "any")) ||
+                          (w == "as" && !oneOf(words.previousLower(i), "such", "well", "same", "so"));
     // And after verbs that take one thing as their object ("get good job").
     static constexpr std::string_view kTakingOne[] = {"is", "was", "be", "been", "it's", "it\u2019s", "that's", "that\u2019s", "have",
                                                "has", "had", "get", "gets", "got", "find", "finds", "buy", "buys", "bought",
                                                "become", "becomes", "became"};
     if ((asOrSuch || in<kTakingOne>(w)) &&
-        !in({"what", "which", "who", "where", "how", "why", "when"}, words.previousLower(i)) && words.isWord(n) &&
+        !oneOf(words.previousLower(i), "what", "which", "who", "where", "how", "why", "when") && words.isWord(n) &&
         startsLowercase(words.text(n)) && n == i + 2) {
-        std::size_t noun = isPlainAdjective(next) && !in({"whole", "entire"}, next) ? after : n;
+        std::size_t noun = isPlainAdjective(next) && !oneOf(next, "whole", "entire") ? after : n;
         const std::string_view head = words.lower(noun);
         const std::size_t end = words.next(noun);
         const bool ends = end == npos ? noun != npos
                           : words.text(end).size() == 1 && std::string_view(".,;:!?").find(words.text(end)) != npos
                               ? true
-                              : in({"who", "for", "with", "in", "at", "from", "to", "and", "but", "because"}, words.lower(end));
+                              : oneOf(words.lower(end), "who", "for", "with", "in", "at", "from", "to", "and",
+                                      "but", "because");
         if (isCountedNoun(head, isWord) && startsLowercase(words.text(noun)) && ends &&
-            (noun != n || !in({"school", "class", "university", "town", "family", "course", "reason"}, head))) {
+            (noun != n || !oneOf(head, "school", "class", "university", "town", "family", "course", "reason"))) {
             if (auto vowel = startsWithVowelSound(next)) {
                 words.replace(n, std::string(*vowel ? "an " : "a ") + words.text(n));
                 return true;
@@ -1778,8 +1779,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "for long time" → "for a long time", "have good time" → "have a good time".
-    if (in({"for", "in", "have", "has", "had", "having", "take", "takes", "took", "taking", "spend", "spent"}, w) &&
-        in({"long", "good", "great", "hard", "short", "difficult", "wonderful", "nice", "tough"}, next) &&
+    if (oneOf(w, "for", "in", "have", "has", "had", "having", "take", "takes", "took", "taking", "spend", "spent") &&
+        oneOf(next, "long", "good", "great", "hard", "short", "difficult", "wonderful", "nice", "tough") &&
         startsLowercase(words.text(n)) && words.lower(after) == "time" &&
         (words.endsPhraseBefore(words.next(after), false) || words.nextLower(after) == "ago")) {
         words.replace(n, "a " + words.text(n));
@@ -1789,24 +1790,25 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // which there is one, after a preposition and ending their phrase ("in
     // world history" is a compound).
     // Not after "both of", where the noun is counted ("both of worlds").
-    if ((in<kPrepositions>(w) || in({"over", "around", "throughout"}, w)) && w != "all" &&
-        !(w == "of" && in({"one", "each", "many", "several", "both", "either", "neither", "few"}, words.previousLower(i))) &&
-        in({"world", "past", "internet", "universe", "sun", "moon"}, next) &&
+    if ((in<kPrepositions>(w) || oneOf(w, "over", "around", "throughout")) && w != "all" &&
+        !(w == "of" && oneOf(words.previousLower(i), "one", "each", "many", "several", "both", "either", "neither",
+                             "few")) &&
+        oneOf(next, "world", "past", "internet", "universe", "sun", "moon") &&
         startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
-        !(next == "past" && in({"in", "for", "of", "on"}, w) && words.isWord(after) && words.lower(after) != "and")) {
+        !(next == "past" && oneOf(w, "in", "for", "of", "on") && words.isWord(after) && words.lower(after) != "and")) {
         words.replace(n, "the " + std::string(nextStore));
         return true;
     }
     // "many information" → "much information": a noun never counted.
     if (w == "many" && words.isWord(n) && startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
-        (in({"money", "traffic", "pollution", "homework", "furniture"}, next) ||
+        (oneOf(next, "money", "traffic", "pollution", "homework", "furniture") ||
          std::any_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; }))) {
         words.replace(i, "much");
         return true;
     }
     // "The most of people" → "Most of people": not "make the most of".
     if (w == "the" && next == "most" && words.lower(after) == "of" &&
-        !in({"make", "makes", "made", "making"}, words.previousLower(i))) {
+        !oneOf(words.previousLower(i), "make", "makes", "made", "making")) {
         words.remove(i);
         return true;
     }
@@ -1857,12 +1859,12 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // a noun always counted ("the poor get" names many), nor after "and"
     // ("he and his son go"), nor a group noun.
     const bool countedAfterThe = w == "the" && isCountedNoun(next, isWord);
-    if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe) &&
+    if ((oneOf(w, "my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each") || countedAfterThe) &&
         words.clauseStartsBefore(i) && words.previousLower(i) != "and" && words.previousLower(i) != "or" &&
         words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) && !endsWith(next, "s") &&
         !in<kCollectives>(next) && !in<kIrregularPlurals>(next) && !in<kNumbers>(next) &&
-        !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "do", "does", "did", "to",
-             "not", "just", "only", "even", "still", "then", "now"}, next) &&
+        !oneOf(next, "lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "do", "does",
+               "did", "to", "not", "just", "only", "even", "still", "then", "now") &&
         !in<kModals>(next) && !in<kMidAdverbs>(next) &&
         (in<kVerbsOnly>(words.lower(after)) || in<kAgreeingVerbs>(words.lower(after))) &&
         startsLowercase(words.text(after)) && words.nextLower(after) != "not") {
@@ -1880,19 +1882,20 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     const std::string_view verbAfter = words.lower(after);
     const bool nounBeforeDo =
         w == "the" && (verbAfter == "don't" || (verbAfter == "do" && words.nextLower(after) == "not")) &&
-        !in({"poor", "rich", "young", "old", "elderly", "wealthy", "blind", "deaf", "sick", "dead", "living", "brave",
-             "free", "homeless", "unemployed", "disabled", "innocent", "guilty", "strong", "weak", "faithful", "former",
-             "latter", "remainder", "enemy", "opposition", "other", "following", "above"},
-            next) &&
+        !oneOf(next, "poor", "rich", "young", "old", "elderly", "wealthy", "blind", "deaf", "sick", "dead",
+               "living", "brave", "free", "homeless", "unemployed", "disabled", "innocent", "guilty", "strong",
+               "weak", "faithful", "former", "latter", "remainder", "enemy", "opposition", "other", "following",
+               "above") &&
         !endsWith(next, "ing") && !endsWith(next, "ed") && !pluralOf(next, isWord).empty();
-    if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe ||
+    if ((oneOf(w, "my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each") || countedAfterThe ||
          nounBeforeDo) &&
-        words.clauseStartsBefore(i) && !in({"and", "or", "if", "as", "though", "wish", "unless", "whether"}, words.previousLower(i)) &&
+        words.clauseStartsBefore(i) && !oneOf(words.previousLower(i), "and", "or", "if", "as", "though", "wish",
+                                              "unless", "whether") &&
         words.isWord(n) && startsLowercase(words.text(n)) && !endsWith(next, "s") && !in<kCollectives>(next) &&
         !in<kIrregularPlurals>(next) && !in<kSameInPlural>(next) && !in<kNumbers>(next) && !in<kModals>(next) &&
         !in<kMidAdverbs>(next) &&
-        !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "own", "half", "third",
-             "quarter", "few", "majority", "minority", "variety", "range"}, next)) {
+        !oneOf(next, "lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "own", "half",
+               "third", "quarter", "few", "majority", "minority", "variety", "range")) {
         constexpr std::pair<std::string_view, std::string_view> kToSingular[] = {
             {"are", "is"}, {"were", "was"}, {"have", "has"}, {"don't", "doesn't"},
             {"aren't", "isn't"}, {"weren't", "wasn't"}, {"haven't", "hasn't"}};
@@ -1941,26 +1944,27 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "it is to late" → "it is too late", "it looks to big we" → "too big"
     // ("she looks to old friends" stays: the adjective has its noun).
-    if (in({"is", "are", "was", "were", "it's", "it\u2019s", "be", "am", "get", "got", "seems", "look", "looks", "looked"},
-           w) &&
+    if (oneOf(w, "is", "are", "was", "were", "it's", "it\u2019s", "be", "am", "get", "got", "seems", "look",
+              "looks", "looked") &&
         next == "to" && in<kTooAdjectives>(words.lower(after))) {
         std::size_t afterThat = words.next(after);
         if (afterThat == npos || !words.isWord(afterThat) ||
-            in({"to", "for", "and", "that", "so", "i", "we", "you", "he", "she", "it", "they"}, words.lower(afterThat))) {
+            oneOf(words.lower(afterThat), "to", "for", "and", "that", "so", "i", "we", "you", "he", "she", "it",
+                  "they")) {
             words.replace(n, "too");
             return true;
         }
     }
     // "I want go" → "I want to go".
-    if (in({"want", "wants", "wanted", "need", "needs", "decide", "decides", "decided", "hope", "hopes", "hoped",
-            "try", "tries", "tried", "going"}, w) &&
-        (in<kVerbsOnly>(next) || in({"see", "buy", "do", "be", "visit"}, next)) && startsLowercase(words.text(n))) {
+    if (oneOf(w, "want", "wants", "wanted", "need", "needs", "decide", "decides", "decided", "hope", "hopes",
+              "hoped", "try", "tries", "tried", "going") &&
+        (in<kVerbsOnly>(next) || oneOf(next, "see", "buy", "do", "be", "visit")) && startsLowercase(words.text(n))) {
         words.replace(n, "to " + std::string(nextStore));
         return true;
     }
     // Articles that the phrase itself demands: "one of best" → "one of the
     // best", "at same time" → "at the same time", "for first time" → "for the first time".
-    const bool governing = in<kPrepositions>(w) || in({"is", "are", "was", "were", "be", "been"}, w);
+    const bool governing = in<kPrepositions>(w) || oneOf(w, "is", "are", "was", "were", "be", "been");
     if ((w == "of" && words.previousLower(i) == "one" && (isSuperlative(next) || next == "most")) ||
         (governing && next == "same" && words.isWord(after)) ||
         (governing && next == "first" && words.lower(after) == "time")) {
@@ -1973,34 +1977,34 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "interested in", "depend of" → "depend on", "responsible of" → "responsible for".
     if (words.isWord(after)) {
         std::string_view right;
-        if (w == "interested" && in({"on", "about", "for", "of"}, next)) right = "in";
+        if (w == "interested" && oneOf(next, "on", "about", "for", "of")) right = "in";
         else if (w == "responsible" && next == "of") right = "for";
-        else if (in({"depend", "depends", "depended", "depending"}, w) && next == "of") right = "on";
+        else if (oneOf(w, "depend", "depends", "depended", "depending") && next == "of") right = "on";
         if (!right.empty()) {
             words.replace(n, right);
             return true;
         }
     }
     // "explain me" → "explain to me", "listen music" → "listen to music", "wait him" → "wait for him".
-    if ((in({"explain", "explains", "explained", "explaining"}, w) && in({"me", "us"}, next)) ||
-        (in({"listen", "listens", "listened", "listening"}, w) &&
-         in({"music", "the", "a", "my", "his", "her", "their", "our", "your", "him", "me", "them", "us", "this", "what"}, next)) ||
-        (in({"wait", "waits", "waited", "waiting"}, w) && in({"me", "him", "her", "us", "them"}, next))) {
+    if ((oneOf(w, "explain", "explains", "explained", "explaining") && oneOf(next, "me", "us")) ||
+        (oneOf(w, "listen", "listens", "listened", "listening") &&
+         oneOf(next, "music", "the", "a", "my", "his", "her", "their", "our", "your", "him", "me", "them", "us",
+               "this", "what")) ||
+        (oneOf(w, "wait", "waits", "waited", "waiting") && oneOf(next, "me", "him", "her", "us", "them"))) {
         words.replace(n, std::string(w.rfind("wait", 0) == 0 ? "for " : "to ") + words.text(n));
         return true;
     }
     // "emphasize on the point", "mentioned about it", "cope up with", "we lack of": no preposition.
-    if ((in({"emphasize", "emphasizes", "emphasized", "emphasise", "emphasises", "emphasised"}, w) && next == "on") ||
-        (in({"mention", "mentions", "mentioned", "mentioning"}, w) && next == "about" &&
-         !in({"a", "an", "the", "no", "any", "brief"}, words.previousLower(i)) && !countFollows(words, after)) ||
-        (in({"cope", "copes", "coped", "coping"}, w) && next == "up" && words.lower(after) == "with") ||
-        (in({"lack", "lacks", "lacked"}, w) && next == "of" && in<kSubjectPronouns>(words.previousLower(i))) ||
+    if ((oneOf(w, "emphasize", "emphasizes", "emphasized", "emphasise", "emphasises", "emphasised") && next == "on") ||
+        (oneOf(w, "mention", "mentions", "mentioned", "mentioning") && next == "about" &&
+         !oneOf(words.previousLower(i), "a", "an", "the", "no", "any", "brief") && !countFollows(words, after)) ||
+        (oneOf(w, "cope", "copes", "coped", "coping") && next == "up" && words.lower(after) == "with") ||
+        (oneOf(w, "lack", "lacks", "lacked") && next == "of" && in<kSubjectPronouns>(words.previousLower(i))) ||
         // "we can trust on her" → "trust her"; "our trust on both sides" is the noun.
-        (in({"trust", "trusts", "trusted"}, w) && next == "on" &&
-         in({"it", "him", "her", "them", "me", "us", "you"}, words.lower(after)) &&
-         in({"can", "could", "will", "would", "should", "must", "may", "might", "to", "not", "cannot", "can't", "don't",
-             "i", "we", "you", "they", "he", "she"},
-            words.previousLower(i)))) {
+        (oneOf(w, "trust", "trusts", "trusted") && next == "on" &&
+         oneOf(words.lower(after), "it", "him", "her", "them", "me", "us", "you") &&
+         oneOf(words.previousLower(i), "can", "could", "will", "would", "should", "must", "may", "might", "to",
+               "not", "cannot", "can't", "don't", "i", "we", "you", "they", "he", "she"))) {
         words.remove(n);
         return true;
     }
@@ -2009,7 +2013,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // no good reasons").
     if (w == "there" && (next == "is" || next == "was")) {
         std::size_t noun = after;
-        if (in({"some", "no"}, words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
+        if (oneOf(words.lower(noun), "some", "no") && startsLowercase(words.text(noun))) noun = words.next(noun);
         if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
         if (isPluralNounAt(words, noun, isWord) && startsLowercase(words.text(noun)) &&
             words.endsPhraseBefore(words.next(noun), false)) {
@@ -2018,7 +2022,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "there are a problem" → "there is a problem": one counted thing.
-    if (w == "there" && (next == "are" || next == "were") && in({"a", "an"}, words.lower(after))) {
+    if (w == "there" && (next == "are" || next == "were") && oneOf(words.lower(after), "a", "an")) {
         std::size_t noun = words.next(after);
         if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
         if (isCountedNoun(words.lower(noun), isWord) && startsLowercase(words.text(noun)) &&
@@ -2034,9 +2038,9 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         const std::string_view quantity = words.lower(q);
         const std::string_view article = words.previousLower(q);
         const bool counts = ((quantity == "lot" || quantity == "number") && article == "a" && words.clauseStartsBefore(words.previous(q))) ||
-                            (in({"lots", "most", "many", "some", "all", "both", "several"}, quantity) && words.clauseStartsBefore(q));
+                            (oneOf(quantity, "lots", "most", "many", "some", "all", "both", "several") && words.clauseStartsBefore(q));
         std::size_t noun = n;
-        if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, next)) noun = words.next(noun);
+        if (oneOf(next, "the", "my", "your", "his", "her", "our", "their", "these", "those")) noun = words.next(noun);
         if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
         if (counts && isPluralNounAt(words, noun, isWord) && !in<kPluralOnly>(words.lower(noun))) {
             const std::size_t v = words.next(noun);
@@ -2047,29 +2051,29 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "can to go" → "can go"; not "will", "may" or "might", which are nouns too.
-    if (in({"can", "could", "should", "must", "would", "cannot", "can't", "couldn't", "shouldn't", "mustn't", "wouldn't",
-            "won't"}, w) && next == "to" &&
+    if (oneOf(w, "can", "could", "should", "must", "would", "cannot", "can't", "couldn't", "shouldn't", "mustn't",
+              "wouldn't", "won't") && next == "to" &&
         (isListedVerb(words.lower(after)) || in<kVerbsOnly>(words.lower(after))) &&
         !in<kDeterminers>(words.previousLower(i))) {
         words.remove(n);
         return true;
     }
     // "let me to go" → "let me go", "made them to wait" → "made them wait".
-    if (in({"let", "lets", "make", "makes", "made", "making"}, w) &&
-        in({"me", "him", "her", "us", "them", "you"}, next) && words.lower(after) == "to" &&
+    if (oneOf(w, "let", "lets", "make", "makes", "made", "making") &&
+        oneOf(next, "me", "him", "her", "us", "them", "you") && words.lower(after) == "to" &&
         (isListedVerb(words.nextLower(after)) || in<kVerbsOnly>(words.nextLower(after)))) {
         words.remove(after);
         return true;
     }
     // "enjoy to swim" → "enjoy swimming", "looking forward to see" → "… to seeing".
-    if ((in({"enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish", "finishes",
-             "finished", "suggest", "suggests", "suggested", "consider", "considers", "considered"}, w) &&
+    if ((oneOf(w, "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish",
+               "finishes", "finished", "suggest", "suggests", "suggested", "consider", "considers", "considered") &&
          next == "to" &&
          // "It is considered to be", "keep in mind to": only a verb with its subject or its modal before.
          (w.rfind("enjoy", 0) == 0 || w.rfind("avoid", 0) == 0 ||
-          in({"i", "we", "they", "you", "he", "she", "would", "will", "should", "could", "might", "may", "must", "can",
-              "to", "don't", "didn't", "doesn't"}, words.previousLower(i)))) ||
-        (in({"look", "looks", "looked", "looking"}, w) && next == "forward" && words.lower(after) == "to")) {
+          oneOf(words.previousLower(i), "i", "we", "they", "you", "he", "she", "would", "will", "should", "could",
+                "might", "may", "must", "can", "to", "don't", "didn't", "doesn't"))) ||
+        (oneOf(w, "look", "looks", "looked", "looking") && next == "forward" && words.lower(after) == "to")) {
         const std::size_t v = next == "to" ? after : words.next(after);
         const std::string_view verb = words.lower(v);
         if (isListedVerb(verb) || in<kVerbsOnly>(verb)) {
@@ -2082,9 +2086,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "We enjoy learn" → "We enjoy learning": these verbs take an -ing
     // form, and a verb that is no noun cannot be their object.
-    if (in({"enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish", "finishes",
-            "finished", "practise", "practice", "practised", "practiced"},
-           w) &&
+    if (oneOf(w, "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish",
+              "finishes", "finished", "practise", "practice", "practised", "practiced") &&
         in<kVerbsOnly>(next) && startsLowercase(words.text(n))) {
         if (std::string ing = ingFormOf(next, isWord); !ing.empty()) {
             words.replace(n, ing);
@@ -2116,7 +2119,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "in my point of view" → "from my point of view".
-    if (w == "in" && in({"my", "our", "his", "her", "their", "your"}, next) && words.lower(after) == "point" &&
+    if (w == "in" && oneOf(next, "my", "our", "his", "her", "their", "your") && words.lower(after) == "point" &&
         words.nextLower(after) == "of" && words.nextLower(words.next(after)) == "view") {
         words.replace(i, "from");
         return true;
@@ -2128,7 +2131,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     // "will loose weight" → "will lose weight": after a modal or "do" only a verb fits.
-    if ((in<kModals>(w) || in({"don't", "doesn't", "didn't"}, w)) && next == "loose" && !in<kDeterminers>(words.previousLower(i))) {
+    if ((in<kModals>(w) || oneOf(w, "don't", "doesn't", "didn't")) && next == "loose" && !in<kDeterminers>(words.previousLower(i))) {
         words.replace(n, "lose");
         return true;
     }
@@ -2163,12 +2166,13 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(n, "advise");
         return true;
     }
-    if (next == "advise" && in({"a", "an", "the", "my", "your", "his", "her", "our", "their", "some", "any", "good", "this"}, w)) {
+    if (next == "advise" && oneOf(w, "a", "an", "the", "my", "your", "his", "her", "our", "their", "some", "any",
+                                  "good", "this")) {
         words.replace(n, "advice");
         return true;
     }
-    if (in({"it", "this", "that", "there", "they", "he", "she", "we", "you", "i"}, w) && next == "maybe" &&
-        in({"a", "an", "the", "true", "wrong", "right", "able", "possible", "late", "better"}, words.lower(after))) {
+    if (oneOf(w, "it", "this", "that", "there", "they", "he", "she", "we", "you", "i") && next == "maybe" &&
+        oneOf(words.lower(after), "a", "an", "the", "true", "wrong", "right", "able", "possible", "late", "better")) {
         words.replace(n, "may be");
         return true;
     }
@@ -2176,18 +2180,18 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // pronoun is followed by "where" or "new" ("you" may call: "you new
     // people"); "is quiet good" → "is quite good", "to breath" → "to
     // breathe", "my live." → "my life.".
-    if (in({"i", "he", "she", "we", "they"}, w) && (next == "where" || next == "new") && words.isWord(after) &&
+    if (oneOf(w, "i", "he", "she", "we", "they") && (next == "where" || next == "new") && words.isWord(after) &&
         startsLowercase(words.text(n)) && (w != "i" || words.text(i) == "I")) {
         if (next == "where" && w != "i" && w != "he" && w != "she") {
             words.replace(n, "were");
             return true;
         }
-        if (next == "new" && !in({"ones", "one"}, words.lower(after))) {
+        if (next == "new" && !oneOf(words.lower(after), "ones", "one")) {
             words.replace(n, "knew");
             return true;
         }
     }
-    if (in({"is", "are", "was", "were", "be", "been", "am", "it's", "it\u2019s", "seems", "looks"}, w) && next == "quiet" &&
+    if (oneOf(w, "is", "are", "was", "were", "be", "been", "am", "it's", "it\u2019s", "seems", "looks") && next == "quiet" &&
         isPlainAdjective(words.lower(after))) {
         words.replace(n, "quite");
         return true;
@@ -2196,19 +2200,19 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(n, "breathe");
         return true;
     }
-    if (in({"my", "your", "his", "her", "our", "their"}, w) && next == "live" && words.endsPhraseBefore(after, false)) {
+    if (oneOf(w, "my", "your", "his", "her", "our", "their") && next == "live" && words.endsPhraseBefore(after, false)) {
         words.replace(n, "life");
         return true;
     }
     // "others people" → "other people": "others" is a pronoun, and a
     // counted plural after it wants the determiner.
     if (w == "others" && isPluralNounAt(words, n, isWord) && startsLowercase(words.text(n)) &&
-        (in({"people", "children", "men", "women"}, next) || isCountedNoun(singularOf(next, isWord), isWord))) {
+        (oneOf(next, "people", "children", "men", "women") || isCountedNoun(singularOf(next, isWord), isWord))) {
         words.replace(i, "other");
         return true;
     }
     // "return back" → "return": the verb says it.
-    if (in({"return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting"}, w) &&
+    if (oneOf(w, "return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting") &&
         next == "back" && startsLowercase(words.text(n))) {
         words.remove(n);
         return true;
@@ -2289,10 +2293,11 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // two clauses, the second with its own subject. Not "all but he". A
         // comma before "so" stays the writer's choice: readers leave it out
         // as often as they put it in.
-        if (w == "but" && startsLowercase(tokens[i].text) && in({"i", "he", "she", "we", "they"}, next) &&
+        if (w == "but" && startsLowercase(tokens[i].text) && oneOf(next, "i", "he", "she", "we", "they") &&
             n == i + 2 && i >= 2 && tokens[i - 1].kind == TokenKind::space && words.isWord(i - 2)) {
             const std::string_view before = words.lower(i - 2);
-            bool except = in({"all", "nothing", "anything", "everything", "everyone", "anyone", "nobody", "none", "not"}, before);
+            bool except = oneOf(before, "all", "nothing", "anything", "everything", "everyone", "anyone", "nobody",
+                                "none", "not");
             bool clause = !in<kClauseOpeners>(before) && !in<kPrepositions>(before) && !in<kDeterminers>(before);
             if (!except && clause && words.isWord(words.next(n)) && wholeFrom[i] != npos)
                 commasAfter.push_back(i - 2);
@@ -2320,39 +2325,38 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // pronoun's clause as its object ("When I said we were late"), and
         // after a noun, which a relative clause may follow ("If the job we
         // like pays").
-        if (in({"if", "when", "although", "though", "because", "while", "unless", "whenever"}, w) &&
+        if (oneOf(w, "if", "when", "although", "though", "because", "while", "unless", "whenever") &&
             words.sentenceStartsBefore(i) && wholeFrom[i] == i) {
             std::size_t k = words.next(n);
             for (int steps = 0; steps < 12 && words.isWord(k); ++steps, k = words.next(k)) {
                 const std::string_view word = words.lower(k);
-                if (!in({"i", "he", "she", "we", "they", "you", "it"}, word)) continue;
+                if (!oneOf(word, "i", "he", "she", "we", "they", "you", "it")) continue;
                 const std::size_t b = words.previous(k);
                 const std::string_view before = words.lower(b);
                 const std::string_view verb = words.nextLower(k);
                 const bool verbBefore = !baseOfThirdPerson(before).empty() || !baseOfPast(before).empty() ||
                                         isListedVerb(before) || in<kVerbsOnly>(before) || endsWith(before, "ed") ||
                                         in<kModals>(before) || in<kInverting>(before);
-                const bool goesOn = in({"me", "him", "her", "us", "them", "it", "you", "that", "than", "as", "not", "and",
-                                        "or", "but", "to", "is", "are", "was", "were", "be", "been", "am", "very", "so",
-                                        "too", "such", "what", "which", "who", "how", "where"},
-                                       before) ||
+                const bool goesOn = oneOf(before, "me", "him", "her", "us", "them", "it", "you", "that", "than",
+                                          "as", "not", "and", "or", "but", "to", "is", "are", "was", "were", "be",
+                                          "been", "am", "very", "so", "too", "such", "what", "which", "who", "how",
+                                          "where") ||
                                     in<kPrepositions>(before) || in<kDeterminers>(before) || in<kClauseOpeners>(before) ||
                                     in<kSubjectPronouns>(before) || in<kMidAdverbs>(before) || in<kNounDeterminers>(before);
                 const bool verbFollows = in<kModals>(verb) || !baseOfThirdPerson(verb).empty() ||
                                          !baseOfPast(verb).empty() || isListedVerb(verb) || in<kVerbsOnly>(verb) ||
-                                         in({"is", "are", "was", "were", "am", "have", "has", "had", "don't", "didn't",
-                                             "won't", "can't", "doesn't"},
-                                            verb);
+                                         oneOf(verb, "is", "are", "was", "were", "am", "have", "has", "had",
+                                               "don't", "didn't", "won't", "can't", "doesn't");
                 // The clause ends on a complement ("was young", "is possible")
                 // or an adverb ("study seriously"), not a noun that a relative
                 // may follow ("the job we like").
-                const bool complement = in({"is", "are", "was", "were", "am", "be", "been", "got", "get", "feel", "felt",
-                                            "seem", "seems", "seemed", "become", "became"},
-                                           words.previousLower(b));
+                const bool complement = oneOf(words.previousLower(b), "is", "are", "was", "were", "am", "be",
+                                              "been", "got", "get", "feel", "felt", "seem", "seems", "seemed",
+                                              "become", "became");
                 const bool adverb = endsWith(before, "ly") &&
-                                    !in({"family", "supply", "reply", "ally", "rally", "belly", "jelly", "bully", "fly",
-                                         "assembly", "monopoly", "anomaly", "lily", "folly", "only"},
-                                        before);
+                                    !oneOf(before, "family", "supply", "reply", "ally", "rally", "belly", "jelly",
+                                           "bully", "fly", "assembly", "monopoly", "anomaly", "lily", "folly",
+                                           "only");
                 if (!verbBefore && !goesOn && verbFollows && (complement || adverb) && b + 2 == k &&
                     tokens[b + 1].kind == TokenKind::space && startsLowercase(tokens[b].text))
                     commasAfter.push_back(b);
@@ -2403,11 +2407,11 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // Also "disagree", "I'm agree" → "I agree", "he is agree" → "he agrees".
         if ((next == "agree" || next == "disagree") && startsLowercase(tokens[n].text)) {
             const std::string_view before = words.previousLower(i);
-            if (w == "am" || (w == "are" && in({"we", "they", "you"}, before))) {
+            if (w == "am" || (w == "are" && oneOf(before, "we", "they", "you"))) {
                 words.remove(i);
                 continue;
             }
-            if (w == "is" && in({"he", "she"}, before)) {
+            if (w == "is" && oneOf(before, "he", "she")) {
                 words.replace(n, std::string(nextStore) + "s");
                 words.remove(i);
                 continue;
@@ -2449,7 +2453,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             if ((unitWord == "years" || unitWord == "months" || unitWord == "weeks") && words.lower(words.next(unit)) == "old") {
                 const std::size_t noun = words.next(words.next(unit));
                 if (words.isWord(noun) && startsLowercase(tokens[noun].text) && !in<kClauseOpeners>(words.lower(noun)) &&
-                    !in({"and", "or", "but", "when", "if", "at", "in", "by", "now", "then"}, words.lower(noun)))
+                    !oneOf(words.lower(noun), "and", "or", "but", "when", "if", "at", "in", "by", "now", "then"))
                     words.replace(unit, unitWord.substr(0, unitWord.size() - 1));
             }
         }
@@ -2494,7 +2498,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             // "more important then" → "more important than": an adjective after "more" or "less".
             bool comparative = in<kComparatives>(before) || before == "rather" ||
                                ((isPlainAdjective(before) || endsWith(before, "ant") || endsWith(before, "ent")) &&
-                                in({"more", "less"}, words.previousLower(words.previous(i))));
+                                oneOf(words.previousLower(words.previous(i)), "more", "less"));
             if (comparative) words.replace(i, "than");
             continue;
         }
@@ -2505,10 +2509,10 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         {
             bool plural = in<kPluralDeterminers>(w) && !words.clauseStartsBefore(i);
             // "each of the student" → "each of the students": these count their noun.
-            if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, w) &&
+            if (oneOf(w, "the", "my", "your", "his", "her", "our", "their", "these", "those") &&
                 words.previousLower(i) == "of" &&
-                in({"one", "each", "many", "several", "both", "either", "neither", "few"},
-                   words.previousLower(words.previous(i))))
+                oneOf(words.previousLower(words.previous(i)), "one", "each", "many", "several", "both", "either",
+                      "neither", "few"))
                 plural = true;
             std::size_t after = words.next(n);
             // Not before "and"/"or", which may join two adjectives ("several red and blue cars").
@@ -2517,11 +2521,11 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             // "many student think" → "many students think": a plural verb after
             // the noun shows the count, even at a clause's start.
             const std::string_view afterWord = words.lower(after);
-            if ((in<kPluralDeterminers>(w) || in({"both", "few", "these", "those"}, w)) &&
+            if ((in<kPluralDeterminers>(w) || oneOf(w, "both", "few", "these", "those")) &&
                 (isListedVerb(afterWord) || in<kVerbsOnly>(afterWord)) && !in<kModals>(next) && !in<kMidAdverbs>(next) &&
-                !in({"more", "other", "new", "good", "great", "local", "rich", "individual", "human", "own", "do", "does",
-                     "did", "have", "has", "had", "still", "just", "only", "even", "all", "each", "both"},
-                    next)) {
+                !oneOf(next, "more", "other", "new", "good", "great", "local", "rich", "individual", "human", "own",
+                       "do", "does", "did", "have", "has", "had", "still", "just", "only", "even", "all", "each",
+                       "both")) {
                 plural = true;
                 ends = true;
             }
@@ -2533,14 +2537,14 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             // job" is as often a slip of "another job".
             const std::string_view before = words.previousLower(i);
             const bool bareOther = w == "other" && startsLowercase(tokens[i].text) &&
-                                   !in({"the", "a", "an", "any", "no", "some", "every", "each", "one", "this", "that",
-                                        "my", "your", "his", "her", "its", "our", "their", "whose", "which", "what",
-                                        "either", "neither", "none"}, before) &&
+                                   !oneOf(before, "the", "a", "an", "any", "no", "some", "every", "each", "one",
+                                          "this", "that", "my", "your", "his", "her", "its", "our", "their",
+                                          "whose", "which", "what", "either", "neither", "none") &&
                                    (words.previous(i) == npos ||
                                     (words.text(words.previous(i)).find('\'') == npos &&
                                      words.text(words.previous(i)).find("\u2019") == npos));
             if ((bareOther || w == "some") && isCountedNoun(next, isWord) && !in<kTimeNouns>(next) &&
-                !in({"place", "thing"}, next)) {
+                !oneOf(next, "place", "thing")) {
                 const bool verbShows = (isListedVerb(afterWord) || in<kVerbsOnly>(afterWord)) && !in<kModals>(afterWord);
                 if (verbShows) {
                     plural = true;
@@ -2575,7 +2579,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         const bool third = w == "he" || w == "she" || w == "it" || indefinite;
         // A lower-case "i" may be a letter of maths: "i is the imaginary unit".
         const bool other = tokens[i].text == "I" || w == "we" || w == "they" || w == "you" ||
-                           (in({"people", "children", "men", "women"}, w) && !in<kSingularDeterminers>(words.previousLower(i)));
+                           (oneOf(w, "people", "children", "men", "women") && !in<kSingularDeterminers>(words.previousLower(i)));
         if ((third || other) && words.isWord(n) && !in<kInverting>(words.previousLower(i)) &&
             !(endsWith(words.previousLower(i), "n't") || endsWith(words.previousLower(i), "n\u2019t"))) {
             // "it" and "you" are objects too ("let it go", "give you updates"): only at a clause's start.
@@ -2587,7 +2591,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 v = words.next(v);
             const std::string_view verb = words.lower(v);
             const std::string_view after = words.nextLower(v);
-            if (thing && in({"like", "close", "clean", "open"}, verb)) continue;
+            if (thing && oneOf(verb, "like", "close", "clean", "open")) continue;
             if (third) {
                 if (verb == "don't" || verb == "don\u2019t") words.replace(v, verb == "don't" ? "doesn't" : "doesn\u2019t");
                 else if (verb == "are") words.replace(v, "is");

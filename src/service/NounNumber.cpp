@@ -152,7 +152,7 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         // "my point of views" → "my point of view": the phrase's noun is
         // singular whatever the number of points.
         if (w == "views" && nav.lowerCase(i) && nav.lower(nav.previous(i)) == "of" &&
-            in({"point", "points"}, nav.lower(nav.previous(nav.previous(i))))) {
+            oneOf(nav.lower(nav.previous(nav.previous(i))), "point", "points")) {
             nav.replace(i, "view");
             continue;
         }
@@ -176,12 +176,11 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         if (w == "your") {
             const std::size_t n = nav.next(i);
             const std::string next = nav.lower(n);
-            const bool verb = nav.lowerCase(n) && in({"are", "were", "aren't", "weren't", "should", "could", "would",
-                                                      "shouldn't", "couldn't", "wouldn't"},
-                                                     next);
+            const bool verb = nav.lowerCase(n) && oneOf(next, "are", "were", "aren't", "weren't", "should", "could",
+                                                        "would", "shouldn't", "couldn't", "wouldn't");
             // "Thank your very kind hosts" owns them.
             const bool thanked = nav.lower(nav.previous(i)) == "thank" &&
-                                 (nav.endsAtMark(n) || (nav.lowerCase(n) && in({"for", "so", "again"}, next)) ||
+                                 (nav.endsAtMark(n) || (nav.lowerCase(n) && oneOf(next, "for", "so", "again")) ||
                                   (next == "very" && nav.lower(nav.next(n)) == "much"));
             if (verb || thanked) nav.replace(i, "you");
             continue;
@@ -190,14 +189,14 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         // an owner, a word that picks some of many, and a counted noun ending
         // its phrase. "and" may join a second noun ("one of my best friend
         // and colleague"), so it ends no phrase here.
-        if (in({"best", "worst", "favorite", "favourite"}, w) && nav.lowerCase(i)) {
+        if (oneOf(w, "best", "worst", "favorite", "favourite") && nav.lowerCase(i)) {
             const std::size_t det = nav.previous(i);
             const std::size_t of = nav.previous(det);
             const std::size_t n = nav.next(i);
             const std::size_t after = nav.next(n);
             const std::string noun = nav.lower(n);
-            if (in({"the", "my", "your", "his", "her", "our", "their"}, nav.lower(det)) && nav.lower(of) == "of" &&
-                in({"one", "each", "many", "several", "both", "few"}, nav.lower(nav.previous(of))) &&
+            if (oneOf(nav.lower(det), "the", "my", "your", "his", "her", "our", "their") && nav.lower(of) == "of" &&
+                oneOf(nav.lower(nav.previous(of)), "one", "each", "many", "several", "both", "few") &&
                 nav.lowerCase(n) && isAlwaysCountedNoun(noun, isWord) &&
                 (nav.endsAtMark(after) || in<kPhraseEnders>(nav.lower(after)))) {
                 if (const std::string plural = pluralOfNoun(noun, isWord); !plural.empty()) nav.replace(n, plural);

@@ -23,6 +23,13 @@ inline bool in(std::initializer_list<std::string_view> list, std::string_view wo
     return in<std::initializer_list<std::string_view>>(list, word);
 }
 
+// Whether `word` is one of the words written out after it: each is a
+// comparison the compiler settles on its known length, with no list to walk.
+template <std::size_t... N>
+inline bool oneOf(std::string_view word, const char (&... words)[N]) {
+    return ((word.size() == N - 1 && std::memcmp(word.data(), words, N - 1) == 0) || ...);
+}
+
 namespace detail {
 
 // A fixed list's words ordered by length, made when compiling: a look-up
