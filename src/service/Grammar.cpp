@@ -316,20 +316,13 @@ const Forms& forms() {
     static const Forms f;
     return f;
 }
-// Whether the word is one of kVerbs, by a sorted copy: it is asked for most words.
+// Whether the word is one of kVerbs: it is asked for most words.
 bool isListedVerb(std::string_view w);
 std::string_view baseOfThirdPerson(std::string_view w);
 // An adverb in "-ly" that may stand between a pronoun and its verb ("she
 // mostly work"); not the verbs in "-ly" ("reply", "apply", "fly").
 bool isLyAdverb(std::string_view w) { return w.size() >= 5 && endsWith(w, "ly") && !isListedVerb(w); }
-bool isListedVerb(std::string_view w) {
-    static const std::vector<std::string_view> sorted = [] {
-        std::vector<std::string_view> v(std::begin(kVerbs), std::end(kVerbs));
-        std::sort(v.begin(), v.end());
-        return v;
-    }();
-    return std::binary_search(sorted.begin(), sorted.end(), w);
-}
+bool isListedVerb(std::string_view w) { return in<kVerbs>(w); }
 std::string_view baseOfThirdPerson(std::string_view w) {
     auto it = forms().thirdPerson.find(w);
     return it == forms().thirdPerson.end() ? std::string_view() : std::string_view(it->second);
@@ -505,8 +498,14 @@ std::size_t introductionAt(const Words& words, std::size_t i) {
 }  // namespace
 
 std::optional<std::string_view> irregularPastOf(std::string_view regularised) {
-    for (const auto& [past, base] : kIrregularPast)
-        if (regularPast(base) == regularised) return past;
+    // Made once: the spelling checker asks this of many words.
+    static const std::vector<std::pair<std::string, std::string_view>> regularisedPasts = [] {
+        std::vector<std::pair<std::string, std::string_view>> v;
+        for (const auto& [past, base] : kIrregularPast) v.emplace_back(regularPast(base), past);
+        return v;
+    }();
+    for (const auto& [regular, past] : regularisedPasts)
+        if (regular == regularised) return past;
     return std::nullopt;
 }
 
@@ -767,31 +766,16 @@ constexpr std::string_view kOtherStarts[] = {
             "his", "her", "our", "their", "which",
             "can't", "couldn't", "shouldn't", "mustn't", "wouldn't", "won't", "suggest", "suggests", "suggested",
             "consider", "considers", "considered", "trust", "trusts", "trusted"};
-// Words at which only the rules of correctClauseAndCount start (sorted).
+// Words at which only the rules of correctClauseAndCount start.
 constexpr std::string_view kClauseAndCountStarts[] = {
     "addicted", "afraid", "and", "aren't", "aware", "being", "childrens", "childs", "dependant", "dependent", "go",
     "goes", "gone", "isn't", "less", "loosing", "married", "mens", "similar", "since", "wasn't", "went", "weren't",
     "womens"};
-static_assert(std::is_sorted(std::begin(kClauseAndCountStarts), std::end(kClauseAndCountStarts)));
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
-bool startsAFormRule(std::string_view w) {
-    static const std::vector<std::string_view> sorted = [] {
-        std::vector<std::string_view> v;
-        auto add = [&](const auto& list) {
-            for (std::string_view word : list) v.push_back(word);
-        };
-        add(kHave);
-        add(kNounDeterminers);
-        add(kGerundPrepositions);
-        add(kNumbers);
-        add(kPrepositions);
-        add(kOtherStarts);
-        std::sort(v.begin(), v.end());
-        return v;
-    }();
-    return std::binary_search(sorted.begin(), sorted.end(), w);
-}
+constexpr auto kFormRuleStarts =
+    joined<kHave, kNounDeterminers, kGerundPrepositions, kNumbers, kPrepositions, kOtherStarts>();
+bool startsAFormRule(std::string_view w) { return in<kFormRuleStarts>(w); }
 
 // "He goes to school and don't like it" → "… and doesn't like it": a verb
 // right after "and" with no subject of its own shares the first clause's,
@@ -1083,16 +1067,8 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
     return false;
 }
 
-// A verb's base form that is no noun (of kVerbsOnly or kAgreeingVerbs), by a sorted copy: it is asked for most words.
-bool isAgreeingBase(std::string_view w) {
-    static const std::vector<std::string_view> sorted = [] {
-        std::vector<std::string_view> v(std::begin(kVerbsOnly), std::end(kVerbsOnly));
-        v.insert(v.end(), std::begin(kAgreeingVerbs), std::end(kAgreeingVerbs));
-        std::sort(v.begin(), v.end());
-        return v;
-    }();
-    return std::binary_search(sorted.begin(), sorted.end(), w);
-}
+// A verb's base form that is no noun (of kVerbsOnly or kAgreeingVerbs): it is asked for most words.
+bool isAgreeingBase(std::string_view w) { return in<kVerbsOnly>(w) || in<kAgreeingVerbs>(w); }
 
 // "Cars is" → "Cars are", "and students has" → "… have": a counted plural
 // with no determiner that opens its clause is its subject. Not after "and"
@@ -1486,7 +1462,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             return true;
         }
     }
-    if (std::binary_search(std::begin(kClauseAndCountStarts), std::end(kClauseAndCountStarts), w))
+    if (in<kClauseAndCountStarts>(w))
         return correctClauseAndCount(words, i, isWord);
     if (isAgreeingBase(w) && correctBareCountedSubject(words, i, isWord)) return true;
     if (correctNounSubjectVerb(words, i, isWord)) return true;

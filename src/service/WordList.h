@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
@@ -32,14 +33,30 @@ inline bool oneOf(std::string_view word, const char (&... words)[N]) {
 
 namespace detail {
 
-// A fixed list's words ordered by length, made when compiling: a look-up
-// reads only the words of the asked word's length.
+constexpr std::uint32_t hashOf(std::string_view w) {
+    std::uint32_t h = 2166136261u;
+    for (char c : w) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 16777619u;
+    }
+    return h;
+}
+
+// A fixed list's words indexed when compiling: a short list by length, so
+// that a look-up reads only the words of the asked word's length; a long one
+// in a hash table at most half full, so that one reads a word or two.
 template <const auto& List>
-struct LengthIndex {
+struct Index {
     static constexpr std::size_t count = std::size(List);
+    static constexpr bool hashed = count > 12;
     static constexpr std::size_t longest = [] {
         std::size_t n = 0;
         for (std::string_view w : List) n = std::max(n, w.size());
+        return n;
+    }();
+    static constexpr std::size_t shortest = [] {
+        std::size_t n = longest;
+        for (std::string_view w : List) n = std::min(n, w.size());
         return n;
     }();
     static constexpr std::array<std::string_view, count> words = [] {
@@ -60,6 +77,21 @@ struct LengthIndex {
         }
         return s;
     }();
+    static constexpr std::size_t slots = [] {
+        std::size_t n = 1;
+        while (n < 2 * count) n *= 2;
+        return n;
+    }();
+    // Each slot holds a word's place in `words` plus one, or 0 when empty.
+    static constexpr std::array<unsigned short, slots> table = [] {
+        std::array<unsigned short, slots> t{};
+        for (std::size_t k = 0; k < count; ++k) {
+            std::size_t h = hashOf(words[k]) & (slots - 1);
+            while (t[h] != 0) h = (h + 1) & (slots - 1);
+            t[h] = static_cast<unsigned short>(k + 1);
+        }
+        return t;
+    }();
 };
 
 }  // namespace detail
@@ -67,16 +99,35 @@ struct LengthIndex {
 // The same for a fixed list named at compile time: `in<kModals>(word)`.
 template <const auto& List>
 bool in(std::string_view word) {
-    using Index = detail::LengthIndex<List>;
+    using Index = detail::Index<List>;
     const std::size_t n = word.size();
-    if (n > Index::longest) return false;
-    const std::size_t end = Index::starts[n + 1];
-    if (n == 0) return end > Index::starts[0];
-    for (std::size_t k = Index::starts[n]; k < end; ++k) {
-        const std::string_view listed = Index::words[k];
-        if (listed[0] == word[0] && std::memcmp(listed.data(), word.data(), n) == 0) return true;
+    if (n > Index::longest || n < Index::shortest) return false;
+    if (n == 0) return true;
+    if constexpr (Index::hashed) {
+        for (std::size_t h = detail::hashOf(word) & (Index::slots - 1); Index::table[h] != 0;
+             h = (h + 1) & (Index::slots - 1)) {
+            const std::string_view listed = Index::words[Index::table[h] - 1];
+            if (listed.size() == n && std::memcmp(listed.data(), word.data(), n) == 0) return true;
+        }
+        return false;
+    } else {
+        const std::size_t end = Index::starts[n + 1];
+        for (std::size_t k = Index::starts[n]; k < end; ++k) {
+            const std::string_view listed = Index::words[k];
+            if (listed[0] == word[0] && std::memcmp(listed.data(), word.data(), n) == 0) return true;
+        }
+        return false;
     }
-    return false;
+}
+
+// A fixed list made of others when compiling, for a rule that starts at the
+// words of several.
+template <const auto&... Lists>
+constexpr auto joined() {
+    std::array<std::string_view, (std::size(Lists) + ...)> all{};
+    std::size_t k = 0;
+    ((std::copy(std::begin(Lists), std::end(Lists), all.begin() + k), k += std::size(Lists)), ...);
+    return all;
 }
 
 }  // namespace quillant::service
