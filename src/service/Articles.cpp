@@ -6,6 +6,7 @@
 #include "text/Text.h"
 
 #include <algorithm>
+#include <array>
 #include <initializer_list>
 #include <iterator>
 #include <string>
@@ -169,25 +170,26 @@ constexpr std::string_view kReadAfterOnlyNew[] = {
     "factor", "issue", "method", "benefit", "aspect", "the", "a", "an", "time"};
 
 // The words at which a rule starts, so that the others cost one look-up.
-bool startsARule(std::string_view w) {
-    static const std::vector<std::string_view> sorted = [] {
-        std::vector<std::string_view> v = {
-            "same", "most", "the", "a", "an", "be", "been", "become", "becomes", "became", "to", "there", "they're",
-            "they\u2019re", "side", "more", "less", "fewer", "better", "worse", "is", "was", "have", "has", "had", "get",
-            "gets", "got", "make", "makes", "made", "bring", "brings", "brought", "at", "in", "for", "of", "by", "until",
-            "till"};
-        // The newer rules' words, but the modals and ordinals (gated below).
-        v.insert(v.end(), {"without", "agree", "agrees", "agreed", "disagree", "disagrees", "disagreed", "consider",
-                           "considers", "considered", "considering", "best", "worst", "important", "such"});
-        v.insert(v.end(), std::begin(kBeforeEffect), std::end(kBeforeEffect));
-        for (const WrongPreposition& p : kWrongPrepositions) v.push_back(p.word);
-        v.insert(v.end(), std::begin(kRoleNouns), std::end(kRoleNouns));
-        v.insert(v.end(), std::begin(kStartOnlyNew), std::end(kStartOnlyNew));
-        std::sort(v.begin(), v.end());
-        return v;
-    }();
-    return std::binary_search(sorted.begin(), sorted.end(), w);
-}
+constexpr std::string_view kRuleStartWords[] = {
+    "same", "most", "the", "a", "an", "be", "been", "become", "becomes", "became", "to", "there", "they're",
+    "they\u2019re", "side", "more", "less", "fewer", "better", "worse", "is", "was", "have", "has", "had", "get",
+    "gets", "got", "make", "makes", "made", "bring", "brings", "brought", "at", "in", "for", "of", "by", "until",
+    "till",
+    // The newer rules' words, but the modals and ordinals (gated below).
+    "without", "agree", "agrees", "agreed", "disagree", "disagrees", "disagreed", "consider", "considers",
+    "considered", "considering", "best", "worst", "important", "such"};
+constexpr auto kRuleStarts = [] {
+    std::array<std::string_view, std::size(kRuleStartWords) + std::size(kBeforeEffect) + std::size(kWrongPrepositions) +
+                                     std::size(kRoleNouns) + std::size(kStartOnlyNew)>
+        all{};
+    auto at = std::copy(std::begin(kRuleStartWords), std::end(kRuleStartWords), all.begin());
+    at = std::copy(std::begin(kBeforeEffect), std::end(kBeforeEffect), at);
+    for (const WrongPreposition& p : kWrongPrepositions) *at++ = p.word;
+    at = std::copy(std::begin(kRoleNouns), std::end(kRoleNouns), at);
+    std::copy(std::begin(kStartOnlyNew), std::end(kStartOnlyNew), at);
+    return all;
+}();
+bool startsARule(std::string_view w) { return in<kRuleStarts>(w); }
 
 }  // namespace
 

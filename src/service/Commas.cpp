@@ -256,8 +256,11 @@ constexpr std::string_view kButAdverbs[] = {"even", "now", "then", "still", "rig
 
 // The words of the introduction that starts at unit `at`, or 0.
 std::size_t introductionLength(const Sentence& s, std::size_t at = 0) {
+    const std::string& first = s.w(at);
+    if (first.empty()) return 0;
     std::size_t longest = 0;
     for (std::string_view phrase : kIntroductions) {
+        if (!phrase.starts_with(first) || (phrase.size() > first.size() && phrase[first.size()] != ' ')) continue;
         std::size_t k = at, from = 0;
         while (true) {
             std::size_t blank = phrase.find(' ', from);
@@ -749,6 +752,13 @@ bool isAsciiWord(std::string_view w) {
 }
 
 std::string lowerAscii(std::string_view w) {
+    // Most words have no typographic apostrophe, nor any byte past ASCII.
+    if (std::none_of(w.begin(), w.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        std::string out(w);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        return out;
+    }
     std::string out;
     out.reserve(w.size());
     for (std::size_t i = 0; i < w.size(); ++i) {
