@@ -366,15 +366,23 @@ public:
             entry.known = true;
             entry.from = w;
             entry.lowered = {};
-            if (tokens_[i].kind == TokenKind::word && tokens_[i].language == 0 && isPlainWord(w)) {
-                bool ascii = true, upper = false;
+            if (tokens_[i].kind == TokenKind::word && tokens_[i].language == 0 && !w.empty()) {
+                // Most words are ASCII letters, which need no Unicode tables.
+                bool ascii = true, upper = false, letters = true;
                 for (char c : w) {
-                    ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-                    upper = upper || (c >= 'A' && c <= 'Z');
+                    if (static_cast<unsigned char>(c) >= 0x80) ascii = false;
+                    else if (c >= 'A' && c <= 'Z') upper = true;
+                    else if ((c < 'a' || c > 'z') && c != '\'') letters = false;
                 }
-                // Most words are already in lower case: the first copy serves.
-                entry.lowered = ascii && !upper ? std::string_view(lowered_.emplace_back(w))
-                                                : std::string_view(lowered_.emplace_back(text::lowercased(w)));
+                if (ascii && letters) {
+                    std::string& lowered = lowered_.emplace_back(w);
+                    if (upper)
+                        for (char& c : lowered)
+                            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+                    entry.lowered = lowered;
+                } else if (isPlainWord(w)) {
+                    entry.lowered = lowered_.emplace_back(text::lowercased(w));
+                }
             }
         }
         return entry.lowered;
