@@ -152,9 +152,9 @@ public:
         : tokens_(tokens), units_(std::move(units)), commas_(commas), drops_(drops), after_(units_.size(), false) {}
 
     std::size_t size() const { return units_.size(); }
-    const std::string& w(std::size_t k) const {
-        static const std::string none;
-        return k < units_.size() ? units_[k].lower : none;
+    // A view, so that the rules' many comparisons with a literal check the length first.
+    std::string_view w(std::size_t k) const {
+        return k < units_.size() ? std::string_view(units_[k].lower) : std::string_view();
     }
     bool isWord(std::size_t k) const { return k < units_.size() && !units_[k].lower.empty(); }
     bool capital(std::size_t k) const { return k < units_.size() && units_[k].capital; }
@@ -192,7 +192,7 @@ public:
     // Whether the word at k is a finite verb after the subject pronoun `subject`.
     bool verbAfter(std::string_view subject, std::size_t k) const {
         if (!isWord(k) || capital(k)) return false;
-        const std::string& v = w(k);
+        const std::string_view v = w(k);
         if (in<kMidAdverbs>(v) || (endsWith(v, "ly") && v != "fly" && v != "reply")) return verbAfter(subject, k + 1);
         if (in<kFinite>(v)) return true;
         if (in<kNotVerbs>(v) || in<kDeterminers>(v) || (in<kPrepositions>(v) && v != "like") ||
@@ -205,7 +205,7 @@ public:
     }
     // Whether a subject and its verb start at k ("they are", "it's", "there is").
     bool subjectAndVerbAt(std::size_t k) const {
-        const std::string& s = w(k);
+        const std::string_view s = w(k);
         if (in<kSubjectContractions>(s)) return true;
         if (in<kIndefinites>(s)) return verbAfter("it", k + 1);  // "nothing happened", "everyone knows"
         if (s == "there") return in<kFinite>(w(k + 1)) || oneOf(w(k + 1), "seems", "seem", "seemed", "used");
@@ -215,7 +215,7 @@ public:
     // subject pronoun's verb.
     bool hasFiniteVerb(std::size_t from, std::size_t to) const {
         for (std::size_t k = from; k < to; ++k) {
-            const std::string& v = w(k);
+            const std::string_view v = w(k);
             if (in<kFinite>(v) || in<kSubjectContractions>(v) || subjectAndVerbAt(k)) return true;
             if (k == from && (v == "this" || v == "that") && endsWith(w(k + 1), "s") && !endsWith(w(k + 1), "'s"))
                 return true;  // "This offers"
@@ -256,11 +256,13 @@ constexpr std::string_view kButAdverbs[] = {"even", "now", "then", "still", "rig
 
 // The words of the introduction that starts at unit `at`, or 0.
 std::size_t introductionLength(const Sentence& s, std::size_t at = 0) {
-    const std::string& first = s.w(at);
+    const std::string_view first = s.w(at);
     if (first.empty()) return 0;
     std::size_t longest = 0;
     for (std::string_view phrase : kIntroductions) {
-        if (!phrase.starts_with(first) || (phrase.size() > first.size() && phrase[first.size()] != ' ')) continue;
+        if (phrase[0] != first[0] || !phrase.starts_with(first) ||
+            (phrase.size() > first.size() && phrase[first.size()] != ' '))
+            continue;
         std::size_t k = at, from = 0;
         while (true) {
             std::size_t blank = phrase.find(' ', from);
@@ -302,7 +304,7 @@ void afterIntroduction(Sentence& s, std::size_t at) {
     // it reads as part of the clause ("Thus we left"), and a phrase with no
     // verb is no clause ("Hence the name").
     if (at == 0 && oneOf(s.w(0), "thus", "hence") && s.canInsertAfter(0)) {
-        const std::string& next = s.w(1);
+        const std::string_view next = s.w(1);
         const bool opensClause = (in<kPrepositions>(next) && !in<kIntroductionGoesOn>(next)) ||
                                  in<kMidAdverbs>(next) || in<kButAdverbs>(next);
         if (opensClause && s.hasFiniteVerb(1, s.clauseEnd(1))) s.insertAfter(0);
@@ -329,7 +331,7 @@ void afterIntroduction(Sentence& s, std::size_t at) {
     std::size_t n = introductionLength(s, at);
     if (n == 0 || !s.canInsertAfter(at + n - 1)) return;
     n += at;
-    const std::string& next = s.w(n);
+    const std::string_view next = s.w(n);
     if (in<kIntroductionGoesOn>(next)) return;
     // "Of course we can": before a subject pronoun it reads as part of the clause.
     if (s.w(at) == "of" && in<kSubjectPronouns>(next)) return;
@@ -360,7 +362,7 @@ bool presentTense(std::string_view w) {
 bool clauseAt(const Sentence& s, std::size_t k) {
     if (oneOf(s.w(k), "then", "now", "so", "thus", "therefore", "also", "still") && s.isWord(k + 1)) ++k;
     if (s.subjectAndVerbAt(k)) return true;
-    const std::string& first = s.w(k);
+    const std::string_view first = s.w(k);
     if ((first == "this" || first == "that") && in<kFinite>(s.w(k + 1))) return true;
     if (in<kNounPhraseStarts>(first))
         for (std::size_t j = k + 2; j <= k + 5; ++j) {  // "the demand for new cars will"
@@ -401,7 +403,7 @@ void afterOpening(Sentence& s, std::size_t at) {
     // trying can you learn"): the fault there is the order, not a comma.
     if (s.w(at) == "only") return;
     std::size_t o = at + (oneOf(s.w(at), "so", "thus", "but", "and", "then", "even", "just", "also") ? 1 : 0);
-    const std::string& opener = s.w(o);
+    const std::string_view opener = s.w(o);
     // "Because of the rain, we": "because of" opens a phrase, not a clause.
     const bool becauseOf = opener == "because" && s.w(o + 1) == "of";
     const bool clause = in<kClauseOpeners>(opener) && !becauseOf, either = in<kEitherOpeners>(opener),
@@ -418,7 +420,7 @@ void afterOpening(Sentence& s, std::size_t at) {
         const bool nounPhrase = !pronoun && in<kNounPhraseStarts>(s.w(k)) && clauseAt(s, k);
         if (!pronoun && !nounPhrase) continue;
         const std::size_t b = k - 1;
-        const std::string& before = s.w(b);
+        const std::string_view before = s.w(b);
         // "By avoiding this, we", "After that, they": a pronoun, not a determiner.
         const bool demonstrative = pronoun && (oneOf(before, "this", "these", "those") ||
                                                (before == "that" && in<kPrepositions>(s.w(b - 1))));
@@ -578,7 +580,7 @@ void beforeWhich(Sentence& s) {
     for (std::size_t k = 2; k + 1 < s.size(); ++k) {
         if (s.w(k) != "which" || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
         const std::size_t noun = k - 1;
-        const std::string& n = s.w(noun);
+        const std::string_view n = s.w(noun);
         if (in<kPrepositions>(n) || in<kDeterminers>(n) || in<kJoiners>(n) || in<kEmbedding>(n) ||
             in<kFinite>(n) || in<kObjectPronouns>(n) || in<kNotVerbs>(n) || endsWith(n, "ly"))
             continue;
@@ -588,12 +590,12 @@ void beforeWhich(Sentence& s) {
             while (d > 0 && s.isWord(d - 1) && noun - d < 3 && !in<kDeterminers>(s.w(d - 1)) &&
                    !in<kPrepositions>(s.w(d - 1)))
                 --d;
-            const std::string& det = d > 0 ? s.w(d - 1) : std::string();
+            const std::string_view det = d > 0 ? s.w(d - 1) : std::string_view();
             const bool possessive = oneOf(det, "my", "your", "his", "her", "our", "their", "its", "this", "that");
             const bool bare = d == noun && in<kPrepositions>(det) && !endsWith(n, "s");
             known = possessive || bare;
         }
-        const std::string& verb = s.w(k + 1);
+        const std::string_view verb = s.w(k + 1);
         // "more cars, which means more smoke": a verb in -s cannot have a
         // plural for subject, so "which" takes up the whole clause.
         known = known || (presentTense(n) && n.size() > 4 &&
@@ -632,8 +634,8 @@ void aroundExamples(Sentence& s) {
         const std::size_t start = s.clauseStart(k);
         const std::size_t from = start == std::string::npos ? 0 : start + 1;
         if (s.w(k) == "especially" && s.canInsertAfter(k - 1) && s.hasFiniteVerb(from, k)) {
-            const std::string& before = s.w(k - 1);
-            const std::string& after = s.w(k + 1);
+            const std::string_view before = s.w(k - 1);
+            const std::string_view after = s.w(k + 1);
             const bool set = in<kPrepositions>(after) || in<kDeterminers>(after) ||
                              oneOf(after, "when", "if", "because", "where", "while", "now", "today", "those");
             if (set && !in<kFinite>(before) && !in<kObjectPronouns>(before) && !in<kDeterminers>(before) &&
@@ -670,7 +672,7 @@ constexpr std::string_view kComparatives[] = {
 void betweenComparatives(Sentence& s) {
     for (std::size_t k = 0; k + 4 < s.size(); ++k) {
         if (s.w(k) != "the" || !in<kComparatives>(s.w(k + 1))) continue;
-        const std::string& before = k > 0 ? s.w(k - 1) : std::string();
+        const std::string_view before = k > 0 ? s.w(k - 1) : std::string_view();
         if (k > 0 && s.isWord(k - 1) && !in<kJoiners>(before) && !takesClause(before)) continue;
         std::size_t j = k + 2;
         while (j < k + 5 && s.isWord(j) && !s.subjectAndVerbAt(j)) ++j;
@@ -679,7 +681,7 @@ void betweenComparatives(Sentence& s) {
         for (std::size_t m = j + 2; m + 1 < s.size() && s.isWord(m); ++m) {
             if (in<kFinite>(s.w(m)) && !(m == j + 2 && in<kFinite>(s.w(j + 1)))) break;
             if (s.w(m) != "the" || !in<kComparatives>(s.w(m + 1))) continue;
-            const std::string& end = s.w(m - 1);
+            const std::string_view end = s.w(m - 1);
             if (s.canInsertAfter(m - 1) && !in<kDeterminers>(end) && !in<kNotVerbs>(end) && !in<kJoiners>(end))
                 s.insertAfter(m - 1);
             break;
@@ -693,7 +695,7 @@ void betweenComparatives(Sentence& s) {
 void aroundHowever(Sentence& s) {
     for (std::size_t k = 1; k < s.size(); ++k) {
         if (s.w(k) != "however" || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
-        const std::string& before = s.w(k - 1);
+        const std::string_view before = s.w(k - 1);
         if (in<kFinite>(before) || in<kDeterminers>(before) || in<kPrepositions>(before) || in<kJoiners>(before) ||
             in<kNotVerbs>(before) || in<kEmbedding>(before))
             continue;
@@ -721,7 +723,7 @@ void afterThinking(Sentence& s) {
         if ((k > 0 && !s.isMark(k - 1, ",")) || !oneOf(s.w(k), "i", "we", "they", "he", "she", "you")) continue;
         std::size_t v = k + 1;
         if (in<kMidAdverbs>(s.w(v)) || (endsWith(s.w(v), "ly") && s.w(v) != "only")) ++v;
-        const std::string& verb = s.w(v);
+        const std::string_view verb = s.w(v);
         const bool thinking =
             in<kThinking>(verb) || (endsWith(verb, "s") && in<kThinking>(verb.substr(0, verb.size() - 1)));
         if (!thinking || !s.canRemove(v + 1)) continue;
@@ -791,7 +793,7 @@ void forEachSentence(const Tokens& tokens, bool capitalOpens, F f) {
     auto finish = [&](std::size_t end, bool closed) {
         bool whole = false;
         if (opening && tokens[*opening].kind == TokenKind::word) {
-            const std::string& w = tokens[*opening].text;
+            const std::string_view w = tokens[*opening].text;
             if (isAsciiWord(w) || isPlainWord(w))
                 whole = english && (afterMark || (closed && (!in<kContinuations>(lowerAscii(w)) || !startsLowercase(w))) ||
                                     (capitalOpens && !startsLowercase(w) && w != "I"));

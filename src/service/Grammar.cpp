@@ -493,7 +493,9 @@ std::size_t introductionAt(const Words& words, std::size_t i) {
     if (first.empty()) return 0;
     std::size_t longest = 0;
     for (std::string_view phrase : kIntroductions) {
-        if (!phrase.starts_with(first) || (phrase.size() > first.size() && phrase[first.size()] != ' ')) continue;
+        if (phrase[0] != first[0] || !phrase.starts_with(first) ||
+            (phrase.size() > first.size() && phrase[first.size()] != ' '))
+            continue;
         std::size_t at = i, count = 0;
         std::size_t from = 0;
         while (true) {
