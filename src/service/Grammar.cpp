@@ -1278,8 +1278,8 @@ std::size_t singularSubjectStart(const Words& words, std::size_t s, const IsWord
 // no noun, or one that a following "to" or object pronoun shows to be a
 // verb ("the manager need us"). Not before "not" ("the lid need not"), nor
 // in a sentence told in the past.
-bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string_view verb = words.lower(i);
+// `verb` is words.lower(i).
+bool correctSingularNounSubject(Words& words, std::size_t i, std::string_view verb, const IsWord& isWord) {
     if (!startsLower(words.text(i))) return false;
     // "Technology have changed" → "has", "the music teacher are" → "is":
     // the subjects the rules on determiners leave, a noun seldom counted
@@ -1337,8 +1337,8 @@ bool objectFollowsVerb(const Words& words, std::size_t i) {
 // "Workers earns" → "earn": a plural subject that opens its clause before a
 // verb's -s form: a part of a plural ("most of", "all of my", "a lot of"),
 // a counted plural after a noun and a determiner, or a bare counted plural.
-bool correctPluralNounSubject(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string_view verb = words.lower(i);
+// `verb` is words.lower(i).
+bool correctPluralNounSubject(Words& words, std::size_t i, std::string_view verb, const IsWord& isWord) {
     const std::string base(baseOfThirdPerson(verb));
     if (base.empty() || !startsLower(words.text(i)) || !objectFollowsVerb(words, i)) return false;
     std::size_t s = words.previous(i);
@@ -1377,8 +1377,8 @@ constexpr std::string_view kKin[] = {"aunt", "brother", "cousin", "dad", "daught
 // "My brother and my sister is" → "are": two counted singulars, each with
 // its own determiner, joined by "and" and opening a clause. Not after
 // "each" or "every", which count them one by one, nor "between".
-bool correctJoinedSubject(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string_view verb = words.lower(i);
+// `verb` is words.lower(i).
+bool correctJoinedSubject(Words& words, std::size_t i, std::string_view verb, const IsWord& isWord) {
     std::string plural = pluralVerbOf(verb);
     if (plural.empty() && !baseOfThirdPerson(verb).empty() && objectFollowsVerb(words, i)) plural = baseOfThirdPerson(verb);
     if (plural.empty() || !startsLower(words.text(i))) return false;
@@ -1406,8 +1406,9 @@ bool correctJoinedSubject(Words& words, std::size_t i, const IsWord& isWord) {
 // with the plural that ends the phrase. Not after words that count or
 // sort what follows ("a number of", "a kind of", "the rest of"), where the
 // plural is the subject.
-bool correctHeadBeforeOf(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string_view singular = lookUp(kToSingularVerb, words.lower(i));
+// `verb` is words.lower(i).
+bool correctHeadBeforeOf(Words& words, std::size_t i, std::string_view verb, const IsWord& isWord) {
+    const std::string_view singular = lookUp(kToSingularVerb, verb);
     if (singular.empty() || !startsLower(words.text(i)) || words.nextLower(i) == "not") return false;
     const std::size_t p = words.previous(i);
     if (!isPluralNounAt(words, p, isWord) || !startsLower(words.text(p))) return false;
@@ -1440,10 +1441,11 @@ bool correctNounSubjectVerb(Words& words, std::size_t i, const IsWord& isWord) {
     const std::string_view w = words.lower(i);
     if (w.empty()) return false;
     const char last = w.back();
-    return correctSingularNounSubject(words, i, isWord) ||
+    // Each rule changes the word only when it fires, so `w` holds for the next.
+    return correctSingularNounSubject(words, i, w, isWord) ||
            ((last == 's' || last == 't') &&
-            (correctPluralNounSubject(words, i, isWord) || correctJoinedSubject(words, i, isWord))) ||
-           ((last == 'e' || last == 't') && correctHeadBeforeOf(words, i, isWord));
+            (correctPluralNounSubject(words, i, w, isWord) || correctJoinedSubject(words, i, w, isWord))) ||
+           ((last == 'e' || last == 't') && correctHeadBeforeOf(words, i, w, isWord));
 }
 
 // The rules above, for the word at i: most words start none of them, and
@@ -2257,9 +2259,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
     // or after a line that a paragraph merely wraps.
     const std::vector<std::size_t> wholeFrom = wholeSentenceStarts(tokens, true);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
-        if (!words.isWord(i)) continue;
-        const std::string_view wStore = words.lower(i);
-        const std::string_view w = wStore;
+        const std::string_view w = words.lower(i);
+        if (w.empty()) continue;  // no English word
         const std::size_t n = words.next(i);
         const std::string_view nextStore = words.lower(n);
         const std::string_view next = nextStore;
@@ -2502,8 +2503,9 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // "many reason." → "many reasons.", "one of the reason that" → "one of
         // the reasons that": only where the noun ends the noun phrase, and
         // never after a clause's start, where "many" may be the subject
-        // itself ("Many argue that").
-        {
+        // itself ("Many argue that"). Only words that count a noun start it.
+        if (in<kPluralDeterminers>(w) || oneOf(w, "the", "my", "your", "his", "her", "our", "their", "these", "those",
+                                               "both", "few", "other", "some")) {
             bool plural = in<kPluralDeterminers>(w) && !words.clauseStartsBefore(i);
             // "each of the student" → "each of the students": these count their noun.
             if (oneOf(w, "the", "my", "your", "his", "her", "our", "their", "these", "those") &&
