@@ -204,7 +204,8 @@ void correctArticles(Tokens& tokens) {
         char folded[12];
         std::transform(raw.begin(), raw.end(), folded, [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
         if (!startsARule(std::string_view(folded, raw.size())) || !nav.isWord(i)) continue;
-        const std::string w(folded, raw.size());
+        // Views, so that the many comparisons with literals check the length first.
+        const std::string_view w(folded, raw.size());
         // Modals and ordinals are common: the words that start only the
         // rules of words one too many or missing go on only where the next
         // word, as written, is one those rules read.
@@ -214,10 +215,12 @@ void correctArticles(Tokens& tokens) {
             if (following == npos || !in<kReadAfterOnlyNew>(std::string_view(tokens[following].text))) continue;
         }
         const std::size_t n = nav.next(i);
-        const std::string next = nav.lower(n);
+        const std::string nextStore = nav.lower(n);
+        const std::string_view next = nextStore;
         if (next.empty() && w != "same") continue;
         const std::size_t after = nav.next(n);
-        const std::string afterWord = nav.lower(after);
+        const std::string afterStore = nav.lower(after);
+        const std::string_view afterWord = afterStore;
 
         // "Our plans are not same." → "… not the same.": "same" ending its
         // phrase after "be" stands only with "the".
@@ -340,7 +343,7 @@ void correctArticles(Tokens& tokens) {
             oneOf(afterWord, "is", "was", "of", "between", "that", "for")) {
             const std::size_t b = nav.previous(i);
             if (b == npos || (tokens[b].kind == TokenKind::punct && std::string_view(".!?").find(tokens[b].text) != npos)) {
-                nav.replace(i, "the " + w);
+                nav.replace(i, "the " + std::string(w));
                 changed = true;
                 continue;
             }
@@ -373,7 +376,7 @@ void correctArticles(Tokens& tokens) {
                                         "with", "to", "for", "on", "about", "into");
                 if (!noun && (oneOf(subject, "it", "this", "that") ||
                               (w != "can" && oneOf(subject, "he", "she", "they", "we", "you")))) {
-                    nav.replace(i, w + " be");
+                    nav.replace(i, std::string(w) + " be");
                     changed = true;
                     continue;
                 }
@@ -470,7 +473,7 @@ void correctArticles(Tokens& tokens) {
                       "that's", "that\u2019s")) {
                 const bool ordinal = w == "first" || w == "second" || w == "third";
                 if (ordinal ? next == "time" : in<kCountedHeads>(next) && next != "man") {
-                    nav.replace(i, "the " + w);
+                    nav.replace(i, "the " + std::string(w));
                     changed = true;
                     continue;
                 }
@@ -498,7 +501,7 @@ void correctArticles(Tokens& tokens) {
                         opens = in<kOpeningAdverbs>(nav.lower(nav.previous(b)));
                 }
                 if (opens) {
-                    nav.replace(i, "the " + w);
+                    nav.replace(i, "the " + std::string(w));
                     changed = true;
                     continue;
                 }

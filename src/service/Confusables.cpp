@@ -84,7 +84,7 @@ constexpr std::string_view kPlaces[] = {"place", "places", "city", "cities", "to
 // "will safe money" → "will save money", "to loose the match" → "to lose the
 // match": after a modal or "to", before what opens an object. "we are save."
 // → "we are safe.": after "be" where the phrase ends.
-bool verbOrAdjective(Nav& nav, std::size_t i, const std::string& w) {
+bool verbOrAdjective(Nav& nav, std::size_t i, std::string_view w) {
     const std::size_t p = nav.previous(i), n = nav.next(i);
     const std::string before = nav.lower(p), next = nav.lower(n);
     if ((w == "safe" || w == "loose") && in<kBeforeBase>(before) && before != "not" &&
@@ -151,7 +151,7 @@ bool verbOrAdjective(Nav& nav, std::size_t i, const std::string& w) {
 
 // Small words: "more that 20" → "more than 20", "since than" → "since then",
 // "fore example", "the town were I live", "wonder weather it", "you're own".
-bool smallWord(Nav& nav, std::size_t i, const std::string& w) {
+bool smallWord(Nav& nav, std::size_t i, std::string_view w) {
     const std::size_t p = nav.previous(i), n = nav.next(i);
     const std::string before = nav.lower(p), next = nav.lower(n);
     if (w == "that" && oneOf(before, "more", "less", "fewer") && nav.isNumber(n)) {
@@ -230,7 +230,7 @@ bool smallWord(Nav& nav, std::size_t i, const std::string& w) {
 // "I no that" → "I know that", "to by new shoes", "has past away", "has lead
 // to", "whose the", "the hole day", "a peace of cake", "it makes since.",
 // "can't bare it", "bare in mind", "refuse to except it", "wear cloths".
-bool soundsAlike(Nav& nav, std::size_t i, const std::string& w) {
+bool soundsAlike(Nav& nav, std::size_t i, std::string_view w) {
     const std::size_t p = nav.previous(i), n = nav.next(i);
     const std::string before = nav.lower(p), next = nav.lower(n);
     auto change = [&](std::string_view to) {
@@ -379,7 +379,7 @@ void correctConfusables(Tokens& tokens) {
         if (tokens[i].kind != TokenKind::word || tokens[i].language != 0 || raw.size() < 2 || raw.size() > 8) continue;
         char folded[8];
         std::transform(raw.begin(), raw.end(), folded, [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
-        const std::string w(folded, raw.size());
+        const std::string_view w(folded, raw.size());
         if (!in<kStarts>(w) || !nav.isWord(i)) continue;
         if (!verbOrAdjective(nav, i, w) && !smallWord(nav, i, w)) soundsAlike(nav, i, w);
     }
