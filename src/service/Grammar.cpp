@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <deque>
 #include <iterator>
 #include <map>
@@ -353,18 +354,25 @@ public:
     // Told by the lower-case word's cache: the Unicode test is made once per token's text.
     bool isWord(std::size_t i) const { return !lower(i).empty(); }
     // The lower-case word at i, empty if i is no English word. Remembered
-    // per token, with the text it was made from: the rules ask for most
-    // words many times, and a rule may have changed the token since. The
+    // per token until an edit of this class's changes it: the rules ask for
+    // most words many times, so every edit of a token's text while this
+    // object lives goes through replace(), set(), clear() or remove(). The
     // words lowered are kept as long as this object, never moved nor
     // overwritten, so that a view of one stays good across later edits.
     std::string_view lower(std::size_t i) const {
         if (i >= tokens_.size()) return {};
         if (cache_.size() < tokens_.size()) cache_.resize(tokens_.size());
         Lowered& entry = cache_[i];
-        const std::string& w = tokens_[i].text;
-        if (!entry.known || entry.from != w) {
-            entry.known = true;
+#ifndef NDEBUG
+        // An edit that bypassed this class would leave a stale word here.
+        assert(!entry.known || entry.from == tokens_[i].text);
+#endif
+        if (!entry.known) {
+            const std::string& w = tokens_[i].text;
+#ifndef NDEBUG
             entry.from = w;
+#endif
+            entry.known = true;
             entry.lowered = {};
             if (tokens_[i].kind == TokenKind::word && tokens_[i].language == 0 && !w.empty()) {
                 // Most words are ASCII letters, which need no Unicode tables.
@@ -408,20 +416,28 @@ public:
         if (text::graphemeCount(w) > 1 && isAllUppercase(w)) w = uppercased(with);
         else if (!startsLower(w)) w = capitalizedFirst(with);
         else w = std::string(with);
+        changed(i);
     }
-    void clear(std::size_t i) { tokens_[i].text.clear(); }
+    void set(std::size_t i, std::string text) {
+        tokens_[i].text = std::move(text);
+        changed(i);
+    }
+    void clear(std::size_t i) {
+        tokens_[i].text.clear();
+        changed(i);
+    }
     // After tokens were inserted or erased.
     void forget() { cache_.clear(); }
     // Removes the word and the blank after it, or before it when a mark
     // follows ("reverting back." → "reverting.").
     void remove(std::size_t i) {
         bool capital = !startsLower(tokens_[i].text);
-        tokens_[i].text.clear();
-        if (i + 1 < tokens_.size() && tokens_[i + 1].kind == TokenKind::space) tokens_[i + 1].text.clear();
+        clear(i);
+        if (i + 1 < tokens_.size() && tokens_[i + 1].kind == TokenKind::space) clear(i + 1);
         else if (i > 0 && tokens_[i - 1].kind == TokenKind::space && i + 1 < tokens_.size() &&
                  tokens_[i + 1].kind == TokenKind::punct)
-            tokens_[i - 1].text.clear();
-        if (std::size_t n = next(i + 1); capital && isWord(n)) tokens_[n].text = capitalizedFirst(tokens_[n].text);
+            clear(i - 1);
+        if (std::size_t n = next(i + 1); capital && isWord(n)) set(n, capitalizedFirst(tokens_[n].text));
     }
     const std::string& text(std::size_t i) const { return tokens_[i].text; }
     // Whether a noun phrase may end before `after` (the token after its noun):
@@ -479,9 +495,14 @@ private:
     const std::vector<std::size_t>* commas_ = nullptr;
     struct Lowered {
         bool known = false;
-        std::string from;
         std::string_view lowered;
+#ifndef NDEBUG
+        std::string from;  // the text lowered, to catch an edit made behind this class's back
+#endif
     };
+    void changed(std::size_t i) const {
+        if (i < cache_.size()) cache_[i].known = false;
+    }
     mutable std::vector<Lowered> cache_;
     mutable std::deque<std::string> lowered_;
 };
@@ -2311,8 +2332,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 std::size_t subject = words.next(joiner);
                 if (((w != "because" && word == "but") || (w == "because" && word == "so")) &&
                     (in<kSubjectPronouns>(words.lower(subject)) || in<kNounDeterminers>(words.lower(subject)))) {
-                    tokens[joiner].text.clear();
-                    if (joiner + 1 < tokens.size() && tokens[joiner + 1].kind == TokenKind::space) tokens[joiner + 1].text.clear();
+                    words.clear(joiner);
+                    if (joiner + 1 < tokens.size() && tokens[joiner + 1].kind == TokenKind::space) words.clear(joiner + 1);
                 }
                 break;
             }
@@ -2418,7 +2439,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 {"i'm", "I"}, {"i\u2019m", "I"}, {"we're", "we"}, {"we\u2019re", "we"}, {"they're", "they"},
                 {"they\u2019re", "they"}, {"you're", "you"}, {"you\u2019re", "you"}};
             if (std::string_view subject = lookUp(kSubjects, w); !subject.empty()) {
-                if (subject == "I") tokens[i].text = "I";
+                if (subject == "I") words.set(i, "I");
                 else words.replace(i, subject);
                 continue;
             }
@@ -2435,8 +2456,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
         if (w == "an" && next == "other") {
             words.replace(i, "another");
-            tokens[n].text.clear();
-            if (n == i + 2) tokens[i + 1].text.clear();
+            words.clear(n);
+            if (n == i + 2) words.clear(i + 1);
             continue;
         }
         // "a apple" → "an apple", "an university" → "a university"; "an" before
@@ -2567,7 +2588,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             continue;
         }
         if ((in<kDaysAndMonths>(w) || in<kProperNames>(w)) && startsLower(tokens[i].text)) {
-            tokens[i].text = capitalizedFirst(tokens[i].text);
+            words.set(i, capitalizedFirst(tokens[i].text));
             continue;
         }
 
