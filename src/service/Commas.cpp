@@ -852,16 +852,24 @@ void insertCommas(Tokens& tokens) {
     forEachSentence(tokens, false, [&](std::size_t first, std::size_t end, bool whole) {
         if (!whole) return;
         std::vector<Unit> units;
+        units.reserve(end - first);
         for (std::size_t i = first; i < end; ++i) {
             const Token& t = tokens[i];
             if (t.kind == TokenKind::space || t.kind == TokenKind::lineBreak) continue;
-            Unit u{i, {}, false};
-            if (t.kind == TokenKind::word && (isAsciiWord(t.text) || isPlainWord(t.text))) {
-                u.lower = lowerAscii(t.text);
+            Unit& u = units.emplace_back(Unit{i, {}, false});
+            if (t.kind != TokenKind::word) continue;
+            const bool ascii = isAsciiWord(t.text);
+            if (ascii || isPlainWord(t.text)) {
+                if (ascii) {  // letters and straight apostrophes: only the capitals change
+                    u.lower = t.text;
+                    for (char& c : u.lower)
+                        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+                } else {
+                    u.lower = lowerAscii(t.text);
+                }
                 const char c = t.text[0];
                 u.capital = (c >= 'a' && c <= 'z') ? false : (c >= 'A' && c <= 'Z') || !startsLowercase(t.text);
             }
-            units.push_back(std::move(u));
         }
         Sentence s(tokens, std::move(units), commas, drops);
         afterThinking(s);
