@@ -15,6 +15,7 @@
 #include <deque>
 #include <iterator>
 #include <map>
+#include <unordered_map>
 #include <string>
 
 namespace quillant::service {
@@ -305,7 +306,12 @@ std::string participleOf(std::string_view base) {
 
 // Every inflected form of a listed verb, with its base form.
 struct Forms {
-    std::map<std::string, std::string, std::less<>> thirdPerson, past;
+    // Hashed: asked of most words. Looked up by view, with no string made.
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, std::string, Hash, std::equal_to<>> thirdPerson, past;
     Forms() {
         for (std::string_view v : kVerbs) {
             thirdPerson.emplace(quillant::service::thirdPerson(v), v);
@@ -1294,6 +1300,19 @@ std::size_t singularSubjectStart(const Words& words, std::size_t s, const IsWord
     return start != npos && subjectOpensClause(words, start) ? start : npos;
 }
 
+// Verbs shown to be such by an object pronoun or a "to" after them ("need us").
+constexpr std::string_view kShownByObject[] = {"need", "want", "like", "love", "hate", "hope", "try", "help",
+                                               "use",  "ask",  "make", "take", "give", "keep", "let",  "show"};
+constexpr auto kToSingularVerbFrom = [] {
+    std::array<std::string_view, std::size(kToSingularVerb) + 2> from{};
+    for (std::size_t k = 0; k < std::size(kToSingularVerb); ++k) from[k] = kToSingularVerb[k].first;
+    from[std::size(kToSingularVerb)] = "don't";
+    from[std::size(kToSingularVerb) + 1] = "don\u2019t";
+    return from;
+}();
+// Every word correctSingularNounSubject may mend.
+constexpr auto kSingularSubjectVerbs = joined<kToSingularVerbFrom, kVerbsOnly, kAgreeingVerbs, kShownByObject, kVerbs>();
+
 // "The music teacher explain it" → "explains", "science explain it" →
 // "explains": a singular subject that opens its clause, then a verb that is
 // no noun, or one that a following "to" or object pronoun shows to be a
@@ -1301,14 +1320,13 @@ std::size_t singularSubjectStart(const Words& words, std::size_t s, const IsWord
 // in a sentence told in the past.
 // `verb` is words.lower(i).
 bool correctSingularNounSubject(Words& words, std::size_t i, std::string_view verb, const IsWord& isWord) {
+    if (!in<kSingularSubjectVerbs>(verb)) return false;  // most words: one look-up
     if (!startsLower(words.text(i))) return false;
     // "Technology have changed" → "has", "the music teacher are" → "is":
     // the subjects the rules on determiners leave, a noun seldom counted
     // with none, or a counted noun after a modifier.
     std::string singular(lookUp(kToSingularVerb, verb));
     if (verb == "don't" || verb == "don\u2019t") singular = verb == "don't" ? "doesn't" : "doesn\u2019t";
-    static constexpr std::string_view kShownByObject[] = {"need", "want", "like", "love", "hate", "hope", "try", "help",
-                                                   "use",  "ask",  "make", "take", "give", "keep", "let",  "show"};
     // Most words are no verb of these: let them go before reading the next.
     const bool verbOnly = singular.empty() && isAgreeingBase(verb);
     if (singular.empty() && !verbOnly && !in<kShownByObject>(verb) && !isListedVerb(verb)) return false;
