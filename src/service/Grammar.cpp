@@ -170,6 +170,9 @@ constexpr std::pair<std::string_view, std::string_view> kUncountable[] = {
     {"jewelleries", "jewellery"}, {"jewelries", "jewelry"}, {"knowledges", "knowledge"}, {"luggages", "luggage"},
     {"machineries", "machinery"}, {"softwares", "software"},
 };
+// The rules let other words go by these two marks before reading the list.
+static_assert(std::all_of(std::begin(kUncountable), std::end(kUncountable),
+                          [](const auto& u) { return u.first.size() >= 7 && u.first.back() == 's'; }));
 
 // Comparatives of short adjectives ("more easier" is doubled).
 constexpr std::string_view kComparatives[] = {
@@ -2400,7 +2403,9 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 break;
             }
         }
-        if (auto singular = lookUp(kUncountable, w); !singular.empty()) {
+        // Every listed plural ends in "s" and has seven letters or more.
+        if (auto singular = w.size() >= 7 && w.back() == 's' ? lookUp(kUncountable, w) : std::string_view();
+            !singular.empty()) {
             words.replace(i, singular);
             continue;
         }
