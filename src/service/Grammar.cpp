@@ -234,6 +234,11 @@ constexpr std::string_view kSingularDeterminers[] = {"a", "an", "each", "every",
 // Words after which a noun is plural: "several reason." → "several reasons.".
 // Not "both", "few" or "these", which stand alone ("both agree", "a few left").
 constexpr std::string_view kPluralDeterminers[] = {"many", "numerous", "several", "various"};
+// The words at which the rule that counts a noun starts: those, determiners
+// after "one of", and words whose noun a plural verb shows counted.
+constexpr std::string_view kCountingOthers[] = {"the", "my",    "your", "his", "her",   "our", "their",
+                                                "these", "those", "both", "few", "other", "some"};
+constexpr auto kCountingStarts = joined<kPluralDeterminers, kCountingOthers>();
 // Plurals without -s, nouns that keep their form, and nouns more often
 // uncountable ("many time" wants "much time", not "many times").
 constexpr std::string_view kOwnPlurals[] = {
@@ -517,13 +522,23 @@ private:
 };
 
 
+// The introductions in order, so that those of one first letter are read together.
+constexpr auto kIntroductionsInOrder = [] {
+    std::array<std::string_view, std::size(kIntroductions)> a{};
+    std::copy(std::begin(kIntroductions), std::end(kIntroductions), a.begin());
+    std::sort(a.begin(), a.end());
+    return a;
+}();
+
 // The words of an introduction that starts at i ("on the other hand"), or 0.
 std::size_t introductionAt(const Words& words, std::size_t i) {
     const std::string_view first = words.lower(i);
     if (first.empty()) return 0;
     std::size_t longest = 0;
-    for (std::string_view phrase : kIntroductions) {
-        if (phrase[0] != first[0] || !phrase.starts_with(first) ||
+    auto phrases = std::lower_bound(kIntroductionsInOrder.begin(), kIntroductionsInOrder.end(), first.substr(0, 1));
+    for (; phrases != kIntroductionsInOrder.end() && (*phrases)[0] == first[0]; ++phrases) {
+        const std::string_view phrase = *phrases;
+        if (!phrase.starts_with(first) ||
             (phrase.size() > first.size() && phrase[first.size()] != ' '))
             continue;
         std::size_t at = i, count = 0;
@@ -2548,8 +2563,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // the reasons that": only where the noun ends the noun phrase, and
         // never after a clause's start, where "many" may be the subject
         // itself ("Many argue that"). Only words that count a noun start it.
-        if (in<kPluralDeterminers>(w) || oneOf(w, "the", "my", "your", "his", "her", "our", "their", "these", "those",
-                                               "both", "few", "other", "some")) {
+        if (in<kCountingStarts>(w)) {
             bool plural = in<kPluralDeterminers>(w) && !words.clauseStartsBefore(i);
             // "each of the student" → "each of the students": these count their noun.
             if (oneOf(w, "the", "my", "your", "his", "her", "our", "their", "these", "those") &&
@@ -2654,8 +2668,9 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
 
         // The base form after a modal or a negated "do": "can goes", "didn't went".
         bool modal = in<kModals>(w) && !in<kDeterminers>(words.previousLower(i)) && startsLower(tokens[i].text);
-        bool negatedDo = w == "don't" || w == "doesn't" || w == "didn't" || w == "don\u2019t" || w == "doesn\u2019t" ||
-                         w == "didn\u2019t" || ((w == "do" || w == "does" || w == "did") && next == "not");
+        bool negatedDo = w[0] == 'd' &&
+                         (w == "don't" || w == "doesn't" || w == "didn't" || w == "don\u2019t" || w == "doesn\u2019t" ||
+                          w == "didn\u2019t" || ((w == "do" || w == "does" || w == "did") && next == "not"));
         bool negatedModal = endsWith(w, "n't") && (w == "can't" || w == "couldn't" || w == "won't" || w == "wouldn't" ||
                                                    w == "shouldn't" || w == "mustn't");
         if (modal || negatedDo || negatedModal) {
