@@ -149,14 +149,13 @@ constexpr WrongPreposition kWrongPrepositions[] = {
     {"addicted", "on", "to"}};
 
 // The words at which the rules of a word missing or one too many that come
-// last start, sorted.
+// last start.
 constexpr std::string_view kMissingStarts[] = {
     "agree", "agreed", "agrees", "author", "besides", "best", "boss", "can", "coach", "consider", "considered",
     "considering", "considers", "could", "disagree", "disagreed", "disagrees", "doctor", "first", "guide",
     "important", "instructor", "interviewer", "landlord", "lecturer", "manager", "may", "might", "most", "must",
     "narrator", "nurse", "principal", "professor", "second", "should", "speaker", "such", "teacher", "third",
     "tutor", "will", "without", "worst", "would", "writer"};
-static_assert(std::is_sorted(std::begin(kMissingStarts), std::end(kMissingStarts)));
 
 // Words that start only the rules of a word one too many or missing, and
 // the next words those rules read (in lower case, as written).
@@ -360,7 +359,7 @@ void correctArticles(Tokens& tokens) {
             }
         }
         // The rules below start at few words: one look-up for the others.
-        if (std::binary_search(std::begin(kMissingStarts), std::end(kMissingStarts), std::string_view(w))) {
+        if (in<kMissingStarts>(w)) {
             // "she would a fine judge" → "she would be a fine judge": a modal right
             // after its subject pronoun cannot take a noun phrase as its verb
             // ("we can the peaches" is a verb of its own, so "can" only after

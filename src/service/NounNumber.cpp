@@ -103,7 +103,6 @@ constexpr std::string_view kCountedVerbs[] = {"benefit", "book", "class", "featu
 constexpr std::string_view kStarters[] = {"best", "both", "eight", "favorite", "favourite", "five", "four", "many",
                                           "nine", "numerous", "seven", "several", "six", "ten", "there", "these",
                                           "those", "three", "two", "various", "worst", "you", "your"};
-static_assert(std::is_sorted(std::begin(kStarters), std::end(kStarters)));
 
 class Nav : public TokenNav {
 public:
@@ -144,7 +143,7 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         if (!endsInS && std::string_view("befmnstvwyBEFMNSTVWY").find(raw[0]) == npos) continue;
         std::string w(raw);
         std::transform(w.begin(), w.end(), w.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
-        if (!(endsInS && w != "was" && w != "has") && !std::binary_search(std::begin(kStarters), std::end(kStarters), w))
+        if (!(endsInS && w != "was" && w != "has") && !in<kStarters>(w))
             continue;
         if (!nav.isWord(i)) continue;
         for (const auto& [plural, singular] : kNeverPlural)
