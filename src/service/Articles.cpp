@@ -6,6 +6,7 @@
 #include "text/Text.h"
 
 #include <algorithm>
+#include <array>
 #include <initializer_list>
 #include <iterator>
 #include <string>
@@ -56,7 +57,7 @@ public:
     using TokenNav::TokenNav;
     // Removes the word and the blank after it; a capital goes to the next word.
     void remove(std::size_t i) {
-        const bool capital = !startsLowercase(t_[i].text);
+        const bool capital = !startsLower(t_[i].text);
         const std::size_t n = next(i);
         t_[i].text.clear();
         if (i + 1 < t_.size() && t_[i + 1].kind == TokenKind::space) t_[i + 1].text.clear();
@@ -66,12 +67,11 @@ public:
 
 // An adjective that "most" makes a superlative of ("most beautiful").
 bool isLongAdjective(std::string_view w) {
-    if (in({"important", "famous", "popular", "interesting", "difficult", "expensive", "common", "beautiful",
-            "dangerous", "effective", "efficient", "exciting", "boring", "modern", "valuable", "successful",
-            "useful", "powerful", "comfortable", "convenient", "significant", "serious", "crowded", "polluted",
-            "intelligent", "attractive", "amazing", "reliable", "helpful", "memorable", "suitable", "wonderful",
-            "developed", "advanced", "basic"},
-           w))
+    if (oneOf(w, "important", "famous", "popular", "interesting", "difficult", "expensive", "common", "beautiful",
+              "dangerous", "effective", "efficient", "exciting", "boring", "modern", "valuable", "successful",
+              "useful", "powerful", "comfortable", "convenient", "significant", "serious", "crowded", "polluted",
+              "intelligent", "attractive", "amazing", "reliable", "helpful", "memorable", "suitable", "wonderful",
+              "developed", "advanced", "basic"))
         return true;
     for (std::string_view ending : {"ful", "ous", "ive", "able", "ible", "ant", "ent", "ical"})
         if (w.size() > ending.size() + 3 && endsWith(w, ending)) return true;
@@ -149,14 +149,13 @@ constexpr WrongPreposition kWrongPrepositions[] = {
     {"addicted", "on", "to"}};
 
 // The words at which the rules of a word missing or one too many that come
-// last start, sorted.
+// last start.
 constexpr std::string_view kMissingStarts[] = {
     "agree", "agreed", "agrees", "author", "besides", "best", "boss", "can", "coach", "consider", "considered",
     "considering", "considers", "could", "disagree", "disagreed", "disagrees", "doctor", "first", "guide",
     "important", "instructor", "interviewer", "landlord", "lecturer", "manager", "may", "might", "most", "must",
     "narrator", "nurse", "principal", "professor", "second", "should", "speaker", "such", "teacher", "third",
     "tutor", "will", "without", "worst", "would", "writer"};
-static_assert(std::is_sorted(std::begin(kMissingStarts), std::end(kMissingStarts)));
 
 // Words that start only the rules of a word one too many or missing, and
 // the next words those rules read (in lower case, as written).
@@ -170,25 +169,26 @@ constexpr std::string_view kReadAfterOnlyNew[] = {
     "factor", "issue", "method", "benefit", "aspect", "the", "a", "an", "time"};
 
 // The words at which a rule starts, so that the others cost one look-up.
-bool startsARule(std::string_view w) {
-    static const std::vector<std::string_view> sorted = [] {
-        std::vector<std::string_view> v = {
-            "same", "most", "the", "a", "an", "be", "been", "become", "becomes", "became", "to", "there", "they're",
-            "they\u2019re", "side", "more", "less", "fewer", "better", "worse", "is", "was", "have", "has", "had", "get",
-            "gets", "got", "make", "makes", "made", "bring", "brings", "brought", "at", "in", "for", "of", "by", "until",
-            "till"};
-        // The newer rules' words, but the modals and ordinals (gated below).
-        v.insert(v.end(), {"without", "agree", "agrees", "agreed", "disagree", "disagrees", "disagreed", "consider",
-                           "considers", "considered", "considering", "best", "worst", "important", "such"});
-        v.insert(v.end(), std::begin(kBeforeEffect), std::end(kBeforeEffect));
-        for (const WrongPreposition& p : kWrongPrepositions) v.push_back(p.word);
-        v.insert(v.end(), std::begin(kRoleNouns), std::end(kRoleNouns));
-        v.insert(v.end(), std::begin(kStartOnlyNew), std::end(kStartOnlyNew));
-        std::sort(v.begin(), v.end());
-        return v;
-    }();
-    return std::binary_search(sorted.begin(), sorted.end(), w);
-}
+constexpr std::string_view kRuleStartWords[] = {
+    "same", "most", "the", "a", "an", "be", "been", "become", "becomes", "became", "to", "there", "they're",
+    "they\u2019re", "side", "more", "less", "fewer", "better", "worse", "is", "was", "have", "has", "had", "get",
+    "gets", "got", "make", "makes", "made", "bring", "brings", "brought", "at", "in", "for", "of", "by", "until",
+    "till",
+    // The newer rules' words, but the modals and ordinals (gated below).
+    "without", "agree", "agrees", "agreed", "disagree", "disagrees", "disagreed", "consider", "considers",
+    "considered", "considering", "best", "worst", "important", "such"};
+constexpr auto kRuleStarts = [] {
+    std::array<std::string_view, std::size(kRuleStartWords) + std::size(kBeforeEffect) + std::size(kWrongPrepositions) +
+                                     std::size(kRoleNouns) + std::size(kStartOnlyNew)>
+        all{};
+    auto at = std::copy(std::begin(kRuleStartWords), std::end(kRuleStartWords), all.begin());
+    at = std::copy(std::begin(kBeforeEffect), std::end(kBeforeEffect), at);
+    for (const WrongPreposition& p : kWrongPrepositions) *at++ = p.word;
+    at = std::copy(std::begin(kRoleNouns), std::end(kRoleNouns), at);
+    std::copy(std::begin(kStartOnlyNew), std::end(kStartOnlyNew), at);
+    return all;
+}();
+bool startsARule(std::string_view w) { return in<kRuleStarts>(w); }
 
 }  // namespace
 
@@ -203,27 +203,30 @@ void correctArticles(Tokens& tokens) {
         char folded[12];
         std::transform(raw.begin(), raw.end(), folded, [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
         if (!startsARule(std::string_view(folded, raw.size())) || !nav.isWord(i)) continue;
-        const std::string w(folded, raw.size());
+        // Views, so that the many comparisons with literals check the length first.
+        const std::string_view w(folded, raw.size());
         // Modals and ordinals are common: the words that start only the
         // rules of words one too many or missing go on only where the next
         // word, as written, is one those rules read.
-        const bool onlyNew = in(kStartOnlyNew, w);
+        const bool onlyNew = in<kStartOnlyNew>(w);
         if (onlyNew) {
             const std::size_t following = nav.next(i);
-            if (following == npos || !in(kReadAfterOnlyNew, std::string_view(tokens[following].text))) continue;
+            if (following == npos || !in<kReadAfterOnlyNew>(std::string_view(tokens[following].text))) continue;
         }
         const std::size_t n = nav.next(i);
-        const std::string next = nav.lower(n);
+        const std::string nextStore = nav.lower(n);
+        const std::string_view next = nextStore;
         if (next.empty() && w != "same") continue;
         const std::size_t after = nav.next(n);
-        const std::string afterWord = nav.lower(after);
+        const std::string afterStore = nav.lower(after);
+        const std::string_view afterWord = afterStore;
 
         // "Our plans are not same." → "… not the same.": "same" ending its
         // phrase after "be" stands only with "the".
         if (w == "same" && nav.lowerCase(i) && nav.endsAtMark(n)) {
             std::size_t b = nav.previous(i);
             if (nav.lower(b) == "not") b = nav.previous(b);
-            if (in(kBe, nav.lower(b))) {
+            if (in<kBe>(nav.lower(b))) {
                 nav.replace(i, "the same");
                 changed = true;
                 continue;
@@ -231,8 +234,8 @@ void correctArticles(Tokens& tokens) {
         }
         // "It is most popular sport" → "It is the most popular sport": a
         // superlative before a counted singular after "be".
-        if (w == "most" && nav.lowerCase(i) && in(kBe, nav.lower(nav.previous(i))) && nav.lowerCase(n) &&
-            isLongAdjective(next) && nav.lowerCase(after) && in(kCountedHeads, afterWord)) {
+        if (w == "most" && nav.lowerCase(i) && in<kBe>(nav.lower(nav.previous(i))) && nav.lowerCase(n) &&
+            isLongAdjective(next) && nav.lowerCase(after) && in<kCountedHeads>(afterWord)) {
             nav.replace(i, "the most");
             changed = true;
             continue;
@@ -240,7 +243,7 @@ void correctArticles(Tokens& tokens) {
         // "They might able to go" → "They might be able to go": "able" is no
         // verb, so a modal before it lacks its "be" ("can able to" is
         // better mended otherwise, and stays).
-        if (in({"will", "would", "could", "should", "must", "might", "may", "shall"}, w) && nav.lowerCase(i)) {
+        if (oneOf(w, "will", "would", "could", "should", "must", "might", "may", "shall") && nav.lowerCase(i)) {
             const std::size_t a = next == "not" ? after : n;
             if (nav.lower(a) == "able" && nav.lowerCase(a) && nav.lower(nav.next(a)) == "to") {
                 nav.replace(a, "be able");
@@ -269,11 +272,11 @@ void correctArticles(Tokens& tokens) {
         // "mention about", "emphasize on" are the grammar's; not "a", as in
         // "described about a dozen").
         if (((w.starts_with("enjoy") && next == "in" &&
-              in({"it", "them", "this", "that", "myself", "yourself", "himself", "herself", "ourselves",
-                  "themselves"}, afterWord)) ||
+              oneOf(afterWord, "it", "them", "this", "that", "myself", "yourself", "himself", "herself",
+                    "ourselves", "themselves")) ||
              (w.starts_with("describ") && next == "about" &&
-              (in({"the", "it", "them", "this", "that", "these", "those", "his", "her", "their", "our", "my", "your",
-                   "its"}, afterWord) ||
+              (oneOf(afterWord, "the", "it", "them", "this", "that", "these", "those", "his", "her", "their", "our",
+                     "my", "your", "its") ||
                (nav.isWord(after) && !nav.lowerCase(after))))) &&
             nav.lowerCase(i) && nav.lowerCase(n)) {
             nav.remove(n);
@@ -283,8 +286,8 @@ void correctArticles(Tokens& tokens) {
         // "It made her to be calm" → "It made her be calm": the verbs of
         // making and letting take their object's verb bare (the others are
         // the grammar's; "be" is no verb of its lists).
-        if (in({"let", "lets", "make", "makes", "made", "making"}, w) &&
-            in({"me", "him", "her", "us", "them", "you"}, next) && afterWord == "to" && nav.lowerCase(after) &&
+        if (oneOf(w, "let", "lets", "make", "makes", "made", "making") &&
+            oneOf(next, "me", "him", "her", "us", "them", "you") && afterWord == "to" && nav.lowerCase(after) &&
             nav.lower(nav.next(after)) == "be") {
             nav.remove(after);
             changed = true;
@@ -294,7 +297,7 @@ void correctArticles(Tokens& tokens) {
         // mankind as a whole take no "the" ("the nature of", "the nature
         // reserve" and "the nature and scope" go on with the phrase).
         if (w == "the" && (next == "mankind" || next == "humankind" ||
-            (next == "nature" && (nav.endsAtMark(after) || in({"is", "was", "has", "will", "can"}, afterWord)))) &&
+            (next == "nature" && (nav.endsAtMark(after) || oneOf(afterWord, "is", "was", "has", "will", "can")))) &&
             nav.lowerCase(n)) {
             nav.remove(i);
             changed = true;
@@ -309,7 +312,7 @@ void correctArticles(Tokens& tokens) {
                 const std::size_t cut = endsWith(t, "'s") ? 2 : endsWith(t, "\u2019s") ? 4 : 0;
                 const auto isPronoun = [](std::string_view x) {
                     const std::string l = text::lowercased(x);
-                    return in({"it", "that", "there", "he", "she"}, l);
+                    return oneOf(l, "it", "that", "there", "he", "she");
                 };
                 if (cut && t.size() > cut && isPronoun(std::string_view(t).substr(0, t.size() - cut))) {
                     t.resize(t.size() - cut);
@@ -332,14 +335,14 @@ void correctArticles(Tokens& tokens) {
         // opening a sentence before the noun of a list of points, which a
         // verb or the noun's own phrase follows, needs "the" ("First aid
         // is", "Last week was", "First thing in the morning" stay).
-        if (in({"first", "second", "third", "last"}, w) && !nav.lowerCase(i) && nav.lowerCase(n) &&
-            in({"reason", "point", "thing", "step", "difference", "effect", "example", "problem", "advantage",
-                "disadvantage", "question", "argument", "one", "factor", "issue", "method", "benefit", "aspect"},
-               next) &&
-            in({"is", "was", "of", "between", "that", "for"}, afterWord)) {
+        if (oneOf(w, "first", "second", "third", "last") && !nav.lowerCase(i) && nav.lowerCase(n) &&
+            oneOf(next, "reason", "point", "thing", "step", "difference", "effect", "example", "problem",
+                  "advantage", "disadvantage", "question", "argument", "one", "factor", "issue", "method",
+                  "benefit", "aspect") &&
+            oneOf(afterWord, "is", "was", "of", "between", "that", "for")) {
             const std::size_t b = nav.previous(i);
             if (b == npos || (tokens[b].kind == TokenKind::punct && std::string_view(".!?").find(tokens[b].text) != npos)) {
-                nav.replace(i, "the " + w);
+                nav.replace(i, "the " + std::string(w));
                 changed = true;
                 continue;
             }
@@ -349,30 +352,30 @@ void correctArticles(Tokens& tokens) {
         if (w == "the" && next == "one" && afterWord == "of" && nav.lowerCase(n) &&
             nav.lower(nav.next(after)) == "the") {
             const std::string group = nav.lower(nav.next(nav.next(after)));
-            if (in({"most", "best", "worst", "biggest", "greatest", "largest", "main", "reasons", "reason"}, group)) {
+            if (oneOf(group, "most", "best", "worst", "biggest", "greatest", "largest", "main", "reasons", "reason")) {
                 nav.remove(i);
                 changed = true;
                 continue;
             }
         }
         // The rules below start at few words: one look-up for the others.
-        if (std::binary_search(std::begin(kMissingStarts), std::end(kMissingStarts), std::string_view(w))) {
+        if (in<kMissingStarts>(w)) {
             // "she would a fine judge" → "she would be a fine judge": a modal right
             // after its subject pronoun cannot take a noun phrase as its verb
             // ("we can the peaches" is a verb of its own, so "can" only after
             // "it", "this", "that").
             // A preposition before "this" or "that" makes "will" a noun
             // ("under that will the estate passes").
-            if (in({"will", "would", "could", "should", "must", "might", "may", "can"}, w) && nav.lowerCase(i) &&
-                in({"the", "a", "an"}, next) && nav.lowerCase(n) && nav.isWord(after)) {
+            if (oneOf(w, "will", "would", "could", "should", "must", "might", "may", "can") && nav.lowerCase(i) &&
+                oneOf(next, "the", "a", "an") && nav.lowerCase(n) && nav.isWord(after)) {
                 const std::size_t subjectAt = nav.previous(i);
                 const std::string subject = nav.lower(subjectAt);
                 const bool noun = (subject == "this" || subject == "that") &&
-                                  in({"under", "by", "in", "of", "from", "with", "to", "for", "on", "about", "into"},
-                                     nav.lower(nav.previous(subjectAt)));
-                if (!noun && (in({"it", "this", "that"}, subject) ||
-                              (w != "can" && in({"he", "she", "they", "we", "you"}, subject)))) {
-                    nav.replace(i, w + " be");
+                                  oneOf(nav.lower(nav.previous(subjectAt)), "under", "by", "in", "of", "from",
+                                        "with", "to", "for", "on", "about", "into");
+                if (!noun && (oneOf(subject, "it", "this", "that") ||
+                              (w != "can" && oneOf(subject, "he", "she", "they", "we", "you")))) {
+                    nav.replace(i, std::string(w) + " be");
                     changed = true;
                     continue;
                 }
@@ -388,7 +391,7 @@ void correctArticles(Tokens& tokens) {
             // an adjective cannot be the subject ("the most important was" may
             // name one of a group, and stays).
             if (w == "important" && nav.lowerCase(i) && nav.lower(nav.previous(i)) == "the" &&
-                in({"is", "was"}, next)) {
+                oneOf(next, "is", "was")) {
                 nav.replace(i, "important thing");
                 changed = true;
                 continue;
@@ -414,11 +417,11 @@ void correctArticles(Tokens& tokens) {
             // time," is the most time, and stays).
             if (w == "most" && next == "time" && nav.lowerCase(n) &&
                 ((after != npos && tokens[after].text == ",") ||
-                 in({"i", "we", "you", "he", "she", "it", "they"}, afterWord))) {
+                 oneOf(afterWord, "i", "we", "you", "he", "she", "it", "they"))) {
                 const std::size_t b = nav.previous(i);
                 if (b == npos ||
                     (tokens[b].kind == TokenKind::punct && std::string_view(".!?,;").find(tokens[b].text) != npos) ||
-                    in({"but", "and", "so", "because"}, nav.lower(b)) || in(kClauseOpeners, nav.lower(b))) {
+                    oneOf(nav.lower(b), "but", "and", "so", "because") || in<kClauseOpeners>(nav.lower(b))) {
                     nav.replace(i, nav.text(i) + " of the");
                     changed = true;
                     continue;
@@ -428,15 +431,14 @@ void correctArticles(Tokens& tokens) {
             // person agrees with a view ("The board agreed the budget" approves
             // it, and "I agree this idea is good" is a clause, so only after a
             // personal pronoun and where the noun ends its phrase).
-            if (in({"agree", "agrees", "agreed", "disagree", "disagrees", "disagreed"}, w) && nav.lowerCase(i) &&
-                in({"i", "we", "they", "you", "he", "she"}, nav.lower(nav.previous(i))) &&
-                in({"the", "this", "that", "these", "those", "his", "her", "their", "your", "my", "our"}, next) &&
+            if (oneOf(w, "agree", "agrees", "agreed", "disagree", "disagrees", "disagreed") && nav.lowerCase(i) &&
+                oneOf(nav.lower(nav.previous(i)), "i", "we", "they", "you", "he", "she") &&
+                oneOf(next, "the", "this", "that", "these", "those", "his", "her", "their", "your", "my", "our") &&
                 nav.lowerCase(n) && nav.lowerCase(after) &&
-                in({"statement", "statements", "opinion", "opinions", "idea", "ideas", "view", "views", "argument",
-                    "arguments", "claim", "claims"},
-                   afterWord)) {
+                oneOf(afterWord, "statement", "statements", "opinion", "opinions", "idea", "ideas", "view", "views",
+                      "argument", "arguments", "claim", "claims")) {
                 const std::size_t end = nav.next(after);
-                if (nav.endsAtMark(end) || in({"because", "but", "with", "since", "as", "so"}, nav.lower(end))) {
+                if (nav.endsAtMark(end) || oneOf(nav.lower(end), "because", "but", "with", "since", "as", "so")) {
                     nav.replace(n, "with " + nav.text(n));
                     changed = true;
                     continue;
@@ -446,16 +448,16 @@ void correctArticles(Tokens& tokens) {
             // "was considered as a hero" → "was considered a hero": "consider"
             // takes its complement directly, after an object pronoun or in the
             // passive ("considered as a whole" is a phrase of its own).
-            if (in({"consider", "considers", "considered", "considering"}, w) && nav.lowerCase(i)) {
-                const bool passive = w == "considered" && in(kBe, nav.lower(nav.previous(i)));
-                const std::size_t as = in({"me", "him", "her", "us", "them", "it", "you"}, next) && !passive ? after
+            if (oneOf(w, "consider", "considers", "considered", "considering") && nav.lowerCase(i)) {
+                const bool passive = w == "considered" && in<kBe>(nav.lower(nav.previous(i)));
+                const std::size_t as = oneOf(next, "me", "him", "her", "us", "them", "it", "you") && !passive ? after
                                        : passive                                                        ? n
                                                                                                         : npos;
                 const std::size_t det = as == npos ? npos : nav.next(as);
                 if (det != npos && nav.lower(as) == "as" && nav.lowerCase(as) &&
-                    in({"a", "an", "the", "my", "your", "his", "her", "our", "their"}, nav.lower(det)) &&
+                    oneOf(nav.lower(det), "a", "an", "the", "my", "your", "his", "her", "our", "their") &&
                     nav.lowerCase(det) &&
-                    !in({"whole", "group", "unit"}, nav.lower(nav.next(det)))) {
+                    !oneOf(nav.lower(nav.next(det)), "whole", "group", "unit")) {
                     nav.remove(as);
                     changed = true;
                     continue;
@@ -465,12 +467,12 @@ void correctArticles(Tokens& tokens) {
             // first time I saw it" → "It was the first time …": a superlative or
             // an ordinal before a counted singular after "be" names one thing
             // ("is best known", "was best man at the wedding" stay).
-            if (in({"best", "worst", "first", "second", "third"}, w) && nav.lowerCase(i) && nav.lowerCase(n) &&
-                in({"is", "was", "be", "been", "are", "were", "it's", "it\u2019s", "that's", "that\u2019s"},
-                   nav.lower(nav.previous(i)))) {
+            if (oneOf(w, "best", "worst", "first", "second", "third") && nav.lowerCase(i) && nav.lowerCase(n) &&
+                oneOf(nav.lower(nav.previous(i)), "is", "was", "be", "been", "are", "were", "it's", "it\u2019s",
+                      "that's", "that\u2019s")) {
                 const bool ordinal = w == "first" || w == "second" || w == "third";
-                if (ordinal ? next == "time" : in(kCountedHeads, next) && next != "man") {
-                    nav.replace(i, "the " + w);
+                if (ordinal ? next == "time" : in<kCountedHeads>(next) && next != "man") {
+                    nav.replace(i, "the " + std::string(w));
                     changed = true;
                     continue;
                 }
@@ -479,7 +481,7 @@ void correctArticles(Tokens& tokens) {
             // a role, bare as the subject of a clause that a verb goes on with,
             // after a word that opens it, at a sentence's start or after "however,".
             // A capital inside a sentence is a title ("when Doctor Lee came").
-            if (in(kRoleNouns, w) && nav.isWord(n) && nav.lowerCase(n) && in(kVerbsAfterRole, next)) {
+            if (in<kRoleNouns>(w) && nav.isWord(n) && nav.lowerCase(n) && in<kVerbsAfterRole>(next)) {
                 const std::size_t b = nav.previous(i);
                 const bool start = b == npos || (tokens[b].kind == TokenKind::punct &&
                                                  std::string_view(".!?").find(tokens[b].text) != npos);
@@ -488,18 +490,17 @@ void correctArticles(Tokens& tokens) {
                 // start, only a past or a base form that fails to agree.
                 const bool present =
                     (endsWith(next, "s") && next != "was") ||
-                    in({"will", "would", "can", "could", "should", "must", "might", "doesn't", "isn't", "won't",
-                        "can't", "couldn't", "doesn\u2019t", "isn\u2019t", "won\u2019t", "can\u2019t",
-                        "couldn\u2019t"},
-                       next);
+                    oneOf(next, "will", "would", "can", "could", "should", "must", "might", "doesn't", "isn't",
+                          "won't", "can't", "couldn't", "doesn\u2019t", "isn\u2019t", "won\u2019t", "can\u2019t",
+                          "couldn\u2019t");
                 bool opens = start && !present;
                 if (!start && nav.lowerCase(i)) {
-                    if (in(kClauseOpeners, nav.lower(b))) opens = true;
+                    if (in<kClauseOpeners>(nav.lower(b))) opens = true;
                     else if (tokens[b].kind == TokenKind::punct && tokens[b].text == ",")
-                        opens = in(kOpeningAdverbs, nav.lower(nav.previous(b)));
+                        opens = in<kOpeningAdverbs>(nav.lower(nav.previous(b)));
                 }
                 if (opens) {
-                    nav.replace(i, "the " + w);
+                    nav.replace(i, "the " + std::string(w));
                     changed = true;
                     continue;
                 }
@@ -507,11 +508,12 @@ void correctArticles(Tokens& tokens) {
             // "We went without map." → "We went without a map.": a counted
             // noun that ends its phrase, or one that names the next ("without
             // bus ticket"); not a compound that goes on ("without car keys").
-            if (w == "without" && nav.lowerCase(n) && in(kWithoutNouns, next)) {
-                const bool compound = in(kWithoutNouns, afterWord) && nav.lowerCase(after);
+            if (w == "without" && nav.lowerCase(n) && in<kWithoutNouns>(next)) {
+                const bool compound = in<kWithoutNouns>(afterWord) && nav.lowerCase(after);
                 const std::size_t end = compound ? nav.next(after) : after;
                 const std::string endWord = nav.lower(end);
-                if (nav.endsAtMark(end) || in(kPhraseEnders, endWord) || in({"and", "or", "but", "because"}, endWord)) {
+                if (nav.endsAtMark(end) || in<kPhraseEnders>(endWord) || oneOf(endWord, "and", "or", "but",
+                                                                               "because")) {
                     const auto vowel = startsWithVowelSound(next);
                     nav.replace(n, std::string(vowel && *vowel ? "an " : "a ") + nav.text(n));
                     changed = true;
@@ -522,7 +524,7 @@ void correctArticles(Tokens& tokens) {
         // The words that start only the rules above go no further.
         if (onlyNew) continue;
         // "kept the those tools" → "kept those tools": two determiners.
-        if (w == "the" && in({"these", "those", "my", "your", "his", "our", "their", "another"}, next) &&
+        if (w == "the" && oneOf(next, "these", "those", "my", "your", "his", "our", "their", "another") &&
             nav.lowerCase(n) && nav.isWord(after)) {
             nav.remove(i);
             changed = true;
@@ -532,13 +534,13 @@ void correctArticles(Tokens& tokens) {
             // "waited a many weeks" → "waited many weeks" ("a great many" has its adjective).
             const bool many = next == "many" && nav.isWord(after);
             // "an information about" → "information about".
-            const bool uncounted = in(kNeverCounted, next) && in(kPhraseEnders, afterWord);
+            const bool uncounted = in<kNeverCounted>(next) && in<kPhraseEnders>(afterWord);
             // "a useful advice on" → "useful advice on": one adjective between
             // changes nothing ("a new software package" is a compound).
             const std::size_t later = nav.next(after);
             const bool describedUncounted = inWordClass(next, WordClass::plainAdjective) && nav.lowerCase(after) &&
-                                            in(kNeverCounted, afterWord) &&
-                                            (nav.endsAtMark(later) || in(kPhraseEnders, nav.lower(later)));
+                                            in<kNeverCounted>(afterWord) &&
+                                            (nav.endsAtMark(later) || in<kPhraseEnders>(nav.lower(later)));
             if (many || uncounted || describedUncounted) {
                 nav.remove(i);
                 changed = true;
@@ -549,18 +551,17 @@ void correctArticles(Tokens& tokens) {
         // idea." → "It is a very good idea.": a counted singular after a verb
         // of having or getting and its adjective, with an adverb of degree
         // or none ("quite a good idea" goes otherwise).
-        if (in({"is", "was", "be", "been", "have", "has", "had", "get", "gets", "got", "make", "makes", "made", "bring",
-                "brings", "brought", "become", "becomes", "became"},
-               w) &&
+        if (oneOf(w, "is", "was", "be", "been", "have", "has", "had", "get", "gets", "got", "make", "makes", "made",
+                  "bring", "brings", "brought", "become", "becomes", "became") &&
             nav.lowerCase(n)) {
-            const bool degree = in({"very", "really", "extremely", "pretty"}, next);
+            const bool degree = oneOf(next, "very", "really", "extremely", "pretty");
             const std::size_t adjective = degree ? after : n;
             const std::size_t noun = nav.next(adjective);
             const std::size_t end = nav.next(noun);
-            if (in(kGoodOrBad, nav.lower(adjective)) && nav.lowerCase(adjective) && nav.lowerCase(noun) &&
-                in(kCountedAfterAdjective, nav.lower(noun)) &&
-                (nav.endsAtMark(end) || in(kPhraseEnders, nav.lower(end)) ||
-                 in({"and", "but", "because", "than"}, nav.lower(end)))) {
+            if (in<kGoodOrBad>(nav.lower(adjective)) && nav.lowerCase(adjective) && nav.lowerCase(noun) &&
+                in<kCountedAfterAdjective>(nav.lower(noun)) &&
+                (nav.endsAtMark(end) || in<kPhraseEnders>(nav.lower(end)) ||
+                 oneOf(nav.lower(end), "and", "but", "because", "than"))) {
                 const bool vowel = next == "excellent" || next == "extremely";
                 nav.replace(n, std::string(vowel ? "an " : "a ") + nav.text(n));
                 changed = true;
@@ -574,14 +575,14 @@ void correctArticles(Tokens& tokens) {
             });
             if (fixed != std::end(kFixedThe) && (fixed->noun != "time" || nav.lower(nav.previous(i)) == "most") &&
                 (fixed->ofFollows ? afterWord == "of"
-                                  : nav.endsAtMark(after) || in(kPhraseEnders, afterWord) || afterWord == "and")) {
+                                  : nav.endsAtMark(after) || in<kPhraseEnders>(afterWord) || afterWord == "and")) {
                 nav.replace(n, "the " + nav.text(n));
                 changed = true;
                 continue;
             }
         }
         // "It would be lot of work" → "… a lot of work".
-        if (in({"be", "been", "become", "becomes", "became"}, w) && next == "lot" && afterWord == "of" &&
+        if (oneOf(w, "be", "been", "become", "becomes", "became") && next == "lot" && afterWord == "of" &&
             nav.lowerCase(n)) {
             nav.replace(n, "a lot");
             changed = true;
@@ -591,8 +592,8 @@ void correctArticles(Tokens& tokens) {
         // clause has nothing to govern ("talked to many." has, and "does not
         // amount to much" is an idiom).
         if (w == "to" && nav.lowerCase(i) && next == "much" && nav.endsAtMark(after) &&
-            !in({"amount", "amounts", "amounted", "come", "comes", "came", "add", "adds", "added", "up", "count"},
-                nav.lower(nav.previous(i)))) {
+            !oneOf(nav.lower(nav.previous(i)), "amount", "amounts", "amounted", "come", "comes", "came", "add",
+                   "adds", "added", "up", "count")) {
             nav.replace(i, "too");
             changed = true;
             continue;
@@ -607,7 +608,7 @@ void correctArticles(Tokens& tokens) {
         // effects": the noun, where a determiner or an adjective comes
         // before and "on" or "of" after ("will affect on" stays: a verb).
         if ((next == "affect" || next == "affects") && nav.lowerCase(n) &&
-            ((w == "side" && nav.lowerCase(i)) || (in(kBeforeEffect, w) && in({"on", "of", "upon"}, afterWord)))) {
+            ((w == "side" && nav.lowerCase(i)) || (in<kBeforeEffect>(w) && oneOf(afterWord, "on", "of", "upon")))) {
             nav.replace(n, next == "affect" ? "effect" : "effects");
             changed = true;
             continue;
@@ -617,14 +618,14 @@ void correctArticles(Tokens& tokens) {
         if (const auto wp = std::find_if(std::begin(kWrongPrepositions), std::end(kWrongPrepositions),
                                          [&](const WrongPreposition& p) { return p.word == w && p.wrong == next; });
             wp != std::end(kWrongPrepositions) && nav.lowerCase(n) && nav.isWord(after) &&
-            !in({"average", "balance"}, afterWord) && !(afterWord == "the" && nav.lower(nav.next(after)) == "whole")) {
+            !oneOf(afterWord, "average", "balance") && !(afterWord == "the" && nav.lower(nav.next(after)) == "whole")) {
             nav.replace(n, wp->right);
             changed = true;
             continue;
         }
         // "more then ever" → "more than ever": a comparison's second term.
-        if (in({"more", "less", "fewer", "better", "worse"}, w) && next == "then" && nav.lowerCase(n) &&
-            in(kComparedTerms, afterWord) && nav.endsAtMark(nav.next(after))) {
+        if (oneOf(w, "more", "less", "fewer", "better", "worse") && next == "then" && nav.lowerCase(n) &&
+            in<kComparedTerms>(afterWord) && nav.endsAtMark(nav.next(after))) {
             nav.replace(n, "than");
             changed = true;
             continue;

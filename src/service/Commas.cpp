@@ -74,10 +74,10 @@ constexpr std::string_view kClauseVerbPasts[] = {"felt", "forgot", "forgotten", 
                                                  "learnt", "meant", "said", "saw", "seen", "shown", "swore", "told",
                                                  "thought", "understood", "wrote", "written"};
 bool takesClause(std::string_view w) {
-    if (in(kClauseVerbs, w) || in(kClauseVerbPasts, w)) return true;
+    if (in<kClauseVerbs>(w) || in<kClauseVerbPasts>(w)) return true;
     for (std::string_view ending : {"s", "es", "d", "ed"})
-        if (endsWith(w, ending) && in(kClauseVerbs, w.substr(0, w.size() - ending.size()))) return true;
-    if (endsWith(w, "ied") && in(kClauseVerbs, std::string(w.substr(0, w.size() - 3)) + "y")) return true;
+        if (endsWith(w, ending) && in<kClauseVerbs>(w.substr(0, w.size() - ending.size()))) return true;
+    if (endsWith(w, "ied") && in<kClauseVerbs>(std::string(w.substr(0, w.size() - 3)) + "y")) return true;
     return false;
 }
 
@@ -134,8 +134,8 @@ constexpr std::string_view kEitherOpeners[] = {"after", "before", "since", "unti
 constexpr std::string_view kIngNouns[] = {"anything", "building", "ceiling", "evening", "everything", "morning",
                                           "nothing", "something", "spring", "string", "thing", "things", "wedding"};
 bool participle(std::string_view w, std::string_view next) {
-    if (w.size() >= 5 && endsWith(w, "ing")) return !in(kIngNouns, w);
-    return w.size() >= 5 && endsWith(w, "ed") && in(kPrepositions, next);
+    if (w.size() >= 5 && endsWith(w, "ing")) return !in<kIngNouns>(w);
+    return w.size() >= 5 && endsWith(w, "ed") && in<kPrepositions>(next);
 }
 
 // One sentence's solid tokens.
@@ -152,9 +152,9 @@ public:
         : tokens_(tokens), units_(std::move(units)), commas_(commas), drops_(drops), after_(units_.size(), false) {}
 
     std::size_t size() const { return units_.size(); }
-    const std::string& w(std::size_t k) const {
-        static const std::string none;
-        return k < units_.size() ? units_[k].lower : none;
+    // A view, so that the rules' many comparisons with a literal check the length first.
+    std::string_view w(std::size_t k) const {
+        return k < units_.size() ? std::string_view(units_[k].lower) : std::string_view();
     }
     bool isWord(std::size_t k) const { return k < units_.size() && !units_[k].lower.empty(); }
     bool capital(std::size_t k) const { return k < units_.size() && units_[k].capital; }
@@ -192,35 +192,35 @@ public:
     // Whether the word at k is a finite verb after the subject pronoun `subject`.
     bool verbAfter(std::string_view subject, std::size_t k) const {
         if (!isWord(k) || capital(k)) return false;
-        const std::string& v = w(k);
-        if (in(kMidAdverbs, v) || (endsWith(v, "ly") && v != "fly" && v != "reply")) return verbAfter(subject, k + 1);
-        if (in(kFinite, v)) return true;
-        if (in(kNotVerbs, v) || in(kDeterminers, v) || (in(kPrepositions, v) && v != "like") ||
-            in(kSubjectPronouns, v) || in({"guys", "people", "two", "three"}, v))  // "you guys"
+        const std::string_view v = w(k);
+        if (in<kMidAdverbs>(v) || (endsWith(v, "ly") && v != "fly" && v != "reply")) return verbAfter(subject, k + 1);
+        if (in<kFinite>(v)) return true;
+        if (in<kNotVerbs>(v) || in<kDeterminers>(v) || (in<kPrepositions>(v) && v != "like") ||
+            in<kSubjectPronouns>(v) || oneOf(v, "guys", "people", "two", "three"))  // "you guys"
             return false;
         if (subject == "it")
             return (endsWith(v, "s") && !endsWith(v, "ss") && !endsWith(v, "'s")) || endsWith(v, "ed") ||
-                   in(kIrregularPasts, v);
+                   in<kIrregularPasts>(v);
         return v.find('\'') == std::string::npos;
     }
     // Whether a subject and its verb start at k ("they are", "it's", "there is").
     bool subjectAndVerbAt(std::size_t k) const {
-        const std::string& s = w(k);
-        if (in(kSubjectContractions, s)) return true;
-        if (in(kIndefinites, s)) return verbAfter("it", k + 1);  // "nothing happened", "everyone knows"
-        if (s == "there") return in(kFinite, w(k + 1)) || in({"seems", "seem", "seemed", "used"}, w(k + 1));
-        return in(kSubjectPronouns, s) && verbAfter(s, k + 1);
+        const std::string_view s = w(k);
+        if (in<kSubjectContractions>(s)) return true;
+        if (in<kIndefinites>(s)) return verbAfter("it", k + 1);  // "nothing happened", "everyone knows"
+        if (s == "there") return in<kFinite>(w(k + 1)) || oneOf(w(k + 1), "seems", "seem", "seemed", "used");
+        return in<kSubjectPronouns>(s) && verbAfter(s, k + 1);
     }
     // Whether units [from, to) hold a finite verb: an auxiliary, a past, or a
     // subject pronoun's verb.
     bool hasFiniteVerb(std::size_t from, std::size_t to) const {
         for (std::size_t k = from; k < to; ++k) {
-            const std::string& v = w(k);
-            if (in(kFinite, v) || in(kSubjectContractions, v) || subjectAndVerbAt(k)) return true;
+            const std::string_view v = w(k);
+            if (in<kFinite>(v) || in<kSubjectContractions>(v) || subjectAndVerbAt(k)) return true;
             if (k == from && (v == "this" || v == "that") && endsWith(w(k + 1), "s") && !endsWith(w(k + 1), "'s"))
                 return true;  // "This offers"
-            if ((endsWith(v, "ed") || in(kIrregularPasts, v)) && k > from && isWord(k - 1) &&
-                !in(kDeterminers, w(k - 1)) && !in(kPrepositions, w(k - 1)) && w(k - 1) != "been" && w(k - 1) != "be")
+            if ((endsWith(v, "ed") || in<kIrregularPasts>(v)) && k > from && isWord(k - 1) &&
+                !in<kDeterminers>(w(k - 1)) && !in<kPrepositions>(w(k - 1)) && w(k - 1) != "been" && w(k - 1) != "be")
                 return true;
         }
         return false;
@@ -256,8 +256,13 @@ constexpr std::string_view kButAdverbs[] = {"even", "now", "then", "still", "rig
 
 // The words of the introduction that starts at unit `at`, or 0.
 std::size_t introductionLength(const Sentence& s, std::size_t at = 0) {
+    const std::string_view first = s.w(at);
+    if (first.empty()) return 0;
     std::size_t longest = 0;
     for (std::string_view phrase : kIntroductions) {
+        if (phrase[0] != first[0] || !phrase.starts_with(first) ||
+            (phrase.size() > first.size() && phrase[first.size()] != ' '))
+            continue;
         std::size_t k = at, from = 0;
         while (true) {
             std::size_t blank = phrase.find(' ', from);
@@ -285,7 +290,7 @@ constexpr std::string_view kLeadAdverbs[] = {
 // with a comma ("However, if you want …", "So, to get there …"), or 0.
 std::size_t afterLeadIn(const Sentence& s) {
     std::size_t n = introductionLength(s);
-    if (n == 0 && in(kLeadAdverbs, s.w(0))) n = 1;
+    if (n == 0 && in<kLeadAdverbs>(s.w(0))) n = 1;
     return n > 0 && s.isMark(n, ",") && s.isWord(n + 1) ? n + 1 : 0;
 }
 
@@ -298,18 +303,18 @@ void afterIntroduction(Sentence& s, std::size_t at) {
     // or a phrase that opens the clause after it. Straight before the subject
     // it reads as part of the clause ("Thus we left"), and a phrase with no
     // verb is no clause ("Hence the name").
-    if (at == 0 && in({"thus", "hence"}, s.w(0)) && s.canInsertAfter(0)) {
-        const std::string& next = s.w(1);
-        const bool opensClause = (in(kPrepositions, next) && !in(kIntroductionGoesOn, next)) ||
-                                 in(kMidAdverbs, next) || in(kButAdverbs, next);
+    if (at == 0 && oneOf(s.w(0), "thus", "hence") && s.canInsertAfter(0)) {
+        const std::string_view next = s.w(1);
+        const bool opensClause = (in<kPrepositions>(next) && !in<kIntroductionGoesOn>(next)) ||
+                                 in<kMidAdverbs>(next) || in<kButAdverbs>(next);
         if (opensClause && s.hasFiniteVerb(1, s.clauseEnd(1))) s.insertAfter(0);
         return;
     }
     // "No I have not", "Yes that is true": an answer before a clause. Before
     // anything else "no" is a determiner ("No one came").
-    if (in({"yes", "no"}, s.w(at)) && s.canInsertAfter(at) &&
-        (s.subjectAndVerbAt(at + 1) || (in({"that", "this"}, s.w(at + 1)) && in(kFinite, s.w(at + 2))) ||
-         in({"that's", "this's"}, s.w(at + 1)))) {
+    if (oneOf(s.w(at), "yes", "no") && s.canInsertAfter(at) &&
+        (s.subjectAndVerbAt(at + 1) || (oneOf(s.w(at + 1), "that", "this") && in<kFinite>(s.w(at + 2))) ||
+         oneOf(s.w(at + 1), "that's", "this's"))) {
         s.insertAfter(at);
         return;
     }
@@ -319,20 +324,20 @@ void afterIntroduction(Sentence& s, std::size_t at) {
     if (s.w(at) == "these" && s.w(at + 1) == "days") {
         if (!s.canInsertAfter(at + 1) || !s.subjectAndVerbAt(at + 2)) return;
         for (std::size_t k = at + 4; k < s.clauseEnd(at + 2); ++k)
-            if (in(kFinite, s.w(k)) && !in(kSubjectPronouns, s.w(k - 1))) return;
+            if (in<kFinite>(s.w(k)) && !in<kSubjectPronouns>(s.w(k - 1))) return;
         s.insertAfter(at + 1);
         return;
     }
     std::size_t n = introductionLength(s, at);
     if (n == 0 || !s.canInsertAfter(at + n - 1)) return;
     n += at;
-    const std::string& next = s.w(n);
-    if (in(kIntroductionGoesOn, next)) return;
+    const std::string_view next = s.w(n);
+    if (in<kIntroductionGoesOn>(next)) return;
     // "Of course we can": before a subject pronoun it reads as part of the clause.
-    if (s.w(at) == "of" && in(kSubjectPronouns, next)) return;
+    if (s.w(at) == "of" && in<kSubjectPronouns>(next)) return;
     if (s.w(at) == "however") {
-        bool pronoun = in(kSubjectPronouns, next);
-        if (!pronoun && !in(kDeterminers, next) && !s.capital(n)) return;
+        bool pronoun = in<kSubjectPronouns>(next);
+        if (!pronoun && !in<kDeterminers>(next) && !s.capital(n)) return;
         for (std::size_t k = n; pronoun && k < s.size(); ++k)
             if (s.isMark(k, ",;:")) return;
     }
@@ -355,20 +360,20 @@ bool presentTense(std::string_view w) {
 // "this is", or a determiner's noun phrase before an auxiliary ("the price
 // was"). Returns whether one does.
 bool clauseAt(const Sentence& s, std::size_t k) {
-    if (in({"then", "now", "so", "thus", "therefore", "also", "still"}, s.w(k)) && s.isWord(k + 1)) ++k;
+    if (oneOf(s.w(k), "then", "now", "so", "thus", "therefore", "also", "still") && s.isWord(k + 1)) ++k;
     if (s.subjectAndVerbAt(k)) return true;
-    const std::string& first = s.w(k);
-    if ((first == "this" || first == "that") && in(kFinite, s.w(k + 1))) return true;
-    if (in(kNounPhraseStarts, first))
+    const std::string_view first = s.w(k);
+    if ((first == "this" || first == "that") && in<kFinite>(s.w(k + 1))) return true;
+    if (in<kNounPhraseStarts>(first))
         for (std::size_t j = k + 2; j <= k + 5; ++j) {  // "the demand for new cars will"
-            if (!s.isWord(j) || in(kJoiners, s.w(j - 1)) || in(kSubjectPronouns, s.w(j - 1)) ||
-                in(kIndefinites, s.w(j - 1)) ||
-                (j - 1 > k + 1 && in(kNounPhraseStarts, s.w(j - 1))))  // "all the parts" is one
+            if (!s.isWord(j) || in<kJoiners>(s.w(j - 1)) || in<kSubjectPronouns>(s.w(j - 1)) ||
+                in<kIndefinites>(s.w(j - 1)) ||
+                (j - 1 > k + 1 && in<kNounPhraseStarts>(s.w(j - 1))))  // "all the parts" is one
                 break;
-            if (in(kFinite, s.w(j)) && s.w(j) != "do" && s.w(j) != "does" && s.w(j) != "did") return true;
+            if (in<kFinite>(s.w(j)) && s.w(j) != "do" && s.w(j) != "does" && s.w(j) != "did") return true;
             // A plain verb only right after its noun ("the wood turns", not "a lot of struggles").
-            if (j == k + 2 && (in(kPlainPasts, s.w(j)) || presentTense(s.w(j))) && !endsWith(s.w(k + 1), "ly") &&
-                !in(kPrepositions, s.w(k + 1)))
+            if (j == k + 2 && (in<kPlainPasts>(s.w(j)) || presentTense(s.w(j))) && !endsWith(s.w(k + 1), "ly") &&
+                !in<kPrepositions>(s.w(k + 1)))
                 return true;
         }
     return false;
@@ -379,7 +384,7 @@ bool clauseAt(const Sentence& s, std::size_t k) {
 // was …", "If you buy a car you like you …").
 bool embeddedClauseAfter(const Sentence& s, std::size_t from) {
     for (std::size_t k = from; k < std::min(s.size(), from + 3) && !s.isMark(k, ",;:"); ++k)
-        if (k > 0 && s.isWord(k - 1) && !in(kJoiners, s.w(k - 1)) && !in(kEmbedding, s.w(k - 1)) &&
+        if (k > 0 && s.isWord(k - 1) && !in<kJoiners>(s.w(k - 1)) && !in<kEmbedding>(s.w(k - 1)) &&
             s.subjectAndVerbAt(k))
             return true;
     return false;
@@ -397,14 +402,14 @@ void afterOpening(Sentence& s, std::size_t at) {
     // Not after "only", whose phrase turns the main clause round ("Only by
     // trying can you learn"): the fault there is the order, not a comma.
     if (s.w(at) == "only") return;
-    std::size_t o = at + (in({"so", "thus", "but", "and", "then", "even", "just", "also"}, s.w(at)) ? 1 : 0);
-    const std::string& opener = s.w(o);
+    std::size_t o = at + (oneOf(s.w(at), "so", "thus", "but", "and", "then", "even", "just", "also") ? 1 : 0);
+    const std::string_view opener = s.w(o);
     // "Because of the rain, we": "because of" opens a phrase, not a clause.
     const bool becauseOf = opener == "because" && s.w(o + 1) == "of";
-    const bool clause = in(kClauseOpeners, opener) && !becauseOf, either = in(kEitherOpeners, opener),
-               byParticiple = !in(kPhraseOpeners, opener) && participle(opener, s.w(o + 1)),
-               phrase = in(kPhraseOpeners, opener) || byParticiple || becauseOf;
-    if ((!clause && !phrase && !either) || (opener == "at" && in({"least", "most", "all"}, s.w(o + 1)))) return;
+    const bool clause = in<kClauseOpeners>(opener) && !becauseOf, either = in<kEitherOpeners>(opener),
+               byParticiple = !in<kPhraseOpeners>(opener) && participle(opener, s.w(o + 1)),
+               phrase = in<kPhraseOpeners>(opener) || byParticiple || becauseOf;
+    if ((!clause && !phrase && !either) || (opener == "at" && oneOf(s.w(o + 1), "least", "most", "all"))) return;
     // After the writer's own comma ("Moreover, for daily use we …") a
     // prepositional phrase often runs on into the clause, to spare a second
     // comma; a clause or an infinitive of purpose is still closed.
@@ -412,23 +417,23 @@ void afterOpening(Sentence& s, std::size_t at) {
     for (std::size_t k = o + 2; k < std::min<std::size_t>(s.size(), o + 14); ++k) {
         if (!s.isWord(k)) return;
         const bool pronoun = s.subjectAndVerbAt(k);
-        const bool nounPhrase = !pronoun && in(kNounPhraseStarts, s.w(k)) && clauseAt(s, k);
+        const bool nounPhrase = !pronoun && in<kNounPhraseStarts>(s.w(k)) && clauseAt(s, k);
         if (!pronoun && !nounPhrase) continue;
         const std::size_t b = k - 1;
-        const std::string& before = s.w(b);
+        const std::string_view before = s.w(b);
         // "By avoiding this, we", "After that, they": a pronoun, not a determiner.
-        const bool demonstrative = pronoun && (in({"this", "these", "those"}, before) ||
-                                               (before == "that" && in(kPrepositions, s.w(b - 1))));
+        const bool demonstrative = pronoun && (oneOf(before, "this", "these", "those") ||
+                                               (before == "that" && in<kPrepositions>(s.w(b - 1))));
         // The clause may be the object of a verb before it ("When I said we").
-        const bool verbBefore = !demonstrative && (in(kFinite, before) || in(kEmbedding, before) || takesClause(before));
-        const bool object = in({"me", "him", "her", "us", "them", "it"}, before) && !in(kTelling, s.w(b - 1));
-        const bool held = verbBefore || (in(kObjectPronouns, before) && !object) ||
-                          (in(kDeterminers, before) && !demonstrative) ||
-                          (in(kPrepositions, before) && !in(kDeterminers, s.w(b - 1))) ||  // "the above"
-                          (in(kJoiners, before) && !(before == "then" && in(kPrepositions, s.w(b - 1))) &&
+        const bool verbBefore = !demonstrative && (in<kFinite>(before) || in<kEmbedding>(before) || takesClause(before));
+        const bool object = oneOf(before, "me", "him", "her", "us", "them", "it") && !in<kTelling>(s.w(b - 1));
+        const bool held = verbBefore || (in<kObjectPronouns>(before) && !object) ||
+                          (in<kDeterminers>(before) && !demonstrative) ||
+                          (in<kPrepositions>(before) && !in<kDeterminers>(s.w(b - 1))) ||  // "the above"
+                          (in<kJoiners>(before) && !(before == "then" && in<kPrepositions>(s.w(b - 1))) &&
                            !demonstrative) ||
-                          (in(kNotVerbs, before) && !demonstrative && before != "there" && before != "here") ||
-                          in({"not", "very", "so", "too", "more", "less"}, before) || !s.canInsertAfter(b);
+                          (in<kNotVerbs>(before) && !demonstrative && before != "there" && before != "here") ||
+                          oneOf(before, "not", "very", "so", "too", "more", "less") || !s.canInsertAfter(b);
         // "To watch the birds is fun": right after the infinitive's verb, a
         // noun phrase is its object, not the main clause's subject.
         const bool infinitiveObject = opener == "to" && b == o + 1 && nounPhrase;
@@ -439,11 +444,11 @@ void afterOpening(Sentence& s, std::size_t at) {
         // "When my sister arrives": a noun subject's verb in -s.
         bool hasVerb = s.hasFiniteVerb(o + 1, k);
         for (std::size_t j = o + 3; clause && !hasVerb && j < std::min(k, o + 6); ++j)
-            hasVerb = in(kNounPhraseStarts, s.w(o + 1)) && presentTense(s.w(j)) && !in(kPrepositions, s.w(j - 1));
+            hasVerb = in<kNounPhraseStarts>(s.w(o + 1)) && presentTense(s.w(j)) && !in<kPrepositions>(s.w(j - 1));
         // "When young people travel": a plural with no -s before its verb.
         for (std::size_t j = o + 2; clause && !hasVerb && j < std::min(k, o + 5); ++j)
-            hasVerb = in({"people", "children", "men", "women"}, s.w(j - 1)) && !in(kNotVerbs, s.w(j)) &&
-                      !in(kDeterminers, s.w(j)) && !in(kPrepositions, s.w(j)) && !endsWith(s.w(j), "ing");
+            hasVerb = oneOf(s.w(j - 1), "people", "children", "men", "women") && !in<kNotVerbs>(s.w(j)) &&
+                      !in<kDeterminers>(s.w(j)) && !in<kPrepositions>(s.w(j)) && !endsWith(s.w(j), "ing");
         if ((clause && !hasVerb) || (phrase && !either && hasVerb) || (runsOn && !hasVerb)) return;
         // "Travelling alone gives you the freedom …": an -ing phrase may be the subject of a verb in -s.
         if (byParticiple)
@@ -454,13 +459,13 @@ void afterOpening(Sentence& s, std::size_t at) {
         // buy a car you like, you"), unless a conjunction that starts a new
         // clause before it shows that it ends a later one ("…, but if you do not,").
         auto newClause = [&](std::size_t j) {
-            return in({"and", "but", "or", "so"}, s.w(j)) &&
-                   (in(kClauseOpeners, s.w(j + 1)) || s.subjectAndVerbAt(j + 1));
+            return oneOf(s.w(j), "and", "but", "or", "so") &&
+                   (in<kClauseOpeners>(s.w(j + 1)) || s.subjectAndVerbAt(j + 1));
         };
         for (std::size_t j = k; j < s.size(); ++j) {
             if (newClause(j) || (s.isMark(j, ",") && newClause(j + 1))) break;
             // The commas that set off a "for example" aside end no opening.
-            if (s.isMark(j, ",") && s.w(j + 1) == "for" && in({"example", "instance"}, s.w(j + 2))) {
+            if (s.isMark(j, ",") && s.w(j + 1) == "for" && oneOf(s.w(j + 2), "example", "instance")) {
                 j += s.isMark(j + 3, ",") ? 3 : 2;
                 continue;
             }
@@ -468,15 +473,15 @@ void afterOpening(Sentence& s, std::size_t at) {
         }
         // "To buy the car they wanted was hard": the clause ends where a second verb comes.
         // A modal's base form is the same verb ("you can do"), not a second one.
-        const bool modalBase = in(kModals, s.w(k + 1)) && in({"do", "have", "be"}, s.w(k + 2)) &&
-                               !in(kFinite, s.w(k + 3));
-        if (embeddedClauseAfter(s, k + 2) || (pronoun && in(kFinite, s.w(k + 2)) && !modalBase)) {
+        const bool modalBase = in<kModals>(s.w(k + 1)) && oneOf(s.w(k + 2), "do", "have", "be") &&
+                               !in<kFinite>(s.w(k + 3));
+        if (embeddedClauseAfter(s, k + 2) || (pronoun && in<kFinite>(s.w(k + 2)) && !modalBase)) {
             // "To fit into the town we moved to, we learnt": a relative clause
             // that ends on its preposition, which cannot take the pronoun after
             // it; the main clause starts there.
             const std::size_t m = k + 3;
-            if (in(kSubjectPronouns, s.w(k)) && s.verbAfter(s.w(k), k + 1) && !in(kMidAdverbs, s.w(k + 1)) &&
-                in(kPrepositions, s.w(k + 2)) && in(kSubjectPronouns, s.w(m)) && s.subjectAndVerbAt(m) &&
+            if (in<kSubjectPronouns>(s.w(k)) && s.verbAfter(s.w(k), k + 1) && !in<kMidAdverbs>(s.w(k + 1)) &&
+                in<kPrepositions>(s.w(k + 2)) && in<kSubjectPronouns>(s.w(m)) && s.subjectAndVerbAt(m) &&
                 s.canInsertAfter(k + 2) && !embeddedClauseAfter(s, m + 2))
                 s.insertAfter(k + 2);
             return;
@@ -489,8 +494,8 @@ void afterOpening(Sentence& s, std::size_t at) {
 // "Then, when we arrived, it rained": "then" or "now" before an opening
 // clause that a comma closes is set off as the clause is.
 void beforeOpeningClause(Sentence& s) {
-    if (!in({"then", "now"}, s.w(0)) || !s.canInsertAfter(0) ||
-        !(in(kClauseOpeners, s.w(1)) || in(kEitherOpeners, s.w(1))))
+    if (!oneOf(s.w(0), "then", "now") || !s.canInsertAfter(0) ||
+        !(in<kClauseOpeners>(s.w(1)) || in<kEitherOpeners>(s.w(1))))
         return;
     for (std::size_t k = 2; k < s.size(); ++k)
         if (s.isMark(k, ",") || s.commaSetAfter(k)) {
@@ -503,10 +508,10 @@ void beforeOpeningClause(Sentence& s) {
 // `second` have the same modal for their verb.
 bool sameModal(const Sentence& s, std::size_t from, std::size_t k, std::size_t second) {
     std::size_t first = from;
-    while (first < k && !in(kFinite, s.w(first))) ++first;
-    if (first == k || !in(kModals, s.w(first)) || !in(kNounPhraseStarts, s.w(second))) return false;
+    while (first < k && !in<kFinite>(s.w(first))) ++first;
+    if (first == k || !in<kModals>(s.w(first)) || !in<kNounPhraseStarts>(s.w(second))) return false;
     for (std::size_t j = second + 1; j < std::min(s.clauseEnd(second), second + 6); ++j)
-        if (in(kFinite, s.w(j))) return s.w(j) == s.w(first);
+        if (in<kFinite>(s.w(j))) return s.w(j) == s.w(first);
     return false;
 }
 
@@ -517,7 +522,7 @@ bool sameModal(const Sentence& s, std::size_t from, std::size_t k, std::size_t s
 // are"), and in lists.
 void beforeConjunctions(Sentence& s) {
     for (std::size_t k = 1; k + 1 < s.size(); ++k) {
-        if (!in({"and", "but", "or", "yet"}, s.w(k)) || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
+        if (!oneOf(s.w(k), "and", "but", "or", "yet") || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
         // Short clauses that "and" or "or" join closely need none ("the colour was lovely and it was").
         const bool but = s.w(k) == "but";
         // "but" may put an adverb or an opening clause before its subject
@@ -526,8 +531,8 @@ void beforeConjunctions(Sentence& s) {
         std::size_t second = k + 1;
         if (but)
             while (second < k + 4 && !clauseAt(s, second) &&
-                   (in(kClauseOpeners, s.w(second)) || in(kEitherOpeners, s.w(second)) ||
-                    in(kButAdverbs, s.w(second)) || (endsWith(s.w(second), "ly") && s.w(second) != "only")))
+                   (in<kClauseOpeners>(s.w(second)) || in<kEitherOpeners>(s.w(second)) ||
+                    in<kButAdverbs>(s.w(second)) || (endsWith(s.w(second), "ly") && s.w(second) != "only")))
                 ++second;
         if (!clauseAt(s, second)) continue;
         const std::size_t start = s.clauseStart(k);
@@ -537,10 +542,10 @@ void beforeConjunctions(Sentence& s) {
         const std::size_t secondWords = s.wordsIn(second, s.clauseEnd(second));
         if (secondWords < 3 || (!but && secondWords < 4 && s.wordsIn(from, k) < 8)) continue;
         // "like this, but": a demonstrative that ends the clause is a pronoun.
-        const bool demonstrative = but && in({"this", "that", "these", "those"}, s.w(k - 1));
-        if (s.wordsIn(from, k) < (but ? 4u : 6u) || in(kObjectPronouns, s.w(k - 1)) ||
-            (in(kDeterminers, s.w(k - 1)) && !demonstrative) ||
-            in(kPrepositions, s.w(k - 1)) || !s.hasFiniteVerb(from, k))
+        const bool demonstrative = but && oneOf(s.w(k - 1), "this", "that", "these", "those");
+        if (s.wordsIn(from, k) < (but ? 4u : 6u) || in<kObjectPronouns>(s.w(k - 1)) ||
+            (in<kDeterminers>(s.w(k - 1)) && !demonstrative) ||
+            in<kPrepositions>(s.w(k - 1)) || !s.hasFiniteVerb(from, k))
             continue;
         // "but" sets its clause against the whole of what came before, even
         // where that holds a clause of its own ("I know you tried, but it").
@@ -550,11 +555,12 @@ void beforeConjunctions(Sentence& s) {
         // noun subject takes that subject up again, and the one subject's two
         // predicates are joined closely.
         std::size_t subject = from;  // past an adverb that opens the clause ("Also the …")
-        while (subject + 1 < k && (in({"also", "so", "and", "then", "thus", "therefore", "now", "still"}, s.w(subject)) ||
+        while (subject + 1 < k && (oneOf(s.w(subject), "also", "so", "and", "then", "thus", "therefore", "now",
+                                         "still") ||
                                    endsWith(s.w(subject), "ly")))
             ++subject;
-        if (!but && in(kNounPhraseStarts, s.w(subject)) &&
-            in({"it", "they", "it's", "they're", "they've", "they'll", "it'll", "they'd"}, s.w(second)))
+        if (!but && in<kNounPhraseStarts>(s.w(subject)) &&
+            oneOf(s.w(second), "it", "they", "it's", "they're", "they've", "they'll", "it'll", "they'd"))
             continue;
         // "The roads would flood and the buses would stop": two things under
         // one modal, each with a noun for subject, share its condition and
@@ -574,37 +580,36 @@ void beforeWhich(Sentence& s) {
     for (std::size_t k = 2; k + 1 < s.size(); ++k) {
         if (s.w(k) != "which" || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
         const std::size_t noun = k - 1;
-        const std::string& n = s.w(noun);
-        if (in(kPrepositions, n) || in(kDeterminers, n) || in(kJoiners, n) || in(kEmbedding, n) ||
-            in(kFinite, n) || in(kObjectPronouns, n) || in(kNotVerbs, n) || endsWith(n, "ly"))
+        const std::string_view n = s.w(noun);
+        if (in<kPrepositions>(n) || in<kDeterminers>(n) || in<kJoiners>(n) || in<kEmbedding>(n) ||
+            in<kFinite>(n) || in<kObjectPronouns>(n) || in<kNotVerbs>(n) || endsWith(n, "ly"))
             continue;
         bool known = s.capital(noun);
         if (!known) {
             std::size_t d = noun;
-            while (d > 0 && s.isWord(d - 1) && noun - d < 3 && !in(kDeterminers, s.w(d - 1)) &&
-                   !in(kPrepositions, s.w(d - 1)))
+            while (d > 0 && s.isWord(d - 1) && noun - d < 3 && !in<kDeterminers>(s.w(d - 1)) &&
+                   !in<kPrepositions>(s.w(d - 1)))
                 --d;
-            const std::string& det = d > 0 ? s.w(d - 1) : std::string();
-            const bool possessive = in({"my", "your", "his", "her", "our", "their", "its", "this", "that"}, det);
-            const bool bare = d == noun && in(kPrepositions, det) && !endsWith(n, "s");
+            const std::string_view det = d > 0 ? s.w(d - 1) : std::string_view();
+            const bool possessive = oneOf(det, "my", "your", "his", "her", "our", "their", "its", "this", "that");
+            const bool bare = d == noun && in<kPrepositions>(det) && !endsWith(n, "s");
             known = possessive || bare;
         }
-        const std::string& verb = s.w(k + 1);
+        const std::string_view verb = s.w(k + 1);
         // "more cars, which means more smoke": a verb in -s cannot have a
         // plural for subject, so "which" takes up the whole clause.
         known = known || (presentTense(n) && n.size() > 4 &&
-                          in({"means", "makes", "gives", "shows", "leads", "causes", "helps", "explains", "proves",
-                              "allows", "results"},
-                             verb));
+                          oneOf(verb, "means", "makes", "gives", "shows", "leads", "causes", "helps", "explains",
+                                "proves", "allows", "results"));
         // "which" is the clause's subject before a verb, its object before
         // a subject of its own ("my car, which he sold").
-        const bool verbFollows = in(kFinite, verb) || s.subjectAndVerbAt(k + 1) ||
-                                 ((endsWith(verb, "s") || endsWith(verb, "ed")) && !in(kDeterminers, verb) &&
-                                  !in(kSubjectPronouns, verb));
+        const bool verbFollows = in<kFinite>(verb) || s.subjectAndVerbAt(k + 1) ||
+                                 ((endsWith(verb, "s") || endsWith(verb, "ed")) && !in<kDeterminers>(verb) &&
+                                  !in<kSubjectPronouns>(verb));
         // "limit which files can be read": "which" picks a noun that is the
         // subject of an indirect question, the object of the verb before it.
-        const bool asksWhich = k + 2 < s.size() && s.isWord(k + 2) && in(kFinite, s.w(k + 2)) &&
-                               !in(kFinite, verb) && !in(kSubjectPronouns, verb);
+        const bool asksWhich = k + 2 < s.size() && s.isWord(k + 2) && in<kFinite>(s.w(k + 2)) &&
+                               !in<kFinite>(verb) && !in<kSubjectPronouns>(verb);
         const std::size_t start = s.clauseStart(k);
         if (!known || !verbFollows || asksWhich || !s.hasFiniteVerb(start == std::string::npos ? 0 : start + 1, k) ||
             s.anyOf(k + 1, s.clauseEnd(k), List{"which"}))
@@ -620,7 +625,7 @@ void aroundExamples(Sentence& s) {
         // "cheap and warm, and so on": a list's open end is set off. After a
         // list with commas ("bread, cakes and so on") it is the writer's last
         // item, whose comma is theirs to choose.
-        if (s.w(k) == "and" && s.w(k + 1) == "so" && in({"on", "forth"}, s.w(k + 2)) &&
+        if (s.w(k) == "and" && s.w(k + 1) == "so" && oneOf(s.w(k + 2), "on", "forth") &&
             (k + 3 == s.size() || s.isMark(k + 3, ",;:)")) && s.canInsertAfter(k - 1)) {
             const std::size_t start = s.clauseStart(k);
             if (start == std::string::npos || !s.isMark(start, ",")) s.insertAfter(k - 1);
@@ -629,27 +634,26 @@ void aroundExamples(Sentence& s) {
         const std::size_t start = s.clauseStart(k);
         const std::size_t from = start == std::string::npos ? 0 : start + 1;
         if (s.w(k) == "especially" && s.canInsertAfter(k - 1) && s.hasFiniteVerb(from, k)) {
-            const std::string& before = s.w(k - 1);
-            const std::string& after = s.w(k + 1);
-            const bool set = in(kPrepositions, after) || in(kDeterminers, after) ||
-                             in({"when", "if", "because", "where", "while", "now", "today", "those"}, after);
-            if (set && !in(kFinite, before) && !in(kObjectPronouns, before) && !in(kDeterminers, before) &&
-                !in(kNotVerbs, before) && !in({"not", "very", "be", "been", "being", "seem", "seems", "seemed",
-                                               "look", "looks", "feel", "feels", "become", "becomes"},
-                                              before))
+            const std::string_view before = s.w(k - 1);
+            const std::string_view after = s.w(k + 1);
+            const bool set = in<kPrepositions>(after) || in<kDeterminers>(after) ||
+                             oneOf(after, "when", "if", "because", "where", "while", "now", "today", "those");
+            if (set && !in<kFinite>(before) && !in<kObjectPronouns>(before) && !in<kDeterminers>(before) &&
+                !in<kNotVerbs>(before) && !oneOf(before, "not", "very", "be", "been", "being", "seem", "seems",
+                                                 "seemed", "look", "looks", "feel", "feels", "become", "becomes"))
                 s.insertAfter(k - 1);
         }
         // "…, for example if you …": the writer opened the aside; a clause
         // after it closes it.
-        if (s.w(k) == "for" && in({"example", "instance"}, s.w(k + 1)) && s.isMark(k - 1, ",") &&
-            s.canInsertAfter(k + 1) && (in(kClauseOpeners, s.w(k + 2)) || clauseAt(s, k + 2)))
+        if (s.w(k) == "for" && oneOf(s.w(k + 1), "example", "instance") && s.isMark(k - 1, ",") &&
+            s.canInsertAfter(k + 1) && (in<kClauseOpeners>(s.w(k + 2)) || clauseAt(s, k + 2)))
             s.insertAfter(k + 1);
-        if (s.w(k) == "for" && in({"example", "instance"}, s.w(k + 1)) && s.canInsertAfter(k - 1) &&
-            !in({"as", "like", "such"}, s.w(k - 1)) && !in(kPrepositions, s.w(k - 1)) &&
-            !in(kDeterminers, s.w(k - 1)) && s.wordsIn(from, k) >= 2) {
+        if (s.w(k) == "for" && oneOf(s.w(k + 1), "example", "instance") && s.canInsertAfter(k - 1) &&
+            !oneOf(s.w(k - 1), "as", "like", "such") && !in<kPrepositions>(s.w(k - 1)) &&
+            !in<kDeterminers>(s.w(k - 1)) && s.wordsIn(from, k) >= 2) {
             // Inside a clause that goes on it is set off on both sides.
             s.insertAfter(k - 1);
-            if (s.canInsertAfter(k + 1) && (in(kFinite, s.w(k - 1)) || s.hasFiniteVerb(k + 2, s.clauseEnd(k + 2))))
+            if (s.canInsertAfter(k + 1) && (in<kFinite>(s.w(k - 1)) || s.hasFiniteVerb(k + 2, s.clauseEnd(k + 2))))
                 s.insertAfter(k + 1);
         }
     }
@@ -667,18 +671,18 @@ constexpr std::string_view kComparatives[] = {
 // pronoun and verb ("the bigger dog chased the smaller cat" has none).
 void betweenComparatives(Sentence& s) {
     for (std::size_t k = 0; k + 4 < s.size(); ++k) {
-        if (s.w(k) != "the" || !in(kComparatives, s.w(k + 1))) continue;
-        const std::string& before = k > 0 ? s.w(k - 1) : std::string();
-        if (k > 0 && s.isWord(k - 1) && !in(kJoiners, before) && !takesClause(before)) continue;
+        if (s.w(k) != "the" || !in<kComparatives>(s.w(k + 1))) continue;
+        const std::string_view before = k > 0 ? s.w(k - 1) : std::string_view();
+        if (k > 0 && s.isWord(k - 1) && !in<kJoiners>(before) && !takesClause(before)) continue;
         std::size_t j = k + 2;
         while (j < k + 5 && s.isWord(j) && !s.subjectAndVerbAt(j)) ++j;
         if (!s.isWord(j) || !s.subjectAndVerbAt(j)) continue;
         // A second verb ends the half: "the older man we met was kind".
         for (std::size_t m = j + 2; m + 1 < s.size() && s.isWord(m); ++m) {
-            if (in(kFinite, s.w(m)) && !(m == j + 2 && in(kFinite, s.w(j + 1)))) break;
-            if (s.w(m) != "the" || !in(kComparatives, s.w(m + 1))) continue;
-            const std::string& end = s.w(m - 1);
-            if (s.canInsertAfter(m - 1) && !in(kDeterminers, end) && !in(kNotVerbs, end) && !in(kJoiners, end))
+            if (in<kFinite>(s.w(m)) && !(m == j + 2 && in<kFinite>(s.w(j + 1)))) break;
+            if (s.w(m) != "the" || !in<kComparatives>(s.w(m + 1))) continue;
+            const std::string_view end = s.w(m - 1);
+            if (s.canInsertAfter(m - 1) && !in<kDeterminers>(end) && !in<kNotVerbs>(end) && !in<kJoiners>(end))
                 s.insertAfter(m - 1);
             break;
         }
@@ -691,15 +695,15 @@ void betweenComparatives(Sentence& s) {
 void aroundHowever(Sentence& s) {
     for (std::size_t k = 1; k < s.size(); ++k) {
         if (s.w(k) != "however" || s.capital(k) || !s.canInsertAfter(k - 1)) continue;
-        const std::string& before = s.w(k - 1);
-        if (in(kFinite, before) || in(kDeterminers, before) || in(kPrepositions, before) || in(kJoiners, before) ||
-            in(kNotVerbs, before) || in(kEmbedding, before))
+        const std::string_view before = s.w(k - 1);
+        if (in<kFinite>(before) || in<kDeterminers>(before) || in<kPrepositions>(before) || in<kJoiners>(before) ||
+            in<kNotVerbs>(before) || in<kEmbedding>(before))
             continue;
         const std::size_t start = s.clauseStart(k);
         const std::size_t from = start == std::string::npos ? 0 : start + 1;
         if (k + 1 == s.size()) {
             if (s.hasFiniteVerb(from, k)) s.insertAfter(k - 1);
-        } else if (in(kFinite, s.w(k + 1)) && s.canInsertAfter(k) && !s.hasFiniteVerb(from, k)) {
+        } else if (in<kFinite>(s.w(k + 1)) && s.canInsertAfter(k) && !s.hasFiniteVerb(from, k)) {
             s.insertAfter(k - 1);
             s.insertAfter(k);
         }
@@ -716,18 +720,18 @@ constexpr std::string_view kThinking[] = {"think", "believe", "feel", "hope", "g
                                           "assumed"};
 void afterThinking(Sentence& s) {
     for (std::size_t k = 0; k + 3 < s.size(); ++k) {
-        if ((k > 0 && !s.isMark(k - 1, ",")) || !in({"i", "we", "they", "he", "she", "you"}, s.w(k))) continue;
+        if ((k > 0 && !s.isMark(k - 1, ",")) || !oneOf(s.w(k), "i", "we", "they", "he", "she", "you")) continue;
         std::size_t v = k + 1;
-        if (in(kMidAdverbs, s.w(v)) || (endsWith(s.w(v), "ly") && s.w(v) != "only")) ++v;
-        const std::string& verb = s.w(v);
+        if (in<kMidAdverbs>(s.w(v)) || (endsWith(s.w(v), "ly") && s.w(v) != "only")) ++v;
+        const std::string_view verb = s.w(v);
         const bool thinking =
-            in(kThinking, verb) || (endsWith(verb, "s") && in(kThinking, verb.substr(0, verb.size() - 1)));
+            in<kThinking>(verb) || (endsWith(verb, "s") && in<kThinking>(verb.substr(0, verb.size() - 1)));
         if (!thinking || !s.canRemove(v + 1)) continue;
         const std::size_t c = v + 2;
-        if (in({"then", "now", "so", "thus", "therefore", "also", "still"}, s.w(c))) continue;  // "I think, therefore I am"
+        if (oneOf(s.w(c), "then", "now", "so", "thus", "therefore", "also", "still")) continue;  // "I think, therefore I am"
         if (s.isMark(c + 1, ",") || s.isMark(c + 2, ",") || s.isMark(c + 3, ",")) continue;  // "They feel, it seems, that"
-        const bool clause = s.w(c) == "that" ? !in(kFinite, s.w(c + 1)) && s.isWord(c + 1)
-                                             : (in({"this", "these", "those"}, s.w(c)) && in(kFinite, s.w(c + 2))) ||
+        const bool clause = s.w(c) == "that" ? !in<kFinite>(s.w(c + 1)) && s.isWord(c + 1)
+                                             : (oneOf(s.w(c), "this", "these", "those") && in<kFinite>(s.w(c + 2))) ||
                                                    clauseAt(s, c);
         if (clause) s.remove(v + 1);
     }
@@ -750,6 +754,13 @@ bool isAsciiWord(std::string_view w) {
 }
 
 std::string lowerAscii(std::string_view w) {
+    // Most words have no typographic apostrophe, nor any byte past ASCII.
+    if (std::none_of(w.begin(), w.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        std::string out(w);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        return out;
+    }
     std::string out;
     out.reserve(w.size());
     for (std::size_t i = 0; i < w.size(); ++i) {
@@ -782,9 +793,9 @@ void forEachSentence(const Tokens& tokens, bool capitalOpens, F f) {
     auto finish = [&](std::size_t end, bool closed) {
         bool whole = false;
         if (opening && tokens[*opening].kind == TokenKind::word) {
-            const std::string& w = tokens[*opening].text;
+            const std::string_view w = tokens[*opening].text;
             if (isAsciiWord(w) || isPlainWord(w))
-                whole = english && (afterMark || (closed && (!in(kContinuations, lowerAscii(w)) || !startsLowercase(w))) ||
+                whole = english && (afterMark || (closed && (!in<kContinuations>(lowerAscii(w)) || !startsLowercase(w))) ||
                                     (capitalOpens && !startsLowercase(w) && w != "I"));
         }
         f(first, end, whole);
@@ -807,7 +818,7 @@ void forEachSentence(const Tokens& tokens, bool capitalOpens, F f) {
         if (t.kind == TokenKind::punct && std::string_view(".!?").find(t.text) != std::string_view::npos) {
             const bool abbreviation =
                 t.text == "." && opening && tokens[i - 1].kind == TokenKind::word &&
-                (in(kAbbreviations, lowerAscii(tokens[i - 1].text)) || text::graphemeCount(tokens[i - 1].text) == 1);
+                (in<kAbbreviations>(lowerAscii(tokens[i - 1].text)) || text::graphemeCount(tokens[i - 1].text) == 1);
             if (!abbreviation) {
                 finish(i, true);
                 first = i + 1;
@@ -841,16 +852,24 @@ void insertCommas(Tokens& tokens) {
     forEachSentence(tokens, false, [&](std::size_t first, std::size_t end, bool whole) {
         if (!whole) return;
         std::vector<Unit> units;
+        units.reserve(end - first);
         for (std::size_t i = first; i < end; ++i) {
             const Token& t = tokens[i];
             if (t.kind == TokenKind::space || t.kind == TokenKind::lineBreak) continue;
-            Unit u{i, {}, false};
-            if (t.kind == TokenKind::word && (isAsciiWord(t.text) || isPlainWord(t.text))) {
-                u.lower = lowerAscii(t.text);
+            Unit& u = units.emplace_back(Unit{i, {}, false});
+            if (t.kind != TokenKind::word) continue;
+            const bool ascii = isAsciiWord(t.text);
+            if (ascii || isPlainWord(t.text)) {
+                if (ascii) {  // letters and straight apostrophes: only the capitals change
+                    u.lower = t.text;
+                    for (char& c : u.lower)
+                        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+                } else {
+                    u.lower = lowerAscii(t.text);
+                }
                 const char c = t.text[0];
                 u.capital = (c >= 'a' && c <= 'z') ? false : (c >= 'A' && c <= 'Z') || !startsLowercase(t.text);
             }
-            units.push_back(std::move(u));
         }
         Sentence s(tokens, std::move(units), commas, drops);
         afterThinking(s);
@@ -865,7 +884,7 @@ void insertCommas(Tokens& tokens) {
         // "…, but if you want more, you can ask": an opening clause after a
         // comma and a conjunction is closed as one that opens the sentence.
         for (std::size_t j = 1; j + 2 < s.size(); ++j)
-            if (s.isMark(j, ",") && in({"and", "but", "so"}, s.w(j + 1)) && in(kClauseOpeners, s.w(j + 2)))
+            if (s.isMark(j, ",") && oneOf(s.w(j + 1), "and", "but", "so") && in<kClauseOpeners>(s.w(j + 2)))
                 afterOpening(s, j + 1);
         beforeOpeningClause(s);
         beforeConjunctions(s);

@@ -47,9 +47,8 @@ public:
         if (i >= t_.size() || t_[i].kind != TokenKind::word || t_[i].language != 0) return false;
         const std::string& w = t_[i].text;
         return (!w.empty() && w[0] >= '0' && w[0] <= '9') ||
-               in({"two", "three", "four", "five", "six", "seven", "eight", "nine", "ten", "twenty", "fifty", "hundred",
-                   "hundreds", "thousand", "thousands", "million", "millions", "half"},
-                  lower(i));
+               oneOf(lower(i), "two", "three", "four", "five", "six", "seven", "eight", "nine", "ten", "twenty",
+                     "fifty", "hundred", "hundreds", "thousand", "thousands", "million", "millions", "half");
     }
 };
 
@@ -85,66 +84,65 @@ constexpr std::string_view kPlaces[] = {"place", "places", "city", "cities", "to
 // "will safe money" → "will save money", "to loose the match" → "to lose the
 // match": after a modal or "to", before what opens an object. "we are save."
 // → "we are safe.": after "be" where the phrase ends.
-bool verbOrAdjective(Nav& nav, std::size_t i, const std::string& w) {
+bool verbOrAdjective(Nav& nav, std::size_t i, std::string_view w) {
     const std::size_t p = nav.previous(i), n = nav.next(i);
     const std::string before = nav.lower(p), next = nav.lower(n);
-    if ((w == "safe" || w == "loose") && in(kBeforeBase, before) && before != "not" &&
-        (in(kObjectOpeners, next) || (before != "to" && in(kObjectNouns, next))) &&
-        !in(kDeterminers, nav.lower(nav.previous(p)))) {
+    if ((w == "safe" || w == "loose") && in<kBeforeBase>(before) && before != "not" &&
+        (in<kObjectOpeners>(next) || (before != "to" && in<kObjectNouns>(next))) &&
+        !in<kDeterminers>(nav.lower(nav.previous(p)))) {
         nav.replace(i, w == "safe" ? "save" : "lose");
         return true;
     }
     // "is save" only after a pronoun: "all we can do is save." is a verb.
     if (w == "save") {
         std::size_t b = p;
-        if (in({"very", "so", "too", "not", "really", "quite", "more"}, before)) b = nav.previous(p);
+        if (oneOf(before, "very", "so", "too", "not", "really", "quite", "more")) b = nav.previous(p);
         const std::string be = nav.lower(b);
-        const bool afterPronoun = in({"it", "he", "she", "this", "everything", "everyone"}, nav.lower(nav.previous(b)));
-        if (((in(kBe, be) && (afterPronoun || !in({"is", "was", "isn't", "wasn't"}, be))) ||
-             in({"feel", "feels", "felt", "stay", "stays", "stayed"}, be)) &&
-            (nav.endsAfter(i) || in({"and", "from", "for", "enough", "here", "there"}, next))) {
+        const bool afterPronoun = oneOf(nav.lower(nav.previous(b)), "it", "he", "she", "this", "everything",
+                                        "everyone");
+        if (((in<kBe>(be) && (afterPronoun || !oneOf(be, "is", "was", "isn't", "wasn't"))) ||
+             oneOf(be, "feel", "feels", "felt", "stay", "stays", "stayed")) &&
+            (nav.endsAfter(i) || oneOf(next, "and", "from", "for", "enough", "here", "there"))) {
             nav.replace(i, "safe");
             return true;
         }
     }
     // "can fell sad" → "can feel sad": "fell" as a verb (to cut down) takes a
     // tree, not a feeling.
-    if (w == "fell" && in(kBeforeBase, before) && in(kFeelings, next)) {
+    if (w == "fell" && in<kBeforeBase>(before) && in<kFeelings>(next)) {
         nav.replace(i, "feel");
         return true;
     }
     // "to advice him" → "to advise him": an object pronoun that no noun takes
     // ("listen to advice you trust" keeps its noun).
-    if (w == "advice" && before == "to" && in({"me", "him", "them", "us"}, next)) {
+    if (w == "advice" && before == "to" && oneOf(next, "me", "him", "them", "us")) {
         nav.replace(i, "advise");
         return true;
     }
     // "ask for advise" → "ask for advice", "a piece of advise": no verb fits.
-    if (w == "advise" && in({"for", "of", "no", "useful", "helpful", "expert", "professional", "give", "gave",
-                             "given", "giving", "gives"},
-                            before)) {
+    if (w == "advise" && oneOf(before, "for", "of", "no", "useful", "helpful", "expert", "professional", "give",
+                               "gave", "given", "giving", "gives")) {
         nav.replace(i, "advice");
         return true;
     }
     // "will effect us" → "will affect us": one brings about a change, not a person.
-    if ((w == "effect" && in(kBeforeBase, before)) || ((w == "effects" || w == "effected") && !in(kDeterminers, before))) {
-        if (in({"me", "him", "us", "them", "everyone", "everybody"}, next)) {
+    if ((w == "effect" && in<kBeforeBase>(before)) || ((w == "effects" || w == "effected") && !in<kDeterminers>(before))) {
+        if (oneOf(next, "me", "him", "us", "them", "everyone", "everybody")) {
             nav.replace(i, w == "effect" ? "affect" : w == "effects" ? "affects" : "affected");
             return true;
         }
     }
     // "the lose of" → "the loss of"; not "let her lose", nor "a lose end" (loose).
-    if (w == "lose" && in({"a", "the", "his", "my", "their", "our", "your", "its", "great", "big", "huge",
-                           "total", "heavy", "significant"},
-                          before) &&
-        (nav.endsAfter(i) || in({"of", "for", "in", "on", "is", "was"}, next))) {
+    if (w == "lose" && oneOf(before, "a", "the", "his", "my", "their", "our", "your", "its", "great", "big", "huge",
+                             "total", "heavy", "significant") &&
+        (nav.endsAfter(i) || oneOf(next, "of", "for", "in", "on", "is", "was"))) {
         nav.replace(i, "loss");
         return true;
     }
     // "It was very quite." → "It was very quiet.": "quite" needs a word to modify.
     if (w == "quite" && nav.endsAfter(i) &&
-        (in(kBe, before) || in({"very", "so", "too", "really", "keep", "kept", "stay", "stayed", "remain", "remained"},
-                               before))) {
+        (in<kBe>(before) || oneOf(before, "very", "so", "too", "really", "keep", "kept", "stay", "stayed", "remain",
+                                  "remained"))) {
         nav.replace(i, "quiet");
         return true;
     }
@@ -153,49 +151,47 @@ bool verbOrAdjective(Nav& nav, std::size_t i, const std::string& w) {
 
 // Small words: "more that 20" → "more than 20", "since than" → "since then",
 // "fore example", "the town were I live", "wonder weather it", "you're own".
-bool smallWord(Nav& nav, std::size_t i, const std::string& w) {
+bool smallWord(Nav& nav, std::size_t i, std::string_view w) {
     const std::size_t p = nav.previous(i), n = nav.next(i);
     const std::string before = nav.lower(p), next = nav.lower(n);
-    if (w == "that" && in({"more", "less", "fewer"}, before) && nav.isNumber(n)) {
+    if (w == "that" && oneOf(before, "more", "less", "fewer") && nav.isNumber(n)) {
         nav.replace(i, "than");
         return true;
     }
     // "than" never follows "since" or "until"; "and than we left" is "and then".
-    if (w == "than" && (in({"since", "until", "till"}, before) ||
-                        (before == "and" && in(kSubjects, next) && nav.isWord(nav.next(n))))) {
+    if (w == "than" && (oneOf(before, "since", "until", "till") ||
+                        (before == "and" && in<kSubjects>(next) && nav.isWord(nav.next(n))))) {
         nav.replace(i, "then");
         return true;
     }
     // "Other then that" → "Other than that", "nothing other then"; not "each
     // other then" nor "the other then".
     if (w == "then" && before == "other" && nav.isWord(n) &&
-        (nav.opensClause(p) || in({"anything", "nothing", "something", "everything", "anyone", "nobody", "someone",
-                                   "everyone", "none"},
-                                  nav.lower(nav.previous(p))))) {
+        (nav.opensClause(p) || oneOf(nav.lower(nav.previous(p)), "anything", "nothing", "something", "everything",
+                                     "anyone", "nobody", "someone", "everyone", "none"))) {
         nav.replace(i, "than");
         return true;
     }
     // "fore example" → "for example"; "to the fore" and "fore and aft" stay.
     if (w == "fore" && before != "the" && before != "to" &&
-        in({"example", "instance", "the", "a", "an", "me", "you", "him", "her", "us", "them", "my", "your", "his",
-            "our", "their", "many", "some", "all", "this", "these", "those", "it", "years", "ever", "sure", "free",
-            "everyone", "people", "each", "every", "several", "now"},
-           next)) {
+        oneOf(next, "example", "instance", "the", "a", "an", "me", "you", "him", "her", "us", "them", "my", "your",
+              "his", "our", "their", "many", "some", "all", "this", "these", "those", "it", "years", "ever", "sure",
+              "free", "everyone", "people", "each", "every", "several", "now")) {
         nav.replace(i, "for");
         return true;
     }
     // "the town were I live" → "the town where I live": a subject after a
     // place names where ("so were we" and "which city were you in?" stay).
-    if (w == "were" && in(kPlaces, before) && in(kSubjects, next) && nav.isWord(nav.next(n)) &&
-        !nav.asks(i) && !in({"what", "which", "whose"}, nav.lower(nav.previous(p))) &&
-        !in({"what", "which", "whose"}, nav.lower(nav.previous(nav.previous(p))))) {
+    if (w == "were" && in<kPlaces>(before) && in<kSubjects>(next) && nav.isWord(nav.next(n)) &&
+        !nav.asks(i) && !oneOf(nav.lower(nav.previous(p)), "what", "which", "whose") &&
+        !oneOf(nav.lower(nav.previous(nav.previous(p))), "what", "which", "whose")) {
         nav.replace(i, "where");
         return true;
     }
     // "There where many" → "There were many": a count after it, where
     // "there" opens the clause ("out there where many live" stays).
     if (w == "where" && before == "there" && nav.opensClause(p) &&
-        (in({"many", "several", "some", "lots", "few", "no", "more", "hundreds", "thousands", "people"}, next) ||
+        (oneOf(next, "many", "several", "some", "lots", "few", "no", "more", "hundreds", "thousands", "people") ||
          nav.isNumber(n))) {
         nav.replace(i, "were");
         return true;
@@ -205,22 +201,21 @@ bool smallWord(Nav& nav, std::size_t i, const std::string& w) {
         return true;
     }
     if (w == "weather" &&
-        in({"wonder", "wondered", "wondering", "decide", "decided", "deciding", "sure", "unsure", "doubt", "ask",
-            "asked", "asking", "matter", "matters"},
-           before) &&
-        (in(kSubjects, next) || in({"it", "there", "to", "or", "the", "this", "that", "a"}, next))) {
+        oneOf(before, "wonder", "wondered", "wondering", "decide", "decided", "deciding", "sure", "unsure", "doubt",
+              "ask", "asked", "asking", "matter", "matters") &&
+        (in<kSubjects>(next) || oneOf(next, "it", "there", "to", "or", "the", "this", "that", "a"))) {
         nav.replace(i, "whether");
         return true;
     }
     // "it's name is" → "its name is": a noun and its verb after "it is" leave
     // no room for a cleft ("it's size that counts" stays).
     if ((w == "it's" || w == "it\u2019s") &&
-        in({"name", "size", "color", "colour", "shape", "price", "value", "owner", "owners", "population", "purpose",
-            "quality", "role", "function", "history", "people", "citizens", "members", "users", "economy", "culture",
-            "capital", "surface", "design", "effect", "effects", "impact", "roots", "goal", "aim", "weight"},
-           next) &&
-        in({"is", "was", "are", "were", "has", "have", "had", "will", "can", "may", "must", "does", "did"},
-           nav.lower(nav.next(n)))) {
+        oneOf(next, "name", "size", "color", "colour", "shape", "price", "value", "owner", "owners", "population",
+              "purpose", "quality", "role", "function", "history", "people", "citizens", "members", "users",
+              "economy", "culture", "capital", "surface", "design", "effect", "effects", "impact", "roots", "goal",
+              "aim", "weight") &&
+        oneOf(nav.lower(nav.next(n)), "is", "was", "are", "were", "has", "have", "had", "will", "can", "may",
+              "must", "does", "did")) {
         nav.replace(i, "its");
         return true;
     }
@@ -235,7 +230,7 @@ bool smallWord(Nav& nav, std::size_t i, const std::string& w) {
 // "I no that" → "I know that", "to by new shoes", "has past away", "has lead
 // to", "whose the", "the hole day", "a peace of cake", "it makes since.",
 // "can't bare it", "bare in mind", "refuse to except it", "wear cloths".
-bool soundsAlike(Nav& nav, std::size_t i, const std::string& w) {
+bool soundsAlike(Nav& nav, std::size_t i, std::string_view w) {
     const std::size_t p = nav.previous(i), n = nav.next(i);
     const std::string before = nav.lower(p), next = nav.lower(n);
     auto change = [&](std::string_view to) {
@@ -243,101 +238,98 @@ bool soundsAlike(Nav& nav, std::size_t i, const std::string& w) {
         return true;
     };
     // Not "I no longer", "to no avail": only before what "know" governs.
-    if (w == "no" && in({"i", "you", "we", "they", "don't", "didn't", "doesn't", "to"}, before) &&
-        in({"that", "what", "how", "why", "where", "who", "whether", "if", "it", "him", "her", "them", "anything", "about"},
-           next) &&
+    if (w == "no" && oneOf(before, "i", "you", "we", "they", "don't", "didn't", "doesn't", "to") &&
+        oneOf(next, "that", "what", "how", "why", "where", "who", "whether", "if", "it", "him", "her", "them",
+              "anything", "about") &&
         (before != "i" || nav.text(p) == "I"))
         return change("know");
     // Not "can by the way", "to by a factor": only before what one buys.
-    if (w == "by" && in(kBeforeBase, before) && before != "not" &&
-        (in({"new", "food", "tickets", "things", "clothes", "gifts", "presents", "groceries", "something", "anything",
-             "everything", "stuff"},
-            next) ||
-         (before == "to" && in({"want", "wants", "wanted", "afford", "decided", "decide"}, nav.lower(nav.previous(p))) &&
-          in({"a", "an", "some", "it", "them", "one", "more"}, next))))
+    if (w == "by" && in<kBeforeBase>(before) && before != "not" &&
+        (oneOf(next, "new", "food", "tickets", "things", "clothes", "gifts", "presents", "groceries", "something",
+               "anything", "everything", "stuff") ||
+         (before == "to" && oneOf(nav.lower(nav.previous(p)), "want", "wants", "wanted", "afford", "decided",
+                                  "decide") &&
+          oneOf(next, "a", "an", "some", "it", "them", "one", "more"))))
         return change("buy");
     if (w == "past" &&
-        ((in({"have", "has", "had", "haven't", "hasn't", "hadn't"}, before) &&
-          in({"away", "the", "a", "an", "my", "his", "her", "their", "our", "your", "it", "them", "all"}, next)) ||
-         (in({"he", "she", "they", "who", "i", "we"}, before) && next == "away")))
+        ((oneOf(before, "have", "has", "had", "haven't", "hasn't", "hadn't") &&
+          oneOf(next, "away", "the", "a", "an", "my", "his", "her", "their", "our", "your", "it", "them", "all")) ||
+         (oneOf(before, "he", "she", "they", "who", "i", "we") && next == "away")))
         return change("passed");
-    if (w == "lead" && ((in({"have", "has", "had"}, before) && next == "to") ||
-                        (in({"was", "were", "been", "is", "are", "be"}, before) && next == "by")))
+    if (w == "lead" && ((oneOf(before, "have", "has", "had") && next == "to") ||
+                        (oneOf(before, "was", "were", "been", "is", "are", "be") && next == "by")))
         return change("led");
     // "whose" comes before a noun, never before an article or a verb.
-    if (w == "whose" && in({"a", "an", "the", "not", "been", "going", "gonna"}, next)) return change("who's");
-    if (w == "hole" && in({"the", "a", "my", "your", "his", "her", "our", "their", "this"}, before) &&
-        in({"day", "week", "year", "world", "family", "life", "night", "month", "country", "class", "process", "weekend",
-            "summer"},
-           next))
+    if (w == "whose" && oneOf(next, "a", "an", "the", "not", "been", "going", "gonna")) return change("who's");
+    if (w == "hole" && oneOf(before, "the", "a", "my", "your", "his", "her", "our", "their", "this") &&
+        oneOf(next, "day", "week", "year", "world", "family", "life", "night", "month", "country", "class",
+              "process", "weekend", "summer"))
         return change("whole");
     if (w == "peace" && before == "a" && next == "of" &&
-        in({"cake", "paper", "advice", "information", "work", "land", "furniture", "bread", "art", "music", "equipment",
-            "wood", "metal", "evidence", "news", "software", "code", "cloth"},
-           nav.lower(nav.next(n))))
+        oneOf(nav.lower(nav.next(n)), "cake", "paper", "advice", "information", "work", "land", "furniture",
+              "bread", "art", "music", "equipment", "wood", "metal", "evidence", "news", "software", "code",
+              "cloth"))
         return change("piece");
     // "It makes since." → "It makes sense.": not "the gains made since 2010".
     if (w == "since" &&
-        ((in({"make", "makes", "made", "making"}, before) &&
-          in({"it", "that", "this"}, nav.lower(nav.previous(p))) && (nav.endsAfter(i) || in({"to", "for"}, next))) ||
-         (before == "no" && in({"make", "makes", "made", "making"}, nav.lower(nav.previous(p))))))
+        ((oneOf(before, "make", "makes", "made", "making") &&
+          oneOf(nav.lower(nav.previous(p)), "it", "that", "this") && (nav.endsAfter(i) || oneOf(next, "to", "for"))) ||
+         (before == "no" && oneOf(nav.lower(nav.previous(p)), "make", "makes", "made", "making"))))
         return change("sense");
     // "I can't bare it" → "bear", "bare in mind" → "bear in mind"; "you can bare
     // the wires" stays.
-    if (w == "bare" && ((in({"can't", "cannot", "couldn't"}, before) &&
-                         in({"it", "to", "this", "that", "him", "her", "them", "me", "with"}, next)) ||
+    if (w == "bare" && ((oneOf(before, "can't", "cannot", "couldn't") &&
+                         oneOf(next, "it", "to", "this", "that", "him", "her", "them", "me", "with")) ||
                         (next == "in" && nav.lower(nav.next(n)) == "mind")))
         return change("bear");
     if (w == "except" && before == "to" &&
-        in({"refuse", "refuses", "refused", "refusing", "agree", "agrees", "agreed", "willing", "ready", "hard",
-            "difficult", "unable", "forced"},
-           nav.lower(nav.previous(p))) &&
-        in(kObjectOpeners, next))
+        oneOf(nav.lower(nav.previous(p)), "refuse", "refuses", "refused", "refusing", "agree", "agrees", "agreed",
+              "willing", "ready", "hard", "difficult", "unable", "forced") &&
+        in<kObjectOpeners>(next))
         return change("accept");
-    if (w == "cloths" && in({"wear", "wears", "wore", "wearing", "worn"}, before)) return change("clothes");
+    if (w == "cloths" && oneOf(before, "wear", "wears", "wore", "wearing", "worn")) return change("clothes");
     // "take affect", "come into affect", "cause and affect" → "effect".
-    if (w == "affect" && (in({"take", "takes", "took", "taken", "taking", "into"}, before) ||
+    if (w == "affect" && (oneOf(before, "take", "takes", "took", "taken", "taking", "into") ||
                           (before == "and" && nav.lower(nav.previous(p)) == "cause")))
         return change("effect");
     // "we loose the match" → "lose": after a subject only a verb fits.
-    if ((w == "loose" && in({"i", "we", "they", "you"}, before)) || (w == "looses" && in({"he", "she", "it"}, before))) {
-        if (in(kObjectOpeners, next) || in(kObjectNouns, next)) return change(w == "loose" ? "lose" : "loses");
+    if ((w == "loose" && oneOf(before, "i", "we", "they", "you")) || (w == "looses" && oneOf(before, "he", "she",
+                                                                                             "it"))) {
+        if (in<kObjectOpeners>(next) || in<kObjectNouns>(next)) return change(w == "loose" ? "lose" : "loses");
     }
     // "was quit happy" → "quite happy": "quit" takes no adjective.
-    if (w == "quit" && in(kBe, before) &&
-        (in(kFeelings, next) || in({"different", "difficult", "easy", "hard", "important", "interesting", "expensive",
-                                    "similar", "common", "popular", "large", "small", "big", "long", "old", "young",
-                                    "sure", "often", "well", "simple", "far", "new"},
-                                   next)))
+    if (w == "quit" && in<kBe>(before) &&
+        (in<kFeelings>(next) || oneOf(next, "different", "difficult", "easy", "hard", "important", "interesting",
+                                      "expensive", "similar", "common", "popular", "large", "small", "big", "long",
+                                      "old", "young", "sure", "often", "well", "simple", "far", "new")))
         return change("quite");
     // "come form the north" → "come from the north"; "a different form of" and
     // "their away form this season" stay.
-    if (w == "form" && in({"come", "comes", "came", "coming", "apart"}, before) &&
-        in({"the", "a", "an", "my", "his", "her", "our", "their", "your", "this", "that", "home", "school", "work", "here",
-            "there", "abroad", "another", "other", "different", "all", "each", "every"},
-           next))
+    if (w == "form" && oneOf(before, "come", "comes", "came", "coming", "apart") &&
+        oneOf(next, "the", "a", "an", "my", "his", "her", "our", "their", "your", "this", "that", "home", "school",
+              "work", "here", "there", "abroad", "another", "other", "different", "all", "each", "every"))
         return change("from");
     if (w == "site" && ((before == "of" && nav.lower(nav.previous(p)) == "out") ||
                         (before == "first" && nav.lower(nav.previous(p)) == "at")))
         return change("sight");
     // "rest in piece" → "peace", "world piece", "piece of mind"; not "a piece of my mind".
-    if (w == "piece" && ((in({"in", "world"}, before) && (nav.endsAfter(i) || in({"and", "with"}, next))) ||
+    if (w == "piece" && ((oneOf(before, "in", "world") && (nav.endsAfter(i) || oneOf(next, "and", "with"))) ||
                          (next == "of" && nav.lower(nav.next(n)) == "mind" && before != "a")))
         return change("peace");
     // "it dose not" → "it does not"; "a dose not to exceed" stays.
-    if (w == "dose" && ((in({"he", "she", "it", "this", "that", "who", "everyone"}, before) &&
-                         in({"not", "n't"}, next)) ||
+    if (w == "dose" && ((oneOf(before, "he", "she", "it", "this", "that", "who", "everyone") &&
+                         oneOf(next, "not", "n't")) ||
                         (nav.opensClause(i) &&
-                         in({"it", "he", "she", "this", "that", "anyone", "anybody", "everyone", "someone"}, next))))
+                         oneOf(next, "it", "he", "she", "this", "that", "anyone", "anybody", "everyone", "someone"))))
         return change("does");
     // "Image you are lost" → "Imagine you are lost": a clause never opens with
     // the noun before a pronoun or a condition; "Image that shows it" stays.
     if (w == "image" && nav.opensClause(i) &&
-        in({"you", "yourself", "yourselves", "being", "living", "having", "if", "how"}, next))
+        oneOf(next, "you", "yourself", "yourselves", "being", "living", "having", "if", "how"))
         return change("imagine");
     // "I thing that" → "I think that": a subject pronoun is no determiner.
-    if (w == "thing" && in({"i", "we", "they"}, before) &&
-        in({"that", "so", "about", "of", "it", "the", "this"}, next))
+    if (w == "thing" && oneOf(before, "i", "we", "they") &&
+        oneOf(next, "that", "so", "about", "of", "it", "the", "this"))
         return change("think");
     return false;
 }
@@ -354,12 +346,12 @@ constexpr std::string_view kTagVerbs[] = {"isn't", "aren't", "wasn't", "weren't"
                                           "can't", "won't", "couldn't", "wouldn't", "shouldn't", "haven't", "hasn't"};
 void askTheTag(Nav& nav, Tokens& tokens, std::size_t dot) {
     const std::size_t pronoun = nav.previous(dot);
-    if (pronoun == npos || !in({"it", "they", "you", "he", "she", "we", "there"}, nav.lower(pronoun))) return;
+    if (pronoun == npos || !oneOf(nav.lower(pronoun), "it", "they", "you", "he", "she", "we", "there")) return;
     const std::size_t verb = nav.previous(pronoun);
     std::string tag = nav.lower(verb);
     if (const auto curly = tag.find("\u2019"); curly != std::string::npos) tag.replace(curly, 3, "'");
     const std::size_t comma = nav.previous(verb);
-    if (!in(kTagVerbs, tag) || comma == npos || tokens[comma].kind != TokenKind::punct || tokens[comma].text != ",")
+    if (!in<kTagVerbs>(tag) || comma == npos || tokens[comma].kind != TokenKind::punct || tokens[comma].text != ",")
         return;
     tokens[dot].text = "?";
 }
@@ -387,8 +379,8 @@ void correctConfusables(Tokens& tokens) {
         if (tokens[i].kind != TokenKind::word || tokens[i].language != 0 || raw.size() < 2 || raw.size() > 8) continue;
         char folded[8];
         std::transform(raw.begin(), raw.end(), folded, [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
-        const std::string w(folded, raw.size());
-        if (!in(kStarts, w) || !nav.isWord(i)) continue;
+        const std::string_view w(folded, raw.size());
+        if (!in<kStarts>(w) || !nav.isWord(i)) continue;
         if (!verbOrAdjective(nav, i, w) && !smallWord(nav, i, w)) soundsAlike(nav, i, w);
     }
 }

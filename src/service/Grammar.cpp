@@ -5,12 +5,17 @@
 #include "service/Confusables.h"
 #include "service/Commas.h"
 #include "service/NounNumber.h"
+#include "service/TokenNav.h"
 
 #include "text/Text.h"
 
 #include <algorithm>
+#include <array>
+#include <cassert>
+#include <deque>
 #include <iterator>
 #include <map>
+#include <unordered_map>
 #include <string>
 
 namespace quillant::service {
@@ -165,6 +170,9 @@ constexpr std::pair<std::string_view, std::string_view> kUncountable[] = {
     {"jewelleries", "jewellery"}, {"jewelries", "jewelry"}, {"knowledges", "knowledge"}, {"luggages", "luggage"},
     {"machineries", "machinery"}, {"softwares", "software"},
 };
+// The rules let other words go by these two marks before reading the list.
+static_assert(std::all_of(std::begin(kUncountable), std::end(kUncountable),
+                          [](const auto& u) { return u.first.size() >= 7 && u.first.back() == 's'; }));
 
 // Comparatives of short adjectives ("more easier" is doubled).
 constexpr std::string_view kComparatives[] = {
@@ -226,6 +234,11 @@ constexpr std::string_view kSingularDeterminers[] = {"a", "an", "each", "every",
 // Words after which a noun is plural: "several reason." → "several reasons.".
 // Not "both", "few" or "these", which stand alone ("both agree", "a few left").
 constexpr std::string_view kPluralDeterminers[] = {"many", "numerous", "several", "various"};
+// The words at which the rule that counts a noun starts: those, determiners
+// after "one of", and words whose noun a plural verb shows counted.
+constexpr std::string_view kCountingOthers[] = {"the", "my",    "your", "his", "her",   "our", "their",
+                                                "these", "those", "both", "few", "other", "some"};
+constexpr auto kCountingStarts = joined<kPluralDeterminers, kCountingOthers>();
 // Plurals without -s, nouns that keep their form, and nouns more often
 // uncountable ("many time" wants "much time", not "many times").
 constexpr std::string_view kOwnPlurals[] = {
@@ -301,7 +314,12 @@ std::string participleOf(std::string_view base) {
 
 // Every inflected form of a listed verb, with its base form.
 struct Forms {
-    std::map<std::string, std::string, std::less<>> thirdPerson, past;
+    // Hashed: asked of most words. Looked up by view, with no string made.
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, std::string, Hash, std::equal_to<>> thirdPerson, past;
     Forms() {
         for (std::string_view v : kVerbs) {
             thirdPerson.emplace(quillant::service::thirdPerson(v), v);
@@ -315,25 +333,27 @@ const Forms& forms() {
     static const Forms f;
     return f;
 }
-// Whether the word is one of kVerbs, by a sorted copy: it is asked for most words.
+// Whether the word is one of kVerbs: it is asked for most words.
 bool isListedVerb(std::string_view w);
 std::string_view baseOfThirdPerson(std::string_view w);
 // An adverb in "-ly" that may stand between a pronoun and its verb ("she
 // mostly work"); not the verbs in "-ly" ("reply", "apply", "fly").
 bool isLyAdverb(std::string_view w) { return w.size() >= 5 && endsWith(w, "ly") && !isListedVerb(w); }
-bool isListedVerb(std::string_view w) {
-    static const std::vector<std::string_view> sorted = [] {
-        std::vector<std::string_view> v(std::begin(kVerbs), std::end(kVerbs));
-        std::sort(v.begin(), v.end());
-        return v;
-    }();
-    return std::binary_search(sorted.begin(), sorted.end(), w);
-}
+bool isListedVerb(std::string_view w) { return in<kVerbs>(w); }
 std::string_view baseOfThirdPerson(std::string_view w) {
+    // Every third person ends in "s"; most words are let go without the map.
+    if (w.empty() || w.back() != 's') return {};
     auto it = forms().thirdPerson.find(w);
     return it == forms().thirdPerson.end() ? std::string_view() : std::string_view(it->second);
 }
+constexpr auto kIrregularPastForms = [] {
+    std::array<std::string_view, std::size(kIrregularPast)> pasts{};
+    for (std::size_t k = 0; k < pasts.size(); ++k) pasts[k] = kIrregularPast[k].first;
+    return pasts;
+}();
 std::string_view baseOfPast(std::string_view w) {
+    // A regular past ends in "d"; the others are listed.
+    if (w.empty() || (w.back() != 'd' && !in<kIrregularPastForms>(w))) return {};
     auto it = forms().past.find(w);
     return it == forms().past.end() ? std::string_view() : std::string_view(it->second);
 }
@@ -345,23 +365,49 @@ public:
     // Commas to be inserted after these tokens: a clause starts after them already.
     void setPendingCommas(const std::vector<std::size_t>* commas) { commas_ = commas; }
 
-    bool isWord(std::size_t i) const {
-        return i < tokens_.size() && tokens_[i].kind == TokenKind::word && tokens_[i].language == 0 &&
-               isPlainWord(tokens_[i].text);
-    }
+    // Told by the lower-case word's cache: the Unicode test is made once per token's text.
+    bool isWord(std::size_t i) const { return !lower(i).empty(); }
     // The lower-case word at i, empty if i is no English word. Remembered
-    // per token, with the text it was made from: the rules ask for most
-    // words many times, and a rule may have changed the token since.
-    std::string lower(std::size_t i) const {
+    // per token until an edit of this class's changes it: the rules ask for
+    // most words many times, so every edit of a token's text while this
+    // object lives goes through replace(), set(), clear() or remove(). The
+    // words lowered are kept as long as this object, never moved nor
+    // overwritten, so that a view of one stays good across later edits.
+    std::string_view lower(std::size_t i) const {
         if (i >= tokens_.size()) return {};
         if (cache_.size() < tokens_.size()) cache_.resize(tokens_.size());
-        auto& [from, lowered] = cache_[i];
-        const std::string& w = tokens_[i].text;
-        if (!from || *from != w) {
-            from = w;
-            lowered = isWord(i) ? text::lowercased(w) : std::string();
+        Lowered& entry = cache_[i];
+#ifndef NDEBUG
+        // An edit that bypassed this class would leave a stale word here.
+        assert(!entry.known || entry.from == tokens_[i].text);
+#endif
+        if (!entry.known) {
+            const std::string& w = tokens_[i].text;
+#ifndef NDEBUG
+            entry.from = w;
+#endif
+            entry.known = true;
+            entry.lowered = {};
+            if (tokens_[i].kind == TokenKind::word && tokens_[i].language == 0 && !w.empty()) {
+                // Most words are ASCII letters, which need no Unicode tables.
+                bool ascii = true, upper = false, letters = true;
+                for (char c : w) {
+                    if (static_cast<unsigned char>(c) >= 0x80) ascii = false;
+                    else if (c >= 'A' && c <= 'Z') upper = true;
+                    else if ((c < 'a' || c > 'z') && c != '\'') letters = false;
+                }
+                if (ascii && letters) {
+                    std::string& lowered = lowered_.emplace_back(w);
+                    if (upper)
+                        for (char& c : lowered)
+                            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+                    entry.lowered = lowered;
+                } else if (isPlainWord(w)) {
+                    entry.lowered = lowered_.emplace_back(text::lowercased(w));
+                }
+            }
         }
-        return lowered;
+        return entry.lowered;
     }
     // The next / previous token across one blank; npos at a line break or the end.
     std::size_t next(std::size_t i) const { return nextAcrossBlank(tokens_, i); }
@@ -374,30 +420,38 @@ public:
         for (++j; j < tokens_.size() && tokens_[j].kind == TokenKind::space; ++j) {}
         return j < tokens_.size() && tokens_[j].kind != TokenKind::lineBreak;
     }
-    std::string nextLower(std::size_t i) const { return lower(next(i)); }
+    std::string_view nextLower(std::size_t i) const { return lower(next(i)); }
     std::size_t size() const { return tokens_.size(); }
-    std::string previousLower(std::size_t i) const { return lower(previous(i)); }
+    std::string_view previousLower(std::size_t i) const { return lower(previous(i)); }
 
     // Replaces the word, keeping a capital first letter and ALL CAPS.
     void replace(std::size_t i, std::string_view with) {
         std::string& w = tokens_[i].text;
         if (text::graphemeCount(w) > 1 && isAllUppercase(w)) w = uppercased(with);
-        else if (!startsLowercase(w)) w = capitalizedFirst(with);
+        else if (!startsLower(w)) w = capitalizedFirst(with);
         else w = std::string(with);
+        changed(i);
     }
-    void clear(std::size_t i) { tokens_[i].text.clear(); }
+    void set(std::size_t i, std::string text) {
+        tokens_[i].text = std::move(text);
+        changed(i);
+    }
+    void clear(std::size_t i) {
+        tokens_[i].text.clear();
+        changed(i);
+    }
     // After tokens were inserted or erased.
     void forget() { cache_.clear(); }
     // Removes the word and the blank after it, or before it when a mark
     // follows ("reverting back." → "reverting.").
     void remove(std::size_t i) {
-        bool capital = !startsLowercase(tokens_[i].text);
-        tokens_[i].text.clear();
-        if (i + 1 < tokens_.size() && tokens_[i + 1].kind == TokenKind::space) tokens_[i + 1].text.clear();
+        bool capital = !startsLower(tokens_[i].text);
+        clear(i);
+        if (i + 1 < tokens_.size() && tokens_[i + 1].kind == TokenKind::space) clear(i + 1);
         else if (i > 0 && tokens_[i - 1].kind == TokenKind::space && i + 1 < tokens_.size() &&
                  tokens_[i + 1].kind == TokenKind::punct)
-            tokens_[i - 1].text.clear();
-        if (std::size_t n = next(i + 1); capital && isWord(n)) tokens_[n].text = capitalizedFirst(tokens_[n].text);
+            clear(i - 1);
+        if (std::size_t n = next(i + 1); capital && isWord(n)) set(n, capitalizedFirst(tokens_[n].text));
     }
     const std::string& text(std::size_t i) const { return tokens_[i].text; }
     // Whether a noun phrase may end before `after` (the token after its noun):
@@ -406,9 +460,9 @@ public:
     bool endsPhraseBefore(std::size_t after, bool orJoined = true) const {
         if (after == npos) return true;
         if (tokens_[after].kind == TokenKind::punct) return std::string_view(".,;:!?").find(tokens_[after].text) != npos;
-        std::string word = lower(after);
+        std::string_view word = lower(after);
         if (!orJoined && (word == "and" || word == "or")) return false;
-        return in(kAfterNounPhrase, word);
+        return in<kAfterNounPhrase>(word);
     }
     // Whether the subject before the verb at i opens its clause: a pronoun
     // ("I had went") or a determiner and one word ("the boys have took"). In
@@ -416,10 +470,10 @@ public:
     bool subjectOpensClauseBefore(std::size_t i) const {
         std::size_t p = previous(i);
         if (p == npos) return false;
-        if (in(kSubjectPronouns, lower(p))) return clauseStartsBefore(p);
+        if (in<kSubjectPronouns>(lower(p))) return clauseStartsBefore(p);
         std::size_t d = previous(p);
-        const std::string det = lower(d);
-        return isWord(p) && (in(kNounDeterminers, det) || det == "a" || det == "an" || det == "this") &&
+        const std::string_view det = lower(d);
+        return isWord(p) && (in<kNounDeterminers>(det) || det == "a" || det == "an" || det == "this") &&
                clauseStartsBefore(d);
     }
     // Whether a sentence or paragraph starts at i across line breaks: a line
@@ -446,21 +500,47 @@ public:
         if (p == npos) return true;
         if (commas_ && std::find(commas_->begin(), commas_->end(), p) != commas_->end()) return true;
         if (tokens_[p].kind == TokenKind::punct) return std::string_view(",;:.!?(").find(tokens_[p].text) != npos;
-        return in(kClauseOpeners, lower(p));
+        return in<kClauseOpeners>(lower(p));
     }
 
 private:
 
     Tokens& tokens_;
     const std::vector<std::size_t>* commas_ = nullptr;
-    mutable std::vector<std::pair<std::optional<std::string>, std::string>> cache_;
+    struct Lowered {
+        bool known = false;
+        std::string_view lowered;
+#ifndef NDEBUG
+        std::string from;  // the text lowered, to catch an edit made behind this class's back
+#endif
+    };
+    void changed(std::size_t i) const {
+        if (i < cache_.size()) cache_[i].known = false;
+    }
+    mutable std::vector<Lowered> cache_;
+    mutable std::deque<std::string> lowered_;
 };
 
 
+// The introductions in order, so that those of one first letter are read together.
+constexpr auto kIntroductionsInOrder = [] {
+    std::array<std::string_view, std::size(kIntroductions)> a{};
+    std::copy(std::begin(kIntroductions), std::end(kIntroductions), a.begin());
+    std::sort(a.begin(), a.end());
+    return a;
+}();
+
 // The words of an introduction that starts at i ("on the other hand"), or 0.
 std::size_t introductionAt(const Words& words, std::size_t i) {
+    const std::string_view first = words.lower(i);
+    if (first.empty()) return 0;
     std::size_t longest = 0;
-    for (std::string_view phrase : kIntroductions) {
+    auto phrases = std::lower_bound(kIntroductionsInOrder.begin(), kIntroductionsInOrder.end(), first.substr(0, 1));
+    for (; phrases != kIntroductionsInOrder.end() && (*phrases)[0] == first[0]; ++phrases) {
+        const std::string_view phrase = *phrases;
+        if (!phrase.starts_with(first) ||
+            (phrase.size() > first.size() && phrase[first.size()] != ' '))
+            continue;
         std::size_t at = i, count = 0;
         std::size_t from = 0;
         while (true) {
@@ -482,14 +562,14 @@ std::size_t introductionAt(const Words& words, std::size_t i) {
 }  // namespace
 
 std::optional<std::string_view> irregularPastOf(std::string_view regularised) {
-    // Asked of every unknown word: the regular forms are made once.
-    static const std::vector<std::pair<std::string, std::string_view>> regular = [] {
-        std::vector<std::pair<std::string, std::string_view>> out;
-        for (const auto& [past, base] : kIrregularPast) out.emplace_back(regularPast(base), past);
-        return out;
+    // Made once: the spelling checker asks this of many words.
+    static const std::vector<std::pair<std::string, std::string_view>> regularisedPasts = [] {
+        std::vector<std::pair<std::string, std::string_view>> v;
+        for (const auto& [past, base] : kIrregularPast) v.emplace_back(regularPast(base), past);
+        return v;
     }();
-    for (const auto& [form, past] : regular)
-        if (form == regularised) return past;
+    for (const auto& [regular, past] : regularisedPasts)
+        if (regular == regularised) return past;
     return std::nullopt;
 }
 
@@ -531,11 +611,11 @@ std::optional<bool> startsWithVowelSound(std::string_view word) {
 // A plural of a noun English knows ("cars", "classes", "cities", "people"); not
 // pronouns and determiners in -s, nor words in -ss, -us, -is or -ics.
 bool isPlainPlural(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
-    constexpr std::string_view kNotPlurals[] = {"does", "has", "hers", "his", "its", "ours", "theirs", "these",
+    static constexpr std::string_view kNotPlurals[] = {"does", "has", "hers", "his", "its", "ours", "theirs", "these",
                                                 "this", "those", "was", "whose", "yes", "yours"};
     if (w == "people" || w == "children" || w == "men" || w == "women") return true;
     if (w.size() < 4 || w.back() != 's' || endsWith(w, "ss") || endsWith(w, "us") || endsWith(w, "is") ||
-        endsWith(w, "ics") || in(kNotPlurals, w) || !isWord(w))
+        endsWith(w, "ics") || in<kNotPlurals>(w) || !isWord(w))
         return false;
     std::string stem(w.substr(0, w.size() - 1));
     if (isWord(stem)) return true;
@@ -548,8 +628,8 @@ using IsWord = std::function<bool(std::string_view)>;
 // A plural noun in lower case or opening a sentence ("cars", "cities",
 // "People"), not one that names a single thing ("news", "series").
 bool isPluralNounAt(const Words& words, std::size_t i, const IsWord& isWord) {
-    return words.isWord(i) && (startsLowercase(words.text(i)) || words.sentenceStartsBefore(i)) &&
-           !in(kSingularInS, words.lower(i)) &&
+    return words.isWord(i) && (startsLower(words.text(i)) || words.sentenceStartsBefore(i)) &&
+           !in<kSingularInS>(words.lower(i)) &&
            isPlainPlural(words.lower(i), isWord);
 }
 
@@ -578,8 +658,8 @@ std::string singularOf(std::string_view w, const IsWord& isWord) {
 // "men"); empty when no spelling of it is a word.
 std::string pluralOf(std::string_view w, const IsWord& isWord) {
     // A number counts; it is not a counted noun ("one of the two" stays).
-    if (in(kNumbers, w) || in({"dozen", "thirteen", "fourteen", "sixteen", "seventeen", "eighteen", "nineteen", "sixty",
-                               "seventy", "eighty", "ninety", "million", "billion"}, w))
+    if (in<kNumbers>(w) || oneOf(w, "dozen", "thirteen", "fourteen", "sixteen", "seventeen", "eighteen", "nineteen",
+                                 "sixty", "seventy", "eighty", "ninety", "million", "billion"))
         return {};
     if (std::string_view plural = lookUp(kIrregularNouns, w); !plural.empty()) return std::string(plural);
     if (w == "person") return "people";
@@ -645,7 +725,7 @@ constexpr std::string_view kPersonNouns[] = {
 bool isAgentNoun(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
     if (w.size() < 5) return false;
     auto isVerb = [](std::string_view stem) {
-        return !in({"clean", "close", "live", "lie", "open"}, stem) && (isListedVerb(stem) || in(kVerbsOnly, stem));
+        return !oneOf(stem, "clean", "close", "live", "lie", "open") && (isListedVerb(stem) || in<kVerbsOnly>(stem));
     };
     bool agent = false;
     if (endsWith(w, "er") || endsWith(w, "or")) {
@@ -664,21 +744,21 @@ bool isAgentNoun(std::string_view w, const std::function<bool(std::string_view)>
 
 // A noun always counted: an everyday one of kCountNouns or a doer's noun.
 bool isCountedNoun(std::string_view w, const std::function<bool(std::string_view)>& isWord) {
-    return in(kCountNouns, w) || isAgentNoun(w, isWord);
+    return in<kCountNouns>(w) || isAgentNoun(w, isWord);
 }
 
 // Common adjectives that are no nouns, which may stand between a determiner
 // and its noun; and endings only adjectives have.
 bool isPlainAdjective(std::string_view w) {
-    constexpr std::string_view kAdjectives[] = {
+    static constexpr std::string_view kAdjectives[] = {
         "bad", "beautiful", "big", "cheap", "common", "different", "difficult", "easy", "entire", "expensive",
         "famous", "good", "great", "happy", "hard", "huge", "important", "large", "long", "modern", "new", "nice",
         "old", "perfect", "poor", "popular", "rich", "serious", "short", "simple", "single", "small", "special",
         "strong", "typical", "whole", "wonderful", "young"};
-    if (in(kAdjectives, w)) return true;
-    for (std::string_view ending : {"ful", "ous", "ive", "able", "ible"})
-        if (w.size() > ending.size() + 3 && endsWith(w, ending)) return true;
-    return false;
+    const std::size_t n = w.size();
+    if (n > 6 && (w.ends_with("ful") || w.ends_with("ous") || w.ends_with("ive"))) return true;
+    if (n > 7 && (w.ends_with("able") || w.ends_with("ible"))) return true;
+    return in<kAdjectives>(w);
 }
 
 bool isSuperlative(std::string_view w) {
@@ -694,16 +774,16 @@ bool isSuperlative(std::string_view w) {
 // -s, not a verb of the list, nor a noun more often uncountable, nor a
 // function word.
 bool countableSingularAt(const Words& words, std::size_t i, const IsWord& isWord) {
-    if (!words.isWord(i) || !startsLowercase(words.text(i))) return false;
-    const std::string w = words.lower(i);
-    return isWord(w) && !endsWith(w, "s") && w.find('\'') == npos && !in(kOwnPlurals, w) && !isListedVerb(w) &&
-           !in(kSubjectPronouns, w) && !in(kNounDeterminers, w) && !in(kDeterminers, w) && !in(kPrepositions, w) &&
-           !in(kAfterNounPhrase, w) && !in(kNumbers, w) && !in(kComparatives, w) &&
-           !in({"more", "less", "other", "else", "hundred", "thousand", "million", "billion", "dozen", "much", "own",
-                "one", "ones", "not", "ago", "later", "percent"},
-               w) &&
+    if (!words.isWord(i) || !startsLower(words.text(i))) return false;
+    const std::string_view w = words.lower(i);
+    return isWord(w) && !endsWith(w, "s") && w.find('\'') == npos && !in<kOwnPlurals>(w) && !isListedVerb(w) &&
+           !in<kSubjectPronouns>(w) && !in<kNounDeterminers>(w) && !in<kDeterminers>(w) && !in<kPrepositions>(w) &&
+           !in<kAfterNounPhrase>(w) && !in<kNumbers>(w) && !in<kComparatives>(w) &&
+           !oneOf(w, "more", "less", "other", "else", "hundred", "thousand", "million", "billion", "dozen", "much",
+                  "own", "one", "ones", "not", "ago", "later", "percent") &&
            !endsWith(w, "ly") && !endsWith(w, "ed") && baseOfPast(w).empty() &&
-           !in({"left", "found", "gone", "done", "known", "seen", "given", "taken", "put", "set", "cut", "read"}, w) &&
+           !oneOf(w, "left", "found", "gone", "done", "known", "seen", "given", "taken", "put", "set", "cut",
+                  "read") &&
            std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == w; });
 }
 
@@ -716,6 +796,8 @@ std::string pluralVerbOf(std::string_view verb) {
     constexpr std::pair<std::string_view, std::string_view> kToPlural[] = {
         {"is", "are"},        {"was", "were"},       {"has", "have"},     {"does", "do"},
         {"isn't", "aren't"}, {"wasn't", "weren't"}, {"hasn't", "haven't"}, {"doesn't", "don't"}};
+    // Most words have no typographic apostrophe to put back.
+    if (verb.find('\xe2') == npos) return std::string(lookUp(kToPlural, verb));
     std::string plain(verb);
     bool curly = false;
     if (auto at = plain.find("\u2019"); at != npos) {
@@ -750,31 +832,16 @@ constexpr std::string_view kOtherStarts[] = {
             "his", "her", "our", "their", "which",
             "can't", "couldn't", "shouldn't", "mustn't", "wouldn't", "won't", "suggest", "suggests", "suggested",
             "consider", "considers", "considered", "trust", "trusts", "trusted"};
-// Words at which only the rules of correctClauseAndCount start (sorted).
+// Words at which only the rules of correctClauseAndCount start.
 constexpr std::string_view kClauseAndCountStarts[] = {
     "addicted", "afraid", "and", "aren't", "aware", "being", "childrens", "childs", "dependant", "dependent", "go",
     "goes", "gone", "isn't", "less", "loosing", "married", "mens", "similar", "since", "wasn't", "went", "weren't",
     "womens"};
-static_assert(std::is_sorted(std::begin(kClauseAndCountStarts), std::end(kClauseAndCountStarts)));
 // The words at which correctFormsAndNumber's rules start, so that the others
 // (most words of a text) cost one look-up.
-bool startsAFormRule(std::string_view w) {
-    static const std::vector<std::string_view> sorted = [] {
-        std::vector<std::string_view> v;
-        auto add = [&](const auto& list) {
-            for (std::string_view word : list) v.push_back(word);
-        };
-        add(kHave);
-        add(kNounDeterminers);
-        add(kGerundPrepositions);
-        add(kNumbers);
-        add(kPrepositions);
-        add(kOtherStarts);
-        std::sort(v.begin(), v.end());
-        return v;
-    }();
-    return std::binary_search(sorted.begin(), sorted.end(), w);
-}
+constexpr auto kFormRuleStarts =
+    joined<kHave, kNounDeterminers, kGerundPrepositions, kNumbers, kPrepositions, kOtherStarts>();
+bool startsAFormRule(std::string_view w) { return in<kFormRuleStarts>(w); }
 
 // "He goes to school and don't like it" → "… and doesn't like it": a verb
 // right after "and" with no subject of its own shares the first clause's,
@@ -783,36 +850,36 @@ bool startsAFormRule(std::string_view w) {
 // order), and nothing between the two verbs that would take a bare verb
 // ("to", "let", "make", another verb's base form) or start a new subject.
 bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     if (w != "and" || !words.isWord(words.previous(i))) return false;
     const std::size_t v = words.next(i);
-    const std::string second = words.lower(v);
+    const std::string_view second = words.lower(v);
     std::string agreeing;
     if (second == "don't" || second == "don\u2019t") agreeing = second == "don't" ? "doesn't" : "doesn\u2019t";
     else if (second == "have") agreeing = "has";
     else if (second == "haven't") agreeing = "hasn't";
-    else if (in(kVerbsOnly, second) && startsLowercase(words.text(v))) agreeing = thirdPerson(second);
+    else if (in<kVerbsOnly>(second) && startsLower(words.text(v))) agreeing = thirdPerson(second);
     const std::size_t afterVerb = v == npos ? npos : v + 1;
     if (agreeing.empty() || (afterVerb < words.size() && words.text(afterVerb) == "-")) return false;
     // Back to the first clause's verb in -s, at most eight words away.
     std::size_t k = words.previous(i);
     std::string later;
     for (int steps = 0; steps < 8 && words.isWord(k); ++steps, later = words.lower(k), k = words.previous(k)) {
-        const std::string word = words.lower(k);
+        const std::string_view word = words.lower(k);
         // "goes to school": "to" before a noun phrase is a preposition.
-        if (word == "to" && (in(kNounDeterminers, later) || in(kDeterminers, later) ||
-                             in({"school", "bed", "church", "class", "town", "me", "him", "us", "them"}, later)))
+        if (word == "to" && (in<kNounDeterminers>(later) || in<kDeterminers>(later) ||
+                             oneOf(later, "school", "bed", "church", "class", "town", "me", "him", "us", "them")))
             continue;
         const bool singularVerb = isSingularVerb(word) || word == "does" || !baseOfThirdPerson(word).empty();
         if (singularVerb) {
             std::size_t s = words.previous(k);
-            if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
+            if (in<kMidAdverbs>(words.lower(s))) s = words.previous(s);
             if (!words.isWord(s)) return false;
-            const std::string subject = words.lower(s);
-            const bool pronoun = in({"he", "she", "it"}, subject) || in(kIndefinite, subject);
+            const std::string_view subject = words.lower(s);
+            const bool pronoun = oneOf(subject, "he", "she", "it") || in<kIndefinite>(subject);
             const bool opens = pronoun ? words.clauseStartsBefore(s) : words.subjectOpensClauseBefore(words.next(s));
-            if (!opens || (!pronoun && (isPluralNounAt(words, s, isWord) || in(kCollectives, subject) ||
-                                        in(kSubjectPronouns, subject) || !startsLowercase(words.text(s)))))
+            if (!opens || (!pronoun && (isPluralNounAt(words, s, isWord) || in<kCollectives>(subject) ||
+                                        in<kSubjectPronouns>(subject) || !startsLower(words.text(s)))))
                 return false;
             // "It is cold and don't forget your coat": after a state, an order.
             if (subject == "it" && word == "is") return false;
@@ -821,12 +888,11 @@ bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
         }
         // Words that take a bare verb, start a clause of their own, or name
         // another subject ("he says it's late and don't wait").
-        if (word.find('\'') != npos || word.find("\u2019") != npos || isListedVerb(word) || in(kVerbsOnly, word) || in(kModals, word) || in(kInverting, word) ||
-            in(kClauseOpeners, word) || in(kSubjectPronouns, word) ||
-            in({"to", "that", "who", "which", "where", "what", "how", "why", "whose", "whom", "not", "never", "than",
-                "we", "they", "i", "you", "let", "lets", "make", "makes", "help", "helps", "see", "sees", "watch",
-                "watches", "hear", "hears", "feel", "feels", "rather", "do"},
-               word))
+        if (word.find('\'') != npos || word.find("\u2019") != npos || isListedVerb(word) || in<kVerbsOnly>(word) || in<kModals>(word) || in<kInverting>(word) ||
+            in<kClauseOpeners>(word) || in<kSubjectPronouns>(word) ||
+            oneOf(word, "to", "that", "who", "which", "where", "what", "how", "why", "whose", "whom", "not",
+                  "never", "than", "we", "they", "i", "you", "let", "lets", "make", "makes", "help", "helps", "see",
+                  "sees", "watch", "watches", "hear", "hears", "feel", "feels", "rather", "do"))
             return false;
     }
     return false;
@@ -848,23 +914,23 @@ constexpr std::string_view kPassiveBases[] = {
 // sentence with "do" or "what" before ("all we can do is give"), where
 // "be" may join a bare verb.
 bool correctPassive(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string w = words.lower(i);
-    if (!in({"is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"}, w))
+    const std::string_view w = words.lower(i);
+    if (!oneOf(w, "is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"))
         return false;
     const std::size_t v = words.next(i);
-    const std::string verb = words.lower(v);
-    if (!in(kPassiveBases, verb) || !startsLowercase(words.text(v))) return false;
+    const std::string_view verb = words.lower(v);
+    if (!in<kPassiveBases>(verb) || !startsLower(words.text(v))) return false;
     const std::size_t after = words.next(v);
     if (after != npos && !words.isWord(after) && std::string_view(".,;:!?").find(words.text(after)) == npos) return false;
-    const std::string then = words.lower(after);
+    const std::string_view then = words.lower(after);
     if (words.isWord(after) &&
-        !in({"by", "in", "at", "on", "to", "for", "from", "with", "into", "during", "before", "after", "and", "or",
-             "but", "because", "as", "until", "when", "yesterday", "today", "tomorrow", "soon", "later", "last",
-             "next", "every", "here", "there", "now", "again", "already", "immediately", "automatically"},
-            then))
+        !oneOf(then, "by", "in", "at", "on", "to", "for", "from", "with", "into", "during", "before", "after",
+               "and", "or", "but", "because", "as", "until", "when", "yesterday", "today", "tomorrow", "soon",
+               "later", "last", "next", "every", "here", "there", "now", "again", "already", "immediately",
+               "automatically"))
         return false;
     for (std::size_t k = words.previous(i); words.isWord(k); k = words.previous(k))
-        if (in({"do", "does", "did", "done", "doing", "what", "all"}, words.lower(k))) return false;
+        if (oneOf(words.lower(k), "do", "does", "did", "done", "doing", "what", "all")) return false;
     if (std::string done = participleOf(verb); !done.empty() && done != verb && isWord(done)) {
         words.replace(v, done);
         return true;
@@ -876,18 +942,18 @@ bool correctPassive(Words& words, std::size_t i, const IsWord& isWord) {
 // takes an infinitive, "to" is no preposition, so a past is a slip.
 bool correctAfterInfinitiveTo(Words& words, std::size_t i) {
     if (words.lower(i) != "to") return false;
-    const std::string head = words.previousLower(i);
-    if (!in({"have", "has", "had", "need", "needs", "needed", "want", "wants", "wanted", "able", "unable", "try",
-             "tries", "tried", "decide", "decides", "decided", "hope", "hopes", "hoped", "would", "like", "plan",
-             "plans", "planned", "must", "ought", "seem", "seems", "seemed"},
-            head))
+    const std::string_view head = words.previousLower(i);
+    if (!oneOf(head, "have", "has", "had", "need", "needs", "needed", "want", "wants", "wanted", "able", "unable",
+               "try", "tries", "tried", "decide", "decides", "decided", "hope", "hopes", "hoped", "would", "like",
+               "plan", "plans", "planned", "must", "ought", "seem", "seems", "seemed"))
         return false;
-    if (head == "like" && !in({"would", "'d", "i'd", "we'd", "you'd", "they'd", "he'd", "she'd"}, words.previousLower(words.previous(i))))
+    if (head == "like" && !oneOf(words.previousLower(words.previous(i)), "would", "'d", "i'd", "we'd", "you'd",
+                                 "they'd", "he'd", "she'd"))
         return false;
     const std::size_t v = words.next(i);
-    const std::string verb = words.lower(v);
+    const std::string_view verb = words.lower(v);
     const std::string_view base = baseOfPast(verb);
-    if (base.empty() || base == verb || !startsLowercase(words.text(v))) return false;
+    if (base.empty() || base == verb || !startsLower(words.text(v))) return false;
     words.replace(v, base);
     return true;
 }
@@ -897,16 +963,16 @@ bool correctAfterInfinitiveTo(Words& words, std::size_t i) {
 // takes a bare verb; "I am used to going" keeps its -ing.
 bool correctAfterUsedTo(Words& words, std::size_t i) {
     if (words.lower(i) != "to" || words.previousLower(i) != "used" ||
-        !in({"i", "you", "he", "she", "we", "they"}, words.previousLower(words.previous(i))))
+        !oneOf(words.previousLower(words.previous(i)), "i", "you", "he", "she", "we", "they"))
         return false;
     const std::size_t v = words.next(i);
-    const std::string verb = words.lower(v);
-    if (!words.isWord(v) || !startsLowercase(words.text(v))) return false;
+    const std::string_view verb = words.lower(v);
+    if (!words.isWord(v) || !startsLower(words.text(v))) return false;
     std::string base(baseOfPast(verb));
     if (base.empty() && endsWith(verb, "ing") && verb.size() >= 5) {
-        const std::string stem = verb.substr(0, verb.size() - 3);
+        const std::string stem(verb.substr(0, verb.size() - 3));
         for (const std::string& guess : {stem, stem + "e", stem.substr(0, stem.size() - 1)})
-            if (isListedVerb(guess) || in(kVerbsOnly, guess)) {
+            if (isListedVerb(guess) || in<kVerbsOnly>(guess)) {
                 base = guess;
                 break;
             }
@@ -921,18 +987,18 @@ bool correctAfterUsedTo(Words& words, std::size_t i) {
 // "is dependent on" ("a dependent of" is a person), "similar with" →
 // "similar to" (not "with respect to").
 bool correctVerbPreposition(Words& words, std::size_t i) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     const std::size_t n = words.next(i);
-    const std::string next = words.lower(n);
-    const std::string after = words.nextLower(n);
+    const std::string_view next = words.lower(n);
+    const std::string_view after = words.nextLower(n);
     if (!words.isWord(words.next(n))) return false;
     std::string_view right;
     if (w == "afraid" && next == "from") right = "of";
     else if (w == "aware" && next == "about") right = "of";
     else if (w == "addicted" && next == "with") right = "to";
-    else if (w == "similar" && next == "with" && !in({"respect", "regard", "regards"}, after)) right = "to";
+    else if (w == "similar" && next == "with" && !oneOf(after, "respect", "regard", "regards")) right = "to";
     else if ((w == "dependent" || w == "dependant") && next == "of" &&
-             !in({"a", "an", "the", "each", "every", "any", "no", "one"}, words.previousLower(i)))
+             !oneOf(words.previousLower(i), "a", "an", "the", "each", "every", "any", "no", "one"))
         right = "on";
     if (right.empty()) return false;
     words.replace(n, right);
@@ -942,13 +1008,13 @@ bool correctVerbPreposition(Words& words, std::size_t i) {
 // "This depend on it" → "This depends on it": "this" or "that" opening a
 // clause before a verb that is never a noun is its subject.
 bool correctDemonstrativeSubject(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     // "that" after a mark may be a relative ("trees, that grow"): only at a sentence's start.
     if (!(w == "this" ? words.clauseStartsBefore(i) && words.previousLower(i) != "so" : w == "that" && words.sentenceStartsBefore(i)))
         return false;
     const std::size_t v = words.next(i);
-    const std::string verb = words.lower(v);
-    if (!in(kVerbsOnly, verb) || !startsLowercase(words.text(v)) || (v + 1 < words.size() && words.text(v + 1) == "-"))
+    const std::string_view verb = words.lower(v);
+    if (!in<kVerbsOnly>(verb) || !startsLower(words.text(v)) || (v + 1 < words.size() && words.text(v + 1) == "-"))
         return false;
     const std::string third = thirdPerson(verb);
     if (!isWord(third)) return false;
@@ -969,33 +1035,33 @@ constexpr std::string_view kGoingDoing[] = {"bowling", "camping", "dancing", "fi
 // information desk", "since two years have passed" and "go for swimming
 // lessons" stay).
 bool correctCountedOrNot(Words& words, std::size_t i) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     const std::size_t n = words.next(i);
-    const std::string next = words.lower(n);
+    const std::string_view next = words.lower(n);
     const std::size_t after = words.next(n);
     const bool endsAtOnce = after == npos || (words.text(after).size() == 1 && std::string_view(".,;:!?").find(words.text(after)) != npos);
-    if ((w == "a" || w == "an") && in(kNeverCounted, next) && startsLowercase(words.text(n)) && endsAtOnce &&
+    if ((w == "a" || w == "an") && in<kNeverCounted>(next) && startsLower(words.text(n)) && endsAtOnce &&
         words.isWord(words.previous(i))) {
         words.remove(i);
         return true;
     }
-    if (w == "since" && words.isWord(words.previous(i)) && startsLowercase(words.text(i)) &&
-        (in(kNumbers, next) || next == "many")) {
+    if (w == "since" && words.isWord(words.previous(i)) && startsLower(words.text(i)) &&
+        (in<kNumbers>(next) || next == "many")) {
         std::size_t noun = after;
         if (next == "few") return false;
-        const std::string unit = words.lower(noun);
+        const std::string_view unit = words.lower(noun);
         const std::size_t end = words.next(noun);
         const bool ends = end == npos || (words.text(end).size() == 1 && std::string_view(".,;:!?").find(words.text(end)) != npos) ||
                           words.lower(end) == "now";
-        if (in({"centuries", "days", "decades", "hours", "minutes", "months", "weeks", "years"}, unit) && ends) {
+        if (oneOf(unit, "centuries", "days", "decades", "hours", "minutes", "months", "weeks", "years") && ends) {
             words.replace(i, "for");
             return true;
         }
     }
-    if (in({"go", "goes", "went", "going", "gone"}, w) && next == "for" && in(kGoingDoing, words.lower(after))) {
+    if (oneOf(w, "go", "goes", "went", "going", "gone") && next == "for" && in<kGoingDoing>(words.lower(after))) {
         const std::size_t end = words.next(after);
-        if (end == npos || (words.isWord(end) ? in({"in", "at", "on", "with", "every", "today", "tomorrow", "yesterday",
-                                                    "together", "again"}, words.lower(end))
+        if (end == npos || (words.isWord(end) ? oneOf(words.lower(end), "in", "at", "on", "with", "every", "today",
+                                                      "tomorrow", "yesterday", "together", "again")
                                               : std::string_view(".,;:!?").find(words.text(end)) != npos)) {
             words.remove(n);
             return true;
@@ -1010,53 +1076,55 @@ bool correctCountedOrNot(Words& words, std::size_t i) {
 // plural opening a clause; "in the internet." → "on the internet.";
 // "married with him" → "married him", "is married with him" → "is married to him".
 bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     const std::size_t n = words.next(i);
-    const std::string next = words.lower(n);
+    const std::string_view next = words.lower(n);
     const std::size_t after = words.next(n);
     auto endsAt = [&](std::size_t k) {
         return k == npos || (words.text(k).size() == 1 && std::string_view(".,;:!?").find(words.text(k)) != npos);
     };
     constexpr std::pair<std::string_view, std::string_view> kRegularised[] = {
         {"childs", "children"}, {"childrens", "children"}, {"mens", "men"}, {"womens", "women"}};
-    if (std::string_view plural = lookUp(kRegularised, w); !plural.empty() && startsLowercase(words.text(i)) &&
-        (endsAt(n) || (words.isWord(n) && in(kAfterNounPhrase, next)))) {
+    if (std::string_view plural = lookUp(kRegularised, w); !plural.empty() && startsLower(words.text(i)) &&
+        (endsAt(n) || (words.isWord(n) && in<kAfterNounPhrase>(next)))) {
         words.replace(i, plural);
         return true;
     }
-    if (isPlainAdjective(w) && words.clauseStartsBefore(i) && !in({"and", "or"}, words.previousLower(i)) &&
-        words.isWord(n) && startsLowercase(words.text(n)) && isCountedNoun(singularOf(next, isWord), isWord) &&
+    if (isPlainAdjective(w) && words.clauseStartsBefore(i) && !oneOf(words.previousLower(i), "and", "or") &&
+        words.isWord(n) && startsLower(words.text(n)) && isCountedNoun(singularOf(next, isWord), isWord) &&
         isPluralNounAt(words, n, isWord) && words.nextLower(after) != "not" &&
         // "Happy customers is our goal": a plural may name one aim.
-        !(in({"is", "was"}, words.lower(after)) &&
-          in({"a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"}, words.nextLower(after)))) {
+        !(oneOf(words.lower(after), "is", "was") &&
+          oneOf(words.nextLower(after), "a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"))) {
         if (std::string plural = pluralVerbOf(words.lower(after)); !plural.empty()) {
             words.replace(after, plural);
             return true;
         }
     }
-    if (w == "in" && next == "the" && words.lower(after) == "internet" && startsLowercase(words.text(after))) {
+    if (w == "in" && next == "the" && words.lower(after) == "internet" && startsLower(words.text(after))) {
         const std::size_t end = words.next(after);
-        if (endsAt(end) || in({"to", "for", "with", "because", "but", "every"}, words.lower(end))) {
+        if (endsAt(end) || oneOf(words.lower(end), "to", "for", "with", "because", "but", "every")) {
             words.replace(i, "on");
             return true;
         }
     }
     // "less cars" → "fewer cars": a counted plural; not "less than", "less time".
-    if (w == "less" && words.isWord(n) && startsLowercase(words.text(n)) && !in({"no", "much", "far", "even"}, words.previousLower(i)) &&
-        (in({"people", "children"}, next) || (isPluralNounAt(words, n, isWord) && isCountedNoun(singularOf(next, isWord), isWord))) &&
+    if (w == "less" && words.isWord(n) && startsLower(words.text(n)) && !oneOf(words.previousLower(i), "no",
+                                                                                   "much", "far", "even") &&
+        (oneOf(next, "people", "children") || (isPluralNounAt(words, n, isWord) && isCountedNoun(singularOf(next, isWord), isWord))) &&
         words.endsPhraseBefore(after, false)) {
         words.replace(i, "fewer");
         return true;
     }
     // "loosing weight" → "losing weight": what one loses, not lets loose.
-    if (w == "loosing" && in({"weight", "money", "time", "control", "interest", "hope", "touch", "track", "sight", "jobs", "job",
-                              "face", "my", "your", "his", "their", "our"}, next)) {
+    if (w == "loosing" && oneOf(next, "weight", "money", "time", "control", "interest", "hope", "touch", "track",
+                                "sight", "jobs", "job", "face", "my", "your", "his", "their", "our")) {
         words.replace(i, "losing");
         return true;
     }
-    if (w == "married" && next == "with" && in({"him", "me", "them", "us"}, words.lower(after))) {
-        if (in({"is", "are", "was", "were", "be", "been", "being", "am", "get", "gets", "got", "getting"}, words.previousLower(i)))
+    if (w == "married" && next == "with" && oneOf(words.lower(after), "him", "me", "them", "us")) {
+        if (oneOf(words.previousLower(i), "is", "are", "was", "were", "be", "been", "being", "am", "get", "gets",
+                  "got", "getting"))
             words.replace(n, "to");
         else
             words.remove(n);
@@ -1065,16 +1133,8 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
     return false;
 }
 
-// A verb's base form that is no noun (of kVerbsOnly or kAgreeingVerbs), by a sorted copy: it is asked for most words.
-bool isAgreeingBase(std::string_view w) {
-    static const std::vector<std::string_view> sorted = [] {
-        std::vector<std::string_view> v(std::begin(kVerbsOnly), std::end(kVerbsOnly));
-        v.insert(v.end(), std::begin(kAgreeingVerbs), std::end(kAgreeingVerbs));
-        std::sort(v.begin(), v.end());
-        return v;
-    }();
-    return std::binary_search(sorted.begin(), sorted.end(), w);
-}
+// A verb's base form that is no noun (of kVerbsOnly or kAgreeingVerbs): it is asked for most words.
+bool isAgreeingBase(std::string_view w) { return in<kVerbsOnly>(w) || in<kAgreeingVerbs>(w); }
 
 // "Cars is" → "Cars are", "and students has" → "… have": a counted plural
 // with no determiner that opens its clause is its subject. Not after "and"
@@ -1085,14 +1145,14 @@ bool correctBarePluralSubject(Words& words, std::size_t i, const IsWord& isWord)
     const std::size_t s = words.previous(i);
     if (!isPluralNounAt(words, s, isWord) || !isCountedNoun(singularOf(words.lower(s), isWord), isWord) ||
         !words.clauseStartsBefore(s) || (words.previous(s) == npos && !words.opensParagraph(s)) ||
-        in({"and", "or", "as", "since", "until", "once", "than", "like"}, words.previousLower(s)))
+        oneOf(words.previousLower(s), "and", "or", "as", "since", "until", "once", "than", "like"))
         return false;
-    const std::string verb = words.lower(i);
-    if (in({"is", "was"}, verb) &&
-        in({"a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"}, words.nextLower(i)))
+    const std::string_view verb = words.lower(i);
+    if (oneOf(verb, "is", "was") &&
+        oneOf(words.nextLower(i), "a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"))
         return false;
     const std::string plural = pluralVerbOf(verb);
-    if (plural.empty() || !startsLowercase(words.text(i))) return false;
+    if (plural.empty() || !startsLower(words.text(i))) return false;
     words.replace(i, plural);
     return true;
 }
@@ -1104,7 +1164,7 @@ bool introductionEndsBefore(const Words& words, std::size_t i) {
     std::size_t p = words.previous(i);
     for (std::size_t count = 1; count <= 5 && words.isWord(p); ++count, p = words.previous(p))
         if (words.sentenceStartsBefore(p) && introductionAt(words, p) == count)
-            return !in({"first", "second", "third", "last"}, words.previousLower(i));
+            return !oneOf(words.previousLower(i), "first", "second", "third", "last");
     return false;
 }
 
@@ -1113,9 +1173,10 @@ bool introductionEndsBefore(const Words& words, std::size_t i) {
 bool countFollows(const Words& words, std::size_t k) {
     if (k >= words.size()) return false;
     if (const auto& raw = words.text(k); !raw.empty() && raw[0] >= '0' && raw[0] <= '9') return true;
-    const std::string w = words.lower(k);
-    if (in({"a", "an"}, w)) return in({"dozen", "hundred", "thousand", "million", "few", "couple", "third", "quarter", "half"}, words.nextLower(k));
-    return in(kNumbers, w) || in({"dozen", "half", "one", "hundreds", "thousands", "dozens"}, w);
+    const std::string_view w = words.lower(k);
+    if (oneOf(w, "a", "an")) return oneOf(words.nextLower(k), "dozen", "hundred", "thousand", "million", "few",
+                                          "couple", "third", "quarter", "half");
+    return in<kNumbers>(w) || oneOf(w, "dozen", "half", "one", "hundreds", "thousands", "dozens");
 }
 
 // "Student learn fast" → "Students learn fast", "Lately visitor have
@@ -1126,18 +1187,18 @@ bool countFollows(const Words& words, std::size_t k) {
 // come and go" is a saying), nor a role ("As teacher I").
 bool correctBareCountedSubject(Words& words, std::size_t i, const IsWord& isWord) {
     const std::size_t s = words.previous(i);
-    if (!words.isWord(s) || !startsLowercase(words.text(i))) return false;
-    const std::string noun = words.lower(s);
-    if (endsWith(noun, "s") || !isCountedNoun(noun, isWord) || in(kCollectives, noun) || in(kTimeNouns, noun) ||
-        !(startsLowercase(words.text(s)) || words.sentenceStartsBefore(s)))
+    if (!words.isWord(s) || !startsLower(words.text(i))) return false;
+    const std::string_view noun = words.lower(s);
+    if (endsWith(noun, "s") || !isCountedNoun(noun, isWord) || in<kCollectives>(noun) || in<kTimeNouns>(noun) ||
+        !(startsLower(words.text(s)) || words.sentenceStartsBefore(s)))
         return false;
     std::size_t start = s;
     // One adverb may open the clause before it ("Lately visitor have").
-    if (const std::string before = words.previousLower(s); before.size() > 4 && endsWith(before, "ly"))
+    if (const std::string_view before = words.previousLower(s); before.size() > 4 && endsWith(before, "ly"))
         start = words.previous(s);
     if (!(words.clauseStartsBefore(start) || introductionEndsBefore(words, start)) ||
         (words.previous(start) == npos && !words.opensParagraph(start)) ||
-        in({"and", "or", "nor", "as", "than", "like"}, words.previousLower(start)))
+        oneOf(words.previousLower(start), "and", "or", "nor", "as", "than", "like"))
         return false;
     if (const std::string plural = pluralOf(noun, isWord); !plural.empty()) {
         words.replace(s, plural);
@@ -1156,20 +1217,19 @@ bool correctBareCountedSubject(Words& words, std::size_t i, const IsWord& isWord
 // time gone by. With `clauseOnly`, in the clause between marks around i.
 bool sentenceTellsOfThePast(const Words& words, std::size_t i, bool clauseOnly = false) {
     auto isPast = [&](std::size_t k) {
-        const std::string w = words.lower(k);
+        const std::string_view w = words.lower(k);
         if (w.empty()) return false;
-        if (in({"was", "were", "had", "did", "wasn't", "weren't", "hadn't", "didn't", "ago", "yesterday"}, w) ||
-            (w == "last" && (in(kTimeNouns, words.nextLower(k)) || words.nextLower(k) == "night")))
+        if (oneOf(w, "was", "were", "had", "did", "wasn't", "weren't", "hadn't", "didn't", "ago", "yesterday") ||
+            (w == "last" && (in<kTimeNouns>(words.nextLower(k)) || words.nextLower(k) == "night")))
             return true;
         if (baseOfPast(w).empty() && !(w.size() > 4 && endsWith(w, "ed") && !endsWith(w, "eed"))) return false;
         std::size_t p = words.previous(k);
-        if (in(kMidAdverbs, words.lower(p))) p = words.previous(p);
-        return !in({"is", "are", "am", "be", "been", "being", "has", "have", "having", "get", "gets", "getting",
-                    "isn't", "aren't", "hasn't", "haven't", "it's", "that's"},
-                   words.lower(p));
+        if (in<kMidAdverbs>(words.lower(p))) p = words.previous(p);
+        return !oneOf(words.lower(p), "is", "are", "am", "be", "been", "being", "has", "have", "having", "get",
+                      "gets", "getting", "isn't", "aren't", "hasn't", "haven't", "it's", "that's");
     };
     auto endsSentence = [&](std::size_t k) {
-        return in({".", "!", "?"}, words.text(k)) || (clauseOnly && in({",", ";", ":"}, words.text(k)));
+        return oneOf(words.text(k), ".", "!", "?") || (clauseOnly && oneOf(words.text(k), ",", ";", ":"));
     };
     for (std::size_t k = words.previous(i); k != npos && !endsSentence(k); k = words.previous(k))
         if (isPast(k)) return true;
@@ -1187,16 +1247,15 @@ bool subjectOpensClause(const Words& words, std::size_t start) {
     std::size_t at = start;
     for (int steps = 0; steps < 2; ++steps) {
         const std::size_t p = words.previous(at);
-        const std::string word = words.lower(p);
-        if (!in(kMidAdverbs, word) && !in({"today", "nowadays", "now", "currently", "even"}, word) && !isLyAdverb(word))
+        const std::string_view word = words.lower(p);
+        if (!in<kMidAdverbs>(word) && !oneOf(word, "today", "nowadays", "now", "currently", "even") && !isLyAdverb(word))
             break;
         at = p;
     }
     if (!words.clauseStartsBefore(at) || (words.previous(at) == npos && !words.opensParagraph(at))) return false;
-    if (!startsLowercase(words.text(at)) && !words.sentenceStartsBefore(at)) return false;
-    return !in({"and", "or", "nor", "if", "as", "though", "than", "like", "unless", "whether", "lest", "wish", "until",
-                "since", "once", "between", "both"},
-               words.previousLower(at));
+    if (!startsLower(words.text(at)) && !words.sentenceStartsBefore(at)) return false;
+    return !oneOf(words.previousLower(at), "and", "or", "nor", "if", "as", "though", "than", "like", "unless",
+                  "whether", "lest", "wish", "until", "since", "once", "between", "both");
 }
 
 // Adjectives that name people after "the" and have a plural of their own as
@@ -1217,18 +1276,17 @@ constexpr std::string_view kMassSubjects[] = {
 // plural, and it is no pronoun, determiner, adverb, group or adjective.
 bool singularSubjectNounAt(const Words& words, std::size_t s, const IsWord& isWord) {
     if (!words.isWord(s)) return false;
-    const std::string noun = words.lower(s);
+    const std::string_view noun = words.lower(s);
     if (noun.size() < 3 || noun.find('\'') != npos || noun.find('\xe2') != npos ||
         (endsWith(noun, "s") && !endsWith(noun, "ss")) || endsWith(noun, "ly") || endsWith(noun, "ed") ||
-        endsWith(noun, "ing") || in(kSubjectPronouns, noun) || in(kNounDeterminers, noun) || in(kDeterminers, noun) ||
-        in(kModals, noun) || in(kMidAdverbs, noun) || in(kNumbers, noun) || in(kCollectives, noun) ||
-        in(kIrregularPlurals, noun) || in(kSameInPlural, noun) || in(kPeopleAdjectives, noun) ||
-        in(kPrepositions, noun) || in(kAfterNounPhrase, noun) || in(kClauseOpeners, noun) || in(kIndefinite, noun) ||
-        in(kIndefiniteThings, noun) || in(kComparatives, noun) || isPlainAdjective(noun) || in(kVerbsOnly, noun) ||
-        in({"lot", "bit", "number", "one", "none", "each", "every", "any", "another", "what", "how", "why",
-            "whatever", "whoever", "please", "let", "here", "now", "then", "not", "just", "only", "even", "first",
-            "next", "more", "less", "much", "own", "kind", "sort", "type", "half", "part", "couple", "pair"},
-           noun))
+        endsWith(noun, "ing") || in<kSubjectPronouns>(noun) || in<kNounDeterminers>(noun) || in<kDeterminers>(noun) ||
+        in<kModals>(noun) || in<kMidAdverbs>(noun) || in<kNumbers>(noun) || in<kCollectives>(noun) ||
+        in<kIrregularPlurals>(noun) || in<kSameInPlural>(noun) || in<kPeopleAdjectives>(noun) ||
+        in<kPrepositions>(noun) || in<kAfterNounPhrase>(noun) || in<kClauseOpeners>(noun) || in<kIndefinite>(noun) ||
+        in<kIndefiniteThings>(noun) || in<kComparatives>(noun) || isPlainAdjective(noun) || in<kVerbsOnly>(noun) ||
+        oneOf(noun, "lot", "bit", "number", "one", "none", "each", "every", "any", "another", "what", "how", "why",
+              "whatever", "whoever", "please", "let", "here", "now", "then", "not", "just", "only", "even", "first",
+              "next", "more", "less", "much", "own", "kind", "sort", "type", "half", "part", "couple", "pair"))
         return false;
     return !pluralOf(noun, isWord).empty();
 }
@@ -1239,49 +1297,62 @@ bool singularSubjectNounAt(const Words& words, std::size_t s, const IsWord& isWo
 // ("science"). Not after a word that governs it or makes it an
 // infinitive's subject ("let", "that", "and").
 std::size_t singularSubjectStart(const Words& words, std::size_t s, const IsWord& isWord) {
-    const std::string noun = words.lower(s);
+    const std::string_view noun = words.lower(s);
     std::size_t d = words.previous(s);
     auto isDeterminer = [&](std::size_t k) {
-        return in({"the", "my", "your", "his", "her", "its", "our", "their", "a", "an", "every", "each"}, words.lower(k));
+        return oneOf(words.lower(k), "the", "my", "your", "his", "her", "its", "our", "their", "a", "an", "every",
+                     "each");
     };
     std::size_t start = npos;
-    if (startsLowercase(words.text(s)) && isDeterminer(d)) {
+    if (startsLower(words.text(s)) && isDeterminer(d)) {
         start = d;
-    } else if (startsLowercase(words.text(s)) && words.isWord(d) && startsLowercase(words.text(d)) &&
+    } else if (startsLower(words.text(s)) && words.isWord(d) && startsLower(words.text(d)) &&
                (isPlainAdjective(words.lower(d)) || (isCountedNoun(noun, isWord) &&
                                                       singularSubjectNounAt(words, d, isWord) &&
                                                       !isListedVerb(words.lower(d)))) &&
                isDeterminer(words.previous(d))) {
         start = words.previous(d);
-    } else if (in(kMassSubjects, noun) && (startsLowercase(words.text(s)) || words.sentenceStartsBefore(s))) {
+    } else if (in<kMassSubjects>(noun) && (startsLower(words.text(s)) || words.sentenceStartsBefore(s))) {
         start = s;
     }
     return start != npos && subjectOpensClause(words, start) ? start : npos;
 }
+
+// Verbs shown to be such by an object pronoun or a "to" after them ("need us").
+constexpr std::string_view kShownByObject[] = {"need", "want", "like", "love", "hate", "hope", "try", "help",
+                                               "use",  "ask",  "make", "take", "give", "keep", "let",  "show"};
+constexpr auto kToSingularVerbFrom = [] {
+    std::array<std::string_view, std::size(kToSingularVerb) + 2> from{};
+    for (std::size_t k = 0; k < std::size(kToSingularVerb); ++k) from[k] = kToSingularVerb[k].first;
+    from[std::size(kToSingularVerb)] = "don't";
+    from[std::size(kToSingularVerb) + 1] = "don\u2019t";
+    return from;
+}();
+// Every word correctSingularNounSubject may mend.
+constexpr auto kSingularSubjectVerbs = joined<kToSingularVerbFrom, kVerbsOnly, kAgreeingVerbs, kShownByObject, kVerbs>();
 
 // "The music teacher explain it" → "explains", "science explain it" →
 // "explains": a singular subject that opens its clause, then a verb that is
 // no noun, or one that a following "to" or object pronoun shows to be a
 // verb ("the manager need us"). Not before "not" ("the lid need not"), nor
 // in a sentence told in the past.
-bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string verb = words.lower(i);
-    if (!startsLowercase(words.text(i))) return false;
+// `verb` is words.lower(i).
+bool correctSingularNounSubject(Words& words, std::size_t i, std::string_view verb, const IsWord& isWord) {
+    if (!in<kSingularSubjectVerbs>(verb)) return false;  // most words: one look-up
+    if (!startsLower(words.text(i))) return false;
     // "Technology have changed" → "has", "the music teacher are" → "is":
     // the subjects the rules on determiners leave, a noun seldom counted
     // with none, or a counted noun after a modifier.
     std::string singular(lookUp(kToSingularVerb, verb));
     if (verb == "don't" || verb == "don\u2019t") singular = verb == "don't" ? "doesn't" : "doesn\u2019t";
-    constexpr std::string_view kShownByObject[] = {"need", "want", "like", "love", "hate", "hope", "try", "help",
-                                                   "use",  "ask",  "make", "take", "give", "keep", "let",  "show"};
     // Most words are no verb of these: let them go before reading the next.
     const bool verbOnly = singular.empty() && isAgreeingBase(verb);
-    if (singular.empty() && !verbOnly && !in(kShownByObject, verb) && !isListedVerb(verb)) return false;
+    if (singular.empty() && !verbOnly && !in<kShownByObject>(verb) && !isListedVerb(verb)) return false;
     const std::size_t n = words.next(i);
-    const std::string next = words.lower(n);
+    const std::string_view next = words.lower(n);
     if (!singular.empty()) {
         std::size_t s = words.previous(i);
-        if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
+        if (in<kMidAdverbs>(words.lower(s))) s = words.previous(s);
         if (!singularSubjectNounAt(words, s, isWord)) return false;
         const std::size_t start = singularSubjectStart(words, s, isWord);
         const bool modified = start != npos && start != s && start != words.previous(s);
@@ -1290,16 +1361,17 @@ bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWor
         return true;
     }
     const bool shownByObject =
-        in(kShownByObject, verb) &&
-        (in({"me", "us", "him", "them"}, next) ||
-         (next == "to" && in({"need", "want", "like", "love", "hate", "hope", "try"}, verb) &&
-          (isListedVerb(words.nextLower(n)) || in(kVerbsOnly, words.nextLower(n)))));
+        in<kShownByObject>(verb) &&
+        (oneOf(next, "me", "us", "him", "them") ||
+         (next == "to" && oneOf(verb, "need", "want", "like", "love", "hate", "hope", "try") &&
+          (isListedVerb(words.nextLower(n)) || in<kVerbsOnly>(words.nextLower(n)))));
     const bool shownByDeterminer = isListedVerb(verb) &&
-                                   in({"a", "an", "the", "my", "your", "his", "our", "their", "this", "these", "those"}, next);
+                                   oneOf(next, "a", "an", "the", "my", "your", "his", "our", "their", "this",
+                                         "these", "those");
     if (!verbOnly && !shownByObject && !shownByDeterminer) return false;
     if (next == "not" || (n != npos && n == i + 1 && words.text(n) == "-")) return false;
     std::size_t s = words.previous(i);
-    if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
+    if (in<kMidAdverbs>(words.lower(s))) s = words.previous(s);
     if (!singularSubjectNounAt(words, s, isWord) || singularSubjectStart(words, s, isWord) == npos) return false;
     const std::string third = thirdPerson(verb);
     if (!isWord(third) || sentenceTellsOfThePast(words, i)) return false;
@@ -1312,39 +1384,39 @@ bool correctSingularNounSubject(Words& words, std::size_t i, const IsWord& isWor
 // mark that ends a clause leaves no room for a lost apostrophe's noun.
 bool objectFollowsVerb(const Words& words, std::size_t i) {
     const std::size_t object = words.next(i);
-    if (object == npos || in({".", ",", "!", "?", ";"}, words.text(object))) return true;
-    const std::string word = words.lower(object);
-    return words.isWord(object) && !in(kModals, word) && pluralVerbOf(word).empty() &&
-           !in({"are", "were", "have", "do", "don't", "aren't", "weren't", "haven't"}, word);
+    if (object == npos || oneOf(words.text(object), ".", ",", "!", "?", ";")) return true;
+    const std::string_view word = words.lower(object);
+    return words.isWord(object) && !in<kModals>(word) && pluralVerbOf(word).empty() &&
+           !oneOf(word, "are", "were", "have", "do", "don't", "aren't", "weren't", "haven't");
 }
 
 // "All of my cousins lives" → "live", "the bus drivers works" → "work",
 // "Workers earns" → "earn": a plural subject that opens its clause before a
 // verb's -s form: a part of a plural ("most of", "all of my", "a lot of"),
 // a counted plural after a noun and a determiner, or a bare counted plural.
-bool correctPluralNounSubject(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string verb = words.lower(i);
+// `verb` is words.lower(i).
+bool correctPluralNounSubject(Words& words, std::size_t i, std::string_view verb, const IsWord& isWord) {
     const std::string base(baseOfThirdPerson(verb));
-    if (base.empty() || !startsLowercase(words.text(i)) || !objectFollowsVerb(words, i)) return false;
+    if (base.empty() || !startsLower(words.text(i)) || !objectFollowsVerb(words, i)) return false;
     std::size_t s = words.previous(i);
-    if (in(kMidAdverbs, words.lower(s))) s = words.previous(s);
+    if (in<kMidAdverbs>(words.lower(s))) s = words.previous(s);
     if (!isPluralNounAt(words, s, isWord)) return false;
-    const std::string plural = words.lower(s);
-    if (!baseOfThirdPerson(plural).empty() || in(kPluralOnly, plural)) return false;
+    const std::string_view plural = words.lower(s);
+    if (!baseOfThirdPerson(plural).empty() || in<kPluralOnly>(plural)) return false;
     const bool counted = isCountedNoun(singularOf(plural, isWord), isWord);
     const std::size_t d = words.previous(s);
     std::size_t start = npos;
     std::size_t k = d;
-    if (isPlainAdjective(words.lower(k)) && startsLowercase(words.text(k))) k = words.previous(k);
-    if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, words.lower(k))) k = words.previous(k);
+    if (isPlainAdjective(words.lower(k)) && startsLower(words.text(k))) k = words.previous(k);
+    if (oneOf(words.lower(k), "the", "my", "your", "his", "her", "our", "their", "these", "those")) k = words.previous(k);
     if (words.lower(k) == "of") {
         const std::size_t q = words.previous(k);
-        const std::string quantity = words.lower(q);
-        if (in({"most", "many", "some", "all", "both", "several", "lots"}, quantity)) start = q;
+        const std::string_view quantity = words.lower(q);
+        if (oneOf(quantity, "most", "many", "some", "all", "both", "several", "lots")) start = q;
         else if ((quantity == "lot" || quantity == "few") && words.previousLower(q) == "a") start = words.previous(q);
-    } else if (counted && startsLowercase(words.text(s)) && singularSubjectNounAt(words, d, isWord) &&
-               startsLowercase(words.text(d)) && !isListedVerb(words.lower(d)) &&
-               in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, words.previousLower(d))) {
+    } else if (counted && startsLower(words.text(s)) && singularSubjectNounAt(words, d, isWord) &&
+               startsLower(words.text(d)) && !isListedVerb(words.lower(d)) &&
+               oneOf(words.previousLower(d), "the", "my", "your", "his", "her", "our", "their", "these", "those")) {
         start = words.previous(d);
     } else if (counted && k == d) {
         start = s;
@@ -1362,18 +1434,18 @@ constexpr std::string_view kKin[] = {"aunt", "brother", "cousin", "dad", "daught
 // "My brother and my sister is" → "are": two counted singulars, each with
 // its own determiner, joined by "and" and opening a clause. Not after
 // "each" or "every", which count them one by one, nor "between".
-bool correctJoinedSubject(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string verb = words.lower(i);
+// `verb` is words.lower(i).
+bool correctJoinedSubject(Words& words, std::size_t i, std::string_view verb, const IsWord& isWord) {
     std::string plural = pluralVerbOf(verb);
     if (plural.empty() && !baseOfThirdPerson(verb).empty() && objectFollowsVerb(words, i)) plural = baseOfThirdPerson(verb);
-    if (plural.empty() || !startsLowercase(words.text(i))) return false;
+    if (plural.empty() || !startsLower(words.text(i))) return false;
     auto determinerAt = [&](std::size_t k) {
-        return in({"the", "my", "your", "his", "her", "our", "their", "a", "an", "this", "that"}, words.lower(k));
+        return oneOf(words.lower(k), "the", "my", "your", "his", "her", "our", "their", "a", "an", "this", "that");
     };
     auto countedAt = [&](std::size_t k) {
-        const std::string noun = words.lower(k);
-        return words.isWord(k) && startsLowercase(words.text(k)) &&
-               (isCountedNoun(noun, isWord) || in(kPersonNouns, noun) || in(kKin, noun));
+        const std::string_view noun = words.lower(k);
+        return words.isWord(k) && startsLower(words.text(k)) &&
+               (isCountedNoun(noun, isWord) || in<kPersonNouns>(noun) || in<kKin>(noun));
     };
     const std::size_t second = words.previous(i);
     const std::size_t and_ = words.previous(words.previous(second));
@@ -1391,28 +1463,29 @@ bool correctJoinedSubject(Words& words, std::size_t i, const IsWord& isWord) {
 // with the plural that ends the phrase. Not after words that count or
 // sort what follows ("a number of", "a kind of", "the rest of"), where the
 // plural is the subject.
-bool correctHeadBeforeOf(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string_view singular = lookUp(kToSingularVerb, words.lower(i));
-    if (singular.empty() || !startsLowercase(words.text(i)) || words.nextLower(i) == "not") return false;
+// `verb` is words.lower(i).
+bool correctHeadBeforeOf(Words& words, std::size_t i, std::string_view verb, const IsWord& isWord) {
+    const std::string_view singular = lookUp(kToSingularVerb, verb);
+    if (singular.empty() || !startsLower(words.text(i)) || words.nextLower(i) == "not") return false;
     const std::size_t p = words.previous(i);
-    if (!isPluralNounAt(words, p, isWord) || !startsLowercase(words.text(p))) return false;
+    if (!isPluralNounAt(words, p, isWord) || !startsLower(words.text(p))) return false;
     std::size_t k = words.previous(p);
-    if (isPlainAdjective(words.lower(k)) && startsLowercase(words.text(k))) k = words.previous(k);
-    if (in({"the", "my", "your", "his", "her", "its", "our", "their", "these", "those"}, words.lower(k)))
+    if (isPlainAdjective(words.lower(k)) && startsLower(words.text(k))) k = words.previous(k);
+    if (oneOf(words.lower(k), "the", "my", "your", "his", "her", "its", "our", "their", "these", "those"))
         k = words.previous(k);
     if (words.lower(k) != "of") return false;
     const std::size_t head = words.previous(k);
     const std::size_t d = words.previous(head);
-    const std::string noun = words.lower(head);
-    if (!startsLowercase(words.text(head)) || !singularSubjectNounAt(words, head, isWord) ||
-        in({"kind", "sort", "type", "variety", "range", "series", "set", "group", "number", "lot", "majority", "rest",
-            "bulk", "total", "handful", "host", "plenty", "mix", "mixture", "bunch", "percentage", "proportion",
-            "third", "quarter", "half", "part", "portion", "share", "fraction", "couple", "pair", "dozen", "amount",
-            "list", "collection", "selection", "combination", "average", "minimum", "maximum", "most", "none",
-            "lack", "supply", "crowd", "mass", "heap", "pile", "load", "ton", "flock", "herd", "pack",
-            "team", "class", "family", "committee", "board", "staff", "jury", "line", "row", "lots"},
-           noun) ||
-        !in({"the", "a", "an", "my", "your", "his", "her", "its", "our", "their", "this", "that"}, words.lower(d)) ||
+    const std::string_view noun = words.lower(head);
+    if (!startsLower(words.text(head)) || !singularSubjectNounAt(words, head, isWord) ||
+        oneOf(noun, "kind", "sort", "type", "variety", "range", "series", "set", "group", "number", "lot",
+              "majority", "rest", "bulk", "total", "handful", "host", "plenty", "mix", "mixture", "bunch",
+              "percentage", "proportion", "third", "quarter", "half", "part", "portion", "share", "fraction",
+              "couple", "pair", "dozen", "amount", "list", "collection", "selection", "combination", "average",
+              "minimum", "maximum", "most", "none", "lack", "supply", "crowd", "mass", "heap", "pile", "load",
+              "ton", "flock", "herd", "pack", "team", "class", "family", "committee", "board", "staff", "jury",
+              "line", "row", "lots") ||
+        !oneOf(words.lower(d), "the", "a", "an", "my", "your", "his", "her", "its", "our", "their", "this", "that") ||
         !subjectOpensClause(words, d))
         return false;
     words.replace(i, singular);
@@ -1422,31 +1495,32 @@ bool correctHeadBeforeOf(Words& words, std::size_t i, const IsWord& isWord) {
 // The rules above, at a verb; its last letter lets most words skip the
 // look-ups of the rules that want an -s form, "isn't" or "are".
 bool correctNounSubjectVerb(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string w = words.lower(i);
+    const std::string_view w = words.lower(i);
     if (w.empty()) return false;
     const char last = w.back();
-    return correctSingularNounSubject(words, i, isWord) ||
+    // Each rule changes the word only when it fires, so `w` holds for the next.
+    return correctSingularNounSubject(words, i, w, isWord) ||
            ((last == 's' || last == 't') &&
-            (correctPluralNounSubject(words, i, isWord) || correctJoinedSubject(words, i, isWord))) ||
-           ((last == 'e' || last == 't') && correctHeadBeforeOf(words, i, isWord));
+            (correctPluralNounSubject(words, i, w, isWord) || correctJoinedSubject(words, i, w, isWord))) ||
+           ((last == 'e' || last == 't') && correctHeadBeforeOf(words, i, w, isWord));
 }
 
 // The rules above, for the word at i: most words start none of them, and
 // are let go after a few look-ups.
 bool correctClauseAndCount(Words& words, std::size_t i, const IsWord& isWord) {
-    const std::string w = words.lower(i);
-    if (in({"is", "was", "has", "isn't", "wasn't", "hasn't", "doesn't"}, w) && correctBarePluralSubject(words, i, isWord))
+    const std::string_view w = words.lower(i);
+    if (oneOf(w, "is", "was", "has", "isn't", "wasn't", "hasn't", "doesn't") && correctBarePluralSubject(words, i, isWord))
         return true;
-    if (in({"are", "were", "have", "don't", "aren't", "weren't", "haven't"}, w) && correctBareCountedSubject(words, i, isWord))
+    if (oneOf(w, "are", "were", "have", "don't", "aren't", "weren't", "haven't") && correctBareCountedSubject(words, i, isWord))
         return true;
     if (w == "and") return correctSharedSubject(words, i, isWord);
     if (w == "this" || w == "that") return correctDemonstrativeSubject(words, i, isWord);
     if (w == "to") return correctAfterInfinitiveTo(words, i) || correctAfterUsedTo(words, i);
-    if (in({"is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"}, w))
+    if (oneOf(w, "is", "are", "was", "were", "be", "been", "being", "am", "isn't", "aren't", "wasn't", "weren't"))
         return correctPassive(words, i, isWord);
-    if (in({"a", "an", "since", "go", "goes", "went", "going", "gone"}, w)) return correctCountedOrNot(words, i);
-    if (in({"afraid", "aware", "addicted", "similar", "dependent", "dependant"}, w)) return correctVerbPreposition(words, i);
-    return (in({"childs", "childrens", "mens", "womens", "in", "married", "less", "loosing"}, w) || isPlainAdjective(w)) &&
+    if (oneOf(w, "a", "an", "since", "go", "goes", "went", "going", "gone")) return correctCountedOrNot(words, i);
+    if (oneOf(w, "afraid", "aware", "addicted", "similar", "dependent", "dependant")) return correctVerbPreposition(words, i);
+    return (oneOf(w, "childs", "childrens", "mens", "womens", "in", "married", "less", "loosing") || isPlainAdjective(w)) &&
            correctNounForms(words, i, isWord);
 }
 
@@ -1454,37 +1528,37 @@ bool correctClauseAndCount(Words& words, std::size_t i, const IsWord& isWord) {
 // Returns whether one fired at i.
 bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // Compared as views: against a literal a view compares lengths first.
-    const std::string wStore = words.lower(i);
+    const std::string_view wStore = words.lower(i);
     const std::string_view w = wStore;
     // "it is biggest city" → "it is the biggest city": a superlative before
     // its noun takes "the" after a verb "be" or a preposition ("from
     // youngest to oldest" has no noun).
-    if (endsWith(w, "est") && isSuperlative(w) && w != "best" && w != "worst" && startsLowercase(words.text(i)) &&
-        in({"is", "are", "was", "were", "be", "been", "of", "in", "on", "to", "from", "with", "among"},
-           words.previousLower(i))) {
+    if (endsWith(w, "est") && isSuperlative(w) && w != "best" && w != "worst" && startsLower(words.text(i)) &&
+        oneOf(words.previousLower(i), "is", "are", "was", "were", "be", "been", "of", "in", "on", "to", "from",
+              "with", "among")) {
         const std::size_t n = words.next(i);
         if (countableSingularAt(words, n, isWord) || isPluralNounAt(words, n, isWord)) {
-            words.replace(i, "the " + wStore);
+            words.replace(i, "the " + std::string(wStore));
             return true;
         }
     }
-    if (std::binary_search(std::begin(kClauseAndCountStarts), std::end(kClauseAndCountStarts), w))
+    if (in<kClauseAndCountStarts>(w))
         return correctClauseAndCount(words, i, isWord);
     if (isAgreeingBase(w) && correctBareCountedSubject(words, i, isWord)) return true;
     if (correctNounSubjectVerb(words, i, isWord)) return true;
     if (!startsAFormRule(w)) return isPlainAdjective(w) && correctNounForms(words, i, isWord);
     const std::size_t n = words.next(i);
-    const std::string nextStore = words.lower(n);
+    const std::string_view nextStore = words.lower(n);
     const std::string_view next = nextStore;
     const std::size_t after = words.next(n);
 
     // "I have went" → "I have gone", "Have you ate?" → "Have you eaten?".
-    if (in(kHave, w)) {
+    if (in<kHave>(w)) {
         std::size_t v = n;
-        bool question = words.clauseStartsBefore(i) && in(kSubjectPronouns, next) && (w == "have" || w == "has" || w == "had");
+        bool question = words.clauseStartsBefore(i) && in<kSubjectPronouns>(next) && (w == "have" || w == "has" || w == "had");
         if (question) v = words.next(v);
-        constexpr std::string_view kBetween[] = {"already", "also", "always", "ever", "just", "never", "not", "recently"};
-        if (in(kBetween, words.lower(v))) v = words.next(v);
+        static constexpr std::string_view kBetween[] = {"already", "also", "always", "ever", "just", "never", "not", "recently"};
+        if (in<kBetween>(words.lower(v))) v = words.next(v);
         const std::string_view participle = lookUp(kParticiples, words.lower(v));
         bool subjectKnown = question || w == "having" || w.find('\'') != npos || words.subjectOpensClauseBefore(i);
         if (!participle.empty() && subjectKnown) {
@@ -1494,9 +1568,9 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         // "I have never understand" → "… understood": a verb that is no noun
         // has its participle after "have" whoever the subject ("get" has two;
         // "write", "sell" and "think" name a noun: "have write access").
-        const std::string base = words.lower(v);
-        if (in(kVerbsOnly, base) && !in({"get", "write", "sell", "think"}, base) && words.isWord(v) &&
-            startsLowercase(words.text(v))) {
+        const std::string_view base = words.lower(v);
+        if (in<kVerbsOnly>(base) && !oneOf(base, "get", "write", "sell", "think") && words.isWord(v) &&
+            startsLower(words.text(v))) {
             if (std::string done = participleOf(base); !done.empty() && done != base && isWord(done)) {
                 words.replace(v, done);
                 return true;
@@ -1504,10 +1578,9 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "Did you went?" → "Did you go?": the verb after an inverted "do".
-    if ((w == "did" || w == "does" || w == "do") && in(kSubjectPronouns, next) &&
-        (words.clauseStartsBefore(i) || in({"what", "where", "when", "why", "how", "who"},
-                                          words.previousLower(i)))) {
-        const std::string verb = words.lower(after);
+    if ((w == "did" || w == "does" || w == "do") && in<kSubjectPronouns>(next) &&
+        (words.clauseStartsBefore(i) || oneOf(words.previousLower(i), "what", "where", "when", "why", "how", "who"))) {
+        const std::string_view verb = words.lower(after);
         std::string_view base = baseOfThirdPerson(verb);
         if (base.empty()) base = baseOfPast(verb);
         if (!base.empty()) {
@@ -1519,11 +1592,11 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // that open a clause are its subject; after a preposition ("one of the
     // students is") they are not.
     // One plain adjective may stand between ("the new students is").
-    const bool adjectiveFirst = isPlainAdjective(next) && startsLowercase(words.text(n)) && isPluralNounAt(words, after, isWord);
-    if (in(kNounDeterminers, w) && (words.clauseStartsBefore(i) || words.previousLower(i) == "that") &&
+    const bool adjectiveFirst = isPlainAdjective(next) && startsLower(words.text(n)) && isPluralNounAt(words, after, isWord);
+    if (in<kNounDeterminers>(w) && (words.clauseStartsBefore(i) || words.previousLower(i) == "that") &&
         (isPluralNounAt(words, n, isWord) || adjectiveFirst)) {
         std::size_t v = adjectiveFirst ? words.next(after) : after;
-        if (in(kMidAdverbs, words.lower(v))) v = words.next(v);
+        if (in<kMidAdverbs>(words.lower(v))) v = words.next(v);
         if (std::string plural = pluralVerbOf(words.lower(v)); !plural.empty() && words.nextLower(v) != "not") {
             words.replace(v, plural);
             return true;
@@ -1531,9 +1604,9 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         // "The students likes it" → "… like it"; not "the students needs are", a possessive without its apostrophe.
         const std::string_view base = baseOfThirdPerson(words.lower(v));
         const std::size_t object = words.next(v);
-        if (!base.empty() && (object == npos || (words.isWord(object) && !in(kModals, words.lower(object)) &&
+        if (!base.empty() && (object == npos || (words.isWord(object) && !in<kModals>(words.lower(object)) &&
                                                  pluralVerbOf(words.lower(object)).empty() &&
-                                                 !in({"are", "were", "have", "do", "don't"}, words.lower(object))))) {
+                                                 !oneOf(words.lower(object), "are", "were", "have", "do", "don't")))) {
             words.replace(v, base);
             return true;
         }
@@ -1541,52 +1614,52 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "This cars are" → "These cars are", "in this days," → "in these days,";
     // "these problem is" → "this problem is". The verb after the noun, or a
     // preposition before "this", shows "this" is no pronoun.
-    constexpr std::string_view kVocatives[] = {"boys", "folks", "friends", "girls", "guys", "kids", "ladies"};
-    if ((w == "this" || w == "that") && isPluralNounAt(words, n, isWord) && !in(kVocatives, next)) {
-        const std::string verb = words.lower(after);
-        constexpr std::string_view kPluralVerbs[] = {"are", "were", "have", "aren't", "weren't", "haven't", "don't"};
-        bool agrees = w == "this" && words.clauseStartsBefore(i) && in(kPluralVerbs, verb);
-        bool governed = in(kPrepositions, words.previousLower(i)) &&
+    static constexpr std::string_view kVocatives[] = {"boys", "folks", "friends", "girls", "guys", "kids", "ladies"};
+    if ((w == "this" || w == "that") && isPluralNounAt(words, n, isWord) && !in<kVocatives>(next)) {
+        const std::string_view verb = words.lower(after);
+        static constexpr std::string_view kPluralVerbs[] = {"are", "were", "have", "aren't", "weren't", "haven't", "don't"};
+        bool agrees = w == "this" && words.clauseStartsBefore(i) && in<kPluralVerbs>(verb);
+        bool governed = in<kPrepositions>(words.previousLower(i)) &&
                         (after == npos || (words.text(after).size() == 1 && std::string_view(".,;:!?").find(words.text(after)) != npos) ||
-                         (in(kSubjectPronouns, verb) && verb != "it"));
+                         (in<kSubjectPronouns>(verb) && verb != "it"));
         if (agrees || governed) {
             words.replace(i, w == "this" ? "these" : "those");
             return true;
         }
     }
-    if ((w == "these" || w == "those") && words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) &&
-        isSingularVerb(words.lower(after)) && !in(kIrregularPlurals, next) && !in(kPluralQuantities, next) &&
+    if ((w == "these" || w == "those") && words.isWord(n) && startsLower(words.text(n)) && isWord(next) &&
+        isSingularVerb(words.lower(after)) && !in<kIrregularPlurals>(next) && !in<kPluralQuantities>(next) &&
         !endsWith(next, "s") && next != "few" && next != "other") {
         words.replace(i, w == "these" ? "this" : "that");
         return true;
     }
     // "one days" → "one day"; not "the one students like".
     if (w == "one" && isPluralNounAt(words, n, isWord) && words.endsPhraseBefore(after, false) &&
-        !words.clauseStartsBefore(i) && baseOfThirdPerson(next).empty() && !in(kVerbsOnly, singularOf(next, isWord)) &&
-        !in({"the", "this", "that", "which", "each", "every", "no", "any", "a", "an", "only"}, words.previousLower(i))) {
+        !words.clauseStartsBefore(i) && baseOfThirdPerson(next).empty() && !in<kVerbsOnly>(singularOf(next, isWord)) &&
+        !oneOf(words.previousLower(i), "the", "this", "that", "which", "each", "every", "no", "any", "a", "an",
+               "only")) {
         if (std::string singular = singularOf(next, isWord); !singular.empty()) {
             words.replace(n, singular);
             return true;
         }
     }
     // "There are lot of people" → "… a lot of people"; not "the lot of", "a parking lot of".
-    if (w == "lot" && next == "of" && startsLowercase(words.text(i)) &&
-        (words.clauseStartsBefore(i) || in(kPrepositions, words.previousLower(i)) ||
-         in({"is", "are", "was", "were", "there", "have", "has", "had", "make", "makes", "made", "take", "takes", "took",
-             "spend", "spends", "spent", "need", "needs", "needed", "get", "gets", "got", "give", "gives", "gave",
-             "do", "does", "did", "bring", "brings", "brought"},
-            words.previousLower(i)))) {
+    if (w == "lot" && next == "of" && startsLower(words.text(i)) &&
+        (words.clauseStartsBefore(i) || in<kPrepositions>(words.previousLower(i)) ||
+         oneOf(words.previousLower(i), "is", "are", "was", "were", "there", "have", "has", "had", "make", "makes",
+               "made", "take", "takes", "took", "spend", "spends", "spent", "need", "needs", "needed", "get",
+               "gets", "got", "give", "gives", "gave", "do", "does", "did", "bring", "brings", "brought"))) {
         words.replace(i, "a lot");
         return true;
     }
     // "much people", "much problems." → "many …"; not "thank you so much guys".
-    if (w == "much" && isPluralNounAt(words, n, isWord) && !in(kVocatives, next)) {
-        std::string before = words.previousLower(i);
+    if (w == "much" && isPluralNounAt(words, n, isWord) && !in<kVocatives>(next)) {
+        std::string_view before = words.previousLower(i);
         bool degree = before == "very" || before == "so" || before == "too";
-        std::string beforeThat = words.previousLower(words.previous(i));
+        std::string_view beforeThat = words.previousLower(words.previous(i));
         bool thanking = before == "very" || before.rfind("thank", 0) == 0 || beforeThat.rfind("thank", 0) == 0 ||
-                        (degree && in({"you", "it", "them", "him", "her", "me", "us"}, beforeThat));
-        if (!thanking && (in(kIrregularPlurals, next) || words.endsPhraseBefore(after, false))) {
+                        (degree && oneOf(beforeThat, "you", "it", "them", "him", "her", "me", "us"));
+        if (!thanking && (in<kIrregularPlurals>(next) || words.endsPhraseBefore(after, false))) {
             words.replace(i, "many");
             return true;
         }
@@ -1594,7 +1667,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "every days" → "every day"; "each students has" → "each student has"
     // (before a verb only: "each" alone is a pronoun, "each needs its own").
     if ((w == "every" && isPluralNounAt(words, n, isWord) &&
-         (words.endsPhraseBefore(after, false) || in(kSubjectPronouns, words.lower(after)))) ||
+         (words.endsPhraseBefore(after, false) || in<kSubjectPronouns>(words.lower(after)))) ||
         (w == "each" && isPluralNounAt(words, n, isWord) && isSingularVerb(words.lower(after)))) {
         if (std::string singular = singularOf(next, isWord); !singular.empty()) {
             words.replace(n, singular);
@@ -1604,10 +1677,10 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "a books." → "a book.": not "a sports car", nor "a" naming a letter
     // ("plan a"), nor a noun in -s made from an adjective, which is no
     // plural ("a commons of land").
-    constexpr std::string_view kQuantityNouns[] = {"billions", "couple", "dozens", "hundreds", "loads", "lots",
+    static constexpr std::string_view kQuantityNouns[] = {"billions", "couple", "dozens", "hundreds", "loads", "lots",
                                                    "millions", "thousands", "tons"};
-    if ((w == "a" || w == "an") && n == i + 2 && isPluralNounAt(words, n, isWord) && !in(kLetterNames, words.previousLower(i)) &&
-        !in(kQuantityNouns, next) && words.endsPhraseBefore(after, false)) {
+    if ((w == "a" || w == "an") && n == i + 2 && isPluralNounAt(words, n, isWord) && !in<kLetterNames>(words.previousLower(i)) &&
+        !in<kQuantityNouns>(next) && words.endsPhraseBefore(after, false)) {
         if (std::string singular = singularOf(next, isWord); !singular.empty() && !isPlainAdjective(singular)) {
             words.replace(n, singular);
             // The article by the new word's sound, in the same pass ("an women" → "a woman").
@@ -1622,31 +1695,31 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // read only after a superlative, which a noun must follow.
     {
         std::size_t noun = npos;
-        const std::string before = words.previousLower(i);
-        constexpr std::string_view kCounters[] = {"one", "each", "many", "several", "both", "few"};
+        const std::string_view before = words.previousLower(i);
+        static constexpr std::string_view kCounters[] = {"one", "each", "many", "several", "both", "few"};
         if (w == "few" && before == "a") noun = n;
-        else if (w == "of" && in({"dozens", "hundreds", "thousands", "millions", "billions"}, before)) noun = n;
-        else if (w == "of" && in({"number", "couple"}, before) &&
-                 in({"a", "the", "large", "great", "small", "huge", "growing", "increasing", "big", "certain", "limited"},
-                    words.previousLower(words.previous(i))))
+        else if (w == "of" && oneOf(before, "dozens", "hundreds", "thousands", "millions", "billions")) noun = n;
+        else if (w == "of" && oneOf(before, "number", "couple") &&
+                 oneOf(words.previousLower(words.previous(i)), "a", "the", "large", "great", "small", "huge",
+                       "growing", "increasing", "big", "certain", "limited"))
             noun = n;
-        else if (w == "of" && in(kCounters, before) &&
-                 in({"the", "my", "your", "his", "her", "our", "their"}, next)) {
+        else if (w == "of" && in<kCounters>(before) &&
+                 oneOf(next, "the", "my", "your", "his", "her", "our", "their")) {
             std::size_t s = after;
             if (words.lower(s) == "most") s = words.next(s);
             else if (!isSuperlative(words.lower(s)) || words.lower(s) == "best" || words.lower(s) == "worst") s = npos;
-            if (s != npos && words.isWord(s) && startsLowercase(words.text(s))) noun = words.next(s);
+            if (s != npos && words.isWord(s) && startsLower(words.text(s))) noun = words.next(s);
         }
         // "most of the student knew" → "… students knew": a part of a group
         // of people, who cannot be divided.
         if (noun == npos && w == "of" &&
-            in({"most", "some", "all", "many", "several", "both", "few", "none", "any"}, before) &&
-            in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, next) &&
-            in(kPersonNouns, words.lower(after)))
+            oneOf(before, "most", "some", "all", "many", "several", "both", "few", "none", "any") &&
+            oneOf(next, "the", "my", "your", "his", "her", "our", "their", "these", "those") &&
+            in<kPersonNouns>(words.lower(after)))
             noun = after;
         // "there were some visitor who" → "… visitors who": the verb has
         // counted the noun already.
-        if (noun == npos && w == "some" && in({"are", "were"}, before) &&
+        if (noun == npos && w == "some" && oneOf(before, "are", "were") &&
             words.previousLower(words.previous(i)) == "there")
             noun = n;
         // After words that may also count an uncountable noun ("a lot of
@@ -1654,10 +1727,10 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         // plain adjective may stand between ("many different country.").
         bool adjective = false;
         if (noun == npos &&
-            ((w == "of" && (in({"lots", "plenty", "variety", "kinds", "types", "sorts"}, before) ||
+            ((w == "of" && (oneOf(before, "lots", "plenty", "variety", "kinds", "types", "sorts") ||
                             (before == "lot" && words.previousLower(words.previous(i)) == "a"))) ||
-             in({"many", "several", "various", "numerous", "few", "both", "these", "those"}, w) ||
-             (in(kNumbers, w) && !in({"a", "an", "the"}, before)))) {
+             oneOf(w, "many", "several", "various", "numerous", "few", "both", "these", "those") ||
+             (in<kNumbers>(w) && !oneOf(before, "a", "an", "the")))) {
             noun = n;
             if (isPlainAdjective(next) && isCountedNoun(words.lower(after), isWord)) {
                 noun = after;
@@ -1666,8 +1739,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             if (!isCountedNoun(words.lower(noun), isWord)) noun = npos;
         }
         // The noun ends its phrase, or a verb that is no noun follows ("a few friend came").
-        const std::string verb = words.nextLower(noun);
-        const bool verbFollows = !adjective && (in(kVerbsOnly, verb) || in(kVerbsOnly, baseOfPast(verb)));
+        const std::string_view verb = words.nextLower(noun);
+        const bool verbFollows = !adjective && (in<kVerbsOnly>(verb) || in<kVerbsOnly>(baseOfPast(verb)));
         if (noun != npos && countableSingularAt(words, noun, isWord) &&
             (words.endsPhraseBefore(words.next(noun), false) || verbFollows)) {
             if (std::string plural = pluralOf(words.lower(noun), isWord); !plural.empty()) {
@@ -1679,14 +1752,14 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "another cars" → "another car", "a good friends." → "a good friend.",
     // "every single days" → "every single day": a singular determiner, a
     // plain adjective, and a plural that ends the phrase.
-    if (in({"a", "an", "another", "every", "each"}, w) && !in(kLetterNames, words.previousLower(i)) && words.isWord(n) &&
-        startsLowercase(words.text(n))) {
+    if (oneOf(w, "a", "an", "another", "every", "each") && !in<kLetterNames>(words.previousLower(i)) && words.isWord(n) &&
+        startsLower(words.text(n))) {
         std::size_t noun = w == "another" && isPluralNounAt(words, n, isWord) ? n : npos;
         if (noun == npos && isPlainAdjective(next)) noun = after;
-        if (noun != npos && isPluralNounAt(words, noun, isWord) && startsLowercase(words.text(noun)) &&
-            !in(kQuantityNouns, words.lower(noun)) && !in(kPluralOnly, words.lower(noun)) &&
+        if (noun != npos && isPluralNounAt(words, noun, isWord) && startsLower(words.text(noun)) &&
+            !in<kQuantityNouns>(words.lower(noun)) && !in<kPluralOnly>(words.lower(noun)) &&
             baseOfThirdPerson(words.lower(noun)).empty() && words.endsPhraseBefore(words.next(noun), false)) {
-            if (std::string singular = singularOf(words.lower(noun), isWord); !singular.empty() && !in(kVerbsOnly, singular)) {
+            if (std::string singular = singularOf(words.lower(noun), isWord); !singular.empty() && !in<kVerbsOnly>(singular)) {
                 words.replace(noun, singular);
                 return true;
             }
@@ -1697,8 +1770,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // the phrase that counts; a relative or a second subject ends the search.
     auto singularVerbFrom = [&](std::size_t k) {
         for (int steps = 0; steps < 6 && words.isWord(k); ++steps, k = words.next(k)) {
-            const std::string word = words.lower(k);
-            if (in({"who", "that", "which", "where", "when", "whom", "whose", "and", "or"}, word) || in(kModals, word))
+            const std::string_view word = words.lower(k);
+            if (oneOf(word, "who", "that", "which", "where", "when", "whom", "whose", "and", "or") || in<kModals>(word))
                 return false;
             if (std::string_view singular = lookUp(kToSingularVerb, word); !singular.empty()) {
                 words.replace(k, singular);
@@ -1709,20 +1782,20 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     };
     if (w == "the" && next == "number" && words.lower(after) == "of" && words.clauseStartsBefore(i)) {
         std::size_t k = words.next(after);
-        if (in(kNounDeterminers, words.lower(k))) k = words.next(k);
+        if (in<kNounDeterminers>(words.lower(k))) k = words.next(k);
         if (isPluralNounAt(words, k, isWord) && singularVerbFrom(k)) return true;
     }
     if ((w == "one" || w == "each") && next == "of" && words.clauseStartsBefore(i)) {
-        const std::string det = words.lower(after);
-        if (in({"us", "them", "you"}, det) ? singularVerbFrom(words.next(after))
-            : in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, det) && singularVerbFrom(words.next(words.next(after))))
+        const std::string_view det = words.lower(after);
+        if (oneOf(det, "us", "them", "you") ? singularVerbFrom(words.next(after))
+            : oneOf(det, "the", "my", "your", "his", "her", "our", "their", "these", "those") && singularVerbFrom(words.next(words.next(after))))
             return true;
     }
     // "a person who are" → "a person who is": the relative's verb agrees
     // with the counted singular before it.
-    if (w == "who" && isCountedNoun(words.previousLower(i), isWord) && startsLowercase(words.text(words.previous(i))) &&
-        in({"a", "an", "the", "this", "that", "every", "each", "any", "one", "another"},
-           words.previousLower(words.previous(i))) &&
+    if (w == "who" && isCountedNoun(words.previousLower(i), isWord) && startsLower(words.text(words.previous(i))) &&
+        oneOf(words.previousLower(words.previous(i)), "a", "an", "the", "this", "that", "every", "each", "any",
+              "one", "another") &&
         words.nextLower(n) != "not") {
         if (std::string_view singular = lookUp(kToSingularVerb, next); !singular.empty()) {
             words.replace(n, singular);
@@ -1736,24 +1809,25 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // and for "have reason to", where the noun is not counted.
     // Also after "such" ("such thing" → "such a thing"; not "no such thing")
     // and "as" ("as teacher" → "as a teacher"; not "such as", "as well as").
-    const bool asOrSuch = (w == "such" && !in({"no", "any"}, words.previousLower(i))) ||
-                          (w == "as" && !in({"such", "well", "same", "so"}, words.previousLower(i)));
+    const bool asOrSuch = (w == "such" && !oneOf(words.previousLower(i), "no", "any")) ||
+                          (w == "as" && !oneOf(words.previousLower(i), "such", "well", "same", "so"));
     // And after verbs that take one thing as their object ("get good job").
-    constexpr std::string_view kTakingOne[] = {"is", "was", "be", "been", "it's", "it\u2019s", "that's", "that\u2019s", "have",
+    static constexpr std::string_view kTakingOne[] = {"is", "was", "be", "been", "it's", "it\u2019s", "that's", "that\u2019s", "have",
                                                "has", "had", "get", "gets", "got", "find", "finds", "buy", "buys", "bought",
                                                "become", "becomes", "became"};
-    if ((asOrSuch || in(kTakingOne, w)) &&
-        !in({"what", "which", "who", "where", "how", "why", "when"}, words.previousLower(i)) && words.isWord(n) &&
-        startsLowercase(words.text(n)) && n == i + 2) {
-        std::size_t noun = isPlainAdjective(next) && !in({"whole", "entire"}, next) ? after : n;
-        const std::string head = words.lower(noun);
+    if ((asOrSuch || in<kTakingOne>(w)) &&
+        !oneOf(words.previousLower(i), "what", "which", "who", "where", "how", "why", "when") && words.isWord(n) &&
+        startsLower(words.text(n)) && n == i + 2) {
+        std::size_t noun = isPlainAdjective(next) && !oneOf(next, "whole", "entire") ? after : n;
+        const std::string_view head = words.lower(noun);
         const std::size_t end = words.next(noun);
         const bool ends = end == npos ? noun != npos
                           : words.text(end).size() == 1 && std::string_view(".,;:!?").find(words.text(end)) != npos
                               ? true
-                              : in({"who", "for", "with", "in", "at", "from", "to", "and", "but", "because"}, words.lower(end));
-        if (isCountedNoun(head, isWord) && startsLowercase(words.text(noun)) && ends &&
-            (noun != n || !in({"school", "class", "university", "town", "family", "course", "reason"}, head))) {
+                              : oneOf(words.lower(end), "who", "for", "with", "in", "at", "from", "to", "and",
+                                      "but", "because");
+        if (isCountedNoun(head, isWord) && startsLower(words.text(noun)) && ends &&
+            (noun != n || !oneOf(head, "school", "class", "university", "town", "family", "course", "reason"))) {
             if (auto vowel = startsWithVowelSound(next)) {
                 words.replace(n, std::string(*vowel ? "an " : "a ") + words.text(n));
                 return true;
@@ -1761,9 +1835,9 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "for long time" → "for a long time", "have good time" → "have a good time".
-    if (in({"for", "in", "have", "has", "had", "having", "take", "takes", "took", "taking", "spend", "spent"}, w) &&
-        in({"long", "good", "great", "hard", "short", "difficult", "wonderful", "nice", "tough"}, next) &&
-        startsLowercase(words.text(n)) && words.lower(after) == "time" &&
+    if (oneOf(w, "for", "in", "have", "has", "had", "having", "take", "takes", "took", "taking", "spend", "spent") &&
+        oneOf(next, "long", "good", "great", "hard", "short", "difficult", "wonderful", "nice", "tough") &&
+        startsLower(words.text(n)) && words.lower(after) == "time" &&
         (words.endsPhraseBefore(words.next(after), false) || words.nextLower(after) == "ago")) {
         words.replace(n, "a " + words.text(n));
         return true;
@@ -1772,31 +1846,32 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // which there is one, after a preposition and ending their phrase ("in
     // world history" is a compound).
     // Not after "both of", where the noun is counted ("both of worlds").
-    if ((in(kPrepositions, w) || in({"over", "around", "throughout"}, w)) && w != "all" &&
-        !(w == "of" && in({"one", "each", "many", "several", "both", "either", "neither", "few"}, words.previousLower(i))) &&
-        in({"world", "past", "internet", "universe", "sun", "moon"}, next) &&
-        startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
-        !(next == "past" && in({"in", "for", "of", "on"}, w) && words.isWord(after) && words.lower(after) != "and")) {
-        words.replace(n, "the " + nextStore);
+    if ((in<kPrepositions>(w) || oneOf(w, "over", "around", "throughout")) && w != "all" &&
+        !(w == "of" && oneOf(words.previousLower(i), "one", "each", "many", "several", "both", "either", "neither",
+                             "few")) &&
+        oneOf(next, "world", "past", "internet", "universe", "sun", "moon") &&
+        startsLower(words.text(n)) && words.endsPhraseBefore(after, false) &&
+        !(next == "past" && oneOf(w, "in", "for", "of", "on") && words.isWord(after) && words.lower(after) != "and")) {
+        words.replace(n, "the " + std::string(nextStore));
         return true;
     }
     // "many information" → "much information": a noun never counted.
-    if (w == "many" && words.isWord(n) && startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
-        (in({"money", "traffic", "pollution", "homework", "furniture"}, next) ||
+    if (w == "many" && words.isWord(n) && startsLower(words.text(n)) && words.endsPhraseBefore(after, false) &&
+        (oneOf(next, "money", "traffic", "pollution", "homework", "furniture") ||
          std::any_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; }))) {
         words.replace(i, "much");
         return true;
     }
     // "The most of people" → "Most of people": not "make the most of".
     if (w == "the" && next == "most" && words.lower(after) == "of" &&
-        !in({"make", "makes", "made", "making"}, words.previousLower(i))) {
+        !oneOf(words.previousLower(i), "make", "makes", "made", "making")) {
         words.remove(i);
         return true;
     }
     // "we have same problem" → "we have the same problem": "same" takes
     // "the" after a verb as after a preposition.
-    if (w == "same" && startsLowercase(words.text(i)) && words.isWord(n)) {
-        const std::string before = words.previousLower(i);
+    if (w == "same" && startsLower(words.text(i)) && words.isWord(n)) {
+        const std::string_view before = words.previousLower(i);
         if (isListedVerb(before) || !baseOfThirdPerson(before).empty() || !baseOfPast(before).empty()) {
             words.replace(i, "the same");
             return true;
@@ -1820,7 +1895,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "by learn" → "by learning": a preposition takes a verb's -ing form.
-    if (in(kGerundPrepositions, w) && startsLowercase(words.text(i)) && in(kVerbsOnly, next) && next != "go") {
+    if (in<kGerundPrepositions>(w) && startsLower(words.text(i)) && in<kVerbsOnly>(next) && next != "go") {
         if (std::string ing = ingFormOf(next, isWord); !ing.empty()) {
             words.replace(n, ing);
             return true;
@@ -1830,7 +1905,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if ((w == "is" || w == "are" || w == "am" || w == "was" || w == "were") && (next == "depend" || next == "depends") &&
         (words.lower(after) == "on" || words.lower(after) == "upon")) {
         words.replace(n, w == "is" ? "depends" : w == "was" || w == "were" ? "depended" : "depend");
-        bool capital = !startsLowercase(words.text(i));
+        bool capital = !startsLower(words.text(i));
         words.remove(i);
         if (capital) words.replace(n, capitalizedFirst(words.text(n)));
         return true;
@@ -1840,15 +1915,15 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // a noun always counted ("the poor get" names many), nor after "and"
     // ("he and his son go"), nor a group noun.
     const bool countedAfterThe = w == "the" && isCountedNoun(next, isWord);
-    if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe) &&
+    if ((oneOf(w, "my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each") || countedAfterThe) &&
         words.clauseStartsBefore(i) && words.previousLower(i) != "and" && words.previousLower(i) != "or" &&
-        words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) && !endsWith(next, "s") &&
-        !in(kCollectives, next) && !in(kIrregularPlurals, next) && !in(kNumbers, next) &&
-        !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "do", "does", "did", "to",
-             "not", "just", "only", "even", "still", "then", "now"}, next) &&
-        !in(kModals, next) && !in(kMidAdverbs, next) &&
-        (in(kVerbsOnly, words.lower(after)) || in(kAgreeingVerbs, words.lower(after))) &&
-        startsLowercase(words.text(after)) && words.nextLower(after) != "not") {
+        words.isWord(n) && startsLower(words.text(n)) && isWord(next) && !endsWith(next, "s") &&
+        !in<kCollectives>(next) && !in<kIrregularPlurals>(next) && !in<kNumbers>(next) &&
+        !oneOf(next, "lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "do", "does",
+               "did", "to", "not", "just", "only", "even", "still", "then", "now") &&
+        !in<kModals>(next) && !in<kMidAdverbs>(next) &&
+        (in<kVerbsOnly>(words.lower(after)) || in<kAgreeingVerbs>(words.lower(after))) &&
+        startsLower(words.text(after)) && words.nextLower(after) != "not") {
         std::string third = thirdPerson(words.lower(after));
         if (isWord(third) && !sentenceTellsOfThePast(words, after, true)) {
             words.replace(after, third);
@@ -1860,22 +1935,23 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // Before "don't" or "do not" also after "the" and any noun with a plural
     // of its own ("the price do not" → "does not"); not an adjective that
     // names people ("the poor do not", "the blind do not").
-    const std::string verbAfter = words.lower(after);
+    const std::string_view verbAfter = words.lower(after);
     const bool nounBeforeDo =
         w == "the" && (verbAfter == "don't" || (verbAfter == "do" && words.nextLower(after) == "not")) &&
-        !in({"poor", "rich", "young", "old", "elderly", "wealthy", "blind", "deaf", "sick", "dead", "living", "brave",
-             "free", "homeless", "unemployed", "disabled", "innocent", "guilty", "strong", "weak", "faithful", "former",
-             "latter", "remainder", "enemy", "opposition", "other", "following", "above"},
-            next) &&
+        !oneOf(next, "poor", "rich", "young", "old", "elderly", "wealthy", "blind", "deaf", "sick", "dead",
+               "living", "brave", "free", "homeless", "unemployed", "disabled", "innocent", "guilty", "strong",
+               "weak", "faithful", "former", "latter", "remainder", "enemy", "opposition", "other", "following",
+               "above") &&
         !endsWith(next, "ing") && !endsWith(next, "ed") && !pluralOf(next, isWord).empty();
-    if ((in({"my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each"}, w) || countedAfterThe ||
+    if ((oneOf(w, "my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each") || countedAfterThe ||
          nounBeforeDo) &&
-        words.clauseStartsBefore(i) && !in({"and", "or", "if", "as", "though", "wish", "unless", "whether"}, words.previousLower(i)) &&
-        words.isWord(n) && startsLowercase(words.text(n)) && !endsWith(next, "s") && !in(kCollectives, next) &&
-        !in(kIrregularPlurals, next) && !in(kSameInPlural, next) && !in(kNumbers, next) && !in(kModals, next) &&
-        !in(kMidAdverbs, next) &&
-        !in({"lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "own", "half", "third",
-             "quarter", "few", "majority", "minority", "variety", "range"}, next)) {
+        words.clauseStartsBefore(i) && !oneOf(words.previousLower(i), "and", "or", "if", "as", "though", "wish",
+                                              "unless", "whether") &&
+        words.isWord(n) && startsLower(words.text(n)) && !endsWith(next, "s") && !in<kCollectives>(next) &&
+        !in<kIrregularPlurals>(next) && !in<kSameInPlural>(next) && !in<kNumbers>(next) && !in<kModals>(next) &&
+        !in<kMidAdverbs>(next) &&
+        !oneOf(next, "lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "own", "half",
+               "third", "quarter", "few", "majority", "minority", "variety", "range")) {
         constexpr std::pair<std::string_view, std::string_view> kToSingular[] = {
             {"are", "is"}, {"were", "was"}, {"have", "has"}, {"don't", "doesn't"},
             {"aren't", "isn't"}, {"weren't", "wasn't"}, {"haven't", "hasn't"}};
@@ -1897,7 +1973,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         std::size_t k = head;
         for (int steps = 0; steps < 3 && k != npos; ++steps) {
             k = words.previous(k);
-            if (in(kPrepositions, words.lower(k))) return true;
+            if (in<kPrepositions>(words.lower(k))) return true;
         }
         return false;
     };
@@ -1916,39 +1992,40 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "two year ago" → "two years ago": a time after a number, ending its phrase.
-    if (in(kNumbers, w) && w != "few" && in(kTimeNouns, next) &&
+    if (in<kNumbers>(w) && w != "few" && in<kTimeNouns>(next) &&
         words.previousLower(i) != "a" && words.previousLower(i) != "an" &&
         (words.endsPhraseBefore(after, false) || words.lower(after) == "ago" || words.lower(after) == "later")) {
-        words.replace(n, next == "century" ? "centuries" : nextStore + "s");
+        words.replace(n, next == "century" ? "centuries" : std::string(nextStore) + "s");
         return true;
     }
     // "it is to late" → "it is too late", "it looks to big we" → "too big"
     // ("she looks to old friends" stays: the adjective has its noun).
-    if (in({"is", "are", "was", "were", "it's", "it\u2019s", "be", "am", "get", "got", "seems", "look", "looks", "looked"},
-           w) &&
-        next == "to" && in(kTooAdjectives, words.lower(after))) {
+    if (oneOf(w, "is", "are", "was", "were", "it's", "it\u2019s", "be", "am", "get", "got", "seems", "look",
+              "looks", "looked") &&
+        next == "to" && in<kTooAdjectives>(words.lower(after))) {
         std::size_t afterThat = words.next(after);
         if (afterThat == npos || !words.isWord(afterThat) ||
-            in({"to", "for", "and", "that", "so", "i", "we", "you", "he", "she", "it", "they"}, words.lower(afterThat))) {
+            oneOf(words.lower(afterThat), "to", "for", "and", "that", "so", "i", "we", "you", "he", "she", "it",
+                  "they")) {
             words.replace(n, "too");
             return true;
         }
     }
     // "I want go" → "I want to go".
-    if (in({"want", "wants", "wanted", "need", "needs", "decide", "decides", "decided", "hope", "hopes", "hoped",
-            "try", "tries", "tried", "going"}, w) &&
-        (in(kVerbsOnly, next) || in({"see", "buy", "do", "be", "visit"}, next)) && startsLowercase(words.text(n))) {
-        words.replace(n, "to " + nextStore);
+    if (oneOf(w, "want", "wants", "wanted", "need", "needs", "decide", "decides", "decided", "hope", "hopes",
+              "hoped", "try", "tries", "tried", "going") &&
+        (in<kVerbsOnly>(next) || oneOf(next, "see", "buy", "do", "be", "visit")) && startsLower(words.text(n))) {
+        words.replace(n, "to " + std::string(nextStore));
         return true;
     }
     // Articles that the phrase itself demands: "one of best" → "one of the
     // best", "at same time" → "at the same time", "for first time" → "for the first time".
-    const bool governing = in(kPrepositions, w) || in({"is", "are", "was", "were", "be", "been"}, w);
+    const bool governing = in<kPrepositions>(w) || oneOf(w, "is", "are", "was", "were", "be", "been");
     if ((w == "of" && words.previousLower(i) == "one" && (isSuperlative(next) || next == "most")) ||
         (governing && next == "same" && words.isWord(after)) ||
         (governing && next == "first" && words.lower(after) == "time")) {
-        if (startsLowercase(words.text(n))) {
-            words.replace(n, "the " + nextStore);
+        if (startsLower(words.text(n))) {
+            words.replace(n, "the " + std::string(nextStore));
             return true;
         }
     }
@@ -1956,34 +2033,34 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "interested in", "depend of" → "depend on", "responsible of" → "responsible for".
     if (words.isWord(after)) {
         std::string_view right;
-        if (w == "interested" && in({"on", "about", "for", "of"}, next)) right = "in";
+        if (w == "interested" && oneOf(next, "on", "about", "for", "of")) right = "in";
         else if (w == "responsible" && next == "of") right = "for";
-        else if (in({"depend", "depends", "depended", "depending"}, w) && next == "of") right = "on";
+        else if (oneOf(w, "depend", "depends", "depended", "depending") && next == "of") right = "on";
         if (!right.empty()) {
             words.replace(n, right);
             return true;
         }
     }
     // "explain me" → "explain to me", "listen music" → "listen to music", "wait him" → "wait for him".
-    if ((in({"explain", "explains", "explained", "explaining"}, w) && in({"me", "us"}, next)) ||
-        (in({"listen", "listens", "listened", "listening"}, w) &&
-         in({"music", "the", "a", "my", "his", "her", "their", "our", "your", "him", "me", "them", "us", "this", "what"}, next)) ||
-        (in({"wait", "waits", "waited", "waiting"}, w) && in({"me", "him", "her", "us", "them"}, next))) {
+    if ((oneOf(w, "explain", "explains", "explained", "explaining") && oneOf(next, "me", "us")) ||
+        (oneOf(w, "listen", "listens", "listened", "listening") &&
+         oneOf(next, "music", "the", "a", "my", "his", "her", "their", "our", "your", "him", "me", "them", "us",
+               "this", "what")) ||
+        (oneOf(w, "wait", "waits", "waited", "waiting") && oneOf(next, "me", "him", "her", "us", "them"))) {
         words.replace(n, std::string(w.rfind("wait", 0) == 0 ? "for " : "to ") + words.text(n));
         return true;
     }
     // "emphasize on the point", "mentioned about it", "cope up with", "we lack of": no preposition.
-    if ((in({"emphasize", "emphasizes", "emphasized", "emphasise", "emphasises", "emphasised"}, w) && next == "on") ||
-        (in({"mention", "mentions", "mentioned", "mentioning"}, w) && next == "about" &&
-         !in({"a", "an", "the", "no", "any", "brief"}, words.previousLower(i)) && !countFollows(words, after)) ||
-        (in({"cope", "copes", "coped", "coping"}, w) && next == "up" && words.lower(after) == "with") ||
-        (in({"lack", "lacks", "lacked"}, w) && next == "of" && in(kSubjectPronouns, words.previousLower(i))) ||
+    if ((oneOf(w, "emphasize", "emphasizes", "emphasized", "emphasise", "emphasises", "emphasised") && next == "on") ||
+        (oneOf(w, "mention", "mentions", "mentioned", "mentioning") && next == "about" &&
+         !oneOf(words.previousLower(i), "a", "an", "the", "no", "any", "brief") && !countFollows(words, after)) ||
+        (oneOf(w, "cope", "copes", "coped", "coping") && next == "up" && words.lower(after) == "with") ||
+        (oneOf(w, "lack", "lacks", "lacked") && next == "of" && in<kSubjectPronouns>(words.previousLower(i))) ||
         // "we can trust on her" → "trust her"; "our trust on both sides" is the noun.
-        (in({"trust", "trusts", "trusted"}, w) && next == "on" &&
-         in({"it", "him", "her", "them", "me", "us", "you"}, words.lower(after)) &&
-         in({"can", "could", "will", "would", "should", "must", "may", "might", "to", "not", "cannot", "can't", "don't",
-             "i", "we", "you", "they", "he", "she"},
-            words.previousLower(i)))) {
+        (oneOf(w, "trust", "trusts", "trusted") && next == "on" &&
+         oneOf(words.lower(after), "it", "him", "her", "them", "me", "us", "you") &&
+         oneOf(words.previousLower(i), "can", "could", "will", "would", "should", "must", "may", "might", "to",
+               "not", "cannot", "can't", "don't", "i", "we", "you", "they", "he", "she"))) {
         words.remove(n);
         return true;
     }
@@ -1992,19 +2069,19 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // no good reasons").
     if (w == "there" && (next == "is" || next == "was")) {
         std::size_t noun = after;
-        if (in({"some", "no"}, words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
-        if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
-        if (isPluralNounAt(words, noun, isWord) && startsLowercase(words.text(noun)) &&
+        if (oneOf(words.lower(noun), "some", "no") && startsLower(words.text(noun))) noun = words.next(noun);
+        if (isPlainAdjective(words.lower(noun)) && startsLower(words.text(noun))) noun = words.next(noun);
+        if (isPluralNounAt(words, noun, isWord) && startsLower(words.text(noun)) &&
             words.endsPhraseBefore(words.next(noun), false)) {
             words.replace(n, next == "is" ? "are" : "were");
             return true;
         }
     }
     // "there are a problem" → "there is a problem": one counted thing.
-    if (w == "there" && (next == "are" || next == "were") && in({"a", "an"}, words.lower(after))) {
+    if (w == "there" && (next == "are" || next == "were") && oneOf(words.lower(after), "a", "an")) {
         std::size_t noun = words.next(after);
-        if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
-        if (isCountedNoun(words.lower(noun), isWord) && startsLowercase(words.text(noun)) &&
+        if (isPlainAdjective(words.lower(noun)) && startsLower(words.text(noun))) noun = words.next(noun);
+        if (isCountedNoun(words.lower(noun), isWord) && startsLower(words.text(noun)) &&
             words.endsPhraseBefore(words.next(noun), false) && words.nextLower(noun) != "and") {
             words.replace(n, next == "are" ? "is" : "was");
             return true;
@@ -2014,14 +2091,14 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // a quantity of a plural that opens its clause is plural.
     if (w == "of" && words.isWord(n)) {
         const std::size_t q = words.previous(i);
-        const std::string quantity = words.lower(q);
-        const std::string article = words.previousLower(q);
+        const std::string_view quantity = words.lower(q);
+        const std::string_view article = words.previousLower(q);
         const bool counts = ((quantity == "lot" || quantity == "number") && article == "a" && words.clauseStartsBefore(words.previous(q))) ||
-                            (in({"lots", "most", "many", "some", "all", "both", "several"}, quantity) && words.clauseStartsBefore(q));
+                            (oneOf(quantity, "lots", "most", "many", "some", "all", "both", "several") && words.clauseStartsBefore(q));
         std::size_t noun = n;
-        if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, next)) noun = words.next(noun);
-        if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
-        if (counts && isPluralNounAt(words, noun, isWord) && !in(kPluralOnly, words.lower(noun))) {
+        if (oneOf(next, "the", "my", "your", "his", "her", "our", "their", "these", "those")) noun = words.next(noun);
+        if (isPlainAdjective(words.lower(noun)) && startsLower(words.text(noun))) noun = words.next(noun);
+        if (counts && isPluralNounAt(words, noun, isWord) && !in<kPluralOnly>(words.lower(noun))) {
             const std::size_t v = words.next(noun);
             if (std::string plural = pluralVerbOf(words.lower(v)); !plural.empty() && words.nextLower(v) != "not") {
                 words.replace(v, plural);
@@ -2030,32 +2107,32 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "can to go" → "can go"; not "will", "may" or "might", which are nouns too.
-    if (in({"can", "could", "should", "must", "would", "cannot", "can't", "couldn't", "shouldn't", "mustn't", "wouldn't",
-            "won't"}, w) && next == "to" &&
-        (isListedVerb(words.lower(after)) || in(kVerbsOnly, words.lower(after))) &&
-        !in(kDeterminers, words.previousLower(i))) {
+    if (oneOf(w, "can", "could", "should", "must", "would", "cannot", "can't", "couldn't", "shouldn't", "mustn't",
+              "wouldn't", "won't") && next == "to" &&
+        (isListedVerb(words.lower(after)) || in<kVerbsOnly>(words.lower(after))) &&
+        !in<kDeterminers>(words.previousLower(i))) {
         words.remove(n);
         return true;
     }
     // "let me to go" → "let me go", "made them to wait" → "made them wait".
-    if (in({"let", "lets", "make", "makes", "made", "making"}, w) &&
-        in({"me", "him", "her", "us", "them", "you"}, next) && words.lower(after) == "to" &&
-        (isListedVerb(words.nextLower(after)) || in(kVerbsOnly, words.nextLower(after)))) {
+    if (oneOf(w, "let", "lets", "make", "makes", "made", "making") &&
+        oneOf(next, "me", "him", "her", "us", "them", "you") && words.lower(after) == "to" &&
+        (isListedVerb(words.nextLower(after)) || in<kVerbsOnly>(words.nextLower(after)))) {
         words.remove(after);
         return true;
     }
     // "enjoy to swim" → "enjoy swimming", "looking forward to see" → "… to seeing".
-    if ((in({"enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish", "finishes",
-             "finished", "suggest", "suggests", "suggested", "consider", "considers", "considered"}, w) &&
+    if ((oneOf(w, "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish",
+               "finishes", "finished", "suggest", "suggests", "suggested", "consider", "considers", "considered") &&
          next == "to" &&
          // "It is considered to be", "keep in mind to": only a verb with its subject or its modal before.
          (w.rfind("enjoy", 0) == 0 || w.rfind("avoid", 0) == 0 ||
-          in({"i", "we", "they", "you", "he", "she", "would", "will", "should", "could", "might", "may", "must", "can",
-              "to", "don't", "didn't", "doesn't"}, words.previousLower(i)))) ||
-        (in({"look", "looks", "looked", "looking"}, w) && next == "forward" && words.lower(after) == "to")) {
+          oneOf(words.previousLower(i), "i", "we", "they", "you", "he", "she", "would", "will", "should", "could",
+                "might", "may", "must", "can", "to", "don't", "didn't", "doesn't"))) ||
+        (oneOf(w, "look", "looks", "looked", "looking") && next == "forward" && words.lower(after) == "to")) {
         const std::size_t v = next == "to" ? after : words.next(after);
-        const std::string verb = words.lower(v);
-        if (isListedVerb(verb) || in(kVerbsOnly, verb)) {
+        const std::string_view verb = words.lower(v);
+        if (isListedVerb(verb) || in<kVerbsOnly>(verb)) {
             if (std::string ing = ingFormOf(verb, isWord); !ing.empty()) {
                 words.replace(v, ing);
                 if (next == "to") words.remove(n);
@@ -2065,10 +2142,9 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "We enjoy learn" → "We enjoy learning": these verbs take an -ing
     // form, and a verb that is no noun cannot be their object.
-    if (in({"enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish", "finishes",
-            "finished", "practise", "practice", "practised", "practiced"},
-           w) &&
-        in(kVerbsOnly, next) && startsLowercase(words.text(n))) {
+    if (oneOf(w, "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish",
+              "finishes", "finished", "practise", "practice", "practised", "practiced") &&
+        in<kVerbsOnly>(next) && startsLower(words.text(n))) {
         if (std::string ing = ingFormOf(next, isWord); !ing.empty()) {
             words.replace(n, ing);
             return true;
@@ -2099,7 +2175,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "in my point of view" → "from my point of view".
-    if (w == "in" && in({"my", "our", "his", "her", "their", "your"}, next) && words.lower(after) == "point" &&
+    if (w == "in" && oneOf(next, "my", "our", "his", "her", "their", "your") && words.lower(after) == "point" &&
         words.nextLower(after) == "of" && words.nextLower(words.next(after)) == "view") {
         words.replace(i, "from");
         return true;
@@ -2111,7 +2187,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     // "will loose weight" → "will lose weight": after a modal or "do" only a verb fits.
-    if ((in(kModals, w) || in({"don't", "doesn't", "didn't"}, w)) && next == "loose" && !in(kDeterminers, words.previousLower(i))) {
+    if ((in<kModals>(w) || oneOf(w, "don't", "doesn't", "didn't")) && next == "loose" && !in<kDeterminers>(words.previousLower(i))) {
         words.replace(n, "lose");
         return true;
     }
@@ -2122,7 +2198,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         return true;
     }
     // "Lets go" → "Let's go" at a clause's start.
-    if (w == "lets" && words.clauseStartsBefore(i) && (isListedVerb(next) || in(kVerbsOnly, next) || next == "see")) {
+    if (w == "lets" && words.clauseStartsBefore(i) && (isListedVerb(next) || in<kVerbsOnly>(next) || next == "see")) {
         words.replace(i, "let's");
         return true;
     }
@@ -2134,7 +2210,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(i, "their");
         return true;
     }
-    if (w == "too" && in(kVerbsOnly, next) && startsLowercase(words.text(n))) {
+    if (w == "too" && in<kVerbsOnly>(next) && startsLower(words.text(n))) {
         words.replace(i, "to");
         return true;
     }
@@ -2142,16 +2218,17 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(i, "whether");
         return true;
     }
-    if (next == "advice" && in(kModals, w) && !in(kDeterminers, words.previousLower(i)) && words.isWord(after)) {
+    if (next == "advice" && in<kModals>(w) && !in<kDeterminers>(words.previousLower(i)) && words.isWord(after)) {
         words.replace(n, "advise");
         return true;
     }
-    if (next == "advise" && in({"a", "an", "the", "my", "your", "his", "her", "our", "their", "some", "any", "good", "this"}, w)) {
+    if (next == "advise" && oneOf(w, "a", "an", "the", "my", "your", "his", "her", "our", "their", "some", "any",
+                                  "good", "this")) {
         words.replace(n, "advice");
         return true;
     }
-    if (in({"it", "this", "that", "there", "they", "he", "she", "we", "you", "i"}, w) && next == "maybe" &&
-        in({"a", "an", "the", "true", "wrong", "right", "able", "possible", "late", "better"}, words.lower(after))) {
+    if (oneOf(w, "it", "this", "that", "there", "they", "he", "she", "we", "you", "i") && next == "maybe" &&
+        oneOf(words.lower(after), "a", "an", "the", "true", "wrong", "right", "able", "possible", "late", "better")) {
         words.replace(n, "may be");
         return true;
     }
@@ -2159,40 +2236,40 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // pronoun is followed by "where" or "new" ("you" may call: "you new
     // people"); "is quiet good" → "is quite good", "to breath" → "to
     // breathe", "my live." → "my life.".
-    if (in({"i", "he", "she", "we", "they"}, w) && (next == "where" || next == "new") && words.isWord(after) &&
-        startsLowercase(words.text(n)) && (w != "i" || words.text(i) == "I")) {
+    if (oneOf(w, "i", "he", "she", "we", "they") && (next == "where" || next == "new") && words.isWord(after) &&
+        startsLower(words.text(n)) && (w != "i" || words.text(i) == "I")) {
         if (next == "where" && w != "i" && w != "he" && w != "she") {
             words.replace(n, "were");
             return true;
         }
-        if (next == "new" && !in({"ones", "one"}, words.lower(after))) {
+        if (next == "new" && !oneOf(words.lower(after), "ones", "one")) {
             words.replace(n, "knew");
             return true;
         }
     }
-    if (in({"is", "are", "was", "were", "be", "been", "am", "it's", "it\u2019s", "seems", "looks"}, w) && next == "quiet" &&
+    if (oneOf(w, "is", "are", "was", "were", "be", "been", "am", "it's", "it\u2019s", "seems", "looks") && next == "quiet" &&
         isPlainAdjective(words.lower(after))) {
         words.replace(n, "quite");
         return true;
     }
-    if ((w == "to" || in(kModals, w)) && next == "breath" && !in(kDeterminers, words.previousLower(i))) {
+    if ((w == "to" || in<kModals>(w)) && next == "breath" && !in<kDeterminers>(words.previousLower(i))) {
         words.replace(n, "breathe");
         return true;
     }
-    if (in({"my", "your", "his", "her", "our", "their"}, w) && next == "live" && words.endsPhraseBefore(after, false)) {
+    if (oneOf(w, "my", "your", "his", "her", "our", "their") && next == "live" && words.endsPhraseBefore(after, false)) {
         words.replace(n, "life");
         return true;
     }
     // "others people" → "other people": "others" is a pronoun, and a
     // counted plural after it wants the determiner.
-    if (w == "others" && isPluralNounAt(words, n, isWord) && startsLowercase(words.text(n)) &&
-        (in({"people", "children", "men", "women"}, next) || isCountedNoun(singularOf(next, isWord), isWord))) {
+    if (w == "others" && isPluralNounAt(words, n, isWord) && startsLower(words.text(n)) &&
+        (oneOf(next, "people", "children", "men", "women") || isCountedNoun(singularOf(next, isWord), isWord))) {
         words.replace(i, "other");
         return true;
     }
     // "return back" → "return": the verb says it.
-    if (in({"return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting"}, w) &&
-        next == "back" && startsLowercase(words.text(n))) {
+    if (oneOf(w, "return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting") &&
+        next == "back" && startsLower(words.text(n))) {
         words.remove(n);
         return true;
     }
@@ -2208,9 +2285,13 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
 void mergeNowadays(Tokens& tokens) {
     Words words(tokens);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
+        // Only "now" and "in" start one: the rest skip the look-ups.
+        const std::string& t = tokens[i].text;
+        if (!(t.size() == 3 && (t[0] == 'n' || t[0] == 'N')) && !(t.size() == 2 && (t[0] == 'i' || t[0] == 'I')))
+            continue;
         const std::size_t n = words.next(i);
         const std::size_t after = words.next(n);
-        const std::string w = words.lower(i);
+        const std::string_view w = words.lower(i);
         if (w == "now" && words.lower(n) == "a" && words.lower(after) == "days" && after == i + 4) {
             words.replace(i, "nowadays");
             tokens.erase(tokens.begin() + std::ptrdiff_t(i + 1), tokens.begin() + std::ptrdiff_t(after + 1));
@@ -2235,11 +2316,10 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
     // or after a line that a paragraph merely wraps.
     const std::vector<std::size_t> wholeFrom = wholeSentenceStarts(tokens, true);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
-        if (!words.isWord(i)) continue;
-        const std::string wStore = words.lower(i);
-        const std::string_view w = wStore;
+        const std::string_view w = words.lower(i);
+        if (w.empty()) continue;  // no English word
         const std::size_t n = words.next(i);
-        const std::string nextStore = words.lower(n);
+        const std::string_view nextStore = words.lower(n);
         const std::string_view next = nextStore;
 
         // "However the …" → "However, the …": an introduction written with a
@@ -2256,10 +2336,10 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 std::size_t last = i;
                 for (std::size_t k = 1; k < count; ++k) last = words.next(last);
                 std::size_t subject = words.next(last);
-                std::string first = words.lower(subject);
+                std::string_view first = words.lower(subject);
                 bool pronoun = first == "you" || first == "we" || first == "they" || first == "it" || first == "i" ||
                                first == "he" || first == "she";
-                if (subject == last + 2 && in(kSubjectStarts, first) && !((w == "however" || w == "of") && pronoun))
+                if (subject == last + 2 && in<kSubjectStarts>(first) && !((w == "however" || w == "of") && pronoun))
                     commasAfter.push_back(last);
             }
         }
@@ -2268,11 +2348,12 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // two clauses, the second with its own subject. Not "all but he". A
         // comma before "so" stays the writer's choice: readers leave it out
         // as often as they put it in.
-        if (w == "but" && startsLowercase(tokens[i].text) && in({"i", "he", "she", "we", "they"}, next) &&
+        if (w == "but" && startsLower(tokens[i].text) && oneOf(next, "i", "he", "she", "we", "they") &&
             n == i + 2 && i >= 2 && tokens[i - 1].kind == TokenKind::space && words.isWord(i - 2)) {
-            const std::string before = words.lower(i - 2);
-            bool except = in({"all", "nothing", "anything", "everything", "everyone", "anyone", "nobody", "none", "not"}, before);
-            bool clause = !in(kClauseOpeners, before) && !in(kPrepositions, before) && !in(kDeterminers, before);
+            const std::string_view before = words.lower(i - 2);
+            bool except = oneOf(before, "all", "nothing", "anything", "everything", "everyone", "anyone", "nobody",
+                                "none", "not");
+            bool clause = !in<kClauseOpeners>(before) && !in<kPrepositions>(before) && !in<kDeterminers>(before);
             if (!except && clause && words.isWord(words.next(n)) && wholeFrom[i] != npos)
                 commasAfter.push_back(i - 2);
         }
@@ -2283,12 +2364,12 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 if (tokens[k].kind != TokenKind::punct) continue;
                 if (tokens[k].text != ",") break;
                 std::size_t joiner = words.next(k);
-                const std::string word = words.lower(joiner);
+                const std::string_view word = words.lower(joiner);
                 std::size_t subject = words.next(joiner);
                 if (((w != "because" && word == "but") || (w == "because" && word == "so")) &&
-                    (in(kSubjectPronouns, words.lower(subject)) || in(kNounDeterminers, words.lower(subject)))) {
-                    tokens[joiner].text.clear();
-                    if (joiner + 1 < tokens.size() && tokens[joiner + 1].kind == TokenKind::space) tokens[joiner + 1].text.clear();
+                    (in<kSubjectPronouns>(words.lower(subject)) || in<kNounDeterminers>(words.lower(subject)))) {
+                    words.clear(joiner);
+                    if (joiner + 1 < tokens.size() && tokens[joiner + 1].kind == TokenKind::space) words.clear(joiner + 1);
                 }
                 break;
             }
@@ -2299,52 +2380,53 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // pronoun's clause as its object ("When I said we were late"), and
         // after a noun, which a relative clause may follow ("If the job we
         // like pays").
-        if (in({"if", "when", "although", "though", "because", "while", "unless", "whenever"}, w) &&
+        if (oneOf(w, "if", "when", "although", "though", "because", "while", "unless", "whenever") &&
             words.sentenceStartsBefore(i) && wholeFrom[i] == i) {
             std::size_t k = words.next(n);
             for (int steps = 0; steps < 12 && words.isWord(k); ++steps, k = words.next(k)) {
-                const std::string word = words.lower(k);
-                if (!in({"i", "he", "she", "we", "they", "you", "it"}, word)) continue;
+                const std::string_view word = words.lower(k);
+                if (!oneOf(word, "i", "he", "she", "we", "they", "you", "it")) continue;
                 const std::size_t b = words.previous(k);
-                const std::string before = words.lower(b);
-                const std::string verb = words.nextLower(k);
+                const std::string_view before = words.lower(b);
+                const std::string_view verb = words.nextLower(k);
                 const bool verbBefore = !baseOfThirdPerson(before).empty() || !baseOfPast(before).empty() ||
-                                        isListedVerb(before) || in(kVerbsOnly, before) || endsWith(before, "ed") ||
-                                        in(kModals, before) || in(kInverting, before);
-                const bool goesOn = in({"me", "him", "her", "us", "them", "it", "you", "that", "than", "as", "not", "and",
-                                        "or", "but", "to", "is", "are", "was", "were", "be", "been", "am", "very", "so",
-                                        "too", "such", "what", "which", "who", "how", "where"},
-                                       before) ||
-                                    in(kPrepositions, before) || in(kDeterminers, before) || in(kClauseOpeners, before) ||
-                                    in(kSubjectPronouns, before) || in(kMidAdverbs, before) || in(kNounDeterminers, before);
-                const bool verbFollows = in(kModals, verb) || !baseOfThirdPerson(verb).empty() ||
-                                         !baseOfPast(verb).empty() || isListedVerb(verb) || in(kVerbsOnly, verb) ||
-                                         in({"is", "are", "was", "were", "am", "have", "has", "had", "don't", "didn't",
-                                             "won't", "can't", "doesn't"},
-                                            verb);
+                                        isListedVerb(before) || in<kVerbsOnly>(before) || endsWith(before, "ed") ||
+                                        in<kModals>(before) || in<kInverting>(before);
+                const bool goesOn = oneOf(before, "me", "him", "her", "us", "them", "it", "you", "that", "than",
+                                          "as", "not", "and", "or", "but", "to", "is", "are", "was", "were", "be",
+                                          "been", "am", "very", "so", "too", "such", "what", "which", "who", "how",
+                                          "where") ||
+                                    in<kPrepositions>(before) || in<kDeterminers>(before) || in<kClauseOpeners>(before) ||
+                                    in<kSubjectPronouns>(before) || in<kMidAdverbs>(before) || in<kNounDeterminers>(before);
+                const bool verbFollows = in<kModals>(verb) || !baseOfThirdPerson(verb).empty() ||
+                                         !baseOfPast(verb).empty() || isListedVerb(verb) || in<kVerbsOnly>(verb) ||
+                                         oneOf(verb, "is", "are", "was", "were", "am", "have", "has", "had",
+                                               "don't", "didn't", "won't", "can't", "doesn't");
                 // The clause ends on a complement ("was young", "is possible")
                 // or an adverb ("study seriously"), not a noun that a relative
                 // may follow ("the job we like").
-                const bool complement = in({"is", "are", "was", "were", "am", "be", "been", "got", "get", "feel", "felt",
-                                            "seem", "seems", "seemed", "become", "became"},
-                                           words.previousLower(b));
+                const bool complement = oneOf(words.previousLower(b), "is", "are", "was", "were", "am", "be",
+                                              "been", "got", "get", "feel", "felt", "seem", "seems", "seemed",
+                                              "become", "became");
                 const bool adverb = endsWith(before, "ly") &&
-                                    !in({"family", "supply", "reply", "ally", "rally", "belly", "jelly", "bully", "fly",
-                                         "assembly", "monopoly", "anomaly", "lily", "folly", "only"},
-                                        before);
+                                    !oneOf(before, "family", "supply", "reply", "ally", "rally", "belly", "jelly",
+                                           "bully", "fly", "assembly", "monopoly", "anomaly", "lily", "folly",
+                                           "only");
                 if (!verbBefore && !goesOn && verbFollows && (complement || adverb) && b + 2 == k &&
-                    tokens[b + 1].kind == TokenKind::space && startsLowercase(tokens[b].text))
+                    tokens[b + 1].kind == TokenKind::space && startsLower(tokens[b].text))
                     commasAfter.push_back(b);
                 break;
             }
         }
-        if (auto singular = lookUp(kUncountable, w); !singular.empty()) {
+        // Every listed plural ends in "s" and has seven letters or more.
+        if (auto singular = w.size() >= 7 && w.back() == 's' ? lookUp(kUncountable, w) : std::string_view();
+            !singular.empty()) {
             words.replace(i, singular);
             continue;
         }
         if (correctFormsAndNumber(words, i, isWord)) continue;
         // "more easier" → "easier".
-        if (w == "more" && in(kComparatives, next) && words.previousLower(i) != "no") {
+        if (w == "more" && in<kComparatives>(next) && words.previousLower(i) != "no") {
             words.remove(i);
             continue;
         }
@@ -2356,8 +2438,8 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             std::size_t after = words.next(noun);
             bool ends = after == npos ? noun != npos
                         : tokens[after].kind == TokenKind::punct ? std::string_view(".,;:!?").find(tokens[after].text) != npos
-                                                                 : in(kAfterNounPhrase, words.lower(after));
-            if (ends && words.isWord(noun) && startsLowercase(tokens[noun].text) && isPlainPlural(words.lower(noun), isWord)) {
+                                                                 : in<kAfterNounPhrase>(words.lower(after));
+            if (ends && words.isWord(noun) && startsLower(tokens[noun].text) && isPlainPlural(words.lower(noun), isWord)) {
                 words.remove(n);
                 continue;
             }
@@ -2380,14 +2462,14 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
         // "I am agree" → "I agree": "agree" is a verb, not an adjective.
         // Also "disagree", "I'm agree" → "I agree", "he is agree" → "he agrees".
-        if ((next == "agree" || next == "disagree") && startsLowercase(tokens[n].text)) {
-            const std::string before = words.previousLower(i);
-            if (w == "am" || (w == "are" && in({"we", "they", "you"}, before))) {
+        if ((next == "agree" || next == "disagree") && startsLower(tokens[n].text)) {
+            const std::string_view before = words.previousLower(i);
+            if (w == "am" || (w == "are" && oneOf(before, "we", "they", "you"))) {
                 words.remove(i);
                 continue;
             }
-            if (w == "is" && in({"he", "she"}, before)) {
-                words.replace(n, nextStore + "s");
+            if (w == "is" && oneOf(before, "he", "she")) {
+                words.replace(n, std::string(nextStore) + "s");
                 words.remove(i);
                 continue;
             }
@@ -2395,7 +2477,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                 {"i'm", "I"}, {"i\u2019m", "I"}, {"we're", "we"}, {"we\u2019re", "we"}, {"they're", "they"},
                 {"they\u2019re", "they"}, {"you're", "you"}, {"you\u2019re", "you"}};
             if (std::string_view subject = lookUp(kSubjects, w); !subject.empty()) {
-                if (subject == "I") tokens[i].text = "I";
+                if (subject == "I") words.set(i, "I");
                 else words.replace(i, subject);
                 continue;
             }
@@ -2412,28 +2494,28 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
         if (w == "an" && next == "other") {
             words.replace(i, "another");
-            tokens[n].text.clear();
-            if (n == i + 2) tokens[i + 1].text.clear();
+            words.clear(n);
+            if (n == i + 2) words.clear(i + 1);
             continue;
         }
         // "a apple" → "an apple", "an university" → "a university"; "an" before
         // an h-word stays ("an historic" is a style).
         // "a ten years old boy" → "a ten year old boy": an age before its noun
         // takes the singular, as "a ten-year-old boy" shows.
-        if ((w == "a" || w == "an") && ((in(kNumbers, next) && next != "several" && next != "few") ||
+        if ((w == "a" || w == "an") && ((in<kNumbers>(next) && next != "several" && next != "few") ||
                                         (n != npos && n < tokens.size() && !tokens[n].text.empty() &&
                                          std::all_of(tokens[n].text.begin(), tokens[n].text.end(), [](char c) { return c >= '0' && c <= '9'; })))) {
             const std::size_t unit = words.next(n);
-            const std::string unitWord = words.lower(unit);
+            const std::string_view unitWord = words.lower(unit);
             if ((unitWord == "years" || unitWord == "months" || unitWord == "weeks") && words.lower(words.next(unit)) == "old") {
                 const std::size_t noun = words.next(words.next(unit));
-                if (words.isWord(noun) && startsLowercase(tokens[noun].text) && !in(kClauseOpeners, words.lower(noun)) &&
-                    !in({"and", "or", "but", "when", "if", "at", "in", "by", "now", "then"}, words.lower(noun)))
+                if (words.isWord(noun) && startsLower(tokens[noun].text) && !in<kClauseOpeners>(words.lower(noun)) &&
+                    !oneOf(words.lower(noun), "and", "or", "but", "when", "if", "at", "in", "by", "now", "then"))
                     words.replace(unit, unitWord.substr(0, unitWord.size() - 1));
             }
         }
         if ((w == "a" || w == "an") && words.isWord(n) && n == i + 2 && next != "and" && next != "or" &&
-            (startsLowercase(tokens[i].text) || words.clauseStartsBefore(i)) &&
+            (startsLower(tokens[i].text) || words.clauseStartsBefore(i)) &&
             (isWord(tokens[n].text) || isAllUppercase(tokens[n].text))) {
             bool uncountable = std::any_of(std::begin(kUncountable), std::end(kUncountable),
                                            [&](const auto& u) { return u.second == next; });
@@ -2468,26 +2550,26 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
         // "bigger then you" → "bigger than you"; not "it was better then, …" nor "once more then".
         if (w == "then" && words.isWord(words.next(i))) {
-            std::string before = words.previousLower(i);
+            std::string_view before = words.previousLower(i);
             // Not after "more": "… grow more then it rains" starts a clause.
             // "more important then" → "more important than": an adjective after "more" or "less".
-            bool comparative = in(kComparatives, before) || before == "rather" ||
+            bool comparative = in<kComparatives>(before) || before == "rather" ||
                                ((isPlainAdjective(before) || endsWith(before, "ant") || endsWith(before, "ent")) &&
-                                in({"more", "less"}, words.previousLower(words.previous(i))));
+                                oneOf(words.previousLower(words.previous(i)), "more", "less"));
             if (comparative) words.replace(i, "than");
             continue;
         }
         // "many reason." → "many reasons.", "one of the reason that" → "one of
         // the reasons that": only where the noun ends the noun phrase, and
         // never after a clause's start, where "many" may be the subject
-        // itself ("Many argue that").
-        {
-            bool plural = in(kPluralDeterminers, w) && !words.clauseStartsBefore(i);
+        // itself ("Many argue that"). Only words that count a noun start it.
+        if (in<kCountingStarts>(w)) {
+            bool plural = in<kPluralDeterminers>(w) && !words.clauseStartsBefore(i);
             // "each of the student" → "each of the students": these count their noun.
-            if (in({"the", "my", "your", "his", "her", "our", "their", "these", "those"}, w) &&
+            if (oneOf(w, "the", "my", "your", "his", "her", "our", "their", "these", "those") &&
                 words.previousLower(i) == "of" &&
-                in({"one", "each", "many", "several", "both", "either", "neither", "few"},
-                   words.previousLower(words.previous(i))))
+                oneOf(words.previousLower(words.previous(i)), "one", "each", "many", "several", "both", "either",
+                      "neither", "few"))
                 plural = true;
             std::size_t after = words.next(n);
             // Not before "and"/"or", which may join two adjectives ("several red and blue cars").
@@ -2495,12 +2577,12 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             bool ends = words.endsPhraseBefore(after, false) && !(after == npos && words.wrapsAfter(n));
             // "many student think" → "many students think": a plural verb after
             // the noun shows the count, even at a clause's start.
-            const std::string afterWord = words.lower(after);
-            if ((in(kPluralDeterminers, w) || in({"both", "few", "these", "those"}, w)) &&
-                (isListedVerb(afterWord) || in(kVerbsOnly, afterWord)) && !in(kModals, next) && !in(kMidAdverbs, next) &&
-                !in({"more", "other", "new", "good", "great", "local", "rich", "individual", "human", "own", "do", "does",
-                     "did", "have", "has", "had", "still", "just", "only", "even", "all", "each", "both"},
-                    next)) {
+            const std::string_view afterWord = words.lower(after);
+            if ((in<kPluralDeterminers>(w) || oneOf(w, "both", "few", "these", "those")) &&
+                (isListedVerb(afterWord) || in<kVerbsOnly>(afterWord)) && !in<kModals>(next) && !in<kMidAdverbs>(next) &&
+                !oneOf(next, "more", "other", "new", "good", "great", "local", "rich", "individual", "human", "own",
+                       "do", "does", "did", "have", "has", "had", "still", "just", "only", "even", "all", "each",
+                       "both")) {
                 plural = true;
                 ends = true;
             }
@@ -2510,25 +2592,25 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             // car") or after "some", when a plural verb shows the count ("some
             // day we go" names a time). Where the noun ends its phrase, "other
             // job" is as often a slip of "another job".
-            const std::string before = words.previousLower(i);
-            const bool bareOther = w == "other" && startsLowercase(tokens[i].text) &&
-                                   !in({"the", "a", "an", "any", "no", "some", "every", "each", "one", "this", "that",
-                                        "my", "your", "his", "her", "its", "our", "their", "whose", "which", "what",
-                                        "either", "neither", "none"}, before) &&
+            const std::string_view before = words.previousLower(i);
+            const bool bareOther = w == "other" && startsLower(tokens[i].text) &&
+                                   !oneOf(before, "the", "a", "an", "any", "no", "some", "every", "each", "one",
+                                          "this", "that", "my", "your", "his", "her", "its", "our", "their",
+                                          "whose", "which", "what", "either", "neither", "none") &&
                                    (words.previous(i) == npos ||
                                     (words.text(words.previous(i)).find('\'') == npos &&
                                      words.text(words.previous(i)).find("\u2019") == npos));
-            if ((bareOther || w == "some") && isCountedNoun(next, isWord) && !in(kTimeNouns, next) &&
-                !in({"place", "thing"}, next)) {
-                const bool verbShows = (isListedVerb(afterWord) || in(kVerbsOnly, afterWord)) && !in(kModals, afterWord);
+            if ((bareOther || w == "some") && isCountedNoun(next, isWord) && !in<kTimeNouns>(next) &&
+                !oneOf(next, "place", "thing")) {
+                const bool verbShows = (isListedVerb(afterWord) || in<kVerbsOnly>(afterWord)) && !in<kModals>(afterWord);
                 if (verbShows) {
                     plural = true;
                     ends = true;
                 }
             }
-            if (plural && words.isWord(n) && startsLowercase(tokens[n].text) && ends && !endsWith(next, "s") &&
+            if (plural && words.isWord(n) && startsLower(tokens[n].text) && ends && !endsWith(next, "s") &&
                 next != "following" &&  // "one of the following:"
-                !in(kOwnPlurals, next) && !isListedVerb(next) && isWord(next) &&
+                !in<kOwnPlurals>(next) && !isListedVerb(next) && isWord(next) &&
                 std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; })) {
                 if (std::string pluralForm = pluralOf(next, isWord); !pluralForm.empty()) {
                     words.replace(n, pluralForm);
@@ -2538,35 +2620,35 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
         // "there is many" → "there are many".
         if (w == "there" && (next == "is" || next == "was" || next == "isn't" || next == "wasn't") &&
-            in(kPluralQuantities, words.nextLower(n))) {
+            in<kPluralQuantities>(words.nextLower(n))) {
             words.replace(n, next == "is" ? "are" : next == "was" ? "were" : next == "isn't" ? "aren't" : "weren't");
             continue;
         }
-        if ((in(kDaysAndMonths, w) || in(kProperNames, w)) && startsLowercase(tokens[i].text)) {
-            tokens[i].text = capitalizedFirst(tokens[i].text);
+        if ((in<kDaysAndMonths>(w) || in<kProperNames>(w)) && startsLower(tokens[i].text)) {
+            words.set(i, capitalizedFirst(tokens[i].text));
             continue;
         }
 
         // Agreement after a personal pronoun.
         // "everyone", "people": simple subjects whose number is never in doubt.
-        const bool thing = in(kIndefiniteThings, w);
-        const bool indefinite = (in(kIndefinite, w) || thing) && words.clauseStartsBefore(i);
+        const bool thing = in<kIndefiniteThings>(w);
+        const bool indefinite = (in<kIndefinite>(w) || thing) && words.clauseStartsBefore(i);
         const bool third = w == "he" || w == "she" || w == "it" || indefinite;
         // A lower-case "i" may be a letter of maths: "i is the imaginary unit".
         const bool other = tokens[i].text == "I" || w == "we" || w == "they" || w == "you" ||
-                           (in({"people", "children", "men", "women"}, w) && !in(kSingularDeterminers, words.previousLower(i)));
-        if ((third || other) && words.isWord(n) && !in(kInverting, words.previousLower(i)) &&
+                           (oneOf(w, "people", "children", "men", "women") && !in<kSingularDeterminers>(words.previousLower(i)));
+        if ((third || other) && words.isWord(n) && !in<kInverting>(words.previousLower(i)) &&
             !(endsWith(words.previousLower(i), "n't") || endsWith(words.previousLower(i), "n\u2019t"))) {
             // "it" and "you" are objects too ("let it go", "give you updates"): only at a clause's start.
             if ((w == "it" || w == "you") && !words.clauseStartsBefore(i)) continue;
             std::size_t v = n;
-            if (in(kMidAdverbs, words.lower(v)) && words.isWord(words.next(v))) v = words.next(v);
+            if (in<kMidAdverbs>(words.lower(v)) && words.isWord(words.next(v))) v = words.next(v);
             else if (isLyAdverb(words.lower(v)) &&
                      (isListedVerb(words.nextLower(v)) || !baseOfThirdPerson(words.nextLower(v)).empty()))
                 v = words.next(v);
-            const std::string verb = words.lower(v);
-            const std::string after = words.nextLower(v);
-            if (thing && in({"like", "close", "clean", "open"}, verb)) continue;
+            const std::string_view verb = words.lower(v);
+            const std::string_view after = words.nextLower(v);
+            if (thing && oneOf(verb, "like", "close", "clean", "open")) continue;
             if (third) {
                 if (verb == "don't" || verb == "don\u2019t") words.replace(v, verb == "don't" ? "doesn't" : "doesn\u2019t");
                 else if (verb == "are") words.replace(v, "is");
@@ -2585,17 +2667,18 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
 
         // The base form after a modal or a negated "do": "can goes", "didn't went".
-        bool modal = in(kModals, w) && !in(kDeterminers, words.previousLower(i)) && startsLowercase(tokens[i].text);
-        bool negatedDo = w == "don't" || w == "doesn't" || w == "didn't" || w == "don\u2019t" || w == "doesn\u2019t" ||
-                         w == "didn\u2019t" || ((w == "do" || w == "does" || w == "did") && next == "not");
+        bool modal = in<kModals>(w) && !in<kDeterminers>(words.previousLower(i)) && startsLower(tokens[i].text);
+        bool negatedDo = w[0] == 'd' &&
+                         (w == "don't" || w == "doesn't" || w == "didn't" || w == "don\u2019t" || w == "doesn\u2019t" ||
+                          w == "didn\u2019t" || ((w == "do" || w == "does" || w == "did") && next == "not"));
         bool negatedModal = endsWith(w, "n't") && (w == "can't" || w == "couldn't" || w == "won't" || w == "wouldn't" ||
                                                    w == "shouldn't" || w == "mustn't");
         if (modal || negatedDo || negatedModal) {
             std::size_t v = n;
             if (words.lower(v) == "not") v = words.next(v);
             // "might even began": an adverb between the modal and its verb.
-            else if (modal && (in(kMidAdverbs, words.lower(v)) || words.lower(v) == "even")) v = words.next(v);
-            std::string verb = words.lower(v);
+            else if (modal && (in<kMidAdverbs>(words.lower(v)) || words.lower(v) == "even")) v = words.next(v);
+            std::string_view verb = words.lower(v);
             std::string_view base = baseOfThirdPerson(verb);
             if (base.empty()) base = baseOfPast(verb);
             if (!base.empty()) words.replace(v, base);
@@ -2634,13 +2717,13 @@ std::string pluralOfNoun(std::string_view w, const std::function<bool(std::strin
 
 bool inWordClass(std::string_view w, WordClass wordClass) {
     switch (wordClass) {
-    case WordClass::subjectPronoun: return in(kSubjectPronouns, w);
-    case WordClass::modal: return in(kModals, w);
+    case WordClass::subjectPronoun: return in<kSubjectPronouns>(w);
+    case WordClass::modal: return in<kModals>(w);
     case WordClass::baseVerb: return isListedVerb(w);
-    case WordClass::preposition: return in(kPrepositions, w);
-    case WordClass::clauseOpener: return in(kClauseOpeners, w);
+    case WordClass::preposition: return in<kPrepositions>(w);
+    case WordClass::clauseOpener: return in<kClauseOpeners>(w);
     case WordClass::plainAdjective: return isPlainAdjective(w);
-    case WordClass::comparative: return in(kComparatives, w);
+    case WordClass::comparative: return in<kComparatives>(w);
     }
     return false;
 }

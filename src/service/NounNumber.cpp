@@ -103,7 +103,6 @@ constexpr std::string_view kCountedVerbs[] = {"benefit", "book", "class", "featu
 constexpr std::string_view kStarters[] = {"best", "both", "eight", "favorite", "favourite", "five", "four", "many",
                                           "nine", "numerous", "seven", "several", "six", "ten", "there", "these",
                                           "those", "three", "two", "various", "worst", "you", "your"};
-static_assert(std::is_sorted(std::begin(kStarters), std::end(kStarters)));
 
 class Nav : public TokenNav {
 public:
@@ -121,14 +120,14 @@ public:
 bool ownedNounAt(const Nav& nav, std::size_t noun, bool place) {
     if (!nav.lowerCase(noun)) return false;
     std::string w = nav.lower(noun);
-    if (in(kOwnedAdjectives, w)) {
+    if (in<kOwnedAdjectives>(w)) {
         noun = nav.next(noun);
         if (!nav.lowerCase(noun)) return false;
         const std::string head = nav.lower(noun);
         if ((w == "free" || w == "spare") && head == "time") return true;
         w = head;
     }
-    return in(kOwnedNouns, w) || (!place && in(kOwnedVerbNouns, w));
+    return in<kOwnedNouns>(w) || (!place && in<kOwnedVerbNouns>(w));
 }
 
 }  // namespace
@@ -144,7 +143,7 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         if (!endsInS && std::string_view("befmnstvwyBEFMNSTVWY").find(raw[0]) == npos) continue;
         std::string w(raw);
         std::transform(w.begin(), w.end(), w.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
-        if (!(endsInS && w != "was" && w != "has") && !std::binary_search(std::begin(kStarters), std::end(kStarters), w))
+        if (!(endsInS && w != "was" && w != "has") && !in<kStarters>(w))
             continue;
         if (!nav.isWord(i)) continue;
         for (const auto& [plural, singular] : kNeverPlural)
@@ -152,7 +151,7 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         // "my point of views" → "my point of view": the phrase's noun is
         // singular whatever the number of points.
         if (w == "views" && nav.lowerCase(i) && nav.lower(nav.previous(i)) == "of" &&
-            in({"point", "points"}, nav.lower(nav.previous(nav.previous(i))))) {
+            oneOf(nav.lower(nav.previous(nav.previous(i))), "point", "points")) {
             nav.replace(i, "view");
             continue;
         }
@@ -160,12 +159,12 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         // "many friend here" → "many friends here", "two sister last year"
         // → "two sisters last year": a counted noun that is no verb, before a
         // place, a time or a relative clause's subject.
-        if (in(kPluralCounters, w)) {
+        if (in<kPluralCounters>(w)) {
             const std::size_t n = nav.next(i);
             const std::string noun = nav.lower(n);
             if (nav.lowerCase(n) && !noun.ends_with("s") && isAlwaysCountedNoun(noun, isWord) &&
-                !in(kCountedVerbs, noun) && !inWordClass(noun, WordClass::baseVerb) &&
-                in(kPlaceTimeFollowers, nav.lower(nav.next(n))) &&
+                !in<kCountedVerbs>(noun) && !inWordClass(noun, WordClass::baseVerb) &&
+                in<kPlaceTimeFollowers>(nav.lower(nav.next(n))) &&
                 (nav.lowerCase(nav.next(n)) || nav.lower(nav.next(n)) == "i")) {
                 if (const std::string plural = pluralOfNoun(noun, isWord); !plural.empty()) nav.replace(n, plural);
             }
@@ -176,12 +175,11 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         if (w == "your") {
             const std::size_t n = nav.next(i);
             const std::string next = nav.lower(n);
-            const bool verb = nav.lowerCase(n) && in({"are", "were", "aren't", "weren't", "should", "could", "would",
-                                                      "shouldn't", "couldn't", "wouldn't"},
-                                                     next);
+            const bool verb = nav.lowerCase(n) && oneOf(next, "are", "were", "aren't", "weren't", "should", "could",
+                                                        "would", "shouldn't", "couldn't", "wouldn't");
             // "Thank your very kind hosts" owns them.
             const bool thanked = nav.lower(nav.previous(i)) == "thank" &&
-                                 (nav.endsAtMark(n) || (nav.lowerCase(n) && in({"for", "so", "again"}, next)) ||
+                                 (nav.endsAtMark(n) || (nav.lowerCase(n) && oneOf(next, "for", "so", "again")) ||
                                   (next == "very" && nav.lower(nav.next(n)) == "much"));
             if (verb || thanked) nav.replace(i, "you");
             continue;
@@ -190,16 +188,16 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         // an owner, a word that picks some of many, and a counted noun ending
         // its phrase. "and" may join a second noun ("one of my best friend
         // and colleague"), so it ends no phrase here.
-        if (in({"best", "worst", "favorite", "favourite"}, w) && nav.lowerCase(i)) {
+        if (oneOf(w, "best", "worst", "favorite", "favourite") && nav.lowerCase(i)) {
             const std::size_t det = nav.previous(i);
             const std::size_t of = nav.previous(det);
             const std::size_t n = nav.next(i);
             const std::size_t after = nav.next(n);
             const std::string noun = nav.lower(n);
-            if (in({"the", "my", "your", "his", "her", "our", "their"}, nav.lower(det)) && nav.lower(of) == "of" &&
-                in({"one", "each", "many", "several", "both", "few"}, nav.lower(nav.previous(of))) &&
+            if (oneOf(nav.lower(det), "the", "my", "your", "his", "her", "our", "their") && nav.lower(of) == "of" &&
+                oneOf(nav.lower(nav.previous(of)), "one", "each", "many", "several", "both", "few") &&
                 nav.lowerCase(n) && isAlwaysCountedNoun(noun, isWord) &&
-                (nav.endsAtMark(after) || in(kPhraseEnders, nav.lower(after)))) {
+                (nav.endsAtMark(after) || in<kPhraseEnders>(nav.lower(after)))) {
                 if (const std::string plural = pluralOfNoun(noun, isWord); !plural.empty()) nav.replace(n, plural);
             }
             continue;
@@ -212,16 +210,16 @@ void correctNounNumber(Tokens& tokens, const std::function<bool(std::string_view
         const std::size_t b = nav.previous(i);
         if (!nav.lowerCase(b)) continue;
         const std::string before = nav.lower(b);
-        const bool place = in(kPlacePrepositions, before);
-        if (!place && !in(kOwnerPrepositions, before) && !in(kOwningVerbs, before) &&
-            !(w == "there" && in(kGivingVerbs, before)))
+        const bool place = in<kPlacePrepositions>(before);
+        if (!place && !in<kOwnerPrepositions>(before) && !in<kOwningVerbs>(before) &&
+            !(w == "there" && in<kGivingVerbs>(before)))
             continue;
         // "out of there" names a place.
         if (before == "of" && nav.lower(nav.previous(b)) == "out") continue;
         const std::size_t n = nav.next(i);
         if (!ownedNounAt(nav, n, w == "there" && place)) continue;
         // "for you children": people in apposition to "you".
-        if (w == "you" && in(kPeople, nav.lower(n))) continue;
+        if (w == "you" && in<kPeople>(nav.lower(n))) continue;
         nav.replace(i, w == "there" ? "their" : "your");
     }
 }

@@ -1,6 +1,7 @@
 #include "SpellerFixture.h"
 #include "service/RuleCorrector.h"
 #include "service/TextScan.h"
+#include "service/TokenNav.h"
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,12 @@ const std::vector<RuleCase> kRuleCases = {
     RuleCase{"lone_i", "Yes, i know what i'm doing and i'll say i've seen it.",
              "Yes, I know what I'm doing and I'll say I've seen it."},
     RuleCase{"lone_i_typographic_apostrophe", "Then i\u2019d go.", "Then I\u2019d go."},
+    // Grammar rules read a word with a typographic apostrophe through the
+    // Unicode path, not the ASCII one most words take.
+    spelled("agreement_typographic_apostrophe", "He don\u2019t like it.", "He doesn\u2019t like it."),
+    spelled("comma_before_typographic_contraction", "When I arrived at the station it\u2019s raining.",
+            "When I arrived at the station, it\u2019s raining."),
+    spelled("no_comma_before_typographic_clause", "I think, that it\u2019s fine.", "I think that it\u2019s fine."),
     RuleCase{"lone_i_not_in_ie_or_list", "Options, i.e. these: i) first", "Options, i.e. these: i) first"},
     RuleCase{"lone_i_not_inside_words", "It is in the index.", "It is in the index."},
     // Spaces before punctuation.
@@ -330,6 +337,12 @@ TEST(RuleCorrectorThreads, OneDictionaryServesConcurrentRequests) {
         });
     for (auto& t : threads) t.join();
     for (const auto& result : results) EXPECT_EQ(result, expected);
+}
+
+TEST(TextScan, ALowerCaseStartToldAsTheUnicodeTablesTellIt) {
+    for (std::string_view word : {"", "a", "z", "A", "Z", "1st", "'tis", "-", "\u00e9lan", "\u00c9lan", "\u00df",
+                                  "\u01c5", "\u03b1\u03b2", "\u0391", "\xff"})
+        EXPECT_EQ(startsLower(word), startsLowercase(word)) << word;
 }
 
 TEST(TextScan, TokensJoinBackToTheInput) {
