@@ -58,7 +58,7 @@ const SpellingCase kSpellingCases[] = {
     // Possessives and contractions are words the dictionary knows.
     SpellingCase{"doesnt", "doesn't"},
     // Nothing stands out, or nothing is close: left alone.
-    SpellingCase{"xqzvbn", ""}, SpellingCase{"kubectl", ""}, SpellingCase{"nginx", ""},
+    SpellingCase{"xqzvbn", ""}, SpellingCase{"kubectl", ""}, SpellingCase{"nginx", ""}, SpellingCase{"manpage", ""},
     SpellingCase{"thw", "the"},
     // Two consonants no common word opens with: a name, unless they are only swapped.
     SpellingCase{"ldap", ""}, SpellingCase{"hte", "the"},
