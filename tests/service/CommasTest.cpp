@@ -1,29 +1,14 @@
 // Commas the corrector sets between a sentence's parts, on the installed
 // dictionaries: each rule where it fires and where it must hold back. Every
 // answer is corrected again and must not change (no second comma).
-#include "service/Dictionaries.h"
-#include "service/RuleCorrector.h"
-
-#include <gtest/gtest.h>
+#include "CorrectionCases.h"
 
 using namespace quillant::service;
 
 namespace {
 
-struct Case {
-    const char* input;
-    const char* expected;  // nullptr: unchanged
-};
-
-void expectCommas(const std::vector<Case>& cases) {
-    static Dictionaries dictionaries;
-    RuleCorrector corrector(dictionaries);
-    for (const auto& c : cases) {
-        const std::string expected = c.expected ? c.expected : c.input;
-        const std::string once = corrector.correctIn(c.input, "auto");
-        EXPECT_EQ(once, expected) << c.input;
-        EXPECT_EQ(corrector.correctIn(once, "auto"), once) << c.input << " (second pass)";
-    }
+void expectCommas(const std::vector<quillant::service::testing::TextCase>& cases) {
+    quillant::service::testing::expectCorrectedOnce(cases);
 }
 
 TEST(Commas, AfterAnIntroduction) {
