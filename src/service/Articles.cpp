@@ -57,7 +57,7 @@ public:
     using TokenNav::TokenNav;
     // Removes the word and the blank after it; a capital goes to the next word.
     void remove(std::size_t i) {
-        const bool capital = !startsLower(t_[i].text);
+        const bool capital = !startsLowercase(t_[i].text);
         const std::size_t n = next(i);
         t_[i].text.clear();
         if (i + 1 < t_.size() && t_[i + 1].kind == TokenKind::space) t_[i + 1].text.clear();

@@ -428,7 +428,7 @@ public:
     void replace(std::size_t i, std::string_view with) {
         std::string& w = tokens_[i].text;
         if (text::graphemeCount(w) > 1 && isAllUppercase(w)) w = uppercased(with);
-        else if (!startsLower(w)) w = capitalizedFirst(with);
+        else if (!startsLowercase(w)) w = capitalizedFirst(with);
         else w = std::string(with);
         changed(i);
     }
@@ -445,7 +445,7 @@ public:
     // Removes the word and the blank after it, or before it when a mark
     // follows ("reverting back." → "reverting.").
     void remove(std::size_t i) {
-        bool capital = !startsLower(tokens_[i].text);
+        bool capital = !startsLowercase(tokens_[i].text);
         clear(i);
         if (i + 1 < tokens_.size() && tokens_[i + 1].kind == TokenKind::space) clear(i + 1);
         else if (i > 0 && tokens_[i - 1].kind == TokenKind::space && i + 1 < tokens_.size() &&
@@ -628,7 +628,7 @@ using IsWord = std::function<bool(std::string_view)>;
 // A plural noun in lower case or opening a sentence ("cars", "cities",
 // "People"), not one that names a single thing ("news", "series").
 bool isPluralNounAt(const Words& words, std::size_t i, const IsWord& isWord) {
-    return words.isWord(i) && (startsLower(words.text(i)) || words.sentenceStartsBefore(i)) &&
+    return words.isWord(i) && (startsLowercase(words.text(i)) || words.sentenceStartsBefore(i)) &&
            !in<kSingularInS>(words.lower(i)) &&
            isPlainPlural(words.lower(i), isWord);
 }
@@ -774,7 +774,7 @@ bool isSuperlative(std::string_view w) {
 // -s, not a verb of the list, nor a noun more often uncountable, nor a
 // function word.
 bool countableSingularAt(const Words& words, std::size_t i, const IsWord& isWord) {
-    if (!words.isWord(i) || !startsLower(words.text(i))) return false;
+    if (!words.isWord(i) || !startsLowercase(words.text(i))) return false;
     const std::string_view w = words.lower(i);
     return isWord(w) && !endsWith(w, "s") && w.find('\'') == npos && !in<kOwnPlurals>(w) && !isListedVerb(w) &&
            !in<kSubjectPronouns>(w) && !in<kNounDeterminers>(w) && !in<kDeterminers>(w) && !in<kPrepositions>(w) &&
@@ -858,7 +858,7 @@ bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
     if (second == "don't" || second == "don\u2019t") agreeing = second == "don't" ? "doesn't" : "doesn\u2019t";
     else if (second == "have") agreeing = "has";
     else if (second == "haven't") agreeing = "hasn't";
-    else if (in<kVerbsOnly>(second) && startsLower(words.text(v))) agreeing = thirdPerson(second);
+    else if (in<kVerbsOnly>(second) && startsLowercase(words.text(v))) agreeing = thirdPerson(second);
     const std::size_t afterVerb = v == npos ? npos : v + 1;
     if (agreeing.empty() || (afterVerb < words.size() && words.text(afterVerb) == "-")) return false;
     // Back to the first clause's verb in -s, at most eight words away.
@@ -879,7 +879,7 @@ bool correctSharedSubject(Words& words, std::size_t i, const IsWord& isWord) {
             const bool pronoun = oneOf(subject, "he", "she", "it") || in<kIndefinite>(subject);
             const bool opens = pronoun ? words.clauseStartsBefore(s) : words.subjectOpensClauseBefore(words.next(s));
             if (!opens || (!pronoun && (isPluralNounAt(words, s, isWord) || in<kCollectives>(subject) ||
-                                        in<kSubjectPronouns>(subject) || !startsLower(words.text(s)))))
+                                        in<kSubjectPronouns>(subject) || !startsLowercase(words.text(s)))))
                 return false;
             // "It is cold and don't forget your coat": after a state, an order.
             if (subject == "it" && word == "is") return false;
@@ -919,7 +919,7 @@ bool correctPassive(Words& words, std::size_t i, const IsWord& isWord) {
         return false;
     const std::size_t v = words.next(i);
     const std::string_view verb = words.lower(v);
-    if (!in<kPassiveBases>(verb) || !startsLower(words.text(v))) return false;
+    if (!in<kPassiveBases>(verb) || !startsLowercase(words.text(v))) return false;
     const std::size_t after = words.next(v);
     if (after != npos && !words.isWord(after) && std::string_view(".,;:!?").find(words.text(after)) == npos) return false;
     const std::string_view then = words.lower(after);
@@ -953,7 +953,7 @@ bool correctAfterInfinitiveTo(Words& words, std::size_t i) {
     const std::size_t v = words.next(i);
     const std::string_view verb = words.lower(v);
     const std::string_view base = baseOfPast(verb);
-    if (base.empty() || base == verb || !startsLower(words.text(v))) return false;
+    if (base.empty() || base == verb || !startsLowercase(words.text(v))) return false;
     words.replace(v, base);
     return true;
 }
@@ -967,7 +967,7 @@ bool correctAfterUsedTo(Words& words, std::size_t i) {
         return false;
     const std::size_t v = words.next(i);
     const std::string_view verb = words.lower(v);
-    if (!words.isWord(v) || !startsLower(words.text(v))) return false;
+    if (!words.isWord(v) || !startsLowercase(words.text(v))) return false;
     std::string base(baseOfPast(verb));
     if (base.empty() && endsWith(verb, "ing") && verb.size() >= 5) {
         const std::string stem(verb.substr(0, verb.size() - 3));
@@ -1014,7 +1014,7 @@ bool correctDemonstrativeSubject(Words& words, std::size_t i, const IsWord& isWo
         return false;
     const std::size_t v = words.next(i);
     const std::string_view verb = words.lower(v);
-    if (!in<kVerbsOnly>(verb) || !startsLower(words.text(v)) || (v + 1 < words.size() && words.text(v + 1) == "-"))
+    if (!in<kVerbsOnly>(verb) || !startsLowercase(words.text(v)) || (v + 1 < words.size() && words.text(v + 1) == "-"))
         return false;
     const std::string third = thirdPerson(verb);
     if (!isWord(third)) return false;
@@ -1040,12 +1040,12 @@ bool correctCountedOrNot(Words& words, std::size_t i) {
     const std::string_view next = words.lower(n);
     const std::size_t after = words.next(n);
     const bool endsAtOnce = after == npos || (words.text(after).size() == 1 && std::string_view(".,;:!?").find(words.text(after)) != npos);
-    if ((w == "a" || w == "an") && in<kNeverCounted>(next) && startsLower(words.text(n)) && endsAtOnce &&
+    if ((w == "a" || w == "an") && in<kNeverCounted>(next) && startsLowercase(words.text(n)) && endsAtOnce &&
         words.isWord(words.previous(i))) {
         words.remove(i);
         return true;
     }
-    if (w == "since" && words.isWord(words.previous(i)) && startsLower(words.text(i)) &&
+    if (w == "since" && words.isWord(words.previous(i)) && startsLowercase(words.text(i)) &&
         (in<kNumbers>(next) || next == "many")) {
         std::size_t noun = after;
         if (next == "few") return false;
@@ -1085,13 +1085,13 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
     };
     constexpr std::pair<std::string_view, std::string_view> kRegularised[] = {
         {"childs", "children"}, {"childrens", "children"}, {"mens", "men"}, {"womens", "women"}};
-    if (std::string_view plural = lookUp(kRegularised, w); !plural.empty() && startsLower(words.text(i)) &&
+    if (std::string_view plural = lookUp(kRegularised, w); !plural.empty() && startsLowercase(words.text(i)) &&
         (endsAt(n) || (words.isWord(n) && in<kAfterNounPhrase>(next)))) {
         words.replace(i, plural);
         return true;
     }
     if (isPlainAdjective(w) && words.clauseStartsBefore(i) && !oneOf(words.previousLower(i), "and", "or") &&
-        words.isWord(n) && startsLower(words.text(n)) && isCountedNoun(singularOf(next, isWord), isWord) &&
+        words.isWord(n) && startsLowercase(words.text(n)) && isCountedNoun(singularOf(next, isWord), isWord) &&
         isPluralNounAt(words, n, isWord) && words.nextLower(after) != "not" &&
         // "Happy customers is our goal": a plural may name one aim.
         !(oneOf(words.lower(after), "is", "was") &&
@@ -1101,7 +1101,7 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
             return true;
         }
     }
-    if (w == "in" && next == "the" && words.lower(after) == "internet" && startsLower(words.text(after))) {
+    if (w == "in" && next == "the" && words.lower(after) == "internet" && startsLowercase(words.text(after))) {
         const std::size_t end = words.next(after);
         if (endsAt(end) || oneOf(words.lower(end), "to", "for", "with", "because", "but", "every")) {
             words.replace(i, "on");
@@ -1109,7 +1109,7 @@ bool correctNounForms(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "less cars" → "fewer cars": a counted plural; not "less than", "less time".
-    if (w == "less" && words.isWord(n) && startsLower(words.text(n)) && !oneOf(words.previousLower(i), "no",
+    if (w == "less" && words.isWord(n) && startsLowercase(words.text(n)) && !oneOf(words.previousLower(i), "no",
                                                                                    "much", "far", "even") &&
         (oneOf(next, "people", "children") || (isPluralNounAt(words, n, isWord) && isCountedNoun(singularOf(next, isWord), isWord))) &&
         words.endsPhraseBefore(after, false)) {
@@ -1152,7 +1152,7 @@ bool correctBarePluralSubject(Words& words, std::size_t i, const IsWord& isWord)
         oneOf(words.nextLower(i), "a", "an", "the", "our", "my", "your", "his", "her", "their", "what", "one"))
         return false;
     const std::string plural = pluralVerbOf(verb);
-    if (plural.empty() || !startsLower(words.text(i))) return false;
+    if (plural.empty() || !startsLowercase(words.text(i))) return false;
     words.replace(i, plural);
     return true;
 }
@@ -1187,10 +1187,10 @@ bool countFollows(const Words& words, std::size_t k) {
 // come and go" is a saying), nor a role ("As teacher I").
 bool correctBareCountedSubject(Words& words, std::size_t i, const IsWord& isWord) {
     const std::size_t s = words.previous(i);
-    if (!words.isWord(s) || !startsLower(words.text(i))) return false;
+    if (!words.isWord(s) || !startsLowercase(words.text(i))) return false;
     const std::string_view noun = words.lower(s);
     if (endsWith(noun, "s") || !isCountedNoun(noun, isWord) || in<kCollectives>(noun) || in<kTimeNouns>(noun) ||
-        !(startsLower(words.text(s)) || words.sentenceStartsBefore(s)))
+        !(startsLowercase(words.text(s)) || words.sentenceStartsBefore(s)))
         return false;
     std::size_t start = s;
     // One adverb may open the clause before it ("Lately visitor have").
@@ -1253,7 +1253,7 @@ bool subjectOpensClause(const Words& words, std::size_t start) {
         at = p;
     }
     if (!words.clauseStartsBefore(at) || (words.previous(at) == npos && !words.opensParagraph(at))) return false;
-    if (!startsLower(words.text(at)) && !words.sentenceStartsBefore(at)) return false;
+    if (!startsLowercase(words.text(at)) && !words.sentenceStartsBefore(at)) return false;
     return !oneOf(words.previousLower(at), "and", "or", "nor", "if", "as", "though", "than", "like", "unless",
                   "whether", "lest", "wish", "until", "since", "once", "between", "both");
 }
@@ -1304,15 +1304,15 @@ std::size_t singularSubjectStart(const Words& words, std::size_t s, const IsWord
                      "each");
     };
     std::size_t start = npos;
-    if (startsLower(words.text(s)) && isDeterminer(d)) {
+    if (startsLowercase(words.text(s)) && isDeterminer(d)) {
         start = d;
-    } else if (startsLower(words.text(s)) && words.isWord(d) && startsLower(words.text(d)) &&
+    } else if (startsLowercase(words.text(s)) && words.isWord(d) && startsLowercase(words.text(d)) &&
                (isPlainAdjective(words.lower(d)) || (isCountedNoun(noun, isWord) &&
                                                       singularSubjectNounAt(words, d, isWord) &&
                                                       !isListedVerb(words.lower(d)))) &&
                isDeterminer(words.previous(d))) {
         start = words.previous(d);
-    } else if (in<kMassSubjects>(noun) && (startsLower(words.text(s)) || words.sentenceStartsBefore(s))) {
+    } else if (in<kMassSubjects>(noun) && (startsLowercase(words.text(s)) || words.sentenceStartsBefore(s))) {
         start = s;
     }
     return start != npos && subjectOpensClause(words, start) ? start : npos;
@@ -1339,7 +1339,7 @@ constexpr auto kSingularSubjectVerbs = joined<kToSingularVerbFrom, kVerbsOnly, k
 // `verb` is words.lower(i).
 bool correctSingularNounSubject(Words& words, std::size_t i, std::string_view verb, const IsWord& isWord) {
     if (!in<kSingularSubjectVerbs>(verb)) return false;  // most words: one look-up
-    if (!startsLower(words.text(i))) return false;
+    if (!startsLowercase(words.text(i))) return false;
     // "Technology have changed" → "has", "the music teacher are" → "is":
     // the subjects the rules on determiners leave, a noun seldom counted
     // with none, or a counted noun after a modifier.
@@ -1397,7 +1397,7 @@ bool objectFollowsVerb(const Words& words, std::size_t i) {
 // `verb` is words.lower(i).
 bool correctPluralNounSubject(Words& words, std::size_t i, std::string_view verb, const IsWord& isWord) {
     const std::string base(baseOfThirdPerson(verb));
-    if (base.empty() || !startsLower(words.text(i)) || !objectFollowsVerb(words, i)) return false;
+    if (base.empty() || !startsLowercase(words.text(i)) || !objectFollowsVerb(words, i)) return false;
     std::size_t s = words.previous(i);
     if (in<kMidAdverbs>(words.lower(s))) s = words.previous(s);
     if (!isPluralNounAt(words, s, isWord)) return false;
@@ -1407,15 +1407,15 @@ bool correctPluralNounSubject(Words& words, std::size_t i, std::string_view verb
     const std::size_t d = words.previous(s);
     std::size_t start = npos;
     std::size_t k = d;
-    if (isPlainAdjective(words.lower(k)) && startsLower(words.text(k))) k = words.previous(k);
+    if (isPlainAdjective(words.lower(k)) && startsLowercase(words.text(k))) k = words.previous(k);
     if (oneOf(words.lower(k), "the", "my", "your", "his", "her", "our", "their", "these", "those")) k = words.previous(k);
     if (words.lower(k) == "of") {
         const std::size_t q = words.previous(k);
         const std::string_view quantity = words.lower(q);
         if (oneOf(quantity, "most", "many", "some", "all", "both", "several", "lots")) start = q;
         else if ((quantity == "lot" || quantity == "few") && words.previousLower(q) == "a") start = words.previous(q);
-    } else if (counted && startsLower(words.text(s)) && singularSubjectNounAt(words, d, isWord) &&
-               startsLower(words.text(d)) && !isListedVerb(words.lower(d)) &&
+    } else if (counted && startsLowercase(words.text(s)) && singularSubjectNounAt(words, d, isWord) &&
+               startsLowercase(words.text(d)) && !isListedVerb(words.lower(d)) &&
                oneOf(words.previousLower(d), "the", "my", "your", "his", "her", "our", "their", "these", "those")) {
         start = words.previous(d);
     } else if (counted && k == d) {
@@ -1438,13 +1438,13 @@ constexpr std::string_view kKin[] = {"aunt", "brother", "cousin", "dad", "daught
 bool correctJoinedSubject(Words& words, std::size_t i, std::string_view verb, const IsWord& isWord) {
     std::string plural = pluralVerbOf(verb);
     if (plural.empty() && !baseOfThirdPerson(verb).empty() && objectFollowsVerb(words, i)) plural = baseOfThirdPerson(verb);
-    if (plural.empty() || !startsLower(words.text(i))) return false;
+    if (plural.empty() || !startsLowercase(words.text(i))) return false;
     auto determinerAt = [&](std::size_t k) {
         return oneOf(words.lower(k), "the", "my", "your", "his", "her", "our", "their", "a", "an", "this", "that");
     };
     auto countedAt = [&](std::size_t k) {
         const std::string_view noun = words.lower(k);
-        return words.isWord(k) && startsLower(words.text(k)) &&
+        return words.isWord(k) && startsLowercase(words.text(k)) &&
                (isCountedNoun(noun, isWord) || in<kPersonNouns>(noun) || in<kKin>(noun));
     };
     const std::size_t second = words.previous(i);
@@ -1466,18 +1466,18 @@ bool correctJoinedSubject(Words& words, std::size_t i, std::string_view verb, co
 // `verb` is words.lower(i).
 bool correctHeadBeforeOf(Words& words, std::size_t i, std::string_view verb, const IsWord& isWord) {
     const std::string_view singular = lookUp(kToSingularVerb, verb);
-    if (singular.empty() || !startsLower(words.text(i)) || words.nextLower(i) == "not") return false;
+    if (singular.empty() || !startsLowercase(words.text(i)) || words.nextLower(i) == "not") return false;
     const std::size_t p = words.previous(i);
-    if (!isPluralNounAt(words, p, isWord) || !startsLower(words.text(p))) return false;
+    if (!isPluralNounAt(words, p, isWord) || !startsLowercase(words.text(p))) return false;
     std::size_t k = words.previous(p);
-    if (isPlainAdjective(words.lower(k)) && startsLower(words.text(k))) k = words.previous(k);
+    if (isPlainAdjective(words.lower(k)) && startsLowercase(words.text(k))) k = words.previous(k);
     if (oneOf(words.lower(k), "the", "my", "your", "his", "her", "its", "our", "their", "these", "those"))
         k = words.previous(k);
     if (words.lower(k) != "of") return false;
     const std::size_t head = words.previous(k);
     const std::size_t d = words.previous(head);
     const std::string_view noun = words.lower(head);
-    if (!startsLower(words.text(head)) || !singularSubjectNounAt(words, head, isWord) ||
+    if (!startsLowercase(words.text(head)) || !singularSubjectNounAt(words, head, isWord) ||
         oneOf(noun, "kind", "sort", "type", "variety", "range", "series", "set", "group", "number", "lot",
               "majority", "rest", "bulk", "total", "handful", "host", "plenty", "mix", "mixture", "bunch",
               "percentage", "proportion", "third", "quarter", "half", "part", "portion", "share", "fraction",
@@ -1533,7 +1533,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "it is biggest city" → "it is the biggest city": a superlative before
     // its noun takes "the" after a verb "be" or a preposition ("from
     // youngest to oldest" has no noun).
-    if (endsWith(w, "est") && isSuperlative(w) && w != "best" && w != "worst" && startsLower(words.text(i)) &&
+    if (endsWith(w, "est") && isSuperlative(w) && w != "best" && w != "worst" && startsLowercase(words.text(i)) &&
         oneOf(words.previousLower(i), "is", "are", "was", "were", "be", "been", "of", "in", "on", "to", "from",
               "with", "among")) {
         const std::size_t n = words.next(i);
@@ -1570,7 +1570,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         // "write", "sell" and "think" name a noun: "have write access").
         const std::string_view base = words.lower(v);
         if (in<kVerbsOnly>(base) && !oneOf(base, "get", "write", "sell", "think") && words.isWord(v) &&
-            startsLower(words.text(v))) {
+            startsLowercase(words.text(v))) {
             if (std::string done = participleOf(base); !done.empty() && done != base && isWord(done)) {
                 words.replace(v, done);
                 return true;
@@ -1592,7 +1592,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // that open a clause are its subject; after a preposition ("one of the
     // students is") they are not.
     // One plain adjective may stand between ("the new students is").
-    const bool adjectiveFirst = isPlainAdjective(next) && startsLower(words.text(n)) && isPluralNounAt(words, after, isWord);
+    const bool adjectiveFirst = isPlainAdjective(next) && startsLowercase(words.text(n)) && isPluralNounAt(words, after, isWord);
     if (in<kNounDeterminers>(w) && (words.clauseStartsBefore(i) || words.previousLower(i) == "that") &&
         (isPluralNounAt(words, n, isWord) || adjectiveFirst)) {
         std::size_t v = adjectiveFirst ? words.next(after) : after;
@@ -1627,7 +1627,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             return true;
         }
     }
-    if ((w == "these" || w == "those") && words.isWord(n) && startsLower(words.text(n)) && isWord(next) &&
+    if ((w == "these" || w == "those") && words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) &&
         isSingularVerb(words.lower(after)) && !in<kIrregularPlurals>(next) && !in<kPluralQuantities>(next) &&
         !endsWith(next, "s") && next != "few" && next != "other") {
         words.replace(i, w == "these" ? "this" : "that");
@@ -1644,7 +1644,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "There are lot of people" → "… a lot of people"; not "the lot of", "a parking lot of".
-    if (w == "lot" && next == "of" && startsLower(words.text(i)) &&
+    if (w == "lot" && next == "of" && startsLowercase(words.text(i)) &&
         (words.clauseStartsBefore(i) || in<kPrepositions>(words.previousLower(i)) ||
          oneOf(words.previousLower(i), "is", "are", "was", "were", "there", "have", "has", "had", "make", "makes",
                "made", "take", "takes", "took", "spend", "spends", "spent", "need", "needs", "needed", "get",
@@ -1708,7 +1708,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
             std::size_t s = after;
             if (words.lower(s) == "most") s = words.next(s);
             else if (!isSuperlative(words.lower(s)) || words.lower(s) == "best" || words.lower(s) == "worst") s = npos;
-            if (s != npos && words.isWord(s) && startsLower(words.text(s))) noun = words.next(s);
+            if (s != npos && words.isWord(s) && startsLowercase(words.text(s))) noun = words.next(s);
         }
         // "most of the student knew" → "… students knew": a part of a group
         // of people, who cannot be divided.
@@ -1753,10 +1753,10 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "every single days" → "every single day": a singular determiner, a
     // plain adjective, and a plural that ends the phrase.
     if (oneOf(w, "a", "an", "another", "every", "each") && !in<kLetterNames>(words.previousLower(i)) && words.isWord(n) &&
-        startsLower(words.text(n))) {
+        startsLowercase(words.text(n))) {
         std::size_t noun = w == "another" && isPluralNounAt(words, n, isWord) ? n : npos;
         if (noun == npos && isPlainAdjective(next)) noun = after;
-        if (noun != npos && isPluralNounAt(words, noun, isWord) && startsLower(words.text(noun)) &&
+        if (noun != npos && isPluralNounAt(words, noun, isWord) && startsLowercase(words.text(noun)) &&
             !in<kQuantityNouns>(words.lower(noun)) && !in<kPluralOnly>(words.lower(noun)) &&
             baseOfThirdPerson(words.lower(noun)).empty() && words.endsPhraseBefore(words.next(noun), false)) {
             if (std::string singular = singularOf(words.lower(noun), isWord); !singular.empty() && !in<kVerbsOnly>(singular)) {
@@ -1793,7 +1793,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "a person who are" → "a person who is": the relative's verb agrees
     // with the counted singular before it.
-    if (w == "who" && isCountedNoun(words.previousLower(i), isWord) && startsLower(words.text(words.previous(i))) &&
+    if (w == "who" && isCountedNoun(words.previousLower(i), isWord) && startsLowercase(words.text(words.previous(i))) &&
         oneOf(words.previousLower(words.previous(i)), "a", "an", "the", "this", "that", "every", "each", "any",
               "one", "another") &&
         words.nextLower(n) != "not") {
@@ -1817,7 +1817,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
                                                "become", "becomes", "became"};
     if ((asOrSuch || in<kTakingOne>(w)) &&
         !oneOf(words.previousLower(i), "what", "which", "who", "where", "how", "why", "when") && words.isWord(n) &&
-        startsLower(words.text(n)) && n == i + 2) {
+        startsLowercase(words.text(n)) && n == i + 2) {
         std::size_t noun = isPlainAdjective(next) && !oneOf(next, "whole", "entire") ? after : n;
         const std::string_view head = words.lower(noun);
         const std::size_t end = words.next(noun);
@@ -1826,7 +1826,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
                               ? true
                               : oneOf(words.lower(end), "who", "for", "with", "in", "at", "from", "to", "and",
                                       "but", "because");
-        if (isCountedNoun(head, isWord) && startsLower(words.text(noun)) && ends &&
+        if (isCountedNoun(head, isWord) && startsLowercase(words.text(noun)) && ends &&
             (noun != n || !oneOf(head, "school", "class", "university", "town", "family", "course", "reason"))) {
             if (auto vowel = startsWithVowelSound(next)) {
                 words.replace(n, std::string(*vowel ? "an " : "a ") + words.text(n));
@@ -1837,7 +1837,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "for long time" → "for a long time", "have good time" → "have a good time".
     if (oneOf(w, "for", "in", "have", "has", "had", "having", "take", "takes", "took", "taking", "spend", "spent") &&
         oneOf(next, "long", "good", "great", "hard", "short", "difficult", "wonderful", "nice", "tough") &&
-        startsLower(words.text(n)) && words.lower(after) == "time" &&
+        startsLowercase(words.text(n)) && words.lower(after) == "time" &&
         (words.endsPhraseBefore(words.next(after), false) || words.nextLower(after) == "ago")) {
         words.replace(n, "a " + words.text(n));
         return true;
@@ -1850,13 +1850,13 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         !(w == "of" && oneOf(words.previousLower(i), "one", "each", "many", "several", "both", "either", "neither",
                              "few")) &&
         oneOf(next, "world", "past", "internet", "universe", "sun", "moon") &&
-        startsLower(words.text(n)) && words.endsPhraseBefore(after, false) &&
+        startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
         !(next == "past" && oneOf(w, "in", "for", "of", "on") && words.isWord(after) && words.lower(after) != "and")) {
         words.replace(n, "the " + std::string(nextStore));
         return true;
     }
     // "many information" → "much information": a noun never counted.
-    if (w == "many" && words.isWord(n) && startsLower(words.text(n)) && words.endsPhraseBefore(after, false) &&
+    if (w == "many" && words.isWord(n) && startsLowercase(words.text(n)) && words.endsPhraseBefore(after, false) &&
         (oneOf(next, "money", "traffic", "pollution", "homework", "furniture") ||
          std::any_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; }))) {
         words.replace(i, "much");
@@ -1870,7 +1870,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "we have same problem" → "we have the same problem": "same" takes
     // "the" after a verb as after a preposition.
-    if (w == "same" && startsLower(words.text(i)) && words.isWord(n)) {
+    if (w == "same" && startsLowercase(words.text(i)) && words.isWord(n)) {
         const std::string_view before = words.previousLower(i);
         if (isListedVerb(before) || !baseOfThirdPerson(before).empty() || !baseOfPast(before).empty()) {
             words.replace(i, "the same");
@@ -1895,7 +1895,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         }
     }
     // "by learn" → "by learning": a preposition takes a verb's -ing form.
-    if (in<kGerundPrepositions>(w) && startsLower(words.text(i)) && in<kVerbsOnly>(next) && next != "go") {
+    if (in<kGerundPrepositions>(w) && startsLowercase(words.text(i)) && in<kVerbsOnly>(next) && next != "go") {
         if (std::string ing = ingFormOf(next, isWord); !ing.empty()) {
             words.replace(n, ing);
             return true;
@@ -1905,7 +1905,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if ((w == "is" || w == "are" || w == "am" || w == "was" || w == "were") && (next == "depend" || next == "depends") &&
         (words.lower(after) == "on" || words.lower(after) == "upon")) {
         words.replace(n, w == "is" ? "depends" : w == "was" || w == "were" ? "depended" : "depend");
-        bool capital = !startsLower(words.text(i));
+        bool capital = !startsLowercase(words.text(i));
         words.remove(i);
         if (capital) words.replace(n, capitalizedFirst(words.text(n)));
         return true;
@@ -1917,13 +1917,13 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     const bool countedAfterThe = w == "the" && isCountedNoun(next, isWord);
     if ((oneOf(w, "my", "your", "his", "her", "our", "their", "a", "an", "this", "every", "each") || countedAfterThe) &&
         words.clauseStartsBefore(i) && words.previousLower(i) != "and" && words.previousLower(i) != "or" &&
-        words.isWord(n) && startsLower(words.text(n)) && isWord(next) && !endsWith(next, "s") &&
+        words.isWord(n) && startsLowercase(words.text(n)) && isWord(next) && !endsWith(next, "s") &&
         !in<kCollectives>(next) && !in<kIrregularPlurals>(next) && !in<kNumbers>(next) &&
         !oneOf(next, "lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "do", "does",
                "did", "to", "not", "just", "only", "even", "still", "then", "now") &&
         !in<kModals>(next) && !in<kMidAdverbs>(next) &&
         (in<kVerbsOnly>(words.lower(after)) || in<kAgreeingVerbs>(words.lower(after))) &&
-        startsLower(words.text(after)) && words.nextLower(after) != "not") {
+        startsLowercase(words.text(after)) && words.nextLower(after) != "not") {
         std::string third = thirdPerson(words.lower(after));
         if (isWord(third) && !sentenceTellsOfThePast(words, after, true)) {
             words.replace(after, third);
@@ -1947,7 +1947,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
          nounBeforeDo) &&
         words.clauseStartsBefore(i) && !oneOf(words.previousLower(i), "and", "or", "if", "as", "though", "wish",
                                               "unless", "whether") &&
-        words.isWord(n) && startsLower(words.text(n)) && !endsWith(next, "s") && !in<kCollectives>(next) &&
+        words.isWord(n) && startsLowercase(words.text(n)) && !endsWith(next, "s") && !in<kCollectives>(next) &&
         !in<kIrregularPlurals>(next) && !in<kSameInPlural>(next) && !in<kNumbers>(next) && !in<kModals>(next) &&
         !in<kMidAdverbs>(next) &&
         !oneOf(next, "lot", "bit", "little", "number", "dozen", "million", "one", "other", "same", "own", "half",
@@ -2014,7 +2014,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "I want go" → "I want to go".
     if (oneOf(w, "want", "wants", "wanted", "need", "needs", "decide", "decides", "decided", "hope", "hopes",
               "hoped", "try", "tries", "tried", "going") &&
-        (in<kVerbsOnly>(next) || oneOf(next, "see", "buy", "do", "be", "visit")) && startsLower(words.text(n))) {
+        (in<kVerbsOnly>(next) || oneOf(next, "see", "buy", "do", "be", "visit")) && startsLowercase(words.text(n))) {
         words.replace(n, "to " + std::string(nextStore));
         return true;
     }
@@ -2024,7 +2024,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     if ((w == "of" && words.previousLower(i) == "one" && (isSuperlative(next) || next == "most")) ||
         (governing && next == "same" && words.isWord(after)) ||
         (governing && next == "first" && words.lower(after) == "time")) {
-        if (startsLower(words.text(n))) {
+        if (startsLowercase(words.text(n))) {
             words.replace(n, "the " + std::string(nextStore));
             return true;
         }
@@ -2069,9 +2069,9 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // no good reasons").
     if (w == "there" && (next == "is" || next == "was")) {
         std::size_t noun = after;
-        if (oneOf(words.lower(noun), "some", "no") && startsLower(words.text(noun))) noun = words.next(noun);
-        if (isPlainAdjective(words.lower(noun)) && startsLower(words.text(noun))) noun = words.next(noun);
-        if (isPluralNounAt(words, noun, isWord) && startsLower(words.text(noun)) &&
+        if (oneOf(words.lower(noun), "some", "no") && startsLowercase(words.text(noun))) noun = words.next(noun);
+        if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
+        if (isPluralNounAt(words, noun, isWord) && startsLowercase(words.text(noun)) &&
             words.endsPhraseBefore(words.next(noun), false)) {
             words.replace(n, next == "is" ? "are" : "were");
             return true;
@@ -2080,8 +2080,8 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // "there are a problem" → "there is a problem": one counted thing.
     if (w == "there" && (next == "are" || next == "were") && oneOf(words.lower(after), "a", "an")) {
         std::size_t noun = words.next(after);
-        if (isPlainAdjective(words.lower(noun)) && startsLower(words.text(noun))) noun = words.next(noun);
-        if (isCountedNoun(words.lower(noun), isWord) && startsLower(words.text(noun)) &&
+        if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
+        if (isCountedNoun(words.lower(noun), isWord) && startsLowercase(words.text(noun)) &&
             words.endsPhraseBefore(words.next(noun), false) && words.nextLower(noun) != "and") {
             words.replace(n, next == "are" ? "is" : "was");
             return true;
@@ -2097,7 +2097,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
                             (oneOf(quantity, "lots", "most", "many", "some", "all", "both", "several") && words.clauseStartsBefore(q));
         std::size_t noun = n;
         if (oneOf(next, "the", "my", "your", "his", "her", "our", "their", "these", "those")) noun = words.next(noun);
-        if (isPlainAdjective(words.lower(noun)) && startsLower(words.text(noun))) noun = words.next(noun);
+        if (isPlainAdjective(words.lower(noun)) && startsLowercase(words.text(noun))) noun = words.next(noun);
         if (counts && isPluralNounAt(words, noun, isWord) && !in<kPluralOnly>(words.lower(noun))) {
             const std::size_t v = words.next(noun);
             if (std::string plural = pluralVerbOf(words.lower(v)); !plural.empty() && words.nextLower(v) != "not") {
@@ -2144,7 +2144,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // form, and a verb that is no noun cannot be their object.
     if (oneOf(w, "enjoy", "enjoys", "enjoyed", "enjoying", "avoid", "avoids", "avoided", "avoiding", "finish",
               "finishes", "finished", "practise", "practice", "practised", "practiced") &&
-        in<kVerbsOnly>(next) && startsLower(words.text(n))) {
+        in<kVerbsOnly>(next) && startsLowercase(words.text(n))) {
         if (std::string ing = ingFormOf(next, isWord); !ing.empty()) {
             words.replace(n, ing);
             return true;
@@ -2210,7 +2210,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
         words.replace(i, "their");
         return true;
     }
-    if (w == "too" && in<kVerbsOnly>(next) && startsLower(words.text(n))) {
+    if (w == "too" && in<kVerbsOnly>(next) && startsLowercase(words.text(n))) {
         words.replace(i, "to");
         return true;
     }
@@ -2237,7 +2237,7 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     // people"); "is quiet good" → "is quite good", "to breath" → "to
     // breathe", "my live." → "my life.".
     if (oneOf(w, "i", "he", "she", "we", "they") && (next == "where" || next == "new") && words.isWord(after) &&
-        startsLower(words.text(n)) && (w != "i" || words.text(i) == "I")) {
+        startsLowercase(words.text(n)) && (w != "i" || words.text(i) == "I")) {
         if (next == "where" && w != "i" && w != "he" && w != "she") {
             words.replace(n, "were");
             return true;
@@ -2262,14 +2262,14 @@ bool correctFormsAndNumber(Words& words, std::size_t i, const IsWord& isWord) {
     }
     // "others people" → "other people": "others" is a pronoun, and a
     // counted plural after it wants the determiner.
-    if (w == "others" && isPluralNounAt(words, n, isWord) && startsLower(words.text(n)) &&
+    if (w == "others" && isPluralNounAt(words, n, isWord) && startsLowercase(words.text(n)) &&
         (oneOf(next, "people", "children", "men", "women") || isCountedNoun(singularOf(next, isWord), isWord))) {
         words.replace(i, "other");
         return true;
     }
     // "return back" → "return": the verb says it.
     if (oneOf(w, "return", "returns", "returned", "returning", "revert", "reverts", "reverted", "reverting") &&
-        next == "back" && startsLower(words.text(n))) {
+        next == "back" && startsLowercase(words.text(n))) {
         words.remove(n);
         return true;
     }
@@ -2348,7 +2348,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         // two clauses, the second with its own subject. Not "all but he". A
         // comma before "so" stays the writer's choice: readers leave it out
         // as often as they put it in.
-        if (w == "but" && startsLower(tokens[i].text) && oneOf(next, "i", "he", "she", "we", "they") &&
+        if (w == "but" && startsLowercase(tokens[i].text) && oneOf(next, "i", "he", "she", "we", "they") &&
             n == i + 2 && i >= 2 && tokens[i - 1].kind == TokenKind::space && words.isWord(i - 2)) {
             const std::string_view before = words.lower(i - 2);
             bool except = oneOf(before, "all", "nothing", "anything", "everything", "everyone", "anyone", "nobody",
@@ -2413,7 +2413,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                                            "bully", "fly", "assembly", "monopoly", "anomaly", "lily", "folly",
                                            "only");
                 if (!verbBefore && !goesOn && verbFollows && (complement || adverb) && b + 2 == k &&
-                    tokens[b + 1].kind == TokenKind::space && startsLower(tokens[b].text))
+                    tokens[b + 1].kind == TokenKind::space && startsLowercase(tokens[b].text))
                     commasAfter.push_back(b);
                 break;
             }
@@ -2439,7 +2439,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             bool ends = after == npos ? noun != npos
                         : tokens[after].kind == TokenKind::punct ? std::string_view(".,;:!?").find(tokens[after].text) != npos
                                                                  : in<kAfterNounPhrase>(words.lower(after));
-            if (ends && words.isWord(noun) && startsLower(tokens[noun].text) && isPlainPlural(words.lower(noun), isWord)) {
+            if (ends && words.isWord(noun) && startsLowercase(tokens[noun].text) && isPlainPlural(words.lower(noun), isWord)) {
                 words.remove(n);
                 continue;
             }
@@ -2462,7 +2462,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
         // "I am agree" → "I agree": "agree" is a verb, not an adjective.
         // Also "disagree", "I'm agree" → "I agree", "he is agree" → "he agrees".
-        if ((next == "agree" || next == "disagree") && startsLower(tokens[n].text)) {
+        if ((next == "agree" || next == "disagree") && startsLowercase(tokens[n].text)) {
             const std::string_view before = words.previousLower(i);
             if (w == "am" || (w == "are" && oneOf(before, "we", "they", "you"))) {
                 words.remove(i);
@@ -2509,13 +2509,13 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             const std::string_view unitWord = words.lower(unit);
             if ((unitWord == "years" || unitWord == "months" || unitWord == "weeks") && words.lower(words.next(unit)) == "old") {
                 const std::size_t noun = words.next(words.next(unit));
-                if (words.isWord(noun) && startsLower(tokens[noun].text) && !in<kClauseOpeners>(words.lower(noun)) &&
+                if (words.isWord(noun) && startsLowercase(tokens[noun].text) && !in<kClauseOpeners>(words.lower(noun)) &&
                     !oneOf(words.lower(noun), "and", "or", "but", "when", "if", "at", "in", "by", "now", "then"))
                     words.replace(unit, unitWord.substr(0, unitWord.size() - 1));
             }
         }
         if ((w == "a" || w == "an") && words.isWord(n) && n == i + 2 && next != "and" && next != "or" &&
-            (startsLower(tokens[i].text) || words.clauseStartsBefore(i)) &&
+            (startsLowercase(tokens[i].text) || words.clauseStartsBefore(i)) &&
             (isWord(tokens[n].text) || isAllUppercase(tokens[n].text))) {
             bool uncountable = std::any_of(std::begin(kUncountable), std::end(kUncountable),
                                            [&](const auto& u) { return u.second == next; });
@@ -2593,7 +2593,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             // day we go" names a time). Where the noun ends its phrase, "other
             // job" is as often a slip of "another job".
             const std::string_view before = words.previousLower(i);
-            const bool bareOther = w == "other" && startsLower(tokens[i].text) &&
+            const bool bareOther = w == "other" && startsLowercase(tokens[i].text) &&
                                    !oneOf(before, "the", "a", "an", "any", "no", "some", "every", "each", "one",
                                           "this", "that", "my", "your", "his", "her", "its", "our", "their",
                                           "whose", "which", "what", "either", "neither", "none") &&
@@ -2608,7 +2608,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
                     ends = true;
                 }
             }
-            if (plural && words.isWord(n) && startsLower(tokens[n].text) && ends && !endsWith(next, "s") &&
+            if (plural && words.isWord(n) && startsLowercase(tokens[n].text) && ends && !endsWith(next, "s") &&
                 next != "following" &&  // "one of the following:"
                 !in<kOwnPlurals>(next) && !isListedVerb(next) && isWord(next) &&
                 std::none_of(std::begin(kUncountable), std::end(kUncountable), [&](const auto& u) { return u.second == next; })) {
@@ -2624,7 +2624,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
             words.replace(n, next == "is" ? "are" : next == "was" ? "were" : next == "isn't" ? "aren't" : "weren't");
             continue;
         }
-        if ((in<kDaysAndMonths>(w) || in<kProperNames>(w)) && startsLower(tokens[i].text)) {
+        if ((in<kDaysAndMonths>(w) || in<kProperNames>(w)) && startsLowercase(tokens[i].text)) {
             words.set(i, capitalizedFirst(tokens[i].text));
             continue;
         }
@@ -2667,7 +2667,7 @@ void correctGrammar(Tokens& tokens, const std::function<bool(std::string_view)>&
         }
 
         // The base form after a modal or a negated "do": "can goes", "didn't went".
-        bool modal = in<kModals>(w) && !in<kDeterminers>(words.previousLower(i)) && startsLower(tokens[i].text);
+        bool modal = in<kModals>(w) && !in<kDeterminers>(words.previousLower(i)) && startsLowercase(tokens[i].text);
         bool negatedDo = w[0] == 'd' &&
                          (w == "don't" || w == "doesn't" || w == "didn't" || w == "don\u2019t" || w == "doesn\u2019t" ||
                           w == "didn\u2019t" || ((w == "do" || w == "does" || w == "did") && next == "not"));

@@ -10,15 +10,6 @@
 
 namespace quillant::service {
 
-// Whether the word starts with a lower-case letter, an ASCII one told
-// without the Unicode tables.
-inline bool startsLower(std::string_view word) {
-    if (word.empty()) return false;
-    const char c = word[0];
-    if (static_cast<unsigned char>(c) < 0x80) return c >= 'a' && c <= 'z';
-    return startsLowercase(word);
-}
-
 // The words of a tokenised text as the rule files read and mend them: a word
 // is a plain English one, and its neighbours are found across one blank.
 class TokenNav {
@@ -29,7 +20,7 @@ public:
                isPlainWord(t_[i].text);
     }
     std::string lower(std::size_t i) const { return isWord(i) ? text::lowercased(t_[i].text) : std::string(); }
-    bool lowerCase(std::size_t i) const { return isWord(i) && startsLower(t_[i].text); }
+    bool lowerCase(std::size_t i) const { return isWord(i) && startsLowercase(t_[i].text); }
     // The next / previous token across one blank; npos at a line break or the end.
     std::size_t next(std::size_t i) const { return nextAcrossBlank(t_, i); }
     std::size_t previous(std::size_t i) const { return previousAcrossBlank(t_, i); }
@@ -43,7 +34,7 @@ public:
     void replace(std::size_t i, std::string_view with) {
         std::string& w = t_[i].text;
         if (text::graphemeCount(w) > 1 && isAllUppercase(w)) w = uppercased(with);
-        else if (!startsLower(w)) w = capitalizedFirst(with);
+        else if (!startsLowercase(w)) w = capitalizedFirst(with);
         else w = std::string(with);
     }
 
